@@ -1,0 +1,5 @@
+// Umbrella header: the platform's base types, COM and automation declarations.
+#pragma once
+#include "wtypes.h"
+#include "unknwn.h"
+#include "oaidl.h"

@@ -1,0 +1,3 @@
+#include <windows.h>
+
+// Placeholder translation unit; the platform's function bodies live beside it.
