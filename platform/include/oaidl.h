@@ -178,3 +178,6 @@ struct IDispatch : IUnknown {
 typedef IDispatch* LPDISPATCH;
 DECLARE_UUIDOF(IDispatch, "00020400-0000-0000-C000-000000000046");
 inline constexpr IID IID_IDispatch = __uuidof(IDispatch);
+
+// Type information (ITypeInfo, ITypeLib and their descriptors).
+#include "oatypeinfo.h"

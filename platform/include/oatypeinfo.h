@@ -1,0 +1,2 @@
+// Type information interfaces: ITypeInfo, ITypeLib and their descriptor structures.
+#pragma once
