@@ -3,3 +3,7 @@
 #include "wtypes.h"
 #include "unknwn.h"
 #include "oaidl.h"
+#include "winbase.h"
+#include "stringapiset.h"
+#include "objbase.h"
+#include "oleauto.h"

@@ -1,0 +1,31 @@
+#include <nuv_text.h>
+#include <oleauto.h>
+
+#include "utf_codec.h"
+
+namespace nuv {
+
+std::string to_utf8(std::u16string_view text) {
+    std::string out;
+    utf::utf16_to_utf8(text.data(), text.size(), out);
+    return out;
+}
+
+std::string to_utf8(const OLECHAR* text) { return text ? to_utf8(std::u16string_view(text)) : std::string(); }
+
+std::string bstr_to_utf8(BSTR text) { return to_utf8(std::u16string_view(text, SysStringLen(text))); }
+
+std::u16string to_utf16(std::string_view text) {
+    std::u16string out;
+    utf::utf8_to_utf16(text.data(), text.size(), out);
+    return out;
+}
+
+BSTR bstr_from_utf16(std::u16string_view text) {
+    if (text.size() > UINT32_MAX / 2) return nullptr;
+    return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+
+BSTR bstr_from_utf8(std::string_view text) { return bstr_from_utf16(to_utf16(text)); }
+
+}  // namespace nuv
