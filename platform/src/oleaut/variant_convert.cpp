@@ -1,0 +1,362 @@
+// VariantChangeType(Ex): coercion between the automation types with the platform's rules: integers
+// are rounded half to even and range-checked (DISP_E_OVERFLOW), text is parsed with "." as the
+// decimal point, objects are converted through their default value, references are followed, and
+// the destination may be the source.
+#include <oleauto.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "number_text.h"
+#include "vartype_rules.h"
+
+namespace nuv::oleaut {
+namespace {
+
+// Objects whose default value is again an object are followed this deep at most.
+constexpr int kMaxDefaultValueDepth = 16;
+
+struct Number {
+    enum Kind { Integer, Real, Text } kind = Integer;
+    __int128 integer = 0;
+    double real = 0;
+    DecimalText text;
+    std::u16string_view raw;  // the source text, for "True"/"False"
+    bool from_bool = false;
+};
+
+struct Range {
+    __int128 lo;
+    __int128 hi;
+};
+
+bool integer_range(VARTYPE vt, Range& r) {
+    switch (vt) {
+        case VT_I1: r = {INT8_MIN, INT8_MAX}; return true;
+        case VT_UI1: r = {0, UINT8_MAX}; return true;
+        case VT_I2: r = {INT16_MIN, INT16_MAX}; return true;
+        case VT_UI2: r = {0, UINT16_MAX}; return true;
+        case VT_I4: case VT_INT: r = {INT32_MIN, INT32_MAX}; return true;
+        case VT_UI4: case VT_UINT: r = {0, UINT32_MAX}; return true;
+        case VT_I8: r = {INT64_MIN, INT64_MAX}; return true;
+        case VT_UI8: r = {0, static_cast<__int128>(UINT64_MAX)}; return true;
+        default: return false;
+    }
+}
+
+HRESULT source_number(const VARIANT& v, Number& n) {
+    switch (v.vt) {
+        case VT_EMPTY: n.integer = 0; return S_OK;
+        case VT_BOOL: n.integer = v.boolVal ? -1 : 0; n.from_bool = true; return S_OK;
+        case VT_I1: n.integer = static_cast<int8_t>(v.cVal); return S_OK;
+        case VT_UI1: n.integer = v.bVal; return S_OK;
+        case VT_I2: n.integer = v.iVal; return S_OK;
+        case VT_UI2: n.integer = v.uiVal; return S_OK;
+        case VT_I4: n.integer = v.lVal; return S_OK;
+        case VT_UI4: n.integer = v.ulVal; return S_OK;
+        case VT_INT: n.integer = v.intVal; return S_OK;
+        case VT_UINT: n.integer = v.uintVal; return S_OK;
+        case VT_I8: n.integer = v.llVal; return S_OK;
+        case VT_UI8: n.integer = v.ullVal; return S_OK;
+        case VT_R4: n.kind = Number::Real; n.real = v.fltVal; return S_OK;
+        case VT_R8: case VT_DATE: n.kind = Number::Real; n.real = v.dblVal; return S_OK;
+        case VT_CY: n.kind = Number::Real; n.real = static_cast<double>(v.cyVal.int64) / 10000.0; return S_OK;
+        case VT_BSTR:
+            n.kind = Number::Text;
+            n.raw = std::u16string_view(v.bstrVal ? reinterpret_cast<const char16_t*>(v.bstrVal) : u"",
+                                        SysStringLen(v.bstrVal));
+            return S_OK;
+        default: return DISP_E_TYPEMISMATCH;
+    }
+}
+
+HRESULT to_integer(const Number& n, VARTYPE vt, __int128& out) {
+    Range r{};
+    integer_range(vt, r);
+    switch (n.kind) {
+        case Number::Integer:
+            // True is all bits set in every integer type, unsigned ones included.
+            if (n.from_bool && n.integer == -1 && r.lo == 0) {
+                out = r.hi;
+                return S_OK;
+            }
+            if (n.integer < r.lo || n.integer > r.hi) return DISP_E_OVERFLOW;
+            out = n.integer;
+            return S_OK;
+        case Number::Real: {
+            if (std::isnan(n.real)) return DISP_E_OVERFLOW;
+            const double rounded = std::nearbyint(n.real);  // round-to-nearest-even mode
+            if (rounded < -1.8e19 || rounded > 1.9e19) return DISP_E_OVERFLOW;
+            const __int128 value = static_cast<__int128>(rounded);
+            if (value < r.lo || value > r.hi) return DISP_E_OVERFLOW;
+            out = value;
+            return S_OK;
+        }
+        case Number::Text: {
+            DecimalText d;
+            if (!parse_decimal(n.raw, d)) return DISP_E_TYPEMISMATCH;
+            return decimal_to_int(d, r.lo, r.hi, out);
+        }
+    }
+    return DISP_E_TYPEMISMATCH;
+}
+
+HRESULT to_real(const Number& n, double& out) {
+    switch (n.kind) {
+        case Number::Integer: out = static_cast<double>(n.integer); return S_OK;
+        case Number::Real: out = n.real; return S_OK;
+        case Number::Text: {
+            DecimalText d;
+            if (!parse_decimal(n.raw, d)) return DISP_E_TYPEMISMATCH;
+            return decimal_to_double(d, out);
+        }
+    }
+    return DISP_E_TYPEMISMATCH;
+}
+
+HRESULT to_bool(const Number& n, bool& out) {
+    if (n.kind == Number::Text) {
+        if (parse_bool_word(n.raw, out)) return S_OK;
+        DecimalText d;
+        if (!parse_decimal(n.raw, d)) return DISP_E_TYPEMISMATCH;
+        out = !d.digits.empty();
+        return S_OK;
+    }
+    out = n.kind == Number::Integer ? n.integer != 0 : n.real != 0;
+    return S_OK;
+}
+
+std::string integer_text(__int128 v) {
+    if (v < 0) return std::to_string(static_cast<long long>(v));
+    return std::to_string(static_cast<unsigned long long>(v));
+}
+
+HRESULT to_text(const VARIANT& src, const Number& n, USHORT flags, BSTR& out) {
+    std::string text;
+    if (src.vt == VT_DATE) return DISP_E_TYPEMISMATCH;
+    if (n.from_bool) {
+        const bool alpha = flags & (VARIANT_ALPHABOOL | VARIANT_LOCALBOOL);
+        text = n.integer ? (alpha ? "True" : "-1") : (alpha ? "False" : "0");
+    } else if (src.vt == VT_EMPTY) {
+        text.clear();
+    } else if (n.kind == Number::Integer) {
+        text = integer_text(n.integer);
+    } else if (src.vt == VT_R4) {
+        text = format_real(n.real, 7);
+    } else {
+        text = format_real(n.real, 15);
+    }
+    std::u16string wide(text.begin(), text.end());  // ASCII only
+    out = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(wide.data()), static_cast<UINT>(wide.size()));
+    return out ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT store_integer(__int128 v, VARTYPE vt, VARIANT& out) {
+    out.vt = vt;
+    switch (vt) {
+        case VT_I1: out.cVal = static_cast<CHAR>(static_cast<int8_t>(v)); break;
+        case VT_UI1: out.bVal = static_cast<BYTE>(v); break;
+        case VT_I2: out.iVal = static_cast<SHORT>(v); break;
+        case VT_UI2: out.uiVal = static_cast<USHORT>(v); break;
+        case VT_I4: out.lVal = static_cast<LONG>(v); break;
+        case VT_INT: out.intVal = static_cast<INT>(v); break;
+        case VT_UI4: out.ulVal = static_cast<ULONG>(v); break;
+        case VT_UINT: out.uintVal = static_cast<UINT>(v); break;
+        case VT_I8: out.llVal = static_cast<LONGLONG>(v); break;
+        case VT_UI8: out.ullVal = static_cast<ULONGLONG>(v); break;
+        default: return DISP_E_TYPEMISMATCH;
+    }
+    return S_OK;
+}
+
+HRESULT convert(const VARIANT& src, LCID lcid, USHORT flags, VARTYPE vt, VARIANT& out, int depth);
+
+// The object's default value (DISPID_VALUE property get), converted in turn.
+HRESULT convert_default_value(IDispatch* object, LCID lcid, USHORT flags, VARTYPE vt, VARIANT& out, int depth) {
+    if (!object || (flags & VARIANT_NOVALUEPROP) || depth >= kMaxDefaultValueDepth) return DISP_E_TYPEMISMATCH;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    VARIANT value;
+    VariantInit(&value);
+    HRESULT hr = object->Invoke(DISPID_VALUE, GUID_NULL, lcid, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr);
+    if (FAILED(hr)) {
+        VariantClear(&value);
+        return hr;
+    }
+    hr = convert(value, lcid, flags, vt, out, depth + 1);
+    VariantClear(&value);
+    return hr;
+}
+
+HRESULT convert(const VARIANT& src, LCID lcid, USHORT flags, VARTYPE vt, VARIANT& out, int depth) {
+    VariantInit(&out);
+    if (src.vt & VT_BYREF) {
+        VARIANT view;
+        if (HRESULT hr = dereference_variant(&src, view); FAILED(hr)) return hr;
+        return convert(view, lcid, flags, vt, out, depth);
+    }
+    if (src.vt == vt) return VariantCopy(&out, &src);
+    if ((src.vt & VT_ARRAY) || (vt & VT_ARRAY)) return DISP_E_TYPEMISMATCH;
+
+    if (vt == VT_DISPATCH || vt == VT_UNKNOWN) {
+        if (src.vt == VT_EMPTY) {
+            out.vt = vt;
+            out.punkVal = nullptr;
+            return S_OK;
+        }
+        if (src.vt != VT_DISPATCH && src.vt != VT_UNKNOWN) return DISP_E_TYPEMISMATCH;
+        if (!src.punkVal) {
+            out.vt = vt;
+            return S_OK;
+        }
+        if (vt == VT_UNKNOWN) {
+            src.punkVal->AddRef();
+            out.vt = VT_UNKNOWN;
+            out.punkVal = src.punkVal;
+            return S_OK;
+        }
+        IDispatch* dispatch = nullptr;
+        if (FAILED(src.punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))) || !dispatch)
+            return DISP_E_TYPEMISMATCH;
+        out.vt = VT_DISPATCH;
+        out.pdispVal = dispatch;
+        return S_OK;
+    }
+    if (src.vt == VT_DISPATCH) return convert_default_value(src.pdispVal, lcid, flags, vt, out, depth);
+    if (src.vt == VT_UNKNOWN) {
+        IDispatch* dispatch = nullptr;
+        if (!src.punkVal ||
+            FAILED(src.punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))) || !dispatch)
+            return DISP_E_TYPEMISMATCH;
+        const HRESULT hr = convert_default_value(dispatch, lcid, flags, vt, out, depth);
+        dispatch->Release();
+        return hr;
+    }
+    if (vt == VT_EMPTY || vt == VT_NULL) {
+        if (src.vt != VT_EMPTY) return DISP_E_TYPEMISMATCH;
+        out.vt = vt;
+        return S_OK;
+    }
+    if (src.vt == VT_NULL || src.vt == VT_ERROR || vt == VT_ERROR) return DISP_E_TYPEMISMATCH;
+
+    Number n;
+    if (HRESULT hr = source_number(src, n); FAILED(hr)) return hr;
+    Range unused{};
+    if (integer_range(vt, unused)) {
+        __int128 v = 0;
+        if (HRESULT hr = to_integer(n, vt, v); FAILED(hr)) return hr;
+        return store_integer(v, vt, out);
+    }
+    switch (vt) {
+        case VT_R8:
+        case VT_DATE: {
+            double v = 0;
+            if (HRESULT hr = to_real(n, v); FAILED(hr)) return hr;
+            out.vt = vt;
+            out.dblVal = v;
+            return S_OK;
+        }
+        case VT_R4: {
+            double v = 0;
+            if (HRESULT hr = to_real(n, v); FAILED(hr)) return hr;
+            if (std::isfinite(v) && std::fabs(v) > static_cast<double>(FLT_MAX)) return DISP_E_OVERFLOW;
+            out.vt = VT_R4;
+            out.fltVal = static_cast<float>(v);
+            return S_OK;
+        }
+        case VT_CY: {
+            double v = 0;
+            if (HRESULT hr = to_real(n, v); FAILED(hr)) return hr;
+            const double scaled = std::nearbyint(v * 10000.0);
+            if (!(scaled >= -9.2233720368547758e18 && scaled < 9.2233720368547758e18)) return DISP_E_OVERFLOW;
+            out.vt = VT_CY;
+            out.cyVal.int64 = static_cast<LONGLONG>(scaled);
+            return S_OK;
+        }
+        case VT_BOOL: {
+            bool v = false;
+            if (HRESULT hr = to_bool(n, v); FAILED(hr)) return hr;
+            out.vt = VT_BOOL;
+            out.boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
+            return S_OK;
+        }
+        case VT_BSTR: {
+            BSTR text = nullptr;
+            if (HRESULT hr = to_text(src, n, flags, text); FAILED(hr)) return hr;
+            out.vt = VT_BSTR;
+            out.bstrVal = text;
+            return S_OK;
+        }
+        default:
+            return DISP_E_TYPEMISMATCH;
+    }
+}
+
+bool is_valid_target(VARTYPE vt) {
+    if (vt & VT_BYREF) return false;
+    if (vt == VT_EMPTY || vt == VT_NULL) return true;
+    return is_valid_variant_type(vt);
+}
+
+}  // namespace
+}  // namespace nuv::oleaut
+
+extern "C" {
+
+HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid, USHORT wFlags, VARTYPE vt) {
+    using namespace nuv::oleaut;
+    if (!pvargDest || !pvarSrc) return E_INVALIDARG;
+    if (!is_valid_variant_type(pvarSrc->vt) || !is_valid_target(vt)) return DISP_E_BADVARTYPE;
+    VARIANT result;
+    if (HRESULT hr = convert(*pvarSrc, lcid, wFlags, vt, result, 0); FAILED(hr)) {
+        VariantClear(&result);
+        return hr;
+    }
+    // The result exists before the destination is cleared, so the source may be the destination.
+    if (HRESULT hr = VariantClear(pvargDest); FAILED(hr)) {
+        VariantClear(&result);
+        return hr;
+    }
+    *pvargDest = result;
+    return S_OK;
+}
+
+HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags, VARTYPE vt) {
+    return VariantChangeTypeEx(pvargDest, pvarSrc, LOCALE_USER_DEFAULT, wFlags, vt);
+}
+
+HRESULT VarR8FromStr(LPCOLESTR strIn, LCID lcid, ULONG dwFlags, DOUBLE* pdblOut) {
+    if (!strIn || !pdblOut) return E_INVALIDARG;
+    nuv::oleaut::DecimalText d;
+    if (!nuv::oleaut::parse_decimal(std::u16string_view(strIn), d)) return DISP_E_TYPEMISMATCH;
+    return nuv::oleaut::decimal_to_double(d, *pdblOut);
+}
+
+HRESULT VarI4FromStr(LPCOLESTR strIn, LCID lcid, ULONG dwFlags, LONG* plOut) {
+    if (!strIn || !plOut) return E_INVALIDARG;
+    nuv::oleaut::DecimalText d;
+    if (!nuv::oleaut::parse_decimal(std::u16string_view(strIn), d)) return DISP_E_TYPEMISMATCH;
+    __int128 v = 0;
+    if (HRESULT hr = nuv::oleaut::decimal_to_int(d, INT32_MIN, INT32_MAX, v); FAILED(hr)) return hr;
+    *plOut = static_cast<LONG>(v);
+    return S_OK;
+}
+
+HRESULT VarBstrFromR8(DOUBLE dblIn, LCID lcid, ULONG dwFlags, BSTR* pbstrOut) {
+    if (!pbstrOut) return E_INVALIDARG;
+    const std::string text = nuv::oleaut::format_real(dblIn, 15);
+    const std::u16string wide(text.begin(), text.end());
+    *pbstrOut = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    return *pbstrOut ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT VarBstrFromI4(LONG lIn, LCID lcid, ULONG dwFlags, BSTR* pbstrOut) {
+    if (!pbstrOut) return E_INVALIDARG;
+    const std::string text = std::to_string(lIn);
+    const std::u16string wide(text.begin(), text.end());
+    *pbstrOut = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    return *pbstrOut ? S_OK : E_OUTOFMEMORY;
+}
+
+}  // extern "C"

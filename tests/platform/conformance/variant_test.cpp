@@ -1,0 +1,315 @@
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "check.h"
+#include "fake_object.h"
+
+namespace {
+
+VARIANT make(VARTYPE vt) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = vt;
+    return v;
+}
+VARIANT i4(LONG x) { VARIANT v = make(VT_I4); v.lVal = x; return v; }
+VARIANT r8(double x) { VARIANT v = make(VT_R8); v.dblVal = x; return v; }
+VARIANT r4(float x) { VARIANT v = make(VT_R4); v.fltVal = x; return v; }
+VARIANT boolean(bool x) { VARIANT v = make(VT_BOOL); v.boolVal = x ? VARIANT_TRUE : VARIANT_FALSE; return v; }
+VARIANT ui8(ULONGLONG x) { VARIANT v = make(VT_UI8); v.ullVal = x; return v; }
+VARIANT text(const OLECHAR* s) { VARIANT v = make(VT_BSTR); v.bstrVal = SysAllocString(s); return v; }
+
+// The numeric value of a converted VARIANT, whatever its integer or real type.
+double numeric(const VARIANT& v) {
+    switch (v.vt) {
+        case VT_I1: return static_cast<signed char>(v.cVal);
+        case VT_UI1: return v.bVal;
+        case VT_I2: return v.iVal;
+        case VT_UI2: return v.uiVal;
+        case VT_I4: return v.lVal;
+        case VT_UI4: return v.ulVal;
+        case VT_INT: return v.intVal;
+        case VT_UINT: return v.uintVal;
+        case VT_I8: return static_cast<double>(v.llVal);
+        case VT_UI8: return static_cast<double>(v.ullVal);
+        case VT_R4: return v.fltVal;
+        case VT_R8: return v.dblVal;
+        case VT_BOOL: return v.boolVal;
+        default: return std::nan("");
+    }
+}
+
+struct NumberRow {
+    VARIANT source;
+    VARTYPE target;
+    HRESULT hr;
+    double value;
+};
+
+void check_number_rows(std::vector<NumberRow>& rows) {
+    for (auto& r : rows) {
+        VARIANT out;
+        VariantInit(&out);
+        const HRESULT hr = VariantChangeType(&out, &r.source, 0, r.target);
+        EXPECT_EQ(hr, r.hr);
+        if (SUCCEEDED(hr) && SUCCEEDED(r.hr)) {
+            EXPECT_EQ(out.vt, r.target);
+            EXPECT_EQ(numeric(out), r.value);
+        }
+        VariantClear(&out);
+        VariantClear(&r.source);
+    }
+}
+
+}  // namespace
+
+TEST(ChangeType, TextToNumber) {
+    std::vector<NumberRow> rows = {
+        {text(OLESTR("42")), VT_I4, S_OK, 42},
+        {text(OLESTR("  42  ")), VT_I4, S_OK, 42},
+        {text(OLESTR("+7")), VT_I2, S_OK, 7},
+        {text(OLESTR("-3")), VT_I2, S_OK, -3},
+        {text(OLESTR("1e3")), VT_I4, S_OK, 1000},
+        {text(OLESTR("1.5E2")), VT_R8, S_OK, 150},
+        {text(OLESTR("-2.5e-1")), VT_R8, S_OK, -0.25},
+        {text(OLESTR("0.1")), VT_R8, S_OK, 0.1},
+        {text(OLESTR(".5")), VT_R8, S_OK, 0.5},
+        {text(OLESTR("2.5")), VT_I4, S_OK, 2},
+        {text(OLESTR("3.5")), VT_I4, S_OK, 4},
+        {text(OLESTR("-2.5")), VT_I4, S_OK, -2},
+        {text(OLESTR("2.5000001")), VT_I4, S_OK, 3},
+        {text(OLESTR("0.49")), VT_I4, S_OK, 0},
+        {text(OLESTR("32767")), VT_I2, S_OK, 32767},
+        {text(OLESTR("32768")), VT_I2, DISP_E_OVERFLOW, 0},
+        {text(OLESTR("-32768")), VT_I2, S_OK, -32768},
+        {text(OLESTR("255")), VT_UI1, S_OK, 255},
+        {text(OLESTR("256")), VT_UI1, DISP_E_OVERFLOW, 0},
+        {text(OLESTR("-1")), VT_UI4, DISP_E_OVERFLOW, 0},
+        {text(OLESTR("4294967295")), VT_UI4, S_OK, 4294967295.0},
+        {text(OLESTR("2147483648")), VT_I4, DISP_E_OVERFLOW, 0},
+        {text(OLESTR("1e400")), VT_R8, DISP_E_OVERFLOW, 0},
+        {text(OLESTR("1e39")), VT_R4, DISP_E_OVERFLOW, 0},
+        {text(OLESTR("12abc")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("1.2.3")), VT_R8, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("   ")), VT_R8, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("1e")), VT_R8, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("-")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("abc")), VT_R8, DISP_E_TYPEMISMATCH, 0},
+    };
+    check_number_rows(rows);
+}
+
+TEST(ChangeType, NumberToNumberRoundsHalfToEvenAndChecksRange) {
+    std::vector<NumberRow> rows = {
+        {r8(2.5), VT_I4, S_OK, 2},
+        {r8(3.5), VT_I4, S_OK, 4},
+        {r8(-2.5), VT_I2, S_OK, -2},
+        {r8(-0.5), VT_I4, S_OK, 0},
+        {r8(0.5000001), VT_I4, S_OK, 1},
+        {r8(2147483647.4), VT_I4, S_OK, 2147483647.0},
+        {r8(2147483647.5), VT_I4, DISP_E_OVERFLOW, 0},
+        {r8(-32768.5), VT_I2, S_OK, -32768},
+        {r8(-32769), VT_I2, DISP_E_OVERFLOW, 0},
+        {r8(1e20), VT_I8, DISP_E_OVERFLOW, 0},
+        {r8(1e39), VT_R4, DISP_E_OVERFLOW, 0},
+        {r4(1.5f), VT_R8, S_OK, 1.5},
+        {i4(70000), VT_I2, DISP_E_OVERFLOW, 0},
+        {i4(-1), VT_UI4, DISP_E_OVERFLOW, 0},
+        {i4(-1), VT_UI1, DISP_E_OVERFLOW, 0},
+        {i4(200), VT_UI1, S_OK, 200},
+        {i4(-7), VT_R8, S_OK, -7},
+        {i4(3), VT_BOOL, S_OK, VARIANT_TRUE},
+        {r8(0.0), VT_BOOL, S_OK, VARIANT_FALSE},
+        {r8(0.25), VT_BOOL, S_OK, VARIANT_TRUE},
+        {boolean(true), VT_I4, S_OK, -1},
+        {boolean(true), VT_R8, S_OK, -1},
+        {boolean(false), VT_I2, S_OK, 0},
+        {ui8(std::numeric_limits<ULONGLONG>::max()), VT_I8, DISP_E_OVERFLOW, 0},
+        {make(VT_EMPTY), VT_I4, S_OK, 0},
+        {make(VT_EMPTY), VT_R8, S_OK, 0},
+        {make(VT_EMPTY), VT_BOOL, S_OK, VARIANT_FALSE},
+        {make(VT_NULL), VT_I4, DISP_E_TYPEMISMATCH, 0},
+    };
+    check_number_rows(rows);
+}
+
+TEST(ChangeType, TextToBoolAcceptsWordsInAnyCaseAndNumbers) {
+    std::vector<NumberRow> rows = {
+        {text(OLESTR("True")), VT_BOOL, S_OK, VARIANT_TRUE},
+        {text(OLESTR("true")), VT_BOOL, S_OK, VARIANT_TRUE},
+        {text(OLESTR("FALSE")), VT_BOOL, S_OK, VARIANT_FALSE},
+        {text(OLESTR("fAlSe")), VT_BOOL, S_OK, VARIANT_FALSE},
+        {text(OLESTR("0")), VT_BOOL, S_OK, VARIANT_FALSE},
+        {text(OLESTR("-1")), VT_BOOL, S_OK, VARIANT_TRUE},
+        {text(OLESTR("2.5")), VT_BOOL, S_OK, VARIANT_TRUE},
+        {text(OLESTR("yes")), VT_BOOL, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("Truex")), VT_BOOL, DISP_E_TYPEMISMATCH, 0},
+    };
+    check_number_rows(rows);
+}
+
+TEST(ChangeType, NumberToText) {
+    struct Row {
+        VARIANT source;
+        USHORT flags;
+        const OLECHAR* expected;
+    };
+    std::vector<Row> rows = {
+        {r8(0.1), 0, OLESTR("0.1")},
+        {r8(1e20), 0, OLESTR("1E+20")},
+        {r8(-2.5), 0, OLESTR("-2.5")},
+        {r8(1.0 / 3.0), 0, OLESTR("0.333333333333333")},
+        {r8(123456789012345.0), 0, OLESTR("123456789012345")},
+        {r8(1e15), 0, OLESTR("1E+15")},
+        {r8(1234.5678), 0, OLESTR("1234.5678")},
+        {r8(100), 0, OLESTR("100")},
+        {r8(0), 0, OLESTR("0")},
+        {r4(0.1f), 0, OLESTR("0.1")},
+        {i4(-17), 0, OLESTR("-17")},
+        {ui8(std::numeric_limits<ULONGLONG>::max()), 0, OLESTR("18446744073709551615")},
+        {boolean(true), 0, OLESTR("-1")},
+        {boolean(false), 0, OLESTR("0")},
+        {boolean(true), VARIANT_ALPHABOOL, OLESTR("True")},
+        {boolean(false), VARIANT_ALPHABOOL, OLESTR("False")},
+        {make(VT_EMPTY), 0, OLESTR("")},
+    };
+    for (auto& r : rows) {
+        VARIANT out;
+        VariantInit(&out);
+        ASSERT_EQ(VariantChangeType(&out, &r.source, r.flags, VT_BSTR), S_OK);
+        ASSERT_EQ(out.vt, VT_BSTR);
+        ASSERT_TRUE(out.bstrVal != nullptr);
+        EXPECT_TRUE(bstr_text(out.bstrVal) == ostring(r.expected));
+        VariantClear(&out);
+    }
+    VARIANT null = make(VT_NULL), out;
+    VariantInit(&out);
+    EXPECT_EQ(VariantChangeType(&out, &null, 0, VT_BSTR), DISP_E_TYPEMISMATCH);
+}
+
+TEST(ChangeType, FollowsReferences) {
+    LONG number = 5;
+    VARIANT by_ref = make(VT_I4 | VT_BYREF);
+    by_ref.plVal = &number;
+    VARIANT out;
+    VariantInit(&out);
+    ASSERT_EQ(VariantChangeType(&out, &by_ref, 0, VT_BSTR), S_OK);
+    EXPECT_TRUE(bstr_text(out.bstrVal) == ostring(OLESTR("5")));
+    VariantClear(&out);
+
+    BSTR s = SysAllocString(OLESTR("7.5"));
+    VARIANT text_ref = make(VT_BSTR | VT_BYREF);
+    text_ref.pbstrVal = &s;
+    ASSERT_EQ(VariantChangeType(&out, &text_ref, 0, VT_R8), S_OK);
+    EXPECT_DOUBLE_EQ(out.dblVal, 7.5);
+
+    VARIANT inner = text(OLESTR("12"));
+    VARIANT variant_ref = make(VT_VARIANT | VT_BYREF);
+    variant_ref.pvarVal = &inner;
+    ASSERT_EQ(VariantChangeType(&out, &variant_ref, 0, VT_I2), S_OK);
+    EXPECT_EQ(out.vt, VT_I2);
+    EXPECT_EQ(out.iVal, 12);
+    // The referenced values are untouched.
+    EXPECT_EQ(inner.vt, VT_BSTR);
+    EXPECT_TRUE(bstr_text(s) == ostring(OLESTR("7.5")));
+    VariantClear(&inner);
+    SysFreeString(s);
+}
+
+TEST(ChangeType, InPlaceReplacesTheSourceOnlyOnSuccess) {
+    VARIANT v = text(OLESTR("12"));
+    ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_I4), S_OK);
+    EXPECT_EQ(v.vt, VT_I4);
+    EXPECT_EQ(v.lVal, 12);
+
+    VARIANT bad = text(OLESTR("twelve"));
+    EXPECT_EQ(VariantChangeType(&bad, &bad, 0, VT_I4), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(bad.vt, VT_BSTR);
+    EXPECT_TRUE(bstr_text(bad.bstrVal) == ostring(OLESTR("twelve")));
+    VariantClear(&bad);
+
+    VARIANT real = r8(2.5);
+    ASSERT_EQ(VariantChangeType(&real, &real, 0, VT_BSTR), S_OK);
+    EXPECT_TRUE(bstr_text(real.bstrVal) == ostring(OLESTR("2.5")));
+    VariantClear(&real);
+}
+
+TEST(ChangeType, ObjectsConvertThroughTheirDefaultValue) {
+    FakeObject object;
+    VARIANT value = text(OLESTR("3.5"));
+    object.set_value(value);
+    VariantClear(&value);
+    VARIANT v = make(VT_DISPATCH);
+    v.pdispVal = &object;
+    VARIANT out;
+    VariantInit(&out);
+    ASSERT_EQ(VariantChangeType(&out, &v, 0, VT_R8), S_OK);
+    EXPECT_DOUBLE_EQ(out.dblVal, 3.5);
+    EXPECT_EQ(object.invokes(), 1);
+    EXPECT_EQ(object.refs(), 1);
+    EXPECT_EQ(VariantChangeType(&out, &v, VARIANT_NOVALUEPROP, VT_R8), DISP_E_TYPEMISMATCH);
+    // Copying the object itself takes a reference that clearing gives back.
+    ASSERT_EQ(VariantChangeType(&out, &v, 0, VT_UNKNOWN), S_OK);
+    EXPECT_EQ(object.refs(), 2);
+    VariantClear(&out);
+    EXPECT_EQ(object.refs(), 1);
+}
+
+TEST(Variant, CopyIsDeep) {
+    const OLECHAR raw[] = {'a', 0, 'b'};
+    VARIANT src = make(VT_BSTR);
+    src.bstrVal = SysAllocStringLen(raw, 3);
+    VARIANT dst = i4(9);
+    ASSERT_EQ(VariantCopy(&dst, &src), S_OK);
+    EXPECT_EQ(dst.vt, VT_BSTR);
+    EXPECT_TRUE(dst.bstrVal != src.bstrVal);
+    EXPECT_TRUE(bstr_text(dst.bstrVal) == ostring(raw, 3));
+    // Copying onto itself changes nothing.
+    EXPECT_EQ(VariantCopy(&dst, &dst), S_OK);
+    EXPECT_TRUE(bstr_text(dst.bstrVal) == ostring(raw, 3));
+    VariantClear(&dst);
+    EXPECT_EQ(dst.vt, VT_EMPTY);
+
+    VARIANT odd = make(VT_BSTR);
+    odd.bstrVal = SysAllocStringByteLen("xyz", 3);
+    ASSERT_EQ(VariantCopy(&dst, &odd), S_OK);
+    EXPECT_EQ(SysStringByteLen(dst.bstrVal), 3u);
+    VariantClear(&dst);
+    VariantClear(&odd);
+
+    // A by-reference copy copies the pointer; VariantCopyInd copies the value.
+    VARIANT ref = make(VT_BSTR | VT_BYREF);
+    ref.pbstrVal = &src.bstrVal;
+    ASSERT_EQ(VariantCopy(&dst, &ref), S_OK);
+    EXPECT_TRUE(dst.pbstrVal == &src.bstrVal);
+    ASSERT_EQ(VariantCopyInd(&dst, &ref), S_OK);
+    EXPECT_EQ(dst.vt, VT_BSTR);
+    EXPECT_TRUE(dst.bstrVal != src.bstrVal);
+    EXPECT_TRUE(bstr_text(dst.bstrVal) == ostring(raw, 3));
+    VariantClear(&dst);
+    VariantClear(&src);
+}
+
+TEST(Variant, CopyIndInPlaceDereferences) {
+    LONG number = 41;
+    VARIANT v = make(VT_I4 | VT_BYREF);
+    v.plVal = &number;
+    ASSERT_EQ(VariantCopyInd(&v, &v), S_OK);
+    EXPECT_EQ(v.vt, VT_I4);
+    EXPECT_EQ(v.lVal, 41);
+}
+
+TEST(Variant, BadTypesAreRefused) {
+    VARIANT v = make(0x7F);
+    EXPECT_EQ(VariantClear(&v), DISP_E_BADVARTYPE);
+    VARIANT out;
+    VariantInit(&out);
+    EXPECT_EQ(VariantCopy(&out, &v), DISP_E_BADVARTYPE);
+    VARIANT ok = i4(1);
+    EXPECT_EQ(VariantChangeType(&out, &ok, 0, 0x7F), DISP_E_BADVARTYPE);
+    VARIANT variant_alone = make(VT_VARIANT);
+    EXPECT_EQ(VariantClear(&variant_alone), DISP_E_BADVARTYPE);
+}
