@@ -179,5 +179,41 @@ typedef IDispatch* LPDISPATCH;
 DECLARE_UUIDOF(IDispatch, "00020400-0000-0000-C000-000000000046");
 inline constexpr IID IID_IDispatch = __uuidof(IDispatch);
 
+struct IEnumVARIANT : IUnknown {
+    // Fewer than celt left gives S_FALSE with *pCeltFetched set to what was delivered.
+    virtual HRESULT STDMETHODCALLTYPE Next(ULONG celt, VARIANT* rgVar, ULONG* pCeltFetched) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Skip(ULONG celt) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT** ppEnum) = 0;
+};
+DECLARE_UUIDOF(IEnumVARIANT, "00020404-0000-0000-C000-000000000046");
+inline constexpr IID IID_IEnumVARIANT = __uuidof(IEnumVARIANT);
+
+struct IErrorInfo : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetGUID(GUID* pGUID) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSource(BSTR* pBstrSource) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDescription(BSTR* pBstrDescription) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* pBstrHelpFile) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD* pdwHelpContext) = 0;
+};
+DECLARE_UUIDOF(IErrorInfo, "1CF2B120-547D-101B-8E65-08002B2BD119");
+inline constexpr IID IID_IErrorInfo = __uuidof(IErrorInfo);
+
+struct ICreateErrorInfo : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SetGUID(REFGUID rguid) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetSource(LPOLESTR szSource) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetDescription(LPOLESTR szDescription) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetHelpFile(LPOLESTR szHelpFile) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetHelpContext(DWORD dwHelpContext) = 0;
+};
+DECLARE_UUIDOF(ICreateErrorInfo, "22F03340-547D-101B-8E65-08002B2BD119");
+inline constexpr IID IID_ICreateErrorInfo = __uuidof(ICreateErrorInfo);
+
+struct ISupportErrorInfo : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) = 0;
+};
+DECLARE_UUIDOF(ISupportErrorInfo, "DF0B3D60-548F-101B-8E65-08002B2BD119");
+inline constexpr IID IID_ISupportErrorInfo = __uuidof(ISupportErrorInfo);
+
 // Type information (ITypeInfo, ITypeLib and their descriptors).
 #include "oatypeinfo.h"

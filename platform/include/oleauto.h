@@ -63,4 +63,10 @@ HRESULT STDAPICALLTYPE SafeArrayUnaccessData(SAFEARRAY* psa);
 HRESULT STDAPICALLTYPE SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
 HRESULT STDAPICALLTYPE SafeArrayCopyData(SAFEARRAY* psaSource, SAFEARRAY* psaTarget);
 HRESULT STDAPICALLTYPE SafeArrayRedim(SAFEARRAY* psa, SAFEARRAYBOUND* psaboundNew);
+
+// Error information: one slot per thread. GetErrorInfo hands the object over and empties the slot
+// (S_FALSE and null when it is empty).
+HRESULT STDAPICALLTYPE CreateErrorInfo(ICreateErrorInfo** pperrinfo);
+HRESULT STDAPICALLTYPE SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
+HRESULT STDAPICALLTYPE GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
 }

@@ -7,3 +7,6 @@
 #include "stringapiset.h"
 #include "objbase.h"
 #include "oleauto.h"
+#include "objidl.h"
+#include "ocidl.h"
+#include "servprov.h"

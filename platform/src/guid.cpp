@@ -1,3 +1,0 @@
-#include <windows.h>
-
-// Placeholder translation unit; the platform's function bodies live beside it.
