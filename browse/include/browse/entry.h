@@ -1,0 +1,182 @@
+// Entries of the browsing tree, their child cursors, contexts, displays and the shared null objects.
+#pragma once
+#include <oaidl.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "browse/handle.h"
+#include "browse/notify.h"
+#include "browse/value.h"
+
+struct IServiceProvider;
+
+namespace FI {
+
+class Entry;
+class FIDocument;
+namespace EntryCursor {
+class EntryCursorBase;
+}
+
+using EntryHandle = FIHandle<Entry>;
+
+// A cursor handle answers fixed values when it holds no cursor, instead of calling through null.
+class CursorHandle : public FIHandle<EntryCursor::EntryCursorBase> {
+public:
+    using FIHandle::FIHandle;
+    CursorHandle() = default;
+    CursorHandle(const FIHandle<EntryCursor::EntryCursorBase>& h) : FIHandle(h) {}  // NOLINT
+
+    bool First() const;
+    bool Next() const;
+    bool Seek(const char* name) const;
+    bool IsFirst() const;
+    bool IsDone() const;
+    // Leaves out unchanged when the handle is null.
+    void CurrentName(FIValue& out) const;
+    // A null entry when the handle is null.
+    void CurrentEntry(EntryHandle& out) const;
+    bool ReservedQuery() const;
+};
+
+// Carries, for one attribute call, the units the caller wants and the path the call came through.
+class Display {
+public:
+    virtual ~Display() = default;
+    virtual void SetUnits(const FIValue& units) = 0;
+    virtual void GetUnits(FIValue& out) = 0;
+    virtual void GetPath(FIValue& out) = 0;
+};
+
+namespace EntryCursor {
+
+// Visits the children of one entry.
+class EntryCursorBase {
+public:
+    virtual ~EntryCursorBase() = default;
+    virtual uint32_t AddRef() = 0;
+    virtual uint32_t Release() = 0;
+    // A new cursor over the same entry at the same position, with a count of 0.
+    virtual EntryCursorBase* Clone() = 0;
+    virtual bool First() = 0;
+    virtual bool Next() = 0;
+    virtual bool Seek(const char* name) = 0;
+    virtual bool IsFirst() = 0;
+    virtual bool IsDone() = 0;
+    virtual void CurrentName(FIValue& out) = 0;
+    virtual void CurrentEntry(EntryHandle& out) = 0;
+    virtual bool ReservedQuery() { return false; }
+};
+
+// Reference counting shared by the cursors of node classes: atomic, destroys itself at 0.
+class CountedCursor : public EntryCursorBase {
+public:
+    uint32_t AddRef() override { return refCount_.fetch_add(1, std::memory_order_relaxed) + 1; }
+    uint32_t Release() override {
+        uint32_t left = refCount_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        if (left == 0) delete this;
+        return left;
+    }
+
+private:
+    std::atomic<uint32_t> refCount_{0};
+};
+
+}  // namespace EntryCursor
+
+// One element of the browsing tree.
+class Entry {
+public:
+    virtual ~Entry() = default;
+    virtual uint32_t AddRef() = 0;
+    virtual uint32_t Release() = 0;
+    virtual void GetName(FIValue& out) = 0;
+    virtual void GetTypeName(FIValue& out) = 0;
+    virtual bool IsAttributeValid(const char* name, uint32_t id);
+    virtual bool IsAttributeValid(FIDocument* document, const char* name, uint32_t id);
+    virtual void GetAttribute(const char* name, uint32_t id, FIValue& out);
+    virtual void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error);
+    virtual bool IsLeaf() = 0;
+    virtual bool HasChildren() = 0;
+    virtual bool IsLink() { return false; }
+    virtual void SetDisplay(Display* d) { display = d; }
+    virtual Display* GetDisplay() { return display; }
+    virtual void CreateCursor(CursorHandle& out) = 0;
+    virtual bool ReservedQuery() { return true; }
+    virtual void ReservedHook() {}
+    // The child with that name, or null.
+    virtual void GetChild(EntryHandle& out, const char* name);
+    // Walks child names along the path; rest receives the part that did not resolve.
+    virtual void FindChild(EntryHandle& out, const char* path, const char** rest);
+    virtual void SplitPathElement(const char* path, FIValue& element, const char** rest);
+    virtual bool IsDelegating() { return false; }
+    // Called by the document after it has applied an attribute batch through this entry.
+    virtual void OnAttributesChanged() {}
+    virtual HRESULT GetServiceProvider(IServiceProvider** out);
+    virtual void GetDelegatePath(FIValue& out) { out.Clear(); }
+    virtual bool HasActions() { return false; }
+    // Fills at most capacity names; returns the total number of actions.
+    virtual int32_t GetActions(int32_t capacity, FIValue* names);
+    virtual void GetActionDescription(FIError& error, const char* action, FIValue& description);
+    virtual HRESULT ExecuteAction(const char* action, SAFEARRAY* inputs, short* status);
+    virtual void ValidateAction(const char* action, FIDocumentNotifyList& records);
+
+    Display* display = nullptr;
+};
+
+// Splits the first element off a path at the first full stop outside double quotes. Quotes are
+// removed and a doubled quote inside them stands for one. A text ending inside quotes gives an
+// empty element and the whole text as rest.
+void SplitFirstPathElement(const char* path, FIValue& element, const char** rest);
+
+// Supplies a child cursor for a path split; the null context hands out the empty cursor.
+class Context {
+public:
+    virtual ~Context() = default;
+    virtual uint32_t AddRef() = 0;
+    virtual uint32_t Release() = 0;
+    virtual void CreateCursor(CursorHandle& out) = 0;
+    virtual void SplitPathElement(const char* path, FIValue& element, const char** rest);
+};
+using ContextHandle = FIHandle<Context>;
+
+// The base of node classes: an atomic count (the node deletes itself at 0) and its document.
+class FIVORNNodeBase : public Entry {
+public:
+    explicit FIVORNNodeBase(FIDocument* doc = nullptr) : document(doc) {}
+    uint32_t AddRef() override { return refCount_.fetch_add(1, std::memory_order_relaxed) + 1; }
+    uint32_t Release() override {
+        uint32_t left = refCount_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        if (left == 0) delete this;
+        return left;
+    }
+    virtual bool NodeBaseQuery() { return false; }
+    uint32_t RefCount() const { return refCount_.load(std::memory_order_relaxed); }
+
+    FIDocument* document;
+
+private:
+    std::atomic<uint32_t> refCount_{0};
+};
+
+template <class Node>
+class FIVORNNodeBaseT : public FIVORNNodeBase {
+public:
+    using FIVORNNodeBase::FIVORNNodeBase;
+    using NodeHandle = FIHandle<Node>;
+};
+
+// The shared null objects. They are immortal: AddRef and Release change nothing.
+CursorHandle GetEmptyCursor();
+ContextHandle GetEmptyContext();
+
+using EmptyEntryFactory = const EntryHandle& (*)();
+// Registers the function that hands out the process-wide empty entry; null restores the built-in one,
+// whose type text is "EmptyNode".
+void SetEmptyEntryFactory(EmptyEntryFactory factory);
+EntryHandle GetEmptyEntry();
+
+}  // namespace FI

@@ -1,0 +1,71 @@
+// Fuzzes the path tokenizer, the parser, the light splitter and value appends.
+// Property: a name appended with the quote flag tokenizes (and splits) back to that name.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "browse/entry.h"
+#include "browse/path.h"
+#include "browse/value.h"
+
+namespace {
+
+bool IsCountText(const std::string& s) {
+    if (s.size() < 2 || s[0] != '#') return false;
+    for (size_t i = 1; i < s.size(); ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+    }
+    return true;
+}
+
+void CheckRoundTrip(const std::string& name) {
+    if (name.empty() || name.find('\0') != std::string::npos) return;
+    FIValue quoted;
+    quoted.Append(name, true, false);
+    FIValue split;
+    const char* rest = nullptr;
+    FI::SplitFirstPathElement(quoted.GetString(), split, &rest);
+    if (split.ToStdString() != name || rest == nullptr || *rest != '\0') std::abort();
+    if (IsCountText(name)) return;  // a count stays bare by design and reads back as "#" and digits
+    ValueList list;
+    TokenizePath(list, quoted);
+    if (list.Tokens().size() != 1 || !list.Tokens()[0].IsString() || list.Tokens()[0].text != name) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string text(reinterpret_cast<const char*>(data), size);
+
+    ValueList list;
+    TokenizePath(list, FIValue(text));
+    FIValue error;
+    FI::FIPathPtr path(ParsePath(list, error));
+    if (!error.IsEmpty() && error.ToStdString().find("Parse error, ") != 0) std::abort();
+    size_t lines = 0;
+    path->DumpLines(static_cast<int>(size % 120), [&](const char* line) {
+        if (std::strlen(line) >= 100) std::abort();
+        ++lines;
+    });
+
+    std::string terminated = text.substr(0, text.find('\0'));
+    FIValue element;
+    const char* rest = nullptr;
+    FI::SplitFirstPathElement(terminated.c_str(), element, &rest);
+    if (rest == nullptr || rest < terminated.c_str() || rest > terminated.c_str() + terminated.size()) std::abort();
+
+    CheckRoundTrip(terminated);
+
+    FIValue escaped;
+    escaped.Append(text, size % 2 == 0, true);
+    FIValue v(terminated);
+    (void)v.ToInt();
+    (void)v.ToDouble();
+    int c = FIValue::Compare(v, FIValue(terminated));
+    if (c != 0) std::abort();
+    char buf[16];
+    escaped.CopyTo(buf, size % sizeof buf);
+    return 0;
+}

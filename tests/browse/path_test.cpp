@@ -1,0 +1,251 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "browse/path.h"
+
+namespace {
+
+struct Parsed {
+    FI::FIPathPtr path;
+    std::string error;
+};
+
+Parsed Parse(const std::string& text) {
+    ValueList list;
+    TokenizePath(list, FIValue(text));
+    FIValue error;
+    Parsed p;
+    p.path.reset(ParsePath(list, error));
+    p.error = error.ToStdString();
+    return p;
+}
+
+std::vector<std::string> Describe(const ValueList& list) {
+    std::vector<std::string> out;
+    for (const PathToken& t : list.Tokens()) out.push_back(t.punctuation ? std::string("p:") + t.ch : "s:" + t.text);
+    return out;
+}
+
+TEST(TokenizePathTest, SplitsDelimitersStringsAndQuotes) {
+    struct Row {
+        const char* text;
+        std::vector<std::string> tokens;
+    };
+    const std::vector<Row> rows = {
+        {"A.B", {"s:A", "p:.", "s:B"}},
+        {"\"A.B\"", {"s:A.B"}},
+        {"\"say \"\"hi\"\"\".x", {"s:say \"hi\"", "p:.", "s:x"}},
+        {"A B", {"s:A B"}},
+        {"X[Y=3]", {"s:X", "p:[", "s:Y", "p:=", "s:3", "p:]"}},
+        {"%#'&!|()", {"p:%", "p:#", "p:'", "p:&", "p:!", "p:|", "p:(", "p:)"}},
+        {"\"open", {"s:open"}},  // a missing closing quote ends at the text's end
+        {"\"\"", {"s:"}},
+        {"\xe9\xff.\x80", {"s:\xe9\xff", "p:.", "s:\x80"}},
+        {"", {}},
+    };
+    for (const Row& r : rows) {
+        ValueList list;
+        TokenizePath(list, FIValue(r.text));
+        EXPECT_EQ(Describe(list), r.tokens) << r.text;
+    }
+    ValueList numeric;
+    TokenizePath(numeric, FIValue(2.5));
+    EXPECT_EQ(Describe(numeric), (std::vector<std::string>{"s:2.5"}));
+    TokenizePath(numeric, FIValue(-12));
+    EXPECT_EQ(Describe(numeric), (std::vector<std::string>{"s:-12"}));
+}
+
+TEST(TokenizePathTest, NextAndPeek) {
+    ValueList list;
+    TokenizePath(list, FIValue("a.b"));
+    EXPECT_EQ(list.Peek(-1), nullptr);
+    EXPECT_EQ(list.Next()->text, "a");
+    EXPECT_EQ(list.Peek(-1)->text, "a");
+    EXPECT_TRUE(list.Peek()->Is('.'));
+    EXPECT_EQ(list.Peek(1)->text, "b");
+    EXPECT_EQ(list.Peek(2), nullptr);
+    list.Next();
+    list.Next();
+    EXPECT_EQ(list.Next(), nullptr);
+    EXPECT_EQ(list.Next(), nullptr);
+    TokenizePath(list, FIValue("z"));  // refilling clears the old tokens and position
+    EXPECT_EQ(list.Next()->text, "z");
+}
+
+TEST(ParsePathTest, ElementsCountsAndSuccessors) {
+    Parsed ab = Parse("A.B");
+    ASSERT_TRUE(ab.error.empty());
+    EXPECT_STREQ(ab.path->GetNameText(), "A");
+    ASSERT_NE(ab.path->GetNext(), nullptr);
+    EXPECT_STREQ(ab.path->GetNext()->GetNameText(), "B");
+    EXPECT_EQ(ab.path->GetNext()->GetNext(), nullptr);
+    EXPECT_EQ(ab.path->GetCount(), -1);
+
+    Parsed quoted = Parse("\"A.B\"");
+    EXPECT_STREQ(quoted.path->GetNameText(), "A.B");
+    EXPECT_EQ(quoted.path->GetNext(), nullptr);
+
+    Parsed blocks = Parse("Blocks#2");
+    EXPECT_STREQ(blocks.path->GetNameText(), "Blocks");
+    EXPECT_EQ(blocks.path->GetCount(), 2);
+
+    Parsed zero = Parse("#0");
+    EXPECT_STREQ(zero.path->GetNameText(), "");
+    EXPECT_EQ(zero.path->GetCount(), 0);
+
+    Parsed punctCount = Parse("A#.B");  // a punctuation token as count gives 0 and is consumed
+    EXPECT_EQ(punctCount.path->GetCount(), 0);
+    EXPECT_EQ(punctCount.path->GetNext(), nullptr);  // "B" then ends the element and is dropped
+
+    Parsed quoteFlag = Parse("'Name.x");
+    EXPECT_TRUE(quoteFlag.path->GetQuoteFlag());
+    EXPECT_FALSE(quoteFlag.path->GetNext()->GetQuoteFlag());
+    EXPECT_EQ(quoteFlag.path->SecondCount().ToInt(), 1);
+
+    Parsed spaces = Parse("A B");
+    EXPECT_STREQ(spaces.path->GetNameText(), "A B");
+
+    Parsed empty = Parse("");
+    EXPECT_TRUE(empty.error.empty());
+    EXPECT_STREQ(empty.path->GetNameText(), "");
+    EXPECT_EQ(empty.path->GetCount(), -1);
+
+    Parsed star = Parse("*.#1");
+    EXPECT_STREQ(star.path->GetNameText(), "*");
+    EXPECT_EQ(star.path->GetNext()->GetCount(), 1);
+
+    FIValue name;
+    ab.path->GetName(name);
+    EXPECT_STREQ(name.GetString(), "A");
+    ab.path->SetAttributeLabel("label");
+    EXPECT_STREQ(ab.path->GetAttributeLabel(), "label");
+}
+
+TEST(ParsePathTest, PredicatesWithAndOrNot) {
+    Parsed p = Parse("X[Y=3]");
+    ASSERT_TRUE(p.error.empty()) << p.error;
+    ASSERT_EQ(p.path->Predicates().size(), 1u);
+    const FI::FIPathPredicate& y = p.path->Predicates()[0];
+    EXPECT_EQ(y.flags, 2u);
+    EXPECT_STREQ(y.path->GetNameText(), "Y");
+    ASSERT_TRUE(y.compared);
+    EXPECT_STREQ(y.compared->GetString(), "3");
+
+    Parsed two = Parse("X[Y]|[Z]");
+    ASSERT_EQ(two.path->Predicates().size(), 2u);
+    EXPECT_EQ(two.path->Predicates()[0].flags, 2u);
+    EXPECT_EQ(two.path->Predicates()[1].flags, 1u);
+    EXPECT_FALSE(two.path->Predicates()[1].compared);
+
+    Parsed notted = Parse("X![Y]");
+    ASSERT_EQ(notted.path->Predicates().size(), 1u);
+    EXPECT_EQ(notted.path->Predicates()[0].flags, 6u);
+
+    Parsed mix = Parse("X[A]&![B.C=\"q.r\"]|![D].Next");
+    ASSERT_TRUE(mix.error.empty()) << mix.error;
+    ASSERT_EQ(mix.path->Predicates().size(), 3u);
+    EXPECT_EQ(mix.path->Predicates()[1].flags, 6u);
+    EXPECT_EQ(mix.path->Predicates()[2].flags, 5u);
+    const FI::FIPathBase* bc = mix.path->Predicates()[1].path.get();
+    EXPECT_STREQ(const_cast<FI::FIPathBase*>(bc)->GetNext()->GetNameText(), "C");
+    EXPECT_STREQ(mix.path->Predicates()[1].compared->GetString(), "q.r");
+    EXPECT_STREQ(mix.path->GetNext()->GetNameText(), "Next");
+
+    Parsed nested = Parse("X[Y[Z=1]]");
+    ASSERT_TRUE(nested.error.empty()) << nested.error;
+    EXPECT_EQ(nested.path->Predicates()[0].path->Predicates().size(), 1u);
+
+    Parsed emptyPredicate = Parse("X[]");
+    ASSERT_TRUE(emptyPredicate.error.empty());
+    EXPECT_STREQ(emptyPredicate.path->Predicates()[0].path->GetNameText(), "");
+}
+
+TEST(ParsePathTest, SelectedAttributeAndIgnoredTails) {
+    Parsed p = Parse("X(value)");
+    ASSERT_TRUE(p.error.empty());
+    EXPECT_STREQ(p.path->SelectedAttribute().GetString(), "value");
+
+    Parsed deep = Parse("A.B(uom)");
+    EXPECT_TRUE(deep.path->SelectedAttribute().IsEmpty());
+    EXPECT_STREQ(deep.path->GetNext()->SelectedAttribute().GetString(), "uom");
+
+    Parsed tail = Parse("X(value).Y.Z");
+    EXPECT_TRUE(tail.error.empty());
+    EXPECT_EQ(tail.path->GetNext(), nullptr);
+
+    Parsed dropped = Parse("A]B.C");
+    EXPECT_TRUE(dropped.error.empty());
+    EXPECT_STREQ(dropped.path->GetNameText(), "A");
+    EXPECT_EQ(dropped.path->GetNext(), nullptr);
+}
+
+TEST(ParsePathTest, ErrorsNameTheSource) {
+    struct Row {
+        const char* text;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"Blocks#", "Parse error, count expected following # in: "},
+        {"X[Y", "Parse error, ] expected in: "},
+        {"X[Y=", "Parse error, string expected in: "},
+        {"X[Y=]", "Parse error, string expected in: "},
+        {"X[Y=3", "Parse error, ] expected in: "},
+        {"X[Y=3)", "Parse error, ] expected in: "},
+        {"X|Y", "Parse error, [ expected in: "},
+        {"X!", "Parse error, [ expected in: "},
+        {"X(value", "Parse error, ) expected in: "},
+        {"X()", "Parse error, string expected in: "},
+        {"X(", "Parse error, string expected in: "},
+        {"X[Y(value)]", "Parse error, ] expected in: "},
+        {"A.B.X[Y.Z", "Parse error, ] expected in: "},
+    };
+    for (const Row& r : rows) {
+        Parsed p = Parse(r.text);
+        EXPECT_EQ(p.error, std::string(r.message) + r.text) << r.text;
+        EXPECT_NE(p.path, nullptr);
+    }
+}
+
+TEST(ParsePathTest, NestingLimitAndLongChains) {
+    std::string deep = "X";
+    for (int i = 0; i < FI::kMaxPathNesting + 5; ++i) deep += "[X";
+    for (int i = 0; i < FI::kMaxPathNesting + 5; ++i) deep += "]";
+    Parsed p = Parse(deep);
+    EXPECT_EQ(p.error, "Parse error, predicates nested too deeply in: " + deep);
+
+    std::string ok = "X";
+    for (int i = 0; i < FI::kMaxPathNesting; ++i) ok += "[X";
+    for (int i = 0; i < FI::kMaxPathNesting; ++i) ok += "]";
+    EXPECT_TRUE(Parse(ok).error.empty());
+
+    // Successors are not nested: a very long chain parses and is freed without deep recursion.
+    std::string chain;
+    for (int i = 0; i < 200000; ++i) chain += "n.";
+    chain += "end";
+    Parsed c = Parse(chain);
+    ASSERT_TRUE(c.error.empty());
+    int length = 0;
+    for (FI::FIPathBase* e = c.path.get(); e != nullptr; e = e->GetNext()) ++length;
+    EXPECT_EQ(length, 200001);
+}
+
+TEST(ParsePathTest, DumpOutline) {
+    Parsed p = Parse("A[B=1]|![C].D");
+    ASSERT_TRUE(p.error.empty()) << p.error;
+    std::vector<std::string> lines;
+    p.path->DumpLines(1, [&](const char* line) { lines.emplace_back(line); });
+    const std::vector<std::string> expected = {" A\n", "  &\n", "  [\n", "    B\n", "  =\n", "   1\n", "  ]\n",
+                                               "  |\n", "  !\n", "  [\n", "    C\n", "  ]\n", "  D\n"};
+    EXPECT_EQ(lines, expected);
+
+    Parsed wide = Parse(std::string(300, 'w'));
+    std::vector<std::string> cut;
+    wide.path->DumpLines(250, [&](const char* line) { cut.emplace_back(line); });
+    ASSERT_EQ(cut.size(), 1u);
+    EXPECT_LT(cut[0].size(), 100u);
+    EXPECT_EQ(cut[0].back(), '\n');
+}
+
+}  // namespace
