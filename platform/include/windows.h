@@ -4,6 +4,7 @@
 #include "unknwn.h"
 #include "oaidl.h"
 #include "winbase.h"
+#include "winreg.h"
 #include "stringapiset.h"
 #include "objbase.h"
 #include "oleauto.h"

@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+#include <nuv_platform_hooks.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+// A function that lives in the test executable itself.
+void executable_anchor() {}
+}  // namespace
+
+TEST(CriticalSection, IsRecursiveAndExcludesOtherThreads) {
+    CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    EnterCriticalSection(&cs);
+    EnterCriticalSection(&cs);
+    BOOL other_got_it = TRUE;
+    std::thread([&] { other_got_it = TryEnterCriticalSection(&cs); }).join();
+    EXPECT_FALSE(other_got_it);
+    LeaveCriticalSection(&cs);
+    std::thread([&] { other_got_it = TryEnterCriticalSection(&cs); }).join();
+    EXPECT_FALSE(other_got_it);  // still held once
+    LeaveCriticalSection(&cs);
+
+    long counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10000; ++i) {
+                EnterCriticalSection(&cs);
+                ++counter;
+                LeaveCriticalSection(&cs);
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(counter, 40000);
+    DeleteCriticalSection(&cs);
+}
+
+TEST(Interlocked, ReturnsTheDocumentedValues) {
+    volatile LONG v = 5;
+    EXPECT_EQ(InterlockedIncrement(&v), 6);
+    EXPECT_EQ(InterlockedDecrement(&v), 5);
+    EXPECT_EQ(InterlockedExchange(&v, 9), 5);
+    EXPECT_EQ(InterlockedExchangeAdd(&v, 3), 9);
+    EXPECT_EQ(InterlockedCompareExchange(&v, 1, 7), 12);  // no match: unchanged
+    EXPECT_EQ(v, 12);
+    EXPECT_EQ(InterlockedCompareExchange(&v, 1, 12), 12);
+    EXPECT_EQ(v, 1);
+    int target = 0;
+    PVOID volatile p = nullptr;
+    EXPECT_EQ(InterlockedCompareExchangePointer(&p, &target, nullptr), nullptr);
+    EXPECT_EQ(p, &target);
+}
+
+TEST(ProcessInfo, ComputerNameFollowsTheBufferProtocol) {
+    DWORD size = 0;
+    EXPECT_FALSE(GetComputerNameA(nullptr, &size));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_BUFFER_OVERFLOW));
+    ASSERT_GT(size, 1u);
+    std::string name(size, '\0');
+    DWORD n = size;
+    ASSERT_TRUE(GetComputerNameA(name.data(), &n));
+    EXPECT_EQ(n, size - 1);
+    EXPECT_EQ(std::strlen(name.c_str()), n);
+    std::u16string wide(size, u'\0');
+    DWORD wn = size;
+    ASSERT_TRUE(GetComputerNameW(wide.data(), &wn));
+    EXPECT_EQ(wn, n);
+    EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
+}
+
+TEST(ProcessInfo, ModuleFileNameOfTheLibraryAndTheExecutable) {
+    HMODULE platform = nuv::module_handle_of(reinterpret_cast<const void*>(&SysAllocString));
+    ASSERT_NE(platform, nullptr);
+    char path[4096];
+    const DWORD n = GetModuleFileNameA(platform, path, sizeof path);
+    ASSERT_GT(n, 0u);
+    EXPECT_NE(std::string(path).find("libnuvplatform.so"), std::string::npos);
+    EXPECT_EQ(path[0], '/');
+
+    char exe[4096];
+    ASSERT_GT(GetModuleFileNameA(nullptr, exe, sizeof exe), 0u);
+    EXPECT_NE(std::string(exe).find("platform_tests"), std::string::npos);
+    EXPECT_EQ(GetModuleHandleA(nullptr), nuv::module_handle_of(reinterpret_cast<const void*>(&executable_anchor)));
+    HMODULE from_address = nullptr;
+    EXPECT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                   reinterpret_cast<LPCSTR>(&SysFreeString), &from_address));
+    EXPECT_EQ(from_address, platform);
+    EXPECT_EQ(GetModuleHandleA("libnuvplatform.so"), platform);
+
+    // Truncation keeps a terminator and reports the buffer size.
+    char small[5];
+    EXPECT_EQ(GetModuleFileNameA(platform, small, sizeof small), 5u);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(std::strlen(small), 4u);
+    EXPECT_EQ(std::strncmp(small, path, 4), 0);
+    char16_t wide[4096];
+    EXPECT_EQ(GetModuleFileNameW(platform, wide, 4096), n);
+    // An address that is no module's load address is refused.
+    EXPECT_EQ(GetModuleFileNameA(reinterpret_cast<HMODULE>(reinterpret_cast<char*>(platform) + 16), path, 10), 0u);
+    EXPECT_TRUE(DisableThreadLibraryCalls(platform));
+}
+
+TEST(DebugOutput, GoesToTheInstalledSinkOnly) {
+    std::vector<std::string> seen;
+    auto previous = nuv::set_debug_output_sink([&](std::string_view text) { seen.emplace_back(text); });
+    OutputDebugStringA("notify: 1\n");
+    OutputDebugStringW(u"\u00e9t\u00e9");
+    OutputDebugStringA(nullptr);
+    nuv::set_debug_output_sink(previous);
+    OutputDebugStringA("not captured");
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], "notify: 1\n");
+    EXPECT_EQ(seen[1], "\xC3\xA9t\xC3\xA9");
+}
+
+TEST(CrtExtras, CaseInsensitiveCompareAndNumberText) {
+    const struct {
+        const char* a;
+        const char* b;
+        int sign;
+    } rows[] = {{"Flowsheet", "FLOWSHEET", 0}, {"abc", "abd", -1}, {"B", "a", 1}, {"ab", "abc", -1}, {"", "", 0}};
+    for (const auto& r : rows) {
+        const int c = _stricmp(r.a, r.b);
+        EXPECT_EQ((c > 0) - (c < 0), r.sign) << r.a << " vs " << r.b;
+    }
+    EXPECT_EQ(_strnicmp("TypeLibX", "typelibY", 7), 0);
+
+    const struct {
+        double value;
+        int digits;
+        const char* text;
+    } numbers[] = {{3.14159265, 6, "3.14159"}, {1e20, 6, "1e+20"}, {-0.5, 6, "-0.5"}, {100, 6, "100"},
+                   {1234567, 6, "1.23457e+06"}};
+    for (const auto& r : numbers) {
+        char buffer[32];
+        ASSERT_EQ(_gcvt_s(buffer, sizeof buffer, r.value, r.digits), 0);
+        EXPECT_STREQ(buffer, r.text);
+    }
+    char tiny[3];
+    EXPECT_EQ(_gcvt_s(tiny, sizeof tiny, 3.14159, 6), ERANGE);
+    EXPECT_EQ(tiny[0], '\0');
+    EXPECT_EQ(lstrlenW(u"abc"), 3);
+    EXPECT_EQ(lstrlenW(nullptr), 0);
+}
