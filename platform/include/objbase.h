@@ -27,6 +27,10 @@ typedef enum tagMSHLFLAGS { MSHLFLAGS_NORMAL = 0, MSHLFLAGS_TABLESTRONG = 1, MSH
 typedef HANDLE HGLOBAL;
 #define CO_E_CLASSSTRING _HRESULT_TYPEDEF_(0x800401F3L)
 #define CO_E_OBJNOTREG _HRESULT_TYPEDEF_(0x800401FBL)
+#define CO_E_OBJNOTCONNECTED _HRESULT_TYPEDEF_(0x800401FDL)
+
+#define REGCLS_SINGLEUSE 0
+#define REGCLS_MULTIPLEUSE 1
 
 extern "C" {
 HRESULT STDAPICALLTYPE CoInitialize(LPVOID pvReserved);
@@ -39,6 +43,10 @@ void STDAPICALLTYPE CoTaskMemFree(LPVOID pv);
 
 HRESULT STDAPICALLTYPE CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid,
                                         LPVOID* ppv);
+// Class factories registered here are found by CoCreateInstance and CoGetClassObject.
+HRESULT STDAPICALLTYPE CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext, DWORD flags,
+                                             LPDWORD lpdwRegister);
+HRESULT STDAPICALLTYPE CoRevokeClassObject(DWORD dwRegister);
 HRESULT STDAPICALLTYPE CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid,
                                         LPVOID* ppv);
 

@@ -1,5 +1,7 @@
 // A counted IDispatch whose default value (DISPID_VALUE property get) is a VARIANT the test chooses.
 #pragma once
+#include <atomic>
+
 #include "check.h"
 
 class FakeObject : public IDispatch {
@@ -42,6 +44,6 @@ public:
 
 private:
     VARIANT value_;
-    LONG refs_ = 1;  // the test's own reference, never released
-    int invokes_ = 0;
+    std::atomic<LONG> refs_{1};  // the test's own reference, never released
+    std::atomic<int> invokes_{0};
 };

@@ -1,0 +1,12 @@
+// The classes CoCreateInstance can make without any registration.
+#pragma once
+#include <objbase.h>
+
+namespace nuv::com {
+
+// The process's one Global Interface Table.
+HRESULT create_global_interface_table(REFIID riid, void** ppv);
+// A new, empty memory stream.
+HRESULT create_memory_stream(IStream** out);
+
+}  // namespace nuv::com

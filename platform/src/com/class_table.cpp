@@ -1,0 +1,111 @@
+// COM initialisation and object creation. Classes come from a built-in table (the Global Interface
+// Table, the XML DOM document) and from factories registered at run time with CoRegisterClassObject.
+// Creation does not demand CoInitializeEx: engine callbacks arrive on threads nobody initialised.
+#include <objbase.h>
+
+#include <mutex>
+#include <vector>
+
+#include "builtin_classes.h"
+
+namespace {
+
+struct Registered {
+    CLSID clsid;
+    IUnknown* factory;
+    DWORD cookie;
+};
+
+std::mutex g_mutex;
+std::vector<Registered> g_registered;
+DWORD g_next_cookie = 1;
+
+// The thread's initialisation: how often, and in which mode.
+struct ThreadInit {
+    ULONG count = 0;
+    DWORD mode = 0;
+};
+thread_local ThreadInit t_init;
+
+IUnknown* find_factory(REFCLSID clsid) {
+    std::lock_guard lock(g_mutex);
+    for (const auto& r : g_registered) {
+        if (IsEqualGUID(r.clsid, clsid)) {
+            r.factory->AddRef();
+            return r.factory;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+HRESULT CoInitializeEx(LPVOID, DWORD dwCoInit) {
+    const DWORD mode = dwCoInit & COINIT_APARTMENTTHREADED;
+    if (t_init.count > 0 && t_init.mode != mode) return RPC_E_CHANGED_MODE;
+    t_init.mode = mode;
+    return t_init.count++ == 0 ? S_OK : S_FALSE;
+}
+
+HRESULT CoInitialize(LPVOID pvReserved) { return CoInitializeEx(pvReserved, COINIT_APARTMENTTHREADED); }
+
+void CoUninitialize() {
+    if (t_init.count > 0) --t_init.count;
+}
+
+HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD, DWORD, LPDWORD lpdwRegister) {
+    if (!pUnk || !lpdwRegister) return E_INVALIDARG;
+    pUnk->AddRef();
+    std::lock_guard lock(g_mutex);
+    *lpdwRegister = g_next_cookie++;
+    g_registered.push_back({rclsid, pUnk, *lpdwRegister});
+    return S_OK;
+}
+
+HRESULT CoRevokeClassObject(DWORD dwRegister) {
+    IUnknown* factory = nullptr;
+    {
+        std::lock_guard lock(g_mutex);
+        for (auto it = g_registered.begin(); it != g_registered.end(); ++it) {
+            if (it->cookie == dwRegister) {
+                factory = it->factory;
+                g_registered.erase(it);
+                break;
+            }
+        }
+    }
+    if (!factory) return CO_E_OBJNOTREG;
+    factory->Release();  // outside the lock: the factory's destructor may call back in
+    return S_OK;
+}
+
+HRESULT CoGetClassObject(REFCLSID rclsid, DWORD, LPVOID, REFIID riid, LPVOID* ppv) {
+    if (!ppv) return E_INVALIDARG;
+    *ppv = nullptr;
+    IUnknown* factory = find_factory(rclsid);
+    if (!factory) return REGDB_E_CLASSNOTREG;
+    const HRESULT hr = factory->QueryInterface(riid, ppv);
+    factory->Release();
+    return hr;
+}
+
+HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD, REFIID riid, LPVOID* ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (IsEqualGUID(rclsid, CLSID_StdGlobalInterfaceTable)) {
+        if (pUnkOuter) return CLASS_E_NOAGGREGATION;
+        return nuv::com::create_global_interface_table(riid, ppv);
+    }
+    IClassFactory* factory = nullptr;
+    if (HRESULT hr = CoGetClassObject(rclsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                      reinterpret_cast<void**>(&factory));
+        FAILED(hr))
+        return hr == E_NOINTERFACE ? REGDB_E_CLASSNOTREG : hr;
+    const HRESULT hr = factory->CreateInstance(pUnkOuter, riid, ppv);
+    factory->Release();
+    return hr;
+}
+
+}  // extern "C"
