@@ -94,8 +94,8 @@ HRESULT NuvCreateTypeLib(const nuv::typelib::LibraryDesc* desc, ITypeLib** pptli
 // descriptors must stay valid until NuvRevokeInProcessTypeLib.
 void NuvRegisterInProcessTypeLib(const nuv::typelib::LibraryDesc* desc);
 void NuvRevokeInProcessTypeLib(const nuv::typelib::LibraryDesc* desc);
-// The type information of an interface (TKIND_INTERFACE or TKIND_DISPATCH) from the in-process
-// libraries: by LIBID when plibid is non-null, else from whichever library describes riid.
+// The type information of an interface or class from the in-process libraries: by LIBID when plibid
+// is non-null, else from whichever library describes riid.
 HRESULT NuvGetInProcessTypeInfo(const GUID* plibid, REFIID riid, ITypeInfo** ppTInfo);
 }
 

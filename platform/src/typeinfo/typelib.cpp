@@ -635,10 +635,8 @@ extern "C" HRESULT NuvGetInProcessTypeInfo(const GUID* plibid, REFIID riid, ITyp
                 if (d->guid == *plibid) chosen = d;
                 continue;
             }
-            for (SHORT i = 0; i < d->type_count; ++i)
-                if (d->types[i].guid == riid &&
-                    (d->types[i].kind == TKIND_INTERFACE || d->types[i].kind == TKIND_DISPATCH))
-                    chosen = d;
+            for (SHORT i = 0; i < d->type_count && !chosen; ++i)
+                if (d->types[i].guid == riid) chosen = d;
         }
         if (!chosen) return TYPE_E_LIBNOTREGISTERED;
         for (auto& o : InProcessObjects())

@@ -1,0 +1,90 @@
+#include "error_table.h"
+
+#include <oleauto.h>
+
+#include <string>
+
+#include "nuv_text.h"
+#include "nuvclasslib.h"
+
+namespace nuv {
+namespace {
+
+struct Row {
+    WORD code;
+    const char* text;
+    const IID* iid;
+};
+
+// Indexed by the low word of a FACILITY_ITF code.
+const Row kRows[] = {
+    {0x0101, "Interface no longer references a valid object", &IID_INUVObject},
+    {0x0102, "Object has no parent", &IID_INUVObject},
+    {0x0103, "Object does not support the requested service", &IID_INUVObject},
+    {0x0201, "Index is not in the range 1 to Count()", &IID_INUVObjectCollection},
+    {0x0202, "Failed to find requested object", &IID_INUVObjectCollection},
+    {0x0203, "Index must either be an integer or a string", &IID_INUVObjectCollection},
+    {0x0204, "The supplied attribute vector and value matrix are inconsistent", &IID_INUVObjectCollection},
+    {0x0205, "Too many values supplied", &IID_INUVObjectCollection},
+    {0x0401, "Value type not supported for a parameter", &IID_INUVParameters},
+    {0x0402, "Assignment to parameter failed", &IID_INUVParameters},
+    {0x0501, "Argument is not a valid sort key", &IID_INUVGridService},
+    {0x0502, "The supplied attribute is not valid", &IID_INUVGridService},
+    {0x0503, "The supplied value of the NAME attribute is not valid", &IID_INUVGridService},
+    {0x0504, "The supplied value of the NUMBER attribute is not valid", &IID_INUVGridService},
+    {0x0505, "Attribute cannot be set on an empty row", &IID_INUVGridService},
+    {0x0601, "Unable to find specified objective", &IID_INUVSimulation},
+    {0x0602, "Unable to find specified objective", &IID_INUVSimulation},
+    {0x0701, "Invalid name for a block", &IID_INUVEditBlock},
+    {0x0702, "Failed to create block", &IID_INUVEditBlock},
+    {0x0703, "Unknown block type", &IID_INUVEditBlock},
+    {0x0801, "No dependent variables defined", &IID_INUVSensitivity},
+    {0x0802, "No independent variables defined", &IID_INUVSensitivity},
+    {0x0803, "No independent unknown objective", &IID_INUVSensitivity},
+    {0x0804, "Number of dependent variables does not match number of included equations.", &IID_INUVSensitivity},
+    {0x0805, "Jacobian wrt to free variables is singular.", &IID_INUVSensitivity},
+    {0x0806, "Unknown variable", &IID_INUVSensitivity},
+    {0x0807, "Dependent variable is fixed", &IID_INUVSensitivity},
+    {0x0808, "Independent variable is not fixed", &IID_INUVSensitivity},
+    {0x0809, "At least one independent variable is repeated.  Remove repeated instances and retry.",
+     &IID_INUVSensitivity},
+    {0x0901, "Could not access variable's physical type", &IID_INUVVariable},
+};
+
+}  // namespace
+
+ErrorMessage LookupErrorMessage(HRESULT hr) {
+    if (HRESULT_FACILITY(hr) == FACILITY_ITF) {
+        const WORD code = static_cast<WORD>(HRESULT_CODE(hr));
+        for (const Row& r : kRows)
+            if (r.code == code) return {r.text, *r.iid};
+    }
+    return {"Unspecified Error", GUID_NULL};
+}
+
+}  // namespace nuv
+
+HRESULT ReportErrorText(REFIID iid, const char* source, const char* text, HRESULT hr) {
+    if (hr != 0 && SUCCEEDED(hr)) return hr;
+    ICreateErrorInfo* create = nullptr;
+    if (SUCCEEDED(CreateErrorInfo(&create)) && create) {
+        const std::u16string wsource = nuv::to_utf16(source ? source : "");
+        const std::u16string wtext = nuv::to_utf16(text ? text : "");
+        create->SetSource(const_cast<LPOLESTR>(wsource.c_str()));
+        create->SetDescription(const_cast<LPOLESTR>(wtext.c_str()));
+        create->SetGUID(iid);
+        IErrorInfo* info = nullptr;
+        if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info))) && info) {
+            SetErrorInfo(0, info);
+            info->Release();
+        }
+        create->Release();
+    }
+    return hr == 0 ? DISP_E_EXCEPTION : hr;
+}
+
+HRESULT ReportComError(const char* source, HRESULT hr) {
+    if (hr != 0 && SUCCEEDED(hr)) return hr;
+    const nuv::ErrorMessage m = nuv::LookupErrorMessage(hr);
+    return ReportErrorText(m.iid, source, m.text, hr);
+}
