@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "builtin_classes.h"
+#include <msxml2.h>
 
 namespace {
 
@@ -97,6 +98,10 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD, REFIID rii
     if (IsEqualGUID(rclsid, CLSID_StdGlobalInterfaceTable)) {
         if (pUnkOuter) return CLASS_E_NOAGGREGATION;
         return nuv::com::create_global_interface_table(riid, ppv);
+    }
+    if (nuv::com::is_dom_document_class(rclsid)) {
+        if (pUnkOuter) return CLASS_E_NOAGGREGATION;
+        return nuv::com::create_dom_document(riid, ppv);
     }
     IClassFactory* factory = nullptr;
     if (HRESULT hr = CoGetClassObject(rclsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
