@@ -76,7 +76,27 @@ int32_t FieldValue(const FIDocumentNotify& record, uint32_t field) {
 }
 }  // namespace
 
+void FIDocumentNotifyFilterBase::Clear() {
+    std::lock_guard<std::mutex> guard(lock_);
+    conditions_.clear();
+}
+
+void FIDocumentNotifyFilterBase::AddCondition(uint32_t field, uint32_t op, int32_t value) {
+    std::lock_guard<std::mutex> guard(lock_);
+    conditions_.push_back({field, op, value});
+}
+
+std::vector<FIDocumentNotifyFilterBase::Condition> FIDocumentNotifyFilterBase::Conditions() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return conditions_;
+}
+
 bool FIDocumentNotifyFilterBase::Matches(const FIDocumentNotify& record) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return MatchesLocked(record);
+}
+
+bool FIDocumentNotifyFilterBase::MatchesLocked(const FIDocumentNotify& record) const {
     for (const Condition& c : conditions_) {
         if (c.field == kEvery) return true;
         int32_t v = FieldValue(record, c.field);
@@ -97,8 +117,9 @@ bool FIDocumentNotifyFilterBase::Matches(const FIDocumentNotify& record) const {
 }
 
 void FIDocumentNotifyFilterBase::Apply(FIDocumentNotifyList& records) const {
+    std::lock_guard<std::mutex> guard(lock_);
     if (conditions_.empty()) return;
-    std::erase_if(records, [this](const FIDocumentNotify& r) { return Matches(r); });
+    std::erase_if(records, [this](const FIDocumentNotify& r) { return MatchesLocked(r); });
 }
 
 }  // namespace FI

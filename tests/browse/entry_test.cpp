@@ -263,7 +263,7 @@ TEST(EntryDefaults, AttributesActionsAndServiceProvider) {
     EXPECT_EQ(records[0].position1, -1);
 
     short status = 0;
-    EXPECT_EQ(root->ExecuteAction("run", nullptr, &status), E_FAIL);
+    EXPECT_EQ(root->ExecuteAction("jump", nullptr, &status), E_FAIL);
     EXPECT_EQ(fitest::TakeErrorDescription(), "Action not supported");
 
     EXPECT_EQ(root->GetServiceProvider(nullptr), E_POINTER);

@@ -98,7 +98,14 @@ public:
     virtual bool IsAttributeValid(const char* name, uint32_t id);
     virtual bool IsAttributeValid(FIDocument* document, const char* name, uint32_t id);
     virtual void GetAttribute(const char* name, uint32_t id, FIValue& out);
+    // The generic reader: installs a display with the caller's units around GetAttribute, answers the
+    // generic list attributes itself and converts the value to a VARIANT.
+    virtual HRESULT ReadAttribute(FIDocument* document, const char* name, uint32_t id, const char* units,
+                                  VARIANT* out);
     virtual void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error);
+    // The generic writer: converts the VARIANT and calls SetAttribute under a display with the units.
+    virtual HRESULT WriteAttribute(FIDocument* document, const char* name, uint32_t id, const char* units,
+                                   const VARIANT* in);
     virtual bool IsLeaf() = 0;
     virtual bool HasChildren() = 0;
     virtual bool IsLink() { return false; }

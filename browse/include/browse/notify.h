@@ -1,6 +1,7 @@
 // Notification records that documents deliver to subscribers, and the filter that removes some of them.
 #pragma once
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "browse/value.h"
@@ -68,20 +69,21 @@ public:
         int32_t value;
     };
 
+    // Clients change the filter while engine threads apply it: every operation is locked.
     FIDocumentNotifyFilterBase() = default;
     virtual ~FIDocumentNotifyFilterBase() = default;
 
-    void Clear() override { conditions_.clear(); }
-    void AddCondition(uint32_t field, uint32_t op, int32_t value) override {
-        conditions_.push_back({field, op, value});
-    }
+    void Clear() override;
+    void AddCondition(uint32_t field, uint32_t op, int32_t value) override;
 
     bool Matches(const FIDocumentNotify& record) const;
     // Removes every matching record in place; the others keep their order.
     void Apply(FIDocumentNotifyList& records) const;
-    const std::vector<Condition>& Conditions() const { return conditions_; }
+    std::vector<Condition> Conditions() const;
 
 private:
+    bool MatchesLocked(const FIDocumentNotify& record) const;
+    mutable std::mutex lock_;
     std::vector<Condition> conditions_;
 };
 

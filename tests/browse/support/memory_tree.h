@@ -96,6 +96,40 @@ public:
         return static_cast<int32_t>(actions_.size());
     }
     int getActionsCalls = 0;
+    void GetActionDescription(FIError& error, const char* action, FIValue& description) override {
+        for (const std::string& a : actions_) {
+            if (action != nullptr && a == action) {
+                description.SetString("<NUIActionDescription>" + a + "</NUIActionDescription>");
+                return;
+            }
+        }
+        FIVORNNodeBase::GetActionDescription(error, action, description);
+    }
+    void ValidateAction(const char* action, FIDocumentNotifyList& records) override {
+        if (validation.empty()) {
+            FIVORNNodeBase::ValidateAction(action, records);
+            return;
+        }
+        records.insert(records.end(), validation.begin(), validation.end());
+    }
+    HRESULT ExecuteAction(const char* action, SAFEARRAY* inputs, short* status) override {
+        if (action != nullptr && std::string(action) == "run") {
+            executed += action;
+            if (status != nullptr) *status = 0;
+            return S_OK;
+        }
+        return FIVORNNodeBase::ExecuteAction(action, inputs, status);
+    }
+    void SplitPathElement(const char* path, FIValue& element, const char** rest) override {
+        FI::SplitFirstPathElement(path, element, rest);
+    }
+    bool IsDelegating() override { return !delegatePath.empty(); }
+    void GetDelegatePath(FIValue& out) override { out.SetString(delegatePath); }
+    FIDocumentNotifyList validation;
+    std::string executed;
+    std::string delegatePath;
+    // The cursor's reserved query answers true on the child of this name.
+    std::string markedChild;
 
 private:
     std::string name_;
@@ -147,6 +181,11 @@ public:
             return;
         }
         out = owner_->Children()[static_cast<size_t>(current_)];
+    }
+
+    bool ReservedQuery() override {
+        return !IsDone() && !owner_->markedChild.empty() &&
+               owner_->Children()[static_cast<size_t>(current_)]->Name() == owner_->markedChild;
     }
 
 private:

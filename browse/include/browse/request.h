@@ -1,0 +1,76 @@
+// Batch attribute access: a request of attribute reads or writes over paths relative to a base path.
+#pragma once
+#include <oleauto.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace FI {
+class FIDocument;
+}
+
+// A VARIANT that clears itself and deep-copies.
+class FIVariant {
+public:
+    FIVariant() { VariantInit(&v_); }
+    FIVariant(const FIVariant& other) : FIVariant() { VariantCopy(&v_, &other.v_); }
+    FIVariant& operator=(const FIVariant& other) {
+        if (this != &other) VariantCopy(&v_, &other.v_);
+        return *this;
+    }
+    ~FIVariant() { VariantClear(&v_); }
+    VARIANT* get() { return &v_; }
+    const VARIANT* get() const { return &v_; }
+    VARIANT* Receive() {
+        VariantClear(&v_);
+        return &v_;
+    }
+
+private:
+    VARIANT v_;
+};
+
+struct FIAttributeRequestItem {
+    int32_t pathIndex = 0;
+    int32_t attributeIndex = 0;
+    std::string units;  // empty: the entry's own unit
+    FIVariant value;    // VT_EMPTY until read, or the value to write
+};
+
+class FIAttributeRequest {
+public:
+    FIAttributeRequest() = default;
+    explicit FIAttributeRequest(FI::FIDocument* doc) : document(doc) {}
+
+    // Appends an attribute name with its id from the document (42 without a document); returns its index.
+    int32_t AddAttribute(const std::string& name);
+    int32_t AddPath(const std::string& relativePath);
+    FIAttributeRequestItem& AddItem(int32_t pathIndex, int32_t attributeIndex, const std::string& units = {});
+
+    // The one-item request of a single read or write: the path as base, one empty relative path,
+    // the attribute ("value" when null or empty).
+    void MakeSingle(const char* path, const char* attribute, const char* units);
+
+    // Fills the request from the arrays a COM client passes (see request.cpp for the shapes).
+    HRESULT FillFromArrays(LPCOLESTR basePath, SAFEARRAY* relativePaths, SAFEARRAY* attributes, SAFEARRAY* tuples,
+                           bool forWrite);
+    // A one-dimensional VARIANT array of the items' values, in item order.
+    HRESULT ValuesToArray(SAFEARRAY** out) const;
+
+    std::string basePath;
+    std::string substituteFrom;
+    std::string substituteTo;
+    std::vector<std::string> relativePaths;
+    std::vector<std::string> attributeNames;
+    std::vector<uint32_t> attributeIds;
+    std::vector<FIAttributeRequestItem> items;
+    FI::FIDocument* document = nullptr;
+};
+
+namespace FI {
+class FIDocumentBase_;
+// Reads or writes every item of the request through the document's entries.
+HRESULT ProcessBatchRequest(FIDocumentBase_& document, FIAttributeRequest& request, bool write);
+}  // namespace FI

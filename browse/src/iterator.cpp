@@ -1,0 +1,347 @@
+#include "browse/iterator.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "browse/attributes.h"
+#include "browse/document.h"
+#include "browse/error.h"
+#include "browse/reference.h"
+#include "browse/request.h"
+
+namespace FI {
+
+namespace {
+
+// True when the whole text (after leading blanks) reads as one number.
+bool IsWholeNumber(const std::string& text, double& value) {
+    const char* start = text.c_str();
+    while (*start == ' ' || *start == '\t') ++start;
+    if (*start == '\0') return false;
+    char* end = nullptr;
+    value = std::strtod(start, &end);
+    return end != start && *end == '\0';
+}
+
+// A predicate's compared text against the value read: as numbers only when both are whole numbers,
+// otherwise as texts.
+bool PredicateValueMatches(const FIValue& value, const std::string& compared) {
+    double wanted = 0;
+    if (IsWholeNumber(compared, wanted)) {
+        double actual = 0;
+        if (value.IsNumber()) return value.ToDouble() == wanted;
+        if (IsWholeNumber(value.ToStdString(), actual)) return actual == wanted;
+    }
+    return value.ToStdString() == compared;
+}
+
+}  // namespace
+
+void FIIteratorBase::DisplayBase::GetPath(FIValue& out) {
+    out.Clear();
+    iterator_->GetPath(out);
+}
+
+FIIteratorBase::FIIteratorBase() = default;
+
+FIIteratorBase::FIIteratorBase(FIDocument* document) : document_(document) {
+    if (document_ != nullptr) {
+        document_->AddRef();
+        current_ = document_->GetRoot();
+    }
+}
+
+FIIteratorBase::FIIteratorBase(const FIIteratorBase& other) : document_(other.document_), current_(other.current_) {
+    if (document_ != nullptr) document_->AddRef();
+    // Each iterator steps its own cursors: a copy clones them, so moving one never moves the other.
+    frames_.reserve(other.frames_.size());
+    for (const Frame& f : other.frames_) {
+        CursorHandle cursor = f.cursor.IsNull() ? CursorHandle() : CursorHandle(f.cursor->Clone());
+        frames_.push_back(Frame{f.parent, cursor});
+    }
+}
+
+FIIteratorBase::~FIIteratorBase() {
+    frames_.clear();
+    current_.Reset();
+    if (document_ != nullptr) document_->Release();
+}
+
+void FIIteratorBase::ReleaseShared() {
+    if (refCount_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+}
+
+FIIteratorBase* FIIteratorBase::Clone() {
+    auto* copy = new FIIteratorBase(*this);
+    FIValue units;
+    display_.GetUnits(units);
+    copy->display_.SetUnits(units);
+    return copy;
+}
+
+FIReferenceBase* FIIteratorBase::CreateReference() { return new FIReferenceBase(*this); }
+
+bool FIIteratorBase::HasChildren() { return !current_.IsNull() && current_->HasChildren(); }
+
+bool FIIteratorBase::IsLink() { return !current_.IsNull() && current_->IsLink(); }
+
+bool FIIteratorBase::MoveDown(int32_t n) {
+    if (current_.IsNull()) return false;
+    CursorHandle cursor;
+    current_->CreateCursor(cursor);
+    bool more = cursor.First();
+    while (more && n >= 1) {
+        more = cursor.Next();
+        --n;
+    }
+    if (cursor.IsDone()) return false;
+    EntryHandle child;
+    cursor.CurrentEntry(child);
+    if (child.IsNull()) return false;
+    frames_.push_back(Frame{current_, cursor});
+    current_ = child;
+    return true;
+}
+
+bool FIIteratorBase::MoveTo(const std::string& path) {
+    ValueList list;
+    TokenizePath(list, FIValue(path));
+    FIValue error;
+    FIPathPtr parsed(ParsePath(list, error));
+    if (!error.IsEmpty()) return false;
+    return WalkPath(parsed.get(), nullptr);
+}
+
+bool FIIteratorBase::MoveToFirstChild() { return MoveDown(0); }
+
+bool FIIteratorBase::MoveNextSibling() {
+    if (frames_.empty()) return false;
+    Frame& top = frames_.back();
+    bool found = top.cursor.Next();
+    EntryHandle entry;
+    top.cursor.CurrentEntry(entry);
+    current_ = entry;
+    return found;
+}
+
+bool FIIteratorBase::MoveToFirstSibling() {
+    if (frames_.empty()) return false;
+    Frame& top = frames_.back();
+    top.cursor.First();
+    EntryHandle entry;
+    top.cursor.CurrentEntry(entry);
+    current_ = entry;
+    return true;
+}
+
+bool FIIteratorBase::MoveUp() {
+    if (frames_.empty()) return false;
+    current_ = frames_.back().parent;
+    frames_.pop_back();
+    return true;
+}
+
+uint32_t FIIteratorBase::Depth() { return static_cast<uint32_t>(frames_.size()); }
+
+bool FIIteratorBase::MoveToChild(const char* name) {
+    if (current_.IsNull()) return false;
+    CursorHandle cursor;
+    current_->CreateCursor(cursor);
+    if (!cursor.Seek(name) || cursor.IsDone()) return false;
+    EntryHandle child;
+    cursor.CurrentEntry(child);
+    if (child.IsNull()) return false;
+    frames_.push_back(Frame{current_, cursor});
+    current_ = child;
+    return true;
+}
+
+bool FIIteratorBase::EvaluatePredicate(const FIPathPredicate& predicate) {
+    FIIteratorBase copy(*this);
+    FIValue selected;
+    if (!copy.WalkPath(predicate.path.get(), &selected)) return false;
+    std::string attribute = selected.ToStdString();
+    if (attribute.empty()) {
+        if (!predicate.compared) return true;
+        attribute = "value";
+    }
+    FIVariant read;
+    copy.GetAttribute(attribute.c_str(), read.get());
+    FIValue value;
+    if (FAILED(VariantToFIValue(read.get(), value)) || value.IsEmpty()) return false;
+    if (!predicate.compared) return true;
+    return PredicateValueMatches(value, predicate.compared->ToStdString());
+}
+
+bool FIIteratorBase::EvaluatePredicates(FIPathBase* element) {
+    const auto& predicates = element->Predicates();
+    if (predicates.empty()) return true;
+    auto evaluate = [&](const FIPathPredicate& p) {
+        bool r = EvaluatePredicate(p);
+        return (p.flags & FIPathPredicate::kNot) ? !r : r;
+    };
+    bool result = evaluate(predicates[0]);
+    for (size_t i = 1; i < predicates.size(); ++i) {
+        const FIPathPredicate& p = predicates[i];
+        if (p.flags & FIPathPredicate::kOr) {
+            if (result) return true;
+            result = evaluate(p);
+        } else if (p.flags & FIPathPredicate::kAnd) {
+            if (!result) continue;
+            result = evaluate(p);
+        }
+    }
+    return result;
+}
+
+bool FIIteratorBase::MatchStep(FIPathBase* element) {
+    const std::string& name = element->Name();
+    int32_t count = element->GetCount();
+    if (name.empty() && count < 0) return EvaluatePredicates(element);
+    const bool anyName = name.empty() || name == "*";
+    if (!anyName) {
+        if (!MoveToChild(name.c_str())) return false;
+    } else if (!MoveToFirstChild()) {
+        return false;
+    }
+    int64_t remaining = count;
+    for (;;) {
+        bool candidate = anyName;
+        if (!candidate) {
+            FIValue childName;
+            GetName(childName);
+            candidate = childName.IsText() && childName.ToStdString() == name;
+        }
+        if (candidate && EvaluatePredicates(element)) {
+            if (--remaining < 0) return true;
+        }
+        if (!MoveNextSibling()) {
+            MoveUp();
+            return false;
+        }
+    }
+}
+
+bool FIIteratorBase::WalkPath(FIPathBase* element, FIValue* selectedAttribute) {
+    // Successors are walked in a loop; a failure undoes the steps taken, as a recursive walk would.
+    std::vector<uint32_t> depths;
+    for (FIPathBase* e = element; e != nullptr; e = e->GetNext()) {
+        uint32_t before = Depth();
+        if (!MatchStep(e)) {
+            while (!depths.empty()) {
+                if (Depth() > depths.back()) MoveUp();
+                depths.pop_back();
+            }
+            return false;
+        }
+        if (e->GetNext() == nullptr) {
+            if (selectedAttribute != nullptr) *selectedAttribute = e->SelectedAttribute();
+            return true;
+        }
+        depths.push_back(before);
+    }
+    return true;
+}
+
+void FIIteratorBase::GetName(FIValue& out) {
+    if (current_.IsNull()) {
+        out.Clear();
+        return;
+    }
+    current_->GetName(out);
+}
+
+void FIIteratorBase::GetPath(FIValue& out) {
+    out.Clear();
+    FIValue name;
+    for (const Frame& f : frames_) {
+        name.Clear();
+        if (!f.parent.IsNull()) f.parent->GetName(name);
+        out.AppendValue(name, true, false);
+        out.AppendChar('.');
+    }
+    name.Clear();
+    if (!current_.IsNull()) current_->GetName(name);
+    out.AppendValue(name, true, false);
+}
+
+template <class Call>
+HRESULT FIIteratorBase::WithDisplay(Call&& call) {
+    Display* previous = current_->GetDisplay();
+    current_->SetDisplay(&display_);
+    HRESULT hr = call();
+    current_->SetDisplay(previous);
+    return hr;
+}
+
+HRESULT FIIteratorBase::GetAttribute(const char* name, VARIANT* out) {
+    if (out == nullptr) return E_POINTER;
+    if (current_.IsNull()) return RaiseFIError(E_FAIL, "Iterator has no position");
+    Display* previous = current_->GetDisplay();
+    try {
+        return WithDisplay([&] {
+            uint32_t id = document_ != nullptr ? document_->GetAttributeId(name) : kUnknownAttributeId;
+            return current_->ReadAttribute(document_, name, id, nullptr, out);
+        });
+    } catch (...) {
+        current_->SetDisplay(previous);
+        return RaiseFIError(E_UNEXPECTED, "Unhandled exception while calling GetAttribute");
+    }
+}
+
+HRESULT FIIteratorBase::SetAttribute(const char* name, const VARIANT* in) {
+    if (current_.IsNull()) return RaiseFIError(E_FAIL, "Iterator has no position");
+    Display* previous = current_->GetDisplay();
+    try {
+        return WithDisplay([&] {
+            uint32_t id = document_ != nullptr ? document_->GetAttributeId(name) : kUnknownAttributeId;
+            return current_->WriteAttribute(document_, name, id, nullptr, in);
+        });
+    } catch (...) {
+        current_->SetDisplay(previous);
+        return E_UNEXPECTED;
+    }
+}
+
+bool FIIteratorBase::IsFirstSibling() { return frames_.empty() || frames_.back().cursor.IsFirst(); }
+
+bool FIIteratorBase::IsLastSibling() { return frames_.empty() || frames_.back().cursor.IsDone(); }
+
+bool FIIteratorBase::HasChildAt(int32_t n) {
+    if (current_.IsNull() || n < 0) return false;
+    CursorHandle cursor;
+    current_->CreateCursor(cursor);
+    bool more = cursor.First();
+    for (int32_t i = 0; more && i < n; ++i) more = cursor.Next();
+    if (!more || cursor.IsDone()) return false;
+    return cursor.ReservedQuery();
+}
+
+bool FIIteratorBase::Select(const std::string& path) {
+    ValueList list;
+    TokenizePath(list, FIValue(path));
+    FIValue error;
+    FIPathPtr parsed(ParsePath(list, error));
+    if (!error.IsEmpty()) return false;
+    return Select(parsed.get());
+}
+
+bool FIIteratorBase::Select(FIPathBase* path) {
+    if (path == nullptr || current_.IsNull()) return false;
+    FIIteratorBase copy(*this);
+    FIPathBase* last = path;
+    for (; last->GetNext() != nullptr; last = last->GetNext()) {
+        if (!copy.MatchStep(last)) return false;
+    }
+    if (last->Name().empty() && last->GetCount() < 0) {
+        if (!copy.EvaluatePredicates(last)) return false;
+        CursorHandle cursor;
+        copy.current_->CreateCursor(cursor);
+        return cursor.ReservedQuery();
+    }
+    uint32_t depth = copy.Depth();
+    if (!copy.MatchStep(last) || copy.Depth() <= depth) return false;
+    return copy.frames_.back().cursor.ReservedQuery();
+}
+
+}  // namespace FI

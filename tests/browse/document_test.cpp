@@ -1,0 +1,264 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "browse/document.h"
+#include "support/error_info.h"
+#include "support/memory_document.h"
+
+using fitest::DocumentHolder;
+using fitest::MemoryDocument;
+using fitest::MemoryEntry;
+using fitest::MemoryHandle;
+
+namespace {
+
+MemoryHandle MakeTree() {
+    MemoryHandle top = MemoryEntry::Make("Top", "Top");
+    MemoryEntry* blocks = top->Add("Blocks");
+    blocks->Add("B1")->AddLeaf("T", FIValue(3));
+    top->Add("TopX");
+    top->Add("a.b")->Add("c");
+    MemoryEntry* ext = top->Add("Ext");
+    ext->delegatePath = "Remote.Sim";
+    ext->Add("local");
+    return top;
+}
+
+std::string Text(const FIValue& v) { return v.ToStdString(); }
+
+TEST(DocumentDictionary, StandardIdsAndRegistration) {
+    DocumentHolder doc(MemoryDocument::Create(MakeTree()));
+    EXPECT_EQ(doc->GetAttributeId("value"), 1u);
+    EXPECT_EQ(doc->GetAttributeId("is_empty"), 41u);
+    EXPECT_EQ(doc->GetAttributeId("Value"), 42u);
+    EXPECT_EQ(doc->GetAttributeId(nullptr), 42u);
+    EXPECT_EQ(doc->RegisterAttribute("value", 1), S_OK);
+    EXPECT_EQ(doc->RegisterAttribute("value", 2), E_INVALIDARG);
+    EXPECT_EQ(doc->GetAttributeId("value"), 1u);
+    EXPECT_EQ(doc->RegisterAttribute("zz_alias", 65025), S_OK);
+    EXPECT_EQ(doc->RegisterAttribute("aa_alias", 65025), S_OK);
+    FIValue name("untouched");
+    doc->GetAttributeName(65025, name);
+    EXPECT_EQ(Text(name), "aa_alias");  // the alphabetically first of two names
+    doc->GetAttributeName(64000, name);
+    EXPECT_EQ(Text(name), "aa_alias");
+    doc->GetAttributeName(19, name);
+    EXPECT_EQ(Text(name), "path");
+    auto dictionary = doc->AttributeDictionary();
+    ASSERT_EQ(dictionary.size(), 44u);
+    EXPECT_TRUE(std::is_sorted(dictionary.begin(), dictionary.end()));
+}
+
+struct Delivery {
+    std::vector<std::string> log;
+    MemoryDocument* doc = nullptr;
+    uint32_t selfCookie = 0;
+    uint32_t otherCookie = 0;
+    bool releaseDocument = false;
+};
+
+void Record(FI::FIDocument*, void* context, FIDocumentNotifyList* records) {
+    auto* d = static_cast<Delivery*>(context);
+    d->log.push_back("r" + std::to_string(records->size()));
+}
+
+void Unsubscriber(FI::FIDocument* doc, void* context, FIDocumentNotifyList* records) {
+    auto* d = static_cast<Delivery*>(context);
+    d->log.push_back("u" + std::to_string(records->size()));
+    records->pop_back();  // later subscribers see the change
+    doc->Unadvise(d->selfCookie);
+    doc->Unadvise(d->otherCookie);
+    if (d->releaseDocument) doc->Release();
+}
+
+TEST(DocumentSubscribers, CookiesAndFirstLastHooks) {
+    DocumentHolder doc(MemoryDocument::Create(MakeTree()));
+    Delivery d;
+    EXPECT_EQ(doc->Advise(&Record, &d), 1u);
+    EXPECT_EQ(doc->firstSubscriberCalls, 1);
+    EXPECT_EQ(doc->Advise(&Record, &d), 2u);
+    EXPECT_EQ(doc->firstSubscriberCalls, 1);
+    doc->Unadvise(1);
+    EXPECT_EQ(doc->lastSubscriberCalls, 0);
+    doc->Unadvise(77);
+    doc->Unadvise(2);
+    EXPECT_EQ(doc->lastSubscriberCalls, 1);
+    doc->Unadvise(2);
+    EXPECT_EQ(doc->lastSubscriberCalls, 1);
+    EXPECT_EQ(doc->Advise(&Record, &d), 3u);  // cookies are never reused
+    EXPECT_EQ(doc->firstSubscriberCalls, 2);
+}
+
+TEST(DocumentSubscribers, NotifyFiltersThenDeliversInCookieOrder) {
+    DocumentHolder doc(MemoryDocument::Create(MakeTree()));
+    FIDocumentNotifyList records = {FIDocumentNotify(1, FIValue("e")), FIDocumentNotify(3, FIValue("i"))};
+    doc->GetNotifyFilter()->AddCondition(0, 0, 2);
+    doc->Notify(records);  // no subscriber: untouched, filter or not
+    EXPECT_EQ(records.size(), 2u);
+
+    Delivery d;
+    d.doc = doc.get();
+    doc->Advise(&Record, &d);
+    d.selfCookie = doc->Advise(&Unsubscriber, &d);
+    d.otherCookie = doc->Advise(&Record, &d);  // removed by the one before it: never called
+    doc->Advise(&Record, &d);
+    records.emplace_back(2, FIValue("w"));
+    doc->Notify(records);
+    EXPECT_EQ(d.log, (std::vector<std::string>{"r2", "u2", "r1"}));
+    EXPECT_EQ(doc->SubscriberCount(), 2u);
+
+    d.log.clear();
+    doc->GetNotifyFilter()->Clear();
+    doc->GetNotifyFilter()->AddCondition(4, 9, 0);  // removes everything: nobody is called
+    records = {FIDocumentNotify(1, FIValue("e"))};
+    doc->Notify(records);
+    EXPECT_TRUE(records.empty());
+    EXPECT_TRUE(d.log.empty());
+}
+
+TEST(DocumentSubscribers, LastSubscriberMayReleaseTheDocumentDuringDelivery) {
+    MemoryDocument* doc = MemoryDocument::Create(MakeTree());
+    Delivery d;
+    d.releaseDocument = true;
+    d.selfCookie = doc->Advise(&Unsubscriber, &d);
+    FIDocumentNotifyList records = {FIDocumentNotify(3, FIValue("i"))};
+    doc->Notify(records);  // the callback drops the only outside reference
+    EXPECT_EQ(d.log, (std::vector<std::string>{"u1"}));
+}
+
+TEST(DocumentSubscribers, ConcurrentNotifyAndSubscription) {
+    DocumentHolder doc(MemoryDocument::Create(MakeTree()));
+    std::atomic<int> delivered{0};
+    auto count = [](FI::FIDocument*, void* context, FIDocumentNotifyList*) {
+        static_cast<std::atomic<int>*>(context)->fetch_add(1);
+    };
+    uint32_t permanent = doc->Advise(count, &delivered);
+    std::thread producer([&] {
+        for (int i = 0; i < 2000; ++i) {
+            FIDocumentNotifyList records = {FIDocumentNotify(3, FIValue("tick"))};
+            doc->Notify(records);
+        }
+    });
+    for (int i = 0; i < 2000; ++i) {
+        uint32_t c = doc->Advise(count, &delivered);
+        doc->GetNotifyFilter()->Clear();
+        doc->Unadvise(c);
+    }
+    producer.join();
+    EXPECT_GE(delivered.load(), 2000);
+    doc->Unadvise(permanent);
+}
+
+TEST(DocumentPaths, ResolvePathWithTopPrefixes) {
+    DocumentHolder doc(MemoryDocument::Create(MakeTree()));
+    struct Row {
+        const char* path;
+        const char* found;
+        const char* rest;
+    };
+    const Row rows[] = {
+        {"", "Top", ""},          {"Top", "Top", ""},         {"Top.", "Top", ""},
+        {"TopX", "TopX", ""},     {"Top.Blocks.B1", "B1", ""}, {"Blocks.B1.T", "T", ""},
+        {"Top.Blocks.Nope", "Blocks", "Nope"}, {"Ext.inner.x", "Ext", "inner.x"},
+    };
+    for (const Row& r : rows) {
+        const char* rest = nullptr;
+        FI::EntryHandle e = doc->ResolvePath(r.path, &rest);
+        ASSERT_FALSE(e.IsNull()) << r.path;
+        FIValue name;
+        e->GetName(name);
+        EXPECT_EQ(Text(name), r.found) << r.path;
+        EXPECT_STREQ(rest, r.rest) << r.path;
+    }
+}
+
+TEST(DocumentPaths, CanonicalPathsAndDelegates) {
+    DocumentHolder doc(MemoryDocument::Create(MakeTree()));
+    struct Row {
+        const char* path;
+        const char* canonical;
+    };
+    const Row rows[] = {
+        {"Blocks.B1", "Top.Blocks.B1"}, {"", "Top"},           {"\"a.b\".c", "Top.\"a.b\".c"},
+        {"Blocks.Nope", ""},            {"Blocks.B1.T.x", ""}, {"Ext.local", ""},
+    };
+    for (const Row& r : rows) {
+        FIValue out("stale");
+        EXPECT_EQ(doc->GetCanonicalPath(r.path, out), S_OK);
+        EXPECT_EQ(Text(out), r.canonical) << r.path;
+    }
+
+    IServiceProvider* provider = reinterpret_cast<IServiceProvider*>(1);
+    FIValue prefix;
+    FIValue delegatePath;
+    EXPECT_TRUE(doc->FindDelegate("Top.Ext.inner.x", &provider, &prefix, &delegatePath));
+    EXPECT_EQ(provider, nullptr);
+    EXPECT_EQ(Text(prefix), "Top.Ext");
+    EXPECT_EQ(Text(delegatePath), "Remote.Sim");
+    EXPECT_FALSE(doc->FindDelegate("Ext", &provider, &prefix, &delegatePath));  // ends at the entry
+    EXPECT_FALSE(doc->FindDelegate("Blocks.Nope", &provider, nullptr, nullptr));
+    EXPECT_FALSE(doc->FindDelegate("", &provider, nullptr, nullptr));
+}
+
+TEST(DocumentPaths, StripNamePrefix) {
+    struct Row {
+        const char* prefix;
+        const char* name;
+        const char* result;  // null: no result
+    };
+    const Row rows[] = {
+        {"A.B", "A.B.C", "C"}, {"A.B", "A.B", ""},  {"A.B", "A.BC", nullptr}, {"", "X", "X"},
+        {"A", "", nullptr},    {"A", "B.A", nullptr}, {nullptr, "A", nullptr}, {"A", nullptr, nullptr},
+    };
+    for (const Row& r : rows) {
+        const char* got = FI::StripNamePrefix(r.prefix, r.name);
+        if (r.result == nullptr) {
+            EXPECT_EQ(got, nullptr);
+        } else {
+            ASSERT_NE(got, nullptr);
+            EXPECT_STREQ(got, r.result);
+        }
+    }
+}
+
+TEST(DocumentActions, ExecuteHistoryAndServices) {
+    DocumentHolder doc(MemoryDocument::Create(MakeTree()));
+    MemoryEntry* b1 = doc->root_->Children()[0]->Children()[0].Get();
+    short status = 7;
+    EXPECT_EQ(doc->ExecuteAction("Blocks.B1", "run", nullptr, &status), S_OK);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(b1->executed, "run");
+    status = 7;
+    EXPECT_EQ(doc->ExecuteAction("Blocks.B1", "stop", nullptr, &status), E_FAIL);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(fitest::TakeErrorDescription(), "Action not supported");
+    EXPECT_EQ(doc->ExecuteAction("Blocks.Nope", "run", nullptr, &status), E_FAIL);
+    EXPECT_EQ(doc->ExecuteAction("Blocks.B1", "run", nullptr, nullptr), S_OK);
+
+    EXPECT_EQ(doc->GetHistory({}, {}, "", 0.0, nullptr, nullptr, nullptr), E_NOTIMPL);
+    EXPECT_EQ(fitest::TakeErrorDescription(), "History not supported");
+    EXPECT_EQ(doc->GetHistoryEx({}, {}, "", 0.0, nullptr, nullptr, nullptr), E_NOTIMPL);
+
+    void* out = &status;
+    EXPECT_EQ(doc->QueryService(nullptr, IID_IServiceProvider, IID_IUnknown, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, &status);  // another service leaves the output alone
+    EXPECT_TRUE(FI::IsFIDocumentService(FI::kDocumentObjectClsid));
+    EXPECT_FALSE(FI::IsFIDocumentService(IID_IUnknown));
+    EXPECT_EQ(doc->QueryService(nullptr, FI::kDocumentInterfaceIid, IID_IUnknown, &out), E_NOINTERFACE);
+
+    static FI::FIDocument* seen = nullptr;
+    FI::SetDocumentObjectFactory([](FI::FIDocument* d, IUnknown*, REFIID, void** o) -> HRESULT {
+        seen = d;
+        *o = d;
+        return S_OK;
+    });
+    EXPECT_EQ(doc->QueryService(nullptr, FI::kDocumentObjectClsid, IID_IUnknown, &out), S_OK);
+    EXPECT_EQ(seen, doc.get());
+    FI::SetDocumentObjectFactory(nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,292 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "browse/iterator.h"
+#include "browse/reference.h"
+#include "browse/request.h"
+#include "support/error_info.h"
+#include "support/memory_document.h"
+
+using fitest::DocumentHolder;
+using fitest::MemoryDocument;
+using fitest::MemoryEntry;
+using fitest::MemoryHandle;
+
+namespace {
+
+// Top
+//   Blocks: B1 {T=3, P=10}, B2 {T=5}, B3 {T="hot"}
+//   Blocks: X
+//   "a.b": c
+//   v = 3.0 (leaf)
+MemoryHandle MakeTree() {
+    MemoryHandle top = MemoryEntry::Make("Top", "Top");
+    MemoryEntry* blocks = top->Add("Blocks", "Block List");
+    MemoryEntry* b1 = blocks->Add("B1", "Block");
+    b1->AddLeaf("T", FIValue(3));
+    b1->AddLeaf("P", FIValue(10));
+    blocks->Add("B2", "Block")->AddLeaf("T", FIValue(5));
+    blocks->Add("B3", "Block")->AddLeaf("T", FIValue("hot"));
+    top->Add("Blocks", "Block List")->Add("X");
+    top->Add("a.b")->Add("c");
+    top->AddLeaf("v", FIValue(3.0));
+    return top;
+}
+
+class IteratorTest : public ::testing::Test {
+protected:
+    IteratorTest() : doc_(MemoryDocument::Create(MakeTree())), it_(doc_.get()) {}
+
+    std::string Path() {
+        FIValue p;
+        it_.GetPath(p);
+        return p.ToStdString();
+    }
+    std::string Name() {
+        FIValue n;
+        it_.GetName(n);
+        return n.ToStdString();
+    }
+    std::string Type() {
+        FIValue t;
+        it_.Current()->GetTypeName(t);
+        return t.ToStdString();
+    }
+    MemoryEntry* Blocks() { return doc_->root_->Children()[0].Get(); }
+
+    DocumentHolder doc_;
+    FI::FIIteratorBase it_;
+};
+
+TEST_F(IteratorTest, StartsAtRootAndHoldsTheDocument) {
+    EXPECT_EQ(it_.Depth(), 0u);
+    EXPECT_EQ(Name(), "Top");
+    EXPECT_EQ(doc_->RefCount(), 2u);
+    {
+        FI::FIIteratorBase copy(it_);
+        EXPECT_EQ(doc_->RefCount(), 3u);
+    }
+    EXPECT_EQ(doc_->RefCount(), 2u);
+    FI::FIIteratorBase none;
+    EXPECT_FALSE(none.MoveDown(0));
+    EXPECT_FALSE(none.MoveToChild("Blocks"));
+    EXPECT_FALSE(none.HasChildren());
+    EXPECT_FALSE(none.IsLink());
+    VARIANT v;
+    VariantInit(&v);
+    EXPECT_EQ(none.GetAttribute("value", &v), E_FAIL);
+}
+
+TEST_F(IteratorTest, DownAcrossAndUp) {
+    EXPECT_FALSE(it_.MoveUp());
+    EXPECT_FALSE(it_.MoveNextSibling());
+    EXPECT_TRUE(it_.IsFirstSibling());
+    EXPECT_TRUE(it_.IsLastSibling());
+
+    ASSERT_TRUE(it_.MoveToChild("Blocks"));
+    ASSERT_TRUE(it_.MoveDown(1));
+    EXPECT_EQ(Name(), "B2");
+    ASSERT_TRUE(it_.MoveToChild("T"));
+    EXPECT_FALSE(it_.MoveDown(0));  // a leaf has no children
+    EXPECT_TRUE(it_.MoveUp());
+    EXPECT_FALSE(it_.MoveDown(1));  // B2 has one child
+    EXPECT_EQ(it_.Depth(), 2u);
+    EXPECT_TRUE(it_.MoveUp());
+    EXPECT_TRUE(it_.MoveToFirstChild());
+    EXPECT_TRUE(it_.IsFirstSibling());
+    EXPECT_FALSE(it_.IsLastSibling());
+    EXPECT_TRUE(it_.MoveNextSibling());
+    EXPECT_TRUE(it_.MoveNextSibling());
+    EXPECT_EQ(Name(), "B3");
+    EXPECT_FALSE(it_.MoveNextSibling());  // past the last child: the empty entry, same depth
+    EXPECT_EQ(Type(), "EmptyNode");
+    EXPECT_EQ(it_.Depth(), 2u);
+    EXPECT_TRUE(it_.IsLastSibling());
+    EXPECT_TRUE(it_.MoveToFirstSibling());
+    EXPECT_EQ(Name(), "B1");
+    EXPECT_TRUE(it_.MoveUp());
+    EXPECT_EQ(Name(), "Blocks");
+    EXPECT_TRUE(it_.HasChildren());
+    EXPECT_FALSE(it_.MoveToChild("nope"));
+    EXPECT_EQ(Name(), "Blocks");
+}
+
+TEST_F(IteratorTest, MoveToPaths) {
+    struct Row {
+        const char* path;
+        bool moves;
+        const char* name;
+        uint32_t depth;
+    };
+    const Row rows[] = {
+        {"Blocks.#1", true, "B2", 2},
+        {"Blocks#1", true, "Blocks", 1},
+        {"Blocks#1.X", true, "X", 2},
+        {"Blocks#2", false, "Top", 0},
+        {"Blokcs", false, "Top", 0},
+        {"Blocks.B1.Nope", false, "Top", 0},  // a failed walk returns all the way
+        {"Blocks.*[T=5]", true, "B2", 2},
+        {"Blocks.*[T=\"5.0\"]", true, "B2", 2},
+        {"Blocks.*[T=5.0]", false, "Top", 0},  // unquoted, the full stop ends the compared text  // a whole number compares numerically
+        {"Blocks.*[T=5x]", false, "Top", 0},
+        {"Blocks.*[T=hot]", true, "B3", 2},
+        {"Blocks.*![T=3]", true, "B2", 2},
+        {"Blocks.*[T=99]|[T=5]", true, "B2", 2},
+        {"Blocks.*[T=3]&[P=10]", true, "B1", 2},
+        {"Blocks.*[T=5]&[P]", false, "Top", 0},
+        {"Blocks.*[P]", true, "B1", 2},
+        {"Blocks.*[Q]", false, "Top", 0},
+        {"Blocks.*#1[T]", true, "B2", 2},
+        {"Blocks.#0[T=5]", true, "B2", 2},
+        {"Blocks.#1[T=5]", false, "Top", 0},
+        {"\"a.b\".c", true, "c", 2},
+        {"", true, "Top", 0},
+        {"Blocks#", false, "Top", 0},  // a parse error does not move
+        {"Blocks.B2(value)", true, "B2", 2},
+    };
+    for (const Row& r : rows) {
+        FI::FIIteratorBase it(doc_.get());
+        bool moved = it.MoveTo(r.path);
+        FIValue name;
+        it.GetName(name);
+        EXPECT_EQ(moved, r.moves) << r.path;
+        EXPECT_EQ(name.ToStdString(), r.name) << r.path;
+        EXPECT_EQ(it.Depth(), r.depth) << r.path;
+    }
+}
+
+TEST_F(IteratorTest, OrBindsAfterAndFromTheLeft) {
+    // [T=3]&[P=11]|[T=hot]: (false)|... on B1; B3 then matches through the or.
+    FI::FIIteratorBase it(doc_.get());
+    ASSERT_TRUE(it.MoveTo("Blocks.*[T=3]&[P=11]|[T=hot]"));
+    FIValue name;
+    it.GetName(name);
+    EXPECT_STREQ(name.GetString(), "B3");
+}
+
+TEST_F(IteratorTest, PathsQuoteNamesWithDelimiters) {
+    ASSERT_TRUE(it_.MoveTo("\"a.b\".c"));
+    EXPECT_EQ(Path(), "Top.\"a.b\".c");
+    // The printed path walks back to the same entry.
+    FI::FIIteratorBase again(doc_.get());
+    std::string path = Path();
+    ASSERT_TRUE(again.MoveTo(path.substr(4)));
+    EXPECT_EQ(again.Current().Get(), it_.Current().Get());
+}
+
+TEST_F(IteratorTest, AttributesSeeTheIteratorsDisplay) {
+    ASSERT_TRUE(it_.MoveTo("Blocks.B1.T"));
+    MemoryEntry* t = Blocks()->Children()[0]->Children()[0].Get();
+    std::string seenUnits;
+    std::string seenPath;
+    t->onGetAttribute = [&](MemoryEntry& e, const char*) {
+        FIValue u;
+        FIValue p;
+        e.GetDisplay()->GetUnits(u);
+        e.GetDisplay()->GetPath(p);
+        seenUnits = u.ToStdString();
+        seenPath = p.ToStdString();
+    };
+    it_.GetDisplay().SetUnits(FIValue("kg/h"));
+    FIVariant v;
+    ASSERT_EQ(it_.GetAttribute("value", v.get()), S_OK);
+    EXPECT_EQ(v.get()->vt, VT_I4);
+    EXPECT_EQ(v.get()->lVal, 3);
+    EXPECT_EQ(seenUnits, "kg/h");
+    EXPECT_EQ(seenPath, "Top.Blocks.B1.T");
+    EXPECT_EQ(t->GetDisplay(), nullptr);  // restored after the call
+
+    ASSERT_EQ(it_.GetAttribute("path", v.get()), S_OK);
+    EXPECT_EQ(nuv::bstr_to_utf8(v.get()->bstrVal), "Top.Blocks.B1.T");
+
+    // An unknown attribute name reaches the entry with id 42, which answers nothing.
+    t->onGetAttribute = nullptr;
+    ASSERT_EQ(it_.GetAttribute("Value", v.get()), S_OK);
+    EXPECT_EQ(v.get()->vt, VT_EMPTY);
+
+    FIVariant eight;
+    eight.get()->vt = VT_I4;
+    eight.get()->lVal = 8;
+    EXPECT_EQ(it_.SetAttribute("value", eight.get()), S_OK);
+    EXPECT_EQ(t->Attr("value")->ToInt(), 8);
+    t->SetReadOnly(true);
+    EXPECT_EQ(it_.SetAttribute("value", eight.get()), FIError::kFailureCode);
+    EXPECT_EQ(fitest::TakeErrorDescription(), "Cannot modify attribute value");
+
+    t->throwOnGetAttribute = true;
+    EXPECT_EQ(it_.GetAttribute("value", v.get()), E_UNEXPECTED);
+    EXPECT_EQ(fitest::TakeErrorDescription(), "Unhandled exception in GetAttribute");
+    EXPECT_EQ(t->GetDisplay(), nullptr);
+}
+
+TEST_F(IteratorTest, ClonesMoveIndependently) {
+    ASSERT_TRUE(it_.MoveTo("Blocks.B1"));
+    it_.GetDisplay().SetUnits(FIValue("bar"));
+    std::unique_ptr<FI::FIIteratorBase> clone(it_.Clone());
+    FIValue units;
+    clone->GetDisplay().GetUnits(units);
+    EXPECT_STREQ(units.GetString(), "bar");
+    FI::FIIteratorBase copy(it_);
+    copy.GetDisplay().GetUnits(units);
+    EXPECT_TRUE(units.IsEmpty());
+
+    ASSERT_TRUE(it_.MoveNextSibling());  // the source moves on to B2 ...
+    ASSERT_TRUE(clone->MoveNextSibling());  // ... and the clone, from B1, also reaches B2
+    FIValue name;
+    clone->GetName(name);
+    EXPECT_STREQ(name.GetString(), "B2");
+}
+
+TEST_F(IteratorTest, SelectAndHasChildAtNeverMove) {
+    Blocks()->markedChild = "B2";
+    EXPECT_TRUE(it_.Select("Blocks.B2"));
+    EXPECT_TRUE(it_.Select("Blocks.*[T=5]"));
+    EXPECT_FALSE(it_.Select("Blocks.B1"));  // found, but the cursor does not mark it
+    EXPECT_FALSE(it_.Select("Blocks.Nope"));
+    EXPECT_FALSE(it_.Select("Blocks#"));
+    EXPECT_EQ(it_.Depth(), 0u);
+    ASSERT_TRUE(it_.MoveToChild("Blocks"));
+    EXPECT_TRUE(it_.HasChildAt(1));
+    EXPECT_FALSE(it_.HasChildAt(0));
+    EXPECT_FALSE(it_.HasChildAt(3));
+    EXPECT_FALSE(it_.HasChildAt(-1));
+}
+
+TEST_F(IteratorTest, ReferencesKeepTheirPositionAndSurviveDeletion) {
+    ASSERT_TRUE(it_.MoveTo("Blocks.B2"));
+    FI::FIReferenceBase* ref = it_.CreateReference();
+    ASSERT_TRUE(it_.MoveNextSibling());  // moving the source does not move the reference
+    FIValue path;
+    ref->GetPath(path);
+    EXPECT_STREQ(path.GetString(), "Top.Blocks.B2");
+    EXPECT_EQ(ref->Depth(), 2u);
+
+    Blocks()->RemoveChild("B2");  // the reference holds the entry: it stays readable
+    FIVariant v;
+    EXPECT_EQ(ref->GetAttribute("id", v.get()), S_OK);
+    EXPECT_EQ(nuv::bstr_to_utf8(v.get()->bstrVal), "B2");
+
+    FI::FIReferenceBase* twin = ref->Clone();
+    std::unique_ptr<FI::FIIteratorBase> independent(ref->CloneIterator());
+    ref->MarkDeleted();
+    EXPECT_FALSE(twin->IsDeleted());  // the flag is copied at cloning, not shared
+    ref->Delete();
+    twin->GetName(path);
+    EXPECT_STREQ(path.GetString(), "B2");
+
+    FI::FIReferenceBase* gone = twin->Clone();
+    gone->MarkDeleted();
+    v.Receive()->vt = VT_I4;
+    EXPECT_EQ(gone->GetAttribute("id", v.get()), S_OK);
+    EXPECT_EQ(v.get()->vt, VT_EMPTY);
+    EXPECT_EQ(gone->SetAttribute("value", v.get()), E_FAIL);
+    EXPECT_EQ(fitest::TakeErrorDescription(), "Node deleted");
+    EXPECT_NE(gone->GetDisplay(), nullptr);
+    gone->Delete();
+    twin->Delete();
+    EXPECT_EQ(independent->Depth(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "browse/attributes.h"
+#include "browse/document.h"
+#include "browse/request.h"
+#include "support/error_info.h"
+#include "support/memory_document.h"
+
+using fitest::DocumentHolder;
+using fitest::MemoryDocument;
+using fitest::MemoryEntry;
+using fitest::MemoryHandle;
+
+namespace {
+
+MemoryHandle MakeTree() {
+    MemoryHandle top = MemoryEntry::Make("Top", "Top");
+    MemoryEntry* b = top->Add("B");
+    b->AddLeaf("x", FIValue(1));
+    b->AddLeaf("y", FIValue(2.5));
+    top->AddLeaf("z", FIValue("zed"));
+    return top;
+}
+
+std::string AsText(const FIVariant& v) {
+    if (v.get()->vt == VT_EMPTY) return "<empty>";
+    FIValue value;
+    FI::VariantToFIValue(v.get(), value);
+    return value.ToStdString();
+}
+
+std::vector<std::string> Values(const FIAttributeRequest& r) {
+    std::vector<std::string> out;
+    for (const auto& item : r.items) out.push_back(AsText(item.value));
+    return out;
+}
+
+TEST(BatchRead, EmptyBaseResolvesFromTheRoot) {
+    DocumentHolder doc(MemoryDocument::Create(MakeTree()));
+    FIAttributeRequest r(doc.get());
+    int32_t value = r.AddAttribute("value");
+    int32_t path = r.AddAttribute("path");
+    r.AddPath("Top.B.x");
+    r.AddPath("B.y");  // does not begin with the root's name: kept as it is
+    r.AddPath("Top.B.missing");
+    r.AddPath("Top");
+    r.AddItem(0, value);
+    r.AddItem(1, value);
+    r.AddItem(2, value);
+    r.AddItem(0, path);
+    r.AddItem(3, path);
+    r.AddItem(1, 99);  // an index out of range leaves the item empty
+    r.AddItem(1, -1);
+    EXPECT_EQ(doc->GetRequestAttributes(r), S_OK);
+    EXPECT_EQ(Values(r), (std::vector<std::string>{"1", "2.5", "<empty>", "Top.B.x", "Top", "<empty>", "<empty>"}));
+    // The after hook is skipped for the path that did not resolve.
+    EXPECT_EQ(doc->hooks, "bg0 ag0 bg1 ag1 bg2 bg3 ag3 ");
+}
+
+TEST(BatchRead, BasePathAndSubstitution) {
+    DocumentHolder doc(MemoryDocument::Create(MakeTree()));
+    FIAttributeRequest r(doc.get());
+    r.basePath = "Top.B";
+    int32_t path = r.AddAttribute("path");
+    int32_t type = r.AddAttribute("type");
+    r.AddPath("x");
+    r.AddPath("");
+    r.AddItem(0, path);
+    r.AddItem(1, path);
+    r.AddItem(1, type);
+    EXPECT_EQ(doc->GetRequestAttributes(r), S_OK);
+    EXPECT_EQ(Values(r), (std::vector<std::string>{"Top.B.x", "Top.B", "Node"}));
+
+    FIAttributeRequest mapped(doc.get());
+    mapped.basePath = "B";
+    mapped.substituteFrom = "Caller.Sim";
+    mapped.substituteTo = "B";
+    mapped.AddAttribute("path");
+    mapped.AddPath("x");
+    mapped.AddPath("");
+    mapped.AddItem(0, 0);
+    mapped.AddItem(1, 0);
+    EXPECT_EQ(doc->GetRequestAttributes(mapped), S_OK);
+    EXPECT_EQ(Values(mapped), (std::vector<std::string>{"Caller.Sim.x", "Caller.Sim"}));
+
+    for (const char* bad : {"Top.Nope", "B.x.deeper"}) {
+        FIAttributeRequest invalid(doc.get());
+        invalid.basePath = bad;
+        invalid.AddAttribute("value");
+        invalid.AddPath("");
+        invalid.AddItem(0, 0);
+        EXPECT_EQ(doc->GetRequestAttributes(invalid), E_FAIL) << bad;
+        EXPECT_EQ(fitest::TakeErrorDescription(), "Invalid base path specified");
+    }
+}
+
+TEST(BatchWrite, StopsAtTheFirstFailure) {
+    DocumentHolder doc(MemoryDocument::Create(MakeTree()));
+    MemoryEntry* b = doc->root_->Children()[0].Get();
+    FIAttributeRequest r(doc.get());
+    r.basePath = "Top.B";
+    r.AddAttribute("value");
+    r.AddPath("x");
+    r.AddPath("nope");
+    r.AddPath("y");
+    for (int32_t p = 0; p < 3; ++p) {
+        FIAttributeRequestItem& item = r.AddItem(p, 0);
+        item.value.get()->vt = VT_I4;
+        item.value.get()->lVal = 40 + p;
+    }
+    EXPECT_EQ(doc->SetRequestAttributes(r), E_FAIL);
+    EXPECT_EQ(b->Children()[0]->Attr("value")->ToInt(), 40);
+    EXPECT_EQ(b->Children()[1]->Attr("value")->ToDouble(), 2.5);
+    EXPECT_EQ(doc->hooks, "bs0 as0 bs1 ");
+
+    FIAttributeRequest badIndex(doc.get());
+    badIndex.basePath = "B";
+    badIndex.AddAttribute("value");
+    badIndex.AddPath("x");
+    badIndex.AddItem(0, 3).value.get()->vt = VT_NULL;
+    EXPECT_EQ(doc->SetRequestAttributes(badIndex), E_INVALIDARG);
+
+    FIAttributeRequest readOnly(doc.get());
+    readOnly.basePath = "B";
+    readOnly.AddAttribute("type");
+    readOnly.AddPath("x");
+    readOnly.AddItem(0, 0).value.get()->vt = VT_NULL;
+    EXPECT_EQ(doc->SetRequestAttributes(readOnly), FIError::kFailureCode);
+    EXPECT_EQ(fitest::TakeErrorDescription(), "Cannot modify attribute type");
+}
+
+TEST(BatchSingle, GetAndSetThroughTheDocument) {
+    DocumentHolder doc(MemoryDocument::Create(MakeTree()));
+    FIVariant v;
+    EXPECT_EQ(doc->GetAttribute("Top.B.y", nullptr, nullptr, v.get()), S_OK);  // "value" by default
+    EXPECT_EQ(AsText(v), "2.5");
+    EXPECT_EQ(doc->GetAttribute("z", "type", "", v.get()), S_OK);
+    EXPECT_EQ(AsText(v), "Real");
+    FIVariant nine;
+    nine.get()->vt = VT_R8;
+    nine.get()->dblVal = 9.0;
+    EXPECT_EQ(doc->SetAttribute("B.y", "value", nullptr, nine.get()), S_OK);
+    EXPECT_EQ(doc->GetAttribute("B.y", "value", nullptr, v.get()), S_OK);
+    EXPECT_EQ(AsText(v), "9");
+    EXPECT_EQ(doc->GetAttribute("B.none", "value", nullptr, v.get()), E_FAIL);
+    EXPECT_EQ(doc->GetAttribute("B.y", "value", nullptr, nullptr), E_POINTER);
+}
+
+SAFEARRAY* Vector(const std::vector<const char16_t*>& texts) {
+    SAFEARRAY* a = SafeArrayCreateVector(VT_VARIANT, 1, static_cast<ULONG>(texts.size()));
+    for (size_t i = 0; i < texts.size(); ++i) {
+        FIVariant v;
+        v.get()->vt = VT_BSTR;
+        v.get()->bstrVal = SysAllocString(texts[i]);
+        LONG index[1] = {static_cast<LONG>(i + 1)};
+        SafeArrayPutElement(a, index, v.get());
+    }
+    return a;
+}
+
+SAFEARRAY* Tuples(ULONG rows, const std::vector<std::vector<LONG>>& columns) {
+    SAFEARRAYBOUND bounds[2] = {{rows, 0}, {static_cast<ULONG>(columns.size()), 0}};
+    SAFEARRAY* a = SafeArrayCreate(VT_VARIANT, 2, bounds);
+    for (size_t k = 0; k < columns.size(); ++k) {
+        for (ULONG i = 0; i < rows && i < columns[k].size(); ++i) {
+            FIVariant v;
+            if (i < 2 || i == 3) {
+                v.get()->vt = VT_I4;
+                v.get()->lVal = columns[k][i];
+            }
+            LONG index[2] = {static_cast<LONG>(i), static_cast<LONG>(k)};
+            SafeArrayPutElement(a, index, v.get());
+        }
+    }
+    return a;
+}
+
+TEST(BatchArrays, ReadAndWriteThroughSafeArrays) {
+    DocumentHolder doc(MemoryDocument::Create(MakeTree()));
+    SAFEARRAY* paths = Vector({u"B.x", u"B.gone", u"z"});
+    SAFEARRAY* attributes = Vector({u"value", u"type"});
+    SAFEARRAY* tuples = Tuples(3, {{0, 0}, {1, 0}, {2, 1}, {0, 1}});
+    SAFEARRAY* values = nullptr;
+    ASSERT_EQ(doc->GetAttributes(nullptr, nullptr, OLESTR("Top"), paths, attributes, tuples, &values), S_OK);
+    LONG upper = -1;
+    SafeArrayGetUBound(values, 1, &upper);
+    ASSERT_EQ(upper, 3);  // one value per tuple
+    std::vector<std::string> read;
+    for (LONG i = 0; i <= upper; ++i) {
+        FIVariant v;
+        SafeArrayGetElement(values, &i, v.get());
+        read.push_back(AsText(v));
+    }
+    EXPECT_EQ(read, (std::vector<std::string>{"1", "<empty>", "Real", "Real"}));
+    SafeArrayDestroy(values);
+
+    SAFEARRAY* wrongShape = Tuples(2, {{0, 0}});
+    values = nullptr;
+    EXPECT_EQ(doc->GetAttributes(nullptr, nullptr, nullptr, paths, attributes, wrongShape, &values), E_INVALIDARG);
+    EXPECT_EQ(values, nullptr);
+    EXPECT_EQ(doc->GetAttributes(nullptr, nullptr, nullptr, paths, attributes, tuples, nullptr), E_POINTER);
+    EXPECT_EQ(doc->GetAttributes(nullptr, nullptr, nullptr, paths, attributes, paths, &values), E_INVALIDARG);
+
+    SAFEARRAY* writePaths = Vector({u"B.x"});
+    SAFEARRAY* writes = Tuples(4, {{0, 0, 0, 77}});
+    EXPECT_EQ(doc->SetAttributes(nullptr, nullptr, nullptr, writePaths, attributes, writes), S_OK);
+    EXPECT_EQ(doc->root_->Children()[0]->Children()[0]->Attr("value")->ToInt(), 77);
+    // Every path of a write must resolve.
+    EXPECT_EQ(doc->SetAttributes(nullptr, nullptr, nullptr, paths, attributes, writes), E_FAIL);
+    EXPECT_EQ(doc->SetAttributes(nullptr, nullptr, nullptr, writePaths, attributes, tuples), E_INVALIDARG);
+    EXPECT_EQ(doc->SetAttributes(nullptr, nullptr, nullptr, nullptr, attributes, writes), E_POINTER);
+
+    for (SAFEARRAY* a : {paths, attributes, tuples, wrongShape, writes, writePaths}) SafeArrayDestroy(a);
+}
+
+}  // namespace
