@@ -1,1 +1,440 @@
+// Late-bound calls through IDispatchImpl and the type information: names, property reads and writes,
+// defaults, coercion, out and by-reference arguments, and failures turned into exceptions.
 #include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "dispatch_stubs.h"
+
+namespace {
+
+class TestVariable : public CComObjectRootEx<CComMultiThreadModel>, public NUVVariable5Stubs {
+public:
+    using ComMap = CComMap<ComEntry<INUVVariable5>, ComEntry2<IDispatch, INUVVariable5>, ComSelfEntry>;
+
+    STDMETHOD(get_Value)(DOUBLE* v) override { return *v = value, S_OK; }
+    STDMETHOD(put_Value)(DOUBLE v) override { return value = v, S_OK; }
+    STDMETHOD(get_Description)(BSTR* out) override { return description.CopyTo(out); }
+    STDMETHOD(put_Description)(BSTR v) override { return ++description_puts, description = v, S_OK; }
+    STDMETHOD(get_PhysicalType)(BSTR* out) override { return physical_type.CopyTo(out); }
+    STDMETHOD(put_PhysicalType)(BSTR v) override { return physical_type = v, S_OK; }
+    STDMETHOD(get_Modified)(BSTR attrib, VARIANT_BOOL* out) override {
+        *out = modified[CComBSTR(attrib).ToUtf8()];
+        return S_OK;
+    }
+    STDMETHOD(put_Modified)(BSTR attrib, VARIANT_BOOL v) override {
+        modified[CComBSTR(attrib).ToUtf8()] = v;
+        return S_OK;
+    }
+    STDMETHOD(get_Spec)(NUVSpec* out) override { return *out = spec, S_OK; }
+    STDMETHOD(put_Spec)(NUVSpec v) override { return spec = v, S_OK; }
+    STDMETHOD(get_Number)(INT* out) override { return *out = 42, S_OK; }
+    STDMETHOD(put_UOM)(BSTR) override {
+        return AtlReportError("NUVVariable", "Unit not known", IID_INUVVariable, E_INVALIDARG);
+    }
+    STDMETHOD(get_UOM)(BSTR*) override { return E_FAIL; }
+
+    double value = 0;
+    CComBSTR description{OLESTR("feed temperature")};
+    CComBSTR physical_type{OLESTR("TEMPERATURE")};
+    int description_puts = 0;
+    NUVSpec spec = NUVSpec_Calc;
+    std::map<std::string, VARIANT_BOOL> modified;
+};
+
+class TestGrid : public CComObjectRootEx<CComMultiThreadModel>, public NUVGridServiceStubs {
+public:
+    using ComMap = CComMap<ComEntry<INUVGridService>, ComEntry2<IDispatch, INUVGridService>>;
+
+    STDMETHOD(GetAttributes)(VARIANT attrs, LONG first, LONG count, VARIANT* result) override {
+        last_attrs_vt = attrs.vt;
+        last_first = first;
+        last_count = count;
+        result->vt = VT_I4;
+        result->lVal = first * 100 + count;
+        return S_OK;
+    }
+    STDMETHOD(GetIndexPositions)(VARIANT indices, VARIANT* positions) override {
+        positions->vt = VT_BSTR;
+        positions->bstrVal = SysAllocString(OLESTR("positions"));
+        return indices.vt == VT_I4 ? S_OK : E_INVALIDARG;
+    }
+
+    VARTYPE last_attrs_vt = VT_ILLEGAL;
+    LONG last_first = -1, last_count = -1;
+};
+
+class TestStyles : public CComObjectRootEx<CComMultiThreadModel>, public NUVGridStyleCollectionStubs {
+public:
+    using ComMap = CComMap<ComEntry<INUVGridStyleCollection>, ComEntry2<IDispatch, INUVGridStyleCollection>>;
+
+    STDMETHOD(Item)(LONG* index, NUVControlType* type, VARIANT* result) override {
+        *type = *index == 2 ? ECT_CHECKBOX : ECT_TEXT;
+        result->vt = VT_I4;
+        result->lVal = *index * 10;
+        return S_OK;
+    }
+};
+
+class TestSensitivity : public CComObjectRootEx<CComMultiThreadModel>, public NUVSensitivityStubs {
+public:
+    using ComMap = CComMap<ComEntry<INUVSensitivity>, ComEntry2<IDispatch, INUVSensitivity>>;
+
+    // Reads the flag it was given and answers with a fresh value in the same argument.
+    STDMETHOD(Calculate)(VARIANT* differentiable, VARIANT* results) override {
+        const bool was_true = differentiable->vt == VT_BOOL && differentiable->boolVal == VARIANT_TRUE;
+        VariantClear(differentiable);
+        differentiable->vt = VT_BSTR;
+        differentiable->bstrVal = SysAllocString(was_true ? OLESTR("checked") : OLESTR("unchecked"));
+        results->vt = VT_I4;
+        results->lVal = 7;
+        return S_OK;
+    }
+};
+
+class TestParameter : public CComObjectRootEx<CComMultiThreadModel>, public NUVParameter3Stubs {
+public:
+    using ComMap = CComMap<ComEntry<INUVParameter3>, ComEntry2<IDispatch, INUVParameter3>>;
+
+    STDMETHOD(get_UOM)(BSTR* out) override { return uom.CopyTo(out); }
+    STDMETHOD(put_UOM)(VARIANT v) override {
+        if (v.vt != VT_BSTR) return E_INVALIDARG;
+        uom = v.bstrVal;
+        return S_OK;
+    }
+    CComBSTR uom{OLESTR("K")};
+};
+
+template <class T>
+CComPtr<IDispatch> Make(T** impl = nullptr) {
+    CComObject<T>* p = nullptr;
+    EXPECT_EQ(CComObject<T>::CreateInstance(&p), S_OK);
+    CComPtr<IDispatch> d;
+    EXPECT_EQ(p->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)), S_OK);
+    if (impl) *impl = p;
+    return d;
+}
+
+DISPID IdOf(IDispatch* d, const char16_t* name) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID id = 0;
+    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+    return id;
+}
+
+// Arguments in call order; DISPPARAMS wants them reversed.
+struct Call {
+    std::vector<CComVariant> args;
+    std::vector<DISPID> named;
+    CComVariant result;
+    EXCEPINFO excep{};
+    UINT arg_err = 12345;
+
+    HRESULT Invoke(IDispatch* d, DISPID id, WORD flags) {
+        std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+        DISPPARAMS dp{reversed.data(), named.empty() ? nullptr : named.data(), static_cast<UINT>(reversed.size()),
+                      static_cast<UINT>(named.size())};
+        return d->Invoke(id, IID_NULL, 0, flags, &dp, &result, &excep, &arg_err);
+    }
+    ~Call() {
+        SysFreeString(excep.bstrSource);
+        SysFreeString(excep.bstrDescription);
+        SysFreeString(excep.bstrHelpFile);
+    }
+};
+
+VARIANT Missing() {
+    VARIANT v{};
+    v.vt = VT_ERROR;
+    v.scode = DISP_E_PARAMNOTFOUND;
+    return v;
+}
+
+TEST(DispatchNames, CaseInsensitiveMembersAndParameters) {
+    CComPtr<IDispatch> d = Make<TestVariable>();
+    EXPECT_EQ(IdOf(d, u"vALUE"), 0x60030001);
+    EXPECT_EQ(IdOf(d, u"name"), 0x60020003);  // inherited from the base interface
+    EXPECT_EQ(IdOf(d, u"baseuom"), 0x60030022);
+
+    LPOLESTR with_params[] = {const_cast<LPOLESTR>(u"Modified"), const_cast<LPOLESTR>(u"ATTRIB"),
+                              const_cast<LPOLESTR>(u"value")};
+    DISPID ids[3] = {};
+    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, with_params, 3, 0, ids), S_OK);
+    EXPECT_EQ(ids[0], 0x60030009);
+    EXPECT_EQ(ids[1], 0);
+    EXPECT_EQ(ids[2], 1);
+
+    LPOLESTR bad_param[] = {const_cast<LPOLESTR>(u"Modified"), const_cast<LPOLESTR>(u"bogus")};
+    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, bad_param, 2, 0, ids), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(ids[0], 0x60030009);
+    EXPECT_EQ(ids[1], DISPID_UNKNOWN);
+
+    LPOLESTR unknown[] = {const_cast<LPOLESTR>(u"NoSuchMember")};
+    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, unknown, 1, 0, ids), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(ids[0], DISPID_UNKNOWN);
+    EXPECT_EQ(d->GetIDsOfNames(IID_IDispatch, unknown, 1, 0, ids), DISP_E_UNKNOWNINTERFACE);
+}
+
+TEST(DispatchNames, TypeInformationOfTheInterface) {
+    CComPtr<IDispatch> d = Make<TestVariable>();
+    UINT count = 0;
+    EXPECT_EQ(d->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    CComPtr<ITypeInfo> ti;
+    ASSERT_EQ(d->GetTypeInfo(0, 0, &ti), S_OK);
+    CComBSTR name;
+    ASSERT_EQ(ti->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(name.ToUtf8(), "INUVVariable5");
+    CComPtr<ITypeInfo> none;
+    EXPECT_EQ(d->GetTypeInfo(1, 0, &none), DISP_E_BADINDEX);
+}
+
+TEST(DispatchProperties, GetAndPutByIdAndByName) {
+    TestVariable* impl = nullptr;
+    CComPtr<IDispatch> d = Make<TestVariable>(&impl);
+
+    Call put;  // the written value is the named DISPID_PROPERTYPUT argument, coerced from VT_I4
+    put.args = {CComVariant(LONG{5})};
+    put.named = {DISPID_PROPERTYPUT};
+    ASSERT_EQ(put.Invoke(d, IdOf(d, u"Value"), DISPATCH_PROPERTYPUT), S_OK);
+    EXPECT_EQ(impl->value, 5.0);
+
+    Call positional;  // a positional value works as well
+    positional.args = {CComVariant(OLESTR("2.5"))};
+    ASSERT_EQ(positional.Invoke(d, 0x60030001, DISPATCH_PROPERTYPUT), S_OK);
+    EXPECT_EQ(impl->value, 2.5);
+
+    Call get;  // script clients ask for a method or a property read at once
+    ASSERT_EQ(get.Invoke(d, 0x60030001, DISPATCH_METHOD | DISPATCH_PROPERTYGET), S_OK);
+    EXPECT_EQ(get.result.vt, VT_R8);
+    EXPECT_EQ(get.result.dblVal, 2.5);
+
+    Call indexed_put;  // a property with an argument of its own before the written value
+    indexed_put.args = {CComVariant(OLESTR("UPPER")), CComVariant(true)};
+    indexed_put.named = {DISPID_PROPERTYPUT};
+    ASSERT_EQ(indexed_put.Invoke(d, 0x60030009, DISPATCH_PROPERTYPUT), S_OK);
+    EXPECT_EQ(impl->modified["UPPER"], VARIANT_TRUE);
+
+    Call indexed_get;
+    indexed_get.args = {CComVariant(OLESTR("UPPER"))};
+    ASSERT_EQ(indexed_get.Invoke(d, 0x60030009, DISPATCH_PROPERTYGET), S_OK);
+    EXPECT_EQ(indexed_get.result.vt, VT_BOOL);
+    EXPECT_EQ(indexed_get.result.boolVal, VARIANT_TRUE);
+
+    Call enum_put;
+    enum_put.args = {CComVariant(SHORT{3})};
+    ASSERT_EQ(enum_put.Invoke(d, 0x60030004, DISPATCH_PROPERTYPUT), S_OK);
+    EXPECT_EQ(impl->spec, NUVSpec_Meas);
+
+    Call int_get;  // an int result reaches clients as VT_I4
+    ASSERT_EQ(int_get.Invoke(d, 0x6003000F, DISPATCH_PROPERTYGET), S_OK);
+    EXPECT_EQ(int_get.result.vt, VT_I4);
+    EXPECT_EQ(int_get.result.lVal, 42);
+}
+
+// Read and write of these properties were declared in different versions of their interface and carry
+// different ids; a client that looked up the name uses one id for both.
+TEST(DispatchProperties, ReadAndWriteWithDifferentIdsReachTheRightMember) {
+    struct Row {
+        const char16_t* name;
+        DISPID get_id, put_id;
+    };
+    for (const Row& row : {Row{u"Description", 0x60030017, 0x60030020}, Row{u"PhysicalType", 0x60030013, 0x60030021}}) {
+        SCOPED_TRACE(nuv::to_utf8(row.name));
+        TestVariable* impl = nullptr;
+        CComPtr<IDispatch> d = Make<TestVariable>(&impl);
+        const DISPID by_name = IdOf(d, row.name);
+        EXPECT_EQ(by_name, row.get_id);
+
+        Call put;
+        put.args = {CComVariant(OLESTR("new text"))};
+        put.named = {DISPID_PROPERTYPUT};
+        ASSERT_EQ(put.Invoke(d, by_name, DISPATCH_PROPERTYPUT), S_OK);
+        Call get;
+        ASSERT_EQ(get.Invoke(d, row.put_id, DISPATCH_PROPERTYGET), S_OK);  // and the other way round
+        ASSERT_EQ(get.result.vt, VT_BSTR);
+        EXPECT_EQ(std::u16string(get.result.bstrVal), u"new text");
+
+        Call put_by_own_id;
+        put_by_own_id.args = {CComVariant(OLESTR("again"))};
+        ASSERT_EQ(put_by_own_id.Invoke(d, row.put_id, DISPATCH_PROPERTYPUT), S_OK);
+        Call get_by_own_id;
+        ASSERT_EQ(get_by_own_id.Invoke(d, row.get_id, DISPATCH_PROPERTYGET), S_OK);
+        EXPECT_EQ(std::u16string(get_by_own_id.result.bstrVal), u"again");
+    }
+
+    TestParameter* param = nullptr;
+    CComPtr<IDispatch> p = Make<TestParameter>(&param);
+    EXPECT_EQ(IdOf(p, u"UOM"), 0x60030002);
+    Call put;
+    put.args = {CComVariant(OLESTR("degC"))};
+    put.named = {DISPID_PROPERTYPUT};
+    ASSERT_EQ(put.Invoke(p, 0x60030002, DISPATCH_PROPERTYPUT), S_OK);
+    EXPECT_EQ(std::u16string(param->uom.m_str), u"degC");
+}
+
+TEST(DispatchArguments, MissingOptionalsTakeTheirDefaults) {
+    TestGrid* impl = nullptr;
+    CComPtr<IDispatch> d = Make<TestGrid>(&impl);
+    const DISPID id = IdOf(d, u"GetAttributes");
+
+    Call only_required;
+    only_required.args = {CComVariant(OLESTR("VALUE"))};
+    ASSERT_EQ(only_required.Invoke(d, id, DISPATCH_METHOD), S_OK);
+    EXPECT_EQ(impl->last_attrs_vt, VT_BSTR);
+    EXPECT_EQ(impl->last_first, 1);
+    EXPECT_EQ(impl->last_count, 0);
+    EXPECT_EQ(only_required.result.lVal, 100);
+
+    Call skipped_middle;
+    skipped_middle.args = {CComVariant(LONG{1}), CComVariant(Missing()), CComVariant(LONG{9})};
+    ASSERT_EQ(skipped_middle.Invoke(d, id, DISPATCH_METHOD), S_OK);
+    EXPECT_EQ(impl->last_first, 1);
+    EXPECT_EQ(impl->last_count, 9);
+
+    Call named_only;  // lCount given by name, iFirst left out
+    named_only.args = {CComVariant(LONG{1}), CComVariant(LONG{4})};
+    named_only.named = {2};
+    ASSERT_EQ(named_only.Invoke(d, id, DISPATCH_METHOD), S_OK);
+    EXPECT_EQ(impl->last_first, 1);
+    EXPECT_EQ(impl->last_count, 4);
+}
+
+TEST(DispatchArguments, BadArgumentsAreRefusedWithTheirPosition) {
+    struct Row {
+        const char* what;
+        std::vector<CComVariant> args;
+        DISPID id;
+        WORD flags;
+        HRESULT expected;
+        UINT arg_err;  // index into the reversed argument array, or 12345 when untouched
+    };
+    CComVariant text(OLESTR("abc"));
+    const std::vector<Row> rows = {
+        {"text into a number", {text}, 0x60030001, DISPATCH_PROPERTYPUT, DISP_E_TYPEMISMATCH, 0},
+        {"second of three", {CComVariant(LONG{1}), text, CComVariant(LONG{2})}, 0x60020006, DISPATCH_METHOD,
+         DISP_E_TYPEMISMATCH, 1},
+        {"too many", {CComVariant(LONG{1}), CComVariant(LONG{1}), CComVariant(LONG{1}), CComVariant(LONG{1})},
+         0x60020006, DISPATCH_METHOD, DISP_E_BADPARAMCOUNT, 12345},
+        {"required missing", {}, 0x60020006, DISPATCH_METHOD, DISP_E_BADPARAMCOUNT, 12345},
+        {"no such id", {}, 0x7000, DISPATCH_METHOD, DISP_E_MEMBERNOTFOUND, 12345},
+        {"method called as a write", {CComVariant(LONG{1})}, 0x60020006, DISPATCH_PROPERTYPUT,
+         DISP_E_MEMBERNOTFOUND, 12345},
+    };
+    CComPtr<IDispatch> grid = Make<TestGrid>();
+    CComPtr<IDispatch> var = Make<TestVariable>();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Call c;
+        c.args = row.args;
+        IDispatch* target = row.id == 0x60030001 ? var.p : grid.p;
+        EXPECT_EQ(c.Invoke(target, row.id, row.flags), row.expected);
+        EXPECT_EQ(c.arg_err, row.arg_err);
+    }
+
+    Call overflow;
+    overflow.args = {CComVariant(1e20)};
+    EXPECT_EQ(overflow.Invoke(var, 0x60030004, DISPATCH_PROPERTYPUT), DISP_E_OVERFLOW);
+    EXPECT_EQ(overflow.arg_err, 0u);
+
+    Call read_only;  // Number has no write
+    read_only.args = {CComVariant(LONG{1})};
+    EXPECT_EQ(read_only.Invoke(var, 0x6003000F, DISPATCH_PROPERTYPUT), DISP_E_MEMBERNOTFOUND);
+}
+
+TEST(DispatchArguments, OutAndByReferenceParameters) {
+    CComPtr<IDispatch> grid = Make<TestGrid>();
+    {
+        CComVariant positions;
+        Call c;
+        VARIANT ref{};
+        ref.vt = VT_BYREF | VT_VARIANT;
+        ref.pvarVal = &positions;
+        c.args = {CComVariant(LONG{3}), CComVariant(ref)};
+        ASSERT_EQ(c.Invoke(grid, IdOf(grid, u"GetIndexPositions"), DISPATCH_METHOD), S_OK);
+        ASSERT_EQ(positions.vt, VT_BSTR);
+        EXPECT_EQ(std::u16string(positions.bstrVal), u"positions");
+    }
+    {
+        Call by_value;  // an out parameter needs somewhere to write
+        by_value.args = {CComVariant(LONG{3}), CComVariant(LONG{0})};
+        EXPECT_EQ(by_value.Invoke(grid, IdOf(grid, u"GetIndexPositions"), DISPATCH_METHOD), DISP_E_TYPEMISMATCH);
+        EXPECT_EQ(by_value.arg_err, 0u);
+    }
+
+    CComPtr<IDispatch> styles = Make<TestStyles>();
+    {
+        LONG index = 2;
+        LONG type = -1;
+        VARIANT index_ref{}, type_ref{};
+        index_ref.vt = VT_BYREF | VT_I4;
+        index_ref.plVal = &index;
+        type_ref.vt = VT_BYREF | VT_I4;
+        type_ref.plVal = &type;
+        Call c;
+        c.args = {CComVariant(index_ref), CComVariant(type_ref)};
+        ASSERT_EQ(c.Invoke(styles, DISPID_VALUE, DISPATCH_METHOD), S_OK);
+        EXPECT_EQ(type, ECT_CHECKBOX);
+        EXPECT_EQ(c.result.lVal, 20);
+    }
+    {
+        CComVariant type;  // the enumeration arrives in a variant the caller lent by reference
+        VARIANT type_ref{};
+        type_ref.vt = VT_BYREF | VT_VARIANT;
+        type_ref.pvarVal = &type;
+        Call c;
+        c.args = {CComVariant(SHORT{1}), CComVariant(type_ref)};  // a plain value for an [in] pointer
+        ASSERT_EQ(c.Invoke(styles, DISPID_VALUE, DISPATCH_METHOD), S_OK);
+        EXPECT_EQ(type.vt, VT_I4);
+        EXPECT_EQ(type.lVal, ECT_TEXT);
+        EXPECT_EQ(c.result.lVal, 10);
+    }
+
+    CComPtr<IDispatch> sens = Make<TestSensitivity>();
+    {
+        CComVariant flag(true);
+        VARIANT ref{};
+        ref.vt = VT_BYREF | VT_VARIANT;
+        ref.pvarVal = &flag;
+        Call c;
+        c.args = {CComVariant(ref)};
+        ASSERT_EQ(c.Invoke(sens, IdOf(sens, u"Calculate"), DISPATCH_METHOD), S_OK);
+        ASSERT_EQ(flag.vt, VT_BSTR);
+        EXPECT_EQ(std::u16string(flag.bstrVal), u"checked");
+        EXPECT_EQ(c.result.lVal, 7);
+    }
+}
+
+TEST(DispatchFailures, FailingCallBecomesAnExceptionWithTheErrorText) {
+    CComPtr<IDispatch> d = Make<TestVariable>();
+    Call c;
+    c.args = {CComVariant(OLESTR("furlong"))};
+    c.named = {DISPID_PROPERTYPUT};
+    ASSERT_EQ(c.Invoke(d, IdOf(d, u"UOM"), DISPATCH_PROPERTYPUT), DISP_E_EXCEPTION);
+    EXPECT_EQ(c.excep.scode, E_INVALIDARG);
+    ASSERT_NE(c.excep.bstrDescription, nullptr);
+    EXPECT_EQ(std::u16string(c.excep.bstrDescription), u"Unit not known");
+    ASSERT_NE(c.excep.bstrSource, nullptr);
+    EXPECT_EQ(std::u16string(c.excep.bstrSource), u"NUVVariable");
+    IErrorInfo* left = nullptr;
+    EXPECT_EQ(GetErrorInfo(0, &left), S_FALSE);  // handed over to the caller
+
+    Call no_text;  // a failure without error information still carries its code
+    ASSERT_EQ(no_text.Invoke(d, IdOf(d, u"UOM"), DISPATCH_PROPERTYGET), DISP_E_EXCEPTION);
+    EXPECT_EQ(no_text.excep.scode, E_FAIL);
+    EXPECT_EQ(no_text.excep.bstrDescription, nullptr);
+
+    // Without an EXCEPINFO the member's own code comes back.
+    VARIANT arg{};
+    arg.vt = VT_BSTR;
+    arg.bstrVal = SysAllocString(OLESTR("furlong"));
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS dp{&arg, &put, 1, 1};
+    EXPECT_EQ(d->Invoke(0x6003000C, IID_NULL, 0, DISPATCH_PROPERTYPUT, &dp, nullptr, nullptr, nullptr), E_INVALIDARG);
+    VariantClear(&arg);
+    if (GetErrorInfo(0, &left) == S_OK) left->Release();
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+// The system library as a host sees it: loaded with dlopen and driven through its exports.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "atl/nuvatlbase.h"
+#include "nuv_platform_hooks.h"
+#include "nuvclasslib.h"
+
+namespace {
+
+class SystemLibrary : public ::testing::Test {
+protected:
+    void SetUp() override {
+        handle = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(handle, nullptr) << dlerror();
+        Resolve(get_class_object, "DllGetClassObject");
+        Resolve(can_unload, "DllCanUnloadNow");
+        Resolve(register_server, "DllRegisterServer");
+        Resolve(unregister_server, "DllUnregisterServer");
+        Resolve(dll_main, "DllMain");
+        Resolve(singleton, "NuvGetProcessSingleton");
+        Resolve(live, "NuvLiveSingletonCount");
+    }
+    void TearDown() override {
+        if (handle) dlclose(handle);
+        nuv::registry_clear();
+    }
+    template <class F>
+    void Resolve(F& fn, const char* name) {
+        fn = reinterpret_cast<F>(dlsym(handle, name));
+        ASSERT_NE(fn, nullptr) << name;
+    }
+
+    void* handle = nullptr;
+    HRESULT (*get_class_object)(REFCLSID, REFIID, void**) = nullptr;
+    HRESULT (*can_unload)() = nullptr;
+    HRESULT (*register_server)() = nullptr;
+    HRESULT (*unregister_server)() = nullptr;
+    BOOL (*dll_main)(HINSTANCE, DWORD, LPVOID) = nullptr;
+    HRESULT (*singleton)(REFCLSID, REFIID, void**) = nullptr;
+    LONG (*live)() = nullptr;
+};
+
+TEST_F(SystemLibrary, NoClassObjectForAnyClassId) {
+    const CLSID* ids[] = {&CLSID_NUVSimulation, &CLSID_NUVBlock,          &CLSID_NUVSimulationMsgs,
+                          &CLSID_NUVInterfaceHolder, &CLSID_NUVVariableProfile, &CLSID_NULL};
+    for (const CLSID* id : ids) {
+        void* out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(get_class_object(*id, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
+        EXPECT_EQ(out, nullptr);
+    }
+    EXPECT_EQ(get_class_object(CLSID_NUVBlock, IID_IClassFactory, nullptr), E_POINTER);
+}
+
+TEST_F(SystemLibrary, RegistrationWritesTheTypeLibraryAndNothingElse) {
+    nuv::registry_clear();
+    ASSERT_EQ(register_server(), S_OK);
+    const std::string dump = nuv::registry_dump();
+    EXPECT_NE(dump.find("HKEY_CLASSES_ROOT\\TypeLib\\{00380002-71C8-4F3D-A9E2-5B60D4F8A213}\\26.0\\409\\win64"),
+              std::string::npos)
+        << dump;
+    EXPECT_NE(dump.find("HKEY_CLASSES_ROOT\\Interface\\{00380001-9E41-4C6B-8D27-3A5F0C19E6B4}"), std::string::npos);
+    for (const char* absent : {"\\CLSID", "\\AppID", "ProgID", "NUVSimulation.", "HKEY_CURRENT_USER"})
+        EXPECT_EQ(dump.find(absent), std::string::npos) << absent;
+
+    // The registered library loads back by its id, from this library's file.
+    CComPtr<ITypeLib> lib;
+    ASSERT_EQ(LoadRegTypeLib(LIBID_NUVClassLib380, 38, 0, 0x409, &lib), S_OK);
+    CComPtr<ITypeInfo> ti;
+    EXPECT_EQ(lib->GetTypeInfoOfGuid(IID_INUVVariable5, &ti), S_OK);
+    CComBSTR path;
+    ASSERT_EQ(QueryPathOfRegTypeLib(LIBID_NUVClassLib380, 38, 0, 0x409, &path), S_OK);
+    EXPECT_NE(path.ToUtf8().find("libnuvclass"), std::string::npos);
+
+    ASSERT_EQ(unregister_server(), S_OK);
+    EXPECT_EQ(nuv::registry_dump().find("{00380002-71C8-4F3D-A9E2-5B60D4F8A213}"), std::string::npos);
+    EXPECT_EQ(nuv::registry_dump().find("\\Interface\\{0038"), std::string::npos);
+    CComPtr<ITypeLib> gone;
+    EXPECT_EQ(LoadRegTypeLib(LIBID_NUVClassLib380, 38, 0, 0x409, &gone), TYPE_E_LIBNOTREGISTERED);
+}
+
+TEST_F(SystemLibrary, SingletonsLiveFromLoadToUnloadAndHoldTheLibraryOnlyWhenLent) {
+    EXPECT_EQ(live(), 2);
+    EXPECT_EQ(can_unload(), S_OK);
+    CComPtr<IUnknown> messages, messages_again, holder;
+    ASSERT_EQ(singleton(CLSID_NUVSimulationMsgs, IID_IUnknown, reinterpret_cast<void**>(&messages)), S_OK);
+    EXPECT_EQ(can_unload(), S_FALSE);
+    ASSERT_EQ(singleton(CLSID_NUVSimulationMsgs, IID_IUnknown, reinterpret_cast<void**>(&messages_again)), S_OK);
+    EXPECT_EQ(messages.p, messages_again.p);  // one object per process
+    ASSERT_EQ(singleton(CLSID_NUVInterfaceHolder, IID_INUVInterfaceHolder, reinterpret_cast<void**>(&holder)), S_OK);
+    CComPtr<INUVSimulationMsgs2> msgs2;
+    EXPECT_EQ(messages->QueryInterface(IID_INUVSimulationMsgs2, reinterpret_cast<void**>(&msgs2)), S_OK);
+    msgs2.Release();
+    messages.Release();
+    messages_again.Release();
+    holder.Release();
+    EXPECT_EQ(can_unload(), S_OK);
+
+    // Detach releases both; attach makes them anew.
+    Dl_info info{};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(dll_main), &info), 0);
+    HINSTANCE self = static_cast<HINSTANCE>(info.dli_fbase);
+    dll_main(self, 0, nullptr);
+    EXPECT_EQ(live(), 0);
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(singleton(CLSID_NUVSimulationMsgs, IID_IUnknown, &out), E_UNEXPECTED);
+    EXPECT_EQ(out, nullptr);
+    dll_main(self, 1, nullptr);
+    dll_main(self, 1, nullptr);  // a second attach changes nothing
+    EXPECT_EQ(live(), 2);
+}
+
+TEST_F(SystemLibrary, AnObjectHeldAcrossDetachOutlivesTheModule) {
+    CComPtr<IUnknown> holder;
+    ASSERT_EQ(singleton(CLSID_NUVInterfaceHolder, IID_IUnknown, reinterpret_cast<void**>(&holder)), S_OK);
+    Dl_info info{};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(dll_main), &info), 0);
+    HINSTANCE self = static_cast<HINSTANCE>(info.dli_fbase);
+    dll_main(self, 0, nullptr);
+    EXPECT_EQ(live(), 1);
+    holder.Release();
+    EXPECT_EQ(live(), 0);
+    dll_main(self, 1, nullptr);
+}
+
+}  // namespace
