@@ -16,7 +16,8 @@ for preset in default asan; do
   echo "=== test: $preset"
   if ctest --preset "$preset" -j "$jobs" >"$logs/ctest-$preset.log" 2>&1; then rc=0; else rc=$?; fi
   grep -E 'tests passed|Failed|\*\*\*' "$logs/ctest-$preset.log" || true
-  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$logs/ctest-$preset.log" | tail -n 1)
+  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$logs/ctest-$preset.log" | tail -n 1 || true)
+  [ -n "$line" ] || line="0% tests passed, 0 tests failed out of 0"
   total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
   bad=$(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$line")
   passed=$((passed + total - bad))
