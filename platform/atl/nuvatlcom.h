@@ -90,8 +90,9 @@ public:
     }
 };
 
-// Class information: the coclass's type information and its default source interface.
-template <const CLSID* pcoclsid, const IID* psrcid, const GUID* plibid = nullptr, WORD wMajor = 1,
+// Class information: the coclass's type information and its default source interface (IID_NULL for
+// a class without events).
+template <const CLSID* pcoclsid, const IID* psrcid = &GUID_NULL, const GUID* plibid = nullptr, WORD wMajor = 1,
           WORD wMinor = 0>
 class IProvideClassInfo2Impl : public IProvideClassInfo2 {
 public:
@@ -111,7 +112,7 @@ public:
             *pGUID = GUID_NULL;
             return E_INVALIDARG;
         }
-        *pGUID = psrcid ? *psrcid : IID_NULL;
+        *pGUID = *psrcid;
         return S_OK;
     }
 };
@@ -392,10 +393,10 @@ public:
         *pp = nullptr;
         T* self = static_cast<T*>(this);
         IConnectionPoint* found = nullptr;
-        ((Points::GetConnectionIID() == riid && !found
-              ? (found = static_cast<Points*>(self)->GetConnectionPoint(), true)
-              : false),
-         ...);
+        auto match = [&](auto* point) {
+            if (!found && point->GetConnectionIID() == riid) found = point->GetConnectionPoint();
+        };
+        (match(static_cast<Points*>(self)), ...);
         if (!found) return CONNECT_E_NOCONNECTION;
         found->AddRef();
         *pp = found;

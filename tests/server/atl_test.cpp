@@ -275,6 +275,30 @@ TEST(ConnectionPoints, AdviseEnumerateAndUnadvise) {
     EXPECT_EQ(sink->Release(), 0u);
 }
 
+class Described : public CComObjectRootEx<CComMultiThreadModel>,
+                  public IProvideClassInfo2Impl<&CLSID_NUVSimulationMsgs, &DIID_DNUVSimulationMsgsEvents> {
+public:
+    using ComMap = CComMap<ComEntry<IProvideClassInfo2>, ComEntry2<IProvideClassInfo, IProvideClassInfo2>>;
+};
+
+TEST(ClassInformation, CoclassAndDefaultSource) {
+    CComObject<Described>* d = New<Described>();
+    CComPtr<ITypeInfo> ti;
+    ASSERT_EQ(d->GetClassInfo(&ti), S_OK);
+    TYPEATTR* ta = nullptr;
+    ASSERT_EQ(ti->GetTypeAttr(&ta), S_OK);
+    EXPECT_EQ(ta->typekind, TKIND_COCLASS);
+    EXPECT_EQ(ta->guid, CLSID_NUVSimulationMsgs);
+    ti->ReleaseTypeAttr(ta);
+    GUID source{};
+    EXPECT_EQ(d->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), S_OK);
+    EXPECT_EQ(source, DIID_DNUVSimulationMsgsEvents);
+    EXPECT_EQ(d->GetGUID(99, &source), E_INVALIDARG);
+    EXPECT_EQ(d->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, nullptr), E_POINTER);
+    ti.Release();
+    d->Release();
+}
+
 TEST(SmartPointers, CountsAndConversions) {
     CComObject<Sink>* sink = New<Sink>();
     {

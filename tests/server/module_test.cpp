@@ -6,6 +6,7 @@
 
 #include "atl/nuvatlbase.h"
 #include "nuv_platform_hooks.h"
+#include "nuv_text.h"
 #include "nuvclasslib.h"
 
 namespace {
@@ -79,6 +80,48 @@ TEST_F(SystemLibrary, RegistrationWritesTheTypeLibraryAndNothingElse) {
     EXPECT_EQ(nuv::registry_dump().find("\\Interface\\{0038"), std::string::npos);
     CComPtr<ITypeLib> gone;
     EXPECT_EQ(LoadRegTypeLib(LIBID_NUVClassLib380, 38, 0, 0x409, &gone), TYPE_E_LIBNOTREGISTERED);
+}
+
+TEST_F(SystemLibrary, TypeLibraryLoadsFromTheLibraryFile) {
+    const std::u16string path = nuv::to_utf16(NUVCLASS_PATH);
+    CComPtr<ITypeLib> lib;
+    ASSERT_EQ(LoadTypeLib(path.c_str(), &lib), S_OK);
+    EXPECT_EQ(lib->GetTypeInfoCount(), 104u);
+    CComPtr<ITypeLib> first;  // resource 1 named explicitly
+    EXPECT_EQ(LoadTypeLib((path + u"\\1").c_str(), &first), S_OK);
+
+    struct Row {
+        std::u16string file;
+        HRESULT expected;
+    };
+    for (const Row& row : {Row{path + u"\\2", TYPE_E_CANTLOADLIBRARY}, Row{u"/no/such/library.so", TYPE_E_CANTLOADLIBRARY},
+                           Row{u"", E_INVALIDARG}}) {
+        ITypeLib* none = reinterpret_cast<ITypeLib*>(1);
+        EXPECT_EQ(LoadTypeLib(row.file.c_str(), &none), row.expected) << nuv::to_utf8(row.file);
+        EXPECT_EQ(none, nullptr);
+    }
+    CComPtr<ITypeLib> unregistered;
+    EXPECT_EQ(LoadRegTypeLib(LIBID_NUVClassLib380, 38, 0, 0x409, &unregistered), TYPE_E_LIBNOTREGISTERED);
+}
+
+TEST_F(SystemLibrary, PerUserRegistrationGoesUnderTheUsersClasses) {
+    const std::u16string path = nuv::to_utf16(NUVCLASS_PATH);
+    CComPtr<ITypeLib> lib;
+    ASSERT_EQ(LoadTypeLib(path.c_str(), &lib), S_OK);
+    std::u16string writable = path;
+    ASSERT_EQ(RegisterTypeLibForUser(lib, writable.data(), nullptr), S_OK);
+    const std::string dump = nuv::registry_dump();
+    EXPECT_NE(dump.find("HKEY_CURRENT_USER\\Software\\Classes\\TypeLib\\{00380002-71C8-4F3D-A9E2-5B60D4F8A213}"),
+              std::string::npos)
+        << dump;
+    EXPECT_EQ(dump.find("HKEY_CLASSES_ROOT"), std::string::npos);
+    CComPtr<ITypeLib> found;  // the user's registration is found like the machine's
+    EXPECT_EQ(LoadRegTypeLib(LIBID_NUVClassLib380, 38, 0, 0x409, &found), S_OK);
+    CComPtr<ITypeLib> other_version;
+    EXPECT_EQ(LoadRegTypeLib(LIBID_NUVClassLib380, 39, 0, 0x409, &other_version), TYPE_E_LIBNOTREGISTERED);
+    ASSERT_EQ(UnRegisterTypeLibForUser(LIBID_NUVClassLib380, 38, 0, 0x409, SYS_WIN64), S_OK);
+    EXPECT_EQ(nuv::registry_dump().find("{00380002-71C8-4F3D-A9E2-5B60D4F8A213}"), std::string::npos);
+    EXPECT_EQ(UnRegisterTypeLibForUser(LIBID_NUVClassLib380, 38, 0, 0x409, SYS_WIN64), TYPE_E_REGISTRYACCESS);
 }
 
 TEST_F(SystemLibrary, SingletonsLiveFromLoadToUnloadAndHoldTheLibraryOnlyWhenLent) {
