@@ -1,0 +1,220 @@
+#include "expr.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+
+#include "names.h"
+
+namespace zeq {
+namespace {
+
+const char* const kFn1[] = {"EXP", "LOG", "LN", "SQRT", "ABS", "SIN", "COS", "LOG10"};
+const char* const kFn2[] = {"POW", "MIN", "MAX"};
+
+// Recursive descent with a depth limit; the postfix code keeps the evaluation stack within 64 slots.
+class Parser {
+public:
+    Parser(std::string_view t, const Resolver& r, Expr& e) : text_(t), resolve_(r), out_(e) {}
+    bool Run(std::string& error) {
+        if (!Sum(0)) {
+            error = error_;
+            return false;
+        }
+        Skip();
+        if (pos_ != text_.size()) {
+            error = "unexpected '" + std::string(1, text_[pos_]) + "' in expression";
+            return false;
+        }
+        if (depth_max_ > 60) {
+            error = "expression too deeply nested";
+            return false;
+        }
+        return true;
+    }
+
+private:
+    void Skip() {
+        while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    }
+    bool Fail(const std::string& m) {
+        if (error_.empty()) error_ = m;
+        return false;
+    }
+    void Emit(Op::Kind k, int d) {
+        out_.code.push_back(Op{k, 0, 0, 0});
+        (void)d;
+    }
+    bool Sum(int depth) {
+        if (!Product(depth)) return false;
+        for (;;) {
+            Skip();
+            if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) {
+                char c = text_[pos_++];
+                if (!Product(depth)) return false;
+                Emit(c == '+' ? Op::Add : Op::Sub, depth);
+            } else {
+                return true;
+            }
+        }
+    }
+    bool Product(int depth) {
+        if (!Unary(depth)) return false;
+        for (;;) {
+            Skip();
+            if (pos_ < text_.size() && (text_[pos_] == '*' || text_[pos_] == '/')) {
+                char c = text_[pos_++];
+                if (!Unary(depth)) return false;
+                Emit(c == '*' ? Op::Mul : Op::Div, depth);
+            } else {
+                return true;
+            }
+        }
+    }
+    bool Unary(int depth) {
+        Skip();
+        if (pos_ < text_.size() && (text_[pos_] == '-' || text_[pos_] == '+')) {
+            char c = text_[pos_++];
+            if (depth > 60) return Fail("expression too deeply nested");
+            if (!Unary(depth + 1)) return false;
+            if (c == '-') Emit(Op::Neg, depth);
+            return true;
+        }
+        return Power(depth);
+    }
+    bool Power(int depth) {
+        if (!Primary(depth)) return false;
+        Skip();
+        if (pos_ < text_.size() && text_[pos_] == '^') {
+            ++pos_;
+            if (depth > 60) return Fail("expression too deeply nested");
+            if (!Unary(depth + 1)) return false;
+            Emit(Op::Pow, depth);
+        }
+        return true;
+    }
+    bool Primary(int depth) {
+        depth_max_ = std::max(depth_max_, depth);
+        if (depth > 60) return Fail("expression too deeply nested");
+        Skip();
+        if (pos_ >= text_.size()) return Fail("expression ends too early");
+        char c = text_[pos_];
+        if (c == '(') {
+            ++pos_;
+            if (!Sum(depth + 1)) return false;
+            Skip();
+            if (pos_ >= text_.size() || text_[pos_] != ')') return Fail("missing ')'");
+            ++pos_;
+            return true;
+        }
+        if (std::isdigit(static_cast<unsigned char>(c)) || c == '.') {
+            std::string num;
+            while (pos_ < text_.size() && (std::isdigit(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '.'))
+                num += text_[pos_++];
+            if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
+                size_t save = pos_;
+                num += text_[pos_++];
+                if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) num += text_[pos_++];
+                if (pos_ >= text_.size() || !std::isdigit(static_cast<unsigned char>(text_[pos_]))) {
+                    pos_ = save;
+                    num.pop_back();
+                }
+                while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) num += text_[pos_++];
+            }
+            char* end = nullptr;
+            double v = std::strtod(num.c_str(), &end);
+            if (end == num.c_str() || *end) return Fail("bad number '" + num + "'");
+            out_.code.push_back(Op{Op::Num, 0, 0, v});
+            return true;
+        }
+        if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+            size_t start = pos_;
+            while (pos_ < text_.size() &&
+                   (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_' || text_[pos_] == '.'))
+                ++pos_;
+            std::string_view name = text_.substr(start, pos_ - start);
+            Skip();
+            if (pos_ < text_.size() && text_[pos_] == '(') {
+                ++pos_;
+                for (int f = 0; f < 8; ++f)
+                    if (iequals(name, kFn1[f])) {
+                        if (!Sum(depth + 1)) return false;
+                        Skip();
+                        if (pos_ >= text_.size() || text_[pos_] != ')') return Fail("missing ')'");
+                        ++pos_;
+                        out_.code.push_back(Op{Op::Fn1, static_cast<unsigned char>(f), 0, 0});
+                        return true;
+                    }
+                for (int f = 0; f < 3; ++f)
+                    if (iequals(name, kFn2[f])) {
+                        if (!Sum(depth + 1)) return false;
+                        Skip();
+                        if (pos_ >= text_.size() || text_[pos_] != ',') return Fail("missing ','");
+                        ++pos_;
+                        if (!Sum(depth + 1)) return false;
+                        Skip();
+                        if (pos_ >= text_.size() || text_[pos_] != ')') return Fail("missing ')'");
+                        ++pos_;
+                        out_.code.push_back(Op{Op::Fn2, static_cast<unsigned char>(f), 0, 0});
+                        return true;
+                    }
+                return Fail("unknown function '" + std::string(name) + "'");
+            }
+            int v = resolve_(name);
+            if (v < 0) return Fail("unknown variable '" + std::string(name) + "'");
+            out_.code.push_back(Op{Op::Var, 0, v, 0});
+            if (std::find(out_.vars.begin(), out_.vars.end(), v) == out_.vars.end()) out_.vars.push_back(v);
+            return true;
+        }
+        return Fail("unexpected '" + std::string(1, c) + "' in expression");
+    }
+
+    std::string_view text_;
+    const Resolver& resolve_;
+    Expr& out_;
+    size_t pos_ = 0;
+    int depth_max_ = 0;
+    std::string error_;
+};
+
+}  // namespace
+
+double ApplyFn1(int fn, double x) {
+    switch (fn) {
+        case 0: return std::exp(x);
+        case 1:
+        case 2: return std::log(x);
+        case 3: return std::sqrt(x);
+        case 4: return std::fabs(x);
+        case 5: return std::sin(x);
+        case 6: return std::cos(x);
+        default: return std::log10(x);
+    }
+}
+
+double ApplyFn2(int fn, double x, double y) {
+    switch (fn) {
+        case 1: return std::min(x, y);
+        case 2: return std::max(x, y);
+        default: return std::pow(x, y);
+    }
+}
+
+double Expr::Eval(const std::function<double(int)>& value) const { return EvalWith(value); }
+
+bool ParseExpr(std::string_view text, const Resolver& resolve, Expr& out, std::string& error) {
+    out = Expr{};
+    Parser p(text, resolve, out);
+    return p.Run(error);
+}
+
+bool SplitEquation(std::string_view text, std::string_view& lhs, std::string_view& rhs) {
+    size_t eq = text.find('=');
+    if (eq == std::string_view::npos || text.find('=', eq + 1) != std::string_view::npos) return false;
+    lhs = text.substr(0, eq);
+    rhs = text.substr(eq + 1);
+    return true;
+}
+
+}  // namespace zeq

@@ -1,0 +1,1040 @@
+// Structure of the in-memory engine: building from a model definition, layout of the flat arrays,
+// lookups, block and container operations, services, scopes, objectives and solvers.
+#include "model.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "zeq_host.h"
+
+namespace zeq {
+
+namespace {
+Simulation* g_active = nullptr;
+std::mutex g_active_lock;
+}  // namespace
+
+Simulation* ActiveSimulation() {
+    std::lock_guard<std::mutex> g(g_active_lock);
+    return g_active;
+}
+void SetActiveSimulation(Simulation* sim) {
+    std::lock_guard<std::mutex> g(g_active_lock);
+    g_active = sim;
+}
+
+Value Value::Text(const std::string& s) {
+    Value v;
+    value_assign_string(&v.v_, strdup(s.c_str()));
+    return v;
+}
+Value Value::Id(const std::string& s) {
+    Value v;
+    value_assign_id(&v.v_, strdup(s.c_str()));
+    return v;
+}
+std::string Value::ToText() const {
+    std::vector<char> buf(4096);
+    value_to_text(&v_, buf.data(), static_cast<int>(buf.size()));
+    return buf.data();
+}
+
+SolverDef DefaultSolver(const std::string& name) {
+    SolverDef s;
+    s.name = name;
+    s.ints = {{"MAXITER", 100}, {"PRINTLEVEL", 1}};
+    s.reals = {{"TOLERANCE", 1e-8}, {"DAMPING", 1.0}};
+    s.texts = {{"METHOD", "SUBSTITUTION"}};
+    return s;
+}
+
+// ---- Port, connection, solver ----
+
+int Port::GetVariable(int position) {
+    if (position < 0 || position >= static_cast<int>(def_.vars.size()) || !owner_ || !owner_->Parent()) return 0;
+    const std::string& local = def_.vars[static_cast<size_t>(position)];
+    Simulation* sim = owner_->Sim();
+    int pos = sim->FindVar(owner_->Prefix() + "." + local);
+    if (pos < owner_->first_ || pos >= owner_->first_ + owner_->count_) return 0;
+    return pos - owner_->Parent()->first_ + 1;
+}
+
+bool Connection::IsActive() {
+    if (!def_.enabled) return false;
+    Simulation* sim = owner_->Sim();
+    return sim->FindVarIn(owner_, def_.from) >= 0 && sim->FindVarIn(owner_, def_.to) >= 0;
+}
+
+namespace {
+template <class T>
+int find_param(const std::vector<std::pair<std::string, T>>& v, const char* name) {
+    if (!name) return -1;
+    for (size_t i = 0; i < v.size(); ++i)
+        if (iequals(v[i].first, name)) return static_cast<int>(i);
+    return -1;
+}
+void copy_name(const std::string& s, char* buf, int size) {
+    if (!buf || size <= 0) return;
+    size_t n = std::min(s.size(), static_cast<size_t>(size - 1));
+    std::memcpy(buf, s.data(), n);
+    buf[n] = 0;
+}
+}  // namespace
+
+int Solver::GetParameterType(const char* name) {
+    if (find_param(def_.ints, name) >= 0) return 1;
+    if (find_param(def_.reals, name) >= 0) return 2;
+    if (find_param(def_.texts, name) >= 0) return 3;
+    return 0;
+}
+bool Solver::GetIntParameterName(int i, char* buf, int size, int* value) {
+    if (i < 1 || i > GetIntParameterCount()) return false;
+    copy_name(def_.ints[static_cast<size_t>(i - 1)].first, buf, size);
+    if (value) *value = def_.ints[static_cast<size_t>(i - 1)].second;
+    return true;
+}
+bool Solver::GetRealParameterName(int i, char* buf, int size, double* value) {
+    if (i < 1 || i > GetRealParameterCount()) return false;
+    copy_name(def_.reals[static_cast<size_t>(i - 1)].first, buf, size);
+    if (value) *value = def_.reals[static_cast<size_t>(i - 1)].second;
+    return true;
+}
+bool Solver::GetTextParameterName(int i, char* buf, int size, const char** value) {
+    if (i < 1 || i > GetTextParameterCount()) return false;
+    copy_name(def_.texts[static_cast<size_t>(i - 1)].first, buf, size);
+    if (value) *value = def_.texts[static_cast<size_t>(i - 1)].second.c_str();
+    return true;
+}
+int Solver::GetIntParameter(const char* name) {
+    int i = find_param(def_.ints, name);
+    return i < 0 ? 0 : def_.ints[static_cast<size_t>(i)].second;
+}
+double Solver::GetRealParameter(const char* name) {
+    int i = find_param(def_.reals, name);
+    return i < 0 ? 0.0 : def_.reals[static_cast<size_t>(i)].second;
+}
+const char* Solver::GetTextParameter(const char* name) {
+    int i = find_param(def_.texts, name);
+    return i < 0 ? nullptr : def_.texts[static_cast<size_t>(i)].second.c_str();
+}
+int Solver::SetIntParameter(const char* name, int value) {
+    int i = find_param(def_.ints, name);
+    if (i < 0) return ZEQ_E_NOT_FOUND;
+    def_.ints[static_cast<size_t>(i)].second = value;
+    return 0;
+}
+int Solver::SetRealParameter(const char* name, double value) {
+    int i = find_param(def_.reals, name);
+    if (i < 0) return ZEQ_E_NOT_FOUND;
+    def_.reals[static_cast<size_t>(i)].second = value;
+    return 0;
+}
+int Solver::SetTextParameter(const char* name, const char* value) {
+    int i = find_param(def_.texts, name);
+    if (i < 0) return ZEQ_E_NOT_FOUND;
+    def_.texts[static_cast<size_t>(i)].second = value ? value : "";
+    return 0;
+}
+
+// ---- Block ----
+
+Block::Block(Simulation* sim, Container* parent, const BlockDef& def)
+    : sim_(sim), parent_(parent), name_(def.name), type_(def.type), included_(def.included) {
+    SetPrefix(parent ? parent->Prefix() : std::string());
+    for (const ParamDef& p : def.params) {
+        Parameter q;
+        q.name = p.name;
+        q.value = p.value;
+        q.lower = p.lower;
+        q.upper = p.upper;
+        q.uom = p.uom;
+        q.description = p.description;
+        q.ptype = p.ptype;
+        q.access = p.access;
+        params_.push_back(std::move(q));
+    }
+    for (const PortDef& p : def.ports) ports_.push_back(std::make_unique<Port>(this, p));
+    if (def.aggregate) sub_ = std::make_unique<Container>(sim, this);
+}
+
+Block::~Block() = default;
+
+void Block::SetPrefix(const std::string& parent_prefix) {
+    prefix_ = parent_prefix.empty() ? name_ : parent_prefix + "." + name_;
+}
+
+bool Block::IsType(const char* type) {
+    if (!type) return false;
+    if (iequals(type, "AGGREGATE")) return sub_ != nullptr;
+    return iequals(type, type_);
+}
+
+ZEQEOCntr* Block::GetParentContainer(ZEQEOCntr*) { return parent_; }
+ZEQEOCntr* Block::GetSubContainer(ZEQEOCntr*) { return sub_.get(); }
+int Block::GetFirstIndex() { return parent_ ? first_ - parent_->first_ + 1 : first_ + 1; }
+int Block::GetFirstEquationIndex() { return parent_ ? eq_first_ - parent_->eq_first_ + 1 : eq_first_ + 1; }
+
+const char* Block::GetParameterName(int position) {
+    if (position < 0 || position >= static_cast<int>(params_.size())) return nullptr;
+    return params_[static_cast<size_t>(position)].name.c_str();
+}
+
+int Block::FindParam(std::string_view name) const {
+    for (size_t i = 0; i < params_.size(); ++i)
+        if (iequals(params_[i].name, name)) return static_cast<int>(i);
+    return -1;
+}
+
+zeq_port* Block::GetPort(int index) {
+    if (index < 1 || index > static_cast<int>(ports_.size())) return nullptr;
+    return ports_[static_cast<size_t>(index - 1)].get();
+}
+
+int Block::FindPort(const char* name) {
+    if (!name) return 0;
+    for (size_t i = 0; i < ports_.size(); ++i)
+        if (iequals(ports_[i]->Def().name, name)) return static_cast<int>(i) + 1;
+    return 0;
+}
+
+// A hierarchy block and its container are one object to the automation side: one wrapper slot.
+INUVWrapper* Block::GetWrapper() { return sub_ ? sub_->GetWrapper() : wrapper_.Get(); }
+void Block::SetWrapper(INUVWrapper* w) {
+    if (sub_)
+        sub_->SetWrapper(w);
+    else
+        wrapper_.Set(w);
+}
+
+// ---- Container ----
+
+Container::~Container() {
+    // Blocks first: their wrappers may still look at this container while they detach.
+    while (!blocks_.empty()) blocks_.pop_back();
+}
+
+std::string Container::Prefix() const { return owner_ ? owner_->Prefix() : std::string(); }
+
+ZEQEOBlock* Container::GetBlock(int index) {
+    if (index < 1 || index > static_cast<int>(blocks_.size())) return nullptr;
+    return blocks_[static_cast<size_t>(index - 1)].get();
+}
+
+Block* Container::FindBlockPath(std::string_view dotted, int* top_index) {
+    if (top_index) *top_index = 0;
+    // A full name from the flowsheet is accepted too: strip this container's own prefix.
+    std::string prefix = Prefix();
+    if (!prefix.empty() && dotted.size() > prefix.size() + 1 && iequals(dotted.substr(0, prefix.size()), prefix) &&
+        dotted[prefix.size()] == '.') {
+        Block* b = FindBlockPath(dotted.substr(prefix.size() + 1), top_index);
+        if (b) return b;
+    }
+    Container* c = this;
+    Block* found = nullptr;
+    int depth = 0;
+    while (!dotted.empty() && c) {
+        if (++depth > 64) return nullptr;
+        size_t dot = dotted.find('.');
+        std::string_view head = dotted.substr(0, dot);
+        found = nullptr;
+        for (size_t i = 0; i < c->blocks_.size(); ++i)
+            if (iequals(c->blocks_[i]->LocalName(), head)) {
+                found = c->blocks_[i].get();
+                if (c == this && top_index) *top_index = static_cast<int>(i) + 1;
+                break;
+            }
+        if (!found) return nullptr;
+        if (dot == std::string_view::npos) return found;
+        dotted = dotted.substr(dot + 1);
+        c = found->Sub();
+    }
+    return nullptr;
+}
+
+int Container::FindBlockIndex(const char* name) {
+    if (!name || !*name) return 0;
+    int top = 0;
+    return FindBlockPath(name, &top) ? top : 0;
+}
+
+ZEQEOBlock* Container::FindBlock(const char* name) {
+    if (!name || !*name) return nullptr;
+    return FindBlockPath(name);
+}
+
+const char* Container::GetBlockPrefix(ZEQEOBlock* block) {
+    if (!block) return nullptr;
+    return static_cast<Block*>(block)->Prefix().c_str();
+}
+
+int Container::FindIndex(const char* name) {
+    if (!name) return 0;
+    int pos = sim_->FindVarIn(this, name);
+    return pos < 0 ? 0 : pos - first_ + 1;
+}
+
+int Container::FindEquationIndex(const char* name) {
+    if (!name) return 0;
+    std::string_view n(name);
+    int pos = sim_->FindEqn(n);
+    std::string prefix = Prefix();
+    if ((pos < eq_first_ || pos >= eq_first_ + eq_count_) && !prefix.empty())
+        pos = sim_->FindEqn(prefix + "." + std::string(n));
+    if (pos < eq_first_ || pos >= eq_first_ + eq_count_) return 0;
+    return pos - eq_first_ + 1;
+}
+
+namespace {
+NUVCreateVarWrapperFn g_var_factory = nullptr;
+NUVCreateEqnWrapperFn g_eqn_factory = nullptr;
+}  // namespace
+}  // namespace zeq
+
+#include <dlfcn.h>
+
+extern "C" void zeq_set_wrapper_factory(NUVCreateVarWrapperFn var_fn, NUVCreateEqnWrapperFn eqn_fn) {
+    zeq::g_var_factory = var_fn;
+    zeq::g_eqn_factory = eqn_fn;
+}
+
+namespace zeq {
+
+namespace {
+template <class Fn>
+Fn resolve_factory(Fn installed, const char* name) {
+    if (installed) return installed;
+    return reinterpret_cast<Fn>(dlsym(RTLD_DEFAULT, name));
+}
+
+// Reuses the wrapper the engine keeps for the object, or asks the system for a new one and keeps it.
+template <class Fn>
+HRESULT get_item(Simulation* sim, INUVWrapper*& slot, int flowsheet_index, Fn factory, REFIID riid, void** ppv) {
+    if (slot) return slot->QueryOuter(riid, ppv);
+    if (!factory) return E_NOTIMPL;
+    INUVWrapper* w = nullptr;
+    HRESULT hr = factory(sim, flowsheet_index, riid, ppv, &w);
+    if (SUCCEEDED(hr) && w) {
+        slot = w;  // the factory handed over a counted reference
+    } else if (w) {
+        w->Release();
+    }
+    return hr;
+}
+}  // namespace
+
+HRESULT Container::GetItem(int index, REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    int pos = ToGlobal(index);
+    if (pos < 0) return E_INVALIDARG;
+    auto fn = resolve_factory(g_var_factory, "NUVClassFactory_QueryCreateVarWrapper");
+    return get_item(sim_, sim_->Vars()[static_cast<size_t>(pos)].wrapper, pos + 1, fn, riid, ppv);
+}
+
+HRESULT Container::GetEquationItem(int index, REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    int pos = ToGlobalEqn(index);
+    if (pos < 0) return E_INVALIDARG;
+    auto fn = resolve_factory(g_eqn_factory, "NUVClassFactory_QueryCreateEqnWrapper");
+    return get_item(sim_, sim_->Eqns()[static_cast<size_t>(pos)].wrapper, pos + 1, fn, riid, ppv);
+}
+
+bool Container::LoadVariableData(int index, ZEQVariableData* record, bool flag) {
+    return record && record->Load(this, nullptr, index, flag);
+}
+
+ZEQEOBlockEditor* Container::GetEditor() { return &sim_->editor_; }
+
+int Container::RemoveBlock(const ZEQString& name) {
+    sim_->Journal(std::string("RemoveBlock ") + name.c_str());
+    for (size_t i = 0; i < blocks_.size(); ++i)
+        if (iequals(blocks_[i]->LocalName(), name.c_str())) return sim_->RemoveBlockAt(this, static_cast<int>(i));
+    return ZEQ_E_NOT_FOUND;
+}
+
+int Container::RemoveAllBlocks(int, bool) {
+    sim_->Journal("RemoveAllBlocks");
+    while (!blocks_.empty()) sim_->RemoveBlockAt(this, static_cast<int>(blocks_.size()) - 1);
+    return 0;
+}
+
+int Container::EnumerateConnections(ZEQConnectionCallback callback, void* context, int, int) {
+    if (!callback) return E_POINTER;
+    // The callback may enable or disable connections; it sees the list as it was at the start.
+    std::vector<Connection*> snapshot;
+    for (auto& c : conns_) snapshot.push_back(c.get());
+    for (Connection* c : snapshot)
+        if (callback(nullptr, this, c, context, nullptr) != 0) break;
+    return 0;
+}
+
+int Container::EnableConnection(EngineConnection* connection) {
+    for (auto& c : conns_)
+        if (c.get() == connection) {
+            c->Def().enabled = true;
+            sim_->Raise(ZEQ_EVT_FLOWSHEET, reinterpret_cast<intptr_t>(c->GetName()), ZEQ_HINT_STRUCTURE);
+            return 0;
+        }
+    return ZEQ_E_NOT_FOUND;
+}
+
+int Container::DisableConnection(EngineConnection* connection) {
+    for (auto& c : conns_)
+        if (c.get() == connection) {
+            c->Def().enabled = false;
+            sim_->Raise(ZEQ_EVT_FLOWSHEET, reinterpret_cast<intptr_t>(c->GetName()), ZEQ_HINT_STRUCTURE);
+            return 0;
+        }
+    return ZEQ_E_NOT_FOUND;
+}
+
+EngineParameterTable* Container::GetParameterTable() { return &sim_->Globals(); }
+
+int ParameterTable::Find(std::string_view name) const {
+    for (size_t i = 0; i < params.size(); ++i)
+        if (iequals(params[i].name, name)) return static_cast<int>(i);
+    return -1;
+}
+
+bool ParameterTable::GetValue(const char* name, value_t* value) {
+    if (!name || !value) return false;
+    int i = Find(name);
+    if (i < 0) return false;
+    value_copy(value, params[static_cast<size_t>(i)].value.get());
+    return true;
+}
+
+// ---- Simulation: building and layout ----
+
+Simulation::Simulation() : flowsheet_(std::make_unique<Container>(this, nullptr)), name_("PLANT") {
+    solvers_.push_back(std::make_unique<Solver>(DefaultSolver()));
+    Reindex();
+    SetActiveSimulation(this);
+}
+
+Simulation::~Simulation() {
+    Clear();
+    for (auto& s : services_) s.provider->Release();
+    for (auto& s : block_services_) s.provider->Release();
+    services_.clear();
+    block_services_.clear();
+    if (ActiveSimulation() == this) SetActiveSimulation(nullptr);
+}
+
+void Simulation::Clear() {
+    scopes_.clear();
+    dynamic_.clear();
+    for (auto& v : vars_)
+        if (INUVWrapper* w = std::exchange(v.wrapper, nullptr)) w->Release();
+    for (auto& e : eqns_)
+        if (INUVWrapper* w = std::exchange(e.wrapper, nullptr)) w->Release();
+    flowsheet_.reset();
+    vars_.clear();
+    eqns_.clear();
+    solvers_.clear();
+    objectives_.clear();
+    globals_.params.clear();
+    tags_.clear();
+    taglist_ = TagList{};
+}
+
+namespace {
+Variable make_variable(const VarDef& d, std::string name) {
+    Variable v;
+    v.name = std::move(name);
+    int pt = d.ptype.empty() ? 0 : pt_lookup(d.ptype.c_str());
+    v.ptype = static_cast<int16_t>(pt < 0 ? 0 : pt);
+    int entry = 0;
+    if (!d.uom.empty() && rtouom_ptype_locate(d.uom.c_str(), v.ptype, &entry) != 0) entry = 0;
+    if (entry == rtouom_get_default(v.ptype)) entry = 0;  // 0 stands for the base unit
+    v.unit_entry = static_cast<int16_t>(entry);
+    auto to_base = [&](double x) { return entry ? rtouom_to_base(v.ptype, entry, x) : x; };
+    v.value = to_base(d.value);
+    v.lower = d.lower <= -1e20 ? d.lower : to_base(d.lower);
+    v.upper = d.upper >= 1e20 ? d.upper : to_base(d.upper);
+    v.initial = d.initial_set ? to_base(d.initial) : v.value;
+    v.step = d.step;
+    v.scale = d.scale;
+    v.intscale = d.intscale;
+    v.sbweight = d.sbweight;
+    v.threshold = d.threshold;
+    v.homo_target = d.homo_target;
+    v.spec = static_cast<uint8_t>(d.spec);
+    v.bound = static_cast<uint8_t>(d.bound);
+    v.quality = static_cast<uint8_t>(d.quality);
+    v.marked = static_cast<uint8_t>(d.marked);
+    v.variable_type = static_cast<uint8_t>(d.variable_type);
+    v.homo_param = static_cast<uint8_t>(d.homo_param);
+    v.ramped = static_cast<uint8_t>(d.ramped);
+    v.conn_type = d.conn_type;
+    v.description = d.description;
+    if (d.profile) {
+        v.profile = std::make_unique<VarProfile>();
+        v.profile->SetActive(true);
+    }
+    return v;
+}
+}  // namespace
+
+void Simulation::FillBlock(Block* b, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns) {
+    b->own_vars_ = static_cast<int>(def.vars.size());
+    b->own_eqns_ = static_cast<int>(def.eqns.size());
+    for (const VarDef& d : def.vars) vars.push_back(make_variable(d, b->Prefix() + "." + d.name));
+    for (const EqnDef& d : def.eqns) {
+        Equation e;
+        e.name = b->Prefix() + "." + d.name;
+        e.text = d.text;
+        e.scale = d.scale;
+        e.owner = b;
+        e.container = b->Parent();
+        eqns.push_back(std::move(e));
+    }
+}
+
+void Simulation::BuildMembers(Container* c, const BlockDef& def, std::vector<Variable>& vars,
+                              std::vector<Equation>& eqns) {
+    for (const BlockDef& bd : def.blocks) {
+        auto b = std::make_unique<Block>(this, c, bd);
+        if (b->Sub())
+            BuildMembers(b->Sub(), bd, vars, eqns);
+        else
+            FillBlock(b.get(), bd, vars, eqns);
+        c->Blocks().push_back(std::move(b));
+    }
+    // The container's own variables and equations follow its blocks.
+    std::string prefix = c->Prefix();
+    c->loose_vars_ = static_cast<int>(def.vars.size());
+    c->loose_eqns_ = static_cast<int>(def.eqns.size());
+    for (const VarDef& d : def.vars) vars.push_back(make_variable(d, prefix.empty() ? d.name : prefix + "." + d.name));
+    for (const EqnDef& d : def.eqns) {
+        Equation e;
+        e.name = prefix.empty() ? d.name : prefix + "." + d.name;
+        e.text = d.text;
+        e.scale = d.scale;
+        e.container = c;
+        eqns.push_back(std::move(e));
+    }
+    for (const ConnDef& cd : def.conns) c->Connections().push_back(std::make_unique<Connection>(c, cd));
+}
+
+void Simulation::Build(const ModelDef& def) {
+    Clear();
+    name_ = def.name;
+    flowsheet_ = std::make_unique<Container>(this, nullptr);
+    BuildMembers(flowsheet_.get(), def.flowsheet, vars_, eqns_);
+    for (const SolverDef& s : def.solvers) solvers_.push_back(std::make_unique<Solver>(s));
+    for (const ObjectiveDef& o : def.objectives) objectives_.push_back(Objective{o, {}, false, {}});
+    default_objective_ = def.default_objective;
+    tags_ = def.tags;
+    for (const ParamDef& p : def.globals) {
+        Parameter q;
+        q.name = p.name;
+        q.value = p.value;
+        q.lower = p.lower;
+        q.upper = p.upper;
+        q.uom = p.uom;
+        q.description = p.description;
+        q.ptype = p.ptype;
+        q.access = p.access;
+        globals_.params.push_back(std::move(q));
+    }
+    types_ = def.types;
+    libraries_ = def.libraries;
+    solver_scope_ = iequals(def.scope, "Plant") ? std::string() : def.scope;
+    if (def.mode >= 0) rto_set_mode_c(def.mode);
+    Layout();
+    Reindex();
+    CompileEquations();
+    CompileObjectives();
+    SetActiveSimulation(this);
+}
+
+void Simulation::LayoutContainer(Container* c, int& v, int& e) {
+    c->first_ = v;
+    c->eq_first_ = e;
+    for (auto& b : c->Blocks()) {
+        b->first_ = v;
+        b->eq_first_ = e;
+        b->SetPrefix(c->Prefix());
+        if (b->Sub()) {
+            LayoutContainer(b->Sub(), v, e);
+        } else {
+            v += b->own_vars_;
+            e += b->own_eqns_;
+        }
+        b->count_ = v - b->first_;
+        b->eq_count_ = e - b->eq_first_;
+    }
+    v += c->loose_vars_;
+    e += c->loose_eqns_;
+    c->count_ = v - c->first_;
+    c->eq_count_ = e - c->eq_first_;
+}
+
+void Simulation::Layout() {
+    int v = 0, e = 0;
+    LayoutContainer(flowsheet_.get(), v, e);
+}
+
+void Simulation::Reindex() {
+    var_index_.Rebuild(static_cast<int>(vars_.size()),
+                       [this](int p) { return std::string_view(vars_[static_cast<size_t>(p)].name); });
+    eqn_index_.Rebuild(static_cast<int>(eqns_.size()),
+                       [this](int p) { return std::string_view(eqns_[static_cast<size_t>(p)].name); });
+    taglist_ = TagList{};
+}
+
+int Simulation::FindVar(std::string_view name) const {
+    return var_index_.FindWith(name, [this](int p) { return std::string_view(vars_[static_cast<size_t>(p)].name); });
+}
+
+int Simulation::FindEqn(std::string_view name) const {
+    return eqn_index_.FindWith(name, [this](int p) { return std::string_view(eqns_[static_cast<size_t>(p)].name); });
+}
+
+int Simulation::FindVarIn(Container* c, std::string_view name) const {
+    if (!c) return -1;
+    int pos = FindVar(name);
+    if (pos >= c->first_ && pos < c->first_ + c->count_) return pos;
+    std::string prefix = c->Prefix();
+    if (!prefix.empty()) {
+        std::string full = prefix + "." + std::string(name);
+        pos = FindVar(full);
+        if (pos >= c->first_ && pos < c->first_ + c->count_) return pos;
+    }
+    return -1;
+}
+
+void Simulation::CompileEquation(Equation& eq) {
+    eq.compiled = false;
+    eq.target = -1;
+    eq.error.clear();
+    std::string block_prefix = eq.owner ? eq.owner->Prefix() : std::string();
+    Container* c = eq.container ? eq.container : flowsheet_.get();
+    Resolver resolve = [&](std::string_view n) -> int {
+        if (!block_prefix.empty()) {
+            int p = FindVar(block_prefix + "." + std::string(n));
+            if (p >= 0) return p;
+        }
+        int p = FindVarIn(c, n);
+        if (p >= 0) return p;
+        return FindVar(n);
+    };
+    std::string_view lhs, rhs;
+    if (!SplitEquation(eq.text, lhs, rhs)) {
+        eq.error = "equation needs exactly one '='";
+        return;
+    }
+    if (!ParseExpr(lhs, resolve, eq.lhs, eq.error) || !ParseExpr(rhs, resolve, eq.rhs, eq.error)) return;
+    if (eq.lhs.code.size() == 1 && eq.lhs.code[0].kind == Op::Var) eq.target = eq.lhs.code[0].var;
+    eq.compiled = true;
+}
+
+void Simulation::CompileEquations() {
+    for (auto& e : eqns_) CompileEquation(e);
+}
+
+void Simulation::CompileObjectives() {
+    for (auto& o : objectives_) {
+        Resolver resolve = [&](std::string_view n) { return FindVar(n); };
+        o.ok = ParseExpr(o.def.expr, resolve, o.expr, o.error);
+    }
+}
+
+void Simulation::NotifyMoved(int from_var, int from_eqn) {
+    for (size_t i = static_cast<size_t>(std::max(from_var, 0)); i < vars_.size(); ++i)
+        if (vars_[i].wrapper) vars_[i].wrapper->Notify(static_cast<LONG>(i + 1));
+    for (size_t i = static_cast<size_t>(std::max(from_eqn, 0)); i < eqns_.size(); ++i)
+        if (eqns_[i].wrapper) eqns_[i].wrapper->Notify(static_cast<LONG>(i + 1));
+}
+
+int Simulation::AddBlockDef(Container* target, const BlockDef& def) {
+    if (!target) return E_POINTER;
+    if (def.name.empty() || def.name.find_first_of(". \t\"") != std::string::npos) return ZEQ_E_BAD_NAME;
+    for (auto& b : target->Blocks())
+        if (iequals(b->LocalName(), def.name)) return ZEQ_E_BAD_NAME;
+    int vpos = target->first_, epos = target->eq_first_;
+    if (!target->Blocks().empty()) {
+        Block* last = target->Blocks().back().get();
+        vpos = last->first_ + last->count_;
+        epos = last->eq_first_ + last->eq_count_;
+    }
+    std::vector<Variable> vars;
+    std::vector<Equation> eqns;
+    auto b = std::make_unique<Block>(this, target, def);
+    if (b->Sub())
+        BuildMembers(b->Sub(), def, vars, eqns);
+    else
+        FillBlock(b.get(), def, vars, eqns);
+    int nv = static_cast<int>(vars.size()), ne = static_cast<int>(eqns.size());
+    vars_.insert(vars_.begin() + vpos, std::make_move_iterator(vars.begin()), std::make_move_iterator(vars.end()));
+    eqns_.insert(eqns_.begin() + epos, std::make_move_iterator(eqns.begin()), std::make_move_iterator(eqns.end()));
+    std::string name = b->Prefix();
+    target->Blocks().push_back(std::move(b));
+    Layout();
+    Reindex();
+    CompileEquations();
+    CompileObjectives();
+    NotifyMoved(vpos + nv, epos + ne);
+    Raise(ZEQ_EVT_BLOCK_ADDED, reinterpret_cast<intptr_t>(name.c_str()), ZEQ_HINT_STRUCTURE);
+    return 0;
+}
+
+int Simulation::RemoveBlockAt(Container* c, int position) {
+    if (!c || position < 0 || position >= static_cast<int>(c->Blocks().size())) return ZEQ_E_NOT_FOUND;
+    Block* b = c->Blocks()[static_cast<size_t>(position)].get();
+    std::string name = b->Prefix();
+    int vpos = b->first_, nv = b->count_, epos = b->eq_first_, ne = b->eq_count_;
+    // Scopes and dynamic solvers inside the block go with it.
+    auto inside = [&](Container* s) {
+        for (Block* o = s ? s->Owner() : nullptr; o; o = o->Parent() ? o->Parent()->Owner() : nullptr)
+            if (o == b) return true;
+        return false;
+    };
+    scopes_.erase(std::remove_if(scopes_.begin(), scopes_.end(), inside), scopes_.end());
+    if (!solver_scope_.empty() && (iequals(solver_scope_, name) ||
+                                   (solver_scope_.size() > name.size() && iequals(solver_scope_.substr(0, name.size()), name) &&
+                                    solver_scope_[name.size()] == '.')))
+        solver_scope_.clear();
+    std::vector<INUVWrapper*> released;
+    for (int i = vpos; i < vpos + nv; ++i)
+        if (INUVWrapper* w = std::exchange(vars_[static_cast<size_t>(i)].wrapper, nullptr)) released.push_back(w);
+    for (int i = epos; i < epos + ne; ++i)
+        if (INUVWrapper* w = std::exchange(eqns_[static_cast<size_t>(i)].wrapper, nullptr)) released.push_back(w);
+    vars_.erase(vars_.begin() + vpos, vars_.begin() + vpos + nv);
+    eqns_.erase(eqns_.begin() + epos, eqns_.begin() + epos + ne);
+    std::unique_ptr<Block> gone = std::move(c->Blocks()[static_cast<size_t>(position)]);
+    c->Blocks().erase(c->Blocks().begin() + position);
+    Layout();
+    Reindex();
+    CompileEquations();
+    CompileObjectives();
+    // Wrappers are released once the engine is consistent again: their release may call back.
+    for (INUVWrapper* w : released) w->Release();
+    gone.reset();
+    NotifyMoved(vpos, epos);
+    Raise(ZEQ_EVT_BLOCK_REMOVED, reinterpret_cast<intptr_t>(name.c_str()), ZEQ_HINT_STRUCTURE);
+    return 0;
+}
+
+// ---- Events and output ----
+
+intptr_t Simulation::Raise(int event, intptr_t a, intptr_t b) {
+    Journal("event " + std::to_string(event));
+    return rtoevent_do_callback(event, a, b, this);
+}
+
+void Simulation::Print(const std::string& line) {
+    std::string text = line + "\n";
+    rtowrite(stdoutPipe, text.c_str(), static_cast<int>(text.size()));
+}
+
+void Simulation::VariableChanged(int pos, intptr_t hints) {
+    Raise(ZEQ_EVT_VARIABLE, reinterpret_cast<intptr_t>(vars_[static_cast<size_t>(pos)].name.c_str()), hints);
+}
+
+// ---- Services ----
+
+int Simulation::RegisterService(const char* name, REFGUID id, INUVSimServiceProvider* provider) {
+    if (!name || !provider) return E_POINTER;
+    Journal(std::string("RegisterService ") + name);
+    provider->AddRef();
+    for (auto& s : services_)
+        if (iequals(s.name, name)) {
+            IUnknown* old = std::exchange(s.provider, provider);
+            s.id = id;
+            old->Release();
+            return 0;
+        }
+    services_.push_back(Service{name, id, provider});
+    return 0;
+}
+
+int Simulation::FindService(const char* name, INUVSimServiceProvider** provider, GUID* id) {
+    if (!provider) return E_POINTER;
+    *provider = nullptr;
+    if (!name) return E_INVALIDARG;
+    for (auto& s : services_)
+        if (iequals(s.name, name)) {
+            *provider = static_cast<INUVSimServiceProvider*>(s.provider);
+            if (id) *id = s.id;
+            return 0;
+        }
+    return static_cast<int>(0x80040103);
+}
+
+int Simulation::FindServiceById(REFGUID id, INUVSimServiceProvider** provider) {
+    if (!provider) return E_POINTER;
+    *provider = nullptr;
+    for (auto& s : services_)
+        if (s.id == id) {
+            *provider = static_cast<INUVSimServiceProvider*>(s.provider);
+            return 0;
+        }
+    return static_cast<int>(0x80040103);
+}
+
+int Simulation::RegisterBlockService(const char* name, REFGUID id, INUVBlockServiceProvider* provider) {
+    if (!name || !provider) return E_POINTER;
+    Journal(std::string("RegisterBlockService ") + name);
+    provider->AddRef();
+    for (auto& s : block_services_)
+        if (iequals(s.name, name)) {
+            IUnknown* old = std::exchange(s.provider, provider);
+            s.id = id;
+            old->Release();
+            return 0;
+        }
+    block_services_.push_back(Service{name, id, provider});
+    return 0;
+}
+
+int Simulation::FindBlockService(const char* name, GUID* id, INUVBlockServiceProvider** provider) {
+    if (!provider) return E_POINTER;
+    *provider = nullptr;
+    if (!name) return E_INVALIDARG;
+    for (auto& s : block_services_)
+        if (iequals(s.name, name)) {
+            *provider = static_cast<INUVBlockServiceProvider*>(s.provider);
+            if (id) *id = s.id;
+            return 0;
+        }
+    return static_cast<int>(0x80040103);
+}
+
+int Simulation::FindBlockServiceById(REFGUID id, INUVBlockServiceProvider** provider) {
+    if (!provider) return E_POINTER;
+    *provider = nullptr;
+    for (auto& s : block_services_)
+        if (s.id == id) {
+            *provider = static_cast<INUVBlockServiceProvider*>(s.provider);
+            return 0;
+        }
+    return static_cast<int>(0x80040103);
+}
+
+// ---- Scopes ----
+
+namespace {
+bool belongs(Container* root, Container* c, int depth = 0) {
+    if (root == c) return true;
+    if (depth > 64) return false;
+    for (auto& b : root->Blocks())
+        if (b->Sub() && belongs(b->Sub(), c, depth + 1)) return true;
+    return false;
+}
+}  // namespace
+
+int Simulation::PushScope(ZEQEOCntr* container) {
+    Journal("PushScope");
+    if (int r = TakeInjectedResult()) return r;
+    auto* c = static_cast<Container*>(container);
+    if (!c || !belongs(flowsheet_.get(), c)) return E_INVALIDARG;
+    scopes_.push_back(c);
+    return 0;
+}
+
+int Simulation::PopScope() {
+    Journal("PopScope");
+    if (scopes_.empty()) return S_FALSE;
+    scopes_.pop_back();
+    return 0;
+}
+
+int Simulation::ResetScope() {
+    Journal("ResetScope");
+    scopes_.clear();
+    return 0;
+}
+
+Container* Simulation::SolveScope() {
+    if (!scopes_.empty()) return scopes_.back();
+    if (!solver_scope_.empty()) {
+        Block* b = flowsheet_->FindBlockPath(solver_scope_);
+        if (b && b->Sub()) return b->Sub();
+    }
+    return flowsheet_.get();
+}
+
+int Simulation::GetSolverScope(char** text, int, int) {
+    if (!text) return E_POINTER;
+    *text = strdup(solver_scope_.empty() ? "Plant" : solver_scope_.c_str());
+    return *text ? 0 : E_OUTOFMEMORY;
+}
+
+namespace {
+void list_scopes(Container* c, ZEQStringList& out, int depth) {
+    if (depth > 64) return;
+    for (auto& b : c->Blocks())
+        if (b->Sub()) {
+            out.Add(b->Prefix().c_str());
+            list_scopes(b->Sub(), out, depth + 1);
+        }
+}
+}  // namespace
+
+int Simulation::GetSolverScopeList(ZEQStringList& scopes, int, int) {
+    scopes.Clear();
+    scopes.Add("Plant");
+    list_scopes(flowsheet_.get(), scopes, 0);
+    return 0;
+}
+
+int Simulation::SetSolverScope(const char* scope) {
+    Journal(std::string("SetSolverScope ") + (scope ? scope : "(null)"));
+    if (!scope || !*scope || iequals(scope, "Plant")) {
+        solver_scope_.clear();
+        return 0;
+    }
+    Block* b = flowsheet_->FindBlockPath(scope);
+    if (!b || !b->Sub()) return E_INVALIDARG;
+    solver_scope_ = b->Prefix();
+    return 0;
+}
+
+// ---- Objectives, solvers, libraries, tags ----
+
+const char* Simulation::GetDefaultObjective() {
+    return default_objective_.empty() ? nullptr : default_objective_.c_str();
+}
+
+bool Simulation::IsValidObjective(const char* name) {
+    if (!name) return false;
+    for (auto& o : objectives_)
+        if (iequals(o.def.name, name)) return true;
+    return false;
+}
+
+int Simulation::SetDefaultObjective(const char* name) {
+    Journal(std::string("SetDefaultObjective ") + (name ? name : "(null)"));
+    if (int r = TakeInjectedResult()) return r;
+    if (!name || !*name || iequals(name, "NONE")) {
+        default_objective_.clear();
+        return 0;
+    }
+    for (auto& o : objectives_)
+        if (iequals(o.def.name, name)) {
+            default_objective_ = o.def.name;
+            return 0;
+        }
+    return ZEQ_E_UNKNOWN_OBJECTIVE;
+}
+
+int Simulation::GetObjectiveList(ZEQStringList& names) {
+    names.Clear();
+    for (auto& o : objectives_) names.Add(o.def.name.c_str());
+    return 0;
+}
+
+EngineSolver* Simulation::GetSolver(int index) {
+    if (index < 1 || index > static_cast<int>(solvers_.size())) return nullptr;
+    return solvers_[static_cast<size_t>(index - 1)].get();
+}
+
+EngineSolver* Simulation::FindSolver(const char* name) {
+    if (!name) return nullptr;
+    for (auto& s : solvers_)
+        if (iequals(s->Def().name, name)) return s.get();
+    return nullptr;
+}
+
+INUVWrapper* Simulation::GetSolverWrapper(EngineSolver* solver) {
+    for (auto& s : solvers_)
+        if (s.get() == solver) return s->Wrapper().Get();
+    return nullptr;
+}
+
+void Simulation::SetSolverWrapper(EngineSolver* solver, INUVWrapper* wrapper) {
+    for (auto& s : solvers_)
+        if (s.get() == solver) s->Wrapper().Set(wrapper);
+}
+
+Solver* Simulation::ActiveSolver() { return solvers_.empty() ? nullptr : solvers_.front().get(); }
+
+const rtotaglst* Simulation::GetTagList() {
+    if (taglist_.tags.size() != tags_.size()) {
+        taglist_ = TagList{};
+        for (auto& t : tags_) {
+            taglist_.texts.push_back(std::make_unique<std::string>(t.alias));
+            char* alias = taglist_.texts.back()->data();
+            taglist_.texts.push_back(std::make_unique<std::string>(t.variable));
+            char* var = taglist_.texts.back()->data();
+            taglist_.tags.push_back(rtotag{alias, var});
+        }
+    }
+    return reinterpret_cast<const rtotaglst*>(&taglist_);
+}
+
+IZEQDynamicSolver* Simulation::GetDynamicSolver(const char* scope) {
+    std::string s = scope ? scope : "";
+    if (iequals(s, "Plant")) s.clear();
+    if (!s.empty()) {
+        Block* b = flowsheet_->FindBlockPath(s);
+        if (!b || !b->Sub()) return nullptr;
+        s = b->Prefix();
+    }
+    for (auto& d : dynamic_)
+        if (iequals(d->GetScopeName(), s)) return d.get();
+    dynamic_.push_back(std::make_unique<DynamicSolver>(this, s));
+    return dynamic_.back().get();
+}
+
+bool Simulation::IsFixed(int pos) const {
+    if (pos < 0 || pos >= static_cast<int>(vars_.size())) return false;
+    int mode = rto_inq_mode_c();
+    switch (vars_[static_cast<size_t>(pos)].spec) {
+        case SPEC_CONST: return true;
+        case SPEC_INDEP: return mode != ZEQ_MODE_OPTIMIZATION;
+        case SPEC_MEAS: return mode == ZEQ_MODE_SIMULATION || mode == ZEQ_MODE_OPTIMIZATION;
+        case SPEC_PARAM: return mode != ZEQ_MODE_PARAM_EST;
+        case SPEC_OPTIM: return mode != ZEQ_MODE_OPTIMIZATION;
+        case SPEC_RECON: return mode != ZEQ_MODE_DATA_RECON;
+        default: return false;
+    }
+}
+
+bool Simulation::IsIndependent(int pos) const {
+    if (pos < 0 || pos >= static_cast<int>(vars_.size())) return false;
+    int spec = vars_[static_cast<size_t>(pos)].spec;
+    return spec == SPEC_INDEP || (spec == SPEC_OPTIM && rto_inq_mode_c() == ZEQ_MODE_OPTIMIZATION);
+}
+
+double Simulation::ValueInUnits(int pos, double base) const {
+    const Variable& v = vars_[static_cast<size_t>(pos)];
+    return v.unit_entry ? rtouom_from_base(v.ptype, v.unit_entry, base) : base;
+}
+
+double Simulation::ValueToBase(int pos, double shown) const {
+    const Variable& v = vars_[static_cast<size_t>(pos)];
+    return v.unit_entry ? rtouom_to_base(v.ptype, v.unit_entry, shown) : shown;
+}
+
+const char* Simulation::UnitName(int pos) const {
+    const Variable& v = vars_[static_cast<size_t>(pos)];
+    int entry = v.unit_entry ? v.unit_entry : rtouom_get_default(v.ptype);
+    rtouom_info info{};
+    return rtouom_uom_info(v.ptype, entry, &info) == 0 ? info.name : "";
+}
+
+size_t Simulation::MemoryBytes() const {
+    size_t n = vars_.capacity() * sizeof(Variable) + eqns_.capacity() * sizeof(Equation);
+    for (auto& v : vars_)
+        if (v.name.capacity() > 15) n += v.name.capacity() + 1;
+    return n + var_index_.MemoryBytes() + eqn_index_.MemoryBytes();
+}
+
+}  // namespace zeq
+
+extern "C" int rtotaglst_inq_ntag(const rtotaglst* list) {
+    return list ? static_cast<int>(reinterpret_cast<const zeq::TagList*>(list)->tags.size()) : 0;
+}
+
+extern "C" const rtotag* rtotaglst_inq_tag(const rtotaglst* list, int t) {
+    if (!list) return nullptr;
+    auto* l = reinterpret_cast<const zeq::TagList*>(list);
+    if (t < 1 || t > static_cast<int>(l->tags.size())) return nullptr;
+    return &l->tags[static_cast<size_t>(t - 1)];
+}

@@ -1,0 +1,426 @@
+// The in-memory engine: a simulation owns a flowsheet container, blocks (hierarchy blocks own a container of
+// their own), and the flat arrays of variables and equations in flowsheet order. A block's or container's
+// members are a contiguous range of those arrays, so every index is an offset.
+#pragma once
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "expr.h"
+#include "modeldef.h"
+#include "names.h"
+#include "rezoraruz.h"
+
+namespace zeq {
+
+class Simulation;
+class Container;
+class Block;
+
+// A counted slot for the automation wrapper of one engine object.
+class WrapperSlot {
+public:
+    WrapperSlot() = default;
+    WrapperSlot(const WrapperSlot&) = delete;
+    WrapperSlot& operator=(const WrapperSlot&) = delete;
+    ~WrapperSlot() { Set(nullptr); }
+    INUVWrapper* Get() const { return w_; }
+    // Takes a reference to w, clears the slot, then releases the previous wrapper (which may re-enter).
+    void Set(INUVWrapper* w) {
+        if (w) w->AddRef();
+        INUVWrapper* old = w_;
+        w_ = nullptr;
+        if (old) old->Release();
+        w_ = w;
+    }
+
+private:
+    INUVWrapper* w_ = nullptr;
+};
+
+struct Variable {
+    std::string name;  // full name
+    double value = 0, lower = -1e20, upper = 1e20, step = 0, intscale = 1, scale = 1, sbweight = 0, initial = 0;
+    double shadow_price = 0, homo_target = 0, threshold = 0, change = 0;  // quantities in base units
+    std::string description;
+    std::unique_ptr<VarProfile> profile;
+    INUVWrapper* wrapper = nullptr;  // counted
+    uint32_t modified = 0;
+    int16_t ptype = 0;
+    int16_t unit_entry = 0;  // 0: base units
+    uint8_t spec = 0, bound = 0, quality = 0, active_bound = 0, marked = 0, homo_param = 0, variable_type = 0,
+            ramped = 0;
+    int32_t conn_type = 0;
+};
+
+struct Equation {
+    std::string name;
+    std::string text;  // as written, names local to the owning block
+    double residual = 0, scale = 1, shadow_price = 0;
+    INUVWrapper* wrapper = nullptr;
+    Block* owner = nullptr;  // null for loose flowsheet or container equations
+    Container* container = nullptr;
+    Expr lhs, rhs;
+    int target = -1;      // 0-based variable assigned by the equation, -1 when it is a pure residual
+    bool compiled = false;
+    std::string error;
+};
+
+struct Parameter {
+    std::string name;
+    Value value, lower, upper;
+    std::string uom, description, ptype;
+    int access = 1;
+};
+
+class Port final : public zeq_port {
+public:
+    Port(Block* owner, const PortDef& def) : owner_(owner), def_(def) {}
+    const char* GetName() override { return def_.name.c_str(); }
+    int GetVariableCount() override { return static_cast<int>(def_.vars.size()); }
+    int GetVariable(int position) override;
+    INUVWrapper* GetWrapper() override { return wrapper_.Get(); }
+    void SetWrapper(INUVWrapper* w) override { wrapper_.Set(w); }
+    const PortDef& Def() const { return def_; }
+    PortDef& MutableDef() { return def_; }
+    Block* Owner() const { return owner_; }
+
+private:
+    Block* owner_;
+    PortDef def_;
+    WrapperSlot wrapper_;
+};
+
+class Connection final : public EngineConnection {
+public:
+    Connection(Container* owner, const ConnDef& def) : owner_(owner), def_(def) {}
+    const char* GetName() override { return def_.name.c_str(); }
+    int GetKind() override { return def_.kind; }
+    bool IsEnabled() override { return def_.enabled; }
+    bool IsActive() override;
+    ConnDef& Def() { return def_; }
+    Container* Owner() const { return owner_; }
+
+private:
+    Container* owner_;
+    ConnDef def_;
+};
+
+class Solver final : public EngineSolver {
+public:
+    explicit Solver(const SolverDef& def) : def_(def) {}
+    const char* GetName() override { return def_.name.c_str(); }
+    int GetIntParameterCount() override { return static_cast<int>(def_.ints.size()); }
+    int GetRealParameterCount() override { return static_cast<int>(def_.reals.size()); }
+    int GetTextParameterCount() override { return static_cast<int>(def_.texts.size()); }
+    int GetParameterType(const char* name) override;
+    bool GetIntParameterName(int i, char* buf, int size, int* value) override;
+    bool GetRealParameterName(int i, char* buf, int size, double* value) override;
+    bool GetTextParameterName(int i, char* buf, int size, const char** value) override;
+    int GetIntParameter(const char* name) override;
+    double GetRealParameter(const char* name) override;
+    const char* GetTextParameter(const char* name) override;
+    int SetIntParameter(const char* name, int value) override;
+    int SetRealParameter(const char* name, double value) override;
+    int SetTextParameter(const char* name, const char* value) override;
+    const SolverDef& Def() const { return def_; }
+    WrapperSlot& Wrapper() { return wrapper_; }
+
+private:
+    SolverDef def_;
+    WrapperSlot wrapper_;
+};
+
+class Block final : public ZEQEOBlock {
+public:
+    Block(Simulation* sim, Container* parent, const BlockDef& def);
+    ~Block();
+    const char* GetName() override { return name_.c_str(); }
+    const char* GetTypeName() override { return type_.c_str(); }
+    bool IsType(const char* type) override;
+    bool IsIncluded() override { return included_; }
+    ZEQEOCntr* GetParentContainer(ZEQEOCntr* flowsheet) override;
+    ZEQEOCntr* GetSubContainer(ZEQEOCntr* listing) override;
+    int GetFirstIndex() override;
+    int GetCount() override { return count_; }
+    int GetFirstEquationIndex() override;
+    int GetEquationCount() override { return eq_count_; }
+    int GetParameterCount() override { return static_cast<int>(params_.size()); }
+    const char* GetParameterName(int position) override;
+    int GetPortCount() override { return static_cast<int>(ports_.size()); }
+    zeq_port* GetPort(int index) override;
+    int FindPort(const char* name) override;
+    INUVWrapper* GetWrapper() override;
+    void SetWrapper(INUVWrapper* w) override;
+
+    Simulation* Sim() const { return sim_; }
+    Container* Parent() const { return parent_; }
+    Container* Sub() const { return sub_.get(); }
+    const std::string& Prefix() const { return prefix_; }
+    const std::string& LocalName() const { return name_; }
+    std::vector<Parameter>& Params() { return params_; }
+    int FindParam(std::string_view name) const;
+    std::vector<std::unique_ptr<Port>>& Ports() { return ports_; }
+    void SetIncluded(bool on) { included_ = on; }
+    // Layout: 0-based offsets into the simulation's arrays.
+    int first_ = 0, count_ = 0, eq_first_ = 0, eq_count_ = 0;
+    int own_vars_ = 0, own_eqns_ = 0;  // a plain block's own members
+    void SetPrefix(const std::string& parent_prefix);
+
+private:
+    Simulation* sim_;
+    Container* parent_;
+    std::string name_, type_, prefix_;
+    bool included_;
+    std::vector<Parameter> params_;
+    std::vector<std::unique_ptr<Port>> ports_;
+    std::unique_ptr<Container> sub_;
+    WrapperSlot wrapper_;
+};
+
+class BlockEditor final : public ZEQEOBlockEditor {
+public:
+    explicit BlockEditor(Simulation* sim) : sim_(sim) {}
+    int AddBlock(ZEQEOCntr* target, const char* name, const char* type, const value_t* args) override;
+
+private:
+    Simulation* sim_;
+};
+
+class ParameterTable final : public EngineParameterTable {
+public:
+    bool GetValue(const char* name, value_t* value) override;
+    std::vector<Parameter> params;
+    int Find(std::string_view name) const;
+};
+
+class Container final : public ZEQEOCntr {
+public:
+    Container(Simulation* sim, Block* owner) : sim_(sim), owner_(owner) {}
+    ~Container();
+    int GetBlockCount() override { return static_cast<int>(blocks_.size()); }
+    ZEQEOBlock* GetBlock(int index) override;
+    int FindBlockIndex(const char* name) override;
+    ZEQEOBlock* FindBlock(const char* name) override;
+    const char* GetBlockPrefix(ZEQEOBlock* block) override;
+    ZEQEOBlock* GetOwnerBlock() override { return owner_; }
+    int GetBlockVariableBase(ZEQEOBlock*) override { return 0; }
+    int GetCount() override { return count_; }
+    int FindIndex(const char* name) override;
+    HRESULT GetItem(int index, REFIID riid, void** ppv) override;
+    bool LoadVariableData(int index, ZEQVariableData* record, bool flag) override;
+    int GetEquationCount() override { return eq_count_; }
+    int FindEquationIndex(const char* name) override;
+    HRESULT GetEquationItem(int index, REFIID riid, void** ppv) override;
+    ZEQEOBlockEditor* GetEditor() override;
+    int RemoveBlock(const ZEQString& name) override;
+    int RemoveAllBlocks(int flags, bool notify) override;
+    RTVarFileIO* CreateVarFileImporter(rtopipe* pipe, const char* match, const char* substitute) override;
+    int ImportBlockFile(const char* path, const rtovmask* mask, gl_list* patterns, const int64_t* skip) override;
+    int EnumerateConnections(ZEQConnectionCallback callback, void* context, int, int) override;
+    int EnableConnection(EngineConnection* connection) override;
+    int DisableConnection(EngineConnection* connection) override;
+    EngineParameterTable* GetParameterTable() override;
+    INUVWrapper* GetWrapper() override { return wrapper_.Get(); }
+    void SetWrapper(INUVWrapper* w) override { wrapper_.Set(w); }
+
+    Simulation* Sim() const { return sim_; }
+    Block* Owner() const { return owner_; }
+    std::vector<std::unique_ptr<Block>>& Blocks() { return blocks_; }
+    std::vector<std::unique_ptr<Connection>>& Connections() { return conns_; }
+    // The full-name prefix of members ("" for the flowsheet).
+    std::string Prefix() const;
+    // 0-based position in the simulation's variable array of the container's 1-based index, -1 outside.
+    int ToGlobal(int index) const { return index >= 1 && index <= count_ ? first_ + index - 1 : -1; }
+    int ToGlobalEqn(int index) const { return index >= 1 && index <= eq_count_ ? eq_first_ + index - 1 : -1; }
+    Block* FindBlockPath(std::string_view dotted, int* top_index = nullptr);
+    int first_ = 0, count_ = 0, eq_first_ = 0, eq_count_ = 0;
+    int loose_vars_ = 0, loose_eqns_ = 0;
+
+private:
+    Simulation* sim_;
+    Block* owner_;
+    std::vector<std::unique_ptr<Block>> blocks_;
+    std::vector<std::unique_ptr<Connection>> conns_;
+    WrapperSlot wrapper_;
+};
+
+// Dynamic tasks: named, XML-defined actions run at times of a dynamic run.
+class DynamicSolver final : public IZEQDynamicSolver, public IZEQTaskManager {
+public:
+    DynamicSolver(Simulation* sim, std::string scope) : sim_(sim), scope_(std::move(scope)) {}
+    const char* GetScopeName() override { return scope_.c_str(); }
+    HRESULT AddTasks(const char* xml, char** error) override;
+    HRESULT ActivateTask(const char* name, int active) override;
+    HRESULT RemoveTask(const char* name) override;
+    struct Task {
+        std::string name;
+        bool active = true;
+        double time = 0;
+        std::vector<std::pair<std::string, double>> sets;  // variable name -> value
+    };
+    const std::vector<Task>& Tasks() const { return tasks_; }
+
+private:
+    Simulation* sim_;
+    std::string scope_;
+    std::vector<Task> tasks_;
+};
+
+struct Objective {
+    ObjectiveDef def;
+    Expr expr;
+    bool ok = false;
+    std::string error;
+};
+
+struct TagList {
+    std::vector<rtotag> tags;
+    std::vector<std::unique_ptr<std::string>> texts;
+};
+
+class Simulation final : public ZEQEOSimulation {
+public:
+    Simulation();
+    ~Simulation();
+    Simulation(const Simulation&) = delete;
+    Simulation& operator=(const Simulation&) = delete;
+
+    // ZEQEOSimulation
+    INUVWrapper* GetWrapper() override { return wrapper_.Get(); }
+    void SetWrapper(INUVWrapper* w) override { wrapper_.Set(w); }
+    ZEQEOCntr* GetFlowsheet() override { return flowsheet_.get(); }
+    int ExecuteCommand(const char* text) override;
+    int RegisterService(const char* name, REFGUID id, INUVSimServiceProvider* provider) override;
+    int FindService(const char* name, INUVSimServiceProvider** provider, GUID* id) override;
+    int FindServiceById(REFGUID id, INUVSimServiceProvider** provider) override;
+    int RegisterBlockService(const char* name, REFGUID id, INUVBlockServiceProvider* provider) override;
+    int FindBlockService(const char* name, GUID* id, INUVBlockServiceProvider** provider) override;
+    int FindBlockServiceById(REFGUID id, INUVBlockServiceProvider** provider) override;
+    int PushScope(ZEQEOCntr* container) override;
+    int PopScope() override;
+    int ResetScope() override;
+    int Solve() override;
+    int SolveWithObjective(const char* objective) override;
+    int AddLibrary(const char* name) override;
+    int RemoveLibrary(const char* name) override;
+    const char* GetDefaultObjective() override;
+    int SetDefaultObjective(const char* name) override;
+    bool IsValidObjective(const char* name) override;
+    int GetObjectiveList(ZEQStringList& names) override;
+    int GetSolverCount() override { return static_cast<int>(solvers_.size()); }
+    EngineSolver* GetSolver(int index) override;
+    EngineSolver* FindSolver(const char* name) override;
+    INUVWrapper* GetSolverWrapper(EngineSolver* solver) override;
+    void SetSolverWrapper(EngineSolver* solver, INUVWrapper* wrapper) override;
+    int CalculateSensitivity(const char* objective, const int* dependent, int d, const int* independent, int k,
+                             const double* depFactors, const double* indepFactors, double* results, int* flags,
+                             double* extra) override;
+    IZEQDynamicSolver* GetDynamicSolver(const char* scope) override;
+    int SaveSimulation(const char* path) override;
+    int OpenSimulation(const char* path) override;
+    int AddSimulation(const char* path) override;
+    int SaveBlock(const char* path, const char* blockName) override;
+    int LoadBlock(const char* path) override;
+    int GetSolverScope(char** text, int, int) override;
+    int GetSolverScopeList(ZEQStringList& scopes, int, int) override;
+    int SetSolverScope(const char* scope) override;
+    const rtotaglst* GetTagList() override;
+
+    // Engine internals.
+    void Build(const ModelDef& def);
+    ModelDef Export() const;
+    BlockDef ExportBlock(Block* block) const;
+    std::vector<Variable>& Vars() { return vars_; }
+    std::vector<Equation>& Eqns() { return eqns_; }
+    Container* Flowsheet() { return flowsheet_.get(); }
+    ParameterTable& Globals() { return globals_; }
+    // 0-based position of a full variable name, -1 when absent. No allocation.
+    int FindVar(std::string_view name) const;
+    int FindEqn(std::string_view name) const;
+    int FindVarIn(Container* c, std::string_view name) const;  // container-relative or full name
+    // Adds a block made from def to target (which must belong to this simulation). 0 or an HRESULT.
+    int AddBlockDef(Container* target, const BlockDef& def);
+    int RemoveBlockAt(Container* c, int position);  // 0-based
+    const BlockDef* FindType(std::string_view type) const;
+    // Marks a variable changed and raises event 18.
+    void VariableChanged(int pos, intptr_t hints);
+    intptr_t Raise(int event, intptr_t a, intptr_t b);
+    bool IsFixed(int pos) const;
+    bool IsIndependent(int pos) const;
+    double ValueInUnits(int pos, double base) const;
+    double ValueToBase(int pos, double shown) const;
+    const char* UnitName(int pos) const;
+    // Output to the engine's standard output pipe.
+    void Print(const std::string& line);
+    Solver* ActiveSolver();
+    size_t MemoryBytes() const;
+
+    // Test support hooks (see engine/testing).
+    struct Hooks {
+        int next_result = 0;        // nonzero: the next hooked operation returns it
+        bool refuse_commits = false;
+        std::string throwing_command;  // ExecuteCommand throws on a command starting with it
+        std::vector<std::string>* journal = nullptr;
+    } hooks;
+    void Journal(const std::string& entry) {
+        if (hooks.journal) hooks.journal->push_back(entry);
+    }
+    int TakeInjectedResult() {
+        int r = hooks.next_result;
+        hooks.next_result = 0;
+        return r;
+    }
+
+private:
+    friend class Container;
+    friend class Block;
+    void Clear();
+    void Layout();
+    void LayoutContainer(Container* c, int& v, int& e);
+    void Reindex();
+    void CompileEquations();
+    void CompileEquation(Equation& eq);
+    void CompileObjectives();
+    void FillBlock(Block* b, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns);
+    void BuildMembers(Container* c, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns);
+    void NotifyMoved(int from_var, int from_eqn);
+    int RunSolve(const Objective* objective);
+    Container* SolveScope();
+    int Load(const char* path, ModelDef& def);
+
+    std::unique_ptr<Container> flowsheet_;
+    std::vector<Variable> vars_;
+    std::vector<Equation> eqns_;
+    NameIndex var_index_, eqn_index_;
+    std::vector<std::unique_ptr<Solver>> solvers_;
+    std::vector<Objective> objectives_;
+    std::string default_objective_;
+    std::vector<TagDef> tags_;
+    TagList taglist_;
+    ParameterTable globals_;
+    std::vector<BlockDef> types_;
+    std::vector<std::string> libraries_;
+    std::vector<Container*> scopes_;
+    std::string solver_scope_;  // "" = Plant
+    std::vector<std::unique_ptr<DynamicSolver>> dynamic_;
+    struct Service {
+        std::string name;
+        GUID id;
+        IUnknown* provider;
+    };
+    std::vector<Service> services_, block_services_;
+    BlockEditor editor_{this};
+    WrapperSlot wrapper_;
+    std::string name_;
+    double time_ = 0;
+};
+
+// Sets the process's active simulation (global parameters with a null table, var* functions).
+Simulation* ActiveSimulation();
+void SetActiveSimulation(Simulation* sim);
+
+}  // namespace zeq

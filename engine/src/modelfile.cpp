@@ -1,0 +1,760 @@
+#include "modelfile.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "names.h"
+#include "zeq_objects.h"
+#include "zeq_units.h"
+
+namespace zeq {
+
+namespace {
+
+constexpr int kMaxDepth = 32;
+bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int library_depth);
+
+// Splits a line into words; double-quoted words may hold blanks and \" or \\ escapes.
+bool tokenize(std::string_view line, std::vector<std::string>& out, std::string& error) {
+    out.clear();
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
+        if (i >= line.size() || line[i] == '#') break;
+        std::string word;
+        bool quoted = false;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') {
+            if (line[i] == '"') {
+                quoted = true;
+                ++i;
+                bool closed = false;
+                while (i < line.size()) {
+                    char c = line[i++];
+                    if (c == '\\' && i < line.size()) {
+                        word += line[i++];
+                    } else if (c == '"') {
+                        closed = true;
+                        break;
+                    } else {
+                        word += c;
+                    }
+                }
+                if (!closed) {
+                    error = "unterminated quoted text";
+                    return false;
+                }
+            } else {
+                word += line[i++];
+            }
+        }
+        (void)quoted;
+        out.push_back(std::move(word));
+    }
+    return true;
+}
+
+std::string quote(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        if (c == '\n' || c == '\r') c = ' ';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string num(double d) {
+    if (d >= 1e20) return "inf";
+    if (d <= -1e20) return "-inf";
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.17g", d);
+    return buf;
+}
+
+bool parse_double(const std::string& s, double& out) {
+    if (iequals(s, "inf")) { out = 1e20; return true; }
+    if (iequals(s, "-inf")) { out = -1e20; return true; }
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtod(s.c_str(), &end);
+    return !s.empty() && end && *end == 0 && std::isfinite(out);
+}
+
+bool parse_int(const std::string& s, long long& out) {
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtoll(s.c_str(), &end, 10);
+    return !s.empty() && end && *end == 0 && errno == 0;
+}
+
+int spec_from(const std::string& s) {
+    static const char* const names[] = {"CALC", "CONST", "INDEP", "MEAS", "PARAM", "OPTIM", "RECON", "INITIAL"};
+    for (int i = 0; i < 8; ++i)
+        if (iequals(s, names[i])) return i;
+    if (iequals(s, "FIXED")) return 1;
+    if (iequals(s, "FREE")) return 0;
+    return -1;
+}
+const char* spec_name(int s) {
+    static const char* const names[] = {"CALC", "CONST", "INDEP", "MEAS", "PARAM", "OPTIM", "RECON", "INITIAL"};
+    return s >= 0 && s < 8 ? names[s] : "CALC";
+}
+
+const char* const kConnKinds[] = {"spec-change", "equality", "measurement", "measurement-spec-change",
+                                  "measurement-equality"};
+
+// key=value pairs after the positional words.
+bool split_key(const std::string& w, std::string& key, std::string& value) {
+    size_t eq = w.find('=');
+    if (eq == std::string::npos || eq == 0) return false;
+    key = w.substr(0, eq);
+    value = w.substr(eq + 1);
+    return true;
+}
+
+std::vector<std::string> split_commas(const std::string& s) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start <= s.size()) {
+        size_t c = s.find(',', start);
+        if (c == std::string::npos) c = s.size();
+        out.push_back(s.substr(start, c - start));
+        start = c + 1;
+    }
+    return out;
+}
+
+// A parameter value: kind word, then its data from w[at]. Returns words used, 0 on error.
+size_t parse_value(const std::vector<std::string>& w, size_t at, Value& out, std::string& error) {
+    if (at >= w.size()) {
+        error = "value expected";
+        return 0;
+    }
+    const std::string& kind = w[at];
+    auto need = [&](size_t n) {
+        if (at + n >= w.size()) {
+            error = "value of kind " + kind + " is incomplete";
+            return false;
+        }
+        return true;
+    };
+    if (iequals(kind, "missing")) {
+        out = Value();
+        return 1;
+    }
+    if (iequals(kind, "real") || iequals(kind, "int")) {
+        if (!need(1)) return 0;
+        if (iequals(kind, "int")) {
+            long long i;
+            if (!parse_int(w[at + 1], i)) return error = "bad integer " + w[at + 1], 0;
+            out = Value::Int(i);
+        } else {
+            double d;
+            if (!parse_double(w[at + 1], d)) return error = "bad number " + w[at + 1], 0;
+            out = Value::Real(d);
+        }
+        return 2;
+    }
+    if (iequals(kind, "bounded") || iequals(kind, "boundedint")) {
+        if (!need(3)) return 0;
+        double d, lo, hi;
+        if (!parse_double(w[at + 1], d) || !parse_double(w[at + 2], lo) || !parse_double(w[at + 3], hi) || lo > hi ||
+            d < lo || d > hi)
+            return error = "bad bounded number", 0;
+        value_assign_boundednum(out.get(), d, lo, hi, iequals(kind, "boundedint"));
+        return 4;
+    }
+    if (iequals(kind, "text") || iequals(kind, "id")) {
+        if (!need(1)) return 0;
+        out = iequals(kind, "text") ? Value::Text(w[at + 1]) : Value::Id(w[at + 1]);
+        return 2;
+    }
+    if (iequals(kind, "bool")) {
+        if (!need(1)) return 0;
+        if (!iequals(w[at + 1], "true") && !iequals(w[at + 1], "false")) return error = "bad logical " + w[at + 1], 0;
+        out = Value::Logical(iequals(w[at + 1], "true"));
+        return 2;
+    }
+    if (iequals(kind, "list") || iequals(kind, "enum")) {
+        bool is_enum = iequals(kind, "enum");
+        if (!need(is_enum ? 2 : 1)) return 0;
+        gl_list* list = gl_create(0);
+        for (const std::string& item : split_commas(w[at + (is_enum ? 2 : 1)]))
+            gl_addtoend(list, value_create_from_string(item.c_str(), 1));
+        if (is_enum) {
+            value_assign_enum(out.get(), list);
+            if (value_enum_setvalue_asString(out.get(), strdup(w[at + 1].c_str())) != 0)
+                return error = "enumeration choice " + w[at + 1] + " is not among its options", 0;
+            return 3;
+        }
+        value_assign_list(out.get(), list);
+        return 2;
+    }
+    error = "unknown value kind " + kind;
+    return 0;
+}
+
+std::string write_value(const Value& v) {
+    const value_t* x = v.get();
+    switch (x->kind) {
+        case VALUE_NUMBER: return x->is_int ? "int " + std::to_string(x->u.i) : "real " + num(x->u.d);
+        case VALUE_BOUNDEDNUM:
+            return std::string(x->is_int ? "boundedint " : "bounded ") +
+                   (x->is_int ? std::to_string(x->u.i) : num(x->u.d)) + " " + num(x->lower) + " " + num(x->upper);
+        case VALUE_STRING: return "text " + quote(x->u.s ? x->u.s : "");
+        case VALUE_ID: return "id " + quote(x->u.s ? x->u.s : "");
+        case VALUE_LOGICAL: return std::string("bool ") + (x->u.logical ? "true" : "false");
+        case VALUE_LIST:
+        case VALUE_ENUM: {
+            std::string items;
+            char buf[1024];
+            for (int p = gl_top(x->u.list); !gl_end(x->u.list, p); p = gl_next(x->u.list, p)) {
+                if (!items.empty() || p > 1) items += ",";
+                value_to_text(static_cast<value_t*>(gl_get(x->u.list, p)), buf, sizeof buf);
+                items += buf;
+            }
+            if (x->kind == VALUE_LIST) return "list " + quote(items);
+            value_to_text(x, buf, sizeof buf);
+            return "enum " + quote(buf) + " " + quote(items);
+        }
+        default: return "missing";
+    }
+}
+
+// A member named like one the block already has (from its type) replaces it.
+template <class T>
+void put(std::vector<T>& list, T item) {
+    for (T& old : list)
+        if (iequals(old.name, item.name)) {
+            old = std::move(item);
+            return;
+        }
+    list.push_back(std::move(item));
+}
+
+struct Parser {
+    int library_depth = 0;
+    std::vector<std::string_view> lines;
+    size_t at = 0;
+    std::string error;
+    ModelDef* model = nullptr;
+
+    bool Fail(const std::string& m) {
+        if (error.empty()) error = "line " + std::to_string(at) + ": " + m;
+        return false;
+    }
+
+    bool Var(const std::vector<std::string>& w, BlockDef& b) {
+        if (w.size() < 3) return Fail("var needs a name and a value");
+        VarDef v;
+        v.name = w[1];
+        if (!parse_double(w[2], v.value)) return Fail("bad value " + w[2]);
+        for (size_t i = 3; i < w.size(); ++i) {
+            std::string k, val;
+            if (!split_key(w[i], k, val)) return Fail("expected key=value, got " + w[i]);
+            double d = 0;
+            bool numeric = parse_double(val, d);
+            if (iequals(k, "spec")) {
+                v.spec = spec_from(val);
+                if (v.spec < 0) return Fail("unknown specification " + val);
+            } else if (iequals(k, "uom")) {
+                v.uom = val;
+            } else if (iequals(k, "ptype")) {
+                if (pt_lookup(val.c_str()) < 0) return Fail("unknown physical type " + val);
+                v.ptype = val;
+            } else if (iequals(k, "desc")) {
+                v.description = val;
+            } else if (iequals(k, "profile")) {
+                v.profile = iequals(val, "on") || iequals(val, "true") || val == "1";
+            } else if (!numeric) {
+                return Fail("bad number for " + k + ": " + val);
+            } else if (iequals(k, "lower")) {
+                v.lower = d;
+            } else if (iequals(k, "upper")) {
+                v.upper = d;
+            } else if (iequals(k, "step")) {
+                v.step = d;
+            } else if (iequals(k, "scale")) {
+                v.scale = d;
+            } else if (iequals(k, "intscale")) {
+                v.intscale = d;
+            } else if (iequals(k, "sbweight")) {
+                v.sbweight = d;
+            } else if (iequals(k, "initial")) {
+                v.initial = d;
+                v.initial_set = true;
+            } else if (iequals(k, "threshold")) {
+                v.threshold = d;
+            } else if (iequals(k, "homotarget")) {
+                v.homo_target = d;
+            } else if (iequals(k, "bound") || iequals(k, "quality") || iequals(k, "marked") || iequals(k, "vtype") ||
+                       iequals(k, "homo") || iequals(k, "ramped") || iequals(k, "conntype")) {
+                int n = static_cast<int>(d);
+                if (n != d || n < 0 || n > 255) return Fail("bad value for " + k);
+                (iequals(k, "bound") ? v.bound : iequals(k, "quality") ? v.quality : iequals(k, "marked") ? v.marked
+                 : iequals(k, "vtype") ? v.variable_type : iequals(k, "homo") ? v.homo_param
+                 : iequals(k, "ramped") ? v.ramped : v.conn_type) = n;
+            } else {
+                return Fail("unknown variable attribute " + k);
+            }
+        }
+        if (!v.uom.empty()) {
+            int entry = 0;
+            int pt = v.ptype.empty() ? 0 : pt_lookup(v.ptype.c_str());
+            if (rtouom_ptype_locate(v.uom.c_str(), pt, &entry) != 0)
+                return Fail("unit " + v.uom + " does not belong to physical type " + (v.ptype.empty() ? "UNTYPED" : v.ptype));
+        }
+        put(b.vars, std::move(v));
+        return true;
+    }
+
+    bool Eqn(std::string_view line, const std::vector<std::string>& w, BlockDef& b) {
+        size_t colon = line.find(':');
+        if (w.size() < 2 || colon == std::string_view::npos) return Fail("eqn needs a name, ':' and an equation");
+        EqnDef e;
+        e.name = w[1];
+        if (e.name.back() == ':') e.name.pop_back();
+        std::string_view text = line.substr(colon + 1);
+        while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) text.remove_suffix(1);
+        e.text = std::string(text);
+        if (e.text.find('=') == std::string::npos) return Fail("equation " + e.name + " has no '='");
+        put(b.eqns, std::move(e));
+        return true;
+    }
+
+    bool Param(const std::vector<std::string>& w, std::vector<ParamDef>& out) {
+        if (w.size() < 3) return Fail("param needs a name and a value");
+        ParamDef p;
+        p.name = w[1];
+        size_t used = parse_value(w, 2, p.value, error);
+        if (!used) {
+            std::string m = error;
+            error.clear();
+            return Fail(m);
+        }
+        for (size_t i = 2 + used; i < w.size(); ++i) {
+            std::string k, val;
+            if (!split_key(w[i], k, val)) return Fail("expected key=value, got " + w[i]);
+            double d;
+            if (iequals(k, "uom")) p.uom = val;
+            else if (iequals(k, "desc")) p.description = val;
+            else if (iequals(k, "ptype")) p.ptype = val;
+            else if (iequals(k, "access")) p.access = iequals(val, "ro") ? 0 : 1;
+            else if ((iequals(k, "lower") || iequals(k, "upper")) && parse_double(val, d))
+                (iequals(k, "lower") ? p.lower : p.upper) = Value::Real(d);
+            else return Fail("unknown parameter attribute " + k);
+        }
+        put(out, std::move(p));
+        return true;
+    }
+
+    bool Port(const std::vector<std::string>& w, BlockDef& b) {
+        if (w.size() < 3) return Fail("port needs a name and a direction");
+        PortDef p;
+        p.name = w[1];
+        p.direction = to_upper(w[2]);
+        for (size_t i = 3; i < w.size(); ++i) {
+            std::string k, val;
+            if (!split_key(w[i], k, val)) return Fail("expected key=value, got " + w[i]);
+            if (iequals(k, "type")) p.type = val;
+            else if (iequals(k, "basis")) p.basis = val;
+            else if (iequals(k, "phase")) p.phase = val;
+            else if (iequals(k, "stream")) p.stream = val;
+            else if (iequals(k, "vars")) p.vars = split_commas(val);
+            else return Fail("unknown port attribute " + k);
+        }
+        put(b.ports, std::move(p));
+        return true;
+    }
+
+    bool Connection(const std::vector<std::string>& w, BlockDef& b) {
+        if (w.size() < 5) return Fail("connection needs a name, a kind and two variables");
+        ConnDef c;
+        c.name = w[1];
+        c.kind = -1;
+        for (int k = 0; k < 5; ++k)
+            if (iequals(w[2], kConnKinds[k])) c.kind = k;
+        if (c.kind < 0) return Fail("unknown connection kind " + w[2]);
+        c.from = w[3];
+        c.to = w[4];
+        for (size_t i = 5; i < w.size(); ++i) {
+            if (iequals(w[i], "disabled")) c.enabled = false;
+            else return Fail("unexpected " + w[i]);
+        }
+        put(b.conns, std::move(c));
+        return true;
+    }
+
+    const BlockDef* FindType(const std::string& name) const {
+        for (const BlockDef& t : model->types)
+            if (iequals(t.name, name)) return &t;
+        return nullptr;
+    }
+
+    // Body of a block, hierarchy, type or the flowsheet, up to its "end" (or the end of the text at top).
+    bool Body(BlockDef& b, int depth, bool top) {
+        if (depth > kMaxDepth) return Fail("blocks nested too deeply");
+        std::vector<std::string> w;
+        while (at < lines.size()) {
+            std::string_view line = lines[at++];
+            std::string terr;
+            if (!tokenize(line, w, terr)) return Fail(terr);
+            if (w.empty()) continue;
+            const std::string& key = w[0];
+            if (iequals(key, "end")) {
+                if (top) return Fail("'end' without a block");
+                return true;
+            }
+            if (iequals(key, "var")) {
+                if (!Var(w, b)) return false;
+            } else if (iequals(key, "eqn")) {
+                if (!Eqn(line, w, b)) return false;
+            } else if (iequals(key, "param")) {
+                if (top) return Fail("param outside a block (use global)");
+                if (!Param(w, b.params)) return false;
+            } else if (iequals(key, "port")) {
+                if (top) return Fail("port outside a block");
+                if (!Port(w, b)) return false;
+            } else if (iequals(key, "connection")) {
+                if (!top && !b.aggregate) return Fail("connections belong to the flowsheet or a hierarchy block");
+                if (!Connection(w, b)) return false;
+            } else if (iequals(key, "block") || iequals(key, "hierarchy")) {
+                if (!top && !b.aggregate) return Fail("blocks can only be placed in a hierarchy block");
+                if (w.size() < 2 || w.size() > 4) return Fail(key + " needs a name and an optional type");
+                BlockDef child;
+                if (w.size() >= 3 && !iequals(w[2], "excluded")) {
+                    const BlockDef* t = FindType(w[2]);
+                    if (t) child = *t;
+                    child.type = to_upper(w[2]);
+                }
+                child.name = w[1];
+                child.library.clear();
+                if (child.type.empty()) child.type = iequals(key, "hierarchy") ? "HIERARCHY" : "BLOCK";
+                child.aggregate = child.aggregate || iequals(key, "hierarchy");
+                child.included = !(w.size() >= 3 && iequals(w.back(), "excluded"));
+                if (child.name.find('.') != std::string::npos) return Fail("block names may not contain '.'");
+                if (!Body(child, depth + 1, false)) return false;
+                if (child.aggregate && (!child.vars.empty() || !child.eqns.empty()) && false) return Fail("");
+                b.blocks.push_back(std::move(child));
+            } else if (!top) {
+                return Fail("unexpected " + key + " inside a block");
+            } else if (iequals(key, "model") && w.size() == 2) {
+                model->name = w[1];
+            } else if (iequals(key, "mode") && w.size() == 2) {
+                long long m;
+                if (!parse_int(w[1], m) || m < 0 || m > 3) return Fail("run mode must be 0..3");
+                model->mode = static_cast<int>(m);
+            } else if (iequals(key, "scope") && w.size() == 2) {
+                model->scope = w[1];
+            } else if (iequals(key, "library") && w.size() == 2) {
+                std::string lerr;
+                if (!LoadLibraryTypes(w[1], model->types, lerr, library_depth + 1)) return Fail(lerr);
+                model->libraries.push_back(w[1]);
+            } else if (iequals(key, "type") && (w.size() == 2 || w.size() == 3)) {
+                BlockDef t;
+                t.name = to_upper(w[1]);
+                t.type = t.name;
+                t.aggregate = w.size() == 3 && iequals(w[2], "hierarchy");
+                if (!Body(t, depth + 1, false)) return false;
+                model->types.push_back(std::move(t));
+            } else if (iequals(key, "solver") && w.size() == 2) {
+                SolverDef s;
+                s.name = w[1];
+                if (!Solver(s)) return false;
+                model->solvers.push_back(std::move(s));
+            } else if (iequals(key, "objective") && w.size() >= 4) {
+                ObjectiveDef o;
+                o.name = w[1];
+                if (!iequals(w[2], "minimize") && !iequals(w[2], "maximize")) return Fail("minimize or maximize expected");
+                o.maximize = iequals(w[2], "maximize");
+                size_t pos = line.find(w[2]) + w[2].size();
+                std::string_view expr = line.substr(pos);
+                while (!expr.empty() && (expr.front() == ' ' || expr.front() == '\t')) expr.remove_prefix(1);
+                while (!expr.empty() && (expr.back() == ' ' || expr.back() == '\t' || expr.back() == '\r')) expr.remove_suffix(1);
+                o.expr = std::string(expr);
+                model->objectives.push_back(std::move(o));
+            } else if (iequals(key, "default-objective") && w.size() == 2) {
+                model->default_objective = w[1];
+            } else if (iequals(key, "tag") && w.size() == 3) {
+                model->tags.push_back(TagDef{w[1], w[2]});
+            } else if (iequals(key, "global")) {
+                if (!Param(w, model->globals)) return false;
+            } else {
+                return Fail("unknown or malformed line starting with " + key);
+            }
+        }
+        if (!top) return Fail("missing 'end'");
+        return true;
+    }
+
+    bool Solver(SolverDef& s) {
+        std::vector<std::string> w;
+        while (at < lines.size()) {
+            std::string terr;
+            if (!tokenize(lines[at++], w, terr)) return Fail(terr);
+            if (w.empty()) continue;
+            if (iequals(w[0], "end")) return true;
+            if (w.size() != 3) return Fail("solver parameters are: int|real|text NAME VALUE");
+            if (iequals(w[0], "int")) {
+                long long i;
+                if (!parse_int(w[2], i) || i < INT32_MIN || i > INT32_MAX) return Fail("bad integer " + w[2]);
+                s.ints.emplace_back(w[1], static_cast<int>(i));
+            } else if (iequals(w[0], "real")) {
+                double d;
+                if (!parse_double(w[2], d)) return Fail("bad number " + w[2]);
+                s.reals.emplace_back(w[1], d);
+            } else if (iequals(w[0], "text")) {
+                s.texts.emplace_back(w[1], w[2]);
+            } else {
+                return Fail("unknown solver parameter kind " + w[0]);
+            }
+        }
+        return Fail("missing 'end'");
+    }
+};
+
+void write_block(std::ostringstream& out, const BlockDef& b, int indent, const char* keyword);
+
+void write_members(std::ostringstream& out, const BlockDef& b, int indent) {
+    std::string pad(static_cast<size_t>(indent), ' ');
+    for (const VarDef& v : b.vars) {
+        out << pad << "var " << v.name << " " << num(v.value);
+        if (v.spec) out << " spec=" << spec_name(v.spec);
+        if (v.lower > -1e20) out << " lower=" << num(v.lower);
+        if (v.upper < 1e20) out << " upper=" << num(v.upper);
+        if (!v.ptype.empty() && !iequals(v.ptype, "UNTYPED")) out << " ptype=" << v.ptype;
+        if (!v.uom.empty()) out << " uom=" << quote(v.uom);
+        if (v.step != 0) out << " step=" << num(v.step);
+        if (v.scale != 1) out << " scale=" << num(v.scale);
+        if (v.intscale != 1) out << " intscale=" << num(v.intscale);
+        if (v.sbweight != 0) out << " sbweight=" << num(v.sbweight);
+        if (v.initial_set) out << " initial=" << num(v.initial);
+        if (v.threshold != 0) out << " threshold=" << num(v.threshold);
+        if (v.homo_target != 0) out << " homotarget=" << num(v.homo_target);
+        if (v.bound) out << " bound=" << v.bound;
+        if (v.quality) out << " quality=" << v.quality;
+        if (v.marked) out << " marked=" << v.marked;
+        if (v.variable_type) out << " vtype=" << v.variable_type;
+        if (v.homo_param) out << " homo=" << v.homo_param;
+        if (v.ramped) out << " ramped=" << v.ramped;
+        if (v.conn_type) out << " conntype=" << v.conn_type;
+        if (v.profile) out << " profile=on";
+        if (!v.description.empty()) out << " desc=" << quote(v.description);
+        out << "\n";
+    }
+    for (const EqnDef& e : b.eqns) out << pad << "eqn " << e.name << " : " << e.text << "\n";
+    for (const ParamDef& p : b.params) {
+        out << pad << "param " << p.name << " " << write_value(p.value);
+        if (p.lower.kind() == VALUE_NUMBER) out << " lower=" << num(p.lower.get()->is_int ? static_cast<double>(p.lower.get()->u.i) : p.lower.get()->u.d);
+        if (p.upper.kind() == VALUE_NUMBER) out << " upper=" << num(p.upper.get()->is_int ? static_cast<double>(p.upper.get()->u.i) : p.upper.get()->u.d);
+        if (!p.uom.empty()) out << " uom=" << quote(p.uom);
+        if (!p.ptype.empty()) out << " ptype=" << quote(p.ptype);
+        if (!p.access) out << " access=ro";
+        if (!p.description.empty()) out << " desc=" << quote(p.description);
+        out << "\n";
+    }
+    for (const PortDef& p : b.ports) {
+        out << pad << "port " << p.name << " " << p.direction << " type=" << quote(p.type) << " basis=" << quote(p.basis)
+            << " phase=" << quote(p.phase);
+        if (!p.stream.empty()) out << " stream=" << quote(p.stream);
+        std::string vars;
+        for (size_t i = 0; i < p.vars.size(); ++i) vars += (i ? "," : "") + p.vars[i];
+        out << " vars=" << quote(vars) << "\n";
+    }
+    for (const BlockDef& c : b.blocks) write_block(out, c, indent, c.aggregate ? "hierarchy" : "block");
+    for (const ConnDef& c : b.conns)
+        out << pad << "connection " << c.name << " " << kConnKinds[c.kind >= 0 && c.kind < 5 ? c.kind : 1] << " "
+            << c.from << " " << c.to << (c.enabled ? "" : " disabled") << "\n";
+}
+
+void write_block(std::ostringstream& out, const BlockDef& b, int indent, const char* keyword) {
+    std::string pad(static_cast<size_t>(indent), ' ');
+    out << pad << keyword << " " << b.name;
+    bool plain_type = iequals(b.type, "BLOCK") || iequals(b.type, "HIERARCHY") || b.type.empty();
+    if (!plain_type) out << " " << b.type;
+    if (!b.included) out << (plain_type ? " " + std::string(b.aggregate ? "HIERARCHY" : "BLOCK") : "") << " excluded";
+    out << "\n";
+    write_members(out, b, indent + 2);
+    out << pad << "end\n";
+}
+
+}  // namespace
+
+bool LoadLibraryTypes(const std::string& name, std::vector<BlockDef>& types, std::string& error, int depth) {
+    if (depth > 8) {
+        error = "libraries nested too deeply";
+        return false;
+    }
+    std::string text;
+    if (iequals(name, "STANDARD"))
+        text = StandardLibraryText();
+    else if (!ReadFile(name, text)) {
+        error = "cannot read library " + name;
+        return false;
+    }
+    ModelDef lib;
+    if (!ParseModelAt(text, lib, error, depth)) {
+        error = "library " + name + ": " + error;
+        return false;
+    }
+    for (BlockDef& t : lib.types) {
+        if (t.library.empty()) t.library = iequals(name, "STANDARD") ? "STANDARD" : name;
+        bool replaced = false;
+        for (BlockDef& old : types)
+            if (iequals(old.name, t.name)) {
+                old = t;
+                replaced = true;
+            }
+        if (!replaced) types.push_back(std::move(t));
+    }
+    return true;
+}
+
+namespace {
+bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int library_depth) {
+    out = ModelDef{};
+    Parser p;
+    p.library_depth = library_depth;
+    p.model = &out;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t nl = text.find('\n', start);
+        if (nl == std::string_view::npos) nl = text.size();
+        p.lines.push_back(text.substr(start, nl - start));
+        start = nl + 1;
+    }
+    if (text.find('\0') != std::string_view::npos) {
+        error = "model text holds a NUL byte";
+        return false;
+    }
+    if (!p.Body(out.flowsheet, 0, true)) {
+        error = p.error;
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+bool ParseModel(std::string_view text, ModelDef& out, std::string& error) { return ParseModelAt(text, out, error, 0); }
+
+std::string WriteModel(const ModelDef& def) {
+    std::ostringstream out;
+    out << "# model file\nmodel " << def.name << "\n";
+    if (def.mode >= 0) out << "mode " << def.mode << "\n";
+    if (!def.scope.empty()) out << "scope " << def.scope << "\n";
+    for (const std::string& l : def.libraries) out << "library " << l << "\n";
+    for (const BlockDef& t : def.types) {
+        if (!t.library.empty()) continue;  // types of loaded libraries come back with the library
+        out << "type " << t.name << (t.aggregate ? " hierarchy" : "") << "\n";
+        write_members(out, t, 2);
+        out << "end\n";
+    }
+    for (const SolverDef& s : def.solvers) {
+        out << "solver " << s.name << "\n";
+        for (auto& p : s.ints) out << "  int " << p.first << " " << p.second << "\n";
+        for (auto& p : s.reals) out << "  real " << p.first << " " << num(p.second) << "\n";
+        for (auto& p : s.texts) out << "  text " << p.first << " " << quote(p.second) << "\n";
+        out << "end\n";
+    }
+    for (const ParamDef& g : def.globals) {
+        std::ostringstream tmp;
+        BlockDef holder;
+        holder.params.push_back(g);
+        write_members(tmp, holder, 0);
+        out << "global" << tmp.str().substr(5);
+    }
+    write_members(out, def.flowsheet, 0);
+    for (const ObjectiveDef& o : def.objectives)
+        out << "objective " << o.name << (o.maximize ? " maximize " : " minimize ") << o.expr << "\n";
+    if (!def.default_objective.empty()) out << "default-objective " << def.default_objective << "\n";
+    for (const TagDef& t : def.tags) out << "tag " << t.alias << " " << t.variable << "\n";
+    return out.str();
+}
+
+std::string WriteBlockFile(const BlockDef& block) {
+    std::ostringstream out;
+    out << "# block file\n";
+    write_block(out, block, 0, block.aggregate ? "hierarchy" : "block");
+    return out.str();
+}
+
+bool ReadFile(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    text = s.str();
+    return !in.bad();
+}
+
+bool WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out << text;
+    return static_cast<bool>(out.flush());
+}
+
+const char* StandardLibraryText() {
+    return R"(# Standard block types. Quantities are in base units inside equations.
+type FEED
+  var F 1 spec=CONST lower=0 ptype=MASS-FLOW uom=kg/s desc="Mass flow"
+  var T 298.15 spec=CONST ptype=TEMPERATURE uom=K desc="Temperature"
+  port OUT OUT vars="F,T"
+end
+type MIXER
+  var F1 0 lower=0 ptype=MASS-FLOW uom=kg/s
+  var T1 298.15 ptype=TEMPERATURE uom=K
+  var F2 0 lower=0 ptype=MASS-FLOW uom=kg/s
+  var T2 298.15 ptype=TEMPERATURE uom=K
+  var F 0 lower=0 ptype=MASS-FLOW uom=kg/s desc="Outlet flow"
+  var T 298.15 ptype=TEMPERATURE uom=K desc="Outlet temperature"
+  eqn MASS : F = F1 + F2
+  eqn ENERGY : T = (F1 * T1 + F2 * T2) / max(F, 1e-12)
+  port IN1 IN vars="F1,T1"
+  port IN2 IN vars="F2,T2"
+  port OUT OUT vars="F,T"
+end
+type HEATER
+  var FIN 0 lower=0 ptype=MASS-FLOW uom=kg/s
+  var TIN 298.15 ptype=TEMPERATURE uom=K
+  var DUTY 0 spec=CONST ptype=POWER uom=W desc="Heat duty"
+  var CP 4184 spec=CONST ptype=MASS-HEAT-CA desc="Heat capacity"
+  var F 0 lower=0 ptype=MASS-FLOW uom=kg/s
+  var T 298.15 ptype=TEMPERATURE uom=K
+  eqn MASS : F = FIN
+  eqn ENERGY : T = TIN + DUTY / (max(F, 1e-12) * CP)
+  param PDROP real 0 uom=bar desc="Pressure drop"
+  port IN IN vars="FIN,TIN"
+  port OUT OUT vars="F,T"
+end
+type SPLITTER
+  var FIN 0 lower=0 ptype=MASS-FLOW uom=kg/s
+  var TIN 298.15 ptype=TEMPERATURE uom=K
+  var FRAC 0.5 spec=CONST lower=0 upper=1 ptype=DIMENSIONLES desc="Fraction to OUT1"
+  var F1 0 lower=0 ptype=MASS-FLOW uom=kg/s
+  var T1 298.15 ptype=TEMPERATURE uom=K
+  var F2 0 lower=0 ptype=MASS-FLOW uom=kg/s
+  var T2 298.15 ptype=TEMPERATURE uom=K
+  eqn SPLIT : F1 = FRAC * FIN
+  eqn REST : F2 = FIN - F1
+  eqn TEMP1 : T1 = TIN
+  eqn TEMP2 : T2 = TIN
+  port IN IN vars="FIN,TIN"
+  port OUT1 OUT vars="F1,T1"
+  port OUT2 OUT vars="F2,T2"
+end
+type PRODUCT
+  var F 0 lower=0 ptype=MASS-FLOW uom=kg/s
+  var T 298.15 ptype=TEMPERATURE uom=K
+  port IN IN vars="F,T"
+end
+)";
+}
+
+}  // namespace zeq

@@ -1,0 +1,59 @@
+// Case-insensitive names: hashing, comparison and an allocation-free index from name to position.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zeq {
+
+inline char upper_ascii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+inline bool iequals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (upper_ascii(a[i]) != upper_ascii(b[i])) return false;
+    return true;
+}
+
+inline uint64_t ihash(std::string_view s) {
+    uint64_t h = 1469598103934665603ull;
+    for (char c : s) {
+        h ^= static_cast<unsigned char>(upper_ascii(c));
+        h *= 1099511628211ull;
+    }
+    return h ^ (h >> 29);
+}
+
+inline std::string to_upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = upper_ascii(c);
+    return out;
+}
+
+// Open-addressing table of positions 0..n-1 whose names come from a caller's accessor; lookups allocate
+// nothing. Rebuilt after every structural change.
+class NameIndex {
+public:
+    using NameOf = std::function<std::string_view(int)>;
+    void Rebuild(int count, const NameOf& name_of);
+    // -1 when absent.
+    int Find(std::string_view name, const NameOf& name_of) const;
+    template <class F>
+    int FindWith(std::string_view name, F&& name_of) const {
+        if (slots_.empty()) return -1;
+        size_t mask = slots_.size() - 1;
+        for (size_t i = ihash(name) & mask;; i = (i + 1) & mask) {
+            int32_t p = slots_[i];
+            if (p < 0) return -1;
+            if (iequals(name_of(p), name)) return p;
+        }
+    }
+    size_t MemoryBytes() const { return slots_.capacity() * sizeof(int32_t); }
+
+private:
+    std::vector<int32_t> slots_;
+};
+
+}  // namespace zeq

@@ -1,0 +1,574 @@
+// Attribute records of variables, equations, parameters and ports.
+#include <cmath>
+#include <cstring>
+
+#include "model.h"
+#include "zeq_host.h"
+
+// ---- masks ----
+
+void ZEQAttribMask::Set(int id) {
+    if (id == 0x7fffffff) {
+        word1 = word2 = 0x7fffffff;
+    } else if (id < 0) {
+        word1 = 0;
+        word2 = static_cast<uint32_t>(-static_cast<int64_t>(id));
+    } else {
+        word1 = static_cast<uint32_t>(id);
+        word2 = 0;
+    }
+}
+void ZEQAttribMask::Add(int id) {
+    if (id < 0)
+        word2 |= static_cast<uint32_t>(-static_cast<int64_t>(id));
+    else
+        word1 |= static_cast<uint32_t>(id);
+}
+bool ZEQAttribMask::Contains(int id) const {
+    if (All()) return true;
+    if (id < 0) return (word2 & static_cast<uint32_t>(-static_cast<int64_t>(id))) != 0;
+    return (word1 & static_cast<uint32_t>(id)) != 0;
+}
+
+namespace {
+
+struct AttrName {
+    const char* name;
+    int id;
+    int type;
+};
+
+const AttrName kVarAttrs[] = {
+    {"NAME", VA_NAME, ZEQ_TYPE_TEXT},           {"VALUE", VA_VALUE, ZEQ_TYPE_DOUBLE},
+    {"LOWER", VA_LOWER, ZEQ_TYPE_DOUBLE},       {"UPPER", VA_UPPER, ZEQ_TYPE_DOUBLE},
+    {"STEP", VA_STEP, ZEQ_TYPE_DOUBLE},         {"INTSCALE", VA_INTSCALE, ZEQ_TYPE_DOUBLE},
+    {"SCALE", VA_SCALE, ZEQ_TYPE_DOUBLE},       {"SBWEIGHT", VA_SBWEIGHT, ZEQ_TYPE_DOUBLE},
+    {"INITIAL", VA_INITIAL, ZEQ_TYPE_DOUBLE},   {"UOM", VA_UOM, ZEQ_TYPE_TEXT},
+    {"BOUND", VA_BOUND, ZEQ_TYPE_ENUM},         {"MARKED", VA_MARKED, ZEQ_TYPE_INT},
+    {"MODIFIED", VA_MODIFIED, ZEQ_TYPE_INT},    {"ACTIVE_BOUND", VA_ACTIVE_BOUND, ZEQ_TYPE_ENUM},
+    {"SHADOW_PRICE", VA_SHADOW_PRICE, ZEQ_TYPE_DOUBLE}, {"QUALITY", VA_QUALITY, ZEQ_TYPE_ENUM},
+    {"BASEUOM", VA_BASEUOM, ZEQ_TYPE_TEXT},     {"PHYSICAL_TYPE_ID", VA_PTYPE_ID, ZEQ_TYPE_INT},
+    {"HOMO_PARAM", VA_HOMO_PARAM, ZEQ_TYPE_INT}, {"HOMO_TARGET", VA_HOMO_TARGET, ZEQ_TYPE_DOUBLE},
+    {"DESCRIPTION", VA_DESCRIPTION, ZEQ_TYPE_TEXT}, {"VARIABLE_TYPE", VA_VARIABLE_TYPE, ZEQ_TYPE_INT},
+    {"PROFILE", VA_PROFILE, 0},                 {"THRESHOLD", VA_THRESHOLD, ZEQ_TYPE_DOUBLE},
+    {"RAMPED", VA_RAMPED, ZEQ_TYPE_INT},        {"CHANGE", VA_CHANGE, ZEQ_TYPE_DOUBLE},
+    {"SPEC", VA_SPEC, ZEQ_TYPE_ENUM},           {"PHYSICAL_TYPE", VA_PHYSICAL_TYPE, ZEQ_TYPE_TEXT},
+    {"UNIT_ENTRY", VA_UNIT_ENTRY, ZEQ_TYPE_INT}, {"NUMBER", VA_NUMBER, ZEQ_TYPE_INT},
+    {"CONN_TYPE", VA_CONN_TYPE, ZEQ_TYPE_INT},
+};
+
+const char* const kSpecNames[] = {"CALC", "CONST", "INDEP", "MEAS", "PARAM", "OPTIM", "RECON", "INITIAL"};
+const char* const kBoundNames[] = {"HARD", "RELAXED", "SOFT"};
+const char* const kQualityNames[] = {"GOOD", "BAD", "OVERRIDE", "BADIGNORE"};
+const char* const kActiveNames[] = {"NONE", "LOWER", "UPPER"};
+
+struct EnumTable {
+    const char* const* names;
+    int count;
+};
+EnumTable enum_table(int id) {
+    switch (id) {
+        case VA_SPEC: return {kSpecNames, 8};
+        case VA_BOUND: return {kBoundNames, 3};
+        case VA_QUALITY: return {kQualityNames, 4};
+        case VA_ACTIVE_BOUND: return {kActiveNames, 3};
+        default: return {nullptr, 0};
+    }
+}
+
+int enum_from_text(int id, const char* text) {
+    if (!text) return -1;
+    if (id == VA_SPEC) {
+        if (zeq::iequals(text, "FIXED")) return SPEC_CONST;
+        if (zeq::iequals(text, "FREE")) return SPEC_CALC;
+    }
+    EnumTable t = enum_table(id);
+    for (int i = 0; i < t.count; ++i)
+        if (zeq::iequals(t.names[i], text)) return i;
+    return -1;
+}
+
+bool lookup_attr(const AttrName* table, size_t n, const char* name, int* id) {
+    if (!name) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (zeq::iequals(table[i].name, name)) {
+            if (id) *id = table[i].id;
+            return true;
+        }
+    return false;
+}
+
+int attr_type(const AttrName* table, size_t n, int id) {
+    for (size_t i = 0; i < n; ++i)
+        if (table[i].id == id) return table[i].type;
+    return 0;
+}
+
+// Resolves (container, block, index) to a 0-based position in the simulation's variables.
+int var_position(ZEQEOCntr* container, ZEQEOBlock* block, int index, zeq::Simulation** sim) {
+    if (!container) return -1;
+    auto* c = static_cast<zeq::Container*>(container);
+    *sim = c->Sim();
+    if (block) {
+        auto* b = static_cast<zeq::Block*>(block);
+        if (index < 1 || index > b->count_) return -1;
+        return b->first_ + index - 1;
+    }
+    return c->ToGlobal(index);
+}
+
+int eqn_position(ZEQEOCntr* container, ZEQEOBlock* block, int index, zeq::Simulation** sim) {
+    if (!container) return -1;
+    auto* c = static_cast<zeq::Container*>(container);
+    *sim = c->Sim();
+    if (block) {
+        auto* b = static_cast<zeq::Block*>(block);
+        if (index < 1 || index > b->eq_count_) return -1;
+        return b->eq_first_ + index - 1;
+    }
+    return c->ToGlobalEqn(index);
+}
+
+}  // namespace
+
+// ---- variables ----
+
+bool ZEQVariableData::AttribId(const char* name, int* id) {
+    return lookup_attr(kVarAttrs, std::size(kVarAttrs), name, id);
+}
+int ZEQVariableData::BaseType(int id) { return attr_type(kVarAttrs, std::size(kVarAttrs), id); }
+
+bool ZEQVariableData::EnumToString(int id, int value, const char*& text) {
+    EnumTable t = enum_table(id);
+    if (value < 0 || value >= t.count) return false;
+    text = t.names[value];
+    return true;
+}
+
+bool ZEQVariableData::Selected(int id) const { return mask.Contains(id); }
+
+void ZEQVariableData::MarkChanged(int id) {
+    if (id < 0)
+        changed2_ |= static_cast<uint32_t>(-static_cast<int64_t>(id));
+    else
+        changed1_ |= static_cast<uint32_t>(id);
+}
+
+bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool) {
+    loaded_ = false;
+    changed1_ = changed2_ = 0;
+    zeq::Simulation* sim = nullptr;
+    int pos = var_position(container, block, index, &sim);
+    if (pos < 0) return false;
+    const zeq::Variable& v = sim->Vars()[static_cast<size_t>(pos)];
+    auto shown = [&](double base) { return v.unit_entry ? rtouom_from_base(v.ptype, v.unit_entry, base) : base; };
+    auto shown_delta = [&](double base) {
+        return v.unit_entry ? rtouom_delta_si2pair(v.ptype, v.unit_entry, base) : base;
+    };
+    if (Selected(VA_NAME)) f_.name = v.name.c_str();
+    if (Selected(VA_VALUE)) f_.value = shown(v.value);
+    if (Selected(VA_LOWER)) f_.lower = v.lower <= -1e20 ? v.lower : shown(v.lower);
+    if (Selected(VA_UPPER)) f_.upper = v.upper >= 1e20 ? v.upper : shown(v.upper);
+    if (Selected(VA_STEP)) f_.step = shown_delta(v.step);
+    if (Selected(VA_INTSCALE)) f_.intscale = v.intscale;
+    if (Selected(VA_SCALE)) f_.scale = v.scale;
+    if (Selected(VA_SBWEIGHT)) f_.sbweight = v.sbweight;
+    if (Selected(VA_INITIAL)) f_.initial = shown(v.initial);
+    if (Selected(VA_UOM) || Selected(VA_UNIT_ENTRY)) {
+        f_.uom = sim->UnitName(pos);
+        f_.unit_entry = v.unit_entry ? v.unit_entry : rtouom_get_default(v.ptype);
+    }
+    if (Selected(VA_BOUND)) f_.bound = v.bound;
+    if (Selected(VA_MARKED)) f_.marked = v.marked;
+    if (Selected(VA_MODIFIED)) f_.modified = v.modified;
+    if (Selected(VA_ACTIVE_BOUND)) f_.active_bound = v.active_bound;
+    if (Selected(VA_SHADOW_PRICE)) f_.shadow_price = v.shadow_price;
+    if (Selected(VA_QUALITY)) f_.quality = v.quality;
+    if (Selected(VA_BASEUOM)) {
+        rtouom_info info{};
+        f_.baseuom = rtouom_uom_info(v.ptype, rtouom_get_default(v.ptype), &info) == 0 ? info.name : "";
+    }
+    if (Selected(VA_PTYPE_ID)) f_.ptype = v.ptype;
+    if (Selected(VA_PHYSICAL_TYPE)) f_.ptype_name = rtouom_ptype_name(v.ptype);
+    if (Selected(VA_HOMO_PARAM)) f_.homo_param = v.homo_param;
+    if (Selected(VA_HOMO_TARGET)) f_.homo_target = v.homo_target;
+    if (Selected(VA_DESCRIPTION)) f_.description = v.description.c_str();
+    if (Selected(VA_VARIABLE_TYPE)) f_.variable_type = v.variable_type;
+    if (Selected(VA_PROFILE)) f_.profile = v.profile.get();
+    if (Selected(VA_THRESHOLD)) f_.threshold = v.threshold;
+    if (Selected(VA_RAMPED)) f_.ramped = v.ramped;
+    if (Selected(VA_CHANGE)) f_.change = shown_delta(v.change);
+    if (Selected(VA_SPEC)) f_.spec = v.spec;
+    if (Selected(VA_NUMBER)) f_.number = pos + 1;
+    if (Selected(VA_CONN_TYPE)) f_.conn_type = v.conn_type;
+    loaded_ = true;
+    return true;
+}
+
+bool ZEQVariableData::GetValue(int id, double& out) const {
+    if (!loaded_ || !Selected(id)) return false;
+    switch (id) {
+        case VA_VALUE: out = f_.value; return true;
+        case VA_LOWER: out = f_.lower; return true;
+        case VA_UPPER: out = f_.upper; return true;
+        case VA_STEP: out = f_.step; return true;
+        case VA_INTSCALE: out = f_.intscale; return true;
+        case VA_SCALE: out = f_.scale; return true;
+        case VA_SBWEIGHT: out = f_.sbweight; return true;
+        case VA_INITIAL: out = f_.initial; return true;
+        case VA_SHADOW_PRICE: out = f_.shadow_price; return true;
+        case VA_HOMO_TARGET: out = f_.homo_target; return true;
+        case VA_THRESHOLD: out = f_.threshold; return true;
+        case VA_CHANGE: out = f_.change; return true;
+        default: return false;
+    }
+}
+
+bool ZEQVariableData::GetValue(int id, int& out) const {
+    if (!loaded_ || !Selected(id)) return false;
+    switch (id) {
+        case VA_BOUND: out = f_.bound; return true;
+        case VA_MARKED: out = f_.marked; return true;
+        case VA_MODIFIED: out = static_cast<int>(f_.modified); return true;
+        case VA_ACTIVE_BOUND: out = f_.active_bound; return true;
+        case VA_QUALITY: out = f_.quality; return true;
+        case VA_PTYPE_ID: out = f_.ptype; return true;
+        case VA_HOMO_PARAM: out = f_.homo_param; return true;
+        case VA_VARIABLE_TYPE: out = f_.variable_type; return true;
+        case VA_RAMPED: out = f_.ramped; return true;
+        case VA_SPEC: out = f_.spec; return true;
+        case VA_NUMBER: out = f_.number; return true;
+        case VA_CONN_TYPE: out = f_.conn_type; return true;
+        case VA_UNIT_ENTRY: out = f_.unit_entry; return true;
+        default: return false;
+    }
+}
+
+bool ZEQVariableData::GetValue(int id, const char*& out) const {
+    if (!loaded_ || !Selected(id)) return false;
+    switch (id) {
+        case VA_NAME: out = f_.name; return true;
+        case VA_UOM: out = f_.uom; return true;
+        case VA_BASEUOM: out = f_.baseuom; return true;
+        case VA_DESCRIPTION: out = f_.description; return true;
+        case VA_PHYSICAL_TYPE: out = f_.ptype_name ? f_.ptype_name : ""; return true;
+        case VA_SPEC: return EnumToString(id, f_.spec, out);
+        case VA_BOUND: return EnumToString(id, f_.bound, out);
+        case VA_QUALITY: return EnumToString(id, f_.quality, out);
+        case VA_ACTIVE_BOUND: return EnumToString(id, f_.active_bound, out);
+        default: return false;
+    }
+}
+
+bool ZEQVariableData::GetValue(int id, const VarProfile*& out) const {
+    if (!loaded_ || !Selected(id) || id != VA_PROFILE) return false;
+    out = f_.profile;
+    return out != nullptr;
+}
+
+bool ZEQVariableData::SetValue(int id, double value) {
+    if (std::isnan(value)) return false;
+    switch (id) {
+        case VA_VALUE: f_.value = value; break;
+        case VA_LOWER: f_.lower = value; break;
+        case VA_UPPER: f_.upper = value; break;
+        case VA_STEP: f_.step = value; break;
+        case VA_INTSCALE: f_.intscale = value; break;
+        case VA_SCALE: f_.scale = value; break;
+        case VA_SBWEIGHT: f_.sbweight = value; break;
+        case VA_INITIAL: f_.initial = value; break;
+        case VA_SHADOW_PRICE: f_.shadow_price = value; break;
+        case VA_HOMO_TARGET: f_.homo_target = value; break;
+        case VA_THRESHOLD: f_.threshold = value; break;
+        case VA_CHANGE: f_.change = value; break;
+        default: return false;
+    }
+    MarkChanged(id);
+    return true;
+}
+
+bool ZEQVariableData::SetValue(int id, int value) {
+    EnumTable t = enum_table(id);
+    if (t.names && (value < 0 || value >= t.count)) return false;
+    switch (id) {
+        case VA_BOUND: f_.bound = value; break;
+        case VA_MARKED: f_.marked = value ? 1 : 0; break;
+        case VA_MODIFIED: f_.modified = static_cast<uint32_t>(value); break;
+        case VA_QUALITY: f_.quality = value; break;
+        case VA_PTYPE_ID:
+            if (value < 0 || value >= RTOUOM_PTYPE_COUNT) return false;
+            f_.ptype = value;
+            break;
+        case VA_HOMO_PARAM: f_.homo_param = value; break;
+        case VA_VARIABLE_TYPE: f_.variable_type = value; break;
+        case VA_RAMPED: f_.ramped = value; break;
+        case VA_SPEC: f_.spec = value; break;
+        case VA_CONN_TYPE: f_.conn_type = value; break;
+        case VA_UNIT_ENTRY: f_.unit_entry = value; break;
+        case VA_VALUE: return SetValue(id, static_cast<double>(value));
+        default: return false;
+    }
+    MarkChanged(id);
+    return true;
+}
+
+bool ZEQVariableData::SetValue(int id, const char* value) {
+    if (enum_table(id).names) {
+        int v = enum_from_text(id, value);
+        return v >= 0 && SetValue(id, v);
+    }
+    switch (id) {
+        case VA_UOM:
+            owned_[0] = value ? value : "";
+            f_.uom = owned_[0].c_str();
+            break;
+        case VA_DESCRIPTION:
+            owned_[1] = value ? value : "";
+            f_.description = owned_[1].c_str();
+            break;
+        case VA_PHYSICAL_TYPE:
+            if (!value || pt_lookup(value) < 0) return false;
+            owned_[2] = value;
+            f_.ptype_name = owned_[2].c_str();
+            break;
+        default: return false;
+    }
+    MarkChanged(id);
+    return true;
+}
+
+bool ZEQVariableData::IsModified(int id) const {
+    if (id <= 0) return false;
+    return (f_.modified & static_cast<uint32_t>(id)) != 0;
+}
+
+bool ZEQVariableData::SetIsModified(int id, bool flag) {
+    if (id <= 0) return false;
+    if (flag)
+        f_.modified |= static_cast<uint32_t>(id);
+    else
+        f_.modified &= ~static_cast<uint32_t>(id);
+    MarkChanged(VA_MODIFIED);
+    return true;
+}
+
+void ZEQVariableData::SetNotSet() {
+    const char* name = f_.name;
+    f_ = ZEQVarFields{};
+    f_.name = name ? "" : "";
+    f_.value = f_.lower = f_.upper = f_.step = f_.scale = f_.sbweight = f_.shadow_price = ZEQ_NOT_SET_DOUBLE;
+    f_.marked = ZEQ_NOT_SET_INT;
+    f_.modified = ZEQ_NOT_SET_INT;
+    f_.number = ZEQ_NOT_SET_INT;
+    f_.uom = f_.ptype_name = "";
+    f_.active_bound = 0;
+    loaded_ = true;
+}
+
+int ZEQVariableData::Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool) {
+    zeq::Simulation* sim = nullptr;
+    int pos = var_position(container, block, index, &sim);
+    if (pos < 0) return ZEQ_E_NOT_FOUND;
+    sim->Journal("CommitVariable " + std::to_string(pos + 1));
+    if (sim->hooks.refuse_commits) return ZEQ_E_REFUSED;
+    zeq::Variable& v = sim->Vars()[static_cast<size_t>(pos)];
+    auto changed = [&](int id) {
+        return id < 0 ? (changed2_ & static_cast<uint32_t>(-static_cast<int64_t>(id))) != 0
+                      : (changed1_ & static_cast<uint32_t>(id)) != 0;
+    };
+    // Validate everything first so that a refused value changes nothing.
+    int ptype = v.ptype;
+    if (changed(VA_PTYPE_ID)) ptype = f_.ptype;
+    if (changed(VA_PHYSICAL_TYPE)) ptype = pt_lookup(f_.ptype_name);
+    if (ptype < 0) return ZEQ_E_REFUSED;
+    int entry = ptype == v.ptype ? v.unit_entry : 0;
+    if (changed(VA_UOM)) {
+        if (!*f_.uom) {
+            entry = 0;
+        } else if (rtouom_ptype_locate(f_.uom, ptype, &entry) != 0) {
+            return ZEQ_E_REFUSED;
+        }
+    }
+    if (changed(VA_UNIT_ENTRY)) {
+        rtouom_info info{};
+        if (f_.unit_entry != 0 && rtouom_uom_info(ptype, f_.unit_entry, &info) != 0) return ZEQ_E_REFUSED;
+        entry = f_.unit_entry;
+    }
+    if (entry == rtouom_get_default(ptype)) entry = 0;
+    // Quantities set in this record are in the units the record was loaded in (the variable's former unit).
+    int in_entry = v.unit_entry;
+    int in_ptype = v.ptype;
+    auto base = [&](double x) { return in_entry ? rtouom_to_base(in_ptype, in_entry, x) : x; };
+    auto base_delta = [&](double x) {
+        rtouom_info info{};
+        return in_entry && rtouom_uom_info(in_ptype, in_entry, &info) == 0 ? x * info.factor : x;
+    };
+    intptr_t hints = 0;
+    uint32_t mods = 0;
+    if (changed(VA_VALUE)) { v.value = base(f_.value); hints |= ZEQ_HINT_VALUE; mods |= VA_VALUE; }
+    if (changed(VA_LOWER)) { v.lower = f_.lower <= -1e20 ? f_.lower : base(f_.lower); mods |= VA_LOWER; }
+    if (changed(VA_UPPER)) { v.upper = f_.upper >= 1e20 ? f_.upper : base(f_.upper); mods |= VA_UPPER; }
+    if (changed(VA_STEP)) { v.step = base_delta(f_.step); mods |= VA_STEP; }
+    if (changed(VA_INTSCALE)) { v.intscale = f_.intscale; mods |= VA_INTSCALE; }
+    if (changed(VA_SCALE)) { v.scale = f_.scale; mods |= VA_SCALE; }
+    if (changed(VA_SBWEIGHT)) { v.sbweight = f_.sbweight; mods |= VA_SBWEIGHT; }
+    if (changed(VA_INITIAL)) { v.initial = base(f_.initial); mods |= VA_INITIAL; }
+    if (changed(VA_SHADOW_PRICE)) v.shadow_price = f_.shadow_price;
+    if (changed(VA_HOMO_TARGET)) v.homo_target = f_.homo_target;
+    if (changed(VA_THRESHOLD)) v.threshold = f_.threshold;
+    if (changed(VA_CHANGE)) v.change = base_delta(f_.change);
+    if (changed(VA_BOUND)) { v.bound = static_cast<uint8_t>(f_.bound); mods |= VA_BOUND; }
+    if (changed(VA_MARKED)) v.marked = static_cast<uint8_t>(f_.marked);
+    if (changed(VA_QUALITY)) { v.quality = static_cast<uint8_t>(f_.quality); mods |= VA_QUALITY; }
+    if (changed(VA_HOMO_PARAM)) v.homo_param = static_cast<uint8_t>(f_.homo_param);
+    if (changed(VA_VARIABLE_TYPE)) v.variable_type = static_cast<uint8_t>(f_.variable_type);
+    if (changed(VA_RAMPED)) v.ramped = static_cast<uint8_t>(f_.ramped);
+    if (changed(VA_CONN_TYPE)) v.conn_type = f_.conn_type;
+    if (changed(VA_DESCRIPTION)) v.description = f_.description;
+    if (changed(VA_SPEC)) { v.spec = static_cast<uint8_t>(f_.spec); hints |= ZEQ_HINT_SPEC; mods |= VA_SPEC; }
+    if (ptype != v.ptype || entry != v.unit_entry) {
+        v.ptype = static_cast<int16_t>(ptype);
+        v.unit_entry = static_cast<int16_t>(entry);
+        hints |= ZEQ_HINT_ATTRIBUTE;
+        mods |= VA_UOM;
+    }
+    if (changed(VA_MODIFIED))
+        v.modified = f_.modified;
+    else
+        v.modified |= mods;
+    changed1_ = changed2_ = 0;
+    if (hints) sim->VariableChanged(pos, hints);
+    return 0;
+}
+
+// ---- equations ----
+
+namespace {
+const AttrName kEqnAttrs[] = {{"NAME", EA_NAME, ZEQ_TYPE_TEXT},
+                              {"VALUE", EA_VALUE, ZEQ_TYPE_DOUBLE},
+                              {"RESIDUAL", EA_VALUE, ZEQ_TYPE_DOUBLE},
+                              {"SCALE", EA_SCALE, ZEQ_TYPE_DOUBLE},
+                              {"SHADOW_PRICE", EA_SHADOW_PRICE, ZEQ_TYPE_DOUBLE},
+                              {"NUMBER", EA_NUMBER, ZEQ_TYPE_INT}};
+}
+
+ZEQEquationData::ZEQEquationData() = default;
+ZEQEquationData::~ZEQEquationData() = default;
+bool ZEQEquationData::AttribId(const char* name, int* id) { return lookup_attr(kEqnAttrs, std::size(kEqnAttrs), name, id); }
+int ZEQEquationData::BaseType(int id) { return attr_type(kEqnAttrs, std::size(kEqnAttrs), id); }
+
+bool ZEQEquationData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool) {
+    loaded_ = false;
+    changed_ = 0;
+    zeq::Simulation* sim = nullptr;
+    int pos = eqn_position(container, block, index, &sim);
+    if (pos < 0) return false;
+    const zeq::Equation& e = sim->Eqns()[static_cast<size_t>(pos)];
+    if (mask.Contains(EA_NAME)) name_ = e.name;
+    residual_ = e.residual;
+    scale_ = e.scale;
+    shadow_ = e.shadow_price;
+    number_ = pos + 1;
+    loaded_ = true;
+    return true;
+}
+
+int ZEQEquationData::Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool) {
+    zeq::Simulation* sim = nullptr;
+    int pos = eqn_position(container, block, index, &sim);
+    if (pos < 0) return ZEQ_E_NOT_FOUND;
+    if (sim->hooks.refuse_commits) return ZEQ_E_REFUSED;
+    zeq::Equation& e = sim->Eqns()[static_cast<size_t>(pos)];
+    if (changed_ & EA_SCALE) e.scale = scale_;
+    if (changed_ & EA_SHADOW_PRICE) e.shadow_price = shadow_;
+    changed_ = 0;
+    return 0;
+}
+
+bool ZEQEquationData::GetValue(int id, double& out) const {
+    if (!loaded_ || !mask.Contains(id)) return false;
+    switch (id) {
+        case EA_VALUE: out = residual_; return true;
+        case EA_SCALE: out = scale_; return true;
+        case EA_SHADOW_PRICE: out = shadow_; return true;
+        default: return false;
+    }
+}
+bool ZEQEquationData::GetValue(int id, int& out) const {
+    if (!loaded_ || !mask.Contains(id) || id != EA_NUMBER) return false;
+    out = number_;
+    return true;
+}
+bool ZEQEquationData::GetValue(int id, const char*& out) const {
+    if (!loaded_ || !mask.Contains(id) || id != EA_NAME) return false;
+    out = name_.c_str();
+    return true;
+}
+bool ZEQEquationData::SetValue(int id, double value) {
+    if (std::isnan(value)) return false;
+    if (id == EA_SCALE)
+        scale_ = value;
+    else if (id == EA_SHADOW_PRICE)
+        shadow_ = value;
+    else
+        return false;
+    changed_ |= static_cast<uint32_t>(id);
+    return true;
+}
+
+// ---- ports ----
+
+namespace {
+const AttrName kPortAttrs[] = {{"NAME", PO_NAME, ZEQ_TYPE_TEXT},     {"TYPE", PO_TYPE, ZEQ_TYPE_TEXT},
+                               {"DIRECTION", PO_DIRECTION, ZEQ_TYPE_TEXT}, {"BASIS", PO_BASIS, ZEQ_TYPE_TEXT},
+                               {"PHASE", PO_PHASE, ZEQ_TYPE_TEXT},   {"STREAM", PO_STREAM, ZEQ_TYPE_TEXT},
+                               {"NUMBER", PO_NUMBER, ZEQ_TYPE_INT}};
+}
+
+ZEQPortData::ZEQPortData() = default;
+ZEQPortData::~ZEQPortData() = default;
+bool ZEQPortData::AttribId(const char* name, int* id) { return lookup_attr(kPortAttrs, std::size(kPortAttrs), name, id); }
+int ZEQPortData::BaseType(int id) { return attr_type(kPortAttrs, std::size(kPortAttrs), id); }
+
+bool ZEQPortData::Load(zeq_port* port) {
+    loaded_ = false;
+    if (!port) return false;
+    auto* p = static_cast<zeq::Port*>(port);
+    const zeq::PortDef& d = p->Def();
+    name_ = d.name;
+    type_ = d.type;
+    direction_ = d.direction;
+    basis_ = d.basis;
+    phase_ = d.phase;
+    stream_ = d.stream;
+    number_ = 0;
+    if (zeq::Block* b = p->Owner())
+        for (int i = 1; i <= b->GetPortCount(); ++i)
+            if (b->GetPort(i) == port) number_ = i;
+    loaded_ = true;
+    return true;
+}
+
+bool ZEQPortData::Load(ZEQEOBlock* block, int port_index) {
+    loaded_ = false;
+    return block && Load(block->GetPort(port_index));
+}
+
+bool ZEQPortData::GetValue(int id, const char*& out) const {
+    if (!loaded_ || !mask.Contains(id)) return false;
+    switch (id) {
+        case PO_NAME: out = name_.c_str(); return true;
+        case PO_TYPE: out = type_.c_str(); return true;
+        case PO_DIRECTION: out = direction_.c_str(); return true;
+        case PO_BASIS: out = basis_.c_str(); return true;
+        case PO_PHASE: out = phase_.c_str(); return true;
+        case PO_STREAM: out = stream_.c_str(); return true;
+        default: return false;
+    }
+}
+
+bool ZEQPortData::GetValue(int id, int& out) const {
+    if (!loaded_ || !mask.Contains(id) || id != PO_NUMBER) return false;
+    out = number_;
+    return true;
+}

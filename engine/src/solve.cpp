@@ -1,0 +1,504 @@
+// Solving: explicit assignments in dependency order, loops iterated by substitution with the solver's
+// tolerance and iteration limit; run events, progress output, cancellation and sensitivities.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <sstream>
+#include <stdexcept>
+
+#include "model.h"
+#include "zeq_host.h"
+
+namespace zeq {
+
+namespace {
+
+bool block_included(Block* b) {
+    for (int depth = 0; b && depth < 64; ++depth) {
+        if (!b->IsIncluded()) return false;
+        b = b->Parent() ? b->Parent()->Owner() : nullptr;
+    }
+    return true;
+}
+
+std::string fmt(double d) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.6g", d);
+    return buf;
+}
+
+struct Assignment {
+    int target;            // variable position
+    const Expr* rhs;       // from an equation, or null for a connection copy
+    int source = -1;       // connection: variable copied
+};
+
+// Tarjan's strongly connected components over assignments, iteratively (no recursion on model size).
+std::vector<std::vector<int>> components(const std::vector<std::vector<int>>& deps) {
+    int n = static_cast<int>(deps.size()), counter = 0;
+    std::vector<int> index(n, -1), low(n, 0), stack;
+    std::vector<bool> on(n, false);
+    std::vector<std::vector<int>> out;
+    struct Frame { int v; size_t next; };
+    for (int s = 0; s < n; ++s) {
+        if (index[s] >= 0) continue;
+        std::vector<Frame> call{{s, 0}};
+        index[s] = low[s] = counter++;
+        stack.push_back(s);
+        on[s] = true;
+        while (!call.empty()) {
+            Frame& f = call.back();
+            if (f.next < deps[f.v].size()) {
+                int w = deps[f.v][f.next++];
+                if (index[w] < 0) {
+                    index[w] = low[w] = counter++;
+                    stack.push_back(w);
+                    on[w] = true;
+                    call.push_back({w, 0});
+                } else if (on[w]) {
+                    low[f.v] = std::min(low[f.v], index[w]);
+                }
+                continue;
+            }
+            int v = f.v;
+            if (low[v] == index[v]) {
+                std::vector<int> comp;
+                int w;
+                do {
+                    w = stack.back();
+                    stack.pop_back();
+                    on[w] = false;
+                    comp.push_back(w);
+                } while (w != v);
+                out.push_back(std::move(comp));
+            }
+            call.pop_back();
+            if (!call.empty()) low[call.back().v] = std::min(low[call.back().v], low[v]);
+        }
+    }
+    // Tarjan yields components with dependencies first.
+    return out;
+}
+
+// Order of substitution inside a loop: whenever possible a member whose loop inputs are already computed,
+// else the earliest remaining one, so that the first sweep already carries values around the loop.
+std::vector<int> LoopOrder(std::vector<int> comp, const std::vector<std::vector<int>>& deps) {
+    std::sort(comp.begin(), comp.end());
+    std::vector<char> in(deps.size(), 0), done(deps.size(), 0);
+    for (int m : comp) in[static_cast<size_t>(m)] = 1;
+    std::vector<int> order;
+    order.reserve(comp.size());
+    while (order.size() < comp.size()) {
+        int pick = -1;
+        for (int m : comp) {
+            if (done[static_cast<size_t>(m)]) continue;
+            bool ready = true;
+            for (int d : deps[static_cast<size_t>(m)])
+                if (d != m && in[static_cast<size_t>(d)] && !done[static_cast<size_t>(d)]) ready = false;
+            if (ready) {
+                pick = m;
+                break;
+            }
+            if (pick == -1) pick = -2 - m;  // remember the first remaining member
+        }
+        if (pick < -1) pick = -2 - pick;
+        done[static_cast<size_t>(pick)] = 1;
+        order.push_back(pick);
+    }
+    return order;
+}
+
+}  // namespace
+
+int Simulation::RunSolve(const Objective* objective) {
+    SetActiveSimulation(this);
+    Container* scope = SolveScope();
+    std::string scope_name = scope == flowsheet_.get() ? "Plant" : scope->Prefix();
+    Journal("Solve " + scope_name);
+    if (int r = TakeInjectedResult()) return r;
+    Raise(ZEQ_EVT_RUN_STARTED, reinterpret_cast<intptr_t>(scope_name.c_str()), 0);
+    Print("Solving " + scope_name);
+
+    int status = ZEQ_RUN_COMPLETED;
+    int result = 0;
+    Solver* solver = ActiveSolver();
+    std::vector<double> before;
+    int vfirst = scope->first_, vcount = scope->count_;
+    if (!solver) {
+        status = ZEQ_RUN_NO_SOLVER;
+        result = ZEQ_E_NO_SOLVER;
+        Print("No solver is defined");
+    } else if (vcount == 0) {
+        status = ZEQ_RUN_NO_VARIABLES;
+        result = ZEQ_E_PROBLEM_EMPTY;
+        Print("Problem is empty: no variables");
+    }
+    std::vector<int> eq_in_scope;
+    std::vector<Connection*> conns;
+    if (status == ZEQ_RUN_COMPLETED) {
+        for (int i = scope->eq_first_; i < scope->eq_first_ + scope->eq_count_; ++i) {
+            Equation& e = eqns_[static_cast<size_t>(i)];
+            if (e.owner && !block_included(e.owner)) continue;
+            eq_in_scope.push_back(i);
+        }
+        std::vector<Container*> todo{scope};
+        while (!todo.empty()) {
+            Container* c = todo.back();
+            todo.pop_back();
+            for (auto& cn : c->Connections())
+                if (cn->IsActive()) conns.push_back(cn.get());
+            for (auto& b : c->Blocks())
+                if (b->Sub()) todo.push_back(b->Sub());
+        }
+        if (eq_in_scope.empty() && conns.empty()) {
+            status = ZEQ_RUN_NO_EQUATIONS;
+            result = ZEQ_E_PROBLEM_EMPTY;
+            Print("Problem is empty: no equations");
+        }
+    }
+    if (status == ZEQ_RUN_COMPLETED) {
+        const int maxiter = std::max(1, solver->GetIntParameter("MAXITER"));
+        const double tol = solver->GetRealParameter("TOLERANCE") > 0 ? solver->GetRealParameter("TOLERANCE") : 1e-8;
+        double damping = solver->GetRealParameter("DAMPING");
+        if (!(damping > 0 && damping <= 1)) damping = 1;
+        const int print = solver->GetIntParameter("PRINTLEVEL");
+        before.reserve(static_cast<size_t>(vcount));
+        for (int i = vfirst; i < vfirst + vcount; ++i) before.push_back(vars_[static_cast<size_t>(i)].value);
+
+        // Assignments: an equation whose left side is one free variable not assigned yet; connections copy.
+        std::vector<Assignment> assigns;
+        std::vector<int> assigned_by(vars_.size() > 0 ? 0 : 0);
+        std::vector<char> taken(vars_.size(), 0);
+        std::vector<int> residual_only;
+        for (int i : eq_in_scope) {
+            Equation& e = eqns_[static_cast<size_t>(i)];
+            if (!e.compiled) {
+                Print("Equation " + e.name + " ignored: " + e.error);
+                continue;
+            }
+            if (e.target >= 0 && !IsFixed(e.target) && !taken[static_cast<size_t>(e.target)]) {
+                taken[static_cast<size_t>(e.target)] = 1;
+                assigns.push_back(Assignment{e.target, &e.rhs});
+            } else {
+                residual_only.push_back(i);
+            }
+        }
+        for (Connection* c : conns) {
+            if (c->GetKind() != CONN_EQUALITY && c->GetKind() != CONN_MEAS_EQUALITY) continue;
+            int from = FindVarIn(c->Owner(), c->Def().from);
+            int to = FindVarIn(c->Owner(), c->Def().to);
+            if (from < 0 || to < 0 || IsFixed(to) || taken[static_cast<size_t>(to)]) continue;
+            taken[static_cast<size_t>(to)] = 1;
+            assigns.push_back(Assignment{to, nullptr, from});
+        }
+        // Dependencies: assignment a reads the target of assignment b.
+        std::vector<int> owner(vars_.size(), -1);
+        for (size_t a = 0; a < assigns.size(); ++a) owner[static_cast<size_t>(assigns[a].target)] = static_cast<int>(a);
+        std::vector<std::vector<int>> deps(assigns.size());
+        for (size_t a = 0; a < assigns.size(); ++a) {
+            if (assigns[a].rhs) {
+                for (int v : assigns[a].rhs->vars)
+                    if (owner[static_cast<size_t>(v)] >= 0) deps[a].push_back(owner[static_cast<size_t>(v)]);
+            } else if (owner[static_cast<size_t>(assigns[a].source)] >= 0) {
+                deps[a].push_back(owner[static_cast<size_t>(assigns[a].source)]);
+            }
+        }
+        auto value_of = [this](int v) { return vars_[static_cast<size_t>(v)].value; };
+        auto eval = [&](const Assignment& a) {
+            return a.rhs ? a.rhs->EvalWith(value_of) : vars_[static_cast<size_t>(a.source)].value;
+        };
+        int loops = 0, total_iter = 0;
+        bool converged = true, cancelled = false;
+        for (auto& comp : components(deps)) {
+            if (rtosignal_inq_ctrlc()) {
+                cancelled = true;
+                break;
+            }
+            bool self_loop = comp.size() == 1 &&
+                             std::find(deps[comp[0]].begin(), deps[comp[0]].end(), comp[0]) != deps[comp[0]].end();
+            if (comp.size() == 1 && !self_loop) {
+                const Assignment& a = assigns[static_cast<size_t>(comp[0])];
+                vars_[static_cast<size_t>(a.target)].value = eval(a);
+                continue;
+            }
+            // A loop: substitute until the largest relative change is within tolerance.
+            ++loops;
+            comp = LoopOrder(comp, deps);
+            bool done = false;
+            int iter = 0;
+            for (; iter < maxiter && !done; ++iter) {
+                if (rtosignal_inq_ctrlc()) {
+                    cancelled = true;
+                    break;
+                }
+                double change = 0;
+                for (int ai : comp) {
+                    const Assignment& a = assigns[static_cast<size_t>(ai)];
+                    double& x = vars_[static_cast<size_t>(a.target)].value;
+                    double next = x + damping * (eval(a) - x);
+                    change = std::max(change, std::fabs(next - x) / std::max(1.0, std::fabs(next)));
+                    x = next;
+                }
+                if (!std::isfinite(change)) break;
+                if (print > 0)
+                    Print("  Loop " + std::to_string(loops) + " iteration " + std::to_string(iter + 1) +
+                          ": largest change " + fmt(change));
+                done = change <= tol;
+            }
+            total_iter += iter;
+            if (cancelled) break;
+            if (!done) {
+                converged = false;
+                Print("  Loop " + std::to_string(loops) + " did not converge in " + std::to_string(iter) +
+                      " iterations");
+            }
+        }
+        // Residuals of every equation in scope; the ones not used as assignments must hold.
+        double worst = 0;
+        for (int i : eq_in_scope) {
+            Equation& e = eqns_[static_cast<size_t>(i)];
+            if (!e.compiled) continue;
+            double l = e.lhs.EvalWith(value_of), r = e.rhs.EvalWith(value_of);
+            e.residual = l - r;
+            if (std::find(residual_only.begin(), residual_only.end(), i) != residual_only.end())
+                worst = std::max(worst, std::fabs(e.residual) / std::max(1.0, std::fabs(l)));
+        }
+        if (worst > std::max(tol, 1e-6) || !std::isfinite(worst)) {
+            converged = false;
+            Print("  Equations not satisfied: largest scaled residual " + fmt(worst));
+        }
+        for (int i = vfirst; i < vfirst + vcount; ++i) {
+            Variable& v = vars_[static_cast<size_t>(i)];
+            if (!std::isfinite(v.value)) converged = false;
+            v.active_bound = v.value <= v.lower ? ACTIVE_LOWER : v.value >= v.upper ? ACTIVE_UPPER : ACTIVE_NONE;
+        }
+        if (cancelled) {
+            rtosignal_clear_ctrlc();
+            status = ZEQ_RUN_NOT_CONVERGED;
+            result = ZEQ_E_CANCELLED;
+            Print("Solve cancelled");
+        } else if (!converged) {
+            status = ZEQ_RUN_NOT_CONVERGED;
+            result = ZEQ_E_NOT_CONVERGED;
+            Print("Solution failed to converge");
+        } else {
+            Print("Solution converged: " + std::to_string(assigns.size()) + " assignments, " +
+                  std::to_string(loops) + " loops, " + std::to_string(total_iter) + " iterations");
+        }
+        if (objective && status == ZEQ_RUN_COMPLETED) {
+            double value = objective->ok ? objective->expr.EvalWith(value_of) : NAN;
+            if (!std::isfinite(value)) {
+                status = ZEQ_RUN_OBJECTIVE_ERROR;
+                result = ZEQ_E_OBJECTIVE_ERROR;
+                Print("Objective " + objective->def.name + " cannot be evaluated" +
+                      (objective->error.empty() ? std::string() : ": " + objective->error));
+            } else {
+                Print("Objective " + objective->def.name + " = " + fmt(value));
+            }
+        }
+        // History and change events for the variables that moved.
+        time_ += 1;
+        for (int i = vfirst; i < vfirst + vcount; ++i) {
+            Variable& v = vars_[static_cast<size_t>(i)];
+            double old = before[static_cast<size_t>(i - vfirst)];
+            if (v.profile && v.profile->Active()) v.profile->Record(time_, v.value);
+            if (v.value != old) {
+                v.change = v.value - old;
+                VariableChanged(i, ZEQ_HINT_VALUE);
+            }
+        }
+        Raise(ZEQ_EVT_FLOWSHEET, reinterpret_cast<intptr_t>(scope_name.c_str()), ZEQ_HINT_VALUE);
+    }
+    rtoflush(stdoutPipe);
+    Raise(ZEQ_EVT_RUN_FINISHED, reinterpret_cast<intptr_t>(scope_name.c_str()), status);
+    return result;
+}
+
+int Simulation::Solve() {
+    const Objective* obj = nullptr;
+    for (auto& o : objectives_)
+        if (!default_objective_.empty() && iequals(o.def.name, default_objective_)) obj = &o;
+    return RunSolve(obj);
+}
+
+int Simulation::SolveWithObjective(const char* objective) {
+    if (!objective || !*objective || iequals(objective, "NONE")) return RunSolve(nullptr);
+    for (auto& o : objectives_)
+        if (iequals(o.def.name, objective)) return RunSolve(&o);
+    Journal(std::string("SolveWithObjective ") + objective);
+    return ZEQ_E_UNKNOWN_OBJECTIVE_SOLVE;
+}
+
+// ---- commands ----
+
+namespace {
+std::vector<std::string> split_words(const std::string& s) {
+    std::istringstream in(s);
+    std::vector<std::string> out;
+    std::string w;
+    while (in >> w) out.push_back(w);
+    return out;
+}
+}  // namespace
+
+int Simulation::ExecuteCommand(const char* text) {
+    std::string line = text ? text : "";
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    Journal("ExecuteCommand " + line);
+    if (!hooks.throwing_command.empty() && line.compare(0, hooks.throwing_command.size(), hooks.throwing_command) == 0)
+        throw std::runtime_error("command failed: " + line);
+    Raise(ZEQ_EVT_COMMAND_START, reinterpret_cast<intptr_t>(line.c_str()), 0);
+    std::vector<std::string> w = split_words(line);
+    int result = 0;
+    auto find_var = [&](const std::string& name) {
+        Container* c = scopes_.empty() ? flowsheet_.get() : scopes_.back();
+        int p = FindVarIn(c, name);
+        return p >= 0 ? p : FindVar(name);
+    };
+    if (w.empty() || w[0][0] == '#') {
+        // nothing to do
+    } else if (iequals(w[0], "solve")) {
+        result = w.size() >= 3 && iequals(w[1], "objective") ? SolveWithObjective(w[2].c_str()) : Solve();
+    } else if (iequals(w[0], "set") && w.size() >= 3) {
+        int p = find_var(w[1]);
+        char* end = nullptr;
+        double d = std::strtod(w[w.size() - 1].c_str(), &end);
+        if (p < 0) {
+            Print("Unknown variable " + w[1]);
+            result = ZEQ_E_NOT_FOUND;
+        } else if (!end || *end || !std::isfinite(d)) {
+            Print("Bad value " + w.back());
+            result = ZEQ_E_SYNTAX;
+        } else {
+            vars_[static_cast<size_t>(p)].value = ValueToBase(p, d);
+            vars_[static_cast<size_t>(p)].modified |= VA_VALUE;
+            VariableChanged(p, ZEQ_HINT_VALUE);
+        }
+    } else if (iequals(w[0], "spec") && w.size() == 3) {
+        int p = find_var(w[1]);
+        ZEQVariableData rec;
+        rec.mask.Set(VA_SPEC);
+        if (p < 0) {
+            Print("Unknown variable " + w[1]);
+            result = ZEQ_E_NOT_FOUND;
+        } else if (!rec.Load(flowsheet_.get(), nullptr, p + 1, true) || !rec.SetValue(VA_SPEC, w[2].c_str())) {
+            Print("Unknown specification " + w[2]);
+            result = ZEQ_E_SYNTAX;
+        } else {
+            result = rec.Commit(flowsheet_.get(), nullptr, p + 1, true);
+        }
+    } else if (iequals(w[0], "print") && w.size() == 2) {
+        int p = find_var(w[1]);
+        if (p < 0) {
+            Print("Unknown variable " + w[1]);
+            result = ZEQ_E_NOT_FOUND;
+        } else {
+            Print(vars_[static_cast<size_t>(p)].name + " = " + fmt(ValueInUnits(p, vars_[static_cast<size_t>(p)].value)) +
+                  " " + UnitName(p));
+        }
+    } else if (iequals(w[0], "mode") && w.size() == 2) {
+        static const char* const names[] = {"SIMULATION", "PARAMETER_ESTIMATION", "DATA_RECONCILIATION", "OPTIMIZATION"};
+        int m = -1;
+        for (int i = 0; i < 4; ++i)
+            if (iequals(w[1], names[i]) || w[1] == std::to_string(i)) m = i;
+        result = m < 0 ? ZEQ_E_SYNTAX : rto_set_mode_c(m);
+        if (m < 0) Print("Unknown run mode " + w[1]);
+    } else if ((iequals(w[0], "include") || iequals(w[0], "exclude")) && w.size() == 2) {
+        Block* b = flowsheet_->FindBlockPath(w[1]);
+        if (!b) {
+            Print("Unknown block " + w[1]);
+            result = ZEQ_E_NOT_FOUND;
+        } else {
+            bool on = iequals(w[0], "include");
+            b->SetIncluded(on);
+            Raise(ZEQ_EVT_INCLUSION, reinterpret_cast<intptr_t>(b->Prefix().c_str()), on ? 1 : 0);
+        }
+    } else if (iequals(w[0], "objective") && w.size() == 2) {
+        result = SetDefaultObjective(w[1].c_str());
+        if (result < 0) Print("Unknown objective " + w[1]);
+    } else if (iequals(w[0], "scope") && w.size() == 2) {
+        result = SetSolverScope(w[1].c_str());
+        if (result < 0) Print("Unknown scope " + w[1]);
+    } else if (iequals(w[0], "echo")) {
+        Print(line.size() > 5 ? line.substr(5) : std::string());
+    } else {
+        Print("Unknown command: " + w[0]);
+        result = ZEQ_E_SYNTAX;
+    }
+    Raise(ZEQ_EVT_COMMAND_END, reinterpret_cast<intptr_t>(line.c_str()), 0);
+    return result;
+}
+
+// ---- sensitivity ----
+
+int Simulation::CalculateSensitivity(const char* objective, const int* dependent, int d, const int* independent,
+                                     int k, const double* depFactors, const double* indepFactors, double* results,
+                                     int* flags, double* extra) {
+    Journal("CalculateSensitivity");
+    if (!dependent || !independent || !results || !flags || d < 1 || k < 1) return ZEQ_E_SENS_ARGS;
+    int n = static_cast<int>(vars_.size());
+    for (int i = 0; i < d; ++i)
+        if (dependent[i] < 1 || dependent[i] > n) return ZEQ_E_SENS_ARGS;
+    for (int j = 0; j < k; ++j)
+        if (independent[j] < 1 || independent[j] > n) return ZEQ_E_SENS_ARGS;
+    const Objective* obj = nullptr;
+    if (objective && *objective && !iequals(objective, "NONE")) {
+        for (auto& o : objectives_)
+            if (iequals(o.def.name, objective)) obj = &o;
+        if (!obj) return ZEQ_E_UNKNOWN_OBJECTIVE_SOLVE;
+    }
+    // Finite differences around the current solution; the model is restored afterwards.
+    std::vector<double> saved;
+    saved.reserve(vars_.size());
+    for (auto& v : vars_) saved.push_back(v.value);
+    auto restore = [&] {
+        for (size_t i = 0; i < vars_.size(); ++i) vars_[i].value = saved[i];
+    };
+    auto quiet_solve = [&]() {
+        rtopipe* out = stdoutPipe;
+        stdoutPipe = nowherePipe;
+        int r = RunSolve(nullptr);
+        stdoutPipe = out;
+        return r;
+    };
+    auto value_of = [this](int v) { return vars_[static_cast<size_t>(v)].value; };
+    auto objective_value = [&]() { return obj && obj->ok ? obj->expr.EvalWith(value_of) : 0.0; };
+    if (quiet_solve() < 0) {
+        restore();
+        return ZEQ_E_SENS_SOLVE;
+    }
+    std::vector<double> base(static_cast<size_t>(d));
+    for (int i = 0; i < d; ++i) base[static_cast<size_t>(i)] = vars_[static_cast<size_t>(dependent[i] - 1)].value;
+    double base_obj = objective_value();
+    std::vector<double> solved;
+    for (auto& v : vars_) solved.push_back(v.value);
+    for (int i = 0; i <= d; ++i) flags[i] = 1;
+    if (!obj) flags[d] = 0;
+    int result = 0;
+    for (int j = 0; j < k; ++j) {
+        int p = independent[j] - 1;
+        double x = solved[static_cast<size_t>(p)];
+        double h = 1e-6 * std::max(1.0, std::fabs(x));
+        for (size_t i = 0; i < vars_.size(); ++i) vars_[i].value = solved[i];
+        vars_[static_cast<size_t>(p)].value = x + h;
+        if (quiet_solve() < 0) {
+            result = ZEQ_E_SENS_SINGULAR;
+            for (int i = 0; i <= d; ++i) flags[i] = 0;
+            break;
+        }
+        double fj = indepFactors ? indepFactors[j] : 1.0;
+        for (int i = 0; i < d; ++i) {
+            double fi = depFactors && depFactors[i] != 0 ? depFactors[i] : 1.0;
+            double deriv = (vars_[static_cast<size_t>(dependent[i] - 1)].value - base[static_cast<size_t>(i)]) / h;
+            results[static_cast<size_t>(i) * static_cast<size_t>(k) + static_cast<size_t>(j)] = deriv * fj / fi;
+        }
+        results[static_cast<size_t>(d) * static_cast<size_t>(k) + static_cast<size_t>(j)] =
+            obj ? (objective_value() - base_obj) / h * fj : 0.0;
+    }
+    if (extra) *extra = base_obj;
+    restore();
+    return result;
+}
+
+}  // namespace zeq

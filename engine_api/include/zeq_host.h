@@ -1,0 +1,32 @@
+// What the host (and tests) use to own engine simulations.
+#pragma once
+#include "zeq_objects.h"
+
+// Engine result codes of our own beyond those the calling code knows.
+enum : int32_t {
+    ZEQ_E_UNKNOWN_OBJECTIVE_SOLVE = static_cast<int32_t>(0x80040601),
+    ZEQ_E_UNKNOWN_OBJECTIVE = static_cast<int32_t>(0x80040602),
+    ZEQ_E_NOT_CONVERGED = static_cast<int32_t>(0x80040611),
+    ZEQ_E_PROBLEM_EMPTY = static_cast<int32_t>(0x80040612),
+    ZEQ_E_OBJECTIVE_ERROR = static_cast<int32_t>(0x80040613),
+    ZEQ_E_NO_SOLVER = static_cast<int32_t>(0x80040614),
+    ZEQ_E_CANCELLED = static_cast<int32_t>(0x80040615),
+    ZEQ_E_FILE = static_cast<int32_t>(0x80040620),      // a file cannot be read or written
+    ZEQ_E_SYNTAX = static_cast<int32_t>(0x80040621),    // a model file or command is malformed
+    ZEQ_E_NOT_FOUND = static_cast<int32_t>(0x80040622), // a named object does not exist
+    ZEQ_E_REFUSED = static_cast<int32_t>(0x80040623),   // a value or change is refused
+    ZEQ_E_BAD_NAME = static_cast<int32_t>(0x80040701),
+    ZEQ_E_CREATE_FAILED = static_cast<int32_t>(0x80040702),
+    ZEQ_E_UNKNOWN_TYPE = static_cast<int32_t>(0x80040703),
+    ZEQ_E_SENS_SINGULAR = static_cast<int32_t>(0x80040803),
+    ZEQ_E_SENS_SOLVE = static_cast<int32_t>(0x80040804),
+    ZEQ_E_SENS_ARGS = static_cast<int32_t>(0x80040805),
+};
+
+extern "C" {
+// An empty simulation (a flowsheet without blocks and one solver "MAIN").
+ZEQEOSimulation* zeq_create_simulation(const char* name);
+// A simulation opened from a model file; null with a message in error (size bytes) when it cannot be read.
+ZEQEOSimulation* zeq_open_simulation(const char* path, char* error, int size);
+void zeq_destroy_simulation(ZEQEOSimulation* sim);
+}

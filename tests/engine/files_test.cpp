@@ -1,0 +1,420 @@
+// The model format, block files, variable files, queries and dynamic tasks.
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+#include "capture.h"
+#include "modelfile.h"
+#include "zeq_testing.h"
+
+using zeq::testing::ModelBuilder;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        char tmpl[] = "/tmp/zeqtestXXXXXX";
+        path_ = mkdtemp(tmpl);
+    }
+    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    void Write(const std::string& name, const std::string& text) const { std::ofstream(File(name)) << text; }
+
+private:
+    std::string path_;
+};
+
+std::unique_ptr<zeq::Simulation> Plant() {
+    auto sim = std::make_unique<zeq::Simulation>();
+    EXPECT_EQ(sim->OpenSimulation(NUV_EXAMPLES_DIR "/plant.model"), 0);
+    return sim;
+}
+
+TEST(ModelFile, ExampleHasTheDescribedPlant) {
+    auto sim = Plant();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    ASSERT_EQ(fs->GetBlockCount(), 4);
+    ZEQEOBlock* section = fs->FindBlock("SECTION");
+    ASSERT_NE(section, nullptr);
+    EXPECT_TRUE(section->IsType("AGGREGATE"));
+    EXPECT_EQ(section->GetSubContainer(fs)->GetBlockCount(), 2);
+    EXPECT_TRUE(fs->FindBlock("MIX")->IsType("MIXER"));
+    EXPECT_GE(sim->GetSolverCount(), 1);
+    ZEQStringList objectives;
+    sim->GetObjectiveList(objectives);
+    EXPECT_EQ(objectives.GetCount(), 2);
+    EXPECT_EQ(rtotaglst_inq_ntag(sim->GetTagList()), 2);
+    // Parameters of every kind, global and in blocks.
+    std::vector<int> kinds;
+    EngineParameterTable* table = fs->GetParameterTable();
+    for (int i = 1; i <= param_num_defined(table); ++i) {
+        char name[64];
+        param_inq_name(table, i, name, sizeof name);
+        value_t v;
+        value_init(&v);
+        ASSERT_TRUE(table->GetValue(name, &v));
+        kinds.push_back(v.kind);
+        value_destroy(&v);
+    }
+    for (int k : {VALUE_NUMBER, VALUE_STRING, VALUE_LOGICAL, VALUE_LIST, VALUE_ENUM})
+        EXPECT_NE(std::find(kinds.begin(), kinds.end(), k), kinds.end()) << k;
+    ZEQEOBlock* htr = fs->FindBlock("SECTION.HTR");
+    ZEQParameterData p;
+    p.mask.Set(PA_VALUE);
+    ASSERT_TRUE(p.Load(htr, "PASSES"));
+    value_t v;
+    value_init(&v);
+    ASSERT_TRUE(p.GetValue(PA_VALUE, &v));
+    EXPECT_EQ(v.kind, VALUE_BOUNDEDNUM);
+    value_destroy(&v);
+    // Ports name their streams.
+    ZEQPortData port;
+    port.mask.Set(PO_STREAM);
+    ASSERT_TRUE(port.Load(fs->FindBlock("FEED"), 1));
+    const char* stream = nullptr;
+    ASSERT_TRUE(port.GetValue(PO_STREAM, stream));
+    EXPECT_STREQ(stream, "S1");
+}
+
+TEST(ModelFile, SaveAndOpenRoundTripEverything) {
+    TempDir dir;
+    auto sim = Plant();
+    OutputCapture out;
+    ASSERT_EQ(sim->Solve(), 0);
+    ASSERT_EQ(sim->SetDefaultObjective("ENERGY_COST"), 0);
+    ASSERT_EQ(sim->SetSolverScope("SECTION"), 0);
+    std::string first = zeq::WriteModel(sim->Export());
+    ASSERT_EQ(sim->SaveSimulation(dir.File("a.model").c_str()), 0);
+    auto again = std::make_unique<zeq::Simulation>();
+    ASSERT_EQ(again->OpenSimulation(dir.File("a.model").c_str()), 0);
+    EXPECT_EQ(zeq::WriteModel(again->Export()), first);
+    ASSERT_EQ(again->Vars().size(), sim->Vars().size());
+    for (size_t i = 0; i < sim->Vars().size(); ++i) {
+        EXPECT_EQ(again->Vars()[i].name, sim->Vars()[i].name);
+        EXPECT_DOUBLE_EQ(again->Vars()[i].value, sim->Vars()[i].value) << sim->Vars()[i].name;
+        EXPECT_EQ(again->Vars()[i].unit_entry, sim->Vars()[i].unit_entry);
+    }
+    EXPECT_STREQ(again->GetDefaultObjective(), "ENERGY_COST");
+}
+
+TEST(ModelFile, MalformedTextIsRefusedWithItsLine) {
+    struct Case { const char* text; const char* message; };
+    const Case cases[] = {
+        {"block A\n  var X 1\n", "missing 'end'"},
+        {"end\n", "'end' without a block"},
+        {"block A\n  var X abc\nend\n", "line 2: bad value abc"},
+        {"block A\n  var X 1 spec=WHAT\nend\n", "unknown specification"},
+        {"block A\n  var X 1 ptype=TEMPERATURE uom=kg\nend\n", "does not belong"},
+        {"block A\n  block B\n  end\nend\n", "only be placed in a hierarchy"},
+        {"block A\n  eqn E : X + 1\nend\n", "has no '='"},
+        {"block A\n  param P real\nend\n", "incomplete"},
+        {"global G enum X \"A,B\"\n", "not among its options"},
+        {"solver S\n  int MAXITER many\nend\n", "bad integer"},
+        {"connection C sideways A.X B.Y\n", "unknown connection kind"},
+        {"block A\n  var X 1 desc=\"open\nend\n", "unterminated"},
+        {"frobnicate\n", "unknown or malformed"},
+        {"library /no/such/file.lib\n", "cannot read library"},
+    };
+    for (const Case& c : cases) {
+        zeq::ModelDef def;
+        std::string error;
+        EXPECT_FALSE(zeq::ParseModel(c.text, def, error)) << c.text;
+        EXPECT_NE(error.find(c.message), std::string::npos) << c.text << " -> " << error;
+    }
+    std::string deep;
+    for (int i = 0; i < 40; ++i) deep += "hierarchy H" + std::to_string(i) + "\n";
+    zeq::ModelDef def;
+    std::string error;
+    EXPECT_FALSE(zeq::ParseModel(deep, def, error));
+    EXPECT_NE(error.find("nested too deeply"), std::string::npos) << error;
+}
+
+TEST(ModelFile, OpenFailuresLeaveTheSimulationAsItWas) {
+    TempDir dir;
+    auto sim = Plant();
+    size_t n = sim->Vars().size();
+    OutputCapture out;
+    EXPECT_EQ(sim->OpenSimulation(dir.File("missing.model").c_str()), ZEQ_E_FILE);
+    dir.Write("bad.model", "block A\n");
+    EXPECT_EQ(sim->OpenSimulation(dir.File("bad.model").c_str()), ZEQ_E_SYNTAX);
+    EXPECT_NE(out.text.find("missing 'end'"), std::string::npos);
+    EXPECT_EQ(sim->Vars().size(), n);
+    EXPECT_LT(sim->OpenSimulation(nullptr), 0);
+    char error[128];
+    EXPECT_EQ(zeq_open_simulation(dir.File("bad.model").c_str(), error, sizeof error), nullptr);
+    EXPECT_NE(std::string(error).find("missing 'end'"), std::string::npos);
+}
+
+TEST(ModelFile, SaveBlockThenLoadItElsewhere) {
+    TempDir dir;
+    auto sim = Plant();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    ASSERT_EQ(sim->SaveBlock(dir.File("sec.blk").c_str(), "SECTION"), 0);
+    EXPECT_EQ(sim->SaveBlock(dir.File("x.blk").c_str(), "NOPE"), ZEQ_E_NOT_FOUND);
+    OutputCapture out;
+    EXPECT_EQ(sim->LoadBlock(dir.File("sec.blk").c_str()), ZEQ_E_BAD_NAME) << "the name is taken";
+    ASSERT_EQ(fs->RemoveBlock(ZEQString("SECTION")), 0);
+    EXPECT_EQ(fs->FindIndex("SECTION.HTR.DUTY"), 0);
+    ASSERT_EQ(sim->LoadBlock(dir.File("sec.blk").c_str()), 0);
+    EXPECT_GT(fs->FindIndex("SECTION.HTR.DUTY"), 0);
+    ASSERT_EQ(sim->Solve(), 0) << out.text;
+    // AddSimulation merges another model's blocks.
+    dir.Write("more.model", "library STANDARD\nblock EXTRA FEED\nend\n");
+    ASSERT_EQ(sim->AddSimulation(dir.File("more.model").c_str()), 0);
+    EXPECT_GT(fs->FindIndex("EXTRA.F"), 0);
+    EXPECT_EQ(sim->AddSimulation(dir.File("more.model").c_str()), ZEQ_E_BAD_NAME);
+}
+
+TEST(Generator, ModelsOfAnySizeSolveInOneSweep) {
+    auto sim = std::make_unique<zeq::Simulation>();
+    sim->Build(zeq::testing::GenerateModel(25, 4, true));
+    EXPECT_EQ(sim->GetFlowsheet()->GetCount(), 100);
+    EXPECT_EQ(sim->GetFlowsheet()->GetBlockCount(), 3);
+    OutputCapture out;
+    ASSERT_EQ(sim->Solve(), 0);
+    EXPECT_DOUBLE_EQ(sim->Vars()[static_cast<size_t>(sim->FindVar("H3.B25.X4"))].value, 25 + 3);
+}
+
+TEST(VariableFile, WriteThenReadBackIntoAnotherSimulation) {
+    TempDir dir;
+    auto a = Plant();
+    auto b = Plant();
+    ZEQEOCntr* fa = a->GetFlowsheet();
+    int feed = fa->FindIndex("FEED.F");
+    ZEQVariableData rec;
+    rec.mask.Set(VA_VALUE);
+    rec.mask.Add(VA_BOUND);
+    rec.mask.Add(VA_UOM);
+    ASSERT_TRUE(rec.Load(fa, nullptr, feed, true));
+    ASSERT_TRUE(rec.SetValue(VA_VALUE, 1234.5));
+    ASSERT_TRUE(rec.SetValue(VA_BOUND, "SOFT"));
+    ASSERT_TRUE(rec.SetValue(VA_UOM, "t/h"));
+    ASSERT_EQ(rec.Commit(fa, nullptr, feed, true), 0);
+    const int attrs[] = {7, 4, 8, 3, 19, 25};  // VALUE, LOWER, UPPER, BOUND, UOM, DESCRIPTION
+    ASSERT_EQ(RTVARFILE_WRITE(fa, dir.File("vars.txt").c_str(), attrs, 6), 0);
+
+    FILE* f = std::fopen(dir.File("vars.txt").c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    rtopipe* pipe = create_ascii_stream_rtopipe(f, "vars.txt", 1);
+    RTVarFileIO* io = b->GetFlowsheet()->CreateVarFileImporter(pipe, nullptr, nullptr);
+    ASSERT_NE(io, nullptr);
+    EXPECT_EQ(io->Run(), b->GetFlowsheet()->GetCount());
+    EXPECT_EQ(io->ErrorCount(), 0);
+    delete io;
+    rtodestroy(pipe);
+    for (size_t i = 0; i < a->Vars().size(); ++i) {
+        EXPECT_NEAR(b->Vars()[i].value, a->Vars()[i].value, 1e-9 * std::max(1.0, std::fabs(a->Vars()[i].value)))
+            << a->Vars()[i].name;
+        EXPECT_EQ(b->Vars()[i].bound, a->Vars()[i].bound);
+        EXPECT_EQ(b->Vars()[i].unit_entry, a->Vars()[i].unit_entry);
+        EXPECT_EQ(b->Vars()[i].description, a->Vars()[i].description);
+    }
+}
+
+TEST(VariableFile, SelectionsRenamingAndQuery) {
+    TempDir dir;
+    dir.Write("v.txt",
+              "# test\nATTRIBUTES NAME VALUE LOWER NOTANATTRIBUTE\n"
+              "OLD.F 7 1 x\nOLD.T 300 - x\nFEED.F 9 0 x\nNOWHERE.X 1 1 x\n");
+    auto open_pipe = [&]() {
+        return create_ascii_stream_rtopipe(std::fopen(dir.File("v.txt").c_str(), "r"), "v.txt", 1);
+    };
+    rtopipe* pipe = open_pipe();
+    RTVarFileQry q(pipe);
+    EXPECT_EQ(q.Go(), 4);
+    ASSERT_EQ(q.NumAttr(), 3);
+    EXPECT_EQ(q.AttrAt(0), 7);
+    EXPECT_EQ(q.AttrAt(1), 4);
+    EXPECT_EQ(q.AttrAt(2), -1);
+    EXPECT_EQ(rtovarfile_attr_bit(q.AttrAt(0)), VA_VALUE);
+    ASSERT_EQ(q.NumBlocks(), 3);
+    EXPECT_STREQ(q.BlockIDAt(0), "OLD");
+    EXPECT_STREQ(q.BlockIDAt(2), "NOWHERE");
+    EXPECT_EQ(q.BlockIDAt(3), nullptr);
+    rtodestroy(pipe);
+
+    auto sim = Plant();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    OutputCapture out;
+    pipe = open_pipe();
+    // OLD.* lines land on FEED.*; only the VALUE column is taken; only FEED's variables are included.
+    RTVarFileIO* io = fs->CreateVarFileImporter(pipe, "OLD", "FEED");
+    io->ClearAttributes();
+    io->AddAttribute(7);
+    ZEQEOBlock* feed = fs->FindBlock("FEED");
+    io->ClearIncluded();
+    io->IncludeRange(feed->GetFirstIndex(), feed->GetCount());
+    EXPECT_EQ(io->Run(), 3);
+    EXPECT_EQ(io->ErrorCount(), 1) << "NOWHERE.X";
+    delete io;
+    rtodestroy(pipe);
+    ZEQVariableData rec;
+    rec.mask.Set(VA_VALUE);
+    rec.mask.Add(VA_LOWER);
+    ASSERT_TRUE(rec.Load(fs, nullptr, fs->FindIndex("FEED.F"), true));
+    double v = 0, lo = -1;
+    rec.GetValue(VA_VALUE, v);
+    rec.GetValue(VA_LOWER, lo);
+    EXPECT_DOUBLE_EQ(v, 9) << "the later line wins";
+    EXPECT_DOUBLE_EQ(lo, 0) << "LOWER was not selected";
+    EXPECT_EQ(fs->CreateVarFileImporter(nullptr, nullptr, nullptr), nullptr);
+}
+
+TEST(BlockFile, QueryMembersAndImportWithMaskAndPatterns) {
+    TempDir dir;
+    dir.Write("b.x",
+              "XFILE\nMASK VALUE LOWER UPPER\nMEMBER FEED.BLK\nFEED.F 5 1 50\nFEED.T 310 0 400\n"
+              "MEMBER OLD.BLK\nOLD.F 6 2 60\n");
+    rtovmask mask;
+    vmask_select_default(&mask);
+    rtxfile* x = RTXFILE_OPEN(dir.File("b.x").c_str(), &mask);
+    ASSERT_NE(x, nullptr);
+    std::vector<std::string> members;
+    rtovmask present;
+    auto collect = [](void* ctx, const char* m) {
+        static_cast<std::vector<std::string>*>(ctx)->push_back(m);
+        return 0;
+    };
+    EXPECT_EQ(RTXFILE_QUERY(x, collect, &members, &present), 2);
+    RTXFILE_CLOSE(x);
+    EXPECT_EQ(members, (std::vector<std::string>{"FEED.BLK", "OLD.BLK"}));
+    EXPECT_TRUE(present.slot[2]);  // VALUE is bit 1: slot 2
+    EXPECT_TRUE(present.slot[3]);
+    EXPECT_FALSE(present.slot[5]);
+    EXPECT_EQ(rtovmask_slot_bit(21), 0x800000u);
+    EXPECT_EQ(RTXFILE_OPEN(dir.File("none").c_str(), &mask), nullptr);
+
+    auto sim = Plant();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    OutputCapture out;
+    rtovmask value_only{};
+    value_only.slot[2] = true;
+    // OLD.* is read as MIX.*; MIX.F1 is flagged to be skipped, so only FEED's values change.
+    gl_list* patterns = gl_create(0);
+    gl_addtoend(patterns, const_cast<char*>(" ^OLD\\."));
+    gl_addtoend(patterns, const_cast<char*>("MIX"));
+    std::vector<int64_t> skip(static_cast<size_t>(fs->GetCount()), 0);
+    skip[static_cast<size_t>(fs->FindIndex("MIX.F") - 1)] = 1;
+    EXPECT_EQ(fs->ImportBlockFile(dir.File("b.x").c_str(), &value_only, patterns, skip.data()), 2);
+    gl_destroy(patterns, nullptr);
+    ZEQVariableData rec;
+    rec.mask.Set(VA_VALUE);
+    rec.mask.Add(VA_LOWER);
+    ASSERT_TRUE(rec.Load(fs, nullptr, fs->FindIndex("FEED.F"), true));
+    double v = 0, lo = 0;
+    rec.GetValue(VA_VALUE, v);
+    rec.GetValue(VA_LOWER, lo);
+    EXPECT_DOUBLE_EQ(v, 5);
+    EXPECT_DOUBLE_EQ(lo, 0) << "LOWER is not in the chosen mask";
+    EXPECT_EQ(fs->ImportBlockFile(dir.File("none").c_str(), nullptr, nullptr, nullptr), ZEQ_E_FILE);
+}
+
+TEST(Queries, FilterByAttributesAliasesAndNames) {
+    auto sim = Plant();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    struct Case { const char* query; std::vector<std::string> names; };
+    const Case cases[] = {
+        {"NAME LIKE 'FEED.*'", {"FEED.F", "FEED.T"}},
+        {"SPEC = CONST AND NAME LIKE 'SECTION.*'", {"SECTION.HTR.DUTY", "SECTION.HTR.CP", "SECTION.SPL.FRAC"}},
+        {"isalias()", {"FEED.F", "PROD.T"}},
+        {"ISALIAS('PROD*')", {"PROD.T"}},
+        {"NOT (NAME LIKE '*.T*' OR NAME LIKE '*.F*') AND NAME LIKE 'SECTION.*'",
+         {"SECTION.HTR.DUTY", "SECTION.HTR.CP", "SECTION.LOAD"}},
+        {"physical_type = 'POWER'", {"SECTION.HTR.DUTY", "SECTION.LOAD"}},
+        {"VALUE > 1000 AND VALUE <= 3600", {"FEED.F"}},
+    };
+    for (const Case& c : cases) {
+        IZEQQueryEngine* q = ZEQQueryFactory::NewVariableQuery(fs, nullptr);
+        ASSERT_TRUE(q->AddQuery(c.query)) << c.query;
+        q->Apply();
+        std::vector<std::string> got;
+        for (int r = 0; r < q->GetRowCount(); ++r) got.push_back(sim->Vars()[static_cast<size_t>(q->GetRow(r) - 1)].name);
+        EXPECT_EQ(got, c.names) << c.query;
+        q->Destroy();
+    }
+    IZEQQueryEngine* q = ZEQQueryFactory::NewVariableQuery(fs, nullptr);
+    for (const char* bad : {"", "NAME =", "NAME LIKE", "(NAME = X", "NAME = 'open", "ISALIAS(", "NAME ~ X", "= X"})
+        EXPECT_FALSE(q->AddQuery(bad)) << bad;
+    q->Destroy();
+}
+
+TEST(Queries, RowsFollowTheOwnersNumbering) {
+    auto sim = Plant();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    ZEQEOBlock* mix = fs->FindBlock("MIX");
+    IZEQQueryEngine* q = ZEQQueryFactory::NewVariableQuery(fs, mix);
+    ASSERT_TRUE(q->AddQuery("NAME LIKE '*.F'"));
+    q->Apply();
+    ASSERT_EQ(q->GetRowCount(), 1);
+    EXPECT_EQ(q->GetRow(0), 5) << "block-relative";
+    EXPECT_EQ(q->GetRow(1), 0);
+    q->Destroy();
+    IZEQQueryEngine* eq = ZEQQueryFactory::NewEquationQuery(fs, nullptr);
+    ASSERT_TRUE(eq->AddQuery("NAME LIKE 'MIX.*'"));
+    eq->Apply();
+    ASSERT_EQ(eq->GetRowCount(), 2);
+    int keep[] = {1, 7};
+    EXPECT_EQ(eq->RestrictRows(2, keep), 1);
+    EXPECT_EQ(eq->GetRow(0), fs->FindEquationIndex("MIX.ENERGY"));
+    eq->Destroy();
+    IZEQQueryEngine* pq = ZEQQueryFactory::NewParameterQuery(fs, fs->FindBlock("SECTION.HTR"));
+    ASSERT_TRUE(pq->AddQuery("NAME = PASSES OR VALUE = COUNTER"));
+    pq->Apply();
+    ASSERT_EQ(pq->GetRowCount(), 2);
+    EXPECT_EQ(pq->GetRow(0), 1) << "block parameters count from 0";
+    EXPECT_EQ(pq->GetRow(1), 2);
+    pq->Destroy();
+    IZEQQueryEngine* port = ZEQQueryFactory::NewPortQuery(fs, fs->FindBlock("SECTION.SPL"));
+    ASSERT_TRUE(port->AddQuery("DIRECTION = out"));
+    port->Apply();
+    EXPECT_EQ(port->GetRowCount(), 2);
+    EXPECT_EQ(port->GetRow(0), 2);
+    port->Destroy();
+}
+
+TEST(DynamicTasks, AddActivateRemoveAndReportErrors) {
+    auto sim = Plant();
+    IZEQDynamicSolver* ds = sim->GetDynamicSolver("");
+    ASSERT_NE(ds, nullptr);
+    EXPECT_EQ(sim->GetDynamicSolver("SECTION") == ds, false);
+    EXPECT_EQ(sim->GetDynamicSolver("MIX"), nullptr) << "a plain block is no scope";
+    auto* tm = dynamic_cast<IZEQTaskManager*>(ds);
+    ASSERT_NE(tm, nullptr);
+    char* error = nullptr;
+    EXPECT_EQ(tm->AddTasks("<tasks><task name='T1' time='5'><set variable='FEED.F' value='2'/></task>"
+                           "<task name='T2' active='false'/></tasks>",
+                           &error),
+              0);
+    EXPECT_EQ(error, nullptr);
+    auto* dyn = static_cast<zeq::DynamicSolver*>(ds);
+    ASSERT_EQ(dyn->Tasks().size(), 2u);
+    EXPECT_FALSE(dyn->Tasks()[1].active);
+    EXPECT_EQ(tm->ActivateTask("t2", 1), 0);
+    EXPECT_TRUE(dyn->Tasks()[1].active);
+    EXPECT_EQ(tm->RemoveTask("T1"), 0);
+    EXPECT_LT(tm->RemoveTask("T1"), 0);
+    EXPECT_LT(tm->ActivateTask("NOPE", 1), 0);
+    struct Case { const char* xml; const char* message; };
+    const Case bad[] = {{"<tasks><task", "not well-formed"},
+                        {"<jobs/>", "Root element"},
+                        {"<tasks><task/></tasks>", "no name"},
+                        {"<tasks><task name='T2'/></tasks>", "already exists"},
+                        {"<tasks><task name='A'><set variable='NOPE.X' value='1'/></task></tasks>", "unknown variable"},
+                        {"<tasks><task name='A' time='soon'/></tasks>", "bad time"}};
+    for (const Case& c : bad) {
+        EXPECT_LT(tm->AddTasks(c.xml, &error), 0) << c.xml;
+        ASSERT_NE(error, nullptr) << c.xml;
+        EXPECT_NE(std::string(error).find(c.message), std::string::npos) << error;
+        CoTaskMemFree(error);
+        error = nullptr;
+    }
+    EXPECT_EQ(dyn->Tasks().size(), 1u) << "failed additions add nothing";
+    EXPECT_LT(tm->AddTasks(nullptr, nullptr), 0);
+}
+
+}  // namespace

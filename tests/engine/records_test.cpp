@@ -1,0 +1,422 @@
+// Attribute records: load, get, set, commit, modification flags, not-set values, enumerations, units and
+// parameter values.
+#include <gtest/gtest.h>
+#include <nuv_text.h>
+#include <oleauto.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "zeq_testing.h"
+
+using zeq::testing::ModelBuilder;
+
+namespace {
+
+std::unique_ptr<zeq::Simulation> Small() {
+    ModelBuilder m;
+    m.Block("A")
+        .Var("T", 25, SPEC_CONST, "TEMPERATURE", "C").Bounds(0, 100).Describe("inlet temperature")
+        .Var("F", 3600, SPEC_CALC, "MASS-FLOW", "kg/h")
+        .Var("N", 1)
+        .Param("REAL", zeq::Value::Real(1.5))
+        .Param("INT", zeq::Value::Int(3))
+        .Param("TEXT", zeq::Value::Text("abc"))
+        .Param("FLAG", zeq::Value::Logical(true))
+        .Param("RO", zeq::Value::Real(2), 0);
+    return m.Create();
+}
+
+double LoadDouble(ZEQEOCntr* c, int index, int id) {
+    ZEQVariableData rec;
+    rec.mask.Set(id);
+    double d = NAN;
+    EXPECT_TRUE(rec.Load(c, nullptr, index, true));
+    EXPECT_TRUE(rec.GetValue(id, d));
+    return d;
+}
+
+TEST(VariableRecord, OnlyMaskedAttributesAreReadable) {
+    auto sim = Small();
+    ZEQVariableData rec;
+    rec.mask.Set(VA_VALUE);
+    ASSERT_TRUE(rec.Load(sim->GetFlowsheet(), nullptr, 1, true));
+    double d = 0;
+    const char* s = nullptr;
+    EXPECT_TRUE(rec.GetValue(VA_VALUE, d));
+    EXPECT_DOUBLE_EQ(d, 25);
+    EXPECT_FALSE(rec.GetValue(VA_LOWER, d));
+    EXPECT_FALSE(rec.GetValue(VA_NAME, s));
+    rec.mask.Set(0x7fffffff);
+    ASSERT_TRUE(rec.Load(sim->GetFlowsheet(), nullptr, 1, true));
+    EXPECT_TRUE(rec.GetValue(VA_NAME, s));
+    EXPECT_STREQ(s, "A.T");
+    EXPECT_FALSE(rec.Load(sim->GetFlowsheet(), nullptr, 0, true));
+    EXPECT_FALSE(rec.Load(sim->GetFlowsheet(), nullptr, 4, true));
+    EXPECT_FALSE(rec.Load(nullptr, nullptr, 1, true));
+    // With a block the index counts from the block's first variable.
+    ZEQEOBlock* a = sim->GetFlowsheet()->GetBlock(1);
+    rec.mask.Set(VA_NUMBER);
+    ASSERT_TRUE(rec.Load(sim->GetFlowsheet(), a, 2, true));
+    int n = 0;
+    ASSERT_TRUE(rec.GetValue(VA_NUMBER, n));
+    EXPECT_EQ(n, 2);
+    EXPECT_FALSE(rec.Load(sim->GetFlowsheet(), a, 4, true));
+}
+
+TEST(VariableRecord, AttributeIdsAndBaseTypes) {
+    struct Case { const char* name; int id; int type; };
+    const Case cases[] = {{"NAME", 0x1, 2},           {"value", 0x2, 1},        {"LOWER", 0x4, 1},
+                          {"UOM", 0x400, 2},          {"BOUND", 0x800, 4},      {"MARKED", 0x1000, 3},
+                          {"MODIFIED", 0x4000, 3},    {"QUALITY", 0x40000, 4},  {"SPEC", 0x40000000, 4},
+                          {"PHYSICAL_TYPE", -1, 2},   {"NUMBER", -4, 3},        {"CONN_TYPE", -8, 3},
+                          {"SHADOW_PRICE", 0x20000, 1}, {"DESCRIPTION", 0x1000000, 2}};
+    for (const Case& c : cases) {
+        int id = 0;
+        ASSERT_TRUE(ZEQVariableData::AttribId(c.name, &id)) << c.name;
+        EXPECT_EQ(id, c.id) << c.name;
+        EXPECT_EQ(ZEQVariableData::BaseType(id), c.type) << c.name;
+    }
+    int id = 0;
+    EXPECT_FALSE(ZEQVariableData::AttribId("NOT_AN_ATTRIBUTE", &id));
+    EXPECT_FALSE(ZEQVariableData::AttribId(nullptr, &id));
+    int eid = 0;
+    EXPECT_TRUE(ZEQEquationData::AttribId("SHADOW_PRICE", &eid));
+    EXPECT_EQ(eid, 0x100);
+    EXPECT_TRUE(ZEQParameterData::AttribId("TYPE", &eid));
+    EXPECT_EQ(eid, 0x80);
+    EXPECT_TRUE(ZEQPortData::AttribId("STREAM", &eid));
+    EXPECT_EQ(eid, 0x20);
+}
+
+TEST(VariableRecord, EnumerationsReadAsIntegerAndText) {
+    auto sim = Small();
+    ZEQVariableData rec;
+    rec.mask.Set(VA_SPEC);
+    rec.mask.Add(VA_BOUND);
+    rec.mask.Add(VA_QUALITY);
+    ASSERT_TRUE(rec.Load(sim->GetFlowsheet(), nullptr, 1, true));
+    int spec = -1;
+    const char* text = nullptr;
+    ASSERT_TRUE(rec.GetValue(VA_SPEC, spec));
+    EXPECT_EQ(spec, SPEC_CONST);
+    ASSERT_TRUE(rec.GetValue(VA_SPEC, text));
+    EXPECT_STREQ(text, "CONST");
+    struct Case { int id; const char* text; int value; };
+    const Case sets[] = {{VA_SPEC, "meas", 3}, {VA_SPEC, "FIXED", 1}, {VA_SPEC, "free", 0}, {VA_BOUND, "SOFT", 2},
+                         {VA_QUALITY, "BADIGNORE", 3}};
+    for (const Case& c : sets) {
+        ASSERT_TRUE(rec.SetValue(c.id, c.text)) << c.text;
+        ASSERT_EQ(rec.Commit(sim->GetFlowsheet(), nullptr, 1, true), 0);
+        ZEQVariableData back;
+        back.mask.Set(c.id);
+        ASSERT_TRUE(back.Load(sim->GetFlowsheet(), nullptr, 1, true));
+        int v = -1;
+        ASSERT_TRUE(back.GetValue(c.id, v));
+        EXPECT_EQ(v, c.value) << c.text;
+    }
+    EXPECT_FALSE(rec.SetValue(VA_SPEC, "NOT_A_SPEC"));
+    EXPECT_FALSE(rec.SetValue(VA_SPEC, 8));
+    EXPECT_FALSE(rec.SetValue(VA_BOUND, -1));
+    const char* t = nullptr;
+    EXPECT_TRUE(ZEQVariableData::EnumToString(VA_QUALITY, 2, t));
+    EXPECT_STREQ(t, "OVERRIDE");
+    EXPECT_FALSE(ZEQVariableData::EnumToString(VA_QUALITY, 9, t));
+    EXPECT_FALSE(ZEQVariableData::EnumToString(VA_VALUE, 0, t));
+}
+
+TEST(VariableRecord, CommitWritesOnlyWhatWasSetAndMarksModified) {
+    auto sim = Small();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    ZEQVariableData rec;
+    rec.mask.Set(VA_VALUE);
+    rec.mask.Add(VA_UPPER);
+    ASSERT_TRUE(rec.Load(fs, nullptr, 3, true));
+    ASSERT_TRUE(rec.SetValue(VA_VALUE, 42.0));
+    EXPECT_FALSE(rec.SetValue(VA_VALUE, NAN));
+    EXPECT_FALSE(rec.SetValue(VA_NAME, "renamed"));
+    ASSERT_EQ(rec.Commit(fs, nullptr, 3, true), 0);
+    EXPECT_DOUBLE_EQ(LoadDouble(fs, 3, VA_VALUE), 42.0);
+    EXPECT_DOUBLE_EQ(LoadDouble(fs, 3, VA_UPPER), 1e20) << "untouched";
+    ZEQVariableData mod;
+    mod.mask.Set(VA_MODIFIED);
+    ASSERT_TRUE(mod.Load(fs, nullptr, 3, true));
+    EXPECT_TRUE(mod.IsModified(VA_VALUE));
+    EXPECT_FALSE(mod.IsModified(VA_UPPER));
+    ASSERT_TRUE(mod.SetIsModified(VA_VALUE, false));
+    ASSERT_TRUE(mod.SetIsModified(VA_SCALE, true));
+    ASSERT_EQ(mod.Commit(fs, nullptr, 3, true), 0);
+    ASSERT_TRUE(mod.Load(fs, nullptr, 3, true));
+    EXPECT_FALSE(mod.IsModified(VA_VALUE));
+    EXPECT_TRUE(mod.IsModified(VA_SCALE));
+    EXPECT_FALSE(mod.SetIsModified(-4, true));
+    EXPECT_LT(rec.Commit(fs, nullptr, 99, true), 0);
+}
+
+TEST(VariableRecord, RefusedCommitChangesNothing) {
+    auto sim = Small();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    ZEQVariableData rec;
+    rec.mask.Set(VA_VALUE);
+    rec.mask.Add(VA_UOM);
+    ASSERT_TRUE(rec.Load(fs, nullptr, 1, true));
+    ASSERT_TRUE(rec.SetValue(VA_VALUE, 50.0));
+    ASSERT_TRUE(rec.SetValue(VA_UOM, "furlongs"));
+    EXPECT_LT(rec.Commit(fs, nullptr, 1, true), 0);
+    EXPECT_DOUBLE_EQ(LoadDouble(fs, 1, VA_VALUE), 25.0);
+    zeq::testing::RefuseCommits(*sim, true);
+    ASSERT_TRUE(rec.Load(fs, nullptr, 1, true));
+    ASSERT_TRUE(rec.SetValue(VA_VALUE, 50.0));
+    EXPECT_LT(rec.Commit(fs, nullptr, 1, true), 0);
+    zeq::testing::RefuseCommits(*sim, false);
+    EXPECT_DOUBLE_EQ(LoadDouble(fs, 1, VA_VALUE), 25.0);
+}
+
+TEST(VariableRecord, NotSetValuesForEmptyRows) {
+    ZEQVariableData rec;
+    rec.mask.Set(0x7fffffff);
+    rec.SetNotSet();
+    double d = 0;
+    int i = 0;
+    const char* s = nullptr;
+    for (int id : {VA_VALUE, VA_LOWER, VA_UPPER, VA_STEP, VA_SCALE, VA_SBWEIGHT, VA_SHADOW_PRICE}) {
+        ASSERT_TRUE(rec.GetValue(id, d)) << id;
+        EXPECT_EQ(d, 1e35) << id;
+    }
+    for (int id : {VA_MARKED, VA_MODIFIED, VA_NUMBER}) {
+        ASSERT_TRUE(rec.GetValue(id, i)) << id;
+        EXPECT_EQ(i, 99999999) << id;
+    }
+    for (int id : {VA_NAME, VA_UOM, VA_PHYSICAL_TYPE}) {
+        ASSERT_TRUE(rec.GetValue(id, s)) << id;
+        EXPECT_STREQ(s, "") << id;
+    }
+    ASSERT_TRUE(rec.GetValue(VA_ACTIVE_BOUND, i));
+    EXPECT_EQ(i, 0);
+}
+
+TEST(VariableUnits, ValuesReadAndWriteInTheVariablesUnit) {
+    auto sim = Small();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    const zeq::Variable& t = sim->Vars()[0];
+    EXPECT_NEAR(t.value, 298.15, 1e-9) << "stored in base units";
+    EXPECT_NEAR(t.upper, 373.15, 1e-9);
+    ZEQVariableData rec;
+    rec.mask.Set(VA_UOM);
+    rec.mask.Add(VA_BASEUOM);
+    rec.mask.Add(VA_PHYSICAL_TYPE);
+    rec.mask.Add(VA_PTYPE_ID);
+    ASSERT_TRUE(rec.Load(fs, nullptr, 1, true));
+    const char* s = nullptr;
+    ASSERT_TRUE(rec.GetValue(VA_UOM, s));
+    EXPECT_STREQ(s, "C");
+    ASSERT_TRUE(rec.GetValue(VA_BASEUOM, s));
+    EXPECT_STREQ(s, "K");
+    ASSERT_TRUE(rec.GetValue(VA_PHYSICAL_TYPE, s));
+    EXPECT_STREQ(s, "TEMPERATURE");
+    int pt = 0;
+    ASSERT_TRUE(rec.GetValue(VA_PTYPE_ID, pt));
+    EXPECT_EQ(pt, pt_lookup("temperature"));
+    // Switching the unit keeps the quantity: 25 C reads as 77 F.
+    ASSERT_TRUE(rec.SetValue(VA_UOM, "F"));
+    ASSERT_EQ(rec.Commit(fs, nullptr, 1, true), 0);
+    EXPECT_NEAR(LoadDouble(fs, 1, VA_VALUE), 77.0, 1e-9);
+    EXPECT_NEAR(LoadDouble(fs, 1, VA_UPPER), 212.0, 1e-9);
+    // A value set in the same record as a unit change is read in the unit the record was loaded in.
+    ZEQVariableData both;
+    both.mask.Set(VA_VALUE);
+    both.mask.Add(VA_UOM);
+    ASSERT_TRUE(both.Load(fs, nullptr, 1, true));
+    ASSERT_TRUE(both.SetValue(VA_VALUE, 212.0));
+    ASSERT_TRUE(both.SetValue(VA_UOM, "K"));
+    ASSERT_EQ(both.Commit(fs, nullptr, 1, true), 0);
+    EXPECT_NEAR(LoadDouble(fs, 1, VA_VALUE), 373.15, 1e-9);
+    // The unit entry (-2) selects a unit by position.
+    int entry = 0;
+    ASSERT_EQ(rtouom_ptype_locate("C", pt, &entry), 0);
+    ZEQVariableData by_entry;
+    by_entry.mask.Set(VA_UNIT_ENTRY);
+    ASSERT_TRUE(by_entry.Load(fs, nullptr, 1, true));
+    ASSERT_TRUE(by_entry.SetValue(VA_UNIT_ENTRY, entry));
+    ASSERT_EQ(by_entry.Commit(fs, nullptr, 1, true), 0);
+    EXPECT_NEAR(LoadDouble(fs, 1, VA_VALUE), 100.0, 1e-9);
+    // Flow in kg/h is 1 kg/s in base units.
+    EXPECT_NEAR(sim->Vars()[1].value, 1.0, 1e-12);
+}
+
+TEST(Units, TablesAndConversions) {
+    EXPECT_STREQ(rtouom_ptype_name(0), "UNTYPED");
+    EXPECT_STREQ(rtouom_ptype_name(148), "WORK");
+    EXPECT_EQ(rtouom_ptype_name(149), nullptr);
+    EXPECT_EQ(rtouom_ptype_name(-1), nullptr);
+    EXPECT_EQ(pt_lookup("USR-DUMMY3"), -1);
+    EXPECT_LT(pt_lookup("nonsense"), 0);
+    for (int t = 0; t < 149; ++t) EXPECT_EQ(pt_lookup(rtouom_ptype_name(t)), t);
+    char** names = nullptr;
+    EXPECT_EQ(rtouom_get_uomlist(0, &names), 0);
+    EXPECT_EQ(names, nullptr);
+    int pressure = pt_lookup("PRESSURE");
+    int n = rtouom_get_uomlist(pressure, &names);
+    ASSERT_GT(n, 2);
+    EXPECT_STREQ(names[rtouom_get_default(pressure) - 1], "Pa");
+    rtouom_destroy_uomlist(names, n);
+    EXPECT_EQ(rtouom_get_uomlist(200, &names), -1);
+    int entry = 0;
+    ASSERT_EQ(rtouom_ptype_locate("BAR", pressure, &entry), 0);
+    rtouom_info info{};
+    ASSERT_EQ(rtouom_uom_info(pressure, entry, &info), 0);
+    EXPECT_STREQ(info.name, "bar");
+    EXPECT_DOUBLE_EQ(rtouom_to_base(pressure, entry, 2.0), 2e5);
+    EXPECT_DOUBLE_EQ(rtouom_from_base(pressure, entry, 2e5), 2.0);
+    EXPECT_EQ(rtouom_ptype_locate("kg", pressure, &entry), -1);
+    EXPECT_EQ(entry, 0);
+    // A temperature difference converts without the offset.
+    int temp = pt_lookup("TEMPERATURE");
+    ASSERT_EQ(rtouom_ptype_locate("F", temp, &entry), 0);
+    EXPECT_NEAR(rtouom_delta_si2pair(temp, entry, 5.0), 9.0, 1e-12);
+    EXPECT_NEAR(rtouom_from_base(temp, entry, 273.15), 32.0, 1e-9);
+}
+
+class ParameterRecord : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim = Small();
+        block = sim->GetFlowsheet()->GetBlock(1);
+    }
+    std::unique_ptr<zeq::Simulation> sim;
+    ZEQEOBlock* block = nullptr;
+};
+
+TEST_F(ParameterRecord, LoadsByNameOrZeroBasedPosition) {
+    ZEQParameterData byname, bypos;
+    byname.mask.Set(0x7fffffff);
+    bypos.mask.Set(0x7fffffff);
+    ASSERT_TRUE(byname.Load(block, "int"));
+    ASSERT_TRUE(bypos.Load(block, 1));
+    int a = 0, b = 0;
+    ASSERT_TRUE(byname.GetValue(PA_VALUE, a));
+    ASSERT_TRUE(bypos.GetValue(PA_VALUE, b));
+    EXPECT_EQ(a, 3);
+    EXPECT_EQ(b, 3);
+    EXPECT_FALSE(byname.Load(block, "missing"));
+    EXPECT_FALSE(bypos.Load(block, 5));
+    EXPECT_FALSE(bypos.Load(block, -1));
+    struct Case { const char* name; int type; };
+    for (const Case& c : {Case{"REAL", PT_REAL}, Case{"INT", PT_INTEGER}, Case{"TEXT", PT_TEXT}, Case{"FLAG", PT_BOOLEAN}}) {
+        ASSERT_TRUE(byname.Load(block, c.name));
+        int t = -1;
+        ASSERT_TRUE(byname.GetValue(PA_TYPE, t));
+        EXPECT_EQ(t, c.type) << c.name;
+    }
+}
+
+TEST_F(ParameterRecord, VariantValuesConvertByTheParametersKind) {
+    ZEQParameterData rec;
+    rec.mask.Set(PA_VALUE);
+    ASSERT_TRUE(rec.Load(block, "INT"));
+    VARIANT v;
+    v.vt = VT_R8;
+    v.dblVal = 7.0;
+    ASSERT_TRUE(rec.SetValue(PA_VALUE, v));
+    ASSERT_EQ(rec.Commit(block, "INT"), 0);
+    v.dblVal = 7.5;
+    EXPECT_FALSE(rec.SetValue(PA_VALUE, v)) << "an integer parameter refuses a fraction";
+    ASSERT_TRUE(rec.Load(block, "INT"));
+    VARIANT out;
+    out.vt = VT_EMPTY;
+    ASSERT_TRUE(rec.GetValue(PA_VALUE, &out));
+    EXPECT_EQ(out.vt, VT_I4);
+    EXPECT_EQ(out.lVal, 7);
+    // Text values come back as BSTRs; numbers given as text are parsed for numeric parameters.
+    ASSERT_TRUE(rec.Load(block, "TEXT"));
+    ASSERT_TRUE(rec.GetValue(PA_VALUE, &out));
+    ASSERT_EQ(out.vt, VT_BSTR);
+    EXPECT_EQ(nuv::bstr_to_utf8(out.bstrVal), "abc");
+    SysFreeString(out.bstrVal);
+    ASSERT_TRUE(rec.Load(block, "REAL"));
+    VARIANT text;
+    text.vt = VT_BSTR;
+    text.bstrVal = nuv::bstr_from_utf8("2.25");
+    ASSERT_TRUE(rec.SetValue(PA_VALUE, text));
+    SysFreeString(text.bstrVal);
+    text.bstrVal = nuv::bstr_from_utf8("not a number");
+    EXPECT_FALSE(rec.SetValue(PA_VALUE, text));
+    SysFreeString(text.bstrVal);
+    ASSERT_EQ(rec.Commit(block, "REAL"), 0);
+    double d = 0;
+    ASSERT_TRUE(rec.Load(block, "REAL"));
+    ASSERT_TRUE(rec.GetValue(PA_VALUE, d));
+    EXPECT_DOUBLE_EQ(d, 2.25);
+    ASSERT_TRUE(rec.Load(block, "FLAG"));
+    ASSERT_TRUE(rec.GetValue(PA_VALUE, &out));
+    EXPECT_EQ(out.vt, VT_BOOL);
+    EXPECT_EQ(out.boolVal, VARIANT_TRUE);
+}
+
+TEST_F(ParameterRecord, ReadOnlyParametersRefuseCommits) {
+    ZEQParameterData rec;
+    rec.mask.Set(PA_VALUE);
+    rec.mask.Add(PA_ACCESS);
+    ASSERT_TRUE(rec.Load(block, "RO"));
+    int access = -1;
+    ASSERT_TRUE(rec.GetValue(PA_ACCESS, access));
+    EXPECT_EQ(access, 0);
+    VARIANT v;
+    v.vt = VT_I4;
+    v.lVal = 9;
+    ASSERT_TRUE(rec.SetValue(PA_VALUE, v));
+    EXPECT_LT(rec.Commit(block, "RO"), 0);
+    ASSERT_TRUE(rec.Load(block, "RO"));
+    double d = 0;
+    ASSERT_TRUE(rec.GetValue(PA_VALUE, d));
+    EXPECT_DOUBLE_EQ(d, 2.0);
+}
+
+TEST_F(ParameterRecord, BoundsHoldPlainNumbers) {
+    ZEQParameterData rec;
+    rec.mask.Set(0x7fffffff);
+    ASSERT_TRUE(rec.Load(block, "REAL"));
+    VARIANT v;
+    v.vt = VT_R8;
+    v.dblVal = 10;
+    ASSERT_TRUE(rec.SetValue(PA_UPPER, v));
+    ASSERT_EQ(rec.Commit(block, "REAL"), 0);
+    ASSERT_TRUE(rec.Load(block, "REAL"));
+    v.dblVal = 11;
+    EXPECT_FALSE(rec.SetValue(PA_VALUE, v));
+    v.dblVal = 9;
+    EXPECT_TRUE(rec.SetValue(PA_VALUE, v));
+}
+
+TEST(EquationAndPortRecords, ReadNamesResidualsAndPortAttributes) {
+    ModelBuilder m;
+    m.Block("A").Var("X", 2, SPEC_CONST).Var("Y", 0).Eqn("E", "Y = 2 * X").Port("OUT", "OUT", {"Y"});
+    auto sim = m.Create();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    ASSERT_EQ(sim->Solve(), 0);
+    ZEQEquationData eq;
+    eq.mask.Set(EA_NAME);
+    eq.mask.Add(EA_VALUE);
+    ASSERT_TRUE(eq.Load(fs, nullptr, 1));
+    const char* name = nullptr;
+    double r = 1;
+    ASSERT_TRUE(eq.GetValue(EA_NAME, name));
+    EXPECT_STREQ(name, "A.E");
+    ASSERT_TRUE(eq.GetValue(EA_VALUE, r));
+    EXPECT_NEAR(r, 0, 1e-12);
+    EXPECT_FALSE(eq.Load(fs, nullptr, 2));
+    ZEQPortData port;
+    port.mask.Set(0x7fffffff);
+    ASSERT_TRUE(port.Load(fs->GetBlock(1), 1));
+    const char* s = nullptr;
+    ASSERT_TRUE(port.GetValue(PO_DIRECTION, s));
+    EXPECT_STREQ(s, "OUT");
+    ASSERT_TRUE(port.GetValue(PO_STREAM, s));
+    EXPECT_STREQ(s, "") << "unconnected";
+    int n = 0;
+    ASSERT_TRUE(port.GetValue(PO_NUMBER, n));
+    EXPECT_EQ(n, 1);
+    EXPECT_FALSE(port.Load(fs->GetBlock(1), 2));
+}
+
+}  // namespace

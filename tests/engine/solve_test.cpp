@@ -1,0 +1,260 @@
+// Solving: results on flowsheets with and without a recycle, statuses, events, output, run modes,
+// cancellation, commands and sensitivities.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <stdexcept>
+
+#include "capture.h"
+#include "zeq_testing.h"
+
+using zeq::testing::ModelBuilder;
+
+namespace {
+
+double Value(zeq::Simulation& sim, const char* name) {
+    int pos = sim.FindVar(name);
+    EXPECT_GE(pos, 0) << name;
+    return pos < 0 ? NAN : sim.Vars()[static_cast<size_t>(pos)].value;
+}
+
+void Set(zeq::Simulation& sim, const char* name, double base) { sim.Vars()[static_cast<size_t>(sim.FindVar(name))].value = base; }
+
+TEST(Solve, PlantWithRecycleSatisfiesMassAndEnergyBalances) {
+    auto sim = std::make_unique<zeq::Simulation>();
+    sim->Build(zeq::testing::PlantModel());
+    Set(*sim, "FEED.F", 2.0);
+    Set(*sim, "SECTION.HTR.DUTY", 100000.0);
+    Set(*sim, "SECTION.SPL.FRAC", 0.25);
+    ASSERT_EQ(sim->GetSolver(1)->SetRealParameter("TOLERANCE", 1e-13), 0);
+    ASSERT_EQ(sim->GetSolver(1)->SetIntParameter("MAXITER", 1000), 0);
+    OutputCapture out;
+    ASSERT_EQ(sim->Solve(), 0) << out.text;
+    // Steady state: what leaves as product is what came in, the loop carries (1 - FRAC) of the mixer flow.
+    EXPECT_NEAR(Value(*sim, "PROD.F"), 2.0, 1e-7);
+    EXPECT_NEAR(Value(*sim, "MIX.F"), 2.0 / 0.25, 1e-6);
+    EXPECT_NEAR(Value(*sim, "MIX.F2"), Value(*sim, "MIX.F") * 0.75, 1e-6);
+    // All the duty leaves with the product.
+    double cp = Value(*sim, "SECTION.HTR.CP");
+    EXPECT_NEAR(2.0 * cp * (Value(*sim, "PROD.T") - Value(*sim, "FEED.T")), 100000.0, 1e-2);
+    // Every equation holds at the solution.
+    for (const zeq::Equation& e : sim->Eqns()) EXPECT_NEAR(e.residual, 0, 1e-6) << e.name;
+    EXPECT_NE(out.text.find("Solution converged"), std::string::npos) << out.text;
+}
+
+TEST(Solve, ExampleFileSolvesToItsBalances) {
+    auto sim = std::make_unique<zeq::Simulation>();
+    ASSERT_EQ(sim->OpenSimulation(NUV_EXAMPLES_DIR "/plant.model"), 0);
+    OutputCapture out;
+    ASSERT_EQ(sim->Solve(), 0) << out.text;
+    EXPECT_NEAR(Value(*sim, "PROD.F"), Value(*sim, "FEED.F"), 1e-7);
+    double q = Value(*sim, "SECTION.HTR.DUTY");
+    double cp = Value(*sim, "SECTION.HTR.CP");
+    EXPECT_NEAR(Value(*sim, "FEED.F") * cp * (Value(*sim, "PROD.T") - Value(*sim, "FEED.T")), q, 1e-3);
+    EXPECT_NEAR(Value(*sim, "SECTION.LOAD"), q, 1e-9);
+}
+
+TEST(Solve, LoopWithoutEnoughIterationsFailsToConverge) {
+    auto sim = std::make_unique<zeq::Simulation>();
+    sim->Build(zeq::testing::PlantModel());
+    Set(*sim, "SECTION.SPL.FRAC", 0.01);
+    ASSERT_EQ(sim->GetSolver(1)->SetIntParameter("MAXITER", 5), 0);
+    EventRecorder events;
+    OutputCapture out;
+    EXPECT_EQ(sim->Solve(), ZEQ_E_NOT_CONVERGED);
+    ASSERT_EQ(events.Count(ZEQ_EVT_RUN_FINISHED), 1);
+    EXPECT_EQ(events.events.back().b, ZEQ_RUN_NOT_CONVERGED);
+    EXPECT_NE(out.text.find("did not converge"), std::string::npos);
+}
+
+TEST(Solve, StatusesOfEmptyAndSolverlessProblems) {
+    struct Case {
+        const char* what;
+        std::function<void(ModelBuilder&)> build;
+        int status;
+        int result;
+    };
+    const Case cases[] = {
+        {"no variables", [](ModelBuilder&) {}, ZEQ_RUN_NO_VARIABLES, ZEQ_E_PROBLEM_EMPTY},
+        {"no equations", [](ModelBuilder& m) { m.Block("A").Var("X", 1); }, ZEQ_RUN_NO_EQUATIONS, ZEQ_E_PROBLEM_EMPTY},
+        {"no solver", [](ModelBuilder& m) { m.Block("A").Var("X", 1).Eqn("E", "X = 2").NoSolver(); }, ZEQ_RUN_NO_SOLVER,
+         ZEQ_E_NO_SOLVER},
+        {"completed", [](ModelBuilder& m) { m.Block("A").Var("X", 1).Eqn("E", "X = 2"); }, ZEQ_RUN_COMPLETED, 0},
+        {"contradiction", [](ModelBuilder& m) { m.Block("A").Var("X", 1, SPEC_CONST).Eqn("E", "X = 2"); },
+         ZEQ_RUN_NOT_CONVERGED, ZEQ_E_NOT_CONVERGED},
+    };
+    for (const Case& c : cases) {
+        ModelBuilder m;
+        c.build(m);
+        auto sim = m.Create();
+        EventRecorder events;
+        OutputCapture out;
+        EXPECT_EQ(sim->Solve(), c.result) << c.what;
+        ASSERT_FALSE(events.events.empty()) << c.what;
+        EXPECT_EQ(events.events.front().event, ZEQ_EVT_RUN_STARTED) << c.what;
+        EXPECT_EQ(events.events.back().event, ZEQ_EVT_RUN_FINISHED) << c.what;
+        EXPECT_EQ(events.events.back().b, c.status) << c.what;
+        EXPECT_EQ(events.events.back().text, "Plant") << c.what;
+    }
+}
+
+TEST(Solve, ObjectiveThatCannotBeEvaluatedGivesStatusFour) {
+    ModelBuilder m;
+    m.Block("A").Var("X", 0).Eqn("E", "X = 0").Objective("BAD", "1 / A.X").Objective("OK", "A.X + 1");
+    auto sim = m.Create();
+    EventRecorder events;
+    OutputCapture out;
+    EXPECT_EQ(sim->SolveWithObjective("bad"), ZEQ_E_OBJECTIVE_ERROR);
+    EXPECT_EQ(events.events.back().b, ZEQ_RUN_OBJECTIVE_ERROR);
+    EXPECT_EQ(sim->SolveWithObjective("OK"), 0);
+    EXPECT_NE(out.text.find("Objective OK = 1"), std::string::npos) << out.text;
+}
+
+TEST(Solve, EventsComeInOrderAndNameTheSolvedScope) {
+    auto sim = std::make_unique<zeq::Simulation>();
+    sim->Build(zeq::testing::PlantModel());
+    ASSERT_EQ(sim->SetSolverScope("SECTION"), 0);
+    EventRecorder events;
+    OutputCapture out;
+    sim->Solve();
+    std::vector<int> n = events.Numbers();
+    ASSERT_GE(n.size(), 3u);
+    EXPECT_EQ(n.front(), ZEQ_EVT_RUN_STARTED);
+    EXPECT_EQ(n[n.size() - 2], ZEQ_EVT_FLOWSHEET);
+    EXPECT_EQ(n.back(), ZEQ_EVT_RUN_FINISHED);
+    EXPECT_EQ(events.events.front().text, "SECTION");
+    EXPECT_EQ(events.events.back().text, "SECTION");
+    // Only variables of the scope moved.
+    for (auto& e : events.events) {
+        if (e.event == ZEQ_EVT_VARIABLE) {
+            EXPECT_EQ(e.text.rfind("SECTION.", 0), 0u) << e.text;
+        }
+    }
+}
+
+TEST(Solve, RunModeDecidesWhichSpecificationsAreFixed) {
+    ModelBuilder m;
+    m.Block("A").Var("M", 5, SPEC_MEAS).Var("P", 1, SPEC_PARAM).Var("C", 1, SPEC_CONST).Var("I", 1, SPEC_INDEP)
+        .Var("O", 1, SPEC_OPTIM);
+    auto sim = m.Create();
+    struct Case { int mode; bool m, p, c, i, o; };
+    const Case cases[] = {{ZEQ_MODE_SIMULATION, true, true, true, true, true},
+                          {ZEQ_MODE_PARAM_EST, false, false, true, true, true},
+                          {ZEQ_MODE_DATA_RECON, false, true, true, true, true},
+                          {ZEQ_MODE_OPTIMIZATION, true, true, true, false, false}};
+    for (const Case& c : cases) {
+        ASSERT_EQ(rto_set_mode_c(c.mode), 0);
+        EXPECT_EQ(rto_inq_mode_c(), c.mode);
+        EXPECT_EQ(varIsFixed(sim.get(), 1) != 0, c.m) << c.mode;
+        EXPECT_EQ(varIsFixed(sim.get(), 2) != 0, c.p) << c.mode;
+        EXPECT_EQ(varIsFixed(sim.get(), 3) != 0, c.c) << c.mode;
+        EXPECT_EQ(varIsFixed(sim.get(), 4) != 0, c.i) << c.mode;
+        EXPECT_EQ(varIsFixed(sim.get(), 5) != 0, c.o) << c.mode;
+    }
+    EXPECT_EQ(varIsIndependent(sim.get(), 4), 1);
+    EXPECT_EQ(varIsIndependent(sim.get(), 5), 1) << "optimisation variables are free decisions in optimisation";
+    EXPECT_EQ(rto_set_mode_c(4), -1);
+    EXPECT_EQ(rto_inq_mode_c(), ZEQ_MODE_OPTIMIZATION);
+    rto_set_mode_c(ZEQ_MODE_SIMULATION);
+    EXPECT_EQ(varIsIndependent(sim.get(), 5), 0);
+    EXPECT_EQ(varInqPhysicalType(sim.get(), 99), -1);
+}
+
+TEST(Solve, CancelStopsTheRunAndIsClearedAfterwards) {
+    auto sim = std::make_unique<zeq::Simulation>();
+    sim->Build(zeq::testing::PlantModel());
+    EventRecorder events;
+    OutputCapture out;
+    rtosignal_set_ctrlc();
+    EXPECT_EQ(sim->Solve(), ZEQ_E_CANCELLED);
+    EXPECT_EQ(events.events.back().b, ZEQ_RUN_NOT_CONVERGED);
+    EXPECT_EQ(rtosignal_inq_ctrlc(), 0);
+    EXPECT_EQ(sim->Solve(), 0) << "the next run is not affected";
+}
+
+TEST(Solve, ExcludedBlocksAreLeftOut) {
+    ModelBuilder m;
+    m.Block("A").Var("X", 1).Eqn("E", "X = 5").Block("B").Var("Y", 1).Eqn("E", "Y = 6");
+    auto sim = m.Create();
+    OutputCapture out;
+    ASSERT_EQ(sim->ExecuteCommand("exclude B\n"), 0);
+    ASSERT_EQ(sim->Solve(), 0);
+    EXPECT_EQ(Value(*sim, "A.X"), 5);
+    EXPECT_EQ(Value(*sim, "B.Y"), 1);
+}
+
+TEST(Commands, RaiseStartAndEndAndReportUnknownCommands) {
+    ModelBuilder m;
+    m.Block("A").Var("X", 1).Var("Y", 0).Eqn("E", "Y = X * 3");
+    auto sim = m.Create();
+    EventRecorder events;
+    OutputCapture out;
+    EXPECT_EQ(sim->ExecuteCommand("set A.X 2\n"), 0);
+    EXPECT_EQ(sim->ExecuteCommand("solve\n"), 0);
+    EXPECT_DOUBLE_EQ(Value(*sim, "A.Y"), 6);
+    EXPECT_EQ(sim->ExecuteCommand("print a.y\n"), 0);
+    EXPECT_NE(out.text.find("A.Y = 6"), std::string::npos) << out.text;
+    EXPECT_EQ(sim->ExecuteCommand("frobnicate\n"), ZEQ_E_SYNTAX);
+    EXPECT_NE(out.text.find("Unknown command: frobnicate"), std::string::npos);
+    EXPECT_EQ(sim->ExecuteCommand("set A.NOPE 1\n"), ZEQ_E_NOT_FOUND);
+    EXPECT_EQ(sim->ExecuteCommand("set A.X abc\n"), ZEQ_E_SYNTAX);
+    EXPECT_EQ(sim->ExecuteCommand("spec A.Y const\n"), 0);
+    EXPECT_EQ(varIsFixed(sim.get(), 2), 1);
+    ASSERT_FALSE(events.events.empty());
+    EXPECT_EQ(events.events.front().event, ZEQ_EVT_COMMAND_START);
+    EXPECT_EQ(events.events.front().text, "set A.X 2");
+    EXPECT_EQ(events.Count(ZEQ_EVT_COMMAND_START), events.Count(ZEQ_EVT_COMMAND_END));
+    // A solve inside a command comes between the command's start and end.
+    std::vector<int> n = events.Numbers();
+    auto run = std::find(n.begin(), n.end(), ZEQ_EVT_RUN_STARTED);
+    ASSERT_NE(run, n.end());
+    EXPECT_EQ(*(run - 1), ZEQ_EVT_COMMAND_START);
+}
+
+TEST(Commands, FaultInjection) {
+    ModelBuilder m;
+    m.Block("A").Var("X", 1);
+    auto sim = m.Create();
+    zeq::testing::CallJournal journal(*sim);
+    zeq::testing::ThrowOnCommand(*sim, "boom");
+    EXPECT_THROW(sim->ExecuteCommand("boom now\n"), std::runtime_error);
+    zeq::testing::FailNext(*sim, static_cast<int>(0x80040999));
+    EXPECT_EQ(sim->Solve(), static_cast<int>(0x80040999));
+    EXPECT_TRUE(journal.Contains("ExecuteCommand boom now"));
+    EXPECT_TRUE(journal.Contains("Solve Plant"));
+    EventRecorder events;
+    zeq::testing::RaiseEvent(*sim, ZEQ_EVT_REQUEST_START, reinterpret_cast<intptr_t>("Execute"), 0);
+    ASSERT_EQ(events.events.size(), 1u);
+    EXPECT_EQ(events.events[0].text, "Execute");
+}
+
+TEST(Sensitivity, FiniteDifferencesOfALinearModel) {
+    ModelBuilder m;
+    m.Block("A").Var("X", 2, SPEC_INDEP).Var("K", 3, SPEC_CONST).Var("Y", 0).Var("Z", 0)
+        .Eqn("E1", "Y = K * X").Eqn("E2", "Z = Y + X * X")
+        .Objective("OBJ", "A.Z * 2");
+    auto sim = m.Create();
+    OutputCapture out;
+    int dep[] = {3, 4};
+    int ind[] = {1, 2};
+    double results[6] = {}, extra = 0;
+    int flags[3] = {};
+    double depf[] = {1, 2}, indf[] = {1, 1};
+    ASSERT_EQ(sim->CalculateSensitivity("OBJ", dep, 2, ind, 2, depf, indf, results, flags, &extra), 0);
+    // dY/dX = K, dY/dK = X, dZ/dX = K + 2X (scaled by 1/2), dZ/dK = X (scaled by 1/2); objective 2 * Z.
+    EXPECT_NEAR(results[0], 3, 1e-4);
+    EXPECT_NEAR(results[1], 2, 1e-4);
+    EXPECT_NEAR(results[2], (3 + 4) / 2.0, 1e-4);
+    EXPECT_NEAR(results[3], 2 / 2.0, 1e-4);
+    EXPECT_NEAR(results[4], 2 * (3 + 4), 1e-3);
+    EXPECT_NEAR(extra, 2 * (6 + 4), 1e-9);
+    EXPECT_EQ(flags[0] + flags[1] + flags[2], 3);
+    EXPECT_DOUBLE_EQ(Value(*sim, "A.X"), 2) << "the model is left as it was";
+    EXPECT_EQ(sim->CalculateSensitivity(nullptr, dep, 0, ind, 2, depf, indf, results, flags, &extra), ZEQ_E_SENS_ARGS);
+    int bad[] = {99};
+    EXPECT_EQ(sim->CalculateSensitivity(nullptr, bad, 1, ind, 1, depf, indf, results, flags, &extra), ZEQ_E_SENS_ARGS);
+    EXPECT_EQ(sim->CalculateSensitivity("NOPE", dep, 2, ind, 2, depf, indf, results, flags, &extra),
+              static_cast<int>(0x80040601));
+}
+
+}  // namespace
