@@ -7,8 +7,10 @@
 #include <string>
 
 #include "browse/entry.h"
+#include "browse/iterator.h"
 #include "browse/path.h"
 #include "browse/value.h"
+#include "support/memory_document.h"
 
 namespace {
 
@@ -34,6 +36,40 @@ void CheckRoundTrip(const std::string& name) {
     if (list.Tokens().size() != 1 || !list.Tokens()[0].IsString() || list.Tokens()[0].text != name) std::abort();
 }
 
+// A small document whose entries carry values, so walks evaluate predicates.
+fitest::MemoryDocument* Document() {
+    static fitest::MemoryDocument* doc = [] {
+        fitest::MemoryHandle top = fitest::MemoryEntry::Make("Top");
+        fitest::MemoryEntry* blocks = top->Add("Blocks");
+        for (int i = 0; i < 3; ++i) {
+            fitest::MemoryEntry* b = blocks->Add("B" + std::to_string(i));
+            b->AddLeaf("T", FIValue(i));
+            b->AddLeaf("S", FIValue("x.y"));
+        }
+        top->Add("a.b")->Add("");
+        return fitest::MemoryDocument::Create(top);
+    }();
+    return doc;
+}
+
+void Walk(const std::string& text) {
+    FI::FIIteratorBase it(Document());
+    it.Select(text);
+    it.MoveTo(text);
+    FIValue path;
+    it.GetPath(path);
+    // Wherever the walk ended, its printed path leads back there.
+    if (it.Depth() > 0) {
+        std::string printed = path.ToStdString();
+        FI::FIIteratorBase again(Document());
+        if (!again.MoveTo(printed.substr(printed.find('.') + 1)) || again.Current().Get() == nullptr) std::abort();
+    }
+    FIValue canonical;
+    Document()->GetCanonicalPath(text.c_str(), canonical);
+    const char* rest = nullptr;
+    Document()->ResolvePath(text.c_str(), &rest);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -57,6 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (rest == nullptr || rest < terminated.c_str() || rest > terminated.c_str() + terminated.size()) std::abort();
 
     CheckRoundTrip(terminated);
+    Walk(terminated);
 
     FIValue escaped;
     escaped.Append(text, size % 2 == 0, true);
