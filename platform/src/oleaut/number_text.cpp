@@ -51,7 +51,7 @@ bool parse_decimal(std::u16string_view text, DecimalText& out) {
         }
     }
     if (!any_digit) return false;
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E' || s[i] == 'd' || s[i] == 'D')) {
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
         ++i;
         bool negative_exponent = false;
         if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
@@ -132,8 +132,7 @@ HRESULT decimal_to_int(const DecimalText& d, __int128 lo, __int128 hi, __int128&
     return S_OK;
 }
 
-bool parse_bool_word(std::u16string_view text, bool& value) {
-    const std::u16string_view s = trim(text);
+bool parse_bool_word(std::u16string_view s, bool& value) {
     if (equals_ignoring_case(s, "true")) {
         value = true;
         return true;
@@ -146,8 +145,8 @@ bool parse_bool_word(std::u16string_view text, bool& value) {
 }
 
 std::string format_real(double value, int digits) {
-    if (std::isnan(value)) return "NaN";
-    if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
+    if (std::isnan(value)) return "NAN";
+    if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
     if (value == 0) return "0";
     char buffer[64];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, digits);

@@ -1,6 +1,7 @@
 // Number <-> text rules of the automation conversions: "." is the decimal point, blanks around the
-// number and a leading sign are accepted, an exponent may follow (e, E, d or D), and anything else
-// makes the text no number at all.
+// number and a leading sign are accepted, an exponent may follow (e or E), and anything else makes
+// the text no number at all: no thousands separators, currency signs, parentheses, trailing signs or
+// hexadecimal forms, which would let "1,5" silently become 15.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -27,7 +28,7 @@ HRESULT decimal_to_double(const DecimalText& d, double& out);
 // The parsed value rounded half-to-even to an integer within [lo, hi]: S_OK or DISP_E_OVERFLOW.
 HRESULT decimal_to_int(const DecimalText& d, __int128 lo, __int128 hi, __int128& out);
 
-// True for "True"/"False" in any case, surrounded by blanks or not; the value goes to `value`.
+// True for exactly "True" or "False", in any case; the value goes to `value`.
 bool parse_bool_word(std::u16string_view text, bool& value);
 
 // Shortest text of the platform's style with up to `digits` significant digits: 0.1 -> "0.1",

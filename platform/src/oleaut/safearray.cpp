@@ -332,9 +332,18 @@ HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
     const USHORT f = psa->fFeatures;
     // BSTR and interface arrays take the value itself; every other kind takes a pointer to it.
     if (f & (FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH)) {
+        // A null string is stored as an empty one, as the platform does.
+        BSTR empty = nullptr;
+        if ((f & FADF_BSTR) && !pv) {
+            empty = SysAllocString(OLESTR(""));
+            if (!empty) return E_OUTOFMEMORY;
+            pv = empty;
+        }
         void* value = pv;
         void* copy = nullptr;
-        if (HRESULT hr = copy_element(f, psa->cbElements, &value, &copy); FAILED(hr)) return hr;
+        const HRESULT hr = copy_element(f, psa->cbElements, &value, &copy);
+        SysFreeString(empty);
+        if (FAILED(hr)) return hr;
         clear_element(psa, slot);
         std::memcpy(slot, &copy, sizeof copy);
         return S_OK;

@@ -49,7 +49,7 @@ bool integer_range(VARTYPE vt, Range& r) {
 HRESULT source_number(const VARIANT& v, Number& n) {
     switch (v.vt) {
         case VT_EMPTY: n.integer = 0; return S_OK;
-        case VT_BOOL: n.integer = v.boolVal ? -1 : 0; n.from_bool = true; return S_OK;
+        case VT_BOOL: n.integer = v.boolVal; n.from_bool = true; return S_OK;
         case VT_I1: n.integer = static_cast<int8_t>(v.cVal); return S_OK;
         case VT_UI1: n.integer = v.bVal; return S_OK;
         case VT_I2: n.integer = v.iVal; return S_OK;
@@ -77,9 +77,9 @@ HRESULT to_integer(const Number& n, VARTYPE vt, __int128& out) {
     integer_range(vt, r);
     switch (n.kind) {
         case Number::Integer:
-            // True is all bits set in every integer type, unsigned ones included.
-            if (n.from_bool && n.integer == -1 && r.lo == 0) {
-                out = r.hi;
+            // A boolean keeps its bits in unsigned types: true (-1) is all bits set.
+            if (n.from_bool && n.integer < 0 && r.lo == 0) {
+                out = n.integer & r.hi;
                 return S_OK;
             }
             if (n.integer < r.lo || n.integer > r.hi) return DISP_E_OVERFLOW;
@@ -138,7 +138,7 @@ HRESULT to_text(const VARIANT& src, const Number& n, USHORT flags, BSTR& out) {
     if (src.vt == VT_DATE) return DISP_E_TYPEMISMATCH;
     if (n.from_bool) {
         const bool alpha = flags & (VARIANT_ALPHABOOL | VARIANT_LOCALBOOL);
-        text = n.integer ? (alpha ? "True" : "-1") : (alpha ? "False" : "0");
+        text = alpha ? (n.integer ? "True" : "False") : integer_text(n.integer);
     } else if (src.vt == VT_EMPTY) {
         text.clear();
     } else if (n.kind == Number::Integer) {
@@ -200,11 +200,6 @@ HRESULT convert(const VARIANT& src, LCID lcid, USHORT flags, VARTYPE vt, VARIANT
     if ((src.vt & VT_ARRAY) || (vt & VT_ARRAY)) return DISP_E_TYPEMISMATCH;
 
     if (vt == VT_DISPATCH || vt == VT_UNKNOWN) {
-        if (src.vt == VT_EMPTY) {
-            out.vt = vt;
-            out.punkVal = nullptr;
-            return S_OK;
-        }
         if (src.vt != VT_DISPATCH && src.vt != VT_UNKNOWN) return DISP_E_TYPEMISMATCH;
         if (!src.punkVal) {
             out.vt = vt;
@@ -233,8 +228,9 @@ HRESULT convert(const VARIANT& src, LCID lcid, USHORT flags, VARTYPE vt, VARIANT
         dispatch->Release();
         return hr;
     }
+    // Anything but NULL may be emptied; only EMPTY becomes NULL.
     if (vt == VT_EMPTY || vt == VT_NULL) {
-        if (src.vt != VT_EMPTY) return DISP_E_TYPEMISMATCH;
+        if ((vt == VT_EMPTY && src.vt == VT_NULL) || (vt == VT_NULL && src.vt != VT_EMPTY)) return DISP_E_TYPEMISMATCH;
         out.vt = vt;
         return S_OK;
     }
@@ -260,7 +256,9 @@ HRESULT convert(const VARIANT& src, LCID lcid, USHORT flags, VARTYPE vt, VARIANT
         case VT_R4: {
             double v = 0;
             if (HRESULT hr = to_real(n, v); FAILED(hr)) return hr;
-            if (std::isfinite(v) && std::fabs(v) > static_cast<double>(FLT_MAX)) return DISP_E_OVERFLOW;
+            // Values that round to FLT_MAX are kept; from half an ulp above it they overflow.
+            static const double kFloatLimit = std::ldexp(1.0, 128) - std::ldexp(1.0, 103);
+            if (std::isinf(v) || std::fabs(v) >= kFloatLimit) return DISP_E_OVERFLOW;
             out.vt = VT_R4;
             out.fltVal = static_cast<float>(v);
             return S_OK;

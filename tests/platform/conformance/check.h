@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #else
 #include <cmath>
+#include <type_traits>
 #include <cstdio>
 #include <sstream>
 #include <vector>
@@ -51,9 +52,18 @@ std::string show(const T& v) {
         return "?";
     }
 }
+inline std::vector<std::string>& traces() {
+    static std::vector<std::string> stack;
+    return stack;
+}
+struct Trace {
+    explicit Trace(const std::string& text) { traces().push_back(text); }
+    ~Trace() { traces().pop_back(); }
+};
 inline void fail(const char* file, int line, const std::string& what) {
     ++failures();
     std::printf("%s:%d: failure: %s\n", file, line, what.c_str());
+    for (const auto& t : traces()) std::printf("  while: %s\n", t.c_str());
 }
 struct Abort {};
 }  // namespace check
@@ -85,8 +95,9 @@ struct Abort {};
 #define ASSERT_TRUE(c) CHECK_BINARY_(static_cast<bool>(c), true, ==, true)
 #define ASSERT_FALSE(c) CHECK_BINARY_(static_cast<bool>(c), false, ==, true)
 #define EXPECT_DOUBLE_EQ(a, b) CHECK_BINARY_(static_cast<double>(a), static_cast<double>(b), ==, false)
-#define SCOPED_TRACE(msg) check_scoped_trace_(msg)
-inline void check_scoped_trace_(const std::string&) {}
+#define CHECK_CAT_(a, b) a##b
+#define CHECK_NAME_(line) CHECK_CAT_(check_trace_, line)
+#define SCOPED_TRACE(msg) check::Trace CHECK_NAME_(__LINE__)(msg)
 
 #define CHECK_MAIN_                                                                                  \
     int main() {                                                                                    \

@@ -11,7 +11,7 @@ public:
     FakeObject(const FakeObject&) = delete;
     FakeObject& operator=(const FakeObject&) = delete;
 
-    void set_value(const VARIANT& v) { VariantCopy(&value_, &v); }
+    void set_value(const VARIANT& v) { VariantCopy(&value_, const_cast<VARIANT*>(&v)); }
     LONG refs() const { return refs_; }
     int invokes() const { return invokes_; }
 

@@ -78,7 +78,9 @@ TEST(SafeArray, FeatureFlagsAndVartypeFollowTheElementType) {
     for (const auto& r : rows) {
         ArrayHolder a{SafeArrayCreateVector(r.vt, 0, 3)};
         ASSERT_TRUE(a.psa != nullptr);
-        EXPECT_EQ(a.psa->fFeatures, r.features);
+        SCOPED_TRACE("vartype " + std::to_string(r.vt));
+        // 0x2000 marks an array made by SafeArrayCreateVector on some implementations.
+        EXPECT_EQ(a.psa->fFeatures & ~0x2000, r.features);
         EXPECT_EQ(a.psa->cbElements, r.size);
         VARTYPE vt = VT_EMPTY;
         EXPECT_EQ(SafeArrayGetVartype(a.psa, &vt), S_OK);
@@ -118,9 +120,12 @@ TEST(SafeArray, ElementsAreCopiedDeeplyOnGetAndPut) {
     ASSERT_EQ(SafeArrayGetElement(strings.psa, &i, got.receive()), S_OK);
     EXPECT_TRUE(got.get() != stored);
     EXPECT_TRUE(bstr_text(got.get()) == ostring(OLESTR("Reactor")));
-    // Replacing an element frees the old one (checked by the leak sanitizer).
+    // Replacing an element frees the old one (checked by the leak sanitizer); a null string is
+    // stored as an empty one.
     ASSERT_EQ(SafeArrayPutElement(strings.psa, &i, nullptr), S_OK);
-    EXPECT_TRUE(static_cast<BSTR*>(strings.psa->pvData)[0] == nullptr);
+    BSTR empty = static_cast<BSTR*>(strings.psa->pvData)[0];
+    ASSERT_TRUE(empty != nullptr);
+    EXPECT_EQ(SysStringLen(empty), 0u);
 
     ArrayHolder variants{SafeArrayCreateVector(VT_VARIANT, 0, 1)};
     i = 0;

@@ -17,7 +17,9 @@ VARIANT make(VARTYPE vt) {
 VARIANT i4(LONG x) { VARIANT v = make(VT_I4); v.lVal = x; return v; }
 VARIANT r8(double x) { VARIANT v = make(VT_R8); v.dblVal = x; return v; }
 VARIANT r4(float x) { VARIANT v = make(VT_R4); v.fltVal = x; return v; }
-VARIANT boolean(bool x) { VARIANT v = make(VT_BOOL); v.boolVal = x ? VARIANT_TRUE : VARIANT_FALSE; return v; }
+VARIANT vbool(bool x) { VARIANT v = make(VT_BOOL); v.boolVal = x ? VARIANT_TRUE : VARIANT_FALSE; return v; }
+// A VT_BOOL holding a value other than VARIANT_TRUE or VARIANT_FALSE.
+VARIANT raw_bool(SHORT x) { VARIANT v = make(VT_BOOL); v.boolVal = x; return v; }
 VARIANT ui8(ULONGLONG x) { VARIANT v = make(VT_UI8); v.ullVal = x; return v; }
 VARIANT text(const OLECHAR* s) { VARIANT v = make(VT_BSTR); v.bstrVal = SysAllocString(s); return v; }
 
@@ -46,10 +48,23 @@ struct NumberRow {
     VARTYPE target;
     HRESULT hr;
     double value;
+    // Rows where this library is deliberately stricter than the platform, checked here only: the
+    // platform reinterprets a same-size integer of the other signedness (-1 as UI4 gives 4294967295)
+    // and reads "1,000", "(5)", "5-", "$5" and "&H1F" as numbers; this library reports the overflow
+    // and refuses such text.
+    bool stricter_than_platform = false;
 };
 
 void check_number_rows(std::vector<NumberRow>& rows) {
+    int row = 0;
     for (auto& r : rows) {
+        SCOPED_TRACE("row " + std::to_string(row++));
+#ifdef _WIN32
+        if (r.stricter_than_platform) {
+            VariantClear(&r.source);
+            continue;
+        }
+#endif
         VARIANT out;
         VariantInit(&out);
         const HRESULT hr = VariantChangeType(&out, &r.source, 0, r.target);
@@ -98,6 +113,19 @@ TEST(ChangeType, TextToNumber) {
         {text(OLESTR("1e")), VT_R8, DISP_E_TYPEMISMATCH, 0},
         {text(OLESTR("-")), VT_I4, DISP_E_TYPEMISMATCH, 0},
         {text(OLESTR("abc")), VT_R8, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("1d2")), VT_R8, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("1.5e")), VT_R8, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("0x10")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("True")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("\t5\n")), VT_I4, S_OK, 5},
+        {text(OLESTR("1e-400")), VT_R8, S_OK, 0},
+        {text(OLESTR("-0.5")), VT_UI1, S_OK, 0},
+        {text(OLESTR("-0.6")), VT_UI1, DISP_E_OVERFLOW, 0},
+        {text(OLESTR("1,000")), VT_I4, DISP_E_TYPEMISMATCH, 0, true},
+        {text(OLESTR("(5)")), VT_I4, DISP_E_TYPEMISMATCH, 0, true},
+        {text(OLESTR("5-")), VT_I4, DISP_E_TYPEMISMATCH, 0, true},
+        {text(OLESTR("$5")), VT_I4, DISP_E_TYPEMISMATCH, 0, true},
+        {text(OLESTR("&H1F")), VT_I4, DISP_E_TYPEMISMATCH, 0, true},
     };
     check_number_rows(rows);
 }
@@ -115,19 +143,24 @@ TEST(ChangeType, NumberToNumberRoundsHalfToEvenAndChecksRange) {
         {r8(-32769), VT_I2, DISP_E_OVERFLOW, 0},
         {r8(1e20), VT_I8, DISP_E_OVERFLOW, 0},
         {r8(1e39), VT_R4, DISP_E_OVERFLOW, 0},
+        {r8(3.4028235e38), VT_R4, S_OK, FLT_MAX},
+        {r8(3.40282357e38), VT_R4, DISP_E_OVERFLOW, 0},
+        {r8(-0.5), VT_UI1, S_OK, 0},
         {r4(1.5f), VT_R8, S_OK, 1.5},
         {i4(70000), VT_I2, DISP_E_OVERFLOW, 0},
-        {i4(-1), VT_UI4, DISP_E_OVERFLOW, 0},
+        {i4(-1), VT_UI4, DISP_E_OVERFLOW, 0, true},
         {i4(-1), VT_UI1, DISP_E_OVERFLOW, 0},
         {i4(200), VT_UI1, S_OK, 200},
         {i4(-7), VT_R8, S_OK, -7},
         {i4(3), VT_BOOL, S_OK, VARIANT_TRUE},
         {r8(0.0), VT_BOOL, S_OK, VARIANT_FALSE},
         {r8(0.25), VT_BOOL, S_OK, VARIANT_TRUE},
-        {boolean(true), VT_I4, S_OK, -1},
-        {boolean(true), VT_R8, S_OK, -1},
-        {boolean(false), VT_I2, S_OK, 0},
-        {ui8(std::numeric_limits<ULONGLONG>::max()), VT_I8, DISP_E_OVERFLOW, 0},
+        {vbool(true), VT_I4, S_OK, -1},
+        {vbool(true), VT_R8, S_OK, -1},
+        {vbool(false), VT_I2, S_OK, 0},
+        {vbool(true), VT_UI1, S_OK, 255},
+        {vbool(true), VT_UI4, S_OK, 4294967295.0},
+        {ui8(std::numeric_limits<ULONGLONG>::max()), VT_I8, DISP_E_OVERFLOW, 0, true},
         {make(VT_EMPTY), VT_I4, S_OK, 0},
         {make(VT_EMPTY), VT_R8, S_OK, 0},
         {make(VT_EMPTY), VT_BOOL, S_OK, VARIANT_FALSE},
@@ -147,6 +180,7 @@ TEST(ChangeType, TextToBoolAcceptsWordsInAnyCaseAndNumbers) {
         {text(OLESTR("2.5")), VT_BOOL, S_OK, VARIANT_TRUE},
         {text(OLESTR("yes")), VT_BOOL, DISP_E_TYPEMISMATCH, 0},
         {text(OLESTR("Truex")), VT_BOOL, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR(" true ")), VT_BOOL, DISP_E_TYPEMISMATCH, 0},
     };
     check_number_rows(rows);
 }
@@ -170,11 +204,20 @@ TEST(ChangeType, NumberToText) {
         {r4(0.1f), 0, OLESTR("0.1")},
         {i4(-17), 0, OLESTR("-17")},
         {ui8(std::numeric_limits<ULONGLONG>::max()), 0, OLESTR("18446744073709551615")},
-        {boolean(true), 0, OLESTR("-1")},
-        {boolean(false), 0, OLESTR("0")},
-        {boolean(true), VARIANT_ALPHABOOL, OLESTR("True")},
-        {boolean(false), VARIANT_ALPHABOOL, OLESTR("False")},
+        {vbool(true), 0, OLESTR("-1")},
+        {vbool(false), 0, OLESTR("0")},
+        {vbool(true), VARIANT_ALPHABOOL, OLESTR("True")},
+        {vbool(false), VARIANT_ALPHABOOL, OLESTR("False")},
         {make(VT_EMPTY), 0, OLESTR("")},
+        {r8(1e-5), 0, OLESTR("1E-05")},
+        {r8(0.0001), 0, OLESTR("0.0001")},
+        {r8(-0.0), 0, OLESTR("0")},
+        {r8(1e100), 0, OLESTR("1E+100")},
+        {r8(0.1 + 0.2), 0, OLESTR("0.3")},
+        {r8(123456789012345678.0), 0, OLESTR("1.23456789012346E+17")},
+        {r4(1.0f / 3.0f), 0, OLESTR("0.3333333")},
+        {raw_bool(1), 0, OLESTR("1")},
+        {raw_bool(1), VARIANT_ALPHABOOL, OLESTR("True")},
     };
     for (auto& r : rows) {
         VARIANT out;
@@ -188,6 +231,34 @@ TEST(ChangeType, NumberToText) {
     VARIANT null = make(VT_NULL), out;
     VariantInit(&out);
     EXPECT_EQ(VariantChangeType(&out, &null, 0, VT_BSTR), DISP_E_TYPEMISMATCH);
+}
+
+TEST(ChangeType, EmptyNullErrorAndObjectTargets) {
+    const struct {
+        VARTYPE from;
+        VARTYPE to;
+        HRESULT hr;
+    } rows[] = {
+        {VT_I4, VT_EMPTY, S_OK},
+        {VT_EMPTY, VT_NULL, S_OK},
+        {VT_NULL, VT_EMPTY, DISP_E_TYPEMISMATCH},
+        {VT_EMPTY, VT_DISPATCH, DISP_E_TYPEMISMATCH},
+        {VT_I4, VT_ERROR, DISP_E_TYPEMISMATCH},
+        {VT_ERROR, VT_I4, DISP_E_TYPEMISMATCH},
+        {VT_ERROR, VT_BSTR, DISP_E_TYPEMISMATCH},
+        {VT_ERROR, VT_R8, DISP_E_TYPEMISMATCH},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::to_string(r.from) + " -> " + std::to_string(r.to));
+        VARIANT src = make(r.from), out;
+        src.lVal = 7;
+        VariantInit(&out);
+        EXPECT_EQ(VariantChangeType(&out, &src, 0, r.to), r.hr);
+        if (SUCCEEDED(r.hr)) {
+            EXPECT_EQ(out.vt, r.to);
+        }
+        VariantClear(&out);
+    }
 }
 
 TEST(ChangeType, FollowsReferences) {
@@ -310,6 +381,4 @@ TEST(Variant, BadTypesAreRefused) {
     EXPECT_EQ(VariantCopy(&out, &v), DISP_E_BADVARTYPE);
     VARIANT ok = i4(1);
     EXPECT_EQ(VariantChangeType(&out, &ok, 0, 0x7F), DISP_E_BADVARTYPE);
-    VARIANT variant_alone = make(VT_VARIANT);
-    EXPECT_EQ(VariantClear(&variant_alone), DISP_E_BADVARTYPE);
 }

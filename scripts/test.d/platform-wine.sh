@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Cross-check of the platform layer: the conformance tables of tests/platform/conformance, built with
+# mingw-w64 against the real platform's headers and libraries and run under wine, must pass there as
+# they pass against our own layer. Skips with the reason when the cross compiler or wine is missing or
+# wine cannot start in this environment.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+out=build/platform-wine
+mkdir -p "$out"
+
+cxx=x86_64-w64-mingw32-g++
+if ! command -v "$cxx" >/dev/null; then
+  echo "platform-wine: skipped, $cxx is not installed"
+  exit 0
+fi
+wine=""
+for candidate in wine64 /usr/lib/wine/wine64 wine; do
+  if command -v "$candidate" >/dev/null 2>&1; then wine=$candidate; break; fi
+done
+if [ -z "$wine" ]; then
+  echo "platform-wine: skipped, wine is not installed"
+  exit 0
+fi
+
+printf '#include "check.h"\nCHECK_MAIN_\n' >"$out/main_windows.cpp"
+"$cxx" -std=c++20 -O1 -Wall -Wextra -Werror -I tests/platform/conformance \
+  "$out/main_windows.cpp" tests/platform/conformance/*.cpp \
+  -o "$out/conformance.exe" -static -loleaut32 -lole32 -luuid
+
+export WINEPREFIX="$PWD/$out/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+set +e
+report=$(timeout 300 "$wine" "$out/conformance.exe" 2>&1)
+status=$?
+set -e
+# The runner always ends with "<n> failure(s)"; without it the program never ran.
+if ! grep -qE '^[0-9]+ failure\(s\)' <<<"$report"; then
+  echo "platform-wine: skipped, wine could not run the test program (exit $status):"
+  tail -5 <<<"$report"
+  exit 0
+fi
+grep -v -e '^ok ' -e '^wine: ' <<<"$report" || true
+echo "platform-wine: $(grep -c '^ok ' <<<"$report") cases passed"
+exit "$status"
