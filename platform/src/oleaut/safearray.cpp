@@ -102,6 +102,21 @@ void clear_elements(SAFEARRAY* psa, size_t first, size_t end) {
     for (size_t i = first; i < end; ++i) clear_element(psa, data + i * psa->cbElements);
 }
 
+// True for a VARIANT that owns nothing (numbers, booleans, references): copied and cleared bitwise.
+bool owns_nothing(const VARIANT* v) {
+    const VARTYPE vt = v->vt;
+    if (vt & VT_BYREF) return nuv::oleaut::is_valid_variant_type(vt);
+    if (vt & VT_ARRAY) return false;
+    switch (vt) {
+        case VT_EMPTY: case VT_NULL: case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_BOOL: case VT_I4:
+        case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: case VT_ERROR: case VT_R8: case VT_CY: case VT_DATE:
+        case VT_I8: case VT_UI8: case VT_DECIMAL:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Copies one element value from `from` (the array's own storage form) into uninitialised `to`.
 HRESULT copy_element(USHORT features, ULONG size, const void* from, void* to) {
     if (features & FADF_BSTR) {
@@ -117,9 +132,14 @@ HRESULT copy_element(USHORT features, ULONG size, const void* from, void* to) {
         if (p) p->AddRef();
         *static_cast<IUnknown**>(to) = p;
     } else if (features & FADF_VARIANT) {
+        const VARIANT* src = static_cast<const VARIANT*>(from);
         VARIANT* v = static_cast<VARIANT*>(to);
+        if (owns_nothing(src)) {
+            std::memcpy(v, src, sizeof(VARIANT));
+            return S_OK;
+        }
         VariantInit(v);
-        return VariantCopy(v, static_cast<const VARIANT*>(from));
+        return VariantCopy(v, src);
     } else {
         std::memcpy(to, from, size);
     }
@@ -234,10 +254,11 @@ HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
 
 HRESULT SafeArrayLock(SAFEARRAY* psa) {
     if (!psa) return E_INVALIDARG;
-    ULONG current = locks(psa).load();
-    do {
-        if (current >= 0xFFFF) return E_UNEXPECTED;
-    } while (!locks(psa).compare_exchange_weak(current, current + 1));
+    // One atomic step in the common case; a count past the limit is taken back.
+    if (locks(psa).fetch_add(1) >= 0xFFFF) {
+        locks(psa).fetch_sub(1);
+        return E_UNEXPECTED;
+    }
     return S_OK;
 }
 
@@ -352,7 +373,7 @@ HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
     if (f & FADF_VARIANT) {
         VARIANT copy;
         if (HRESULT hr = copy_element(f, psa->cbElements, pv, &copy); FAILED(hr)) return hr;
-        VariantClear(static_cast<VARIANT*>(slot));
+        if (!owns_nothing(static_cast<VARIANT*>(slot))) VariantClear(static_cast<VARIANT*>(slot));
         std::memcpy(slot, &copy, sizeof copy);
         return S_OK;
     }
