@@ -1,0 +1,120 @@
+#include "block.h"
+
+#include "class_factory.h"
+#include "engine_text.h"
+#include "rezoraruz.h"
+
+void CoNUVBlock::Attach(ZEQEOSimulation* sim, ZEQEOBlock* block, ZEQEOCntr* container) {
+    if (container && !m_container.load())
+        container->SetWrapper(GetWrapperInterface());
+    else if (!container && !m_block.load() && block)
+        block->SetWrapper(GetWrapperInterface());
+    m_sim.store(sim);
+    m_block.store(block);
+    m_container.store(container);
+}
+
+ZEQEOCntr* CoNUVBlock::GetParentContainer() const {
+    ZEQEOBlock* block = m_block.load();
+    ZEQEOSimulation* sim = m_sim.load();
+    if (!block || !sim) return nullptr;
+    return block->GetParentContainer(sim->GetFlowsheet());
+}
+
+ZEQEOCntr* CoNUVBlock::ServiceContainer() const {
+    return m_block.load() ? GetParentContainer() : m_container.load();
+}
+
+STDMETHODIMP CoNUVBlock::get_Parent(INUVObject** out) {
+    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    ZEQEOSimulation* sim = m_sim.load();
+    if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
+    if (!m_block.load()) return ReportError(nuv::kNoParent);
+    ZEQEOCntr* parent = GetParentContainer();
+    if (!parent) return ReportError(E_NOTIMPL);
+    HRESULT hr = NUVClassFactory::QueryCreateWrapper(sim, parent, IID_INUVObject, reinterpret_cast<void**>(out));
+    return FAILED(hr) ? ReportError(hr) : hr;
+}
+
+STDMETHODIMP CoNUVBlock::get_Simulation(INUVSimulation** out) {
+    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    ZEQEOSimulation* sim = m_sim.load();
+    if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
+    HRESULT hr = NUVClassFactory::QuerySimulationWrapper(sim, out);
+    return FAILED(hr) ? ReportError(hr) : hr;
+}
+
+STDMETHODIMP CoNUVBlock::get_Name(BSTR* out) {
+    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (!IsValid()) return ReportError(nuv::kInvalidObject);
+    ZEQEOBlock* block = m_block.load();
+    const char* name = block ? block->GetName() : "";
+    *out = nuv::bstr_from_utf8(name ? name : "");
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP CoNUVBlock::get_IsValid(VARIANT_BOOL* out) {
+    if (!out) return E_POINTER;
+    *out = IsValid();
+    return S_OK;
+}
+
+STDMETHODIMP CoNUVBlock::GetService(BSTR name, IUnknown** out) {
+    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    ZEQEOSimulation* sim = m_sim.load();
+    if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
+    GUID id = GUID_NULL;
+    INUVBlockServiceProvider* provider = nullptr;
+    HRESULT hr = static_cast<HRESULT>(sim->FindBlockService(nuv::EngineText(name).c_str(), &id, &provider));
+    if (hr < 0) return ReportError(hr);
+    if (!provider) return ReportError(nuv::kNoService);
+    hr = provider->CreateService(ServiceContainer(), m_block.load(), id, IID_IUnknown, reinterpret_cast<void**>(out));
+    return FAILED(hr) ? ReportError(hr) : hr;
+}
+
+STDMETHODIMP CoNUVBlock::get_IsBlockContainer(VARIANT_BOOL* out) {
+    if (!out) return E_POINTER;
+    *out = VARIANT_FALSE;
+    if (!IsValid()) return ReportError(nuv::kInvalidObject);
+    *out = m_container.load() ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+// The collections are not built yet: every one answers E_NOTIMPL once the usual checks pass.
+template <class P>
+HRESULT CoNUVBlock::CollectionNotBuilt(P** out) {
+    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (!IsValid()) return ReportError(nuv::kInvalidObject);
+    return ReportError(E_NOTIMPL);
+}
+
+STDMETHODIMP CoNUVBlock::get_Blocks(INUVBlockCollection** out) { return CollectionNotBuilt(out); }
+STDMETHODIMP CoNUVBlock::get_Variables(INUVVariableCollection** out) { return CollectionNotBuilt(out); }
+STDMETHODIMP CoNUVBlock::get_Equations(INUVEquationCollection** out) { return CollectionNotBuilt(out); }
+STDMETHODIMP CoNUVBlock::get_Parameters(INUVParameterCollection** out) { return CollectionNotBuilt(out); }
+STDMETHODIMP CoNUVBlock::get_Ports(INUVPortCollection** out) { return CollectionNotBuilt(out); }
+
+STDMETHODIMP CoNUVBlock::get_IsIncluded(VARIANT_BOOL* out) {
+    if (!out) return E_POINTER;
+    *out = VARIANT_FALSE;
+    if (!IsValid()) return ReportError(nuv::kInvalidObject);
+    ZEQEOBlock* block = m_block.load();
+    *out = (block && block->IsIncluded()) ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+STDMETHODIMP CoNUVBlock::InterfaceSupportsErrorInfo(REFIID riid) {
+    return (riid == IID_INUVObject || riid == IID_INUVBlock) ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP CoNUVBlock::QueryService(REFGUID service, REFIID riid, void** ppv) {
+    if (HRESULT hr = nuv::ClearOut(ppv); FAILED(hr)) return hr;
+    ZEQEOSimulation* sim = m_sim.load();
+    if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
+    INUVBlockServiceProvider* provider = nullptr;
+    HRESULT hr = static_cast<HRESULT>(sim->FindBlockServiceById(service, &provider));
+    if (hr < 0) return ReportError(hr);
+    if (!provider) return ReportError(nuv::kNoService);
+    hr = provider->CreateService(ServiceContainer(), m_block.load(), service, riid, ppv);
+    return FAILED(hr) ? ReportError(hr) : hr;
+}

@@ -1,0 +1,69 @@
+// The automation object of one engine block and, for the flowsheet or a hierarchy block, of the engine
+// container that holds the block's members. It stays registered with its engine object for as long as
+// that object lives, so a lookup always finds the same wrapper.
+#pragma once
+#include <servprov.h>
+
+#include <atomic>
+
+#include "wrapper_base.h"
+
+class ZEQEOSimulation;
+class ZEQEOBlock;
+class ZEQEOCntr;
+
+class CoNUVBlock : public NUVCoClassBase<CoNUVBlock, INUVBlock2, &CLSID_NUVBlock>,
+                   public ISupportErrorInfo,
+                   public IServiceProvider {
+public:
+    static constexpr const char* kErrorSource = "NUVBlock";
+    using ComMap = CComMap<ComEntry<INUVBlock2>, ComEntry2<INUVBlock, INUVBlock2>, ComEntry2<INUVObject, INUVBlock2>,
+                           ComEntry2<IDispatch, INUVBlock2>, ComEntry<IProvideClassInfo2>,
+                           ComEntry2<IProvideClassInfo, IProvideClassInfo2>, ComEntry<ISupportErrorInfo>,
+                           ComEntry<IServiceProvider>, ComSelfEntry>;
+
+    // Registers the wrapper with the container's holder when a container is given, else with the block's,
+    // and stores the three engine objects.
+    void Attach(ZEQEOSimulation* sim, ZEQEOBlock* block, ZEQEOCntr* container);
+
+    ZEQEOSimulation* GetEngineSimulation() const { return m_sim.load(); }
+    ZEQEOBlock* GetEngineBlock() const { return m_block.load(); }
+    ZEQEOCntr* GetEngineContainer() const { return m_container.load(); }
+    // The container that holds the block; null without an engine block.
+    ZEQEOCntr* GetParentContainer() const;
+
+    // INUVObject
+    STDMETHOD(get_Parent)(INUVObject** out) override;
+    STDMETHOD(get_Simulation)(INUVSimulation** out) override;
+    STDMETHOD(get_Name)(BSTR* out) override;
+    STDMETHOD(get_IsValid)(VARIANT_BOOL* out) override;
+    STDMETHOD(GetService)(BSTR name, IUnknown** out) override;
+    // INUVBlock
+    STDMETHOD(get_IsBlockContainer)(VARIANT_BOOL* out) override;
+    STDMETHOD(get_Blocks)(INUVBlockCollection** out) override;
+    STDMETHOD(get_Variables)(INUVVariableCollection** out) override;
+    STDMETHOD(get_Equations)(INUVEquationCollection** out) override;
+    STDMETHOD(get_Parameters)(INUVParameterCollection** out) override;
+    STDMETHOD(get_Ports)(INUVPortCollection** out) override;
+    // INUVBlock2
+    STDMETHOD(get_IsIncluded)(VARIANT_BOOL* out) override;
+    // ISupportErrorInfo, IServiceProvider
+    STDMETHOD(InterfaceSupportsErrorInfo)(REFIID riid) override;
+    STDMETHOD(QueryService)(REFGUID service, REFIID riid, void** ppv) override;
+
+    void DetachEngine() {
+        m_sim.store(nullptr);
+        m_block.store(nullptr);
+        m_container.store(nullptr);
+    }
+
+private:
+    // The container a block service is asked for: the parent's for a block, else the wrapper's own.
+    ZEQEOCntr* ServiceContainer() const;
+    template <class P>
+    HRESULT CollectionNotBuilt(P** out);
+
+    std::atomic<ZEQEOSimulation*> m_sim{nullptr};
+    std::atomic<ZEQEOBlock*> m_block{nullptr};
+    std::atomic<ZEQEOCntr*> m_container{nullptr};
+};

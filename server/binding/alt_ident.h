@@ -1,0 +1,34 @@
+// An alternate identity: a collection embedded in its owner wrapper. It answers its own interfaces but
+// shares the owner's reference count, validity and error source.
+#pragma once
+#include <servprov.h>
+
+#include "atl/nuvatlcom.h"
+#include "wrapper_base.h"
+
+// Ident derives from this and declares `using ComMap = CComMap<...>` (ending in ComSelfEntry). The owner
+// sets m_owner in its constructor.
+template <class Owner, class Ident, class Itf, const CLSID* pclsid>
+class NUVAlternateIdentBase : public IDispatchImpl<Itf, &__uuidof(Itf), &LIBID_NUVClassLib380, 38, 0>,
+                              public IProvideClassInfo2Impl<pclsid, nullptr, &LIBID_NUVClassLib380, 38, 0>,
+                              public ISupportErrorInfo,
+                              public IServiceProvider {
+public:
+    NUVAlternateIdentBase() = default;
+    NUVAlternateIdentBase(const NUVAlternateIdentBase&) = delete;
+    NUVAlternateIdentBase& operator=(const NUVAlternateIdentBase&) = delete;
+
+    STDMETHOD_(ULONG, AddRef)() override { return m_owner->OuterUnknown()->AddRef(); }
+    STDMETHOD_(ULONG, Release)() override { return m_owner->OuterUnknown()->Release(); }
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
+        return Ident::ComMap::Query(static_cast<Ident*>(this), riid, ppv);
+    }
+
+    VARIANT_BOOL IsValid() const { return m_owner->IsValid(); }
+    HRESULT ReportError(HRESULT hr) const { return m_owner->ReportError(hr); }
+
+    Owner* m_owner = nullptr;
+
+protected:
+    ~NUVAlternateIdentBase() = default;
+};

@@ -1,0 +1,123 @@
+// The base of every automation object that stands for one engine object. Besides the clients' COM
+// count it keeps an engine count: the references the engine holds through INUVWrapper, which it keeps
+// in the engine object's wrapper holder. The engine's last release detaches the wrapper from its engine
+// object; the wrapper then stays alive for its clients but reports itself invalid.
+#pragma once
+#include <atomic>
+
+#include "atl/nuvatlcom.h"
+#include "error_table.h"
+#include "nuv_wrapper.h"
+#include "nuvclasslib.h"
+
+namespace nuv {
+
+inline constexpr HRESULT kInvalidObject = static_cast<HRESULT>(0x80040101);
+inline constexpr HRESULT kNoParent = static_cast<HRESULT>(0x80040102);
+inline constexpr HRESULT kNoService = static_cast<HRESULT>(0x80040103);
+inline constexpr HRESULT kIndexOutOfRange = static_cast<HRESULT>(0x80040201);
+inline constexpr HRESULT kObjectNotFound = static_cast<HRESULT>(0x80040202);
+inline constexpr HRESULT kBadIndexType = static_cast<HRESULT>(0x80040203);
+
+// Clears an out pointer; E_POINTER when there is none.
+template <class P>
+HRESULT ClearOut(P** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return S_OK;
+}
+
+// The implementation object behind any interface of one of the library's own objects, reached through
+// the self entry of its COM map. Borrowed: never released.
+template <class T>
+T* ImplementationOf(IUnknown* unk) {
+    void* self = nullptr;
+    if (!unk || FAILED(unk->QueryInterface(GUID_NULL, &self))) return nullptr;
+    return static_cast<T*>(self);
+}
+
+}  // namespace nuv
+
+// T is the wrapper class; it declares `using ComMap = CComMap<...>` ending in ComSelfEntry and
+// `static constexpr const char* kErrorSource`. It may provide:
+//   void DetachEngine()             clears its engine pointers at the engine's last release
+//   HRESULT OnNotify(LONG)          the engine renumbered the object
+//   static constexpr bool kKeepRegistration   false: the clients' last release asks the engine to let go
+//   void DropRegistration()         clears the wrapper holder (only when kKeepRegistration is false)
+template <class T, class Itf, const CLSID* pclsid, int Reserved = 0, class ThreadModel = CComMultiThreadModel>
+class NUVCoClassBase : public CComObjectRootEx<ThreadModel>,
+                       public CComCoClass<T, pclsid>,
+                       public IDispatchImpl<Itf, &__uuidof(Itf), &LIBID_NUVClassLib380, 38, 0>,
+                       public IProvideClassInfo2Impl<pclsid, nullptr, &LIBID_NUVClassLib380, 38, 0> {
+public:
+    static constexpr bool kKeepRegistration = true;
+
+    // The private interface the engine holds; its counts are the owner's.
+    class INUVWrapperImpl final : public INUVWrapper {
+    public:
+        explicit INUVWrapperImpl(NUVCoClassBase* owner) : owner_(owner) {}
+        INUVWrapperImpl(const INUVWrapperImpl&) = delete;
+        INUVWrapperImpl& operator=(const INUVWrapperImpl&) = delete;
+
+        STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
+            if (!ppv) return E_POINTER;
+            if (riid == IID_INUVWrapper || riid == IID_IUnknown) {
+                *ppv = static_cast<INUVWrapper*>(this);
+                AddRef();
+                return S_OK;
+            }
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        STDMETHOD_(ULONG, AddRef)() override {
+            owner_->OuterUnknown()->AddRef();
+            return static_cast<ULONG>(++owner_->m_engineRef);
+        }
+        STDMETHOD_(ULONG, Release)() override {
+            IUnknown* outer = owner_->OuterUnknown();
+            if (owner_->m_engineRef.load() == 1) static_cast<T*>(owner_)->DetachEngine();
+            const LONG n = --owner_->m_engineRef;
+            outer->Release();  // may destroy the owner, and this object with it
+            return static_cast<ULONG>(n);
+        }
+        STDMETHOD(QueryOuter)(REFIID riid, void** ppv) override {
+            return owner_->OuterUnknown()->QueryInterface(riid, ppv);
+        }
+        STDMETHOD(Notify)(LONG value) override { return static_cast<T*>(owner_)->OnNotify(value); }
+
+    private:
+        NUVCoClassBase* owner_;
+    };
+
+    NUVCoClassBase() = default;
+    NUVCoClassBase(const NUVCoClassBase&) = delete;
+    NUVCoClassBase& operator=(const NUVCoClassBase&) = delete;
+
+    // The object's identity (the COM shell's IUnknown).
+    IUnknown* OuterUnknown() { return T::ComMap::Identity(static_cast<T*>(this)); }
+    INUVWrapper* GetWrapperInterface() { return &m_wrapper; }
+
+    VARIANT_BOOL IsValid() const { return m_engineRef.load() >= 1 ? VARIANT_TRUE : VARIANT_FALSE; }
+    LONG EngineCount() const { return m_engineRef.load(); }
+    LONG ComCount() const { return this->m_dwRef.load(); }
+
+    HRESULT ReportError(HRESULT hr) const { return ReportComError(T::kErrorSource, hr); }
+
+    // Called on every COM release: when the reference going away is the last one the engine does not hold
+    // and the class does not keep its registration, the engine is asked to let go of the wrapper.
+    ULONG InternalRelease() {
+        if constexpr (!T::kKeepRegistration) {
+            const LONG engine = m_engineRef.load();
+            if (engine > 0 && this->m_dwRef.load() == engine + 1) static_cast<T*>(this)->DropRegistration();
+        }
+        return ThreadModel::Decrement(&this->m_dwRef);
+    }
+
+    void DetachEngine() {}
+    HRESULT OnNotify(LONG) { return S_OK; }
+    void DropRegistration() {}
+
+protected:
+    std::atomic<LONG> m_engineRef{0};
+    INUVWrapperImpl m_wrapper{this};
+};
