@@ -100,6 +100,22 @@ void JoinLines(const std::vector<FIValue>& parts, FIValue& out) {
     }
 }
 
+// Reads one attribute of a delegating entry's node in the other document; nothing goes out when
+// there is no such document.
+HRESULT ReadFromDelegate(Entry& entry, const char* name, const char* units, VARIANT* out) {
+    IServiceProvider* provider = nullptr;
+    if (FAILED(entry.GetServiceProvider(&provider)) || provider == nullptr) return S_OK;
+    DelegateServiceHelper delegate(provider);
+    if (!delegate.HasDocument()) return S_OK;
+    FIValue delegatePath;
+    entry.GetDelegatePath(delegatePath);
+    FIAttributeRequest request;
+    request.MakeSingle(delegatePath.ToStdString().c_str(), name, units);
+    HRESULT hr = ForwardRequest(delegate.Document(), request, false);
+    if (SUCCEEDED(hr)) hr = VariantCopy(out, request.items[0].value.get());
+    return hr;
+}
+
 }  // namespace
 
 HRESULT VariantToFIValue(const VARIANT* in, FIValue& out) {
@@ -160,9 +176,11 @@ HRESULT Entry::ReadAttribute(FIDocument* document, const char* name, uint32_t id
                     break;
                 }
                 case 29: {
-                    // The children of a delegating entry live in another document, reached through its COM
-                    // face; without one, nothing goes out.
-                    if (IsDelegating() || IsLeaf()) break;
+                    if (IsDelegating()) {
+                        hr = ReadFromDelegate(*this, name, units, out);
+                        break;
+                    }
+                    if (IsLeaf()) break;
                     CursorHandle cursor;
                     CreateCursor(cursor);
                     std::vector<FIValue> names;

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
+#include <string_view>
 
 #include "browse/error.h"
 #include "nuv_text.h"
@@ -37,13 +39,72 @@ private:
     FIDocument* d_;
 };
 
+// A BSTR made from narrow text, freed at the end of the scope.
+class ScopedBstr {
+public:
+    explicit ScopedBstr(std::string_view text) : b_(nuv::bstr_from_utf8(text)) {}
+    ~ScopedBstr() { SysFreeString(b_); }
+    ScopedBstr(const ScopedBstr&) = delete;
+    ScopedBstr& operator=(const ScopedBstr&) = delete;
+    BSTR get() const { return b_; }
+
+private:
+    BSTR b_;
+};
+
+// The delegate document behind a delegating entry, or none.
+std::unique_ptr<DelegateServiceHelper> DelegateOf(Entry& entry) {
+    IServiceProvider* provider = nullptr;
+    if (FAILED(entry.GetServiceProvider(&provider)) || provider == nullptr) return nullptr;
+    return std::make_unique<DelegateServiceHelper>(provider);
+}
+
+// Asks the delegate document for the canonical form of one path (its GetMonikers).
+bool DelegateCanonicalPath(IPDXDocumentV22* delegate, const char* path, std::string& out) {
+    SAFEARRAY* paths = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+    if (paths == nullptr) return false;
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = nuv::bstr_from_utf8(path);
+    LONG index = 0;
+    SafeArrayPutElement(paths, &index, &v);
+    VariantClear(&v);
+    SAFEARRAY* monikers = nullptr;
+    HRESULT hr = delegate->GetMonikers(paths, &monikers);
+    SafeArrayDestroy(paths);
+    if (FAILED(hr) || monikers == nullptr) return false;
+    bool ok = false;
+    LONG lower = 0;
+    SafeArrayGetLBound(monikers, 1, &lower);
+    if (SUCCEEDED(SafeArrayGetElement(monikers, &lower, &v))) {
+        if (v.vt == VT_BSTR || SUCCEEDED(VariantChangeType(&v, &v, 0, VT_BSTR))) {
+            out = nuv::bstr_to_utf8(v.bstrVal);
+            ok = !out.empty();
+        }
+        VariantClear(&v);
+    }
+    SafeArrayDestroy(monikers);
+    return ok;
+}
+
 }  // namespace
 
-const GUID kDocumentObjectClsid = {0x1B7E4F90, 0x6A2D, 0x4C83, {0x9E, 0x15, 0x3D, 0x0A, 0x8B, 0x7C, 0x64, 0xF2}};
-const GUID kDocumentInterfaceIid = {0x8D3C1A57, 0x2E6F, 0x4B90, {0xA4, 0xD7, 0x5F, 0x18, 0xC6, 0xB2, 0x0E, 0x7A}};
-
 bool IsFIDocumentService(REFGUID service) {
-    return IsEqualGUID(service, kDocumentObjectClsid) || IsEqualGUID(service, kDocumentInterfaceIid);
+    return IsEqualGUID(service, CLSID_CPDXDocumentV22) || IsEqualGUID(service, IID_IPDXDocumentV22);
+}
+
+DelegateServiceHelper::DelegateServiceHelper(IServiceProvider* provider) : provider_(provider) {
+    if (provider_ == nullptr) return;
+    void* out = nullptr;
+    if (SUCCEEDED(provider_->QueryService(IID_IPDXDocumentV22, IID_IPDXDocumentV22, &out))) {
+        document_ = static_cast<IPDXDocumentV22*>(out);
+    }
+}
+
+DelegateServiceHelper::~DelegateServiceHelper() {
+    if (document_ != nullptr) document_->Release();
+    if (provider_ != nullptr) provider_->Release();
 }
 
 void SetDocumentObjectFactory(DocumentObjectFactory factory) { g_documentObjectFactory.store(factory); }
@@ -77,12 +138,12 @@ HRESULT FIDocument::QueryService(IUnknown* owner, REFGUID service, REFIID riid, 
 }
 
 HRESULT FIDocument::GetHistory(const std::vector<std::string>&, const std::vector<std::string>&, const char*, double,
-                               VARIANT*, VARIANT*, VARIANT*) {
+                               double, LONG, VARIANT*) {
     return RaiseFIError(E_NOTIMPL, "History not supported");
 }
 
 HRESULT FIDocument::GetHistoryEx(const std::vector<std::string>&, const std::vector<std::string>&, const char*,
-                                 double, VARIANT*, VARIANT*, VARIANT*) {
+                                 double, double, LONG, VARIANT*) {
     return RaiseFIError(E_NOTIMPL, "History not supported");
 }
 
@@ -222,9 +283,24 @@ HRESULT FIDocumentBase_::GetCanonicalPath(const char* path, FIValue& out) {
     FIValue element;
     while (*remaining != '\0') {
         if (current.IsNull()) break;
-        // Paths through a delegating entry are canonical only in the delegate document, reached
-        // through its COM face; without it the path stays unconsumed.
-        if (current->IsDelegating()) break;
+        if (current->IsDelegating()) {
+            // The rest of the path is canonical in the delegate document, under the delegate path.
+            std::unique_ptr<DelegateServiceHelper> delegate = DelegateOf(*current);
+            std::string answer;
+            if (!delegate || !delegate->HasDocument() ||
+                !DelegateCanonicalPath(delegate->Document(), remaining, answer)) {
+                break;
+            }
+            FIValue delegatePath;
+            current->GetDelegatePath(delegatePath);
+            std::string prefix = delegatePath.ToStdString();
+            const char* below = StripNamePrefix(prefix.c_str(), answer.c_str());
+            if (below == nullptr || *below == '\0') break;
+            if (out.TextLength() > 0) out.AppendChar('.');
+            out.Append(below);
+            remaining = "";
+            break;
+        }
         const char* after = remaining;
         current->SplitPathElement(remaining, element, &after);
         if (element.TextLength() == 0) break;
@@ -248,9 +324,20 @@ HRESULT FIDocumentBase_::ExecuteAction(const char* path, const char* action, SAF
     if (status != nullptr) *status = 1;
     const char* rest = nullptr;
     EntryHandle entry = ResolvePath(path, &rest);
-    if (entry.IsNull() || (rest != nullptr && *rest != '\0')) {
-        return RaiseFIError(E_FAIL, "Invalid path specified");
+    bool partial = rest != nullptr && *rest != '\0';
+    if (partial && !entry.IsNull() && entry->IsDelegating()) {
+        std::unique_ptr<DelegateServiceHelper> delegate = DelegateOf(*entry);
+        if (delegate && delegate->HasDocument()) {
+            FIValue target;
+            entry->GetDelegatePath(target);
+            target.AppendChar('.');
+            target.Append(rest);
+            ScopedBstr targetText(target.ToStdString());
+            ScopedBstr actionText(action == nullptr ? "" : action);
+            return delegate->Document()->ExecuteAction(targetText.get(), actionText.get(), inputs, status);
+        }
     }
+    if (entry.IsNull() || partial) return RaiseFIError(E_FAIL, "Invalid path specified");
     return entry->ExecuteAction(action, inputs, status);
 }
 

@@ -8,6 +8,8 @@
 #include "browse/error.h"
 #include "nuv_text.h"
 
+#include <browseface.h>
+
 // ---- building requests ----
 
 int32_t FIAttributeRequest::AddAttribute(const std::string& name) {
@@ -182,9 +184,105 @@ HRESULT FIAttributeRequest::ValuesToArray(SAFEARRAY** out) const {
     return S_OK;
 }
 
+namespace {
+
+SAFEARRAY* TextVector(const std::vector<std::string>& texts) {
+    SAFEARRAY* a = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(texts.size()));
+    if (a == nullptr) return nullptr;
+    for (size_t i = 0; i < texts.size(); ++i) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_BSTR;
+        v.bstrVal = nuv::bstr_from_utf8(texts[i]);
+        LONG index[1] = {static_cast<LONG>(i)};
+        HRESULT hr = SafeArrayPutElement(a, index, &v);
+        VariantClear(&v);
+        if (FAILED(hr)) {
+            SafeArrayDestroy(a);
+            return nullptr;
+        }
+    }
+    return a;
+}
+
+}  // namespace
+
+HRESULT FIAttributeRequest::ToArrays(SAFEARRAY** paths, SAFEARRAY** attributes, SAFEARRAY** tuples,
+                                     bool forWrite) const {
+    if (paths == nullptr || attributes == nullptr || tuples == nullptr) return E_POINTER;
+    *paths = TextVector(relativePaths);
+    *attributes = TextVector(attributeNames);
+    SAFEARRAYBOUND bounds[2] = {{forWrite ? 4u : 3u, 0}, {static_cast<ULONG>(items.size()), 0}};
+    *tuples = SafeArrayCreate(VT_VARIANT, 2, bounds);
+    HRESULT hr = *paths != nullptr && *attributes != nullptr && *tuples != nullptr ? S_OK : E_OUTOFMEMORY;
+    for (size_t k = 0; SUCCEEDED(hr) && k < items.size(); ++k) {
+        const FIAttributeRequestItem& item = items[k];
+        FIVariant cell[3];
+        cell[0].get()->vt = VT_I4;
+        cell[0].get()->lVal = item.pathIndex;
+        cell[1].get()->vt = VT_I4;
+        cell[1].get()->lVal = item.attributeIndex;
+        cell[2].get()->vt = VT_BSTR;
+        cell[2].get()->bstrVal = nuv::bstr_from_utf8(item.units);
+        for (LONG row = 0; SUCCEEDED(hr) && row < 3; ++row) {
+            LONG index[2] = {row, static_cast<LONG>(k)};
+            hr = SafeArrayPutElement(*tuples, index, cell[row].get());
+        }
+        if (SUCCEEDED(hr) && forWrite) {
+            LONG index[2] = {3, static_cast<LONG>(k)};
+            hr = SafeArrayPutElement(*tuples, index, const_cast<VARIANT*>(item.value.get()));
+        }
+    }
+    if (FAILED(hr)) {
+        for (SAFEARRAY** a : {paths, attributes, tuples}) {
+            if (*a != nullptr) SafeArrayDestroy(*a);
+            *a = nullptr;
+        }
+    }
+    return hr;
+}
+
+HRESULT FIAttributeRequest::ValuesFromArray(SAFEARRAY* values) {
+    ArrayReader reader(values, 1);
+    if (FAILED(reader.Status())) return reader.Status();
+    for (LONG i = 0; i < reader.Extent(0) && static_cast<size_t>(i) < items.size(); ++i) {
+        HRESULT hr = reader.Get(i, items[static_cast<size_t>(i)].value.get());
+        if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+}
+
 // ---- processing ----
 
 namespace FI {
+
+HRESULT ForwardRequest(IPDXDocumentV22* delegate, FIAttributeRequest& request, bool write) {
+    if (delegate == nullptr) return E_POINTER;
+    SAFEARRAY* paths = nullptr;
+    SAFEARRAY* attributes = nullptr;
+    SAFEARRAY* tuples = nullptr;
+    HRESULT hr = request.ToArrays(&paths, &attributes, &tuples, write);
+    if (FAILED(hr)) return hr;
+    BSTR base = nuv::bstr_from_utf8(request.basePath);
+    bool substitute = !request.substituteFrom.empty() || !request.substituteTo.empty();
+    BSTR from = substitute ? nuv::bstr_from_utf8(request.substituteFrom) : nullptr;
+    BSTR to = substitute ? nuv::bstr_from_utf8(request.substituteTo) : nullptr;
+    if (write) {
+        hr = substitute ? delegate->SetAttributesEx(from, to, base, paths, attributes, tuples)
+                        : delegate->SetAttributes(base, paths, attributes, tuples);
+    } else {
+        SAFEARRAY* values = nullptr;
+        hr = substitute ? delegate->GetAttributesEx(from, to, base, paths, attributes, tuples, &values)
+                        : delegate->GetAttributes(base, paths, attributes, tuples, &values);
+        if (SUCCEEDED(hr) && values != nullptr) hr = request.ValuesFromArray(values);
+        if (values != nullptr) SafeArrayDestroy(values);
+    }
+    SysFreeString(base);
+    SysFreeString(from);
+    SysFreeString(to);
+    for (SAFEARRAY* a : {paths, attributes, tuples}) SafeArrayDestroy(a);
+    return hr;
+}
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include "browse/document.h"
 #include "support/error_info.h"
+#include "support/fake_delegate.h"
 #include "support/memory_document.h"
 
 using fitest::DocumentHolder;
@@ -239,16 +240,16 @@ TEST(DocumentActions, ExecuteHistoryAndServices) {
     EXPECT_EQ(doc->ExecuteAction("Blocks.Nope", "run", nullptr, &status), E_FAIL);
     EXPECT_EQ(doc->ExecuteAction("Blocks.B1", "run", nullptr, nullptr), S_OK);
 
-    EXPECT_EQ(doc->GetHistory({}, {}, "", 0.0, nullptr, nullptr, nullptr), E_NOTIMPL);
+    EXPECT_EQ(doc->GetHistory({}, {}, "", 0.0, 1.0, 0, nullptr), E_NOTIMPL);
     EXPECT_EQ(fitest::TakeErrorDescription(), "History not supported");
-    EXPECT_EQ(doc->GetHistoryEx({}, {}, "", 0.0, nullptr, nullptr, nullptr), E_NOTIMPL);
+    EXPECT_EQ(doc->GetHistoryEx({}, {}, "", 0.0, 1.0, 0, nullptr), E_NOTIMPL);
 
     void* out = &status;
     EXPECT_EQ(doc->QueryService(nullptr, IID_IServiceProvider, IID_IUnknown, &out), E_NOINTERFACE);
     EXPECT_EQ(out, &status);  // another service leaves the output alone
-    EXPECT_TRUE(FI::IsFIDocumentService(FI::kDocumentObjectClsid));
+    EXPECT_TRUE(FI::IsFIDocumentService(CLSID_CPDXDocumentV22));
     EXPECT_FALSE(FI::IsFIDocumentService(IID_IUnknown));
-    EXPECT_EQ(doc->QueryService(nullptr, FI::kDocumentInterfaceIid, IID_IUnknown, &out), E_NOINTERFACE);
+    EXPECT_EQ(doc->QueryService(nullptr, IID_IPDXDocumentV22, IID_IUnknown, &out), E_NOINTERFACE);
 
     static FI::FIDocument* seen = nullptr;
     FI::SetDocumentObjectFactory([](FI::FIDocument* d, IUnknown*, REFIID, void** o) -> HRESULT {
@@ -256,9 +257,76 @@ TEST(DocumentActions, ExecuteHistoryAndServices) {
         *o = d;
         return S_OK;
     });
-    EXPECT_EQ(doc->QueryService(nullptr, FI::kDocumentObjectClsid, IID_IUnknown, &out), S_OK);
+    EXPECT_EQ(doc->QueryService(nullptr, CLSID_CPDXDocumentV22, IID_IUnknown, &out), S_OK);
     EXPECT_EQ(seen, doc.get());
     FI::SetDocumentObjectFactory(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+class DelegationTest : public ::testing::Test {
+protected:
+    DelegationTest() : doc_(MemoryDocument::Create(MakeTree())) {
+        remote_ = new fitest::FakeDelegateDocument;
+        provider_ = new fitest::FakeProvider(remote_);
+        ext_ = doc_->root_->Children()[3].Get();
+        ext_->provider = provider_;
+    }
+    ~DelegationTest() override {
+        ext_->provider = nullptr;
+        provider_->Release();
+        EXPECT_EQ(remote_->Refs(), 1u);  // every interface handed out was released
+        remote_->Release();
+    }
+    DocumentHolder doc_;
+    fitest::FakeDelegateDocument* remote_;
+    fitest::FakeProvider* provider_;
+    MemoryEntry* ext_;
+};
+
+TEST_F(DelegationTest, ActionsGoToTheDelegateDocument) {
+    short status = 7;
+    EXPECT_EQ(doc_->ExecuteAction("Top.Ext.inner.x", "go", nullptr, &status), S_OK);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(remote_->log, (std::vector<std::string>{"execute Remote.Sim.inner.x go"}));
+    // A path that ends at the delegating entry runs the entry's own action.
+    EXPECT_EQ(doc_->ExecuteAction("Ext", "run", nullptr, &status), S_OK);
+    EXPECT_EQ(ext_->executed, "run");
+    EXPECT_EQ(remote_->log.size(), 1u);
+
+    ext_->provider = nullptr;  // no delegate document: the path names no entry
+    EXPECT_EQ(doc_->ExecuteAction("Ext.inner", "go", nullptr, &status), E_FAIL);
+    EXPECT_EQ(status, 1);
+}
+
+TEST_F(DelegationTest, CanonicalPathsThroughTheDelegate) {
+    struct Row {
+        const char* answer;
+        const char* canonical;
+    };
+    const Row rows[] = {
+        {"Remote.Sim.inner.x", "Top.Ext.inner.x"},
+        {"Else.inner.x", ""},  // outside the delegate path
+        {"Remote.Sim", ""},    // nothing below it
+        {"", ""},              // the delegate fails
+    };
+    for (const Row& r : rows) {
+        remote_->monikerAnswer = r.answer;
+        FIValue out;
+        EXPECT_EQ(doc_->GetCanonicalPath("Ext.inner.x", out), S_OK);
+        EXPECT_EQ(Text(out), r.canonical) << r.answer;
+    }
+    EXPECT_EQ(remote_->log.back(), "monikers inner.x");
+}
+
+TEST_F(DelegationTest, ChildIdsAreReadFromTheDelegate) {
+    FIVariant v;
+    ASSERT_EQ(ext_->ReadAttribute(doc_.get(), "child_ids", 29, nullptr, v.get()), S_OK);
+    ASSERT_EQ(v.get()->vt, VT_BSTR);
+    EXPECT_EQ(nuv::bstr_to_utf8(v.get()->bstrVal), "child_ids@Remote.Sim/");
+    EXPECT_EQ(remote_->log, (std::vector<std::string>{"get [|] Remote.Sim : '' : child_ids"}));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Browsing documents: the abstract document with its attribute dictionary, and the reusable base
 // with subscribers, notification filtering, batch attributes, actions and path resolution.
 #pragma once
+#include <browseface.h>
 #include <oleauto.h>
 #include <servprov.h>
 #include <windows.h>
@@ -56,9 +57,9 @@ public:
     virtual void OnAfterSetPath(int32_t pathIndex, FIAttributeRequest& request) = 0;
     virtual HRESULT ExecuteAction(const char* path, const char* action, SAFEARRAY* inputs, short* status) = 0;
     virtual HRESULT GetHistory(const std::vector<std::string>& paths, const std::vector<std::string>& units,
-                               const char* text, double value, VARIANT* a, VARIANT* b, VARIANT* c);
+                               const char* text, double time, double endTime, LONG flags, VARIANT* values);
     virtual HRESULT GetHistoryEx(const std::vector<std::string>& paths, const std::vector<std::string>& units,
-                                 const char* text, double value, VARIANT* a, VARIANT* b, VARIANT* c);
+                                 const char* text, double time, double endTime, LONG flags, VARIANT* values);
     virtual HRESULT GetCanonicalPath(const char* path, FIValue& out) = 0;
     virtual uint32_t GetAttributeId(const char* name);
     virtual void GetAttributeName(uint32_t id, FIValue& out);
@@ -130,10 +131,26 @@ private:
 // The name without its owner's prefix and the full stop after it; null when the name is not below it.
 const char* StripNamePrefix(const char* prefix, const char* name);
 
-// True for the two identifiers under which a document hands out its COM face.
+// True for the two identifiers under which a document hands out its COM face
+// (CLSID_CPDXDocumentV22 and IID_IPDXDocumentV22).
 bool IsFIDocumentService(REFGUID service);
-extern const GUID kDocumentObjectClsid;
-extern const GUID kDocumentInterfaceIid;
+
+// The document another document delegates to, found through a delegating entry's service provider.
+// Takes over the provider reference it is given and releases both interfaces when it ends.
+class DelegateServiceHelper {
+public:
+    explicit DelegateServiceHelper(IServiceProvider* provider);
+    ~DelegateServiceHelper();
+    DelegateServiceHelper(const DelegateServiceHelper&) = delete;
+    DelegateServiceHelper& operator=(const DelegateServiceHelper&) = delete;
+
+    bool HasDocument() const { return document_ != nullptr; }
+    IPDXDocumentV22* Document() const { return document_; }
+
+private:
+    IServiceProvider* provider_;
+    IPDXDocumentV22* document_ = nullptr;
+};
 
 // Creates the COM face of a document; installed by the layer that implements it.
 using DocumentObjectFactory = HRESULT (*)(FIDocument* document, IUnknown* owner, REFIID riid, void** out);

@@ -58,6 +58,11 @@ public:
                            bool forWrite);
     // A one-dimensional VARIANT array of the items' values, in item order.
     HRESULT ValuesToArray(SAFEARRAY** out) const;
+    // The request as the arrays a document's COM face takes: paths and attribute names as texts,
+    // tuples 3 x n (4 x n with the values when forWrite). The caller destroys the arrays.
+    HRESULT ToArrays(SAFEARRAY** paths, SAFEARRAY** attributes, SAFEARRAY** tuples, bool forWrite) const;
+    // Copies the values array of a read into the items, in order.
+    HRESULT ValuesFromArray(SAFEARRAY* values);
 
     std::string basePath;
     std::string substituteFrom;
@@ -69,8 +74,13 @@ public:
     FI::FIDocument* document = nullptr;
 };
 
+struct IPDXDocumentV22;
+
 namespace FI {
 class FIDocumentBase_;
+// Sends the request to another document through its COM face (with the substitution pair when the
+// request has one); a read stores the answers in the items.
+HRESULT ForwardRequest(IPDXDocumentV22* delegate, FIAttributeRequest& request, bool write);
 // Reads or writes every item of the request through the document's entries.
 HRESULT ProcessBatchRequest(FIDocumentBase_& document, FIAttributeRequest& request, bool write);
 }  // namespace FI

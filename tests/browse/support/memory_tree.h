@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <servprov.h>
+
 #include "browse/entry.h"
 
 namespace fitest {
@@ -124,6 +126,16 @@ public:
         FI::SplitFirstPathElement(path, element, rest);
     }
     bool IsDelegating() override { return !delegatePath.empty(); }
+    // The provider handed out to the document (one new reference per call), or none.
+    IServiceProvider* provider = nullptr;
+    HRESULT GetServiceProvider(IServiceProvider** out) override {
+        if (out == nullptr || provider == nullptr) return FIVORNNodeBase::GetServiceProvider(out);
+        provider->AddRef();
+        *out = provider;
+        return S_OK;
+    }
+    void OnAttributesChanged() override { ++changeHookCalls; }
+    int changeHookCalls = 0;
     void GetDelegatePath(FIValue& out) override { out.SetString(delegatePath); }
     FIDocumentNotifyList validation;
     std::string executed;
