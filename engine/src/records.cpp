@@ -161,6 +161,13 @@ bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     int pos = var_position(container, block, index, &sim);
     if (pos < 0) return false;
     const zeq::Variable& v = sim->Vars()[static_cast<size_t>(pos)];
+    // The mask words once, with "all" spread to every bit.
+    const bool all = mask.All();
+    const uint32_t w1 = all ? ~0u : mask.word1;
+    const uint32_t w2 = all ? ~0u : mask.word2;
+    auto Selected = [w1, w2](int id) {
+        return id < 0 ? (w2 & static_cast<uint32_t>(-id)) != 0 : (w1 & static_cast<uint32_t>(id)) != 0;
+    };
     auto shown = [&](double base) { return v.unit_entry ? rtouom_from_base(v.ptype, v.unit_entry, base) : base; };
     auto shown_delta = [&](double base) {
         return v.unit_entry ? rtouom_delta_si2pair(v.ptype, v.unit_entry, base) : base;

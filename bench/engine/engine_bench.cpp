@@ -1,0 +1,212 @@
+// Engine hot paths at 1,000,000 variables against plain containers measured in the same run: building
+// the model, a name lookup and a one-attribute record load. Each engine benchmark also reports the ratio
+// to its baseline, the heap allocations per operation and the memory per variable.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <new>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "zeq_testing.h"
+
+namespace {
+std::atomic<long> g_allocs{0};
+}
+
+void* operator new(std::size_t n) {
+    ++g_allocs;
+    if (void* p = std::malloc(n ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+constexpr int kBlocks = 100000;
+constexpr int kVarsPerBlock = 10;
+constexpr int kVars = kBlocks * kVarsPerBlock;
+
+const zeq::ModelDef& Def() {
+    static const zeq::ModelDef def = zeq::testing::GenerateModel(kBlocks, kVarsPerBlock);
+    return def;
+}
+
+zeq::Simulation& Sim() {
+    static zeq::Simulation* sim = [] {
+        auto* s = new zeq::Simulation();
+        s->Build(Def());
+        return s;
+    }();
+    return *sim;
+}
+
+// The baseline: the same records in a vector and a hash map from name to position.
+struct Baseline {
+    struct Rec {
+        std::string name;
+        double value, lower, upper;
+        int spec;
+    };
+    std::vector<Rec> recs;
+    std::unordered_map<std::string, int> index;
+};
+
+Baseline BuildBaseline() {
+    Baseline b;
+    b.recs.reserve(kVars);
+    for (const zeq::BlockDef& block : Def().flowsheet.blocks)
+        for (const zeq::VarDef& v : block.vars) {
+            b.recs.push_back({block.name + "." + v.name, v.value, v.lower, v.upper, v.spec});
+            b.index.emplace(b.recs.back().name, static_cast<int>(b.recs.size()) - 1);
+        }
+    return b;
+}
+
+const Baseline& Base() {
+    static const Baseline b = BuildBaseline();
+    return b;
+}
+
+std::vector<std::string> Names(int n) {
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> block(1, kBlocks), var(1, kVarsPerBlock);
+    std::vector<std::string> out;
+    for (int i = 0; i < n; ++i) out.push_back("B" + std::to_string(block(rng)) + ".X" + std::to_string(var(rng)));
+    return out;
+}
+
+template <class F>
+double Seconds(F&& f) {
+    auto t0 = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+void BM_Build_Engine(benchmark::State& state) {
+    double engine = 0, base = 0;
+    size_t bytes = 0;
+    for (auto _ : state) {
+        zeq::Simulation sim;
+        engine += Seconds([&] { sim.Build(Def()); });
+        bytes = sim.MemoryBytes();
+        base += Seconds([] { benchmark::DoNotOptimize(BuildBaseline()); });
+    }
+    state.counters["ratio_to_baseline"] = engine / base;
+    state.counters["bytes_per_variable"] = static_cast<double>(bytes) / kVars;
+}
+BENCHMARK(BM_Build_Engine)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_Lookup_Engine(benchmark::State& state) {
+    zeq::Simulation& sim = Sim();
+    ZEQEOCntr* fs = sim.GetFlowsheet();
+    const std::vector<std::string> names = Names(4096);
+    size_t i = 0;
+    long allocs_before = g_allocs.load();
+    for (auto _ : state) benchmark::DoNotOptimize(fs->FindIndex(names[i++ & 4095].c_str()));
+    long allocs = g_allocs.load() - allocs_before;
+    double base = Seconds([&] {
+        for (size_t k = 0; k < static_cast<size_t>(state.iterations()); ++k)
+            benchmark::DoNotOptimize(Base().index.find(names[k & 4095]));
+    });
+    double engine = Seconds([&] {
+        for (size_t k = 0; k < static_cast<size_t>(state.iterations()); ++k)
+            benchmark::DoNotOptimize(fs->FindIndex(names[k & 4095].c_str()));
+    });
+    state.counters["ratio_to_baseline"] = engine / base;
+    state.counters["allocs_per_op"] = static_cast<double>(allocs) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_Lookup_Engine);
+
+void BM_Lookup_Baseline(benchmark::State& state) {
+    const std::vector<std::string> names = Names(4096);
+    size_t i = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(Base().index.find(names[i++ & 4095]));
+}
+BENCHMARK(BM_Lookup_Baseline);
+
+void BM_LoadOneAttribute_Engine(benchmark::State& state) {
+    zeq::Simulation& sim = Sim();
+    ZEQEOCntr* fs = sim.GetFlowsheet();
+    ZEQVariableData rec;
+    rec.mask.Set(VA_VALUE);
+    std::mt19937 rng(3);
+    std::vector<int> idx(4096);
+    for (int& x : idx) x = static_cast<int>(rng() % kVars) + 1;
+    size_t i = 0;
+    double sum = 0;
+    long allocs_before = g_allocs.load();
+    for (auto _ : state) {
+        rec.Load(fs, nullptr, idx[i++ & 4095], true);
+        double d;
+        rec.GetValue(VA_VALUE, d);
+        sum += d;
+    }
+    benchmark::DoNotOptimize(sum);
+    long allocs = g_allocs.load() - allocs_before;
+    const auto& recs = Base().recs;
+    double base = Seconds([&] {
+        double s = 0;
+        for (size_t k = 0; k < static_cast<size_t>(state.iterations()); ++k) s += recs[static_cast<size_t>(idx[k & 4095] - 1)].value;
+        benchmark::DoNotOptimize(s);
+    });
+    double engine = Seconds([&] {
+        double s = 0, d = 0;
+        for (size_t k = 0; k < static_cast<size_t>(state.iterations()); ++k) {
+            rec.Load(fs, nullptr, idx[k & 4095], true);
+            rec.GetValue(VA_VALUE, d);
+            s += d;
+        }
+        benchmark::DoNotOptimize(s);
+    });
+    state.counters["ratio_to_baseline"] = engine / base;
+    state.counters["allocs_per_op"] = static_cast<double>(allocs) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_LoadOneAttribute_Engine);
+
+void BM_LoadOneAttribute_Baseline(benchmark::State& state) {
+    const auto& recs = Base().recs;
+    std::mt19937 rng(3);
+    std::vector<int> idx(4096);
+    for (int& x : idx) x = static_cast<int>(rng() % kVars) + 1;
+    size_t i = 0;
+    double sum = 0;
+    for (auto _ : state) sum += recs[static_cast<size_t>(idx[i++ & 4095] - 1)].value;
+    benchmark::DoNotOptimize(sum);
+}
+BENCHMARK(BM_LoadOneAttribute_Baseline);
+
+// Per element: every variable's value once, through records and through the array.
+void BM_LoadEveryVariable_Engine(benchmark::State& state) {
+    zeq::Simulation& sim = Sim();
+    ZEQEOCntr* fs = sim.GetFlowsheet();
+    ZEQVariableData rec;
+    rec.mask.Set(VA_VALUE);
+    double engine = 0, base = 0;
+    for (auto _ : state) {
+        engine += Seconds([&] {
+            double s = 0, d = 0;
+            for (int k = 1; k <= kVars; ++k) {
+                rec.Load(fs, nullptr, k, true);
+                rec.GetValue(VA_VALUE, d);
+                s += d;
+            }
+            benchmark::DoNotOptimize(s);
+        });
+        base += Seconds([&] {
+            double s = 0;
+            for (const auto& r : Base().recs) s += r.value;
+            benchmark::DoNotOptimize(s);
+        });
+    }
+    state.counters["ratio_to_baseline"] = engine / base;
+    state.counters["ns_per_element"] = engine * 1e9 / (static_cast<double>(state.iterations()) * kVars);
+}
+BENCHMARK(BM_LoadEveryVariable_Engine)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+}  // namespace
