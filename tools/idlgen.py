@@ -439,8 +439,7 @@ def emit_header(model, src_name, lib_descriptor_fn):
     w("#pragma once")
     w("#include <windows.h>")
     w("#include <oaidl.h>")
-    if model.library:
-        w("#include \"atl/nuvtypelib.h\"")
+    w("#include \"atl/nuvtypelib.h\"")
     w("")
     for name in model.interfaces:
         w(f"struct {name};")
@@ -472,6 +471,12 @@ def emit_header(model, src_name, lib_descriptor_fn):
         w(f"DECLARE_UUIDOF({it.name}, \"{guid_literal(it.attrs['uuid'])}\");")
         prefix = "DIID" if it.dispinterface else "IID"
         w(f"inline constexpr IID {prefix}_{it.name} = __uuidof({it.name});")
+        if not it.dispinterface:
+            chain = [i.name for i in reversed(model.chain(it))]
+            if model.dispatchable(it):
+                chain.append("IDispatch")
+            w(f"template <> struct nuv::typelib::InterfaceChain<{it.name}> : "
+              f"nuv::typelib::InterfaceList<{', '.join(chain)}> {{}};")
         w("")
     for co in model.coclasses:
         w(f"inline constexpr CLSID CLSID_{co.name} = guid_from_literal(\"{guid_literal(co.attrs['uuid'])}\");")

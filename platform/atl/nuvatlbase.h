@@ -17,6 +17,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include "atl/nuvtypelib.h"
 #include "nuv_text.h"
 
 // ---------------------------------------------------------------------------------------------------
@@ -470,8 +471,10 @@ public:
     HRESULT FinalConstruct() { return S_OK; }
     void FinalRelease() {}
     void SetVoid(void*) {}
-    void InternalFinalConstructAddRef() {}
-    void InternalFinalConstructRelease() {}
+    // An object's count is held at one while FinalConstruct runs, so that handing itself out and
+    // releasing it again inside FinalConstruct cannot destroy it.
+    void InternalFinalConstructAddRef() { ++m_dwRef; }
+    void InternalFinalConstructRelease() { --m_dwRef; }
     static void ObjectMain(bool) {}
     static HRESULT UpdateRegistry(BOOL) { return S_OK; }
 
@@ -521,6 +524,25 @@ struct ComEntry2 {  // an interface reached through one of several bases that de
     template <class T>
     static IUnknown* Identity(T* self) {
         return static_cast<Itf*>(static_cast<Via*>(self));
+    }
+};
+
+// An interface the class derives from together with all of that interface's bases (a dual interface
+// and its earlier versions, INUVObject, IDispatch ...); nuvtypelib.h's InterfaceChain lists them.
+template <class Itf>
+struct ComEntryChain {
+    static bool Match(REFIID) { return true; }
+    template <class T>
+    static HRESULT Get(T* self, REFIID riid, void** ppv) {
+        void* p = nuv::typelib::InterfaceChain<Itf>::Find(static_cast<Itf*>(self), riid);
+        if (!p) return E_NOINTERFACE;
+        static_cast<Itf*>(self)->AddRef();
+        *ppv = p;
+        return S_OK;
+    }
+    template <class T>
+    static IUnknown* Identity(T* self) {
+        return static_cast<Itf*>(self);
     }
 };
 

@@ -100,6 +100,25 @@ HRESULT NuvGetInProcessTypeInfo(const GUID* plibid, REFIID riid, ITypeInfo** ppT
 }
 
 namespace nuv::typelib {
+
+// An interface and every interface it derives from (IUnknown left out), most derived first; the
+// generated headers specialise InterfaceChain for each interface they declare.
+template <class... Itfs>
+struct InterfaceList {
+    // The object's pointer for riid when riid is one of the list, else null.
+    template <class T>
+    static void* Find(T* self, REFIID riid) {
+        void* found = nullptr;
+        auto match = [&](auto* itf) {
+            if (!found && riid == __uuidof(decltype(*itf))) found = itf;
+        };
+        (match(static_cast<Itfs*>(self)), ...);
+        return found;
+    }
+};
+template <class T>
+struct InterfaceChain;
+
 // Keeps a library registered in-process for as long as the binary that holds it is loaded.
 class InProcessRegistration {
 public:

@@ -275,6 +275,52 @@ TEST(ConnectionPoints, AdviseEnumerateAndUnadvise) {
     EXPECT_EQ(sink->Release(), 0u);
 }
 
+class Versioned : public CComObjectRootEx<CComMultiThreadModel>, public IDispatchImpl<INUVParameter3> {
+public:
+    using ComMap = CComMap<ComEntryChain<INUVParameter3>, ComSelfEntry>;
+#define NOT_NEEDED(name, ...) \
+    STDMETHOD(name)(__VA_ARGS__) override { return E_NOTIMPL; }
+    NOT_NEEDED(get_Parent, INUVObject**)
+    NOT_NEEDED(get_Simulation, INUVSimulation**)
+    NOT_NEEDED(get_Name, BSTR*)
+    NOT_NEEDED(get_IsValid, VARIANT_BOOL*)
+    NOT_NEEDED(GetService, BSTR, IUnknown**)
+    NOT_NEEDED(get_Value, VARIANT*)
+    NOT_NEEDED(put_Value, VARIANT)
+    NOT_NEEDED(get_UOM, BSTR*)
+    NOT_NEEDED(get_Access, NUVParameterAccess*)
+    NOT_NEEDED(get_Description, BSTR*)
+    NOT_NEEDED(get_Lower, VARIANT*)
+    NOT_NEEDED(put_Lower, VARIANT)
+    NOT_NEEDED(get_Upper, VARIANT*)
+    NOT_NEEDED(put_Upper, VARIANT)
+    NOT_NEEDED(get_PhysicalType, BSTR*)
+    NOT_NEEDED(put_UOM, VARIANT)
+#undef NOT_NEEDED
+
+    // Hands itself out and drops it again while being built.
+    HRESULT FinalConstruct() {
+        CComPtr<IUnknown> self;
+        return QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&self));
+    }
+};
+
+TEST(ComMaps, ChainEntryAnswersEveryVersionOfTheInterface) {
+    CComObject<Versioned>* v = New<Versioned>();  // survived its own FinalConstruct
+    void* expected = static_cast<INUVParameter3*>(v);
+    for (const IID* iid : {&IID_INUVParameter3, &IID_INUVParameter2, &IID_INUVParameter, &IID_INUVObject, &IID_IDispatch}) {
+        void* p = nullptr;
+        ASSERT_EQ(v->QueryInterface(*iid, &p), S_OK);
+        EXPECT_EQ(p, expected);
+        static_cast<IUnknown*>(p)->Release();
+    }
+    void* p = reinterpret_cast<void*>(1);
+    EXPECT_EQ(v->QueryInterface(IID_INUVVariable, &p), E_NOINTERFACE);
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(v->m_dwRef, 1);
+    v->Release();
+}
+
 class Described : public CComObjectRootEx<CComMultiThreadModel>,
                   public IProvideClassInfo2Impl<&CLSID_NUVSimulationMsgs, &DIID_DNUVSimulationMsgsEvents> {
 public:
