@@ -17,9 +17,16 @@ struct Registered {
     DWORD cookie;
 };
 
-std::mutex g_mutex;
-std::vector<Registered> g_registered;
-DWORD g_next_cookie = 1;
+// Never destroyed: modules may revoke their factories from their own static destructors.
+struct Table {
+    std::mutex mutex;
+    std::vector<Registered> registered;
+    DWORD next_cookie = 1;
+};
+Table& table() {
+    static Table* t = new Table();
+    return *t;
+}
 
 // The thread's initialisation: how often, and in which mode.
 struct ThreadInit {
@@ -29,8 +36,9 @@ struct ThreadInit {
 thread_local ThreadInit t_init;
 
 IUnknown* find_factory(REFCLSID clsid) {
-    std::lock_guard lock(g_mutex);
-    for (const auto& r : g_registered) {
+    Table& t = table();
+    std::lock_guard lock(t.mutex);
+    for (const auto& r : t.registered) {
         if (IsEqualGUID(r.clsid, clsid)) {
             r.factory->AddRef();
             return r.factory;
@@ -59,20 +67,22 @@ void CoUninitialize() {
 HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD, DWORD, LPDWORD lpdwRegister) {
     if (!pUnk || !lpdwRegister) return E_INVALIDARG;
     pUnk->AddRef();
-    std::lock_guard lock(g_mutex);
-    *lpdwRegister = g_next_cookie++;
-    g_registered.push_back({rclsid, pUnk, *lpdwRegister});
+    Table& t = table();
+    std::lock_guard lock(t.mutex);
+    *lpdwRegister = t.next_cookie++;
+    t.registered.push_back({rclsid, pUnk, *lpdwRegister});
     return S_OK;
 }
 
 HRESULT CoRevokeClassObject(DWORD dwRegister) {
     IUnknown* factory = nullptr;
     {
-        std::lock_guard lock(g_mutex);
-        for (auto it = g_registered.begin(); it != g_registered.end(); ++it) {
+        Table& t = table();
+        std::lock_guard lock(t.mutex);
+        for (auto it = t.registered.begin(); it != t.registered.end(); ++it) {
             if (it->cookie == dwRegister) {
                 factory = it->factory;
-                g_registered.erase(it);
+                t.registered.erase(it);
                 break;
             }
         }

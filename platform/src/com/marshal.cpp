@@ -27,15 +27,22 @@ struct Entry {
     DWORD flags;
 };
 
-std::mutex g_mutex;
-std::unordered_map<ULONGLONG, Entry> g_entries;
+// Never destroyed: marshal data may be released from other modules' static destructors.
+struct Table {
+    std::mutex mutex;
+    std::unordered_map<ULONGLONG, Entry> entries;
+};
+Table& table() {
+    static Table* t = new Table();
+    return *t;
+}
 
 ULONGLONG new_token() {
     static std::mt19937_64 generator{std::random_device{}()};
     ULONGLONG token;
     do {
         token = generator();
-    } while (token == 0 || g_entries.count(token));
+    } while (token == 0 || table().entries.count(token));
     return token;
 }
 
@@ -61,17 +68,17 @@ HRESULT CoMarshalInterface(LPSTREAM pStm, REFIID riid, LPUNKNOWN pUnk, DWORD, LP
     record.flags = mshlflags;
     record.iid = riid;
     {
-        std::lock_guard lock(g_mutex);
+        std::lock_guard lock(table().mutex);
         record.token = new_token();
-        g_entries.emplace(record.token, Entry{held, mshlflags});
+        table().entries.emplace(record.token, Entry{held, mshlflags});
     }
     ULONG written = 0;
     HRESULT hr = pStm->Write(&record, sizeof record, &written);
     if (SUCCEEDED(hr) && written != sizeof record) hr = STG_E_MEDIUMFULL;
     if (FAILED(hr)) {
         {
-            std::lock_guard lock(g_mutex);
-            g_entries.erase(record.token);
+            std::lock_guard lock(table().mutex);
+            table().entries.erase(record.token);
         }
         held->Release();
     }
@@ -86,12 +93,12 @@ HRESULT CoUnmarshalInterface(LPSTREAM pStm, REFIID riid, LPVOID* ppv) {
     if (HRESULT hr = read_record(pStm, record); FAILED(hr)) return hr;
     IUnknown* object = nullptr;
     {
-        std::lock_guard lock(g_mutex);
-        auto it = g_entries.find(record.token);
-        if (it == g_entries.end()) return CO_E_OBJNOTCONNECTED;
+        std::lock_guard lock(table().mutex);
+        auto it = table().entries.find(record.token);
+        if (it == table().entries.end()) return CO_E_OBJNOTCONNECTED;
         object = it->second.object;
         if (it->second.flags == MSHLFLAGS_NORMAL) {
-            g_entries.erase(it);  // normal marshal data is good for one unmarshal
+            table().entries.erase(it);  // normal marshal data is good for one unmarshal
         } else {
             object->AddRef();
         }
@@ -108,11 +115,11 @@ HRESULT CoReleaseMarshalData(LPSTREAM pStm) {
     if (HRESULT hr = read_record(pStm, record); FAILED(hr)) return hr;
     IUnknown* object = nullptr;
     {
-        std::lock_guard lock(g_mutex);
-        auto it = g_entries.find(record.token);
-        if (it == g_entries.end()) return CO_E_OBJNOTCONNECTED;
+        std::lock_guard lock(table().mutex);
+        auto it = table().entries.find(record.token);
+        if (it == table().entries.end()) return CO_E_OBJNOTCONNECTED;
         object = it->second.object;
-        g_entries.erase(it);
+        table().entries.erase(it);
     }
     object->Release();
     return S_OK;

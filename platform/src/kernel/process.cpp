@@ -19,14 +19,21 @@
 
 namespace {
 
-std::mutex g_sink_mutex;
-std::shared_ptr<nuv::DebugOutputSink> g_sink;
+// Never destroyed: debug output may come from other modules' static destructors.
+struct SinkSlot {
+    std::mutex mutex;
+    std::shared_ptr<nuv::DebugOutputSink> sink;
+};
+SinkSlot& sink_slot() {
+    static SinkSlot* slot = new SinkSlot();
+    return *slot;
+}
 
 void emit_debug_output(std::string_view text) {
     std::shared_ptr<nuv::DebugOutputSink> sink;
     {
-        std::lock_guard lock(g_sink_mutex);
-        sink = g_sink;
+        std::lock_guard lock(sink_slot().mutex);
+        sink = sink_slot().sink;
     }
     // Called outside the lock so the sink may itself write debug output or replace the sink.
     if (sink && *sink) (*sink)(text);
@@ -136,9 +143,9 @@ namespace nuv {
 
 DebugOutputSink set_debug_output_sink(DebugOutputSink sink) {
     auto fresh = std::make_shared<DebugOutputSink>(std::move(sink));
-    std::lock_guard lock(g_sink_mutex);
-    DebugOutputSink previous = g_sink ? *g_sink : DebugOutputSink();
-    g_sink = std::move(fresh);
+    std::lock_guard lock(sink_slot().mutex);
+    DebugOutputSink previous = sink_slot().sink ? *sink_slot().sink : DebugOutputSink();
+    sink_slot().sink = std::move(fresh);
     return previous;
 }
 

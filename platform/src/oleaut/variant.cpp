@@ -48,6 +48,16 @@ using nuv::oleaut::is_valid_variant_type;
 
 namespace {
 
+// Arrays of VARIANTs holding arrays are copied recursively; a nesting deeper than this (only a
+// hand-made cycle gets there) fails instead of exhausting the stack.
+constexpr int kMaxArrayNesting = 64;
+thread_local int t_array_nesting = 0;
+
+struct NestingGuard {
+    NestingGuard() { ++t_array_nesting; }
+    ~NestingGuard() { --t_array_nesting; }
+};
+
 // Deep copy of a by-value VARIANT into uninitialised storage.
 HRESULT copy_value(VARIANT* dest, const VARIANT* src) {
     VARIANT out = *src;
@@ -70,6 +80,8 @@ HRESULT copy_value(VARIANT* dest, const VARIANT* src) {
     }
     if ((src->vt & VT_ARRAY) && !(src->vt & VT_BYREF)) {
         out.parray = nullptr;
+        if (t_array_nesting >= kMaxArrayNesting) return E_INVALIDARG;
+        NestingGuard nesting;
         if (HRESULT hr = SafeArrayCopy(src->parray, &out.parray); FAILED(hr)) return hr;
     }
     *dest = out;

@@ -205,3 +205,25 @@ TEST(SafeArray, RedimChangesTheLastDimension) {
     EXPECT_EQ(SafeArrayRedim(a.psa, &smaller), DISP_E_ARRAYISLOCKED);
     SafeArrayUnlock(a.psa);
 }
+
+TEST(SafeArray, NestedVariantArraysCopyDeeply) {
+    // An array of VARIANTs whose element is itself an array of strings.
+    ArrayHolder inner{SafeArrayCreateVector(VT_BSTR, 0, 1)};
+    LONG i = 0;
+    BstrHolder s(SysAllocString(OLESTR("deep")));
+    ASSERT_EQ(SafeArrayPutElement(inner.psa, &i, s.get()), S_OK);
+    ArrayHolder outer{SafeArrayCreateVector(VT_VARIANT, 0, 1)};
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_ARRAY | VT_BSTR;
+    v.parray = inner.psa;
+    ASSERT_EQ(SafeArrayPutElement(outer.psa, &i, &v), S_OK);
+    VARIANT got;
+    ASSERT_EQ(SafeArrayGetElement(outer.psa, &i, &got), S_OK);
+    ASSERT_EQ(got.vt, VARTYPE(VT_ARRAY | VT_BSTR));
+    EXPECT_TRUE(got.parray != inner.psa);
+    BstrHolder text;
+    ASSERT_EQ(SafeArrayGetElement(got.parray, &i, text.receive()), S_OK);
+    EXPECT_TRUE(bstr_text(text.get()) == ostring(OLESTR("deep")));
+    VariantClear(&got);
+}
