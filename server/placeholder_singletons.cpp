@@ -1,6 +1,7 @@
-// Stand-ins for the message object and the interface holder: objects of the right classes and
+// PLACEHOLDERS for the message object and the interface holder: objects of the right classes and
 // interfaces whose members are not implemented yet (E_NOTIMPL). The module's hooks create and release
-// them exactly as they will the finished classes.
+// them through CreateMessagesSingleton / CreateInterfaceHolderSingleton, exactly as they will the
+// finished classes, which replace this file.
 #include <atomic>
 
 #include "atl/nuvatlcom.h"
@@ -50,40 +51,21 @@ public:
 
 namespace {
 
-template <class T>
-struct Singleton {
-    CComObjectCached<T>* object = nullptr;
-
-    void Start() {
-        if (object) return;
-        CComObjectCached<T>* p = nullptr;
-        if (FAILED(CComObjectCached<T>::CreateInstance(&p))) return;
-        p->AddRef();
-        object = p;
-    }
-    void Stop() {
-        if (auto* p = std::exchange(object, nullptr)) p->Release();
-    }
-};
-
-Singleton<CoNUVSimulationMsgs> g_messages;
-Singleton<CoNUVInterfaceHolder> g_holder;
+template <class T, class Itf>
+HRESULT CreateCached(IUnknown** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    CComObjectCached<T>* p = nullptr;
+    HRESULT hr = CComObjectCached<T>::CreateInstance(&p);
+    if (FAILED(hr)) return hr;
+    p->AddRef();
+    *out = static_cast<Itf*>(p);
+    return S_OK;
+}
 
 }  // namespace
 
-void MessagesObjectMain(bool starting) { starting ? g_messages.Start() : g_messages.Stop(); }
-void InterfaceHolderObjectMain(bool starting) { starting ? g_holder.Start() : g_holder.Stop(); }
-
-HRESULT GetProcessSingleton(REFCLSID clsid, REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    IUnknown* unk = nullptr;
-    if (clsid == CLSID_NUVSimulationMsgs)
-        unk = g_messages.object ? static_cast<INUVSimulationMsgs2*>(g_messages.object) : nullptr;
-    else if (clsid == CLSID_NUVInterfaceHolder)
-        unk = g_holder.object ? static_cast<INUVInterfaceHolder*>(g_holder.object) : nullptr;
-    else
-        return CLASS_E_CLASSNOTAVAILABLE;
-    if (!unk) return E_UNEXPECTED;
-    return unk->QueryInterface(riid, ppv);
+HRESULT CreateMessagesSingleton(IUnknown** out) { return CreateCached<CoNUVSimulationMsgs, INUVSimulationMsgs2>(out); }
+HRESULT CreateInterfaceHolderSingleton(IUnknown** out) {
+    return CreateCached<CoNUVInterfaceHolder, INUVInterfaceHolder>(out);
 }
