@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "browse/attributes.h"
 #include "browse/document.h"
@@ -286,14 +287,9 @@ HRESULT ForwardRequest(IPDXDocumentV22* delegate, FIAttributeRequest& request, b
 
 namespace {
 
-// The text a read of "path" answers: base path, full stop, relative path, mapped through the
-// request's substitution pair when it has one.
-std::string PathAnswer(const FIAttributeRequest& request, const std::string& base, const std::string& relative) {
-    std::string text = base;
-    if (!relative.empty()) {
-        text += '.';
-        text += relative;
-    }
+// A path of this document in the caller's terms: below the pair's "to" path it is moved below the
+// pair's "from" path; anything else, or a request without a pair, is kept.
+std::string MapThroughPair(const FIAttributeRequest& request, const std::string& text) {
     if (request.substituteFrom.empty() && request.substituteTo.empty()) return text;
     const char* below = StripNamePrefix(request.substituteTo.c_str(), text.c_str());
     if (below == nullptr) return text;
@@ -305,6 +301,78 @@ std::string PathAnswer(const FIAttributeRequest& request, const std::string& bas
     return mapped;
 }
 
+std::string JoinPath(const std::string& a, const std::string& b) {
+    if (a.empty()) return b;
+    if (b.empty()) return a;
+    return a + "." + b;
+}
+
+// The text of path before rest, without the full stop that separates them.
+std::string ConsumedPrefix(const char* path, const char* rest) {
+    size_t n = static_cast<size_t>(rest - path);
+    if (n > 0 && path[n - 1] == '.') --n;
+    return std::string(path, n);
+}
+
+// The text before the last full stop outside double quotes; empty when there is none.
+std::string ParentPath(const std::string& path) {
+    bool quoted = false;
+    size_t last = std::string::npos;
+    for (size_t i = 0; i < path.size(); ++i) {
+        if (path[i] == '"') {
+            if (quoted && i + 1 < path.size() && path[i + 1] == '"') {
+                ++i;
+            } else {
+                quoted = !quoted;
+            }
+        } else if (path[i] == '.' && !quoted) {
+            last = i;
+        }
+    }
+    return last == std::string::npos ? std::string() : path.substr(0, last);
+}
+
+// The longest path that is a proper ancestor of every one of the paths.
+std::string CommonAncestor(const std::vector<std::string>& paths) {
+    std::string candidate = ParentPath(paths.front());
+    auto below = [](const std::string& path, const std::string& ancestor) {
+        return path.size() > ancestor.size() && path.compare(0, ancestor.size(), ancestor) == 0 &&
+               path[ancestor.size()] == '.';
+    };
+    for (;;) {
+        if (candidate.empty()) return candidate;
+        bool all = true;
+        for (const std::string& p : paths) all = all && below(p, candidate);
+        if (all) return candidate;
+        candidate = ParentPath(candidate);
+    }
+}
+
+// Sends a copy of the request with another base path and pair; a read's answers come back into the
+// items of the original.
+HRESULT ForwardWith(IPDXDocumentV22* delegate, FIAttributeRequest& request, bool write, std::string basePath,
+                    std::string from, std::string to) {
+    FIAttributeRequest forwarded = request;
+    forwarded.basePath = std::move(basePath);
+    forwarded.substituteFrom = std::move(from);
+    forwarded.substituteTo = std::move(to);
+    HRESULT hr = ForwardRequest(delegate, forwarded, write);
+    if (SUCCEEDED(hr) && !write) {
+        for (size_t i = 0; i < request.items.size(); ++i) request.items[i].value = forwarded.items[i].value;
+    }
+    return hr;
+}
+
+// The delegate document behind an entry, when the entry delegates and has one.
+std::unique_ptr<DelegateServiceHelper> DelegateDocumentOf(Entry& entry) {
+    if (!entry.IsDelegating()) return nullptr;
+    IServiceProvider* provider = nullptr;
+    if (FAILED(entry.GetServiceProvider(&provider)) || provider == nullptr) return nullptr;
+    auto helper = std::make_unique<DelegateServiceHelper>(provider);
+    if (!helper->HasDocument()) return nullptr;
+    return helper;
+}
+
 }  // namespace
 
 HRESULT ProcessBatchRequest(FIDocumentBase_& document, FIAttributeRequest& request, bool write) {
@@ -314,10 +382,19 @@ HRESULT ProcessBatchRequest(FIDocumentBase_& document, FIAttributeRequest& reque
     if (!basePath.empty()) {
         const char* rest = nullptr;
         base = document.ResolvePath(basePath.c_str(), &rest);
-        // A base path that stops inside the tree would need a delegate document to go on.
-        if (base.IsNull() || (rest != nullptr && *rest != '\0')) {
-            return RaiseFIError(E_FAIL, "Invalid base path specified");
+        if (!base.IsNull() && rest != nullptr && *rest != '\0') {
+            // The base path runs on into another document: the whole request goes there.
+            std::unique_ptr<DelegateServiceHelper> delegate = DelegateDocumentOf(*base);
+            if (!delegate) return RaiseFIError(E_FAIL, "Invalid base path specified");
+            FIValue delegatePath;
+            base->GetDelegatePath(delegatePath);
+            std::string to = delegatePath.ToStdString();
+            std::string from = MapThroughPair(request, ConsumedPrefix(basePath.c_str(), rest));
+            HRESULT hr = ForwardWith(delegate->Document(), request, write, JoinPath(to, rest), from, to);
+            if (write) base->OnAttributesChanged();
+            return hr;
         }
+        if (base.IsNull()) return RaiseFIError(E_FAIL, "Invalid base path specified");
     } else {
         base = document.GetRoot();
         if (base.IsNull()) return RaiseFIError(E_FAIL, "Invalid base path specified");
@@ -327,30 +404,82 @@ HRESULT ProcessBatchRequest(FIDocumentBase_& document, FIAttributeRequest& reque
         stripRootName = true;
     }
 
+    std::vector<std::string> relatives = request.relativePaths;
+    if (stripRootName) {
+        for (std::string& r : relatives) {
+            const char* below = StripNamePrefix(basePath.c_str(), r.c_str());
+            if (below != nullptr) r = below;
+        }
+    }
     // Items grouped by path, in item order.
-    std::vector<std::vector<size_t>> itemsOfPath(request.relativePaths.size());
+    std::vector<std::vector<size_t>> itemsOfPath(relatives.size());
     for (size_t i = 0; i < request.items.size(); ++i) {
         int32_t p = request.items[i].pathIndex;
         if (p >= 0 && static_cast<size_t>(p) < itemsOfPath.size()) itemsOfPath[static_cast<size_t>(p)].push_back(i);
     }
 
-    for (size_t p = 0; p < request.relativePaths.size(); ++p) {
+    for (size_t p = 0; p < relatives.size(); ++p) {
         const int32_t pathIndex = static_cast<int32_t>(p);
         if (write) {
             document.OnBeforeSetPath(pathIndex, request);
         } else {
             document.OnBeforeGetPath(pathIndex, request);
         }
-        std::string relative = request.relativePaths[p];
-        if (stripRootName) {
-            const char* below = StripNamePrefix(basePath.c_str(), relative.c_str());
-            if (below != nullptr) relative = below;
-        }
+        const std::string& relative = relatives[p];
         EntryHandle entry = base;
         const char* rest = nullptr;
         if (!relative.empty()) base->FindChild(entry, relative.c_str(), &rest);
         if (entry.IsNull() || (rest != nullptr && *rest != '\0')) {
-            if (write) return RaiseFIError(E_FAIL, "Invalid path specified: " + request.relativePaths[p]);
+            std::unique_ptr<DelegateServiceHelper> delegate =
+                entry.IsNull() ? nullptr : DelegateDocumentOf(*entry);
+            if (!delegate) {
+                if (write) return RaiseFIError(E_FAIL, "Invalid path specified: " + request.relativePaths[p]);
+                continue;
+            }
+            // This path and the following ones through the same entry go there as one request.
+            const std::string prefix = ConsumedPrefix(relative.c_str(), rest);
+            size_t last = p;
+            std::vector<std::string> remainders = {rest};
+            while (last + 1 < relatives.size()) {
+                const std::string& next = relatives[last + 1];
+                if (next.size() <= prefix.size() + 1 || next.compare(0, prefix.size(), prefix) != 0 ||
+                    next[prefix.size()] != '.') {
+                    break;
+                }
+                remainders.push_back(next.substr(prefix.size() + 1));
+                ++last;
+            }
+            FIValue delegatePath;
+            entry->GetDelegatePath(delegatePath);
+            const std::string to = delegatePath.ToStdString();
+            const std::string ancestor = CommonAncestor(remainders);
+            FIAttributeRequest nested;
+            nested.attributeNames = request.attributeNames;
+            nested.attributeIds = request.attributeIds;
+            for (const std::string& r : remainders) {
+                nested.relativePaths.push_back(ancestor.empty() ? r : r.substr(ancestor.size() + 1));
+            }
+            std::vector<size_t> groupItems;
+            for (size_t q = p; q <= last; ++q) {
+                for (size_t i : itemsOfPath[q]) {
+                    groupItems.push_back(i);
+                    FIAttributeRequestItem item = request.items[i];
+                    item.pathIndex -= pathIndex;
+                    nested.items.push_back(std::move(item));
+                }
+            }
+            std::string from = MapThroughPair(request, JoinPath(basePath, prefix));
+            HRESULT hr = ForwardWith(delegate->Document(), nested, write, JoinPath(to, ancestor), from, to);
+            if (SUCCEEDED(hr) && !write) {
+                for (size_t k = 0; k < groupItems.size(); ++k) request.items[groupItems[k]].value = nested.items[k].value;
+            }
+            if (write) entry->OnAttributesChanged();
+            if (write) {
+                document.OnAfterSetPath(pathIndex, request);
+            } else {
+                document.OnAfterGetPath(pathIndex, request);
+            }
+            p = last;
             continue;
         }
         for (size_t i : itemsOfPath[p]) {
@@ -370,7 +499,7 @@ HRESULT ProcessBatchRequest(FIDocumentBase_& document, FIAttributeRequest& reque
             if (!validIndex) continue;
             uint32_t id = request.attributeIds[static_cast<size_t>(a)];
             if (id == 19) {
-                FIValue text(PathAnswer(request, basePath, relative));
+                FIValue text(MapThroughPair(request, JoinPath(basePath, relative)));
                 FIValueToVariant(text, out);
                 continue;
             }

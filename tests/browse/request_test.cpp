@@ -7,6 +7,7 @@
 #include "browse/document.h"
 #include "browse/request.h"
 #include "support/error_info.h"
+#include "support/fake_delegate.h"
 #include "support/memory_document.h"
 
 using fitest::DocumentHolder;
@@ -214,6 +215,87 @@ TEST(BatchArrays, ReadAndWriteThroughSafeArrays) {
     EXPECT_EQ(doc->SetAttributes(nullptr, nullptr, nullptr, nullptr, attributes, writes), E_POINTER);
 
     for (SAFEARRAY* a : {paths, attributes, tuples, wrongShape, writes, writePaths}) SafeArrayDestroy(a);
+}
+
+}  // namespace
+
+namespace {
+
+class DelegatedBatch : public ::testing::Test {
+protected:
+    DelegatedBatch() : doc_(MemoryDocument::Create(MakeTree())) {
+        remote_ = new fitest::FakeDelegateDocument;
+        provider_ = new fitest::FakeProvider(remote_);
+        ext_ = doc_->root_->Add("Ext");
+        ext_->delegatePath = "Remote.Sim";
+        ext_->provider = provider_;
+    }
+    ~DelegatedBatch() override {
+        ext_->provider = nullptr;
+        provider_->Release();
+        EXPECT_EQ(remote_->Refs(), 1u);
+        remote_->Release();
+    }
+    FIAttributeRequest Request(const std::string& base, const std::vector<std::string>& paths) {
+        FIAttributeRequest r(doc_.get());
+        r.basePath = base;
+        r.AddAttribute("value");
+        for (const std::string& p : paths) r.AddItem(r.AddPath(p), 0);
+        return r;
+    }
+    DocumentHolder doc_;
+    fitest::FakeDelegateDocument* remote_;
+    fitest::FakeProvider* provider_;
+    MemoryEntry* ext_;
+};
+
+TEST_F(DelegatedBatch, BasePathIntoTheDelegateSendsTheWholeRequest) {
+    FIAttributeRequest r = Request("Top.Ext.inner", {"a", ""});
+    EXPECT_EQ(doc_->GetRequestAttributes(r), S_OK);
+    EXPECT_EQ(remote_->log, (std::vector<std::string>{"get [Top.Ext|Remote.Sim] Remote.Sim.inner : 'a' '' : value"}));
+    EXPECT_EQ(Values(r), (std::vector<std::string>{"value@Remote.Sim.inner/a", "value@Remote.Sim.inner/"}));
+    EXPECT_EQ(r.basePath, "Top.Ext.inner");  // put back after the call
+
+    // The request's own pair maps the new "from" path into the caller's terms.
+    FIAttributeRequest mapped = Request("Top.Ext.inner", {"a"});
+    mapped.substituteFrom = "Caller.View";
+    mapped.substituteTo = "Top";
+    EXPECT_EQ(doc_->GetRequestAttributes(mapped), S_OK);
+    EXPECT_EQ(remote_->log.back(), "get [Caller.View.Ext|Remote.Sim] Remote.Sim.inner : 'a' : value");
+
+    FIAttributeRequest write = Request("Ext.inner", {"a"});
+    remote_->setResult = E_ACCESSDENIED;
+    EXPECT_EQ(doc_->SetRequestAttributes(write), E_ACCESSDENIED);
+    EXPECT_EQ(remote_->log.back(), "set [Ext|Remote.Sim] Remote.Sim.inner : 'a' : value n=1");
+    EXPECT_EQ(ext_->changeHookCalls, 1);
+
+    ext_->provider = nullptr;
+    FIAttributeRequest orphan = Request("Ext.inner", {"a"});
+    EXPECT_EQ(doc_->GetRequestAttributes(orphan), E_FAIL);
+    EXPECT_EQ(fitest::TakeErrorDescription(), "Invalid base path specified");
+}
+
+TEST_F(DelegatedBatch, ConsecutivePathsThroughOneEntryGoAsOneNestedRequest) {
+    FIAttributeRequest r = Request("", {"Top.B.x", "Ext.u.v", "Top.Ext.u.w", "Ext.z", "B.y", "Ext.u.q"});
+    EXPECT_EQ(doc_->GetRequestAttributes(r), S_OK);
+    EXPECT_EQ(remote_->log, (std::vector<std::string>{
+                                "get [Top.Ext|Remote.Sim] Remote.Sim : 'u.v' 'u.w' 'z' : value",
+                                "get [Top.Ext|Remote.Sim] Remote.Sim.u : 'q' : value",
+                            }));
+    EXPECT_EQ(Values(r), (std::vector<std::string>{"1", "value@Remote.Sim/u.v", "value@Remote.Sim/u.w",
+                                                   "value@Remote.Sim/z", "2.5", "value@Remote.Sim.u/q"}));
+
+    FIAttributeRequest shared = Request("Top", {"Ext.\"a.b\".c", "Ext.\"a.b\".d"});
+    EXPECT_EQ(doc_->GetRequestAttributes(shared), S_OK);
+    EXPECT_EQ(remote_->log.back(), "get [Top.Ext|Remote.Sim] Remote.Sim.\"a.b\" : 'c' 'd' : value");
+
+    FIAttributeRequest write = Request("Top", {"Ext.u.v", "B.x"});
+    write.items[1].value.get()->vt = VT_I4;
+    write.items[1].value.get()->lVal = 12;
+    EXPECT_EQ(doc_->SetRequestAttributes(write), S_OK);
+    EXPECT_EQ(remote_->log.back(), "set [Top.Ext|Remote.Sim] Remote.Sim.u : 'v' : value n=1");
+    EXPECT_EQ(ext_->changeHookCalls, 1);
+    EXPECT_EQ(doc_->root_->Children()[0]->Children()[0]->Attr("value")->ToInt(), 12);
 }
 
 }  // namespace
