@@ -3,6 +3,7 @@
 #include "model.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -734,6 +735,102 @@ void Simulation::Print(const std::string& line) {
 
 void Simulation::VariableChanged(int pos, intptr_t hints) {
     Raise(ZEQ_EVT_VARIABLE, reinterpret_cast<intptr_t>(vars_[static_cast<size_t>(pos)].name.c_str()), hints);
+    if (hints & ZEQ_HINT_SPEC)
+        if (Block* b = OwnerBlock(pos)) Raise(ZEQ_EVT_BLOCK_SPECS, reinterpret_cast<intptr_t>(b->Prefix().c_str()), hints);
+}
+
+Block* Simulation::OwnerBlock(int pos) const {
+    Container* c = flowsheet_.get();
+    Block* found = nullptr;
+    for (int depth = 0; c && depth < 64; ++depth) {
+        auto& blocks = c->Blocks();
+        // Blocks are laid out in order: the last one starting at or before pos.
+        auto it = std::upper_bound(blocks.begin(), blocks.end(), pos,
+                                   [](int p, const std::unique_ptr<Block>& b) { return p < b->first_; });
+        if (it == blocks.begin()) break;
+        Block* b = (it - 1)->get();
+        if (pos >= b->first_ + b->count_) break;
+        found = b;
+        c = b->Sub();
+    }
+    return found;
+}
+
+int Simulation::RenameBlock(Block* b, const std::string& name) {
+    if (!b || name.empty() || name.find_first_of(". \t\"") != std::string::npos) return ZEQ_E_BAD_NAME;
+    for (auto& other : b->Parent()->Blocks())
+        if (other.get() != b && iequals(other->LocalName(), name)) return ZEQ_E_BAD_NAME;
+    std::string old_prefix = b->Prefix();
+    // References into the block, found with the old names, are written with the new full names afterwards.
+    struct Ref {
+        std::string* text;
+        size_t start, length;
+        int pos;
+    };
+    std::vector<Ref> refs;
+    auto collect = [&](std::string& text, const Resolver& resolve) {
+        for (size_t i = 0; i < text.size();) {
+            unsigned char c = static_cast<unsigned char>(text[i]);
+            if (!(std::isalpha(c) || c == '_') || (i > 0 && (std::isalnum(static_cast<unsigned char>(text[i - 1])) ||
+                                                           text[i - 1] == '.' || text[i - 1] == '_'))) {
+                ++i;
+                continue;
+            }
+            size_t j = i;
+            while (j < text.size() && (std::isalnum(static_cast<unsigned char>(text[j])) || text[j] == '_' || text[j] == '.')) ++j;
+            int pos = resolve(std::string_view(text).substr(i, j - i));
+            if (pos >= b->first_ && pos < b->first_ + b->count_) refs.push_back(Ref{&text, i, j - i, pos});
+            i = j;
+        }
+    };
+    for (Equation& e : eqns_) {
+        if (e.owner == b) continue;
+        std::string block_prefix = e.owner ? e.owner->Prefix() : std::string();
+        Container* c = e.container ? e.container : flowsheet_.get();
+        collect(e.text, [&](std::string_view n) {
+            if (!block_prefix.empty()) {
+                int p = FindVar(block_prefix + "." + std::string(n));
+                if (p >= 0) return p;
+            }
+            int p = FindVarIn(c, n);
+            return p >= 0 ? p : FindVar(n);
+        });
+    }
+    for (Objective& o : objectives_) collect(o.def.expr, [&](std::string_view n) { return FindVar(n); });
+    std::vector<std::pair<std::string*, int>> conn_refs;
+    std::vector<Container*> todo{flowsheet_.get()};
+    while (!todo.empty()) {
+        Container* c = todo.back();
+        todo.pop_back();
+        for (auto& cn : c->Connections())
+            for (std::string* end : {&cn->Def().from, &cn->Def().to}) {
+                int p = FindVarIn(c, *end);
+                if (p >= b->first_ && p < b->first_ + b->count_) conn_refs.emplace_back(end, p);
+            }
+        for (auto& child : c->Blocks())
+            if (child->Sub()) todo.push_back(child->Sub());
+    }
+    b->Rename(name);
+    Layout();
+    std::string new_prefix = b->Prefix();
+    auto rebase = [&](std::string& full) { full = new_prefix + full.substr(old_prefix.size()); };
+    for (int i = b->first_; i < b->first_ + b->count_; ++i) rebase(vars_[static_cast<size_t>(i)].name);
+    for (int i = b->eq_first_; i < b->eq_first_ + b->eq_count_; ++i) rebase(eqns_[static_cast<size_t>(i)].name);
+    for (TagDef& t : tags_)
+        if (t.variable.size() > old_prefix.size() && iequals(t.variable.substr(0, old_prefix.size() + 1), old_prefix + "."))
+            rebase(t.variable);
+    if (!solver_scope_.empty() && iequals(solver_scope_, old_prefix)) solver_scope_ = new_prefix;
+    // Later references in a text first, so that earlier offsets stay valid.
+    std::sort(refs.begin(), refs.end(), [](const Ref& a, const Ref& c) {
+        return a.text != c.text ? a.text < c.text : a.start > c.start;
+    });
+    for (const Ref& r : refs) r.text->replace(r.start, r.length, vars_[static_cast<size_t>(r.pos)].name);
+    for (auto& [end, p] : conn_refs) *end = vars_[static_cast<size_t>(p)].name;
+    Reindex();
+    CompileEquations();
+    CompileObjectives();
+    Raise(ZEQ_EVT_BLOCK_RENAMED, reinterpret_cast<intptr_t>(new_prefix.c_str()), ZEQ_HINT_STRUCTURE);
+    return 0;
 }
 
 // ---- Services ----

@@ -165,6 +165,7 @@ public:
     int FindParam(std::string_view name) const;
     std::vector<std::unique_ptr<Port>>& Ports() { return ports_; }
     void SetIncluded(bool on) { included_ = on; }
+    void Rename(const std::string& name) { name_ = name; }
     // Layout: 0-based offsets into the simulation's arrays.
     int first_ = 0, count_ = 0, eq_first_ = 0, eq_count_ = 0;
     int own_vars_ = 0, own_eqns_ = 0;  // a plain block's own members
@@ -260,9 +261,11 @@ public:
         std::string name;
         bool active = true;
         double time = 0;
-        std::vector<std::pair<std::string, double>> sets;  // variable name -> value
+        std::vector<std::pair<std::string, double>> sets;  // variable name -> value (variable's units)
+        bool done = false;
     };
     const std::vector<Task>& Tasks() const { return tasks_; }
+    std::vector<Task>& MutableTasks() { return tasks_; }
 
 private:
     Simulation* sim_;
@@ -345,6 +348,12 @@ public:
     // Adds a block made from def to target (which must belong to this simulation). 0 or an HRESULT.
     int AddBlockDef(Container* target, const BlockDef& def);
     int RemoveBlockAt(Container* c, int position);  // 0-based
+    int RenameBlock(Block* b, const std::string& name);
+    // The innermost block holding a variable position; null for loose flowsheet variables.
+    Block* OwnerBlock(int pos) const;
+    // Applies the active dynamic tasks due by time (in time order) and moves the clock there.
+    int Advance(double time);
+    double Time() const { return time_; }
     const BlockDef* FindType(std::string_view type) const;
     // Marks a variable changed and raises event 18.
     void VariableChanged(int pos, intptr_t hints);

@@ -297,21 +297,51 @@ int Simulation::RunSolve(const Objective* objective) {
                 Print("Objective " + objective->def.name + " = " + fmt(value));
             }
         }
-        // History and change events for the variables that moved.
+        // History and change events for the variables that moved, bracketed as one block category.
         time_ += 1;
+        bool begun = false;
         for (int i = vfirst; i < vfirst + vcount; ++i) {
             Variable& v = vars_[static_cast<size_t>(i)];
             double old = before[static_cast<size_t>(i - vfirst)];
             if (v.profile && v.profile->Active()) v.profile->Record(time_, v.value);
             if (v.value != old) {
+                if (!begun) Raise(ZEQ_EVT_BLOCKCAT1_BEGIN, reinterpret_cast<intptr_t>(scope_name.c_str()), 0);
+                begun = true;
                 v.change = v.value - old;
                 VariableChanged(i, ZEQ_HINT_VALUE);
             }
         }
+        if (begun) Raise(ZEQ_EVT_BLOCKCAT1_END, reinterpret_cast<intptr_t>(scope_name.c_str()), 0);
         Raise(ZEQ_EVT_FLOWSHEET, reinterpret_cast<intptr_t>(scope_name.c_str()), ZEQ_HINT_VALUE);
     }
     rtoflush(stdoutPipe);
     Raise(ZEQ_EVT_RUN_FINISHED, reinterpret_cast<intptr_t>(scope_name.c_str()), status);
+    return result;
+}
+
+int Simulation::Advance(double time) {
+    if (time < time_) return E_INVALIDARG;
+    // Due tasks of every scope in time order; each applies its settings, then the model is solved.
+    std::vector<std::pair<double, DynamicSolver::Task*>> due;
+    for (auto& d : dynamic_)
+        for (auto& t : d->MutableTasks())
+            if (t.active && !t.done && t.time <= time) due.emplace_back(t.time, &t);
+    std::stable_sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    int result = 0;
+    for (auto& [when, task] : due) {
+        for (auto& [name, value] : task->sets) {
+            int p = FindVar(name);
+            if (p < 0) continue;
+            vars_[static_cast<size_t>(p)].value = ValueToBase(p, value);
+            VariableChanged(p, ZEQ_HINT_VALUE);
+        }
+        task->done = true;
+        Print("Task " + task->name + " applied at time " + fmt(when));
+        time_ = std::max(time_, when - 1);
+        int r = RunSolve(nullptr);
+        if (r < 0) result = r;
+    }
+    time_ = std::max(time_, time);
     return result;
 }
 
@@ -420,6 +450,14 @@ int Simulation::ExecuteCommand(const char* text) {
     } else if (iequals(w[0], "scope") && w.size() == 2) {
         result = SetSolverScope(w[1].c_str());
         if (result < 0) Print("Unknown scope " + w[1]);
+    } else if (iequals(w[0], "rename") && w.size() == 3) {
+        Block* b = flowsheet_->FindBlockPath(w[1]);
+        result = b ? RenameBlock(b, w[2]) : ZEQ_E_NOT_FOUND;
+        if (result < 0) Print("Cannot rename " + w[1] + " to " + w[2]);
+    } else if (iequals(w[0], "advance") && w.size() == 2) {
+        char* end = nullptr;
+        double t = std::strtod(w[1].c_str(), &end);
+        result = end && *end == 0 && std::isfinite(t) ? Advance(t) : ZEQ_E_SYNTAX;
     } else if (iequals(w[0], "echo")) {
         Print(line.size() > 5 ? line.substr(5) : std::string());
     } else {

@@ -2,7 +2,9 @@
 // cancellation, commands and sensitivities.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "capture.h"
@@ -255,6 +257,93 @@ TEST(Sensitivity, FiniteDifferencesOfALinearModel) {
     EXPECT_EQ(sim->CalculateSensitivity(nullptr, bad, 1, ind, 1, depf, indf, results, flags, &extra), ZEQ_E_SENS_ARGS);
     EXPECT_EQ(sim->CalculateSensitivity("NOPE", dep, 2, ind, 2, depf, indf, results, flags, &extra),
               static_cast<int>(0x80040601));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BlockEvents, SolveBracketsVariableEventsAndSpecChangesNameTheBlock) {
+    ModelBuilder m;
+    m.Hierarchy("H").Block("B").Var("X", 1).Var("Y", 0).Eqn("E", "Y = X + 1").EndHierarchy();
+    auto sim = m.Create();
+    EventRecorder events;
+    OutputCapture out;
+    ASSERT_EQ(sim->Solve(), 0);
+    std::vector<int> n = events.Numbers();
+    auto begin = std::find(n.begin(), n.end(), ZEQ_EVT_BLOCKCAT1_BEGIN);
+    auto end = std::find(n.begin(), n.end(), ZEQ_EVT_BLOCKCAT1_END);
+    ASSERT_NE(begin, n.end());
+    ASSERT_NE(end, n.end());
+    EXPECT_EQ(std::count(n.begin(), begin, ZEQ_EVT_VARIABLE), 0);
+    EXPECT_EQ(std::count(begin, end, ZEQ_EVT_VARIABLE), 1);
+    events.events.clear();
+    EXPECT_EQ(sim->Solve(), 0);
+    EXPECT_EQ(events.Count(ZEQ_EVT_BLOCKCAT1_BEGIN), 0) << "nothing moved";
+    ASSERT_EQ(sim->ExecuteCommand("spec H.B.X CONST\n"), 0);
+    ASSERT_EQ(events.Count(ZEQ_EVT_BLOCK_SPECS), 1);
+    for (auto& e : events.events) {
+        if (e.event == ZEQ_EVT_BLOCK_SPECS) {
+            EXPECT_EQ(e.text, "H.B");
+        }
+    }
+}
+
+TEST(BlockEvents, RenameMovesEveryMemberName) {
+    ModelBuilder m;
+    m.Hierarchy("H").Block("B").Var("X", 1).Var("Y", 0).Eqn("E", "Y = X + 1").EndHierarchy().Block("C").Var("Z", 0)
+        .Eqn("E", "Z = H.B.Y * 2").Tag("TX", "H.B.X");
+    auto sim = m.Create();
+    ASSERT_EQ(sim->SetSolverScope("H"), 0);
+    EventRecorder events;
+    OutputCapture out;
+    ASSERT_EQ(sim->ExecuteCommand("rename H H2\n"), 0);
+    ASSERT_EQ(events.Count(ZEQ_EVT_BLOCK_RENAMED), 1);
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    EXPECT_EQ(fs->FindIndex("H.B.X"), 0);
+    EXPECT_EQ(fs->FindIndex("H2.B.X"), 1);
+    EXPECT_EQ(fs->FindEquationIndex("H2.B.E"), 1);
+    EXPECT_STREQ(rtotaglst_inq_tag(sim->GetTagList(), 1)->variable, "H2.B.X");
+    char* scope = nullptr;
+    sim->GetSolverScope(&scope, 0, 0);
+    EXPECT_STREQ(scope, "H2");
+    free(scope);
+    ASSERT_EQ(sim->SetSolverScope("Plant"), 0);
+    ASSERT_EQ(sim->Solve(), 0) << "equations that named the old prefix still resolve";
+    EXPECT_DOUBLE_EQ(Value(*sim, "C.Z"), 4);
+    EXPECT_EQ(sim->ExecuteCommand("rename C H2\n"), ZEQ_E_BAD_NAME);
+    EXPECT_EQ(sim->ExecuteCommand("rename NOPE X\n"), ZEQ_E_NOT_FOUND);
+}
+
+TEST(DynamicRun, AdvanceAppliesDueTasksInTimeOrder) {
+    ModelBuilder m;
+    m.Block("A").Var("U", 1, SPEC_CONST).Var("Y", 0).Profile().Eqn("E", "Y = U * 10");
+    auto sim = m.Create();
+    auto* tasks = dynamic_cast<IZEQTaskManager*>(sim->GetDynamicSolver(""));
+    ASSERT_NE(tasks, nullptr);
+    ASSERT_EQ(tasks->AddTasks("<tasks><task name='LATE' time='4'><set variable='A.U' value='3'/></task>"
+                              "<task name='EARLY' time='2'><set variable='A.U' value='2'/></task>"
+                              "<task name='OFF' time='1' active='false'><set variable='A.U' value='99'/></task></tasks>",
+                              nullptr),
+              0);
+    OutputCapture out;
+    ASSERT_EQ(sim->ExecuteCommand("advance 3\n"), 0);
+    EXPECT_DOUBLE_EQ(Value(*sim, "A.Y"), 20);
+    ASSERT_EQ(sim->ExecuteCommand("advance 10\n"), 0);
+    EXPECT_DOUBLE_EQ(Value(*sim, "A.Y"), 30);
+    EXPECT_EQ(sim->ExecuteCommand("advance 5\n"), E_INVALIDARG) << "time does not run backwards";
+    // The history holds the solves at the tasks' times.
+    ZEQVariableData rec;
+    rec.mask.Set(VA_PROFILE);
+    ASSERT_TRUE(sim->GetFlowsheet()->LoadVariableData(2, &rec, true));
+    const VarProfile* p = nullptr;
+    ASSERT_TRUE(rec.GetValue(VA_PROFILE, p));
+    double t[] = {2, 3, 4};
+    double v[3];
+    ASSERT_EQ(VarProfile::GetHistory(p, 3, t, v), 0);
+    EXPECT_DOUBLE_EQ(v[0], 20);
+    EXPECT_DOUBLE_EQ(v[1], 25);
+    EXPECT_DOUBLE_EQ(v[2], 30);
 }
 
 }  // namespace
