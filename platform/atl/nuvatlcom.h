@@ -1,5 +1,17 @@
 // Automation building blocks over the object roots: IDispatch through type information, class
-// information, error-info support, enumerators and connection points.
+// information, error-info support, enumerators and connection points. A typical class:
+//
+//   class CoThing : public CComObjectRootEx<CComMultiThreadModel>,
+//                   public IDispatchImpl<INUVBlock2>,
+//                   public IProvideClassInfo2Impl<&CLSID_NUVBlock>,
+//                   public ISupportErrorInfoImpl<&IID_INUVObject, &IID_INUVBlock> {
+//   public:
+//       using ComMap = CComMap<ComEntryChain<INUVBlock2>, ComEntry<IProvideClassInfo2>,
+//                              ComEntry2<IProvideClassInfo, IProvideClassInfo2>,
+//                              ComEntry<ISupportErrorInfo>, ComSelfEntry>;
+//       ...
+//   };
+//   CComObject<CoThing>::CreateInstance(&p);
 #pragma once
 #include <algorithm>
 #include <memory>

@@ -104,6 +104,15 @@ HRESULT PrepareByRef(const ParamPlan& plan, VARIANT* src, ArgSlot& slot) {
     if (!target && (plan.flags & PARAMFLAG_FOUT)) return DISP_E_TYPEMISMATCH;
     const VARIANT* initial = target ? target : src;
     slot.owns_local = true;
+    if (plan.vt == VT_VARIANT) {
+        // A VARIANT* parameter fed a plain value: the member gets a pointer to a copy.
+        HRESULT hr = out_only ? S_OK : VariantCopy(&slot.local, initial);
+        if (FAILED(hr)) return hr;
+        slot.ref.vt = want;
+        slot.ref.pvarVal = &slot.local;
+        slot.pass = &slot.ref;
+        return S_OK;
+    }
     if (out_only || initial->vt == VT_EMPTY) {
         slot.local.vt = plan.vt;
         slot.local.llVal = 0;
