@@ -38,7 +38,8 @@ TEST(FIHandleTest, CountsAndDestroysOnce) {
         FIHandle<MemoryEntry> h2 = h;
         FI::EntryHandle base(h2);  // converts to the entry handle
         EXPECT_EQ(node->RefCount(), 3u);
-        h2 = h2;
+        FIHandle<MemoryEntry>& alias = h2;
+        h2 = alias;  // self-assignment keeps the count
         EXPECT_EQ(node->RefCount(), 3u);
         h2 = empty;
         base.Reset();

@@ -35,7 +35,8 @@ TEST(FIValueStorage, CopiesAreDeepAndSelfOperationsSafe) {
     FIValue b(a);
     EXPECT_NE(a.GetString(), b.GetString());
     EXPECT_EQ(b.Capacity(), a.Capacity());
-    b = b;  // self-assignment keeps the value
+    FIValue& alias = b;
+    b = alias;  // self-assignment keeps the value
     EXPECT_EQ(Text(b), std::string(40, 'z'));
     a.Append(a.GetString());  // appending a value to itself
     EXPECT_EQ(Text(a), std::string(80, 'z'));
