@@ -40,7 +40,6 @@ HRESULT Bounds(SAFEARRAY* array, UINT dim, ULONG& count, LONG& lower) {
 // ---- VariantMatrix ----
 
 VariantMatrix::VariantMatrix(ULONG rows, ULONG columns, LONG row_lower, LONG column_lower) {
-    // The platform stores bounds with the last dimension first.
     SAFEARRAYBOUND bounds[2] = {{rows, row_lower}, {columns, column_lower}};
     SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 2, bounds);
     if (!array) return;
