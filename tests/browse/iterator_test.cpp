@@ -205,6 +205,9 @@ TEST_F(IteratorTest, AttributesSeeTheIteratorsDisplay) {
     t->onGetAttribute = nullptr;
     ASSERT_EQ(it_.GetAttribute("Value", v.get()), S_OK);
     EXPECT_EQ(v.get()->vt, VT_EMPTY);
+    EXPECT_EQ(t->lastAttributeId, 42u);
+    ASSERT_EQ(it_.GetAttribute("description", v.get()), S_OK);
+    EXPECT_EQ(t->lastAttributeId, 22u);
 
     FIVariant eight;
     eight.get()->vt = VT_I4;

@@ -61,6 +61,7 @@ public:
     // Called inside GetAttribute, so tests can see what the entry sees during a call.
     std::function<void(MemoryEntry&, const char*)> onGetAttribute;
     int cursorsCreated = 0;
+    uint32_t lastAttributeId = 0;
     bool throwOnCursor = false;
     bool throwOnGetAttribute = false;
 
@@ -75,6 +76,7 @@ public:
     }
     void GetAttribute(const char* name, uint32_t id, FIValue& out) override {
         if (throwOnGetAttribute) throw std::runtime_error("GetAttribute failed");
+        lastAttributeId = id;
         if (onGetAttribute) onGetAttribute(*this, name);
         const FIValue* v = name != nullptr ? Attr(name) : nullptr;
         if (v != nullptr) {
