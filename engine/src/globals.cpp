@@ -89,3 +89,39 @@ int varInqPhysicalType(ZEQEOSimulation* sim, int index) {
 }
 
 }  // extern "C"
+
+namespace {
+// Whether a specification is fixed in the current run mode.
+bool spec_fixed(int spec) {
+    int mode = rto_inq_mode_c();
+    switch (spec) {
+        case SPEC_CONST: return true;
+        case SPEC_INDEP: return mode != ZEQ_MODE_OPTIMIZATION;
+        case SPEC_MEAS: return mode == ZEQ_MODE_SIMULATION || mode == ZEQ_MODE_OPTIMIZATION;
+        case SPEC_PARAM: return mode != ZEQ_MODE_PARAM_EST;
+        case SPEC_OPTIM: return mode != ZEQ_MODE_OPTIMIZATION;
+        case SPEC_RECON: return mode != ZEQ_MODE_DATA_RECON;
+        default: return false;
+    }
+}
+}  // namespace
+
+namespace zeq {
+bool SpecIsFixed(int spec) { return spec_fixed(spec); }
+}  // namespace zeq
+
+int varIsFixed(const ZEQVariableData* record) {
+    int spec = 0;
+    return record && record->GetValue(VA_SPEC, spec) && spec_fixed(spec) ? 1 : 0;
+}
+
+int varIsIndependent(const ZEQVariableData* record) {
+    int spec = 0;
+    if (!record || !record->GetValue(VA_SPEC, spec)) return 0;
+    return spec == SPEC_INDEP || (spec == SPEC_OPTIM && rto_inq_mode_c() == ZEQ_MODE_OPTIMIZATION) ? 1 : 0;
+}
+
+int varInqPhysicalType(const ZEQVariableData* record) {
+    int ptype = -1;
+    return record && record->GetValue(VA_PTYPE_ID, ptype) ? ptype : -1;
+}

@@ -1079,18 +1079,11 @@ IZEQDynamicSolver* Simulation::GetDynamicSolver(const char* scope) {
     return dynamic_.back().get();
 }
 
+bool SpecIsFixed(int spec);
+
 bool Simulation::IsFixed(int pos) const {
     if (pos < 0 || pos >= static_cast<int>(vars_.size())) return false;
-    int mode = rto_inq_mode_c();
-    switch (vars_[static_cast<size_t>(pos)].spec) {
-        case SPEC_CONST: return true;
-        case SPEC_INDEP: return mode != ZEQ_MODE_OPTIMIZATION;
-        case SPEC_MEAS: return mode == ZEQ_MODE_SIMULATION || mode == ZEQ_MODE_OPTIMIZATION;
-        case SPEC_PARAM: return mode != ZEQ_MODE_PARAM_EST;
-        case SPEC_OPTIM: return mode != ZEQ_MODE_OPTIMIZATION;
-        case SPEC_RECON: return mode != ZEQ_MODE_DATA_RECON;
-        default: return false;
-    }
+    return SpecIsFixed(vars_[static_cast<size_t>(pos)].spec);
 }
 
 bool Simulation::IsIndependent(int pos) const {

@@ -56,3 +56,10 @@ int varIsIndependent(ZEQEOSimulation* sim, int index);
 // Physical type id (0..148), -1 for an unknown index.
 int varInqPhysicalType(ZEQEOSimulation* sim, int index);
 }
+
+// The same questions about a variable already loaded into a record (with SPEC, and the physical type id for
+// the last one, in its mask). 0 / -1 when the record lacks the attribute.
+class ZEQVariableData;
+int varIsFixed(const ZEQVariableData* record);
+int varIsIndependent(const ZEQVariableData* record);
+int varInqPhysicalType(const ZEQVariableData* record);

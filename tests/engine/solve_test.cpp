@@ -144,8 +144,16 @@ TEST(Solve, RunModeDecidesWhichSpecificationsAreFixed) {
                           {ZEQ_MODE_PARAM_EST, false, false, true, true, true},
                           {ZEQ_MODE_DATA_RECON, false, true, true, true, true},
                           {ZEQ_MODE_OPTIMIZATION, true, true, true, false, false}};
+    ZEQVariableData rec;
+    rec.mask.Set(VA_SPEC);
     for (const Case& c : cases) {
         ASSERT_EQ(rto_set_mode_c(c.mode), 0);
+        // The record form answers as the index form does.
+        for (int i = 1; i <= 5; ++i) {
+            ASSERT_TRUE(rec.Load(sim->GetFlowsheet(), nullptr, i, true));
+            EXPECT_EQ(varIsFixed(&rec), varIsFixed(sim.get(), i)) << c.mode << " " << i;
+            EXPECT_EQ(varIsIndependent(&rec), varIsIndependent(sim.get(), i)) << c.mode << " " << i;
+        }
         EXPECT_EQ(rto_inq_mode_c(), c.mode);
         EXPECT_EQ(varIsFixed(sim.get(), 1) != 0, c.m) << c.mode;
         EXPECT_EQ(varIsFixed(sim.get(), 2) != 0, c.p) << c.mode;
