@@ -332,9 +332,14 @@ class Model:
             self.coclasses.append(it)
 
     def check(self):
+        position = {it.name: i for i, (it, _) in enumerate(self.order) if isinstance(it, Interface)}
         for itf in self.interfaces.values():
+            if not itf.dispinterface and not itf.base:
+                raise IdlError(f"{itf.name}: an interface needs a base")
             if itf.base and itf.base not in self.interfaces and itf.base not in ("IUnknown", "IDispatch"):
                 raise IdlError(f"{itf.name}: unknown base {itf.base}")
+            if itf.base in position and position[itf.base] > position[itf.name]:
+                raise IdlError(f"{itf.name}: base {itf.base} must be defined first")
             seen = set()
             for m in itf.members:
                 kind = invkind(m)

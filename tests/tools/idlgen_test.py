@@ -102,6 +102,18 @@ class Refused(unittest.TestCase):
                 self.assertNotEqual(rc, 0)
                 self.assertIn(message, err)
 
+    def test_bases_must_exist_and_come_first(self):
+        for what, body, message in [
+            ("no base", "interface A { };", "needs a base"),
+            ("later base", "interface A : B { }; [object, uuid(00000001-0000-0000-0000-0000000000AB)] "
+                           "interface B : IUnknown { };", "must be defined first"),
+            ("unknown base", "interface A : Nowhere { };", "unknown base"),
+        ]:
+            with self.subTest(what):
+                rc, err, _ = run("[object, uuid(00000001-0000-0000-0000-0000000000AA)] " + body, typelib=False)
+                self.assertNotEqual(rc, 0)
+                self.assertIn(message, err)
+
     def test_syntax_errors_name_the_line(self):
         rc, err, _ = run("library L {\n interface I : IDispatch { ?? };\n};")
         self.assertNotEqual(rc, 0)
