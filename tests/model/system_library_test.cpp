@@ -20,9 +20,11 @@ TEST(SystemLibrary, HostGetsOneSimulationWrapperThroughTheExportedTwin) {
         EXPECT_NE(dlsym(library, name), nullptr) << name;
     {
         auto sim = model_test::BuildModel();
-        zeq::testing::CallJournal journal(*sim);
-        reg(sim.get());
-        EXPECT_EQ(journal.Entries().size(), 10u);
+        {
+            zeq::testing::CallJournal journal(*sim);
+            reg(sim.get());
+            EXPECT_EQ(journal.Entries().size(), 10u);
+        }
         CComPtr<INUVSimulation2> wrapper, again;
         ASSERT_EQ(create(sim.get(), IID_INUVSimulation2, reinterpret_cast<void**>(&wrapper)), S_OK);
         ASSERT_EQ(create(sim.get(), IID_INUVSimulation2, reinterpret_cast<void**>(&again)), S_OK);
