@@ -37,7 +37,7 @@ public:
             std::lock_guard lock(slot.mutex);
             ti = slot.info.load(std::memory_order_relaxed);
             if (!ti) {
-                HRESULT hr = NuvGetInProcessTypeInfo(plibid, *piid, &ti);
+                HRESULT hr = NuvGetInProcessTypeInfo(plibid, *piid, &slot, &ti);
                 if (FAILED(hr)) return hr;
                 slot.info.store(ti, std::memory_order_release);
             }

@@ -95,8 +95,10 @@ HRESULT NuvCreateTypeLib(const nuv::typelib::LibraryDesc* desc, ITypeLib** pptli
 void NuvRegisterInProcessTypeLib(const nuv::typelib::LibraryDesc* desc);
 void NuvRevokeInProcessTypeLib(const nuv::typelib::LibraryDesc* desc);
 // The type information of an interface or class from the in-process libraries: by LIBID when plibid
-// is non-null, else from whichever library describes riid.
-HRESULT NuvGetInProcessTypeInfo(const GUID* plibid, REFIID riid, ITypeInfo** ppTInfo);
+// is non-null, else from whichever library describes riid. Among several candidates the one registered
+// by the binary that contains `caller` wins (its descriptors live exactly as long as the caller), then
+// the one registered first.
+HRESULT NuvGetInProcessTypeInfo(const GUID* plibid, REFIID riid, const void* caller, ITypeInfo** ppTInfo);
 }
 
 namespace nuv::typelib {

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "atl/nuvatlbase.h"
+#include "atl/nuvatlcom.h"
 #include "nuv_platform_hooks.h"
 #include "nuv_text.h"
 #include "nuvclasslib.h"
@@ -45,6 +45,36 @@ protected:
     HRESULT (*singleton)(REFCLSID, REFIID, void**) = nullptr;
     LONG (*live)() = nullptr;
 };
+
+class Libraries : public CComObjectRootEx<CComMultiThreadModel>, public IDispatchImpl<INUVEditLibraries> {
+public:
+    using ComMap = CComMap<ComEntryChain<INUVEditLibraries>>;
+    STDMETHOD(AddLibrary)(BSTR name) override { return SysStringLen(name) ? S_OK : E_INVALIDARG; }
+    STDMETHOD(RemoveLibrary)(BSTR) override { return E_NOTIMPL; }
+};
+
+// This binary and the loaded library both describe the same type library; this binary's objects keep
+// using their own descriptions, which outlive the library's unloading.
+TEST_F(SystemLibrary, DispatchInThisBinarySurvivesTheLibrarysUnloading) {
+    CComObject<Libraries>* p = nullptr;
+    ASSERT_EQ(CComObject<Libraries>::CreateInstance(&p), S_OK);
+    CComPtr<IDispatch> d;
+    ASSERT_EQ(p->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)), S_OK);
+    auto call = [&] {
+        CComVariant name(OLESTR("PHYSPROPS"));
+        DISPPARAMS dp{&name, nullptr, 1, 0};
+        return d->Invoke(0x60020001, IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr, nullptr, nullptr);
+    };
+    EXPECT_EQ(call(), S_OK);
+    dlclose(handle);
+    handle = nullptr;
+    EXPECT_EQ(call(), S_OK);
+    CComPtr<ITypeInfo> ti;
+    ASSERT_EQ(d->GetTypeInfo(0, 0, &ti), S_OK);
+    CComBSTR name;
+    ASSERT_EQ(ti->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(name.ToUtf8(), "INUVEditLibraries");
+}
 
 TEST_F(SystemLibrary, NoClassObjectForAnyClassId) {
     CComPtr<ITypeLib> lib;

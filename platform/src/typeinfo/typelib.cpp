@@ -621,22 +621,31 @@ extern "C" void NuvRevokeInProcessTypeLib(const LibraryDesc* desc) {
     if (drop) drop->Release();
 }
 
-extern "C" HRESULT NuvGetInProcessTypeInfo(const GUID* plibid, REFIID riid, ITypeInfo** ppTInfo) {
+namespace {
+const void* ModuleBase(const void* address) {
+    Dl_info info{};
+    return dladdr(address, &info) ? info.dli_fbase : nullptr;
+}
+}  // namespace
+
+extern "C" HRESULT NuvGetInProcessTypeInfo(const GUID* plibid, REFIID riid, const void* caller, ITypeInfo** ppTInfo) {
     if (!ppTInfo) return E_POINTER;
     *ppTInfo = nullptr;
     ITypeLib* lib = nullptr;
     {
         std::lock_guard lock(g_inproc_mutex);
+        const void* caller_base = caller ? ModuleBase(caller) : nullptr;
         const LibraryDesc* chosen = nullptr;
-        auto& libs = InProcessLibs();
-        for (auto it = libs.rbegin(); it != libs.rend() && !chosen; ++it) {
-            const LibraryDesc* d = *it;
-            if (plibid) {
-                if (d->guid == *plibid) chosen = d;
-                continue;
+        bool chosen_is_callers = false;
+        for (const LibraryDesc* d : InProcessLibs()) {
+            bool fits = plibid && d->guid == *plibid;
+            for (SHORT i = 0; i < d->type_count && !plibid && !fits; ++i) fits = d->types[i].guid == riid;
+            if (!fits) continue;
+            const bool callers = caller_base && ModuleBase(d) == caller_base;
+            if (!chosen || (callers && !chosen_is_callers)) {
+                chosen = d;
+                chosen_is_callers = callers;
             }
-            for (SHORT i = 0; i < d->type_count && !chosen; ++i)
-                if (d->types[i].guid == riid) chosen = d;
         }
         if (!chosen) return TYPE_E_LIBNOTREGISTERED;
         for (auto& o : InProcessObjects())
