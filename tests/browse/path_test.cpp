@@ -87,6 +87,10 @@ TEST(ParsePathTest, ElementsCountsAndSuccessors) {
     EXPECT_STREQ(quoted.path->GetNameText(), "A.B");
     EXPECT_EQ(quoted.path->GetNext(), nullptr);
 
+    Parsed doubled = Parse("\"a\"\"b.c\".d");
+    EXPECT_STREQ(doubled.path->GetNameText(), "a\"b.c");
+    EXPECT_STREQ(doubled.path->GetNext()->GetNameText(), "d");
+
     Parsed blocks = Parse("Blocks#2");
     EXPECT_STREQ(blocks.path->GetNameText(), "Blocks");
     EXPECT_EQ(blocks.path->GetCount(), 2);
