@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "events_internal.h"
 #include "zeq_events.h"
 
 namespace {
@@ -39,6 +40,15 @@ intptr_t rtoevent_do_callback(int n, intptr_t a, intptr_t b, ZEQEOSimulation* si
     }
     return fn ? fn(a, b, sim) : 0;
 }
+
+}  // extern "C"
+
+bool rtoevent_has_callback(int n) {
+    std::lock_guard<std::mutex> g(g_lock);
+    return g_table && n >= 0 && static_cast<size_t>(n) < g_table->size() && (*g_table)[static_cast<size_t>(n)];
+}
+
+extern "C" {
 
 void rtoevent_destroy_callbacks(void) {
     std::lock_guard<std::mutex> g(g_lock);

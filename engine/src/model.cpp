@@ -216,7 +216,10 @@ Container::~Container() {
     while (!blocks_.empty()) blocks_.pop_back();
 }
 
-std::string Container::Prefix() const { return owner_ ? owner_->Prefix() : std::string(); }
+const std::string& Container::Prefix() const {
+    static const std::string flowsheet;
+    return owner_ ? owner_->Prefix() : flowsheet;
+}
 
 ZEQEOBlock* Container::GetBlock(int index) {
     if (index < 1 || index > static_cast<int>(blocks_.size())) return nullptr;
@@ -376,7 +379,7 @@ int Container::EnableConnection(EngineConnection* connection) {
     for (auto& c : conns_)
         if (c.get() == connection) {
             c->Def().enabled = true;
-            sim_->Raise(ZEQ_EVT_FLOWSHEET, reinterpret_cast<intptr_t>(c->GetName()), ZEQ_HINT_STRUCTURE);
+            sim_->RaiseText(ZEQ_EVT_FLOWSHEET, c->GetName(), ZEQ_HINT_STRUCTURE);
             return 0;
         }
     return ZEQ_E_NOT_FOUND;
@@ -386,7 +389,7 @@ int Container::DisableConnection(EngineConnection* connection) {
     for (auto& c : conns_)
         if (c.get() == connection) {
             c->Def().enabled = false;
-            sim_->Raise(ZEQ_EVT_FLOWSHEET, reinterpret_cast<intptr_t>(c->GetName()), ZEQ_HINT_STRUCTURE);
+            sim_->RaiseText(ZEQ_EVT_FLOWSHEET, c->GetName(), ZEQ_HINT_STRUCTURE);
             return 0;
         }
     return ZEQ_E_NOT_FOUND;
@@ -600,9 +603,11 @@ int Simulation::FindVarIn(Container* c, std::string_view name) const {
     if (!c) return -1;
     int pos = FindVar(name);
     if (pos >= c->first_ && pos < c->first_ + c->count_) return pos;
-    std::string prefix = c->Prefix();
+    const std::string& prefix = c->Prefix();
     if (!prefix.empty()) {
-        std::string full = prefix + "." + std::string(name);
+        // A reused buffer keeps lookups in sub-containers free of allocations.
+        thread_local std::string full;
+        full.assign(prefix).append(".").append(name);
         pos = FindVar(full);
         if (pos >= c->first_ && pos < c->first_ + c->count_) return pos;
     }
@@ -734,9 +739,11 @@ void Simulation::Print(const std::string& line) {
 }
 
 void Simulation::VariableChanged(int pos, intptr_t hints) {
-    Raise(ZEQ_EVT_VARIABLE, reinterpret_cast<intptr_t>(vars_[static_cast<size_t>(pos)].name.c_str()), hints);
+    std::string block;
     if (hints & ZEQ_HINT_SPEC)
-        if (Block* b = OwnerBlock(pos)) Raise(ZEQ_EVT_BLOCK_SPECS, reinterpret_cast<intptr_t>(b->Prefix().c_str()), hints);
+        if (Block* b = OwnerBlock(pos)) block = b->Prefix();
+    RaiseText(ZEQ_EVT_VARIABLE, vars_[static_cast<size_t>(pos)].name, hints);
+    if (!block.empty()) RaiseText(ZEQ_EVT_BLOCK_SPECS, block, hints);
 }
 
 Block* Simulation::OwnerBlock(int pos) const {

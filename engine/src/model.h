@@ -233,7 +233,7 @@ public:
     std::vector<std::unique_ptr<Block>>& Blocks() { return blocks_; }
     std::vector<std::unique_ptr<Connection>>& Connections() { return conns_; }
     // The full-name prefix of members ("" for the flowsheet).
-    std::string Prefix() const;
+    const std::string& Prefix() const;
     // 0-based position in the simulation's variable array of the container's 1-based index, -1 outside.
     int ToGlobal(int index) const { return index >= 1 && index <= count_ ? first_ + index - 1 : -1; }
     int ToGlobalEqn(int index) const { return index >= 1 && index <= eq_count_ ? eq_first_ + index - 1 : -1; }
@@ -358,6 +358,10 @@ public:
     // Marks a variable changed and raises event 18.
     void VariableChanged(int pos, intptr_t hints);
     intptr_t Raise(int event, intptr_t a, intptr_t b);
+    // Raises with a copy of text as first argument: the callback may free the object the text came from.
+    intptr_t RaiseText(int event, std::string text, intptr_t b) {
+        return Raise(event, reinterpret_cast<intptr_t>(text.c_str()), b);
+    }
     bool IsFixed(int pos) const;
     bool IsIndependent(int pos) const;
     double ValueInUnits(int pos, double base) const;
@@ -397,7 +401,7 @@ private:
     void FillBlock(Block* b, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns);
     void BuildMembers(Container* c, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns);
     void NotifyMoved(int from_var, int from_eqn);
-    int RunSolve(const Objective* objective);
+    int RunSolve(const std::string& objective_name);
     Container* SolveScope();
     int Load(const char* path, ModelDef& def);
 

@@ -245,8 +245,9 @@ int ZEQParameterData::CommitTo(ZEQEOBlock* block, int position) {
     if (changed_ & PA_UPPER) value_copy(p.upper.get(), &upper_);
     if (changed_ & PA_UOM) p.uom = uom_;
     if (changed_ & PA_DESCRIPTION) p.description = description_;
-    if (changed_) sim->Raise(ZEQ_EVT_BLOCK_PARAMS, reinterpret_cast<intptr_t>(b->Prefix().c_str()), ZEQ_HINT_VALUE);
+    bool any = changed_ != 0;
     changed_ = 0;
+    if (any) sim->RaiseText(ZEQ_EVT_BLOCK_PARAMS, b->Prefix(), ZEQ_HINT_VALUE);
     return 0;
 }
 

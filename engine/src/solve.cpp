@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "model.h"
+#include "events_internal.h"
 #include "zeq_host.h"
 
 namespace zeq {
@@ -111,13 +112,25 @@ std::vector<int> LoopOrder(std::vector<int> comp, const std::vector<std::vector<
 
 }  // namespace
 
-int Simulation::RunSolve(const Objective* objective) {
+int Simulation::RunSolve(const std::string& objective_name) {
     SetActiveSimulation(this);
-    Container* scope = SolveScope();
-    std::string scope_name = scope == flowsheet_.get() ? "Plant" : scope->Prefix();
+    std::string scope_name = SolveScope() == flowsheet_.get() ? "Plant" : SolveScope()->Prefix();
     Journal("Solve " + scope_name);
     if (int r = TakeInjectedResult()) return r;
     Raise(ZEQ_EVT_RUN_STARTED, reinterpret_cast<intptr_t>(scope_name.c_str()), 0);
+    // The callback may have changed the model: everything below is looked up afresh, and nothing reaches
+    // client code (events, output) until the numbers are done.
+    Container* scope = SolveScope();
+    const Objective* objective = nullptr;
+    bool objective_missing = false;
+    if (!objective_name.empty()) {
+        for (auto& o : objectives_)
+            if (iequals(o.def.name, objective_name)) objective = &o;
+        objective_missing = objective == nullptr;
+    }
+    std::vector<std::string> messages;
+    auto Print = [&messages](std::string line) { messages.push_back(std::move(line)); };
+    std::vector<int> changed;
     Print("Solving " + scope_name);
 
     int status = ZEQ_RUN_COMPLETED;
@@ -286,32 +299,44 @@ int Simulation::RunSolve(const Objective* objective) {
             Print("Solution converged: " + std::to_string(assigns.size()) + " assignments, " +
                   std::to_string(loops) + " loops, " + std::to_string(total_iter) + " iterations");
         }
-        if (objective && status == ZEQ_RUN_COMPLETED) {
-            double value = objective->ok ? objective->expr.EvalWith(value_of) : NAN;
+        if ((objective || objective_missing) && status == ZEQ_RUN_COMPLETED) {
+            double value = objective && objective->ok ? objective->expr.EvalWith(value_of) : NAN;
             if (!std::isfinite(value)) {
                 status = ZEQ_RUN_OBJECTIVE_ERROR;
                 result = ZEQ_E_OBJECTIVE_ERROR;
-                Print("Objective " + objective->def.name + " cannot be evaluated" +
-                      (objective->error.empty() ? std::string() : ": " + objective->error));
+                Print("Objective " + objective_name + " cannot be evaluated" +
+                      (!objective || objective->error.empty() ? std::string() : ": " + objective->error));
             } else {
                 Print("Objective " + objective->def.name + " = " + fmt(value));
             }
         }
-        // History and change events for the variables that moved, bracketed as one block category.
+        // History, and the variables that moved.
         time_ += 1;
-        bool begun = false;
         for (int i = vfirst; i < vfirst + vcount; ++i) {
             Variable& v = vars_[static_cast<size_t>(i)];
             double old = before[static_cast<size_t>(i - vfirst)];
             if (v.profile && v.profile->Active()) v.profile->Record(time_, v.value);
             if (v.value != old) {
-                if (!begun) Raise(ZEQ_EVT_BLOCKCAT1_BEGIN, reinterpret_cast<intptr_t>(scope_name.c_str()), 0);
-                begun = true;
                 v.change = v.value - old;
-                VariableChanged(i, ZEQ_HINT_VALUE);
+                changed.push_back(i);
             }
         }
-        if (begun) Raise(ZEQ_EVT_BLOCKCAT1_END, reinterpret_cast<intptr_t>(scope_name.c_str()), 0);
+    }
+    // Names of the moved variables are copied before anything reaches client code: output and callbacks
+    // may change the model under the remaining ones.
+    std::vector<std::string> names;
+    if (!changed.empty() && rtoevent_has_callback(ZEQ_EVT_VARIABLE)) {
+        names.reserve(changed.size());
+        for (int i : changed) names.push_back(vars_[static_cast<size_t>(i)].name);
+    }
+    for (std::string& line : messages) this->Print(line);
+    if (status == ZEQ_RUN_COMPLETED || status == ZEQ_RUN_NOT_CONVERGED || status == ZEQ_RUN_OBJECTIVE_ERROR) {
+        // Variable events bracketed as one block category.
+        if (!names.empty()) {
+            Raise(ZEQ_EVT_BLOCKCAT1_BEGIN, reinterpret_cast<intptr_t>(scope_name.c_str()), 0);
+            for (const std::string& n : names) Raise(ZEQ_EVT_VARIABLE, reinterpret_cast<intptr_t>(n.c_str()), ZEQ_HINT_VALUE);
+            Raise(ZEQ_EVT_BLOCKCAT1_END, reinterpret_cast<intptr_t>(scope_name.c_str()), 0);
+        }
         Raise(ZEQ_EVT_FLOWSHEET, reinterpret_cast<intptr_t>(scope_name.c_str()), ZEQ_HINT_VALUE);
     }
     rtoflush(stdoutPipe);
@@ -321,41 +346,44 @@ int Simulation::RunSolve(const Objective* objective) {
 
 int Simulation::Advance(double time) {
     if (time < time_) return E_INVALIDARG;
-    // Due tasks of every scope in time order; each applies its settings, then the model is solved.
-    std::vector<std::pair<double, DynamicSolver::Task*>> due;
+    // Due tasks of every scope in time order, copied and marked done before any of them runs: a solve reaches
+    // client code, which may change the task lists.
+    struct Due {
+        double time;
+        std::string name;
+        std::vector<std::pair<std::string, double>> sets;
+    };
+    std::vector<Due> due;
     for (auto& d : dynamic_)
         for (auto& t : d->MutableTasks())
-            if (t.active && !t.done && t.time <= time) due.emplace_back(t.time, &t);
-    std::stable_sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+            if (t.active && !t.done && t.time <= time) {
+                due.push_back(Due{t.time, t.name, t.sets});
+                t.done = true;
+            }
+    std::stable_sort(due.begin(), due.end(), [](const Due& a, const Due& b) { return a.time < b.time; });
     int result = 0;
-    for (auto& [when, task] : due) {
-        for (auto& [name, value] : task->sets) {
+    for (const Due& task : due) {
+        for (auto& [name, value] : task.sets) {
             int p = FindVar(name);
             if (p < 0) continue;
             vars_[static_cast<size_t>(p)].value = ValueToBase(p, value);
             VariableChanged(p, ZEQ_HINT_VALUE);
         }
-        task->done = true;
-        Print("Task " + task->name + " applied at time " + fmt(when));
-        time_ = std::max(time_, when - 1);
-        int r = RunSolve(nullptr);
+        Print("Task " + task.name + " applied at time " + fmt(task.time));
+        time_ = std::max(time_, task.time - 1);
+        int r = RunSolve(std::string());
         if (r < 0) result = r;
     }
     time_ = std::max(time_, time);
     return result;
 }
 
-int Simulation::Solve() {
-    const Objective* obj = nullptr;
-    for (auto& o : objectives_)
-        if (!default_objective_.empty() && iequals(o.def.name, default_objective_)) obj = &o;
-    return RunSolve(obj);
-}
+int Simulation::Solve() { return RunSolve(default_objective_); }
 
 int Simulation::SolveWithObjective(const char* objective) {
-    if (!objective || !*objective || iequals(objective, "NONE")) return RunSolve(nullptr);
+    if (!objective || !*objective || iequals(objective, "NONE")) return RunSolve(std::string());
     for (auto& o : objectives_)
-        if (iequals(o.def.name, objective)) return RunSolve(&o);
+        if (iequals(o.def.name, objective)) return RunSolve(o.def.name);
     Journal(std::string("SolveWithObjective ") + objective);
     return ZEQ_E_UNKNOWN_OBJECTIVE_SOLVE;
 }
@@ -442,7 +470,7 @@ int Simulation::ExecuteCommand(const char* text) {
         } else {
             bool on = iequals(w[0], "include");
             b->SetIncluded(on);
-            Raise(ZEQ_EVT_INCLUSION, reinterpret_cast<intptr_t>(b->Prefix().c_str()), on ? 1 : 0);
+            RaiseText(ZEQ_EVT_INCLUSION, b->Prefix(), on ? 1 : 0);
         }
     } else if (iequals(w[0], "objective") && w.size() == 2) {
         result = SetDefaultObjective(w[1].c_str());
@@ -496,7 +524,7 @@ int Simulation::CalculateSensitivity(const char* objective, const int* dependent
     auto quiet_solve = [&]() {
         rtopipe* out = stdoutPipe;
         stdoutPipe = nowherePipe;
-        int r = RunSolve(nullptr);
+        int r = RunSolve(std::string());
         stdoutPipe = out;
         return r;
     };

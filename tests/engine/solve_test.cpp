@@ -355,3 +355,49 @@ TEST(DynamicRun, AdvanceAppliesDueTasksInTimeOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// Client code reached from an event or from the output pipe may change the model under a running solve.
+zeq::Simulation* g_victim = nullptr;
+
+intptr_t RemoveEverything(intptr_t, intptr_t, ZEQEOSimulation*) {
+    if (g_victim) g_victim->GetFlowsheet()->RemoveAllBlocks(0, true);
+    return 0;
+}
+
+int RemoveOnWrite(rtopipe*, const char*, int) {
+    if (g_victim) g_victim->GetFlowsheet()->RemoveAllBlocks(0, true);
+    return 1;
+}
+
+TEST(Reentrancy, CallbacksMayChangeTheModelWhileASolveReportsIt) {
+    for (int event : {ZEQ_EVT_RUN_STARTED, ZEQ_EVT_VARIABLE, ZEQ_EVT_BLOCKCAT1_BEGIN, ZEQ_EVT_FLOWSHEET}) {
+        auto sim = std::make_unique<zeq::Simulation>();
+        sim->Build(zeq::testing::PlantModel());
+        g_victim = sim.get();
+        EventRecorder events;
+        rtoevent_set_callback(event, RemoveEverything);
+        OutputCapture out;
+        sim->Solve();
+        EXPECT_EQ(sim->GetFlowsheet()->GetBlockCount(), 0) << event;
+        EXPECT_EQ(events.Count(ZEQ_EVT_RUN_FINISHED), 1) << event;
+        g_victim = nullptr;
+    }
+    auto sim = std::make_unique<zeq::Simulation>();
+    sim->Build(zeq::testing::PlantModel());
+    g_victim = sim.get();
+    EventRecorder events;  // variable events wanted while the output empties the model
+    rtopipe pipe{RemoveOnWrite, nullptr, nullptr, nullptr, nullptr, nullptr, 1, 0};
+    rtopipe* saved = stdoutPipe;
+    stdoutPipe = &pipe;
+    sim->Solve();
+    sim->ExecuteCommand("echo hello\n");
+    stdoutPipe = saved;
+    g_victim = nullptr;
+    EXPECT_EQ(sim->GetFlowsheet()->GetBlockCount(), 0);
+    EXPECT_GT(events.Count(ZEQ_EVT_VARIABLE), 0);
+    EXPECT_EQ(sim->Solve(), ZEQ_E_PROBLEM_EMPTY);
+}
+
+}  // namespace
