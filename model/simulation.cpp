@@ -82,6 +82,7 @@ HRESULT CoNUVSimulation::CreateOrFind(ZEQEOSimulation* sim, REFIID riid, void** 
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (!sim) return E_INVALIDARG;
+    std::lock_guard lock(nuv::WrapperCreationLock());
     if (INUVWrapper* w = sim->GetWrapper()) return w->QueryOuter(riid, ppv);
     CComObject<CoNUVSimulation>* object = nullptr;
     HRESULT hr = CComObject<CoNUVSimulation>::CreateInstance(&object);

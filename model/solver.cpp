@@ -17,6 +17,7 @@ HRESULT CoNUVSolver::CreateOrFind(ZEQEOSimulation* sim, EngineSolver* solver, RE
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (!sim || !solver) return E_INVALIDARG;
+    std::lock_guard lock(nuv::WrapperCreationLock());
     if (INUVWrapper* w = sim->GetSolverWrapper(solver)) return w->QueryOuter(riid, ppv);
     CComObject<CoNUVSolver>* object = nullptr;
     HRESULT hr = CComObject<CoNUVSolver>::CreateInstance(&object);

@@ -38,6 +38,11 @@ HRESULT CreateIndexed(std::atomic<nuv::IndexedWrapperMaker>& maker, ZEQEOSimulat
 }  // namespace
 
 namespace nuv {
+std::recursive_mutex& WrapperCreationLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
+
 void SetVariableWrapperMaker(IndexedWrapperMaker maker) { g_variableMaker.store(maker); }
 void SetEquationWrapperMaker(IndexedWrapperMaker maker) { g_equationMaker.store(maker); }
 }  // namespace nuv
@@ -50,6 +55,7 @@ HRESULT NUVClassFactory::QueryCreateWrapper(ZEQEOSimulation* sim, ZEQEOCntr* con
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (!sim || !container) return E_INVALIDARG;
+    std::lock_guard lock(nuv::WrapperCreationLock());
     if (INUVWrapper* w = container->GetWrapper()) return w->QueryOuter(riid, ppv);
     return CreateBlockWrapper(sim, container->GetOwnerBlock(), container, riid, ppv);
 }
@@ -58,6 +64,7 @@ HRESULT NUVClassFactory::QueryCreateWrapper(ZEQEOSimulation* sim, ZEQEOBlock* bl
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (!sim || !block) return E_INVALIDARG;
+    std::lock_guard lock(nuv::WrapperCreationLock());
     if (INUVWrapper* w = block->GetWrapper()) return w->QueryOuter(riid, ppv);
     ZEQEOCntr* container = block->IsType("AGGREGATE") ? block->GetSubContainer(sim->GetFlowsheet()) : nullptr;
     return CreateBlockWrapper(sim, block, container, riid, ppv);

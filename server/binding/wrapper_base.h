@@ -4,6 +4,7 @@
 // object; the wrapper then stays alive for its clients but reports itself invalid.
 #pragma once
 #include <atomic>
+#include <mutex>
 
 #include "atl/nuvatlcom.h"
 #include "error_table.h"
@@ -18,6 +19,10 @@ inline constexpr HRESULT kNoService = static_cast<HRESULT>(0x80040103);
 inline constexpr HRESULT kIndexOutOfRange = static_cast<HRESULT>(0x80040201);
 inline constexpr HRESULT kObjectNotFound = static_cast<HRESULT>(0x80040202);
 inline constexpr HRESULT kBadIndexType = static_cast<HRESULT>(0x80040203);
+
+// Held while a wrapper is looked up in its engine holder and, when none is there, created and
+// registered: two threads asking for the same engine object get one wrapper.
+std::recursive_mutex& WrapperCreationLock();
 
 // Clears an out pointer; E_POINTER when there is none.
 template <class P>

@@ -1,5 +1,7 @@
 // The engine-facing factory: block and container identities, the wrapper interface the engine holds,
 // service registration and the answers of both service providers.
+#include <thread>
+
 #include "block.h"
 #include "model_support.h"
 #include "process_singletons.h"
@@ -63,6 +65,29 @@ TEST_F(FactoryTest, EachBlockAndContainerHasOneIdentity) {
     VARIANT_BOOL included = VARIANT_FALSE;
     ASSERT_EQ(feed->get_IsIncluded(&included), S_OK);
     EXPECT_EQ(included, VARIANT_TRUE);
+}
+
+TEST(Factory, RacingLookupsOfOneEngineObjectShareOneWrapper) {
+    auto sim = model_test::BuildModel();
+    ZEQEOBlock* feed = sim->Flowsheet()->FindBlock("FEED");
+    constexpr int kThreads = 8;
+    std::vector<CComPtr<IUnknown>> sims(kThreads), blocks(kThreads);
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i)
+        threads.emplace_back([&, i] {
+            while (!go.load()) std::this_thread::yield();
+            const size_t k = static_cast<size_t>(i);
+            NUVClassFactory::QueryCreateWrapper(sim.get(), IID_IUnknown, reinterpret_cast<void**>(&sims[k]));
+            NUVClassFactory::QueryCreateWrapper(sim.get(), feed, IID_IUnknown, reinterpret_cast<void**>(&blocks[k]));
+        });
+    go = true;
+    for (auto& t : threads) t.join();
+    for (int i = 0; i < kThreads; ++i) {
+        EXPECT_EQ(sims[static_cast<size_t>(i)].p, sims[0].p);
+        EXPECT_EQ(blocks[static_cast<size_t>(i)].p, blocks[0].p);
+    }
+    EXPECT_EQ(nuv::ImplementationOf<CoNUVBlock>(blocks[0])->EngineCount(), 1);
 }
 
 TEST_F(FactoryTest, BlockWrapperStaysRegisteredWithoutClients) {
