@@ -110,15 +110,21 @@ HRESULT VariantMatrix::GetElement(ULONG i, ULONG j, VARIANT* out) const {
     LONG index[2];
     HRESULT hr = Index(i, j, index);
     if (FAILED(hr)) return hr;
-    VariantClear(out);
-    return SafeArrayGetElement(array_, index, out);
+    // The view keeps the array locked, so the cell can be reached directly.
+    VARIANT* cell = nullptr;
+    hr = SafeArrayPtrOfIndex(array_, index, reinterpret_cast<void**>(&cell));
+    if (FAILED(hr)) return hr;
+    return VariantCopy(out, cell);
 }
 
 HRESULT VariantMatrix::PutElement(ULONG i, ULONG j, const VARIANT& value) {
     LONG index[2];
     HRESULT hr = Index(i, j, index);
     if (FAILED(hr)) return hr;
-    return SafeArrayPutElement(array_, index, const_cast<VARIANT*>(&value));
+    VARIANT* cell = nullptr;
+    hr = SafeArrayPtrOfIndex(array_, index, reinterpret_cast<void**>(&cell));
+    if (FAILED(hr)) return hr;
+    return VariantCopy(cell, &value);
 }
 
 // ---- VariantVector ----
