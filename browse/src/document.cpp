@@ -201,17 +201,30 @@ HRESULT FIDocument::SetAttribute(const char* path, const char* attribute, const 
 
 // ---- FIDocumentBase_: subscribers ----
 
+// The first/last hooks run under their own lock, not the subscriber lock, so a hook may wait for an
+// engine thread that is delivering notifications without a deadlock.
 uint32_t FIDocumentBase_::Advise(NotifyCallback callback, void* context) {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
-    uint32_t cookie = nextCookie_++;
-    subscribers_[cookie] = Subscriber{callback, context};
-    if (subscribers_.size() == 1) OnFirstSubscriber();
+    std::lock_guard<std::recursive_mutex> hooks(hookLock_);
+    uint32_t cookie = 0;
+    bool first = false;
+    {
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        cookie = nextCookie_++;
+        subscribers_[cookie] = Subscriber{callback, context};
+        first = subscribers_.size() == 1;
+    }
+    if (first) OnFirstSubscriber();
     return cookie;
 }
 
 void FIDocumentBase_::Unadvise(uint32_t cookie) {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
-    if (subscribers_.erase(cookie) != 0 && subscribers_.empty()) OnLastSubscriber();
+    std::lock_guard<std::recursive_mutex> hooks(hookLock_);
+    bool last = false;
+    {
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        last = subscribers_.erase(cookie) != 0 && subscribers_.empty();
+    }
+    if (last) OnLastSubscriber();
 }
 
 size_t FIDocumentBase_::SubscriberCount() const {

@@ -154,6 +154,30 @@ TEST(DocumentSubscribers, ConcurrentNotifyAndSubscription) {
     doc->Unadvise(permanent);
 }
 
+TEST(DocumentSubscribers, LastSubscriberHookMayWaitForADeliveringThread) {
+    DocumentHolder doc(MemoryDocument::Create(MakeTree()));
+    std::atomic<bool> stop{false};
+    std::atomic<int> delivered{0};
+    uint32_t cookie = doc->Advise(
+        [](FI::FIDocument*, void* c, FIDocumentNotifyList*) { static_cast<std::atomic<int>*>(c)->fetch_add(1); },
+        &delivered);
+    std::thread engine([&] {
+        while (!stop) {
+            FIDocumentNotifyList records = {FIDocumentNotify(3, FIValue("tick"))};
+            doc->Notify(records);
+        }
+    });
+    while (delivered.load() == 0) std::this_thread::yield();
+    // The hook stops the engine thread and waits for it, as a document stopping its forwarding does.
+    doc->onLastSubscriber = [&] {
+        stop = true;
+        engine.join();
+    };
+    doc->Unadvise(cookie);
+    EXPECT_FALSE(engine.joinable());
+    EXPECT_EQ(doc->lastSubscriberCalls, 1);
+}
+
 TEST(DocumentPaths, ResolvePathWithTopPrefixes) {
     DocumentHolder doc(MemoryDocument::Create(MakeTree()));
     struct Row {

@@ -124,6 +124,7 @@ private:
     };
     FIDocumentNotifyFilterBase filter_;
     mutable std::recursive_mutex lock_;
+    std::recursive_mutex hookLock_;
     uint32_t nextCookie_ = 1;
     std::map<uint32_t, Subscriber> subscribers_;
 };

@@ -1,6 +1,7 @@
 // A document over the in-memory entry tree, for tests.
 #pragma once
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "browse/document.h"
@@ -32,7 +33,11 @@ public:
     bool GetNamedFlag(const char*) override { return false; }
     FI::EntryHandle GetRoot() override { return root_; }
     void OnFirstSubscriber() override { ++firstSubscriberCalls; }
-    void OnLastSubscriber() override { ++lastSubscriberCalls; }
+    void OnLastSubscriber() override {
+        ++lastSubscriberCalls;
+        if (onLastSubscriber) onLastSubscriber();
+    }
+    std::function<void()> onLastSubscriber;
     void OnBeforeGetPath(int32_t p, FIAttributeRequest&) override { hooks += "bg" + std::to_string(p) + " "; }
     void OnAfterGetPath(int32_t p, FIAttributeRequest&) override { hooks += "ag" + std::to_string(p) + " "; }
     void OnBeforeSetPath(int32_t p, FIAttributeRequest&) override { hooks += "bs" + std::to_string(p) + " "; }
