@@ -230,6 +230,12 @@ TEST_F(XmlDom, LoadFailuresAndBadDestinationsAreReported) {
     BSTR name = nullptr;
     EXPECT_EQ(root->get_nodeName(&name), S_OK);
     EXPECT_EQ(take(name), "Kept");
+    // It cannot take children of the new tree, nor give its own to it: each tree frees its own nodes.
+    ASSERT_EQ(doc->loadXML(Bstr("<New/>"), &ok), S_OK);
+    auto fresh = element("Fresh");
+    EXPECT_EQ(root->appendChild(fresh.get(), nullptr), E_INVALIDARG);
+    EXPECT_EQ(doc->appendChild(root.get(), nullptr), E_INVALIDARG);
+    EXPECT_EQ(root->put_text(Bstr("still mine")), S_OK);
     EXPECT_EQ(doc->save(int_value(3)), E_INVALIDARG);
     // Entities are not expanded from outside and the document is not fetched from anywhere.
     EXPECT_EQ(doc->loadXML(Bstr("<!DOCTYPE r [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><r>&e;</r>"), &ok), S_OK);

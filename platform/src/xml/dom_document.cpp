@@ -68,6 +68,9 @@ HRESULT Document::append(xmlNodePtr parent, IXMLDOMNode* child, xmlNodePtr& link
     if (!child) return E_INVALIDARG;
     xmlNodePtr c = node_of(child);
     if (!c) return E_INVALIDARG;  // not ours, or of another document
+    // A node left over from before a loadXML belongs to the replaced tree: nothing moves in or out of
+    // it, or one tree would end up owning (and freeing) nodes of the other.
+    if (parent->doc != doc_) return E_INVALIDARG;
     const bool to_document = parent == reinterpret_cast<xmlNodePtr>(doc_);
     if (parent->type != XML_ELEMENT_NODE && !to_document) return E_FAIL;
     if (c->type == XML_DOCUMENT_NODE || c->type == XML_ATTRIBUTE_NODE || c->type == XML_DTD_NODE) return E_FAIL;
@@ -288,10 +291,12 @@ HRESULT Document::loadXML(BSTR bstrXML, VARIANT_BOOL* isSuccessful) {
     // No network, no external entities or DTDs, libxml2's default depth and expansion limits.
     xmlDocPtr parsed = xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8",
                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    // A failed parse leaves an empty document, as a failed load does on the platform.
+    xmlDocPtr replacement = parsed ? parsed : new_empty_doc();
+    if (!replacement) return E_OUTOFMEMORY;
     std::lock_guard lock(mutex_);
     retired_.push_back(doc_);
-    doc_ = parsed ? parsed : new_empty_doc();
-    if (!doc_) return E_OUTOFMEMORY;
+    doc_ = replacement;
     if (!parsed) return S_FALSE;
     if (isSuccessful) *isSuccessful = VARIANT_TRUE;
     return S_OK;

@@ -412,7 +412,9 @@ HRESULT set_text(Document* owner, xmlNodePtr node, BSTR value) {
             xmlUnlinkNode(c);
             owner->detach(c);
         }
-        xmlNodePtr t = xmlNewDocTextLen(owner->doc(), reinterpret_cast<const xmlChar*>(utf8.data()),
+        // The new text belongs to the element's own tree, which is a replaced one for an element
+        // left over from before a loadXML.
+        xmlNodePtr t = xmlNewDocTextLen(node->doc, reinterpret_cast<const xmlChar*>(utf8.data()),
                                         static_cast<int>(utf8.size()));
         if (!t) return E_OUTOFMEMORY;
         t->parent = node;
