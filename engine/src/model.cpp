@@ -354,6 +354,7 @@ ZEQEOBlockEditor* Container::GetEditor() { return &sim_->editor_; }
 
 int Container::RemoveBlock(const ZEQString& name) {
     sim_->Journal(std::string("RemoveBlock ") + name.c_str());
+    if (int r = sim_->TakeInjectedResult()) return r;
     for (size_t i = 0; i < blocks_.size(); ++i)
         if (iequals(blocks_[i]->LocalName(), name.c_str())) return sim_->RemoveBlockAt(this, static_cast<int>(i));
     return ZEQ_E_NOT_FOUND;
@@ -361,6 +362,7 @@ int Container::RemoveBlock(const ZEQString& name) {
 
 int Container::RemoveAllBlocks(int, bool) {
     sim_->Journal("RemoveAllBlocks");
+    if (int r = sim_->TakeInjectedResult()) return r;
     while (!blocks_.empty()) sim_->RemoveBlockAt(this, static_cast<int>(blocks_.size()) - 1);
     return 0;
 }
@@ -943,6 +945,7 @@ int Simulation::PushScope(ZEQEOCntr* container) {
 
 int Simulation::PopScope() {
     Journal("PopScope");
+    if (int r = TakeInjectedResult()) return r;
     if (scopes_.empty()) return S_FALSE;
     scopes_.pop_back();
     return 0;
@@ -950,6 +953,7 @@ int Simulation::PopScope() {
 
 int Simulation::ResetScope() {
     Journal("ResetScope");
+    if (int r = TakeInjectedResult()) return r;
     scopes_.clear();
     return 0;
 }
@@ -989,6 +993,7 @@ int Simulation::GetSolverScopeList(ZEQStringList& scopes, int, int) {
 
 int Simulation::SetSolverScope(const char* scope) {
     Journal(std::string("SetSolverScope ") + (scope ? scope : "(null)"));
+    if (int r = TakeInjectedResult()) return r;
     if (!scope || !*scope || iequals(scope, "Plant")) {
         solver_scope_.clear();
         return 0;

@@ -134,6 +134,7 @@ int Simulation::Load(const char* path, ModelDef& def) {
 
 int Simulation::SaveSimulation(const char* path) {
     Journal(std::string("SaveSimulation ") + (path ? path : "(null)"));
+    if (int r = TakeInjectedResult()) return r;
     if (!path || !*path) return E_INVALIDARG;
     if (!WriteFile(path, WriteModel(Export()))) {
         Print(std::string("Cannot write ") + path);
@@ -144,6 +145,7 @@ int Simulation::SaveSimulation(const char* path) {
 
 int Simulation::OpenSimulation(const char* path) {
     Journal(std::string("OpenSimulation ") + (path ? path : "(null)"));
+    if (int r = TakeInjectedResult()) return r;
     ModelDef def;
     if (int r = Load(path, def)) return r;
     Build(def);
@@ -153,6 +155,7 @@ int Simulation::OpenSimulation(const char* path) {
 
 int Simulation::AddSimulation(const char* path) {
     Journal(std::string("AddSimulation ") + (path ? path : "(null)"));
+    if (int r = TakeInjectedResult()) return r;
     ModelDef def;
     if (int r = Load(path, def)) return r;
     // Check every name first so that a clash adds nothing.
@@ -177,6 +180,7 @@ int Simulation::AddSimulation(const char* path) {
 
 int Simulation::SaveBlock(const char* path, const char* blockName) {
     Journal(std::string("SaveBlock ") + (path ? path : "(null)") + " " + (blockName ? blockName : "(null)"));
+    if (int r = TakeInjectedResult()) return r;
     if (!path || !*path || !blockName) return E_INVALIDARG;
     Block* b = flowsheet_->FindBlockPath(blockName);
     if (!b) {
@@ -189,6 +193,7 @@ int Simulation::SaveBlock(const char* path, const char* blockName) {
 
 int Simulation::LoadBlock(const char* path) {
     Journal(std::string("LoadBlock ") + (path ? path : "(null)"));
+    if (int r = TakeInjectedResult()) return r;
     ModelDef def;
     if (int r = Load(path, def)) return r;
     if (def.flowsheet.blocks.empty()) {
@@ -224,6 +229,7 @@ int Simulation::AddLibrary(const char* name) {
 
 int Simulation::RemoveLibrary(const char* name) {
     Journal(std::string("RemoveLibrary ") + (name ? name : "(null)"));
+    if (int r = TakeInjectedResult()) return r;
     if (!name) return E_INVALIDARG;
     for (size_t i = 0; i < libraries_.size(); ++i)
         if (iequals(libraries_[i], name)) {

@@ -502,6 +502,7 @@ int Simulation::CalculateSensitivity(const char* objective, const int* dependent
                                      int k, const double* depFactors, const double* indepFactors, double* results,
                                      int* flags, double* extra) {
     Journal("CalculateSensitivity");
+    if (int r = TakeInjectedResult()) return r;
     if (!dependent || !independent || !results || !flags || d < 1 || k < 1) return ZEQ_E_SENS_ARGS;
     int n = static_cast<int>(vars_.size());
     for (int i = 0; i < d; ++i)

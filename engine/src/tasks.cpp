@@ -100,6 +100,7 @@ HRESULT DynamicSolver::AddTasks(const char* xml, char** error) {
 
 HRESULT DynamicSolver::ActivateTask(const char* name, int active) {
     sim_->Journal(std::string("ActivateTask ") + (name ? name : "(null)"));
+    if (int r = sim_->TakeInjectedResult()) return r;
     if (!name) return E_INVALIDARG;
     for (Task& t : tasks_)
         if (iequals(t.name, name)) {
@@ -111,6 +112,7 @@ HRESULT DynamicSolver::ActivateTask(const char* name, int active) {
 
 HRESULT DynamicSolver::RemoveTask(const char* name) {
     sim_->Journal(std::string("RemoveTask ") + (name ? name : "(null)"));
+    if (int r = sim_->TakeInjectedResult()) return r;
     if (!name) return E_INVALIDARG;
     for (size_t i = 0; i < tasks_.size(); ++i)
         if (iequals(tasks_[i].name, name)) {

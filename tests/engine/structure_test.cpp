@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include "fake_wrapper.h"
 #include "zeq_testing.h"
@@ -446,6 +447,43 @@ TEST(EngineConnections, EnumerateAndToggle) {
     EXPECT_FALSE(c1->IsActive());
     EXPECT_EQ(fs->EnableConnection(c1), 0);
     EXPECT_TRUE(c1->IsEnabled());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FaultInjection, NextResultIsReturnedOnceByTheNextOperation) {
+    ModelBuilder m;
+    m.Block("A").Var("X", 1).Eqn("E", "X = 1").Hierarchy("H").Block("B").Var("Y", 1).EndHierarchy();
+    auto sim = m.Create();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    const int injected = static_cast<int>(0x80040999);
+    struct Op {
+        const char* name;
+        std::function<int()> call;
+    };
+    const Op ops[] = {
+        {"PopScope", [&] { return sim->PopScope(); }},
+        {"ResetScope", [&] { return sim->ResetScope(); }},
+        {"SetSolverScope", [&] { return sim->SetSolverScope("H"); }},
+        {"SetDefaultObjective", [&] { return sim->SetDefaultObjective(nullptr); }},
+        {"Solve", [&] { return sim->Solve(); }},
+        {"AddLibrary", [&] { return sim->AddLibrary("STANDARD"); }},
+        {"SaveSimulation", [&] { return sim->SaveSimulation("/dev/null"); }},
+        {"CalculateSensitivity", [&] {
+             int dep = 1, ind = 1, flags[2];
+             double res[2], f = 1, extra;
+             return sim->CalculateSensitivity(nullptr, &dep, 1, &ind, 1, &f, &f, res, flags, &extra);
+         }},
+        {"RemoveBlock", [&] { return fs->RemoveBlock(ZEQString("NOPE")); }},
+        {"AddBlock", [&] { return fs->GetEditor()->AddBlock(fs, "N", "MIXER", nullptr); }},
+    };
+    for (const Op& op : ops) {
+        zeq::testing::FailNext(*sim, injected);
+        EXPECT_EQ(op.call(), injected) << op.name;
+        EXPECT_NE(op.call(), injected) << op.name << " consumed it";
+    }
 }
 
 }  // namespace
