@@ -343,29 +343,41 @@ public:
     ~CComModule() { Term(); }
 
     // Remembers the map, the module handle and the library id, then starts every entry's class.
+    // The hooks run outside the module's lock: they may use the module.
     HRESULT Init(_ATL_OBJMAP_ENTRY* map, HINSTANCE instance, const GUID* plibid = nullptr) {
-        std::lock_guard lock(m_mutex);
-        m_pObjMap = map;
-        m_hInst = instance;
-        m_pLibid = plibid;
-        m_lockCount = 0;
-        m_initialized = true;
-        for (_ATL_OBJMAP_ENTRY* e = m_pObjMap; e && e->pclsid; ++e)
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_initialized) return S_OK;
+            m_pObjMap = map;
+            m_hInst = instance;
+            m_pLibid = plibid;
+            m_lockCount = 0;
+            m_initialized = true;
+        }
+        for (_ATL_OBJMAP_ENTRY* e = map; e && e->pclsid; ++e)
             if (e->pfnObjectMain) e->pfnObjectMain(true);
         return S_OK;
     }
 
     // Stops every entry's class, drops cached class objects and runs the registered clean-ups.
     void Term() {
-        std::vector<std::pair<void (*)(void*), void*>> funcs;
         {
             std::lock_guard lock(m_mutex);
             if (!m_initialized) return;
             m_initialized = false;
-            for (_ATL_OBJMAP_ENTRY* e = m_pObjMap; e && e->pclsid; ++e) {
-                if (e->pCF) std::exchange(e->pCF, nullptr)->Release();
-                if (e->pfnObjectMain) e->pfnObjectMain(false);
+        }
+        for (_ATL_OBJMAP_ENTRY* e = m_pObjMap; e && e->pclsid; ++e) {
+            IUnknown* cf = nullptr;
+            {
+                std::lock_guard lock(m_mutex);
+                cf = std::exchange(e->pCF, nullptr);
             }
+            if (cf) cf->Release();
+            if (e->pfnObjectMain) e->pfnObjectMain(false);
+        }
+        std::vector<std::pair<void (*)(void*), void*>> funcs;
+        {
+            std::lock_guard lock(m_mutex);
             funcs.swap(m_termFuncs);
         }
         for (auto it = funcs.rbegin(); it != funcs.rend(); ++it) it->first(it->second);

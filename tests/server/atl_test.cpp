@@ -123,8 +123,13 @@ TEST_F(ObjectShells, MapAnswersIdentitySelfAndRefusesTheRest) {
     t->Release();
 }
 
-int g_started = 0, g_stopped = 0;
-void CountingMain(bool starting) { ++(starting ? g_started : g_stopped); }
+int g_started = 0, g_stopped = 0, g_cleaned = 0;
+CComModule* g_hooked_module = nullptr;
+// A hook that uses its module: registers a clean-up when starting.
+void CountingMain(bool starting) {
+    ++(starting ? g_started : g_stopped);
+    if (starting) g_hooked_module->AddTermFunc([](void*) { ++g_cleaned; }, nullptr);
+}
 HRESULT NoUpdate(BOOL) { return S_OK; }
 
 TEST(Module, HooksRunAtInitAndTermAndNoClassIsCreatable) {
@@ -134,16 +139,20 @@ TEST(Module, HooksRunAtInitAndTermAndNoClassIsCreatable) {
         {&CLSID_NULL, NoUpdate, nullptr, nullptr, nullptr, 0, nullptr, nullptr, CountingMain},
         {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
     };
-    g_started = g_stopped = 0;
+    g_started = g_stopped = g_cleaned = 0;
     {
         CComModule m;
+        g_hooked_module = &m;
         ASSERT_EQ(m.Init(map, nullptr, &LIBID_NUVClassLib380), S_OK);
+        EXPECT_EQ(g_started, 2);
+        ASSERT_EQ(m.Init(map, nullptr, &LIBID_NUVClassLib380), S_OK);  // once only
         EXPECT_EQ(g_started, 2);
         void* cf = reinterpret_cast<void*>(1);
         EXPECT_EQ(m.GetClassObject(CLSID_NUVBlock, IID_IClassFactory, &cf), CLASS_E_CLASSNOTAVAILABLE);
         EXPECT_EQ(cf, nullptr);
         m.Term();
         EXPECT_EQ(g_stopped, 2);
+        EXPECT_EQ(g_cleaned, 2);
         m.Term();  // once only
         EXPECT_EQ(g_stopped, 2);
     }
