@@ -2,7 +2,9 @@
 // defaults, coercion, out and by-reference arguments, and failures turned into exceptions.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -435,6 +437,48 @@ TEST(DispatchFailures, FailingCallBecomesAnExceptionWithTheErrorText) {
     EXPECT_EQ(d->Invoke(0x6003000C, IID_NULL, 0, DISPATCH_PROPERTYPUT, &dp, nullptr, nullptr, nullptr), E_INVALIDARG);
     VariantClear(&arg);
     if (GetErrorInfo(0, &left) == S_OK) left->Release();
+}
+
+}  // namespace
+
+namespace {
+
+class ComboItem : public CComObjectRootEx<CComMultiThreadModel>, public IDispatchImpl<INUVGridComboBoxItem> {
+public:
+    using ComMap = CComMap<ComEntryChain<INUVGridComboBoxItem>>;
+    STDMETHOD(get_Value)(VARIANT* v) override {
+        v->vt = VT_I4;
+        v->lVal = 17;
+        return S_OK;
+    }
+    STDMETHOD(get_DisplayName)(BSTR* out) override { return (*out = SysAllocString(OLESTR("Seventeen"))) ? S_OK : E_OUTOFMEMORY; }
+    STDMETHOD(get_QueryName)(BSTR* out) override { return get_DisplayName(out); }
+};
+
+// Threads that reach an interface's type information for the first time together all get it.
+TEST(DispatchThreads, ConcurrentFirstUseAndCalls) {
+    CComPtr<IDispatch> d = Make<ComboItem>();
+    std::atomic<bool> go{false};
+    std::atomic<int> good{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            while (!go) std::this_thread::yield();
+            for (int i = 0; i < 200; ++i) {
+                LPOLESTR name[] = {const_cast<LPOLESTR>(u"displayname")};
+                DISPID id = 0;
+                if (d->GetIDsOfNames(IID_NULL, name, 1, 0, &id) != S_OK) continue;
+                DISPPARAMS none{nullptr, nullptr, 0, 0};
+                CComVariant result;
+                if (d->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr) == S_OK &&
+                    result.vt == VT_BSTR && std::u16string(result.bstrVal) == u"Seventeen")
+                    ++good;
+            }
+        });
+    }
+    go = true;
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(good, 8 * 200);
 }
 
 }  // namespace
