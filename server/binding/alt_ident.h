@@ -10,7 +10,7 @@
 // sets m_owner in its constructor.
 template <class Owner, class Ident, class Itf, const CLSID* pclsid>
 class NUVAlternateIdentBase : public IDispatchImpl<Itf, &__uuidof(Itf), &LIBID_NUVClassLib380, 38, 0>,
-                              public IProvideClassInfo2Impl<pclsid, nullptr, &LIBID_NUVClassLib380, 38, 0>,
+                              public IProvideClassInfo2Impl<pclsid, &IID_NULL, &LIBID_NUVClassLib380, 38, 0>,
                               public ISupportErrorInfo,
                               public IServiceProvider {
 public:

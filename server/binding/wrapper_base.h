@@ -53,7 +53,7 @@ template <class T, class Itf, const CLSID* pclsid, int Reserved = 0, class Threa
 class NUVCoClassBase : public CComObjectRootEx<ThreadModel>,
                        public CComCoClass<T, pclsid>,
                        public IDispatchImpl<Itf, &__uuidof(Itf), &LIBID_NUVClassLib380, 38, 0>,
-                       public IProvideClassInfo2Impl<pclsid, nullptr, &LIBID_NUVClassLib380, 38, 0> {
+                       public IProvideClassInfo2Impl<pclsid, &IID_NULL, &LIBID_NUVClassLib380, 38, 0> {
 public:
     static constexpr bool kKeepRegistration = true;
 
