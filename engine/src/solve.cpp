@@ -181,7 +181,6 @@ int Simulation::RunSolve(const std::string& objective_name) {
 
         // Assignments: an equation whose left side is one free variable not assigned yet; connections copy.
         std::vector<Assignment> assigns;
-        std::vector<int> assigned_by(vars_.size() > 0 ? 0 : 0);
         std::vector<char> taken(vars_.size(), 0);
         std::vector<int> residual_only;
         for (int i : eq_in_scope) {
@@ -221,69 +220,132 @@ int Simulation::RunSolve(const std::string& objective_name) {
         auto eval = [&](const Assignment& a) {
             return a.rhs ? a.rhs->EvalWith(value_of) : vars_[static_cast<size_t>(a.source)].value;
         };
+        std::vector<std::vector<int>> comps = components(deps);
+        for (auto& comp : comps)
+            if (comp.size() > 1) comp = LoopOrder(comp, deps);
+        std::vector<char> is_residual(eqns_.size(), 0);
+        for (int i : residual_only) is_residual[static_cast<size_t>(i)] = 1;
         int loops = 0, total_iter = 0;
-        bool converged = true, cancelled = false;
-        for (auto& comp : components(deps)) {
-            if (rtosignal_inq_ctrlc()) {
-                cancelled = true;
-                break;
-            }
-            bool self_loop = comp.size() == 1 &&
-                             std::find(deps[comp[0]].begin(), deps[comp[0]].end(), comp[0]) != deps[comp[0]].end();
-            if (comp.size() == 1 && !self_loop) {
-                const Assignment& a = assigns[static_cast<size_t>(comp[0])];
-                vars_[static_cast<size_t>(a.target)].value = eval(a);
-                continue;
-            }
-            // A loop: substitute until the largest relative change is within tolerance.
-            ++loops;
-            comp = LoopOrder(comp, deps);
-            bool done = false;
-            int iter = 0;
-            for (; iter < maxiter && !done; ++iter) {
+        bool cancelled = false;
+        // One pass over the assignments in dependency order, loops iterated; then the residuals. quiet: no
+        // progress messages (the optimiser's trial passes).
+        auto pass = [&](bool quiet) {
+            bool ok = true;
+            loops = 0;
+            for (auto& comp : comps) {
                 if (rtosignal_inq_ctrlc()) {
                     cancelled = true;
-                    break;
+                    return false;
                 }
-                double change = 0;
-                for (int ai : comp) {
-                    const Assignment& a = assigns[static_cast<size_t>(ai)];
-                    double& x = vars_[static_cast<size_t>(a.target)].value;
-                    double next = x + damping * (eval(a) - x);
-                    change = std::max(change, std::fabs(next - x) / std::max(1.0, std::fabs(next)));
-                    x = next;
+                bool self_loop = comp.size() == 1 &&
+                                 std::find(deps[comp[0]].begin(), deps[comp[0]].end(), comp[0]) != deps[comp[0]].end();
+                if (comp.size() == 1 && !self_loop) {
+                    const Assignment& a = assigns[static_cast<size_t>(comp[0])];
+                    vars_[static_cast<size_t>(a.target)].value = eval(a);
+                    continue;
                 }
-                if (!std::isfinite(change)) break;
-                if (print > 0)
-                    Print("  Loop " + std::to_string(loops) + " iteration " + std::to_string(iter + 1) +
-                          ": largest change " + fmt(change));
-                done = change <= tol;
+                // A loop: substitute until the largest relative change is within tolerance.
+                ++loops;
+                bool done = false;
+                int iter = 0;
+                for (; iter < maxiter && !done; ++iter) {
+                    if (rtosignal_inq_ctrlc()) {
+                        cancelled = true;
+                        return false;
+                    }
+                    double change = 0;
+                    for (int ai : comp) {
+                        const Assignment& a = assigns[static_cast<size_t>(ai)];
+                        double& x = vars_[static_cast<size_t>(a.target)].value;
+                        double next = x + damping * (eval(a) - x);
+                        change = std::max(change, std::fabs(next - x) / std::max(1.0, std::fabs(next)));
+                        x = next;
+                    }
+                    if (!std::isfinite(change)) break;
+                    if (print > 0 && !quiet)
+                        Print("  Loop " + std::to_string(loops) + " iteration " + std::to_string(iter + 1) +
+                              ": largest change " + fmt(change));
+                    done = change <= tol;
+                }
+                total_iter += iter;
+                if (!done) {
+                    ok = false;
+                    if (!quiet)
+                        Print("  Loop " + std::to_string(loops) + " did not converge in " + std::to_string(iter) +
+                              " iterations");
+                }
             }
-            total_iter += iter;
-            if (cancelled) break;
-            if (!done) {
-                converged = false;
-                Print("  Loop " + std::to_string(loops) + " did not converge in " + std::to_string(iter) +
-                      " iterations");
+            // Residuals of every equation in scope; the ones not used as assignments must hold.
+            double worst = 0;
+            for (int i : eq_in_scope) {
+                Equation& e = eqns_[static_cast<size_t>(i)];
+                if (!e.compiled) continue;
+                double l = e.lhs.EvalWith(value_of), r = e.rhs.EvalWith(value_of);
+                e.residual = l - r;
+                if (is_residual[static_cast<size_t>(i)])
+                    worst = std::max(worst, std::fabs(e.residual) / std::max(1.0, std::fabs(l)));
             }
-        }
-        // Residuals of every equation in scope; the ones not used as assignments must hold.
-        double worst = 0;
-        for (int i : eq_in_scope) {
-            Equation& e = eqns_[static_cast<size_t>(i)];
-            if (!e.compiled) continue;
-            double l = e.lhs.EvalWith(value_of), r = e.rhs.EvalWith(value_of);
-            e.residual = l - r;
-            if (std::find(residual_only.begin(), residual_only.end(), i) != residual_only.end())
-                worst = std::max(worst, std::fabs(e.residual) / std::max(1.0, std::fabs(l)));
-        }
-        if (worst > std::max(tol, 1e-6) || !std::isfinite(worst)) {
-            converged = false;
-            Print("  Equations not satisfied: largest scaled residual " + fmt(worst));
+            if (worst > std::max(tol, 1e-6) || !std::isfinite(worst)) {
+                ok = false;
+                if (!quiet) Print("  Equations not satisfied: largest scaled residual " + fmt(worst));
+            }
+            for (int i = vfirst; i < vfirst + vcount; ++i)
+                if (!std::isfinite(vars_[static_cast<size_t>(i)].value)) ok = false;
+            return ok;
+        };
+        bool converged = pass(false);
+        // Optimisation mode: a bounded pattern search over the free decision variables of the scope.
+        if (converged && !cancelled && objective && objective->ok && rto_inq_mode_c() == ZEQ_MODE_OPTIMIZATION) {
+            std::vector<int> decisions;
+            for (int i = vfirst; i < vfirst + vcount; ++i)
+                if (IsIndependent(i) && !taken[static_cast<size_t>(i)]) decisions.push_back(i);
+            const double sense = objective->def.maximize ? -1.0 : 1.0;
+            auto cost = [&] { return sense * objective->expr.EvalWith(value_of); };
+            double best = cost();
+            std::vector<double> steps;
+            for (int d : decisions) {
+                const Variable& v = vars_[static_cast<size_t>(d)];
+                steps.push_back(v.step > 0 ? v.step : 0.1 * std::max(1.0, std::fabs(v.value)));
+            }
+            std::vector<double> saved(static_cast<size_t>(vcount));
+            int evaluations = 0;
+            const int limit = std::max(200, 20 * maxiter * static_cast<int>(decisions.size()));
+            while (std::isfinite(best) && !decisions.empty() && evaluations < limit && !cancelled) {
+                bool improved = false;
+                for (size_t k = 0; k < decisions.size() && !improved && evaluations < limit; ++k) {
+                    Variable& v = vars_[static_cast<size_t>(decisions[k])];
+                    for (double dir : {1.0, -1.0}) {
+                        double x = v.value, trial = std::clamp(x + dir * steps[k], v.lower, v.upper);
+                        if (trial == x) continue;
+                        for (int i = 0; i < vcount; ++i) saved[static_cast<size_t>(i)] = vars_[static_cast<size_t>(vfirst + i)].value;
+                        v.value = trial;
+                        ++evaluations;
+                        double c = pass(true) ? cost() : NAN;
+                        if (std::isfinite(c) && c < best - 1e-12 * std::max(1.0, std::fabs(best))) {
+                            best = c;
+                            improved = true;
+                            break;
+                        }
+                        for (int i = 0; i < vcount; ++i) vars_[static_cast<size_t>(vfirst + i)].value = saved[static_cast<size_t>(i)];
+                    }
+                }
+                if (!improved) {
+                    bool small = true;
+                    for (size_t k = 0; k < steps.size(); ++k) {
+                        steps[k] *= 0.5;
+                        small = small && steps[k] <= 1e-9 * std::max(1.0, std::fabs(vars_[static_cast<size_t>(decisions[k])].value));
+                    }
+                    if (small) break;
+                }
+            }
+            if (!decisions.empty()) {
+                converged = pass(true);
+                Print("Optimisation of " + objective->def.name + ": " + std::to_string(decisions.size()) +
+                      " decision variables, " + std::to_string(evaluations) + " evaluations");
+            }
         }
         for (int i = vfirst; i < vfirst + vcount; ++i) {
             Variable& v = vars_[static_cast<size_t>(i)];
-            if (!std::isfinite(v.value)) converged = false;
             v.active_bound = v.value <= v.lower ? ACTIVE_LOWER : v.value >= v.upper ? ACTIVE_UPPER : ACTIVE_NONE;
         }
         if (cancelled) {

@@ -401,3 +401,28 @@ TEST(Reentrancy, CallbacksMayChangeTheModelWhileASolveReportsIt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Optimisation, DecisionVariablesMoveOnlyInOptimisationMode) {
+    ModelBuilder m;
+    m.Block("A").Var("X", 8, SPEC_OPTIM).Bounds(0, 10).Var("Y", 0).Var("Z", 0)
+        .Eqn("EY", "Y = (X - 3) ^ 2 + 1").Eqn("EZ", "Z = 2 * X")
+        .Objective("LOW", "A.Y").Objective("HIGH", "A.Z", true);
+    auto sim = m.Create();
+    OutputCapture out;
+    ASSERT_EQ(rto_set_mode_c(ZEQ_MODE_SIMULATION), 0);
+    ASSERT_EQ(sim->SolveWithObjective("LOW"), 0);
+    EXPECT_DOUBLE_EQ(Value(*sim, "A.X"), 8) << "fixed outside optimisation";
+    ASSERT_EQ(rto_set_mode_c(ZEQ_MODE_OPTIMIZATION), 0);
+    ASSERT_EQ(sim->SolveWithObjective("LOW"), 0) << out.text;
+    EXPECT_NEAR(Value(*sim, "A.X"), 3, 1e-4);
+    EXPECT_NEAR(Value(*sim, "A.Y"), 1, 1e-6);
+    EXPECT_NEAR(Value(*sim, "A.Z"), 2 * Value(*sim, "A.X"), 1e-12) << "the model holds at the optimum";
+    ASSERT_EQ(sim->SolveWithObjective("HIGH"), 0);
+    EXPECT_DOUBLE_EQ(Value(*sim, "A.X"), 10) << "stops at the upper bound";
+    EXPECT_EQ(sim->Vars()[0].active_bound, ACTIVE_UPPER);
+    rto_set_mode_c(ZEQ_MODE_SIMULATION);
+}
+
+}  // namespace
