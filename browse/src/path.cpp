@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "browse/error.h"
+#include "delimiters.h"
 
 namespace {
-constexpr char kPathDelimiters[] = "%#'&!|()[].=\"";
-bool IsDelimiter(char c) { return c != '\0' && std::strchr(kPathDelimiters, c) != nullptr; }
+bool IsDelimiter(char c) { return FI::detail::IsPathDelimiter(c); }
 }  // namespace
 
 // ---- tokens ----

@@ -10,10 +10,9 @@
 #include <strings.h>
 
 #include "browse/error.h"
+#include "delimiters.h"
 
 namespace {
-
-constexpr char kPathDelimiters[] = "%#'&!|()[].=\"";
 
 struct Entity {
     char ch;
@@ -40,9 +39,7 @@ bool StartsEntity(const char* text, size_t n, size_t i) {
     return false;
 }
 
-bool IsDelimiter(char c) {
-    return c != '\0' && std::strchr(kPathDelimiters, c) != nullptr;
-}
+bool IsDelimiter(char c) { return FI::detail::IsPathDelimiter(c); }
 
 bool IsCountText(const char* text, size_t n) {
     if (n < 2 || text[0] != '#') return false;
