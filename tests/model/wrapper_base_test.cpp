@@ -29,7 +29,7 @@ public:
 
     STDMETHOD(get_Parent)(INUVObject**) override { return E_NOTIMPL; }
     STDMETHOD(get_Simulation)(INUVSimulation**) override { return E_NOTIMPL; }
-    STDMETHOD(get_Name)(BSTR*) override { return E_NOTIMPL; }
+    STDMETHOD(get_Name)(BSTR*) override { return ReportError(E_NOTIMPL); }
     STDMETHOD(get_IsValid)(VARIANT_BOOL* out) override {
         *out = IsValid();
         return S_OK;
