@@ -18,8 +18,8 @@ using nuv::oleaut::element_size;
 // bytes hold the VARTYPE instead when the array has FADF_HAVEVARTYPE.
 constexpr size_t kPrefix = 16;
 constexpr USHORT kMaxDims = 60;
-// Arrays larger than this are refused rather than risking size arithmetic near the address limit.
-constexpr size_t kMaxDataBytes = size_t{1} << 40;
+// The data of one array must fit a 32-bit byte count, as on the platform.
+constexpr size_t kMaxDataBytes = 0xFFFFFFFFu;
 
 char* block_of(SAFEARRAY* psa) { return reinterpret_cast<char*>(psa) - kPrefix; }
 
@@ -38,11 +38,12 @@ std::atomic_ref<ULONG> locks(SAFEARRAY* psa) { return std::atomic_ref<ULONG>(psa
 
 bool is_locked(SAFEARRAY* psa) { return locks(psa).load() != 0; }
 
-// Element count, or false when it overflows the data limit.
+// Element count, or false when it overflows the data limit or an upper bound does not fit a LONG.
 bool element_count(const SAFEARRAY* psa, size_t& count) {
     size_t n = 1;
     for (USHORT d = 0; d < psa->cDims; ++d) {
         const size_t c = psa->rgsabound[d].cElements;
+        if (static_cast<int64_t>(psa->rgsabound[d].lLbound) + static_cast<int64_t>(c) - 1 > INT32_MAX) return false;
         if (c != 0 && n > kMaxDataBytes / c) return false;
         n *= c;
     }
