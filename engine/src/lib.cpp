@@ -23,7 +23,11 @@ std::atomic<int> g_ctrlc{0};
 
 extern "C" {
 
-int rto_inq_mode_c(void) { return g_mode.load(); }
+int rto_inq_mode_c(int* mode) {
+    int m = g_mode.load();
+    if (mode) *mode = m;
+    return m;
+}
 int rto_set_mode_c(int mode) {
     if (mode < 0 || mode > 3) return -1;
     g_mode = mode;

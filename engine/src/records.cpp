@@ -1,5 +1,6 @@
 // Attribute records of variables, equations, parameters and ports.
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 
 #include "model.h"
@@ -148,6 +149,7 @@ bool ZEQVariableData::EnumToString(int id, int value, const char*& text) {
 bool ZEQVariableData::Selected(int id) const { return mask.Contains(id); }
 
 void ZEQVariableData::MarkChanged(int id) {
+    mask.Add(id);
     if (id < 0)
         changed2_ |= static_cast<uint32_t>(-static_cast<int64_t>(id));
     else
@@ -208,6 +210,8 @@ bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     if (Selected(VA_SPEC)) f_.spec = v.spec;
     if (Selected(VA_NUMBER)) f_.number = pos + 1;
     if (Selected(VA_CONN_TYPE)) f_.conn_type = v.conn_type;
+    load_ptype_ = v.ptype;
+    load_entry_ = v.unit_entry;
     loaded_ = true;
     return true;
 }
@@ -372,6 +376,8 @@ void ZEQVariableData::SetNotSet() {
     loaded_ = true;
 }
 
+// Writes the attributes set through the record, and those in the mask whose loaded value differs from the
+// variable's present one (so that a record loaded earlier can put an attribute back).
 int ZEQVariableData::Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool) {
     zeq::Simulation* sim = nullptr;
     int pos = var_position(container, block, index, &sim);
@@ -383,67 +389,81 @@ int ZEQVariableData::Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, 
         return id < 0 ? (changed2_ & static_cast<uint32_t>(-static_cast<int64_t>(id))) != 0
                       : (changed1_ & static_cast<uint32_t>(id)) != 0;
     };
-    // Validate everything first so that a refused value changes nothing.
-    int ptype = v.ptype;
-    if (changed(VA_PTYPE_ID)) ptype = f_.ptype;
-    if (changed(VA_PHYSICAL_TYPE)) ptype = pt_lookup(f_.ptype_name);
-    if (ptype < 0) return ZEQ_E_REFUSED;
-    int entry = ptype == v.ptype ? v.unit_entry : 0;
-    if (changed(VA_UOM)) {
-        if (!*f_.uom) {
-            entry = 0;
-        } else if (rtouom_ptype_locate(f_.uom, ptype, &entry) != 0) {
-            return ZEQ_E_REFUSED;
-        }
-    }
-    if (changed(VA_UNIT_ENTRY)) {
-        rtouom_info info{};
-        if (f_.unit_entry != 0 && rtouom_uom_info(ptype, f_.unit_entry, &info) != 0) return ZEQ_E_REFUSED;
-        entry = f_.unit_entry;
-    }
-    if (entry == rtouom_get_default(ptype)) entry = 0;
-    // Quantities set in this record are in the units the record was loaded in (the variable's former unit).
-    int in_entry = v.unit_entry;
-    int in_ptype = v.ptype;
+    auto write = [&](int id, bool differs) { return changed(id) || (loaded_ && mask.Contains(id) && differs); };
+    // Quantities in the record are in the unit it was loaded in (the variable's present unit when it was not).
+    const int in_ptype = loaded_ ? load_ptype_ : v.ptype;
+    const int in_entry = loaded_ ? load_entry_ : v.unit_entry;
     auto base = [&](double x) { return in_entry ? rtouom_to_base(in_ptype, in_entry, x) : x; };
     auto base_delta = [&](double x) {
         rtouom_info info{};
         return in_entry && rtouom_uom_info(in_ptype, in_entry, &info) == 0 ? x * info.factor : x;
     };
+    auto near = [](double a, double b) { return a == b || std::fabs(a - b) <= 1e-12 * std::max(1.0, std::fabs(b)); };
+    auto bound_base = [&](double x, bool lower) {
+        return lower ? (x <= -1e20 ? x : base(x)) : (x >= 1e20 ? x : base(x));
+    };
+
+    // Validate the unit and type first so that a refused value changes nothing.
+    int ptype = v.ptype;
+    if (write(VA_PTYPE_ID, f_.ptype != v.ptype)) ptype = f_.ptype;
+    if (write(VA_PHYSICAL_TYPE, f_.ptype_name && pt_lookup(f_.ptype_name) != v.ptype))
+        ptype = f_.ptype_name ? pt_lookup(f_.ptype_name) : -1;
+    if (ptype < 0 || ptype >= RTOUOM_PTYPE_COUNT) return ZEQ_E_REFUSED;
+    int entry = ptype == v.ptype ? v.unit_entry : 0;
+    const char* present_unit = sim->UnitName(pos);
+    if (write(VA_UOM, f_.uom && std::strcmp(f_.uom, present_unit) != 0)) {
+        if (!f_.uom || !*f_.uom) {
+            entry = 0;
+        } else if (rtouom_ptype_locate(f_.uom, ptype, &entry) != 0) {
+            return ZEQ_E_REFUSED;
+        }
+    }
+    int present_entry = v.unit_entry ? v.unit_entry : rtouom_get_default(v.ptype);
+    if (write(VA_UNIT_ENTRY, f_.unit_entry != present_entry)) {
+        rtouom_info info{};
+        if (f_.unit_entry != 0 && rtouom_uom_info(ptype, f_.unit_entry, &info) != 0) return ZEQ_E_REFUSED;
+        entry = f_.unit_entry;
+    }
+    if (entry == rtouom_get_default(ptype)) entry = 0;
+
     intptr_t hints = 0;
     uint32_t mods = 0;
-    if (changed(VA_VALUE)) { v.value = base(f_.value); hints |= ZEQ_HINT_VALUE; mods |= VA_VALUE; }
-    if (changed(VA_LOWER)) { v.lower = f_.lower <= -1e20 ? f_.lower : base(f_.lower); mods |= VA_LOWER; }
-    if (changed(VA_UPPER)) { v.upper = f_.upper >= 1e20 ? f_.upper : base(f_.upper); mods |= VA_UPPER; }
-    if (changed(VA_STEP)) { v.step = base_delta(f_.step); mods |= VA_STEP; }
-    if (changed(VA_INTSCALE)) { v.intscale = f_.intscale; mods |= VA_INTSCALE; }
-    if (changed(VA_SCALE)) { v.scale = f_.scale; mods |= VA_SCALE; }
-    if (changed(VA_SBWEIGHT)) { v.sbweight = f_.sbweight; mods |= VA_SBWEIGHT; }
-    if (changed(VA_INITIAL)) { v.initial = base(f_.initial); mods |= VA_INITIAL; }
-    if (changed(VA_SHADOW_PRICE)) v.shadow_price = f_.shadow_price;
-    if (changed(VA_HOMO_TARGET)) v.homo_target = f_.homo_target;
-    if (changed(VA_THRESHOLD)) v.threshold = f_.threshold;
-    if (changed(VA_CHANGE)) v.change = base_delta(f_.change);
-    if (changed(VA_BOUND)) { v.bound = static_cast<uint8_t>(f_.bound); mods |= VA_BOUND; }
-    if (changed(VA_MARKED)) v.marked = static_cast<uint8_t>(f_.marked);
-    if (changed(VA_QUALITY)) { v.quality = static_cast<uint8_t>(f_.quality); mods |= VA_QUALITY; }
-    if (changed(VA_HOMO_PARAM)) v.homo_param = static_cast<uint8_t>(f_.homo_param);
-    if (changed(VA_VARIABLE_TYPE)) v.variable_type = static_cast<uint8_t>(f_.variable_type);
-    if (changed(VA_RAMPED)) v.ramped = static_cast<uint8_t>(f_.ramped);
-    if (changed(VA_CONN_TYPE)) v.conn_type = f_.conn_type;
-    if (changed(VA_DESCRIPTION)) v.description = f_.description;
-    if (changed(VA_SPEC)) { v.spec = static_cast<uint8_t>(f_.spec); hints |= ZEQ_HINT_SPEC; mods |= VA_SPEC; }
+    if (write(VA_VALUE, !near(base(f_.value), v.value))) { v.value = base(f_.value); hints |= ZEQ_HINT_VALUE; mods |= VA_VALUE; }
+    if (write(VA_LOWER, !near(bound_base(f_.lower, true), v.lower))) { v.lower = bound_base(f_.lower, true); mods |= VA_LOWER; }
+    if (write(VA_UPPER, !near(bound_base(f_.upper, false), v.upper))) { v.upper = bound_base(f_.upper, false); mods |= VA_UPPER; }
+    if (write(VA_STEP, !near(base_delta(f_.step), v.step))) { v.step = base_delta(f_.step); mods |= VA_STEP; }
+    if (write(VA_INTSCALE, f_.intscale != v.intscale)) { v.intscale = f_.intscale; mods |= VA_INTSCALE; }
+    if (write(VA_SCALE, f_.scale != v.scale)) { v.scale = f_.scale; mods |= VA_SCALE; }
+    if (write(VA_SBWEIGHT, f_.sbweight != v.sbweight)) { v.sbweight = f_.sbweight; mods |= VA_SBWEIGHT; }
+    if (write(VA_INITIAL, !near(base(f_.initial), v.initial))) { v.initial = base(f_.initial); mods |= VA_INITIAL; }
+    if (write(VA_SHADOW_PRICE, f_.shadow_price != v.shadow_price)) v.shadow_price = f_.shadow_price;
+    if (write(VA_HOMO_TARGET, f_.homo_target != v.homo_target)) v.homo_target = f_.homo_target;
+    if (write(VA_THRESHOLD, f_.threshold != v.threshold)) v.threshold = f_.threshold;
+    if (write(VA_CHANGE, !near(base_delta(f_.change), v.change))) v.change = base_delta(f_.change);
+    if (write(VA_BOUND, f_.bound != v.bound)) { v.bound = static_cast<uint8_t>(f_.bound); mods |= VA_BOUND; }
+    if (write(VA_MARKED, f_.marked != v.marked)) v.marked = static_cast<uint8_t>(f_.marked ? 1 : 0);
+    if (write(VA_QUALITY, f_.quality != v.quality)) { v.quality = static_cast<uint8_t>(f_.quality); mods |= VA_QUALITY; }
+    if (write(VA_HOMO_PARAM, f_.homo_param != v.homo_param)) v.homo_param = static_cast<uint8_t>(f_.homo_param);
+    if (write(VA_VARIABLE_TYPE, f_.variable_type != v.variable_type)) v.variable_type = static_cast<uint8_t>(f_.variable_type);
+    if (write(VA_RAMPED, f_.ramped != v.ramped)) v.ramped = static_cast<uint8_t>(f_.ramped);
+    if (write(VA_CONN_TYPE, f_.conn_type != v.conn_type)) v.conn_type = f_.conn_type;
+    if (write(VA_DESCRIPTION, f_.description && v.description != f_.description))
+        v.description = f_.description ? f_.description : "";
+    if (write(VA_SPEC, f_.spec != v.spec)) { v.spec = static_cast<uint8_t>(f_.spec); hints |= ZEQ_HINT_SPEC; mods |= VA_SPEC; }
     if (ptype != v.ptype || entry != v.unit_entry) {
         v.ptype = static_cast<int16_t>(ptype);
         v.unit_entry = static_cast<int16_t>(entry);
         hints |= ZEQ_HINT_ATTRIBUTE;
         mods |= VA_UOM;
     }
-    if (changed(VA_MODIFIED))
+    if (write(VA_MODIFIED, f_.modified != v.modified))
         v.modified = f_.modified;
     else
         v.modified |= mods;
     changed1_ = changed2_ = 0;
+    // The record now describes the variable as it stands.
+    load_ptype_ = v.ptype;
+    load_entry_ = v.unit_entry;
     if (hints) sim->VariableChanged(pos, hints);
     return 0;
 }

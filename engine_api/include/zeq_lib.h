@@ -16,7 +16,8 @@ struct rtotaglst;
 struct hs_regex;
 
 extern "C" {
-int rto_inq_mode_c(void);
+// The current run mode; also written to *mode when given.
+int rto_inq_mode_c(int* mode = nullptr);
 // 0..3; -1 for another value (the mode stays).
 int rto_set_mode_c(int mode);
 void rtosignal_set_severity(int level);

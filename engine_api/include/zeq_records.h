@@ -118,7 +118,9 @@ public:
 
     // index is 1-based in the container; with a block it counts from the block's first variable.
     bool Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool flag);
-    // Writes the set attributes back; 0 on success, negative when the variable is gone or a value is refused.
+    // Writes back the attributes set through the record (SetValue adds them to the mask) and the masked ones
+    // whose loaded value differs from the variable's present one; quantities are read in the unit the record
+    // was loaded in. 0 on success, negative when the variable is gone or a value is refused (nothing changes).
     int Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool flag);
 
     bool GetValue(int id, double& out) const;
@@ -145,6 +147,7 @@ private:
     ZEQVarFields f_;
     std::string owned_[3];  // uom, description, physical type name when set through the record
     uint32_t changed1_ = 0, changed2_ = 0;
+    int load_ptype_ = 0, load_entry_ = 0;  // the unit the record's quantities are in
     bool loaded_ = false;
 };
 

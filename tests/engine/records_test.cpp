@@ -420,3 +420,48 @@ TEST(EquationAndPortRecords, ReadNamesResidualsAndPortAttributes) {
 }
 
 }  // namespace
+
+namespace {
+
+// A display unit for one access: switch the variable's unit, read and write in it, then put the unit back
+// by committing the record loaded before the switch.
+TEST(VariableUnits, EarlierRecordPutsTheUnitBack) {
+    auto sim = Small();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    ZEQVariableData before;
+    before.mask.Set(VA_UOM | VA_PTYPE_ID);
+    ASSERT_TRUE(before.Load(fs, nullptr, 1, true));
+    int ptype = 0, entry = 0;
+    ASSERT_TRUE(before.GetValue(VA_PTYPE_ID, ptype));
+    ASSERT_EQ(rtouom_ptype_locate("F", ptype, &entry), 0);
+    ZEQVariableData display;
+    ASSERT_TRUE(display.SetValue(VA_UNIT_ENTRY, entry));
+    display.mask.Set(VA_UNIT_ENTRY);
+    ASSERT_EQ(display.Commit(fs, nullptr, 1, true), 0);
+    ZEQVariableData value;
+    value.mask.Set(VA_VALUE);
+    ASSERT_TRUE(value.Load(fs, nullptr, 1, true));
+    double d = 0;
+    ASSERT_TRUE(value.GetValue(VA_VALUE, d));
+    EXPECT_NEAR(d, 77, 1e-9);
+    ASSERT_TRUE(value.SetValue(VA_VALUE, 212.0));
+    ASSERT_EQ(value.Commit(fs, nullptr, 1, true), 0);
+    before.mask.Set(VA_UOM);
+    ASSERT_EQ(before.Commit(fs, nullptr, 1, true), 0);
+    ZEQVariableData after;
+    after.mask.Set(VA_UOM | VA_VALUE);
+    ASSERT_TRUE(after.Load(fs, nullptr, 1, true));
+    const char* unit = nullptr;
+    ASSERT_TRUE(after.GetValue(VA_UOM, unit));
+    EXPECT_STREQ(unit, "C");
+    ASSERT_TRUE(after.GetValue(VA_VALUE, d));
+    EXPECT_NEAR(d, 100, 1e-9) << "212 F written through the display unit";
+    // A record that only reads commits nothing: the variable is not marked modified by it.
+    ZEQVariableData reader;
+    reader.mask.Set(0x7fffffff);
+    ASSERT_TRUE(reader.Load(fs, nullptr, 2, true));
+    ASSERT_EQ(reader.Commit(fs, nullptr, 2, true), 0);
+    EXPECT_EQ(sim->Vars()[1].modified, 0u);
+}
+
+}  // namespace

@@ -154,7 +154,9 @@ TEST(Solve, RunModeDecidesWhichSpecificationsAreFixed) {
             EXPECT_EQ(varIsFixed(&rec), varIsFixed(sim.get(), i)) << c.mode << " " << i;
             EXPECT_EQ(varIsIndependent(&rec), varIsIndependent(sim.get(), i)) << c.mode << " " << i;
         }
-        EXPECT_EQ(rto_inq_mode_c(), c.mode);
+        int mode = -1;
+        EXPECT_EQ(rto_inq_mode_c(&mode), c.mode);
+        EXPECT_EQ(mode, c.mode);
         EXPECT_EQ(varIsFixed(sim.get(), 1) != 0, c.m) << c.mode;
         EXPECT_EQ(varIsFixed(sim.get(), 2) != 0, c.p) << c.mode;
         EXPECT_EQ(varIsFixed(sim.get(), 3) != 0, c.c) << c.mode;
