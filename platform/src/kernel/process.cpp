@@ -39,10 +39,17 @@ void emit_debug_output(std::string_view text) {
     if (sink && *sink) (*sink)(text);
 }
 
-std::string host_name() {
+// The computer name as the platform gives it: the host name's first label, upper-cased and cut to
+// MAX_COMPUTERNAME_LENGTH characters (callers size their buffers by that limit).
+std::string computer_name() {
     char buffer[HOST_NAME_MAX + 1] = {};
-    if (gethostname(buffer, sizeof buffer - 1) != 0) return "localhost";
-    return buffer;
+    std::string name = gethostname(buffer, sizeof buffer - 1) == 0 ? buffer : "localhost";
+    name = name.substr(0, name.find('.'));
+    if (name.empty()) name = "localhost";
+    if (name.size() > MAX_COMPUTERNAME_LENGTH) name.resize(MAX_COMPUTERNAME_LENGTH);
+    for (char& c : name)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return name;
 }
 
 // The file of the module whose handle (load address) is `module`, or of the executable for null.
@@ -163,9 +170,9 @@ DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
 
 DWORD GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
 
-BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) { return deliver_name(host_name(), lpBuffer, nSize); }
+BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) { return deliver_name(computer_name(), lpBuffer, nSize); }
 
-BOOL GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize) { return deliver_name(widen(host_name()), lpBuffer, nSize); }
+BOOL GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize) { return deliver_name(widen(computer_name()), lpBuffer, nSize); }
 
 void OutputDebugStringA(LPCSTR lpOutputString) {
     if (lpOutputString) emit_debug_output(lpOutputString);

@@ -12,6 +12,12 @@ TEST(KernelProtocol, ComputerNameReportsTheSizeItNeeds) {
     ASSERT_TRUE(GetComputerNameA(name, &n));
     EXPECT_EQ(n, size - 1);
     EXPECT_EQ(std::strlen(name), size_t(n));
+    // Callers size their buffers by the platform's limit.
+    EXPECT_TRUE(n <= MAX_COMPUTERNAME_LENGTH);
+    char limited[MAX_COMPUTERNAME_LENGTH + 1];
+    n = sizeof limited;
+    EXPECT_TRUE(GetComputerNameA(limited, &n));
+    for (const char* c = name; *c; ++c) EXPECT_FALSE(*c >= 'a' && *c <= 'z');
 }
 
 TEST(KernelProtocol, ModuleFileNameTruncatesWithATerminator) {
