@@ -6,6 +6,7 @@
 #include "browse/document.h"
 #include "model_support.h"
 #include "process_singletons.h"
+#include "service_binding.h"
 #include "simulation.h"
 
 using model_test::SimulationTest;
@@ -149,6 +150,22 @@ TEST_F(LazyObjectsTest, DocumentGoingAwayFirstIsForgotten) {
     static_cast<OwnedDocument*>(document)->ReleaseOwner(Impl());
     Impl()->DetachDocument(document);
     EXPECT_EQ(Impl()->GetDocument(), nullptr);
+}
+
+TEST_F(LazyObjectsTest, ServiceBindingHoldsTheSimulationAndFollowsItsValidity) {
+    nuv::SimulationBinding binding;
+    EXPECT_FALSE(binding.IsValid());
+    EXPECT_EQ(binding.EngineSimulation(), nullptr);
+    const LONG before = Impl()->ComCount();
+    binding.Bind(Impl());
+    EXPECT_EQ(Impl()->ComCount(), before + 1);
+    EXPECT_TRUE(binding.IsValid());
+    EXPECT_EQ(binding.EngineSimulation(), sim_.get());
+    DetachEngine();
+    EXPECT_FALSE(binding.IsValid());
+    EXPECT_EQ(binding.EngineSimulation(), nullptr);
+    binding.Bind(nullptr);
+    EXPECT_EQ(Impl()->ComCount(), before - 1) << "the engine's reference went with the engine";
 }
 
 }  // namespace
