@@ -340,20 +340,14 @@ STDMETHODIMP CoNUVSimulation::QueryService(REFGUID service, REFIID riid, void** 
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     if (FI::IsFIDocumentService(service)) {
-        FI::FIDocument* document = nullptr;
-        {
-            std::lock_guard lock(m_lazyLock);
-            if (!m_document) {
-                auto hooks = DocumentHooks();
-                if (hooks.create) m_document = hooks.create(this);
-            }
-            document = m_document;
-            if (document) document->AddRef();  // kept alive across the call below
+        // The document is held uncounted; the lock keeps an engine detach from letting it go mid-call.
+        std::lock_guard lock(m_lazyLock);
+        if (!m_document) {
+            auto hooks = DocumentHooks();
+            if (hooks.create) m_document = hooks.create(this);
         }
-        if (!document) return E_NOINTERFACE;
-        HRESULT hr = document->QueryService(static_cast<INUVSimulation2*>(this), service, riid, ppv);
-        document->Release();
-        return hr;
+        if (!m_document) return E_NOINTERFACE;
+        return m_document->QueryService(static_cast<INUVSimulation2*>(this), service, riid, ppv);
     }
     INUVSimServiceProvider* provider = nullptr;
     HRESULT hr = static_cast<HRESULT>(sim->FindServiceById(service, &provider));
