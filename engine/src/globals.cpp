@@ -110,15 +110,20 @@ namespace zeq {
 bool SpecIsFixed(int spec) { return spec_fixed(spec); }
 }  // namespace zeq
 
+int varIsFixed(int spec) { return spec_fixed(spec) ? 1 : 0; }
+
+int varIsIndependent(int spec) {
+    return spec == SPEC_INDEP || (spec == SPEC_OPTIM && rto_inq_mode_c() == ZEQ_MODE_OPTIMIZATION) ? 1 : 0;
+}
+
 int varIsFixed(const ZEQVariableData* record) {
     int spec = 0;
-    return record && record->GetValue(VA_SPEC, spec) && spec_fixed(spec) ? 1 : 0;
+    return record && record->GetValue(VA_SPEC, spec) ? varIsFixed(spec) : 0;
 }
 
 int varIsIndependent(const ZEQVariableData* record) {
     int spec = 0;
-    if (!record || !record->GetValue(VA_SPEC, spec)) return 0;
-    return spec == SPEC_INDEP || (spec == SPEC_OPTIM && rto_inq_mode_c() == ZEQ_MODE_OPTIMIZATION) ? 1 : 0;
+    return record && record->GetValue(VA_SPEC, spec) ? varIsIndependent(spec) : 0;
 }
 
 int varInqPhysicalType(const ZEQVariableData* record) {

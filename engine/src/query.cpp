@@ -330,7 +330,10 @@ struct PortRow final : Row {
 
 class QueryEngine final : public IZEQQueryEngine {
 public:
-    QueryEngine(Kind kind, Container* c, Block* b) : kind_(kind), c_(c), b_(b) { rows_ = Candidates(); }
+    QueryEngine(Kind kind, Container* c, Block* b) : kind_(kind), c_(c), b_(b) {
+        base_ = Candidates();
+        rows_ = base_;
+    }
     bool AddQuery(const char* text) override {
         if (!text) return false;
         Lexer lx(text);
@@ -341,7 +344,7 @@ public:
     }
     int Apply() override {
         std::vector<int> out;
-        for (int r : Candidates()) {
+        for (int r : base_) {
             std::unique_ptr<Row> row = MakeRow(r);
             if (!row) continue;
             bool keep = true;
@@ -355,11 +358,16 @@ public:
         rows_ = std::move(out);
         return static_cast<int>(rows_.size());
     }
+    // Limits the candidates to the given indexes (owner's numbering, in the given order); unknown ones are
+    // dropped. Later queries filter within them.
     int RestrictRows(int n, const int* rows) override {
         if (n < 0 || (n > 0 && !rows)) return E_INVALIDARG;
+        std::vector<int> all = Candidates();
+        int lo = all.empty() ? 0 : all.front(), hi = all.empty() ? -1 : all.back();
         std::vector<int> out;
         for (int i = 0; i < n; ++i)
-            if (rows[i] >= 0 && rows[i] < static_cast<int>(rows_.size())) out.push_back(rows_[static_cast<size_t>(rows[i])]);
+            if (rows[i] >= lo && rows[i] <= hi) out.push_back(rows[i]);
+        base_ = out;
         rows_ = std::move(out);
         return static_cast<int>(rows_.size());
     }
@@ -405,6 +413,7 @@ private:
     Container* c_;
     Block* b_;
     std::vector<std::unique_ptr<Cond>> conds_;
+    std::vector<int> base_;  // candidates, possibly restricted
     std::vector<int> rows_;
 };
 

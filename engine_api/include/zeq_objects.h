@@ -172,10 +172,12 @@ struct IZEQQueryEngine {
     // Adds a condition (ANDed with the others). false for text the grammar rejects.
     virtual bool AddQuery(const char* text) = 0;
     virtual int Apply() = 0;
-    // Keeps only the given 0-based rows of the current result.
+    // Limits the rows to the given indexes in the owner's numbering (kept in the given order); queries applied
+    // afterwards filter within them. Returns the row count.
     virtual int RestrictRows(int n, const int* rows) = 0;
     virtual int GetRowCount() = 0;
-    // 0-based row -> index in the owner's numbering (1-based).
+    // 0-based row -> index in the owner's numbering: variables, equations and ports from 1 (block-relative
+    // with a block), block parameters from 0, global parameters from 1. 0 past the end.
     virtual int GetRow(int row) = 0;
     virtual void Destroy() = 0;
 

@@ -82,6 +82,15 @@ enum ZEQPortAttrib : int {
     PO_NUMBER = -4,
 };
 
+// Reads a text attribute of any record through a non-const pointer.
+template <class Record>
+bool TextOut(const Record& r, int id, char*& out) {
+    const char* text = nullptr;
+    if (!r.GetValue(id, text)) return false;
+    out = const_cast<char*>(text);
+    return true;
+}
+
 // Value of a double attribute that is not set (an empty grid row).
 inline constexpr double ZEQ_NOT_SET_DOUBLE = 1e35;
 inline constexpr int ZEQ_NOT_SET_INT = 99999999;
@@ -127,6 +136,8 @@ public:
     bool GetValue(int id, int& out) const;
     bool GetValue(int id, const char*& out) const;  // texts, and enumerations as text
     bool GetValue(int id, const VarProfile*& out) const;
+    // Texts for callers holding a non-const pointer; the text stays the record's and must not be changed.
+    bool GetValue(int id, char*& out) const { return TextOut(*this, id, out); }
     bool SetValue(int id, double value);
     bool SetValue(int id, int value);
     bool SetValue(int id, const char* value);  // texts, and enumerations by name
@@ -168,6 +179,7 @@ public:
     bool GetValue(int id, double& out) const;
     bool GetValue(int id, int& out) const;
     bool GetValue(int id, const char*& out) const;
+    bool GetValue(int id, char*& out) const { return TextOut(*this, id, out); }
     bool SetValue(int id, double value);
 
 private:
@@ -200,6 +212,8 @@ public:
     bool GetValue(int id, int& out) const;
     bool GetValue(int id, const char*& out) const;
     bool GetValue(int id, VARIANT* out) const;  // value and bounds; out must be initialised
+    bool GetValue(int id, VARIANT& out) const { return GetValue(id, &out); }
+    bool GetValue(int id, char*& out) const { return TextOut(*this, id, out); }
     bool GetValue(int id, value_t* out) const;  // deep copy into an initialised value
     bool SetValue(int id, const char* value);
     bool SetValue(int id, const VARIANT& value);
@@ -227,6 +241,7 @@ public:
     bool Load(zeq_port* port);
     bool Load(ZEQEOBlock* block, int port_index);  // 1-based
     bool GetValue(int id, const char*& out) const;
+    bool GetValue(int id, char*& out) const { return TextOut(*this, id, out); }
     bool GetValue(int id, int& out) const;
 
 private:

@@ -358,10 +358,20 @@ TEST(Queries, RowsFollowTheOwnersNumbering) {
     ASSERT_TRUE(eq->AddQuery("NAME LIKE 'MIX.*'"));
     eq->Apply();
     ASSERT_EQ(eq->GetRowCount(), 2);
-    int keep[] = {1, 7};
-    EXPECT_EQ(eq->RestrictRows(2, keep), 1);
-    EXPECT_EQ(eq->GetRow(0), fs->FindEquationIndex("MIX.ENERGY"));
     eq->Destroy();
+    // An initial set of rows limits what later queries see, in the order given.
+    IZEQQueryEngine* some = ZEQQueryFactory::NewVariableQuery(fs, nullptr);
+    int feed_f = fs->FindIndex("FEED.F"), prod_t = fs->FindIndex("PROD.T"), mix_f = fs->FindIndex("MIX.F");
+    int initial[] = {prod_t, 9999, feed_f, mix_f};
+    EXPECT_EQ(some->RestrictRows(4, initial), 3);
+    EXPECT_EQ(some->GetRow(0), prod_t);
+    ASSERT_TRUE(some->AddQuery("NAME LIKE '*.F'"));
+    some->Apply();
+    ASSERT_EQ(some->GetRowCount(), 2);
+    EXPECT_EQ(some->GetRow(0), feed_f);
+    EXPECT_EQ(some->GetRow(1), mix_f);
+    EXPECT_EQ(some->RestrictRows(-1, nullptr), E_INVALIDARG);
+    some->Destroy();
     IZEQQueryEngine* pq = ZEQQueryFactory::NewParameterQuery(fs, fs->FindBlock("SECTION.HTR"));
     ASSERT_TRUE(pq->AddQuery("NAME = PASSES OR VALUE = COUNTER"));
     pq->Apply();

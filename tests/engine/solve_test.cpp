@@ -153,6 +153,9 @@ TEST(Solve, RunModeDecidesWhichSpecificationsAreFixed) {
             ASSERT_TRUE(rec.Load(sim->GetFlowsheet(), nullptr, i, true));
             EXPECT_EQ(varIsFixed(&rec), varIsFixed(sim.get(), i)) << c.mode << " " << i;
             EXPECT_EQ(varIsIndependent(&rec), varIsIndependent(sim.get(), i)) << c.mode << " " << i;
+            int spec = -1;
+            ASSERT_TRUE(rec.GetValue(VA_SPEC, spec));
+            EXPECT_EQ(varIsFixed(spec), varIsFixed(&rec)) << c.mode << " " << i;
         }
         int mode = -1;
         EXPECT_EQ(rto_inq_mode_c(&mode), c.mode);
