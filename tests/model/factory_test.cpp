@@ -47,6 +47,12 @@ TEST_F(FactoryTest, EachBlockAndContainerHasOneIdentity) {
     CComPtr<INUVBlock> viaSimulation;
     ASSERT_EQ(wrapper_->get_Flowsheet(&viaSimulation), S_OK);
     EXPECT_TRUE(viaSimulation.IsEqualObject(flowsheet));
+    CComBSTR flowsheetName;
+    ASSERT_EQ(viaSimulation->get_Name(&flowsheetName), S_OK);
+    EXPECT_EQ(flowsheetName.Length(), 0u);
+    CComPtr<INUVObject> none;
+    EXPECT_EQ(viaSimulation->get_Parent(&none), static_cast<HRESULT>(0x80040102));
+    EXPECT_EQ(TakeError().source, "NUVBlock");
 
     CComPtr<INUVBlock2> feed, hier;
     ASSERT_EQ(Block("FEED", &feed), S_OK);

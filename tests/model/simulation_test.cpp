@@ -2,7 +2,6 @@
 // files, the build version, the solver collection and what remains after the engine lets go.
 #include <unistd.h>
 
-#include "block.h"
 #include "model_support.h"
 #include "rezoraruz.h"
 #include "simulation.h"
@@ -193,25 +192,6 @@ TEST_F(SimulationTest, SavesAndOpensSimulationFiles) {
     unlink(file.c_str());
     unlink(block.c_str());
     rmdir(dir);
-}
-
-TEST_F(SimulationTest, FlowsheetIsTheContainerWrapper) {
-    CComPtr<INUVBlock> flowsheet, again;
-    ASSERT_EQ(wrapper_->get_Flowsheet(&flowsheet), S_OK);
-    ASSERT_EQ(wrapper_->get_Flowsheet(&again), S_OK);
-    EXPECT_EQ(flowsheet.p, again.p);
-    VARIANT_BOOL container = VARIANT_FALSE;
-    ASSERT_EQ(flowsheet->get_IsBlockContainer(&container), S_OK);
-    EXPECT_EQ(container, VARIANT_TRUE);
-    CComBSTR name;
-    ASSERT_EQ(flowsheet->get_Name(&name), S_OK);
-    EXPECT_EQ(name.Length(), 0u);
-    CComPtr<INUVObject> parent;
-    EXPECT_EQ(flowsheet->get_Parent(&parent), static_cast<HRESULT>(0x80040102));
-    EXPECT_EQ(TakeError().source, "NUVBlock");
-    CComPtr<INUVSimulation> owner;
-    ASSERT_EQ(flowsheet->get_Simulation(&owner), S_OK);
-    EXPECT_TRUE(owner.IsEqualObject(wrapper_));
 }
 
 TEST_F(SimulationTest, SolverCollectionFindsByPositionAndName) {
