@@ -198,6 +198,19 @@ TEST(BatchArrays, ReadAndWriteThroughSafeArrays) {
     EXPECT_EQ(read, (std::vector<std::string>{"1", "<empty>", "Real", "Real"}));
     SafeArrayDestroy(values);
 
+    // The substitution pair maps answers of "path" into the caller's terms.
+    SAFEARRAY* pathAttribute = Vector({u"path"});
+    SAFEARRAY* first = Tuples(3, {{0, 0}});
+    ASSERT_EQ(doc->GetAttributes(OLESTR("View"), OLESTR("Top"), OLESTR("Top"), paths, pathAttribute, first, &values),
+              S_OK);
+    LONG zero = 0;
+    FIVariant mapped;
+    SafeArrayGetElement(values, &zero, mapped.get());
+    EXPECT_EQ(AsText(mapped), "View.B.x");
+    SafeArrayDestroy(values);
+    SafeArrayDestroy(pathAttribute);
+    SafeArrayDestroy(first);
+
     SAFEARRAY* wrongShape = Tuples(2, {{0, 0}});
     values = nullptr;
     EXPECT_EQ(doc->GetAttributes(nullptr, nullptr, nullptr, paths, attributes, wrongShape, &values), E_INVALIDARG);
