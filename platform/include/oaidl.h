@@ -1,5 +1,6 @@
 // Automation data structures (VARIANT, SAFEARRAY, DISPPARAMS, EXCEPINFO) and IDispatch.
 #pragma once
+#include "objidl.h"
 #include "unknwn.h"
 
 struct IDispatch;
