@@ -186,8 +186,10 @@ bool RTVarFileIO::ReadAll() {
 
 int RTVarFileIO::Run() {
     if (!ReadAll()) return ZEQ_E_SYNTAX;
-    if (!target_) return E_POINTER;
-    auto* c = static_cast<zeq::Container*>(target_);
+    zeq::Simulation* active = zeq::ActiveSimulation();
+    ZEQEOCntr* target = target_ ? target_ : (active ? active->GetFlowsheet() : nullptr);
+    if (!target) return E_POINTER;
+    auto* c = static_cast<zeq::Container*>(target);
     zeq::Simulation* sim = c->Sim();
     std::vector<hs_regex*> compiled;
     for (auto& p : patterns_) {

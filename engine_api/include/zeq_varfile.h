@@ -39,6 +39,8 @@ int RTVARFILE_WRITE(ZEQEOCntr* container, const char* path, const int* attrs, in
 class RTVarFileIO {
 public:
     RTVarFileIO(rtopipe* pipe, ZEQEOCntr* target, const char* match, const char* substitute);
+    // A reader with no target container: Run applies the file to the active simulation's flowsheet.
+    explicit RTVarFileIO(rtopipe* pipe) : RTVarFileIO(pipe, nullptr, nullptr, nullptr) {}
     virtual ~RTVarFileIO();
     RTVarFileIO(const RTVarFileIO&) = delete;
     RTVarFileIO& operator=(const RTVarFileIO&) = delete;
@@ -84,6 +86,7 @@ protected:
 class RTVarFileQry : public RTVarFileIO {
 public:
     explicit RTVarFileQry(rtopipe* pipe);
+    // Reads the file's header and lines (nothing is applied). The line count, or negative for a bad header.
     int Go();
     int NumAttr() const { return static_cast<int>(columns_.size()); }
     // Attribute index (1..27) of column i (0-based); -1 (all bits set) for an unknown column.

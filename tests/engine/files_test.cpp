@@ -263,6 +263,13 @@ TEST(VariableFile, SelectionsRenamingAndQuery) {
     EXPECT_DOUBLE_EQ(v, 9) << "the later line wins";
     EXPECT_DOUBLE_EQ(lo, 0) << "LOWER was not selected";
     EXPECT_EQ(fs->CreateVarFileImporter(nullptr, nullptr, nullptr), nullptr);
+    // A reader made from the pipe alone applies the file to the active simulation.
+    dir.Write("w.txt", "ATTRIBUTES NAME VALUE\nMIX.F1 0.5\n");
+    pipe = create_ascii_stream_rtopipe(std::fopen(dir.File("w.txt").c_str(), "r"), "w.txt", 1);
+    RTVarFileIO alone(pipe);
+    EXPECT_EQ(alone.Run(), 1);
+    rtodestroy(pipe);
+    EXPECT_DOUBLE_EQ(sim->Vars()[static_cast<size_t>(sim->FindVar("MIX.F1"))].value, 0.5);
 }
 
 TEST(BlockFile, QueryMembersAndImportWithMaskAndPatterns) {

@@ -265,3 +265,44 @@ TEST(Profiles, HistorySampledBetweenRecordedSolves) {
 }
 
 }  // namespace
+
+#include <dlfcn.h>
+
+namespace {
+
+// The host and the system library bind to the engine by these names.
+TEST(Exports, EveryLibraryFunctionIsExportedUnderItsName) {
+    void* lib = dlopen(NUV_ENGINE_LIBRARY, RTLD_NOW);
+    ASSERT_NE(lib, nullptr) << dlerror();
+    const char* const names[] = {
+        "stdoutPipe", "nowherePipe", "rtHisDev", "rtRepDev", "copyPipe", "rtodestroy", "rtowrite", "rtoflush",
+        "rtodesc", "create_ascii_stream_rtopipe", "rtohis_set_hisDev", "rtorep_set_repDev",
+        "rtoevent_create_callbacks", "rtoevent_set_callback", "rtoevent_do_callback", "rtoevent_destroy_callbacks",
+        "rtosignal_set_severity", "rtosignal_set_ctrlc", "rto_inq_mode_c", "rto_set_mode_c", "rtoMajorVersion",
+        "rtoMinorVersion", "rtoBuildNum", "rtoBuildDate", "rtoBuildUserName", "rtouom_get_uomlist",
+        "rtouom_destroy_uomlist", "rtouom_get_default", "rtouom_ptype_name", "rtouom_ptype_locate",
+        "rtouom_uom_info", "rtouom_delta_si2pair", "pt_lookup", "gl_create", "gl_addtoend", "gl_top", "gl_next",
+        "gl_get", "gl_end", "gl_destroy", "rtotaglst_inq_ntag", "rtotaglst_inq_tag", "value_init", "value_destroy",
+        "value_copy", "value_assign_double", "value_assign_int", "value_assign_string", "value_assign_logical",
+        "value_assign_id", "value_assign_list", "value_create_from_string", "value_enum_setvalue_asString",
+        "boundednumSetValAsReal", "boundednumSetValAsInt", "vmask_select_default", "param_inq_name",
+        "param_num_defined", "param_read_only", "param_set", "stred_caseless_cmp", "stred_upper_case",
+        "stred_glob_to_regexp", "hs_regcomp", "hs_regexec", "hs_regcopy", "hs_regfree", "varIsFixed",
+        "varIsIndependent", "varInqPhysicalType", "RTXFILE_OPEN", "RTXFILE_QUERY", "RTXFILE_CLOSE",
+        "zeq_set_wrapper_factory", "zeq_create_simulation", "zeq_open_simulation", "zeq_destroy_simulation"};
+    for (const char* name : names) EXPECT_NE(dlsym(lib, name), nullptr) << name;
+    // A simulation made through the exported entry points works on its own.
+    using Open = ZEQEOSimulation* (*)(const char*, char*, int);
+    using Destroy = void (*)(ZEQEOSimulation*);
+    auto open = reinterpret_cast<Open>(dlsym(lib, "zeq_open_simulation"));
+    auto destroy = reinterpret_cast<Destroy>(dlsym(lib, "zeq_destroy_simulation"));
+    char error[256] = "";
+    ZEQEOSimulation* sim = open(NUV_EXAMPLES_DIR "/plant.model", error, sizeof error);
+    ASSERT_NE(sim, nullptr) << error;
+    OutputCapture out;
+    EXPECT_EQ(sim->Solve(), 0);
+    destroy(sim);
+    dlclose(lib);
+}
+
+}  // namespace
