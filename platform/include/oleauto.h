@@ -28,6 +28,8 @@ void STDAPICALLTYPE VariantInit(VARIANTARG* pvarg);
 HRESULT STDAPICALLTYPE VariantClear(VARIANTARG* pvarg);
 HRESULT STDAPICALLTYPE VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
 HRESULT STDAPICALLTYPE VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
+// Conversions read and write numbers with "." as the decimal point whatever the locale id says, and
+// refuse text that is not plainly a number (no thousands separators, currency signs or parentheses).
 HRESULT STDAPICALLTYPE VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
                                          VARTYPE vt);
 HRESULT STDAPICALLTYPE VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,
@@ -56,6 +58,8 @@ HRESULT STDAPICALLTYPE SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
 HRESULT STDAPICALLTYPE SafeArraySetIID(SAFEARRAY* psa, REFGUID guid);
 HRESULT STDAPICALLTYPE SafeArrayGetIID(SAFEARRAY* psa, GUID* pguid);
 HRESULT STDAPICALLTYPE SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData);
+// Get and put copy deeply (strings, interfaces, VARIANTs). Get treats a VARIANT destination as
+// uninitialised storage; put stores a null BSTR as an empty one.
 HRESULT STDAPICALLTYPE SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
 HRESULT STDAPICALLTYPE SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
 HRESULT STDAPICALLTYPE SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
