@@ -382,3 +382,16 @@ TEST(Variant, BadTypesAreRefused) {
     VARIANT ok = i4(1);
     EXPECT_EQ(VariantChangeType(&out, &ok, 0, 0x7F), DISP_E_BADVARTYPE);
 }
+
+TEST(ChangeType, DestinationIsReplacedOnSuccessAndKeptOnFailure) {
+    VARIANT dest = text(OLESTR("old"));
+    VARIANT number = i4(12);
+    ASSERT_EQ(VariantChangeType(&dest, &number, 0, VT_BSTR), S_OK);  // the old string is freed
+    EXPECT_TRUE(bstr_text(dest.bstrVal) == ostring(OLESTR("12")));
+    VARIANT bad = text(OLESTR("x"));
+    EXPECT_EQ(VariantChangeType(&dest, &bad, 0, VT_I4), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(dest.vt, VT_BSTR);
+    EXPECT_TRUE(bstr_text(dest.bstrVal) == ostring(OLESTR("12")));
+    VariantClear(&bad);
+    VariantClear(&dest);
+}
