@@ -30,6 +30,11 @@ TEST(VariantMatrix, RefusesArraysOfOtherShapesAndLeavesThemUnlocked) {
     EXPECT_EQ(vector->cLocks, 0u);
     EXPECT_EQ(m.Attach(cube, false), E_INVALIDARG);
     EXPECT_EQ(cube->cLocks, 0u);
+    // A lock the caller already holds is neither taken over nor dropped.
+    ASSERT_EQ(SafeArrayLock(vector), S_OK);
+    EXPECT_EQ(m.Attach(vector, false), E_INVALIDARG);
+    EXPECT_EQ(vector->cLocks, 1u);
+    SafeArrayUnlock(vector);
     EXPECT_EQ(m.Attach(nullptr, false), E_POINTER);
     EXPECT_EQ(m.Array(), nullptr);
     // A refused array can be destroyed by its owner: nothing holds it locked.
