@@ -31,6 +31,7 @@ public:
     // Unlocks the array and hands it over; the view becomes empty.
     SAFEARRAY* Detach();
 
+    // `out` is an initialised VARIANT; what it held is released before the cell is copied in.
     HRESULT GetElement(ULONG i, ULONG j, VARIANT* out) const;
     HRESULT PutElement(ULONG i, ULONG j, const VARIANT& value);
 
