@@ -363,8 +363,7 @@ int Container::RemoveBlock(const ZEQString& name) {
 int Container::RemoveAllBlocks(int, bool) {
     sim_->Journal("RemoveAllBlocks");
     if (int r = sim_->TakeInjectedResult()) return r;
-    while (!blocks_.empty()) sim_->RemoveBlockAt(this, static_cast<int>(blocks_.size()) - 1);
-    return 0;
+    return blocks_.empty() ? 0 : sim_->RemoveBlocks(this, 0, static_cast<int>(blocks_.size()));
 }
 
 int Container::EnumerateConnections(ZEQConnectionCallback callback, void* context, int, int) {
@@ -691,22 +690,33 @@ int Simulation::AddBlockDef(Container* target, const BlockDef& def) {
     return 0;
 }
 
-int Simulation::RemoveBlockAt(Container* c, int position) {
-    if (!c || position < 0 || position >= static_cast<int>(c->Blocks().size())) return ZEQ_E_NOT_FOUND;
-    Block* b = c->Blocks()[static_cast<size_t>(position)].get();
-    std::string name = b->Prefix();
-    int vpos = b->first_, nv = b->count_, epos = b->eq_first_, ne = b->eq_count_;
-    // Scopes and dynamic solvers inside the block go with it.
+int Simulation::RemoveBlockAt(Container* c, int position) { return RemoveBlocks(c, position, 1); }
+
+// Removes blocks [position, position + n) of a container in one step: their members are one contiguous
+// range of the arrays.
+int Simulation::RemoveBlocks(Container* c, int position, int n) {
+    if (!c || n < 1 || position < 0 || position + n > static_cast<int>(c->Blocks().size())) return ZEQ_E_NOT_FOUND;
+    auto& blocks = c->Blocks();
+    Block* first = blocks[static_cast<size_t>(position)].get();
+    Block* last = blocks[static_cast<size_t>(position + n - 1)].get();
+    int vpos = first->first_, nv = last->first_ + last->count_ - vpos;
+    int epos = first->eq_first_, ne = last->eq_first_ + last->eq_count_ - epos;
+    std::vector<std::string> names;
+    for (int k = position; k < position + n; ++k) names.push_back(blocks[static_cast<size_t>(k)]->Prefix());
+    // Scopes inside the removed blocks go with them.
     auto inside = [&](Container* s) {
         for (Block* o = s ? s->Owner() : nullptr; o; o = o->Parent() ? o->Parent()->Owner() : nullptr)
-            if (o == b) return true;
+            for (int k = position; k < position + n; ++k)
+                if (o == blocks[static_cast<size_t>(k)].get()) return true;
         return false;
     };
     scopes_.erase(std::remove_if(scopes_.begin(), scopes_.end(), inside), scopes_.end());
-    if (!solver_scope_.empty() && (iequals(solver_scope_, name) ||
-                                   (solver_scope_.size() > name.size() && iequals(solver_scope_.substr(0, name.size()), name) &&
-                                    solver_scope_[name.size()] == '.')))
-        solver_scope_.clear();
+    for (const std::string& name : names)
+        if (!solver_scope_.empty() &&
+            (iequals(solver_scope_, name) || (solver_scope_.size() > name.size() &&
+                                              iequals(solver_scope_.substr(0, name.size()), name) &&
+                                              solver_scope_[name.size()] == '.')))
+            solver_scope_.clear();
     std::vector<INUVWrapper*> released;
     for (int i = vpos; i < vpos + nv; ++i)
         if (INUVWrapper* w = std::exchange(vars_[static_cast<size_t>(i)].wrapper, nullptr)) released.push_back(w);
@@ -714,17 +724,18 @@ int Simulation::RemoveBlockAt(Container* c, int position) {
         if (INUVWrapper* w = std::exchange(eqns_[static_cast<size_t>(i)].wrapper, nullptr)) released.push_back(w);
     vars_.erase(vars_.begin() + vpos, vars_.begin() + vpos + nv);
     eqns_.erase(eqns_.begin() + epos, eqns_.begin() + epos + ne);
-    std::unique_ptr<Block> gone = std::move(c->Blocks()[static_cast<size_t>(position)]);
-    c->Blocks().erase(c->Blocks().begin() + position);
+    std::vector<std::unique_ptr<Block>> gone;
+    for (int k = position; k < position + n; ++k) gone.push_back(std::move(blocks[static_cast<size_t>(k)]));
+    blocks.erase(blocks.begin() + position, blocks.begin() + position + n);
     Layout();
     Reindex();
     CompileEquations();
     CompileObjectives();
     // Wrappers are released once the engine is consistent again: their release may call back.
     for (INUVWrapper* w : released) w->Release();
-    gone.reset();
+    gone.clear();
     NotifyMoved(vpos, epos);
-    Raise(ZEQ_EVT_BLOCK_REMOVED, reinterpret_cast<intptr_t>(name.c_str()), ZEQ_HINT_STRUCTURE);
+    for (const std::string& name : names) RaiseText(ZEQ_EVT_BLOCK_REMOVED, name, ZEQ_HINT_STRUCTURE);
     return 0;
 }
 

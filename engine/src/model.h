@@ -348,6 +348,7 @@ public:
     // Adds a block made from def to target (which must belong to this simulation). 0 or an HRESULT.
     int AddBlockDef(Container* target, const BlockDef& def);
     int RemoveBlockAt(Container* c, int position);  // 0-based
+    int RemoveBlocks(Container* c, int position, int n);
     int RenameBlock(Block* b, const std::string& name);
     // The innermost block holding a variable position; null for loose flowsheet variables.
     Block* OwnerBlock(int pos) const;
