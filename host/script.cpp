@@ -85,7 +85,7 @@ std::vector<Token> Tokenize(const std::string& line) {
             if (!closed) throw ScriptError{E_INVALIDARG, "Unterminated string"};
             tokens.push_back({Tok::String, s, 0});
             i = j;
-        } else if (std::string("().,=&-").find(c) != std::string::npos) {
+        } else if (std::string("().,=&+-").find(c) != std::string::npos) {
             tokens.push_back({Tok::Punct, std::string(1, c), 0});
             ++i;
         } else {
@@ -127,15 +127,23 @@ public:
         if (!AtEnd()) throw ScriptError{E_INVALIDARG, "Unexpected '" + Peek().text + "'"};
     }
 
-    // expr := term { '&' term }
+    // expr := term { ('&' | '+') term }
     CComVariant Expression(int depth = 0) {
         if (depth > kMaxExpressionDepth) throw ScriptError{E_INVALIDARG, "Expression nested too deeply"};
         CComVariant left = Term(depth);
-        while (IsPunct("&")) {
+        while (IsPunct("&") || IsPunct("+")) {
+            const bool join = IsPunct("&");
             ++pos_;
             CComVariant right = Term(depth);
-            CComVariant joined(nuv::to_utf16(Format(left) + Format(right)).c_str());
-            left = joined;
+            if (join) {
+                CComVariant joined(nuv::to_utf16(Format(left) + Format(right)).c_str());
+                left = joined;
+                continue;
+            }
+            CComVariant a, b;
+            if (FAILED(VariantChangeType(&a, &left, 0, VT_R8)) || FAILED(VariantChangeType(&b, &right, 0, VT_R8)))
+                throw ScriptError{DISP_E_TYPEMISMATCH, "Type mismatch"};
+            left = CComVariant(a.dblVal + b.dblVal);
         }
         return left;
     }
