@@ -633,6 +633,40 @@ HRESULT AtlInternalQueryInterface(T* self, REFIID riid, void** ppv) {
 // ---------------------------------------------------------------------------------------------------
 // Object shells
 
+// Creates a shell with a count of 0 and runs its FinalConstruct, the count held at one meanwhile.
+// A failing or throwing constructor or FinalConstruct destroys the object and gives an HRESULT: no
+// exception leaves, since class objects call this from their CreateInstance.
+template <class Shell>
+HRESULT AtlCreateShell(Shell** pp) noexcept {
+    if (!pp) return E_POINTER;
+    *pp = nullptr;
+    Shell* p = nullptr;
+    try {
+        p = new Shell();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+    p->SetVoid(nullptr);
+    p->InternalFinalConstructAddRef();
+    HRESULT hr = E_UNEXPECTED;
+    try {
+        hr = p->FinalConstruct();
+    } catch (const std::bad_alloc&) {
+        hr = E_OUTOFMEMORY;
+    } catch (...) {
+        hr = E_UNEXPECTED;
+    }
+    p->InternalFinalConstructRelease();
+    if (FAILED(hr)) {
+        delete p;
+        return hr;
+    }
+    *pp = p;
+    return S_OK;
+}
+
 // The usual shell: counted, holds the module while it lives.
 template <class Base>
 class CComObject final : public Base {
@@ -661,22 +695,7 @@ public:
     }
 
     // Creates an object with a count of 0; FinalConstruct failing destroys it.
-    static HRESULT CreateInstance(CComObject<Base>** pp) {
-        if (!pp) return E_POINTER;
-        *pp = nullptr;
-        auto* p = new (std::nothrow) CComObject<Base>();
-        if (!p) return E_OUTOFMEMORY;
-        p->SetVoid(nullptr);
-        p->InternalFinalConstructAddRef();
-        HRESULT hr = p->FinalConstruct();
-        p->InternalFinalConstructRelease();
-        if (FAILED(hr)) {
-            delete p;
-            return hr;
-        }
-        *pp = p;
-        return S_OK;
-    }
+    static HRESULT CreateInstance(CComObject<Base>** pp) { return AtlCreateShell(pp); }
 };
 
 // A shell for objects a cache holds: the module is locked only while someone besides the cache holds
@@ -710,22 +729,7 @@ public:
         return AtlInternalQueryInterface<Base>(this, riid, ppv);
     }
 
-    static HRESULT CreateInstance(CComObjectCached<Base>** pp) {
-        if (!pp) return E_POINTER;
-        *pp = nullptr;
-        auto* p = new (std::nothrow) CComObjectCached<Base>();
-        if (!p) return E_OUTOFMEMORY;
-        p->SetVoid(nullptr);
-        p->InternalFinalConstructAddRef();
-        HRESULT hr = p->FinalConstruct();
-        p->InternalFinalConstructRelease();
-        if (FAILED(hr)) {
-            delete p;
-            return hr;
-        }
-        *pp = p;
-        return S_OK;
-    }
+    static HRESULT CreateInstance(CComObjectCached<Base>** pp) { return AtlCreateShell(pp); }
 
 private:
     std::mutex m_countMutex;

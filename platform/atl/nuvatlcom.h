@@ -202,15 +202,20 @@ public:
     using ComMap = CComMap<ComEntry<Base>, ComEntryIID<piid, Base>>;
 
     // Takes copies of [begin, end).
-    HRESULT Init(const T* begin, const T* end) {
-        auto items = std::make_shared<CComEnumItems<T, Copy>>();
-        items->items.reserve(static_cast<size_t>(end - begin));
+    HRESULT Init(const T* begin, const T* end) noexcept {
+        std::shared_ptr<CComEnumItems<T, Copy>> items;
+        try {
+            items = std::make_shared<CComEnumItems<T, Copy>>();
+            items->items.reserve(static_cast<size_t>(end - begin));
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
         for (const T* p = begin; p != end; ++p) {
             T copy;
             Copy::init(&copy);
             HRESULT hr = Copy::copy(&copy, p);
             if (FAILED(hr)) return hr;
-            items->items.push_back(copy);
+            items->items.push_back(copy);  // reserved above: does not throw
         }
         m_items = std::move(items);
         m_pos = 0;
@@ -277,18 +282,24 @@ using CComEnum = CComObject<CComEnumImpl<Base, piid, T, Copy>>;
 
 using CComEnumVariant = CComEnum<IEnumVARIANT, &IID_IEnumVARIANT, VARIANT, _Copy<VARIANT>>;
 
-// A counted IEnumVARIANT over copies of the given values.
-inline HRESULT CreateVariantEnum(const VARIANT* begin, const VARIANT* end, IEnumVARIANT** pp) {
+// A counted enumerator Enum (a CComEnum) over copies of [begin, end), handed out as *pp.
+template <class Enum, class Itf, class T>
+HRESULT AtlCreateEnum(const T* begin, const T* end, Itf** pp) noexcept {
     if (!pp) return E_POINTER;
     *pp = nullptr;
-    CComEnumVariant* e = nullptr;
-    HRESULT hr = CComEnumVariant::CreateInstance(&e);
+    Enum* e = nullptr;
+    HRESULT hr = Enum::CreateInstance(&e);
     if (FAILED(hr)) return hr;
     e->AddRef();
     hr = e->Init(begin, end);
-    if (SUCCEEDED(hr)) hr = e->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(pp));
+    if (SUCCEEDED(hr)) hr = e->QueryInterface(__uuidof(Itf), reinterpret_cast<void**>(pp));
     e->Release();
     return hr;
+}
+
+// A counted IEnumVARIANT over copies of the given values.
+inline HRESULT CreateVariantEnum(const VARIANT* begin, const VARIANT* end, IEnumVARIANT** pp) {
+    return AtlCreateEnum<CComEnumVariant>(begin, end, pp);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -351,12 +362,19 @@ private:
             IUnknown* events = nullptr;
             HRESULT hr = sink->QueryInterface(*piid, reinterpret_cast<void**>(&events));
             if (FAILED(hr) || !events) return CONNECT_E_CANNOTCONNECT;
-            std::lock_guard lock(mutex);
-            auto free_slot = std::find(sinks.begin(), sinks.end(), nullptr);
-            if (free_slot == sinks.end()) free_slot = sinks.insert(sinks.end(), nullptr);
-            *free_slot = events;
-            *cookie = static_cast<DWORD>(free_slot - sinks.begin()) + 1;
-            return S_OK;
+            {
+                std::lock_guard lock(mutex);
+                auto free_slot = std::find(sinks.begin(), sinks.end(), nullptr);
+                try {
+                    if (free_slot == sinks.end()) free_slot = sinks.insert(sinks.end(), nullptr);
+                    *free_slot = events;
+                    *cookie = static_cast<DWORD>(free_slot - sinks.begin()) + 1;
+                    return S_OK;
+                } catch (const std::bad_alloc&) {
+                }
+            }
+            events->Release();  // outside the lock: the sink may call back
+            return E_OUTOFMEMORY;
         }
         STDMETHOD(Unadvise)(DWORD cookie) override {
             IUnknown* gone = nullptr;
@@ -372,20 +390,15 @@ private:
             if (!pp) return E_POINTER;
             *pp = nullptr;
             std::vector<CONNECTDATA> data;
-            {
+            try {
                 std::lock_guard lock(mutex);
                 for (size_t i = 0; i < sinks.size(); ++i)
                     if (sinks[i]) data.push_back(CONNECTDATA{sinks[i], static_cast<DWORD>(i + 1)});
+            } catch (const std::bad_alloc&) {
+                return E_OUTOFMEMORY;
             }
             using Enum = CComEnum<IEnumConnections, &IID_IEnumConnections, CONNECTDATA, _Copy<CONNECTDATA>>;
-            Enum* e = nullptr;
-            HRESULT hr = Enum::CreateInstance(&e);
-            if (FAILED(hr)) return hr;
-            e->AddRef();
-            hr = e->Init(data.data(), data.data() + data.size());
-            if (SUCCEEDED(hr)) hr = e->QueryInterface(IID_IEnumConnections, reinterpret_cast<void**>(pp));
-            e->Release();
-            return hr;
+            return AtlCreateEnum<Enum>(data.data(), data.data() + data.size(), pp);
         }
 
         IConnectionPointImpl* outer;
@@ -421,13 +434,6 @@ public:
         IConnectionPoint* points[] = {static_cast<Points*>(self)->GetConnectionPoint()..., nullptr};
         using Enum = CComEnum<IEnumConnectionPoints, &IID_IEnumConnectionPoints, IConnectionPoint*,
                               _CopyInterface<IConnectionPoint>>;
-        Enum* e = nullptr;
-        HRESULT hr = Enum::CreateInstance(&e);
-        if (FAILED(hr)) return hr;
-        e->AddRef();
-        hr = e->Init(points, points + sizeof...(Points));
-        if (SUCCEEDED(hr)) hr = e->QueryInterface(IID_IEnumConnectionPoints, reinterpret_cast<void**>(pp));
-        e->Release();
-        return hr;
+        return AtlCreateEnum<Enum>(points, points + sizeof...(Points), pp);
     }
 };

@@ -2,6 +2,8 @@
 // enumerators and connection points.
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "atl/nuvatlcom.h"
@@ -16,8 +18,14 @@ class Thing : public CComObjectRootEx<CComMultiThreadModel>,
               public ISupportErrorInfoImpl<&IID_INUVSimEventLock> {
 public:
     using ComMap = CComMap<ComEntry<INUVSimEventLock>, ComEntry<ISupportErrorInfo>, ComSelfEntry>;
+    Thing() {
+        if (throw_in_constructor) throw std::runtime_error("no resources");
+    }
     STDMETHOD(FlushEvents)() override { return S_OK; }
-    HRESULT FinalConstruct() { return fail_construct ? E_OUTOFMEMORY : S_OK; }
+    HRESULT FinalConstruct() {
+        if (throw_in_final_construct) throw std::bad_alloc();
+        return fail_construct ? E_OUTOFMEMORY : S_OK;
+    }
     void FinalRelease() { ++g_final_released; }
 
     // The count reached zero: like a wrapper that drops its engine binding before it goes.
@@ -27,6 +35,8 @@ public:
         return n;
     }
     static inline bool fail_construct = false;
+    static inline bool throw_in_final_construct = false;
+    static inline bool throw_in_constructor = false;
     static inline int releases_to_zero = 0;
 };
 
@@ -71,6 +81,23 @@ TEST_F(ObjectShells, CountsLocksAndFinalRelease) {
     EXPECT_EQ(CComObject<Thing>::CreateInstance(&p), E_OUTOFMEMORY);
     EXPECT_EQ(p, nullptr);
     Thing::fail_construct = false;
+    EXPECT_EQ(module_->GetLockCount(), 0);
+
+    // A throw while building becomes an HRESULT; the half-built object is gone and the module free.
+    g_final_released = 0;
+    Thing::throw_in_final_construct = true;
+    p = reinterpret_cast<CComObject<Thing>*>(1);
+    EXPECT_EQ(CComObject<Thing>::CreateInstance(&p), E_OUTOFMEMORY);
+    CComObjectCached<Thing>* cached = nullptr;
+    EXPECT_EQ(CComObjectCached<Thing>::CreateInstance(&cached), E_OUTOFMEMORY);
+    Thing::throw_in_final_construct = false;
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(cached, nullptr);
+    EXPECT_EQ(g_final_released, 2);
+    Thing::throw_in_constructor = true;
+    EXPECT_EQ(CComObject<Thing>::CreateInstance(&p), E_UNEXPECTED);
+    Thing::throw_in_constructor = false;
+    EXPECT_EQ(p, nullptr);
     EXPECT_EQ(module_->GetLockCount(), 0);
 }
 
