@@ -42,6 +42,7 @@ gl_list* copy_value_list(gl_list* list) {
 extern "C" {
 
 void value_init(value_t* v) {
+    if (!v) return;
     std::memset(v, 0, sizeof(*v));
     v->kind = VALUE_MISSING;
 }
@@ -59,7 +60,7 @@ void value_destroy(value_t* v) {
 }
 
 void value_copy(value_t* dst, const value_t* src) {
-    if (dst == src) return;
+    if (!dst || dst == src) return;
     value_destroy(dst);
     if (!src) return;
     *dst = *src;
@@ -73,48 +74,69 @@ void value_copy(value_t* dst, const value_t* src) {
 }
 
 void value_assign_double(value_t* v, double d) {
+    if (!v) return;
     value_destroy(v);
     v->kind = VALUE_NUMBER;
     v->u.d = d;
 }
 void value_assign_int(value_t* v, int64_t i) {
+    if (!v) return;
     value_destroy(v);
     v->kind = VALUE_NUMBER;
     v->is_int = 1;
     v->u.i = i;
 }
 void value_assign_string(value_t* v, char* s) {
+    if (!v) {
+        std::free(s);
+        return;
+    }
     value_destroy(v);
     v->kind = VALUE_STRING;
     v->u.s = s ? s : dup_text("");
 }
 void value_assign_id(value_t* v, char* s) {
+    if (!v) {
+        std::free(s);
+        return;
+    }
     value_destroy(v);
     v->kind = VALUE_ID;
     v->u.s = s ? s : dup_text("");
 }
 void value_assign_logical(value_t* v, int b) {
+    if (!v) return;
     value_destroy(v);
     v->kind = VALUE_LOGICAL;
     v->u.logical = b ? 1 : 0;
 }
 void value_assign_list(value_t* v, gl_list* list) {
+    if (!v) {
+        gl_destroy(list, gl_value_free);
+        return;
+    }
     value_destroy(v);
     v->kind = VALUE_LIST;
     v->u.list = list ? list : gl_create(0);
 }
 void value_assign_pipe(value_t* v, rtopipe* pipe) {
+    if (!v) return;
     value_destroy(v);
     v->kind = VALUE_PIPE;
     v->u.pipe = pipe;
 }
 void value_assign_enum(value_t* v, gl_list* options) {
+    if (!v) {
+        gl_destroy(options, gl_value_free);
+        return;
+    }
     value_destroy(v);
     v->kind = VALUE_ENUM;
     v->u.list = options ? options : gl_create(0);
     v->enum_index = 0;
 }
 void value_assign_boundednum(value_t* v, double d, double lower, double upper, int is_int) {
+    if (!v) return;
     value_destroy(v);
     v->kind = VALUE_BOUNDEDNUM;
     v->is_int = is_int ? 1 : 0;

@@ -306,3 +306,65 @@ TEST(Exports, EveryLibraryFunctionIsExportedUnderItsName) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NullArguments, LibraryFunctionsRefuseThemWithoutFaults) {
+    value_init(nullptr);
+    value_destroy(nullptr);
+    value_copy(nullptr, nullptr);
+    value_assign_double(nullptr, 1);
+    value_assign_string(nullptr, strdup("owned text is freed"));
+    value_assign_list(nullptr, gl_create(0));
+    EXPECT_EQ(value_enum_setvalue_asString(nullptr, strdup("x")), -1);
+    EXPECT_EQ(boundednumSetValAsReal(nullptr, 1), -1);
+    EXPECT_EQ(value_to_text(nullptr, nullptr, 0), -1);
+    EXPECT_EQ(gl_length(nullptr), 0);
+    gl_addtoend(nullptr, nullptr);
+    gl_destroy(nullptr, gl_value_free);
+    EXPECT_GE(rtouom_get_uomlist(1, nullptr), 1) << "counts without a list";
+    EXPECT_EQ(rtouom_ptype_locate(nullptr, 1, nullptr), -1);
+    EXPECT_EQ(rtouom_uom_info(1, 1, nullptr), -1);
+    EXPECT_EQ(pt_lookup(nullptr), -1);
+    EXPECT_EQ(param_set(nullptr, nullptr, 0, nullptr), E_POINTER);
+    EXPECT_EQ(param_read_only(nullptr, 0), 1);
+    EXPECT_EQ(stred_glob_to_regexp(nullptr, nullptr, 0), -1);
+    EXPECT_EQ(hs_regcopy(nullptr), nullptr);
+    hs_regfree(nullptr);
+    EXPECT_EQ(rtoflush(nullptr), -1);
+    EXPECT_EQ(copyPipe(nullptr), nullptr);
+    EXPECT_FALSE(rtoread_line(nullptr, nullptr, 0));
+    EXPECT_EQ(RTXFILE_QUERY(nullptr, nullptr, nullptr, nullptr), -1);
+    RTXFILE_CLOSE(nullptr);
+    EXPECT_EQ(RTVARFILE_WRITE(nullptr, "/tmp/x", nullptr, 0), E_INVALIDARG);
+    EXPECT_EQ(varIsFixed(static_cast<const ZEQVariableData*>(nullptr)), 0);
+    EXPECT_EQ(varInqPhysicalType(static_cast<const ZEQVariableData*>(nullptr)), -1);
+    ModelBuilder m;
+    m.Block("A").Var("X", 1);
+    auto sim = m.Create();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    EXPECT_EQ(fs->FindBlock(nullptr), nullptr);
+    EXPECT_EQ(fs->FindBlockIndex(nullptr), 0);
+    EXPECT_EQ(fs->GetBlockPrefix(nullptr), nullptr);
+    EXPECT_EQ(fs->FindEquationIndex(nullptr), 0);
+    EXPECT_FALSE(fs->LoadVariableData(1, nullptr, true));
+    EXPECT_EQ(fs->EnumerateConnections(nullptr, nullptr, 0, 0), E_POINTER);
+    EXPECT_EQ(fs->GetBlock(1)->FindPort(nullptr), 0);
+    EXPECT_FALSE(fs->GetBlock(1)->IsType(nullptr));
+    EXPECT_EQ(sim->FindSolver(nullptr), nullptr);
+    EXPECT_FALSE(sim->IsValidObjective(nullptr));
+    EXPECT_EQ(sim->GetSolverScope(nullptr, 0, 0), E_POINTER);
+    EXPECT_LT(sim->SaveSimulation(nullptr), 0);
+    EXPECT_LT(sim->SaveBlock(nullptr, "A"), 0);
+    EXPECT_LT(sim->LoadBlock(nullptr), 0);
+    EXPECT_LT(sim->AddLibrary(nullptr), 0);
+    EXPECT_LT(sim->RemoveLibrary(nullptr), 0);
+    EXPECT_EQ(sim->ExecuteCommand(nullptr), 0) << "an empty command";
+    EXPECT_EQ(sim->GetFlowsheet()->GetEditor()->AddBlock(nullptr, nullptr, "MIXER", nullptr), ZEQ_E_BAD_NAME);
+    EXPECT_EQ(ZEQQueryFactory::NewVariableQuery(nullptr, nullptr), nullptr);
+    IZEQQueryEngine* q = ZEQQueryFactory::NewVariableQuery(fs, nullptr);
+    EXPECT_FALSE(q->AddQuery(nullptr));
+    q->Destroy();
+}
+
+}  // namespace
