@@ -3,13 +3,19 @@
 #include "atl/nuvatlcom.h"
 #include "nuvclasslib.h"
 
-class NUVVariable5Stubs : public IDispatchImpl<INUVVariable5> {
+// The members every object interface shares, for an interface Itf derived from INUVObject.
+template <class Itf>
+class NUVObjectStubs : public IDispatchImpl<Itf> {
 public:
     STDMETHOD(get_Parent)(INUVObject**) override { return E_NOTIMPL; }
     STDMETHOD(get_Simulation)(INUVSimulation**) override { return E_NOTIMPL; }
     STDMETHOD(get_Name)(BSTR*) override { return E_NOTIMPL; }
     STDMETHOD(get_IsValid)(VARIANT_BOOL*) override { return E_NOTIMPL; }
     STDMETHOD(GetService)(BSTR, IUnknown**) override { return E_NOTIMPL; }
+};
+
+class NUVVariable5Stubs : public NUVObjectStubs<INUVVariable5> {
+public:
     STDMETHOD(get_Value)(DOUBLE*) override { return E_NOTIMPL; }
     STDMETHOD(put_Value)(DOUBLE) override { return E_NOTIMPL; }
     STDMETHOD(get_LowerBound)(DOUBLE*) override { return E_NOTIMPL; }
@@ -99,13 +105,8 @@ public:
     STDMETHOD(Calculate)(VARIANT*, VARIANT*) override { return E_NOTIMPL; }
 };
 
-class NUVParameter3Stubs : public IDispatchImpl<INUVParameter3> {
+class NUVParameter3Stubs : public NUVObjectStubs<INUVParameter3> {
 public:
-    STDMETHOD(get_Parent)(INUVObject**) override { return E_NOTIMPL; }
-    STDMETHOD(get_Simulation)(INUVSimulation**) override { return E_NOTIMPL; }
-    STDMETHOD(get_Name)(BSTR*) override { return E_NOTIMPL; }
-    STDMETHOD(get_IsValid)(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHOD(GetService)(BSTR, IUnknown**) override { return E_NOTIMPL; }
     STDMETHOD(get_Value)(VARIANT*) override { return E_NOTIMPL; }
     STDMETHOD(put_Value)(VARIANT) override { return E_NOTIMPL; }
     STDMETHOD(get_UOM)(BSTR*) override { return E_NOTIMPL; }
