@@ -253,6 +253,7 @@ struct Parser {
         if (w.size() < 3) return Fail("var needs a name and a value");
         VarDef v;
         v.name = w[1];
+        if (v.name.find('.') != std::string::npos) return Fail("variable names may not contain '.'");
         if (!parse_double(w[2], v.value)) return Fail("bad value " + w[2]);
         for (size_t i = 3; i < w.size(); ++i) {
             std::string k, val;
@@ -439,6 +440,8 @@ struct Parser {
                 child.aggregate = child.aggregate || iequals(key, "hierarchy");
                 child.included = !(w.size() >= 3 && iequals(w.back(), "excluded"));
                 if (child.name.find('.') != std::string::npos) return Fail("block names may not contain '.'");
+                for (const BlockDef& other : b.blocks)
+                    if (iequals(other.name, child.name)) return Fail("block " + child.name + " is defined twice");
                 if (!Body(child, depth + 1, false)) return false;
                 if (child.aggregate && (!child.vars.empty() || !child.eqns.empty()) && false) return Fail("");
                 b.blocks.push_back(std::move(child));

@@ -119,6 +119,9 @@ TEST(ModelFile, MalformedTextIsRefusedWithItsLine) {
         {"block A\n  var X 1 desc=\"open\nend\n", "unterminated"},
         {"frobnicate\n", "unknown or malformed"},
         {"library /no/such/file.lib\n", "cannot read library"},
+        {"block A\nend\nblock a\nend\n", "defined twice"},
+        {"block A.B\nend\n", "may not contain '.'"},
+        {"var A.X 1\n", "may not contain '.'"},
     };
     for (const Case& c : cases) {
         zeq::ModelDef def;
