@@ -265,40 +265,38 @@ void FIIteratorBase::GetPath(FIValue& out) {
     out.AppendValue(name, true, false);
 }
 
+// Runs call with the iterator's display on the current entry; the entry's own display comes back
+// afterwards, also when call throws.
 template <class Call>
 HRESULT FIIteratorBase::WithDisplay(Call&& call) {
-    Display* previous = current_->GetDisplay();
+    struct Restore {
+        EntryHandle& entry;
+        Display* previous;
+        ~Restore() { entry->SetDisplay(previous); }
+    } restore{current_, current_->GetDisplay()};
     current_->SetDisplay(&display_);
-    HRESULT hr = call();
-    current_->SetDisplay(previous);
-    return hr;
+    return call();
+}
+
+uint32_t FIIteratorBase::AttributeId(const char* name) {
+    return document_ != nullptr ? document_->GetAttributeId(name) : kUnknownAttributeId;
 }
 
 HRESULT FIIteratorBase::GetAttribute(const char* name, VARIANT* out) {
     if (out == nullptr) return E_POINTER;
     if (current_.IsNull()) return RaiseFIError(E_FAIL, "Iterator has no position");
-    Display* previous = current_->GetDisplay();
     try {
-        return WithDisplay([&] {
-            uint32_t id = document_ != nullptr ? document_->GetAttributeId(name) : kUnknownAttributeId;
-            return current_->ReadAttribute(document_, name, id, nullptr, out);
-        });
+        return WithDisplay([&] { return current_->ReadAttribute(document_, name, AttributeId(name), nullptr, out); });
     } catch (...) {
-        current_->SetDisplay(previous);
         return RaiseFIError(E_UNEXPECTED, "Unhandled exception while calling GetAttribute");
     }
 }
 
 HRESULT FIIteratorBase::SetAttribute(const char* name, const VARIANT* in) {
     if (current_.IsNull()) return RaiseFIError(E_FAIL, "Iterator has no position");
-    Display* previous = current_->GetDisplay();
     try {
-        return WithDisplay([&] {
-            uint32_t id = document_ != nullptr ? document_->GetAttributeId(name) : kUnknownAttributeId;
-            return current_->WriteAttribute(document_, name, id, nullptr, in);
-        });
+        return WithDisplay([&] { return current_->WriteAttribute(document_, name, AttributeId(name), nullptr, in); });
     } catch (...) {
-        current_->SetDisplay(previous);
         return E_UNEXPECTED;
     }
 }

@@ -82,6 +82,7 @@ private:
     bool EvaluatePredicates(FIPathBase* element);
     template <class Call>
     HRESULT WithDisplay(Call&& call);
+    uint32_t AttributeId(const char* name);
 
     FIDocument* document_ = nullptr;
     EntryHandle current_;
