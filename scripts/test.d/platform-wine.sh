@@ -29,15 +29,22 @@ printf '#include "check.h"\nCHECK_MAIN_\n' >"$out/main_windows.cpp"
 
 export WINEPREFIX="$PWD/$out/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 set +e
-report=$(timeout 300 "$wine" "$out/conformance.exe" 2>&1)
+report=$(timeout 300 "$wine" "$out/conformance.exe" 2>&1 | tr -d '\r')
 status=$?
 set -e
-# The runner always ends with "<n> failure(s)"; without it the program never ran.
-if ! grep -qE '^[0-9]+ failure\(s\)' <<<"$report"; then
+# The runner starts with "cases: <n>" and ends with "<n> failure(s)". Without the first line the
+# program never ran (wine cannot start here); with it but without the last, a case crashed.
+if ! grep -qE '^cases: [0-9]+' <<<"$report"; then
   echo "platform-wine: skipped, wine could not run the test program (exit $status):"
   tail -5 <<<"$report"
   exit 0
 fi
-grep -v -e '^ok ' -e '^wine: ' <<<"$report" || true
+if ! grep -qE '^[0-9]+ failure\(s\)' <<<"$report"; then
+  echo "platform-wine: the test program crashed (exit $status) in:"
+  grep -E '^[A-Za-z0-9_]+\.[A-Za-z0-9_]+ \.\.\.$' <<<"$report" | tail -1
+  tail -5 <<<"$report"
+  exit 1
+fi
+grep -v -E -e '^ok ' -e '^wine: ' -e '^[A-Za-z0-9_]+\.[A-Za-z0-9_]+ \.\.\.$' -e '^cases: ' <<<"$report" || true
 echo "platform-wine: $(grep -c '^ok ' <<<"$report") cases passed"
 exit "$status"

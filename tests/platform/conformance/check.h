@@ -99,10 +99,15 @@ struct Abort {};
 #define CHECK_NAME_(line) CHECK_CAT_(check_trace_, line)
 #define SCOPED_TRACE(msg) check::Trace CHECK_NAME_(__LINE__)(msg)
 
+// Prints "cases: <n>" first, then "<suite>.<name> ..." before and "ok"/"FAIL" after each case, then
+// "<n> failure(s)": a run that stops between the first and the last line crashed.
 #define CHECK_MAIN_                                                                                  \
     int main() {                                                                                    \
+        std::printf("cases: %d\n", static_cast<int>(check::registry().size()));                    \
         for (const auto& c : check::registry()) {                                                   \
             const int before = check::failures();                                                  \
+            std::printf("%s.%s ...\n", c.suite, c.name);                                            \
+            std::fflush(stdout);                                                                    \
             try {                                                                                   \
                 c.fn();                                                                             \
             } catch (const check::Abort&) {                                                         \

@@ -227,3 +227,43 @@ TEST(SafeArray, NestedVariantArraysCopyDeeply) {
     EXPECT_TRUE(bstr_text(text.get()) == ostring(OLESTR("deep")));
     VariantClear(&got);
 }
+
+TEST(SafeArray, BadArgumentsAreRefused) {
+    SAFEARRAY* none = nullptr;
+    EXPECT_EQ(SafeArrayAllocDescriptor(0, &none), E_INVALIDARG);
+    SAFEARRAYBOUND bound{2, 0};
+    EXPECT_TRUE(SafeArrayCreate(VT_I4, 0, &bound) == nullptr);
+    EXPECT_TRUE(SafeArrayCreate(VT_I4, 1, nullptr) == nullptr);
+    EXPECT_TRUE(SafeArrayCreateVector(VT_EMPTY, 0, 2) == nullptr);
+    EXPECT_TRUE(SafeArrayCreateVector(VT_NULL, 0, 2) == nullptr);
+
+    ArrayHolder a{SafeArrayCreateVector(VT_VARIANT, 0, 2)};
+    LONG i = 0;
+    VARIANT v;
+    VariantInit(&v);
+    EXPECT_EQ(SafeArrayGetElement(a.psa, nullptr, &v), E_INVALIDARG);
+    EXPECT_EQ(SafeArrayGetElement(a.psa, &i, nullptr), E_INVALIDARG);
+    EXPECT_EQ(SafeArrayGetElement(nullptr, &i, &v), E_INVALIDARG);
+#ifndef _WIN32
+    // The platform reads through a null VARIANT pointer here; this library refuses it.
+    EXPECT_EQ(SafeArrayPutElement(a.psa, &i, nullptr), E_INVALIDARG);
+#endif
+    EXPECT_EQ(SafeArrayGetDim(nullptr), 0u);
+    LONG bound_value = 0;
+    EXPECT_EQ(SafeArrayGetLBound(nullptr, 1, &bound_value), E_INVALIDARG);
+    EXPECT_EQ(SafeArrayUnlock(a.psa), E_UNEXPECTED);
+    void* data = nullptr;
+    EXPECT_EQ(SafeArrayAccessData(nullptr, &data), E_INVALIDARG);
+
+    // An empty array still has a data pointer and bounds.
+    ArrayHolder empty{SafeArrayCreateVector(VT_I4, 1, 0)};
+    ASSERT_TRUE(empty.psa != nullptr);
+    LONG lo = 0, hi = 0;
+    EXPECT_EQ(SafeArrayGetLBound(empty.psa, 1, &lo), S_OK);
+    EXPECT_EQ(SafeArrayGetUBound(empty.psa, 1, &hi), S_OK);
+    EXPECT_EQ(lo, 1);
+    EXPECT_EQ(hi, 0);
+    i = 1;
+    LONG value = 0;
+    EXPECT_EQ(SafeArrayGetElement(empty.psa, &i, &value), DISP_E_BADINDEX);
+}
