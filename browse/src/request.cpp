@@ -116,34 +116,34 @@ HRESULT ToInt(VARIANT* v, int32_t& out) {
     return S_OK;
 }
 
+// Hands each element of a one-dimensional VARIANT array, as text, to add in order.
+template <class Add>
+HRESULT ForEachText(SAFEARRAY* array, Add&& add) {
+    ArrayReader reader(array, 1);
+    if (FAILED(reader.Status())) return reader.Status();
+    FIVariant element;
+    for (LONG i = 0; i < reader.Extent(0); ++i) {
+        std::string text;
+        HRESULT hr = reader.Get(i, element.get());
+        if (SUCCEEDED(hr)) hr = ToText(element.get(), text);
+        if (FAILED(hr)) return hr;
+        add(std::move(text));
+    }
+    return S_OK;
+}
+
 }  // namespace
 
 HRESULT FIAttributeRequest::FillFromArrays(LPCOLESTR base, SAFEARRAY* paths, SAFEARRAY* attributes,
                                            SAFEARRAY* tuples, bool forWrite) {
     if (base != nullptr && *base != 0) basePath = nuv::to_utf8(base);
-    FIVariant element;
     if (paths != nullptr) {
-        ArrayReader reader(paths, 1);
-        if (FAILED(reader.Status())) return reader.Status();
-        for (LONG i = 0; i < reader.Extent(0); ++i) {
-            std::string text;
-            HRESULT hr = reader.Get(i, element.get());
-            if (SUCCEEDED(hr)) hr = ToText(element.get(), text);
-            if (FAILED(hr)) return hr;
-            relativePaths.push_back(std::move(text));
-        }
+        HRESULT hr = ForEachText(paths, [&](std::string text) { relativePaths.push_back(std::move(text)); });
+        if (FAILED(hr)) return hr;
     }
-    {
-        ArrayReader reader(attributes, 1);
-        if (FAILED(reader.Status())) return reader.Status();
-        for (LONG i = 0; i < reader.Extent(0); ++i) {
-            std::string text;
-            HRESULT hr = reader.Get(i, element.get());
-            if (SUCCEEDED(hr)) hr = ToText(element.get(), text);
-            if (FAILED(hr)) return hr;
-            AddAttribute(text);
-        }
-    }
+    HRESULT hr = ForEachText(attributes, [&](const std::string& text) { AddAttribute(text); });
+    if (FAILED(hr)) return hr;
+    FIVariant element;
     ArrayReader reader(tuples, 2);
     if (FAILED(reader.Status())) return reader.Status();
     if (reader.Extent(0) != (forWrite ? 4 : 3)) return E_INVALIDARG;
@@ -151,7 +151,7 @@ HRESULT FIAttributeRequest::FillFromArrays(LPCOLESTR base, SAFEARRAY* paths, SAF
         int32_t pathIndex = 0;
         int32_t attributeIndex = 0;
         std::string units;
-        HRESULT hr = reader.Get(0, k, element.get());
+        hr = reader.Get(0, k, element.get());
         if (SUCCEEDED(hr)) hr = ToInt(element.get(), pathIndex);
         if (SUCCEEDED(hr)) hr = reader.Get(1, k, element.get());
         if (SUCCEEDED(hr)) hr = ToInt(element.get(), attributeIndex);
