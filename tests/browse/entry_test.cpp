@@ -64,22 +64,6 @@ TEST(FIHandleTest, AtomicCountsAcrossThreads) {
     EXPECT_EQ(node->RefCount(), 1u);
 }
 
-TEST(FIHandleTest, NullCursorHandleGivesFixedAnswers) {
-    FI::CursorHandle none;
-    EXPECT_TRUE(none.IsDone());
-    EXPECT_TRUE(none.IsFirst());
-    EXPECT_FALSE(none.First());
-    EXPECT_FALSE(none.Next());
-    EXPECT_FALSE(none.Seek("x"));
-    EXPECT_FALSE(none.ReservedQuery());
-    FIValue name("kept");
-    none.CurrentName(name);
-    EXPECT_STREQ(name.GetString(), "kept");
-    FI::EntryHandle entry(MemoryEntry::Make("e"));
-    none.CurrentEntry(entry);
-    EXPECT_TRUE(entry.IsNull());
-}
-
 TEST(NullObjects, EmptyCursorContextAndEntryAreImmortal) {
     FI::CursorHandle c = FI::GetEmptyCursor();
     for (int i = 0; i < 5; ++i) c->Release();  // an unbalanced release changes nothing
@@ -93,6 +77,16 @@ TEST(NullObjects, EmptyCursorContextAndEntryAreImmortal) {
     EXPECT_TRUE(name.IsEmpty());
     FI::CursorHandle clone(c->Clone());
     EXPECT_TRUE(clone.IsDone());
+    // A null cursor handle answers the same without an object, and leaves names alone.
+    FI::CursorHandle none;
+    EXPECT_TRUE(none.IsDone() && none.IsFirst());
+    EXPECT_FALSE(none.First() || none.Next() || none.Seek("x") || none.ReservedQuery());
+    name.SetString("kept");
+    none.CurrentName(name);
+    EXPECT_STREQ(name.GetString(), "kept");
+    FI::EntryHandle entry(MemoryEntry::Make("e"));
+    none.CurrentEntry(entry);
+    EXPECT_TRUE(entry.IsNull());
 
     FI::ContextHandle ctx = FI::GetEmptyContext();
     FI::CursorHandle fromContext;

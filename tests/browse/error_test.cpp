@@ -32,10 +32,20 @@ TEST(RaiseFIErrorTest, InstallsErrorInfoOnlyForFailuresWithText) {
 
 TEST(RaiseFIErrorTest, FIErrorBecomesItsResult) {
     FIError error("Cannot modify attribute value");
+    FIError copy(error);
     EXPECT_EQ(error.ToHRESULT(), static_cast<HRESULT>(0x8004B001));
     EXPECT_EQ(TakeErrorDescription(), "Cannot modify attribute value");
+    EXPECT_EQ(copy.ToHRESULT(), static_cast<HRESULT>(0x8004B001));
+    EXPECT_EQ(TakeErrorDescription(), "Cannot modify attribute value");
+    // An empty message means success.
+    copy.SetMessage("");
+    EXPECT_TRUE(copy.IsEmpty());
+    EXPECT_EQ(copy.ToHRESULT(), S_OK);
     EXPECT_EQ(FIError().ToHRESULT(), S_OK);
     EXPECT_FALSE(TakeErrorDescription());
+    FIError numeric;
+    numeric.Message().SetInt(3);
+    EXPECT_EQ(numeric.ToHRESULT(), E_FAIL);
 }
 
 std::string ReadFile(const std::string& name) {

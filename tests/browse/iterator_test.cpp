@@ -129,12 +129,13 @@ TEST_F(IteratorTest, MoveToPaths) {
         {"Blocks.B1.Nope", false, "Top", 0},  // a failed walk returns all the way
         {"Blocks.*[T=5]", true, "B2", 2},
         {"Blocks.*[T=\"5.0\"]", true, "B2", 2},
-        {"Blocks.*[T=5.0]", false, "Top", 0},  // unquoted, the full stop ends the compared text  // a whole number compares numerically
+        {"Blocks.*[T=5.0]", false, "Top", 0},  // unquoted, the full stop ends the compared text
         {"Blocks.*[T=5x]", false, "Top", 0},
         {"Blocks.*[T=hot]", true, "B3", 2},
         {"Blocks.*![T=3]", true, "B2", 2},
         {"Blocks.*[T=99]|[T=5]", true, "B2", 2},
         {"Blocks.*[T=3]&[P=10]", true, "B1", 2},
+        {"Blocks.*[T=3]&[P=11]|[T=hot]", true, "B3", 2},  // or binds after and, from the left
         {"Blocks.*[T=5]&[P]", false, "Top", 0},
         {"Blocks.*[P]", true, "B1", 2},
         {"Blocks.*[Q]", false, "Top", 0},
@@ -155,15 +156,6 @@ TEST_F(IteratorTest, MoveToPaths) {
         EXPECT_EQ(name.ToStdString(), r.name) << r.path;
         EXPECT_EQ(it.Depth(), r.depth) << r.path;
     }
-}
-
-TEST_F(IteratorTest, OrBindsAfterAndFromTheLeft) {
-    // [T=3]&[P=11]|[T=hot]: (false)|... on B1; B3 then matches through the or.
-    FI::FIIteratorBase it(doc_.get());
-    ASSERT_TRUE(it.MoveTo("Blocks.*[T=3]&[P=11]|[T=hot]"));
-    FIValue name;
-    it.GetName(name);
-    EXPECT_STREQ(name.GetString(), "B3");
 }
 
 TEST_F(IteratorTest, PathsQuoteNamesWithDelimiters) {

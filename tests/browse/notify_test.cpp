@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "browse/notify.h"
+#include "support/debug_capture.h"
 
 namespace {
 
@@ -89,6 +90,12 @@ TEST(NotifyTrace, LineFormat) {
 
     EXPECT_STREQ(FINotifyKindName(-1), "UnknownEvent");
     EXPECT_STREQ(FINotifyKindName(11), "DocumentClosed");
+
+    // A trace writes one such line per record to the debugger.
+    fitest::CapturedOutput out;
+    TraceNotification({warning, gap});
+    EXPECT_EQ(out.lines, (std::vector<std::string>{FormatNotification(warning).ToStdString(),
+                                                   FormatNotification(gap).ToStdString()}));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "browse/path.h"
+#include "support/debug_capture.h"
 
 namespace {
 
@@ -243,6 +244,9 @@ TEST(ParsePathTest, DumpOutline) {
     const std::vector<std::string> expected = {" A\n", "  &\n", "  [\n", "    B\n", "  =\n", "   1\n", "  ]\n",
                                                "  |\n", "  !\n", "  [\n", "    C\n", "  ]\n", "  D\n"};
     EXPECT_EQ(lines, expected);
+    fitest::CapturedOutput out;  // Dump writes the same outline to the debugger
+    p.path->Dump(1);
+    EXPECT_EQ(out.lines, expected);
 
     Parsed wide = Parse(std::string(300, 'w'));
     std::vector<std::string> cut;

@@ -245,19 +245,4 @@ TEST(FIValueCompare, AsymmetricRules) {
     }
 }
 
-TEST(FIErrorTest, EmptyMessageMeansSuccess) {
-    FIError e;
-    EXPECT_TRUE(e.IsEmpty());
-    e.SetMessage("bad");
-    EXPECT_FALSE(e.IsEmpty());
-    e.SetMessage("");
-    EXPECT_TRUE(e.IsEmpty());
-    EXPECT_EQ(e.ToHRESULT(), S_OK);
-    FIError copy(FIError("kept"));
-    EXPECT_STREQ(copy.Message().GetString(), "kept");
-    FIError numeric;
-    numeric.Message().SetInt(3);
-    EXPECT_EQ(numeric.ToHRESULT(), E_FAIL);
-}
-
 }  // namespace
