@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <map>
+#include <new>
+#include <stdexcept>
 #include <thread>
 #include <string>
 #include <vector>
@@ -37,6 +39,8 @@ public:
         return AtlReportError("NUVVariable", "Unit not known", IID_INUVVariable, E_INVALIDARG);
     }
     STDMETHOD(get_UOM)(BSTR*) override { return E_FAIL; }
+    STDMETHOD(get_Scale)(DOUBLE*) override { throw std::runtime_error("engine gone"); }
+    STDMETHOD(get_Step)(DOUBLE*) override { throw std::bad_alloc(); }
 
     double value = 0;
     CComBSTR description{OLESTR("feed temperature")};
@@ -437,6 +441,19 @@ TEST(DispatchFailures, FailingCallBecomesAnExceptionWithTheErrorText) {
     EXPECT_EQ(d->Invoke(0x6003000C, IID_NULL, 0, DISPATCH_PROPERTYPUT, &dp, nullptr, nullptr, nullptr), E_INVALIDARG);
     VariantClear(&arg);
     if (GetErrorInfo(0, &left) == S_OK) left->Release();
+
+    // A member that throws fails the call; error text left by an earlier call is not reported as its own.
+    struct Row {
+        const char16_t* name;
+        HRESULT scode;
+    };
+    for (const Row& row : {Row{u"Scale", E_UNEXPECTED}, Row{u"Step", E_OUTOFMEMORY}}) {
+        AtlReportError("NUVVariable", "stale", IID_INUVVariable, E_FAIL);
+        Call thrown;
+        ASSERT_EQ(thrown.Invoke(d, IdOf(d, row.name), DISPATCH_PROPERTYGET), DISP_E_EXCEPTION);
+        EXPECT_EQ(thrown.excep.scode, row.scode);
+        EXPECT_EQ(thrown.excep.bstrDescription, nullptr);
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // storage, the call itself through the member's generated function, and failures as exceptions.
 #include <array>
 #include <cstring>
+#include <new>
 
 #include "typelib_impl.h"
 
@@ -144,6 +145,20 @@ void FillException(EXCEPINFO* ei, HRESULT hr) {
     }
 }
 
+// The member itself. An exception must not leave through IDispatch: it becomes a failure with no
+// error information (any left on the thread belongs to an earlier call).
+HRESULT CallMember(const FuncDesc& func, IDispatch* self, VARIANT** args, VARIANT* result) noexcept {
+    try {
+        return func.thunk(self, args, result);
+    } catch (const std::bad_alloc&) {
+        SetErrorInfo(0, nullptr);
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        SetErrorInfo(0, nullptr);
+        return E_UNEXPECTED;
+    }
+}
+
 }  // namespace
 
 HRESULT TypeInfoImpl::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* dp, VARIANT* pVarResult,
@@ -217,7 +232,7 @@ HRESULT TypeInfoImpl::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISP
     VARIANT scratch{};
     VARIANT* result = pVarResult ? pVarResult : &scratch;
     if (pVarResult) VariantInit(pVarResult);
-    HRESULT hr = m->func->thunk(static_cast<IDispatch*>(pvInstance), args.data(), result);
+    HRESULT hr = CallMember(*m->func, static_cast<IDispatch*>(pvInstance), args.data(), result);
     if (!pVarResult) VariantClear(&scratch);
 
     if (SUCCEEDED(hr)) {
