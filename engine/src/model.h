@@ -97,6 +97,7 @@ private:
 class Connection final : public EngineConnection {
 public:
     Connection(Container* owner, const ConnDef& def) : owner_(owner), def_(def) {}
+    using EngineConnection::GetName;
     const char* GetName() override { return def_.name.c_str(); }
     int GetKind() override { return def_.kind; }
     bool IsEnabled() override { return def_.enabled; }

@@ -69,6 +69,8 @@ enum ZEQConnectionKind { CONN_SPEC_CHANGE = 0, CONN_EQUALITY = 1, CONN_MEASUREME
 class EngineConnection {
 public:
     virtual const char* GetName() = 0;
+    // The same for callers that pass their list position along; the position is not needed.
+    const char* GetName(int /*position*/) { return GetName(); }
     virtual int GetKind() = 0;
     virtual bool IsEnabled() = 0;
     // Enabled and both of its ends present and included.

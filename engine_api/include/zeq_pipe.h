@@ -36,7 +36,8 @@ extern rtopipe* rtRepDev;
 
 // A heap copy of the record (flags marked as an engine copy); null for a null source.
 rtopipe* copyPipe(const rtopipe* pipe);
-// Frees an engine copy without calling its close; ignores null and the built-in pipes.
+// Frees an engine copy without calling its close (an input pipe closes the file it owns); ignores null, the
+// built-in pipes and records the engine did not allocate.
 void rtodestroy(rtopipe* pipe);
 // Writes count bytes (count < 0: up to the terminating zero). Returns the callback's result, -1 on a null pipe.
 int rtowrite(rtopipe* pipe, const char* bytes, int count);

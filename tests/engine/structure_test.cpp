@@ -438,6 +438,7 @@ TEST(EngineConnections, EnumerateAndToggle) {
     EXPECT_EQ(seen.owner, fs);
     EngineConnection* c1 = seen.list[0];
     EXPECT_STREQ(c1->GetName(), "C1");
+    EXPECT_STREQ(c1->GetName(0), "C1");
     EXPECT_EQ(c1->GetKind(), 1);
     EXPECT_TRUE(c1->IsEnabled());
     EXPECT_TRUE(c1->IsActive());
