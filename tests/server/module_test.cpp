@@ -152,8 +152,9 @@ TEST_F(SystemLibrary, TypeLibraryLoadsFromTheLibraryFile) {
         std::u16string file;
         HRESULT expected;
     };
-    for (const Row& row : {Row{path + u"\\2", TYPE_E_CANTLOADLIBRARY}, Row{u"/no/such/library.so", TYPE_E_CANTLOADLIBRARY},
-                           Row{u"", E_INVALIDARG}}) {
+    // A resource number too large for an int names no resource (it must not wrap round to 1).
+    for (const Row& row : {Row{path + u"\\2", TYPE_E_CANTLOADLIBRARY}, Row{path + u"\\4294967297", TYPE_E_CANTLOADLIBRARY},
+                           Row{u"/no/such/library.so", TYPE_E_CANTLOADLIBRARY}, Row{u"", E_INVALIDARG}}) {
         ITypeLib* none = reinterpret_cast<ITypeLib*>(1);
         EXPECT_EQ(LoadTypeLib(row.file.c_str(), &none), row.expected) << nuv::to_utf8(row.file);
         EXPECT_EQ(none, nullptr);

@@ -11,6 +11,7 @@
 //   TypeLib (= {libid}, Version = <ver>)
 #include <dlfcn.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -224,10 +225,13 @@ HRESULT STDAPICALLTYPE LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib
     if (!szFile || !*szFile) return E_INVALIDARG;
     std::string file = nuv::to_utf8(szFile);
     int resource = 1;
-    // "path\N" picks the module's resource N.
+    // "path\N" picks the module's resource N; a number past an int's range names no resource.
     if (auto slash = file.find_last_of('\\'); slash != std::string::npos && slash + 1 < file.size() &&
                                               file.find_first_not_of("0123456789", slash + 1) == std::string::npos) {
-        resource = std::atoi(file.c_str() + slash + 1);
+        long long n = 0;
+        for (size_t i = slash + 1; i < file.size() && n <= INT_MAX; ++i) n = n * 10 + (file[i] - '0');
+        if (n > INT_MAX) return TYPE_E_CANTLOADLIBRARY;
+        resource = static_cast<int>(n);
         file.resize(slash);
     }
     void* module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
