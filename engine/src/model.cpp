@@ -836,9 +836,15 @@ int Simulation::RenameBlock(Block* b, const std::string& name) {
     auto rebase = [&](std::string& full) { full = new_prefix + full.substr(old_prefix.size()); };
     for (int i = b->first_; i < b->first_ + b->count_; ++i) rebase(vars_[static_cast<size_t>(i)].name);
     for (int i = b->eq_first_; i < b->eq_first_ + b->eq_count_; ++i) rebase(eqns_[static_cast<size_t>(i)].name);
+    auto under_old = [&](const std::string& full) {
+        return full.size() > old_prefix.size() && iequals(full.substr(0, old_prefix.size() + 1), old_prefix + ".");
+    };
     for (TagDef& t : tags_)
-        if (t.variable.size() > old_prefix.size() && iequals(t.variable.substr(0, old_prefix.size() + 1), old_prefix + "."))
-            rebase(t.variable);
+        if (under_old(t.variable)) rebase(t.variable);
+    for (auto& d : dynamic_)
+        for (auto& task : d->MutableTasks())
+            for (auto& set : task.sets)
+                if (under_old(set.first)) rebase(set.first);
     if (!solver_scope_.empty() && iequals(solver_scope_, old_prefix)) solver_scope_ = new_prefix;
     // Later references in a text first, so that earlier offsets stay valid.
     std::sort(refs.begin(), refs.end(), [](const Ref& a, const Ref& c) {

@@ -308,6 +308,8 @@ TEST(BlockEvents, RenameMovesEveryMemberName) {
         .Eqn("E", "Z = H.B.Y * 2").Tag("TX", "H.B.X");
     auto sim = m.Create();
     ASSERT_EQ(sim->SetSolverScope("H"), 0);
+    auto* tasks = dynamic_cast<IZEQTaskManager*>(sim->GetDynamicSolver(""));
+    ASSERT_EQ(tasks->AddTasks("<tasks><task name='T' time='1'><set variable='H.B.X' value='5'/></task></tasks>", nullptr), 0);
     EventRecorder events;
     OutputCapture out;
     ASSERT_EQ(sim->ExecuteCommand("rename H H2\n"), 0);
@@ -324,6 +326,8 @@ TEST(BlockEvents, RenameMovesEveryMemberName) {
     ASSERT_EQ(sim->SetSolverScope("Plant"), 0);
     ASSERT_EQ(sim->Solve(), 0) << "equations that named the old prefix still resolve";
     EXPECT_DOUBLE_EQ(Value(*sim, "C.Z"), 4);
+    ASSERT_EQ(sim->ExecuteCommand("advance 1\n"), 0);
+    EXPECT_DOUBLE_EQ(Value(*sim, "H2.B.X"), 5) << "tasks follow the new name";
     EXPECT_EQ(sim->ExecuteCommand("rename C H2\n"), ZEQ_E_BAD_NAME);
     EXPECT_EQ(sim->ExecuteCommand("rename NOPE X\n"), ZEQ_E_NOT_FOUND);
 }
