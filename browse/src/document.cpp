@@ -74,15 +74,21 @@ bool DelegateCanonicalPath(IPDXDocumentV22* delegate, const char* path, std::str
     HRESULT hr = delegate->GetMonikers(paths, &monikers);
     SafeArrayDestroy(paths);
     if (FAILED(hr) || monikers == nullptr) return false;
+    // The answer is a vector of VARIANTs or of BSTRs; an element is read only in the form it has.
     bool ok = false;
     LONG lower = 0;
-    SafeArrayGetLBound(monikers, 1, &lower);
-    if (SUCCEEDED(SafeArrayGetElement(monikers, &lower, &v))) {
-        if (v.vt == VT_BSTR || SUCCEEDED(VariantChangeType(&v, &v, 0, VT_BSTR))) {
-            out = nuv::bstr_to_utf8(v.bstrVal);
-            ok = !out.empty();
+    VARTYPE vt = VT_EMPTY;
+    if (SafeArrayGetDim(monikers) == 1 && SUCCEEDED(SafeArrayGetVartype(monikers, &vt)) &&
+        SUCCEEDED(SafeArrayGetLBound(monikers, 1, &lower))) {
+        if (vt == VT_VARIANT && SUCCEEDED(SafeArrayGetElement(monikers, &lower, &v))) {
+            if (v.vt == VT_BSTR || SUCCEEDED(VariantChangeType(&v, &v, 0, VT_BSTR))) out = nuv::bstr_to_utf8(v.bstrVal);
+            VariantClear(&v);
+        } else if (vt == VT_BSTR) {
+            BSTR text = nullptr;
+            if (SUCCEEDED(SafeArrayGetElement(monikers, &lower, &text))) out = nuv::bstr_to_utf8(text);
+            SysFreeString(text);
         }
-        VariantClear(&v);
+        ok = !out.empty();
     }
     SafeArrayDestroy(monikers);
     return ok;

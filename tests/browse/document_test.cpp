@@ -336,11 +336,15 @@ TEST_F(DelegationTest, CanonicalPathsThroughTheDelegate) {
         {"Remote.Sim", ""},    // nothing below it
         {"", ""},              // the delegate fails
     };
-    for (const Row& r : rows) {
-        remote_->monikerAnswer = r.answer;
-        FIValue out;
-        EXPECT_EQ(doc_->GetCanonicalPath("Ext.inner.x", out), S_OK);
-        EXPECT_EQ(Text(out), r.canonical) << r.answer;
+    // Answered as a vector of VARIANTs or of BSTRs alike.
+    for (bool asText : {false, true}) {
+        remote_->monikersAsText = asText;
+        for (const Row& r : rows) {
+            remote_->monikerAnswer = r.answer;
+            FIValue out;
+            EXPECT_EQ(doc_->GetCanonicalPath("Ext.inner.x", out), S_OK);
+            EXPECT_EQ(Text(out), r.canonical) << r.answer << (asText ? " as text" : "");
+        }
     }
     EXPECT_EQ(remote_->log.back(), "monikers inner.x");
 }

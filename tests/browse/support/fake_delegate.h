@@ -76,6 +76,14 @@ public:
     HRESULT STDMETHODCALLTYPE GetMonikers(SAFEARRAY* paths, SAFEARRAY** monikers) override {
         log.push_back("monikers " + TextsOf(paths).at(0));
         if (monikerAnswer.empty()) return E_FAIL;
+        if (monikersAsText) {
+            *monikers = SafeArrayCreateVector(VT_BSTR, 0, 1);
+            LONG first = 0;
+            BSTR text = nuv::bstr_from_utf8(monikerAnswer);
+            SafeArrayPutElement(*monikers, &first, text);
+            SysFreeString(text);
+            return S_OK;
+        }
         *monikers = SafeArrayCreateVector(VT_VARIANT, 0, 1);
         VARIANT v;
         VariantInit(&v);
@@ -128,6 +136,7 @@ public:
 
     std::vector<std::string> log;
     std::string monikerAnswer;
+    bool monikersAsText = false;  // answer monikers as a vector of BSTRs
     HRESULT setResult = S_OK;
 
 private:
