@@ -1,10 +1,6 @@
 #include "error_table.h"
 
-#include <oleauto.h>
-
-#include <string>
-
-#include "nuv_text.h"
+#include "atl/nuvatlbase.h"
 #include "nuvclasslib.h"
 
 namespace nuv {
@@ -66,21 +62,7 @@ ErrorMessage LookupErrorMessage(HRESULT hr) {
 
 HRESULT ReportErrorText(REFIID iid, const char* source, const char* text, HRESULT hr) {
     if (hr != 0 && SUCCEEDED(hr)) return hr;
-    ICreateErrorInfo* create = nullptr;
-    if (SUCCEEDED(CreateErrorInfo(&create)) && create) {
-        const std::u16string wsource = nuv::to_utf16(source ? source : "");
-        const std::u16string wtext = nuv::to_utf16(text ? text : "");
-        create->SetSource(const_cast<LPOLESTR>(wsource.c_str()));
-        create->SetDescription(const_cast<LPOLESTR>(wtext.c_str()));
-        create->SetGUID(iid);
-        IErrorInfo* info = nullptr;
-        if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info))) && info) {
-            SetErrorInfo(0, info);
-            info->Release();
-        }
-        create->Release();
-    }
-    return hr == 0 ? DISP_E_EXCEPTION : hr;
+    return AtlReportError(source, text, iid, hr);
 }
 
 HRESULT ReportComError(const char* source, HRESULT hr) {
