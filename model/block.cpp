@@ -12,6 +12,7 @@ void CoNUVBlock::Attach(ZEQEOSimulation* sim, ZEQEOBlock* block, ZEQEOCntr* cont
     m_sim.store(sim);
     m_block.store(block);
     m_container.store(container);
+    if (block) m_parameterCache.Rebuild(this);
 }
 
 ZEQEOCntr* CoNUVBlock::GetParentContainer() const {
@@ -80,19 +81,42 @@ STDMETHODIMP CoNUVBlock::get_IsBlockContainer(VARIANT_BOOL* out) {
     return S_OK;
 }
 
-// The collections are not built yet: every one answers E_NOTIMPL once the usual checks pass.
-template <class P>
-HRESULT CoNUVBlock::CollectionNotBuilt(P** out) {
+template <class Itf, class Ident>
+HRESULT CoNUVBlock::Collection(Ident& ident, Itf** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
     if (!IsValid()) return ReportError(nuv::kInvalidObject);
-    return ReportError(E_NOTIMPL);
+    HRESULT hr = ident.QueryInterface(__uuidof(Itf), reinterpret_cast<void**>(out));
+    return FAILED(hr) ? ReportError(hr) : hr;
 }
 
-STDMETHODIMP CoNUVBlock::get_Blocks(INUVBlockCollection** out) { return CollectionNotBuilt(out); }
-STDMETHODIMP CoNUVBlock::get_Variables(INUVVariableCollection** out) { return CollectionNotBuilt(out); }
-STDMETHODIMP CoNUVBlock::get_Equations(INUVEquationCollection** out) { return CollectionNotBuilt(out); }
-STDMETHODIMP CoNUVBlock::get_Parameters(INUVParameterCollection** out) { return CollectionNotBuilt(out); }
-STDMETHODIMP CoNUVBlock::get_Ports(INUVPortCollection** out) { return CollectionNotBuilt(out); }
+STDMETHODIMP CoNUVBlock::get_Blocks(INUVBlockCollection** out) { return Collection(m_collections.blocks, out); }
+STDMETHODIMP CoNUVBlock::get_Variables(INUVVariableCollection** out) {
+    return Collection(m_collections.variables, out);
+}
+STDMETHODIMP CoNUVBlock::get_Equations(INUVEquationCollection** out) {
+    return Collection(m_collections.equations, out);
+}
+STDMETHODIMP CoNUVBlock::get_Ports(INUVPortCollection** out) { return Collection(m_collections.ports, out); }
+
+STDMETHODIMP CoNUVBlock::get_Parameters(INUVParameterCollection** out) {
+    if (out && IsValid())
+        if (ZEQEOBlock* block = m_block.load())
+            if (m_parameterCache.Size() != static_cast<size_t>(block->GetParameterCount()))
+                m_parameterCache.Rebuild(this);
+    return Collection(m_collections.parameters, out);
+}
+
+HRESULT CoNUVBlock::QueryHelper(MemberKind kind, REFIID riid, void** ppv) {
+    switch (kind) {
+        case MemberKind::Variables: return m_collections.variableHelper.QueryInterface(riid, ppv);
+        case MemberKind::Equations: return m_collections.equationHelper.QueryInterface(riid, ppv);
+        case MemberKind::Parameters: return m_collections.parameterHelper.QueryInterface(riid, ppv);
+        case MemberKind::Ports: return m_collections.portHelper.QueryInterface(riid, ppv);
+        case MemberKind::Blocks: break;
+    }
+    if (ppv) *ppv = nullptr;
+    return E_NOINTERFACE;
+}
 
 STDMETHODIMP CoNUVBlock::get_IsIncluded(VARIANT_BOOL* out) {
     if (!out) return E_POINTER;

@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+#include "collections.h"
+#include "parameter.h"
 #include "wrapper_base.h"
 
 class ZEQEOSimulation;
@@ -22,6 +24,8 @@ public:
                            ComEntry2<IProvideClassInfo, IProvideClassInfo2>, ComEntry<ISupportErrorInfo>,
                            ComEntry<IServiceProvider>, ComSelfEntry>;
 
+    CoNUVBlock() : m_collections(this) {}
+
     // Registers the wrapper with the container's holder when a container is given, else with the block's,
     // and stores the three engine objects.
     void Attach(ZEQEOSimulation* sim, ZEQEOBlock* block, ZEQEOCntr* container);
@@ -31,6 +35,10 @@ public:
     ZEQEOCntr* GetEngineContainer() const { return m_container.load(); }
     // The container that holds the block; null without an engine block.
     ZEQEOCntr* GetParentContainer() const;
+    // The block's parameter wrappers in engine order.
+    nuv::ParameterCache& Parameters() { return m_parameterCache; }
+    // The helper identity of a kind's collection, queried for riid; E_NOINTERFACE for the blocks.
+    HRESULT QueryHelper(MemberKind kind, REFIID riid, void** ppv);
 
     // INUVObject
     STDMETHOD(get_Parent)(INUVObject** out) override;
@@ -51,19 +59,23 @@ public:
     STDMETHOD(InterfaceSupportsErrorInfo)(REFIID riid) override;
     STDMETHOD(QueryService)(REFGUID service, REFIID riid, void** ppv) override;
 
+    // The engine let go: the cached parameter wrappers, which hold this wrapper, go too.
     void DetachEngine() {
         m_sim.store(nullptr);
         m_block.store(nullptr);
         m_container.store(nullptr);
+        m_parameterCache.Clear();
     }
 
 private:
     // The container a block service is asked for: the parent's for a block, else the wrapper's own.
     ZEQEOCntr* ServiceContainer() const;
-    template <class P>
-    HRESULT CollectionNotBuilt(P** out);
+    template <class Itf, class Ident>
+    HRESULT Collection(Ident& ident, Itf** out);
 
     std::atomic<ZEQEOSimulation*> m_sim{nullptr};
     std::atomic<ZEQEOBlock*> m_block{nullptr};
     std::atomic<ZEQEOCntr*> m_container{nullptr};
+    nuv::ParameterCache m_parameterCache;
+    BlockCollections m_collections;
 };

@@ -1,0 +1,60 @@
+#include "equation.h"
+
+#include "class_factory.h"
+#include "rezoraruz.h"
+
+namespace {
+const bool g_installed = [] {
+    nuv::SetEquationWrapperMaker(&CoNUVEquation::Create);
+    return true;
+}();
+}  // namespace
+
+HRESULT CoNUVEquation::Create(ZEQEOSimulation* sim, int index, REFIID riid, void** ppv, INUVWrapper** wrapper) {
+    (void)g_installed;
+    return nuv::CreateIndexedWrapper<CoNUVEquation>(sim, index, riid, ppv, wrapper);
+}
+
+STDMETHODIMP CoNUVEquation::get_Parent(INUVObject** out) {
+    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    ZEQEOSimulation* sim = m_sim.load();
+    if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
+    HRESULT hr = nuv::OwningBlockWrapper(sim, m_index.load(), nuv::MemberRange::Equations, out);
+    return FAILED(hr) ? ReportError(hr) : hr;
+}
+
+STDMETHODIMP CoNUVEquation::get_Simulation(INUVSimulation** out) {
+    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    ZEQEOSimulation* sim = m_sim.load();
+    if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
+    HRESULT hr = NUVClassFactory::QuerySimulationWrapper(sim, out);
+    return FAILED(hr) ? ReportError(hr) : hr;
+}
+
+STDMETHODIMP CoNUVEquation::get_Name(BSTR* out) {
+    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    ZEQEOSimulation* sim = m_sim.load();
+    if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
+    ZEQEquationData record;
+    record.mask.Set(EA_NAME);
+    const char* name = nullptr;
+    if (!record.Load(sim->GetFlowsheet(), nullptr, m_index.load()) || !record.GetValue(EA_NAME, name))
+        return ReportError(E_FAIL);
+    *out = nuv::bstr_from_utf8(name ? name : "");
+    return *out ? S_OK : ReportError(E_OUTOFMEMORY);
+}
+
+STDMETHODIMP CoNUVEquation::get_IsValid(VARIANT_BOOL* out) {
+    if (!out) return E_POINTER;
+    *out = IsValid();
+    return S_OK;
+}
+
+STDMETHODIMP CoNUVEquation::GetService(BSTR, IUnknown** out) {
+    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    return ReportError(IsValid() ? nuv::kNoService : nuv::kInvalidObject);
+}
+
+STDMETHODIMP CoNUVEquation::InterfaceSupportsErrorInfo(REFIID riid) {
+    return (riid == IID_INUVEquation || riid == IID_INUVObject) ? S_OK : S_FALSE;
+}

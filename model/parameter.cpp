@@ -1,0 +1,233 @@
+#include "parameter.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "block.h"
+#include "class_factory.h"
+#include "rezoraruz.h"
+
+namespace {
+
+std::string Upper(const char* text) {
+    std::string s = text ? text : "";
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return s;
+}
+
+}  // namespace
+
+// ---- CoNUVParameter ----
+
+HRESULT CoNUVParameter::Create(ZEQEOSimulation* sim, CoNUVBlock* owner, const char* name, REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (!owner || !name) return E_INVALIDARG;
+    CComObject<CoNUVParameter>* object = nullptr;
+    HRESULT hr = CComObject<CoNUVParameter>::CreateInstance(&object);
+    if (FAILED(hr)) return hr;
+    object->AddRef();
+    object->m_sim = sim;
+    object->m_owner = owner;
+    object->m_ownerHold = owner->OuterUnknown();
+    object->m_name = name;
+    hr = object->QueryInterface(riid, ppv);
+    object->Release();
+    return hr;
+}
+
+CoNUVParameter::~CoNUVParameter() = default;
+
+bool CoNUVParameter::Valid() const { return m_owner && m_owner->IsValid() && m_owner->GetEngineBlock(); }
+
+STDMETHODIMP CoNUVParameter::get_Parent(INUVObject** out) {
+    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (!Valid()) return ReportError(nuv::kInvalidObject);
+    HRESULT hr = m_owner->OuterUnknown()->QueryInterface(IID_INUVObject, reinterpret_cast<void**>(out));
+    return FAILED(hr) ? ReportError(hr) : hr;
+}
+
+STDMETHODIMP CoNUVParameter::get_Simulation(INUVSimulation** out) {
+    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (!Valid()) return ReportError(nuv::kInvalidObject);
+    HRESULT hr = NUVClassFactory::QuerySimulationWrapper(m_sim, out);
+    return FAILED(hr) ? ReportError(hr) : hr;
+}
+
+STDMETHODIMP CoNUVParameter::get_Name(BSTR* out) {
+    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (!Valid()) return ReportError(nuv::kInvalidObject);
+    *out = nuv::bstr_from_utf8(m_name);
+    return *out ? S_OK : ReportError(E_OUTOFMEMORY);
+}
+
+STDMETHODIMP CoNUVParameter::get_IsValid(VARIANT_BOOL* out) {
+    if (!out) return E_POINTER;
+    *out = Valid() ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+STDMETHODIMP CoNUVParameter::GetService(BSTR, IUnknown** out) {
+    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    return ReportError(Valid() ? nuv::kNoService : nuv::kInvalidObject);
+}
+
+HRESULT CoNUVParameter::GetText(int id, BSTR* out) {
+    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (!Valid()) return ReportError(nuv::kInvalidObject);
+    ZEQParameterData record;
+    record.mask.Set(id);
+    const char* text = nullptr;
+    if (!record.Load(m_owner->GetEngineBlock(), m_name.c_str(), true) || !record.GetValue(id, text))
+        return ReportError(E_FAIL);
+    *out = nuv::bstr_from_utf8(text ? text : "");
+    return *out ? S_OK : ReportError(E_OUTOFMEMORY);
+}
+
+HRESULT CoNUVParameter::GetVariant(int id, VARIANT* out) {
+    if (!out) return E_POINTER;
+    VariantInit(out);
+    if (!Valid()) return ReportError(nuv::kInvalidObject);
+    ZEQParameterData record;
+    record.mask.Set(id);
+    if (!record.Load(m_owner->GetEngineBlock(), m_name.c_str(), true) || !record.GetValue(id, out)) {
+        VariantClear(out);
+        return ReportError(E_INVALIDARG);
+    }
+    return S_OK;
+}
+
+HRESULT CoNUVParameter::PutVariant(int id, const VARIANT& value) {
+    if (!Valid()) return ReportError(nuv::kInvalidObject);
+    ZEQEOBlock* block = m_owner->GetEngineBlock();
+    ZEQParameterData record;
+    record.mask.Set(id);
+    // The engine reads the value from a copy: the caller's VARIANT is never changed.
+    CComVariant copy;
+    if (FAILED(copy.Copy(&value))) return ReportError(E_OUTOFMEMORY);
+    if (!record.Load(block, m_name.c_str(), true) || !record.SetValue(id, copy)) return ReportError(E_INVALIDARG);
+    const int result = record.Commit(block, m_name.c_str(), true);
+    return result < 0 ? ReportError(static_cast<HRESULT>(result)) : S_OK;
+}
+
+STDMETHODIMP CoNUVParameter::get_Value(VARIANT* out) { return GetVariant(PA_VALUE, out); }
+STDMETHODIMP CoNUVParameter::put_Value(VARIANT value) { return PutVariant(PA_VALUE, value); }
+STDMETHODIMP CoNUVParameter::get_UOM(BSTR* out) { return GetText(PA_UOM, out); }
+
+STDMETHODIMP CoNUVParameter::get_Access(NUVParameterAccess* out) {
+    if (!Valid()) return ReportError(nuv::kInvalidObject);
+    if (!out) return E_POINTER;
+    *out = static_cast<NUVParameterAccess>(0);
+    ZEQParameterData record;
+    record.mask.Set(PA_ACCESS);
+    int access = 0;
+    if (!record.Load(m_owner->GetEngineBlock(), m_name.c_str(), true) || !record.GetValue(PA_ACCESS, access))
+        return ReportError(E_FAIL);
+    *out = static_cast<NUVParameterAccess>(access);
+    return S_OK;
+}
+
+STDMETHODIMP CoNUVParameter::get_Description(BSTR* out) { return GetText(PA_DESCRIPTION, out); }
+STDMETHODIMP CoNUVParameter::get_Lower(VARIANT* out) { return GetVariant(PA_LOWER, out); }
+STDMETHODIMP CoNUVParameter::put_Lower(VARIANT value) { return PutVariant(PA_LOWER, value); }
+STDMETHODIMP CoNUVParameter::get_Upper(VARIANT* out) { return GetVariant(PA_UPPER, out); }
+STDMETHODIMP CoNUVParameter::put_Upper(VARIANT value) { return PutVariant(PA_UPPER, value); }
+STDMETHODIMP CoNUVParameter::get_PhysicalType(BSTR* out) { return GetText(PA_PHYSICAL_TYPE, out); }
+STDMETHODIMP CoNUVParameter::put_UOM(VARIANT value) { return PutVariant(PA_UOM, value); }
+
+STDMETHODIMP CoNUVParameter::InterfaceSupportsErrorInfo(REFIID riid) {
+    return (riid == IID_INUVParameter || riid == IID_INUVObject) ? S_OK : S_FALSE;
+}
+
+// ---- ParameterCache ----
+
+namespace nuv {
+
+HRESULT ParameterCache::RebuildLocked(CoNUVBlock* owner, std::vector<CComPtr<INUVParameter3>>& dropped) {
+    dropped.swap(m_wrappers);
+    m_wrappers.clear();
+    m_names.clear();
+    m_byName.clear();
+    ZEQEOBlock* block = owner ? owner->GetEngineBlock() : nullptr;
+    if (!block) return kInvalidObject;
+    const int count = block->GetParameterCount();
+    for (int i = 0; i < count; ++i) {
+        const char* name = block->GetParameterName(i);
+        if (!name) break;
+        CComPtr<INUVParameter3> wrapper;
+        HRESULT hr = CoNUVParameter::Create(owner->GetEngineSimulation(), owner, name, IID_INUVParameter3,
+                                            reinterpret_cast<void**>(&wrapper));
+        if (FAILED(hr)) return hr;
+        m_byName.emplace(Upper(name), m_wrappers.size());
+        m_wrappers.push_back(wrapper);
+        m_names.emplace_back(name);
+    }
+    return S_OK;
+}
+
+HRESULT ParameterCache::Rebuild(CoNUVBlock* owner) {
+    std::vector<CComPtr<INUVParameter3>> dropped;  // released after the lock
+    std::lock_guard lock(m_lock);
+    return RebuildLocked(owner, dropped);
+}
+
+void ParameterCache::Clear() {
+    std::vector<CComPtr<INUVParameter3>> dropped;
+    {
+        std::lock_guard lock(m_lock);
+        dropped.swap(m_wrappers);
+        m_names.clear();
+        m_byName.clear();
+    }
+}
+
+size_t ParameterCache::Size() const {
+    std::lock_guard lock(m_lock);
+    return m_wrappers.size();
+}
+
+HRESULT ParameterCache::Item(CoNUVBlock* owner, int position, REFIID riid, void** ppv) {
+    std::vector<CComPtr<INUVParameter3>> dropped;
+    CComPtr<INUVParameter3> found;
+    {
+        std::lock_guard lock(m_lock);
+        ZEQEOBlock* block = owner ? owner->GetEngineBlock() : nullptr;
+        if (!block) return kInvalidObject;
+        const char* name = block->GetParameterName(position);
+        if (!name) return kObjectNotFound;
+        const size_t at = static_cast<size_t>(position);
+        // A changed name at the position, or a position past the cache, means the engine's list moved.
+        const bool stale = at >= m_wrappers.size() || stred_caseless_cmp(m_names[at].c_str(), name) != 0 ||
+                           m_wrappers.size() != static_cast<size_t>(block->GetParameterCount());
+        if (stale)
+            if (HRESULT hr = RebuildLocked(owner, dropped); FAILED(hr)) return hr;
+        if (at >= m_wrappers.size()) return kObjectNotFound;
+        found = m_wrappers[at];
+    }
+    return found->QueryInterface(riid, ppv);
+}
+
+HRESULT ParameterCache::Find(CoNUVBlock* owner, const char* name, REFIID riid, void** ppv) {
+    std::vector<CComPtr<INUVParameter3>> dropped;
+    CComPtr<INUVParameter3> found;
+    {
+        std::lock_guard lock(m_lock);
+        ZEQEOBlock* block = owner ? owner->GetEngineBlock() : nullptr;
+        if (!block) return kInvalidObject;
+        if (!name) return kObjectNotFound;
+        const std::string key = Upper(name);
+        auto it = m_byName.find(key);
+        const bool current = it != m_byName.end() && m_wrappers.size() ==
+                                                         static_cast<size_t>(block->GetParameterCount());
+        if (!current) {
+            // Not cached: the block may have gained the parameter since the cache was built.
+            if (HRESULT hr = RebuildLocked(owner, dropped); FAILED(hr)) return hr;
+            it = m_byName.find(key);
+            if (it == m_byName.end()) return kObjectNotFound;
+        }
+        found = m_wrappers[it->second];
+    }
+    return found->QueryInterface(riid, ppv);
+}
+
+}  // namespace nuv

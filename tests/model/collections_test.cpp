@@ -1,0 +1,463 @@
+// The collections of a block wrapper: items by position and name, typed items, enumeration, services,
+// name lookups, and attribute matrices read and written, through the vtable and through late binding.
+#include "objects_support.h"
+
+#include "block.h"
+
+namespace {
+
+using objects_test::At;
+using objects_test::I4;
+using objects_test::Show;
+using objects_test::Extent;
+using objects_test::Matrix;
+using objects_test::Names;
+using objects_test::NameOf;
+using objects_test::TakeError;
+using objects_test::Text;
+
+class CollectionsTest : public objects_test::ObjectsTest {
+protected:
+    // Every collection of a block as INUVObjectCollection.
+    CComPtr<INUVObjectCollection> Collection(INUVBlock* block, MemberKind kind) {
+        CComPtr<INUVObjectCollection> c;
+        switch (kind) {
+            case MemberKind::Blocks: {
+                CComPtr<INUVBlockCollection> b;
+                block->get_Blocks(&b);
+                c = b;
+                break;
+            }
+            case MemberKind::Variables: {
+                CComPtr<INUVVariableCollection> v;
+                block->get_Variables(&v);
+                c = v;
+                break;
+            }
+            case MemberKind::Equations: {
+                CComPtr<INUVEquationCollection> e;
+                block->get_Equations(&e);
+                c = e;
+                break;
+            }
+            case MemberKind::Parameters: {
+                CComPtr<INUVParameterCollection> p;
+                block->get_Parameters(&p);
+                c = p;
+                break;
+            }
+            case MemberKind::Ports: {
+                CComPtr<INUVPortCollection> p;
+                block->get_Ports(&p);
+                c = p;
+                break;
+            }
+        }
+        return c;
+    }
+};
+
+struct ItemCase {
+    const char* block;  // "" for the flowsheet
+    MemberKind kind;
+    LONG count;
+    const char* first;  // name of item 1
+    const char* last;   // name of item Count
+};
+
+TEST_F(CollectionsTest, ItemsCountFromOneAndEndAtCount) {
+    const ItemCase cases[] = {
+        {"", MemberKind::Blocks, 3, "FEED", "PROD"},
+        {"", MemberKind::Variables, 9, "FEED.F", "TOTAL"},
+        {"", MemberKind::Equations, 3, "SECTION.HTR.HEAT", "PROD.BAL"},
+        {"FEED", MemberKind::Variables, 3, "FEED.F", "FEED.P"},
+        {"FEED", MemberKind::Parameters, 3, "COMPONENT", "LOCKED"},
+        {"FEED", MemberKind::Ports, 1, "OUT", "OUT"},
+        {"FEED", MemberKind::Blocks, 0, nullptr, nullptr},
+        {"SECTION", MemberKind::Blocks, 2, "HTR", "INNER"},
+        {"SECTION", MemberKind::Variables, 4, "SECTION.HTR.Q", "SECTION.LOAD"},
+        {"SECTION", MemberKind::Equations, 2, "SECTION.HTR.HEAT", "SECTION.LOADEQ"},
+        {"SECTION.HTR", MemberKind::Variables, 2, "SECTION.HTR.Q", "SECTION.HTR.TOUT"},
+        {"SECTION.INNER.CORE", MemberKind::Variables, 1, "SECTION.INNER.CORE.X", "SECTION.INNER.CORE.X"},
+        {"PROD", MemberKind::Equations, 1, "PROD.BAL", "PROD.BAL"},
+        {"PROD", MemberKind::Ports, 2, "IN", "SPARE"},
+    };
+    for (const ItemCase& c : cases) {
+        SCOPED_TRACE(std::string(c.block) + " kind " + std::to_string(static_cast<int>(c.kind)));
+        CComPtr<INUVBlock> owner = *c.block ? Block(c.block) : flowsheet_;
+        ASSERT_TRUE(owner);
+        CComPtr<INUVObjectCollection> coll = Collection(owner, c.kind);
+        ASSERT_TRUE(coll);
+        EXPECT_EQ(CountOf(coll.p), c.count);
+        CComPtr<INUVObject> item;
+        EXPECT_EQ(coll->get_Item(0, &item), nuv::kIndexOutOfRange);
+        EXPECT_EQ(TakeError(), "NUVBlock: Index is not in the range 1 to Count()");
+        EXPECT_EQ(coll->get_Item(c.count + 1, &item), nuv::kIndexOutOfRange);
+        EXPECT_EQ(item.p, nullptr);
+        if (!c.first) continue;
+        ASSERT_EQ(coll->get_Item(1, &item), S_OK);
+        EXPECT_EQ(NameOf(item), c.first);
+        item.Release();
+        ASSERT_EQ(coll->get_Item(c.count, &item), S_OK);
+        EXPECT_EQ(NameOf(item), c.last);
+        // The enumerator yields exactly the items 1 .. Count, in order.
+        CComPtr<IUnknown> unk;
+        ASSERT_EQ(coll->get__NewEnum(&unk), S_OK);
+        CComPtr<IEnumVARIANT> e;
+        ASSERT_EQ(unk->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&e)), S_OK);
+        std::vector<std::string> seen;
+        for (CComVariant v; e->Next(1, &v, nullptr) == S_OK; v.Clear()) seen.push_back(NameOf(v.pdispVal));
+        ASSERT_EQ(seen.size(), static_cast<size_t>(c.count));
+        EXPECT_EQ(seen.front(), c.first);
+        EXPECT_EQ(seen.back(), c.last);
+    }
+}
+
+TEST_F(CollectionsTest, FindByNameAndTypedItemsByVariant) {
+    CComPtr<INUVBlock> feed = Block("FEED");
+    CComPtr<INUVVariableCollection> vars;
+    ASSERT_EQ(feed->get_Variables(&vars), S_OK);
+    CComPtr<INUVObject> found;
+    ASSERT_EQ(vars->Find(CComBSTR("t"), &found), S_OK) << "names match without regard to case";
+    EXPECT_EQ(NameOf(found), "FEED.T");
+    found.Release();
+    ASSERT_EQ(vars->Find(CComBSTR("FEED.P"), &found), S_OK) << "a full name is found too";
+    EXPECT_EQ(NameOf(found), "FEED.P");
+    found.Release();
+    EXPECT_EQ(vars->Find(CComBSTR("Q"), &found), nuv::kObjectNotFound) << "another block's variable";
+    EXPECT_EQ(TakeError(), "NUVBlock: Failed to find requested object");
+
+    CComPtr<INUVVariable> typed;
+    ASSERT_EQ(vars->get_Variable(CComVariant(2.0), &typed), S_OK);
+    EXPECT_EQ(NameOf(typed), "FEED.T");
+    typed.Release();
+    CComBSTR by_ref("P");
+    CComVariant ref;
+    ref.vt = VT_BSTR | VT_BYREF;
+    ref.pbstrVal = &by_ref;
+    ASSERT_EQ(vars->get_Variable(ref, &typed), S_OK);
+    EXPECT_EQ(NameOf(typed), "FEED.P");
+    typed.Release();
+    CComVariant object(static_cast<IDispatch*>(vars.p));
+    EXPECT_EQ(vars->get_Variable(object, &typed), nuv::kBadIndexType);
+    EXPECT_EQ(TakeError(), "NUVBlock: Index must either be an integer or a string");
+    CComVariant text_number = Text("3");
+    EXPECT_EQ(vars->get_Variable(text_number, &typed), nuv::kObjectNotFound) << "a text is always a name";
+    EXPECT_EQ(text_number.vt, VT_BSTR);
+
+    // Blocks by dotted name; ports by name; parameters by name, caseless.
+    CComPtr<INUVBlockCollection> blocks;
+    flowsheet_->get_Blocks(&blocks);
+    CComPtr<INUVBlock> core;
+    ASSERT_EQ(blocks->get_Block(Text("SECTION.INNER.CORE"), &core), S_OK);
+    EXPECT_EQ(NameOf(core), "CORE");
+    CComPtr<INUVPortCollection> ports;
+    Block("PROD")->get_Ports(&ports);
+    CComPtr<INUVPort> port;
+    ASSERT_EQ(ports->get_Port(Text("spare"), &port), S_OK);
+    EXPECT_EQ(NameOf(port), "SPARE");
+    CComPtr<INUVParameterCollection> params;
+    feed->get_Parameters(&params);
+    CComPtr<INUVParameter> param;
+    ASSERT_EQ(params->get_Parameter(Text("pdrop"), &param), S_OK);
+    EXPECT_EQ(NameOf(param), "PDROP");
+    param.Release();
+    EXPECT_EQ(params->get_Parameter(Text("NONE"), &param), nuv::kObjectNotFound);
+}
+
+TEST_F(CollectionsTest, NameLookupsAnswerPositionsInTheirOwnCollection) {
+    struct Case {
+        const char* block;
+        MemberKind kind;
+        const char* name;
+        HRESULT hr;
+        LONG index;
+    };
+    const Case cases[] = {
+        {"SECTION.HTR", MemberKind::Variables, "TOUT", S_OK, 2},
+        {"SECTION.HTR", MemberKind::Variables, "SECTION.HTR.TOUT", S_OK, 2},
+        {"SECTION.HTR", MemberKind::Variables, "LOAD", nuv::kObjectNotFound, 0},
+        {"SECTION.HTR", MemberKind::Equations, "HEAT", S_OK, 1},
+        {"SECTION", MemberKind::Variables, "LOAD", S_OK, 4},
+        {"PROD", MemberKind::Variables, "F", S_OK, 1},
+        {"FEED", MemberKind::Parameters, "locked", S_OK, 3},
+        {"PROD", MemberKind::Ports, "SPARE", S_OK, 2},
+        {"PROD", MemberKind::Ports, "NOPE", nuv::kObjectNotFound, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.block) + "/" + c.name);
+        CComPtr<INUVObjectCollection> coll = Collection(Block(c.block), c.kind);
+        CComPtr<IServiceProvider> provider;
+        ASSERT_EQ(coll->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&provider)), S_OK);
+        CComPtr<INUVObjectCollectionHelper> helper;
+        ASSERT_EQ(provider->QueryService(IID_INUVObjectCollectionHelper, IID_INUVObjectCollectionHelper,
+                                         reinterpret_cast<void**>(&helper)),
+                  S_OK);
+        LONG index = -1;
+        EXPECT_EQ(helper->Name2Index(CComBSTR(c.name), &index), c.hr);
+        EXPECT_EQ(index, c.index);
+        if (c.hr == S_OK) {
+            CComPtr<INUVObject> item;
+            ASSERT_EQ(coll->get_Item(index, &item), S_OK);
+            CComPtr<INUVObject> found;
+            ASSERT_EQ(coll->Find(CComBSTR(c.name), &found), S_OK);
+            EXPECT_EQ(NameOf(item), NameOf(found));
+        }
+    }
+    LONG index = 0;
+    CComPtr<INUVObjectCollectionHelper> helper;
+    CComPtr<IServiceProvider> provider;
+    Collection(flowsheet_, MemberKind::Blocks)->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&provider));
+    EXPECT_EQ(provider->QueryService(IID_INUVObjectCollectionHelper, IID_INUVObjectCollectionHelper,
+                                     reinterpret_cast<void**>(&helper)),
+              nuv::kNoService);
+    (void)index;
+}
+
+HRESULT FakeGrid(CoNUVBlock*, MemberKind kind, const LONG*, LONG, REFIID riid, void** ppv) {
+    // Stands for a grid: the kind's number as a plain object is enough to see which request arrived.
+    CComPtr<IEnumVARIANT> e;
+    CComVariant tag(static_cast<LONG>(kind));
+    HRESULT hr = CreateVariantEnumerator(&tag, 1, reinterpret_cast<IUnknown**>(&e));
+    return SUCCEEDED(hr) ? e->QueryInterface(riid, ppv) : hr;
+}
+
+TEST_F(CollectionsTest, ServicesByNameIgnoreCaseAndUnknownNamesAreRefused) {
+    CComPtr<INUVObjectCollection> vars = Collection(Block("FEED"), MemberKind::Variables);
+    CComPtr<IUnknown> service;
+    EXPECT_EQ(vars->GetService(CComBSTR("gridservice"), &service), nuv::kNoService) << "no grid layer yet";
+    nuv::SetGridMakers(&FakeGrid, nullptr);
+    EXPECT_EQ(vars->GetService(CComBSTR("gridservice"), &service), S_OK);
+    EXPECT_TRUE(service);
+    service.Release();
+    nuv::SetGridMakers(nullptr, nullptr);
+    ASSERT_EQ(vars->GetService(CComBSTR("NUVObjectCollectionHelper"), &service), S_OK);
+    CComPtr<INUVObjectCollectionHelper> helper;
+    EXPECT_EQ(service->QueryInterface(IID_INUVObjectCollectionHelper, reinterpret_cast<void**>(&helper)), S_OK);
+    service.Release();
+    EXPECT_EQ(vars->GetService(CComBSTR("Other"), &service), nuv::kNoService);
+    EXPECT_EQ(TakeError(), "NUVBlock: Object does not support the requested service");
+    EXPECT_EQ(Collection(flowsheet_, MemberKind::Blocks)->GetService(CComBSTR("NUVObjectCollectionHelper"), &service),
+              nuv::kNoService);
+    CComPtr<IServiceProvider> provider;
+    vars->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&provider));
+    EXPECT_EQ(provider->QueryService(IID_INUVSimulation, IID_IUnknown, reinterpret_cast<void**>(&service)),
+              E_NOINTERFACE);
+    // Releasing a collection never ends its block while the engine holds the block.
+    CComPtr<INUVBlockCollection> once, twice;
+    flowsheet_->get_Blocks(&once);
+    flowsheet_->get_Blocks(&twice);
+    EXPECT_EQ(once.p, twice.p);
+    CComPtr<ISupportErrorInfo> support;
+    once->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support));
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_INUVBlockCollection), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_INUVVariableCollection), S_FALSE);
+}
+
+TEST_F(CollectionsTest, GetAttributesWindowsRowsAndFormats) {
+    CComPtr<INUVObjectCollection> vars = Collection(flowsheet_, MemberKind::Variables);
+    const LONG total = CountOf(vars.p);
+    struct Window {
+        LONG first, count, rows;
+    };
+    for (const Window& w : {Window{1, 0, total}, Window{3, 0, total - 2}, Window{3, 2, 2}, Window{total, 5, 1},
+                            Window{2, -7, total - 1}, Window{1, 0x7fffffff, total}}) {
+        SCOPED_TRACE(std::to_string(w.first) + "," + std::to_string(w.count));
+        CComVariant m;
+        ASSERT_EQ(vars->GetAttributes(Names({"NAME"}), w.first, w.count, &m), S_OK);
+        EXPECT_EQ(m.vt, VT_ARRAY | VT_VARIANT);
+        EXPECT_EQ(Extent(m, 1), w.rows);
+        EXPECT_EQ(Extent(m, 2), 1);
+    }
+    CComVariant m;
+    EXPECT_EQ(vars->GetAttributes(Names({"NAME"}), 0, 0, &m), nuv::kIndexOutOfRange);
+    EXPECT_EQ(vars->GetAttributes(Names({"NAME"}), total + 1, 0, &m), nuv::kIndexOutOfRange);
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(vars->GetAttributes(Text("NAME"), 1, 0, &m), E_INVALIDARG);
+    EXPECT_EQ(TakeError(), "") << "a non-array argument is not reported";
+
+    // FEED's variables: a name, a value read as text, an enumeration both ways, an unknown name and the
+    // physical type (a pseudo attribute the unknown name must not reach).
+    CComPtr<INUVObjectCollection> feed = Collection(Block("FEED"), MemberKind::Variables);
+    m.Clear();
+    ASSERT_EQ(feed->GetAttributes(Names({"NAME", "VALUE", "VALUE%s", "SPEC", "SPEC%s", "NOSUCH", "PHYSICAL_TYPE"}), 1,
+                                  0, &m),
+              S_OK);
+    ASSERT_EQ(Extent(m, 1), 3);
+    EXPECT_EQ(Show(At(m, 1, 1)), Show(Text("FEED.F")));
+    EXPECT_EQ(Show(At(m, 1, 2)), Show(CComVariant(10.0)));
+    EXPECT_EQ(Show(At(m, 1, 3)), Show(Text("10")));
+    EXPECT_EQ(Show(At(m, 1, 4)), Show(I4(1)));
+    EXPECT_EQ(Show(At(m, 1, 5)), Show(Text("CONST")));
+    for (LONG r = 1; r <= 3; ++r) EXPECT_EQ(At(m, r, 6).vt, VT_EMPTY);
+    EXPECT_EQ(Show(At(m, 2, 7)), Show(Text("TEMPERATURE")));
+    EXPECT_EQ(Show(At(m, 3, 2)), Show(CComVariant(2.0)));
+
+    // The same matrix through late binding, with the optional arguments left to their defaults.
+    CComPtr<IDispatch> d;
+    feed->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d));
+    DISPID id = 0;
+    LPOLESTR member = const_cast<LPOLESTR>(OLESTR("getattributes"));
+    ASSERT_EQ(d->GetIDsOfNames(IID_NULL, &member, 1, 0, &id), S_OK);
+    CComVariant arg = Names({"NAME"});
+    DISPPARAMS dp{&arg, nullptr, 1, 0};
+    CComVariant late;
+    ASSERT_EQ(d->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &dp, &late, nullptr, nullptr), S_OK);
+    EXPECT_EQ(Extent(late, 1), 3);
+    EXPECT_EQ(Show(At(late, 2, 1)), Show(Text("FEED.T")));
+
+    // Parameters (values of any kind) and ports.
+    CComPtr<INUVObjectCollection> params = Collection(Block("FEED"), MemberKind::Parameters);
+    m.Clear();
+    ASSERT_EQ(params->GetAttributes(Names({"NAME", "VALUE", "ACCESS"}), 2, 0, &m), S_OK);
+    ASSERT_EQ(Extent(m, 1), 2);
+    EXPECT_EQ(Show(At(m, 1, 1)), Show(Text("PDROP")));
+    EXPECT_EQ(Show(At(m, 1, 2)), Show(CComVariant(0.5)));
+    EXPECT_EQ(Show(At(m, 2, 3)), Show(I4(0)));
+    CComPtr<INUVObjectCollection> ports = Collection(Block("PROD"), MemberKind::Ports);
+    m.Clear();
+    ASSERT_EQ(ports->GetAttributes(Names({"NAME", "NUMBER"}), 1, 0, &m), S_OK);
+    EXPECT_EQ(Show(At(m, 2, 1)), Show(Text("SPARE")));
+    EXPECT_EQ(Show(At(m, 2, 2)), Show(I4(2)));
+    CComVariant none;
+    EXPECT_EQ(Collection(flowsheet_, MemberKind::Blocks)->GetAttributes(Names({"NAME"}), 1, 0, &none), E_NOTIMPL);
+    EXPECT_EQ(none.vt, VT_EMPTY);
+}
+
+TEST_F(CollectionsTest, AttributeMatrixRowListsAndEmptyRows) {
+    CComPtr<INUVBlock> feed = Block("FEED");
+    CoNUVBlock* owner = nuv::ImplementationOf<CoNUVBlock>(feed);
+    ASSERT_TRUE(owner);
+    const std::vector<LONG> rows = {3, nuv::coll::kEmptyRow, 1};
+    SAFEARRAY* out = nullptr;
+    CComVariant names = Names({"NAME", "VALUE", "MARKED", "UOM"});
+    ASSERT_EQ(nuv::coll::AttributeMatrix(owner, MemberKind::Variables, names.parray, 1, 3, &rows, &out), S_OK);
+    CComVariant m;
+    m.vt = VT_ARRAY | VT_VARIANT;
+    m.parray = out;
+    EXPECT_EQ(Show(At(m, 1, 1)), Show(Text("FEED.P")));
+    EXPECT_EQ(Show(At(m, 2, 1)), Show(Text("")));
+    EXPECT_EQ(Show(At(m, 2, 2)), Show(CComVariant(1e35)));
+    EXPECT_EQ(Show(At(m, 2, 3)), Show(I4(99999999)));
+    EXPECT_EQ(Show(At(m, 2, 4)), Show(Text("")));
+    EXPECT_EQ(Show(At(m, 3, 4)), Show(Text("kg/h")));
+    SAFEARRAY* beyond = nullptr;
+    EXPECT_EQ(nuv::coll::AttributeMatrix(owner, MemberKind::Variables, names.parray, 2, 3, &rows, &beyond),
+              nuv::kIndexOutOfRange);
+    EXPECT_EQ(beyond, nullptr);
+}
+
+TEST_F(CollectionsTest, SetAttributesTakesAttributeByRowValues) {
+    CComPtr<INUVBlock> feed = Block("FEED");
+    CComPtr<INUVVariableCollection> vars;
+    feed->get_Variables(&vars);
+    // [attribute, row]: values for rows 2 and 3 from iFirst 2.
+    CComVariant values = Matrix({{CComVariant(320.0), CComVariant(4.0)}, {Text("CALC"), I4(2)}});
+    ASSERT_EQ(vars->SetAttributes(Names({"VALUE", "SPEC"}), values, 2), S_OK);
+    CComPtr<INUVVariable> t, p;
+    vars->get_Variable(I4(2), &t);
+    vars->get_Variable(I4(3), &p);
+    double d = 0;
+    t->get_Value(&d);
+    EXPECT_EQ(d, 320.0);
+    p->get_Value(&d);
+    EXPECT_EQ(d, 4.0);
+    NUVSpec spec{};
+    t->get_Spec(&spec);
+    EXPECT_EQ(spec, NUVSpec_Calc);
+    p->get_Spec(&spec);
+    EXPECT_EQ(spec, NUVSpec_Indep);
+
+    // A NAME column matches rows to variables; rows whose name is unknown are skipped with S_FALSE.
+    CComVariant named = Matrix({{Text("P"), Text("nobody"), Text("F")}, {CComVariant(7.0), CComVariant(8.0), CComVariant(9.0)}});
+    EXPECT_EQ(vars->SetAttributes(Names({"NAME", "VALUE"}), named, 1), S_FALSE);
+    p->get_Value(&d);
+    EXPECT_EQ(d, 7.0);
+    CComPtr<INUVVariable> f;
+    vars->get_Variable(I4(1), &f);
+    f->get_Value(&d);
+    EXPECT_EQ(d, 9.0);
+    CComVariant nobody = Matrix({{Text("x"), Text("y")}, {CComVariant(1.0), CComVariant(2.0)}});
+    EXPECT_EQ(vars->SetAttributes(Names({"NAME", "VALUE"}), nobody, 1), nuv::kObjectNotFound);
+
+    struct Refusal {
+        std::vector<std::string> names;
+        CComVariant values;
+        LONG first;
+        HRESULT hr;
+        const char* text;
+    };
+    const Refusal refusals[] = {
+        {{"VALUE", "SPEC"}, Matrix({{CComVariant(1.0)}}), 1, nuv::kValuesInconsistent,
+         "NUVBlock: The supplied attribute vector and value matrix are inconsistent"},
+        {{"VALUE"}, Matrix({{CComVariant(1.0), CComVariant(2.0)}}), 3, nuv::kTooManyValues,
+         "NUVBlock: Too many values supplied"},
+        {{"VALUE"}, Matrix({{CComVariant(1.0)}}), 4, nuv::kIndexOutOfRange,
+         "NUVBlock: Index is not in the range 1 to Count()"},
+        {{"NOSUCH"}, Matrix({{CComVariant(1.0)}}), 1, E_INVALIDARG, nullptr},
+        {{"VALUE"}, Matrix({{Text("warm")}}), 1, DISP_E_TYPEMISMATCH, nullptr},
+        {{"SPEC"}, Matrix({{Text("SIDEWAYS")}}), 1, E_INVALIDARG, nullptr},
+    };
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.names[0]);
+        SetErrorInfo(0, nullptr);
+        EXPECT_EQ(vars->SetAttributes(Names(r.names), r.values, r.first), r.hr);
+        if (r.text) {
+            EXPECT_EQ(TakeError(), r.text);
+        }
+    }
+    f->get_Value(&d);
+    EXPECT_EQ(d, 9.0) << "refused calls change nothing";
+
+    // A refused commit fails the call.
+    zeq::testing::RefuseCommits(*sim_, true);
+    EXPECT_LT(vars->SetAttributes(Names({"VALUE"}), Matrix({{CComVariant(5.0)}}), 1), 0);
+    zeq::testing::RefuseCommits(*sim_, false);
+
+    // Other kinds do not take values; non-arrays are refused unreported.
+    CComPtr<INUVEquationCollection> eqns;
+    Block("PROD")->get_Equations(&eqns);
+    EXPECT_EQ(eqns->SetAttributes(Names({"SCALE"}), Matrix({{CComVariant(2.0)}}), 1), E_NOTIMPL);
+    CComPtr<INUVBlockCollection> blocks;
+    flowsheet_->get_Blocks(&blocks);
+    EXPECT_EQ(blocks->SetAttributes(Names({"NAME"}), Matrix({{Text("x")}}), 1), E_NOTIMPL);
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(vars->SetAttributes(Text("VALUE"), Matrix({{CComVariant(1.0)}}), 1), E_INVALIDARG);
+    EXPECT_EQ(TakeError(), "");
+}
+
+TEST_F(CollectionsTest, ParameterValuesWrittenThroughTheCollection) {
+    CComPtr<INUVParameterCollection> params;
+    Block("FEED")->get_Parameters(&params);
+    ASSERT_EQ(params->SetAttributes(Names({"VALUE", "DESCRIPTION"}),
+                                    Matrix({{Text("steam"), CComVariant(0.75)}, {Text("what"), Text("drop")}}), 1),
+              S_OK);
+    CComVariant m;
+    ASSERT_EQ(params->GetAttributes(Names({"VALUE", "DESCRIPTION"}), 1, 2, &m), S_OK);
+    EXPECT_EQ(Show(At(m, 1, 1)), Show(Text("steam")));
+    EXPECT_EQ(Show(At(m, 2, 1)), Show(CComVariant(0.75)));
+    EXPECT_EQ(Show(At(m, 2, 2)), Show(Text("drop")));
+    EXPECT_EQ(params->SetAttributes(Names({"VALUE"}), Matrix({{Text("not a number")}}), 2), E_INVALIDARG);
+    CComVariant after;
+    params->GetAttributes(Names({"VALUE"}), 2, 1, &after);
+    EXPECT_EQ(Show(At(after, 1, 1)), Show(CComVariant(0.75)));
+}
+
+TEST_F(CollectionsTest, DetachedOwnerFailsEveryCollectionCall) {
+    CComPtr<INUVObjectCollection> vars = Collection(Block("FEED"), MemberKind::Variables);
+    CComPtr<INUVObjectCollection> blocks = Collection(flowsheet_, MemberKind::Blocks);
+    sim_.reset();
+    LONG n = -1;
+    EXPECT_EQ(vars->get_Count(&n), nuv::kInvalidObject);
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(TakeError(), "NUVBlock: Interface no longer references a valid object");
+    CComPtr<INUVObject> item;
+    EXPECT_EQ(blocks->get_Item(1, &item), nuv::kInvalidObject);
+    CComVariant m;
+    EXPECT_EQ(vars->GetAttributes(Names({"NAME"}), 1, 0, &m), nuv::kInvalidObject);
+    EXPECT_EQ(vars->SetAttributes(Names({"NAME"}), Matrix({{Text("x")}}), 1), nuv::kInvalidObject);
+    CComPtr<IUnknown> e;
+    EXPECT_EQ(blocks->get__NewEnum(&e), nuv::kInvalidObject);
+}
+
+}  // namespace
