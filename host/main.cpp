@@ -73,9 +73,6 @@ int main(int argc, char** argv) {
     if (argc < 2 || argc > 3) return Usage();
     const std::string model = argv[1];
     char error[512] = {};
-    // The engine goes before the library is unloaded: its wrappers live in the library's code.
-    std::unique_ptr<ZEQEOSimulation, SimulationDeleter> sim;
-
     const std::string path = LibraryPath();
     Library library(path);
     if (!library) {
@@ -92,6 +89,9 @@ int main(int argc, char** argv) {
     }
     zeq_set_wrapper_factory(var_fn, eqn_fn);
 
+    // Declared after the library, so on every way out the engine lets go of its wrappers while their code
+    // is still loaded.
+    std::unique_ptr<ZEQEOSimulation, SimulationDeleter> sim;
     sim.reset(zeq_open_simulation(model.c_str(), error, static_cast<int>(sizeof error)));
     if (!sim) {
         std::cerr << "nuvhost: cannot open " << model << ": " << error << "\n";

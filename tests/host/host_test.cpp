@@ -1,0 +1,171 @@
+// The host program as a person and the end-to-end scripts run it: the main job's report checked against
+// the engine's own view of the example plant, and the script language's failures and control flow.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "rezoraruz.h"
+#include "zeq_host.h"
+
+namespace {
+
+struct HostRun {
+    int status = -1;
+    std::string output;
+};
+
+HostRun Host(const std::string& arguments) {
+    HostRun r;
+    const std::string command = std::string(NUVHOST_PATH) + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.output.append(buf, n);
+    const int raw = pclose(pipe);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return r;
+}
+
+// A script in a temporary file, removed with the object.
+class ScriptFile {
+public:
+    explicit ScriptFile(const std::string& text) {
+        char name[] = "/tmp/nuvhost_test_XXXXXX";
+        const int fd = mkstemp(name);
+        path_ = name;
+        if (fd >= 0) {
+            const ssize_t written = write(fd, text.data(), text.size());
+            (void)written;
+            close(fd);
+        }
+    }
+    ~ScriptFile() { std::remove(path_.c_str()); }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+HostRun Script(const std::string& text) {
+    ScriptFile file(text);
+    return Host(std::string(PLANT_MODEL) + " " + file.path());
+}
+
+double EngineValue(ZEQEOSimulation* sim, int index) {
+    ZEQVariableData record;
+    record.mask.Set(VA_VALUE);
+    double value = 0;
+    record.Load(sim->GetFlowsheet(), nullptr, index, true);
+    record.GetValue(VA_VALUE, value);
+    return value;
+}
+
+std::string EngineName(ZEQEOSimulation* sim, int index) {
+    ZEQVariableData record;
+    record.mask.Set(VA_NAME);
+    const char* name = "";
+    record.Load(sim->GetFlowsheet(), nullptr, index, true);
+    record.GetValue(VA_NAME, name);
+    return name;
+}
+
+void CollectBlocks(ZEQEOCntr* c, std::vector<std::string>& names, int depth = 0) {
+    if (!c || depth > 16) return;
+    for (int k = 1; k <= c->GetBlockCount(); ++k) {
+        ZEQEOBlock* b = c->GetBlock(k);
+        names.emplace_back(b->GetName());
+        CollectBlocks(b->GetSubContainer(c), names, depth + 1);
+    }
+}
+
+TEST(HostMainJob, ReportsTheFlowsheetAndWhatTheSolveChanged) {
+    const HostRun run = Host(PLANT_MODEL);
+    ASSERT_EQ(run.status, 0) << run.output;
+
+    char error[256] = {};
+    ZEQEOSimulation* sim = zeq_open_simulation(PLANT_MODEL, error, sizeof error);
+    ASSERT_NE(sim, nullptr) << error;
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    std::ostringstream summary;
+    summary << "Flowsheet: " << fs->GetBlockCount() << " blocks, " << fs->GetCount() << " variables, "
+            << fs->GetEquationCount() << " equations";
+    EXPECT_NE(run.output.find(summary.str()), std::string::npos) << run.output;
+    std::vector<std::string> blocks;
+    CollectBlocks(fs, blocks);
+    for (const std::string& b : blocks)
+        EXPECT_TRUE(run.output.find("Block " + b + "\n") != std::string::npos ||
+                    run.output.find("Hierarchy " + b + "\n") != std::string::npos)
+            << b;
+
+    // Solve the same model here and compare the lists of changed variables.
+    std::vector<double> before;
+    for (int i = 1; i <= fs->GetCount(); ++i) before.push_back(EngineValue(sim, i));
+    ASSERT_GE(sim->Solve(), 0);
+    const size_t changes = run.output.find("Changed by the solve:");
+    ASSERT_NE(changes, std::string::npos);
+    const std::string changed = run.output.substr(changes);
+    int moved = 0;
+    for (int i = 1; i <= fs->GetCount(); ++i) {
+        const std::string line = "  " + EngineName(sim, i) + " ";
+        const bool listed = changed.find(line) != std::string::npos;
+        const bool differs = EngineValue(sim, i) != before[static_cast<size_t>(i - 1)];
+        moved += differs;
+        EXPECT_EQ(listed, differs) << EngineName(sim, i);
+    }
+    EXPECT_GT(moved, 0);
+    zeq_destroy_simulation(sim);
+}
+
+TEST(HostCommandLine, RefusesWrongUseWithAReason) {
+    const HostRun none = Host("");
+    EXPECT_EQ(none.status, 2);
+    EXPECT_NE(none.output.find("usage: nuvhost MODEL [SCRIPT]"), std::string::npos);
+    const HostRun missing = Host("/nonexistent/plant.model");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.output.find("cannot open /nonexistent/plant.model"), std::string::npos) << missing.output;
+    const HostRun no_script = Host(std::string(PLANT_MODEL) + " /nonexistent/script.nuv");
+    EXPECT_EQ(no_script.status, 1);
+}
+
+TEST(HostScript, FailuresAreCountedWithTheirLineAndErrorText) {
+    struct Case {
+        const char* script;
+        int status;
+        const char* shown;  // a piece of the output
+    };
+    const Case cases[] = {
+        {"Expect Sim.Flowsheet.Blocks.Count, 4\n", 0, ""},
+        {"\n' comment\nExpect Sim.Flowsheet.Blocks.Count, 5\n", 1, ":3: Expect failed: got 4, expected 5"},
+        {"x = Sim.Flowsheet.Blocks(9)\n", 1, ":1: Error 0x80040201: NUVBlock: Index is not in the range 1 to Count()"},
+        {"ExpectError 0x80040201 Sim.Flowsheet.Blocks(9)\n", 0,
+         "Error 0x80040201: NUVBlock: Index is not in the range 1 to Count()"},
+        {"ExpectError 0x80040202 Sim.Flowsheet.Blocks(9)\n", 1, "Expected error 0x80040202, got 0x80040201"},
+        {"ExpectError 0x80040201 Sim.Flowsheet.Blocks(1)\n", 1, "but the statement succeeded"},
+        {"Print nothing_here\n", 1, "Variable is undefined: 'nothing_here'"},
+        {"Sim.Flowsheet.NoSuchMember\n", 1, "doesn't support this property or method: 'NoSuchMember'"},
+        {"Print \"open\n", 1, "Unterminated string"},
+        {"For Each b In Sim.Flowsheet.Blocks\nPrint b.Name\n", 1, "For Each without Next"},
+        {"For Each b In Sim.Flowsheet.Blocks\n  For Each p In b.Ports\n    Print b.Name & \".\" & p.Name\n  Next\nNext\n",
+         0, "MIX.IN2\nMIX.OUT"},
+        {"Sim.Flowsheet.Blocks.Block(\"FEED\").Variables(1).Value = 10 + 5\n"
+         "Expect Sim.Flowsheet.Blocks.Block(\"FEED\").Variables(1).Value, 15\n",
+         0, ""},
+        {"Print Table(Array(1, 2), Array(\"a\", \"b\"))\n", 0, "(1, 2)\n  (a, b)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        const HostRun run = Script(c.script);
+        EXPECT_EQ(run.status, c.status) << run.output;
+        EXPECT_NE(run.output.find(c.shown), std::string::npos) << run.output;
+    }
+}
+
+}  // namespace
