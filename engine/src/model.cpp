@@ -525,10 +525,23 @@ void Simulation::BuildMembers(Container* c, const BlockDef& def, std::vector<Var
     for (const ConnDef& cd : def.conns) c->Connections().push_back(std::make_unique<Connection>(c, cd));
 }
 
+namespace {
+void count_members(const BlockDef& b, size_t& vars, size_t& eqns, int depth = 0) {
+    vars += b.vars.size();
+    eqns += b.eqns.size();
+    if (depth < 64)
+        for (const BlockDef& c : b.blocks) count_members(c, vars, eqns, depth + 1);
+}
+}  // namespace
+
 void Simulation::Build(const ModelDef& def) {
     Clear();
     name_ = def.name;
     flowsheet_ = std::make_unique<Container>(this, nullptr);
+    size_t nvars = 0, neqns = 0;
+    count_members(def.flowsheet, nvars, neqns);
+    vars_.reserve(nvars);
+    eqns_.reserve(neqns);
     BuildMembers(flowsheet_.get(), def.flowsheet, vars_, eqns_);
     for (const SolverDef& s : def.solvers) solvers_.push_back(std::make_unique<Solver>(s));
     for (const ObjectiveDef& o : def.objectives) objectives_.push_back(Objective{o, {}, false, {}});
@@ -618,7 +631,8 @@ int Simulation::FindVarIn(Container* c, std::string_view name) const {
 void Simulation::CompileEquation(Equation& eq) {
     eq.compiled = false;
     eq.target = -1;
-    eq.error.clear();
+    eq.lhs.reset();
+    eq.error.reset();
     std::string block_prefix = eq.owner ? eq.owner->Prefix() : std::string();
     Container* c = eq.container ? eq.container : flowsheet_.get();
     Resolver resolve = [&](std::string_view n) -> int {
@@ -631,13 +645,19 @@ void Simulation::CompileEquation(Equation& eq) {
         return FindVar(n);
     };
     std::string_view lhs, rhs;
+    std::string error;
+    Expr left;
     if (!SplitEquation(eq.text, lhs, rhs)) {
-        eq.error = "equation needs exactly one '='";
+        error = "equation needs exactly one '='";
+    } else if (ParseExpr(lhs, resolve, left, error) && ParseExpr(rhs, resolve, eq.rhs, error)) {
+        if (left.code.size() == 1 && left.code[0].kind == Op::Var)
+            eq.target = left.code[0].var;
+        else
+            eq.lhs = std::make_unique<Expr>(std::move(left));
+        eq.compiled = true;
         return;
     }
-    if (!ParseExpr(lhs, resolve, eq.lhs, eq.error) || !ParseExpr(rhs, resolve, eq.rhs, eq.error)) return;
-    if (eq.lhs.code.size() == 1 && eq.lhs.code[0].kind == Op::Var) eq.target = eq.lhs.code[0].var;
-    eq.compiled = true;
+    eq.error = std::make_unique<std::string>(error);
 }
 
 void Simulation::CompileEquations() {

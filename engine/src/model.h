@@ -63,10 +63,15 @@ struct Equation {
     INUVWrapper* wrapper = nullptr;
     Block* owner = nullptr;  // null for loose flowsheet or container equations
     Container* container = nullptr;
-    Expr lhs, rhs;
-    int target = -1;      // 0-based variable assigned by the equation, -1 when it is a pure residual
+    Expr rhs;
+    std::unique_ptr<Expr> lhs;  // null when the left side is the target variable alone
+    int target = -1;            // 0-based variable assigned by the equation, -1 when it is a pure residual
     bool compiled = false;
-    std::string error;
+    std::unique_ptr<std::string> error;  // why it did not compile
+    template <class F>
+    double Lhs(F&& value_of) const {
+        return lhs ? lhs->EvalWith(value_of) : value_of(target);
+    }
 };
 
 struct Parameter {

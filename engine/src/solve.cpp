@@ -186,7 +186,7 @@ int Simulation::RunSolve(const std::string& objective_name) {
         for (int i : eq_in_scope) {
             Equation& e = eqns_[static_cast<size_t>(i)];
             if (!e.compiled) {
-                Print("Equation " + e.name + " ignored: " + e.error);
+                Print("Equation " + e.name + " ignored: " + (e.error ? *e.error : std::string()));
                 continue;
             }
             if (e.target >= 0 && !IsFixed(e.target) && !taken[static_cast<size_t>(e.target)]) {
@@ -280,7 +280,7 @@ int Simulation::RunSolve(const std::string& objective_name) {
             for (int i : eq_in_scope) {
                 Equation& e = eqns_[static_cast<size_t>(i)];
                 if (!e.compiled) continue;
-                double l = e.lhs.EvalWith(value_of), r = e.rhs.EvalWith(value_of);
+                double l = e.Lhs(value_of), r = e.rhs.EvalWith(value_of);
                 e.residual = l - r;
                 if (is_residual[static_cast<size_t>(i)])
                     worst = std::max(worst, std::fabs(e.residual) / std::max(1.0, std::fabs(l)));
