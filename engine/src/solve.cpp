@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <queue>
+#include <unordered_map>
 #include <sstream>
 #include <stdexcept>
 
@@ -82,30 +84,45 @@ std::vector<std::vector<int>> components(const std::vector<std::vector<int>>& de
     return out;
 }
 
-// Order of substitution inside a loop: whenever possible a member whose loop inputs are already computed,
-// else the earliest remaining one, so that the first sweep already carries values around the loop.
+// Order of substitution inside a loop: whenever possible a member whose loop inputs are already computed
+// (the earliest such), else the earliest remaining one, so that the first sweep already carries values around
+// the loop. Linear in the loop's size and edges (up to the heap).
 std::vector<int> LoopOrder(std::vector<int> comp, const std::vector<std::vector<int>>& deps) {
     std::sort(comp.begin(), comp.end());
-    std::vector<char> in(deps.size(), 0), done(deps.size(), 0);
-    for (int m : comp) in[static_cast<size_t>(m)] = 1;
+    std::unordered_map<int, int> slot;  // assignment -> position in comp
+    slot.reserve(comp.size() * 2);
+    for (size_t i = 0; i < comp.size(); ++i) slot[comp[i]] = static_cast<int>(i);
+    std::vector<int> pending(comp.size(), 0);
+    std::vector<std::vector<int>> dependents(comp.size());
+    for (size_t i = 0; i < comp.size(); ++i)
+        for (int d : deps[static_cast<size_t>(comp[i])]) {
+            auto it = slot.find(d);
+            if (it == slot.end() || it->second == static_cast<int>(i)) continue;
+            ++pending[i];
+            dependents[static_cast<size_t>(it->second)].push_back(static_cast<int>(i));
+        }
+    std::priority_queue<int, std::vector<int>, std::greater<int>> ready;
+    for (size_t i = 0; i < comp.size(); ++i)
+        if (pending[i] == 0) ready.push(static_cast<int>(i));
+    std::vector<char> done(comp.size(), 0);
     std::vector<int> order;
     order.reserve(comp.size());
+    size_t cursor = 0;
     while (order.size() < comp.size()) {
         int pick = -1;
-        for (int m : comp) {
-            if (done[static_cast<size_t>(m)]) continue;
-            bool ready = true;
-            for (int d : deps[static_cast<size_t>(m)])
-                if (d != m && in[static_cast<size_t>(d)] && !done[static_cast<size_t>(d)]) ready = false;
-            if (ready) {
-                pick = m;
-                break;
-            }
-            if (pick == -1) pick = -2 - m;  // remember the first remaining member
+        while (!ready.empty() && pick < 0) {
+            int i = ready.top();
+            ready.pop();
+            if (!done[static_cast<size_t>(i)]) pick = i;
         }
-        if (pick < -1) pick = -2 - pick;
+        if (pick < 0) {
+            while (done[cursor]) ++cursor;
+            pick = static_cast<int>(cursor);
+        }
         done[static_cast<size_t>(pick)] = 1;
-        order.push_back(pick);
+        order.push_back(comp[static_cast<size_t>(pick)]);
+        for (int dep : dependents[static_cast<size_t>(pick)])
+            if (--pending[static_cast<size_t>(dep)] == 0 && !done[static_cast<size_t>(dep)]) ready.push(dep);
     }
     return order;
 }

@@ -435,3 +435,21 @@ TEST(Optimisation, DecisionVariablesMoveOnlyInOptimisationMode) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Solve, LongCycleConvergesToItsFixedPoint) {
+    // x1 = 0.5 * xN + 1, x(i) = 0.5 * x(i-1) + 1: one loop through every variable, fixed point 2.
+    const int n = 5000;
+    ModelBuilder m;
+    m.Block("R");
+    for (int i = 1; i <= n; ++i) m.Var("X" + std::to_string(i), 0);
+    for (int i = 1; i <= n; ++i)
+        m.Eqn("E" + std::to_string(i), "X" + std::to_string(i) + " = 0.5 * X" + std::to_string(i == 1 ? n : i - 1) + " + 1");
+    auto sim = m.Create();
+    OutputCapture out;
+    ASSERT_EQ(sim->Solve(), 0) << out.text.substr(0, 500);
+    for (int i = 1; i <= n; i += 997) EXPECT_NEAR(Value(*sim, ("R.X" + std::to_string(i)).c_str()), 2, 1e-7);
+}
+
+}  // namespace
