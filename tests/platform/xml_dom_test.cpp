@@ -257,3 +257,24 @@ TEST_F(XmlDom, NodesOutliveTheirDocumentReference) {
     parent->get_nodeType(&type);
     EXPECT_EQ(type, NODE_DOCUMENT);
 }
+
+TEST_F(XmlDom, SiblingWalksStepOverTheDocumentType) {
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(doc->loadXML(Bstr("<!DOCTYPE r><!--c--><r/>"), &ok), S_OK);
+    Ref<IXMLDOMElement> root;
+    ASSERT_EQ(doc->get_documentElement(root.receive()), S_OK);
+    Ref<IXMLDOMNode> before;
+    ASSERT_EQ(root->get_previousSibling(before.receive()), S_OK);
+    DOMNodeType type = NODE_INVALID;
+    before->get_nodeType(&type);
+    EXPECT_EQ(type, NODE_COMMENT);
+    Ref<IXMLDOMNode> first;
+    EXPECT_EQ(before->get_previousSibling(first.receive()), S_FALSE);
+    ASSERT_EQ(doc->get_firstChild(first.receive()), S_OK);
+    EXPECT_EQ(first->get_nodeType(&type), S_OK);
+    EXPECT_EQ(type, NODE_COMMENT);
+    Ref<IXMLDOMNode> last;
+    ASSERT_EQ(doc->get_lastChild(last.receive()), S_OK);
+    EXPECT_EQ(last->get_nodeType(&type), S_OK);
+    EXPECT_EQ(type, NODE_ELEMENT);
+}

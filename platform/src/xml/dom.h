@@ -131,7 +131,10 @@ private:
 namespace node_ops {
 HRESULT name(xmlNodePtr node, BSTR* out);
 HRESULT type(xmlNodePtr node, DOMNodeType* out);
-HRESULT relative(Document* owner, xmlNodePtr target, IXMLDOMNode** out);
+// The node object for `target`; nodes the DOM does not show (a document type) are stepped over in
+// the given direction.
+enum class Step { Forward, Backward };
+HRESULT relative(Document* owner, xmlNodePtr target, IXMLDOMNode** out, Step step = Step::Forward);
 HRESULT children(Document* owner, xmlNodePtr node, IXMLDOMNodeList** out);
 HRESULT remove_child(Document* owner, xmlNodePtr node, IXMLDOMNode* child, IXMLDOMNode** out);
 HRESULT append_child(Document* owner, xmlNodePtr node, IXMLDOMNode* child, IXMLDOMNode** out);

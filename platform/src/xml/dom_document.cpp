@@ -136,7 +136,7 @@ HRESULT Document::get_firstChild(IXMLDOMNode** out) {
 }
 HRESULT Document::get_lastChild(IXMLDOMNode** out) {
     std::lock_guard lock(mutex_);
-    return node_ops::relative(this, doc_->last, out);
+    return node_ops::relative(this, doc_->last, out, node_ops::Step::Backward);
 }
 HRESULT Document::get_previousSibling(IXMLDOMNode** out) {
     if (!out) return E_POINTER;

@@ -76,11 +76,11 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_lastChild(IXMLDOMNode** out) override {
         std::lock_guard lock(owner_->mutex());
-        return node_ops::relative(owner_, node_->last, out);
+        return node_ops::relative(owner_, node_->last, out, node_ops::Step::Backward);
     }
     HRESULT STDMETHODCALLTYPE get_previousSibling(IXMLDOMNode** out) override {
         std::lock_guard lock(owner_->mutex());
-        return node_ops::relative(owner_, node_->prev, out);
+        return node_ops::relative(owner_, node_->prev, out, node_ops::Step::Backward);
     }
     HRESULT STDMETHODCALLTYPE get_nextSibling(IXMLDOMNode** out) override {
         std::lock_guard lock(owner_->mutex());
@@ -350,11 +350,11 @@ HRESULT type(xmlNodePtr node, DOMNodeType* out) {
     return S_OK;
 }
 
-HRESULT relative(Document* owner, xmlNodePtr target, IXMLDOMNode** out) {
+HRESULT relative(Document* owner, xmlNodePtr target, IXMLDOMNode** out, Step step) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    // Document-type and other internal nodes are not offered.
-    while (target && target->type != XML_DOCUMENT_NODE && !is_our_node_type(target)) target = target->next;
+    while (target && target->type != XML_DOCUMENT_NODE && !is_our_node_type(target))
+        target = step == Step::Forward ? target->next : target->prev;
     if (!target) return S_FALSE;
     *out = wrap(owner, target);
     return *out ? S_OK : E_OUTOFMEMORY;
