@@ -236,6 +236,8 @@ TEST_F(XmlDom, LoadFailuresAndBadDestinationsAreReported) {
     EXPECT_EQ(root->appendChild(fresh.get(), nullptr), E_INVALIDARG);
     EXPECT_EQ(doc->appendChild(root.get(), nullptr), E_INVALIDARG);
     EXPECT_EQ(root->put_text(Bstr("still mine")), S_OK);
+    Ref<IXMLDOMNode> old_parent;
+    EXPECT_EQ(root->get_parentNode(old_parent.receive()), S_FALSE);
     EXPECT_EQ(doc->save(int_value(3)), E_INVALIDARG);
     // Entities are not expanded from outside and the document is not fetched from anywhere.
     EXPECT_EQ(doc->loadXML(Bstr("<!DOCTYPE r [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><r>&e;</r>"), &ok), S_OK);

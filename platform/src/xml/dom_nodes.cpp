@@ -355,7 +355,9 @@ HRESULT relative(Document* owner, xmlNodePtr target, IXMLDOMNode** out, Step ste
     *out = nullptr;
     while (target && target->type != XML_DOCUMENT_NODE && !is_our_node_type(target))
         target = step == Step::Forward ? target->next : target->prev;
-    if (!target) return S_FALSE;
+    // The document node of a tree replaced by loadXML is no longer the document.
+    if (!target || (target->type == XML_DOCUMENT_NODE && target != reinterpret_cast<xmlNodePtr>(owner->doc())))
+        return S_FALSE;
     *out = wrap(owner, target);
     return *out ? S_OK : E_OUTOFMEMORY;
 }
