@@ -242,14 +242,10 @@ Block* Container::FindBlockPath(std::string_view dotted, int* top_index) {
         if (++depth > 64) return nullptr;
         size_t dot = dotted.find('.');
         std::string_view head = dotted.substr(0, dot);
-        found = nullptr;
-        for (size_t i = 0; i < c->blocks_.size(); ++i)
-            if (iequals(c->blocks_[i]->LocalName(), head)) {
-                found = c->blocks_[i].get();
-                if (c == this && top_index) *top_index = static_cast<int>(i) + 1;
-                break;
-            }
-        if (!found) return nullptr;
+        int position = c->BlockPosition(head);
+        if (position < 0) return nullptr;
+        found = c->blocks_[static_cast<size_t>(position)].get();
+        if (c == this && top_index) *top_index = position + 1;
         if (dot == std::string_view::npos) return found;
         dotted = dotted.substr(dot + 1);
         c = found->Sub();
@@ -570,7 +566,14 @@ void Simulation::Build(const ModelDef& def) {
     SetActiveSimulation(this);
 }
 
+void Container::IndexBlocks() {
+    block_index_.clear();
+    block_index_.reserve(blocks_.size());
+    for (size_t i = 0; i < blocks_.size(); ++i) block_index_.emplace(blocks_[i]->LocalName(), static_cast<int>(i));
+}
+
 void Simulation::LayoutContainer(Container* c, int& v, int& e) {
+    c->IndexBlocks();
     c->first_ = v;
     c->eq_first_ = e;
     for (auto& b : c->Blocks()) {

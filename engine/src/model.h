@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "expr.h"
@@ -246,8 +247,15 @@ public:
     Block* FindBlockPath(std::string_view dotted, int* top_index = nullptr);
     int first_ = 0, count_ = 0, eq_first_ = 0, eq_count_ = 0;
     int loose_vars_ = 0, loose_eqns_ = 0;
+    // Position (0-based) of a block by its local name; rebuilt with the layout.
+    int BlockPosition(std::string_view local) const {
+        auto it = block_index_.find(local);
+        return it == block_index_.end() ? -1 : it->second;
+    }
+    void IndexBlocks();
 
 private:
+    std::unordered_map<std::string, int, CaselessHash, CaselessEqual> block_index_;
     Simulation* sim_;
     Block* owner_;
     std::vector<std::unique_ptr<Block>> blocks_;

@@ -32,6 +32,17 @@ inline std::string to_upper(std::string_view s) {
     return out;
 }
 
+// Hash and equality for unordered containers keyed by names without regard to case; lookups by
+// string_view allocate nothing.
+struct CaselessHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return static_cast<size_t>(ihash(s)); }
+};
+struct CaselessEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const { return iequals(a, b); }
+};
+
 // Open-addressing table of positions 0..n-1 whose names come from a caller's accessor; lookups allocate
 // nothing. Rebuilt after every structural change.
 class NameIndex {
