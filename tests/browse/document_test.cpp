@@ -7,8 +7,7 @@
 
 #include "browse/document.h"
 #include "support/error_info.h"
-#include "support/fake_delegate.h"
-#include "support/memory_document.h"
+#include "support/delegate_fixture.h"
 
 using fitest::DocumentHolder;
 using fitest::MemoryDocument;
@@ -290,24 +289,9 @@ TEST(DocumentActions, ExecuteHistoryAndServices) {
 
 namespace {
 
-class DelegationTest : public ::testing::Test {
+class DelegationTest : public fitest::DelegateFixture {
 protected:
-    DelegationTest() : doc_(MemoryDocument::Create(MakeTree())) {
-        remote_ = new fitest::FakeDelegateDocument;
-        provider_ = new fitest::FakeProvider(remote_);
-        ext_ = doc_->root_->Children()[3].Get();
-        ext_->provider = provider_;
-    }
-    ~DelegationTest() override {
-        ext_->provider = nullptr;
-        provider_->Release();
-        EXPECT_EQ(remote_->Refs(), 1u);  // every interface handed out was released
-        remote_->Release();
-    }
-    DocumentHolder doc_;
-    fitest::FakeDelegateDocument* remote_;
-    fitest::FakeProvider* provider_;
-    MemoryEntry* ext_;
+    DelegationTest() : DelegateFixture(MakeTree(), [](MemoryDocument& d) { return d.root_->Children()[3].Get(); }) {}
 };
 
 TEST_F(DelegationTest, ActionsGoToTheDelegateDocument) {

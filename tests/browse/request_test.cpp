@@ -7,8 +7,7 @@
 #include "browse/document.h"
 #include "browse/request.h"
 #include "support/error_info.h"
-#include "support/fake_delegate.h"
-#include "support/memory_document.h"
+#include "support/delegate_fixture.h"
 
 using fitest::DocumentHolder;
 using fitest::MemoryDocument;
@@ -234,21 +233,14 @@ TEST(BatchArrays, ReadAndWriteThroughSafeArrays) {
 
 namespace {
 
-class DelegatedBatch : public ::testing::Test {
+class DelegatedBatch : public fitest::DelegateFixture {
 protected:
-    DelegatedBatch() : doc_(MemoryDocument::Create(MakeTree())) {
-        remote_ = new fitest::FakeDelegateDocument;
-        provider_ = new fitest::FakeProvider(remote_);
-        ext_ = doc_->root_->Add("Ext");
-        ext_->delegatePath = "Remote.Sim";
-        ext_->provider = provider_;
-    }
-    ~DelegatedBatch() override {
-        ext_->provider = nullptr;
-        provider_->Release();
-        EXPECT_EQ(remote_->Refs(), 1u);
-        remote_->Release();
-    }
+    DelegatedBatch()
+        : DelegateFixture(MakeTree(), [](MemoryDocument& d) {
+              MemoryEntry* ext = d.root_->Add("Ext");
+              ext->delegatePath = "Remote.Sim";
+              return ext;
+          }) {}
     FIAttributeRequest Request(const std::string& base, const std::vector<std::string>& paths) {
         FIAttributeRequest r(doc_.get());
         r.basePath = base;
@@ -256,10 +248,6 @@ protected:
         for (const std::string& p : paths) r.AddItem(r.AddPath(p), 0);
         return r;
     }
-    DocumentHolder doc_;
-    fitest::FakeDelegateDocument* remote_;
-    fitest::FakeProvider* provider_;
-    MemoryEntry* ext_;
 };
 
 TEST_F(DelegatedBatch, BasePathIntoTheDelegateSendsTheWholeRequest) {

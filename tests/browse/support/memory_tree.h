@@ -47,20 +47,16 @@ public:
     void RemoveChild(const std::string& name) {
         std::erase_if(children_, [&](const MemoryHandle& c) { return c->name_ == name; });
     }
-    void SetAttr(const std::string& name, const FIValue& value) { attributes_[name] = value; }
     const FIValue* Attr(const std::string& name) const {
         auto it = attributes_.find(name);
         return it == attributes_.end() ? nullptr : &it->second;
     }
     void SetActions(std::vector<std::string> actions) { actions_ = std::move(actions); }
-    void SetLeaf(bool leaf) { leaf_ = leaf; }
-    void SetLink(bool link) { link_ = link; }
     const std::vector<MemoryHandle>& Children() const { return children_; }
     const std::string& Name() const { return name_; }
 
     // Called inside GetAttribute, so tests can see what the entry sees during a call.
     std::function<void(MemoryEntry&, const char*)> onGetAttribute;
-    int cursorsCreated = 0;
     uint32_t lastAttributeId = 0;
     bool throwOnCursor = false;
     bool throwOnGetAttribute = false;
@@ -69,7 +65,6 @@ public:
     void GetTypeName(FIValue& out) override { out.SetString(type_); }
     bool IsLeaf() override { return leaf_; }
     bool HasChildren() override { return !children_.empty(); }
-    bool IsLink() override { return link_; }
     void CreateCursor(FI::CursorHandle& out) override;
     bool IsAttributeValid(const char* name, uint32_t id) override {
         return (name != nullptr && attributes_.count(name) != 0) || FIVORNNodeBase::IsAttributeValid(name, id);
@@ -149,7 +144,6 @@ private:
     std::string name_;
     std::string type_;
     bool leaf_ = false;
-    bool link_ = false;
     bool readOnly_ = false;
     std::vector<MemoryHandle> children_;
     std::map<std::string, FIValue> attributes_;
@@ -209,7 +203,6 @@ private:
 };
 
 inline void MemoryEntry::CreateCursor(FI::CursorHandle& out) {
-    ++cursorsCreated;
     if (throwOnCursor) throw std::runtime_error("no cursor");
     if (leaf_) {
         out = FI::GetEmptyCursor();
