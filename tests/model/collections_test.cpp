@@ -324,6 +324,43 @@ TEST_F(CollectionsTest, GetAttributesWindowsRowsAndFormats) {
     EXPECT_EQ(none.vt, VT_EMPTY);
 }
 
+TEST_F(CollectionsTest, NamesByReferenceAndUnreadableNames) {
+    CComPtr<INUVObjectCollection> feed = Collection(Block("FEED"), MemberKind::Variables);
+    // An array passed by reference is read through the reference.
+    CComVariant names = Names({"NAME", "VALUE"});
+    CComVariant by_ref;
+    by_ref.vt = VT_ARRAY | VT_VARIANT | VT_BYREF;
+    by_ref.pparray = &names.parray;
+    CComVariant m;
+    ASSERT_EQ(feed->GetAttributes(by_ref, 2, 1, &m), S_OK);
+    EXPECT_EQ(Show(At(m, 1, 1)), Show(Text("FEED.T")));
+    EXPECT_EQ(Show(At(m, 1, 2)), Show(CComVariant(300.0)));
+    // A name element that cannot be read as text selects nothing: its column stays empty while the others
+    // are filled.
+    SAFEARRAYBOUND bound{2, 0};
+    SAFEARRAY* mixed = SafeArrayCreate(VT_VARIANT, 1, &bound);
+    CComVariant object(static_cast<IDispatch*>(feed.p));
+    CComVariant value = Text("VALUE");
+    LONG i = 0;
+    SafeArrayPutElement(mixed, &i, &object);
+    i = 1;
+    SafeArrayPutElement(mixed, &i, &value);
+    CComVariant odd;
+    odd.vt = VT_ARRAY | VT_VARIANT;
+    odd.parray = mixed;
+    m.Clear();
+    ASSERT_EQ(feed->GetAttributes(odd, 1, 1, &m), S_OK);
+    EXPECT_EQ(At(m, 1, 1).vt, VT_EMPTY);
+    EXPECT_EQ(Show(At(m, 1, 2)), Show(CComVariant(10.0)));
+    // Indexes are converted in copies: the caller's VARIANT keeps its type.
+    CComVariant two(2.0);
+    CComPtr<INUVVariable> v;
+    CComPtr<INUVVariableCollection> typed;
+    feed->QueryInterface(IID_INUVVariableCollection, reinterpret_cast<void**>(&typed));
+    ASSERT_EQ(typed->get_Variable(two, &v), S_OK);
+    EXPECT_EQ(two.vt, VT_R8);
+}
+
 TEST_F(CollectionsTest, AttributeMatrixRowListsAndEmptyRows) {
     CComPtr<INUVBlock> feed = Block("FEED");
     CoNUVBlock* owner = nuv::ImplementationOf<CoNUVBlock>(feed);
@@ -458,6 +495,45 @@ TEST_F(CollectionsTest, DetachedOwnerFailsEveryCollectionCall) {
     EXPECT_EQ(vars->SetAttributes(Names({"NAME"}), Matrix({{Text("x")}}), 1), nuv::kInvalidObject);
     CComPtr<IUnknown> e;
     EXPECT_EQ(blocks->get__NewEnum(&e), nuv::kInvalidObject);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CollectionsTest, SingleAttributeBodiesForTheGrids) {
+    CComPtr<INUVBlock> feed = Block("FEED");
+    CoNUVBlock* owner = nuv::ImplementationOf<CoNUVBlock>(feed);
+    ASSERT_TRUE(owner);
+    EXPECT_EQ(nuv::coll::SetVariableAttribute(owner, "VALUE", CComVariant(12.5), 1), S_OK);
+    EXPECT_EQ(nuv::coll::SetVariableAttribute(owner, "COLOUR", CComVariant(1.0), 1), nuv::kBadAttribute);
+    EXPECT_EQ(nuv::coll::SetVariableAttribute(owner, "VALUE", Text("warm"), 1), DISP_E_TYPEMISMATCH);
+    // A base unit given as text sets the unit the variable is shown in.
+    EXPECT_EQ(nuv::coll::SetVariableAttribute(owner, "BASEUOM", Text("kg/s"), 1), S_OK);
+    CComPtr<INUVVariableCollection> vars;
+    feed->get_Variables(&vars);
+    CComPtr<INUVVariable> f;
+    vars->get_Variable(I4(1), &f);
+    CComBSTR uom;
+    f->get_UOM(&uom);
+    EXPECT_EQ(uom.ToUtf8(), "kg/s");
+    double value = 0;
+    f->get_Value(&value);
+    EXPECT_NEAR(value, 12.5 / 3600, 1e-12) << "the value stays the same quantity in the new unit";
+
+    std::string name;
+    ASSERT_EQ(nuv::coll::IndexToName(owner, 2, name), S_OK);
+    EXPECT_EQ(name, "PDROP");
+    EXPECT_EQ(nuv::coll::IndexToName(owner, 0, name), nuv::kObjectNotFound);
+    EXPECT_EQ(nuv::coll::IndexToName(owner, 4, name), nuv::kObjectNotFound);
+    ASSERT_EQ(nuv::coll::SetParameterAttribute(owner, "VALUE", "PDROP", CComVariant(0.25)), S_OK);
+    CComVariant read;
+    ASSERT_EQ(nuv::coll::GetParameterAttribute(owner, "VALUE", "pdrop", &read), S_OK);
+    EXPECT_EQ(Show(read), Show(CComVariant(0.25)));
+    read.Clear();
+    EXPECT_EQ(nuv::coll::GetParameterAttribute(owner, "VALUE", "NOPE", &read), nuv::kObjectNotFound);
+    EXPECT_EQ(nuv::coll::GetParameterAttribute(owner, "COLOUR", "PDROP", &read), nuv::kBadAttribute);
+    EXPECT_EQ(nuv::coll::SetParameterAttribute(owner, "VALUE", "PDROP", Text("much")), E_INVALIDARG);
 }
 
 }  // namespace
