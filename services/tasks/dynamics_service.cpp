@@ -1,0 +1,66 @@
+#include "dynamics_service.h"
+
+#include <objbase.h>
+
+#include "engine_text.h"
+#include "nuv_text.h"
+#include "rezoraruz.h"
+
+namespace {
+
+const nuv::SimServiceRegistration kRegistration(IID_INUVDynamicsService, &CoNUVDynamicsService::Make);
+
+// The engine's error text, freed with the task allocator on every path.
+struct EngineErrorText {
+    char* text = nullptr;
+    ~EngineErrorText() { CoTaskMemFree(text); }
+};
+
+}  // namespace
+
+HRESULT CoNUVDynamicsService::TaskManager(BSTR scope, IZEQTaskManager** manager) {
+    *manager = nullptr;
+    ZEQEOSimulation* sim = binding_.EngineSimulation();
+    if (!binding_.IsValid() || !sim) return ReportError(nuv::kInvalidObject);
+    IZEQDynamicSolver* solver = sim->GetDynamicSolver(nuv::EngineText(scope).c_str());
+    *manager = dynamic_cast<IZEQTaskManager*>(solver);
+    return *manager ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP CoNUVDynamicsService::AddTasks(BSTR xml, BSTR* error) {
+    CComBSTR scope(OLESTR(""));
+    return AddTasks2(xml, scope, error);
+}
+
+STDMETHODIMP CoNUVDynamicsService::ActivateTask(BSTR taskName, VARIANT_BOOL active) {
+    CComBSTR scope(OLESTR(""));
+    return ActivateTask2(taskName, active, scope);
+}
+
+STDMETHODIMP CoNUVDynamicsService::RemoveTask(BSTR taskName) {
+    CComBSTR scope(OLESTR(""));
+    return RemoveTask2(taskName, scope);
+}
+
+STDMETHODIMP CoNUVDynamicsService::AddTasks2(BSTR xml, BSTR scope, BSTR* error) {
+    if (error) *error = nullptr;
+    const nuv::EngineText description(xml);
+    IZEQTaskManager* manager = nullptr;
+    if (HRESULT hr = TaskManager(scope, &manager); FAILED(hr)) return hr;
+    EngineErrorText problem;
+    const HRESULT hr = manager->AddTasks(description.get(), &problem.text);
+    if (problem.text && error) *error = nuv::bstr_from_utf8(problem.text);
+    return hr;
+}
+
+STDMETHODIMP CoNUVDynamicsService::ActivateTask2(BSTR taskName, VARIANT_BOOL active, BSTR scope) {
+    IZEQTaskManager* manager = nullptr;
+    if (HRESULT hr = TaskManager(scope, &manager); FAILED(hr)) return hr;
+    return manager->ActivateTask(nuv::EngineText(taskName).get(), active != 0 ? 1 : 0);
+}
+
+STDMETHODIMP CoNUVDynamicsService::RemoveTask2(BSTR taskName, BSTR scope) {
+    IZEQTaskManager* manager = nullptr;
+    if (HRESULT hr = TaskManager(scope, &manager); FAILED(hr)) return hr;
+    return manager->RemoveTask(nuv::EngineText(taskName).get());
+}

@@ -1,0 +1,112 @@
+#include "edit_services.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "block.h"
+#include "engine_text.h"
+#include "rezoraruz.h"
+
+namespace {
+
+const nuv::SimServiceRegistration kLibraries(IID_INUVEditLibraries, &CoNUVEditLibraries::Make);
+const bool kBlocks = (nuv::RegisterBlockServiceMaker(&CoNUVEditBlock::Make), true);
+
+// A name as the engine expects it: 8-bit text in upper case.
+std::string UpperName(BSTR name) {
+    std::string text = nuv::EngineText(name).str();
+    stred_upper_case(text.data());
+    return text;
+}
+
+}  // namespace
+
+// ---- libraries ----
+
+STDMETHODIMP CoNUVEditLibraries::AddLibrary(BSTR name) { return Edit(name, true); }
+STDMETHODIMP CoNUVEditLibraries::RemoveLibrary(BSTR name) { return Edit(name, false); }
+
+HRESULT CoNUVEditLibraries::Edit(BSTR name, bool add) {
+    ZEQEOSimulation* sim = binding_.EngineSimulation();
+    if (!binding_.IsValid() || !sim) return ReportError(nuv::kInvalidObject);
+    nuv::EngineText text(name);
+    const HRESULT hr = static_cast<HRESULT>(add ? sim->AddLibrary(text.get()) : sim->RemoveLibrary(text.get()));
+    return hr < 0 ? ReportError(hr) : hr;
+}
+
+// ---- blocks ----
+
+HRESULT CoNUVEditBlock::Make(ZEQEOCntr* container, ZEQEOBlock* block, REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (!container) return E_INVALIDARG;
+    ZEQEOCntr* target = block ? block->GetSubContainer(container) : container;
+    if (!target) return nuv::kNoService;
+    CComObject<CoNUVEditBlock>* object = nullptr;
+    HRESULT hr = CComObject<CoNUVEditBlock>::CreateInstance(&object);
+    if (FAILED(hr)) return hr;
+    object->AddRef();
+    object->m_container = container;
+    object->m_block = block;
+    object->m_target = target;
+    if (INUVWrapper* wrapper = target->GetWrapper())
+        wrapper->QueryOuter(IID_IUnknown, reinterpret_cast<void**>(&object->m_targetWrapper));
+    hr = object->QueryInterface(riid, ppv);
+    object->Release();
+    return hr;
+}
+
+ZEQEOCntr* CoNUVEditBlock::Target(HRESULT* hr) const {
+    *hr = S_OK;
+    if (m_targetWrapper) {
+        CoNUVBlock* owner = nuv::ImplementationOf<CoNUVBlock>(m_targetWrapper);
+        if (!owner || owner->IsValid() != VARIANT_TRUE) {
+            *hr = ReportComError(kErrorSource, nuv::kInvalidObject);
+            return nullptr;
+        }
+    }
+    return m_target;
+}
+
+STDMETHODIMP CoNUVEditBlock::AddBlock(BSTR name, BSTR type, VARIANT args) {
+    HRESULT hr = S_OK;
+    ZEQEOCntr* target = Target(&hr);
+    if (!target) return hr;
+    ZEQEOBlockEditor* editor = m_container->GetEditor();
+    if (!editor) return ReportComError(kErrorSource, E_NOTIMPL);
+
+    value_t value;
+    value_init(&value);
+    BSTR text = nullptr;
+    if (args.vt == VT_BSTR)
+        text = args.bstrVal;
+    else if (args.vt == (VT_BSTR | VT_BYREF) && args.pbstrVal)
+        text = *args.pbstrVal;
+    if (text) {
+        char* copy = strdup(nuv::EngineText(text).c_str());
+        if (!copy) return ReportComError(kErrorSource, E_OUTOFMEMORY);
+        value_assign_string(&value, copy);
+    }
+    const std::string upperName = UpperName(name);
+    const std::string upperType = UpperName(type);
+    hr = static_cast<HRESULT>(editor->AddBlock(target, upperName.c_str(), upperType.c_str(), &value));
+    value_destroy(&value);
+    return hr < 0 ? ReportComError(kErrorSource, hr) : hr;
+}
+
+STDMETHODIMP CoNUVEditBlock::RemoveBlock(BSTR name) {
+    HRESULT hr = S_OK;
+    ZEQEOCntr* target = Target(&hr);
+    if (!target) return hr;
+    target->RemoveBlock(ZEQString(UpperName(name).c_str()));
+    return S_OK;
+}
+
+STDMETHODIMP CoNUVEditBlock::RemoveAllBlocks() {
+    HRESULT hr = S_OK;
+    ZEQEOCntr* target = Target(&hr);
+    if (!target) return hr;
+    target->RemoveAllBlocks(0, true);
+    return S_OK;
+}

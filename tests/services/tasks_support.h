@@ -1,0 +1,130 @@
+// Test support for the task services: a small model, its simulation wrapper with the services
+// registered, services by name, late-bound calls and the thread's error information.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "atl/nuvatlbase.h"
+#include "class_factory.h"
+#include "nuvclasslib.h"
+#include "zeq_testing.h"
+
+namespace tasks_test {
+
+// A: X (independent, shown in kg/h) and K (fixed) drive Y = K * X and Z = Y + X * X; objective 2 * A.Z.
+// SEC is a hierarchy holding H: U (fixed) drives W = U * 10, whose history is recorded.
+inline std::unique_ptr<zeq::Simulation> BuildModel() {
+    zeq::testing::ModelBuilder m;
+    m.Block("A").Var("X", 2, SPEC_INDEP, "MASS-FLOW", "kg/h").Var("K", 3, SPEC_CONST).Var("Y", 0).Var("Z", 0);
+    m.Eqn("E1", "Y = K * X").Eqn("E2", "Z = Y + X * X");
+    m.Hierarchy("SEC").Block("H").Var("U", 1, SPEC_CONST).Var("W", 0).Profile().Eqn("EW", "W = U * 10");
+    m.EndHierarchy();
+    m.Objective("OBJ", "A.Z * 2");
+    return m.Create();
+}
+
+struct ErrorText {
+    std::string source;
+    std::string description;
+    IID iid = GUID_NULL;
+};
+
+// Takes the thread's error information (clearing it).
+inline ErrorText TakeError() {
+    ErrorText e;
+    CComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) != S_OK || !info) return e;
+    CComBSTR source, description;
+    info->GetSource(&source);
+    info->GetDescription(&description);
+    info->GetGUID(&e.iid);
+    e.source = source.ToUtf8();
+    e.description = description.ToUtf8();
+    return e;
+}
+
+inline CComBSTR Text(const char* s) { return CComBSTR(s); }
+
+// A one-dimensional array of texts with lower bound 1, as a VARIANT.
+inline CComVariant Names(const std::vector<std::string>& names) {
+    SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 1, static_cast<ULONG>(names.size()));
+    for (LONG i = 0; i < static_cast<LONG>(names.size()); ++i) {
+        CComBSTR text(names[static_cast<size_t>(i)].c_str());
+        LONG at = i + 1;
+        SafeArrayPutElement(array, &at, text.m_str);
+    }
+    CComVariant v;
+    v.vt = VT_ARRAY | VT_BSTR;
+    v.parray = array;
+    return v;
+}
+
+// The texts of a one-dimensional array of BSTR.
+inline std::vector<std::string> TextsOf(SAFEARRAY* array) {
+    std::vector<std::string> out;
+    LONG lower = 0, upper = -1;
+    if (!array || FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper))) return out;
+    for (LONG i = lower; i <= upper; ++i) {
+        BSTR text = nullptr;
+        SafeArrayGetElement(array, &i, &text);
+        out.push_back(CComBSTR(text).ToUtf8());
+        SysFreeString(text);
+    }
+    return out;
+}
+
+// A late-bound call by member name, arguments in reading order.
+inline HRESULT CallByName(IDispatch* object, const char16_t* name, WORD flags, std::vector<CComVariant> args,
+                          VARIANT* result, EXCEPINFO* exception = nullptr) {
+    DISPID id = 0;
+    LPOLESTR member = const_cast<LPOLESTR>(name);
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, &member, 1, 0, &id);
+    if (FAILED(hr)) return hr;
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{reversed.data(), flags == DISPATCH_PROPERTYPUT ? &named : nullptr,
+                      static_cast<UINT>(reversed.size()), flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
+    UINT bad = 0;
+    return object->Invoke(id, IID_NULL, 0, flags, &params, result, exception, &bad);
+}
+
+// The model, its simulation wrapper and the services registered with it. The engine simulation goes
+// first at tear-down, as a host closing a simulation does.
+class ServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim_ = BuildModel();
+        NUVClassFactory::RegisterSimulationServices(sim_.get());
+        ASSERT_EQ(NUVClassFactory::QueryCreateWrapper(sim_.get(), IID_INUVSimulation2, reinterpret_cast<void**>(&wrapper_)),
+                  S_OK);
+        SetErrorInfo(0, nullptr);
+    }
+    void TearDown() override {
+        sim_.reset();
+        wrapper_.Release();
+    }
+
+    template <class Itf>
+    CComPtr<Itf> Service(const char* name) {
+        CComPtr<IUnknown> unknown;
+        EXPECT_EQ(wrapper_->GetService(Text(name), &unknown), S_OK) << name;
+        CComPtr<Itf> service;
+        if (unknown) unknown->QueryInterface(__uuidof(Itf), reinterpret_cast<void**>(&service));
+        return service;
+    }
+    // A variable's value in base units.
+    double Value(const char* name) const {
+        const int pos = sim_->FindVar(name);
+        EXPECT_GE(pos, 0) << name;
+        return pos < 0 ? 0 : sim_->Vars()[static_cast<size_t>(pos)].value;
+    }
+    int IndexOf(const char* name) const { return sim_->GetFlowsheet()->FindIndex(name); }
+
+    std::unique_ptr<zeq::Simulation> sim_;
+    CComPtr<INUVSimulation2> wrapper_;
+};
+
+}  // namespace tasks_test
