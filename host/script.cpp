@@ -193,6 +193,7 @@ public:
 
 private:
     CComVariant Term(int depth) {
+        if (depth > kMaxExpressionDepth) throw ScriptError{E_INVALIDARG, "Expression nested too deeply"};
         if (IsPunct("-")) {
             ++pos_;
             CComVariant v = Term(depth + 1);
@@ -509,6 +510,17 @@ int ScriptRunner::Run(const std::string& text, const std::string& name) {
         std::string t = Trim(raw);
         if (t.empty() || t[0] == '\'' || t[0] == '#') continue;
         lines.push_back({number, t});
+    }
+    // Loops nest only so deep; the check runs before anything does, as the body of a deep nest would run
+    // as many times as the product of its collections' sizes.
+    int nesting = 0;
+    for (const Line& line : lines) {
+        if (StartsWithWord(line.text, "FOR", nullptr)) ++nesting;
+        if (StartsWithWord(line.text, "NEXT", nullptr) || Upper(line.text) == "NEXT") --nesting;
+        if (nesting > kMaxNesting) {
+            Fail(line.number, "For Each nested too deeply");
+            return failures_;
+        }
     }
     RunBlock(lines, 0, lines.size(), 0);
     return failures_;

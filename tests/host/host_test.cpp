@@ -159,6 +159,9 @@ TEST(HostScript, FailuresAreCountedWithTheirLineAndErrorText) {
          "Expect Sim.Flowsheet.Blocks.Block(\"FEED\").Variables(1).Value, 15\n",
          0, ""},
         {"Print Table(Array(1, 2), Array(\"a\", \"b\"))\n", 0, "(1, 2)\n  (a, b)"},
+        {"Print 1 +\n", 1, "Expected a name"},
+        {"Print Cell(Array(1), 2)\n", 1, "Subscript out of range"},
+        {"Sim.Flowsheet = 1\n", 1, "Error 0x"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.script);
@@ -166,6 +169,22 @@ TEST(HostScript, FailuresAreCountedWithTheirLineAndErrorText) {
         EXPECT_EQ(run.status, c.status) << run.output;
         EXPECT_NE(run.output.find(c.shown), std::string::npos) << run.output;
     }
+}
+
+TEST(HostScript, DeepInputEndsInAnErrorNotACrash) {
+    const std::string deep_parens = "Print " + std::string(5000, '(') + "1" + std::string(5000, ')') + "\n";
+    const std::string deep_minus = "Print " + std::string(100000, '-') + "1\n";
+    std::string deep_loops;
+    for (int i = 0; i < 40; ++i) deep_loops += "For Each b" + std::to_string(i) + " In Sim.Flowsheet.Blocks\n";
+    for (int i = 0; i < 40; ++i) deep_loops += "Next\n";
+    for (const std::string& script : {deep_parens, deep_minus}) {
+        const HostRun run = Script(script);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.output.find("Expression nested too deeply"), std::string::npos) << run.output.substr(0, 200);
+    }
+    const HostRun loops = Script(deep_loops);
+    EXPECT_EQ(loops.status, 1);
+    EXPECT_NE(loops.output.find("For Each nested too deeply"), std::string::npos);
 }
 
 }  // namespace
