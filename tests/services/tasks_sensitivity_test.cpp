@@ -1,0 +1,195 @@
+// Sensitivity: variable lists by name, their checks and errors, and the result matrix.
+#include <cmath>
+
+#include "tasks_support.h"
+
+namespace {
+
+using tasks_test::Names;
+using tasks_test::TakeError;
+using tasks_test::Text;
+using tasks_test::TextsOf;
+
+constexpr HRESULT kUnknownVariable = static_cast<HRESULT>(0x80040806);
+
+class SensitivityTest : public tasks_test::ServiceTest {
+protected:
+    void SetUp() override {
+        ServiceTest::SetUp();
+        service_ = Service<INUVSensitivity>("NUVSensitivity").p;
+        ASSERT_TRUE(service_);
+    }
+    int Count(bool dependent) {
+        INT n = -99;
+        EXPECT_EQ(dependent ? service_->get_NumDependentVariables(&n) : service_->get_NumIndependentVariables(&n), S_OK);
+        return n;
+    }
+    std::vector<std::string> Listed(bool dependent) {
+        CComVariant names;
+        EXPECT_EQ(dependent ? service_->get_DependentVariables(&names) : service_->get_IndependentVariables(&names), S_OK);
+        EXPECT_EQ(names.vt, VT_ARRAY | VT_BSTR);
+        return TextsOf(names.parray);
+    }
+    double Cell(SAFEARRAY* matrix, LONG row, LONG column) {
+        LONG at[2] = {row, column};
+        double value = NAN;
+        EXPECT_EQ(SafeArrayGetElement(matrix, at, &value), S_OK);
+        return value;
+    }
+
+    CComPtr<INUVSensitivity> service_;
+};
+
+TEST_F(SensitivityTest, ListsKeepKnownNamesInOrderAndReportTheFirstFailure) {
+    EXPECT_EQ(service_->put_DependentVariables(Names({"a.z", "NOPE", "A.Y", "A.K"})), kUnknownVariable);
+    auto error = TakeError();
+    EXPECT_EQ(error.source, "NUVSensitivity");
+    EXPECT_EQ(error.description, "Unknown variable");
+    EXPECT_EQ(Listed(true), (std::vector<std::string>{"A.Z", "A.Y"})) << "the fixed A.K is skipped as well";
+    EXPECT_EQ(Count(true), 2);
+
+    EXPECT_EQ(service_->put_DependentVariables(Names({"A.K"})), static_cast<HRESULT>(0x80040807));
+    EXPECT_EQ(TakeError().description, "Dependent variable is fixed");
+    EXPECT_EQ(service_->put_DependentVariables(Names({"A.X"})), static_cast<HRESULT>(0x80040807))
+        << "an independent variable is no dependent one either";
+
+    EXPECT_EQ(service_->put_IndependentVariables(Names({"A.Y"})), static_cast<HRESULT>(0x80040808));
+    EXPECT_EQ(TakeError().description, "Independent variable is not fixed");
+    EXPECT_EQ(service_->put_IndependentVariables(Names({"A.X", "A.K"})), S_OK);
+    EXPECT_EQ(Listed(false), (std::vector<std::string>{"A.X", "A.K"}));
+
+    // Only the dependent list can be emptied with an empty value; other values leave a list alone.
+    EXPECT_EQ(service_->put_IndependentVariables(CComVariant()), S_OK);
+    EXPECT_EQ(Count(false), 2);
+    EXPECT_EQ(service_->put_DependentVariables(CComVariant(3)), S_OK);
+    EXPECT_EQ(Count(true), 0);
+    EXPECT_EQ(service_->put_DependentVariables(Names({"A.Y"})), S_OK);
+    EXPECT_EQ(service_->put_DependentVariables(CComVariant()), S_OK);
+    EXPECT_EQ(Count(true), 0);
+    EXPECT_EQ(Listed(true), std::vector<std::string>{});
+    EXPECT_EQ(service_->get_NumDependentVariables(nullptr), E_POINTER);
+}
+
+TEST_F(SensitivityTest, RepeatedIndependentNamesSpoilTheListUntilItIsSetAgain) {
+    ASSERT_EQ(service_->put_DependentVariables(Names({"A.Y"})), S_OK);
+    EXPECT_EQ(service_->put_IndependentVariables(Names({"A.X", "A.K", "a.x"})), static_cast<HRESULT>(0x80040809));
+    EXPECT_EQ(TakeError().description,
+              "At least one independent variable is repeated.  Remove repeated instances and retry.");
+    EXPECT_EQ(Count(false), -1);
+    EXPECT_EQ(Listed(false), std::vector<std::string>{});
+    zeq::testing::CallJournal journal(*sim_);
+    CComVariant results;
+    EXPECT_EQ(service_->Calculate(nullptr, &results), static_cast<HRESULT>(0x80040809))
+        << "a spoilt list is a failure, not a quiet success";
+    EXPECT_FALSE(journal.Contains("CalculateSensitivity"));
+    EXPECT_EQ(results.vt, VT_EMPTY);
+    EXPECT_EQ(service_->put_IndependentVariables(Names({"A.K"})), S_OK);
+    EXPECT_EQ(Count(false), 1);
+}
+
+TEST_F(SensitivityTest, CalculateNeedsBothLists) {
+    CComVariant results, flags(5);
+    EXPECT_EQ(service_->Calculate(&flags, nullptr), E_POINTER);
+    EXPECT_EQ(flags.vt, VT_EMPTY) << "the flags are cleared first";
+    EXPECT_EQ(service_->Calculate(nullptr, &results), static_cast<HRESULT>(0x80040801));
+    EXPECT_EQ(TakeError().description, "No dependent variables defined");
+    ASSERT_EQ(service_->put_DependentVariables(Names({"A.Y"})), S_OK);
+    EXPECT_EQ(service_->Calculate(nullptr, &results), static_cast<HRESULT>(0x80040802));
+    EXPECT_EQ(TakeError().description, "No independent variables defined");
+}
+
+TEST_F(SensitivityTest, ResultsHaveARowPerIndependentAndAColumnPerDependentAndTheObjective) {
+    ASSERT_EQ(service_->put_DependentVariables(Names({"A.Y", "A.Z"})), S_OK);
+    ASSERT_EQ(service_->put_IndependentVariables(Names({"A.X", "A.K", "SEC.H.U"})), S_OK);
+    ASSERT_EQ(service_->put_Objective(Text("OBJ")), S_OK);
+    CComBSTR objective;
+    EXPECT_EQ(service_->get_Objective(&objective), S_OK);
+    EXPECT_EQ(objective.ToUtf8(), "OBJ");
+
+    CComVariant flags, results;
+    ASSERT_EQ(service_->Calculate(&flags, &results), S_OK);
+    ASSERT_EQ(results.vt, VT_ARRAY | VT_R8);
+    ASSERT_EQ(SafeArrayGetDim(results.parray), 2u);
+    LONG rows = 0, columns = 0, lower = 0;
+    SafeArrayGetUBound(results.parray, 1, &rows);
+    SafeArrayGetUBound(results.parray, 2, &columns);
+    SafeArrayGetLBound(results.parray, 2, &lower);
+    EXPECT_EQ(rows, 3);
+    EXPECT_EQ(columns, 3);
+    EXPECT_EQ(lower, 1);
+    // Y = K X and Z = Y + X^2 in base units, X shown in kg/h (1/3600 kg/s); objective 2 Z.
+    const double x = Value("A.X"), k = Value("A.K"), perShown = 1.0 / 3600;
+    EXPECT_NEAR(Cell(results.parray, 1, 1), k * perShown, 1e-6);
+    EXPECT_NEAR(Cell(results.parray, 1, 2), (k + 2 * x) * perShown, 1e-6);
+    EXPECT_NEAR(Cell(results.parray, 1, 3), 2 * (k + 2 * x) * perShown, 1e-6);
+    EXPECT_NEAR(Cell(results.parray, 2, 1), x, 1e-4);
+    EXPECT_NEAR(Cell(results.parray, 2, 2), x, 1e-4);
+    EXPECT_NEAR(Cell(results.parray, 2, 3), 2 * x, 1e-4);
+    for (LONG j = 1; j <= 3; ++j) EXPECT_NEAR(Cell(results.parray, 3, j), 0, 1e-9) << "U drives neither";
+
+    ASSERT_EQ(flags.vt, VT_ARRAY | VT_BOOL);
+    EXPECT_EQ(SafeArrayGetDim(flags.parray), 1u);
+    for (LONG j = 1; j <= 3; ++j) {
+        VARIANT_BOOL flag = VARIANT_FALSE;
+        SafeArrayGetElement(flags.parray, &j, &flag);
+        EXPECT_EQ(flag, VARIANT_TRUE) << j;
+    }
+}
+
+TEST_F(SensitivityTest, EngineFailuresAreReportedAndNoResultIsGiven) {
+    ASSERT_EQ(service_->put_DependentVariables(Names({"A.Y"})), S_OK);
+    ASSERT_EQ(service_->put_IndependentVariables(Names({"A.X"})), S_OK);
+    zeq::testing::FailNext(*sim_, static_cast<int>(0x80040805));
+    CComVariant flags, results;
+    EXPECT_EQ(service_->Calculate(&flags, &results), static_cast<HRESULT>(0x80040805));
+    EXPECT_EQ(TakeError().description, "Jacobian wrt to free variables is singular.");
+    EXPECT_EQ(results.vt, VT_EMPTY);
+    EXPECT_EQ(flags.vt, VT_EMPTY);
+    ASSERT_EQ(service_->put_Objective(Text("NOSUCH")), S_OK);
+    EXPECT_EQ(service_->Calculate(nullptr, &results), static_cast<HRESULT>(0x80040601));
+}
+
+TEST_F(SensitivityTest, NamesAreQualifiedByAHierarchyScopeButNotByThePlant) {
+    ASSERT_EQ(sim_->SetSolverScope("SEC"), 0);
+    CComPtr<INUVSensitivity> scoped = Service<INUVSensitivity>("NUVSensitivity");
+    EXPECT_EQ(scoped->put_DependentVariables(Names({"H.W"})), S_OK);
+    CComVariant names;
+    ASSERT_EQ(scoped->get_DependentVariables(&names), S_OK);
+    EXPECT_EQ(TextsOf(names.parray), std::vector<std::string>{"SEC.H.W"});
+    EXPECT_EQ(scoped->put_DependentVariables(Names({"A.Y"})), kUnknownVariable) << "outside the scope";
+
+    ASSERT_EQ(sim_->SetSolverScope("Plant"), 0);
+    EXPECT_EQ(service_->put_DependentVariables(Names({"A.Y", "SEC.H.W"})), S_OK);
+    EXPECT_EQ(Listed(true).size(), 2u);
+}
+
+TEST_F(SensitivityTest, LateBoundListsAndCalculation) {
+    CComVariant none;
+    ASSERT_EQ(tasks_test::CallByName(service_, u"DependentVariables", DISPATCH_PROPERTYPUT, {Names({"A.Z"})}, &none),
+              S_OK);
+    ASSERT_EQ(tasks_test::CallByName(service_, u"independentvariables", DISPATCH_PROPERTYPUT, {Names({"A.K"})}, &none),
+              S_OK);
+    CComVariant count;
+    ASSERT_EQ(tasks_test::CallByName(service_, u"NumDependentVariables", DISPATCH_PROPERTYGET, {}, &count), S_OK);
+    EXPECT_EQ(count.vt, VT_I4);
+    EXPECT_EQ(count.lVal, 1);
+    CComVariant flags, results;
+    VARIANT flagsRef;
+    flagsRef.vt = VT_VARIANT | VT_BYREF;
+    flagsRef.pvarVal = &flags;
+    ASSERT_EQ(tasks_test::CallByName(service_, u"Calculate", DISPATCH_METHOD, {CComVariant(flagsRef)}, &results), S_OK);
+    EXPECT_EQ(results.vt, VT_ARRAY | VT_R8);
+    EXPECT_EQ(flags.vt, VT_ARRAY | VT_BOOL);
+
+    sim_.reset();
+    EXCEPINFO exception{};
+    EXPECT_EQ(tasks_test::CallByName(service_, u"Calculate", DISPATCH_METHOD, {CComVariant(flagsRef)}, &results,
+                                     &exception),
+              DISP_E_EXCEPTION);
+    EXPECT_EQ(exception.scode, static_cast<HRESULT>(0x80040101));
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrHelpFile);
+}
+
+}  // namespace
