@@ -1,0 +1,197 @@
+#include "typed_access.h"
+
+#include <objbase.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "browse/request.h"
+#include "nuv_text.h"
+
+namespace FI::com {
+
+namespace {
+
+// strtol over a 32-bit long: results outside the range are clamped to it.
+LONG ParseLong(const std::string& text) {
+    long long v = std::strtoll(text.c_str(), nullptr, 10);
+    if (v > INT32_MAX) return INT32_MAX;
+    if (v < INT32_MIN) return INT32_MIN;
+    return static_cast<LONG>(v);
+}
+
+bool IsBlank(const VARIANT* v) { return v->vt == VT_EMPTY || v->vt == VT_NULL; }
+
+// Reads the attribute; S_FALSE when it is empty or null.
+HRESULT ReadRaw(FIReferenceBase& reference, const char* name, FIVariant& value) {
+    HRESULT hr = reference.GetAttribute(name, value.get());
+    if (FAILED(hr)) return hr;
+    return IsBlank(value.get()) ? S_FALSE : S_OK;
+}
+
+HRESULT Write(FIReferenceBase& reference, const char* name, FIVariant& value) {
+    return reference.SetAttribute(name, value.get());
+}
+
+}  // namespace
+
+char* TaskString(std::string_view text) {
+    auto* p = static_cast<char*>(CoTaskMemAlloc(text.size() + 1));
+    if (p == nullptr) return nullptr;
+    std::memcpy(p, text.data(), text.size());
+    p[text.size()] = '\0';
+    return p;
+}
+
+std::string FormatReal(double value) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.6g", value);
+    return buf;
+}
+
+HRESULT ReadInt(FIReferenceBase& reference, const char* name, LONG* out) {
+    if (out == nullptr) return E_POINTER;
+    FIVariant value;
+    HRESULT hr = ReadRaw(reference, name, value);
+    if (hr != S_OK) return hr;
+    VARIANT* v = value.get();
+    if (v->vt == VT_BSTR) {
+        *out = ParseLong(nuv::bstr_to_utf8(v->bstrVal));
+        return S_OK;
+    }
+    FIVariant converted;
+    hr = VariantChangeType(converted.get(), v, 0, VT_I4);
+    if (FAILED(hr)) return hr;
+    *out = converted.get()->lVal;
+    return S_OK;
+}
+
+HRESULT ReadReal(FIReferenceBase& reference, const char* name, double* out) {
+    if (out == nullptr) return E_POINTER;
+    FIVariant value;
+    HRESULT hr = ReadRaw(reference, name, value);
+    if (hr != S_OK) return hr;
+    VARIANT* v = value.get();
+    if (v->vt == VT_BSTR) {
+        *out = std::strtod(nuv::bstr_to_utf8(v->bstrVal).c_str(), nullptr);
+        return S_OK;
+    }
+    FIVariant converted;
+    hr = VariantChangeType(converted.get(), v, 0, VT_R8);
+    if (FAILED(hr)) return hr;
+    *out = converted.get()->dblVal;
+    return S_OK;
+}
+
+HRESULT ReadText(FIReferenceBase& reference, const char* name, char** out) {
+    if (out == nullptr) return E_POINTER;
+    FIVariant value;
+    HRESULT hr = ReadRaw(reference, name, value);
+    if (hr != S_OK) return hr;
+    VARIANT* v = value.get();
+    std::string text;
+    switch (v->vt) {
+        case VT_BSTR: text = nuv::bstr_to_utf8(v->bstrVal); break;
+        case VT_I2: text = std::to_string(v->iVal); break;
+        case VT_I4: text = std::to_string(v->lVal); break;
+        case VT_R4: text = FormatReal(v->fltVal); break;
+        case VT_R8: text = FormatReal(v->dblVal); break;
+        default: {
+            FIVariant converted;
+            hr = VariantChangeType(converted.get(), v, 0, VT_BSTR);
+            if (FAILED(hr)) return hr;
+            if (converted.get()->bstrVal == nullptr) return S_FALSE;
+            text = nuv::bstr_to_utf8(converted.get()->bstrVal);
+            break;
+        }
+    }
+    char* copy = TaskString(text);
+    if (copy == nullptr) return E_OUTOFMEMORY;
+    *out = copy;
+    return S_OK;
+}
+
+HRESULT ReadBool(FIReferenceBase& reference, const char* name, unsigned char* out) {
+    if (out == nullptr) return E_POINTER;
+    FIVariant value;
+    HRESULT hr = ReadRaw(reference, name, value);
+    if (hr != S_OK) return hr;
+    VARIANT* v = value.get();
+    switch (v->vt) {
+        case VT_BSTR: *out = v->bstrVal != nullptr && ParseLong(nuv::bstr_to_utf8(v->bstrVal)) != 0; return S_OK;
+        case VT_I2: *out = v->iVal != 0; return S_OK;
+        case VT_I4: *out = v->lVal != 0; return S_OK;
+        case VT_R4: *out = std::trunc(v->fltVal) != 0; return S_OK;
+        case VT_R8: *out = std::trunc(v->dblVal) != 0; return S_OK;
+        case VT_BOOL: *out = v->boolVal == VARIANT_TRUE; return S_OK;
+        default: {
+            FIVariant converted;
+            hr = VariantChangeType(converted.get(), v, 0, VT_BOOL);
+            if (FAILED(hr)) return hr;
+            *out = converted.get()->boolVal == VARIANT_TRUE;
+            return S_OK;
+        }
+    }
+}
+
+HRESULT WriteInt(FIReferenceBase& reference, const char* name, LONG value) {
+    FIVariant v;
+    v.get()->vt = VT_I4;
+    v.get()->lVal = value;
+    return Write(reference, name, v);
+}
+
+HRESULT WriteReal(FIReferenceBase& reference, const char* name, double value) {
+    FIVariant v;
+    v.get()->vt = VT_R8;
+    v.get()->dblVal = value;
+    return Write(reference, name, v);
+}
+
+HRESULT WriteText(FIReferenceBase& reference, const char* name, const char* value) {
+    FIVariant v;
+    BSTR text = nuv::bstr_from_utf8(value == nullptr ? "" : value);
+    if (text == nullptr) return E_OUTOFMEMORY;
+    v.get()->vt = VT_BSTR;
+    v.get()->bstrVal = text;
+    return Write(reference, name, v);
+}
+
+HRESULT WriteBool(FIReferenceBase& reference, const char* name, bool value) {
+    FIVariant v;
+    v.get()->vt = VT_BOOL;
+    v.get()->boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return Write(reference, name, v);
+}
+
+HRESULT WriteEmpty(FIReferenceBase& reference, const char* name) {
+    FIVariant v;
+    return Write(reference, name, v);
+}
+
+std::string FormatHResultMessage(HRESULT hr) {
+    if (SUCCEEDED(hr)) return {};
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) == S_OK && info != nullptr) {
+        BSTR description = nullptr;
+        info->GetDescription(&description);
+        std::string text = nuv::bstr_to_utf8(description);
+        SysFreeString(description);
+        info->Release();
+        if (!text.empty()) return text;
+    }
+    switch (hr) {
+        case E_NOTIMPL: return "Not implemented";
+        case E_NOINTERFACE: return "No interface";
+        case E_POINTER: return "Bad pointer";
+        case E_OUTOFMEMORY: return "Out of Memory";
+        case E_INVALIDARG: return "Invalid argument";
+        default: return "Unspecified error";
+    }
+}
+
+}  // namespace FI::com

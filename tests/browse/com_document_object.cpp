@@ -1,0 +1,588 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "com_support.h"
+#include "document_object.h"
+#include "node_objects.h"
+#include "support/error_info.h"
+
+using comtest::EventSink;
+using comtest::TestDocument;
+
+namespace {
+
+CComVariant I(LONG v) { return CComVariant(v); }
+
+class ScopedArray {
+public:
+    explicit ScopedArray(SAFEARRAY* a = nullptr) : a_(a) {}
+    ~ScopedArray() {
+        if (a_ != nullptr) SafeArrayDestroy(a_);
+    }
+    ScopedArray(const ScopedArray&) = delete;
+    ScopedArray& operator=(const ScopedArray&) = delete;
+    SAFEARRAY* get() const { return a_; }
+    SAFEARRAY** Receive() { return &a_; }
+
+private:
+    SAFEARRAY* a_;
+};
+
+SAFEARRAY* Vector(const std::vector<CComVariant>& cells) {
+    SAFEARRAY* a = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(cells.size()));
+    for (LONG i = 0; i < static_cast<LONG>(cells.size()); ++i) {
+        SafeArrayPutElement(a, &i, const_cast<CComVariant*>(&cells[static_cast<size_t>(i)]));
+    }
+    return a;
+}
+
+SAFEARRAY* Texts(const std::vector<std::string>& texts) {
+    std::vector<CComVariant> cells;
+    for (const std::string& t : texts) cells.emplace_back(t.c_str());
+    return Vector(cells);
+}
+
+// rows x columns, given column by column (one column per tuple or condition).
+SAFEARRAY* Grid(ULONG rows, const std::vector<std::vector<CComVariant>>& columns, LONG lower = 0) {
+    SAFEARRAYBOUND bounds[2] = {{rows, lower}, {static_cast<ULONG>(columns.size()), lower}};
+    SAFEARRAY* a = SafeArrayCreate(VT_VARIANT, 2, bounds);
+    for (size_t c = 0; c < columns.size(); ++c) {
+        for (size_t r = 0; r < columns[c].size() && r < rows; ++r) {
+            LONG index[2] = {lower + static_cast<LONG>(r), lower + static_cast<LONG>(c)};
+            SafeArrayPutElement(a, index, const_cast<CComVariant*>(&columns[c][r]));
+        }
+    }
+    return a;
+}
+
+// Element i of a one-dimensional answer as "<vt>:<text>".
+std::string Cell(SAFEARRAY* a, LONG i) {
+    CComVariant v;
+    SafeArrayGetElement(a, &i, &v);
+    std::string text;
+    if (v.vt == VT_BSTR) text = nuv::bstr_to_utf8(v.bstrVal);
+    if (v.vt == VT_I4) text = std::to_string(v.lVal);
+    if (v.vt == VT_R8) text = std::to_string(v.dblVal);
+    return std::to_string(v.vt) + ":" + text;
+}
+
+LONG Count(SAFEARRAY* a) {
+    LONG upper = -1;
+    SafeArrayGetUBound(a, 1, &upper);
+    return upper + 1;
+}
+
+std::string Str(BSTR b) {
+    std::string s = b == nullptr ? "<null>" : nuv::bstr_to_utf8(b);
+    SysFreeString(b);
+    return s;
+}
+
+class DocumentObjectTest : public ::testing::Test {
+protected:
+    DocumentObjectTest() : doc_(TestDocument::Create(comtest::MakeTree())) {
+        EXPECT_EQ(FI::com::CreateDocumentObject(doc_, nullptr, IID_IPDXDocumentV22, reinterpret_cast<void**>(&face_)),
+                  S_OK);
+    }
+    ~DocumentObjectTest() override {
+        face_.Release();
+        EXPECT_EQ(doc_->SubscriberCount(), 0u);
+        EXPECT_EQ(doc_->Refs(), 1u);
+        doc_->Release();
+    }
+
+    CComPtr<IConnectionPoint> Point() {
+        CComPtr<IConnectionPointContainer> container;
+        EXPECT_EQ(face_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+        CComPtr<IConnectionPoint> point;
+        EXPECT_EQ(container->FindConnectionPoint(DIID__IPDXDocumentEventsV22, &point), S_OK);
+        return point;
+    }
+    static FIDocumentNotifyList Records() {
+        FIDocumentNotifyList records;
+        records.emplace_back(1, FIValue("broke"), 3, 4);
+        records.emplace_back(2, FIValue("careful"));
+        records.emplace_back(3, FIValue("fine"));
+        records.back().args[0] = FIValue(5);
+        records.back().args[1] = FIValue(1.5);
+        records.back().args[2] = FIValue("z");
+        return records;
+    }
+    void Notify() {
+        FIDocumentNotifyList records = Records();
+        doc_->Notify(records);
+    }
+    FI::com::CPDXDocumentV22* Self() {
+        FI::com::CPDXDocumentV22* self = nullptr;
+        face_->QueryInterface(GUID_NULL, reinterpret_cast<void**>(&self));
+        return self;
+    }
+
+    TestDocument* doc_;
+    CComPtr<IPDXDocumentV22> face_;
+};
+
+TEST_F(DocumentObjectTest, Identity) {
+    LONG n = 0;
+    EXPECT_EQ(face_->GetVersion(&n), S_OK);
+    EXPECT_EQ(n, 220);
+    EXPECT_EQ(face_->GetRevision(&n), S_OK);
+    EXPECT_EQ(n, 1);
+    EXPECT_EQ(face_->GetProcessId(&n), S_OK);
+    EXPECT_EQ(n, static_cast<LONG>(getpid()));
+    BSTR text = nullptr;
+    EXPECT_EQ(face_->GetFileName(&text), S_OK);
+    EXPECT_EQ(Str(text), "plant.doc");
+    EXPECT_EQ(face_->GetAppName(&text), S_OK);
+    EXPECT_EQ(Str(text), "tests");
+    text = SysAllocString(OLESTR("stale"));
+    BSTR stale = text;
+    EXPECT_EQ(face_->GetAppVersion(&text), S_OK);  // empty: a null string
+    EXPECT_EQ(text, nullptr);
+    SysFreeString(stale);
+    VARIANT_BOOL flag = 0;
+    EXPECT_EQ(face_->GetDocumentFlag(&flag), S_OK);
+    EXPECT_EQ(flag, VARIANT_TRUE);
+    BSTR name = SysAllocString(OLESTR("dirty"));
+    EXPECT_EQ(face_->GetNamedFlag(name, &flag), S_OK);
+    EXPECT_EQ(flag, VARIANT_TRUE);
+    EXPECT_EQ(face_->GetNamedFlag(nullptr, &flag), S_OK);
+    EXPECT_EQ(flag, VARIANT_FALSE);
+    SysFreeString(name);
+    EXPECT_EQ(face_->GetVersion(nullptr), E_POINTER);
+    EXPECT_EQ(face_->GetFileName(nullptr), E_POINTER);
+}
+
+TEST_F(DocumentObjectTest, InterfacesBesideTheDocument) {
+    CComPtr<IDispatch> dispatch;
+    ASSERT_EQ(face_->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+    UINT count = 9;
+    EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 0u);
+    ITypeInfo* info = reinterpret_cast<ITypeInfo*>(1);
+    EXPECT_EQ(dispatch->GetTypeInfo(0, 0, &info), E_FAIL);
+    EXPECT_EQ(info, nullptr);
+    EXPECT_EQ(dispatch->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr),
+              DISP_E_MEMBERNOTFOUND);
+
+    CComPtr<ISupportErrorInfo> support;
+    ASSERT_EQ(face_->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IPDXDocumentV22), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IConnectionPoint), S_FALSE);
+
+    CComPtr<IServiceProvider> provider;
+    ASSERT_EQ(face_->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&provider)), S_OK);
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(provider->QueryService(IID_IPDXDocumentV22, IID_IPDXDocumentV22, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+
+    CComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(face_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+    CComPtr<IConnectionPoint> none;
+    EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, &none), CONNECT_E_NOCONNECTION);
+    CComPtr<IEnumConnectionPoints> points;
+    ASSERT_EQ(container->EnumConnectionPoints(&points), S_OK);
+    IConnectionPoint* fetched[2] = {nullptr, nullptr};
+    ULONG n = 0;
+    EXPECT_EQ(points->Next(2, fetched, &n), S_FALSE);
+    ASSERT_EQ(n, 1u);
+    IID iid{};
+    EXPECT_EQ(fetched[0]->GetConnectionInterface(&iid), S_OK);
+    EXPECT_EQ(iid, DIID__IPDXDocumentEventsV22);
+    CComPtr<IConnectionPointContainer> back;
+    EXPECT_EQ(fetched[0]->GetConnectionPointContainer(&back), S_OK);
+    EXPECT_TRUE(back.IsEqualObject(face_));
+    fetched[0]->Release();
+}
+
+TEST_F(DocumentObjectTest, DocumentsServeTheirFaceThroughTheInstalledFactory) {
+    CComPtr<IPDXDocumentV22> second;
+    ASSERT_EQ(doc_->QueryService(nullptr, CLSID_CPDXDocumentV22, IID_IPDXDocumentV22,
+                                 reinterpret_cast<void**>(&second)),
+              S_OK);
+    EXPECT_FALSE(second.IsEqualObject(face_));
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(doc_->QueryService(nullptr, IID_IPDXDocumentV22, IID_IKNVNode, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(FI::com::CreateDocumentObject(nullptr, nullptr, IID_IUnknown, &out), E_POINTER);
+}
+
+TEST_F(DocumentObjectTest, BatchReadThroughArrays) {
+    ScopedArray paths(Texts({"x", "n", "nothing"}));
+    ScopedArray attributes(Texts({"value", "path"}));
+    ScopedArray tuples(Grid(3, {{I(0), I(0), CComVariant()},
+                                {I(1), I(0), CComVariant()},
+                                {I(2), I(0), CComVariant()},
+                                {I(0), I(1), CComVariant()},
+                                {CComVariant("1"), I(9), CComVariant()},    // attribute index out of range
+                                {I(-1), I(0), CComVariant()}}));             // path index out of range
+    BSTR base = SysAllocString(OLESTR("Top.A"));
+    ScopedArray values;
+    ASSERT_EQ(face_->GetAttributes(base, paths.get(), attributes.get(), tuples.get(), values.Receive()), S_OK);
+    ASSERT_EQ(Count(values.get()), 6);
+    EXPECT_EQ(Cell(values.get(), 0), "5:2.500000");
+    EXPECT_EQ(Cell(values.get(), 1), "3:7");
+    EXPECT_EQ(Cell(values.get(), 2), "0:");
+    EXPECT_EQ(Cell(values.get(), 3), "8:Top.A.x");
+    EXPECT_EQ(Cell(values.get(), 4), "0:");
+    EXPECT_EQ(Cell(values.get(), 5), "0:");
+
+    // Shapes: a tuple array of two rows, a two-dimensional path list, a missing output.
+    ScopedArray twoRows(Grid(2, {{I(0), I(0)}}));
+    ScopedArray flat(Grid(1, {{CComVariant("x")}}));
+    ScopedArray untouched;
+    EXPECT_EQ(face_->GetAttributes(base, paths.get(), attributes.get(), twoRows.get(), untouched.Receive()),
+              E_INVALIDARG);
+    EXPECT_EQ(face_->GetAttributes(base, flat.get(), attributes.get(), tuples.get(), untouched.Receive()),
+              E_INVALIDARG);
+    EXPECT_EQ(untouched.get(), nullptr);
+    EXPECT_EQ(face_->GetAttributes(base, paths.get(), attributes.get(), tuples.get(), nullptr), E_POINTER);
+    BSTR wrongBase = SysAllocString(OLESTR("Top.Q"));
+    EXPECT_EQ(face_->GetAttributes(wrongBase, paths.get(), attributes.get(), tuples.get(), untouched.Receive()),
+              E_FAIL);
+    EXPECT_EQ(fitest::TakeErrorDescription().value_or(""), "Invalid base path specified");
+    SysFreeString(wrongBase);
+    SysFreeString(base);
+}
+
+TEST_F(DocumentObjectTest, BatchWriteThroughArrays) {
+    fitest::MemoryEntry* a = doc_->root_->Children()[0].Get();
+    BSTR base = SysAllocString(OLESTR("Top.A"));
+    ScopedArray paths(Texts({"x", "ro", "n"}));
+    ScopedArray attributes(Texts({"value"}));
+    ScopedArray good(Grid(4, {{I(0), I(0), CComVariant(), 8.5}}));
+    ASSERT_EQ(face_->SetAttributes(base, paths.get(), attributes.get(), good.get()), S_OK);
+    EXPECT_EQ(a->Children()[0]->Attr("value")->ToDouble(), 8.5);
+
+    // A refused write stops the request with the entry's code and text; earlier items are written.
+    ScopedArray refused(Grid(4, {{I(0), I(0), CComVariant(), 1.0}, {I(1), I(0), CComVariant(), I(2)}, {I(2), I(0), CComVariant(), I(3)}}));
+    EXPECT_EQ(face_->SetAttributes(base, paths.get(), attributes.get(), refused.get()), FIError::kFailureCode);
+    EXPECT_EQ(fitest::TakeErrorDescription().value_or(""), "Cannot modify attribute value");
+    EXPECT_EQ(a->Children()[0]->Attr("value")->ToDouble(), 1.0);
+    EXPECT_EQ(a->Children()[1]->Attr("value")->ToInt(), 7);
+
+    // Indexes outside the arrays are refused before anything is written.
+    struct Row {
+        LONG path;
+        LONG attribute;
+        const char* text;
+    };
+    const Row rows[] = {{3, 0, "Invalid path index"}, {-1, 0, "Invalid path index"}, {0, 1, "Invalid attribute index"}};
+    for (const Row& r : rows) {
+        ScopedArray tuples(Grid(4, {{I(0), I(0), CComVariant(), 42.0}, {r.path, r.attribute, CComVariant(), 1.0}}));
+        EXPECT_EQ(face_->SetAttributes(base, paths.get(), attributes.get(), tuples.get()), E_INVALIDARG);
+        EXPECT_EQ(fitest::TakeErrorDescription().value_or(""), r.text);
+        EXPECT_EQ(a->Children()[0]->Attr("value")->ToDouble(), 1.0);
+    }
+    ScopedArray threeRows(Grid(3, {{I(0), I(0), CComVariant()}}));
+    EXPECT_EQ(face_->SetAttributes(base, paths.get(), attributes.get(), threeRows.get()), E_INVALIDARG);
+    EXPECT_EQ(face_->SetAttributes(base, paths.get(), nullptr, good.get()), E_POINTER);
+    SysFreeString(base);
+}
+
+TEST_F(DocumentObjectTest, MonikersAndActions) {
+    ScopedArray paths(Texts({"A.x", "A.zz", "B.b1"}));
+    ScopedArray monikers;
+    ASSERT_EQ(face_->GetMonikers(paths.get(), monikers.Receive()), S_OK);
+    ASSERT_EQ(Count(monikers.get()), 3);
+    EXPECT_EQ(Cell(monikers.get(), 0), "8:Top.A.x");
+    EXPECT_EQ(Cell(monikers.get(), 1), "0:");
+    EXPECT_EQ(Cell(monikers.get(), 2), "8:Top.B.b1");
+
+    ScopedArray untouched;
+    ScopedArray grid(Grid(1, {{CComVariant("A")}}));
+    EXPECT_EQ(face_->GetMonikers(grid.get(), untouched.Receive()), E_INVALIDARG);
+    EXPECT_EQ(face_->GetMonikers(nullptr, untouched.Receive()), E_POINTER);
+    EXPECT_EQ(face_->GetMonikers(paths.get(), nullptr), E_POINTER);
+    // An element that cannot become text ends the call without an answer.
+    ScopedArray unconvertible(Vector({CComVariant("A"), CComVariant(static_cast<IUnknown*>(nullptr))}));
+    EXPECT_FALSE(SUCCEEDED(face_->GetMonikers(unconvertible.get(), untouched.Receive())));
+    EXPECT_EQ(untouched.get(), nullptr);
+
+    doc_->root_->Children()[1]->SetActions({"run"});
+    BSTR path = SysAllocString(OLESTR("Top.B"));
+    BSTR action = SysAllocString(OLESTR("run"));
+    SHORT status = 5;
+    EXPECT_EQ(face_->ExecuteAction(path, action, nullptr, &status), S_OK);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(doc_->root_->Children()[1]->executed, "run");
+    SysFreeString(path);
+    SysFreeString(action);
+}
+
+TEST_F(DocumentObjectTest, HistoryChecksItsArrayAndHandsTheRestOn) {
+    BSTR text = SysAllocString(OLESTR("since"));
+    ScopedArray threeRows(Grid(3, {{CComVariant("A.x"), CComVariant()}}));
+    EXPECT_EQ(face_->GetHistoryEx(threeRows.get(), text, 0, 1, 0, nullptr), E_INVALIDARG);
+    EXPECT_EQ(face_->GetHistoryEx(nullptr, text, 0, 1, 0, nullptr), E_POINTER);
+    ScopedArray items(Grid(2, {{CComVariant("A.x"), CComVariant()}, {CComVariant("A.n"), CComVariant("K")},
+                               {I(5), I(7)}}));
+    EXPECT_EQ(face_->GetHistoryEx(items.get(), text, 0, 1, 0, nullptr), S_OK);
+    EXPECT_EQ(doc_->historyPaths, (std::vector<std::string>{"A.x", "A.n", "5"}));
+    EXPECT_EQ(doc_->historyUnits, (std::vector<std::string>{"", "K", "7"}));
+    EXPECT_EQ(doc_->historyText, "since");
+    // The base supports no history.
+    EXPECT_EQ(face_->GetHistory(items.get(), text, 0, 1, 0, nullptr), E_NOTIMPL);
+    EXPECT_EQ(fitest::TakeErrorDescription().value_or(""), "History not supported");
+    SysFreeString(text);
+}
+
+TEST(NotificationArray, EightRowsPerRecord) {
+    FIDocumentNotifyList records;
+    const int32_t kinds[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 40};
+    const int32_t codes[] = {0, 9, 8, 1, 4, 2, 3, 6, 10, 11, 12, 7, 89, 89};
+    for (int32_t kind : kinds) {
+        FIDocumentNotify& r = records.emplace_back(3, FIValue("m"));
+        r.kind = kind;
+    }
+    records[0].severity = 1;
+    records[1].severity = 2;
+    records[0].position1 = 11;
+    records[0].position2 = 12;
+    records[0].args[0] = FIValue(5);
+    records[0].args[1] = FIValue(2.5);
+    records[0].args[2] = FIValue("t");
+    SAFEARRAY* array = nullptr;
+    ASSERT_EQ(FI::com::BuildNotificationArray(records, &array), S_OK);
+    ScopedArray owned(array);
+    LONG rows = -1;
+    LONG columns = -1;
+    SafeArrayGetUBound(array, 1, &rows);
+    SafeArrayGetUBound(array, 2, &columns);
+    EXPECT_EQ(rows, 7);
+    ASSERT_EQ(columns + 1, static_cast<LONG>(records.size()));
+    auto cell = [&](LONG r, LONG c) {
+        CComVariant v;
+        LONG index[2] = {r, c};
+        SafeArrayGetElement(array, index, &v);
+        return v;
+    };
+    for (LONG c = 0; c <= columns; ++c) EXPECT_EQ(cell(0, c).lVal, codes[c]) << c;
+    EXPECT_EQ(cell(1, 0).lVal, 2);
+    EXPECT_EQ(cell(1, 1).lVal, 3);
+    EXPECT_EQ(cell(1, 2).lVal, 4);
+    EXPECT_EQ(cell(2, 0).lVal, 11);
+    EXPECT_EQ(cell(3, 0).lVal, 12);
+    EXPECT_EQ(cell(4, 0).vt, VT_BSTR);
+    EXPECT_EQ(cell(5, 0).vt, VT_I4);
+    EXPECT_EQ(cell(6, 0).vt, VT_R8);
+    EXPECT_EQ(cell(7, 0).vt, VT_BSTR);
+    EXPECT_EQ(cell(5, 1).vt, VT_NULL);
+}
+
+TEST_F(DocumentObjectTest, AdviseSubscribesAndTheLastUnadviseLeaves) {
+    CComPtr<IConnectionPoint> point = Point();
+    auto* first = new EventSink;
+    auto* second = new EventSink;
+    auto* refusing = new EventSink;
+    refusing->refuse = true;
+    DWORD c1 = 0;
+    DWORD c2 = 0;
+    DWORD c3 = 7;
+    EXPECT_EQ(point->Advise(refusing, &c3), CONNECT_E_CANNOTCONNECT);
+    EXPECT_EQ(c3, 0u);
+    EXPECT_EQ(point->Advise(nullptr, &c3), E_POINTER);
+    ASSERT_EQ(point->Advise(first, &c1), S_OK);
+    EXPECT_EQ(doc_->firstSubscriber, 1);
+    EXPECT_TRUE(Self()->IsSubscribed());
+    ASSERT_EQ(point->Advise(second, &c2), S_OK);
+    EXPECT_NE(c1, c2);
+    EXPECT_EQ(doc_->firstSubscriber, 1);
+    EXPECT_EQ(doc_->SubscriberCount(), 1u);
+
+    CComPtr<IEnumConnections> connections;
+    ASSERT_EQ(point->EnumConnections(&connections), S_OK);
+    CONNECTDATA data[3];
+    ULONG n = 0;
+    EXPECT_EQ(connections->Next(3, data, &n), S_FALSE);
+    ASSERT_EQ(n, 2u);
+    EXPECT_EQ(data[0].dwCookie, c1);
+    EXPECT_EQ(data[1].dwCookie, c2);
+    for (ULONG i = 0; i < n; ++i) data[i].pUnk->Release();
+    connections.Release();
+
+    Notify();
+    EXPECT_EQ(first->Events().size(), 1u);
+    EXPECT_EQ(second->Events().size(), 1u);
+
+    EXPECT_EQ(point->Unadvise(c1), S_OK);
+    EXPECT_EQ(point->Unadvise(c1), CONNECT_E_NOCONNECTION);
+    EXPECT_EQ(point->Unadvise(0), CONNECT_E_NOCONNECTION);
+    EXPECT_EQ(first->Refs(), 1u);
+    EXPECT_EQ(doc_->lastSubscriber, 0);
+    Notify();
+    EXPECT_EQ(first->Events().size(), 1u);
+    EXPECT_EQ(second->Events().size(), 2u);
+
+    EXPECT_EQ(point->Unadvise(c2), S_OK);
+    EXPECT_EQ(doc_->lastSubscriber, 1);
+    EXPECT_FALSE(Self()->IsSubscribed());
+    EXPECT_EQ(second->Refs(), 1u);
+
+    // A freed slot is taken again, and the document is subscribed anew.
+    ASSERT_EQ(point->Advise(first, &c1), S_OK);
+    EXPECT_EQ(doc_->firstSubscriber, 2);
+    EXPECT_EQ(point->Unadvise(c1), S_OK);
+    for (EventSink* s : {first, second, refusing}) s->Release();
+}
+
+TEST_F(DocumentObjectTest, EventCarriesTheRecordsAsOneArgument) {
+    CComPtr<IConnectionPoint> point = Point();
+    auto* sink = new EventSink;
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
+    Notify();
+    std::vector<EventSink::Event> events = sink->Events();
+    ASSERT_EQ(events.size(), 1u);
+    const EventSink::Event& e = events[0];
+    EXPECT_EQ(e.id, 1);
+    EXPECT_EQ(e.locale, 1024u);
+    EXPECT_EQ(e.flags, DISPATCH_METHOD);
+    EXPECT_EQ(e.argumentCount, 1u);
+    EXPECT_EQ(e.vt, VT_ARRAY | VT_VARIANT);
+    ASSERT_EQ(e.columns.size(), 3u);
+    EXPECT_EQ(e.columns[0], (std::vector<std::string>{"3:9", "3:2", "3:3", "3:4", "8:broke", "1:", "1:", "1:"}));
+    EXPECT_EQ(e.columns[2], (std::vector<std::string>{"3:0", "3:4", "3:-1", "3:-1", "8:fine", "3:5", "5:1.500000",
+                                                      "8:z"}));
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+    sink->Release();
+}
+
+TEST_F(DocumentObjectTest, NotifyFilterFromClientConditions) {
+    CComPtr<IConnectionPoint> point = Point();
+    auto* sink = new EventSink;
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
+    struct Row {
+        const char* what;
+        std::vector<std::vector<CComVariant>> conditions;
+        size_t delivered;  // of the three records: error, warning, information
+    };
+    const Row rows[] = {
+        {"no condition", {}, 3},
+        {"severity equal to client warning", {{I(1), I(1), I(3)}}, 2},
+        {"severity equal to client error", {{I(1), I(1), I(0)}}, 2},
+        {"every record", {{I(0), I(2), I(99)}}, 0},
+        {"kind not equal to GeneralError", {{I(4), I(2), I(1)}}, 1},
+        {"position1 greater than 2", {{I(3), I(0), I(2)}}, 2},
+        {"unconvertible selectors: position2 greater than 4", {{CComVariant("x"), CComVariant("y"), I(4)}}, 3},
+        {"position2 by default, greater than 3", {{I(9), I(9), I(3)}}, 2},
+    };
+    size_t before = 0;
+    for (const Row& r : rows) {
+        ScopedArray filter(Grid(3, r.conditions));
+        EXPECT_EQ(face_->SetNotifyFilter(filter.get()), S_OK);
+        Notify();
+        std::vector<EventSink::Event> events = sink->Events();
+        const size_t delivered = events.size() > before ? events.back().columns.size() : 0;
+        before = events.size();
+        EXPECT_EQ(delivered, r.delivered) << r.what;
+    }
+    // An unreadable filter leaves the filter cleared.
+    EXPECT_EQ(face_->SetNotifyFilter(nullptr), S_OK);
+    Notify();
+    EXPECT_EQ(sink->Events().back().columns.size(), 3u);
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+    sink->Release();
+}
+
+TEST_F(DocumentObjectTest, SinkCalledOnTheNotifyingThread) {
+    CComPtr<IConnectionPoint> point = Point();
+    auto* sink = new EventSink;
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
+    std::thread::id notifier;
+    std::thread engine([&] {
+        notifier = std::this_thread::get_id();
+        Notify();
+    });
+    engine.join();
+    std::vector<EventSink::Event> events = sink->Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].thread, notifier);
+    EXPECT_NE(events[0].thread, std::this_thread::get_id());
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+    sink->Release();
+}
+
+TEST_F(DocumentObjectTest, SinksMayUnadviseAndReleaseFromTheirEvent) {
+    CComPtr<IConnectionPoint> point = Point();
+    auto* leaving = new EventSink;
+    auto* staying = new EventSink;
+    auto* failing = new EventSink;
+    failing->failInvoke = true;
+    DWORD c1 = 0;
+    DWORD c2 = 0;
+    DWORD c3 = 0;
+    ASSERT_EQ(point->Advise(failing, &c3), S_OK);
+    ASSERT_EQ(point->Advise(leaving, &c1), S_OK);
+    ASSERT_EQ(point->Advise(staying, &c2), S_OK);
+    HRESULT unadvised = E_FAIL;
+    leaving->onEvent = [&] { unadvised = point->Unadvise(c1); };
+    Notify();
+    EXPECT_EQ(unadvised, S_OK);
+    EXPECT_EQ(leaving->Events().size(), 1u);
+    EXPECT_EQ(staying->Events().size(), 1u);  // a failing sink does not stop the others
+    Notify();
+    EXPECT_EQ(leaving->Events().size(), 1u);
+    EXPECT_EQ(staying->Events().size(), 2u);
+    EXPECT_EQ(point->Unadvise(c3), S_OK);
+
+    // The last sink leaves from its event and drops the last references to the object.
+    staying->onEvent = [&] {
+        point->Unadvise(c2);
+        point.Release();
+        face_.Release();
+    };
+    Notify();
+    EXPECT_EQ(doc_->lastSubscriber, 1);
+    EXPECT_EQ(doc_->SubscriberCount(), 0u);
+    EXPECT_EQ(doc_->Refs(), 1u);
+    for (EventSink* s : {leaving, staying, failing}) {
+        EXPECT_EQ(s->Refs(), 1u);
+        s->Release();
+    }
+}
+
+TEST_F(DocumentObjectTest, ReleaseWithSinksStillConnectedLetsThemGo) {
+    auto* sink = new EventSink;
+    CComPtr<IConnectionPoint> point = Point();
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
+    EXPECT_GT(sink->Refs(), 1u);
+    point.Release();
+    face_.Release();
+    EXPECT_EQ(sink->Refs(), 1u);
+    EXPECT_EQ(doc_->SubscriberCount(), 0u);
+    EXPECT_EQ(doc_->lastSubscriber, 1);
+    sink->Release();
+}
+
+TEST_F(DocumentObjectTest, ConcurrentNotifyAndAdvise) {
+    CComPtr<IConnectionPoint> point = Point();
+    auto* steady = new EventSink;
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(steady, &cookie), S_OK);
+    constexpr int kRounds = 200;
+    std::thread engine([&] {
+        for (int i = 0; i < kRounds; ++i) Notify();
+    });
+    for (int i = 0; i < kRounds; ++i) {
+        auto* passing = new EventSink;
+        DWORD c = 0;
+        ASSERT_EQ(point->Advise(passing, &c), S_OK);
+        ASSERT_EQ(point->Unadvise(c), S_OK);
+        passing->Release();
+    }
+    engine.join();
+    EXPECT_EQ(steady->Events().size(), static_cast<size_t>(kRounds));
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+    steady->Release();
+}
+
+}  // namespace
