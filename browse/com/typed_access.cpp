@@ -63,6 +63,10 @@ HRESULT ReadInt(FIReferenceBase& reference, const char* name, LONG* out) {
         *out = ParseLong(nuv::bstr_to_utf8(v->bstrVal));
         return S_OK;
     }
+    if (v->vt == VT_I4) {
+        *out = v->lVal;
+        return S_OK;
+    }
     FIVariant converted;
     hr = VariantChangeType(converted.get(), v, 0, VT_I4);
     if (FAILED(hr)) return hr;
@@ -78,6 +82,10 @@ HRESULT ReadReal(FIReferenceBase& reference, const char* name, double* out) {
     VARIANT* v = value.get();
     if (v->vt == VT_BSTR) {
         *out = std::strtod(nuv::bstr_to_utf8(v->bstrVal).c_str(), nullptr);
+        return S_OK;
+    }
+    if (v->vt == VT_R8) {
+        *out = v->dblVal;
         return S_OK;
     }
     FIVariant converted;
