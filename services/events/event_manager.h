@@ -1,0 +1,137 @@
+// The event manager of one simulation: clients subscribe INUVSimEventSinks for categories of engine
+// events; engine events arrive through the engine callbacks, pass the category's filters and
+// accumulators, and reach the sinks through OnNewEvent with the client's event number.
+//
+// The lists, flags and accumulators are guarded by one lock, which engine threads take too. Sinks are
+// never called under it: deliveries are collected while it is held and made after it is let go, each
+// with its own reference to the sink, so a sink may advise, unadvise or release from its callback.
+#pragma once
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "accumulators.h"
+#include "atl/nuvatlcom.h"
+#include "callbacks_helper.h"
+#include "event_lists.h"
+#include "nuvclasslib.h"
+
+class CoNUVSimulation;
+
+namespace nuv::events {
+
+// Reaches the implementation behind an event manager's interface; never answered by any other object.
+// {8F1C3A52-6D0B-4E7A-9B21-5C4E3D2A1F60}
+inline constexpr IID IID_NUVSimEventMgrImpl = {0x8f1c3a52, 0x6d0b, 0x4e7a, {0x9b, 0x21, 0x5c, 0x4e, 0x3d, 0x2a, 0x1f, 0x60}};
+
+// Category bits of an advise filter.
+enum EventCategory : uint32_t {
+    kServerEvents = 1,
+    kCommandEvents = 2,
+    kFlowsheetEvents = 4,
+    kBlockEvents = 8,
+    kVariableEvents = 16,
+    kRequestEvents = 32,
+};
+
+// Client event numbers (lEventId of OnNewEvent).
+enum ClientEvent : LONG {
+    kClientFlowsheetChanged = 0,
+    kClientObjectChanged = 1,  // a variable, or block category 3 ended
+    kClientRequestStart = 2,
+    kClientRequestEnd = 3,
+    kClientCommandStart = 4,
+    kClientCommandEnd = 5,
+    kClientRunFinished = 7,
+    kClientBlockAdded = 8,
+    kClientBlockRemoved = 9,
+    kClientBlockRenamed = 10,
+    kClientInclusion = 11,
+    kClientBlockChanged = 12,
+    kClientSpecsChanged = 13,
+    kClientParamsChanged = 14,
+};
+
+// Advise fails with all 32 bits set rather than a facility code.
+inline constexpr HRESULT kAdviseFailed = static_cast<HRESULT>(0xFFFFFFFF);
+
+class CoNUVSimEventMgr : public CComObjectRootEx<CComMultiThreadModel>,
+                         public INUVSimEventMgr,
+                         public IProvideClassInfo2Impl<&CLSID_NUVSimEventMgr, &IID_NULL, &LIBID_NUVClassLib380, 38, 0>,
+                         private EventDispatchTarget {
+public:
+    struct SelfEntry {
+        static bool Match(REFIID riid) { return riid == IID_NUVSimEventMgrImpl; }
+        template <class T>
+        static HRESULT Get(T* self, REFIID, void** ppv) {
+            *ppv = static_cast<CoNUVSimEventMgr*>(self);
+            return S_OK;
+        }
+    };
+    using ComMap = CComMap<ComEntry<INUVSimEventMgr>, ComEntry2<IProvideClassInfo, IProvideClassInfo2>, SelfEntry>;
+
+    CoNUVSimEventMgr();
+    ~CoNUVSimEventMgr();
+
+    // Makes the event manager of `simulation`, queried for riid.
+    static HRESULT Create(CoNUVSimulation* simulation, REFIID riid, void** ppv);
+    // The implementation behind `manager`, or null when it is not one of ours. Borrowed.
+    static CoNUVSimEventMgr* From(IUnknown* manager);
+
+    // INUVSimEventMgr
+    STDMETHOD(Advise)(LONG lEventFilter, INUVSimEventSink* pSink, LONG* lAdviseId) override;
+    STDMETHOD(UnAdvise)(LONG lAdviseId) override;
+    STDMETHOD(BlockEvents)(LONG lEventFilter, LONG lAdviseId, INUVSimEventLock** ppLock) override;
+
+    // An engine event with the engine's two arguments; the result goes back to the engine.
+    intptr_t OnEngineEvent(int event, intptr_t a, intptr_t b);
+
+    // State read by tests.
+    bool CommandOpen() const;
+    bool RequestOpen() const;
+    uint32_t RequestNesting() const;
+
+private:
+    struct Delivery {
+        CComPtr<INUVSimEventSink> sink;
+        LONG id;
+        CComVariant hint1;
+        CComVariant hint2;
+    };
+    using Outbox = std::vector<Delivery>;
+
+    // Called with the lock held.
+    intptr_t DispatchEngineEvent(int event, uint32_t a, const char* text, int32_t hint) override;
+    void UpdateAccumulatorActivity();
+    void Post(INUVSimEventSink* sink, LONG id, CComVariant hint1, CComVariant hint2);
+    void PostToSinks(const SinkList& sinks, LONG id, const CComVariant& hint1, const CComVariant& hint2);
+    void PostToAccepting(const nuvhelper_EventFilterList& filters, const char* name, LONG id,
+                         const CComVariant& hint1, const CComVariant& hint2);
+    void PostCategory(const nuvhelper_EventFilterList& filters, uint32_t mode, const char* name, int32_t hint, LONG id);
+    intptr_t HandleEngineEvent(int event, intptr_t a, intptr_t b);
+    static void Deliver(Outbox& outbox);
+
+    CallbackTableUse m_tableUse;
+    mutable std::mutex m_lock;
+    Outbox* m_outbox = nullptr;  // where deliveries go while the lock is held
+
+    SinkList m_all, m_server, m_command, m_request, m_variable, m_flowsheet, m_block;
+    nuvhelper_EventFilterList m_commandFilters{kCommandEvents};
+    nuvhelper_EventFilterList m_requestFilters{kRequestEvents};
+    nuvhelper_EventFilterList m_variableFilters{kVariableEvents};
+    nuvhelper_EventFilterList m_flowsheetFilters{kFlowsheetEvents};
+    nuvhelper_EventFilterList m_blockFilters{kBlockEvents};
+    nuvhelper_CommandEventAccumulator m_commandAcc{*this};
+    nuvhelper_RequestEventAccumulator m_requestAcc{*this};
+    nuvhelper_VariableEventAccumulator m_variableAcc{*this, 1};
+    nuvhelper_FlowsheetEventAccumulator m_flowsheetAcc{*this, 1};
+    nuvhelper_BlockEventAccumulator m_blockAcc{*this, 10};
+
+    uint32_t m_adviseCounter = 0;
+    bool m_commandOpen = false;
+    bool m_requestOpen = false;
+    bool m_blockPending = false;
+    uint32_t m_requestNesting = 0;
+};
+
+}  // namespace nuv::events

@@ -1,0 +1,66 @@
+// The event manager as a host reaches it: the system library loaded with dlopen, the simulation
+// wrapper from the exported factory twin, the manager through GetService.
+#include <dlfcn.h>
+
+#include <string>
+
+#include "events_support.h"
+
+namespace {
+
+using namespace events_test;
+
+TEST(EventsSystemLibrary, AHostSubscribesThroughTheLoadedLibraryAndHearsASolve) {
+    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    using Create = HRESULT (*)(ZEQEOSimulation*, REFIID, void**);
+    using Register = void (*)(ZEQEOSimulation*);
+    auto create = reinterpret_cast<Create>(dlsym(library, "NUVClassFactory_QueryCreateWrapper"));
+    auto reg = reinterpret_cast<Register>(dlsym(library, "NUVClassFactory_RegisterSimulationServices"));
+    ASSERT_NE(create, nullptr);
+    ASSERT_NE(reg, nullptr);
+    // The helper's members under their mangled names: functions take no arguments, flags are data.
+    auto mangled = [](const std::string& member, const char* suffix) {
+        return "_ZN18NUVCallbacksHelper" + std::to_string(member.size()) + member + suffix;
+    };
+    for (const char* function : {"InitializeCallbacks", "SetServerCallbacks", "SetRequestCallbacks", "SetVariableCallbacks",
+                                 "SetFlowsheetCallbacks", "SetBlockCallbacks", "ReSetAllCallbackBooleans"})
+        EXPECT_NE(dlsym(library, mangled(function, "Ev").c_str()), nullptr) << function;
+    for (const char* flag : {"m_bCallbacksInitialized", "m_bServerCallbacksSet", "m_bRequestCallbacksSet",
+                             "m_bVariableCallbacksSet", "m_bFlowhseetCallbacksSet", "m_bBlockCallbacksSet"})
+        EXPECT_NE(dlsym(library, mangled(flag, "E").c_str()), nullptr) << flag;
+    for (const char* assignment : {"_ZN18NUVCallbacksHelperaSERKS_", "_ZN18NUVCallbacksHelperaSEOS_"})
+        EXPECT_NE(dlsym(library, assignment), nullptr) << assignment;
+    auto* blockFlag = static_cast<bool*>(dlsym(library, mangled("m_bBlockCallbacksSet", "E").c_str()));
+    ASSERT_NE(blockFlag, nullptr);
+    auto sink = RecordingSink::Make();
+    {
+        zeq::testing::ModelBuilder m;
+        m.Block("FEED").Var("F", 10, 1);
+        m.Block("PROD").Var("F", 0).Eqn("OUT", "F = FEED.F");
+        auto sim = m.Create();
+        reg(sim.get());
+        CComPtr<INUVSimulation2> wrapper;
+        ASSERT_EQ(create(sim.get(), IID_INUVSimulation2, reinterpret_cast<void**>(&wrapper)), S_OK);
+        CComPtr<IUnknown> service;
+        ASSERT_EQ(wrapper->GetService(CComBSTR("NUVSimEventMgr"), &service), S_OK);
+        CComPtr<INUVSimEventMgr> manager;
+        ASSERT_EQ(service.QueryInterface(&manager), S_OK);
+        LONG id = 0;
+        ASSERT_EQ(manager->Advise(4 | 8, sink, &id), S_OK);
+        EXPECT_EQ(id, 1);
+        EXPECT_TRUE(*blockFlag) << "the library's own flag";
+        ASSERT_EQ(wrapper->Solve(), S_OK);
+        ASSERT_FALSE(sink->Events().empty());
+        EXPECT_EQ(sink->Events().back().id, 7);
+        EXPECT_EQ(manager->UnAdvise(id), S_OK);
+        service.Release();
+        manager.Release();
+        sim.reset();
+    }
+    EXPECT_FALSE(*blockFlag) << "the last manager took the table and the flags with it";
+    EXPECT_EQ(sink->Refs(), 1u);
+    dlclose(library);
+}
+
+}  // namespace
