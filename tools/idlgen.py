@@ -622,7 +622,23 @@ class TypelibWriter:
         lines += post
         if result:
             kind, name = result
-            lines.append("    if (FAILED(hr)) return hr;")
+            # A failing member may have filled its result before failing: what it holds is freed, not leaked.
+            release = None
+            if kind == "scalar" and name == "VARIANT":
+                release = "VariantClear(&ret);"
+            elif kind == "scalar" and name == "BSTR":
+                release = "SysFreeString(ret);"
+            elif kind == "interface" or (kind == "scalar" and name in ("IUnknown", "IDispatch")):
+                release = "if (ret) ret->Release();"
+            elif kind == "array":
+                release = "if (ret) SafeArrayDestroy(ret);"
+            if release:
+                lines.append("    if (FAILED(hr)) {")
+                lines.append(f"        {release}")
+                lines.append("        return hr;")
+                lines.append("    }")
+            else:
+                lines.append("    if (FAILED(hr)) return hr;")
             if kind == "scalar" and name == "VARIANT":
                 lines.append("    *result = ret;")
             elif kind == "scalar" and name in ("IUnknown", "IDispatch"):

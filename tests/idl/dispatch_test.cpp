@@ -40,6 +40,17 @@ public:
     }
     STDMETHOD(get_UOM)(BSTR*) override { return E_FAIL; }
     STDMETHOD(get_Scale)(DOUBLE*) override { throw std::runtime_error("engine gone"); }
+    // Fill the result, then fail.
+    STDMETHOD(get_Parent)(INUVObject** out) override {
+        *out = static_cast<INUVVariable5*>(this);
+        (*out)->AddRef();
+        return E_FAIL;
+    }
+    STDMETHOD(get_UOMList)(VARIANT* out) override {
+        out->vt = VT_BSTR;
+        out->bstrVal = SysAllocString(OLESTR("K"));
+        return E_FAIL;
+    }
     STDMETHOD(get_Step)(DOUBLE*) override { throw std::bad_alloc(); }
 
     double value = 0;
@@ -453,6 +464,19 @@ TEST(DispatchFailures, FailingCallBecomesAnExceptionWithTheErrorText) {
         ASSERT_EQ(thrown.Invoke(d, IdOf(d, row.name), DISPATCH_PROPERTYGET), DISP_E_EXCEPTION);
         EXPECT_EQ(thrown.excep.scode, row.scode);
         EXPECT_EQ(thrown.excep.bstrDescription, nullptr);
+    }
+}
+
+// A member that fills its result and then fails: the call frees what it was given and hands back nothing.
+TEST(DispatchFailures, ResultOfAFailedCallIsReleased) {
+    TestVariable* impl = nullptr;
+    CComPtr<IDispatch> d = Make<TestVariable>(&impl);
+    for (const char16_t* name : {u"Parent", u"UOMList"}) {
+        const LONG before = impl->m_dwRef;
+        Call c;
+        ASSERT_EQ(c.Invoke(d, IdOf(d, name), DISPATCH_PROPERTYGET), DISP_E_EXCEPTION);
+        EXPECT_EQ(c.result.vt, VT_EMPTY);
+        EXPECT_EQ(impl->m_dwRef, before);  // the parent reference was released; the text leak shows under ASan
     }
 }
 
