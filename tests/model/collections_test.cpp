@@ -222,6 +222,53 @@ HRESULT FakeGrid(CoNUVBlock*, MemberKind kind, const LONG*, LONG, REFIID riid, v
     return SUCCEEDED(hr) ? e->QueryInterface(riid, ppv) : hr;
 }
 
+int g_lastMode = -1;
+std::vector<LONG> g_lastRows;
+
+HRESULT FakeGridInfo(int mode, REFIID riid, void** ppv) {
+    g_lastMode = mode;
+    return FakeGrid(nullptr, MemberKind::Blocks, nullptr, 0, riid, ppv);
+}
+
+HRESULT RecordingGrid(CoNUVBlock* owner, MemberKind kind, const LONG* rows, LONG count, REFIID riid, void** ppv) {
+    g_lastRows.assign(rows, rows + count);
+    return FakeGrid(owner, kind, rows, count, riid, ppv);
+}
+
+TEST_F(CollectionsTest, GridRequestsCarryTheKindsModeAndThePortsRows) {
+    nuv::SetGridMakers(&RecordingGrid, &FakeGridInfo);
+    struct Case {
+        const char* block;
+        MemberKind kind;
+        int mode;
+    };
+    for (const Case& c : {Case{"FEED", MemberKind::Variables, 0}, Case{"FEED", MemberKind::Ports, 1},
+                          Case{"FEED", MemberKind::Parameters, 2}, Case{"PROD", MemberKind::Equations, 3}}) {
+        g_lastMode = -1;
+        CComPtr<IUnknown> info;
+        EXPECT_EQ(Collection(Block(c.block), c.kind)->GetService(CComBSTR("GRIDINFOSERVICE"), &info), S_OK);
+        EXPECT_EQ(g_lastMode, c.mode);
+    }
+    // The port's variables: the grid gets their positions in the owner block's variable collection.
+    CComPtr<INUVPortCollection> ports;
+    Block("SECTION.HTR")->get_Ports(&ports);
+    CComPtr<INUVPort> out;
+    ports->get_Port(I4(1), &out);
+    CComPtr<INUVPort2> out2;
+    out->QueryInterface(IID_INUVPort2, reinterpret_cast<void**>(&out2));
+    CComPtr<INUVVariableCollection> vars;
+    out2->get_Variables(&vars);
+    CComPtr<IServiceProvider> provider;
+    vars->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&provider));
+    CComPtr<IUnknown> grid;
+    EXPECT_EQ(provider->QueryService(IID_INUVGridService, IID_IUnknown, reinterpret_cast<void**>(&grid)), S_OK);
+    EXPECT_EQ(g_lastRows, (std::vector<LONG>{2}));  // HTR's port OUT holds TOUT, the block's second variable
+    nuv::SetGridMakers(nullptr, nullptr);
+    grid.Release();
+    EXPECT_EQ(provider->QueryService(IID_INUVGridService, IID_IUnknown, reinterpret_cast<void**>(&grid)),
+              nuv::kNoService);
+}
+
 TEST_F(CollectionsTest, ServicesByNameIgnoreCaseAndUnknownNamesAreRefused) {
     CComPtr<INUVObjectCollection> vars = Collection(Block("FEED"), MemberKind::Variables);
     CComPtr<IUnknown> service;

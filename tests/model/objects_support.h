@@ -17,9 +17,9 @@
 
 namespace objects_test {
 
-// FEED (plain: F, T, P; parameters; port OUT over F, T), SECTION (hierarchy: HTR with Q, TOUT and an inner
-// hierarchy INNER holding CORE with X; a loose LOAD), PROD (plain: F with an equation; port IN over F and
-// an empty port SPARE), and a loose flowsheet variable TOTAL.
+// FEED (plain: F, T, P; parameters; port OUT over F, T), SECTION (hierarchy: HTR with Q, TOUT and a port
+// OUT over TOUT, an inner hierarchy INNER holding CORE with X, a loose LOAD), PROD (plain: F with an
+// equation; port IN over F and an empty port SPARE), and a loose flowsheet variable TOTAL.
 inline std::unique_ptr<zeq::Simulation> BuildModel() {
     zeq::testing::ModelBuilder m;
     m.Block("FEED").Var("F", 10, 1, "MASS-FLOW", "kg/h").Bounds(0, 100).Var("T", 300, 1, "TEMPERATURE", "K");
@@ -28,6 +28,7 @@ inline std::unique_ptr<zeq::Simulation> BuildModel() {
     m.Param("LOCKED", zeq::Value::Int(3), 0);
     m.Port("OUT", "OUT", {"F", "T"});
     m.Hierarchy("SECTION").Block("HTR").Var("Q", 5, 1).Var("TOUT", 350).Eqn("HEAT", "TOUT = 300 + Q * 10");
+    m.Port("OUT", "OUT", {"TOUT"});
     m.Hierarchy("INNER").Block("CORE").Var("X", 1, 1).EndHierarchy();
     m.ContainerVar("LOAD", 0).ContainerEqn("LOADEQ", "LOAD = HTR.Q");
     m.EndHierarchy();
