@@ -1,0 +1,214 @@
+// External variable files: what a file holds, and reading it into the flowsheet, a block or a scope.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "tasks/external_file_service.h"
+#include "tasks_support.h"
+
+namespace {
+
+using tasks_test::TakeError;
+using tasks_test::Text;
+using tasks_test::TextsOf;
+
+// Collects what is written to a pipe.
+struct CapturePipe {
+    rtopipe pipe{&Write, nullptr, nullptr, &Flush, nullptr, this, 0, 0};
+    std::string text;
+    static int Write(rtopipe* p, const char* bytes, int count) {
+        static_cast<CapturePipe*>(p->owner)->text.append(bytes, static_cast<size_t>(count));
+        return count;
+    }
+    static int Flush(rtopipe*) { return 0; }
+};
+
+class ExternalFileTest : public tasks_test::ServiceTest {
+protected:
+    void SetUp() override {
+        ServiceTest::SetUp();
+        service_ = Service<INUVExternalFileService>("NUVExternalFileService").p;
+        ASSERT_TRUE(service_);
+        char pattern[] = "/tmp/nuv-varfiles-XXXXXX";
+        ASSERT_TRUE(mkdtemp(pattern));
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        for (const std::string& f : files_) unlink(f.c_str());
+        rmdir(dir_.c_str());
+        ServiceTest::TearDown();
+    }
+    CComBSTR File(const char* name, const std::string& text) {
+        const std::string path = dir_ + "/" + name;
+        std::ofstream(path) << text;
+        files_.push_back(path);
+        return CComBSTR(path.c_str());
+    }
+    CComBSTR Missing() const { return CComBSTR((dir_ + "/missing").c_str()); }
+    HRESULT Import(BSTR file, NUVExternalFileType type, LONG attributes = 0, const char* block = nullptr,
+                   const char* match = nullptr, const char* substitute = nullptr, bool scope = false) {
+        CComBSTR b(block), m(match), s(substitute);
+        return service_->Import(file, type, attributes, block ? b.m_str : nullptr, match ? m.m_str : nullptr,
+                                substitute ? s.m_str : nullptr, scope ? VARIANT_TRUE : VARIANT_FALSE);
+    }
+    double Lower(const char* name) { return sim_->Vars()[static_cast<size_t>(sim_->FindVar(name))].lower; }
+
+    CComPtr<INUVExternalFileService> service_;
+    std::string dir_;
+    std::vector<std::string> files_;
+};
+
+constexpr const char* kVarFile = "ATTRIBUTES NAME VALUE LOWER\nA.K 5 1\nSEC.H.U 7 2\n";
+constexpr const char* kBlockFile = "XFILE\nMASK VALUE LOWER\nMEMBER A.BLK\nA.K 6 1\nMEMBER SEC.BLK\nSEC.H.U 8 2\n";
+
+TEST_F(ExternalFileTest, AttributeVocabulariesOfBothFileKinds) {
+    using nuv::varfile::AttributeBit;
+    using nuv::varfile::SlotBit;
+    EXPECT_EQ(AttributeBit(1), 0x1u);
+    EXPECT_EQ(AttributeBit(7), 0x2u);
+    EXPECT_EQ(AttributeBit(19), 0x400u);
+    EXPECT_EQ(AttributeBit(20), 0x40000u);
+    EXPECT_EQ(AttributeBit(27), 0x4000000u);
+    EXPECT_EQ(AttributeBit(0) | AttributeBit(28), 0u);
+    uint32_t all = 0;
+    for (int i = 1; i <= 27; ++i) {
+        EXPECT_EQ(all & AttributeBit(i), 0u) << "index " << i << " shares a bit";
+        all |= AttributeBit(i);
+        // The engine's reader agrees on every index.
+        EXPECT_EQ(AttributeBit(i), static_cast<uint32_t>(rtovarfile_attr_bit(i))) << i;
+    }
+    for (int slot = 1; slot <= 24; ++slot) EXPECT_EQ(SlotBit(slot), rtovmask_slot_bit(slot)) << slot;
+    EXPECT_EQ(SlotBit(20), 0x80000u);
+    EXPECT_EQ(SlotBit(21), 0x800000u);
+    EXPECT_EQ(SlotBit(25), 0u);
+}
+
+TEST_F(ExternalFileTest, QueryContentsOfBlockFilesVariableFilesAndPlainFiles) {
+    CapturePipe history;
+    rtohis_set_hisDev(&history.pipe);
+    LONG attributes = -1;
+    SAFEARRAY* ids = nullptr;
+    CComBSTR blocks = File("b.xf", "XFILE\nMASK VALUE LOWER HOMO_TARGET\nMEMBER sec.h.blk\nMEMBER notes\n"
+                                   "MEMBER a.blk\nMEMBER A.BLK\n");
+    ASSERT_EQ(service_->QueryContents(blocks, NUVExternalFile_XFile, &attributes, &ids), S_OK);
+    EXPECT_EQ(attributes, 0x2 | 0x4 | 0x800000);
+    EXPECT_EQ(TextsOf(ids), (std::vector<std::string>{"A", "SEC.H"})) << "ordered, unique, upper-cased";
+    SafeArrayDestroy(ids);
+    EXPECT_EQ(rtHisDev->write, &CapturePipe::Write) << "the history device is put back";
+    rtohis_set_hisDev(nullptr);
+
+    CComBSTR vars = File("v.txt", "ATTRIBUTES NAME VALUE UOM DESCRIPTION BOGUS\nsec.h.u 1 kg x y\nA.K 2 - - -\n");
+    ASSERT_EQ(service_->QueryContents(vars, NUVExternalFile_VarFile, &attributes, &ids), S_OK);
+    EXPECT_EQ(attributes, 0x2 | 0x400 | 0x1000000);
+    EXPECT_EQ(TextsOf(ids), (std::vector<std::string>{"SEC", "A"})) << "in the reader's order";
+    SafeArrayDestroy(ids);
+
+    EXPECT_EQ(service_->QueryContents(vars, NUVExternalFile_FileExists, &attributes, &ids), S_OK);
+    EXPECT_EQ(service_->QueryContents(Missing(), NUVExternalFile_FileExists, &attributes, &ids), S_FALSE);
+    EXPECT_EQ(attributes, 0);
+    EXPECT_EQ(ids, nullptr);
+
+    EXPECT_EQ(service_->QueryContents(Missing(), NUVExternalFile_XFile, &attributes, &ids), E_FAIL);
+    EXPECT_EQ(service_->QueryContents(Missing(), NUVExternalFile_VarFile, &attributes, &ids), E_FAIL);
+    EXPECT_EQ(service_->QueryContents(nullptr, NUVExternalFile_VarFile, &attributes, &ids), E_FAIL);
+    EXPECT_EQ(service_->QueryContents(vars, NUVExternalFile_XFile, &attributes, &ids), E_FAIL) << "not a block file";
+    EXPECT_EQ(service_->QueryContents(blocks, NUVExternalFile_VarFile, &attributes, &ids), E_FAIL)
+        << "not a variable file";
+    EXPECT_EQ(service_->QueryContents(vars, static_cast<NUVExternalFileType>(7), &attributes, &ids), E_INVALIDARG);
+    EXPECT_EQ(service_->QueryContents(vars, NUVExternalFile_VarFile, nullptr, &ids), E_POINTER);
+}
+
+TEST_F(ExternalFileTest, VariableFileImportAnnouncesItselfAndHonoursBlockScopeAndAttributes) {
+    CComBSTR file = File("v.txt", kVarFile);
+    CapturePipe out;
+    rtopipe* saved = stdoutPipe;
+    stdoutPipe = &out.pipe;
+    const HRESULT hr = Import(file, NUVExternalFile_VarFile);
+    stdoutPipe = saved;
+    ASSERT_EQ(hr, S_OK);
+    EXPECT_EQ(out.text, "<Importing Variables from " + CComBSTR(file).ToUtf8() + ">\n");
+    EXPECT_EQ(Value("A.K"), 5);
+    EXPECT_EQ(Value("SEC.H.U"), 7);
+    EXPECT_EQ(Lower("A.K"), 1);
+
+    // Only the named block's variables; a nested block is found by its dotted name.
+    CComBSTR again = File("v2.txt", "ATTRIBUTES NAME VALUE\nA.K 50\nSEC.H.U 70\n");
+    ASSERT_EQ(Import(again, NUVExternalFile_VarFile, 0, "SEC.H"), S_OK);
+    EXPECT_EQ(Value("A.K"), 5);
+    EXPECT_EQ(Value("SEC.H.U"), 70);
+    ASSERT_EQ(Import(again, NUVExternalFile_VarFile, 0, "a"), S_OK);
+    EXPECT_EQ(Value("A.K"), 50);
+
+    // A hierarchy as scope: its own container is read, names in the file stay full.
+    CComBSTR scoped = File("v3.txt", "ATTRIBUTES NAME VALUE\nA.K 9\nSEC.H.U 11\n");
+    ASSERT_EQ(Import(scoped, NUVExternalFile_VarFile, 0, "SEC", nullptr, nullptr, true), S_OK);
+    EXPECT_EQ(Value("SEC.H.U"), 11);
+    EXPECT_EQ(Value("A.K"), 50);
+
+    // Only the selected attributes: LOWER is index 4.
+    CComBSTR bounds = File("v4.txt", "ATTRIBUTES NAME VALUE LOWER\nA.K 3 -7\n");
+    ASSERT_EQ(Import(bounds, NUVExternalFile_VarFile, 0x4), S_OK);
+    EXPECT_EQ(Value("A.K"), 50);
+    EXPECT_EQ(Lower("A.K"), -7);
+
+    // A prefix of the file renamed to a block of the model.
+    CComBSTR renamed = File("v5.txt", "ATTRIBUTES NAME VALUE\nOLD.K 12\n");
+    ASSERT_EQ(Import(renamed, NUVExternalFile_VarFile, 0, nullptr, "OLD", "A"), S_OK);
+    EXPECT_EQ(Value("A.K"), 12);
+}
+
+TEST_F(ExternalFileTest, VariableFileImportOutcomes) {
+    EXPECT_EQ(Import(Missing(), NUVExternalFile_VarFile), 1) << "a missing file is a success code";
+    EXPECT_EQ(Import(File("v.txt", kVarFile), NUVExternalFile_VarFile, 0, "NOSUCH"), 4);
+    EXPECT_EQ(Value("A.K"), 3);
+    EXPECT_EQ(Import(nullptr, NUVExternalFile_VarFile), E_FAIL);
+    EXPECT_EQ(Import(Text(""), NUVExternalFile_XFile), E_FAIL);
+    // A file that is no variable file fails instead of passing for an empty one.
+    EXPECT_LT(Import(File("bad.txt", "just text\n"), NUVExternalFile_VarFile), 0);
+    EXPECT_EQ(TakeError().source, "NUVExternalFileService");
+    // Unknown kinds are read as variable files.
+    EXPECT_EQ(Import(File("v6.txt", kVarFile), static_cast<NUVExternalFileType>(9)), S_OK);
+    EXPECT_EQ(Value("A.K"), 5);
+}
+
+TEST_F(ExternalFileTest, BlockFileImportByBlockAndWithRenamedPrefixes) {
+    CComBSTR file = File("b.xf", kBlockFile);
+    ASSERT_EQ(Import(file, NUVExternalFile_XFile, 0, "A"), S_OK);
+    EXPECT_EQ(Value("A.K"), 6);
+    EXPECT_EQ(Value("SEC.H.U"), 1) << "variables outside the block are left alone";
+    ASSERT_EQ(Import(file, NUVExternalFile_XFile, 0x4), S_OK) << "slot 3 (LOWER) only";
+    EXPECT_EQ(Lower("SEC.H.U"), 2);
+    EXPECT_EQ(Value("SEC.H.U"), 1);
+    ASSERT_EQ(Import(file, NUVExternalFile_XFile), S_OK);
+    EXPECT_EQ(Value("SEC.H.U"), 8);
+
+    // With a substitute the names that already carry it are skipped.
+    CComBSTR renamed = File("r.xf", "XFILE\nMASK VALUE\nMEMBER X.BLK\nA.K 99\n");
+    ASSERT_EQ(Import(renamed, NUVExternalFile_XFile, 0, nullptr, "OLD", "A"), S_OK);
+    EXPECT_EQ(Value("A.K"), 6);
+    // An empty substitute drops the prefix: names land in the target as they are.
+    CComBSTR dropped = File("d.xf", "XFILE\nMASK VALUE\nMEMBER X.BLK\nOLD.A.K 21\n");
+    ASSERT_EQ(Import(dropped, NUVExternalFile_XFile, 0, nullptr, "OLD", ""), S_OK);
+    EXPECT_EQ(Value("A.K"), 21);
+
+    EXPECT_EQ(Import(file, NUVExternalFile_XFile, 0, "NOSUCH"), 1);
+    EXPECT_LT(Import(Missing(), NUVExternalFile_XFile), 0) << "an unreadable block file is a failure";
+}
+
+TEST_F(ExternalFileTest, ExportIsNotOfferedAndAGoneSimulationIsReported) {
+    EXPECT_EQ(service_->Export(Text("x"), NUVExternalFile_VarFile, 0, nullptr), E_NOTIMPL);
+    sim_.reset();
+    EXPECT_EQ(service_->Export(Text("x"), NUVExternalFile_VarFile, 0, nullptr), DISP_E_EXCEPTION);
+    auto error = TakeError();
+    EXPECT_EQ(error.description, "Simulation No Longer Valid");
+    EXPECT_EQ(error.source, "NUVExternalFileService");
+    EXPECT_TRUE(IsEqualGUID(error.iid, IID_INUVExternalFileService));
+    LONG attributes = 0;
+    SAFEARRAY* ids = nullptr;
+    EXPECT_EQ(service_->QueryContents(Text("x"), NUVExternalFile_FileExists, &attributes, &ids), DISP_E_EXCEPTION);
+    EXPECT_EQ(service_->Import(Text("x"), NUVExternalFile_VarFile, 0, nullptr, nullptr, nullptr, VARIANT_FALSE),
+              DISP_E_EXCEPTION);
+}
+
+}  // namespace
