@@ -271,9 +271,10 @@ void CoNUVSimEventMgr::PostToSinks(const SinkList& sinks, LONG id, const CComVar
 
 void CoNUVSimEventMgr::PostToAccepting(const nuvhelper_EventFilterList& filters, const char* name, LONG id,
                                        const CComVariant& hint1, const CComVariant& hint2) {
-    std::unique_ptr<nuvhelper_EventFilterList> accepting = filters.Accepting(name);
-    if (!accepting) return;
-    for (const EventFilter& f : accepting->Filters()) Post(f.Sink(), id, hint1, hint2);
+    // The accepting filters, oldest subscriber first, without copying them.
+    const auto& all = filters.Filters();
+    for (auto it = all.rbegin(); it != all.rend(); ++it)
+        if (it->Accepts(name)) Post(it->Sink(), id, hint1, hint2);
 }
 
 void CoNUVSimEventMgr::PostCategory(const nuvhelper_EventFilterList& filters, uint32_t mode, const char* name,
