@@ -483,6 +483,11 @@ TEST_F(DocumentObjectTest, NotifyFilterFromClientConditions) {
         before = events.size();
         EXPECT_EQ(delivered, r.delivered) << r.what;
     }
+    // Arrays whose bounds start at 1 are read from their own lower bounds.
+    ScopedArray fromOne(Grid(3, {{I(1), I(1), I(3)}}, 1));
+    EXPECT_EQ(face_->SetNotifyFilter(fromOne.get()), S_OK);
+    Notify();
+    EXPECT_EQ(sink->Events().back().columns.size(), 2u);
     // An unreadable filter leaves the filter cleared.
     EXPECT_EQ(face_->SetNotifyFilter(nullptr), S_OK);
     Notify();
@@ -583,6 +588,97 @@ TEST_F(DocumentObjectTest, ConcurrentNotifyAndAdvise) {
     EXPECT_EQ(steady->Events().size(), static_cast<size_t>(kRounds));
     EXPECT_EQ(point->Unadvise(cookie), S_OK);
     steady->Release();
+}
+
+}  // namespace
+
+namespace {
+
+// Hands out the COM face of another document, as an entry that delegates to it would.
+class DocumentProvider : public IServiceProvider {
+public:
+    explicit DocumentProvider(FI::FIDocument* target) : target_(target) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (riid != IID_IUnknown && riid != IID_IServiceProvider) {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        *out = static_cast<IServiceProvider*>(this);
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE QueryService(REFGUID service, REFIID riid, void** out) override {
+        return target_->QueryService(this, service, riid, out);
+    }
+
+private:
+    virtual ~DocumentProvider() = default;
+    FI::FIDocument* target_;
+    std::atomic<ULONG> refs_{1};
+};
+
+// Document "near" has an entry "ext" whose rest lives in document "far", reached through far's
+// COM face; both hold the same tree.
+class DelegationTest : public DocumentObjectTest {
+protected:
+    DelegationTest() : far_(TestDocument::Create(comtest::MakeTree())), provider_(new DocumentProvider(far_)) {
+        ext_ = doc_->root_->Add("ext");
+        ext_->delegatePath = "Top";
+        ext_->provider = provider_;
+    }
+    ~DelegationTest() override {
+        ext_->provider = nullptr;
+        provider_->Release();
+        EXPECT_EQ(far_->Refs(), 1u);
+        far_->Release();
+    }
+    TestDocument* far_;
+    DocumentProvider* provider_;
+    fitest::MemoryEntry* ext_;
+};
+
+TEST_F(DelegationTest, ReadsWritesAndMonikersCrossIntoTheOtherDocument) {
+    BSTR base = SysAllocString(OLESTR("Top"));
+    ScopedArray paths(Texts({"A.n", "ext.A.x", "ext.A.n"}));
+    ScopedArray attributes(Texts({"value", "path"}));
+    ScopedArray tuples(Grid(3, {{I(0), I(0), CComVariant()}, {I(1), I(0), CComVariant()}, {I(2), I(1), CComVariant()}}));
+    ScopedArray values;
+    ASSERT_EQ(face_->GetAttributes(base, paths.get(), attributes.get(), tuples.get(), values.Receive()), S_OK);
+    ASSERT_EQ(Count(values.get()), 3);
+    EXPECT_EQ(Cell(values.get(), 0), "3:7");
+    EXPECT_EQ(Cell(values.get(), 1), "5:2.500000");
+    EXPECT_EQ(Cell(values.get(), 2), "8:Top.ext.A.n");  // the far path in the near document's terms
+
+    fitest::MemoryEntry* farX = far_->root_->Children()[0]->Children()[0].Get();
+    ScopedArray writePaths(Texts({"ext.A.x"}));
+    ScopedArray writes(Grid(4, {{I(0), I(0), CComVariant(), 6.25}}));
+    ASSERT_EQ(face_->SetAttributes(base, writePaths.get(), attributes.get(), writes.get()), S_OK);
+    EXPECT_EQ(farX->Attr("value")->ToDouble(), 6.25);
+    EXPECT_EQ(doc_->root_->Children()[0]->Children()[0]->Attr("value")->ToDouble(), 2.5);
+    EXPECT_EQ(ext_->changeHookCalls, 1);
+
+    ScopedArray monikerPaths(Texts({"ext.A.x", "ext.A.none"}));
+    ScopedArray monikers;
+    ASSERT_EQ(face_->GetMonikers(monikerPaths.get(), monikers.Receive()), S_OK);
+    EXPECT_EQ(Cell(monikers.get(), 0), "8:Top.ext.A.x");
+    EXPECT_EQ(Cell(monikers.get(), 1), "0:");
+    SysFreeString(base);
+}
+
+TEST_F(DelegationTest, NodeObjectsReadThroughTheDelegatingEntry) {
+    CComPtr<IKNVNode> root;
+    ASSERT_EQ(FI::com::CreateRootNode(doc_, false, &root), S_OK);
+    CComPtr<IKNVNode> ext;
+    ASSERT_EQ(root->GetChildByPath("ext", &ext), S_OK);
+    char* ids = nullptr;
+    ASSERT_EQ(ext->GetTextAttribute("child_ids", &ids), S_OK);
+    EXPECT_EQ(comtest::Text(comtest::TakeText(ids)), "A\nB\nC");
 }
 
 }  // namespace
