@@ -2,7 +2,6 @@
 // storage, the call itself through the member's generated function, and failures as exceptions.
 #include <array>
 #include <cstring>
-#include <new>
 
 #include "typelib_impl.h"
 
@@ -150,12 +149,9 @@ void FillException(EXCEPINFO* ei, HRESULT hr) {
 HRESULT CallMember(const FuncDesc& func, IDispatch* self, VARIANT** args, VARIANT* result) noexcept {
     try {
         return func.thunk(self, args, result);
-    } catch (const std::bad_alloc&) {
-        SetErrorInfo(0, nullptr);
-        return E_OUTOFMEMORY;
     } catch (...) {
         SetErrorInfo(0, nullptr);
-        return E_UNEXPECTED;
+        return ExceptionResult();
     }
 }
 

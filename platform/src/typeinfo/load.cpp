@@ -24,6 +24,7 @@
 
 namespace {
 
+using nuv::typelib::ExceptionResult;
 using nuv::typelib::LibraryDesc;
 using nuv::typelib::TypeDesc;
 
@@ -120,36 +121,40 @@ bool NeedsInterfaceKey(const TypeDesc& t) {
 }
 
 HRESULT Register(ITypeLib* ptlib, const OLECHAR* path, const OLECHAR* helpdir, const Scope& scope) {
-    if (!ptlib || !path) return E_INVALIDARG;
-    TLIBATTR* attr = nullptr;
-    HRESULT hr = ptlib->GetLibAttr(&attr);
-    if (FAILED(hr)) return hr;
-    const TLIBATTR a = *attr;
-    ptlib->ReleaseTLibAttr(attr);
-    const LibraryDesc* desc = DescOf(ptlib);
-    if (!desc) return E_INVALIDARG;
+    try {
+        if (!ptlib || !path) return E_INVALIDARG;
+        TLIBATTR* attr = nullptr;
+        HRESULT hr = ptlib->GetLibAttr(&attr);
+        if (FAILED(hr)) return hr;
+        const TLIBATTR a = *attr;
+        ptlib->ReleaseTLibAttr(attr);
+        const LibraryDesc* desc = DescOf(ptlib);
+        if (!desc) return E_INVALIDARG;
 
-    const std::string libid = GuidText(a.guid);
-    const std::string ver = VersionText(a.wMajorVerNum, a.wMinorVerNum);
-    const std::string base = std::string(scope.prefix) + "TypeLib\\" + libid + "\\" + ver;
-    const std::string title = nuv::to_utf8(desc->help ? desc->help : desc->name);
-    if (FAILED(hr = WriteValue(scope.root, base, nullptr, title))) return hr;
-    if (FAILED(hr = WriteValue(scope.root, base + "\\FLAGS", nullptr, "0"))) return hr;
-    if (FAILED(hr = WriteValue(scope.root, base + "\\HELPDIR", nullptr, nuv::to_utf8(helpdir)))) return hr;
-    if (FAILED(hr = WriteValue(scope.root, base + "\\" + Hex(a.lcid) + "\\win64", nullptr, nuv::to_utf8(path))))
-        return hr;
+        const std::string libid = GuidText(a.guid);
+        const std::string ver = VersionText(a.wMajorVerNum, a.wMinorVerNum);
+        const std::string base = std::string(scope.prefix) + "TypeLib\\" + libid + "\\" + ver;
+        const std::string title = nuv::to_utf8(desc->help ? desc->help : desc->name);
+        if (FAILED(hr = WriteValue(scope.root, base, nullptr, title))) return hr;
+        if (FAILED(hr = WriteValue(scope.root, base + "\\FLAGS", nullptr, "0"))) return hr;
+        if (FAILED(hr = WriteValue(scope.root, base + "\\HELPDIR", nullptr, nuv::to_utf8(helpdir)))) return hr;
+        if (FAILED(hr = WriteValue(scope.root, base + "\\" + Hex(a.lcid) + "\\win64", nullptr, nuv::to_utf8(path))))
+            return hr;
 
-    for (SHORT i = 0; i < desc->type_count; ++i) {
-        const TypeDesc& t = desc->types[i];
-        if (!NeedsInterfaceKey(t)) continue;
-        const std::string key = std::string(scope.prefix) + "Interface\\" + GuidText(t.guid);
-        if (FAILED(hr = WriteValue(scope.root, key, nullptr, nuv::to_utf8(t.name)))) return hr;
-        const char* marshaler = t.kind == TKIND_DISPATCH ? kDispatchMarshaler : kOleAutomationMarshaler;
-        if (FAILED(hr = WriteValue(scope.root, key + "\\ProxyStubClsid32", nullptr, marshaler))) return hr;
-        if (FAILED(hr = WriteValue(scope.root, key + "\\TypeLib", nullptr, libid))) return hr;
-        if (FAILED(hr = WriteValue(scope.root, key + "\\TypeLib", "Version", ver))) return hr;
+        for (SHORT i = 0; i < desc->type_count; ++i) {
+            const TypeDesc& t = desc->types[i];
+            if (!NeedsInterfaceKey(t)) continue;
+            const std::string key = std::string(scope.prefix) + "Interface\\" + GuidText(t.guid);
+            if (FAILED(hr = WriteValue(scope.root, key, nullptr, nuv::to_utf8(t.name)))) return hr;
+            const char* marshaler = t.kind == TKIND_DISPATCH ? kDispatchMarshaler : kOleAutomationMarshaler;
+            if (FAILED(hr = WriteValue(scope.root, key + "\\ProxyStubClsid32", nullptr, marshaler))) return hr;
+            if (FAILED(hr = WriteValue(scope.root, key + "\\TypeLib", nullptr, libid))) return hr;
+            if (FAILED(hr = WriteValue(scope.root, key + "\\TypeLib", "Version", ver))) return hr;
+        }
+        return S_OK;
+    } catch (...) {
+        return ExceptionResult();
     }
-    return S_OK;
 }
 
 // The module path registered for a library version, or empty.
@@ -182,37 +187,41 @@ std::string RegisteredPath(const Scope& scope, REFGUID libid, WORD major, WORD m
 }
 
 HRESULT Unregister(REFGUID libID, WORD major, WORD minor, LCID lcid, const Scope& scope) {
-    std::string ver;
-    const std::string path = RegisteredPath(scope, libID, major, minor, lcid, true, &ver);
-    if (path.empty()) return TYPE_E_REGISTRYACCESS;
-    const std::string libid = GuidText(libID);
+    try {
+        std::string ver;
+        const std::string path = RegisteredPath(scope, libID, major, minor, lcid, true, &ver);
+        if (path.empty()) return TYPE_E_REGISTRYACCESS;
+        const std::string libid = GuidText(libID);
 
-    // Interface keys go first, while the module that lists them can still be read.
-    ITypeLib* lib = nullptr;
-    if (SUCCEEDED(LoadTypeLib(nuv::to_utf16(path).c_str(), &lib))) {
-        if (const LibraryDesc* desc = DescOf(lib)) {
-            for (SHORT i = 0; i < desc->type_count; ++i) {
-                const TypeDesc& t = desc->types[i];
-                if (!NeedsInterfaceKey(t)) continue;
-                const std::string key = std::string(scope.prefix) + "Interface\\" + GuidText(t.guid);
-                Key k;
-                std::string owner;
-                if (k.Open(scope.root, key + "\\TypeLib") == ERROR_SUCCESS && k.Get(nullptr, &owner) &&
-                    owner == libid)
-                    RegDeleteTreeA(scope.root, key.c_str());
+        // Interface keys go first, while the module that lists them can still be read.
+        ITypeLib* lib = nullptr;
+        if (SUCCEEDED(LoadTypeLib(nuv::to_utf16(path).c_str(), &lib))) {
+            if (const LibraryDesc* desc = DescOf(lib)) {
+                for (SHORT i = 0; i < desc->type_count; ++i) {
+                    const TypeDesc& t = desc->types[i];
+                    if (!NeedsInterfaceKey(t)) continue;
+                    const std::string key = std::string(scope.prefix) + "Interface\\" + GuidText(t.guid);
+                    Key k;
+                    std::string owner;
+                    if (k.Open(scope.root, key + "\\TypeLib") == ERROR_SUCCESS && k.Get(nullptr, &owner) &&
+                        owner == libid)
+                        RegDeleteTreeA(scope.root, key.c_str());
+                }
             }
+            lib->Release();
         }
-        lib->Release();
+        const std::string libkey = std::string(scope.prefix) + "TypeLib\\" + libid;
+        RegDeleteTreeA(scope.root, (libkey + "\\" + ver).c_str());
+        bool other_versions = true;
+        {
+            Key rest;
+            other_versions = rest.Open(scope.root, libkey) == ERROR_SUCCESS && !rest.SubKeys().empty();
+        }
+        if (!other_versions) RegDeleteKeyA(scope.root, libkey.c_str());
+        return S_OK;
+    } catch (...) {
+        return ExceptionResult();
     }
-    const std::string libkey = std::string(scope.prefix) + "TypeLib\\" + libid;
-    RegDeleteTreeA(scope.root, (libkey + "\\" + ver).c_str());
-    bool other_versions = true;
-    {
-        Key rest;
-        other_versions = rest.Open(scope.root, libkey) == ERROR_SUCCESS && !rest.SubKeys().empty();
-    }
-    if (!other_versions) RegDeleteKeyA(scope.root, libkey.c_str());
-    return S_OK;
 }
 
 }  // namespace
@@ -220,38 +229,49 @@ HRESULT Unregister(REFGUID libID, WORD major, WORD minor, LCID lcid, const Scope
 extern "C" {
 
 HRESULT STDAPICALLTYPE LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib** pptlib) {
-    if (!pptlib) return E_POINTER;
-    *pptlib = nullptr;
-    if (!szFile || !*szFile) return E_INVALIDARG;
-    std::string file = nuv::to_utf8(szFile);
-    int resource = 1;
-    // "path\N" picks the module's resource N; a number past an int's range names no resource.
-    if (auto slash = file.find_last_of('\\'); slash != std::string::npos && slash + 1 < file.size() &&
-                                              file.find_first_not_of("0123456789", slash + 1) == std::string::npos) {
-        long long n = 0;
-        for (size_t i = slash + 1; i < file.size() && n <= INT_MAX; ++i) n = n * 10 + (file[i] - '0');
-        if (n > INT_MAX) return TYPE_E_CANTLOADLIBRARY;
-        resource = static_cast<int>(n);
-        file.resize(slash);
-    }
-    void* module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module) return TYPE_E_CANTLOADLIBRARY;
-    auto fn = reinterpret_cast<nuv::typelib::ResourceFunction>(dlsym(module, nuv::typelib::kResourceFunctionName));
-    const LibraryDesc* desc = fn ? fn(resource) : nullptr;
-    if (!desc) {
-        dlclose(module);
-        return TYPE_E_CANTLOADLIBRARY;
-    }
-    auto* lib = new nuv::typelib::TypeLibImpl(desc, module);
-    if (regkind == REGKIND_REGISTER) {
-        HRESULT hr = RegisterTypeLib(lib, szFile, nullptr);
-        if (FAILED(hr)) {
-            lib->Release();
-            return hr;
+    try {
+        if (!pptlib) return E_POINTER;
+        *pptlib = nullptr;
+        if (!szFile || !*szFile) return E_INVALIDARG;
+        std::string file = nuv::to_utf8(szFile);
+        int resource = 1;
+        // "path\N" picks the module's resource N; a number past an int's range names no resource.
+        const size_t slash = file.find_last_of('\\');
+        if (slash != std::string::npos && slash + 1 < file.size() &&
+            file.find_first_not_of("0123456789", slash + 1) == std::string::npos) {
+            long long n = 0;
+            for (size_t i = slash + 1; i < file.size() && n <= INT_MAX; ++i) n = n * 10 + (file[i] - '0');
+            if (n > INT_MAX) return TYPE_E_CANTLOADLIBRARY;
+            resource = static_cast<int>(n);
+            file.resize(slash);
         }
+        void* module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!module) return TYPE_E_CANTLOADLIBRARY;
+        auto fn = reinterpret_cast<nuv::typelib::ResourceFunction>(dlsym(module, nuv::typelib::kResourceFunctionName));
+        const LibraryDesc* desc = fn ? fn(resource) : nullptr;
+        if (!desc) {
+            dlclose(module);
+            return TYPE_E_CANTLOADLIBRARY;
+        }
+        nuv::typelib::TypeLibImpl* lib = nullptr;
+        try {
+            lib = new nuv::typelib::TypeLibImpl(desc, module);
+        } catch (...) {
+            dlclose(module);
+            throw;
+        }
+        if (regkind == REGKIND_REGISTER) {
+            HRESULT hr = RegisterTypeLib(lib, szFile, nullptr);
+            if (FAILED(hr)) {
+                lib->Release();
+                return hr;
+            }
+        }
+        *pptlib = lib;
+        return S_OK;
+    } catch (...) {
+        return ExceptionResult();
     }
-    *pptlib = lib;
-    return S_OK;
 }
 
 HRESULT STDAPICALLTYPE LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
@@ -260,13 +280,17 @@ HRESULT STDAPICALLTYPE LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
 
 HRESULT STDAPICALLTYPE QueryPathOfRegTypeLib(REFGUID guid, USHORT wMaj, USHORT wMin, LCID lcid,
                                              BSTR* lpbstrPathName) {
-    if (!lpbstrPathName) return E_POINTER;
-    *lpbstrPathName = nullptr;
-    std::string path = RegisteredPath(kUserClasses, guid, wMaj, wMin, lcid, false, nullptr);
-    if (path.empty()) path = RegisteredPath(kMachineClasses, guid, wMaj, wMin, lcid, false, nullptr);
-    if (path.empty()) return TYPE_E_LIBNOTREGISTERED;
-    *lpbstrPathName = nuv::bstr_from_utf8(path);
-    return *lpbstrPathName ? S_OK : E_OUTOFMEMORY;
+    try {
+        if (!lpbstrPathName) return E_POINTER;
+        *lpbstrPathName = nullptr;
+        std::string path = RegisteredPath(kUserClasses, guid, wMaj, wMin, lcid, false, nullptr);
+        if (path.empty()) path = RegisteredPath(kMachineClasses, guid, wMaj, wMin, lcid, false, nullptr);
+        if (path.empty()) return TYPE_E_LIBNOTREGISTERED;
+        *lpbstrPathName = nuv::bstr_from_utf8(path);
+        return *lpbstrPathName ? S_OK : E_OUTOFMEMORY;
+    } catch (...) {
+        return ExceptionResult();
+    }
 }
 
 HRESULT STDAPICALLTYPE LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid, ITypeLib** pptlib) {

@@ -326,23 +326,27 @@ HRESULT TypeInfoImpl::GetImplTypeFlags(UINT index, INT* pImplTypeFlags) {
 }
 
 HRESULT TypeInfoImpl::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) {
-    if (!rgszNames || !pMemId) return E_INVALIDARG;
-    if (cNames == 0) return S_OK;
-    for (UINT i = 0; i < cNames; ++i) pMemId[i] = MEMBERID_NIL;
-    auto named = by_name_.find(FoldName(rgszNames[0]));
-    if (named == by_name_.end()) return DISP_E_UNKNOWNNAME;
-    pMemId[0] = members_[static_cast<size_t>(named->second.front())].func->memid;
-    HRESULT hr = S_OK;
-    for (UINT n = 1; n < cNames; ++n) {
-        std::u16string wanted = FoldName(rgszNames[n]);
-        for (int idx : named->second) {
-            const FuncDesc* f = members_[static_cast<size_t>(idx)].func;
-            for (SHORT p = 0; p < f->param_count && pMemId[n] == MEMBERID_NIL; ++p)
-                if (FoldName(f->params[p].name) == wanted) pMemId[n] = p;
+    try {
+        if (!rgszNames || !pMemId) return E_INVALIDARG;
+        if (cNames == 0) return S_OK;
+        for (UINT i = 0; i < cNames; ++i) pMemId[i] = MEMBERID_NIL;
+        auto named = by_name_.find(FoldName(rgszNames[0]));
+        if (named == by_name_.end()) return DISP_E_UNKNOWNNAME;
+        pMemId[0] = members_[static_cast<size_t>(named->second.front())].func->memid;
+        HRESULT hr = S_OK;
+        for (UINT n = 1; n < cNames; ++n) {
+            std::u16string wanted = FoldName(rgszNames[n]);
+            for (int idx : named->second) {
+                const FuncDesc* f = members_[static_cast<size_t>(idx)].func;
+                for (SHORT p = 0; p < f->param_count && pMemId[n] == MEMBERID_NIL; ++p)
+                    if (FoldName(f->params[p].name) == wanted) pMemId[n] = p;
+            }
+            if (pMemId[n] == MEMBERID_NIL) hr = DISP_E_UNKNOWNNAME;
         }
-        if (pMemId[n] == MEMBERID_NIL) hr = DISP_E_UNKNOWNNAME;
+        return hr;
+    } catch (...) {
+        return ExceptionResult();
     }
-    return hr;
 }
 
 HRESULT TypeInfoImpl::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString,
@@ -524,61 +528,74 @@ HRESULT TypeLibImpl::GetDocumentation(INT index, BSTR* pBstrName, BSTR* pBstrDoc
 }
 
 HRESULT TypeLibImpl::IsName(LPOLESTR szNameBuf, ULONG, BOOL* pfName) {
-    if (!szNameBuf || !pfName) return E_INVALIDARG;
-    *pfName = FALSE;
-    const std::u16string wanted = FoldName(szNameBuf);
-    auto matches = [&](const OLECHAR* candidate) {
-        if (FoldName(candidate) != wanted) return false;
-        // The caller's buffer gets the name as the library spells it.
-        std::memcpy(szNameBuf, candidate, wanted.size() * sizeof(OLECHAR));
-        *pfName = TRUE;
-        return true;
-    };
-    for (auto& t : types_) {
-        const TypeDesc* d = t->desc();
-        if (matches(d->name)) return S_OK;
-        for (SHORT i = 0; i < d->func_count; ++i)
-            if (matches(d->funcs[i].name)) return S_OK;
-        for (SHORT i = 0; i < d->const_count; ++i)
-            if (matches(d->consts[i].name)) return S_OK;
+    try {
+        if (!szNameBuf || !pfName) return E_INVALIDARG;
+        *pfName = FALSE;
+        const std::u16string wanted = FoldName(szNameBuf);
+        auto matches = [&](const OLECHAR* candidate) {
+            if (FoldName(candidate) != wanted) return false;
+            // The caller's buffer gets the name as the library spells it.
+            std::memcpy(szNameBuf, candidate, wanted.size() * sizeof(OLECHAR));
+            *pfName = TRUE;
+            return true;
+        };
+        for (auto& t : types_) {
+            const TypeDesc* d = t->desc();
+            if (matches(d->name)) return S_OK;
+            for (SHORT i = 0; i < d->func_count; ++i)
+                if (matches(d->funcs[i].name)) return S_OK;
+            for (SHORT i = 0; i < d->const_count; ++i)
+                if (matches(d->consts[i].name)) return S_OK;
+        }
+        return S_OK;
+    } catch (...) {
+        return ExceptionResult();
     }
-    return S_OK;
 }
 
 HRESULT TypeLibImpl::FindName(LPOLESTR szNameBuf, ULONG, ITypeInfo** ppTInfo, MEMBERID* rgMemId,
                               USHORT* pcFound) {
-    if (!szNameBuf || !ppTInfo || !rgMemId || !pcFound) return E_INVALIDARG;
-    const std::u16string wanted = FoldName(szNameBuf);
-    USHORT found = 0;
-    for (auto& t : types_) {
-        if (found >= *pcFound) break;
-        const TypeDesc* d = t->desc();
-        MEMBERID id = MEMBERID_NIL;
-        bool hit = FoldName(d->name) == wanted;
-        for (SHORT i = 0; i < d->func_count && !hit; ++i)
-            if (FoldName(d->funcs[i].name) == wanted) hit = true, id = d->funcs[i].memid;
-        if (!hit) continue;
-        ppTInfo[found] = t.get();
-        AddRef();
-        rgMemId[found] = id;
-        ++found;
+    try {
+        if (!szNameBuf || !ppTInfo || !rgMemId || !pcFound) return E_INVALIDARG;
+        const std::u16string wanted = FoldName(szNameBuf);
+        USHORT found = 0;
+        for (auto& t : types_) {
+            if (found >= *pcFound) break;
+            const TypeDesc* d = t->desc();
+            MEMBERID id = MEMBERID_NIL;
+            bool hit = FoldName(d->name) == wanted;
+            for (SHORT i = 0; i < d->func_count && !hit; ++i)
+                if (FoldName(d->funcs[i].name) == wanted) hit = true, id = d->funcs[i].memid;
+            if (!hit) continue;
+            ppTInfo[found] = t.get();
+            AddRef();
+            rgMemId[found] = id;
+            ++found;
+        }
+        *pcFound = found;
+        return S_OK;
+    } catch (...) {
+        return ExceptionResult();
     }
-    *pcFound = found;
-    return S_OK;
 }
 
 void TypeLibImpl::ReleaseTLibAttr(TLIBATTR*) {}
 
 }  // namespace nuv::typelib
 
+using nuv::typelib::ExceptionResult;
 using nuv::typelib::LibraryDesc;
 
 extern "C" HRESULT NuvCreateTypeLib(const LibraryDesc* desc, ITypeLib** pptlib) {
-    if (!pptlib) return E_POINTER;
-    *pptlib = nullptr;
-    if (!desc) return E_INVALIDARG;
-    *pptlib = new nuv::typelib::TypeLibImpl(desc, nullptr);
-    return S_OK;
+    try {
+        if (!pptlib) return E_POINTER;
+        *pptlib = nullptr;
+        if (!desc) return E_INVALIDARG;
+        *pptlib = new nuv::typelib::TypeLibImpl(desc, nullptr);
+        return S_OK;
+    } catch (...) {
+        return ExceptionResult();
+    }
 }
 
 namespace {
@@ -629,34 +646,38 @@ const void* ModuleBase(const void* address) {
 }  // namespace
 
 extern "C" HRESULT NuvGetInProcessTypeInfo(const GUID* plibid, REFIID riid, const void* caller, ITypeInfo** ppTInfo) {
-    if (!ppTInfo) return E_POINTER;
-    *ppTInfo = nullptr;
-    ITypeLib* lib = nullptr;
-    {
-        std::lock_guard lock(g_inproc_mutex);
-        const void* caller_base = caller ? ModuleBase(caller) : nullptr;
-        const LibraryDesc* chosen = nullptr;
-        bool chosen_is_callers = false;
-        for (const LibraryDesc* d : InProcessLibs()) {
-            bool fits = plibid && d->guid == *plibid;
-            for (SHORT i = 0; i < d->type_count && !plibid && !fits; ++i) fits = d->types[i].guid == riid;
-            if (!fits) continue;
-            const bool callers = caller_base && ModuleBase(d) == caller_base;
-            if (!chosen || (callers && !chosen_is_callers)) {
-                chosen = d;
-                chosen_is_callers = callers;
+    try {
+        if (!ppTInfo) return E_POINTER;
+        *ppTInfo = nullptr;
+        ITypeLib* lib = nullptr;
+        {
+            std::lock_guard lock(g_inproc_mutex);
+            const void* caller_base = caller ? ModuleBase(caller) : nullptr;
+            const LibraryDesc* chosen = nullptr;
+            bool chosen_is_callers = false;
+            for (const LibraryDesc* d : InProcessLibs()) {
+                bool fits = plibid && d->guid == *plibid;
+                for (SHORT i = 0; i < d->type_count && !plibid && !fits; ++i) fits = d->types[i].guid == riid;
+                if (!fits) continue;
+                const bool callers = caller_base && ModuleBase(d) == caller_base;
+                if (!chosen || (callers && !chosen_is_callers)) {
+                    chosen = d;
+                    chosen_is_callers = callers;
+                }
             }
+            if (!chosen) return TYPE_E_LIBNOTREGISTERED;
+            for (auto& o : InProcessObjects())
+                if (o.first == chosen) lib = o.second;
+            if (!lib) {
+                lib = new nuv::typelib::TypeLibImpl(chosen, nullptr);
+                InProcessObjects().emplace_back(chosen, lib);
+            }
+            lib->AddRef();
         }
-        if (!chosen) return TYPE_E_LIBNOTREGISTERED;
-        for (auto& o : InProcessObjects())
-            if (o.first == chosen) lib = o.second;
-        if (!lib) {
-            lib = new nuv::typelib::TypeLibImpl(chosen, nullptr);
-            InProcessObjects().emplace_back(chosen, lib);
-        }
-        lib->AddRef();
+        HRESULT hr = lib->GetTypeInfoOfGuid(riid, ppTInfo);
+        lib->Release();
+        return hr;
+    } catch (...) {
+        return ExceptionResult();
     }
-    HRESULT hr = lib->GetTypeInfoOfGuid(riid, ppTInfo);
-    lib->Release();
-    return hr;
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <deque>
 #include <memory>
+#include <new>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -128,5 +129,17 @@ inline constexpr HREFTYPE kHrefIUnknown = 0x10000;
 inline constexpr HREFTYPE kHrefIDispatch = 0x10001;
 
 std::u16string FoldName(const OLECHAR* s);
+
+// The answer of an interface method or exported function whose body threw: no exception leaves them.
+// Called inside a catch block.
+inline HRESULT ExceptionResult() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
 
 }  // namespace nuv::typelib
