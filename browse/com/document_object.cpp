@@ -233,8 +233,7 @@ void CPDXDocumentV22::FinalRelease() {
 }
 
 bool CPDXDocumentV22::IsSubscribed() const {
-    auto& self = const_cast<CPDXDocumentV22&>(*this);
-    std::lock_guard guard(self.subscriptionLock_);
+    std::lock_guard guard(subscriptionLock_);
     return subscribed_;
 }
 

@@ -94,7 +94,7 @@ private:
     FIDocument* document_ = nullptr;
     CComPtr<IUnknown> owner_;
     // Serialises the subscription to the document; the sink list has the object's critical section.
-    std::recursive_mutex subscriptionLock_;
+    mutable std::recursive_mutex subscriptionLock_;
     bool subscribed_ = false;
     uint32_t documentCookie_ = 0;
     std::vector<DWORD> sinks_;  // Global Interface Table cookies; 0 marks a free slot
