@@ -11,7 +11,8 @@ namespace {
 using namespace events_test;
 
 TEST(EventsSystemLibrary, AHostSubscribesThroughTheLoadedLibraryAndHearsASolve) {
-    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL);
+    // Kept mapped after dlclose: the library's thread-local state is torn down only at process exit.
+    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     ASSERT_NE(library, nullptr) << dlerror();
     using Create = HRESULT (*)(ZEQEOSimulation*, REFIID, void**);
     using Register = void (*)(ZEQEOSimulation*);
