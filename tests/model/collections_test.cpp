@@ -584,3 +584,51 @@ TEST_F(CollectionsTest, SingleAttributeBodiesForTheGrids) {
 }
 
 }  // namespace
+
+namespace {
+
+// A late-bound call by name, as a script client makes it; arguments in source order.
+HRESULT LateCall(IUnknown* object, const char16_t* member, WORD flags, std::vector<CComVariant> args, VARIANT* result,
+                 EXCEPINFO* info) {
+    CComPtr<IDispatch> d;
+    if (FAILED(object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)))) return E_NOINTERFACE;
+    LPOLESTR name = const_cast<LPOLESTR>(member);
+    DISPID id = 0;
+    if (HRESULT hr = d->GetIDsOfNames(IID_NULL, &name, 1, 0, &id); FAILED(hr)) return hr;
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    return d->Invoke(id, IID_NULL, 0, flags, &params, result, info, nullptr);
+}
+
+TEST_F(CollectionsTest, LateBoundCallsGiveTheSameResultsAndErrorTexts) {
+    CComPtr<INUVBlockCollection> blocks;
+    flowsheet_->get_Blocks(&blocks);
+    EXCEPINFO info{};
+    CComVariant result;
+    EXPECT_EQ(LateCall(blocks, OLESTR("item"), DISPATCH_METHOD | DISPATCH_PROPERTYGET, {I4(0)}, &result, &info),
+              DISP_E_EXCEPTION);
+    EXPECT_EQ(info.scode, nuv::kIndexOutOfRange);
+    EXPECT_EQ(nuv::bstr_to_utf8(info.bstrSource), "NUVBlock");
+    EXPECT_EQ(nuv::bstr_to_utf8(info.bstrDescription), "Index is not in the range 1 to Count()");
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrHelpFile);
+    ASSERT_EQ(LateCall(blocks, OLESTR("Block"), DISPATCH_PROPERTYGET, {Text("PROD")}, &result, nullptr), S_OK);
+    EXPECT_EQ(NameOf(result.pdispVal), "PROD");
+
+    // SetAttributes late-bound with its optional first position left out: rows are matched by name.
+    CComPtr<INUVVariableCollection> vars;
+    Block("FEED")->get_Variables(&vars);
+    CComVariant ignored;
+    EXPECT_EQ(LateCall(vars, OLESTR("SetAttributes"), DISPATCH_METHOD,
+                       {Names({"NAME", "VALUE"}), Matrix({{Text("T"), Text("GHOST")}, {CComVariant(5.0), CComVariant(6.0)}})},
+                       &ignored, nullptr),
+              S_FALSE);
+    CComPtr<INUVVariable> t;
+    vars->get_Variable(Text("T"), &t);
+    double value = 0;
+    t->get_Value(&value);
+    EXPECT_EQ(value, 5.0);
+}
+
+}  // namespace
