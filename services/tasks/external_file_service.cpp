@@ -87,7 +87,7 @@ HRESULT IdArray(const Ids& ids, SAFEARRAY** out) {
     if (!array) return E_OUTOFMEMORY;
     LONG position = 1;
     for (const std::string& id : ids) {
-        CComBSTR text(nuv::bstr_from_utf8(id));
+        CComBSTR text(id);
         if (HRESULT hr = SafeArrayPutElement(array, &position, text.m_str); FAILED(hr)) {
             SafeArrayDestroy(array);
             return hr;

@@ -136,7 +136,7 @@ HRESULT CoNUVSensitivity::GetList(const VariableList& list, VARIANT* out) {
         record.SetMask(VA_NAME, 0);
         const char* text = nullptr;
         if (!record.Load(flowsheet, nullptr, list.indices[i], true) || !record.GetValue(VA_NAME, text)) continue;
-        CComBSTR name(nuv::bstr_from_utf8(text ? text : ""));
+        CComBSTR name(std::string(text ? text : ""));
         LONG position = static_cast<LONG>(i) + 1;
         HRESULT hr = SafeArrayPutElement(names, &position, name.m_str);
         if (FAILED(hr)) {

@@ -42,12 +42,14 @@ protected:
 TEST_F(EditTest, LibrariesReachTheEngineAndItsFailuresAreReported) {
     CComPtr<INUVEditLibraries> libraries = Service<INUVEditLibraries>("NUVEditLibraries");
     ASSERT_TRUE(libraries);
-    zeq::testing::CallJournal journal(*sim_);
-    EXPECT_EQ(libraries->RemoveLibrary(Text("STANDARD")), S_OK);
-    EXPECT_EQ(libraries->AddLibrary(Text("standard")), S_OK);
-    EXPECT_EQ(libraries->AddLibrary(Text("STANDARD")), S_FALSE) << "non-negative engine answers pass unchanged";
-    EXPECT_TRUE(journal.Contains("AddLibrary standard"));
-    EXPECT_TRUE(journal.Contains("RemoveLibrary STANDARD"));
+    {
+        zeq::testing::CallJournal journal(*sim_);
+        EXPECT_EQ(libraries->RemoveLibrary(Text("STANDARD")), S_OK);
+        EXPECT_EQ(libraries->AddLibrary(Text("standard")), S_OK);
+        EXPECT_EQ(libraries->AddLibrary(Text("STANDARD")), S_FALSE) << "non-negative engine answers pass unchanged";
+        EXPECT_TRUE(journal.Contains("AddLibrary standard"));
+        EXPECT_TRUE(journal.Contains("RemoveLibrary STANDARD"));
+    }
 
     zeq::testing::FailNext(*sim_, static_cast<int>(0x80040702));
     EXPECT_EQ(libraries->AddLibrary(Text("/no/such/library")), static_cast<HRESULT>(0x80040702));

@@ -183,7 +183,8 @@ TEST_F(SensitivityTest, LateBoundListsAndCalculation) {
 
     sim_.reset();
     EXCEPINFO exception{};
-    EXPECT_EQ(tasks_test::CallByName(service_, u"Calculate", DISPATCH_METHOD, {CComVariant(flagsRef)}, &results,
+    CComVariant none2;
+    EXPECT_EQ(tasks_test::CallByName(service_, u"Calculate", DISPATCH_METHOD, {CComVariant(flagsRef)}, &none2,
                                      &exception),
               DISP_E_EXCEPTION);
     EXPECT_EQ(exception.scode, static_cast<HRESULT>(0x80040101));
