@@ -4,7 +4,8 @@
 // bodies with row lists of their own.
 //
 // Client positions count from 1 for every kind; parameters are converted to the engine's 0-based
-// positions only where the engine is called.
+// positions only where the engine is called. Code that uses the identity classes includes block.h, which
+// completes their owner.
 #pragma once
 #include <climits>
 #include <string>
