@@ -1,0 +1,326 @@
+#include "simulation_msgs.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
+#include <map>
+
+#include "nuv_text.h"
+
+namespace {
+
+// Engine copies of our pipe record may outlive the object they name (the engine keeps them as long as
+// it likes), so a callback first makes sure its owner is alive and holds the owner's gate open while
+// it works; the object's teardown closes the gate and waits for callbacks on other threads to leave.
+class OwnerGate {
+public:
+    // Never destroyed: objects may go at process exit, after static destructors have run.
+    static OwnerGate& Instance() {
+        static OwnerGate* const gate = new OwnerGate;
+        return *gate;
+    }
+    void Open(const void* owner) {
+        std::lock_guard lock(m_mutex);
+        m_owners[owner].live = true;
+    }
+    bool Enter(const void* owner) {
+        std::lock_guard lock(m_mutex);
+        auto it = m_owners.find(owner);
+        if (it == m_owners.end() || !it->second.live) return false;
+        ++it->second.calls;
+        t_inside.push_back(owner);
+        return true;
+    }
+    void Leave(const void* owner) {
+        std::lock_guard lock(m_mutex);
+        t_inside.erase(std::find(t_inside.begin(), t_inside.end(), owner));
+        auto it = m_owners.find(owner);
+        if (--it->second.calls == 0 && !it->second.live) m_owners.erase(it);
+        m_left.notify_all();
+    }
+    bool IsLive(const void* owner) {
+        std::lock_guard lock(m_mutex);
+        auto it = m_owners.find(owner);
+        return it != m_owners.end() && it->second.live;
+    }
+    // Callbacks on this thread's own stack (the object released from inside one of its own sinks) are
+    // not waited for: they see the gate closed and return without touching the object.
+    void Close(const void* owner) {
+        std::unique_lock lock(m_mutex);
+        auto it = m_owners.find(owner);
+        if (it == m_owners.end()) return;
+        it->second.live = false;
+        const int mine = static_cast<int>(std::count(t_inside.begin(), t_inside.end(), owner));
+        m_left.wait(lock, [&] { return m_owners.at(owner).calls == mine; });
+        if (mine == 0) m_owners.erase(owner);
+    }
+
+private:
+    struct Owner {
+        bool live = false;
+        int calls = 0;
+    };
+    std::mutex m_mutex;
+    std::condition_variable m_left;
+    std::map<const void*, Owner> m_owners;
+    static thread_local std::vector<const void*> t_inside;
+};
+thread_local std::vector<const void*> OwnerGate::t_inside;
+
+class OwnerCall {
+public:
+    explicit OwnerCall(const rtopipe* pipe)
+        : m_owner(pipe ? static_cast<CoNUVSimulationMsgs*>(pipe->owner) : nullptr),
+          m_entered(m_owner && OwnerGate::Instance().Enter(m_owner)) {}
+    ~OwnerCall() {
+        if (m_entered) OwnerGate::Instance().Leave(m_owner);
+    }
+    OwnerCall(const OwnerCall&) = delete;
+    OwnerCall& operator=(const OwnerCall&) = delete;
+    CoNUVSimulationMsgs* get() const { return m_entered ? m_owner : nullptr; }
+
+private:
+    CoNUVSimulationMsgs* m_owner;
+    bool m_entered;
+};
+
+int PipeWrite(rtopipe* pipe, const char* bytes, int count) {
+    OwnerCall call(pipe);
+    if (!call.get()) return -1;
+    call.get()->TakeBytes(bytes, count);
+    return 1;
+}
+
+int PipeFlush(rtopipe* pipe) {
+    OwnerCall call(pipe);
+    if (!call.get()) return -1;
+    call.get()->FlushLine();
+    return 1;
+}
+
+int PipeClose(rtopipe* pipe) {
+    OwnerCall call(pipe);
+    if (!call.get()) return -1;
+    call.get()->ClosePipe(pipe);
+    return 1;
+}
+
+const char* PipeName(rtopipe*) { return "NUVSimulationMsgs"; }
+
+// Guards the engine's pipe variables and our records while we change them.
+std::mutex& InstallMutex() {
+    static std::mutex* const m = new std::mutex;
+    return *m;
+}
+
+// The engine's own (static) pipes found in place before we first replaced them; they come back when the
+// message object goes, so that the engine never writes through a record naming a dead object.
+struct SavedPipes {
+    rtopipe* out = nullptr;
+    rtopipe* history = nullptr;
+    rtopipe* report = nullptr;
+};
+SavedPipes& Saved() {
+    static SavedPipes* const saved = new SavedPipes;
+    return *saved;
+}
+
+bool IsMessagePipe(const rtopipe* pipe) { return pipe && pipe->write == PipeWrite; }
+
+void Remember(rtopipe* current, rtopipe*& slot) {
+    if (current && !IsMessagePipe(current) && !(current->flags & RTOPIPE_ENGINE_COPY)) slot = current;
+}
+
+constexpr LCID kUserDefaultLocale = 1024;
+
+}  // namespace
+
+namespace nuv {
+
+void FireToSinks(std::vector<CComPtr<IUnknown>> sinks, DISPID id, DISPPARAMS& params) {
+    for (CComPtr<IUnknown>& sink : sinks) {
+        if (!sink) continue;
+        IStream* stream = nullptr;
+        if (FAILED(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, sink, &stream))) return;
+        IDispatch* dispatch = nullptr;
+        if (FAILED(CoGetInterfaceAndReleaseStream(stream, IID_IDispatch, reinterpret_cast<void**>(&dispatch))) ||
+            !dispatch)
+            return;
+        dispatch->Invoke(id, IID_NULL, kUserDefaultLocale, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+        dispatch->Release();
+    }
+}
+
+}  // namespace nuv
+
+CoNUVSimulationMsgs::CoNUVSimulationMsgs() { OwnerGate::Instance().Open(this); }
+
+CoNUVSimulationMsgs::~CoNUVSimulationMsgs() {
+    // FinalRelease did this for objects made through the shells.
+    OwnerGate::Instance().Close(this);
+}
+
+void CoNUVSimulationMsgs::FinalRelease() {
+    OwnerGate::Instance().Close(this);
+    UninstallPipe();
+}
+
+HRESULT CoNUVSimulationMsgs::_InternalQueryInterface(REFIID riid, void** ppv) {
+    HRESULT hr = ComMap::Query(this, riid, ppv);
+    if (SUCCEEDED(hr) && (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_INUVSimulationMsgs ||
+                          riid == IID_INUVSimulationMsgs2))
+        InstallPipe();
+    return hr;
+}
+
+bool CoNUVSimulationMsgs::IsOurPipe(const rtopipe* pipe) const {
+    return IsMessagePipe(pipe) && pipe->owner == this;
+}
+
+// The engine holds copies of the record, so "already installed" means a copy naming this object; a
+// pipe that is ours is left alone, which keeps a copy the engine is writing through from being freed
+// under it.
+void CoNUVSimulationMsgs::InstallPipe() {
+    std::lock_guard lock(InstallMutex());
+    if (!m_pipe) {
+        m_pipe = static_cast<rtopipe*>(std::malloc(sizeof(rtopipe)));
+        if (!m_pipe) return;
+        *m_pipe = rtopipe{PipeWrite, nullptr, PipeClose, PipeFlush, PipeName, this, 1, 0};
+    }
+    SavedPipes& saved = Saved();
+    if (!IsOurPipe(stdoutPipe)) {
+        Remember(stdoutPipe, saved.out);
+        rtopipe* old = stdoutPipe;
+        stdoutPipe = copyPipe(m_pipe);
+        rtodestroy(old);
+    }
+    if (!IsOurPipe(rtHisDev)) {
+        Remember(rtHisDev, saved.history);
+        rtohis_set_hisDev(m_pipe);
+    }
+    if (!IsOurPipe(rtRepDev)) {
+        Remember(rtRepDev, saved.report);
+        rtorep_set_repDev(m_pipe);
+    }
+}
+
+void CoNUVSimulationMsgs::UninstallPipe() {
+    std::lock_guard lock(InstallMutex());
+    SavedPipes& saved = Saved();
+    if (IsOurPipe(stdoutPipe)) {
+        rtopipe* old = stdoutPipe;
+        stdoutPipe = saved.out ? saved.out : nowherePipe;
+        rtodestroy(old);
+    }
+    if (IsOurPipe(rtHisDev)) rtohis_set_hisDev(saved.history);
+    if (IsOurPipe(rtRepDev)) rtorep_set_repDev(saved.report);
+    std::free(std::exchange(m_pipe, nullptr));
+}
+
+void CoNUVSimulationMsgs::ClosePipe(const rtopipe* closing) {
+    std::lock_guard lock(InstallMutex());
+    // The engine only ever holds copies; the record itself is never closed under us.
+    if (closing != m_pipe) std::free(std::exchange(m_pipe, nullptr));
+}
+
+void CoNUVSimulationMsgs::TakeBytes(const char* bytes, int count) {
+    if (!bytes || count <= 0) return;
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(m_lineMutex);
+        m_line.Write(bytes, static_cast<size_t>(count), lines);
+    }
+    for (const std::string& line : lines)
+        if (!DeliverLine(line)) return;
+}
+
+void CoNUVSimulationMsgs::FlushLine() {
+    std::string line;
+    bool pending;
+    {
+        std::lock_guard lock(m_lineMutex);
+        pending = m_line.Flush(line);
+    }
+    if (pending) DeliverLine(line);
+}
+
+bool CoNUVSimulationMsgs::DeliverLine(const std::string& line) {
+    DeliverToReceivers(line);
+    CComBSTR text;
+    text.Attach(nuv::bstr_from_utf8(line));
+    VARIANTARG arg;
+    VariantInit(&arg);
+    arg.vt = VT_BSTR;
+    arg.bstrVal = text;
+    DISPPARAMS params{&arg, nullptr, 1, 0};
+    nuv::FireToSinks(MsgsEventsPoint::GetSinks(), 1, params);
+    return OwnerGate::Instance().IsLive(this);
+}
+
+void CoNUVSimulationMsgs::DeliverToReceivers(const std::string& line) {
+    std::lock_guard lock(m_receiverMutex);
+    if (m_receivers.empty()) return;
+    const std::vector<nuv::MessageLineReceiver*> snapshot = m_receivers;
+    for (nuv::MessageLineReceiver* receiver : snapshot) {
+        // One that an earlier receiver unregistered is skipped.
+        if (std::find(m_receivers.begin(), m_receivers.end(), receiver) == m_receivers.end()) continue;
+        receiver->OnMessageLine(line.c_str());
+    }
+}
+
+void CoNUVSimulationMsgs::AddReceiver(nuv::MessageLineReceiver* receiver) {
+    std::lock_guard lock(m_receiverMutex);
+    m_receivers.push_back(receiver);
+}
+
+void CoNUVSimulationMsgs::RemoveReceiver(nuv::MessageLineReceiver* receiver) {
+    std::lock_guard lock(m_receiverMutex);
+    auto it = std::find(m_receivers.begin(), m_receivers.end(), receiver);
+    if (it != m_receivers.end()) m_receivers.erase(it);
+}
+
+STDMETHODIMP CoNUVSimulationMsgs::get_GetLines(LONG, LONG, SAFEARRAY** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CoNUVSimulationMsgs::get_OutputFile(BSTR* out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return E_NOTIMPL;
+}
+
+namespace {
+
+// A SAFEARRAY argument that lends the caller's array (the sinks receive it by value and do not keep it).
+VARIANTARG ArrayArg(SAFEARRAY* array, VARTYPE fallback) {
+    VARIANTARG arg;
+    VariantInit(&arg);
+    VARTYPE element = fallback;
+    if (array && FAILED(SafeArrayGetVartype(array, &element))) element = fallback;
+    arg.vt = static_cast<VARTYPE>(VT_ARRAY | element);
+    arg.parray = array;
+    return arg;
+}
+
+}  // namespace
+
+// The event declares the names, the values and the time; the types have no place in it and stay out.
+STDMETHODIMP CoNUVSimulationMsgs::UpdateProfiles(SAFEARRAY* names, SAFEARRAY* values, SAFEARRAY*, DOUBLE time) {
+    VARIANTARG args[3];
+    VariantInit(&args[0]);
+    args[0].vt = VT_R8;
+    args[0].dblVal = time;
+    args[1] = ArrayArg(values, VT_VARIANT);
+    args[2] = ArrayArg(names, VT_BSTR);
+    DISPPARAMS params{args, nullptr, 3, 0};
+    nuv::FireToSinks(MsgsEvents2Point::GetSinks(), 2, params);
+    return S_OK;
+}
+
+STDMETHODIMP CoNUVSimulationMsgs::ResetSimulation() {
+    DISPPARAMS params{nullptr, nullptr, 0, 0};
+    nuv::FireToSinks(MsgsEvents2Point::GetSinks(), 3, params);
+    return S_OK;
+}

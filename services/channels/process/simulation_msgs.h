@@ -1,0 +1,85 @@
+// The process-wide message object: it stands in the engine's place as standard output, history and
+// report pipe, cuts the bytes into lines and hands each line to the registered engine documents and,
+// as OnNewLine, to its connection-point sinks.
+#pragma once
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "atl/nuvatlcom.h"
+#include "line_cutter.h"
+#include "live_count.h"
+#include "message_receivers.h"
+#include "nuvclasslib.h"
+#include "zeq_pipe.h"
+
+class CoNUVSimulationMsgs;
+using MsgsEvents2Point = IConnectionPointImpl<CoNUVSimulationMsgs, &DIID_DNUVSimulationMsgsEvents2>;
+using MsgsEventsPoint = IConnectionPointImpl<CoNUVSimulationMsgs, &DIID_DNUVSimulationMsgsEvents>;
+
+class CoNUVSimulationMsgs : public CComObjectRootEx<CComMultiThreadModel>,
+                            public IConnectionPointContainerImpl<CoNUVSimulationMsgs, MsgsEvents2Point, MsgsEventsPoint>,
+                            public MsgsEvents2Point,
+                            public MsgsEventsPoint,
+                            public IDispatchImpl<INUVSimulationMsgs2>,
+                            public IProvideClassInfo2Impl<&CLSID_NUVSimulationMsgs, &DIID_DNUVSimulationMsgsEvents>,
+                            public ISupportErrorInfoImpl<&IID_INUVSimulationMsgs>,
+                            private nuv::LiveSingleton {
+public:
+    using ComMap = CComMap<ComEntry<INUVSimulationMsgs2>, ComEntry2<INUVSimulationMsgs, INUVSimulationMsgs2>,
+                           ComEntry2<IDispatch, INUVSimulationMsgs2>, ComEntry<IConnectionPointContainer>,
+                           ComEntry<IProvideClassInfo2>, ComEntry2<IProvideClassInfo, IProvideClassInfo2>,
+                           ComEntry<ISupportErrorInfo>, ComSelfEntry>;
+
+    // Every interface that hands the object out as the message service installs the pipe.
+    HRESULT _InternalQueryInterface(REFIID riid, void** ppv);
+    void FinalRelease();
+
+    STDMETHOD(put_BufferSize)(LONG) override { return E_NOTIMPL; }
+    STDMETHOD(get_BufferSize)(LONG* out) override { return out ? E_NOTIMPL : E_POINTER; }
+    STDMETHOD(get_LineCount)(LONG* out) override { return out ? E_NOTIMPL : E_POINTER; }
+    STDMETHOD(get_GetLines)(LONG, LONG, SAFEARRAY** out) override;
+    STDMETHOD(ClearBuffer)() override { return E_NOTIMPL; }
+    STDMETHOD(put_OutputFile)(BSTR) override { return E_NOTIMPL; }
+    STDMETHOD(get_OutputFile)(BSTR* out) override;
+    STDMETHOD(UpdateProfiles)(SAFEARRAY* names, SAFEARRAY* values, SAFEARRAY* types, DOUBLE time) override;
+    STDMETHOD(ResetSimulation)() override;
+
+    // Makes this object the engine's standard output, history and report pipe, unless it is already.
+    void InstallPipe();
+    void AddReceiver(nuv::MessageLineReceiver* receiver);
+    void RemoveReceiver(nuv::MessageLineReceiver* receiver);
+
+    // The pipe callbacks' work: bytes, and the end of a partial line.
+    void TakeBytes(const char* bytes, int count);
+    void FlushLine();
+    void ClosePipe(const rtopipe* closing);
+
+protected:
+    CoNUVSimulationMsgs();
+    ~CoNUVSimulationMsgs();
+
+private:
+    // Receivers, then sinks. False when the object went away during delivery: the caller must not
+    // touch it again.
+    bool DeliverLine(const std::string& line);
+    void DeliverToReceivers(const std::string& line);
+    bool IsOurPipe(const rtopipe* pipe) const;
+    void UninstallPipe();
+
+    rtopipe* m_pipe = nullptr;  // our record; the engine holds copies of it
+    std::mutex m_lineMutex;
+    nuv::LineCutter m_line;
+    std::recursive_mutex m_receiverMutex;  // held while receivers are called
+    std::vector<nuv::MessageLineReceiver*> m_receivers;
+};
+
+namespace nuv {
+
+// Fires one event to every sink of a connection point: each sink is marshalled into a stream and taken
+// back on this thread, then called with IDispatch::Invoke. A sink that cannot be marshalled ends this
+// firing. The sinks are a snapshot taken up front, so a sink may advise, unadvise or release from its
+// callback.
+void FireToSinks(std::vector<CComPtr<IUnknown>> sinks, DISPID id, DISPPARAMS& params);
+
+}  // namespace nuv

@@ -1,0 +1,81 @@
+#include "script_service.h"
+
+#include <string>
+
+#include "nuv_text.h"
+#include "rezoraruz.h"
+#include "error_table.h"
+#include "service_providers.h"
+
+namespace {
+
+constexpr char kSource[] = "EBScriptService";
+constexpr char kRequest[] = "Execute";
+// Two bytes each, the zero included: the message object drops the zero, so each mark shows as a line
+// holding only its first byte.
+constexpr char kStartMark[2] = {'\x0F', '\0'};
+constexpr char kEndMark[2] = {'\x0E', '\0'};
+
+// The echo is a courtesy: a pipe that fails or throws does not stop the command.
+void Echo(const char* bytes, int count) {
+    try {
+        rtowrite(stdoutPipe, bytes, count);
+        rtoflush(stdoutPipe);
+    } catch (...) {
+    }
+}
+
+void FlushThenEcho(const char* bytes, int count) {
+    try {
+        rtoflush(stdoutPipe);
+    } catch (...) {
+    }
+    Echo(bytes, count);
+}
+
+const bool g_registered = (nuv::RegisterSimServiceMaker(IID_IEBScriptService, &CoEBScriptService::Make), true);
+
+}  // namespace
+
+HRESULT CoEBScriptService::Make(CoNUVSimulation* simulation, REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    CComObject<CoEBScriptService>* service = nullptr;
+    HRESULT hr = CComObject<CoEBScriptService>::CreateInstance(&service);
+    if (FAILED(hr)) return hr;
+    CComPtr<IEBScriptService> hold(service);
+    service->Binding().Bind(simulation);
+    return service->QueryInterface(riid, ppv);
+}
+
+STDMETHODIMP CoEBScriptService::Execute(BSTR command) {
+    (void)g_registered;
+    if (!command) return E_POINTER;
+    if (!m_binding.IsValid())
+        return ReportErrorText(IID_IEBScriptService, kSource, "Simulation No Longer Valid", 0);
+    ZEQEOSimulation* simulation = m_binding.EngineSimulation();
+    if (!simulation) return ReportErrorText(IID_IEBScriptService, kSource, "Simulation No Longer Valid", 0);
+    const std::string text = nuv::bstr_to_utf8(command);
+
+    Echo(kStartMark, 2);
+    if (!text.empty()) {
+        const std::string echo = "<" + text + ">";
+        Echo(echo.data(), static_cast<int>(echo.size()));
+    }
+    std::string line = text;
+    if (line.empty() || line.back() != '\n') line.push_back('\n');
+
+    const intptr_t request = rtoevent_do_callback(ZEQ_EVT_REQUEST_START, reinterpret_cast<intptr_t>(kRequest), 0,
+                                                  simulation);
+    HRESULT hr;
+    try {
+        hr = static_cast<HRESULT>(simulation->ExecuteCommand(line.c_str()));
+    } catch (...) {
+        hr = E_FAIL;
+    }
+    rtoevent_do_callback(ZEQ_EVT_REQUEST_END, request, reinterpret_cast<intptr_t>(kRequest), simulation);
+    FlushThenEcho(kEndMark, 2);
+
+    if (hr == E_FAIL) return ReportErrorText(IID_IEBScriptService, kSource, "Error executing command", 0);
+    return hr;
+}

@@ -1,0 +1,185 @@
+// The interface holder and the exported global registration; the system library loaded as a host does.
+#include <dlfcn.h>
+
+#include "channels_support.h"
+
+extern "C" int RegisterSimWithGlobal(IUnknown* simulation, IUnknown* pInterface, const char* identifier);
+extern "C" int UnregisterSimWithGlobal(IUnknown* simulation, const char* identifier);
+
+namespace channels_test {
+namespace {
+
+// A counted object whose count a test can read.
+class Counted final : public IUnknown {
+public:
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (riid != IID_IUnknown) return E_NOINTERFACE;
+        *ppv = this;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
+    STDMETHOD_(ULONG, Release)() override { return --refs; }  // lives on the test's stack
+    std::atomic<ULONG> refs{0};
+};
+
+CComPtr<INUVInterfaceHolder> NewHolder() {
+    CComPtr<IUnknown> unk;
+    EXPECT_EQ(CreateInterfaceHolderSingleton(&unk), S_OK);
+    CComPtr<INUVInterfaceHolder> holder;
+    if (unk) unk->QueryInterface(IID_INUVInterfaceHolder, reinterpret_cast<void**>(&holder));
+    return holder;
+}
+
+TEST(InterfaceHolder, NamesMapToCountedInterfaces) {
+    Counted first, second;
+    CComPtr<INUVInterfaceHolder> holder = NewHolder();
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(holder->Register(CComBSTR(OLESTR("Plant")), &first), S_OK);
+    EXPECT_EQ(first.refs, 1u);
+    EXPECT_EQ(holder->Register(CComBSTR(OLESTR("Plant")), &second), E_FAIL) << "a name is taken once";
+    EXPECT_EQ(second.refs, 0u);
+    EXPECT_EQ(holder->Register(CComBSTR(OLESTR("PLANT")), &second), S_OK) << "case matters";
+    EXPECT_EQ(holder->Register(nullptr, &second), S_OK) << "a null name is the empty name";
+    EXPECT_EQ(holder->Register(CComBSTR(OLESTR("")), &first), E_FAIL);
+    EXPECT_EQ(holder->Register(CComBSTR(OLESTR("none")), nullptr), E_POINTER);
+
+    IUnknown* got = &second;
+    EXPECT_EQ(holder->GetInterface(CComBSTR(OLESTR("Plant")), &got), S_OK);
+    EXPECT_EQ(got, &first);
+    EXPECT_EQ(first.refs, 2u);
+    got->Release();
+    got = &second;
+    EXPECT_EQ(holder->GetInterface(CComBSTR(OLESTR("plant")), &got), E_FAIL);
+    EXPECT_EQ(got, nullptr);
+    EXPECT_EQ(holder->GetInterface(CComBSTR(OLESTR("Plant")), nullptr), E_POINTER);
+
+    EXPECT_EQ(holder->Unregister(CComBSTR(OLESTR("Plant"))), S_OK);
+    EXPECT_EQ(first.refs, 0u);
+    EXPECT_EQ(holder->Unregister(CComBSTR(OLESTR("Plant"))), E_FAIL);
+    EXPECT_EQ(holder->GetInterface(CComBSTR(OLESTR("Plant")), &got), E_FAIL);
+    EXPECT_EQ(second.refs, 2u);
+    EXPECT_EQ(holder->Unregister(nullptr), S_OK);
+    EXPECT_EQ(second.refs, 1u);
+
+    // The table's references go with the holder.
+    holder.Release();
+    EXPECT_EQ(second.refs, 0u);
+}
+
+TEST(InterfaceHolder, ThreadsMayUseTheTableAtOnce) {
+    CComPtr<INUVInterfaceHolder> holder = NewHolder();
+    Counted object;
+    auto worker = [&](int t) {
+        for (int i = 0; i < 200; ++i) {
+            CComBSTR name(nuv::to_utf16("n" + std::to_string(t) + "_" + std::to_string(i % 7)).c_str());
+            holder->Register(name, &object);
+            CComPtr<IUnknown> got;
+            holder->GetInterface(name, &got);
+            holder->Unregister(name);
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) threads.emplace_back(worker, t);
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(object.refs, 0u) << "every reference taken was given back";
+}
+
+class GlobalRegistrationTest : public SimulationFixture {};
+
+TEST_F(GlobalRegistrationTest, RegistersThroughTheSimulationsHolderService) {
+    Counted object;
+    CComPtr<INUVInterfaceHolder> holder = Service<INUVInterfaceHolder>("NUVInterfaceHolder");
+    ASSERT_TRUE(holder);
+    CComPtr<INUVInterfaceHolder> same;
+    ASSERT_EQ(QueryInterfaceHolder(IID_INUVInterfaceHolder, reinterpret_cast<void**>(&same)), S_OK);
+    EXPECT_EQ(same.p, holder.p) << "one holder per process";
+
+    EXPECT_EQ(RegisterSimWithGlobal(wrapper_, &object, "Plant.Global"), 1);
+    CComPtr<IUnknown> got;
+    EXPECT_EQ(holder->GetInterface(CComBSTR(OLESTR("Plant.Global")), &got), S_OK);
+    EXPECT_EQ(got.p, &object);
+    got.Release();
+    EXPECT_EQ(RegisterSimWithGlobal(wrapper_, &object, "Plant.Global"), 0);
+
+    // Refused before the table is touched.
+    const ULONG refs = object.refs;
+    EXPECT_EQ(RegisterSimWithGlobal(wrapper_, &object, ""), 0);
+    EXPECT_EQ(RegisterSimWithGlobal(wrapper_, &object, nullptr), 0);
+    EXPECT_EQ(RegisterSimWithGlobal(wrapper_, nullptr, "x"), 0);
+    EXPECT_EQ(RegisterSimWithGlobal(nullptr, &object, "x"), 0);
+    EXPECT_EQ(RegisterSimWithGlobal(&object, &object, "x"), 0) << "not a simulation";
+    EXPECT_EQ(object.refs, refs);
+    EXPECT_EQ(holder->GetInterface(CComBSTR(OLESTR("")), &got), E_FAIL);
+
+    EXPECT_EQ(UnregisterSimWithGlobal(wrapper_, "plant.global"), 0) << "case matters";
+    EXPECT_EQ(UnregisterSimWithGlobal(wrapper_, "Plant.Global"), 1);
+    EXPECT_EQ(UnregisterSimWithGlobal(wrapper_, "Plant.Global"), 0);
+    EXPECT_EQ(UnregisterSimWithGlobal(wrapper_, ""), 0);
+    EXPECT_EQ(UnregisterSimWithGlobal(nullptr, "Plant.Global"), 0);
+    EXPECT_EQ(object.refs, 0u);
+
+    // A simulation the engine has let go of has no services.
+    sim_.reset();
+    EXPECT_EQ(RegisterSimWithGlobal(wrapper_, &object, "late"), 0);
+    EXPECT_EQ(object.refs, 0u);
+}
+
+// The system library as a host loads it: the exports resolve by name, the services are reached through
+// the simulation wrapper, and the engine's output goes back to the engine when the library goes.
+TEST(SystemLibrary, ChannelsThroughTheLoadedLibrary) {
+    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    using Create = HRESULT (*)(ZEQEOSimulation*, REFIID, void**);
+    using RegisterServices = void (*)(ZEQEOSimulation*);
+    using RegisterGlobal = int (*)(IUnknown*, IUnknown*, const char*);
+    using UnregisterGlobal = int (*)(IUnknown*, const char*);
+    using LiveCount = LONG (*)();
+    auto create = reinterpret_cast<Create>(dlsym(library, "NUVClassFactory_QueryCreateWrapper"));
+    auto services = reinterpret_cast<RegisterServices>(dlsym(library, "NUVClassFactory_RegisterSimulationServices"));
+    auto reg = reinterpret_cast<RegisterGlobal>(dlsym(library, "RegisterSimWithGlobal"));
+    auto unreg = reinterpret_cast<UnregisterGlobal>(dlsym(library, "UnregisterSimWithGlobal"));
+    auto live = reinterpret_cast<LiveCount>(dlsym(library, "NuvLiveSingletonCount"));
+    ASSERT_TRUE(create && services && reg && unreg && live);
+    EXPECT_EQ(live(), 2) << "the module made its message object and interface holder";
+    {
+        zeq::testing::ModelBuilder m;
+        m.Block("FEED").Var("F", 10, 1);
+        auto sim = m.Create();
+        services(sim.get());
+        CComPtr<INUVSimulation2> wrapper;
+        ASSERT_EQ(create(sim.get(), IID_INUVSimulation2, reinterpret_cast<void**>(&wrapper)), S_OK);
+
+        CComPtr<IUnknown> unk;
+        ASSERT_EQ(wrapper->GetService(CComBSTR(OLESTR("NUVSimulationMsgs")), &unk), S_OK);
+        Advised output(unk, DIID_DNUVSimulationMsgsEvents);
+        unk.Release();
+        ASSERT_EQ(wrapper->GetService(CComBSTR(OLESTR("EBScriptService")), &unk), S_OK);
+        CComPtr<IEBScriptService> script;
+        ASSERT_EQ(unk->QueryInterface(IID_IEBScriptService, reinterpret_cast<void**>(&script)), S_OK);
+        EXPECT_EQ(script->Execute(CComBSTR(OLESTR("print FEED.F"))), S_OK);
+        const std::vector<std::string> lines = output.sink->Lines();
+        ASSERT_EQ(lines.size(), 4u);
+        EXPECT_EQ(lines[1], "<print FEED.F>");
+        EXPECT_NE(lines[2].find("F = 10"), std::string::npos) << lines[2];
+
+        Counted object;
+        EXPECT_EQ(reg(wrapper, &object, "host.object"), 1);
+        EXPECT_EQ(object.refs, 1u);
+        EXPECT_EQ(unreg(wrapper, "host.object"), 1);
+        EXPECT_EQ(object.refs, 0u);
+        sim.reset();
+    }
+    dlclose(library);
+    // The runtime may keep the library loaded (then its objects go at exit); when it did unload it, the
+    // engine writes no longer into it.
+    if (void* still = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_NOLOAD))
+        dlclose(still);
+    else
+        EXPECT_STRNE(rtodesc(stdoutPipe), "NUVSimulationMsgs");
+}
+
+}  // namespace
+}  // namespace channels_test

@@ -1,0 +1,363 @@
+// The message object: the engine's output cut into lines and delivered to engine documents and sinks.
+#include <set>
+
+#include "channels_support.h"
+
+extern "C" LONG NuvLiveSingletonCount();
+
+namespace channels_test {
+namespace {
+
+// Fresh message object installed as the engine's pipes, with one OnNewLine sink.
+class MessagesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        messages_ = NewMessages().p;
+        ASSERT_TRUE(messages_);
+        sink_ = std::make_unique<Advised>(messages_, DIID_DNUVSimulationMsgsEvents);
+    }
+    void TearDown() override {
+        sink_.reset();
+        messages_.Release();
+    }
+    CComPtr<INUVSimulationMsgs2> messages_;
+    std::unique_ptr<Advised> sink_;
+};
+
+struct CutCase {
+    const char* what;
+    std::vector<std::string> writes;
+    bool flush;
+    std::vector<std::string> lines;
+};
+
+TEST_F(MessagesTest, BytesAreCutIntoLines) {
+    const std::string long_line(5000, 'x');
+    const std::vector<CutCase> cases = {
+        {"a line feed ends a line; flush sends the rest", {"ab\ncd"}, true, {"ab", "cd"}},
+        {"without a flush the rest waits", {"ab\ncd"}, false, {"ab"}},
+        {"zero bytes vanish", {std::string("a\0b\n\0", 5)}, false, {"ab"}},
+        {"an empty line is delivered empty", {"x\n\ny\n"}, false, {"x", "", "y"}},
+        {"a line spread over writes comes whole", {"he", "l", "lo\nwor", "ld\n"}, false, {"hello", "world"}},
+        {"a long line is kept whole", {long_line.substr(0, 300), long_line.substr(300) + "\n"}, false, {long_line}},
+        {"a flush with nothing pending sends nothing", {"done\n"}, true, {"done"}},
+        {"a line of only zero bytes is empty", {std::string("\0\0\n", 3)}, false, {""}},
+    };
+    for (const CutCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        CComPtr<INUVSimulationMsgs2> fresh = NewMessages();
+        Advised sink(fresh, DIID_DNUVSimulationMsgsEvents);
+        for (const std::string& w : c.writes) Write(w);
+        if (c.flush) Flush();
+        EXPECT_EQ(sink.sink->Lines(), c.lines);
+        Flush();  // leaves nothing pending for the next case
+    }
+}
+
+TEST_F(MessagesTest, HandingOutInstallsThePipeOnceAsOutputHistoryAndReport) {
+    EXPECT_STREQ(rtodesc(stdoutPipe), "NUVSimulationMsgs");
+    EXPECT_STREQ(rtodesc(rtHisDev), "NUVSimulationMsgs");
+    EXPECT_STREQ(rtodesc(rtRepDev), "NUVSimulationMsgs");
+    rtopipe* engine_copy = stdoutPipe;
+    CComPtr<IDispatch> again;
+    ASSERT_EQ(messages_->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&again)), S_OK);
+    EXPECT_EQ(stdoutPipe, engine_copy) << "a pipe already ours is not replaced under the engine";
+
+    rtowrite(rtHisDev, "history\n", -1);
+    rtowrite(rtRepDev, "report\n", -1);
+    EXPECT_EQ(sink_->sink->Lines(), (std::vector<std::string>{"history", "report"}));
+
+    // Asking for a side interface hands out nothing and leaves another object's pipe alone.
+    CComPtr<IUnknown> other;
+    ASSERT_EQ(CreateMessagesSingleton(&other), S_OK);
+    CComPtr<IConnectionPointContainer> side;
+    ASSERT_EQ(other->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&side)), S_OK);
+    Write("still mine\n");
+    EXPECT_EQ(sink_->sink->Lines().back(), "still mine");
+}
+
+TEST_F(MessagesTest, TheEngineNeverWritesThroughAPipeOfAnObjectThatIsGone) {
+    rtopipe* stale = copyPipe(stdoutPipe);  // a copy someone kept
+    const LONG live = NuvLiveSingletonCount();
+    sink_.reset();
+    messages_.Release();
+    EXPECT_EQ(NuvLiveSingletonCount(), live - 1);
+    EXPECT_STRNE(rtodesc(stdoutPipe), "NUVSimulationMsgs");
+    EXPECT_STRNE(rtodesc(rtHisDev), "NUVSimulationMsgs");
+    EXPECT_STRNE(rtodesc(rtRepDev), "NUVSimulationMsgs");
+    EXPECT_EQ(rtowrite(stale, "late\n", -1), -1);
+    EXPECT_EQ(rtoflush(stale), -1);
+    rtodestroy(stale);
+}
+
+TEST_F(MessagesTest, ClosingTheEnginesCopyDropsTheRecordAndTheNextHandingOutMakesANewOne) {
+    EXPECT_EQ(rtoclose(copyPipe(stdoutPipe)), 1);
+    Write("after close\n");  // the engine's other copies still name the object
+    CComPtr<INUVSimulationMsgs> again;
+    ASSERT_EQ(messages_->QueryInterface(IID_INUVSimulationMsgs, reinterpret_cast<void**>(&again)), S_OK);
+    rtorep_set_repDev(nullptr);  // the engine dropped one device: the next handing out puts it back
+    ASSERT_EQ(messages_->QueryInterface(IID_INUVSimulationMsgs2, reinterpret_cast<void**>(&again)), S_OK);
+    rtowrite(rtRepDev, "report\n", -1);
+    EXPECT_EQ(sink_->sink->Lines(), (std::vector<std::string>{"after close", "report"}));
+}
+
+TEST_F(MessagesTest, SinksOfTheSecondEventInterfaceDoNotGetLines) {
+    Advised second(messages_, DIID_DNUVSimulationMsgsEvents2);
+    Advised another(messages_, DIID_DNUVSimulationMsgsEvents);
+    Write("one\n");
+    EXPECT_EQ(sink_->sink->Lines(), std::vector<std::string>{"one"});
+    EXPECT_EQ(another.sink->Lines(), std::vector<std::string>{"one"});
+    EXPECT_TRUE(second.sink->Calls().empty());
+    const SinkCall call = another.sink->Calls().at(0);
+    EXPECT_EQ(call.id, 1);
+    ASSERT_EQ(call.args.size(), 1u);
+    EXPECT_EQ(call.args[0].vt, VT_BSTR);
+}
+
+TEST_F(MessagesTest, ASinkThatCannotBeMarshalledEndsThatOneFiring) {
+    sink_.reset();
+    Advised blocked(messages_, DIID_DNUVSimulationMsgsEvents, /*answers_dispatch=*/false);
+    Advised after(messages_, DIID_DNUVSimulationMsgsEvents);
+    Write("lost\n");
+    EXPECT_TRUE(after.sink->Lines().empty());
+    blocked.Unadvise();
+    Write("found\n");
+    EXPECT_EQ(after.sink->Lines(), std::vector<std::string>{"found"});
+}
+
+TEST_F(MessagesTest, SinksMayUnadviseAdviseOrReleaseFromTheirCallback) {
+    Advised quitter(messages_, DIID_DNUVSimulationMsgsEvents);
+    std::unique_ptr<Advised> late;
+    quitter.sink->OnCall([&](const SinkCall&) {
+        EXPECT_EQ(quitter.Unadvise(), S_OK);
+        late = std::make_unique<Advised>(messages_, DIID_DNUVSimulationMsgsEvents);
+    });
+    Write("first\nsecond\n");
+    EXPECT_EQ(quitter.sink->Lines(), std::vector<std::string>{"first"});
+    EXPECT_EQ(sink_->sink->Lines(), (std::vector<std::string>{"first", "second"}));
+    ASSERT_TRUE(late);
+    EXPECT_EQ(late->sink->Lines(), std::vector<std::string>{"second"});
+}
+
+TEST(MessagesLifetime, ASinkMayReleaseTheLastReferenceFromItsCallback) {
+    CComPtr<INUVSimulationMsgs2> messages = NewMessages();
+    CComPtr<EventSink> sink(new EventSink(DIID_DNUVSimulationMsgsEvents));
+    {
+        CComPtr<IConnectionPointContainer> container;
+        ASSERT_EQ(messages->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+        CComPtr<IConnectionPoint> point;
+        ASSERT_EQ(container->FindConnectionPoint(DIID_DNUVSimulationMsgsEvents, &point), S_OK);
+        DWORD cookie = 0;
+        ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
+    }
+    sink->OnCall([&](const SinkCall&) { messages.Release(); });
+    Write("last\nnever\n");
+    EXPECT_EQ(sink->Lines(), std::vector<std::string>{"last"}) << "the rest of the write went with the object";
+    EXPECT_STRNE(rtodesc(stdoutPipe), "NUVSimulationMsgs");
+    Write("to the engine's own output\n");
+}
+
+TEST_F(MessagesTest, LinesWrittenOnOtherThreadsReachTheSinkOnThoseThreadsWhole) {
+    constexpr int kLines = 200;
+    auto writer = [](char tag) {
+        for (int i = 0; i < kLines; ++i) Write(std::string(1, tag) + std::to_string(i) + std::string(300, tag) + "\n");
+    };
+    std::thread a(writer, 'a'), b(writer, 'b');
+    const std::thread::id ids[] = {a.get_id(), b.get_id()};
+    a.join();
+    b.join();
+    const std::vector<SinkCall> calls = sink_->sink->Calls();
+    ASSERT_EQ(calls.size(), 2u * kLines);
+    std::set<std::string> seen;
+    for (const SinkCall& c : calls) {
+        EXPECT_TRUE(c.thread == ids[0] || c.thread == ids[1]);
+        const std::string line = nuv::bstr_to_utf8(c.args.at(0).bstrVal);
+        const char tag = line.at(0);
+        EXPECT_EQ(c.thread, ids[tag == 'a' ? 0 : 1]) << "delivered on the writer's thread";
+        EXPECT_EQ(line.find_first_not_of("0123456789", 1), line.size() - 300) << line;
+        EXPECT_EQ(line.substr(line.size() - 300), std::string(300, tag));
+        seen.insert(line.substr(0, line.size() - 300));
+    }
+    EXPECT_EQ(seen.size(), 2u * kLines) << "every line once";
+}
+
+TEST_F(MessagesTest, UpdateProfilesAndResetGoToTheSecondEventInterface) {
+    Advised second(messages_, DIID_DNUVSimulationMsgsEvents2);
+    SAFEARRAY* names = SafeArrayCreateVector(VT_BSTR, 0, 1);
+    SAFEARRAY* values = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+    SAFEARRAY* types = SafeArrayCreateVector(VT_I4, 0, 1);
+    LONG at = 0;
+    CComBSTR name(OLESTR("FEED.F"));
+    SafeArrayPutElement(names, &at, name.m_str);
+    CComVariant value(2.5);
+    SafeArrayPutElement(values, &at, &value);
+    EXPECT_EQ(messages_->UpdateProfiles(names, values, types, 7.5), S_OK);
+    EXPECT_EQ(messages_->ResetSimulation(), S_OK);
+
+    const std::vector<SinkCall> calls = second.sink->Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].id, 2);
+    ASSERT_EQ(calls[0].args.size(), 3u);
+    EXPECT_EQ(calls[0].args[0].vt, VT_ARRAY | VT_BSTR);
+    EXPECT_EQ(calls[0].args[1].vt, VT_ARRAY | VT_VARIANT);
+    BSTR got = nullptr;
+    ASSERT_EQ(SafeArrayGetElement(calls[0].args[0].parray, &at, &got), S_OK);
+    EXPECT_EQ(nuv::bstr_to_utf8(got), "FEED.F");
+    SysFreeString(got);
+    EXPECT_EQ(calls[0].args[2].vt, VT_R8);
+    EXPECT_EQ(calls[0].args[2].dblVal, 7.5);
+    EXPECT_EQ(calls[1].id, 3);
+    EXPECT_TRUE(calls[1].args.empty());
+    EXPECT_TRUE(sink_->sink->Calls().empty()) << "the first event interface has neither event";
+    SafeArrayDestroy(names);
+    SafeArrayDestroy(values);
+    SafeArrayDestroy(types);
+}
+
+TEST_F(MessagesTest, BufferMembersAreNotImplementedAndCheckTheirOutPointers) {
+    LONG n = 0;
+    BSTR file = nullptr;
+    SAFEARRAY* lines = nullptr;
+    EXPECT_EQ(messages_->put_BufferSize(10), E_NOTIMPL);
+    EXPECT_EQ(messages_->get_BufferSize(nullptr), E_POINTER);
+    EXPECT_EQ(messages_->get_BufferSize(&n), E_NOTIMPL);
+    EXPECT_EQ(messages_->get_LineCount(nullptr), E_POINTER);
+    EXPECT_EQ(messages_->get_LineCount(&n), E_NOTIMPL);
+    EXPECT_EQ(messages_->get_GetLines(0, 1, nullptr), E_POINTER);
+    EXPECT_EQ(messages_->get_GetLines(0, 1, &lines), E_NOTIMPL);
+    EXPECT_EQ(lines, nullptr);
+    EXPECT_EQ(messages_->ClearBuffer(), E_NOTIMPL);
+    EXPECT_EQ(messages_->put_OutputFile(nullptr), E_NOTIMPL);
+    EXPECT_EQ(messages_->get_OutputFile(nullptr), E_POINTER);
+    EXPECT_EQ(messages_->get_OutputFile(&file), E_NOTIMPL);
+
+    CComPtr<ISupportErrorInfo> support;
+    ASSERT_EQ(messages_->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_INUVSimulationMsgs), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_INUVSimulationMsgs2), S_FALSE);
+    CComPtr<IProvideClassInfo2> info;
+    ASSERT_EQ(messages_->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info)), S_OK);
+    GUID source = GUID_NULL;
+    EXPECT_EQ(info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), S_OK);
+    EXPECT_EQ(source, DIID_DNUVSimulationMsgsEvents);
+}
+
+TEST_F(MessagesTest, LateBoundCallsReachTheSameMembers) {
+    Advised second(messages_, DIID_DNUVSimulationMsgsEvents2);
+    auto id_of = [&](const char16_t* name) {
+        DISPID id = DISPID_UNKNOWN;
+        LPOLESTR n = const_cast<LPOLESTR>(name);
+        EXPECT_EQ(messages_->GetIDsOfNames(IID_NULL, &n, 1, 0, &id), S_OK);
+        return id;
+    };
+    DISPPARAMS none{};
+    EXPECT_EQ(messages_->Invoke(id_of(u"resetsimulation"), IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+              S_OK);
+    ASSERT_EQ(second.sink->Calls().size(), 1u);
+    EXPECT_EQ(second.sink->Calls()[0].id, 3);
+
+    CComVariant result;
+    EXCEPINFO excep{};
+    EXPECT_EQ(messages_->Invoke(id_of(u"LineCount"), IID_NULL, 0, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &none, &result,
+                                &excep, nullptr),
+              DISP_E_EXCEPTION);
+    EXPECT_EQ(excep.scode, E_NOTIMPL);
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrHelpFile);
+}
+
+// Engine documents registered with the process's message object.
+class MessageDocumentsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(QuerySimulationMsgs(IID_INUVSimulationMsgs2, reinterpret_cast<void**>(&messages_)), S_OK);
+        sink_ = std::make_unique<Advised>(messages_, DIID_DNUVSimulationMsgsEvents);
+    }
+    void TearDown() override {
+        sink_.reset();
+        messages_.Release();
+    }
+    CComPtr<INUVSimulationMsgs2> messages_;
+    std::unique_ptr<Advised> sink_;
+};
+
+TEST_F(MessageDocumentsTest, DocumentsGetEachLineBeforeTheSinksOncePerRegistration) {
+    FakeDocument document, other;
+    std::vector<std::string> order;
+    std::mutex order_mutex;
+    document.hook = [&](const char* line) {
+        std::lock_guard lock(order_mutex);
+        order.push_back(std::string("document ") + line);
+    };
+    sink_->sink->OnCall([&](const SinkCall&) {
+        std::lock_guard lock(order_mutex);
+        order.push_back("sink");
+    });
+    ASSERT_EQ(RegisterMessageDocument(&document), S_OK);
+    ASSERT_EQ(RegisterMessageDocument(&document), S_OK);
+    ASSERT_EQ(RegisterMessageDocument(&other), S_OK);
+    Write("twice\n");
+    UnregisterMessageDocument(&document);
+    Write("once\n");
+    UnregisterMessageDocument(&document);
+    UnregisterMessageDocument(&document);  // not registered any more: nothing happens
+    UnregisterMessageDocument(&other);
+    Write("none\n");
+    EXPECT_EQ(document.Lines(), (std::vector<std::string>{"twice", "twice", "once"}));
+    EXPECT_EQ(other.Lines(), (std::vector<std::string>{"twice", "once"}));
+    EXPECT_EQ(order, (std::vector<std::string>{"document twice", "document twice", "sink", "document once", "sink",
+                                               "sink"}));
+    EXPECT_EQ(RegisterMessageDocument(nullptr), E_POINTER);
+}
+
+TEST_F(MessageDocumentsTest, ADocumentMayUnregisterItselfOrAnotherWhileALineIsDelivered) {
+    FakeDocument first, second;
+    first.hook = [&](const char*) {
+        UnregisterMessageDocument(&second);
+        UnregisterMessageDocument(&first);
+    };
+    ASSERT_EQ(RegisterMessageDocument(&first), S_OK);
+    ASSERT_EQ(RegisterMessageDocument(&second), S_OK);
+    Write("a\nb\n");
+    EXPECT_EQ(first.Lines(), std::vector<std::string>{"a"});
+    EXPECT_TRUE(second.Lines().empty());
+}
+
+TEST_F(MessageDocumentsTest, UnregisteringWaitsForADeliveryOnAnotherThread) {
+    FakeDocument document;
+    std::atomic<bool> inside{false}, release{false};
+    document.hook = [&](const char*) {
+        inside = true;
+        while (!release) std::this_thread::yield();
+    };
+    ASSERT_EQ(RegisterMessageDocument(&document), S_OK);
+    std::thread engine([] { Write("slow\n"); });
+    while (!inside) std::this_thread::yield();
+    std::atomic<bool> unregistered{false};
+    std::thread host([&] {
+        UnregisterMessageDocument(&document);
+        unregistered = true;
+    });
+    for (int i = 0; i < 100 && !unregistered; ++i) std::this_thread::yield();
+    EXPECT_FALSE(unregistered) << "the document is still being called";
+    release = true;
+    engine.join();
+    host.join();
+    EXPECT_TRUE(unregistered);
+}
+
+TEST(MessagesLifetime, LiveCountFollowsTheObjects) {
+    const LONG before = NuvLiveSingletonCount();
+    {
+        CComPtr<IUnknown> messages, holder;
+        ASSERT_EQ(CreateMessagesSingleton(&messages), S_OK);
+        ASSERT_EQ(CreateInterfaceHolderSingleton(&holder), S_OK);
+        EXPECT_EQ(NuvLiveSingletonCount(), before + 2);
+    }
+    EXPECT_EQ(NuvLiveSingletonCount(), before);
+    EXPECT_EQ(CreateMessagesSingleton(nullptr), E_POINTER);
+}
+
+}  // namespace
+}  // namespace channels_test

@@ -1,0 +1,174 @@
+// The script service: one command run for a client, echoed into the engine's output between a start and
+// an end mark and raised as one request.
+#include "channels_support.h"
+
+namespace channels_test {
+namespace {
+
+// What happened, in order: output lines (from a sink of the message service) and request events.
+std::mutex g_trace_mutex;
+std::vector<std::string> g_trace;
+intptr_t g_last_request = 0;
+
+void Trace(std::string what) {
+    std::lock_guard lock(g_trace_mutex);
+    g_trace.push_back(std::move(what));
+}
+
+intptr_t OnRequestStart(intptr_t a, intptr_t b, ZEQEOSimulation*) {
+    Trace("start " + std::string(reinterpret_cast<const char*>(a)) + " " + std::to_string(b));
+    return ++g_last_request + 100;
+}
+intptr_t OnRequestEnd(intptr_t a, intptr_t b, ZEQEOSimulation*) {
+    Trace("end " + std::to_string(a) + " " + reinterpret_cast<const char*>(b));
+    return 0;
+}
+
+class ScriptTest : public SimulationFixture {
+protected:
+    void SetUp() override {
+        SimulationFixture::SetUp();
+        {
+            std::lock_guard lock(g_trace_mutex);
+            g_trace.clear();
+        }
+        ASSERT_EQ(rtoevent_create_callbacks(29), 0);
+        rtoevent_set_callback(ZEQ_EVT_REQUEST_START, OnRequestStart);
+        rtoevent_set_callback(ZEQ_EVT_REQUEST_END, OnRequestEnd);
+        messages_ = Service<INUVSimulationMsgs>("NUVSimulationMsgs").p;
+        ASSERT_TRUE(messages_);
+        output_ = std::make_unique<Advised>(messages_, DIID_DNUVSimulationMsgsEvents);
+        output_->sink->OnCall([](const SinkCall& c) { Trace("line " + nuv::bstr_to_utf8(c.args.at(0).bstrVal)); });
+        script_ = Service<IEBScriptService>("EBScriptService").p;
+        ASSERT_TRUE(script_);
+    }
+    void TearDown() override {
+        rtoevent_set_callback(ZEQ_EVT_REQUEST_START, nullptr);
+        rtoevent_set_callback(ZEQ_EVT_REQUEST_END, nullptr);
+        output_.reset();
+        messages_.Release();
+        script_.Release();
+        SimulationFixture::TearDown();
+    }
+    std::vector<std::string> TraceSoFar() {
+        std::lock_guard lock(g_trace_mutex);
+        return g_trace;
+    }
+    std::string Request() const { return std::to_string(g_last_request + 100); }
+
+    CComPtr<INUVSimulationMsgs> messages_;
+    std::unique_ptr<Advised> output_;
+    CComPtr<IEBScriptService> script_;
+};
+
+TEST_F(ScriptTest, ACommandShowsBetweenTheMarksAsOneRequest) {
+    zeq::testing::CallJournal journal(*sim_);
+    ASSERT_EQ(script_->Execute(CComBSTR(OLESTR("echo hello there"))), S_OK);
+    EXPECT_EQ(TraceSoFar(), (std::vector<std::string>{"line \x0F", "line <echo hello there>", "start Execute 0",
+                                                      "line hello there", "end " + Request() + " Execute", "line \x0E"}));
+    EXPECT_TRUE(journal.Contains("ExecuteCommand echo hello there"));
+
+    // A command that is already a line runs as it is.
+    ASSERT_EQ(script_->Execute(CComBSTR(OLESTR("set FEED.F 12\n"))), S_OK);
+    EXPECT_TRUE(journal.Contains("ExecuteCommand set FEED.F 12"));
+    EXPECT_EQ(sim_->ExecuteCommand("print FEED.F\n"), 0);
+    EXPECT_EQ(output_->sink->Lines().back().rfind("FEED.F = 12", 0), 0u) << output_->sink->Lines().back();
+}
+
+TEST_F(ScriptTest, AnEmptyCommandRunsOneEmptyLineWithoutAnEcho) {
+    zeq::testing::CallJournal journal(*sim_);
+    ASSERT_EQ(script_->Execute(CComBSTR(OLESTR(""))), S_OK);
+    EXPECT_EQ(TraceSoFar(), (std::vector<std::string>{"line \x0F", "start Execute 0", "end " + Request() + " Execute",
+                                                      "line \x0E"}));
+    ASSERT_FALSE(journal.Entries().empty());
+    EXPECT_EQ(journal.Entries()[0], "ExecuteCommand ");
+}
+
+TEST_F(ScriptTest, FailuresAndTheirErrorInformation) {
+    EXPECT_EQ(script_->Execute(nullptr), E_POINTER);
+    EXPECT_TRUE(TraceSoFar().empty());
+
+    // The engine's own failure comes back as it is, without error information.
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(script_->Execute(CComBSTR(OLESTR("frobnicate"))), static_cast<HRESULT>(ZEQ_E_SYNTAX));
+    EXPECT_TRUE(TakeError().description.empty());
+    EXPECT_EQ(output_->sink->Lines().at(2), "Unknown command: frobnicate");
+
+    // A command that throws inside the engine still ends the request and writes the end mark.
+    zeq::testing::ThrowOnCommand(*sim_, "boom");
+    {
+        std::lock_guard lock(g_trace_mutex);
+        g_trace.clear();
+    }
+    EXPECT_EQ(script_->Execute(CComBSTR(OLESTR("boom now"))), DISP_E_EXCEPTION);
+    ErrorText e = TakeError();
+    EXPECT_EQ(e.description, "Error executing command");
+    EXPECT_EQ(e.source, "EBScriptService");
+    EXPECT_EQ(e.iid, IID_IEBScriptService);
+    EXPECT_EQ(TraceSoFar(), (std::vector<std::string>{"line \x0F", "line <boom now>", "start Execute 0",
+                                                      "end " + Request() + " Execute", "line \x0E"}));
+    zeq::testing::ThrowOnCommand(*sim_, "");
+
+    // Once the engine has let go of the simulation nothing is written or raised.
+    {
+        std::lock_guard lock(g_trace_mutex);
+        g_trace.clear();
+    }
+    sim_.reset();
+    EXPECT_EQ(script_->Execute(CComBSTR(OLESTR("echo gone"))), DISP_E_EXCEPTION);
+    e = TakeError();
+    EXPECT_EQ(e.description, "Simulation No Longer Valid");
+    EXPECT_EQ(e.source, "EBScriptService");
+    EXPECT_EQ(e.iid, IID_IEBScriptService);
+    EXPECT_TRUE(TraceSoFar().empty());
+}
+
+TEST_F(ScriptTest, LateBoundExecuteAndErrorSupport) {
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR name = const_cast<LPOLESTR>(OLESTR("EXECUTE"));
+    ASSERT_EQ(script_->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
+    CComVariant command(OLESTR("echo late"));
+    DISPPARAMS params{&command, nullptr, 1, 0};
+    EXPECT_EQ(script_->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(output_->sink->Lines().at(2), "late");
+
+    sim_.reset();
+    EXCEPINFO excep{};
+    EXPECT_EQ(script_->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, &excep, nullptr), DISP_E_EXCEPTION);
+    EXPECT_EQ(nuv::bstr_to_utf8(excep.bstrDescription), "Simulation No Longer Valid");
+    EXPECT_EQ(nuv::bstr_to_utf8(excep.bstrSource), "EBScriptService");
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrHelpFile);
+
+    CComPtr<ISupportErrorInfo> support;
+    ASSERT_EQ(script_->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IEBScriptService), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
+}
+
+TEST_F(ScriptTest, EachRequestIsANewServiceBoundToItsSimulation) {
+    CComPtr<IEBScriptService> another = Service<IEBScriptService>("EBScriptService");
+    ASSERT_TRUE(another);
+    EXPECT_NE(another.p, script_.p);
+    zeq::testing::ModelBuilder m;
+    m.Block("OTHER").Var("Z", 1, 1);
+    auto other_sim = m.Create();
+    NUVClassFactory::RegisterSimulationServices(other_sim.get());
+    CComPtr<INUVSimulation> other_wrapper;
+    ASSERT_EQ(NUVClassFactory::QuerySimulationWrapper(other_sim.get(), &other_wrapper), S_OK);
+    CComPtr<IUnknown> unk;
+    ASSERT_EQ(other_wrapper->GetService(CComBSTR(OLESTR("EBScriptService")), &unk), S_OK);
+    CComPtr<IEBScriptService> other_script;
+    ASSERT_EQ(unk->QueryInterface(IID_IEBScriptService, reinterpret_cast<void**>(&other_script)), S_OK);
+    {
+        zeq::testing::CallJournal mine(*sim_), theirs(*other_sim);
+        EXPECT_EQ(other_script->Execute(CComBSTR(OLESTR("print OTHER.Z"))), S_OK);
+        EXPECT_TRUE(theirs.Contains("ExecuteCommand print OTHER.Z"));
+        EXPECT_TRUE(mine.Entries().empty());
+    }
+    other_sim.reset();
+}
+
+}  // namespace
+}  // namespace channels_test
