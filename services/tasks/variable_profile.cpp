@@ -44,7 +44,10 @@ STDMETHODIMP CoNUVVariableProfile::GetProfileByIndex(LONG varIndex, DOUBLE start
         ZEQVariableData record;
         record.SetMask(VA_PROFILE, 0);
         const VarProfile* profile = nullptr;
-        if (record.Load(flowsheet, nullptr, varIndex, true) && record.GetValue(VA_PROFILE, profile) && profile)
+        // An index that names no variable is the caller's mistake, not an empty history.
+        if (!record.Load(flowsheet, nullptr, varIndex, true))
+            hr = E_INVALIDARG;
+        else if (record.GetValue(VA_PROFILE, profile) && profile)
             hr = static_cast<HRESULT>(
                 VarProfile::GetHistory(profile, static_cast<int>(n), times.data(), samples.data()));
     }

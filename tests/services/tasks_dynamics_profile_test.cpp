@@ -164,6 +164,11 @@ TEST_F(ProfileTest, BadRangesNamesAndArgumentsFail) {
     CComVariant unrecorded;
     EXPECT_EQ(service_->GetProfileByName(Text("A.Y"), 0, 2, 1, &unrecorded), S_OK);
     EXPECT_EQ(Samples(unrecorded), (std::vector<double>{0, 0, 0}));
+    for (LONG index : {0, -3, 1000}) {
+        CComVariant nowhere;
+        EXPECT_EQ(service_->GetProfileByIndex(index, 0, 2, 1, &nowhere), E_INVALIDARG) << index;
+        EXPECT_EQ(Samples(nowhere).size(), 3u) << "the array still comes back";
+    }
 
     sim_.reset();
     EXPECT_EQ(service_->GetProfileByIndex(w, 0, 1, 1, &values), static_cast<HRESULT>(0x80040101));

@@ -164,9 +164,16 @@ TEST_F(SensitivityTest, NamesAreQualifiedByAHierarchyScopeButNotByThePlant) {
 }
 
 TEST_F(SensitivityTest, LateBoundListsAndCalculation) {
+    // Scripts hand over arrays of VARIANTs.
+    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+    LONG first = 0;
+    CComVariant name("a.z");
+    SafeArrayPutElement(array, &first, &name);
+    CComVariant variants;
+    variants.vt = VT_ARRAY | VT_VARIANT;
+    variants.parray = array;
     CComVariant none;
-    ASSERT_EQ(tasks_test::CallByName(service_, u"DependentVariables", DISPATCH_PROPERTYPUT, {Names({"A.Z"})}, &none),
-              S_OK);
+    ASSERT_EQ(tasks_test::CallByName(service_, u"DependentVariables", DISPATCH_PROPERTYPUT, {variants}, &none), S_OK);
     ASSERT_EQ(tasks_test::CallByName(service_, u"independentvariables", DISPATCH_PROPERTYPUT, {Names({"A.K"})}, &none),
               S_OK);
     CComVariant count;
