@@ -78,11 +78,6 @@ public:
         std::lock_guard lock(lock_);
         return threads_;
     }
-    void Clear() {
-        std::lock_guard lock(lock_);
-        events_.clear();
-        threads_.clear();
-    }
     ULONG Refs() const { return refs_; }
 
     std::function<void(LONG)> onEvent;
