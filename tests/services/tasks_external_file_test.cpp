@@ -65,11 +65,6 @@ constexpr const char* kBlockFile = "XFILE\nMASK VALUE LOWER\nMEMBER A.BLK\nA.K 6
 TEST_F(ExternalFileTest, AttributeVocabulariesOfBothFileKinds) {
     using nuv::varfile::AttributeBit;
     using nuv::varfile::SlotBit;
-    EXPECT_EQ(AttributeBit(1), 0x1u);
-    EXPECT_EQ(AttributeBit(7), 0x2u);
-    EXPECT_EQ(AttributeBit(19), 0x400u);
-    EXPECT_EQ(AttributeBit(20), 0x40000u);
-    EXPECT_EQ(AttributeBit(27), 0x4000000u);
     EXPECT_EQ(AttributeBit(0) | AttributeBit(28), 0u);
     uint32_t all = 0;
     for (int i = 1; i <= 27; ++i) {
@@ -79,9 +74,7 @@ TEST_F(ExternalFileTest, AttributeVocabulariesOfBothFileKinds) {
         EXPECT_EQ(AttributeBit(i), static_cast<uint32_t>(rtovarfile_attr_bit(i))) << i;
     }
     for (int slot = 1; slot <= 24; ++slot) EXPECT_EQ(SlotBit(slot), rtovmask_slot_bit(slot)) << slot;
-    EXPECT_EQ(SlotBit(20), 0x80000u);
-    EXPECT_EQ(SlotBit(21), 0x800000u);
-    EXPECT_EQ(SlotBit(25), 0u);
+    EXPECT_EQ(SlotBit(0) | SlotBit(25), 0u);
 }
 
 TEST_F(ExternalFileTest, QueryContentsOfBlockFilesVariableFilesAndPlainFiles) {
