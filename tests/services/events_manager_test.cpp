@@ -203,7 +203,8 @@ TEST_F(EventsTest, GroupsAreInstalledOnceAndTheTableOutlivesAllButItsLastUser) {
     EXPECT_FALSE(NUVCallbacksHelper::m_bServerCallbacksSet) << "the server group installs nothing";
     EXPECT_FALSE(NUVCallbacksHelper::m_bVariableCallbacksSet);
     // A second block subscription does not install the group again: a probe put in its slot stays.
-    static int probed = 0;
+    static int probed;
+    probed = 0;
     rtoevent_set_callback(8, [](intptr_t, intptr_t, ZEQEOSimulation*) -> intptr_t { return ++probed; });
     Advise(8, RecordingSink::Make());
     EXPECT_EQ(Raise(8, "FEED"), 1);
