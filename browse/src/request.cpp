@@ -7,6 +7,7 @@
 #include "browse/attributes.h"
 #include "browse/document.h"
 #include "browse/error.h"
+#include "browse/variant_array.h"
 #include "nuv_text.h"
 
 #include <browseface.h>
@@ -47,56 +48,7 @@ void FIAttributeRequest::MakeSingle(const char* path, const char* attribute, con
 
 namespace {
 
-// Locks a VARIANT array while it is read and unlocks it when done.
-class ArrayReader {
-public:
-    ArrayReader(SAFEARRAY* array, UINT dims) : array_(array) {
-        if (array_ == nullptr) {
-            hr_ = E_POINTER;
-            return;
-        }
-        VARTYPE vt = VT_EMPTY;
-        if (FAILED(SafeArrayGetVartype(array_, &vt)) || vt != VT_VARIANT || SafeArrayGetDim(array_) != dims) {
-            hr_ = E_INVALIDARG;
-            return;
-        }
-        for (UINT d = 0; d < dims; ++d) {
-            LONG lower = 0;
-            LONG upper = -1;
-            SafeArrayGetLBound(array_, d + 1, &lower);
-            SafeArrayGetUBound(array_, d + 1, &upper);
-            lower_[d] = lower;
-            extent_[d] = upper >= lower ? static_cast<LONG>(upper - lower + 1) : 0;
-        }
-        hr_ = SafeArrayLock(array_);
-        locked_ = SUCCEEDED(hr_);
-    }
-    ~ArrayReader() {
-        if (locked_) SafeArrayUnlock(array_);
-    }
-    ArrayReader(const ArrayReader&) = delete;
-    ArrayReader& operator=(const ArrayReader&) = delete;
-
-    HRESULT Status() const { return hr_; }
-    LONG Extent(UINT d) const { return extent_[d]; }
-    HRESULT Get(LONG i, VARIANT* out) {
-        LONG index[1] = {lower_[0] + i};
-        VariantClear(out);
-        return SafeArrayGetElement(array_, index, out);
-    }
-    HRESULT Get(LONG i, LONG j, VARIANT* out) {
-        LONG index[2] = {lower_[0] + i, lower_[1] + j};
-        VariantClear(out);
-        return SafeArrayGetElement(array_, index, out);
-    }
-
-private:
-    SAFEARRAY* array_;
-    HRESULT hr_ = S_OK;
-    bool locked_ = false;
-    LONG lower_[2] = {0, 0};
-    LONG extent_[2] = {0, 0};
-};
+using FI::VariantArrayReader;
 
 HRESULT ToText(VARIANT* v, std::string& out) {
     if (v->vt != VT_BSTR) {
@@ -119,7 +71,7 @@ HRESULT ToInt(VARIANT* v, int32_t& out) {
 // Hands each element of a one-dimensional VARIANT array, as text, to add in order.
 template <class Add>
 HRESULT ForEachText(SAFEARRAY* array, Add&& add) {
-    ArrayReader reader(array, 1);
+    VariantArrayReader reader(array, 1);
     if (FAILED(reader.Status())) return reader.Status();
     FIVariant element;
     for (LONG i = 0; i < reader.Extent(0); ++i) {
@@ -144,7 +96,7 @@ HRESULT FIAttributeRequest::FillFromArrays(LPCOLESTR base, SAFEARRAY* paths, SAF
     HRESULT hr = ForEachText(attributes, [&](const std::string& text) { AddAttribute(text); });
     if (FAILED(hr)) return hr;
     FIVariant element;
-    ArrayReader reader(tuples, 2);
+    VariantArrayReader reader(tuples, 2);
     if (FAILED(reader.Status())) return reader.Status();
     if (reader.Extent(0) != (forWrite ? 4 : 3)) return E_INVALIDARG;
     for (LONG k = 0; k < reader.Extent(1); ++k) {
@@ -244,7 +196,7 @@ HRESULT FIAttributeRequest::ToArrays(SAFEARRAY** paths, SAFEARRAY** attributes, 
 }
 
 HRESULT FIAttributeRequest::ValuesFromArray(SAFEARRAY* values) {
-    ArrayReader reader(values, 1);
+    VariantArrayReader reader(values, 1);
     if (FAILED(reader.Status())) return reader.Status();
     for (LONG i = 0; i < reader.Extent(0) && static_cast<size_t>(i) < items.size(); ++i) {
         HRESULT hr = reader.Get(i, items[static_cast<size_t>(i)].value.get());
