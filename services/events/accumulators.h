@@ -57,6 +57,8 @@ public:
     void SetAccumulating(bool) override {}
     int OnEngineEvent(int event, intptr_t a, intptr_t b, uint32_t* id = nullptr) override;
     uint32_t Depth() const { return depth_; }
+    // Forgets open commands (their ends will not be seen).
+    void Reset() { depth_ = 0; }
 
 private:
     uint32_t depth_ = 0;

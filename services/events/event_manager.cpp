@@ -101,6 +101,12 @@ STDMETHODIMP CoNUVSimEventMgr::UnAdvise(LONG lAdviseId) {
         released.push_back(m_all.Remove(sink));
         released.push_back(m_server.Remove(sink));
         released.push_back(m_command.Remove(sink));
+        if (m_command.IsEmpty()) {
+            // Without command subscribers the end of an open command is filtered out: were it still
+            // counted open, flowsheet and block events would be held for good.
+            m_commandOpen = false;
+            m_commandAcc.Reset();
+        }
         dropped.push_back(m_commandFilters.RemoveFilterOf(sink));
         released.push_back(m_flowsheet.Remove(sink));
         dropped.push_back(m_flowsheetFilters.RemoveFilterOf(sink));

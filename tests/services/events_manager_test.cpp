@@ -64,6 +64,15 @@ TEST_F(EventsTest, CommandsReportDepthAndHoldFlowsheetChangesBulkingMoreThanOne)
     Raise(2, "CMD");
     Raise(22, nullptr);
     Raise(6, "ROOT", 1);
+    // The last command subscriber leaving in the middle of a command releases what was held.
+    auto flowsheetOnly = RecordingSink::Make();
+    Advise(4, flowsheetOnly);
+    Raise(1, "CMD");
+    EXPECT_EQ(Raise(4, "E", 4), 2);
+    EXPECT_EQ(manager_->UnAdvise(1), S_OK);
+    EXPECT_FALSE(impl_->CommandOpen());
+    EXPECT_EQ(flowsheetOnly->Events(), (V{{0, "I4:0", "BSTR:E"}}));
+    EXPECT_EQ(Raise(4, "F", 4), 1);
     EXPECT_EQ(sink->Events(), (V{{4, "I4:1", "BSTR:CMD"},
                                  {4, "I4:2", "EMPTY"},
                                  {8, "I4:0", "BSTR:NEWB"},
@@ -74,7 +83,8 @@ TEST_F(EventsTest, CommandsReportDepthAndHoldFlowsheetChangesBulkingMoreThanOne)
                                  {5, "I4:0", "BSTR:CMD"},
                                  {0, "I4:0", "BSTR:C"},
                                  {9, "I4:0", "EMPTY"},
-                                 {7, "BSTR:ROOT", "I4:1"}}));
+                                 {7, "BSTR:ROOT", "I4:1"},
+                                 {4, "I4:1", "BSTR:CMD"}}));
 }
 
 TEST_F(EventsTest, BlockEventsMapToClientNumbersAndComeOutInStorageOrder) {
