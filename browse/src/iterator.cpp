@@ -94,6 +94,10 @@ bool FIIteratorBase::MoveDown(int32_t n) {
         more = cursor.Next();
         --n;
     }
+    return Descend(cursor);
+}
+
+bool FIIteratorBase::Descend(CursorHandle& cursor) {
     if (cursor.IsDone()) return false;
     EntryHandle child;
     cursor.CurrentEntry(child);
@@ -101,6 +105,12 @@ bool FIIteratorBase::MoveDown(int32_t n) {
     frames_.push_back(Frame{current_, cursor});
     current_ = child;
     return true;
+}
+
+void FIIteratorBase::TakeSiblingEntry() {
+    EntryHandle entry;
+    frames_.back().cursor.CurrentEntry(entry);
+    current_ = entry;
 }
 
 bool FIIteratorBase::MoveTo(const std::string& path) {
@@ -116,21 +126,15 @@ bool FIIteratorBase::MoveToFirstChild() { return MoveDown(0); }
 
 bool FIIteratorBase::MoveNextSibling() {
     if (frames_.empty()) return false;
-    Frame& top = frames_.back();
-    bool found = top.cursor.Next();
-    EntryHandle entry;
-    top.cursor.CurrentEntry(entry);
-    current_ = entry;
+    const bool found = frames_.back().cursor.Next();
+    TakeSiblingEntry();
     return found;
 }
 
 bool FIIteratorBase::MoveToFirstSibling() {
     if (frames_.empty()) return false;
-    Frame& top = frames_.back();
-    top.cursor.First();
-    EntryHandle entry;
-    top.cursor.CurrentEntry(entry);
-    current_ = entry;
+    frames_.back().cursor.First();
+    TakeSiblingEntry();
     return true;
 }
 
@@ -147,13 +151,7 @@ bool FIIteratorBase::MoveToChild(const char* name) {
     if (current_.IsNull()) return false;
     CursorHandle cursor;
     current_->CreateCursor(cursor);
-    if (!cursor.Seek(name) || cursor.IsDone()) return false;
-    EntryHandle child;
-    cursor.CurrentEntry(child);
-    if (child.IsNull()) return false;
-    frames_.push_back(Frame{current_, cursor});
-    current_ = child;
-    return true;
+    return cursor.Seek(name) && Descend(cursor);
 }
 
 bool FIIteratorBase::EvaluatePredicate(const FIPathPredicate& predicate) {

@@ -83,6 +83,10 @@ private:
     template <class Call>
     HRESULT WithDisplay(Call&& call);
     uint32_t AttributeId(const char* name);
+    // Steps into the entry the cursor stands on, keeping the cursor for sibling moves.
+    bool Descend(CursorHandle& cursor);
+    // The entry the innermost cursor stands on becomes the current one.
+    void TakeSiblingEntry();
 
     FIDocument* document_ = nullptr;
     EntryHandle current_;
