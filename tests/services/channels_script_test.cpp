@@ -147,28 +147,5 @@ TEST_F(ScriptTest, LateBoundExecuteAndErrorSupport) {
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
 }
 
-TEST_F(ScriptTest, EachRequestIsANewServiceBoundToItsSimulation) {
-    CComPtr<IEBScriptService> another = Service<IEBScriptService>("EBScriptService");
-    ASSERT_TRUE(another);
-    EXPECT_NE(another.p, script_.p);
-    zeq::testing::ModelBuilder m;
-    m.Block("OTHER").Var("Z", 1, 1);
-    auto other_sim = m.Create();
-    NUVClassFactory::RegisterSimulationServices(other_sim.get());
-    CComPtr<INUVSimulation> other_wrapper;
-    ASSERT_EQ(NUVClassFactory::QuerySimulationWrapper(other_sim.get(), &other_wrapper), S_OK);
-    CComPtr<IUnknown> unk;
-    ASSERT_EQ(other_wrapper->GetService(CComBSTR(OLESTR("EBScriptService")), &unk), S_OK);
-    CComPtr<IEBScriptService> other_script;
-    ASSERT_EQ(unk->QueryInterface(IID_IEBScriptService, reinterpret_cast<void**>(&other_script)), S_OK);
-    {
-        zeq::testing::CallJournal mine(*sim_), theirs(*other_sim);
-        EXPECT_EQ(other_script->Execute(CComBSTR(OLESTR("print OTHER.Z"))), S_OK);
-        EXPECT_TRUE(theirs.Contains("ExecuteCommand print OTHER.Z"));
-        EXPECT_TRUE(mine.Entries().empty());
-    }
-    other_sim.reset();
-}
-
 }  // namespace
 }  // namespace channels_test
