@@ -119,6 +119,8 @@ public:
     int OnEngineEvent(int event, intptr_t a, intptr_t b, uint32_t* id = nullptr) override;
     // True while some category has begun and not ended.
     bool AnyCategoryBegun() const;
+    // Forgets begun categories (their ends will not be seen).
+    void ForgetBegun() { begun_.fill(false); }
     bool Accumulating() const { return accumulating_; }
     size_t Capacity() const { return capacity_; }
     size_t HeldCount(int category) const { return held_[static_cast<size_t>(category)].size(); }

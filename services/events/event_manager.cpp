@@ -111,7 +111,12 @@ STDMETHODIMP CoNUVSimEventMgr::UnAdvise(LONG lAdviseId) {
         released.push_back(m_flowsheet.Remove(sink));
         dropped.push_back(m_flowsheetFilters.RemoveFilterOf(sink));
         released.push_back(m_block.Remove(sink));
-        if (m_block.IsEmpty()) m_blockPending = false;
+        if (m_block.IsEmpty()) {
+            // Block ends are filtered out from now on: a category left begun would hold variable events
+            // for good.
+            m_blockPending = false;
+            m_blockAcc.ForgetBegun();
+        }
         dropped.push_back(m_blockFilters.RemoveFilterOf(sink));
         released.push_back(m_variable.Remove(sink));
         dropped.push_back(m_variableFilters.RemoveFilterOf(sink));

@@ -125,6 +125,14 @@ TEST_F(EventsTest, VariableEventsWaitForAnOpenBlockCategoryAndCommandsFlushInCat
     Raise(4, "ROOT");
     Raise(2, "CMD");
     Raise(18, "FEED.F", 0);  // the held block end closed its category: not held
+    // The last block subscriber leaving while a category is open lets variable events through.
+    auto variablesOnly = RecordingSink::Make();
+    Advise(16, variablesOnly);
+    Raise(7, "ROOT");
+    EXPECT_EQ(Raise(18, "MIX.F", 0), 2);
+    EXPECT_EQ(manager_->UnAdvise(1), S_OK);
+    EXPECT_EQ(variablesOnly->Events(), (V{{1, "I4:0", "BSTR:MIX.F"}}));
+    EXPECT_EQ(Raise(18, "MIX.F", 0), 1);
     EXPECT_EQ(sink->Events(), (V{{12, "I4:0", "BSTR:ROOT"},
                                  {1, "I4:0", "BSTR:MIX.F"},
                                  {4, "I4:1", "BSTR:CMD"},
