@@ -440,6 +440,10 @@ void ScriptRunner::RunBlock(const std::vector<Line>& lines, size_t begin, size_t
     }
     for (size_t i = begin; i < end; ++i) {
         const Line& line = lines[i];
+        if (limit_ > 0 && ++executed_ > limit_) {
+            if (executed_ == limit_ + 1) Fail(line.number, "Statement limit reached");
+            return;
+        }
         std::string rest;
         if (StartsWithWord(line.text, "FOR", &rest)) {
             // For Each <name> In <expr> ... Next
@@ -503,6 +507,7 @@ void ScriptRunner::RunBlock(const std::vector<Line>& lines, size_t begin, size_t
 int ScriptRunner::Run(const std::string& text, const std::string& name) {
     name_ = name;
     failures_ = 0;
+    executed_ = 0;
     std::vector<Line> lines;
     std::istringstream in(text);
     std::string raw;

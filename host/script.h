@@ -16,6 +16,8 @@ public:
 
     // A variable every statement sees (the simulation, for one).
     void Define(const std::string& name, const VARIANT& value);
+    // Stops a run after this many statements (0, the default: no limit), as a failure.
+    void SetStatementLimit(long limit) { limit_ = limit; }
     // Runs the script's text; `name` labels its messages. Returns the number of failures: statements that
     // failed without an ExpectError, and Expect / ExpectError lines that did not hold.
     int Run(const std::string& text, const std::string& name);
@@ -34,6 +36,8 @@ private:
     std::map<std::string, CComVariant> variables_;  // upper-cased names
     std::string name_;
     int failures_ = 0;
+    long limit_ = 0;
+    long executed_ = 0;
 };
 
 }  // namespace host
