@@ -289,6 +289,15 @@ TEST_F(MessageDocumentsTest, DocumentsGetEachLineBeforeTheSinksOncePerRegistrati
     EXPECT_EQ(RegisterMessageDocument(nullptr), E_POINTER);
 }
 
+TEST_F(MessageDocumentsTest, QueryingForAnyInterfaceHandsTheServiceOut) {
+    NewMessages();  // another object takes the engine's pipes and, going at once, gives them back
+    EXPECT_STRNE(rtodesc(stdoutPipe), "NUVSimulationMsgs");
+    CComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(QuerySimulationMsgs(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+    Write("back\n");
+    EXPECT_EQ(sink_->sink->Lines(), std::vector<std::string>{"back"});
+}
+
 TEST_F(MessageDocumentsTest, ADocumentMayUnregisterItselfOrAnotherWhileALineIsDelivered) {
     FakeDocument first, second;
     first.hook = [&](const char*) {

@@ -37,11 +37,6 @@ HRESULT CreateInterfaceHolderSingleton(IUnknown** out) {
     return CreateCached<CoNUVInterfaceHolder, INUVInterfaceHolder>(out);
 }
 
-HRESULT QuerySimulationMsgs(REFIID riid, void** ppv) {
-    // The object's QueryInterface installs the pipe when it hands out the service.
-    return GetProcessSingleton(CLSID_NUVSimulationMsgs, riid, ppv);
-}
-
 namespace {
 
 // The object behind a counted interface of it (its self entry; not counted).
@@ -51,6 +46,15 @@ CoNUVSimulationMsgs* MessagesObject(IUnknown* unk) {
 }
 
 }  // namespace
+
+HRESULT QuerySimulationMsgs(REFIID riid, void** ppv) {
+    HRESULT hr = GetProcessSingleton(CLSID_NUVSimulationMsgs, riid, ppv);
+    if (FAILED(hr)) return hr;
+    // Whatever interface was asked for, the service has been handed out.
+    CoNUVSimulationMsgs* object = riid == GUID_NULL ? nullptr : MessagesObject(static_cast<IUnknown*>(*ppv));
+    if (object) object->InstallPipe();
+    return hr;
+}
 
 HRESULT RegisterMessageDocument(nuv::MessageLineReceiver* receiver) {
     if (!receiver) return E_POINTER;
