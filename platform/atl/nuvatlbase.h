@@ -41,7 +41,7 @@ public:
     }
     CComPtr& operator=(const CComPtr& o) noexcept { return *this = o.p; }
     CComPtr& operator=(CComPtr&& o) noexcept {
-        if (this != &o) {
+        if (this != std::addressof(o)) {
             Release();
             p = std::exchange(o.p, nullptr);
         }

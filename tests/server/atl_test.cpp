@@ -391,6 +391,11 @@ TEST(SmartPointers, CountsAndConversions) {
         CComPtr<IDispatch> c = std::move(b);
         EXPECT_EQ(sink->m_dwRef, 3);
         EXPECT_FALSE(b);
+        CComPtr<IDispatch> d;
+        d = std::move(c);
+        EXPECT_EQ(sink->m_dwRef, 3);
+        EXPECT_FALSE(c);
+        c = std::move(d);
         CComQIPtr<IConnectionPoint> wrong(static_cast<IUnknown*>(a.p));
         EXPECT_FALSE(wrong);
         EXPECT_TRUE(c.IsEqualObject(static_cast<IDispatch*>(sink)));
