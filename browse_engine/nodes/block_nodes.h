@@ -1,0 +1,19 @@
+// Entry points of the block views: the list of a container's blocks and the list of the engine's
+// global parameters, as the application-model node and hierarchy block nodes hand them out.
+#pragma once
+#include "browse/entry.h"
+#include "browse/value.h"
+
+class ZEQEOCntr;
+
+namespace FI {
+
+class FIDocument;
+
+// The "Blocks List" node over the blocks of container; document owns the node, name is its browsing name.
+EntryHandle CreateBlocksNode(FIDocument* document, const FIValue& name, ZEQEOCntr* container);
+
+// The "Global Parameters List" node; values are read and written through container's parameter table.
+EntryHandle CreateGlobalParamListNode(FIDocument* document, const FIValue& name, ZEQEOCntr* container);
+
+}  // namespace FI
