@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <map>
+#include <thread>
 
 #include "nuv_text.h"
 
@@ -28,13 +29,14 @@ public:
         auto it = m_owners.find(owner);
         if (it == m_owners.end() || !it->second.live) return false;
         ++it->second.calls;
-        t_inside.push_back(owner);
+        ++it->second.by_thread[std::this_thread::get_id()];
         return true;
     }
     void Leave(const void* owner) {
         std::lock_guard lock(m_mutex);
-        t_inside.erase(std::find(t_inside.begin(), t_inside.end(), owner));
         auto it = m_owners.find(owner);
+        auto mine = it->second.by_thread.find(std::this_thread::get_id());
+        if (--mine->second == 0) it->second.by_thread.erase(mine);
         if (--it->second.calls == 0 && !it->second.live) m_owners.erase(it);
         m_left.notify_all();
     }
@@ -50,7 +52,8 @@ public:
         auto it = m_owners.find(owner);
         if (it == m_owners.end()) return;
         it->second.live = false;
-        const int mine = static_cast<int>(std::count(t_inside.begin(), t_inside.end(), owner));
+        auto own = it->second.by_thread.find(std::this_thread::get_id());
+        const int mine = own == it->second.by_thread.end() ? 0 : own->second;
         m_left.wait(lock, [&] { return m_owners.at(owner).calls == mine; });
         if (mine == 0) m_owners.erase(owner);
     }
@@ -59,13 +62,12 @@ private:
     struct Owner {
         bool live = false;
         int calls = 0;
+        std::map<std::thread::id, int> by_thread;  // calls in progress per thread
     };
     std::mutex m_mutex;
     std::condition_variable m_left;
     std::map<const void*, Owner> m_owners;
-    static thread_local std::vector<const void*> t_inside;
 };
-thread_local std::vector<const void*> OwnerGate::t_inside;
 
 class OwnerCall {
 public:
