@@ -13,69 +13,82 @@ namespace {
 // Engine copies of our pipe record may outlive the object they name (the engine keeps them as long as
 // it likes), so a callback first makes sure its owner is alive and holds the owner's gate open while
 // it works; the object's teardown closes the gate and waits for callbacks on other threads to leave.
+// Objects may go during process exit, after static destructors have run, so the gate's lock has no
+// destructor and its table lives on the heap only while some owner is known.
+constinit std::mutex g_gate_mutex;
+
 class OwnerGate {
 public:
-    // Never destroyed: objects may go at process exit, after static destructors have run.
-    static OwnerGate& Instance() {
-        static OwnerGate* const gate = new OwnerGate;
-        return *gate;
+    static void Open(const void* owner) {
+        std::lock_guard lock(g_gate_mutex);
+        if (!s_gate) s_gate = new OwnerGate;
+        s_gate->m_owners[owner].live = true;
     }
-    void Open(const void* owner) {
-        std::lock_guard lock(m_mutex);
-        m_owners[owner].live = true;
-    }
-    bool Enter(const void* owner) {
-        std::lock_guard lock(m_mutex);
-        auto it = m_owners.find(owner);
-        if (it == m_owners.end() || !it->second.live) return false;
-        ++it->second.calls;
-        ++it->second.by_thread[std::this_thread::get_id()];
+    static bool Enter(const void* owner) {
+        std::lock_guard lock(g_gate_mutex);
+        Owner* o = Find(owner);
+        if (!o || !o->live) return false;
+        ++o->calls;
+        ++o->by_thread[std::this_thread::get_id()];
         return true;
     }
-    void Leave(const void* owner) {
-        std::lock_guard lock(m_mutex);
-        auto it = m_owners.find(owner);
-        auto mine = it->second.by_thread.find(std::this_thread::get_id());
-        if (--mine->second == 0) it->second.by_thread.erase(mine);
-        if (--it->second.calls == 0 && !it->second.live) m_owners.erase(it);
-        m_left.notify_all();
+    static void Leave(const void* owner) {
+        std::lock_guard lock(g_gate_mutex);
+        Owner* o = Find(owner);
+        auto mine = o->by_thread.find(std::this_thread::get_id());
+        if (--mine->second == 0) o->by_thread.erase(mine);
+        --o->calls;
+        s_gate->m_left.notify_all();
+        if (o->calls == 0 && !o->live && !o->closing) Forget(owner);
     }
-    bool IsLive(const void* owner) {
-        std::lock_guard lock(m_mutex);
-        auto it = m_owners.find(owner);
-        return it != m_owners.end() && it->second.live;
+    static bool IsLive(const void* owner) {
+        std::lock_guard lock(g_gate_mutex);
+        Owner* o = Find(owner);
+        return o && o->live;
     }
     // Callbacks on this thread's own stack (the object released from inside one of its own sinks) are
     // not waited for: they see the gate closed and return without touching the object.
-    void Close(const void* owner) {
-        std::unique_lock lock(m_mutex);
-        auto it = m_owners.find(owner);
-        if (it == m_owners.end()) return;
-        it->second.live = false;
-        auto own = it->second.by_thread.find(std::this_thread::get_id());
-        const int mine = own == it->second.by_thread.end() ? 0 : own->second;
-        m_left.wait(lock, [&] { return m_owners.at(owner).calls == mine; });
-        if (mine == 0) m_owners.erase(owner);
+    static void Close(const void* owner) {
+        std::unique_lock lock(g_gate_mutex);
+        Owner* o = Find(owner);
+        if (!o) return;
+        o->live = false;
+        o->closing = true;
+        auto own = o->by_thread.find(std::this_thread::get_id());
+        const int mine = own == o->by_thread.end() ? 0 : own->second;
+        s_gate->m_left.wait(lock, [&] { return o->calls == mine; });
+        o->closing = false;
+        if (mine == 0) Forget(owner);
     }
 
 private:
     struct Owner {
         bool live = false;
+        bool closing = false;  // Close is waiting: the entry stays until it is done
         int calls = 0;
         std::map<std::thread::id, int> by_thread;  // calls in progress per thread
     };
-    std::mutex m_mutex;
+    static Owner* Find(const void* owner) {
+        if (!s_gate) return nullptr;
+        auto it = s_gate->m_owners.find(owner);
+        return it == s_gate->m_owners.end() ? nullptr : &it->second;
+    }
+    static void Forget(const void* owner) {
+        s_gate->m_owners.erase(owner);
+        if (s_gate->m_owners.empty()) delete std::exchange(s_gate, nullptr);
+    }
     std::condition_variable m_left;
     std::map<const void*, Owner> m_owners;
+    static constinit inline OwnerGate* s_gate = nullptr;
 };
 
 class OwnerCall {
 public:
     explicit OwnerCall(const rtopipe* pipe)
         : m_owner(pipe ? static_cast<CoNUVSimulationMsgs*>(pipe->owner) : nullptr),
-          m_entered(m_owner && OwnerGate::Instance().Enter(m_owner)) {}
+          m_entered(m_owner && OwnerGate::Enter(m_owner)) {}
     ~OwnerCall() {
-        if (m_entered) OwnerGate::Instance().Leave(m_owner);
+        if (m_entered) OwnerGate::Leave(m_owner);
     }
     OwnerCall(const OwnerCall&) = delete;
     OwnerCall& operator=(const OwnerCall&) = delete;
@@ -110,10 +123,7 @@ int PipeClose(rtopipe* pipe) {
 const char* PipeName(rtopipe*) { return "NUVSimulationMsgs"; }
 
 // Guards the engine's pipe variables and our records while we change them.
-std::mutex& InstallMutex() {
-    static std::mutex* const m = new std::mutex;
-    return *m;
-}
+constinit std::mutex g_install_mutex;
 
 // The engine's own (static) pipes found in place before we first replaced them; they come back when the
 // message object goes, so that the engine never writes through a record naming a dead object.
@@ -122,10 +132,7 @@ struct SavedPipes {
     rtopipe* history = nullptr;
     rtopipe* report = nullptr;
 };
-SavedPipes& Saved() {
-    static SavedPipes* const saved = new SavedPipes;
-    return *saved;
-}
+constinit SavedPipes g_saved;
 
 bool IsMessagePipe(const rtopipe* pipe) { return pipe && pipe->write == PipeWrite; }
 
@@ -155,15 +162,15 @@ void FireToSinks(std::vector<CComPtr<IUnknown>> sinks, DISPID id, DISPPARAMS& pa
 
 }  // namespace nuv
 
-CoNUVSimulationMsgs::CoNUVSimulationMsgs() { OwnerGate::Instance().Open(this); }
+CoNUVSimulationMsgs::CoNUVSimulationMsgs() { OwnerGate::Open(this); }
 
 CoNUVSimulationMsgs::~CoNUVSimulationMsgs() {
     // FinalRelease did this for objects made through the shells.
-    OwnerGate::Instance().Close(this);
+    OwnerGate::Close(this);
 }
 
 void CoNUVSimulationMsgs::FinalRelease() {
-    OwnerGate::Instance().Close(this);
+    OwnerGate::Close(this);
     UninstallPipe();
 }
 
@@ -183,13 +190,13 @@ bool CoNUVSimulationMsgs::IsOurPipe(const rtopipe* pipe) const {
 // pipe that is ours is left alone, which keeps a copy the engine is writing through from being freed
 // under it.
 void CoNUVSimulationMsgs::InstallPipe() {
-    std::lock_guard lock(InstallMutex());
+    std::lock_guard lock(g_install_mutex);
     if (!m_pipe) {
         m_pipe = static_cast<rtopipe*>(std::malloc(sizeof(rtopipe)));
         if (!m_pipe) return;
         *m_pipe = rtopipe{PipeWrite, nullptr, PipeClose, PipeFlush, PipeName, this, 1, 0};
     }
-    SavedPipes& saved = Saved();
+    SavedPipes& saved = g_saved;
     if (!IsOurPipe(stdoutPipe)) {
         Remember(stdoutPipe, saved.out);
         rtopipe* old = stdoutPipe;
@@ -207,8 +214,8 @@ void CoNUVSimulationMsgs::InstallPipe() {
 }
 
 void CoNUVSimulationMsgs::UninstallPipe() {
-    std::lock_guard lock(InstallMutex());
-    SavedPipes& saved = Saved();
+    std::lock_guard lock(g_install_mutex);
+    SavedPipes& saved = g_saved;
     if (IsOurPipe(stdoutPipe)) {
         rtopipe* old = stdoutPipe;
         stdoutPipe = saved.out ? saved.out : nowherePipe;
@@ -220,7 +227,7 @@ void CoNUVSimulationMsgs::UninstallPipe() {
 }
 
 void CoNUVSimulationMsgs::ClosePipe(const rtopipe* closing) {
-    std::lock_guard lock(InstallMutex());
+    std::lock_guard lock(g_install_mutex);
     // The engine only ever holds copies; the record itself is never closed under us.
     if (closing != m_pipe) std::free(std::exchange(m_pipe, nullptr));
 }
@@ -256,7 +263,7 @@ bool CoNUVSimulationMsgs::DeliverLine(const std::string& line) {
     arg.bstrVal = text;
     DISPPARAMS params{&arg, nullptr, 1, 0};
     nuv::FireToSinks(MsgsEventsPoint::GetSinks(), 1, params);
-    return OwnerGate::Instance().IsLive(this);
+    return OwnerGate::IsLive(this);
 }
 
 void CoNUVSimulationMsgs::DeliverToReceivers(const std::string& line) {
