@@ -16,4 +16,9 @@ EntryHandle CreateBlocksNode(FIDocument* document, const FIValue& name, ZEQEOCnt
 // The "Global Parameters List" node; values are read and written through container's parameter table.
 EntryHandle CreateGlobalParamListNode(FIDocument* document, const FIValue& name, ZEQEOCntr* container);
 
+// Makes the "Connections" child of a hierarchy block over its own container. The connection views
+// install theirs when the library loads; until then a hierarchy block's "Connections" is the empty entry.
+using ContainerListFactory = EntryHandle (*)(FIDocument* document, const FIValue& name, ZEQEOCntr* container);
+void SetConnectionListFactory(ContainerListFactory factory);
+
 }  // namespace FI
