@@ -57,6 +57,11 @@ TEST_F(EditTest, LibrariesReachTheEngineAndItsFailuresAreReported) {
     EXPECT_EQ(error.source, "NUVEditLibraries");
     EXPECT_EQ(error.description, "Failed to create block");
     EXPECT_EQ(libraries->RemoveLibrary(nullptr), E_INVALIDARG) << "a null name reaches the engine as null";
+    CComVariant none;
+    EXPECT_EQ(tasks_test::CallByName(libraries, u"removelibrary", DISPATCH_METHOD, {CComVariant("Standard")}, &none),
+              S_OK);
+    EXPECT_EQ(libraries->RemoveLibrary(Text("STANDARD")), static_cast<HRESULT>(ZEQ_E_NOT_FOUND)) << "already gone";
+    EXPECT_EQ(TakeError().source, "NUVEditLibraries");
 
     CComQIPtr<ISupportErrorInfo> support(libraries);
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_INUVEditLibraries), S_OK);

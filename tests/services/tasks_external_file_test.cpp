@@ -110,6 +110,23 @@ TEST_F(ExternalFileTest, QueryContentsOfBlockFilesVariableFilesAndPlainFiles) {
         << "not a variable file";
     EXPECT_EQ(service_->QueryContents(vars, static_cast<NUVExternalFileType>(7), &attributes, &ids), E_INVALIDARG);
     EXPECT_EQ(service_->QueryContents(vars, NUVExternalFile_VarFile, nullptr, &ids), E_POINTER);
+
+    // Late-bound, with both results by reference as a script passes them.
+    LONG found = 0;
+    SAFEARRAY* lateIds = nullptr;
+    VARIANT foundRef, idsRef;
+    foundRef.vt = VT_I4 | VT_BYREF;
+    foundRef.plVal = &found;
+    idsRef.vt = VT_ARRAY | VT_BSTR | VT_BYREF;
+    idsRef.pparray = &lateIds;
+    CComVariant none;
+    ASSERT_EQ(tasks_test::CallByName(service_, u"QueryContents", DISPATCH_METHOD,
+                                     {CComVariant(vars), CComVariant(1), CComVariant(foundRef), CComVariant(idsRef)},
+                                     &none),
+              S_OK);
+    EXPECT_EQ(found, 0x2 | 0x400 | 0x1000000);
+    EXPECT_EQ(TextsOf(lateIds), (std::vector<std::string>{"SEC", "A"}));
+    SafeArrayDestroy(lateIds);
 }
 
 TEST_F(ExternalFileTest, VariableFileImportAnnouncesItselfAndHonoursBlockScopeAndAttributes) {
