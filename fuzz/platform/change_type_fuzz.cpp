@@ -1,9 +1,11 @@
 // Text to number and boolean through VariantChangeType. The first byte picks the target type and
 // the flags, the rest is the text (UTF-8, or raw UTF-16 when the top bit of the first byte is set).
 // Beyond not crashing, the results must agree with each other: a value that fits a narrow integer
-// type fits every wider one with the same value, any integer result has a nearby double result,
-// in-place and by-reference conversions match the plain one, and a double survives a trip through
-// its text to 15 significant digits.
+// type fits every wider one with the same value (for "&H"/"&O" text, whose digits are a bit pattern,
+// the unsigned types do and each signed result is the unsigned one wrapped to its size), any integer
+// result of decimal text has a nearby double result, in-place and by-reference conversions match the
+// plain one, a number in parentheses or with a trailing minus is the negated number, and a double
+// survives a trip through its text to 15 significant digits.
 #include <oleauto.h>
 #include <stringapiset.h>
 
@@ -56,7 +58,42 @@ __int128 integer_of(const VARIANT& v) {
     }
 }
 
+// Text of the "&H" / "&O" form: blanks, signs and an opening parenthesis may come before it.
+bool is_radix_text(BSTR text) {
+    for (UINT i = 0; i < SysStringLen(text); ++i) {
+        const OLECHAR c = text[i];
+        if (c == '&') return true;
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != '\v' && c != '\f' && c != '+' && c != '-' &&
+            c != '(')
+            return false;
+    }
+    return false;
+}
+
+void check_radix_ladders(BSTR text) {
+    const VARTYPE unsigned_types[] = {VT_UI1, VT_UI2, VT_UI4, VT_UI8};
+    const VARTYPE signed_types[] = {VT_I1, VT_I2, VT_I4, VT_I8};
+    bool fitted = false;
+    __int128 value = 0;
+    for (int k = 0; k < 4; ++k) {
+        Result u = convert(text, unsigned_types[k], 0);
+        Result s = convert(text, signed_types[k], 0);
+        require(u.hr == s.hr);
+        if (fitted) require(u.hr == S_OK && integer_of(u.value) == value);
+        if (u.hr == S_OK) {
+            fitted = true;
+            value = integer_of(u.value);
+            const __int128 modulus = static_cast<__int128>(1) << (8 << k);
+            const __int128 wrapped = integer_of(s.value);
+            require(wrapped == value || wrapped == value - modulus);
+        }
+        VariantClear(&u.value);
+        VariantClear(&s.value);
+    }
+}
+
 void check_integer_ladders(BSTR text) {
+    if (is_radix_text(text)) return check_radix_ladders(text);
     const VARTYPE ladders[][4] = {{VT_I1, VT_I2, VT_I4, VT_I8}, {VT_UI1, VT_UI2, VT_UI4, VT_UI8}};
     Result real = convert(text, VT_R8, 0);
     for (const auto& ladder : ladders) {
@@ -92,6 +129,30 @@ void check_round_trip(BSTR text) {
         require(a == b || std::fabs(a - b) <= std::fabs(a) * 1e-14 || std::fabs(a) < 1e-300);
     }
     VariantClear(&as_text);
+}
+
+// "(text)" and "text-" are the negated number when the text has no sign or parenthesis of its own.
+void check_negated_forms(BSTR text) {
+    const UINT length = SysStringLen(text);
+    for (UINT i = 0; i < length; ++i)
+        if (text[i] == '+' || text[i] == '-' || text[i] == '(' || text[i] == ')' || text[i] == '&') return;
+    Result plain = convert(text, VT_R8, 0);
+    if (plain.hr != S_OK) return;
+    BSTR forms[2] = {SysAllocStringLen(nullptr, length + 2), SysAllocStringLen(nullptr, length + 1)};
+    if (forms[0] && forms[1]) {
+        forms[0][0] = '(';
+        if (length) std::memcpy(forms[0] + 1, text, length * sizeof(OLECHAR));
+        forms[0][length + 1] = ')';
+        if (length) std::memcpy(forms[1], text, length * sizeof(OLECHAR));
+        forms[1][length] = '-';
+        for (BSTR form : forms) {
+            Result negated = convert(form, VT_R8, 0);
+            require(negated.hr == S_OK && negated.value.dblVal == -plain.value.dblVal);
+        }
+    }
+    SysFreeString(forms[0]);
+    SysFreeString(forms[1]);
+    VariantClear(&plain.value);
 }
 
 void check_in_place_and_by_reference(BSTR text, VARTYPE vt, USHORT flags) {
@@ -155,6 +216,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     check_in_place_and_by_reference(text, vt, flags);
     check_integer_ladders(text);
+    check_negated_forms(text);
     check_round_trip(text);
     SysFreeString(text);
     return 0;

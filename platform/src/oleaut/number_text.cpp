@@ -74,6 +74,168 @@ bool parse_decimal(std::u16string_view text, DecimalText& out) {
     return true;
 }
 
+namespace {
+
+int digit_value(char16_t c, int base) {
+    int v = -1;
+    if (c >= '0' && c <= '9') v = c - '0';
+    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+    return v < base ? v : -1;
+}
+
+// After "&": "H" or "O" and at least one digit of that base; `i` ends after the digits.
+bool parse_radix(std::u16string_view s, size_t& i, NumberText& out) {
+    if (i >= s.size()) return false;
+    const char16_t kind = lower(s[i]);
+    const int base = kind == 'h' ? 16 : kind == 'o' ? 8 : 0;
+    const int shift = base == 16 ? 4 : 3;
+    if (!base) return false;
+    ++i;
+    const size_t first = i;
+    for (; i < s.size(); ++i) {
+        const int v = digit_value(s[i], base);
+        if (v < 0) break;
+        if (out.radix_value >> (64 - shift)) out.radix_too_long = true;
+        out.radix_value = (out.radix_value << shift) | static_cast<uint64_t>(v);
+    }
+    out.radix = true;
+    return i > first;
+}
+
+// The digits, the fraction and the exponent. Thousands separators may come anywhere once a digit or
+// the point has been read; after the exponent's digits one ends the exponent, and digits after it
+// belong to the mantissa again ("1e2,5" is 15e2, "e2,5" is 5e2).
+bool parse_mantissa(std::u16string_view s, size_t& i, bool exponent_allowed, DecimalText& out) {
+    std::string& digits = out.digits;
+    bool any_digit = false, point = false, exponent_seen = false;
+    int64_t fraction_digits = 0, exponent = 0;
+    auto take_digit = [&](char16_t c) {
+        any_digit = true;
+        if (!digits.empty() || c != '0') digits.push_back(static_cast<char>(c));
+        if (point) ++fraction_digits;
+    };
+    while (i < s.size()) {
+        const char16_t c = s[i];
+        if (is_digit(c)) {
+            take_digit(c);
+            ++i;
+        } else if (c == ',') {
+            if (!any_digit && !point && !exponent_seen) return false;
+            ++i;
+        } else if (c == '.') {
+            if (point || exponent_seen) return false;
+            point = true;
+            ++i;
+        } else if ((c == 'e' || c == 'E') && !exponent_seen) {
+            if (!exponent_allowed) return false;
+            exponent_seen = true;
+            ++i;
+            auto skip_separators = [&] {
+                while (i < s.size() && s[i] == ',') ++i;
+            };
+            skip_separators();
+            bool negative_exponent = false;
+            if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+                negative_exponent = s[i] == '-';
+                ++i;
+                skip_separators();
+            }
+            if (i >= s.size() || !is_digit(s[i])) return false;
+            int64_t e = 0;
+            for (; i < s.size() && is_digit(s[i]); ++i)
+                if (e < kExponentClamp) e = e * 10 + (s[i] - '0');
+            exponent = negative_exponent ? -e : e;
+        } else {
+            break;
+        }
+    }
+    if (!any_digit) return false;
+    // Leading zeros of the fraction are not kept in the digits but still place the value.
+    exponent -= fraction_digits;
+    while (!digits.empty() && digits.back() == '0') {
+        digits.pop_back();
+        ++exponent;
+    }
+    out.exponent = digits.empty() ? 0 : exponent;
+    return true;
+}
+
+}  // namespace
+
+bool parse_number(std::u16string_view s, NumberText& out) {
+    out = NumberText{};
+    bool lead_plus = false, lead_minus = false, lead_currency = false, open_paren = false;
+    size_t i = 0;
+    for (;; ++i) {
+        if (i >= s.size()) return false;
+        const char16_t c = s[i];
+        if (is_blank(c)) continue;
+        bool* seen = c == '+' ? &lead_plus : c == '-' ? &lead_minus : c == '$' ? &lead_currency
+                   : c == '(' ? &open_paren : nullptr;
+        if (!seen) break;
+        if (*seen) return false;
+        *seen = true;
+    }
+    const bool radix = s[i] == '&';
+    if (radix) {
+        ++i;
+        if (lead_currency || !parse_radix(s, i, out)) return false;
+    } else if (!parse_mantissa(s, i, !lead_currency, out.decimal)) {
+        return false;
+    }
+    bool trail_minus = false, closed_paren = false;
+    for (; i < s.size(); ++i) {
+        const char16_t c = s[i];
+        if (is_blank(c)) continue;
+        if (c == '+' && !lead_plus) continue;
+        if (c == '-' && !lead_minus) {
+            trail_minus = true;
+            continue;
+        }
+        if ((c == '$' || c == ',') && !radix) continue;
+        if (c == ')' && open_paren && !closed_paren) {
+            closed_paren = true;
+            continue;
+        }
+        return false;
+    }
+    // An opening parenthesis needs its closing one unless a minus sign already makes the number negative.
+    if (open_paren && !closed_paren && (radix || !(lead_minus || trail_minus))) return false;
+    out.decimal.negative = !radix && (lead_minus || trail_minus || open_paren);
+    return true;
+}
+
+namespace {
+// Patterns within this distance below 2^64 overflow every type.
+constexpr uint64_t kRadixTopGap = 16;
+}  // namespace
+
+HRESULT radix_to_int(const NumberText& n, int bits, bool is_signed, __int128& out) {
+    const uint64_t v = n.radix_value;
+    if (n.radix_too_long || v > UINT64_MAX - kRadixTopGap + 1) return DISP_E_OVERFLOW;
+    if (bits < 64 && (v >> bits)) return DISP_E_OVERFLOW;
+    __int128 value = v;
+    if (is_signed && (v >> (bits - 1)) & 1) value -= static_cast<__int128>(1) << bits;
+    out = value;
+    return S_OK;
+}
+
+HRESULT radix_to_double(const NumberText& n, double& out) {
+    const uint64_t v = n.radix_value;
+    if (n.radix_too_long || v > UINT64_MAX - kRadixTopGap + 1) return DISP_E_OVERFLOW;
+    if (v <= 0x7FFFFFFFu) {
+        out = static_cast<double>(v);
+    } else if (v == 0x80000000u) {
+        out = -2147483648.0;
+    } else if (v > (static_cast<uint64_t>(1) << 63)) {
+        out = static_cast<double>(0 - v);
+    } else {
+        return DISP_E_OVERFLOW;
+    }
+    return S_OK;
+}
+
 HRESULT decimal_to_double(const DecimalText& d, double& out) {
     if (d.digits.empty()) {
         out = d.negative ? -0.0 : 0.0;

@@ -1,7 +1,5 @@
-// Number <-> text rules of the automation conversions: "." is the decimal point, blanks around the
-// number and a leading sign are accepted, an exponent may follow (e or E), and anything else makes
-// the text no number at all: no thousands separators, currency signs, parentheses, trailing signs or
-// hexadecimal forms, which would let "1,5" silently become 15.
+// Number <-> text rules of the automation conversions, with the US-English conventions whatever the
+// locale id: "." is the decimal point, "," the thousands separator and "$" the currency sign.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -19,8 +17,33 @@ struct DecimalText {
     int64_t exponent = 0;
 };
 
-// False when the text is not a number.
+// Strict form: blanks around the number, a leading sign, digits with one "." and an exponent (e or E).
+// False when the text is not a number in that form.
 bool parse_decimal(std::u16string_view text, DecimalText& out);
+
+// Text as the number conversions read it. Besides the strict form: thousands separators anywhere
+// after the number has begun ("1,5" is 15, "1,000.5" is 1000.5), a currency sign before and after
+// the number, a negative number in parentheses, a trailing sign ("5-"), and integers written as
+// "&H" + hexadecimal or "&O" + octal digits (any sign or parentheses around those are ignored).
+struct NumberText {
+    bool radix = false;  // the "&H" / "&O" form, held in radix_value
+    bool radix_too_long = false;  // more than 64 bits
+    uint64_t radix_value = 0;
+    DecimalText decimal;  // the decimal form
+};
+
+// False when the text is not a number (DISP_E_TYPEMISMATCH).
+bool parse_number(std::u16string_view text, NumberText& out);
+
+// An "&H" / "&O" value as an integer of `bits` bits: the digits are the bit pattern, so "&HFFFF" is
+// -1 as a 16-bit signed integer and 65535 as a 32-bit one. Patterns wider than the type, and the 15
+// largest 64-bit patterns, overflow. S_OK or DISP_E_OVERFLOW.
+HRESULT radix_to_int(const NumberText& n, int bits, bool is_signed, __int128& out);
+
+// An "&H" / "&O" value as a real number: patterns up to 0x7FFFFFFF are their value, 0x80000000 is
+// -2^31, larger patterns overflow up to 2^63, and 64-bit patterns above 2^63 are read as the
+// magnitude of the negative number they hold (the 15 largest overflow). S_OK or DISP_E_OVERFLOW.
+HRESULT radix_to_double(const NumberText& n, double& out);
 
 // The parsed value as a double: S_OK, or DISP_E_OVERFLOW beyond the double range (tiny values go to 0).
 HRESULT decimal_to_double(const DecimalText& d, double& out);

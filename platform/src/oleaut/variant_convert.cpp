@@ -1,7 +1,8 @@
 // VariantChangeType(Ex): coercion between the automation types with the platform's rules: integers
-// are rounded half to even and range-checked (DISP_E_OVERFLOW), text is parsed with "." as the
-// decimal point, objects are converted through their default value, references are followed, and
-// the destination may be the source.
+// are rounded half to even and range-checked (DISP_E_OVERFLOW), an integer keeps its bits in the
+// same-size integer of the other signedness, text is parsed with the US-English conventions ("."
+// decimal point, "," thousands separator), objects are converted through their default value,
+// references are followed, and the destination may be the source.
 #include <oleauto.h>
 
 #include <cfloat>
@@ -25,6 +26,7 @@ struct Number {
     DecimalText text;
     std::u16string_view raw;  // the source text, for "True"/"False"
     bool from_bool = false;
+    int bits = 0;  // integer sources: the size of the source type
 };
 
 struct Range {
@@ -50,16 +52,16 @@ HRESULT source_number(const VARIANT& v, Number& n) {
     switch (v.vt) {
         case VT_EMPTY: n.integer = 0; return S_OK;
         case VT_BOOL: n.integer = v.boolVal; n.from_bool = true; return S_OK;
-        case VT_I1: n.integer = static_cast<int8_t>(v.cVal); return S_OK;
-        case VT_UI1: n.integer = v.bVal; return S_OK;
-        case VT_I2: n.integer = v.iVal; return S_OK;
-        case VT_UI2: n.integer = v.uiVal; return S_OK;
-        case VT_I4: n.integer = v.lVal; return S_OK;
-        case VT_UI4: n.integer = v.ulVal; return S_OK;
-        case VT_INT: n.integer = v.intVal; return S_OK;
-        case VT_UINT: n.integer = v.uintVal; return S_OK;
-        case VT_I8: n.integer = v.llVal; return S_OK;
-        case VT_UI8: n.integer = v.ullVal; return S_OK;
+        case VT_I1: n.integer = static_cast<int8_t>(v.cVal); n.bits = 8; return S_OK;
+        case VT_UI1: n.integer = v.bVal; n.bits = 8; return S_OK;
+        case VT_I2: n.integer = v.iVal; n.bits = 16; return S_OK;
+        case VT_UI2: n.integer = v.uiVal; n.bits = 16; return S_OK;
+        case VT_I4: n.integer = v.lVal; n.bits = 32; return S_OK;
+        case VT_UI4: n.integer = v.ulVal; n.bits = 32; return S_OK;
+        case VT_INT: n.integer = v.intVal; n.bits = 32; return S_OK;
+        case VT_UINT: n.integer = v.uintVal; n.bits = 32; return S_OK;
+        case VT_I8: n.integer = v.llVal; n.bits = 64; return S_OK;
+        case VT_UI8: n.integer = v.ullVal; n.bits = 64; return S_OK;
         case VT_R4: n.kind = Number::Real; n.real = v.fltVal; return S_OK;
         case VT_R8: case VT_DATE: n.kind = Number::Real; n.real = v.dblVal; return S_OK;
         case VT_CY: n.kind = Number::Real; n.real = static_cast<double>(v.cyVal.int64) / 10000.0; return S_OK;
@@ -72,9 +74,24 @@ HRESULT source_number(const VARIANT& v, Number& n) {
     }
 }
 
+int bits_of(const Range& r) {
+    const unsigned __int128 span = static_cast<unsigned __int128>(r.hi - r.lo);
+    int bits = 0;
+    while (bits < 64 && (span >> bits)) ++bits;
+    return bits;
+}
+
+// NaN becomes a fixed value in each integer type, as the platform gives it.
+__int128 integer_from_nan(const Range& r) {
+    if (r.hi <= UINT16_MAX) return r.lo < 0 ? -1 : r.hi;  // 8 and 16 bits: all bits set
+    if (r.hi == UINT64_MAX) return INT64_MAX;
+    return r.hi;
+}
+
 HRESULT to_integer(const Number& n, VARTYPE vt, __int128& out) {
     Range r{};
     integer_range(vt, r);
+    const int bits = bits_of(r);
     switch (n.kind) {
         case Number::Integer:
             // A boolean keeps its bits in unsigned types: true (-1) is all bits set.
@@ -82,11 +99,20 @@ HRESULT to_integer(const Number& n, VARTYPE vt, __int128& out) {
                 out = n.integer & r.hi;
                 return S_OK;
             }
+            // So does an integer in the same-size type of the other signedness.
+            if (!n.from_bool && n.bits == bits && (n.integer < r.lo || n.integer > r.hi)) {
+                const __int128 modulus = static_cast<__int128>(1) << bits;
+                out = n.integer < 0 ? n.integer + modulus : n.integer - modulus;
+                return S_OK;
+            }
             if (n.integer < r.lo || n.integer > r.hi) return DISP_E_OVERFLOW;
             out = n.integer;
             return S_OK;
         case Number::Real: {
-            if (std::isnan(n.real)) return DISP_E_OVERFLOW;
+            if (std::isnan(n.real)) {
+                out = integer_from_nan(r);
+                return S_OK;
+            }
             const double rounded = std::nearbyint(n.real);  // round-to-nearest-even mode
             if (rounded < -1.8e19 || rounded > 1.9e19) return DISP_E_OVERFLOW;
             const __int128 value = static_cast<__int128>(rounded);
@@ -95,22 +121,30 @@ HRESULT to_integer(const Number& n, VARTYPE vt, __int128& out) {
             return S_OK;
         }
         case Number::Text: {
-            DecimalText d;
-            if (!parse_decimal(n.raw, d)) return DISP_E_TYPEMISMATCH;
-            return decimal_to_int(d, r.lo, r.hi, out);
+            NumberText t;
+            if (!parse_number(n.raw, t)) return DISP_E_TYPEMISMATCH;
+            if (t.radix) return radix_to_int(t, bits, r.lo < 0, out);
+            return decimal_to_int(t.decimal, r.lo, r.hi, out);
         }
     }
     return DISP_E_TYPEMISMATCH;
 }
 
-HRESULT to_real(const Number& n, double& out) {
+HRESULT to_real(const Number& n, VARTYPE vt, double& out) {
     switch (n.kind) {
         case Number::Integer: out = static_cast<double>(n.integer); return S_OK;
         case Number::Real: out = n.real; return S_OK;
         case Number::Text: {
-            DecimalText d;
-            if (!parse_decimal(n.raw, d)) return DISP_E_TYPEMISMATCH;
-            return decimal_to_double(d, out);
+            // A date is read from plain numeric text only.
+            if (vt == VT_DATE) {
+                DecimalText d;
+                if (!parse_decimal(n.raw, d)) return DISP_E_TYPEMISMATCH;
+                return decimal_to_double(d, out);
+            }
+            NumberText t;
+            if (!parse_number(n.raw, t)) return DISP_E_TYPEMISMATCH;
+            if (t.radix) return vt == VT_CY ? DISP_E_OVERFLOW : radix_to_double(t, out);
+            return decimal_to_double(t.decimal, out);
         }
     }
     return DISP_E_TYPEMISMATCH;
@@ -119,9 +153,15 @@ HRESULT to_real(const Number& n, double& out) {
 HRESULT to_bool(const Number& n, bool& out) {
     if (n.kind == Number::Text) {
         if (parse_bool_word(n.raw, out)) return S_OK;
-        DecimalText d;
-        if (!parse_decimal(n.raw, d)) return DISP_E_TYPEMISMATCH;
-        out = !d.digits.empty();
+        NumberText t;
+        if (!parse_number(n.raw, t)) return DISP_E_TYPEMISMATCH;
+        if (t.radix) {
+            double value = 0;
+            if (HRESULT hr = radix_to_double(t, value); FAILED(hr)) return hr;
+            out = value != 0;
+            return S_OK;
+        }
+        out = !t.decimal.digits.empty();
         return S_OK;
     }
     out = n.kind == Number::Integer ? n.integer != 0 : n.real != 0;
@@ -248,14 +288,14 @@ HRESULT convert(const VARIANT& src, LCID lcid, USHORT flags, VARTYPE vt, VARIANT
         case VT_R8:
         case VT_DATE: {
             double v = 0;
-            if (HRESULT hr = to_real(n, v); FAILED(hr)) return hr;
+            if (HRESULT hr = to_real(n, vt, v); FAILED(hr)) return hr;
             out.vt = vt;
             out.dblVal = v;
             return S_OK;
         }
         case VT_R4: {
             double v = 0;
-            if (HRESULT hr = to_real(n, v); FAILED(hr)) return hr;
+            if (HRESULT hr = to_real(n, vt, v); FAILED(hr)) return hr;
             // Values that round to FLT_MAX are kept; from half an ulp above it they overflow.
             static const double kFloatLimit = std::ldexp(1.0, 128) - std::ldexp(1.0, 103);
             if (std::isinf(v) || std::fabs(v) >= kFloatLimit) return DISP_E_OVERFLOW;
@@ -265,7 +305,7 @@ HRESULT convert(const VARIANT& src, LCID lcid, USHORT flags, VARTYPE vt, VARIANT
         }
         case VT_CY: {
             double v = 0;
-            if (HRESULT hr = to_real(n, v); FAILED(hr)) return hr;
+            if (HRESULT hr = to_real(n, vt, v); FAILED(hr)) return hr;
             const double scaled = std::nearbyint(v * 10000.0);
             if (!(scaled >= -9.2233720368547758e18 && scaled < 9.2233720368547758e18)) return DISP_E_OVERFLOW;
             out.vt = VT_CY;
@@ -326,17 +366,20 @@ HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHO
 
 HRESULT VarR8FromStr(LPCOLESTR strIn, LCID lcid, ULONG dwFlags, DOUBLE* pdblOut) {
     if (!strIn || !pdblOut) return E_INVALIDARG;
-    nuv::oleaut::DecimalText d;
-    if (!nuv::oleaut::parse_decimal(std::u16string_view(strIn), d)) return DISP_E_TYPEMISMATCH;
-    return nuv::oleaut::decimal_to_double(d, *pdblOut);
+    nuv::oleaut::NumberText t;
+    if (!nuv::oleaut::parse_number(std::u16string_view(strIn), t)) return DISP_E_TYPEMISMATCH;
+    if (t.radix) return nuv::oleaut::radix_to_double(t, *pdblOut);
+    return nuv::oleaut::decimal_to_double(t.decimal, *pdblOut);
 }
 
 HRESULT VarI4FromStr(LPCOLESTR strIn, LCID lcid, ULONG dwFlags, LONG* plOut) {
     if (!strIn || !plOut) return E_INVALIDARG;
-    nuv::oleaut::DecimalText d;
-    if (!nuv::oleaut::parse_decimal(std::u16string_view(strIn), d)) return DISP_E_TYPEMISMATCH;
+    nuv::oleaut::NumberText t;
+    if (!nuv::oleaut::parse_number(std::u16string_view(strIn), t)) return DISP_E_TYPEMISMATCH;
     __int128 v = 0;
-    if (HRESULT hr = nuv::oleaut::decimal_to_int(d, INT32_MIN, INT32_MAX, v); FAILED(hr)) return hr;
+    const HRESULT hr = t.radix ? nuv::oleaut::radix_to_int(t, 32, true, v)
+                               : nuv::oleaut::decimal_to_int(t.decimal, INT32_MIN, INT32_MAX, v);
+    if (FAILED(hr)) return hr;
     *plOut = static_cast<LONG>(v);
     return S_OK;
 }

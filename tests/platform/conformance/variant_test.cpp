@@ -21,6 +21,10 @@ VARIANT vbool(bool x) { VARIANT v = make(VT_BOOL); v.boolVal = x ? VARIANT_TRUE 
 // A VT_BOOL holding a value other than VARIANT_TRUE or VARIANT_FALSE.
 VARIANT raw_bool(SHORT x) { VARIANT v = make(VT_BOOL); v.boolVal = x; return v; }
 VARIANT ui8(ULONGLONG x) { VARIANT v = make(VT_UI8); v.ullVal = x; return v; }
+VARIANT i8(LONGLONG x) { VARIANT v = make(VT_I8); v.llVal = x; return v; }
+VARIANT ui4(ULONG x) { VARIANT v = make(VT_UI4); v.ulVal = x; return v; }
+VARIANT i2(SHORT x) { VARIANT v = make(VT_I2); v.iVal = x; return v; }
+VARIANT ui1(BYTE x) { VARIANT v = make(VT_UI1); v.bVal = x; return v; }
 VARIANT text(const OLECHAR* s) { VARIANT v = make(VT_BSTR); v.bstrVal = SysAllocString(s); return v; }
 
 // The numeric value of a converted VARIANT, whatever its integer or real type.
@@ -48,33 +52,30 @@ struct NumberRow {
     VARTYPE target;
     HRESULT hr;
     double value;
-    // Rows where this library is deliberately stricter than the platform, checked here only: the
-    // platform reinterprets a same-size integer of the other signedness (-1 as UI4 gives 4294967295)
-    // and reads "1,000", "(5)", "5-", "$5" and "&H1F" as numbers; this library reports the overflow
-    // and refuses such text.
-    bool stricter_than_platform = false;
 };
 
+// Each row through VariantChangeType and through VariantChangeTypeEx with US English and with the
+// user's default locale: the answers must not differ.
 void check_number_rows(std::vector<NumberRow>& rows) {
+    const LCID kUsEnglish = 0x409;
     int row = 0;
     for (auto& r : rows) {
-        SCOPED_TRACE("row " + std::to_string(row++));
-#ifdef _WIN32
-        if (r.stricter_than_platform) {
-            VariantClear(&r.source);
-            continue;
+        for (int call = 0; call < 3; ++call) {
+            SCOPED_TRACE("row " + std::to_string(row) + " call " + std::to_string(call));
+            VARIANT out;
+            VariantInit(&out);
+            const HRESULT hr = call == 0   ? VariantChangeType(&out, &r.source, 0, r.target)
+                               : call == 1 ? VariantChangeTypeEx(&out, &r.source, kUsEnglish, 0, r.target)
+                                           : VariantChangeTypeEx(&out, &r.source, LOCALE_USER_DEFAULT, 0, r.target);
+            EXPECT_EQ(hr, r.hr);
+            if (SUCCEEDED(hr) && SUCCEEDED(r.hr)) {
+                EXPECT_EQ(out.vt, r.target);
+                EXPECT_EQ(numeric(out), r.value);
+            }
+            VariantClear(&out);
         }
-#endif
-        VARIANT out;
-        VariantInit(&out);
-        const HRESULT hr = VariantChangeType(&out, &r.source, 0, r.target);
-        EXPECT_EQ(hr, r.hr);
-        if (SUCCEEDED(hr) && SUCCEEDED(r.hr)) {
-            EXPECT_EQ(out.vt, r.target);
-            EXPECT_EQ(numeric(out), r.value);
-        }
-        VariantClear(&out);
         VariantClear(&r.source);
+        ++row;
     }
 }
 
@@ -121,11 +122,108 @@ TEST(ChangeType, TextToNumber) {
         {text(OLESTR("1e-400")), VT_R8, S_OK, 0},
         {text(OLESTR("-0.5")), VT_UI1, S_OK, 0},
         {text(OLESTR("-0.6")), VT_UI1, DISP_E_OVERFLOW, 0},
-        {text(OLESTR("1,000")), VT_I4, DISP_E_TYPEMISMATCH, 0, true},
-        {text(OLESTR("(5)")), VT_I4, DISP_E_TYPEMISMATCH, 0, true},
-        {text(OLESTR("5-")), VT_I4, DISP_E_TYPEMISMATCH, 0, true},
-        {text(OLESTR("$5")), VT_I4, DISP_E_TYPEMISMATCH, 0, true},
-        {text(OLESTR("&H1F")), VT_I4, DISP_E_TYPEMISMATCH, 0, true},
+    };
+    check_number_rows(rows);
+}
+
+// "," separates thousands (anywhere once the number has begun, so "1,5" is 15), "$" may stand
+// before or after the number, parentheses or a trailing sign make it negative.
+TEST(ChangeType, TextWithSeparatorsCurrencyAndSigns) {
+    std::vector<NumberRow> rows = {
+        {text(OLESTR("1,000")), VT_I4, S_OK, 1000},
+        {text(OLESTR("-1,000,000")), VT_I4, S_OK, -1000000},
+        {text(OLESTR("1,000.5")), VT_R8, S_OK, 1000.5},
+        {text(OLESTR("1,000")), VT_UI1, DISP_E_OVERFLOW, 0},
+        {text(OLESTR("1,5")), VT_R8, S_OK, 15},
+        {text(OLESTR("1,,0")), VT_I4, S_OK, 10},
+        {text(OLESTR("5,")), VT_I4, S_OK, 5},
+        {text(OLESTR("1.2,3")), VT_R8, S_OK, 1.23},
+        {text(OLESTR("1,000e2")), VT_I4, S_OK, 100000},
+        {text(OLESTR("1e2,5")), VT_I4, S_OK, 1500},
+        {text(OLESTR(",5")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR(",")), VT_R8, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("1 000")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("(5)")), VT_I4, S_OK, -5},
+        {text(OLESTR("( 5.5 )")), VT_R8, S_OK, -5.5},
+        {text(OLESTR("(2.5)")), VT_I4, S_OK, -2},
+        {text(OLESTR("(-5)")), VT_I2, S_OK, -5},
+        {text(OLESTR("-(5)")), VT_I8, S_OK, -5},
+        {text(OLESTR("(5)")), VT_UI4, DISP_E_OVERFLOW, 0},
+        {text(OLESTR("(5")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("5)")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("((5))")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("()")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("5-")), VT_I4, S_OK, -5},
+        {text(OLESTR("5 -")), VT_R8, S_OK, -5},
+        {text(OLESTR("1e2-")), VT_I4, S_OK, -100},
+        {text(OLESTR("5+")), VT_I4, S_OK, 5},
+        {text(OLESTR("+5-")), VT_I4, S_OK, -5},
+        {text(OLESTR("5-")), VT_UI1, DISP_E_OVERFLOW, 0},
+        {text(OLESTR("-5-")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("--5")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("5-5")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("$5")), VT_I4, S_OK, 5},
+        {text(OLESTR("$ 5")), VT_UI1, S_OK, 5},
+        {text(OLESTR("5$")), VT_I4, S_OK, 5},
+        {text(OLESTR("-$5")), VT_I4, S_OK, -5},
+        {text(OLESTR("$-5")), VT_I4, S_OK, -5},
+        {text(OLESTR("($5)")), VT_I4, S_OK, -5},
+        {text(OLESTR("$1,000.50")), VT_R8, S_OK, 1000.5},
+        {text(OLESTR("$")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("$$5")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("5$5")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("$5e2")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("5e2$")), VT_I4, S_OK, 500},
+    };
+    check_number_rows(rows);
+}
+
+// "&H" and "&O" give the bit pattern of an integer: it wraps into a signed type of its size and
+// overflows a smaller one; a sign before it is ignored.
+TEST(ChangeType, HexadecimalAndOctalText) {
+    std::vector<NumberRow> rows = {
+        {text(OLESTR("&H1F")), VT_I4, S_OK, 31},
+        {text(OLESTR("&h1f")), VT_R8, S_OK, 31},
+        {text(OLESTR(" &H1F ")), VT_UI1, S_OK, 31},
+        {text(OLESTR("&H1Fe2")), VT_I4, S_OK, 0x1FE2},
+        {text(OLESTR("&HFF")), VT_I1, S_OK, -1},
+        {text(OLESTR("&HFF")), VT_I2, S_OK, 255},
+        {text(OLESTR("&HFFFF")), VT_I2, S_OK, -1},
+        {text(OLESTR("&H8000")), VT_I2, S_OK, -32768},
+        {text(OLESTR("&HFFFF")), VT_UI2, S_OK, 65535},
+        {text(OLESTR("&HFFFF")), VT_I4, S_OK, 65535},
+        {text(OLESTR("&HFFFF")), VT_UI1, DISP_E_OVERFLOW, 0},
+        {text(OLESTR("&HFFFFFFFF")), VT_I4, S_OK, -1},
+        {text(OLESTR("&HFFFFFFFF")), VT_UI4, S_OK, 4294967295.0},
+        {text(OLESTR("&HFFFFFFFF")), VT_I8, S_OK, 4294967295.0},
+        {text(OLESTR("&H100000000")), VT_I4, DISP_E_OVERFLOW, 0},
+        {text(OLESTR("&H100000000")), VT_I8, S_OK, 4294967296.0},
+        {text(OLESTR("&H8000000000000000")), VT_I8, S_OK, -9223372036854775808.0},
+        {text(OLESTR("&HFFFFFFFFFFFFFFF0")), VT_I8, S_OK, -16},
+        {text(OLESTR("&HFFFFFFFFFFFFFFFF")), VT_UI8, DISP_E_OVERFLOW, 0},
+        {text(OLESTR("&H10000000000000000")), VT_UI8, DISP_E_OVERFLOW, 0},
+        {text(OLESTR("&H00000000000000000001")), VT_I4, S_OK, 1},
+        {text(OLESTR("&H7FFFFFFF")), VT_R8, S_OK, 2147483647.0},
+        {text(OLESTR("&H80000000")), VT_R8, S_OK, -2147483648.0},
+        {text(OLESTR("&HFFFFFFFF")), VT_R8, DISP_E_OVERFLOW, 0},
+        {text(OLESTR("&H1F")), VT_CY, DISP_E_OVERFLOW, 0},
+        {text(OLESTR("-&H1F")), VT_I4, S_OK, 31},
+        {text(OLESTR("(&H1F)")), VT_I4, S_OK, 31},
+        {text(OLESTR("&H1F-")), VT_I4, S_OK, 31},
+        {text(OLESTR("$&H1F")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("&H")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("&H1G")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("&H 1F")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("&H1F.5")), VT_R8, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("&H1,F")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("&O17")), VT_I4, S_OK, 15},
+        {text(OLESTR("&o17")), VT_UI1, S_OK, 15},
+        {text(OLESTR("&O177777")), VT_I2, S_OK, -1},
+        {text(OLESTR("&O37777777777")), VT_UI4, S_OK, 4294967295.0},
+        {text(OLESTR("&O8")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("&O17e2")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("&B101")), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("&17")), VT_I4, DISP_E_TYPEMISMATCH, 0},
     };
     check_number_rows(rows);
 }
@@ -148,7 +246,15 @@ TEST(ChangeType, NumberToNumberRoundsHalfToEvenAndChecksRange) {
         {r8(-0.5), VT_UI1, S_OK, 0},
         {r4(1.5f), VT_R8, S_OK, 1.5},
         {i4(70000), VT_I2, DISP_E_OVERFLOW, 0},
-        {i4(-1), VT_UI4, DISP_E_OVERFLOW, 0, true},
+        {i4(-1), VT_UI4, S_OK, 4294967295.0},
+        {i4(-2147483647 - 1), VT_UINT, S_OK, 2147483648.0},
+        {ui4(4294967295u), VT_I4, S_OK, -1},
+        {i2(-1), VT_UI2, S_OK, 65535},
+        {ui1(255), VT_I1, S_OK, -1},
+        {i8(-1), VT_UI8, S_OK, 18446744073709551615.0},
+        {i4(-1), VT_UI8, DISP_E_OVERFLOW, 0},
+        {i4(-1), VT_UI2, DISP_E_OVERFLOW, 0},
+        {i8(-1), VT_UI4, DISP_E_OVERFLOW, 0},
         {i4(-1), VT_UI1, DISP_E_OVERFLOW, 0},
         {i4(200), VT_UI1, S_OK, 200},
         {i4(-7), VT_R8, S_OK, -7},
@@ -160,13 +266,49 @@ TEST(ChangeType, NumberToNumberRoundsHalfToEvenAndChecksRange) {
         {vbool(false), VT_I2, S_OK, 0},
         {vbool(true), VT_UI1, S_OK, 255},
         {vbool(true), VT_UI4, S_OK, 4294967295.0},
-        {ui8(std::numeric_limits<ULONGLONG>::max()), VT_I8, DISP_E_OVERFLOW, 0, true},
+        {ui8(std::numeric_limits<ULONGLONG>::max()), VT_I8, S_OK, -1},
+        {ui8(1ull << 63), VT_I8, S_OK, -9223372036854775808.0},
+        {ui8(std::numeric_limits<ULONGLONG>::max()), VT_I4, DISP_E_OVERFLOW, 0},
         {make(VT_EMPTY), VT_I4, S_OK, 0},
         {make(VT_EMPTY), VT_R8, S_OK, 0},
         {make(VT_EMPTY), VT_BOOL, S_OK, VARIANT_FALSE},
         {make(VT_NULL), VT_I4, DISP_E_TYPEMISMATCH, 0},
     };
     check_number_rows(rows);
+}
+
+// NaN converts without an error: all bits set in 8- and 16-bit types, the largest value in 32-bit
+// ones, the largest signed value in 64-bit ones; a currency overflows.
+TEST(ChangeType, NanToNumber) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    std::vector<NumberRow> rows = {
+        {r8(nan), VT_I1, S_OK, -1},
+        {r8(nan), VT_UI1, S_OK, 255},
+        {r8(nan), VT_I2, S_OK, -1},
+        {r8(nan), VT_UI2, S_OK, 65535},
+        {r8(nan), VT_I4, S_OK, 2147483647.0},
+        {r8(-nan), VT_I4, S_OK, 2147483647.0},
+        {r8(nan), VT_INT, S_OK, 2147483647.0},
+        {r8(nan), VT_UI4, S_OK, 4294967295.0},
+        {r8(nan), VT_UINT, S_OK, 4294967295.0},
+        {r8(nan), VT_I8, S_OK, 9223372036854775807.0},
+        {r8(nan), VT_UI8, S_OK, 9223372036854775807.0},
+        {r4(std::numeric_limits<float>::quiet_NaN()), VT_I4, S_OK, 2147483647.0},
+        {r8(nan), VT_CY, DISP_E_OVERFLOW, 0},
+        {r8(nan), VT_BOOL, S_OK, VARIANT_TRUE},
+        {r8(std::numeric_limits<double>::infinity()), VT_I4, DISP_E_OVERFLOW, 0},
+    };
+    check_number_rows(rows);
+    // The exact 64-bit values, which a double cannot show apart from their neighbours.
+    VARIANT src = r8(nan), out;
+    VariantInit(&out);
+    ASSERT_EQ(VariantChangeType(&out, &src, 0, VT_I8), S_OK);
+    EXPECT_EQ(out.llVal, std::numeric_limits<LONGLONG>::max());
+    ASSERT_EQ(VariantChangeType(&out, &src, 0, VT_UI8), S_OK);
+    EXPECT_EQ(out.ullVal, static_cast<ULONGLONG>(std::numeric_limits<LONGLONG>::max()));
+    src = ui8(std::numeric_limits<ULONGLONG>::max() - 1);
+    ASSERT_EQ(VariantChangeType(&out, &src, 0, VT_I8), S_OK);
+    EXPECT_EQ(out.llVal, -2);
 }
 
 TEST(ChangeType, TextToBoolAcceptsWordsInAnyCaseAndNumbers) {
@@ -181,6 +323,11 @@ TEST(ChangeType, TextToBoolAcceptsWordsInAnyCaseAndNumbers) {
         {text(OLESTR("yes")), VT_BOOL, DISP_E_TYPEMISMATCH, 0},
         {text(OLESTR("Truex")), VT_BOOL, DISP_E_TYPEMISMATCH, 0},
         {text(OLESTR(" true ")), VT_BOOL, DISP_E_TYPEMISMATCH, 0},
+        {text(OLESTR("(0)")), VT_BOOL, S_OK, VARIANT_FALSE},
+        {text(OLESTR("$1,000")), VT_BOOL, S_OK, VARIANT_TRUE},
+        {text(OLESTR("&H0")), VT_BOOL, S_OK, VARIANT_FALSE},
+        {text(OLESTR("&H1F")), VT_BOOL, S_OK, VARIANT_TRUE},
+        {text(OLESTR("&HFFFFFFFF")), VT_BOOL, DISP_E_OVERFLOW, 0},
     };
     check_number_rows(rows);
 }
