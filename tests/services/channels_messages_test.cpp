@@ -167,6 +167,36 @@ TEST_F(MessagesTest, LinesWrittenOnOtherThreadsReachTheSinkOnThoseThreadsWhole) 
     EXPECT_EQ(seen.size(), 2u * kLines) << "every line once";
 }
 
+TEST(MessagesLifetime, TheLastReleaseWaitsForALineBeingDeliveredOnAnotherThread) {
+    CComPtr<INUVSimulationMsgs2> messages = NewMessages();
+    CComPtr<EventSink> sink(new EventSink(DIID_DNUVSimulationMsgsEvents));
+    {
+        Advised advised(messages, DIID_DNUVSimulationMsgsEvents);
+        sink = advised.sink;
+        advised.cookie = 0;  // stays advised after this scope
+    }
+    std::atomic<bool> inside{false}, go{false}, sink_returned{false};
+    sink->OnCall([&](const SinkCall&) {
+        inside = true;
+        while (!go) std::this_thread::yield();
+        sink_returned = true;
+    });
+    std::thread engine([] { Write("slow\n"); });
+    while (!inside) std::this_thread::yield();
+    std::atomic<bool> closed{false};
+    std::thread host([&] {
+        messages.Release();
+        EXPECT_TRUE(sink_returned) << "the object went while its pipe was still being written";
+        closed = true;
+    });
+    for (int i = 0; i < 1000 && !closed; ++i) std::this_thread::yield();
+    EXPECT_FALSE(closed);
+    go = true;
+    engine.join();
+    host.join();
+    EXPECT_STRNE(rtodesc(stdoutPipe), "NUVSimulationMsgs");
+}
+
 TEST_F(MessagesTest, UpdateProfilesAndResetGoToTheSecondEventInterface) {
     Advised second(messages_, DIID_DNUVSimulationMsgsEvents2);
     SAFEARRAY* names = SafeArrayCreateVector(VT_BSTR, 0, 1);
