@@ -9,6 +9,19 @@
 
 namespace {
 
+// The functions answer only with their result: the thread's error information is left as it was found,
+// whatever the calls on the way set.
+class KeepErrorInfo {
+public:
+    KeepErrorInfo() { GetErrorInfo(0, &m_saved); }
+    ~KeepErrorInfo() { SetErrorInfo(0, m_saved); }
+    KeepErrorInfo(const KeepErrorInfo&) = delete;
+    KeepErrorInfo& operator=(const KeepErrorInfo&) = delete;
+
+private:
+    CComPtr<IErrorInfo> m_saved;
+};
+
 // The holder, reached as the simulation's "NUVInterfaceHolder" service.
 CComPtr<INUVInterfaceHolder> HolderOf(IUnknown* simulation_object) {
     CComPtr<INUVSimulation> simulation;
@@ -33,6 +46,7 @@ CComBSTR Identifier(const char* identifier) {
 
 extern "C" NUV_EXPORT int RegisterSimWithGlobal(IUnknown* simulation, IUnknown* pInterface, const char* identifier) {
     if (!simulation || !pInterface || !identifier || !*identifier) return 0;
+    KeepErrorInfo keep;
     CComPtr<INUVInterfaceHolder> holder = HolderOf(simulation);
     if (!holder) return 0;
     CComBSTR name = Identifier(identifier);
@@ -42,6 +56,7 @@ extern "C" NUV_EXPORT int RegisterSimWithGlobal(IUnknown* simulation, IUnknown* 
 
 extern "C" NUV_EXPORT int UnregisterSimWithGlobal(IUnknown* simulation, const char* identifier) {
     if (!simulation || !identifier || !*identifier) return 0;
+    KeepErrorInfo keep;
     CComPtr<INUVInterfaceHolder> holder = HolderOf(simulation);
     if (!holder) return 0;
     CComBSTR name = Identifier(identifier);

@@ -125,6 +125,7 @@ TEST_F(GlobalRegistrationTest, RegistersThroughTheSimulationsHolderService) {
     sim_.reset();
     EXPECT_EQ(RegisterSimWithGlobal(wrapper_, &object, "late"), 0);
     EXPECT_EQ(object.refs, 0u);
+    EXPECT_TRUE(TakeError().description.empty()) << "failures are told by the result alone";
 }
 
 // The system library as a host loads it: the exports resolve by name, the services are reached through
