@@ -1,0 +1,102 @@
+#include "grid_sort.h"
+
+#include <cstring>
+#include <utility>
+
+namespace nuv::grid {
+
+GridSortTable::GridSortTable(int rows, int keys)
+    : rows_(rows > 0 ? rows : 0), columns_(static_cast<size_t>(keys > 0 ? keys : 0)), permutation_(static_cast<size_t>(rows_)) {
+    for (int i = 0; i < rows_; ++i) permutation_[static_cast<size_t>(i)] = i;
+}
+
+GridSortTable::Column& GridSortTable::Prepare(int key, CellType type) {
+    Column& c = columns_[static_cast<size_t>(key)];
+    if (c.type != type) {
+        c.texts.clear();
+        c.doubles.clear();
+        c.ints.clear();
+        const size_t n = static_cast<size_t>(rows_);
+        switch (type) {
+            case CellType::Text: c.texts.assign(n, std::string()); break;
+            case CellType::Double: c.doubles.assign(n, 0.0); break;
+            case CellType::Int: c.ints.assign(n, 0); break;
+            case CellType::None: break;
+        }
+        c.type = type;
+    }
+    return c;
+}
+
+void GridSortTable::SetText(int key, int row, const char* text) {
+    Column& c = Prepare(key, CellType::Text);
+    std::string& cell = c.texts[static_cast<size_t>(row)];
+    if (!text) {
+        cell.clear();
+        return;
+    }
+    cell.assign(text, strnlen(text, kMaxText));
+}
+
+void GridSortTable::SetDouble(int key, int row, double value) {
+    Prepare(key, CellType::Double).doubles[static_cast<size_t>(row)] = value;
+}
+
+void GridSortTable::SetInt(int key, int row, int value) {
+    Prepare(key, CellType::Int).ints[static_cast<size_t>(row)] = value;
+}
+
+int GridSortTable::CompareCells(const Column& c, int a, int b) const {
+    const size_t ia = static_cast<size_t>(a), ib = static_cast<size_t>(b);
+    switch (c.type) {
+        case CellType::Text: {
+            const int r = std::strcmp(c.texts[ia].c_str(), c.texts[ib].c_str());
+            return r < 0 ? -1 : r > 0 ? 1 : 0;
+        }
+        case CellType::Double:
+            // NaN is neither greater nor smaller: it compares equal to everything.
+            if (c.doubles[ib] > c.doubles[ia]) return -1;
+            if (c.doubles[ia] > c.doubles[ib]) return 1;
+            return 0;
+        case CellType::Int: return c.ints[ia] < c.ints[ib] ? -1 : c.ints[ia] > c.ints[ib] ? 1 : 0;
+        case CellType::None: break;
+    }
+    return 0;
+}
+
+int GridSortTable::Compare(int a, int b) const {
+    const int ra = permutation_[static_cast<size_t>(a - 1)];
+    const int rb = permutation_[static_cast<size_t>(b - 1)];
+    for (const Column& c : columns_) {
+        const int r = CompareCells(c, ra, rb);
+        if (r != 0) return c.ascending ? r : -r;
+    }
+    return 0;
+}
+
+void GridSortTable::Swap(int a, int b, LONG* rows) {
+    std::swap(permutation_[static_cast<size_t>(a - 1)], permutation_[static_cast<size_t>(b - 1)]);
+    std::swap(rows[a - 1], rows[b - 1]);
+}
+
+void GridSortTable::SiftDown(int i, int n, LONG* rows) {
+    // c = 2i computed in 64 bits: i may exceed half of INT_MAX only for absurd row counts, but never overflow.
+    for (long long c = 2LL * i; c <= n; c = 2LL * i) {
+        int largest = Compare(static_cast<int>(c), i) > 0 ? static_cast<int>(c) : i;
+        if (c + 1 <= n && Compare(static_cast<int>(c + 1), largest) > 0) largest = static_cast<int>(c + 1);
+        if (largest == i) return;
+        Swap(largest, i, rows);
+        i = largest;
+    }
+}
+
+void GridSortTable::Sort(LONG* rows) {
+    const int n = rows_;
+    for (int i = n / 2; i >= 1; --i) SiftDown(i, n, rows);
+    for (int m = n; m >= 2; --m) {
+        Swap(1, m, rows);
+        SiftDown(1, m - 1, rows);
+    }
+}
+
+}  // namespace nuv::grid
