@@ -1,0 +1,181 @@
+#include "nodes/block_nodes.h"
+
+#include <zeq_objects.h>
+
+#include <atomic>
+#include <string>
+
+#include "nodes/engine_nodes.h"
+#include "nodes/node_cursors.h"
+
+namespace FI {
+
+void BlockBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, int32_t position, FIValue& out) {
+    const char* prefix = container != nullptr && block != nullptr ? container->GetBlockPrefix(block) : nullptr;
+    if (prefix != nullptr && *prefix != '\0') {
+        out.SetString(prefix);
+    } else {
+        out.SetString("#" + std::to_string(position));
+    }
+}
+
+namespace {
+
+class BlockSource {
+public:
+    explicit BlockSource(FIHandle<FIVORNBlocksNode> node) : node_(std::move(node)) {}
+    ZEQEOBlock* BlockAt(int32_t pos) { return node_->Container()->GetBlock(pos + 1); }
+    void NameAt(int32_t pos, FIValue& out) {
+        ZEQEOBlock* block = BlockAt(pos);
+        // A block that has gone since the cursor counted them names nothing.
+        if (block == nullptr) {
+            out.Clear();
+            return;
+        }
+        BlockBrowseName(node_->Container(), block, pos, out);
+    }
+    void EntryAt(int32_t pos, EntryHandle& out) {
+        ZEQEOCntr* container = node_->Container();
+        ZEQEOBlock* block = BlockAt(pos);
+        if (block == nullptr) {
+            out.Reset();
+            return;
+        }
+        const auto index = static_cast<uint32_t>(pos + 1);
+        if (ZEQEOCntr* sub = block->GetSubContainer(container)) {
+            out = EntryHandle(new FIVORNEOCntrNode(node_->document, container, index, block, sub));
+        } else {
+            out = EntryHandle(new FIVORNBlockNode(node_->document, container, index, block));
+        }
+    }
+    int32_t Find(const char* name, int32_t first, int32_t end) {
+        return RangeCursor<BlockSource>::FindByName(*this, name, first, end);
+    }
+
+private:
+    FIHandle<FIVORNBlocksNode> node_;
+};
+
+class GlobalParamSource {
+public:
+    explicit GlobalParamSource(FIHandle<FIVORNEOCntrParamListNode> node) : node_(std::move(node)) {}
+    void NameAt(int32_t pos, FIValue& out) {
+        std::string name(1024, '\0');
+        int length = param_inq_name(nullptr, pos + 1, name.data(), static_cast<int>(name.size()));
+        if (length >= static_cast<int>(name.size())) {
+            // Longer than the first buffer: ask again with room for all of it.
+            name.assign(static_cast<size_t>(length) + 1, '\0');
+            length = param_inq_name(nullptr, pos + 1, name.data(), static_cast<int>(name.size()));
+        }
+        name.resize(length > 0 ? std::strlen(name.c_str()) : 0);
+        if (name.empty()) {
+            out.SetString("#" + std::to_string(pos));
+        } else {
+            out.SetString(name);
+        }
+    }
+    void EntryAt(int32_t pos, EntryHandle& out) {
+        FIValue name;
+        NameAt(pos, name);
+        out = EntryHandle(new FIVORNEOCntrParameterNode(node_->document, name, node_->Container()));
+    }
+    int32_t Find(const char* name, int32_t first, int32_t end) {
+        return RangeCursor<GlobalParamSource>::FindByName(*this, name, first, end);
+    }
+
+private:
+    FIHandle<FIVORNEOCntrParamListNode> node_;
+};
+
+std::atomic<ContainerListFactory> g_connectionListFactory{nullptr};
+
+constexpr const char* kBlockChildren[] = {"Variables", "Parameters", "Ports", "Equations"};
+constexpr const char* kHierarchyChildren[] = {"Blocks", "Parameters", "Connections"};
+
+int32_t Count(int n) { return n > 0 ? n : 0; }
+
+}  // namespace
+
+void SetConnectionListFactory(ContainerListFactory factory) {
+    g_connectionListFactory.store(factory, std::memory_order_release);
+}
+
+// ---- block list ----
+
+void FIVORNBlocksNode::CreateCursor(CursorHandle& out) {
+    const int32_t count = container_ != nullptr ? Count(container_->GetBlockCount()) : 0;
+    out = CursorHandle(new RangeCursor<BlockSource>(BlockSource(FIHandle<FIVORNBlocksNode>(this)), 0, count));
+}
+
+EntryHandle CreateBlocksNode(FIDocument* document, const FIValue& name, ZEQEOCntr* container) {
+    if (container == nullptr) return GetEmptyEntry();
+    return EntryHandle(new FIVORNBlocksNode(document, name, container));
+}
+
+// ---- plain block ----
+
+void FIVORNBlockNode::GetName(FIValue& out) { BlockBrowseName(container_, block_, static_cast<int32_t>(index_) - 1, out); }
+
+void FIVORNBlockNode::CreateCursor(CursorHandle& out) {
+    out = CursorHandle(new FixedListCursor<FIVORNBlockNode, 4>(FIHandle<FIVORNBlockNode>(this), kBlockChildren));
+}
+
+void FIVORNBlockNode::MakeChild(int32_t position, const FIValue& name, EntryHandle& out) {
+    out.Reset();
+    if (block_ == nullptr) return;
+    switch (position) {
+        case 0: {
+            const auto first = static_cast<uint32_t>(Count(block_->GetFirstIndex() - 1));
+            const auto end = first + static_cast<uint32_t>(Count(block_->GetCount()));
+            out = EntryHandle(new FIVORNVarListNode(document, name, container_, block_, first, end));
+            break;
+        }
+        case 1: out = EntryHandle(new FIVORNParamListNode(document, name, block_)); break;
+        case 2: out = EntryHandle(new FIVORNPortListNode(document, name, container_, block_)); break;
+        case 3: {
+            const auto first = static_cast<uint32_t>(Count(block_->GetFirstEquationIndex() - 1));
+            const auto end = first + static_cast<uint32_t>(Count(block_->GetEquationCount()));
+            out = EntryHandle(new FIVORNEqnListNode(document, name, container_, block_, first, end));
+            break;
+        }
+        default: break;
+    }
+}
+
+// ---- hierarchy block ----
+
+void FIVORNEOCntrNode::GetName(FIValue& out) { BlockBrowseName(container_, block_, static_cast<int32_t>(index_) - 1, out); }
+
+void FIVORNEOCntrNode::CreateCursor(CursorHandle& out) {
+    out = CursorHandle(
+        new FixedListCursor<FIVORNEOCntrNode, 3>(FIHandle<FIVORNEOCntrNode>(this), kHierarchyChildren));
+}
+
+void FIVORNEOCntrNode::MakeChild(int32_t position, const FIValue& name, EntryHandle& out) {
+    out.Reset();
+    switch (position) {
+        case 0: out = CreateBlocksNode(document, name, sub_); break;
+        case 1: out = CreateGlobalParamListNode(document, name, sub_); break;
+        case 2:
+            if (ContainerListFactory make = g_connectionListFactory.load(std::memory_order_acquire)) {
+                out = make(document, name, sub_);
+            }
+            break;
+        default: break;
+    }
+}
+
+// ---- global parameter list ----
+
+void FIVORNEOCntrParamListNode::CreateCursor(CursorHandle& out) {
+    const int32_t count = Count(param_num_defined(nullptr));
+    out = CursorHandle(new RangeCursor<GlobalParamSource>(
+        GlobalParamSource(FIHandle<FIVORNEOCntrParamListNode>(this)), 0, count));
+}
+
+EntryHandle CreateGlobalParamListNode(FIDocument* document, const FIValue& name, ZEQEOCntr* container) {
+    if (container == nullptr) return GetEmptyEntry();
+    return EntryHandle(new FIVORNEOCntrParamListNode(document, name, container));
+}
+
+}  // namespace FI

@@ -1,0 +1,284 @@
+// The node classes that present a simulation's blocks, parameters, variables, equations and ports as
+// browsing entries. Every node keeps only the engine objects and numbers that address it; each read or
+// write goes to the engine.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "browse/entry.h"
+#include "browse/value.h"
+#include "nodes/block_nodes.h"
+
+class ZEQEOCntr;
+class ZEQEOBlock;
+
+namespace FI {
+
+// Attribute ids these nodes answer.
+namespace attr {
+constexpr uint32_t kValue = 1, kDimension = 2, kUom = 3, kCanEnter = 6, kOptionList = 7, kUomOptions = 8;
+constexpr uint32_t kUpperLimit = 20, kLowerLimit = 21, kDescription = 22, kStatus = 23;
+constexpr uint32_t kActiveBound = 65025, kInitial = 65026, kMarked = 65027, kModified = 65028, kSbWeight = 65029,
+                   kShadowPrice = 65030, kIntScale = 65031, kSolveScale = 65032, kStep = 65033, kChange = 65034,
+                   kSpec = 65035, kBoundType = 65036, kQuality = 65037, kStream = 65038, kPhase = 65039,
+                   kBasis = 65040, kDirection = 65041, kScale = 65042;
+}  // namespace attr
+
+// The name a container gives its block at 0-based position: its prefix, or "#" and the position.
+void BlockBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, int32_t position, FIValue& out);
+
+// ---- blocks ----
+
+class FIVORNBlocksNode : public FIVORNNodeBaseT<FIVORNBlocksNode> {
+public:
+    FIVORNBlocksNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container)
+        : FIVORNNodeBaseT(doc), container_(container), name_(name) {}
+    void GetName(FIValue& out) override { out = name_; }
+    void GetTypeName(FIValue& out) override { out.SetString("Blocks List"); }
+    bool IsLeaf() override { return false; }
+    bool HasChildren() override { return true; }
+    void CreateCursor(CursorHandle& out) override;
+
+    ZEQEOCntr* Container() const { return container_; }
+
+private:
+    ZEQEOCntr* container_;
+    FIValue name_;
+};
+
+class FIVORNBlockNode : public FIVORNNodeBaseT<FIVORNBlockNode> {
+public:
+    FIVORNBlockNode(FIDocument* doc, ZEQEOCntr* container, uint32_t index, ZEQEOBlock* block)
+        : FIVORNNodeBaseT(doc), container_(container), index_(index), block_(block) {}
+    void GetName(FIValue& out) override;
+    void GetTypeName(FIValue& out) override { out.SetString("Block"); }
+    bool IsLeaf() override { return false; }
+    bool HasChildren() override { return true; }
+    void CreateCursor(CursorHandle& out) override;
+
+    // The child at a position of the fixed list "Variables", "Parameters", "Ports", "Equations".
+    void MakeChild(int32_t position, const FIValue& name, EntryHandle& out);
+
+private:
+    ZEQEOCntr* container_;
+    uint32_t index_;
+    ZEQEOBlock* block_;
+};
+
+class FIVORNEOCntrNode : public FIVORNNodeBaseT<FIVORNEOCntrNode> {
+public:
+    FIVORNEOCntrNode(FIDocument* doc, ZEQEOCntr* container, uint32_t index, ZEQEOBlock* block, ZEQEOCntr* sub)
+        : FIVORNNodeBaseT(doc), container_(container), index_(index), block_(block), sub_(sub) {}
+    void GetName(FIValue& out) override;
+    void GetTypeName(FIValue& out) override { out.SetString("Hierarchy Block"); }
+    bool IsLeaf() override { return false; }
+    bool HasChildren() override { return true; }
+    void CreateCursor(CursorHandle& out) override;
+
+    // The child at a position of the fixed list "Blocks", "Parameters", "Connections".
+    void MakeChild(int32_t position, const FIValue& name, EntryHandle& out);
+
+private:
+    ZEQEOCntr* container_;
+    uint32_t index_;
+    ZEQEOBlock* block_;
+    ZEQEOCntr* sub_;
+};
+
+// ---- global parameters ----
+
+class FIVORNEOCntrParamListNode : public FIVORNNodeBaseT<FIVORNEOCntrParamListNode> {
+public:
+    FIVORNEOCntrParamListNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container)
+        : FIVORNNodeBaseT(doc), name_(name), container_(container) {}
+    void GetName(FIValue& out) override { out = name_; }
+    void GetTypeName(FIValue& out) override { out.SetString("Global Parameters List"); }
+    bool IsLeaf() override { return false; }
+    bool HasChildren() override { return true; }
+    void CreateCursor(CursorHandle& out) override;
+
+    ZEQEOCntr* Container() const { return container_; }
+
+private:
+    FIValue name_;
+    ZEQEOCntr* container_;
+};
+
+class FIVORNEOCntrParameterNode : public FIVORNNodeBaseT<FIVORNEOCntrParameterNode> {
+public:
+    FIVORNEOCntrParameterNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container)
+        : FIVORNNodeBaseT(doc), name_(name), container_(container), paramName_(name) {}
+    void GetName(FIValue& out) override { out = name_; }
+    void GetTypeName(FIValue& out) override;
+    bool IsAttributeValid(const char* name, uint32_t id) override;
+    void GetAttribute(const char* name, uint32_t id, FIValue& out) override;
+    void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) override;
+    bool IsLeaf() override { return true; }
+    bool HasChildren() override { return false; }
+    void CreateCursor(CursorHandle& out) override { out = GetEmptyCursor(); }
+
+private:
+    FIValue name_;
+    ZEQEOCntr* container_;
+    FIValue paramName_;
+};
+
+// ---- block members ----
+
+class FIVORNVarListNode : public FIVORNNodeBaseT<FIVORNVarListNode> {
+public:
+    FIVORNVarListNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, ZEQEOBlock* block, uint32_t first,
+                      uint32_t end)
+        : FIVORNNodeBaseT(doc), name_(name), container_(container), block_(block), first_(first), end_(end) {}
+    void GetName(FIValue& out) override { out = name_; }
+    void GetTypeName(FIValue& out) override { out.SetString("Variable List"); }
+    bool IsLeaf() override { return false; }
+    bool HasChildren() override { return true; }
+    void CreateCursor(CursorHandle& out) override;
+
+private:
+    FIValue name_;
+    ZEQEOCntr* container_;
+    ZEQEOBlock* block_;
+    uint32_t first_;
+    uint32_t end_;
+};
+
+class FIVORNVariableNode : public FIVORNNodeBaseT<FIVORNVariableNode> {
+public:
+    FIVORNVariableNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, uint32_t index)
+        : FIVORNNodeBaseT(doc), name_(name), container_(container), index_(index) {}
+    void GetName(FIValue& out) override { out = name_; }
+    void GetTypeName(FIValue& out) override { out.SetString("Real"); }
+    bool IsAttributeValid(const char* name, uint32_t id) override;
+    void GetAttribute(const char* name, uint32_t id, FIValue& out) override;
+    void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) override;
+    bool IsLeaf() override { return true; }
+    bool HasChildren() override { return false; }
+    void CreateCursor(CursorHandle& out) override { out = GetEmptyCursor(); }
+
+private:
+    void Read(const char* name, uint32_t id, FIValue& out);
+    void Write(const char* name, uint32_t id, const FIValue& value, FIError& error);
+    FIValue name_;
+    ZEQEOCntr* container_;
+    uint32_t index_;
+};
+
+class FIVORNEqnListNode : public FIVORNNodeBaseT<FIVORNEqnListNode> {
+public:
+    FIVORNEqnListNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, ZEQEOBlock* block, uint32_t first,
+                      uint32_t end)
+        : FIVORNNodeBaseT(doc), name_(name), container_(container), block_(block), first_(first), end_(end) {}
+    void GetName(FIValue& out) override { out = name_; }
+    void GetTypeName(FIValue& out) override { out.SetString("Equation List"); }
+    bool IsLeaf() override { return false; }
+    bool HasChildren() override { return true; }
+    void CreateCursor(CursorHandle& out) override;
+
+private:
+    FIValue name_;
+    ZEQEOCntr* container_;
+    ZEQEOBlock* block_;
+    uint32_t first_;
+    uint32_t end_;
+};
+
+class FIVORNEquationNode : public FIVORNNodeBaseT<FIVORNEquationNode> {
+public:
+    FIVORNEquationNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, uint32_t index)
+        : FIVORNNodeBaseT(doc), name_(name), container_(container), index_(index) {}
+    void GetName(FIValue& out) override { out = name_; }
+    void GetTypeName(FIValue& out) override { out.SetString("Real"); }
+    bool IsAttributeValid(const char* name, uint32_t id) override;
+    void GetAttribute(const char* name, uint32_t id, FIValue& out) override;
+    void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) override;
+    bool IsLeaf() override { return true; }
+    bool HasChildren() override { return false; }
+    void CreateCursor(CursorHandle& out) override { out = GetEmptyCursor(); }
+
+private:
+    FIValue name_;
+    ZEQEOCntr* container_;
+    uint32_t index_;
+};
+
+class FIVORNParamListNode : public FIVORNNodeBaseT<FIVORNParamListNode> {
+public:
+    FIVORNParamListNode(FIDocument* doc, const FIValue& name, ZEQEOBlock* block)
+        : FIVORNNodeBaseT(doc), name_(name), block_(block) {}
+    void GetName(FIValue& out) override { out = name_; }
+    void GetTypeName(FIValue& out) override { out.SetString("Parameter List"); }
+    bool IsLeaf() override { return false; }
+    bool HasChildren() override { return true; }
+    void CreateCursor(CursorHandle& out) override;
+
+private:
+    FIValue name_;
+    ZEQEOBlock* block_;
+};
+
+class FIVORNParameterNode : public FIVORNNodeBaseT<FIVORNParameterNode> {
+public:
+    FIVORNParameterNode(FIDocument* doc, const FIValue& name, ZEQEOBlock* block, uint32_t index)
+        : FIVORNNodeBaseT(doc), name_(name), block_(block), index_(index) {}
+    void GetName(FIValue& out) override { out = name_; }
+    void GetTypeName(FIValue& out) override;
+    bool IsAttributeValid(const char* name, uint32_t id) override;
+    void GetAttribute(const char* name, uint32_t id, FIValue& out) override;
+    void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) override;
+    bool IsLeaf() override { return true; }
+    bool HasChildren() override { return false; }
+    void CreateCursor(CursorHandle& out) override { out = GetEmptyCursor(); }
+
+private:
+    void WriteValue(const FIValue& value, FIError& error);
+    void WriteUnits(const FIValue& value, FIError& error);
+    FIValue name_;
+    ZEQEOBlock* block_;
+    uint32_t index_;
+};
+
+class FIVORNPortListNode : public FIVORNNodeBaseT<FIVORNPortListNode> {
+public:
+    FIVORNPortListNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, ZEQEOBlock* block)
+        : FIVORNNodeBaseT(doc), name_(name), container_(container), block_(block) {}
+    void GetName(FIValue& out) override { out = name_; }
+    void GetTypeName(FIValue& out) override { out.SetString("Port List"); }
+    bool IsLeaf() override { return false; }
+    bool HasChildren() override { return true; }
+    void CreateCursor(CursorHandle& out) override;
+
+private:
+    FIValue name_;
+    ZEQEOCntr* container_;
+    ZEQEOBlock* block_;
+};
+
+class FIVORNPortNode : public FIVORNNodeBaseT<FIVORNPortNode> {
+public:
+    FIVORNPortNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, ZEQEOBlock* block, uint32_t port)
+        : FIVORNNodeBaseT(doc), name_(name), container_(container), block_(block), port_(port) {}
+    void GetName(FIValue& out) override { out = name_; }
+    void GetTypeName(FIValue& out) override;
+    bool IsAttributeValid(const char* name, uint32_t id) override;
+    void GetAttribute(const char* name, uint32_t id, FIValue& out) override;
+    bool IsLeaf() override { return false; }
+    bool HasChildren() override;
+    void CreateCursor(CursorHandle& out) override;
+
+private:
+    FIValue name_;
+    ZEQEOCntr* container_;
+    ZEQEOBlock* block_;
+    uint32_t port_;
+};
+
+// The name a variable or equation list gives the member with 1-based container index i: the engine name
+// without the block's prefix, or "#" and i when the member has no name.
+void VariableBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index, FIValue& out);
+void EquationBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index, FIValue& out);
+// The container index of a member name given relative to block (prefix added when the block has one).
+int32_t FindVariableIndex(ZEQEOCntr* container, ZEQEOBlock* block, const char* name);
+
+}  // namespace FI

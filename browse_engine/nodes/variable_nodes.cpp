@@ -1,0 +1,385 @@
+// A block's variable list and the variable leaf: every attribute is one record loaded or committed with
+// the mask of exactly the engine fields involved.
+#include <zeq_lib.h>
+#include <zeq_objects.h>
+#include <zeq_records.h>
+#include <zeq_units.h>
+
+#include <cstring>
+#include <string>
+
+#include "browse/document.h"
+#include "nodes/engine_nodes.h"
+#include "nodes/engine_values.h"
+#include "nodes/node_cursors.h"
+
+namespace FI {
+
+namespace {
+
+// One variable record of a node: masks, loads and commits address the node's container and index.
+struct VarRecord {
+    ZEQVariableData data;
+    VarRecord(uint32_t word1, uint32_t word2) { data.SetMask(word1, word2); }
+    bool Load(ZEQEOCntr* container, uint32_t index, bool flag) {
+        return container != nullptr && data.Load(container, nullptr, static_cast<int>(index), flag);
+    }
+    int Commit(ZEQEOCntr* container, uint32_t index) {
+        if (container == nullptr) return -1;
+        return data.Commit(container, nullptr, static_cast<int>(index), true);
+    }
+};
+
+constexpr uint32_t kUnitEntryWord2 = 0x2;  // the second-word bit of the unit entry located by name
+
+int PhysicalTypeId(ZEQEOCntr* container, uint32_t index) {
+    VarRecord r(VA_PTYPE_ID, 0);
+    int ptype = 0;
+    if (r.Load(container, index, false)) r.data.GetValue(VA_PTYPE_ID, ptype);
+    return ptype;
+}
+
+// The units of the physical type joined by line feeds; false when the type has none.
+bool UnitList(int ptype, std::string* joined) {
+    if (ptype < 1) return false;
+    char** names = nullptr;
+    const int count = rtouom_get_uomlist(ptype, &names);
+    if (count < 1 || names == nullptr) {
+        if (names != nullptr) rtouom_destroy_uomlist(names, count);
+        return false;
+    }
+    if (joined != nullptr) {
+        for (int i = 0; i < count; ++i) {
+            if (i > 0) joined->push_back('\n');
+            if (names[i] != nullptr) joined->append(names[i]);
+        }
+    }
+    rtouom_destroy_uomlist(names, count);
+    return true;
+}
+
+bool CarriesQuantity(uint32_t id) {
+    switch (id) {
+        case attr::kValue:
+        case attr::kUpperLimit:
+        case attr::kLowerLimit:
+        case attr::kInitial:
+        case attr::kShadowPrice:
+        case attr::kSolveScale:
+        case attr::kStep:
+        case attr::kChange: return true;
+        default: return false;
+    }
+}
+
+// For one attribute call, puts the variable in the units the caller's display asks for and back in its
+// own units afterwards, whatever happens in between.
+class DisplayUnitScope {
+public:
+    DisplayUnitScope(Entry& node, ZEQEOCntr* container, uint32_t index)
+        : saved_(VA_PTYPE_ID | VA_UOM, 0), container_(container), index_(index) {
+        Display* display = node.GetDisplay();
+        if (display == nullptr) return;
+        FIValue units;
+        display->GetUnits(units);
+        if (!units.IsText() || units.Length() == 0) return;
+        if (!saved_.Load(container, index, true)) return;
+        int ptype = 0;
+        const char* own = nullptr;
+        saved_.data.GetValue(VA_PTYPE_ID, ptype);
+        saved_.data.GetValue(VA_UOM, own);
+        if (ptype <= 0 || (own != nullptr && std::strcmp(own, units.GetString()) == 0)) return;
+        int entry = 0;
+        if (rtouom_ptype_locate(units.GetString(), ptype, &entry) != 0 || entry <= 0) return;
+        VarRecord change(0, kUnitEntryWord2);
+        if (!change.data.SetValue(VA_UNIT_ENTRY, entry)) return;
+        switched_ = change.Commit(container, index) >= 0;
+    }
+    ~DisplayUnitScope() {
+        if (!switched_) return;
+        saved_.data.SetMask(VA_UOM, 0);
+        saved_.Commit(container_, index_);
+    }
+    DisplayUnitScope(const DisplayUnitScope&) = delete;
+    DisplayUnitScope& operator=(const DisplayUnitScope&) = delete;
+
+private:
+    VarRecord saved_;
+    ZEQEOCntr* container_;
+    uint32_t index_;
+    bool switched_ = false;
+};
+
+struct RealField {
+    uint32_t id;
+    int mask;
+    bool loadFlag;
+};
+constexpr RealField kRealReads[] = {
+    {attr::kValue, VA_VALUE, true},          {attr::kUpperLimit, VA_UPPER, true},
+    {attr::kLowerLimit, VA_LOWER, true},     {attr::kInitial, VA_INITIAL, true},
+    {attr::kSbWeight, VA_SBWEIGHT, false},   {attr::kShadowPrice, VA_SHADOW_PRICE, true},
+    {attr::kIntScale, VA_INTSCALE, false},   {attr::kSolveScale, VA_SCALE, true},
+    {attr::kStep, VA_STEP, true},            {attr::kChange, VA_CHANGE, true},
+};
+
+struct EnumField {
+    uint32_t id;
+    int mask;
+};
+constexpr EnumField kEnumReads[] = {
+    {attr::kActiveBound, VA_ACTIVE_BOUND}, {attr::kSpec, VA_SPEC}, {attr::kBoundType, VA_BOUND}};
+
+struct RealWrite {
+    uint32_t id;
+    int mask;
+    const char* refusal;
+};
+constexpr RealWrite kRealWrites[] = {
+    {attr::kValue, VA_VALUE, "Unable to set value"},
+    {attr::kUpperLimit, VA_UPPER, "Unable to set upper bound"},
+    {attr::kLowerLimit, VA_LOWER, "Unable to set lower bound"},
+    {attr::kSbWeight, VA_SBWEIGHT, "Unable to set variable soft bound weight"},
+    {attr::kIntScale, VA_INTSCALE, "Unable to set variable internal scale."},
+    {attr::kSolveScale, VA_SCALE, "Unable to set variable solve scale."},
+    {attr::kStep, VA_STEP, "Unable to set step bound"},
+};
+
+constexpr RealWrite kTextWrites[] = {
+    {attr::kSpec, VA_SPEC,
+     "Invalid spec.  Valid values are CALC, CONST, FIXED, FREE, INDEP, INITIAL, MEAS, OPTIM, PARAM, RECON."},
+    {attr::kBoundType, VA_BOUND, "Invalid variable bound type.  Valid values are SOFT, HARD, RELAXED."},
+    {attr::kQuality, VA_QUALITY, "Invalid variable quality.  Valid values are GOOD, BAD, OVERRIDE, BADIGNORE."},
+};
+
+constexpr const char* kUomNoType = "Unable to set uom, variable has no defined physical type (physical_type_id = 0)";
+
+}  // namespace
+
+// ---- names ----
+
+void VariableBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index, FIValue& out) {
+    VarRecord r(VA_NAME, 0);
+    const char* name = nullptr;
+    if (r.Load(container, index, true) && r.data.GetValue(VA_NAME, name) && name != nullptr && *name != '\0') {
+        const char* prefix = block != nullptr ? container->GetBlockPrefix(block) : nullptr;
+        const char* below = prefix != nullptr ? StripNamePrefix(prefix, name) : nullptr;
+        out.SetString(below != nullptr && *below != '\0' ? below : name);
+        return;
+    }
+    out.SetString("#" + std::to_string(index));
+}
+
+int32_t FindVariableIndex(ZEQEOCntr* container, ZEQEOBlock* block, const char* name) {
+    if (container == nullptr || name == nullptr) return 0;
+    const char* prefix = block != nullptr ? container->GetBlockPrefix(block) : nullptr;
+    if (prefix != nullptr && *prefix != '\0') {
+        std::string full = std::string(prefix) + "." + name;
+        return container->FindIndex(full.c_str());
+    }
+    return container->FindIndex(name);
+}
+
+// ---- list ----
+
+namespace {
+
+class VariableSource {
+public:
+    VariableSource(FIHandle<FIVORNNodeBase> node, ZEQEOCntr* container, ZEQEOBlock* block)
+        : node_(std::move(node)), container_(container), block_(block) {}
+    void NameAt(int32_t pos, FIValue& out) {
+        VariableBrowseName(container_, block_, static_cast<uint32_t>(pos + 1), out);
+    }
+    void EntryAt(int32_t pos, EntryHandle& out) {
+        FIValue name;
+        NameAt(pos, name);
+        out = EntryHandle(
+            new FIVORNVariableNode(node_->document, name, container_, static_cast<uint32_t>(pos + 1)));
+    }
+    int32_t Find(const char* name, int32_t /*first*/, int32_t end) {
+        const int32_t index = FindVariableIndex(container_, block_, name);
+        return index > 0 ? index - 1 : end;
+    }
+
+private:
+    FIHandle<FIVORNNodeBase> node_;
+    ZEQEOCntr* container_;
+    ZEQEOBlock* block_;
+};
+
+}  // namespace
+
+void FIVORNVarListNode::CreateCursor(CursorHandle& out) {
+    out = CursorHandle(new RangeCursor<VariableSource>(
+        VariableSource(FIHandle<FIVORNNodeBase>(this), container_, block_), static_cast<int32_t>(first_),
+        static_cast<int32_t>(end_)));
+}
+
+// ---- variable ----
+
+bool FIVORNVariableNode::IsAttributeValid(const char* name, uint32_t id) {
+    switch (id) {
+        case attr::kValue:
+        case attr::kDimension:
+        case attr::kUpperLimit:
+        case attr::kLowerLimit:
+        case attr::kStatus: return true;
+        case attr::kUom:
+        case attr::kUomOptions: return UnitList(PhysicalTypeId(container_, index_), nullptr);
+        default:
+            if (id >= attr::kActiveBound && id <= attr::kQuality) return true;
+            return Entry::IsAttributeValid(name, id);
+    }
+}
+
+void FIVORNVariableNode::GetAttribute(const char* name, uint32_t id, FIValue& out) {
+    if (CarriesQuantity(id)) {
+        DisplayUnitScope units(*this, container_, index_);
+        Read(name, id, out);
+        return;
+    }
+    Read(name, id, out);
+}
+
+void FIVORNVariableNode::Read(const char* name, uint32_t id, FIValue& out) {
+    for (const RealField& f : kRealReads) {
+        if (f.id != id) continue;
+        VarRecord r(static_cast<uint32_t>(f.mask), 0);
+        r.Load(container_, index_, f.loadFlag);
+        double d = 0;
+        if (r.data.GetValue(f.mask, d)) out.SetDouble(d);
+        return;
+    }
+    for (const EnumField& f : kEnumReads) {
+        if (f.id != id) continue;
+        VarRecord r(static_cast<uint32_t>(f.mask), 0);
+        r.Load(container_, index_, false);
+        int n = 0;
+        const char* text = nullptr;
+        if (r.data.GetValue(f.mask, n) && ZEQVariableData::EnumToString(f.mask, n, text) && text != nullptr) {
+            out.SetString(text);
+        }
+        return;
+    }
+    switch (id) {
+        case attr::kDimension: {
+            VarRecord r(0, 0x1);
+            r.Load(container_, index_, false);
+            const char* text = nullptr;
+            if (r.data.GetValue(VA_PHYSICAL_TYPE, text) && text != nullptr) out.SetString(text);
+            return;
+        }
+        case attr::kUom: {
+            if (Display* display = GetDisplay()) {
+                FIValue units;
+                display->GetUnits(units);
+                if (units.IsText() && units.Length() > 0) {
+                    out = units;
+                    return;
+                }
+            }
+            VarRecord r(VA_UOM, 0);
+            r.Load(container_, index_, true);
+            const char* text = nullptr;
+            if (r.data.GetValue(VA_UOM, text) && text != nullptr) out.SetString(text);
+            return;
+        }
+        case attr::kUomOptions: {
+            std::string joined;
+            if (UnitList(PhysicalTypeId(container_, index_), &joined)) out.SetString(joined);
+            return;
+        }
+        case attr::kStatus: {
+            VarRecord r(VA_SPEC, 0);
+            r.Load(container_, index_, false);
+            out.SetString(varIsFixed(&r.data) ? "Specified" : "Calculated");
+            return;
+        }
+        case attr::kMarked:
+        case attr::kModified: {
+            const int mask = id == attr::kMarked ? VA_MARKED : VA_MODIFIED;
+            VarRecord r(static_cast<uint32_t>(mask), 0);
+            r.Load(container_, index_, false);
+            int n = 0;
+            if (r.data.GetValue(mask, n)) out.SetInt(n);
+            return;
+        }
+        case attr::kQuality: {
+            static constexpr const char* kQualities[] = {"GOOD", "BAD", "OVERRIDE", "BADIGNORE"};
+            VarRecord r(VA_QUALITY, 0);
+            r.Load(container_, index_, false);
+            int n = -1;
+            r.data.GetValue(VA_QUALITY, n);
+            if (n >= 0 && n < 4) out.SetString(kQualities[n]);
+            return;
+        }
+        default: Entry::GetAttribute(name, id, out); return;
+    }
+}
+
+void FIVORNVariableNode::SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) {
+    if (CarriesQuantity(id)) {
+        DisplayUnitScope units(*this, container_, index_);
+        Write(name, id, value, error);
+        return;
+    }
+    Write(name, id, value, error);
+}
+
+void FIVORNVariableNode::Write(const char* name, uint32_t id, const FIValue& value, FIError& error) {
+    for (const RealWrite& w : kRealWrites) {
+        if (w.id != id) continue;
+        VarRecord r(0, 0);
+        double d = 0;
+        if (!ReadNumber(value, d) || !r.data.SetValue(w.mask, d) || r.Commit(container_, index_) < 0) {
+            error.SetMessage(w.refusal);
+        }
+        return;
+    }
+    for (const RealWrite& w : kTextWrites) {
+        if (w.id != id) continue;
+        VarRecord r(0, 0);
+        const std::string text = value.ToStdString();
+        if (!r.data.SetValue(w.mask, text.c_str()) || r.Commit(container_, index_) < 0) error.SetMessage(w.refusal);
+        return;
+    }
+    switch (id) {
+        case attr::kDimension: {
+            const std::string text = value.ToStdString();
+            const int ptype = pt_lookup(text.c_str());
+            if (ptype < 0) {
+                error.SetMessage("Unknown physical type name");
+                return;
+            }
+            VarRecord r(VA_PTYPE_ID, 0);
+            if (!r.data.SetValue(VA_PTYPE_ID, ptype) || r.Commit(container_, index_) < 0) {
+                error.SetMessage("Unable to set value");
+            }
+            return;
+        }
+        case attr::kUom: {
+            // With a display the unit holds for this call only.
+            if (Display* display = GetDisplay()) {
+                display->SetUnits(value);
+                return;
+            }
+            const int ptype = PhysicalTypeId(container_, index_);
+            if (ptype < 1) {
+                error.SetMessage(kUomNoType);
+                return;
+            }
+            const std::string text = value.ToStdString();
+            int entry = 0;
+            VarRecord r(0, kUnitEntryWord2);
+            if (rtouom_ptype_locate(text.c_str(), ptype, &entry) != 0 || entry < 1 ||
+                !r.data.SetValue(VA_UNIT_ENTRY, entry) || r.Commit(container_, index_) < 0) {
+                error.SetMessage("Unable to set uom, unknown unit");
+            }
+            return;
+        }
+        default: Entry::SetAttribute(name, id, value, error); return;
+    }
+}
+
+}  // namespace FI
