@@ -10,10 +10,12 @@
 #include <memory>
 #include <mutex>
 
+#include "atl/nuvatlbase.h"
 #include "browse/document.h"
 #include "browse/entry.h"
 #include "browse/value.h"
 #include "message_receivers.h"
+#include "nuvclasslib.h"
 
 class CoNUVSimulation;
 class ZEQEOSimulation;
@@ -108,6 +110,8 @@ public:
 
 private:
     ~FIVORNDocument() override;
+    // A counted reference on the owner, null without one.
+    CComPtr<INUVSimulation2> HeldOwner() const;
     // AddRef unless the count already reached 0 (the document is going away).
     bool TryAddRef();
     friend class FIVORNRunBridge;

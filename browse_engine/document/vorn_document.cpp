@@ -1,0 +1,530 @@
+#include "document/vorn_document.h"
+
+#include <oleauto.h>
+#include <servprov.h>
+#include <strings.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "browse/error.h"
+#include "browse/variant_array.h"
+#include "events/callbacks_helper.h"
+#include "events/run_receivers.h"
+#include "nodes/top_nodes.h"
+#include "nuvclasslib.h"
+#include "simulation.h"
+#include "zeq_lib.h"
+#include "zeq_objects.h"
+
+namespace FI {
+
+// Carries engine run events from the event callbacks to the document while the document is
+// subscribed. The callbacks hold it through a shared pointer, so it outlives a document that goes
+// away while an event is being delivered; Detach makes it a no-op first.
+class FIVORNRunBridge final : public nuv::events::EngineRunReceiver {
+public:
+    explicit FIVORNRunBridge(FIVORNDocument* document) : document_(document) {}
+
+    void Detach() {
+        std::lock_guard lock(lock_);
+        document_ = nullptr;
+    }
+    void NotifyRunStarted() override {
+        if (FIVORNDocument* d = Hold()) {
+            d->NotifyRunStarted();
+            d->Release();
+        }
+    }
+    void NotifyRunFinished(int32_t status) override {
+        if (FIVORNDocument* d = Hold()) {
+            d->NotifyRunFinished(status);
+            d->Release();
+        }
+    }
+
+private:
+    FIVORNDocument* Hold() {
+        std::lock_guard lock(lock_);
+        return document_ != nullptr && document_->TryAddRef() ? document_ : nullptr;
+    }
+    std::mutex lock_;
+    FIVORNDocument* document_;
+};
+
+namespace {
+
+struct EngineAttribute {
+    const char* name;
+    uint32_t id;
+};
+
+constexpr EngineAttribute kEngineAttributes[] = {
+    {"active_bound", kAttrActiveBound}, {"initial", kAttrInitial},       {"marked", kAttrMarked},
+    {"modified", kAttrModified},        {"sbweight", kAttrSbWeight},     {"shadow_price", kAttrShadowPrice},
+    {"int_scale", kAttrIntScale},       {"solve_scale", kAttrSolveScale}, {"step", kAttrStep},
+    {"change", kAttrChange},            {"spec", kAttrSpec},             {"bound_type", kAttrBoundType},
+    {"quality", kAttrQuality},          {"direction", kAttrDirection},   {"basis", kAttrBasis},
+    {"phase", kAttrPhase},              {"stream", kAttrStream},         {"stream", kAttrStream},
+    {"scale", kAttrScale},
+};
+
+// Run mode names by engine mode number, and the order in which they are offered and matched.
+constexpr const char* kRunModeNames[] = {"Simulation", "Parameter Estimation", "Data Reconciliation",
+                                         "Optimization"};
+struct RunModeChoice {
+    const char* name;
+    int mode;
+};
+constexpr RunModeChoice kRunModeChoices[] = {
+    {"Simulation", ZEQ_MODE_SIMULATION},
+    {"Optimization", ZEQ_MODE_OPTIMIZATION},
+    {"Parameter Estimation", ZEQ_MODE_PARAM_EST},
+    {"Data Reconciliation", ZEQ_MODE_DATA_RECON},
+};
+
+constexpr const char* kEnvironment = "Simulate";
+constexpr const char* kNoObjective = "NONE";
+// The longest moniker segment looked up as one block name.
+constexpr size_t kMaxMonikerName = 511;
+
+bool SameText(const char* a, const char* b) { return strcasecmp(a != nullptr ? a : "", b != nullptr ? b : "") == 0; }
+
+std::string TextOf(const FIValue& value) {
+    FIValue copy(value);
+    copy.ConvertTo(FIValue::kInlineText);
+    return copy.ToStdString();
+}
+
+void JoinList(const ZEQStringList& list, FIValue& out, bool leadingSeparator) {
+    for (int i = 0; i < list.GetCount(); ++i) {
+        if (leadingSeparator || i > 0) out.AppendChar('\n');
+        out.Append(list.GetAt(i));
+    }
+}
+
+FIDocument* CreateForSimulation(CoNUVSimulation* owner) { return new FIVORNDocument(owner); }
+
+void ReleaseOwnerOf(FIDocument* document, CoNUVSimulation* owner) {
+    FIVORNDocument* vorn = AsVORNDocument(document);
+    if (vorn == nullptr) return;
+    // The wrapper does not count the document: a document nobody else holds goes away here.
+    vorn->AddRef();
+    vorn->ReleaseOwner(owner);
+    vorn->Release();
+}
+
+[[maybe_unused]] const bool g_installed = (InstallVORNDocument(), true);
+
+}  // namespace
+
+void InstallVORNDocument() { nuv::SetSimulationDocumentHooks({&CreateForSimulation, &ReleaseOwnerOf}); }
+
+FIVORNDocument* AsVORNDocument(FIDocument* document) { return dynamic_cast<FIVORNDocument*>(document); }
+
+// ---- Lifetime ----
+
+FIVORNDocument::FIVORNDocument(CoNUVSimulation* owner) : owner_(owner) {
+    if (owner_ != nullptr) static_cast<INUVSimulation2*>(owner_)->AddRef();
+    for (const EngineAttribute& a : kEngineAttributes) RegisterAttribute(a.name, a.id);
+    SetEmptyEntryFactory(&FIVORNDocument::GetEmptyNode);
+    root_ = EntryHandle(new FIVORNTopNode(this));
+}
+
+FIVORNDocument::~FIVORNDocument() {
+    OnLastSubscriber();
+    CoNUVSimulation* owner = nullptr;
+    {
+        std::lock_guard lock(ownerLock_);
+        owner = std::exchange(owner_, nullptr);
+    }
+    if (owner != nullptr) {
+        owner->DetachDocument(this);
+        static_cast<INUVSimulation2*>(owner)->Release();
+    }
+}
+
+ULONG FIVORNDocument::AddRef() { return refCount_.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+ULONG FIVORNDocument::Release() {
+    uint32_t left = refCount_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (left == 0) delete this;
+    return left;
+}
+
+bool FIVORNDocument::TryAddRef() {
+    uint32_t count = refCount_.load(std::memory_order_relaxed);
+    while (count != 0) {
+        if (refCount_.compare_exchange_weak(count, count + 1, std::memory_order_acq_rel)) return true;
+    }
+    return false;
+}
+
+void FIVORNDocument::ReleaseOwner(CoNUVSimulation* owner) {
+    CoNUVSimulation* released = nullptr;
+    {
+        std::lock_guard lock(ownerLock_);
+        if (owner_ == nullptr || owner_ != owner) return;
+        released = std::exchange(owner_, nullptr);
+    }
+    static_cast<INUVSimulation2*>(released)->Release();
+}
+
+CComPtr<INUVSimulation2> FIVORNDocument::HeldOwner() const {
+    std::lock_guard lock(ownerLock_);
+    return CComPtr<INUVSimulation2>(owner_);
+}
+
+CoNUVSimulation* FIVORNDocument::GetOwner() const {
+    std::lock_guard lock(ownerLock_);
+    return owner_;
+}
+
+ZEQEOSimulation* FIVORNDocument::GetEngineSimulation() const {
+    std::lock_guard lock(ownerLock_);
+    return owner_ != nullptr ? owner_->GetEngineSimulation() : nullptr;
+}
+
+// ---- Document slots ----
+
+FIValue FIVORNDocument::GetFileName() { return FIValue(); }
+
+FIValue FIVORNDocument::GetAppName() { return FIValue("VORN"); }
+
+FIValue FIVORNDocument::GetAppVersion() {
+    FIValue version(rtoMajorVersion());
+    version.Append(" Build ");
+    version.Append(rtoMinorVersion());
+    return version;
+}
+
+HRESULT FIVORNDocument::GetCanonicalPath(const char* path, FIValue& out) { return ResolveMoniker(path, out); }
+
+EntryHandle FIVORNDocument::GetRoot() { return root_; }
+
+const EntryHandle& FIVORNDocument::GetEmptyNode() {
+    // Deliberately never destroyed: cursors of other documents may hand it out during process exit.
+    static const EntryHandle* const empty = new EntryHandle(new FIVORNEmptyNode());
+    return *empty;
+}
+
+void FIVORNDocument::GetStatus(FIValue& out) { out.Clear(); }
+
+// ---- Subscribers ----
+
+void FIVORNDocument::OnFirstSubscriber() {
+    std::lock_guard lock(subscribeLock_);
+    if (subscribed_) return;
+    NUVCallbacksHelper::SetFlowsheetCallbacks();
+    RegisterMessageDocument(this);
+    if (CoNUVSimulation* owner = GetOwner()) {
+        runBridge_ = std::make_shared<FIVORNRunBridge>(this);
+        nuv::events::RegisterRunReceiver(owner, runBridge_);
+    }
+    subscribed_ = true;
+}
+
+void FIVORNDocument::OnLastSubscriber() {
+    std::shared_ptr<FIVORNRunBridge> bridge;
+    {
+        std::lock_guard lock(subscribeLock_);
+        if (!subscribed_) return;
+        NUVCallbacksHelper::SetFlowsheetCallbacks();
+        UnregisterMessageDocument(this);
+        bridge = std::move(runBridge_);
+        subscribed_ = false;
+    }
+    if (bridge) {
+        bridge->Detach();
+        if (CoNUVSimulation* owner = GetOwner()) nuv::events::UnregisterRunReceiver(owner, bridge.get());
+    }
+}
+
+bool FIVORNDocument::IsSubscribed() const {
+    std::lock_guard lock(const_cast<std::mutex&>(subscribeLock_));
+    return subscribed_;
+}
+
+// ---- Run mode, environment, objective, solver scope ----
+
+void FIVORNDocument::GetRunMode(FIValue& out) {
+    int mode = -1;
+    rto_inq_mode_c(&mode);
+    if (mode >= 0 && mode < 4) out.SetString(kRunModeNames[mode]);
+}
+
+void FIVORNDocument::GetRunModeList(FIValue& out) {
+    out.SetString("Simulation\nOptimization\nParameter Estimation\nData Reconciliation");
+}
+
+void FIVORNDocument::SetRunMode(const FIValue& value, FIError& error) {
+    FIValue current;
+    GetRunMode(current);
+    const std::string text = TextOf(value);
+    if (!current.IsEmpty() && SameText(current.GetString(), text.c_str())) return;
+    for (const RunModeChoice& choice : kRunModeChoices) {
+        if (SameText(choice.name, text.c_str())) {
+            rto_set_mode_c(choice.mode);
+            return;
+        }
+    }
+    error.SetMessage("Invalid run mode specified");
+}
+
+void FIVORNDocument::GetEnvironment(FIValue& out) { out.SetString(kEnvironment); }
+
+void FIVORNDocument::GetEnvironmentList(FIValue& out) { out.SetString(kEnvironment); }
+
+void FIVORNDocument::SetEnvironment(const FIValue& value, FIError& error) {
+    if (!SameText(TextOf(value).c_str(), kEnvironment)) error.SetMessage("Invalid environment specified");
+}
+
+void FIVORNDocument::GetObjective(FIValue& out) {
+    ZEQEOSimulation* sim = GetEngineSimulation();
+    if (sim == nullptr) return;
+    const char* objective = sim->GetDefaultObjective();
+    out.SetString(objective != nullptr ? objective : kNoObjective);
+}
+
+void FIVORNDocument::GetObjectiveList(FIValue& out) {
+    ZEQEOSimulation* sim = GetEngineSimulation();
+    if (sim == nullptr) return;
+    out.SetString(kNoObjective);
+    ZEQStringList names;
+    sim->GetObjectiveList(names);
+    JoinList(names, out, true);
+}
+
+void FIVORNDocument::SetObjective(const FIValue& value, FIError& error) {
+    ZEQEOSimulation* sim = GetEngineSimulation();
+    if (sim == nullptr) return;
+    FIValue current;
+    GetObjective(current);
+    const std::string text = TextOf(value);
+    if (SameText(current.GetString(), text.c_str())) return;
+    int result = 0;
+    if (SameText(text.c_str(), kNoObjective)) {
+        result = sim->SetDefaultObjective(nullptr);
+    } else if (sim->IsValidObjective(text.c_str())) {
+        result = sim->SetDefaultObjective(text.c_str());
+    } else {
+        result = E_FAIL;
+    }
+    if (result < 0) error.SetMessage("Invalid objective specified");
+}
+
+void FIVORNDocument::GetSolverScope(FIValue& out) {
+    ZEQEOSimulation* sim = GetEngineSimulation();
+    if (sim == nullptr) return;
+    char* scope = nullptr;
+    sim->GetSolverScope(&scope, 0, 0);
+    if (scope != nullptr) {
+        out.SetString(scope);
+        std::free(scope);
+    }
+}
+
+void FIVORNDocument::GetSolverScopeList(FIValue& out) {
+    ZEQEOSimulation* sim = GetEngineSimulation();
+    if (sim == nullptr) return;
+    ZEQStringList scopes;
+    sim->GetSolverScopeList(scopes, 0, 0);
+    out.SetString("");
+    JoinList(scopes, out, false);
+}
+
+int FIVORNDocument::SetSolverScope(const FIValue& value) {
+    ZEQEOSimulation* sim = GetEngineSimulation();
+    if (sim == nullptr) return 0;
+    return sim->SetSolverScope(TextOf(value).c_str());
+}
+
+// ---- Runs ----
+
+HRESULT FIVORNDocument::Run() {
+    CComPtr<INUVSimulation2> owner = HeldOwner();
+    if (!owner) return RaiseFIError(E_FAIL, "The simulation is no longer available");
+    return owner->Solve();
+}
+
+HRESULT FIVORNDocument::RunScriptAction(SAFEARRAY* inputs, VARIANT* result) {
+    if (inputs == nullptr) return S_OK;
+    std::string script;
+    bool collect = false;
+    {
+        VariantArrayReader reader(inputs, 1);
+        if (FAILED(reader.Status())) return reader.Status();
+        if (reader.Extent(0) < 1) return RaiseFIError(E_FAIL, "Missing script argument");
+        CComVariant element;
+        CComVariant text;
+        HRESULT hr = reader.Get(0, &element);
+        if (SUCCEEDED(hr)) hr = VariantChangeType(&text, &element, 0, VT_BSTR);
+        if (FAILED(hr)) return RaiseFIError(hr, "Could not convert argument to a string");
+        script = nuv::bstr_to_utf8(text.bstrVal);
+        if (reader.Extent(0) > 1) {
+            CComVariant second;
+            CComVariant flag;
+            hr = reader.Get(1, &second);
+            if (SUCCEEDED(hr)) hr = VariantChangeType(&flag, &second, 0, VT_BOOL);
+            if (FAILED(hr)) return RaiseFIError(hr, "Could not convert second argument to a boolean");
+            collect = flag.boolVal != VARIANT_FALSE;
+        }
+    }
+
+    CComPtr<INUVSimulation2> owner = HeldOwner();
+    if (!owner) return S_OK;
+    CComPtr<IServiceProvider> provider;
+    if (FAILED(owner->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&provider))) || !provider)
+        return S_OK;
+    CComPtr<IEBScriptService> service;
+    HRESULT hr = provider->QueryService(IID_IEBScriptService, IID_IEBScriptService,
+                                       reinterpret_cast<void**>(&service));
+    if (FAILED(hr)) return hr;
+    if (!service) return E_NOINTERFACE;
+
+    bool registered = false;
+    if (collect) {
+        {
+            std::lock_guard lock(subscribeLock_);
+            if (!subscribed_) registered = SUCCEEDED(RegisterMessageDocument(this));
+        }
+        std::lock_guard lock(collectLock_);
+        collecting_ = true;
+        collected_.Clear();
+    }
+    CComBSTR command(script.c_str());
+    hr = service->Execute(command);
+    if (collect) {
+        FIValue output;
+        {
+            std::lock_guard lock(collectLock_);
+            collecting_ = false;
+            output = std::move(collected_);
+            collected_.Clear();
+        }
+        if (result != nullptr) {
+            VariantClear(result);
+            if (output.IsEmpty() || output.Length() == 0) {
+                result->vt = VT_NULL;
+            } else {
+                const char* text = output.GetString();
+                const int n = static_cast<int>(output.Length());
+                const int wide = MultiByteToWideChar(CP_ACP, 0, text, n, nullptr, 0);
+                BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(wide > 0 ? wide : 0));
+                if (bstr != nullptr && wide > 0) MultiByteToWideChar(CP_ACP, 0, text, n, bstr, wide);
+                if (bstr == nullptr) {
+                    result->vt = VT_NULL;
+                    if (SUCCEEDED(hr)) hr = E_OUTOFMEMORY;
+                } else {
+                    result->vt = VT_BSTR;
+                    result->bstrVal = bstr;
+                }
+            }
+        }
+    }
+    if (registered) UnregisterMessageDocument(this);
+    return hr;
+}
+
+// ---- Monikers ----
+
+HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
+    path.Clear();
+    if (moniker == nullptr || *moniker == '\0') return RaiseFIError(E_FAIL, "Empty moniker");
+    ZEQEOSimulation* sim = GetEngineSimulation();
+    ZEQEOCntr* container = sim != nullptr ? sim->GetFlowsheet() : nullptr;
+    path.SetString("Top.appModel.Blocks");
+    if (container == nullptr) return RaiseFIError(E_FAIL, "Unable to resolve moniker");
+
+    std::string name;
+    bool found = false;
+    bool endedOnBlock = false;
+    const char* p = moniker;
+    while (*p != '\0') {
+        const char* dot = std::strchr(p, '.');
+        const size_t length = dot != nullptr ? static_cast<size_t>(dot - p) : std::strlen(p);
+        name.append(p, length);
+        p += length;
+        if (*p == '.') ++p;
+        // A candidate longer than any block name can be is no block; nothing more can be found.
+        if (name.size() > kMaxMonikerName) {
+            endedOnBlock = false;
+            break;
+        }
+        const int index = container->FindBlockIndex(name.c_str());
+        if (index == 0) {
+            name.push_back('.');
+            endedOnBlock = false;
+            continue;
+        }
+        path.AppendChar('.');
+        path.Append(name, true);
+        name.clear();
+        ZEQEOBlock* block = container->GetBlock(index);
+        found = block != nullptr;
+        endedOnBlock = true;
+        ZEQEOCntr* sub = block != nullptr ? block->GetSubContainer(container) : nullptr;
+        if (sub == nullptr || *p == '\0') break;
+        path.Append(".Blocks");
+        container = sub;
+    }
+    if (!found || (*p == '\0' && !endedOnBlock)) return RaiseFIError(E_FAIL, "Unable to resolve moniker");
+    if (*p != '\0') {
+        path.Append(".Variables.");
+        path.Append(p, true);
+    }
+    const char* rest = nullptr;
+    EntryHandle entry = ResolvePath(path.GetString(), &rest);
+    if (entry.IsNull() || (rest != nullptr && *rest != '\0')) return RaiseFIError(E_FAIL, "Unable to resolve moniker");
+    return S_OK;
+}
+
+// ---- Notifications ----
+
+void FIVORNDocument::PostEvent(int32_t kind, const char* message) {
+    FIDocumentNotify record;
+    record.kind = kind;
+    switch (kind) {
+        case FIDocumentNotify::GeneralError:
+        case FIDocumentNotify::RunFailed:
+        case FIDocumentNotify::ActionFailed: record.severity = FIDocumentNotify::Error; break;
+        case FIDocumentNotify::GeneralWarning: record.severity = FIDocumentNotify::Warning; break;
+        default: record.severity = FIDocumentNotify::Information; break;
+    }
+    record.message.SetString(message != nullptr ? message : "");
+    record.position1 = -1;
+    record.position2 = -1;
+    FIDocumentNotifyList records;
+    records.push_back(std::move(record));
+    Notify(records);
+}
+
+void FIVORNDocument::NotifyRunStarted() { PostEvent(FIDocumentNotify::RunStarted); }
+
+void FIVORNDocument::NotifyRunFinished(int32_t status) {
+    switch (status) {
+        case 0: PostEvent(FIDocumentNotify::RunCompleted); break;
+        case 1: PostEvent(FIDocumentNotify::RunFailed, "Failed to converge"); break;
+        case 2:
+        case 3: PostEvent(FIDocumentNotify::RunCompleted, "Problem empty"); break;
+        case 4: PostEvent(FIDocumentNotify::RunFailed, "Error in objective function"); break;
+        case 5: PostEvent(FIDocumentNotify::RunFailed, "No solver selected"); break;
+        default: PostEvent(FIDocumentNotify::RunFailed); break;
+    }
+}
+
+void FIVORNDocument::OnMessageLine(const char* line) {
+    {
+        std::lock_guard lock(collectLock_);
+        if (collecting_) {
+            if (collected_.Length() > 0) collected_.AppendChar('\n');
+            collected_.Append(line != nullptr ? line : "");
+            return;
+        }
+    }
+    PostEvent(FIDocumentNotify::GeneralInformation, line);
+}
+
+}  // namespace FI
