@@ -3,6 +3,7 @@
 #include <zeq_objects.h>
 
 #include <atomic>
+#include <cstring>
 #include <string>
 
 #include "nodes/engine_nodes.h"
@@ -56,16 +57,22 @@ private:
     FIHandle<FIVORNBlocksNode> node_;
 };
 
+// The parameters are those of the container's own table, so that each simulation lists its own.
+EngineParameterTable* TableOf(ZEQEOCntr* container) {
+    return container != nullptr ? container->GetParameterTable() : nullptr;
+}
+
 class GlobalParamSource {
 public:
     explicit GlobalParamSource(FIHandle<FIVORNEOCntrParamListNode> node) : node_(std::move(node)) {}
     void NameAt(int32_t pos, FIValue& out) {
+        EngineParameterTable* table = TableOf(node_->Container());
         std::string name(1024, '\0');
-        int length = param_inq_name(nullptr, pos + 1, name.data(), static_cast<int>(name.size()));
-        if (length >= static_cast<int>(name.size())) {
-            // Longer than the first buffer: ask again with room for all of it.
-            name.assign(static_cast<size_t>(length) + 1, '\0');
-            length = param_inq_name(nullptr, pos + 1, name.data(), static_cast<int>(name.size()));
+        int length = param_inq_name(table, pos + 1, name.data(), static_cast<int>(name.size()));
+        // A name that filled the buffer may have been cut: ask again with more room.
+        while (length == static_cast<int>(name.size()) - 1 && name.size() < (1u << 20)) {
+            name.assign(name.size() * 4, '\0');
+            length = param_inq_name(table, pos + 1, name.data(), static_cast<int>(name.size()));
         }
         name.resize(length > 0 ? std::strlen(name.c_str()) : 0);
         if (name.empty()) {
@@ -168,7 +175,7 @@ void FIVORNEOCntrNode::MakeChild(int32_t position, const FIValue& name, EntryHan
 // ---- global parameter list ----
 
 void FIVORNEOCntrParamListNode::CreateCursor(CursorHandle& out) {
-    const int32_t count = Count(param_num_defined(nullptr));
+    const int32_t count = Count(param_num_defined(TableOf(container_)));
     out = CursorHandle(new RangeCursor<GlobalParamSource>(
         GlobalParamSource(FIHandle<FIVORNEOCntrParamListNode>(this)), 0, count));
 }

@@ -1,0 +1,179 @@
+// Variable leaves: reads of every attribute kind, display units switched and restored around quantities,
+// writes that reach the engine and the refusals with their texts.
+#include <zeq_objects.h>
+#include <zeq_units.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "zeq_testing.h"
+#include "nodes_support.h"
+
+namespace nodes_test {
+namespace {
+
+using namespace FI::attr;
+
+class VariableNodes : public PlantNodes {
+public:
+    std::string OwnUnit(const FI::EntryHandle& v) { return Text(v, kUom); }
+    zeq::Simulation& Engine() { return *static_cast<zeq::Simulation*>(sim); }
+};
+
+TEST_F(VariableNodes, ReadsComeFromTheEngineRecord) {
+    FI::EntryHandle f = At("FEED.Variables.F");
+    ASSERT_FALSE(f.IsNull());
+    EXPECT_EQ(TypeOf(f), "Real");
+    EXPECT_EQ(Get(f, kValue).ToDouble(), 3600.0);
+    EXPECT_EQ(Get(f, kValue).GetTag(), FIValue::kReal);
+    EXPECT_EQ(Text(f, kUom), "kg/h");
+    EXPECT_EQ(Text(f, kDimension), rtouom_ptype_name(pt_lookup("MASS-FLOW")));
+    EXPECT_EQ(Get(f, kLowerLimit).ToDouble(), 0.0);
+    EXPECT_EQ(Text(f, kStatus), "Specified");
+    EXPECT_EQ(Text(f, kSpec), "CONST");
+    EXPECT_EQ(Text(f, kQuality), "GOOD");
+    EXPECT_FALSE(Text(f, kBoundType).empty());
+    EXPECT_EQ(Get(f, kMarked).GetTag(), FIValue::kInt);
+    EXPECT_EQ(Text(At("MIX.Variables.F"), kStatus), "Calculated");
+    // The unit list names every unit of the type, one a line, the variable's own among them.
+    const std::string units = Text(f, kUomOptions);
+    EXPECT_NE(units.find("kg/h"), std::string::npos);
+    EXPECT_NE(units.back(), '\n');
+    char** names = nullptr;
+    const int count = rtouom_get_uomlist(pt_lookup("MASS-FLOW"), &names);
+    rtouom_destroy_uomlist(names, count);
+    EXPECT_EQ(static_cast<int>(std::count(units.begin(), units.end(), '\n')), count - 1);
+}
+
+TEST_F(VariableNodes, ValidityFollowsThePhysicalType) {
+    FI::EntryHandle f = At("FEED.Variables.F");
+    for (uint32_t id : {kValue, kDimension, kUom, kUomOptions, kUpperLimit, kLowerLimit, kStatus, kActiveBound,
+                        kQuality, kSpec}) {
+        EXPECT_TRUE(f->IsAttributeValid("attr", id)) << id;
+    }
+    EXPECT_FALSE(f->IsAttributeValid("attr", kDescription));
+    EXPECT_FALSE(f->IsAttributeValid("attr", kStream));
+
+    zeq::testing::ModelBuilder m;
+    m.Block("B").Var("X", 1);
+    auto untyped = m.Create();
+    FI::EntryHandle x = At(FI::CreateBlocksNode(nullptr, FIValue("Blocks"), untyped->GetFlowsheet()), "B.Variables.X");
+    ASSERT_FALSE(x.IsNull());
+    EXPECT_FALSE(x->IsAttributeValid("uom", kUom));
+    EXPECT_FALSE(x->IsAttributeValid("uom_options", kUomOptions));
+    EXPECT_TRUE(Get(x, kUomOptions).IsEmpty());
+    EXPECT_EQ(Set(x, kUom, FIValue("K"), "uom"),
+              "Unable to set uom, variable has no defined physical type (physical_type_id = 0)");
+}
+
+TEST_F(VariableNodes, DisplayUnitsConvertQuantitiesAndLeaveTheOwnUnit) {
+    FI::EntryHandle t = At("FEED.Variables.T");
+    struct Row {
+        const char* units;
+        double expected;
+    } rows[] = {{"F", 77.0}, {"C", 25.0}, {"K", 298.15}, {"furlong", 25.0}};
+    for (const Row& row : rows) {
+        UnitsDisplay display(row.units);
+        {
+            DisplayScope scope(t.Get(), &display);
+            EXPECT_NEAR(Get(t, kValue).ToDouble(), row.expected, 1e-9) << row.units;
+            // The unit the caller asked for is the answer while the display carries it.
+            EXPECT_EQ(Text(t, kUom), row.units);
+        }
+        EXPECT_EQ(OwnUnit(t), "C") << row.units;
+        EXPECT_NEAR(Get(t, kValue).ToDouble(), 25.0, 1e-9) << row.units;
+    }
+}
+
+TEST_F(VariableNodes, WritesThroughDisplayUnitsReachTheEngineInItsUnit) {
+    FI::EntryHandle t = At("FEED.Variables.T");
+    UnitsDisplay display("F");
+    {
+        DisplayScope scope(t.Get(), &display);
+        EXPECT_EQ(Set(t, kValue, FIValue(212.0), "value"), "");
+        // A refused write still puts the variable's unit back.
+        EXPECT_EQ(Set(t, kInitial, FIValue(1.0), "initial"), "Cannot modify attribute initial");
+    }
+    EXPECT_EQ(OwnUnit(t), "C");
+    EXPECT_NEAR(Get(t, kValue).ToDouble(), 100.0, 1e-9);
+    // A unit written with a display installed holds for that call only.
+    {
+        DisplayScope scope(t.Get(), &display);
+        EXPECT_EQ(Set(t, kUom, FIValue("K"), "uom"), "");
+        EXPECT_EQ(display.Units().ToStdString(), "K");
+    }
+    EXPECT_EQ(OwnUnit(t), "C");
+}
+
+TEST_F(VariableNodes, UnitWritesChangeTheVariableForGood) {
+    FI::EntryHandle t = At("FEED.Variables.T");
+    EXPECT_EQ(Set(t, kUom, FIValue("F"), "uom"), "");
+    EXPECT_EQ(OwnUnit(t), "F");
+    EXPECT_NEAR(Get(t, kValue).ToDouble(), 77.0, 1e-9);
+    EXPECT_EQ(Set(t, kUom, FIValue("furlong"), "uom"), "Unable to set uom, unknown unit");
+    EXPECT_EQ(OwnUnit(t), "F");
+    EXPECT_EQ(Set(t, kDimension, FIValue("NO-SUCH-TYPE"), "dimension"), "Unknown physical type name");
+}
+
+TEST_F(VariableNodes, AttributeWritesReachTheEngineOrAreRefusedWithTheirText) {
+    FI::EntryHandle f = At("FEED.Variables.F");
+    struct Row {
+        uint32_t id;
+        const char* name;
+        FIValue value;
+        const char* error;  // empty when the write is accepted
+    } rows[] = {
+        {kValue, "value", FIValue(1800.0), ""},
+        {kValue, "value", FIValue("2400"), ""},
+        {kUpperLimit, "upper_limit", FIValue(9000.0), ""},
+        {kLowerLimit, "lower_limit", FIValue(10.0), ""},
+        {kSbWeight, "sbweight", FIValue(2.0), ""},
+        {kIntScale, "int_scale", FIValue(3.0), ""},
+        {kSolveScale, "solve_scale", FIValue(4.0), ""},
+        {kStep, "step", FIValue(5.0), ""},
+        {kSpec, "spec", FIValue("CALC"), ""},
+        {kBoundType, "bound_type", FIValue("SOFT"), ""},
+        {kQuality, "quality", FIValue("BAD"), ""},
+        {kValue, "value", FIValue("many"), "Unable to set value"},
+        {kUpperLimit, "upper_limit", FIValue("x"), "Unable to set upper bound"},
+        {kSpec, "spec", FIValue("BOGUS"),
+         "Invalid spec.  Valid values are CALC, CONST, FIXED, FREE, INDEP, INITIAL, MEAS, OPTIM, PARAM, RECON."},
+        {kBoundType, "bound_type", FIValue("LOOSE"), "Invalid variable bound type.  Valid values are SOFT, HARD, RELAXED."},
+        {kQuality, "quality", FIValue("FINE"), "Invalid variable quality.  Valid values are GOOD, BAD, OVERRIDE, BADIGNORE."},
+        {kStatus, "status", FIValue("Specified"), "Cannot modify attribute status"},
+        {kMarked, "marked", FIValue(1), "Cannot modify attribute marked"},
+        {kDescription, "description", FIValue("x"), "Cannot modify attribute description"},
+    };
+    for (const Row& row : rows) {
+        FIValue before = Get(f, row.id);
+        EXPECT_EQ(Set(f, row.id, row.value, row.name), row.error) << row.name;
+        FIValue after = Get(f, row.id);
+        if (*row.error != '\0') {
+            EXPECT_EQ(FIValue::Compare(before, after), 0) << row.name << " changed although refused";
+        } else if (row.value.IsNumber() || row.id == kValue) {
+            EXPECT_DOUBLE_EQ(after.ToDouble(), row.value.ToDouble()) << row.name;
+        } else {
+            EXPECT_EQ(after.ToStdString(), row.value.ToStdString()) << row.name;
+        }
+    }
+    EXPECT_EQ(Text(f, kStatus), "Calculated");
+}
+
+TEST_F(VariableNodes, ACommitTheEngineRefusesIsAFailure) {
+    FI::EntryHandle f = At("FEED.Variables.F");
+    zeq::testing::RefuseCommits(Engine(), true);
+    EXPECT_EQ(Set(f, kValue, FIValue(1.0), "value"), "Unable to set value");
+    zeq::testing::RefuseCommits(Engine(), false);
+    EXPECT_EQ(Get(f, kValue).ToDouble(), 3600.0);
+}
+
+TEST_F(VariableNodes, GenericAttributesComeFromTheEntry) {
+    FI::EntryHandle f = At("FEED.Variables.F");
+    EXPECT_EQ(Text(f, 0), "F");
+    EXPECT_EQ(Text(f, 10), "Real");
+    EXPECT_EQ(Get(f, 17).ToInt(), 1);
+    EXPECT_EQ(Get(f, 18).ToInt(), 0);
+}
+
+}  // namespace
+}  // namespace nodes_test
