@@ -459,10 +459,12 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
             endedOnBlock = false;
             continue;
         }
-        path.AppendChar('.');
-        path.Append(name, true);
-        name.clear();
         ZEQEOBlock* block = container->GetBlock(index);
+        // The path names the block as the tree does: by the name its container knows it by.
+        const char* known = block != nullptr ? container->GetBlockPrefix(block) : nullptr;
+        path.AppendChar('.');
+        path.Append(known != nullptr && *known != '\0' ? std::string(known) : name, true);
+        name.clear();
         found = block != nullptr;
         endedOnBlock = true;
         ZEQEOCntr* sub = block != nullptr ? block->GetSubContainer(container) : nullptr;

@@ -1,0 +1,252 @@
+// Engine run events and output lines turned into notifications for subscribers; the solver's "Run" and
+// the application model's "RunScript" actions; monikers; the document's lifetime.
+#include "document_support.h"
+#include <map>
+
+#include "zeq_events.h"
+
+namespace bdoc_test {
+namespace {
+
+using K = FIDocumentNotify;
+
+class Subscribed : public DocumentTest {
+protected:
+    void SetUp() override {
+        DocumentTest::SetUp();
+        if (doc_ != nullptr) cookie_ = doc_->Advise(&Recorder::Callback, &recorder_);
+    }
+    void TearDown() override {
+        if (doc_ != nullptr && cookie_ != 0) doc_->Unadvise(cookie_);
+        DocumentTest::TearDown();
+    }
+    HRESULT Script(std::vector<CComVariant> args, VARIANT* result) {
+        InputArray inputs(args);
+        return doc_->RunScriptAction(inputs.get(), result);
+    }
+    std::vector<Seen> Lines() const {
+        std::vector<Seen> lines;
+        for (const Seen& s : recorder_.Seen_())
+            if (s.kind == K::GeneralInformation) lines.push_back(s);
+        return lines;
+    }
+
+    Recorder recorder_;
+    uint32_t cookie_ = 0;
+};
+
+TEST_F(Subscribed, RunFinishedStatusesBecomeKindsAndMessages) {
+    struct Row {
+        int32_t status;
+        Seen expected;
+    };
+    const Row rows[] = {
+        {0, {K::RunCompleted, K::Information, ""}},
+        {1, {K::RunFailed, K::Error, "Failed to converge"}},
+        {2, {K::RunCompleted, K::Information, "Problem empty"}},
+        {3, {K::RunCompleted, K::Information, "Problem empty"}},
+        {4, {K::RunFailed, K::Error, "Error in objective function"}},
+        {5, {K::RunFailed, K::Error, "No solver selected"}},
+        {7, {K::RunFailed, K::Error, ""}},
+        {-1, {K::RunFailed, K::Error, ""}},
+    };
+    for (const Row& row : rows) {
+        recorder_.Clear();
+        doc_->NotifyRunFinished(row.status);
+        EXPECT_EQ(recorder_.Seen_(), std::vector<Seen>{row.expected}) << "status " << row.status;
+    }
+    recorder_.Clear();
+    doc_->NotifyRunStarted();
+    doc_->PostEvent(K::GeneralWarning, "careful");
+    doc_->PostEvent(K::ActionFailed);
+    EXPECT_EQ(recorder_.Seen_(), (std::vector<Seen>{{K::RunStarted, K::Information, ""},
+                                                    {K::GeneralWarning, K::Warning, "careful"},
+                                                    {K::ActionFailed, K::Error, ""}}));
+}
+
+TEST_F(Subscribed, TheSolverRunActionReachesTheEngineAndItsEventsComeBack) {
+    EXPECT_TRUE(doc_->IsSubscribed());
+    short status = 0;
+    ASSERT_EQ(doc_->ExecuteAction("Top.Solver", "RUN", nullptr, &status), S_OK);
+    std::vector<Seen> runs;
+    for (const Seen& s : recorder_.Seen_())
+        if (s.kind != K::GeneralInformation) runs.push_back(s);
+    EXPECT_EQ(runs, (std::vector<Seen>{{K::RunStarted, K::Information, ""}, {K::RunCompleted, K::Information, ""}}));
+    EXPECT_FALSE(Lines().empty()) << "the solve's output lines arrive as information";
+
+    // Raised directly by the engine, as another client's solve would.
+    recorder_.Clear();
+    zeq::testing::RaiseEvent(*sim_, ZEQ_EVT_RUN_FINISHED, 0, 1);
+    EXPECT_EQ(recorder_.Seen_(), (std::vector<Seen>{{K::RunFailed, K::Error, "Failed to converge"}}));
+
+    // Once the last subscriber leaves, nothing more is delivered to it.
+    doc_->Unadvise(cookie_);
+    cookie_ = 0;
+    EXPECT_FALSE(doc_->IsSubscribed());
+    recorder_.Clear();
+    zeq::testing::RaiseEvent(*sim_, ZEQ_EVT_RUN_STARTED, 0, 0);
+    ASSERT_EQ(wrapper_->Solve(), S_OK);
+    EXPECT_TRUE(recorder_.Seen_().empty());
+}
+
+TEST_F(Subscribed, ScriptOutputIsCollectedOrPosted) {
+    // Without collection the lines go to subscribers and the result stays untouched.
+    CComVariant result(LONG{42});
+    ASSERT_EQ(Script({CComVariant("echo first line")}, &result), S_OK);
+    EXPECT_EQ(result.vt, VT_I4);
+    std::vector<Seen> lines = Lines();
+    ASSERT_FALSE(lines.empty());
+    bool sawEcho = false;
+    for (const Seen& s : lines) sawEcho = sawEcho || s.message.find("first line") != std::string::npos;
+    EXPECT_TRUE(sawEcho);
+
+    // Collected: one text of the lines, none posted.
+    recorder_.Clear();
+    result.Clear();
+    ASSERT_EQ(Script({CComVariant("echo collected words"), CComVariant(true)}, &result), S_OK);
+    ASSERT_EQ(result.vt, VT_BSTR);
+    const std::string text = nuv::bstr_to_utf8(result.bstrVal);
+    EXPECT_NE(text.find("collected words"), std::string::npos) << text;
+    EXPECT_NE(text.back(), '\n');
+    EXPECT_TRUE(Lines().empty());
+    // The collected text is exactly the lines the uncollected run posted for the same script.
+    recorder_.Clear();
+    ASSERT_EQ(Script({CComVariant("echo collected words"), CComVariant(false)}, &result), S_OK);
+    std::string joined;
+    for (const Seen& s : Lines()) joined += (joined.empty() ? "" : "\n") + s.message;
+    EXPECT_EQ(joined, text);
+}
+
+TEST_F(Subscribed, ScriptArgumentsAreCheckedBeforeAnythingRuns) {
+    CComVariant result;
+    EXPECT_EQ(doc_->RunScriptAction(nullptr, &result), S_OK);
+    EXPECT_EQ(Script({}, &result), E_FAIL);
+    EXPECT_EQ(fitest::TakeErrorDescription().value_or(""), "Missing script argument");
+
+    CComVariant unknown;
+    unknown.vt = VT_UNKNOWN;
+    unknown.punkVal = nullptr;
+    EXPECT_TRUE(FAILED(Script({unknown}, &result)));
+    EXPECT_EQ(fitest::TakeErrorDescription().value_or(""), "Could not convert argument to a string");
+
+    EXPECT_TRUE(FAILED(Script({CComVariant("echo x"), CComVariant("perhaps")}, &result)));
+    EXPECT_EQ(fitest::TakeErrorDescription().value_or(""), "Could not convert second argument to a boolean");
+    EXPECT_TRUE(Lines().empty()) << "nothing ran";
+
+    // A two-dimensional array is not an argument list.
+    SAFEARRAYBOUND bounds[2] = {{1, 0}, {1, 0}};
+    SAFEARRAY* square = SafeArrayCreate(VT_VARIANT, 2, bounds);
+    EXPECT_TRUE(FAILED(doc_->RunScriptAction(square, &result)));
+    SafeArrayDestroy(square);
+
+    // The engine's failure to run the script is the action's result.
+    EXPECT_TRUE(FAILED(Script({CComVariant("frobnicate")}, &result)));
+}
+
+TEST_F(Subscribed, RunScriptThroughTheTreeAndWithNothingToCollect) {
+    InputArray inputs({CComVariant("set FEED.F 1234")});
+    short status = 0;
+    ASSERT_EQ(doc_->ExecuteAction("Top.appModel", "runscript", inputs.get(), &status), S_OK);
+    FIValue value;
+    At("Top.appModel.Blocks.FEED.Variables.F")->GetAttribute("value", 1, value);
+    EXPECT_DOUBLE_EQ(value.ToDouble(), 1234);
+
+    CComVariant result(LONG{1});
+    ASSERT_EQ(Script({CComVariant(""), CComVariant(true)}, &result), S_OK);
+    if (result.vt != VT_NULL) {
+        ASSERT_EQ(result.vt, VT_BSTR) << "either nothing (null) or the engine's own lines";
+    }
+}
+
+TEST_F(DocumentTest, CollectingWithoutSubscribersLeavesNoRegistrationBehind) {
+    EXPECT_FALSE(doc_->IsSubscribed());
+    CComVariant result;
+    InputArray collect({CComVariant("echo quiet"), CComVariant(true)});
+    ASSERT_EQ(doc_->RunScriptAction(collect.get(), &result), S_OK);
+    ASSERT_EQ(result.vt, VT_BSTR);
+    EXPECT_FALSE(doc_->IsSubscribed());
+
+    // Had the collecting run stayed registered, a subscriber would now get every line twice.
+    Recorder recorder;
+    const uint32_t cookie = doc_->Advise(&Recorder::Callback, &recorder);
+    InputArray once({CComVariant("echo once only")});
+    ASSERT_EQ(doc_->RunScriptAction(once.get(), &result), S_OK);
+    doc_->Unadvise(cookie);
+    int hits = 0;
+    for (const Seen& s : recorder.Seen_()) hits += s.message == "echo once only" || s.message == "once only";
+    EXPECT_GE(hits, 1);
+    std::map<std::string, int> counts;
+    for (const Seen& s : recorder.Seen_()) ++counts[s.message];
+    for (const auto& [line, n] : counts) EXPECT_EQ(n, 1) << line;
+}
+
+TEST_F(DocumentTest, MonikersResolveToFullPaths) {
+    struct Row {
+        const char* moniker;
+        const char* path;
+    };
+    const Row rows[] = {
+        {"FEED", "Top.appModel.Blocks.FEED"},
+        {"FEED.F", "Top.appModel.Blocks.FEED.Variables.F"},
+        {"SECTION", "Top.appModel.Blocks.SECTION"},
+        // The section's container knows its blocks by their dotted prefix, which the tree shows quoted.
+        {"SECTION.HTR", "Top.appModel.Blocks.SECTION.Blocks.\"SECTION.HTR\""},
+        {"SECTION.HTR.DUTY", "Top.appModel.Blocks.SECTION.Blocks.\"SECTION.HTR\".Variables.DUTY"},
+    };
+    for (const Row& row : rows) {
+        FIValue path;
+        EXPECT_EQ(doc_->GetCanonicalPath(row.moniker, path), S_OK) << row.moniker;
+        EXPECT_EQ(Text(path), row.path);
+        At(Text(path).c_str());  // resolves whole
+    }
+    struct Bad {
+        const char* moniker;
+        const char* message;
+    };
+    const std::string longName(2000, 'X');
+    const Bad bad[] = {
+        {"", "Empty moniker"},
+        {nullptr, "Empty moniker"},
+        {"NOPE", "Unable to resolve moniker"},
+        {"FEED.NOPE", "Unable to resolve moniker"},
+        {"SECTION.NOPE", "Unable to resolve moniker"},
+        {"SECTION.LOAD", "Unable to resolve moniker"},
+        {longName.c_str(), "Unable to resolve moniker"},
+        {(longName + ".F").c_str(), "Unable to resolve moniker"},
+    };
+    for (const Bad& b : bad) {
+        FIValue path;
+        EXPECT_EQ(doc_->GetCanonicalPath(b.moniker, path), E_FAIL) << (b.moniker ? b.moniker : "(null)");
+        EXPECT_EQ(fitest::TakeErrorDescription().value_or(""), b.message);
+    }
+    FIValue kept;
+    doc_->ResolveMoniker("FEED.NOPE", kept);
+    EXPECT_EQ(Text(kept), "Top.appModel.Blocks.FEED.Variables.NOPE") << "the built path is kept";
+}
+
+TEST_F(DocumentTest, TheDocumentLivesWhileItsFaceDoesAndHoldsTheWrapper) {
+    EXPECT_EQ(impl_->GetDocument(), doc_);
+    face_.Release();
+    EXPECT_EQ(impl_->GetDocument(), nullptr) << "the last holder let go: the wrapper forgets it";
+    CComPtr<IServiceProvider> provider;
+    ASSERT_EQ(wrapper_.QueryInterface(&provider), S_OK);
+    CComPtr<IPDXDocumentV22> again;
+    ASSERT_EQ(provider->QueryService(IID_IPDXDocumentV22, IID_IPDXDocumentV22, reinterpret_cast<void**>(&again)), S_OK);
+    doc_ = FI::AsVORNDocument(impl_->GetDocument());
+    ASSERT_NE(doc_, nullptr);
+    BSTR name = nullptr;
+    ASSERT_EQ(again->GetAppName(&name), S_OK);
+    EXPECT_EQ(nuv::bstr_to_utf8(name), "VORN");
+    SysFreeString(name);
+
+    // The client lets go of the wrapper first: the document keeps it until the document goes.
+    provider.Release();
+    wrapper_.Release();
+    EXPECT_NE(doc_->GetEngineSimulation(), nullptr);
+    EXPECT_EQ(again->ExecuteAction(CComBSTR("Top.Solver"), CComBSTR("Run"), nullptr, nullptr), S_OK);
+    again.Release();
+    doc_ = nullptr;
+}
+
+}  // namespace
+}  // namespace bdoc_test
