@@ -1,0 +1,476 @@
+// Grid services reached through the collections: rows, queries, sorting, attribute windows, row edits,
+// translations, the alias column, the members a kind lacks, late binding, and the system library loaded
+// as a host loads it.
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <tuple>
+
+#include "service_support.h"
+
+namespace {
+
+using namespace grid_test;
+
+std::string Wide(int i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "WIDE.V%02d", i);
+    return name;
+}
+
+CComVariant Flags(const std::vector<LONG>& v) { return IntArray(v, VT_BOOL); }
+
+// A one-dimensional array of BSTR elements.
+CComVariant Texts(const std::vector<std::string>& texts) {
+    SAFEARRAYBOUND bound{static_cast<ULONG>(texts.size()), 0};
+    SAFEARRAY* array = SafeArrayCreate(VT_BSTR, 1, &bound);
+    for (LONG i = 0; i < static_cast<LONG>(texts.size()); ++i) {
+        CComBSTR b(nuv::to_utf16(texts[static_cast<size_t>(i)]).c_str());
+        SafeArrayPutElement(array, &i, b.m_str);
+    }
+    CComVariant out;
+    out.vt = VT_ARRAY | VT_BSTR;
+    out.parray = array;
+    return out;
+}
+
+CComVariant Null() {
+    CComVariant v;
+    v.vt = VT_NULL;
+    return v;
+}
+
+CComVariant Matrix(INUVGridService* grid, const std::vector<std::string>& names, LONG first = 1, LONG count = 0) {
+    CComVariant out;
+    EXPECT_EQ(grid->GetAttributes(Names(names), first, count, &out), S_OK);
+    return out;
+}
+
+TEST_F(GridTest, EveryKindShowsItsCollectionInOrderOncePrepared) {
+    struct Case {
+        const char* block;
+        MemberKind kind;
+    } cases[] = {{"", MemberKind::Variables},    {"WIDE", MemberKind::Variables}, {"TANK", MemberKind::Equations},
+                 {"TANK", MemberKind::Parameters}, {"TANK", MemberKind::Ports},   {"", MemberKind::Equations}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.block) + " kind " + std::to_string(static_cast<int>(c.kind)));
+        CComPtr<INUVObjectCollection> coll = Collection(c.block, c.kind);
+        CComPtr<INUVGridService> grid = Grid(c.block, c.kind);
+        ASSERT_TRUE(grid);
+        EXPECT_EQ(CountOf(grid), 0) << "no rows before the first Prepare";
+        // Sort with no keys still prepares a grid that never was.
+        ASSERT_EQ(grid->Sort(), S_OK);
+        const LONG n = CountOf(coll);
+        ASSERT_EQ(CountOf(grid), n);
+        for (LONG i = 1; i <= n; ++i) {
+            CComPtr<INUVObject> mine, theirs;
+            ASSERT_EQ(grid->get_Item(i, &mine), S_OK);
+            ASSERT_EQ(coll->get_Item(i, &theirs), S_OK);
+            EXPECT_EQ(NameOf(mine), NameOf(theirs));
+        }
+        CComPtr<INUVObject> none;
+        EXPECT_EQ(grid->get_Item(n + 1, &none), nuv::kIndexOutOfRange);
+        EXPECT_NE(TakeError().find("Index is not in the range 1 to Count()"), std::string::npos);
+        CComPtr<IUnknown> unk;
+        ASSERT_EQ(grid->get__NewEnum(&unk), S_OK);
+        CComPtr<IEnumVARIANT> e;
+        ASSERT_EQ(unk->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&e)), S_OK);
+        LONG seen = 0;
+        for (CComVariant v; e->Next(1, &v, nullptr) == S_OK; v.Clear()) {
+            CComPtr<INUVObject> theirs;
+            coll->get_Item(++seen, &theirs);
+            EXPECT_EQ(NameOf(v.pdispVal), NameOf(theirs));
+        }
+        EXPECT_EQ(seen, n);
+    }
+}
+
+TEST_F(GridTest, SortKeysKeepTheirOwnOrdersAndUnknownKeysAreDropped) {
+    CComPtr<INUVGridService> grid = Grid("WIDE", MemberKind::Variables);
+    ASSERT_EQ(grid->Prepare(), S_OK);
+    // NAME ascending, an unknown key, VALUE descending, and an empty key that is skipped silently.
+    EXPECT_EQ(grid->SetSortKeys(Names({"NAME", "NO_SUCH", "VALUE", ""}), Flags({-1, 0, 0})), nuv::grid::kBadSortKey);
+    EXPECT_EQ(TakeError(), "") << "SetSortKeys returns its codes without reporting them";
+    ASSERT_EQ(grid->Sort(), S_OK);
+    std::vector<std::string> names = Column(Matrix(grid, {"NAME"}), 1);
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+
+    // VALUE descending with ties broken by NAME ascending, checked against the values the collection reads.
+    ASSERT_EQ(grid->SetSortKeys(Names({"VALUE", "NAME"}), Flags({0})), S_OK);
+    ASSERT_EQ(grid->Sort(), S_OK);
+    CComVariant sorted = Matrix(grid, {"NAME", "VALUE"});
+    std::vector<std::pair<double, std::string>> expected;
+    CComVariant all;
+    ASSERT_EQ(Collection("WIDE", MemberKind::Variables)->GetAttributes(Names({"NAME", "VALUE"}), 1, 0, &all), S_OK);
+    for (LONG r = 1; r <= Extent(all, 1); ++r)
+        expected.emplace_back(At(all, r, 2).dblVal, nuv::bstr_to_utf8(At(all, r, 1).bstrVal));
+    std::sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
+    ASSERT_EQ(Extent(sorted, 1), static_cast<LONG>(expected.size()));
+    for (LONG r = 1; r <= Extent(sorted, 1); ++r)
+        EXPECT_EQ(nuv::bstr_to_utf8(At(sorted, r, 1).bstrVal), expected[static_cast<size_t>(r - 1)].second) << r;
+
+    // Keys must come as arrays: anything else is refused without error information.
+    EXPECT_EQ(grid->SetSortKeys(Text("NAME"), Flags({1})), E_INVALIDARG);
+    EXPECT_EQ(grid->SetSortKeys(Names({"NAME"}), CComVariant(true)), E_INVALIDARG);
+    EXPECT_EQ(TakeError(), "");
+    // Orders given as an array of texts are no sort orders; keys may be one.
+    EXPECT_EQ(grid->SetSortKeys(Texts({"NAME"}), Texts({"up"})), E_INVALIDARG);
+    EXPECT_EQ(TakeError().rfind("NUVVariableGrid: ", 0), 0u) << "reported";
+}
+
+TEST_F(GridTest, TextsCompareOnTheirFirst1024Characters) {
+    // V03 and V07 differ only after 1,024 characters: they tie on DESCRIPTION, so NAME decides.
+    CComPtr<INUVGridService> grid = Grid("WIDE", MemberKind::Variables);
+    ASSERT_EQ(grid->SetSortKeys(Names({"DESCRIPTION", "NAME"}), Flags({})), S_OK);
+    ASSERT_EQ(grid->Sort(), S_OK);
+    std::vector<std::string> names = Column(Matrix(grid, {"NAME"}), 1);
+    ASSERT_EQ(names.size(), 12u);
+    EXPECT_EQ(names[10], Wide(3));
+    EXPECT_EQ(names[11], Wide(7));
+}
+
+TEST_F(GridTest, QueriesNarrowTheRowsAndFindSeesOnlyThem) {
+    CComPtr<INUVGridService> grid = Grid("WIDE", MemberKind::Variables);
+    ASSERT_EQ(grid->SetQueryStrings(Names({"VALUE > 2", "", "VALUE >>> nonsense"})), S_OK);
+    EXPECT_EQ(CountOf(grid), 0);
+    ASSERT_EQ(grid->Prepare(), S_OK);
+    CComVariant m = Matrix(grid, {"NAME", "VALUE"});
+    LONG expected = 0;
+    for (int i = 1; i <= 12; ++i) expected += (12 - i) % 5 > 2;
+    ASSERT_EQ(CountOf(grid), expected);
+    for (LONG r = 1; r <= expected; ++r) EXPECT_GT(At(m, r, 2).dblVal, 2.0);
+
+    CComPtr<INUVObject> found;
+    ASSERT_EQ(grid->Find(CComBSTR("v03"), &found), S_OK);
+    EXPECT_EQ(NameOf(found), Wide(3));
+    found.Release();
+    EXPECT_EQ(grid->Find(CComBSTR("V01"), &found), nuv::kObjectNotFound);
+    EXPECT_EQ(TakeError(), "NUVVariableGrid: Failed to find requested object");
+    EXPECT_EQ(grid->Find(CComBSTR("NOWHERE"), &found), nuv::kObjectNotFound);
+    EXPECT_EQ(grid->SetQueryStrings(CComVariant(1)), E_INVALIDARG);
+}
+
+TEST_F(GridTest, AttributeWindowsAreClippedToTheRows) {
+    CComPtr<INUVGridService> grid = Grid("WIDE", MemberKind::Variables);
+    ASSERT_EQ(grid->Prepare(), S_OK);
+    const struct {
+        LONG first, count, from, to;
+    } cases[] = {{2, 0, 2, 12}, {9, 5, 9, 12}, {3, 7, 3, 9}, {12, 1, 12, 12}, {1, -4, 1, 12}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.first) + "," + std::to_string(c.count));
+        std::vector<std::string> names = Column(Matrix(grid, {"NAME"}, c.first, c.count), 1);
+        ASSERT_EQ(names.size(), static_cast<size_t>(c.to - c.from + 1));
+        for (LONG i = c.from; i <= c.to; ++i) EXPECT_EQ(names[static_cast<size_t>(i - c.from)], Wide(i));
+    }
+    CComVariant out;
+    for (LONG first : {0, 13}) {
+        EXPECT_EQ(grid->GetAttributes(Names({"NAME"}), first, 1, &out), nuv::kIndexOutOfRange);
+        EXPECT_EQ(TakeError(), "NUVVariableGrid: Index is not in the range 1 to Count()");
+    }
+    EXPECT_EQ(grid->GetAttributes(Text("NAME"), 1, 1, &out), E_INVALIDARG);
+    EXPECT_EQ(out.vt, VT_EMPTY);
+    EXPECT_EQ(grid->GetAttributes(Names({"NAME"}), 1, 1, nullptr), E_POINTER);
+}
+
+TEST_F(GridTest, VariableRowsAreEditedInPlaceUntilTheNextPrepare) {
+    CComPtr<INUVGridService> grid = Grid("WIDE", MemberKind::Variables);
+    ASSERT_EQ(grid->Prepare(), S_OK);
+    // Empty row 3: it shows the not-set values and takes no attribute.
+    ASSERT_EQ(grid->SetAttr(CComBSTR("name"), Null(), 3), S_OK);
+    EXPECT_EQ(grid->SetAttr(CComBSTR("VALUE"), CComVariant(1.0), 3), nuv::grid::kEmptyRowEdit);
+    EXPECT_EQ(TakeError(), "NUVVariableGrid: Attribute cannot be set on an empty row");
+    CComVariant m = Matrix(grid, {"NAME", "VALUE"}, 3, 1);
+    EXPECT_EQ(At(m, 1, 2).dblVal, ZEQ_NOT_SET_DOUBLE);
+    EXPECT_EQ(nuv::bstr_to_utf8(At(m, 1, 1).bstrVal), "");
+    // Sorted on VALUE ascending the empty row goes last, after every real value.
+    ASSERT_EQ(grid->SetSortKeys(Names({"VALUE"}), Flags({-1})), S_OK);
+    ASSERT_EQ(grid->Sort(), S_OK);
+    EXPECT_EQ(grid->SetAttr(CComBSTR("NUMBER"), I4(7), 12), S_OK);  // re-pointing clears the sorted flag
+    std::vector<std::string> names = Column(Matrix(grid, {"NAME"}), 1);
+    EXPECT_EQ(names.back(), Wide(7));
+
+    // Re-pointing by name and number, and their refusals.
+    LONG n7 = 7;
+    CComVariant by_ref;
+    by_ref.vt = VT_I4 | VT_BYREF;
+    by_ref.plVal = &n7;
+    const struct {
+        const char* attribute;
+        CComVariant value;
+        HRESULT hr;
+        const char* shows;  // name shown in row 1 afterwards
+    } cases[] = {
+        {"NUMBER", I4(5), S_OK, "WIDE.V05"},
+        {"number", CComVariant(static_cast<SHORT>(2)), S_OK, "WIDE.V02"},
+        {"NUMBER", by_ref, S_OK, "WIDE.V07"},
+        {"NUMBER", I4(0), nuv::grid::kBadNumberValue, "WIDE.V07"},
+        {"NUMBER", I4(13), nuv::grid::kBadNumberValue, "WIDE.V07"},
+        {"NUMBER", CComVariant(2.0), nuv::grid::kBadNumberValue, "WIDE.V07"},
+        {"NUMBER", IntArray({1}), nuv::grid::kBadNumberValue, "WIDE.V07"},
+        {"NAME", Text("V09"), S_OK, "WIDE.V09"},
+        {"NAME", Text("NOT_THERE"), nuv::grid::kBadNameValue, "WIDE.V09"},
+        {"NAME", Text(""), nuv::grid::kBadNameValue, "WIDE.V09"},
+        {"NAME", I4(4), nuv::grid::kBadNameValue, "WIDE.V09"},
+        {"", CComVariant(1.0), nuv::kBadAttribute, "WIDE.V09"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.attribute) + " " + std::to_string(c.value.vt));
+        EXPECT_EQ(grid->SetAttr(CComBSTR(c.attribute), c.value, 1), c.hr);
+        if (FAILED(c.hr)) {
+            EXPECT_NE(TakeError().rfind("NUVVariableGrid: ", 0), std::string::npos);
+        }
+        EXPECT_EQ(Column(Matrix(grid, {"NAME"}, 1, 1), 1).at(0), c.shows);
+    }
+    EXPECT_EQ(grid->SetAttr(CComBSTR("VALUE"), CComVariant(1.0), 0), nuv::kIndexOutOfRange);
+    EXPECT_EQ(grid->SetAttr(CComBSTR("VALUE"), CComVariant(1.0), 13), nuv::kIndexOutOfRange);
+
+    // Any other attribute goes to the variable the row shows.
+    ASSERT_EQ(grid->SetAttr(CComBSTR("VALUE"), CComVariant(42.5), 1), S_OK);
+    CComVariant value;
+    ASSERT_EQ(Collection("WIDE", MemberKind::Variables)->GetAttributes(Names({"VALUE"}), 9, 1, &value), S_OK);
+    EXPECT_EQ(At(value, 1, 1).dblVal, 42.5);
+    EXPECT_EQ(grid->SetAttr(CComBSTR("NO_SUCH"), CComVariant(1.0), 1), nuv::kBadAttribute);
+
+    // Prepare forgets every edit.
+    ASSERT_EQ(grid->Prepare(), S_OK);
+    names = Column(Matrix(grid, {"NAME"}), 1);
+    for (int i = 1; i <= 12; ++i) EXPECT_EQ(names[static_cast<size_t>(i - 1)], Wide(i));
+}
+
+TEST_F(GridTest, IndicesAndPositionsTranslateBothWays) {
+    CComPtr<INUVGridService> grid = Grid("WIDE", MemberKind::Variables);
+    ASSERT_EQ(grid->SetQueryStrings(Names({"VALUE >= 3"})), S_OK);  // V03 V04 V08 V09
+    ASSERT_EQ(grid->Prepare(), S_OK);
+    ASSERT_EQ(CountOf(grid), 4);
+    CComVariant positions, indices;
+    ASSERT_EQ(grid->GetIndexPositions(IntArray({8, 1, 0, 4}, VT_VARIANT, 5), &positions), S_OK);
+    EXPECT_EQ(Ints(positions), (std::vector<LONG>{3, 0, 0, 2}));
+    ASSERT_EQ(grid->GetPositionIndices(IntArray({4, 0, 5, 1}, VT_I2), &indices), S_OK);
+    EXPECT_EQ(Ints(indices), (std::vector<LONG>{9, 0, 0, 3}));
+    LONG lower = 0;
+    SafeArrayGetLBound(indices.parray, 1, &lower);
+    EXPECT_EQ(lower, 1);
+    // The later of two rows showing one variable gives the position.
+    ASSERT_EQ(grid->SetAttr(CComBSTR("NUMBER"), I4(8), 4), S_OK);
+    positions.Clear();
+    ASSERT_EQ(grid->GetIndexPositions(IntArray({8}), &positions), S_OK);
+    EXPECT_EQ(Ints(positions), (std::vector<LONG>{4}));
+
+    CComVariant empty;
+    EXPECT_EQ(grid->GetIndexPositions(IntArray({}), &empty), S_OK);
+    EXPECT_EQ(empty.vt, VT_EMPTY);
+    EXPECT_EQ(grid->GetPositionIndices(I4(1), &empty), E_INVALIDARG);
+    EXPECT_EQ(grid->GetIndexPositions(Texts({"x"}), &empty), E_INVALIDARG);
+    EXPECT_EQ(TakeError().rfind("NUVVariableGrid: ", 0), 0u) << "reported";
+    EXPECT_EQ(grid->GetIndexPositions(IntArray({1}), nullptr), E_POINTER);
+}
+
+TEST_F(GridTest, AliasQueriesFillTheSecondColumnWithTagNames) {
+    CComPtr<INUVGridService> grid = Grid("", MemberKind::Variables);
+    ASSERT_EQ(grid->SetQueryStrings(Names({"isAlias()"})), S_OK);
+    ASSERT_EQ(grid->Prepare(), S_OK);
+    ASSERT_EQ(CountOf(grid), 1);
+    CComVariant m = Matrix(grid, {"NUMBER", "NAME", "VALUE"});
+    EXPECT_EQ(At(m, 1, 1).vt, VT_I4);
+    EXPECT_EQ(nuv::bstr_to_utf8(At(m, 1, 2).bstrVal), "FLOW_TAG");
+    // With the name first the row is not rewritten; without an alias query nothing is.
+    EXPECT_EQ(Column(Matrix(grid, {"NAME", "NUMBER"}), 1).at(0), "WIDE.V04");
+    ASSERT_EQ(grid->SetQueryStrings(Names({"NAME LIKE 'WIDE.V04'"})), S_OK);
+    ASSERT_EQ(grid->Prepare(), S_OK);
+    EXPECT_EQ(Column(Matrix(grid, {"NUMBER", "NAME"}), 2).at(0), "WIDE.V04");
+}
+
+TEST_F(GridTest, PortVariableGridStartsFromThePortsVariables) {
+    CComPtr<INUVObjectCollection> ports = Collection("TANK", MemberKind::Ports);
+    CComPtr<INUVObject> item;
+    ASSERT_EQ(ports->get_Item(1, &item), S_OK);
+    CComPtr<INUVPort2> port;
+    ASSERT_EQ(item->QueryInterface(IID_INUVPort2, reinterpret_cast<void**>(&port)), S_OK);
+    CComPtr<INUVVariableCollection> vars;
+    ASSERT_EQ(port->get_Variables(&vars), S_OK);
+    CComPtr<IUnknown> unk;
+    ASSERT_EQ(vars->GetService(CComBSTR("GridService"), &unk), S_OK);
+    CComPtr<INUVGridService> grid;
+    ASSERT_EQ(unk->QueryInterface(IID_INUVGridService, reinterpret_cast<void**>(&grid)), S_OK);
+    ASSERT_EQ(grid->Prepare(), S_OK);
+    EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"TANK.VOLUME", "TANK.TEMP"}));
+    // A query filters within the port's variables only.
+    ASSERT_EQ(grid->SetQueryStrings(Names({"VALUE > 0"})), S_OK);
+    ASSERT_EQ(grid->Prepare(), S_OK);
+    EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"TANK.VOLUME", "TANK.TEMP"}));
+    ASSERT_EQ(grid->SetQueryStrings(Names({"VALUE > 5"})), S_OK);
+    ASSERT_EQ(grid->Prepare(), S_OK);
+    EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"TANK.VOLUME"}));
+}
+
+TEST_F(GridTest, ParameterGridSortsValuesByNumberEditsAndFindsByName) {
+    CComPtr<INUVGridService> grid = Grid("TANK", MemberKind::Parameters);
+    ASSERT_EQ(grid->Prepare(), S_OK);
+    ASSERT_EQ(CountOf(grid), 3);
+    // Values 12.5, 7 and 0.5: numerically, not as texts ("12.5" < "7").
+    ASSERT_EQ(grid->SetSortKeys(Names({"VALUE"}), Flags({})), S_OK);
+    ASSERT_EQ(grid->Sort(), S_OK);
+    EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"AREA", "COUNT", "RATE"}));
+    CComVariant indices;
+    ASSERT_EQ(grid->GetPositionIndices(IntArray({1, 2, 3, 0}), &indices), S_OK);
+    EXPECT_EQ(Ints(indices), (std::vector<LONG>{3, 2, 1, 0}));
+
+    CComPtr<INUVObject> found;
+    ASSERT_EQ(grid->Find(CComBSTR("count"), &found), S_OK);
+    EXPECT_EQ(NameOf(found), "COUNT");
+    found.Release();
+    EXPECT_EQ(grid->Find(CComBSTR("LEVEL"), &found), nuv::kObjectNotFound);
+    EXPECT_EQ(TakeError(), "NUVParameterGrid: Failed to find requested object");
+
+    // Row 1 shows AREA now: the edit reaches it, and the grid must be sorted again.
+    ASSERT_EQ(grid->SetAttr(CComBSTR("VALUE"), CComVariant(30.0), 1), S_OK);
+    ASSERT_EQ(grid->Sort(), S_OK);
+    EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"COUNT", "RATE", "AREA"}));
+    EXPECT_EQ(grid->SetAttr(CComBSTR(""), CComVariant(1.0), 1), nuv::kBadAttribute);
+    EXPECT_EQ(TakeError(), "NUVParameterGrid: The supplied attribute is not valid");
+    EXPECT_EQ(grid->SetAttr(CComBSTR("VALUE"), CComVariant(1.0), 4), nuv::kIndexOutOfRange);
+    // Sorting on an integer attribute orders the rows too.
+    ASSERT_EQ(grid->SetSortKeys(Names({"NAME"}), Flags({0})), S_OK);
+    ASSERT_EQ(grid->Sort(), S_OK);
+    EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"RATE", "COUNT", "AREA"}));
+}
+
+TEST_F(GridTest, EquationAndPortGridsSortOnTheirRecords) {
+    CComPtr<INUVGridService> equations = Grid("TANK", MemberKind::Equations);
+    ASSERT_EQ(equations->SetSortKeys(Names({"NAME"}), Flags({0})), S_OK);
+    ASSERT_EQ(equations->Sort(), S_OK);
+    std::vector<std::string> names = Column(Matrix(equations, {"NAME"}), 1);
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_GT(names[0], names[1]);
+    CComPtr<INUVGridService> ports = Grid("TANK", MemberKind::Ports);
+    ASSERT_EQ(ports->SetQueryStrings(Names({"NAME LIKE 'O*'"})), S_OK);
+    ASSERT_EQ(ports->Sort(), S_OK);
+    EXPECT_EQ(Column(Matrix(ports, {"NAME"}), 1), (std::vector<std::string>{"OUT"}));
+}
+
+TEST_F(GridTest, MembersAKindLacksAreNotImplementedAndReportNothing) {
+    const MemberKind kinds[] = {MemberKind::Variables, MemberKind::Equations, MemberKind::Parameters, MemberKind::Ports};
+    for (MemberKind kind : kinds) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        CComPtr<INUVGridService> grid = Grid("TANK", kind);
+        ASSERT_TRUE(grid);
+        ASSERT_EQ(grid->Prepare(), S_OK);
+        const bool variables = kind == MemberKind::Variables, parameters = kind == MemberKind::Parameters;
+        CComPtr<IUnknown> unk;
+        CComVariant out;
+        const std::vector<std::tuple<const char*, HRESULT, HRESULT>> calls = {
+            {"GetService", grid->GetService(CComBSTR("GridService"), &unk), E_NOTIMPL},
+            {"SetAttributes", grid->SetAttributes(Names({"VALUE"}), Names({"1"}), 1), E_NOTIMPL},
+            {"SetGridColumns", grid->SetGridColumns(Names({"NAME"})), E_NOTIMPL},
+            {"SetAttr", grid->SetAttr(CComBSTR("VALUE"), CComVariant(1.0), 1),
+             variables || parameters ? S_OK : E_NOTIMPL},
+            {"GetIndexPositions", grid->GetIndexPositions(IntArray({1}), &out), variables ? S_OK : E_NOTIMPL},
+            {"GetPositionIndices", (out.Clear(), grid->GetPositionIndices(IntArray({1}), &out)),
+             variables || parameters ? S_OK : E_NOTIMPL},
+        };
+        for (const auto& [name, got, want] : calls) EXPECT_EQ(got, want) << name;
+        EXPECT_EQ(TakeError(), "");
+        CComPtr<IServiceProvider> provider;
+        ASSERT_EQ(grid->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&provider)), S_OK);
+        EXPECT_EQ(provider->QueryService(IID_INUVGridService, IID_IUnknown, reinterpret_cast<void**>(&unk)), E_NOTIMPL);
+        CComPtr<ISupportErrorInfo> support;
+        ASSERT_EQ(grid->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)), S_OK);
+        EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_INUVGridService), S_OK);
+        EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_INUVObjectCollection), S_OK);
+        EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_INUVObject), S_FALSE);
+    }
+}
+
+TEST_F(GridTest, AGridOutlivingItsEngineFailsCleanly) {
+    CComPtr<INUVGridService> grid = Grid("WIDE", MemberKind::Variables);
+    ASSERT_EQ(grid->SetSortKeys(Names({"VALUE"}), Flags({})), S_OK);
+    ASSERT_EQ(grid->Prepare(), S_OK);
+    sim_.reset();
+    LONG n = -1;
+    EXPECT_EQ(grid->get_Count(&n), nuv::kInvalidObject);
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(TakeError(), "NUVVariableGrid: Interface no longer references a valid object");
+    EXPECT_EQ(grid->Prepare(), nuv::kInvalidObject);
+    EXPECT_EQ(grid->Sort(), nuv::kInvalidObject) << "a sort of a vanished block is no success";
+    CComVariant out;
+    EXPECT_EQ(grid->GetAttributes(Names({"NAME"}), 1, 1, &out), nuv::kInvalidObject);
+    EXPECT_EQ(grid->GetPositionIndices(IntArray({1}), &out), nuv::kInvalidObject);
+    SetErrorInfo(0, nullptr);
+}
+
+TEST_F(GridTest, LateBoundCallsReachTheGridByName) {
+    CComPtr<INUVGridService> grid = Grid("WIDE", MemberKind::Variables);
+    auto id_of = [&](const char16_t* name) {
+        DISPID id = DISPID_UNKNOWN;
+        LPOLESTR n = const_cast<LPOLESTR>(name);
+        EXPECT_EQ(grid->GetIDsOfNames(IID_NULL, &n, 1, 0, &id), S_OK);
+        return id;
+    };
+    CComVariant queries = Names({"VALUE = 0"});
+    DISPPARAMS one{&queries, nullptr, 1, 0};
+    ASSERT_EQ(grid->Invoke(id_of(OLESTR("setquerystrings")), IID_NULL, 0, DISPATCH_METHOD, &one, nullptr, nullptr, nullptr),
+              S_OK);
+    DISPPARAMS none{};
+    ASSERT_EQ(grid->Invoke(id_of(OLESTR("Prepare")), IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), S_OK);
+    CComVariant count;
+    ASSERT_EQ(grid->Invoke(id_of(OLESTR("Count")), IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, &count,
+                           nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(count.lVal, 3);  // V02 V07 V12
+    // SetAttr(name, value, row): arguments in reverse order.
+    CComVariant args[3] = {I4(1), Null(), Text("NUMBER")};
+    DISPPARAMS three{args, nullptr, 3, 0};
+    ASSERT_EQ(grid->Invoke(id_of(OLESTR("SetAttr")), IID_NULL, 0, DISPATCH_METHOD, &three, nullptr, nullptr, nullptr), S_OK);
+    args[2] = Text("VALUE");
+    args[1] = CComVariant(2.0);
+    EXCEPINFO info{};
+    EXPECT_EQ(grid->Invoke(id_of(OLESTR("SetAttr")), IID_NULL, 0, DISPATCH_METHOD, &three, nullptr, &info, nullptr),
+              DISP_E_EXCEPTION);
+    EXPECT_EQ(info.scode, nuv::grid::kEmptyRowEdit);
+    EXPECT_EQ(nuv::bstr_to_utf8(info.bstrDescription), "Attribute cannot be set on an empty row");
+    EXPECT_EQ(nuv::bstr_to_utf8(info.bstrSource), "NUVVariableGrid");
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrHelpFile);
+}
+
+TEST(GridSystemLibrary, ACollectionOfTheLoadedLibraryHandsOutAWorkingGrid) {
+    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    using Create = HRESULT (*)(ZEQEOSimulation*, REFIID, void**);
+    auto create = reinterpret_cast<Create>(dlsym(library, "NUVClassFactory_QueryCreateWrapper"));
+    ASSERT_NE(create, nullptr);
+    {
+        auto sim = BuildGridModel();
+        CComPtr<INUVSimulation2> simulation;
+        ASSERT_EQ(create(sim.get(), IID_INUVSimulation2, reinterpret_cast<void**>(&simulation)), S_OK);
+        CComPtr<INUVBlock> flowsheet;
+        ASSERT_EQ(simulation->get_Flowsheet(&flowsheet), S_OK);
+        CComPtr<INUVBlockCollection> blocks;
+        ASSERT_EQ(flowsheet->get_Blocks(&blocks), S_OK);
+        CComPtr<INUVBlock> wide;
+        ASSERT_EQ(blocks->get_Block(Text("WIDE"), &wide), S_OK);
+        CComPtr<INUVVariableCollection> vars;
+        ASSERT_EQ(wide->get_Variables(&vars), S_OK);
+        CComPtr<IUnknown> unk;
+        ASSERT_EQ(vars->GetService(CComBSTR("GridService"), &unk), S_OK);
+        CComPtr<INUVGridService> grid;
+        ASSERT_EQ(unk->QueryInterface(IID_INUVGridService, reinterpret_cast<void**>(&grid)), S_OK);
+        ASSERT_EQ(grid->SetSortKeys(Names({"NAME"}), Flags({0})), S_OK);
+        ASSERT_EQ(grid->Sort(), S_OK);
+        std::vector<std::string> names = Column(Matrix(grid, {"NAME"}), 1);
+        ASSERT_EQ(names.size(), 12u);
+        EXPECT_EQ(names.front(), Wide(12));
+        EXPECT_EQ(names.back(), Wide(1));
+        CComPtr<IProvideClassInfo2> info;
+        ASSERT_EQ(grid->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info)), S_OK);
+        GUID clsid{};
+        ASSERT_EQ(info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &clsid), S_OK);
+        sim.reset();
+    }
+    dlclose(library);
+}
+
+}  // namespace
