@@ -1,0 +1,164 @@
+// The grid's building blocks on their own: the locked views of sort orders and index lists, and the sort
+// table's heap sort over several keys of different cell types.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "service/grid_sort.h"
+#include "service/grid_vectors.h"
+#include "service_support.h"
+
+namespace {
+
+using nuv::grid::FlagVector;
+using nuv::grid::GridSortTable;
+using nuv::grid::IntVector;
+
+TEST(GridVectors, AcceptOneDimensionOfTheirElementTypesAndUnlockWhenRefusing) {
+    struct Case {
+        VARTYPE vt;
+        UINT dims;
+        HRESULT flags, ints;
+    } cases[] = {
+        {VT_I2, 1, S_OK, S_OK},           {VT_I4, 1, S_OK, S_OK},           {VT_BOOL, 1, S_OK, E_INVALIDARG},
+        {VT_VARIANT, 1, S_OK, S_OK},      {VT_R8, 1, E_INVALIDARG, E_INVALIDARG}, {VT_BSTR, 1, E_INVALIDARG, E_INVALIDARG},
+        {VT_I4, 2, E_INVALIDARG, E_INVALIDARG},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.vt) + "/" + std::to_string(c.dims));
+        SAFEARRAYBOUND bounds[2] = {{3, 0}, {2, 0}};
+        SAFEARRAY* array = SafeArrayCreate(c.vt, c.dims, bounds);
+        ASSERT_NE(array, nullptr);
+        {
+            FlagVector flags;
+            EXPECT_EQ(flags.Attach(array, false), c.flags);
+            IntVector ints;
+            EXPECT_EQ(ints.Attach(array, false), c.ints);
+        }
+        // Neither view keeps the array locked once it is gone or has refused it.
+        EXPECT_EQ(SafeArrayDestroy(array), S_OK);
+    }
+    FlagVector none;
+    EXPECT_EQ(none.Attach(nullptr, false), E_POINTER);
+}
+
+TEST(GridVectors, ReadFromTheLowerBoundAndConvertVariants) {
+    CComVariant flags = grid_test::IntArray({0, 5, -1}, VT_I2, 7);
+    FlagVector f;
+    ASSERT_EQ(f.Attach(flags.parray, false), S_OK);
+    ASSERT_EQ(f.GetCount(), 3u);
+    bool b = true;
+    std::vector<bool> seen;
+    for (ULONG i = 0; i < 3; ++i) {
+        ASSERT_EQ(f.GetElement(i, &b), S_OK);
+        seen.push_back(b);
+    }
+    EXPECT_EQ(seen, (std::vector<bool>{false, true, true}));
+    EXPECT_EQ(f.GetElement(3, &b), E_INVALIDARG);
+    EXPECT_EQ(SafeArrayDestroy(flags.parray), DISP_E_ARRAYISLOCKED) << "attached views hold a lock";
+
+    // VARIANT elements: numbers and texts that read as integers; anything else fails for that element only.
+    SAFEARRAYBOUND bound{3, 1};
+    SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 1, &bound);
+    CComVariant values[3] = {CComVariant(2.6), grid_test::Text("41"), grid_test::Text("many")};
+    for (LONG i = 1; i <= 3; ++i) SafeArrayPutElement(array, &i, &values[i - 1]);
+    IntVector ints;
+    ASSERT_EQ(ints.Attach(array, true), S_OK);
+    LONG v = -1;
+    ASSERT_EQ(ints.GetElement(0, &v), S_OK);
+    EXPECT_EQ(v, 3);
+    ASSERT_EQ(ints.GetElement(1, &v), S_OK);
+    EXPECT_EQ(v, 41);
+    EXPECT_TRUE(FAILED(ints.GetElement(2, &v)));
+    ASSERT_EQ(ints.PutElement(2, 9), S_OK);
+    ASSERT_EQ(ints.GetElement(2, &v), S_OK);
+    EXPECT_EQ(v, 9);
+    // Handed over, the array is the caller's again and unlocked.
+    SAFEARRAY* mine = ints.Detach();
+    EXPECT_EQ(mine, array);
+    EXPECT_EQ(SafeArrayDestroy(mine), S_OK);
+}
+
+// Checks that rows are in order of (int key ascending, double key descending, text key ascending) and that
+// the permutation and the row list moved together.
+TEST(GridSortTable, HeapSortOrdersRowsOnEveryKeyInTurn) {
+    std::mt19937 random(1234);
+    for (int n : {0, 1, 2, 3, 7, 64, 501}) {
+        SCOPED_TRACE(n);
+        GridSortTable table(n, 3);
+        table.SetAscending(1, false);
+        std::vector<int> a(static_cast<size_t>(n));
+        std::vector<double> b(static_cast<size_t>(n));
+        std::vector<std::string> c(static_cast<size_t>(n));
+        std::vector<LONG> rows(static_cast<size_t>(n));
+        for (int r = 0; r < n; ++r) {
+            a[r] = static_cast<int>(random() % 4);
+            b[r] = static_cast<double>(random() % 3) / 2;
+            c[r] = std::string(1, static_cast<char>('a' + random() % 5));
+            rows[r] = 100 + r;
+            table.SetInt(0, r, a[r]);
+            table.SetDouble(1, r, b[r]);
+            table.SetText(2, r, c[r].c_str());
+        }
+        table.Sort(rows.data());
+        const std::vector<int>& perm = table.Permutation();
+        ASSERT_EQ(perm.size(), static_cast<size_t>(n));
+        std::vector<int> sorted_perm = perm;
+        std::sort(sorted_perm.begin(), sorted_perm.end());
+        for (int r = 0; r < n; ++r) {
+            EXPECT_EQ(sorted_perm[r], r) << "a permutation";
+            EXPECT_EQ(rows[r], 100 + perm[r]) << "rows follow the permutation";
+        }
+        for (int r = 1; r < n; ++r) {
+            const int p = perm[r - 1], q = perm[r];
+            const auto key_p = std::make_tuple(a[p], -b[p], c[p]);
+            const auto key_q = std::make_tuple(a[q], -b[q], c[q]);
+            EXPECT_LE(key_p, key_q) << r;
+        }
+    }
+}
+
+TEST(GridSortTable, CellsFollowTheirColumnsType) {
+    GridSortTable table(3, 1);
+    table.SetDouble(0, 0, 5);
+    table.SetDouble(0, 1, std::nan(""));
+    table.SetDouble(0, 2, 1);
+    // Text replaces the double column: rows not set since then hold the empty text.
+    table.SetText(0, 1, "b");
+    EXPECT_EQ(table.TypeOf(0), nuv::grid::CellType::Text);
+    std::vector<LONG> rows = {1, 2, 3};
+    table.Sort(rows.data());
+    EXPECT_EQ(rows[2], 2) << "\"b\" after the two empty texts";
+    // A long text is cut at 1,024 characters and a null text is the empty one: such texts tie, and the second
+    // key decides.
+    const std::string long_a = std::string(1024, 'x') + "b", long_b = std::string(1024, 'x') + "a";
+    const struct {
+        const char* first;
+        const char* second;
+    } ties[] = {{long_a.c_str(), long_b.c_str()}, {nullptr, ""}};
+    for (const auto& t : ties) {
+        GridSortTable texts(2, 2);
+        texts.SetText(0, 0, t.first);
+        texts.SetText(0, 1, t.second);
+        texts.SetInt(1, 0, 2);
+        texts.SetInt(1, 1, 1);
+        std::vector<LONG> two = {1, 2};
+        texts.Sort(two.data());
+        EXPECT_EQ(two, (std::vector<LONG>{2, 1}));
+        two = {1, 2};
+        GridSortTable again(2, 2);
+        again.SetText(0, 0, t.first);
+        again.SetText(0, 1, t.second);
+        again.SetInt(1, 0, 2);
+        again.SetInt(1, 1, 1);
+        again.SetAscending(1, false);
+        again.Sort(two.data());
+        EXPECT_EQ(two, (std::vector<LONG>{1, 2}));
+    }
+}
+
+}  // namespace
