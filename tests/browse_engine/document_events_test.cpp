@@ -204,6 +204,7 @@ TEST_F(DocumentTest, MonikersResolveToFullPaths) {
         const char* message;
     };
     const std::string longName(2000, 'X');
+    const std::string longThenVariable = longName + ".F";
     const Bad bad[] = {
         {"", "Empty moniker"},
         {nullptr, "Empty moniker"},
@@ -212,7 +213,7 @@ TEST_F(DocumentTest, MonikersResolveToFullPaths) {
         {"SECTION.NOPE", "Unable to resolve moniker"},
         {"SECTION.LOAD", "Unable to resolve moniker"},
         {longName.c_str(), "Unable to resolve moniker"},
-        {(longName + ".F").c_str(), "Unable to resolve moniker"},
+        {longThenVariable.c_str(), "Unable to resolve moniker"},
     };
     for (const Bad& b : bad) {
         FIValue path;
