@@ -110,6 +110,7 @@ LONG CoNUVGrid<Kind>::CollectionCount() const {
 
 template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::get_Item(LONG index, INUVObject** out) {
+    std::lock_guard<std::recursive_mutex> hold(lock_);
     if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     if (!OwnerValid()) return ReportError(kInvalidObject);
     if (index < 1 || index > RowCount()) return ReportError(kIndexOutOfRange);
@@ -120,6 +121,7 @@ STDMETHODIMP CoNUVGrid<Kind>::get_Item(LONG index, INUVObject** out) {
 
 template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::get__NewEnum(IUnknown** out) {
+    std::lock_guard<std::recursive_mutex> hold(lock_);
     if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     if (!OwnerValid()) return ReportError(kInvalidObject);
     std::vector<CComVariant> items(rows_.size());
@@ -136,6 +138,7 @@ STDMETHODIMP CoNUVGrid<Kind>::get__NewEnum(IUnknown** out) {
 
 template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::get_Count(LONG* out) {
+    std::lock_guard<std::recursive_mutex> hold(lock_);
     if (!out) return E_POINTER;
     *out = 0;
     if (!OwnerValid()) return ReportError(kInvalidObject);
@@ -145,6 +148,7 @@ STDMETHODIMP CoNUVGrid<Kind>::get_Count(LONG* out) {
 
 template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::Find(BSTR name, INUVObject** out) {
+    std::lock_guard<std::recursive_mutex> hold(lock_);
     if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     if (!OwnerValid()) return ReportError(kInvalidObject);
     const EngineText text(name);
@@ -189,6 +193,7 @@ STDMETHODIMP CoNUVGrid<Kind>::SetGridColumns(VARIANT) {
 
 template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::GetAttributes(VARIANT names, LONG first, LONG count, VARIANT* out) {
+    std::lock_guard<std::recursive_mutex> hold(lock_);
     if (!out) return E_POINTER;
     VariantInit(out);
     if (!OwnerValid()) return ReportError(kInvalidObject);
@@ -250,6 +255,7 @@ void CoNUVGrid<Kind>::FillAliasColumn(SAFEARRAY* matrix, LONG rows) const {
 
 template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::SetSortKeys(VARIANT keys, VARIANT orders) {
+    std::lock_guard<std::recursive_mutex> hold(lock_);
     SAFEARRAY* key_array = coll::ArrayOf(keys);
     SAFEARRAY* order_array = coll::ArrayOf(orders);
     if (!key_array || !order_array) return E_INVALIDARG;
@@ -285,6 +291,7 @@ STDMETHODIMP CoNUVGrid<Kind>::SetSortKeys(VARIANT keys, VARIANT orders) {
 
 template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::SetQueryStrings(VARIANT queries) {
+    std::lock_guard<std::recursive_mutex> hold(lock_);
     if (!OwnerValid()) return ReportError(kInvalidObject);
     SAFEARRAY* array = coll::ArrayOf(queries);
     if (!array) return E_INVALIDARG;
@@ -342,6 +349,7 @@ HRESULT CoNUVGrid<Kind>::RunQueries() {
 
 template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::Prepare() {
+    std::lock_guard<std::recursive_mutex> hold(lock_);
     if (!OwnerValid()) return ReportError(kInvalidObject);
     rows_.clear();
     table_.reset();
@@ -447,6 +455,7 @@ void CoNUVGrid<Kind>::LoadCells(GridSortTable& table, const std::vector<int>& id
 
 template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::Sort() {
+    std::lock_guard<std::recursive_mutex> hold(lock_);
     if (!prepared_) Prepare();
     if (keys_.empty() || sorted_) return S_OK;
     if (!OwnerValid()) return ReportError(kInvalidObject);
@@ -471,6 +480,7 @@ STDMETHODIMP CoNUVGrid<Kind>::SetAttr(BSTR name, VARIANT value, LONG row) {
     if constexpr (Kind != MemberKind::Variables && Kind != MemberKind::Parameters) {
         return E_NOTIMPL;
     } else {
+        std::lock_guard<std::recursive_mutex> hold(lock_);
         if (row < 1 || row > RowCount()) return ReportError(kIndexOutOfRange);
         const EngineText attribute(name);
         if (attribute.str().empty()) return ReportError(kBadAttribute);
@@ -537,6 +547,7 @@ STDMETHODIMP CoNUVGrid<Kind>::SetAttr(BSTR name, VARIANT value, LONG row) {
 template <MemberKind Kind>
 template <class Map>
 HRESULT CoNUVGrid<Kind>::MapIntegers(const VARIANT& in, VARIANT* out, Map map) {
+    std::lock_guard<std::recursive_mutex> hold(lock_);
     if (!out) return E_POINTER;
     VariantInit(out);
     if (!OwnerValid()) return ReportError(kInvalidObject);

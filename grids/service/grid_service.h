@@ -6,6 +6,7 @@
 #include <servprov.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -84,12 +85,6 @@ public:
     STDMETHOD(InterfaceSupportsErrorInfo)(REFIID riid) override;
     STDMETHOD(QueryService)(REFGUID service, REFIID riid, void** ppv) override;
 
-    // For tests and the benchmark: the row list as it stands.
-    const std::vector<LONG>& Rows() const { return rows_; }
-    bool IsSorted() const { return sorted_; }
-    bool IsPrepared() const { return prepared_; }
-    bool HasAliasRows() const { return alias_; }
-
 private:
     HRESULT ReportError(HRESULT hr) const { return ReportComError(kErrorSource, hr); }
     bool OwnerValid() const;
@@ -102,6 +97,8 @@ private:
     template <class Map>
     HRESULT MapIntegers(const VARIANT& in, VARIANT* out, Map map);
 
+    // Guards the rows, queries, keys and flags: a grid handed to several threads stays consistent.
+    mutable std::recursive_mutex lock_;
     CComPtr<IUnknown> ownerRef_;
     CoNUVBlock* owner_ = nullptr;
     std::vector<LONG> initial_;

@@ -4,6 +4,8 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <tuple>
 
 #include "service_support.h"
@@ -398,6 +400,45 @@ TEST_F(GridTest, AGridOutlivingItsEngineFailsCleanly) {
     EXPECT_EQ(grid->GetAttributes(Names({"NAME"}), 1, 1, &out), nuv::kInvalidObject);
     EXPECT_EQ(grid->GetPositionIndices(IntArray({1}), &out), nuv::kInvalidObject);
     SetErrorInfo(0, nullptr);
+}
+
+TEST_F(GridTest, OneGridUsedFromSeveralThreadsStaysConsistent) {
+    CComPtr<INUVGridService> grid = Grid("WIDE", MemberKind::Variables);
+    ASSERT_EQ(grid->Prepare(), S_OK);
+    std::atomic<int> bad{0};
+    auto worker = [&](int role) {
+        for (int i = 0; i < 200; ++i) {
+            CComVariant out;
+            switch (role) {
+                case 0:
+                    grid->SetQueryStrings(Names({i % 2 ? "VALUE > 1" : "VALUE >= 0"}));
+                    grid->Prepare();
+                    break;
+                case 1:
+                    grid->SetSortKeys(Names({"VALUE", "NAME"}), Flags({i % 2}));
+                    grid->Sort();
+                    break;
+                case 2: {
+                    // Whatever the rows are now, a whole window of them reads back with one name per row.
+                    HRESULT hr = grid->GetAttributes(Names({"NAME"}), 1, 0, &out);
+                    if (hr == S_OK && Extent(out, 1) < 1) ++bad;
+                    break;
+                }
+                default:
+                    grid->SetAttr(CComBSTR("NUMBER"), I4(1 + i % 12), 1 + i % 3);
+                    grid->GetPositionIndices(IntArray({1, 2, 3}), &out);
+                    break;
+            }
+        }
+        SetErrorInfo(0, nullptr);
+    };
+    std::vector<std::thread> threads;
+    for (int role = 0; role < 4; ++role) threads.emplace_back(worker, role);
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(bad.load(), 0);
+    ASSERT_EQ(grid->SetQueryStrings(Names({})), S_OK);
+    ASSERT_EQ(grid->Prepare(), S_OK);
+    EXPECT_EQ(CountOf(grid), 12);
 }
 
 TEST_F(GridTest, LateBoundCallsReachTheGridByName) {
