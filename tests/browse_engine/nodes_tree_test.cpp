@@ -52,6 +52,22 @@ TEST_F(PlantNodes, BlockListSeekMatchesCaseAndStopsDone) {
     EXPECT_FALSE(copy.IsFirst());
 }
 
+TEST_F(PlantNodes, BlockRemovedUnderAnOpenCursorNamesNothing) {
+    FI::CursorHandle cursor;
+    blocks->CreateCursor(cursor);
+    ASSERT_TRUE(cursor.Seek("PROD"));
+    ASSERT_EQ(flowsheet->RemoveBlock(ZEQString("PROD")), 0);
+    // The cursor's count was fixed when it was made: the last position now holds no block.
+    EXPECT_FALSE(cursor.IsDone());
+    FIValue name("stale");
+    cursor.CurrentName(name);
+    EXPECT_TRUE(name.IsEmpty());
+    FI::EntryHandle entry;
+    cursor.CurrentEntry(entry);
+    EXPECT_EQ(entry.Get(), FI::GetEmptyEntry().Get());
+    EXPECT_EQ(ChildNames(blocks), (Names{"FEED", "MIX", "SECTION"}));
+}
+
 TEST_F(PlantNodes, BlockHasFourMemberListsFoundIgnoringCase) {
     FI::EntryHandle feed = At("FEED");
     EXPECT_EQ(ChildNames(feed), (Names{"Variables", "Parameters", "Ports", "Equations"}));
