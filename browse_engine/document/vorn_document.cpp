@@ -500,7 +500,11 @@ void FIVORNDocument::PostEvent(int32_t kind, const char* message) {
     record.position2 = -1;
     FIDocumentNotifyList records;
     records.push_back(std::move(record));
+    // An engine thread may get here while the last holder lets go: a document already on its way
+    // out is not revived (delivery counts the document while it calls the subscribers).
+    if (!TryAddRef()) return;
     Notify(records);
+    Release();
 }
 
 void FIVORNDocument::NotifyRunStarted() { PostEvent(FIDocumentNotify::RunStarted); }

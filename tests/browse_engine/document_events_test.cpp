@@ -1,7 +1,9 @@
 // Engine run events and output lines turned into notifications for subscribers; the solver's "Run" and
 // the application model's "RunScript" actions; monikers; the document's lifetime.
 #include "document_support.h"
+#include <atomic>
 #include <map>
+#include <thread>
 
 #include "zeq_events.h"
 
@@ -247,6 +249,46 @@ TEST_F(DocumentTest, TheDocumentLivesWhileItsFaceDoesAndHoldsTheWrapper) {
     EXPECT_EQ(again->ExecuteAction(CComBSTR("Top.Solver"), CComBSTR("Run"), nullptr, nullptr), S_OK);
     again.Release();
     doc_ = nullptr;
+}
+
+}  // namespace
+}  // namespace bdoc_test
+
+namespace bdoc_test {
+namespace {
+
+TEST_F(DocumentTest, EngineThreadsDeliverWhileSubscribersComeAndGoAndTheDocumentGoes) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> raised{0};
+    zeq::Simulation* sim = sim_.get();
+    std::thread engine([&] {
+        while (!stop.load()) {
+            zeq::testing::RaiseEvent(*sim, ZEQ_EVT_RUN_STARTED, 0, 0);
+            zeq::testing::RaiseEvent(*sim, ZEQ_EVT_RUN_FINISHED, 0, 1);
+            sim->ExecuteCommand("echo from the engine thread");
+            ++raised;
+        }
+    });
+    Recorder recorder;
+    for (int i = 0; i < 200; ++i) {
+        const uint32_t cookie = doc_->Advise(&Recorder::Callback, &recorder);
+        std::this_thread::yield();
+        doc_->Unadvise(cookie);
+    }
+    // The last holder lets go while still subscribed and while the engine keeps talking.
+    doc_->Advise(&Recorder::Callback, &recorder);
+    while (raised.load() < 5) std::this_thread::yield();
+    face_.Release();
+    doc_ = nullptr;
+    const int before = raised.load();
+    while (raised.load() < before + 5) std::this_thread::yield();
+    stop = true;
+    engine.join();
+    // A delivery under way may have held it a moment longer; by now it is gone.
+    EXPECT_EQ(impl_->GetDocument(), nullptr);
+    const size_t seen = recorder.Seen_().size();
+    zeq::testing::RaiseEvent(*sim, ZEQ_EVT_RUN_STARTED, 0, 0);
+    EXPECT_EQ(recorder.Seen_().size(), seen) << "nothing reaches a subscriber of a document that is gone";
 }
 
 }  // namespace
