@@ -169,7 +169,22 @@ void FIVORNDocument::ReleaseOwner(CoNUVSimulation* owner) {
         if (owner_ == nullptr || owner_ != owner) return;
         released = std::exchange(owner_, nullptr);
     }
+    // Run events are registered under the owner: they stop with it.
+    StopRunEvents();
     static_cast<INUVSimulation2*>(released)->Release();
+}
+
+void FIVORNDocument::StopRunEvents() {
+    std::shared_ptr<FIVORNRunBridge> bridge;
+    CoNUVSimulation* registeredFor = nullptr;
+    {
+        std::lock_guard lock(subscribeLock_);
+        bridge = std::move(runBridge_);
+        registeredFor = std::exchange(runOwner_, nullptr);
+    }
+    if (!bridge) return;
+    bridge->Detach();
+    nuv::events::UnregisterRunReceiver(registeredFor, bridge.get());
 }
 
 CComPtr<INUVSimulation2> FIVORNDocument::HeldOwner() const {
@@ -221,25 +236,21 @@ void FIVORNDocument::OnFirstSubscriber() {
     RegisterMessageDocument(this);
     if (CoNUVSimulation* owner = GetOwner()) {
         runBridge_ = std::make_shared<FIVORNRunBridge>(this);
+        runOwner_ = owner;
         nuv::events::RegisterRunReceiver(owner, runBridge_);
     }
     subscribed_ = true;
 }
 
 void FIVORNDocument::OnLastSubscriber() {
-    std::shared_ptr<FIVORNRunBridge> bridge;
     {
         std::lock_guard lock(subscribeLock_);
         if (!subscribed_) return;
         NUVCallbacksHelper::SetFlowsheetCallbacks();
         UnregisterMessageDocument(this);
-        bridge = std::move(runBridge_);
         subscribed_ = false;
     }
-    if (bridge) {
-        bridge->Detach();
-        if (CoNUVSimulation* owner = GetOwner()) nuv::events::UnregisterRunReceiver(owner, bridge.get());
-    }
+    StopRunEvents();
 }
 
 bool FIVORNDocument::IsSubscribed() const {

@@ -112,6 +112,8 @@ private:
     ~FIVORNDocument() override;
     // A counted reference on the owner, null without one.
     CComPtr<INUVSimulation2> HeldOwner() const;
+    // Unregisters from the engine run events, when registered.
+    void StopRunEvents();
     // AddRef unless the count already reached 0 (the document is going away).
     bool TryAddRef();
     friend class FIVORNRunBridge;
@@ -123,6 +125,7 @@ private:
     std::mutex subscribeLock_;
     bool subscribed_ = false;
     std::shared_ptr<FIVORNRunBridge> runBridge_;
+    CoNUVSimulation* runOwner_ = nullptr;  // the wrapper the bridge is registered for
     std::mutex collectLock_;
     bool collecting_ = false;
     FIValue collected_;

@@ -1,6 +1,7 @@
 // The document's engine attribute names, application texts and the solver settings, read and written
 // through the solver property nodes as a client does.
 #include "document_support.h"
+#include "events/run_receivers.h"
 #include "zeq_lib.h"
 
 namespace bdoc_test {
@@ -120,8 +121,13 @@ TEST_F(DocumentTest, SolverScopeListsTheHierarchiesAndReportsRefusals) {
 }
 
 TEST_F(DocumentTest, WithoutAnEngineTheSettingsLeaveValuesAlone) {
+    Recorder recorder;
+    const uint32_t cookie = doc_->Advise(&Recorder::Callback, &recorder);
+    EXPECT_NE(nuv::events::FindRunReceiver(impl_), nullptr);
     sim_.reset();  // the engine lets go of the wrapper; the document loses its owner
     EXPECT_EQ(doc_->GetEngineSimulation(), nullptr);
+    EXPECT_EQ(nuv::events::FindRunReceiver(impl_), nullptr) << "run events stop with the owner";
+    doc_->Unadvise(cookie);
     FIValue value("as it was");
     doc_->GetObjective(value);
     doc_->GetObjectiveList(value);
