@@ -445,6 +445,34 @@ TEST(GridLateBinding, ScriptReachesDefinitionColumnsAndControls) {
     ASSERT_EQ(CallByName(column.pdispVal, u"get_DefaultControlStyle", DISPATCH_METHOD, {}, &style), S_OK);
     EXPECT_EQ(style.lVal, 0);
 
+    // Style items take the index by reference and hand the control type back through the second argument.
+    CComVariant styles;
+    ASSERT_EQ(CallByName(info, u"ControlStyles", DISPATCH_PROPERTYGET, {}, &styles), S_OK);
+    LONG index = 9;
+    LONG type = -1;
+    VARIANT index_ref, type_ref;
+    VariantInit(&index_ref);
+    VariantInit(&type_ref);
+    index_ref.vt = VT_BYREF | VT_I4;
+    index_ref.plVal = &index;
+    type_ref.vt = VT_BYREF | VT_I4;
+    type_ref.plVal = &type;
+    CComVariant control;
+    ASSERT_EQ(CallByName(styles.pdispVal, u"Item", DISPATCH_METHOD, {index_ref, type_ref}, &control), S_OK);
+    EXPECT_EQ(type, ECT_STATIC);
+    CComVariant text;
+    ASSERT_EQ(CallByName(control.pdispVal, u"DefaultValue", DISPATCH_PROPERTYGET, {}, &text), S_OK);
+    EXPECT_EQ(Utf8(text.bstrVal), "Undefined");
+    index = 16;
+    CComVariant none;
+    EXPECT_EQ(CallByName(styles.pdispVal, u"Item", DISPATCH_METHOD, {index_ref, type_ref}, &none, &exception),
+              DISP_E_EXCEPTION);
+    EXPECT_EQ(exception.scode, E_FAIL);
+    EXPECT_EQ(Utf8(exception.bstrSource), "NUVGridStyleCollection");
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+
     CComVariant sorted;
     ASSERT_EQ(CallByName(NewInfo(0), u"PreSortedCols", DISPATCH_PROPERTYGET, {CComVariant("ActiveBound")}, &sorted),
               S_OK);
