@@ -173,20 +173,12 @@ TEST_F(DocumentTest, ActionTablesOfAppModelAndSolver) {
               std::string::npos);
 }
 
-TEST_F(DocumentTest, SolverPropertyNodesShowTheirRows) {
-    struct Row {
-        const char* name;
-        const char* description;
-    };
-    const Row rows[] = {{"RunMode", "The current run mode"},
-                        {"ActiveEnvironment", "The active model"},
-                        {"Objective Function", "The objective function for optimization"},
-                        {"Solver Scope", "The current scope for the solver"}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        FI::EntryHandle e = At((std::string("Top.Solver.") + row.name).c_str());
+TEST_F(DocumentTest, SolverPropertyNodesAreEnterableLeavesThatRefuseOtherWrites) {
+    for (const std::string& name : ChildNames(At("Top.Solver"))) {
+        SCOPED_TRACE(name);
+        FI::EntryHandle e = At(("Top.Solver." + name).c_str());
         EXPECT_TRUE(e->IsLeaf());
-        EXPECT_EQ(Attr(e, kDescription), row.description);
+        EXPECT_FALSE(Attr(e, kDescription).empty());
         EXPECT_EQ(Attr(e, kCanEnter), "1");
         for (uint32_t id : {kValue, kCanEnter, kOptionList, kDescription}) EXPECT_TRUE(e->IsAttributeValid("", id));
         FIError error;
@@ -196,6 +188,9 @@ TEST_F(DocumentTest, SolverPropertyNodesShowTheirRows) {
     FI::EntryHandle outside(new FI::FIVORNSolverPropertyNode(doc_, 4));
     EXPECT_FALSE(outside->IsAttributeValid("value", kValue));
     EXPECT_EQ(Attr(outside, kCanEnter), "0");
+    FIValue name("as it was");
+    outside->GetName(name);
+    EXPECT_EQ(Text(name), "as it was");
     EXPECT_EQ(FI::FindSolverPropertyIndex("solver scope"), 3);
     EXPECT_EQ(FI::FindSolverPropertyIndex("Scope"), 4);
 }
