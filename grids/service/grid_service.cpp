@@ -385,6 +385,8 @@ void CoNUVGrid<Kind>::LoadCells(GridSortTable& table, const std::vector<int>& id
             for (int k = 0; k < keys; ++k) PutCell(table, k, r, record, ids[static_cast<size_t>(k)], types[static_cast<size_t>(k)]);
         };
         // A row that does not load sorts with the values a fresh record holds, never with a previous row's.
+        // Parameters and ports load through the engine block, as the collection shows them, also for a
+        // hierarchy block that has a container of its own.
         if constexpr (Kind == MemberKind::Variables) {
             ZEQVariableData record;
             SetMask(record.mask, ids);
@@ -402,11 +404,11 @@ void CoNUVGrid<Kind>::LoadCells(GridSortTable& table, const std::vector<int>& id
         } else if constexpr (Kind == MemberKind::Ports) {
             ZEQPortData record;
             SetMask(record.mask, ids);
-            if (!own && in_range && record.Load(owner_->GetEngineBlock(), static_cast<int>(index))) put(record);
+            if (in_range && record.Load(owner_->GetEngineBlock(), static_cast<int>(index))) put(record);
         } else if constexpr (Kind == MemberKind::Parameters) {
             ZEQParameterData record;
             SetMask(record.mask, ids);
-            if (own || !in_range || !record.Load(owner_->GetEngineBlock(), static_cast<int>(index) - 1, true)) continue;
+            if (!in_range || !record.Load(owner_->GetEngineBlock(), static_cast<int>(index) - 1, true)) continue;
             for (int k = 0; k < keys; ++k) {
                 const int id = ids[static_cast<size_t>(k)];
                 if (types[static_cast<size_t>(k)] != ZEQ_TYPE_VARIANT) {

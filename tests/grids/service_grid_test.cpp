@@ -87,6 +87,34 @@ TEST_F(GridTest, EveryKindShowsItsCollectionInOrderOncePrepared) {
     }
 }
 
+TEST_F(GridTest, QueriedRowsUseTheCollectionsNumberingAtEveryLevel) {
+    // A query that keeps everything must show what the collection shows, in a hierarchy block too.
+    const struct {
+        const char* block;
+        MemberKind kind;
+        const char* query;
+    } cases[] = {{"", MemberKind::Variables, "NAME LIKE '*'"},    {"AREA", MemberKind::Variables, "NAME LIKE '*'"},
+                 {"AREA", MemberKind::Equations, "NAME LIKE '*'"}, {"WIDE", MemberKind::Variables, "NAME LIKE '*'"},
+                 {"TANK", MemberKind::Equations, "NAME LIKE '*'"}, {"TANK", MemberKind::Parameters, "NAME LIKE '*'"},
+                 {"TANK", MemberKind::Ports, "NAME LIKE '*'"},     {"", MemberKind::Equations, "NAME LIKE '*'"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.block) + " kind " + std::to_string(static_cast<int>(c.kind)));
+        CComPtr<INUVObjectCollection> coll = Collection(c.block, c.kind);
+        CComPtr<INUVGridService> grid = Grid(c.block, c.kind);
+        ASSERT_EQ(grid->SetQueryStrings(Names({c.query})), S_OK);
+        ASSERT_EQ(grid->Prepare(), S_OK);
+        const LONG n = CountOf(coll);
+        ASSERT_GT(n, 0);
+        ASSERT_EQ(CountOf(grid), n);
+        for (LONG i = 1; i <= n; ++i) {
+            CComPtr<INUVObject> mine, theirs;
+            ASSERT_EQ(grid->get_Item(i, &mine), S_OK);
+            ASSERT_EQ(coll->get_Item(i, &theirs), S_OK);
+            EXPECT_EQ(NameOf(mine), NameOf(theirs));
+        }
+    }
+}
+
 TEST_F(GridTest, SortKeysKeepTheirOwnOrdersAndUnknownKeysAreDropped) {
     CComPtr<INUVGridService> grid = Grid("WIDE", MemberKind::Variables);
     ASSERT_EQ(grid->Prepare(), S_OK);
@@ -337,6 +365,14 @@ TEST_F(GridTest, ParameterGridSortsValuesByNumberEditsAndFindsByName) {
     ASSERT_EQ(grid->SetSortKeys(Names({"NAME"}), Flags({0})), S_OK);
     ASSERT_EQ(grid->Sort(), S_OK);
     EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"RATE", "COUNT", "AREA"}));
+}
+
+TEST_F(GridTest, AHierarchyBlocksParametersSortOnTheirValues) {
+    CComPtr<INUVGridService> grid = Grid("AREA", MemberKind::Parameters);
+    ASSERT_TRUE(grid);
+    ASSERT_EQ(grid->SetSortKeys(Names({"VALUE"}), Flags({})), S_OK);
+    ASSERT_EQ(grid->Sort(), S_OK);
+    EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"MODE", "SIZE", "GAIN"}));
 }
 
 TEST_F(GridTest, EquationAndPortGridsSortOnTheirRecords) {
