@@ -254,7 +254,7 @@ void FIVORNDocument::OnLastSubscriber() {
 }
 
 bool FIVORNDocument::IsSubscribed() const {
-    std::lock_guard lock(const_cast<std::mutex&>(subscribeLock_));
+    std::lock_guard lock(subscribeLock_);
     return subscribed_;
 }
 

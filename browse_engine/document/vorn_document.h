@@ -122,7 +122,7 @@ private:
     mutable std::mutex ownerLock_;
     CoNUVSimulation* owner_ = nullptr;
     EntryHandle root_;
-    std::mutex subscribeLock_;
+    mutable std::mutex subscribeLock_;
     bool subscribed_ = false;
     std::shared_ptr<FIVORNRunBridge> runBridge_;
     CoNUVSimulation* runOwner_ = nullptr;  // the wrapper the bridge is registered for
