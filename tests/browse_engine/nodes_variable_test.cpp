@@ -167,13 +167,5 @@ TEST_F(VariableNodes, ACommitTheEngineRefusesIsAFailure) {
     EXPECT_EQ(Get(f, kValue).ToDouble(), 3600.0);
 }
 
-TEST_F(VariableNodes, GenericAttributesComeFromTheEntry) {
-    FI::EntryHandle f = At("FEED.Variables.F");
-    EXPECT_EQ(Text(f, 0), "F");
-    EXPECT_EQ(Text(f, 10), "Real");
-    EXPECT_EQ(Get(f, 17).ToInt(), 1);
-    EXPECT_EQ(Get(f, 18).ToInt(), 0);
-}
-
 }  // namespace
 }  // namespace nodes_test
