@@ -7,6 +7,7 @@
 
 #include "browse/entry.h"
 #include "browse/value.h"
+#include "document/vorn_document.h"
 #include "nodes/block_nodes.h"
 
 class ZEQEOCntr;
@@ -14,14 +15,16 @@ class ZEQEOBlock;
 
 namespace FI {
 
-// Attribute ids these nodes answer.
+// Attribute ids these nodes answer: the standard ones, and the engine's own as the engine document
+// registers them.
 namespace attr {
 constexpr uint32_t kValue = 1, kDimension = 2, kUom = 3, kCanEnter = 6, kOptionList = 7, kUomOptions = 8;
 constexpr uint32_t kUpperLimit = 20, kLowerLimit = 21, kDescription = 22, kStatus = 23;
-constexpr uint32_t kActiveBound = 65025, kInitial = 65026, kMarked = 65027, kModified = 65028, kSbWeight = 65029,
-                   kShadowPrice = 65030, kIntScale = 65031, kSolveScale = 65032, kStep = 65033, kChange = 65034,
-                   kSpec = 65035, kBoundType = 65036, kQuality = 65037, kStream = 65038, kPhase = 65039,
-                   kBasis = 65040, kDirection = 65041, kScale = 65042;
+constexpr uint32_t kActiveBound = kAttrActiveBound, kInitial = kAttrInitial, kMarked = kAttrMarked,
+                   kModified = kAttrModified, kSbWeight = kAttrSbWeight, kShadowPrice = kAttrShadowPrice,
+                   kIntScale = kAttrIntScale, kSolveScale = kAttrSolveScale, kStep = kAttrStep, kChange = kAttrChange,
+                   kSpec = kAttrSpec, kBoundType = kAttrBoundType, kQuality = kAttrQuality, kStream = kAttrStream,
+                   kPhase = kAttrPhase, kBasis = kAttrBasis, kDirection = kAttrDirection, kScale = kAttrScale;
 }  // namespace attr
 
 // The name a container gives its block at 0-based position: its prefix, or "#" and the position.
