@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds the grid operation fuzzer with clang and runs it for 30 seconds over a copy of its corpus.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+dir=build/grids-fuzz
+cmake -S . -B "$dir" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DNUV_BUILD_FUZZ=ON -DNUV_BUILD_TESTS=OFF -DNUV_BUILD_BENCH=OFF >/dev/null
+cmake --build "$dir" --target grids_ops_fuzz
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp fuzz/grids/corpus/* "$work"/
+"$dir"/bin/grids_ops_fuzz "$work" -max_total_time=30 -max_len=512 -print_final_stats=1
