@@ -48,69 +48,50 @@ CComVariant Matrix(INUVGridService* grid, const std::vector<std::string>& names,
     return out;
 }
 
-TEST_F(GridTest, EveryKindShowsItsCollectionInOrderOncePrepared) {
-    struct Case {
-        const char* block;
-        MemberKind kind;
-    } cases[] = {{"", MemberKind::Variables},    {"WIDE", MemberKind::Variables}, {"TANK", MemberKind::Equations},
-                 {"TANK", MemberKind::Parameters}, {"TANK", MemberKind::Ports},   {"", MemberKind::Equations}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.block) + " kind " + std::to_string(static_cast<int>(c.kind)));
-        CComPtr<INUVObjectCollection> coll = Collection(c.block, c.kind);
-        CComPtr<INUVGridService> grid = Grid(c.block, c.kind);
-        ASSERT_TRUE(grid);
-        EXPECT_EQ(CountOf(grid), 0) << "no rows before the first Prepare";
-        // Sort with no keys still prepares a grid that never was.
-        ASSERT_EQ(grid->Sort(), S_OK);
-        const LONG n = CountOf(coll);
-        ASSERT_EQ(CountOf(grid), n);
-        for (LONG i = 1; i <= n; ++i) {
-            CComPtr<INUVObject> mine, theirs;
-            ASSERT_EQ(grid->get_Item(i, &mine), S_OK);
-            ASSERT_EQ(coll->get_Item(i, &theirs), S_OK);
-            EXPECT_EQ(NameOf(mine), NameOf(theirs));
-        }
-        CComPtr<INUVObject> none;
-        EXPECT_EQ(grid->get_Item(n + 1, &none), nuv::kIndexOutOfRange);
-        EXPECT_NE(TakeError().find("Index is not in the range 1 to Count()"), std::string::npos);
-        CComPtr<IUnknown> unk;
-        ASSERT_EQ(grid->get__NewEnum(&unk), S_OK);
-        CComPtr<IEnumVARIANT> e;
-        ASSERT_EQ(unk->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&e)), S_OK);
-        LONG seen = 0;
-        for (CComVariant v; e->Next(1, &v, nullptr) == S_OK; v.Clear()) {
-            CComPtr<INUVObject> theirs;
-            coll->get_Item(++seen, &theirs);
-            EXPECT_EQ(NameOf(v.pdispVal), NameOf(theirs));
-        }
-        EXPECT_EQ(seen, n);
-    }
-}
-
-TEST_F(GridTest, QueriedRowsUseTheCollectionsNumberingAtEveryLevel) {
-    // A query that keeps everything must show what the collection shows, in a hierarchy block too.
+TEST_F(GridTest, EveryKindShowsItsCollectionInOrderWithOrWithoutAQuery) {
     const struct {
         const char* block;
         MemberKind kind;
-        const char* query;
-    } cases[] = {{"", MemberKind::Variables, "NAME LIKE '*'"},    {"AREA", MemberKind::Variables, "NAME LIKE '*'"},
-                 {"AREA", MemberKind::Equations, "NAME LIKE '*'"}, {"WIDE", MemberKind::Variables, "NAME LIKE '*'"},
-                 {"TANK", MemberKind::Equations, "NAME LIKE '*'"}, {"TANK", MemberKind::Parameters, "NAME LIKE '*'"},
-                 {"TANK", MemberKind::Ports, "NAME LIKE '*'"},     {"", MemberKind::Equations, "NAME LIKE '*'"}};
+    } cases[] = {{"", MemberKind::Variables},       {"WIDE", MemberKind::Variables}, {"AREA", MemberKind::Variables},
+                 {"AREA", MemberKind::Equations},   {"TANK", MemberKind::Equations}, {"", MemberKind::Equations},
+                 {"TANK", MemberKind::Parameters}, {"TANK", MemberKind::Ports}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.block) + " kind " + std::to_string(static_cast<int>(c.kind)));
-        CComPtr<INUVObjectCollection> coll = Collection(c.block, c.kind);
-        CComPtr<INUVGridService> grid = Grid(c.block, c.kind);
-        ASSERT_EQ(grid->SetQueryStrings(Names({c.query})), S_OK);
-        ASSERT_EQ(grid->Prepare(), S_OK);
-        const LONG n = CountOf(coll);
-        ASSERT_GT(n, 0);
-        ASSERT_EQ(CountOf(grid), n);
-        for (LONG i = 1; i <= n; ++i) {
-            CComPtr<INUVObject> mine, theirs;
-            ASSERT_EQ(grid->get_Item(i, &mine), S_OK);
-            ASSERT_EQ(coll->get_Item(i, &theirs), S_OK);
-            EXPECT_EQ(NameOf(mine), NameOf(theirs));
+        for (bool query : {false, true}) {
+            SCOPED_TRACE(std::string(c.block) + " kind " + std::to_string(static_cast<int>(c.kind)) +
+                         (query ? " queried" : ""));
+            CComPtr<INUVObjectCollection> coll = Collection(c.block, c.kind);
+            CComPtr<INUVGridService> grid = Grid(c.block, c.kind);
+            ASSERT_TRUE(grid);
+            EXPECT_EQ(CountOf(grid), 0) << "no rows before the first Prepare";
+            // A query that keeps everything numbers the rows as the collection does, in a hierarchy too.
+            if (query) {
+                ASSERT_EQ(grid->SetQueryStrings(Names({"NAME LIKE '*'"})), S_OK);
+            }
+            // Sort with no keys still prepares a grid that never was.
+            ASSERT_EQ(grid->Sort(), S_OK);
+            const LONG n = CountOf(coll);
+            ASSERT_GT(n, 0);
+            ASSERT_EQ(CountOf(grid), n);
+            for (LONG i = 1; i <= n; ++i) {
+                CComPtr<INUVObject> mine, theirs;
+                ASSERT_EQ(grid->get_Item(i, &mine), S_OK);
+                ASSERT_EQ(coll->get_Item(i, &theirs), S_OK);
+                EXPECT_EQ(NameOf(mine), NameOf(theirs));
+            }
+            CComPtr<INUVObject> none;
+            EXPECT_EQ(grid->get_Item(n + 1, &none), nuv::kIndexOutOfRange);
+            EXPECT_NE(TakeError().find("Index is not in the range 1 to Count()"), std::string::npos);
+            CComPtr<IUnknown> unk;
+            ASSERT_EQ(grid->get__NewEnum(&unk), S_OK);
+            CComPtr<IEnumVARIANT> e;
+            ASSERT_EQ(unk->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&e)), S_OK);
+            LONG seen = 0;
+            for (CComVariant v; e->Next(1, &v, nullptr) == S_OK; v.Clear()) {
+                CComPtr<INUVObject> theirs;
+                coll->get_Item(++seen, &theirs);
+                EXPECT_EQ(NameOf(v.pdispVal), NameOf(theirs));
+            }
+            EXPECT_EQ(seen, n);
         }
     }
 }
@@ -390,7 +371,7 @@ TEST_F(GridTest, EquationAndPortGridsSortOnTheirRecords) {
 
 TEST_F(GridTest, MembersAKindLacksAreNotImplementedAndReportNothing) {
     const MemberKind kinds[] = {MemberKind::Variables, MemberKind::Equations, MemberKind::Parameters, MemberKind::Ports};
-    for (MemberKind kind : kinds) {
+    for (const MemberKind& kind : kinds) {
         SCOPED_TRACE(static_cast<int>(kind));
         CComPtr<INUVGridService> grid = Grid("TANK", kind);
         ASSERT_TRUE(grid);
@@ -413,6 +394,17 @@ TEST_F(GridTest, MembersAKindLacksAreNotImplementedAndReportNothing) {
         CComPtr<IServiceProvider> provider;
         ASSERT_EQ(grid->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&provider)), S_OK);
         EXPECT_EQ(provider->QueryService(IID_INUVGridService, IID_IUnknown, reinterpret_cast<void**>(&unk)), E_NOTIMPL);
+        // Each kind names its own class.
+        CComPtr<IProvideClassInfo> info;
+        ASSERT_EQ(grid->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void**>(&info)), S_OK);
+        CComPtr<ITypeInfo> type;
+        ASSERT_EQ(info->GetClassInfo(&type), S_OK);
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(type->GetTypeAttr(&attr), S_OK);
+        const CLSID* expected[] = {&CLSID_NUVVariableGrid, &CLSID_NUVEquationGrid, &CLSID_NUVParameterGrid,
+                                   &CLSID_NUVPortGrid};
+        EXPECT_TRUE(attr->guid == *expected[&kind - kinds]);
+        type->ReleaseTypeAttr(attr);
         CComPtr<ISupportErrorInfo> support;
         ASSERT_EQ(grid->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)), S_OK);
         EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_INUVGridService), S_OK);
@@ -541,10 +533,6 @@ TEST(GridSystemLibrary, ACollectionOfTheLoadedLibraryHandsOutAWorkingGrid) {
         ASSERT_EQ(names.size(), 12u);
         EXPECT_EQ(names.front(), Wide(12));
         EXPECT_EQ(names.back(), Wide(1));
-        CComPtr<IProvideClassInfo2> info;
-        ASSERT_EQ(grid->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info)), S_OK);
-        GUID clsid{};
-        ASSERT_EQ(info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &clsid), S_OK);
         sim.reset();
     }
     dlclose(library);
