@@ -243,10 +243,20 @@ void CPDXDocumentV22::Subscribe() {
     if (document_ != nullptr && documentCookie_ == 0) documentCookie_ = document_->Advise(&OnNotify, this);
 }
 
-void CPDXDocumentV22::Unsubscribe() {
-    std::lock_guard guard(subscriptionLock_);
-    subscribed_ = false;
-    if (document_ != nullptr && documentCookie_ != 0) document_->Unadvise(std::exchange(documentCookie_, 0));
+// The document is left outside the lock: its Unadvise waits for a notification under way on another
+// thread, whose sink may be advising or unadvising on this object.
+void CPDXDocumentV22::Unsubscribe(bool whenNoSinks) {
+    uint32_t cookie = 0;
+    {
+        std::lock_guard guard(subscriptionLock_);
+        if (whenNoSinks) {
+            CComCritSecLock<CComAutoCriticalSection> lock(m_critsec);
+            if (std::any_of(sinks_.begin(), sinks_.end(), [](DWORD c) { return c != 0; })) return;
+        }
+        subscribed_ = false;
+        cookie = std::exchange(documentCookie_, 0);
+    }
+    if (document_ != nullptr && cookie != 0) document_->Unadvise(cookie);
 }
 
 // ---- identity ----
@@ -526,21 +536,23 @@ HRESULT CPDXDocumentV22::Advise(IUnknown* sink, DWORD* cookie) {
 HRESULT CPDXDocumentV22::Unadvise(DWORD cookie) {
     if (cookie == 0) return CONNECT_E_NOCONNECTION;
     return Guarded("Unadvise", [&] {
-        std::lock_guard subscription(subscriptionLock_);
         bool last = false;
         {
-            CComCritSecLock<CComAutoCriticalSection> lock(m_critsec);
-            auto slot = std::find(sinks_.begin(), sinks_.end(), cookie);
-            if (slot == sinks_.end()) return CONNECT_E_NOCONNECTION;
-            *slot = 0;
-            last = std::none_of(sinks_.begin(), sinks_.end(), [](DWORD c) { return c != 0; });
+            std::lock_guard subscription(subscriptionLock_);
+            {
+                CComCritSecLock<CComAutoCriticalSection> lock(m_critsec);
+                auto slot = std::find(sinks_.begin(), sinks_.end(), cookie);
+                if (slot == sinks_.end()) return CONNECT_E_NOCONNECTION;
+                *slot = 0;
+                last = std::none_of(sinks_.begin(), sinks_.end(), [](DWORD c) { return c != 0; });
+            }
+            // Revoked outside the lock: the table releases the sink, which may call back into this object.
+            if (IGlobalInterfaceTable* table = GlobalTable()) {
+                table->RevokeInterfaceFromGlobal(cookie);
+                table->Release();
+            }
         }
-        // Revoked outside the lock: the table releases the sink, which may call back into this object.
-        if (IGlobalInterfaceTable* table = GlobalTable()) {
-            table->RevokeInterfaceFromGlobal(cookie);
-            table->Release();
-        }
-        if (last) Unsubscribe();
+        if (last) Unsubscribe(true);
         return S_OK;
     });
 }

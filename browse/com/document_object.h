@@ -84,7 +84,8 @@ private:
     static void OnNotify(FIDocument* document, void* context, FIDocumentNotifyList* records);
     void Fire(const FIDocumentNotifyList& records);
     void Subscribe();
-    void Unsubscribe();
+    // Lets go of the document's notifications; with whenNoSinks, only while no sink is connected.
+    void Unsubscribe(bool whenNoSinks = false);
     HRESULT History(bool extended, SAFEARRAY* pathsAndUnits, BSTR text, double time, double endTime, LONG flags,
                     VARIANT* values);
     // A counted pointer to the sink of a cookie still in the list; null otherwise.

@@ -1,5 +1,6 @@
 #include "browse/document.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -223,14 +224,27 @@ uint32_t FIDocumentBase_::Advise(NotifyCallback callback, void* context) {
     return cookie;
 }
 
+// After the removal, waits for the deliveries to that subscriber on other threads; one under way on
+// this thread is the caller's own callback, which may unadvise itself. The wait holds neither lock,
+// so a callback being waited for may still advise or unadvise.
 void FIDocumentBase_::Unadvise(uint32_t cookie) {
-    std::lock_guard<std::recursive_mutex> hooks(hookLock_);
-    bool last = false;
     {
-        std::lock_guard<std::recursive_mutex> guard(lock_);
-        last = subscribers_.erase(cookie) != 0 && subscribers_.empty();
+        std::lock_guard<std::recursive_mutex> hooks(hookLock_);
+        bool last = false;
+        {
+            std::lock_guard<std::recursive_mutex> guard(lock_);
+            last = subscribers_.erase(cookie) != 0 && subscribers_.empty();
+        }
+        if (last) OnLastSubscriber();
     }
-    if (last) OnLastSubscriber();
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock<std::recursive_mutex> guard(lock_);
+    delivered_.wait(guard, [&] {
+        for (const auto& [c, thread] : delivering_) {
+            if (c == cookie && thread != self) return false;
+        }
+        return true;
+    });
 }
 
 size_t FIDocumentBase_::SubscriberCount() const {
@@ -248,13 +262,29 @@ void FIDocumentBase_::Notify(FIDocumentNotifyList& records) {
     }
     filter_.Apply(records);
     if (records.empty()) return;
+    const std::thread::id self = std::this_thread::get_id();
     for (const auto& [cookie, subscriber] : snapshot) {
+        if (subscriber.callback == nullptr) continue;
         {
-            // A subscriber removed by an earlier callback is not called any more.
+            // A subscriber removed by an earlier callback is not called any more; one still registered
+            // is marked as being called, so that its Unadvise waits for the call to end.
             std::lock_guard<std::recursive_mutex> guard(lock_);
             if (subscribers_.count(cookie) == 0) continue;
+            delivering_.emplace_back(cookie, self);
         }
-        if (subscriber.callback != nullptr) subscriber.callback(this, subscriber.context, &records);
+        struct Done {
+            FIDocumentBase_* document;
+            uint32_t cookie;
+            std::thread::id thread;
+            ~Done() {
+                std::lock_guard<std::recursive_mutex> guard(document->lock_);
+                auto& list = document->delivering_;
+                auto it = std::find(list.begin(), list.end(), std::make_pair(cookie, thread));
+                if (it != list.end()) list.erase(it);
+                document->delivered_.notify_all();
+            }
+        } done{this, cookie, self};
+        subscriber.callback(this, subscriber.context, &records);
     }
 }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -557,6 +559,65 @@ TEST_F(DocumentObjectTest, ConcurrentNotifyAndAdvise) {
     EXPECT_EQ(steady->Events().size(), static_cast<size_t>(kRounds));
     EXPECT_EQ(point->Unadvise(cookie), S_OK);
     steady->Release();
+}
+
+// Objects released on one thread while another notifies the document: none is called once freed.
+TEST_F(DocumentObjectTest, ObjectsReleasedWhileTheEngineNotifies) {
+    std::atomic<bool> stop{false};
+    std::thread engine([&] {
+        while (!stop) Notify();
+    });
+    auto* sink = new EventSink;
+    for (int i = 0; i < 1000; ++i) {
+        CComPtr<IPDXDocumentV22> face;
+        ASSERT_EQ(FI::com::CreateDocumentObject(doc_, nullptr, IID_IPDXDocumentV22, reinterpret_cast<void**>(&face)),
+                  S_OK);
+        CComPtr<IConnectionPointContainer> container;
+        ASSERT_EQ(face->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+        CComPtr<IConnectionPoint> point;
+        ASSERT_EQ(container->FindConnectionPoint(DIID__IPDXDocumentEventsV22, &point), S_OK);
+        DWORD cookie = 0;
+        ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
+        std::this_thread::yield();
+    }  // the object goes with its sink still connected
+    stop = true;
+    engine.join();
+    EXPECT_EQ(doc_->SubscriberCount(), 0u);
+    EXPECT_EQ(sink->Refs(), 1u);
+    sink->Release();
+}
+
+// The last sink leaves on this thread while the engine thread is inside an event whose sink advises
+// and unadvises on the same object: neither waits for the other for ever.
+TEST_F(DocumentObjectTest, LastUnadviseWhileAnEventAdvisesOnTheObject) {
+    CComPtr<IConnectionPoint> point = Point();
+    auto* sink = new EventSink;
+    auto* other = new EventSink;
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
+    std::atomic<bool> entered{false};
+    std::atomic<bool> leaving{false};
+    HRESULT advised = E_FAIL;
+    HRESULT unadvised = E_FAIL;
+    sink->onEvent = [&] {
+        entered = true;
+        while (!leaving) std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // lets the other thread reach the document
+        DWORD c = 0;
+        advised = point->Advise(other, &c);
+        unadvised = point->Unadvise(c);
+    };
+    std::thread engine([&] { Notify(); });
+    while (!entered) std::this_thread::yield();
+    leaving = true;
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+    engine.join();
+    EXPECT_EQ(advised, S_OK);
+    EXPECT_EQ(unadvised, S_OK);
+    EXPECT_EQ(sink->Events().size(), 1u);
+    EXPECT_EQ(doc_->SubscriberCount(), 0u);
+    sink->Release();
+    other->Release();
 }
 
 }  // namespace

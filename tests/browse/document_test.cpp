@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -175,6 +176,74 @@ TEST(DocumentSubscribers, LastSubscriberHookMayWaitForADeliveringThread) {
     doc->Unadvise(cookie);
     EXPECT_FALSE(engine.joinable());
     EXPECT_EQ(doc->lastSubscriberCalls, 1);
+}
+
+// Unadvise from one thread while another is inside the subscriber's callback: Unadvise returns only
+// after the callback has ended, and the callback can still unadvise itself and touch the subscriber list.
+TEST(DocumentSubscribers, UnadviseWaitsForADeliveryOnAnotherThread) {
+    DocumentHolder doc(MemoryDocument::Create(MakeTree()));
+    struct Slow {
+        FI::FIDocument* doc = nullptr;
+        uint32_t cookie = 0;
+        std::atomic<bool> entered{false};
+        std::atomic<bool> unadvised{false};
+        std::atomic<bool> calledAfterUnadvise{false};
+    } slow;
+    slow.doc = doc.get();
+    slow.cookie = doc->Advise(
+        [](FI::FIDocument* d, void* c, FIDocumentNotifyList*) {
+            auto* s = static_cast<Slow*>(c);
+            s->entered = true;
+            // Without the wait, Unadvise on the other thread returns while this call is still running.
+            for (int i = 0; i < 200 && !s->unadvised; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (s->unadvised) s->calledAfterUnadvise = true;
+            d->Unadvise(s->cookie);
+            d->Unadvise(d->Advise(&Record, nullptr));
+        },
+        &slow);
+    std::thread engine([&] {
+        FIDocumentNotifyList records = {FIDocumentNotify(3, FIValue("tick"))};
+        doc->Notify(records);
+    });
+    while (!slow.entered) std::this_thread::yield();
+    doc->Unadvise(slow.cookie);
+    slow.unadvised = true;
+    engine.join();
+    EXPECT_FALSE(slow.calledAfterUnadvise);
+    EXPECT_EQ(doc->SubscriberCount(), 0u);
+    EXPECT_EQ(doc->lastSubscriberCalls, 2);
+}
+
+// A subscriber freed as soon as its Unadvise returns, while another thread keeps notifying: the
+// callback never runs on freed memory (AddressSanitizer reports it when it does).
+TEST(DocumentSubscribers, SubscriberFreedRightAfterUnadviseIsNotCalled) {
+    DocumentHolder doc(MemoryDocument::Create(MakeTree()));
+    struct Counter {
+        std::vector<int> hits = std::vector<int>(4, 0);
+    };
+    auto touch = [](FI::FIDocument*, void* c, FIDocumentNotifyList*) {
+        auto* counter = static_cast<Counter*>(c);
+        for (int& h : counter->hits) ++h;
+        std::this_thread::yield();
+        for (int& h : counter->hits) --h;
+    };
+    std::atomic<bool> stop{false};
+    std::thread engine([&] {
+        while (!stop) {
+            FIDocumentNotifyList records = {FIDocumentNotify(3, FIValue("tick"))};
+            doc->Notify(records);
+        }
+    });
+    for (int i = 0; i < 3000; ++i) {
+        auto* counter = new Counter;
+        uint32_t cookie = doc->Advise(touch, counter);
+        std::this_thread::yield();
+        doc->Unadvise(cookie);
+        EXPECT_EQ(counter->hits, std::vector<int>(4, 0)) << "a call still under way after Unadvise";
+        delete counter;
+    }
+    stop = true;
+    engine.join();
 }
 
 TEST(DocumentPaths, ResolvePathWithTopPrefixes) {

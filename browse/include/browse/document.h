@@ -6,11 +6,13 @@
 #include <servprov.h>
 #include <windows.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -109,7 +111,8 @@ public:
     virtual void OnLastSubscriber() {}
 
     // Filters the records, then hands them to every subscriber in cookie order. Safe to call from any
-    // thread; a subscriber may advise or unadvise from inside its callback.
+    // thread; a subscriber may advise or unadvise from inside its callback. Unadvise returns only once
+    // no other thread is still calling the subscriber, so its context may be freed right after.
     void Notify(FIDocumentNotifyList& records);
     void TraceNotification(const FIDocumentNotifyList& records) { ::TraceNotification(records); }
     size_t SubscriberCount() const;
@@ -127,6 +130,9 @@ private:
     std::recursive_mutex hookLock_;
     uint32_t nextCookie_ = 1;
     std::map<uint32_t, Subscriber> subscribers_;
+    // Deliveries under way: the subscriber's cookie and the thread calling it.
+    std::vector<std::pair<uint32_t, std::thread::id>> delivering_;
+    std::condition_variable_any delivered_;
 };
 
 // The name without its owner's prefix and the full stop after it; null when the name is not below it.
