@@ -161,24 +161,6 @@ uint32_t OperatorFromSelector(const VARIANT* v) {
     return static_cast<uint32_t>(selector);
 }
 
-// A write whose tuple points past the paths or the attributes is refused before anything is written,
-// instead of the tuple being passed over while the write reports success.
-HRESULT CheckWriteIndexes(BSTR basePath, SAFEARRAY* relativePaths, SAFEARRAY* attributes, SAFEARRAY* tuples) {
-    if (relativePaths == nullptr || attributes == nullptr || tuples == nullptr) return S_OK;
-    FIAttributeRequest request;
-    // Arrays of the wrong shape are left for the document to report.
-    if (FAILED(request.FillFromArrays(basePath, relativePaths, attributes, tuples, true))) return S_OK;
-    for (const FIAttributeRequestItem& item : request.items) {
-        if (item.pathIndex < 0 || static_cast<size_t>(item.pathIndex) >= request.relativePaths.size()) {
-            return RaiseFIError(E_INVALIDARG, "Invalid path index");
-        }
-        if (item.attributeIndex < 0 || static_cast<size_t>(item.attributeIndex) >= request.attributeNames.size()) {
-            return RaiseFIError(E_INVALIDARG, "Invalid attribute index");
-        }
-    }
-    return S_OK;
-}
-
 }  // namespace
 
 // ---- creation and lifetime ----
@@ -333,8 +315,6 @@ HRESULT CPDXDocumentV22::SetAttributesEx(BSTR substituteFrom, BSTR substituteTo,
                                          SAFEARRAY* relativePaths, SAFEARRAY* attributes, SAFEARRAY* tuples) {
     if (document_ == nullptr) return S_OK;
     return Guarded("SetAttributes", [&] {
-        HRESULT hr = CheckWriteIndexes(basePath, relativePaths, attributes, tuples);
-        if (FAILED(hr)) return hr;
         return document_->SetAttributes(substituteFrom, substituteTo, basePath, relativePaths, attributes, tuples);
     });
 }

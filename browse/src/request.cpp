@@ -328,6 +328,19 @@ std::unique_ptr<DelegateServiceHelper> DelegateDocumentOf(Entry& entry) {
 }  // namespace
 
 HRESULT ProcessBatchRequest(FIDocumentBase_& document, FIAttributeRequest& request, bool write) {
+    // A write is checked whole before anything is written: a tuple outside the paths or the attributes
+    // refuses the request instead of being passed over.
+    if (write) {
+        for (const FIAttributeRequestItem& item : request.items) {
+            if (item.pathIndex < 0 || static_cast<size_t>(item.pathIndex) >= request.relativePaths.size()) {
+                return RaiseFIError(E_INVALIDARG, "Invalid path index");
+            }
+            if (item.attributeIndex < 0 || static_cast<size_t>(item.attributeIndex) >= request.attributeNames.size() ||
+                static_cast<size_t>(item.attributeIndex) >= request.attributeIds.size()) {
+                return RaiseFIError(E_INVALIDARG, "Invalid attribute index");
+            }
+        }
+    }
     EntryHandle base;
     std::string basePath = request.basePath;
     bool stripRootName = false;
@@ -440,7 +453,6 @@ HRESULT ProcessBatchRequest(FIDocumentBase_& document, FIAttributeRequest& reque
             bool validIndex = a >= 0 && static_cast<size_t>(a) < request.attributeNames.size() &&
                               static_cast<size_t>(a) < request.attributeIds.size();
             if (write) {
-                if (!validIndex) return RaiseFIError(E_INVALIDARG, "Invalid attribute index");
                 HRESULT hr = entry->WriteAttribute(&document, request.attributeNames[static_cast<size_t>(a)].c_str(),
                                                    request.attributeIds[static_cast<size_t>(a)], item.units.c_str(),
                                                    item.value.get());

@@ -132,6 +132,49 @@ TEST(BatchWrite, StopsAtTheFirstFailure) {
     EXPECT_EQ(fitest::TakeErrorDescription(), "Cannot modify attribute type");
 }
 
+// A write with an index outside the paths or the attributes is refused whole: nothing is written, no
+// path hook runs, and the reason is named.
+TEST(BatchWrite, IndexesOutsideTheRequestRefuseTheWholeWrite) {
+    DocumentHolder doc(MemoryDocument::Create(MakeTree()));
+    MemoryEntry* b = doc->root_->Children()[0].Get();
+    struct Row {
+        int32_t path;
+        int32_t attribute;
+        const char* text;
+    };
+    const Row rows[] = {{2, 0, "Invalid path index"},
+                        {-1, 0, "Invalid path index"},
+                        {0, 1, "Invalid attribute index"},
+                        {1, -1, "Invalid attribute index"},
+                        {5, 7, "Invalid path index"}};
+    for (const Row& row : rows) {
+        FIAttributeRequest r(doc.get());
+        r.basePath = "Top.B";
+        r.AddAttribute("value");
+        r.AddPath("x");
+        r.AddPath("y");
+        FIAttributeRequestItem& good = r.AddItem(0, 0);
+        good.value.get()->vt = VT_I4;
+        good.value.get()->lVal = 42;
+        FIAttributeRequestItem& bad = r.AddItem(row.path, row.attribute);
+        bad.value.get()->vt = VT_I4;
+        bad.value.get()->lVal = 43;
+        EXPECT_EQ(doc->SetRequestAttributes(r), E_INVALIDARG) << row.path << "," << row.attribute;
+        EXPECT_EQ(fitest::TakeErrorDescription(), row.text);
+        EXPECT_EQ(b->Children()[0]->Attr("value")->ToInt(), 1) << "written before the bad tuple was seen";
+        EXPECT_EQ(doc->hooks, "");
+    }
+    // Reads pass over such tuples and leave their value empty.
+    FIAttributeRequest read(doc.get());
+    read.basePath = "Top.B";
+    read.AddAttribute("value");
+    read.AddPath("x");
+    read.AddItem(0, 0);
+    read.AddItem(3, 0);
+    EXPECT_EQ(doc->GetRequestAttributes(read), S_OK);
+    EXPECT_EQ(Values(read), (std::vector<std::string>{"1", "<empty>"}));
+}
+
 TEST(BatchSingle, GetAndSetThroughTheDocument) {
     DocumentHolder doc(MemoryDocument::Create(MakeTree()));
     FIVariant v;
