@@ -9,6 +9,7 @@
 #include "browse/attributes.h"
 #include "browse/error.h"
 #include "browse/request.h"
+#include "browse/variant_array.h"
 #include "nuv_text.h"
 #include "typed_access.h"
 
@@ -19,54 +20,6 @@ namespace {
 constexpr LONG kVersion = 220;
 constexpr LONG kRevision = 1;
 constexpr LCID kEventLocale = 1024;
-
-// Locks a VARIANT array of one or two dimensions while it is read; elements by zero-based index.
-class VariantArrayReader {
-public:
-    VariantArrayReader(SAFEARRAY* array, UINT dims) : array_(array), dims_(dims) {
-        if (array_ == nullptr) {
-            status_ = E_POINTER;
-            return;
-        }
-        VARTYPE vt = VT_EMPTY;
-        if (FAILED(SafeArrayGetVartype(array_, &vt)) || vt != VT_VARIANT || SafeArrayGetDim(array_) != dims) {
-            status_ = E_INVALIDARG;
-            return;
-        }
-        for (UINT d = 0; d < dims; ++d) {
-            LONG lower = 0;
-            LONG upper = -1;
-            SafeArrayGetLBound(array_, d + 1, &lower);
-            SafeArrayGetUBound(array_, d + 1, &upper);
-            lower_[d] = lower;
-            extent_[d] = upper >= lower ? static_cast<LONG>(upper - lower + 1) : 0;
-        }
-        status_ = SafeArrayLock(array_);
-        locked_ = SUCCEEDED(status_);
-    }
-    ~VariantArrayReader() {
-        if (locked_) SafeArrayUnlock(array_);
-    }
-    VariantArrayReader(const VariantArrayReader&) = delete;
-    VariantArrayReader& operator=(const VariantArrayReader&) = delete;
-
-    HRESULT Status() const { return status_; }
-    LONG Extent(UINT d) const { return d < dims_ ? extent_[d] : 0; }
-    HRESULT Get(LONG i, VARIANT* out) { return Get(i, 0, out); }
-    HRESULT Get(LONG i, LONG j, VARIANT* out) {
-        VariantClear(out);
-        LONG index[2] = {lower_[0] + i, lower_[1] + j};
-        return SafeArrayGetElement(array_, index, out);
-    }
-
-private:
-    SAFEARRAY* array_;
-    UINT dims_;
-    HRESULT status_ = S_OK;
-    bool locked_ = false;
-    LONG lower_[2] = {0, 0};
-    LONG extent_[2] = {0, 0};
-};
 
 class ScopedArray {
 public:
