@@ -348,12 +348,13 @@ TEST_F(GridTest, ParameterGridSortsValuesByNumberEditsAndFindsByName) {
     EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"RATE", "COUNT", "AREA"}));
 }
 
-TEST_F(GridTest, AHierarchyBlocksParametersSortOnTheirValues) {
+TEST_F(GridTest, AHierarchyBlocksParametersSortOnTheirValuesAsTextsWhenOneIsAText) {
+    // Values 2, 1, 10 and "alpha": one column holds one cell type, so all sort as texts ("10" < "2").
     CComPtr<INUVGridService> grid = Grid("AREA", MemberKind::Parameters);
     ASSERT_TRUE(grid);
     ASSERT_EQ(grid->SetSortKeys(Names({"VALUE"}), Flags({})), S_OK);
     ASSERT_EQ(grid->Sort(), S_OK);
-    EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"MODE", "SIZE", "GAIN"}));
+    EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"MODE", "GAIN", "SIZE", "NOTE"}));
 }
 
 TEST_F(GridTest, EquationAndPortGridsSortOnTheirRecords) {

@@ -22,7 +22,8 @@ using objects_test::Text;
 
 // WIDE holds V01 .. V12 with values 12 - i (mod 5), so several rows tie on VALUE; V03 and V07 have
 // descriptions equal over their first 1,024 characters. TANK holds three parameters of mixed value types,
-// a port over two of its variables and two equations. The hierarchy AREA has three parameters of its own and
+// a port over two of its variables and two equations. The hierarchy AREA has four parameters of its own,
+// one of them a text, and
 // holds CELL (X, Y, two equations, a port) and its own Z with an equation. Tag "FLOW_TAG" stands for WIDE.V04.
 inline std::unique_ptr<zeq::Simulation> BuildGridModel() {
     zeq::testing::ModelBuilder m;
@@ -39,7 +40,8 @@ inline std::unique_ptr<zeq::Simulation> BuildGridModel() {
     m.Param("RATE", zeq::Value::Real(12.5)).Param("COUNT", zeq::Value::Int(7)).Param("AREA", zeq::Value::Real(0.5));
     m.Port("OUT", "OUT", {"VOLUME", "TEMP"});
     m.Eqn("E1", "LEVEL = 4").Eqn("E2", "TEMP = 1");
-    m.Hierarchy("AREA").Param("SIZE", zeq::Value::Real(2)).Param("MODE", zeq::Value::Real(1)).Param("GAIN", zeq::Value::Real(3));
+    m.Hierarchy("AREA").Param("SIZE", zeq::Value::Real(2)).Param("MODE", zeq::Value::Real(1));
+    m.Param("GAIN", zeq::Value::Real(10)).Param("NOTE", zeq::Value::Text("alpha"));
     m.Block("CELL").Var("X", 1).Var("Y", 3).Eqn("XE", "X = 1").Eqn("YE", "Y = 3").Port("IN", "IN", {"Y"});
     m.ContainerVar("Z", 2).ContainerEqn("ZE", "Z = 2").EndHierarchy();
     m.Tag("FLOW_TAG", "WIDE.V04");
