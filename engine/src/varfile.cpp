@@ -448,8 +448,10 @@ int Container::ImportBlockFile(const char* path, const rtovmask* mask, gl_list* 
                 if (r->replacement == "$NOMATCH$") {
                     skipped = true;
                 } else {
+                    // The matched text is replaced as it is: a pattern that takes the "." after a prefix
+                    // drops it, one that stops before it keeps it after the replacement.
                     name = name.substr(0, static_cast<size_t>(match[0].rm_so)) + r->replacement +
-                           (r->replacement.empty() ? "" : ".") + name.substr(static_cast<size_t>(match[0].rm_eo));
+                           name.substr(static_cast<size_t>(match[0].rm_eo));
                 }
                 break;
             }

@@ -306,12 +306,21 @@ TEST(BlockFile, QueryMembersAndImportWithMaskAndPatterns) {
     value_only.slot[2] = true;
     // OLD.* is read as MIX.*; MIX.F1 is flagged to be skipped, so only FEED's values change.
     gl_list* patterns = gl_create(0);
-    gl_addtoend(patterns, const_cast<char*>(" ^OLD\\."));
+    gl_addtoend(patterns, const_cast<char*>(" ^OLD"));
     gl_addtoend(patterns, const_cast<char*>("MIX"));
     std::vector<int64_t> skip(static_cast<size_t>(fs->GetCount()), 0);
     skip[static_cast<size_t>(fs->FindIndex("MIX.F") - 1)] = 1;
     EXPECT_EQ(fs->ImportBlockFile(dir.File("b.x").c_str(), &value_only, patterns, skip.data()), 2);
+    // Unflagged, the renamed line lands on MIX.F: the matched text is replaced, the "." after it kept.
+    skip.assign(skip.size(), 0);
+    EXPECT_EQ(fs->ImportBlockFile(dir.File("b.x").c_str(), &value_only, patterns, skip.data()), 3);
     gl_destroy(patterns, nullptr);
+    ZEQVariableData mixed;
+    mixed.mask.Set(VA_VALUE);
+    ASSERT_TRUE(mixed.Load(fs, nullptr, fs->FindIndex("MIX.F"), true));
+    double mix = 0;
+    mixed.GetValue(VA_VALUE, mix);
+    EXPECT_DOUBLE_EQ(mix, 6);
     ZEQVariableData rec;
     rec.mask.Set(VA_VALUE);
     rec.mask.Add(VA_LOWER);

@@ -197,6 +197,12 @@ TEST_F(ExternalFileTest, BlockFileImportByBlockAndWithRenamedPrefixes) {
     CComBSTR renamed = File("r.xf", "XFILE\nMASK VALUE\nMEMBER X.BLK\nA.K 99\n");
     ASSERT_EQ(Import(renamed, NUVExternalFile_XFile, 0, nullptr, "OLD", "A"), S_OK);
     EXPECT_EQ(Value("A.K"), 6);
+    // A block saved as OLD is read into A: OLD.K lands on A.K; names of other blocks are read as they are.
+    CComBSTR old = File("o.xf", "XFILE\nMASK VALUE LOWER\nMEMBER OLD.BLK\nOLD.K 31 4\nSEC.H.U 32 5\n");
+    ASSERT_EQ(Import(old, NUVExternalFile_XFile, 0, nullptr, "OLD", "A"), S_OK);
+    EXPECT_EQ(Value("A.K"), 31);
+    EXPECT_EQ(Lower("A.K"), 4);
+    EXPECT_EQ(Value("SEC.H.U"), 32);
     // An empty substitute drops the prefix: names land in the target as they are.
     CComBSTR dropped = File("d.xf", "XFILE\nMASK VALUE\nMEMBER X.BLK\nOLD.A.K 21\n");
     ASSERT_EQ(Import(dropped, NUVExternalFile_XFile, 0, nullptr, "OLD", ""), S_OK);
