@@ -293,3 +293,30 @@ TEST_F(DocumentTest, EngineThreadsDeliverWhileSubscribersComeAndGoAndTheDocument
 
 }  // namespace
 }  // namespace bdoc_test
+
+namespace bdoc_test {
+namespace {
+
+// A subscriber that leaves from inside its first notification, as a client closing its view does.
+struct Leaver {
+    FI::FIVORNDocument* document = nullptr;
+    uint32_t cookie = 0;
+    int calls = 0;
+    static void Callback(FI::FIDocument*, void* context, FIDocumentNotifyList*) {
+        auto* self = static_cast<Leaver*>(context);
+        if (++self->calls == 1) self->document->Unadvise(self->cookie);
+    }
+};
+
+TEST_F(DocumentTest, ASubscriberMayLeaveFromInsideAnOutputLine) {
+    Leaver leaver{doc_};
+    leaver.cookie = doc_->Advise(&Leaver::Callback, &leaver);
+    InputArray script({CComVariant("echo one\necho two")});
+    CComVariant result;
+    ASSERT_EQ(doc_->RunScriptAction(script.get(), &result), S_OK);
+    EXPECT_EQ(leaver.calls, 1);
+    EXPECT_FALSE(doc_->IsSubscribed());
+}
+
+}  // namespace
+}  // namespace bdoc_test
