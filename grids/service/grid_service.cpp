@@ -390,12 +390,8 @@ void CoNUVGrid<Kind>::LoadCells(GridSortTable& table, const std::vector<int>& id
         if constexpr (Kind == MemberKind::Variables) {
             ZEQVariableData record;
             SetMask(record.mask, ids);
-            if (index == coll::kEmptyRow)
-                record.SetNotSet();
-            else if (in_range)
-                record.Load(container, block, index, true);
-            else
-                record.SetNotSet();
+            // An empty row, and one whose variable is gone, sort with the not-set values.
+            if (!in_range || !record.Load(container, block, index, true)) record.SetNotSet();
             put(record);
         } else if constexpr (Kind == MemberKind::Equations) {
             ZEQEquationData record;
