@@ -170,9 +170,22 @@ std::mutex& ReceiverLock() {
     return lock;
 }
 
-std::map<CoNUVSimulation*, Registration>& Receivers() {
-    static auto* receivers = new std::map<CoNUVSimulation*, Registration>;
-    return *receivers;
+// Made with the first registration and freed with the last, under the receiver lock: nothing with a
+// destructor is left for the library's unloading, and nothing stays allocated once every run
+// receiver is gone.
+using ReceiverMap = std::map<CoNUVSimulation*, Registration>;
+ReceiverMap* g_receivers = nullptr;
+
+ReceiverMap& Receivers() {
+    if (!g_receivers) g_receivers = new ReceiverMap;
+    return *g_receivers;
+}
+
+void DropReceiversIfEmpty() {
+    if (g_receivers && g_receivers->empty()) {
+        delete g_receivers;
+        g_receivers = nullptr;
+    }
 }
 
 }  // namespace
@@ -197,11 +210,13 @@ bool UnregisterRunReceiver(CoNUVSimulation* simulation, const EngineRunReceiver*
     Registration removed;
     {
         std::lock_guard lock(ReceiverLock());
-        auto it = Receivers().find(simulation);
-        if (it == Receivers().end() || it->second.receiver.get() != receiver) return false;
+        if (!g_receivers) return false;
+        auto it = g_receivers->find(simulation);
+        if (it == g_receivers->end() || it->second.receiver.get() != receiver) return false;
         std::swap(removed.receiver, it->second.receiver);
         std::swap(removed.use, it->second.use);
-        Receivers().erase(it);
+        g_receivers->erase(it);
+        DropReceiversIfEmpty();
     }
     return true;
 }
@@ -209,8 +224,9 @@ bool UnregisterRunReceiver(CoNUVSimulation* simulation, const EngineRunReceiver*
 std::shared_ptr<EngineRunReceiver> FindRunReceiver(CoNUVSimulation* simulation) {
     if (!simulation) return nullptr;
     std::lock_guard lock(ReceiverLock());
-    auto it = Receivers().find(simulation);
-    return it == Receivers().end() ? nullptr : it->second.receiver;
+    if (!g_receivers) return nullptr;
+    auto it = g_receivers->find(simulation);
+    return it == g_receivers->end() ? nullptr : it->second.receiver;
 }
 
 }  // namespace nuv::events

@@ -11,8 +11,9 @@ namespace {
 using namespace events_test;
 
 TEST(EventsSystemLibrary, AHostSubscribesThroughTheLoadedLibraryAndHearsASolve) {
-    // Kept mapped after dlclose: the library's thread-local state is torn down only at process exit.
-    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    // Unloaded at the end like any plug-in: what the library keeps for itself is gone by then, and
+    // nothing of it runs after the unload.
+    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();
     using Create = HRESULT (*)(ZEQEOSimulation*, REFIID, void**);
     using Register = void (*)(ZEQEOSimulation*);

@@ -182,7 +182,7 @@ TEST_F(ProfileTest, LateBoundProfileByName) {
 }
 
 TEST(VarProfileClass, SystemLibraryExportsTheProfileMembers) {
-    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();
     for (const char* name : {"_ZN10VarProfileC1Ev", "_ZN10VarProfileC1ERKS_", "_ZN10VarProfileaSERKS_",
                              "_ZNK10VarProfile6ActiveEv", "_ZN10VarProfile9SetActiveEb", "_ZN11ProfileItemaSERKS_",

@@ -13,8 +13,8 @@ using tasks_test::Names;
 using tasks_test::Text;
 
 TEST(TaskServicesThroughTheSystemLibrary, EveryServiceIsFoundByNameAndWorks) {
-    // Kept mapped after dlclose, as in a host: the library's process-wide objects live until the process ends.
-    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    // Unloaded at the end: the library leaves nothing allocated and nothing to run after it is gone.
+    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();
     using Create = HRESULT (*)(ZEQEOSimulation*, REFIID, void**);
     using Register = void (*)(ZEQEOSimulation*);
