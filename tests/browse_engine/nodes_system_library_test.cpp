@@ -96,7 +96,8 @@ TEST(BlockViewsThroughTheSystemLibrary, BatchReadsAndWritesReachTheEngine) {
 
         CComBSTR base(OLESTR("Top.appModel"));
         ScopedArray paths(Texts({"Blocks.FEED.Variables.T", "Blocks.FEED.Parameters.COMPONENT", "Blocks.FEED.Ports.OUT",
-                                 "Parameters.MAXTEMP", "Blocks.SECTION.Blocks.\"SECTION.HTR\".Parameters.PDROP"}));
+                                 "Parameters.MAXTEMP", "Blocks.SECTION.Blocks.\"SECTION.HTR\".Parameters.PDROP",
+                                 "Blocks.MIX.Equations.MASS"}));
         ScopedArray attributes(Texts({"value", "uom", "stream", "type"}));
         ScopedArray reads(Tuples(3, {{0, 0, CComVariant("F")},
                                      {0, 1, CComVariant()},
@@ -105,7 +106,8 @@ TEST(BlockViewsThroughTheSystemLibrary, BatchReadsAndWritesReachTheEngine) {
                                      {2, 2, CComVariant()},
                                      {3, 0, CComVariant()},
                                      {4, 3, CComVariant()},
-                                     {2, 3, CComVariant()}}));
+                                     {2, 3, CComVariant()},
+                                     {5, 3, CComVariant()}}));
         ScopedArray values;
         ASSERT_EQ(face->GetAttributes(base, paths.get(), attributes.get(), reads.get(), values.Receive()), S_OK);
         EXPECT_NEAR(AsReal(Element(values.get(), 0)), 77.0, 1e-9);
@@ -121,6 +123,7 @@ TEST(BlockViewsThroughTheSystemLibrary, BatchReadsAndWritesReachTheEngine) {
         const char* portType = nullptr;
         ASSERT_TRUE(port.Load(sim->GetFlowsheet()->FindBlock("FEED"), 1) && port.GetValue(PO_TYPE, portType));
         EXPECT_EQ(AsText(Element(values.get(), 7)), portType);
+        EXPECT_EQ(AsText(Element(values.get(), 8)), "Real");
 
         // A temperature written in F lands in the engine in the variable's own unit.
         ScopedArray writes(Tuples(4, {{0, 0, CComVariant("F"), 212.0}, {1, 0, CComVariant(), CComVariant("steam")}}));
