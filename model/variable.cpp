@@ -40,10 +40,11 @@ HRESULT CoNUVVariable::Write(int id, T value) {
     return result < 0 ? static_cast<HRESULT>(result) : S_OK;
 }
 
-HRESULT CoNUVVariable::GetDouble(int id, DOUBLE* out) {
+template <class T>
+HRESULT CoNUVVariable::GetNumber(int id, T* out) {
     if (!out) return E_POINTER;
     *out = 0;
-    double value = 0;
+    T value = 0;
     HRESULT hr = Read(id, value);
     if (SUCCEEDED(hr)) *out = value;
     return Done(hr);
@@ -109,56 +110,58 @@ STDMETHODIMP CoNUVVariable::GetService(BSTR, IUnknown** out) {
 
 // ---- INUVVariable ----
 
-STDMETHODIMP CoNUVVariable::get_Value(DOUBLE* out) { return GetDouble(VA_VALUE, out); }
+STDMETHODIMP CoNUVVariable::get_Value(DOUBLE* out) { return GetNumber(VA_VALUE, out); }
 STDMETHODIMP CoNUVVariable::put_Value(DOUBLE value) { return PutDouble(VA_VALUE, value); }
-STDMETHODIMP CoNUVVariable::get_LowerBound(DOUBLE* out) { return GetDouble(VA_LOWER, out); }
+STDMETHODIMP CoNUVVariable::get_LowerBound(DOUBLE* out) { return GetNumber(VA_LOWER, out); }
 STDMETHODIMP CoNUVVariable::put_LowerBound(DOUBLE value) { return PutDouble(VA_LOWER, value); }
-STDMETHODIMP CoNUVVariable::get_UpperBound(DOUBLE* out) { return GetDouble(VA_UPPER, out); }
+STDMETHODIMP CoNUVVariable::get_UpperBound(DOUBLE* out) { return GetNumber(VA_UPPER, out); }
 STDMETHODIMP CoNUVVariable::put_UpperBound(DOUBLE value) { return PutDouble(VA_UPPER, value); }
 STDMETHODIMP CoNUVVariable::get_Spec(NUVSpec* out) { return GetEnum(VA_SPEC, out); }
 STDMETHODIMP CoNUVVariable::put_Spec(NUVSpec value) { return PutInt(VA_SPEC, static_cast<int>(value)); }
-STDMETHODIMP CoNUVVariable::get_Scale(DOUBLE* out) { return GetDouble(VA_SCALE, out); }
+STDMETHODIMP CoNUVVariable::get_Scale(DOUBLE* out) { return GetNumber(VA_SCALE, out); }
 STDMETHODIMP CoNUVVariable::put_Scale(DOUBLE value) { return PutDouble(VA_SCALE, value); }
-STDMETHODIMP CoNUVVariable::get_SBWeight(DOUBLE* out) { return GetDouble(VA_SBWEIGHT, out); }
+STDMETHODIMP CoNUVVariable::get_SBWeight(DOUBLE* out) { return GetNumber(VA_SBWEIGHT, out); }
 STDMETHODIMP CoNUVVariable::put_SBWeight(DOUBLE value) { return PutDouble(VA_SBWEIGHT, value); }
-STDMETHODIMP CoNUVVariable::get_ShadowPrice(DOUBLE* out) { return GetDouble(VA_SHADOW_PRICE, out); }
+STDMETHODIMP CoNUVVariable::get_ShadowPrice(DOUBLE* out) { return GetNumber(VA_SHADOW_PRICE, out); }
 STDMETHODIMP CoNUVVariable::put_ShadowPrice(DOUBLE value) { return PutDouble(VA_SHADOW_PRICE, value); }
 
 STDMETHODIMP CoNUVVariable::get_Marked(VARIANT_BOOL* out) {
     if (!out) return E_POINTER;
-    *out = VARIANT_FALSE;
-    int marked = 0;
-    HRESULT hr = Read(VA_MARKED, marked);
-    if (SUCCEEDED(hr)) *out = marked ? VARIANT_TRUE : VARIANT_FALSE;
-    return Done(hr);
+    INT marked = 0;
+    HRESULT hr = GetNumber(VA_MARKED, &marked);
+    *out = SUCCEEDED(hr) && marked ? VARIANT_TRUE : VARIANT_FALSE;
+    return hr;
 }
 
 STDMETHODIMP CoNUVVariable::put_Marked(VARIANT_BOOL value) { return PutInt(VA_MARKED, value ? 1 : 0); }
 
+HRESULT CoNUVVariable::LoadModified(BSTR attribute, ZEQVariableData& record, int& id, ZEQEOCntr*& flowsheet,
+                                    int& index) {
+    ZEQEOSimulation* sim = m_sim.load();
+    if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
+    if (!ZEQVariableData::AttribId(nuv::EngineText(attribute).c_str(), &id)) return ReportError(E_INVALIDARG);
+    record.mask.Set(VA_MODIFIED);
+    flowsheet = sim->GetFlowsheet();
+    index = m_index.load();
+    return record.Load(flowsheet, nullptr, index, true) ? S_OK : ReportError(E_FAIL);
+}
+
 STDMETHODIMP CoNUVVariable::get_Modified(BSTR attribute, VARIANT_BOOL* out) {
     if (!out) return E_POINTER;
     *out = VARIANT_FALSE;
-    ZEQEOSimulation* sim = m_sim.load();
-    if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    int id = 0;
-    if (!ZEQVariableData::AttribId(nuv::EngineText(attribute).c_str(), &id)) return ReportError(E_INVALIDARG);
     ZEQVariableData record;
-    record.mask.Set(VA_MODIFIED);
-    if (!record.Load(sim->GetFlowsheet(), nullptr, m_index.load(), true)) return ReportError(E_FAIL);
+    int id = 0, index = 0;
+    ZEQEOCntr* flowsheet = nullptr;
+    if (HRESULT hr = LoadModified(attribute, record, id, flowsheet, index); FAILED(hr)) return hr;
     *out = record.IsModified(id) ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }
 
 STDMETHODIMP CoNUVVariable::put_Modified(BSTR attribute, VARIANT_BOOL value) {
-    ZEQEOSimulation* sim = m_sim.load();
-    if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    int id = 0;
-    if (!ZEQVariableData::AttribId(nuv::EngineText(attribute).c_str(), &id)) return ReportError(E_INVALIDARG);
     ZEQVariableData record;
-    record.mask.Set(VA_MODIFIED);
-    ZEQEOCntr* flowsheet = sim->GetFlowsheet();
-    const int index = m_index.load();
-    if (!record.Load(flowsheet, nullptr, index, true)) return ReportError(E_FAIL);
+    int id = 0, index = 0;
+    ZEQEOCntr* flowsheet = nullptr;
+    if (HRESULT hr = LoadModified(attribute, record, id, flowsheet, index); FAILED(hr)) return hr;
     if (!record.SetIsModified(id, value != VARIANT_FALSE)) return ReportError(E_FAIL);
     const int result = record.Commit(flowsheet, nullptr, index, true);
     return result < 0 ? ReportError(static_cast<HRESULT>(result)) : S_OK;
@@ -169,25 +172,18 @@ STDMETHODIMP CoNUVVariable::get_Quality(NUVVarQuality* out) { return GetEnum(VA_
 STDMETHODIMP CoNUVVariable::put_Quality(NUVVarQuality value) { return PutInt(VA_QUALITY, static_cast<int>(value)); }
 STDMETHODIMP CoNUVVariable::get_UOM(BSTR* out) { return GetText(VA_UOM, out); }
 STDMETHODIMP CoNUVVariable::put_UOM(BSTR value) { return PutText(VA_UOM, value); }
-STDMETHODIMP CoNUVVariable::get_Initial(DOUBLE* out) { return GetDouble(VA_INITIAL, out); }
+STDMETHODIMP CoNUVVariable::get_Initial(DOUBLE* out) { return GetNumber(VA_INITIAL, out); }
 STDMETHODIMP CoNUVVariable::put_Initial(DOUBLE value) { return PutDouble(VA_INITIAL, value); }
-STDMETHODIMP CoNUVVariable::get_Change(DOUBLE* out) { return GetDouble(VA_CHANGE, out); }
+STDMETHODIMP CoNUVVariable::get_Change(DOUBLE* out) { return GetNumber(VA_CHANGE, out); }
 STDMETHODIMP CoNUVVariable::put_Change(DOUBLE value) { return PutDouble(VA_CHANGE, value); }
 
-STDMETHODIMP CoNUVVariable::get_Number(INT* out) {
-    if (!out) return E_POINTER;
-    *out = 0;
-    int number = 0;
-    HRESULT hr = Read(VA_NUMBER, number);
-    if (SUCCEEDED(hr)) *out = number;
-    return Done(hr);
-}
+STDMETHODIMP CoNUVVariable::get_Number(INT* out) { return GetNumber(VA_NUMBER, out); }
 
 STDMETHODIMP CoNUVVariable::get_BoundType(NUVVarBoundType* out) { return GetEnum(VA_BOUND, out); }
 STDMETHODIMP CoNUVVariable::put_BoundType(NUVVarBoundType value) { return PutInt(VA_BOUND, static_cast<int>(value)); }
-STDMETHODIMP CoNUVVariable::get_InternalScale(DOUBLE* out) { return GetDouble(VA_INTSCALE, out); }
+STDMETHODIMP CoNUVVariable::get_InternalScale(DOUBLE* out) { return GetNumber(VA_INTSCALE, out); }
 STDMETHODIMP CoNUVVariable::put_InternalScale(DOUBLE value) { return PutDouble(VA_INTSCALE, value); }
-STDMETHODIMP CoNUVVariable::get_Step(DOUBLE* out) { return GetDouble(VA_STEP, out); }
+STDMETHODIMP CoNUVVariable::get_Step(DOUBLE* out) { return GetNumber(VA_STEP, out); }
 STDMETHODIMP CoNUVVariable::put_Step(DOUBLE value) { return PutDouble(VA_STEP, value); }
 STDMETHODIMP CoNUVVariable::get_PhysicalType(BSTR* out) { return GetText(VA_PHYSICAL_TYPE, out); }
 
@@ -229,7 +225,7 @@ STDMETHODIMP CoNUVVariable::get_HomotopyParameter(NUVHomotopyParam* out) { retur
 STDMETHODIMP CoNUVVariable::put_HomotopyParameter(NUVHomotopyParam value) {
     return PutInt(VA_HOMO_PARAM, static_cast<int>(value));
 }
-STDMETHODIMP CoNUVVariable::get_HomotopyTarget(DOUBLE* out) { return GetDouble(VA_HOMO_TARGET, out); }
+STDMETHODIMP CoNUVVariable::get_HomotopyTarget(DOUBLE* out) { return GetNumber(VA_HOMO_TARGET, out); }
 STDMETHODIMP CoNUVVariable::put_HomotopyTarget(DOUBLE value) { return PutDouble(VA_HOMO_TARGET, value); }
 STDMETHODIMP CoNUVVariable::get_Description(BSTR* out) { return GetText(VA_DESCRIPTION, out); }
 STDMETHODIMP CoNUVVariable::get_VariableType(NUVVariableType* out) { return GetEnum(VA_VARIABLE_TYPE, out); }
@@ -237,14 +233,7 @@ STDMETHODIMP CoNUVVariable::put_VariableType(NUVVariableType value) {
     return PutInt(VA_VARIABLE_TYPE, static_cast<int>(value));
 }
 
-STDMETHODIMP CoNUVVariable::get_ConnectionType(INT* out) {
-    if (!out) return E_POINTER;
-    *out = 0;
-    int type = 0;
-    HRESULT hr = Read(VA_CONN_TYPE, type);
-    if (SUCCEEDED(hr)) *out = type;
-    return Done(hr);
-}
+STDMETHODIMP CoNUVVariable::get_ConnectionType(INT* out) { return GetNumber(VA_CONN_TYPE, out); }
 
 STDMETHODIMP CoNUVVariable::put_ConnectionType(INT value) { return PutInt(VA_CONN_TYPE, value); }
 STDMETHODIMP CoNUVVariable::put_Description(BSTR value) { return PutText(VA_DESCRIPTION, value); }

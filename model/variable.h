@@ -5,6 +5,8 @@
 
 #include "indexed_object.h"
 
+class ZEQVariableData;
+
 class CoNUVVariable : public NUVCoClassBase<CoNUVVariable, INUVVariable5, &CLSID_NUVVariable>,
                       public ISupportErrorInfo {
 public:
@@ -100,13 +102,16 @@ private:
     HRESULT Read(int id, T& out);
     template <class T>
     HRESULT Write(int id, T value);
-    HRESULT GetDouble(int id, DOUBLE* out);
+    template <class T>
+    HRESULT GetNumber(int id, T* out);
     HRESULT PutDouble(int id, DOUBLE value);
     HRESULT GetText(int id, BSTR* out);
     HRESULT PutText(int id, BSTR value);
     template <class E>
     HRESULT GetEnum(int id, E* out);
     HRESULT PutInt(int id, int value);
+    // Checks the object and the attribute name and loads the variable's modified flags.
+    HRESULT LoadModified(BSTR attribute, ZEQVariableData& record, int& id, ZEQEOCntr*& flowsheet, int& index);
     HRESULT Done(HRESULT hr) const { return FAILED(hr) ? ReportError(hr) : hr; }
 
     std::atomic<ZEQEOSimulation*> m_sim{nullptr};
