@@ -3,6 +3,8 @@
 // write goes to the engine.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "browse/entry.h"
@@ -283,5 +285,34 @@ void VariableBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index,
 void EquationBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index, FIValue& out);
 // The container index of a member name given relative to block (prefix added when the block has one).
 int32_t FindVariableIndex(ZEQEOCntr* container, ZEQEOBlock* block, const char* name);
+int32_t FindEquationIndex(ZEQEOCntr* container, ZEQEOBlock* block, const char* name);
+// What both browse names share: name without the block's prefix, or "#" and index when name is null or empty.
+void MemberBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, const char* name, uint32_t index, FIValue& out);
+// name with the block's prefix and a "." before it when the block has a prefix.
+std::string MemberFullName(ZEQEOCntr* container, ZEQEOBlock* block, const char* name);
+
+// The cursor source of a variable or equation list: position p is the member with container index p + 1.
+template <class Leaf, void (*BrowseName)(ZEQEOCntr*, ZEQEOBlock*, uint32_t, FIValue&),
+          int32_t (*FindIndex)(ZEQEOCntr*, ZEQEOBlock*, const char*)>
+class MemberSource {
+public:
+    MemberSource(FIHandle<FIVORNNodeBase> node, ZEQEOCntr* container, ZEQEOBlock* block)
+        : node_(std::move(node)), container_(container), block_(block) {}
+    void NameAt(int32_t pos, FIValue& out) { BrowseName(container_, block_, static_cast<uint32_t>(pos + 1), out); }
+    void EntryAt(int32_t pos, EntryHandle& out) {
+        FIValue name;
+        NameAt(pos, name);
+        out = EntryHandle(new Leaf(node_->document, name, container_, static_cast<uint32_t>(pos + 1)));
+    }
+    int32_t Find(const char* name, int32_t /*first*/, int32_t end) {
+        const int32_t index = FindIndex(container_, block_, name);
+        return index > 0 ? index - 1 : end;
+    }
+
+private:
+    FIHandle<FIVORNNodeBase> node_;
+    ZEQEOCntr* container_;
+    ZEQEOBlock* block_;
+};
 
 }  // namespace FI

@@ -21,37 +21,7 @@ int EquationMask(uint32_t id) {
     }
 }
 
-class EquationSource {
-public:
-    EquationSource(FIHandle<FIVORNNodeBase> node, ZEQEOCntr* container, ZEQEOBlock* block)
-        : node_(std::move(node)), container_(container), block_(block) {}
-    void NameAt(int32_t pos, FIValue& out) {
-        EquationBrowseName(container_, block_, static_cast<uint32_t>(pos + 1), out);
-    }
-    void EntryAt(int32_t pos, EntryHandle& out) {
-        FIValue name;
-        NameAt(pos, name);
-        out = EntryHandle(
-            new FIVORNEquationNode(node_->document, name, container_, static_cast<uint32_t>(pos + 1)));
-    }
-    int32_t Find(const char* name, int32_t /*first*/, int32_t end) {
-        if (container_ == nullptr) return end;
-        const char* prefix = block_ != nullptr ? container_->GetBlockPrefix(block_) : nullptr;
-        int32_t index = 0;
-        if (prefix != nullptr && *prefix != '\0') {
-            const std::string full = std::string(prefix) + "." + name;
-            index = container_->FindEquationIndex(full.c_str());
-        } else {
-            index = container_->FindEquationIndex(name);
-        }
-        return index > 0 ? index - 1 : end;
-    }
-
-private:
-    FIHandle<FIVORNNodeBase> node_;
-    ZEQEOCntr* container_;
-    ZEQEOBlock* block_;
-};
+using EquationSource = MemberSource<FIVORNEquationNode, EquationBrowseName, FindEquationIndex>;
 
 }  // namespace
 
@@ -59,14 +29,14 @@ void EquationBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index,
     ZEQEquationData record;
     record.SetMask(EA_NAME, 0);
     const char* name = nullptr;
-    if (container != nullptr && record.Load(container, nullptr, static_cast<int>(index)) &&
-        record.GetValue(EA_NAME, name) && name != nullptr && *name != '\0') {
-        const char* prefix = block != nullptr ? container->GetBlockPrefix(block) : nullptr;
-        const char* below = prefix != nullptr ? StripNamePrefix(prefix, name) : nullptr;
-        out.SetString(below != nullptr && *below != '\0' ? below : name);
-        return;
-    }
-    out.SetString("#" + std::to_string(index));
+    const bool loaded = container != nullptr && record.Load(container, nullptr, static_cast<int>(index)) &&
+                        record.GetValue(EA_NAME, name);
+    MemberBrowseName(container, block, loaded ? name : nullptr, index, out);
+}
+
+int32_t FindEquationIndex(ZEQEOCntr* container, ZEQEOBlock* block, const char* name) {
+    if (container == nullptr || name == nullptr) return 0;
+    return container->FindEquationIndex(MemberFullName(container, block, name).c_str());
 }
 
 void FIVORNEqnListNode::CreateCursor(CursorHandle& out) {

@@ -158,10 +158,8 @@ constexpr const char* kUomNoType = "Unable to set uom, variable has no defined p
 
 // ---- names ----
 
-void VariableBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index, FIValue& out) {
-    VarRecord r(VA_NAME, 0);
-    const char* name = nullptr;
-    if (r.Load(container, index, true) && r.data.GetValue(VA_NAME, name) && name != nullptr && *name != '\0') {
+void MemberBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, const char* name, uint32_t index, FIValue& out) {
+    if (name != nullptr && *name != '\0') {
         const char* prefix = block != nullptr ? container->GetBlockPrefix(block) : nullptr;
         const char* below = prefix != nullptr ? StripNamePrefix(prefix, name) : nullptr;
         out.SetString(below != nullptr && *below != '\0' ? below : name);
@@ -170,43 +168,29 @@ void VariableBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index,
     out.SetString("#" + std::to_string(index));
 }
 
+std::string MemberFullName(ZEQEOCntr* container, ZEQEOBlock* block, const char* name) {
+    const char* prefix = block != nullptr ? container->GetBlockPrefix(block) : nullptr;
+    if (prefix != nullptr && *prefix != '\0') return std::string(prefix) + "." + name;
+    return name;
+}
+
+void VariableBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index, FIValue& out) {
+    VarRecord r(VA_NAME, 0);
+    const char* name = nullptr;
+    const bool loaded = r.Load(container, index, true) && r.data.GetValue(VA_NAME, name);
+    MemberBrowseName(container, block, loaded ? name : nullptr, index, out);
+}
+
 int32_t FindVariableIndex(ZEQEOCntr* container, ZEQEOBlock* block, const char* name) {
     if (container == nullptr || name == nullptr) return 0;
-    const char* prefix = block != nullptr ? container->GetBlockPrefix(block) : nullptr;
-    if (prefix != nullptr && *prefix != '\0') {
-        std::string full = std::string(prefix) + "." + name;
-        return container->FindIndex(full.c_str());
-    }
-    return container->FindIndex(name);
+    return container->FindIndex(MemberFullName(container, block, name).c_str());
 }
 
 // ---- list ----
 
 namespace {
 
-class VariableSource {
-public:
-    VariableSource(FIHandle<FIVORNNodeBase> node, ZEQEOCntr* container, ZEQEOBlock* block)
-        : node_(std::move(node)), container_(container), block_(block) {}
-    void NameAt(int32_t pos, FIValue& out) {
-        VariableBrowseName(container_, block_, static_cast<uint32_t>(pos + 1), out);
-    }
-    void EntryAt(int32_t pos, EntryHandle& out) {
-        FIValue name;
-        NameAt(pos, name);
-        out = EntryHandle(
-            new FIVORNVariableNode(node_->document, name, container_, static_cast<uint32_t>(pos + 1)));
-    }
-    int32_t Find(const char* name, int32_t /*first*/, int32_t end) {
-        const int32_t index = FindVariableIndex(container_, block_, name);
-        return index > 0 ? index - 1 : end;
-    }
-
-private:
-    FIHandle<FIVORNNodeBase> node_;
-    ZEQEOCntr* container_;
-    ZEQEOBlock* block_;
-};
+using VariableSource = MemberSource<FIVORNVariableNode, VariableBrowseName, FindVariableIndex>;
 
 }  // namespace
 
