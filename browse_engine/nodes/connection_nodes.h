@@ -5,43 +5,35 @@
 
 #include "browse/entry.h"
 #include "browse/value.h"
+#include "nodes/node_shapes.h"
 
 class ZEQEOCntr;
 class EngineConnection;
 
 namespace FI {
 
-class FIVORNEOCntrConnListNode final : public FIVORNNodeBaseT<FIVORNEOCntrConnListNode> {
+class FIVORNEOCntrConnListNode final : public FIVORNListNodeT<FIVORNEOCntrConnListNode> {
 public:
     FIVORNEOCntrConnListNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container)
-        : FIVORNNodeBaseT(doc), name_(name), container_(container) {}
-    void GetName(FIValue& out) override { out = name_; }
-    void GetTypeName(FIValue& out) override { out.SetString("Connections List"); }
-    bool IsLeaf() override { return false; }
-    bool HasChildren() override { return true; }
+        : FIVORNListNodeT(doc, name), container_(container) {}
+    static constexpr const char* kTypeName = "Connections List";
     void CreateCursor(CursorHandle& out) override;
     ZEQEOCntr* Container() const { return container_; }
 
 private:
-    FIValue name_;
     ZEQEOCntr* container_;
 };
 
-class FIVORNConnectionNode final : public FIVORNNodeBaseT<FIVORNConnectionNode> {
+class FIVORNConnectionNode final : public FIVORNLeafNodeT<FIVORNConnectionNode> {
 public:
     FIVORNConnectionNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* owner, EngineConnection* connection)
-        : FIVORNNodeBaseT(doc), name_(name), owner_(owner), connection_(connection) {}
-    void GetName(FIValue& out) override { out = name_; }
+        : FIVORNLeafNodeT(doc, name), owner_(owner), connection_(connection) {}
     void GetTypeName(FIValue& out) override;
     bool IsAttributeValid(const char* name, uint32_t id) override;
     void GetAttribute(const char* name, uint32_t id, FIValue& out) override;
     void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) override;
-    bool IsLeaf() override { return true; }
-    bool HasChildren() override { return false; }
-    void CreateCursor(CursorHandle& out) override { out = GetEmptyCursor(); }
 
 private:
-    FIValue name_;
     ZEQEOCntr* owner_;
     EngineConnection* connection_;
 };

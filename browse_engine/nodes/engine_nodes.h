@@ -9,6 +9,7 @@
 
 #include "browse/entry.h"
 #include "browse/value.h"
+#include "nodes/node_shapes.h"
 #include "document/vorn_document.h"
 #include "nodes/block_nodes.h"
 
@@ -34,21 +35,17 @@ void BlockBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, int32_t position, 
 
 // ---- blocks ----
 
-class FIVORNBlocksNode : public FIVORNNodeBaseT<FIVORNBlocksNode> {
+class FIVORNBlocksNode : public FIVORNListNodeT<FIVORNBlocksNode> {
 public:
     FIVORNBlocksNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container)
-        : FIVORNNodeBaseT(doc), container_(container), name_(name) {}
-    void GetName(FIValue& out) override { out = name_; }
-    void GetTypeName(FIValue& out) override { out.SetString("Blocks List"); }
-    bool IsLeaf() override { return false; }
-    bool HasChildren() override { return true; }
+        : FIVORNListNodeT(doc, name), container_(container) {}
+    static constexpr const char* kTypeName = "Blocks List";
     void CreateCursor(CursorHandle& out) override;
 
     ZEQEOCntr* Container() const { return container_; }
 
 private:
     ZEQEOCntr* container_;
-    FIValue name_;
 };
 
 class FIVORNBlockNode : public FIVORNNodeBaseT<FIVORNBlockNode> {
@@ -92,170 +89,130 @@ private:
 
 // ---- global parameters ----
 
-class FIVORNEOCntrParamListNode : public FIVORNNodeBaseT<FIVORNEOCntrParamListNode> {
+class FIVORNEOCntrParamListNode : public FIVORNListNodeT<FIVORNEOCntrParamListNode> {
 public:
     FIVORNEOCntrParamListNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container)
-        : FIVORNNodeBaseT(doc), name_(name), container_(container) {}
-    void GetName(FIValue& out) override { out = name_; }
-    void GetTypeName(FIValue& out) override { out.SetString("Global Parameters List"); }
-    bool IsLeaf() override { return false; }
-    bool HasChildren() override { return true; }
+        : FIVORNListNodeT(doc, name), container_(container) {}
+    static constexpr const char* kTypeName = "Global Parameters List";
     void CreateCursor(CursorHandle& out) override;
 
     ZEQEOCntr* Container() const { return container_; }
 
 private:
-    FIValue name_;
     ZEQEOCntr* container_;
 };
 
-class FIVORNEOCntrParameterNode : public FIVORNNodeBaseT<FIVORNEOCntrParameterNode> {
+class FIVORNEOCntrParameterNode : public FIVORNLeafNodeT<FIVORNEOCntrParameterNode> {
 public:
     FIVORNEOCntrParameterNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container)
-        : FIVORNNodeBaseT(doc), name_(name), container_(container), paramName_(name) {}
-    void GetName(FIValue& out) override { out = name_; }
+        : FIVORNLeafNodeT(doc, name), container_(container), paramName_(name) {}
     void GetTypeName(FIValue& out) override;
     bool IsAttributeValid(const char* name, uint32_t id) override;
     void GetAttribute(const char* name, uint32_t id, FIValue& out) override;
     void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) override;
-    bool IsLeaf() override { return true; }
-    bool HasChildren() override { return false; }
-    void CreateCursor(CursorHandle& out) override { out = GetEmptyCursor(); }
 
 private:
-    FIValue name_;
     ZEQEOCntr* container_;
     FIValue paramName_;
 };
 
 // ---- block members ----
 
-class FIVORNVarListNode : public FIVORNNodeBaseT<FIVORNVarListNode> {
+class FIVORNVarListNode : public FIVORNListNodeT<FIVORNVarListNode> {
 public:
     FIVORNVarListNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, ZEQEOBlock* block, uint32_t first,
                       uint32_t end)
-        : FIVORNNodeBaseT(doc), name_(name), container_(container), block_(block), first_(first), end_(end) {}
-    void GetName(FIValue& out) override { out = name_; }
-    void GetTypeName(FIValue& out) override { out.SetString("Variable List"); }
-    bool IsLeaf() override { return false; }
-    bool HasChildren() override { return true; }
+        : FIVORNListNodeT(doc, name), container_(container), block_(block), first_(first), end_(end) {}
+    static constexpr const char* kTypeName = "Variable List";
     void CreateCursor(CursorHandle& out) override;
 
 private:
-    FIValue name_;
     ZEQEOCntr* container_;
     ZEQEOBlock* block_;
     uint32_t first_;
     uint32_t end_;
 };
 
-class FIVORNVariableNode : public FIVORNNodeBaseT<FIVORNVariableNode> {
+class FIVORNVariableNode : public FIVORNLeafNodeT<FIVORNVariableNode> {
 public:
     FIVORNVariableNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, uint32_t index)
-        : FIVORNNodeBaseT(doc), name_(name), container_(container), index_(index) {}
-    void GetName(FIValue& out) override { out = name_; }
+        : FIVORNLeafNodeT(doc, name), container_(container), index_(index) {}
     void GetTypeName(FIValue& out) override { out.SetString("Real"); }
     bool IsAttributeValid(const char* name, uint32_t id) override;
     void GetAttribute(const char* name, uint32_t id, FIValue& out) override;
     void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) override;
-    bool IsLeaf() override { return true; }
-    bool HasChildren() override { return false; }
-    void CreateCursor(CursorHandle& out) override { out = GetEmptyCursor(); }
 
 private:
     void Read(const char* name, uint32_t id, FIValue& out);
     void Write(const char* name, uint32_t id, const FIValue& value, FIError& error);
-    FIValue name_;
     ZEQEOCntr* container_;
     uint32_t index_;
 };
 
-class FIVORNEqnListNode : public FIVORNNodeBaseT<FIVORNEqnListNode> {
+class FIVORNEqnListNode : public FIVORNListNodeT<FIVORNEqnListNode> {
 public:
     FIVORNEqnListNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, ZEQEOBlock* block, uint32_t first,
                       uint32_t end)
-        : FIVORNNodeBaseT(doc), name_(name), container_(container), block_(block), first_(first), end_(end) {}
-    void GetName(FIValue& out) override { out = name_; }
-    void GetTypeName(FIValue& out) override { out.SetString("Equation List"); }
-    bool IsLeaf() override { return false; }
-    bool HasChildren() override { return true; }
+        : FIVORNListNodeT(doc, name), container_(container), block_(block), first_(first), end_(end) {}
+    static constexpr const char* kTypeName = "Equation List";
     void CreateCursor(CursorHandle& out) override;
 
 private:
-    FIValue name_;
     ZEQEOCntr* container_;
     ZEQEOBlock* block_;
     uint32_t first_;
     uint32_t end_;
 };
 
-class FIVORNEquationNode : public FIVORNNodeBaseT<FIVORNEquationNode> {
+class FIVORNEquationNode : public FIVORNLeafNodeT<FIVORNEquationNode> {
 public:
     FIVORNEquationNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, uint32_t index)
-        : FIVORNNodeBaseT(doc), name_(name), container_(container), index_(index) {}
-    void GetName(FIValue& out) override { out = name_; }
+        : FIVORNLeafNodeT(doc, name), container_(container), index_(index) {}
     void GetTypeName(FIValue& out) override { out.SetString("Real"); }
     bool IsAttributeValid(const char* name, uint32_t id) override;
     void GetAttribute(const char* name, uint32_t id, FIValue& out) override;
     void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) override;
-    bool IsLeaf() override { return true; }
-    bool HasChildren() override { return false; }
-    void CreateCursor(CursorHandle& out) override { out = GetEmptyCursor(); }
 
 private:
-    FIValue name_;
     ZEQEOCntr* container_;
     uint32_t index_;
 };
 
-class FIVORNParamListNode : public FIVORNNodeBaseT<FIVORNParamListNode> {
+class FIVORNParamListNode : public FIVORNListNodeT<FIVORNParamListNode> {
 public:
     FIVORNParamListNode(FIDocument* doc, const FIValue& name, ZEQEOBlock* block)
-        : FIVORNNodeBaseT(doc), name_(name), block_(block) {}
-    void GetName(FIValue& out) override { out = name_; }
-    void GetTypeName(FIValue& out) override { out.SetString("Parameter List"); }
-    bool IsLeaf() override { return false; }
-    bool HasChildren() override { return true; }
+        : FIVORNListNodeT(doc, name), block_(block) {}
+    static constexpr const char* kTypeName = "Parameter List";
     void CreateCursor(CursorHandle& out) override;
 
 private:
-    FIValue name_;
     ZEQEOBlock* block_;
 };
 
-class FIVORNParameterNode : public FIVORNNodeBaseT<FIVORNParameterNode> {
+class FIVORNParameterNode : public FIVORNLeafNodeT<FIVORNParameterNode> {
 public:
     FIVORNParameterNode(FIDocument* doc, const FIValue& name, ZEQEOBlock* block, uint32_t index)
-        : FIVORNNodeBaseT(doc), name_(name), block_(block), index_(index) {}
-    void GetName(FIValue& out) override { out = name_; }
+        : FIVORNLeafNodeT(doc, name), block_(block), index_(index) {}
     void GetTypeName(FIValue& out) override;
     bool IsAttributeValid(const char* name, uint32_t id) override;
     void GetAttribute(const char* name, uint32_t id, FIValue& out) override;
     void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) override;
-    bool IsLeaf() override { return true; }
-    bool HasChildren() override { return false; }
-    void CreateCursor(CursorHandle& out) override { out = GetEmptyCursor(); }
 
 private:
     void WriteValue(const FIValue& value, FIError& error);
     void WriteUnits(const FIValue& value, FIError& error);
-    FIValue name_;
     ZEQEOBlock* block_;
     uint32_t index_;
 };
 
-class FIVORNPortListNode : public FIVORNNodeBaseT<FIVORNPortListNode> {
+class FIVORNPortListNode : public FIVORNListNodeT<FIVORNPortListNode> {
 public:
     FIVORNPortListNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, ZEQEOBlock* block)
-        : FIVORNNodeBaseT(doc), name_(name), container_(container), block_(block) {}
-    void GetName(FIValue& out) override { out = name_; }
-    void GetTypeName(FIValue& out) override { out.SetString("Port List"); }
-    bool IsLeaf() override { return false; }
-    bool HasChildren() override { return true; }
+        : FIVORNListNodeT(doc, name), container_(container), block_(block) {}
+    static constexpr const char* kTypeName = "Port List";
     void CreateCursor(CursorHandle& out) override;
 
 private:
-    FIValue name_;
     ZEQEOCntr* container_;
     ZEQEOBlock* block_;
 };

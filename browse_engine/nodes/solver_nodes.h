@@ -3,6 +3,7 @@
 #pragma once
 #include "browse/entry.h"
 #include "browse/value.h"
+#include "nodes/node_shapes.h"
 
 class ZEQEOSimulation;
 class EngineSolver;
@@ -55,35 +56,27 @@ private:
     const SolverPropertyRow* row_;
 };
 
-class FIVORNSolversListNode final : public FIVORNNodeBaseT<FIVORNSolversListNode> {
+class FIVORNSolversListNode final : public FIVORNListNodeT<FIVORNSolversListNode> {
 public:
     FIVORNSolversListNode(FIDocument* doc, const FIValue& name, ZEQEOSimulation* sim)
-        : FIVORNNodeBaseT(doc), name_(name), sim_(sim) {}
-    void GetName(FIValue& out) override { out = name_; }
-    void GetTypeName(FIValue& out) override { out.SetString("Solvers List"); }
-    bool IsLeaf() override { return false; }
-    bool HasChildren() override { return true; }
+        : FIVORNListNodeT(doc, name), sim_(sim) {}
+    static constexpr const char* kTypeName = "Solvers List";
     void CreateCursor(CursorHandle& out) override;
     ZEQEOSimulation* Simulation() const { return sim_; }
 
 private:
-    FIValue name_;
     ZEQEOSimulation* sim_;
 };
 
-class FIVORNSolverParamListNode final : public FIVORNNodeBaseT<FIVORNSolverParamListNode> {
+class FIVORNSolverParamListNode final : public FIVORNListNodeT<FIVORNSolverParamListNode> {
 public:
     FIVORNSolverParamListNode(FIDocument* doc, const FIValue& name, EngineSolver* solver)
-        : FIVORNNodeBaseT(doc), name_(name), solver_(solver) {}
-    void GetName(FIValue& out) override { out = name_; }
-    void GetTypeName(FIValue& out) override { out.SetString("Solver Parameters List"); }
-    bool IsLeaf() override { return false; }
-    bool HasChildren() override { return true; }
+        : FIVORNListNodeT(doc, name), solver_(solver) {}
+    static constexpr const char* kTypeName = "Solver Parameters List";
     void CreateCursor(CursorHandle& out) override;
     EngineSolver* Solver() const { return solver_; }
 
 private:
-    FIValue name_;
     EngineSolver* solver_;
 };
 
