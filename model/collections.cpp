@@ -694,9 +694,11 @@ HRESULT BlockCollectionIdent<Ident, Itf, pclsid, Kind>::Name2Index(BSTR name, LO
 }
 
 template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
-HRESULT BlockCollectionIdent<Ident, Itf, pclsid, Kind>::TypedItem(const VARIANT& item, REFIID riid, void** out) {
+template <class I>
+HRESULT BlockCollectionIdent<Ident, Itf, pclsid, Kind>::TypedItem(const VARIANT& item, REFIID riid, I** out) {
+    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
     if (!this->IsValid()) return this->ReportError(nuv::kInvalidObject);
-    HRESULT hr = nuv::coll::TypedItem(this->m_owner, Kind, item, riid, out);
+    HRESULT hr = nuv::coll::TypedItem(this->m_owner, Kind, item, riid, reinterpret_cast<void**>(out));
     return FAILED(hr) ? this->ReportError(hr) : hr;
 }
 
@@ -743,22 +745,17 @@ template class CollectionHelperIdent<MemberKind::Parameters, &CLSID_NUVParameter
 template class CollectionHelperIdent<MemberKind::Ports, &CLSID_NUVPortCollection>;
 
 STDMETHODIMP D_AltIdentBlockColl::get_Block(VARIANT item, INUVBlock** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    return TypedItem(item, IID_INUVBlock, reinterpret_cast<void**>(out));
+    return TypedItem(item, IID_INUVBlock, out);
 }
 STDMETHODIMP D_AltIdentVariableColl::get_Variable(VARIANT item, INUVVariable** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    return TypedItem(item, IID_INUVVariable, reinterpret_cast<void**>(out));
+    return TypedItem(item, IID_INUVVariable, out);
 }
 STDMETHODIMP D_AltIdentEquationColl::get_Equation(VARIANT item, INUVEquation** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    return TypedItem(item, IID_INUVEquation, reinterpret_cast<void**>(out));
+    return TypedItem(item, IID_INUVEquation, out);
 }
 STDMETHODIMP D_AltIdentParameterColl::get_Parameter(VARIANT item, INUVParameter** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    return TypedItem(item, IID_INUVParameter, reinterpret_cast<void**>(out));
+    return TypedItem(item, IID_INUVParameter, out);
 }
 STDMETHODIMP D_AltIdentPortsColl::get_Port(VARIANT item, INUVPort** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    return TypedItem(item, IID_INUVPort, reinterpret_cast<void**>(out));
+    return TypedItem(item, IID_INUVPort, out);
 }

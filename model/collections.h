@@ -107,8 +107,9 @@ public:
     virtual HRESULT Name2Index(BSTR name, LONG* index);
 
 protected:
-    // The typed item (get_Block, get_Variable ...) queried for riid.
-    HRESULT TypedItem(const VARIANT& item, REFIID riid, void** out);
+    // The typed item (get_Block, get_Variable ...) queried for riid; out is cleared first.
+    template <class I>
+    HRESULT TypedItem(const VARIANT& item, REFIID riid, I** out);
 };
 
 // The helper identity of a kind: name-to-index lookups for the grids.
