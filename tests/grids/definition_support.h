@@ -10,29 +10,13 @@
 #include <vector>
 
 #include "atl/nuvatlbase.h"
+#include "error_text.h"
 #include "nuvclasslib.h"
 
 namespace griddef_test {
 
-struct ErrorText {
-    std::string source;
-    std::string description;
-    IID iid = GUID_NULL;
-};
-
-// Takes the thread's error information (clearing it).
-inline ErrorText TakeError() {
-    ErrorText e;
-    CComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, &info) != S_OK || !info) return e;
-    CComBSTR source, description;
-    info->GetSource(&source);
-    info->GetDescription(&description);
-    info->GetGUID(&e.iid);
-    e.source = source.ToUtf8();
-    e.description = description.ToUtf8();
-    return e;
-}
+using nuvtest::ErrorText;
+using nuvtest::TakeError;
 
 // A late-bound call by member name, arguments in reading order.
 inline HRESULT CallByName(IDispatch* object, const char16_t* name, WORD flags, std::vector<CComVariant> args,

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "atl/nuvatlcom.h"
+#include "error_text.h"
 #include "class_factory.h"
 #include "interface_holder.h"
 #include "message_receivers.h"
@@ -156,25 +157,8 @@ inline CComPtr<INUVSimulationMsgs2> NewMessages() {
 inline void Write(const std::string& bytes) { rtowrite(stdoutPipe, bytes.data(), static_cast<int>(bytes.size())); }
 inline void Flush() { rtoflush(stdoutPipe); }
 
-struct ErrorText {
-    std::string source;
-    std::string description;
-    IID iid = GUID_NULL;
-};
-
-// Takes the thread's error information (clearing it).
-inline ErrorText TakeError() {
-    ErrorText e;
-    CComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, &info) != S_OK || !info) return e;
-    CComBSTR source, description;
-    info->GetSource(&source);
-    info->GetDescription(&description);
-    info->GetGUID(&e.iid);
-    e.source = source.ToUtf8();
-    e.description = description.ToUtf8();
-    return e;
-}
+using nuvtest::ErrorText;
+using nuvtest::TakeError;
 
 // A simulation with its services registered and its wrapper; the engine goes first at tear-down.
 class SimulationFixture : public ::testing::Test {
