@@ -884,82 +884,78 @@ int Simulation::RenameBlock(Block* b, const std::string& name) {
 
 // ---- Services ----
 
-int Simulation::RegisterService(const char* name, REFGUID id, INUVSimServiceProvider* provider) {
-    if (!name || !provider) return E_POINTER;
-    Journal(std::string("RegisterService ") + name);
+namespace {
+constexpr int kServiceNotFound = static_cast<int>(0x80040103);
+
+// Adds a provider under its name, or swaps it in for the one already registered under that name.
+template <class List>
+void PutService(List& list, const char* name, REFGUID id, IUnknown* provider) {
     provider->AddRef();
-    for (auto& s : services_)
+    for (auto& s : list)
         if (iequals(s.name, name)) {
             IUnknown* old = std::exchange(s.provider, provider);
             s.id = id;
             old->Release();
+            return;
+        }
+    list.push_back({name, id, provider});
+}
+
+template <class Provider, class List>
+int FindServiceByName(const List& list, const char* name, Provider** provider, GUID* id) {
+    if (!provider) return E_POINTER;
+    *provider = nullptr;
+    if (!name) return E_INVALIDARG;
+    for (auto& s : list)
+        if (iequals(s.name, name)) {
+            *provider = static_cast<Provider*>(s.provider);
+            if (id) *id = s.id;
             return 0;
         }
-    services_.push_back(Service{name, id, provider});
+    return kServiceNotFound;
+}
+
+template <class Provider, class List>
+int FindServiceWithId(const List& list, REFGUID id, Provider** provider) {
+    if (!provider) return E_POINTER;
+    *provider = nullptr;
+    for (auto& s : list)
+        if (s.id == id) {
+            *provider = static_cast<Provider*>(s.provider);
+            return 0;
+        }
+    return kServiceNotFound;
+}
+}  // namespace
+
+int Simulation::RegisterService(const char* name, REFGUID id, INUVSimServiceProvider* provider) {
+    if (!name || !provider) return E_POINTER;
+    Journal(std::string("RegisterService ") + name);
+    PutService(services_, name, id, provider);
     return 0;
 }
 
 int Simulation::FindService(const char* name, INUVSimServiceProvider** provider, GUID* id) {
-    if (!provider) return E_POINTER;
-    *provider = nullptr;
-    if (!name) return E_INVALIDARG;
-    for (auto& s : services_)
-        if (iequals(s.name, name)) {
-            *provider = static_cast<INUVSimServiceProvider*>(s.provider);
-            if (id) *id = s.id;
-            return 0;
-        }
-    return static_cast<int>(0x80040103);
+    return FindServiceByName(services_, name, provider, id);
 }
 
 int Simulation::FindServiceById(REFGUID id, INUVSimServiceProvider** provider) {
-    if (!provider) return E_POINTER;
-    *provider = nullptr;
-    for (auto& s : services_)
-        if (s.id == id) {
-            *provider = static_cast<INUVSimServiceProvider*>(s.provider);
-            return 0;
-        }
-    return static_cast<int>(0x80040103);
+    return FindServiceWithId(services_, id, provider);
 }
 
 int Simulation::RegisterBlockService(const char* name, REFGUID id, INUVBlockServiceProvider* provider) {
     if (!name || !provider) return E_POINTER;
     Journal(std::string("RegisterBlockService ") + name);
-    provider->AddRef();
-    for (auto& s : block_services_)
-        if (iequals(s.name, name)) {
-            IUnknown* old = std::exchange(s.provider, provider);
-            s.id = id;
-            old->Release();
-            return 0;
-        }
-    block_services_.push_back(Service{name, id, provider});
+    PutService(block_services_, name, id, provider);
     return 0;
 }
 
 int Simulation::FindBlockService(const char* name, GUID* id, INUVBlockServiceProvider** provider) {
-    if (!provider) return E_POINTER;
-    *provider = nullptr;
-    if (!name) return E_INVALIDARG;
-    for (auto& s : block_services_)
-        if (iequals(s.name, name)) {
-            *provider = static_cast<INUVBlockServiceProvider*>(s.provider);
-            if (id) *id = s.id;
-            return 0;
-        }
-    return static_cast<int>(0x80040103);
+    return FindServiceByName(block_services_, name, provider, id);
 }
 
 int Simulation::FindBlockServiceById(REFGUID id, INUVBlockServiceProvider** provider) {
-    if (!provider) return E_POINTER;
-    *provider = nullptr;
-    for (auto& s : block_services_)
-        if (s.id == id) {
-            *provider = static_cast<INUVBlockServiceProvider*>(s.provider);
-            return 0;
-        }
-    return static_cast<int>(0x80040103);
+    return FindServiceWithId(block_services_, id, provider);
 }
 
 // ---- Scopes ----
