@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "names.h"
 #include "zeq_objects.h"
@@ -237,6 +238,20 @@ void put(std::vector<T>& list, T item) {
     list.push_back(std::move(item));
 }
 
+// The plain number a variable attribute sets, or null when the attribute is not one of those.
+double VarDef::*RealField(std::string_view key) {
+    static constexpr std::pair<const char*, double VarDef::*> kFields[] = {
+        {"lower", &VarDef::lower},         {"upper", &VarDef::upper},
+        {"step", &VarDef::step},           {"scale", &VarDef::scale},
+        {"intscale", &VarDef::intscale},   {"sbweight", &VarDef::sbweight},
+        {"initial", &VarDef::initial},     {"threshold", &VarDef::threshold},
+        {"homotarget", &VarDef::homo_target},
+    };
+    for (const auto& [name, field] : kFields)
+        if (iequals(key, name)) return field;
+    return nullptr;
+}
+
 struct Parser {
     int library_depth = 0;
     std::vector<std::string_view> lines;
@@ -274,25 +289,9 @@ struct Parser {
                 v.profile = iequals(val, "on") || iequals(val, "true") || val == "1";
             } else if (!numeric) {
                 return Fail("bad number for " + k + ": " + val);
-            } else if (iequals(k, "lower")) {
-                v.lower = d;
-            } else if (iequals(k, "upper")) {
-                v.upper = d;
-            } else if (iequals(k, "step")) {
-                v.step = d;
-            } else if (iequals(k, "scale")) {
-                v.scale = d;
-            } else if (iequals(k, "intscale")) {
-                v.intscale = d;
-            } else if (iequals(k, "sbweight")) {
-                v.sbweight = d;
-            } else if (iequals(k, "initial")) {
-                v.initial = d;
-                v.initial_set = true;
-            } else if (iequals(k, "threshold")) {
-                v.threshold = d;
-            } else if (iequals(k, "homotarget")) {
-                v.homo_target = d;
+            } else if (double VarDef::*field = RealField(k)) {
+                v.*field = d;
+                if (field == &VarDef::initial) v.initial_set = true;
             } else if (iequals(k, "bound") || iequals(k, "quality") || iequals(k, "marked") || iequals(k, "vtype") ||
                        iequals(k, "homo") || iequals(k, "ramped") || iequals(k, "conntype")) {
                 int n = static_cast<int>(d);
