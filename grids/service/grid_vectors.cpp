@@ -1,29 +1,14 @@
 #include "grid_vectors.h"
 
+#include "variant_helpers.h"
+
 namespace nuv::grid {
-
-namespace {
-
-VARTYPE ElementTypeOf(SAFEARRAY* array) {
-    if (array->fFeatures & FADF_HAVEVARTYPE) {
-        VARTYPE vt = VT_EMPTY;
-        if (SUCCEEDED(SafeArrayGetVartype(array, &vt))) return vt;
-        return VT_EMPTY;
-    }
-    if (array->fFeatures & FADF_BSTR) return VT_BSTR;
-    if (array->fFeatures & FADF_VARIANT) return VT_VARIANT;
-    if ((array->fFeatures & FADF_HAVEIID) && (array->fFeatures & FADF_UNKNOWN)) return VT_UNKNOWN;
-    if ((array->fFeatures & FADF_HAVEIID) && (array->fFeatures & FADF_DISPATCH)) return VT_DISPATCH;
-    return VT_EMPTY;
-}
-
-}  // namespace
 
 HRESULT ArrayView::AttachAs(SAFEARRAY* array, bool owns, const VARTYPE* accepted, int n_accepted) {
     Reset();
     if (!array) return E_POINTER;
     if (HRESULT hr = SafeArrayLock(array); FAILED(hr)) return hr;
-    const VARTYPE vt = ElementTypeOf(array);
+    const VARTYPE vt = ArrayElementType(array);
     bool ok = SafeArrayGetDim(array) == 1;
     if (ok) {
         ok = false;
