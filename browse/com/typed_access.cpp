@@ -37,6 +37,29 @@ HRESULT Write(FIReferenceBase& reference, const char* name, FIVariant& value) {
     return reference.SetAttribute(name, value.get());
 }
 
+// Reads a number: text is parsed, a value of the wanted type taken as it is, anything else converted.
+template <class T, class Parse, class Field>
+HRESULT ReadNumber(FIReferenceBase& reference, const char* name, T* out, VARTYPE type, Parse parse, Field field) {
+    if (out == nullptr) return E_POINTER;
+    FIVariant value;
+    HRESULT hr = ReadRaw(reference, name, value);
+    if (hr != S_OK) return hr;
+    VARIANT* v = value.get();
+    if (v->vt == VT_BSTR) {
+        *out = parse(nuv::bstr_to_utf8(v->bstrVal));
+        return S_OK;
+    }
+    if (v->vt == type) {
+        *out = field(v);
+        return S_OK;
+    }
+    FIVariant converted;
+    hr = VariantChangeType(converted.get(), v, 0, type);
+    if (FAILED(hr)) return hr;
+    *out = field(converted.get());
+    return S_OK;
+}
+
 }  // namespace
 
 char* TaskString(std::string_view text) {
@@ -54,45 +77,14 @@ std::string FormatReal(double value) {
 }
 
 HRESULT ReadInt(FIReferenceBase& reference, const char* name, LONG* out) {
-    if (out == nullptr) return E_POINTER;
-    FIVariant value;
-    HRESULT hr = ReadRaw(reference, name, value);
-    if (hr != S_OK) return hr;
-    VARIANT* v = value.get();
-    if (v->vt == VT_BSTR) {
-        *out = ParseLong(nuv::bstr_to_utf8(v->bstrVal));
-        return S_OK;
-    }
-    if (v->vt == VT_I4) {
-        *out = v->lVal;
-        return S_OK;
-    }
-    FIVariant converted;
-    hr = VariantChangeType(converted.get(), v, 0, VT_I4);
-    if (FAILED(hr)) return hr;
-    *out = converted.get()->lVal;
-    return S_OK;
+    return ReadNumber(reference, name, out, VT_I4, [](const std::string& text) { return ParseLong(text); },
+                      [](const VARIANT* v) { return v->lVal; });
 }
 
 HRESULT ReadReal(FIReferenceBase& reference, const char* name, double* out) {
-    if (out == nullptr) return E_POINTER;
-    FIVariant value;
-    HRESULT hr = ReadRaw(reference, name, value);
-    if (hr != S_OK) return hr;
-    VARIANT* v = value.get();
-    if (v->vt == VT_BSTR) {
-        *out = std::strtod(nuv::bstr_to_utf8(v->bstrVal).c_str(), nullptr);
-        return S_OK;
-    }
-    if (v->vt == VT_R8) {
-        *out = v->dblVal;
-        return S_OK;
-    }
-    FIVariant converted;
-    hr = VariantChangeType(converted.get(), v, 0, VT_R8);
-    if (FAILED(hr)) return hr;
-    *out = converted.get()->dblVal;
-    return S_OK;
+    return ReadNumber(reference, name, out, VT_R8,
+                      [](const std::string& text) { return std::strtod(text.c_str(), nullptr); },
+                      [](const VARIANT* v) { return v->dblVal; });
 }
 
 HRESULT ReadText(FIReferenceBase& reference, const char* name, char** out) {
