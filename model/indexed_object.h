@@ -20,6 +20,33 @@ ZEQEOBlock* FindOwningBlock(ZEQEOSimulation* sim, int index, MemberRange range);
 // The parent of a variable or equation: the innermost block's wrapper, else the flowsheet's, as INUVObject.
 HRESULT OwningBlockWrapper(ZEQEOSimulation* sim, int index, MemberRange range, INUVObject** out);
 
+// The engine address of a variable or equation wrapper: its simulation and flowsheet index. The engine's
+// notification renumbers it; the engine's last release clears it. A wrapper class names DetachEngine and
+// OnNotify with using-declarations, as its wrapper base has defaults of its own.
+class IndexedEngineAddress {
+public:
+    virtual ~IndexedEngineAddress() = default;
+    void Bind(ZEQEOSimulation* sim, int index) {
+        m_index.store(index);
+        m_sim.store(sim);
+    }
+    ZEQEOSimulation* GetEngineSimulation() const { return m_sim.load(); }
+    int GetIndex() const { return m_index.load(); }
+    virtual HRESULT SetIndex(int index) {
+        m_index.store(index);
+        return S_OK;
+    }
+    void DetachEngine() {
+        m_sim.store(nullptr);
+        m_index.store(0);
+    }
+    HRESULT OnNotify(LONG value) { return SetIndex(static_cast<int>(value)); }
+
+protected:
+    std::atomic<ZEQEOSimulation*> m_sim{nullptr};
+    std::atomic<int> m_index{0};
+};
+
 // Creates a wrapper of class T (CComObject<T>), queried for riid, bound to (sim, index); its INUVWrapper
 // goes back counted through `wrapper`. On failure nothing is handed out.
 template <class T>

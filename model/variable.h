@@ -1,14 +1,13 @@
 // The automation object of one engine variable, identified by its simulation and its index in the
 // flowsheet container. Every property reads or writes one attribute through a fresh engine record.
 #pragma once
-#include <atomic>
-
 #include "indexed_object.h"
 
 class ZEQVariableData;
 
 class CoNUVVariable : public NUVCoClassBase<CoNUVVariable, INUVVariable5, &CLSID_NUVVariable>,
-                      public ISupportErrorInfo {
+                      public ISupportErrorInfo,
+                      public nuv::IndexedEngineAddress {
 public:
     static constexpr const char* kErrorSource = "NUVVariable";
     using ComMap = CComMap<ComEntryChain<INUVVariable5>, ComEntry<IProvideClassInfo2>,
@@ -17,18 +16,6 @@ public:
 
     // What QueryCreateVarWrapper does: always a new wrapper.
     static HRESULT Create(ZEQEOSimulation* sim, int index, REFIID riid, void** ppv, INUVWrapper** wrapper);
-
-    void Bind(ZEQEOSimulation* sim, int index) {
-        m_index.store(index);
-        m_sim.store(sim);
-    }
-    ZEQEOSimulation* GetEngineSimulation() const { return m_sim.load(); }
-    int GetIndex() const { return m_index.load(); }
-    virtual HRESULT SetIndex(int index) {
-        m_index.store(index);
-        return S_OK;
-    }
-    virtual ~CoNUVVariable() = default;
 
     // INUVObject
     STDMETHOD(get_Parent)(INUVObject** out) override;
@@ -90,11 +77,8 @@ public:
     STDMETHOD(InterfaceSupportsErrorInfo)(REFIID riid) override;
 
     // Wrapper-base hooks.
-    void DetachEngine() {
-        m_sim.store(nullptr);
-        m_index.store(0);
-    }
-    HRESULT OnNotify(LONG value) { return SetIndex(static_cast<int>(value)); }
+    using IndexedEngineAddress::DetachEngine;
+    using IndexedEngineAddress::OnNotify;
 
 private:
     // Unreported reads and writes of one attribute.
@@ -113,7 +97,4 @@ private:
     // Checks the object and the attribute name and loads the variable's modified flags.
     HRESULT LoadModified(BSTR attribute, ZEQVariableData& record, int& id, ZEQEOCntr*& flowsheet, int& index);
     HRESULT Done(HRESULT hr) const { return FAILED(hr) ? ReportError(hr) : hr; }
-
-    std::atomic<ZEQEOSimulation*> m_sim{nullptr};
-    std::atomic<int> m_index{0};
 };
