@@ -118,26 +118,44 @@ private:
 
 // ---- block members ----
 
-class FIVORNVarListNode : public FIVORNListNodeT<FIVORNVarListNode> {
+// A block's variables or equations: the container members with 1-based indexes first + 1 to end.
+template <class Derived>
+class FIVORNMemberListNodeT : public FIVORNListNodeT<Derived> {
 public:
-    FIVORNVarListNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, ZEQEOBlock* block, uint32_t first,
-                      uint32_t end)
-        : FIVORNListNodeT(doc, name), container_(container), block_(block), first_(first), end_(end) {}
-    static constexpr const char* kTypeName = "Variable List";
-    void CreateCursor(CursorHandle& out) override;
+    FIVORNMemberListNodeT(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, ZEQEOBlock* block,
+                          uint32_t first, uint32_t end)
+        : FIVORNListNodeT<Derived>(doc, name), container_(container), block_(block), first_(first), end_(end) {}
 
-private:
+protected:
     ZEQEOCntr* container_;
     ZEQEOBlock* block_;
     uint32_t first_;
     uint32_t end_;
 };
 
-class FIVORNVariableNode : public FIVORNLeafNodeT<FIVORNVariableNode> {
+// One variable or equation, a "Real" leaf at its container index.
+template <class Derived>
+class FIVORNMemberLeafT : public FIVORNLeafNodeT<Derived> {
 public:
-    FIVORNVariableNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, uint32_t index)
-        : FIVORNLeafNodeT(doc, name), container_(container), index_(index) {}
+    FIVORNMemberLeafT(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, uint32_t index)
+        : FIVORNLeafNodeT<Derived>(doc, name), container_(container), index_(index) {}
     void GetTypeName(FIValue& out) override { out.SetString("Real"); }
+
+protected:
+    ZEQEOCntr* container_;
+    uint32_t index_;
+};
+
+class FIVORNVarListNode : public FIVORNMemberListNodeT<FIVORNVarListNode> {
+public:
+    using FIVORNMemberListNodeT::FIVORNMemberListNodeT;
+    static constexpr const char* kTypeName = "Variable List";
+    void CreateCursor(CursorHandle& out) override;
+};
+
+class FIVORNVariableNode : public FIVORNMemberLeafT<FIVORNVariableNode> {
+public:
+    using FIVORNMemberLeafT::FIVORNMemberLeafT;
     bool IsAttributeValid(const char* name, uint32_t id) override;
     void GetAttribute(const char* name, uint32_t id, FIValue& out) override;
     void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) override;
@@ -145,37 +163,21 @@ public:
 private:
     void Read(const char* name, uint32_t id, FIValue& out);
     void Write(const char* name, uint32_t id, const FIValue& value, FIError& error);
-    ZEQEOCntr* container_;
-    uint32_t index_;
 };
 
-class FIVORNEqnListNode : public FIVORNListNodeT<FIVORNEqnListNode> {
+class FIVORNEqnListNode : public FIVORNMemberListNodeT<FIVORNEqnListNode> {
 public:
-    FIVORNEqnListNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, ZEQEOBlock* block, uint32_t first,
-                      uint32_t end)
-        : FIVORNListNodeT(doc, name), container_(container), block_(block), first_(first), end_(end) {}
+    using FIVORNMemberListNodeT::FIVORNMemberListNodeT;
     static constexpr const char* kTypeName = "Equation List";
     void CreateCursor(CursorHandle& out) override;
-
-private:
-    ZEQEOCntr* container_;
-    ZEQEOBlock* block_;
-    uint32_t first_;
-    uint32_t end_;
 };
 
-class FIVORNEquationNode : public FIVORNLeafNodeT<FIVORNEquationNode> {
+class FIVORNEquationNode : public FIVORNMemberLeafT<FIVORNEquationNode> {
 public:
-    FIVORNEquationNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, uint32_t index)
-        : FIVORNLeafNodeT(doc, name), container_(container), index_(index) {}
-    void GetTypeName(FIValue& out) override { out.SetString("Real"); }
+    using FIVORNMemberLeafT::FIVORNMemberLeafT;
     bool IsAttributeValid(const char* name, uint32_t id) override;
     void GetAttribute(const char* name, uint32_t id, FIValue& out) override;
     void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) override;
-
-private:
-    ZEQEOCntr* container_;
-    uint32_t index_;
 };
 
 class FIVORNParamListNode : public FIVORNListNodeT<FIVORNParamListNode> {
