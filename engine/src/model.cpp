@@ -141,25 +141,10 @@ int Solver::SetTextParameter(const char* name, const char* value) {
 
 // ---- Block ----
 
-namespace {
-Parameter ParameterFrom(const ParamDef& p) {
-    Parameter q;
-    q.name = p.name;
-    q.value = p.value;
-    q.lower = p.lower;
-    q.upper = p.upper;
-    q.uom = p.uom;
-    q.description = p.description;
-    q.ptype = p.ptype;
-    q.access = p.access;
-    return q;
-}
-}  // namespace
-
 Block::Block(Simulation* sim, Container* parent, const BlockDef& def)
     : sim_(sim), parent_(parent), name_(def.name), type_(def.type), included_(def.included) {
     SetPrefix(parent ? parent->Prefix() : std::string());
-    for (const ParamDef& p : def.params) params_.push_back(ParameterFrom(p));
+    for (const ParamDef& p : def.params) params_.push_back(CopyParameter<Parameter>(p));
     for (const PortDef& p : def.ports) ports_.push_back(std::make_unique<Port>(this, p));
     if (def.aggregate) sub_ = std::make_unique<Container>(sim, this);
 }
@@ -547,7 +532,7 @@ void Simulation::Build(const ModelDef& def) {
     for (const ObjectiveDef& o : def.objectives) objectives_.push_back(Objective{o, {}, false, {}});
     default_objective_ = def.default_objective;
     tags_ = def.tags;
-    for (const ParamDef& p : def.globals) globals_.params.push_back(ParameterFrom(p));
+    for (const ParamDef& p : def.globals) globals_.params.push_back(CopyParameter<Parameter>(p));
     types_ = def.types;
     libraries_ = def.libraries;
     solver_scope_ = iequals(def.scope, "Plant") ? std::string() : def.scope;

@@ -82,6 +82,21 @@ struct Parameter {
     int access = 1;
 };
 
+// A parameter and its saved definition carry the same fields; copies them either way.
+template <class To, class From>
+To CopyParameter(const From& p) {
+    To q;
+    q.name = p.name;
+    q.value = p.value;
+    q.lower = p.lower;
+    q.upper = p.upper;
+    q.uom = p.uom;
+    q.description = p.description;
+    q.ptype = p.ptype;
+    q.access = p.access;
+    return q;
+}
+
 class Port final : public zeq_port {
 public:
     Port(Block* owner, const PortDef& def) : owner_(owner), def_(def) {}

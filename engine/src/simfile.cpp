@@ -16,19 +16,6 @@ std::string local_name(const std::string& full, const std::string& prefix) {
         return full.substr(prefix.size() + 1);
     return full;
 }
-
-ParamDef param_def(const Parameter& p) {
-    ParamDef d;
-    d.name = p.name;
-    d.value = p.value;
-    d.lower = p.lower;
-    d.upper = p.upper;
-    d.uom = p.uom;
-    d.description = p.description;
-    d.ptype = p.ptype;
-    d.access = p.access;
-    return d;
-}
 }  // namespace
 
 namespace {
@@ -73,7 +60,7 @@ BlockDef Simulation::ExportBlock(Block* b) const {
     d.type = b->GetTypeName();
     d.included = b->IsIncluded();
     d.aggregate = b->Sub() != nullptr;
-    for (const Parameter& p : b->Params()) d.params.push_back(param_def(p));
+    for (const Parameter& p : b->Params()) d.params.push_back(CopyParameter<ParamDef>(p));
     for (auto& p : b->Ports()) d.ports.push_back(p->Def());
     if (Container* c = b->Sub()) {
         for (auto& child : c->Blocks()) d.blocks.push_back(ExportBlock(child.get()));
@@ -110,7 +97,7 @@ ModelDef Simulation::Export() const {
     for (auto& o : objectives_) m.objectives.push_back(o.def);
     m.default_objective = default_objective_;
     m.tags = tags_;
-    for (const Parameter& p : globals_.params) m.globals.push_back(param_def(p));
+    for (const Parameter& p : globals_.params) m.globals.push_back(CopyParameter<ParamDef>(p));
     m.types = types_;
     m.libraries = libraries_;
     m.scope = solver_scope_;
