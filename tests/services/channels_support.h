@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "atl/nuvatlcom.h"
-#include "error_text.h"
 #include "class_factory.h"
+#include "error_text.h"
 #include "interface_holder.h"
 #include "message_receivers.h"
 #include "nuv_text.h"

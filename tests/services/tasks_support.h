@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "atl/nuvatlbase.h"
-#include "error_text.h"
 #include "class_factory.h"
+#include "error_text.h"
+#include "late_bound.h"
 #include "nuvclasslib.h"
 #include "zeq_testing.h"
 
@@ -60,20 +61,7 @@ inline std::vector<std::string> TextsOf(SAFEARRAY* array) {
     return out;
 }
 
-// A late-bound call by member name, arguments in reading order.
-inline HRESULT CallByName(IDispatch* object, const char16_t* name, WORD flags, std::vector<CComVariant> args,
-                          VARIANT* result, EXCEPINFO* exception = nullptr) {
-    DISPID id = 0;
-    LPOLESTR member = const_cast<LPOLESTR>(name);
-    HRESULT hr = object->GetIDsOfNames(IID_NULL, &member, 1, 0, &id);
-    if (FAILED(hr)) return hr;
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.data(), flags == DISPATCH_PROPERTYPUT ? &named : nullptr,
-                      static_cast<UINT>(reversed.size()), flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
-    UINT bad = 0;
-    return object->Invoke(id, IID_NULL, 0, flags, &params, result, exception, &bad);
-}
+using nuvtest::CallByName;
 
 // The model, its simulation wrapper and the services registered with it. The engine simulation goes
 // first at tear-down, as a host closing a simulation does.
