@@ -12,6 +12,7 @@
 #include "nodes/node_shapes.h"
 #include "document/vorn_document.h"
 #include "nodes/block_nodes.h"
+#include "nodes/node_cursors.h"
 
 class ZEQEOCntr;
 class ZEQEOBlock;
@@ -118,13 +119,55 @@ private:
 
 // ---- block members ----
 
+// The name a variable or equation list gives the member with 1-based container index i: the engine name
+// without the block's prefix, or "#" and i when the member has no name.
+void VariableBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index, FIValue& out);
+void EquationBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index, FIValue& out);
+// The container index of a member name given relative to block (prefix added when the block has one).
+int32_t FindVariableIndex(ZEQEOCntr* container, ZEQEOBlock* block, const char* name);
+int32_t FindEquationIndex(ZEQEOCntr* container, ZEQEOBlock* block, const char* name);
+// What both browse names share: name without the block's prefix, or "#" and index when name is null or empty.
+void MemberBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, const char* name, uint32_t index, FIValue& out);
+// name with the block's prefix and a "." before it when the block has a prefix.
+std::string MemberFullName(ZEQEOCntr* container, ZEQEOBlock* block, const char* name);
+
+// The cursor source of a variable or equation list: position p is the member with container index p + 1.
+template <class Leaf, void (*BrowseName)(ZEQEOCntr*, ZEQEOBlock*, uint32_t, FIValue&),
+          int32_t (*FindIndex)(ZEQEOCntr*, ZEQEOBlock*, const char*)>
+class MemberSource {
+public:
+    MemberSource(FIHandle<FIVORNNodeBase> node, ZEQEOCntr* container, ZEQEOBlock* block)
+        : node_(std::move(node)), container_(container), block_(block) {}
+    void NameAt(int32_t pos, FIValue& out) { BrowseName(container_, block_, static_cast<uint32_t>(pos + 1), out); }
+    void EntryAt(int32_t pos, EntryHandle& out) {
+        FIValue name;
+        NameAt(pos, name);
+        out = EntryHandle(new Leaf(node_->document, name, container_, static_cast<uint32_t>(pos + 1)));
+    }
+    int32_t Find(const char* name, int32_t /*first*/, int32_t end) {
+        const int32_t index = FindIndex(container_, block_, name);
+        return index > 0 ? index - 1 : end;
+    }
+
+private:
+    FIHandle<FIVORNNodeBase> node_;
+    ZEQEOCntr* container_;
+    ZEQEOBlock* block_;
+};
+
 // A block's variables or equations: the container members with 1-based indexes first + 1 to end.
-template <class Derived>
+template <class Derived, class Leaf, void (*BrowseName)(ZEQEOCntr*, ZEQEOBlock*, uint32_t, FIValue&),
+          int32_t (*FindIndex)(ZEQEOCntr*, ZEQEOBlock*, const char*)>
 class FIVORNMemberListNodeT : public FIVORNListNodeT<Derived> {
 public:
     FIVORNMemberListNodeT(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, ZEQEOBlock* block,
                           uint32_t first, uint32_t end)
         : FIVORNListNodeT<Derived>(doc, name), container_(container), block_(block), first_(first), end_(end) {}
+    void CreateCursor(CursorHandle& out) override {
+        using Source = MemberSource<Leaf, BrowseName, FindIndex>;
+        out = CursorHandle(new RangeCursor<Source>(Source(FIHandle<FIVORNNodeBase>(this), container_, block_),
+                                                   static_cast<int32_t>(first_), static_cast<int32_t>(end_)));
+    }
 
 protected:
     ZEQEOCntr* container_;
@@ -146,13 +189,6 @@ protected:
     uint32_t index_;
 };
 
-class FIVORNVarListNode : public FIVORNMemberListNodeT<FIVORNVarListNode> {
-public:
-    using FIVORNMemberListNodeT::FIVORNMemberListNodeT;
-    static constexpr const char* kTypeName = "Variable List";
-    void CreateCursor(CursorHandle& out) override;
-};
-
 class FIVORNVariableNode : public FIVORNMemberLeafT<FIVORNVariableNode> {
 public:
     using FIVORNMemberLeafT::FIVORNMemberLeafT;
@@ -165,19 +201,26 @@ private:
     void Write(const char* name, uint32_t id, const FIValue& value, FIError& error);
 };
 
-class FIVORNEqnListNode : public FIVORNMemberListNodeT<FIVORNEqnListNode> {
-public:
-    using FIVORNMemberListNodeT::FIVORNMemberListNodeT;
-    static constexpr const char* kTypeName = "Equation List";
-    void CreateCursor(CursorHandle& out) override;
-};
-
 class FIVORNEquationNode : public FIVORNMemberLeafT<FIVORNEquationNode> {
 public:
     using FIVORNMemberLeafT::FIVORNMemberLeafT;
     bool IsAttributeValid(const char* name, uint32_t id) override;
     void GetAttribute(const char* name, uint32_t id, FIValue& out) override;
     void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) override;
+};
+
+class FIVORNVarListNode
+    : public FIVORNMemberListNodeT<FIVORNVarListNode, FIVORNVariableNode, VariableBrowseName, FindVariableIndex> {
+public:
+    using FIVORNMemberListNodeT::FIVORNMemberListNodeT;
+    static constexpr const char* kTypeName = "Variable List";
+};
+
+class FIVORNEqnListNode
+    : public FIVORNMemberListNodeT<FIVORNEqnListNode, FIVORNEquationNode, EquationBrowseName, FindEquationIndex> {
+public:
+    using FIVORNMemberListNodeT::FIVORNMemberListNodeT;
+    static constexpr const char* kTypeName = "Equation List";
 };
 
 class FIVORNParamListNode : public FIVORNListNodeT<FIVORNParamListNode> {
@@ -236,42 +279,6 @@ private:
     ZEQEOCntr* container_;
     ZEQEOBlock* block_;
     uint32_t port_;
-};
-
-// The name a variable or equation list gives the member with 1-based container index i: the engine name
-// without the block's prefix, or "#" and i when the member has no name.
-void VariableBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index, FIValue& out);
-void EquationBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index, FIValue& out);
-// The container index of a member name given relative to block (prefix added when the block has one).
-int32_t FindVariableIndex(ZEQEOCntr* container, ZEQEOBlock* block, const char* name);
-int32_t FindEquationIndex(ZEQEOCntr* container, ZEQEOBlock* block, const char* name);
-// What both browse names share: name without the block's prefix, or "#" and index when name is null or empty.
-void MemberBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, const char* name, uint32_t index, FIValue& out);
-// name with the block's prefix and a "." before it when the block has a prefix.
-std::string MemberFullName(ZEQEOCntr* container, ZEQEOBlock* block, const char* name);
-
-// The cursor source of a variable or equation list: position p is the member with container index p + 1.
-template <class Leaf, void (*BrowseName)(ZEQEOCntr*, ZEQEOBlock*, uint32_t, FIValue&),
-          int32_t (*FindIndex)(ZEQEOCntr*, ZEQEOBlock*, const char*)>
-class MemberSource {
-public:
-    MemberSource(FIHandle<FIVORNNodeBase> node, ZEQEOCntr* container, ZEQEOBlock* block)
-        : node_(std::move(node)), container_(container), block_(block) {}
-    void NameAt(int32_t pos, FIValue& out) { BrowseName(container_, block_, static_cast<uint32_t>(pos + 1), out); }
-    void EntryAt(int32_t pos, EntryHandle& out) {
-        FIValue name;
-        NameAt(pos, name);
-        out = EntryHandle(new Leaf(node_->document, name, container_, static_cast<uint32_t>(pos + 1)));
-    }
-    int32_t Find(const char* name, int32_t /*first*/, int32_t end) {
-        const int32_t index = FindIndex(container_, block_, name);
-        return index > 0 ? index - 1 : end;
-    }
-
-private:
-    FIHandle<FIVORNNodeBase> node_;
-    ZEQEOCntr* container_;
-    ZEQEOBlock* block_;
 };
 
 }  // namespace FI

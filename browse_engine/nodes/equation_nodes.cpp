@@ -21,8 +21,6 @@ int EquationMask(uint32_t id) {
     }
 }
 
-using EquationSource = MemberSource<FIVORNEquationNode, EquationBrowseName, FindEquationIndex>;
-
 }  // namespace
 
 void EquationBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index, FIValue& out) {
@@ -37,12 +35,6 @@ void EquationBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index,
 int32_t FindEquationIndex(ZEQEOCntr* container, ZEQEOBlock* block, const char* name) {
     if (container == nullptr || name == nullptr) return 0;
     return container->FindEquationIndex(MemberFullName(container, block, name).c_str());
-}
-
-void FIVORNEqnListNode::CreateCursor(CursorHandle& out) {
-    out = CursorHandle(new RangeCursor<EquationSource>(
-        EquationSource(FIHandle<FIVORNNodeBase>(this), container_, block_), static_cast<int32_t>(first_),
-        static_cast<int32_t>(end_)));
 }
 
 bool FIVORNEquationNode::IsAttributeValid(const char* name, uint32_t id) {

@@ -186,20 +186,6 @@ int32_t FindVariableIndex(ZEQEOCntr* container, ZEQEOBlock* block, const char* n
     return container->FindIndex(MemberFullName(container, block, name).c_str());
 }
 
-// ---- list ----
-
-namespace {
-
-using VariableSource = MemberSource<FIVORNVariableNode, VariableBrowseName, FindVariableIndex>;
-
-}  // namespace
-
-void FIVORNVarListNode::CreateCursor(CursorHandle& out) {
-    out = CursorHandle(new RangeCursor<VariableSource>(
-        VariableSource(FIHandle<FIVORNNodeBase>(this), container_, block_), static_cast<int32_t>(first_),
-        static_cast<int32_t>(end_)));
-}
-
 // ---- variable ----
 
 bool FIVORNVariableNode::IsAttributeValid(const char* name, uint32_t id) {
