@@ -49,14 +49,12 @@ private:
     ZEQEOCntr* container_;
 };
 
-class FIVORNBlockNode : public FIVORNNodeBaseT<FIVORNBlockNode> {
+class FIVORNBlockNode : public FIVORNBranchNodeT<FIVORNBlockNode> {
 public:
     FIVORNBlockNode(FIDocument* doc, ZEQEOCntr* container, uint32_t index, ZEQEOBlock* block)
-        : FIVORNNodeBaseT(doc), container_(container), index_(index), block_(block) {}
+        : FIVORNBranchNodeT(doc), container_(container), index_(index), block_(block) {}
     void GetName(FIValue& out) override;
     void GetTypeName(FIValue& out) override { out.SetString("Block"); }
-    bool IsLeaf() override { return false; }
-    bool HasChildren() override { return true; }
     void CreateCursor(CursorHandle& out) override;
 
     // The child at a position of the fixed list "Variables", "Parameters", "Ports", "Equations".
@@ -68,14 +66,12 @@ private:
     ZEQEOBlock* block_;
 };
 
-class FIVORNEOCntrNode : public FIVORNNodeBaseT<FIVORNEOCntrNode> {
+class FIVORNEOCntrNode : public FIVORNBranchNodeT<FIVORNEOCntrNode> {
 public:
     FIVORNEOCntrNode(FIDocument* doc, ZEQEOCntr* container, uint32_t index, ZEQEOBlock* block, ZEQEOCntr* sub)
-        : FIVORNNodeBaseT(doc), container_(container), index_(index), block_(block), sub_(sub) {}
+        : FIVORNBranchNodeT(doc), container_(container), index_(index), block_(block), sub_(sub) {}
     void GetName(FIValue& out) override;
     void GetTypeName(FIValue& out) override { out.SetString("Hierarchy Block"); }
-    bool IsLeaf() override { return false; }
-    bool HasChildren() override { return true; }
     void CreateCursor(CursorHandle& out) override;
 
     // The child at a position of the fixed list "Blocks", "Parameters", "Connections".

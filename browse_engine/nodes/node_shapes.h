@@ -1,5 +1,6 @@
-// The shapes most engine nodes share: a named node answers the browsing name it was made with; a list is
-// a named node with children whose type text is Derived::kTypeName; a leaf is a named node without children.
+// The shapes most engine nodes share: a named node answers the browsing name it was made with; a branch
+// always has children; a list is a named branch whose type text is Derived::kTypeName; a leaf is a named
+// node without children.
 #pragma once
 #include "browse/entry.h"
 #include "browse/value.h"
@@ -16,13 +17,20 @@ protected:
     FIValue name_;
 };
 
-template <class Derived>
-class FIVORNListNodeT : public FIVORNNamedNodeT<Derived> {
+// A node that always has children, over Base.
+template <class Derived, class Base = FIVORNNodeBaseT<Derived>>
+class FIVORNBranchNodeT : public Base {
 public:
-    using FIVORNNamedNodeT<Derived>::FIVORNNamedNodeT;
-    void GetTypeName(FIValue& out) override { out.SetString(Derived::kTypeName); }
+    using Base::Base;
     bool IsLeaf() override { return false; }
     bool HasChildren() override { return true; }
+};
+
+template <class Derived>
+class FIVORNListNodeT : public FIVORNBranchNodeT<Derived, FIVORNNamedNodeT<Derived>> {
+public:
+    using FIVORNBranchNodeT<Derived, FIVORNNamedNodeT<Derived>>::FIVORNBranchNodeT;
+    void GetTypeName(FIValue& out) override { out.SetString(Derived::kTypeName); }
 };
 
 template <class Derived>

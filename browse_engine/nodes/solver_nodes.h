@@ -23,14 +23,12 @@ const SolverPropertyRow* FindSolverProperty(int32_t index);
 // The row number of a name (ignoring case), 4 when none.
 int32_t FindSolverPropertyIndex(const char* name);
 
-class FIVORNSolverNode final : public FIVORNNodeBaseT<FIVORNSolverNode> {
+class FIVORNSolverNode final : public FIVORNBranchNodeT<FIVORNSolverNode> {
 public:
-    explicit FIVORNSolverNode(FIDocument* doc) : FIVORNNodeBaseT(doc) {}
+    explicit FIVORNSolverNode(FIDocument* doc) : FIVORNBranchNodeT(doc) {}
     void GetName(FIValue& out) override { out.SetString("Solver"); }
     void GetTypeName(FIValue& out) override { out.SetString("SolverNode"); }
     bool IsAttributeValid(const char* name, uint32_t id) override;
-    bool IsLeaf() override { return false; }
-    bool HasChildren() override { return true; }
     void CreateCursor(CursorHandle& out) override;
     bool HasActions() override { return true; }
     int32_t GetActions(int32_t capacity, FIValue* names) override;

@@ -3,34 +3,31 @@
 // script action "RunScript"), and the shared empty entry handed out past the end of every cursor.
 #pragma once
 #include "browse/entry.h"
+#include "nodes/node_shapes.h"
 
 namespace FI {
 
 class FIVORNDocument;
 
-class FIVORNTopNode final : public FIVORNNodeBaseT<FIVORNTopNode> {
+class FIVORNTopNode final : public FIVORNBranchNodeT<FIVORNTopNode> {
 public:
-    explicit FIVORNTopNode(FIDocument* doc) : FIVORNNodeBaseT(doc) {}
+    explicit FIVORNTopNode(FIDocument* doc) : FIVORNBranchNodeT(doc) {}
     void GetName(FIValue& out) override;
     void GetTypeName(FIValue& out) override;
     bool IsAttributeValid(const char* name, uint32_t id) override;
     void GetAttribute(const char* name, uint32_t id, FIValue& out) override;
-    bool IsLeaf() override { return false; }
-    bool HasChildren() override { return true; }
     void CreateCursor(CursorHandle& out) override;
     // The child at a cursor position: 0 "appModel", 1 "Solver".
     void MakeChild(int32_t position, const FIValue& name, EntryHandle& out);
 };
 
-class FIVORNAppModelNode final : public FIVORNNodeBaseT<FIVORNAppModelNode> {
+class FIVORNAppModelNode final : public FIVORNBranchNodeT<FIVORNAppModelNode> {
 public:
-    explicit FIVORNAppModelNode(FIDocument* doc) : FIVORNNodeBaseT(doc) {}
+    explicit FIVORNAppModelNode(FIDocument* doc) : FIVORNBranchNodeT(doc) {}
     void GetName(FIValue& out) override;
     void GetTypeName(FIValue& out) override;
     bool IsAttributeValid(const char* name, uint32_t id) override;
     void GetAttribute(const char* name, uint32_t id, FIValue& out) override;
-    bool IsLeaf() override { return false; }
-    bool HasChildren() override { return true; }
     void CreateCursor(CursorHandle& out) override;
     bool HasActions() override { return true; }
     int32_t GetActions(int32_t capacity, FIValue* names) override;
