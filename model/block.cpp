@@ -3,6 +3,7 @@
 #include "class_factory.h"
 #include "engine_text.h"
 #include "rezoraruz.h"
+#include "valid_answer.h"
 
 void CoNUVBlock::Attach(ZEQEOSimulation* sim, ZEQEOBlock* block, ZEQEOCntr* container) {
     if (container && !m_container.load())
@@ -54,11 +55,7 @@ STDMETHODIMP CoNUVBlock::get_Name(BSTR* out) {
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-STDMETHODIMP CoNUVBlock::get_IsValid(VARIANT_BOOL* out) {
-    if (!out) return E_POINTER;
-    *out = IsValid();
-    return S_OK;
-}
+STDMETHODIMP CoNUVBlock::get_IsValid(VARIANT_BOOL* out) { return nuv::AnswerIsValid(IsValid() != VARIANT_FALSE, out); }
 
 STDMETHODIMP CoNUVBlock::GetService(BSTR name, IUnknown** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;

@@ -2,6 +2,7 @@
 
 #include "class_factory.h"
 #include "rezoraruz.h"
+#include "valid_answer.h"
 
 namespace {
 const bool g_installed = [] {
@@ -45,9 +46,7 @@ STDMETHODIMP CoNUVEquation::get_Name(BSTR* out) {
 }
 
 STDMETHODIMP CoNUVEquation::get_IsValid(VARIANT_BOOL* out) {
-    if (!out) return E_POINTER;
-    *out = IsValid();
-    return S_OK;
+    return nuv::AnswerIsValid(IsValid() != VARIANT_FALSE, out);
 }
 
 STDMETHODIMP CoNUVEquation::GetService(BSTR, IUnknown** out) {

@@ -6,6 +6,7 @@
 #include "block.h"
 #include "class_factory.h"
 #include "rezoraruz.h"
+#include "valid_answer.h"
 
 namespace {
 
@@ -61,11 +62,7 @@ STDMETHODIMP CoNUVParameter::get_Name(BSTR* out) {
     return *out ? S_OK : ReportError(E_OUTOFMEMORY);
 }
 
-STDMETHODIMP CoNUVParameter::get_IsValid(VARIANT_BOOL* out) {
-    if (!out) return E_POINTER;
-    *out = Valid() ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
-}
+STDMETHODIMP CoNUVParameter::get_IsValid(VARIANT_BOOL* out) { return nuv::AnswerIsValid(Valid(), out); }
 
 STDMETHODIMP CoNUVParameter::GetService(BSTR, IUnknown** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;

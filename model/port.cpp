@@ -5,6 +5,7 @@
 #include "collections.h"
 #include "engine_text.h"
 #include "rezoraruz.h"
+#include "valid_answer.h"
 
 // ---- CoNUVPort ----
 
@@ -75,11 +76,7 @@ STDMETHODIMP CoNUVPort::get_Name(BSTR* out) {
     return *out ? S_OK : ReportError(E_OUTOFMEMORY);
 }
 
-STDMETHODIMP CoNUVPort::get_IsValid(VARIANT_BOOL* out) {
-    if (!out) return E_POINTER;
-    *out = Valid() ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
-}
+STDMETHODIMP CoNUVPort::get_IsValid(VARIANT_BOOL* out) { return nuv::AnswerIsValid(Valid(), out); }
 
 STDMETHODIMP CoNUVPort::GetService(BSTR, IUnknown** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;

@@ -8,6 +8,7 @@
 #include "engine_text.h"
 #include "rezoraruz.h"
 #include "solver.h"
+#include "valid_answer.h"
 #include "variant_helpers.h"
 
 namespace {
@@ -176,9 +177,7 @@ STDMETHODIMP CoNUVSimulation::get_Name(BSTR* out) {
 }
 
 STDMETHODIMP CoNUVSimulation::get_IsValid(VARIANT_BOOL* out) {
-    if (!out) return E_POINTER;
-    *out = IsValid();
-    return S_OK;
+    return nuv::AnswerIsValid(IsValid() != VARIANT_FALSE, out);
 }
 
 STDMETHODIMP CoNUVSimulation::GetService(BSTR name, IUnknown** out) {

@@ -5,6 +5,7 @@
 #include "class_factory.h"
 #include "engine_text.h"
 #include "rezoraruz.h"
+#include "valid_answer.h"
 #include "variant_helpers.h"
 
 namespace {
@@ -60,11 +61,7 @@ STDMETHODIMP CoNUVSolver::get_Name(BSTR* out) {
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-STDMETHODIMP CoNUVSolver::get_IsValid(VARIANT_BOOL* out) {
-    if (!out) return E_POINTER;
-    *out = IsValid();
-    return S_OK;
-}
+STDMETHODIMP CoNUVSolver::get_IsValid(VARIANT_BOOL* out) { return nuv::AnswerIsValid(IsValid() != VARIANT_FALSE, out); }
 
 STDMETHODIMP CoNUVSolver::GetService(BSTR, IUnknown** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;

@@ -3,6 +3,7 @@
 #include "class_factory.h"
 #include "engine_text.h"
 #include "rezoraruz.h"
+#include "valid_answer.h"
 
 namespace {
 constexpr HRESULT kNoPhysicalType = static_cast<HRESULT>(0x80040901);
@@ -98,9 +99,7 @@ STDMETHODIMP CoNUVVariable::get_Simulation(INUVSimulation** out) {
 STDMETHODIMP CoNUVVariable::get_Name(BSTR* out) { return GetText(VA_NAME, out); }
 
 STDMETHODIMP CoNUVVariable::get_IsValid(VARIANT_BOOL* out) {
-    if (!out) return E_POINTER;
-    *out = IsValid();
-    return S_OK;
+    return nuv::AnswerIsValid(IsValid() != VARIANT_FALSE, out);
 }
 
 STDMETHODIMP CoNUVVariable::GetService(BSTR, IUnknown** out) {
