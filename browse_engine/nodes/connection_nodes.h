@@ -12,16 +12,11 @@ class EngineConnection;
 
 namespace FI {
 
-class FIVORNEOCntrConnListNode final : public FIVORNListNodeT<FIVORNEOCntrConnListNode> {
+class FIVORNEOCntrConnListNode final : public FIVORNContainerListNodeT<FIVORNEOCntrConnListNode> {
 public:
-    FIVORNEOCntrConnListNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container)
-        : FIVORNListNodeT(doc, name), container_(container) {}
+    using FIVORNContainerListNodeT::FIVORNContainerListNodeT;
     static constexpr const char* kTypeName = "Connections List";
     void CreateCursor(CursorHandle& out) override;
-    ZEQEOCntr* Container() const { return container_; }
-
-private:
-    ZEQEOCntr* container_;
 };
 
 class FIVORNConnectionNode final : public FIVORNLeafNodeT<FIVORNConnectionNode> {

@@ -36,17 +36,11 @@ void BlockBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, int32_t position, 
 
 // ---- blocks ----
 
-class FIVORNBlocksNode : public FIVORNListNodeT<FIVORNBlocksNode> {
+class FIVORNBlocksNode : public FIVORNContainerListNodeT<FIVORNBlocksNode> {
 public:
-    FIVORNBlocksNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container)
-        : FIVORNListNodeT(doc, name), container_(container) {}
+    using FIVORNContainerListNodeT::FIVORNContainerListNodeT;
     static constexpr const char* kTypeName = "Blocks List";
     void CreateCursor(CursorHandle& out) override;
-
-    ZEQEOCntr* Container() const { return container_; }
-
-private:
-    ZEQEOCntr* container_;
 };
 
 class FIVORNBlockNode : public FIVORNBranchNodeT<FIVORNBlockNode> {
@@ -86,17 +80,11 @@ private:
 
 // ---- global parameters ----
 
-class FIVORNEOCntrParamListNode : public FIVORNListNodeT<FIVORNEOCntrParamListNode> {
+class FIVORNEOCntrParamListNode : public FIVORNContainerListNodeT<FIVORNEOCntrParamListNode> {
 public:
-    FIVORNEOCntrParamListNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container)
-        : FIVORNListNodeT(doc, name), container_(container) {}
+    using FIVORNContainerListNodeT::FIVORNContainerListNodeT;
     static constexpr const char* kTypeName = "Global Parameters List";
     void CreateCursor(CursorHandle& out) override;
-
-    ZEQEOCntr* Container() const { return container_; }
-
-private:
-    ZEQEOCntr* container_;
 };
 
 class FIVORNEOCntrParameterNode : public FIVORNLeafNodeT<FIVORNEOCntrParameterNode> {

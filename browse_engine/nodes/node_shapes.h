@@ -5,6 +5,8 @@
 #include "browse/entry.h"
 #include "browse/value.h"
 
+class ZEQEOCntr;
+
 namespace FI {
 
 template <class Derived>
@@ -31,6 +33,18 @@ class FIVORNListNodeT : public FIVORNBranchNodeT<Derived, FIVORNNamedNodeT<Deriv
 public:
     using FIVORNBranchNodeT<Derived, FIVORNNamedNodeT<Derived>>::FIVORNBranchNodeT;
     void GetTypeName(FIValue& out) override { out.SetString(Derived::kTypeName); }
+};
+
+// A list over the members of one engine container.
+template <class Derived>
+class FIVORNContainerListNodeT : public FIVORNListNodeT<Derived> {
+public:
+    FIVORNContainerListNodeT(FIDocument* doc, const FIValue& name, ZEQEOCntr* container)
+        : FIVORNListNodeT<Derived>(doc, name), container_(container) {}
+    ZEQEOCntr* Container() const { return container_; }
+
+protected:
+    ZEQEOCntr* container_;
 };
 
 template <class Derived>
