@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite: the plain build, then the AddressSanitizer+UBSan build, then the
+# Builds and runs the whole test suite: the plain build, the AddressSanitizer+UBSan build and the clang
+# build, then the
 # extra steps in scripts/test.d (cross-checks against the real platform, fuzz smoke runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,7 +10,7 @@ logs=build/logs
 mkdir -p "$logs"
 passed=0
 failed=0
-for preset in default asan; do
+for preset in default asan clang; do
   echo "=== build: $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs" >"$logs/build-$preset.log" 2>&1 || { tail -n 60 "$logs/build-$preset.log"; exit 1; }
