@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: the plain build, the AddressSanitizer+UBSan build and the clang
-# build, then the
-# extra steps in scripts/test.d (cross-checks against the real platform, fuzz smoke runs).
+# build, then the extra steps in scripts/test.d (cross-checks against the real platform, fuzz smoke runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
