@@ -91,7 +91,7 @@ int varInqPhysicalType(ZEQEOSimulation* sim, int index) {
 }  // extern "C"
 
 namespace {
-// Whether a specification is fixed in the current run mode.
+// Whether a variable spec kind is fixed in the current run mode.
 bool spec_fixed(int spec) {
     int mode = rto_inq_mode_c();
     switch (spec) {

@@ -277,7 +277,7 @@ struct Parser {
             bool numeric = parse_double(val, d);
             if (iequals(k, "spec")) {
                 v.spec = spec_from(val);
-                if (v.spec < 0) return Fail("unknown specification " + val);
+                if (v.spec < 0) return Fail("unknown variable spec " + val);
             } else if (iequals(k, "uom")) {
                 v.uom = val;
             } else if (iequals(k, "ptype")) {

@@ -520,7 +520,7 @@ int Simulation::ExecuteCommand(const char* text) {
             Print("Unknown variable " + w[1]);
             result = ZEQ_E_NOT_FOUND;
         } else if (!rec.Load(flowsheet_.get(), nullptr, p + 1, true) || !rec.SetValue(VA_SPEC, w[2].c_str())) {
-            Print("Unknown specification " + w[2]);
+            Print("Unknown variable spec " + w[2]);
             result = ZEQ_E_SYNTAX;
         } else {
             result = rec.Commit(flowsheet_.get(), nullptr, p + 1, true);

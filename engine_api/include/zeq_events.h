@@ -26,7 +26,7 @@ enum ZEQEvent {
     ZEQ_EVT_BLOCK_ADDED = 21,    // a = block name
     ZEQ_EVT_BLOCK_REMOVED = 22,  // a = block name
     ZEQ_EVT_BLOCK_RENAMED = 24,
-    ZEQ_EVT_BLOCK_SPECS = 26,    // a = block name: specifications changed
+    ZEQ_EVT_BLOCK_SPECS = 26,    // a = block name: variable spec kinds changed
     ZEQ_EVT_BLOCK_PARAMS = 28,   // a = block name: parameters changed
 };
 

@@ -64,6 +64,6 @@ class ZEQVariableData;
 int varIsFixed(const ZEQVariableData* record);
 int varIsIndependent(const ZEQVariableData* record);
 int varInqPhysicalType(const ZEQVariableData* record);
-// The same by a specification value (SPEC_* of zeq_records.h) in the current run mode.
+// The same by a spec kind value (SPEC_* of zeq_records.h) in the current run mode.
 int varIsFixed(int spec);
 int varIsIndependent(int spec);

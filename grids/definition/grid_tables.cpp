@@ -123,7 +123,7 @@ constexpr ControlValue Real(double v) { return ControlValue{0, v, nullptr, nullp
 constexpr ControlValue Text(const char* v) { return ControlValue{0, 0.0, v, nullptr}; }
 constexpr uint32_t kNoLimit = 0xFFFFFFFFu;
 
-constexpr ComboItem kSpecificationItems[] = {
+constexpr ComboItem kSpecItems[] = {
     {"Calculated", Int(0), "CALC"},  {"Constant", Int(1), "CONST"},     {"Measured", Int(3), "MEAS"},
     {"Parameterized", Int(4), "PARAM"}, {"Optimized", Int(5), "OPTIM"}, {"Reconciled", Int(6), "RECON"},
     {"Independent", Int(2), "INDEP"}, {"Initial", Int(7), "INITIAL"},
@@ -287,7 +287,7 @@ constexpr TextBoxRecord kNarrowTextBox{kNarrowText, kNoLimit, nullptr, Text(null
 constexpr TextBoxRecord kRealTextBox{kFloat64, kNoLimit, nullptr, Real(0.0), 4, 6};
 constexpr CheckBoxRecord kIntegerCheckBox{kInt32, Int(1), Int(0), "1", "0", 2};
 constexpr CheckBoxRecord kBooleanCheckBox{kBool16, Int(-1), Int(0), "1", "0", 2};
-constexpr ComboRecord kSpecificationCombo{kInt32, Int(0), kSpecificationItems};
+constexpr ComboRecord kSpecCombo{kInt32, Int(0), kSpecItems};
 constexpr ComboRecord kBoundTypeCombo{kInt32, Int(0), kBoundTypeItems};
 constexpr ComboRecord kActiveBoundCombo{kInt32, Int(0), kActiveBoundItems};
 constexpr ComboRecord kQualityCombo{kInt32, Int(0), kQualityItems};
@@ -306,7 +306,7 @@ constexpr ControlStyle Static(const StaticRecord* r) { return ControlStyle{ECT_S
 
 constexpr ControlStyle kStyles[kStyleCount] = {
     TextBox(&kIntegerTextBox),       TextBox(&kNarrowTextBox),     TextBox(&kRealTextBox),
-    Combo(&kSpecificationCombo),     Combo(&kBoundTypeCombo),      Combo(&kActiveBoundCombo),
+    Combo(&kSpecCombo),     Combo(&kBoundTypeCombo),      Combo(&kActiveBoundCombo),
     CheckBox(&kIntegerCheckBox),     CheckBox(&kBooleanCheckBox),  Combo(&kQualityCombo),
     Static(&kUndefinedStatic),       Combo(&kPhysicalTypeCombo),   Combo(&kBooleanCombo),
     TextBox(&kNarrowTextBox),        Combo(&kYesNoCombo),          Combo(&kVariableTypeCombo),

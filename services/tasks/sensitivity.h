@@ -49,7 +49,7 @@ private:
     // The flowsheet index of a variable named by a client, qualified by the solver scope when the scope
     // is a hierarchy; 0 when there is none.
     int QualifyVariableName(const std::string& name);
-    // Checks the variable's specification against its role and gives its unit conversion value.
+    // Checks the variable's spec kind against its role and gives its unit conversion value.
     HRESULT Examine(int index, Role role, double* factor);
 
     std::recursive_mutex m_lock;

@@ -108,7 +108,7 @@ TEST(ModelFile, MalformedTextIsRefusedWithItsLine) {
         {"block A\n  var X 1\n", "missing 'end'"},
         {"end\n", "'end' without a block"},
         {"block A\n  var X abc\nend\n", "line 2: bad value abc"},
-        {"block A\n  var X 1 spec=WHAT\nend\n", "unknown specification"},
+        {"block A\n  var X 1 spec=WHAT\nend\n", "unknown variable spec"},
         {"block A\n  var X 1 ptype=TEMPERATURE uom=kg\nend\n", "does not belong"},
         {"block A\n  block B\n  end\nend\n", "only be placed in a hierarchy"},
         {"block A\n  eqn E : X + 1\nend\n", "has no '='"},

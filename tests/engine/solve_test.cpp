@@ -134,7 +134,7 @@ TEST(Solve, EventsComeInOrderAndNameTheSolvedScope) {
     }
 }
 
-TEST(Solve, RunModeDecidesWhichSpecificationsAreFixed) {
+TEST(Solve, RunModeDecidesWhichSpecsAreFixed) {
     ModelBuilder m;
     m.Block("A").Var("M", 5, SPEC_MEAS).Var("P", 1, SPEC_PARAM).Var("C", 1, SPEC_CONST).Var("I", 1, SPEC_INDEP)
         .Var("O", 1, SPEC_OPTIM);
