@@ -1,82 +1,72 @@
 // nuvhost: owns an engine simulation, loads the system library as a host does and drives it as an
 // automation client would.
 //
-//   nuvhost MODEL [SCRIPT]
+//   nuvhost MODEL [SCRIPT [ARGUMENT...]]
 //
-// Without a script it runs the main job (walk, solve, show the changes).
-#include <dlfcn.h>
-#include <limits.h>
-#include <unistd.h>
-
+// Without a script it runs the main job (walk, solve, show the changes). On Windows a .vbs or .js script
+// runs in the platform's script engine; the arguments after it are the script's WScript.Arguments.
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "main_job.h"
 #include "rezoraruz.h"
 #include "script.h"
+#include "system_library.h"
 #include "zeq_host.h"
+#ifdef _WIN32
+#include "active_script.h"
+#endif
 
 namespace {
 
 using QueryCreateWrapperFn = HRESULT (*)(ZEQEOSimulation*, REFIID, void**);
 using RegisterServicesFn = void (*)(ZEQEOSimulation*);
 
-// The system library next to this program (or in ../lib), unless NUVCLASS_PATH names another.
-std::string LibraryPath() {
-    if (const char* env = std::getenv("NUVCLASS_PATH"); env && *env) return env;
-    char self[PATH_MAX] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string();
-    const size_t slash = dir.rfind('/');
-    dir = slash == std::string::npos ? "." : dir.substr(0, slash);
-    // Build trees put programs in bin/ and libraries in lib/ beside it.
-    for (const char* relative : {"/libnuvclass.so", "/../lib/libnuvclass.so"})
-        if (access((dir + relative).c_str(), R_OK) == 0) return dir + relative;
-    return dir + "/libnuvclass.so";
-}
-
 struct SimulationDeleter {
     void operator()(ZEQEOSimulation* sim) const { zeq_destroy_simulation(sim); }
 };
 
-class Library {
-public:
-    explicit Library(const std::string& path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
-    ~Library() {
-        if (handle_) dlclose(handle_);
-    }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
-    explicit operator bool() const { return handle_ != nullptr; }
-    template <class Fn>
-    Fn Symbol(const char* name) const {
-        return reinterpret_cast<Fn>(dlsym(handle_, name));
-    }
-
-private:
-    void* handle_;
-};
-
 int Usage() {
-    std::cerr << "usage: nuvhost MODEL [SCRIPT]\n"
+    std::cerr << "usage: nuvhost MODEL [SCRIPT [ARGUMENT...]]\n"
                  "  Loads MODEL into the engine and runs SCRIPT through the automation interfaces;\n"
-                 "  without SCRIPT it walks the flowsheet, solves it and shows what changed.\n";
+                 "  without SCRIPT it walks the flowsheet, solves it and shows what changed.\n"
+#ifdef _WIN32
+                 "  A .vbs or .js SCRIPT runs in the VBScript or JScript engine with the ARGUMENTs as\n"
+                 "  WScript.Arguments.\n"
+#endif
+        ;
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 3) return Usage();
+    if (argc < 2) return Usage();
     const std::string model = argv[1];
+    const std::string script = argc > 2 ? argv[2] : "";
+    const std::vector<std::string> arguments(argv + std::min(argc, 3), argv + argc);
+#ifdef _WIN32
+    const bool active_script = !script.empty() && host::IsActiveScriptFile(script);
+    // The script engines and the objects they drive live in this thread's single-threaded apartment.
+    struct Apartment {
+        Apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+        ~Apartment() { CoUninitialize(); }
+    } apartment;
+#else
+    const bool active_script = false;
+#endif
+    // Only the platform's script engines take arguments of their own.
+    if (!active_script && !arguments.empty()) return Usage();
     char error[512] = {};
-    const std::string path = LibraryPath();
-    Library library(path);
+    const std::string path = host::SystemLibraryPath();
+    host::SystemLibrary library(path);
     if (!library) {
-        std::cerr << "nuvhost: cannot load the system library " << path << ": " << dlerror() << "\n";
+        std::cerr << "nuvhost: cannot load the system library " << path << ": " << library.error() << "\n";
         return 1;
     }
     auto query = library.Symbol<QueryCreateWrapperFn>("NUVClassFactory_QueryCreateWrapper");
@@ -107,10 +97,14 @@ int main(int argc, char** argv) {
             std::cerr << "nuvhost: no simulation wrapper (" << host::Hex(hr) << ")\n";
             return 1;
         }
-        if (argc == 3) {
-            std::ifstream in(argv[2]);
+        if (active_script) {
+#ifdef _WIN32
+            status = host::RunActiveScript(simulation, script, arguments, std::cout);
+#endif
+        } else if (!script.empty()) {
+            std::ifstream in(script);
             if (!in) {
-                std::cerr << "nuvhost: cannot read " << argv[2] << "\n";
+                std::cerr << "nuvhost: cannot read " << script << "\n";
                 return 1;
             }
             std::stringstream text;
@@ -119,7 +113,7 @@ int main(int argc, char** argv) {
             CComVariant value(static_cast<IDispatch*>(simulation));
             runner.Define("Simulation", value);
             runner.Define("Sim", value);
-            const int failures = runner.Run(text.str(), argv[2]);
+            const int failures = runner.Run(text.str(), script);
             if (failures) std::cout << failures << " failure(s)\n";
             status = failures ? 1 : 0;
         } else {

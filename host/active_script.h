@@ -1,0 +1,23 @@
+// Runs script files in the platform's own script engines (VBScript for .vbs, JScript for .js) through
+// the Active Scripting interfaces, as the command-line script host does: the simulation is the named item
+// `Simulation` (and `Sim`), and `WScript` offers Echo, Arguments and Quit.
+#pragma once
+#include <windows.h>
+#include <oleauto.h>
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace host {
+
+// True for a file name the platform's script engines run (.vbs, .js; any case).
+bool IsActiveScriptFile(const std::string& path);
+
+// Runs the script. Errors the script does not handle print as
+// "SCRIPT:LINE: Error 0x........: source: description" on `out` and stop it. Returns the exit status:
+// the code given to WScript.Quit, else 1 when the script stopped on an error or could not start, else 0.
+int RunActiveScript(IDispatch* simulation, const std::string& path, const std::vector<std::string>& arguments,
+                    std::ostream& out);
+
+}  // namespace host
