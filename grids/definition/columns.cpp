@@ -104,6 +104,22 @@ STDMETHODIMP CoNUVGridColumnCollection::Item(VARIANT index, VARIANT* out) {
     // A by-reference index (as scripts pass their variables) is read through.
     CComVariant local;
     if (FAILED(VariantCopyInd(&local, &index))) return ReportError(E_FAIL);
+    // Script engines pass small whole numbers as VT_I2 or VT_UI1: every integer kind is a position.
+    switch (V_VT(&local)) {
+        case VT_I1:
+        case VT_I2:
+        case VT_UI1:
+        case VT_UI2:
+        case VT_UI4:
+        case VT_INT:
+        case VT_UINT:
+        case VT_I8:
+        case VT_UI8:
+            if (FAILED(VariantChangeType(&local, &local, 0, VT_I4)))
+                return ReportText("The column position is out of range", E_INVALIDARG);
+            break;
+        default: break;
+    }
     int position = -1;
     switch (V_VT(&local)) {
         case VT_EMPTY:

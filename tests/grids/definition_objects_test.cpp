@@ -2,6 +2,9 @@
 // tables and through late binding.
 #include <dlfcn.h>
 
+#include <string>
+#include <vector>
+
 #include "definition/columns.h"
 #include "definition/controls.h"
 #include "definition_support.h"
@@ -184,6 +187,7 @@ TEST(GridColumns, BadIndicesFailWithErrorInformation) {
                   {CComVariant("value"), E_FAIL},    // names are matched exactly
                   {CComVariant(LONG{5}), E_INVALIDARG},
                   {CComVariant(LONG{-1}), E_INVALIDARG},
+                  {CComVariant(SHORT{5}), E_INVALIDARG},  // converted, then range-checked
                   {CComVariant(2.0), E_FAIL},
                   {CComVariant(), E_POINTER}};
     for (Row& row : rows) {
@@ -436,6 +440,22 @@ TEST(GridLateBinding, ScriptReachesDefinitionColumnsAndControls) {
     CComVariant columns;
     ASSERT_EQ(CallByName(info, u"Columns", DISPATCH_PROPERTYGET, {}, &columns), S_OK);
     ASSERT_EQ(columns.vt, VT_DISPATCH);
+    // A script's small literal positions arrive as VT_I2 (a byte as VT_UI1): each names the column the
+    // same position as VT_I4 names.
+    CComVariant byte;
+    byte.vt = VT_UI1;
+    byte.bVal = 1;
+    std::vector<std::string> names;
+    for (const CComVariant& position : {CComVariant(LONG{1}), CComVariant(SHORT{1}), byte}) {
+        CComVariant by_position, name;
+        ASSERT_EQ(CallByName(columns.pdispVal, u"Item", DISPATCH_METHOD, {position}, &by_position), S_OK)
+            << "vt " << position.vt;
+        ASSERT_EQ(CallByName(by_position.pdispVal, u"EngineName", DISPATCH_PROPERTYGET, {}, &name), S_OK);
+        names.push_back(Utf8(name.bstrVal));
+    }
+    EXPECT_FALSE(names[0].empty());
+    EXPECT_EQ(names[1], names[0]);
+    EXPECT_EQ(names[2], names[0]);
     CComVariant column;
     ASSERT_EQ(CallByName(columns.pdispVal, u"Item", DISPATCH_METHOD, {CComVariant("PHYSICAL_TYPE")}, &column), S_OK);
     CComVariant display;
