@@ -122,12 +122,6 @@ public:
 
 }  // namespace
 
-bool IsActiveScriptFile(const std::string& path) {
-    std::string ext = path.substr(std::min(path.size(), path.find_last_of('.')));
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    return ext == ".vbs" || ext == ".js";
-}
-
 int RunActiveScript(IDispatch* simulation, const std::string& path, const std::vector<std::string>& arguments,
                     std::ostream& out) {
     std::wstring text;

@@ -11,9 +11,6 @@
 
 namespace host {
 
-// True for a file name the platform's script engines run (.vbs, .js; any case).
-bool IsActiveScriptFile(const std::string& path);
-
 // Runs the script. Errors the script does not handle print as
 // "SCRIPT:LINE: Error 0x........: source: description" on `out` and stop it. Returns the exit status:
 // the code given to WScript.Quit, else 1 when the script stopped on an error or could not start, else 0.

@@ -6,6 +6,7 @@
 // Without a script it runs the main job (walk, solve, show the changes). On Windows a .vbs or .js script
 // runs in the platform's script engine; the arguments after it are the script's WScript.Arguments.
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -26,6 +27,14 @@ namespace {
 
 using QueryCreateWrapperFn = HRESULT (*)(ZEQEOSimulation*, REFIID, void**);
 using RegisterServicesFn = void (*)(ZEQEOSimulation*);
+
+// A script for the platform's own script engines: VBScript (.vbs) or JScript (.js), any case.
+bool IsPlatformScript(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    std::string ext = dot == std::string::npos ? std::string() : path.substr(dot);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext == ".vbs" || ext == ".js";
+}
 
 struct SimulationDeleter {
     void operator()(ZEQEOSimulation* sim) const { zeq_destroy_simulation(sim); }
@@ -50,15 +59,18 @@ int main(int argc, char** argv) {
     const std::string model = argv[1];
     const std::string script = argc > 2 ? argv[2] : "";
     const std::vector<std::string> arguments(argv + std::min(argc, 3), argv + argc);
+    const bool active_script = !script.empty() && IsPlatformScript(script);
 #ifdef _WIN32
-    const bool active_script = !script.empty() && host::IsActiveScriptFile(script);
     // The script engines and the objects they drive live in this thread's single-threaded apartment.
     struct Apartment {
         Apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
         ~Apartment() { CoUninitialize(); }
     } apartment;
 #else
-    const bool active_script = false;
+    if (active_script) {
+        std::cerr << "nuvhost: " << script << " needs the VBScript or JScript engine of the Windows build\n";
+        return 2;
+    }
 #endif
     // Only the platform's script engines take arguments of their own.
     if (!active_script && !arguments.empty()) return Usage();

@@ -127,7 +127,13 @@ TEST(HostMainJob, ReportsTheFlowsheetAndWhatTheSolveChanged) {
 TEST(HostCommandLine, RefusesWrongUseWithAReason) {
     const HostRun none = Host("");
     EXPECT_EQ(none.status, 2);
-    EXPECT_NE(none.output.find("usage: nuvhost MODEL [SCRIPT]"), std::string::npos);
+    EXPECT_NE(none.output.find("usage: nuvhost MODEL [SCRIPT [ARGUMENT...]]"), std::string::npos);
+    // Only the platform's script engines take arguments of their own, and they run on Windows only.
+    const HostRun arguments = Host(std::string(PLANT_MODEL) + " script.nuv extra");
+    EXPECT_EQ(arguments.status, 2);
+    const HostRun vbscript = Host(std::string(PLANT_MODEL) + " walk.VBS");
+    EXPECT_EQ(vbscript.status, 2);
+    EXPECT_NE(vbscript.output.find("needs the VBScript or JScript engine"), std::string::npos) << vbscript.output;
     const HostRun missing = Host("/nonexistent/plant.model");
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.output.find("cannot open /nonexistent/plant.model"), std::string::npos) << missing.output;
