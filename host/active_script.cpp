@@ -171,6 +171,12 @@ int RunActiveScript(IDispatch* simulation, const std::string& path, const std::v
             ExitProcess(static_cast<UINT>(code));
         }
     };
+    setup.script = [raw_engine]() -> IDispatch* {
+        IDispatch* procedures = nullptr;
+        return SUCCEEDED(raw_engine->GetScriptDispatch(nullptr, &procedures)) ? procedures : nullptr;
+    };
+    auto events = std::make_shared<EventConnections>();
+    setup.events = events;
     CComPtr<IDispatch> wscript;
     hr = CreateWScript(std::move(setup), &wscript);
     if (FAILED(hr)) return 1;
@@ -186,6 +192,7 @@ int RunActiveScript(IDispatch* simulation, const std::string& path, const std::v
     }
     if (FAILED(hr)) {
         out << "nuvhost: the " << Utf8(language, wcslen(language)) << " engine refused the host (" << Hex(hr) << ")\n";
+        events->Clear();
         engine->Close();
         return 1;
     }
@@ -195,6 +202,8 @@ int RunActiveScript(IDispatch* simulation, const std::string& path, const std::v
     SysFreeString(info.bstrDescription);
     SysFreeString(info.bstrHelpFile);
     if (SUCCEEDED(hr) && !site->quitting) engine->SetScriptState(SCRIPTSTATE_CONNECTED);
+    // No event may reach the script's procedures once the engine closes.
+    events->Clear();
     engine->Close();
     if (site->quitting) return quit_code;
     return site->failed || (FAILED(hr) && !site->quitting) ? 1 : 0;

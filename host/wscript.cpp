@@ -1,5 +1,7 @@
 #include "wscript.h"
 
+#include <atomic>
+#include <new>
 #include <ostream>
 #include <utility>
 
@@ -130,9 +132,93 @@ protected:
     }
 };
 
+// The type information of an object's default outgoing interface, through its class information.
+HRESULT DefaultSource(IUnknown* object, IID& iid, CComPtr<ITypeInfo>& events) {
+    CComPtr<IProvideClassInfo> provider;
+    CComPtr<ITypeInfo> coclass;
+    HRESULT hr = object->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void**>(&provider));
+    if (SUCCEEDED(hr)) hr = provider->GetClassInfo(&coclass);
+    if (FAILED(hr)) return hr;
+    TYPEATTR* attr = nullptr;
+    if (FAILED(hr = coclass->GetTypeAttr(&attr))) return hr;
+    const WORD count = attr->cImplTypes;
+    coclass->ReleaseTypeAttr(attr);
+    for (UINT i = 0; i < count; ++i) {
+        INT flags = 0;
+        HREFTYPE ref = 0;
+        if (FAILED(coclass->GetImplTypeFlags(i, &flags)) ||
+            (flags & (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE)) != (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE))
+            continue;
+        if (FAILED(hr = coclass->GetRefTypeOfImplType(i, &ref)) || FAILED(hr = coclass->GetRefTypeInfo(ref, &events)))
+            return hr;
+        if (FAILED(hr = events->GetTypeAttr(&attr))) return hr;
+        iid = attr->guid;
+        events->ReleaseTypeAttr(attr);
+        return S_OK;
+    }
+    return CONNECT_E_NOCONNECTION;
+}
+
+// Receives one object's events and calls the script's procedure PREFIX & event name, when there is one.
+// Its IUnknown is written out: it answers the event interface, whose id is known only at run time.
+class EventSink final : public IDispatch {
+public:
+    EventSink(const IID& events, CComPtr<ITypeInfo> info, std::wstring prefix, std::function<IDispatch*()> script)
+        : events_(events), info_(std::move(info)), prefix_(std::move(prefix)), script_(std::move(script)) {}
+
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IDispatch && riid != events_) return E_NOINTERFACE;
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
+    STDMETHOD_(ULONG, Release)() override {
+        const ULONG n = --refs_;
+        if (n == 0) delete this;
+        return n;
+    }
+    STDMETHOD(GetTypeInfoCount)(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo** info) override {
+        if (info) *info = nullptr;
+        return DISP_E_BADINDEX;
+    }
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHOD(Invoke)(DISPID id, REFIID, LCID lcid, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                      UINT* arg_error) override {
+        BSTR name = nullptr;
+        UINT names = 0;
+        if (FAILED(info_->GetNames(id, &name, 1, &names)) || names == 0) return S_OK;
+        std::wstring procedure = prefix_ + std::wstring(name, SysStringLen(name));
+        SysFreeString(name);
+        CComPtr<IDispatch> target;
+        target.Attach(script_ ? script_() : nullptr);
+        DISPID target_id = DISPID_UNKNOWN;
+        LPOLESTR member = procedure.data();
+        // An event the script has no procedure for is ignored.
+        if (!target || FAILED(target->GetIDsOfNames(IID_NULL, &member, 1, lcid, &target_id))) return S_OK;
+        DISPPARAMS none{};
+        return target->Invoke(target_id, IID_NULL, lcid, DISPATCH_METHOD, params ? params : &none, result, exception,
+                              arg_error);
+    }
+
+private:
+    std::atomic<ULONG> refs_{0};
+    IID events_;
+    CComPtr<ITypeInfo> info_;
+    std::wstring prefix_;
+    std::function<IDispatch*()> script_;
+};
+
 class WScript : public LateBound {
 public:
-    enum : DISPID { kEcho = 1, kArguments, kQuit, kScriptName, kScriptFullName };
+    enum : DISPID { kEcho = 1, kArguments, kQuit, kScriptName, kScriptFullName, kConnectObject, kDisconnectObject };
     WScriptSetup setup;
     CComPtr<IDispatch> arguments;
 
@@ -142,7 +228,9 @@ protected:
                                                     {L"Arguments", kArguments},
                                                     {L"Quit", kQuit},
                                                     {L"ScriptName", kScriptName},
-                                                    {L"ScriptFullName", kScriptFullName}};
+                                                    {L"ScriptFullName", kScriptFullName},
+                                                    {L"ConnectObject", kConnectObject},
+                                                    {L"DisconnectObject", kDisconnectObject}};
         return members;
     }
     HRESULT Dispatch(DISPID id, const std::vector<VARIANT*>& args, VARIANT* result) override {
@@ -192,12 +280,81 @@ protected:
                 const DWORD n = GetFullPathNameW(setup.script_path.c_str(), MAX_PATH * 4, full, nullptr);
                 return Text(n && n < MAX_PATH * 4 ? std::wstring(full, n) : setup.script_path, result);
             }
+            case kConnectObject: {
+                if (args.size() != 2) return DISP_E_BADPARAMCOUNT;
+                CComVariant object, prefix;
+                HRESULT hr = VariantCopyInd(&object, args[0]);
+                if (SUCCEEDED(hr)) hr = VariantChangeType(&prefix, args[1], 0, VT_BSTR);
+                if (FAILED(hr)) return hr;
+                if ((object.vt != VT_DISPATCH && object.vt != VT_UNKNOWN) || !object.punkVal) return DISP_E_TYPEMISMATCH;
+                if (!setup.events) return E_NOTIMPL;
+                return setup.events->Connect(object.punkVal, std::wstring(prefix.bstrVal, SysStringLen(prefix.bstrVal)),
+                                             setup.script);
+            }
+            case kDisconnectObject: {
+                if (args.size() != 1) return DISP_E_BADPARAMCOUNT;
+                CComVariant object;
+                HRESULT hr = VariantCopyInd(&object, args[0]);
+                if (FAILED(hr)) return hr;
+                if ((object.vt != VT_DISPATCH && object.vt != VT_UNKNOWN) || !object.punkVal) return DISP_E_TYPEMISMATCH;
+                return setup.events ? setup.events->Disconnect(object.punkVal) : S_OK;
+            }
             default: return DISP_E_MEMBERNOTFOUND;
         }
     }
 };
 
 }  // namespace
+
+struct EventConnections::Connection {
+    CComPtr<IUnknown> identity;  // the source's IUnknown, to find it again
+    CComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+};
+
+EventConnections::EventConnections() = default;
+EventConnections::~EventConnections() { Clear(); }
+
+HRESULT EventConnections::Connect(IUnknown* source, const std::wstring& prefix, std::function<IDispatch*()> script) {
+    CComPtr<IUnknown> identity;
+    CComPtr<IConnectionPointContainer> container;
+    CComPtr<ITypeInfo> info;
+    IID events{};
+    HRESULT hr = source->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity));
+    if (SUCCEEDED(hr)) hr = source->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
+    if (SUCCEEDED(hr)) hr = DefaultSource(source, events, info);
+    if (FAILED(hr)) return hr;
+    auto connection = std::make_unique<Connection>();
+    if (FAILED(hr = container->FindConnectionPoint(events, &connection->point))) return hr;
+    CComPtr<IDispatch> held(new (std::nothrow) EventSink(events, info, prefix, std::move(script)));
+    if (!held) return E_OUTOFMEMORY;
+    if (FAILED(hr = connection->point->Advise(held, &connection->cookie))) return hr;
+    connection->identity = identity;
+    connections_.push_back(std::move(connection));
+    return S_OK;
+}
+
+HRESULT EventConnections::Disconnect(IUnknown* source) {
+    CComPtr<IUnknown> identity;
+    HRESULT hr = source->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity));
+    if (FAILED(hr)) return hr;
+    for (auto it = connections_.begin(); it != connections_.end();) {
+        if ((*it)->identity == identity) {
+            (*it)->point->Unadvise((*it)->cookie);
+            it = connections_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return S_OK;
+}
+
+void EventConnections::Clear() {
+    // Unadvising may run the script's code no more; take the list first so nothing re-enters it.
+    auto connections = std::move(connections_);
+    connections_.clear();
+    for (auto& c : connections) c->point->Unadvise(c->cookie);
+}
 
 std::string Utf8(const wchar_t* text, size_t length) {
     if (!length) return {};

@@ -1,16 +1,34 @@
 // The WScript object that scripts written for the command-line script host expect, offered to the script
-// engines by the Windows host: Echo, Arguments (Item, Count, Length, For Each), Quit, ScriptName and
-// ScriptFullName. Late-bound only: its IDispatch has no type information.
+// engines by the Windows host: Echo, Arguments (Item, Count, Length, For Each), Quit, ScriptName,
+// ScriptFullName, and ConnectObject / DisconnectObject, which deliver an object's events to the script's
+// procedures named PREFIX & event name. Late-bound only: its IDispatch has no type information.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
 
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace host {
+
+// The event connections the script made; the host drops what is left before it closes the engine.
+class EventConnections {
+public:
+    EventConnections();
+    EventConnections(const EventConnections&) = delete;
+    EventConnections& operator=(const EventConnections&) = delete;
+    ~EventConnections();
+    HRESULT Connect(IUnknown* source, const std::wstring& prefix, std::function<IDispatch*()> script);
+    HRESULT Disconnect(IUnknown* source);
+    void Clear();
+
+private:
+    struct Connection;
+    std::vector<std::unique_ptr<Connection>> connections_;
+};
 
 struct WScriptSetup {
     std::ostream* out = nullptr;            // where Echo writes, as UTF-8 lines
@@ -18,6 +36,9 @@ struct WScriptSetup {
     std::vector<std::wstring> arguments;    // the script's own command-line arguments
     // Called by Quit with its exit code (0 when none was given); the host stops the script.
     std::function<void(int)> quit;
+    // The script's own procedures (the engine's script dispatch), which events call; a new reference.
+    std::function<IDispatch*()> script;
+    std::shared_ptr<EventConnections> events;
 };
 
 // A new WScript object with one reference for the caller.
