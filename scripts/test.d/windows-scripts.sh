@@ -19,6 +19,10 @@ if [ -z "$wine" ]; then
   exit 0
 fi
 
+if ! grep -q '"name": "windows"' CMakePresets.json; then
+  echo "windows-scripts: skipped, there is no windows preset"
+  exit 0
+fi
 out=build/windows
 mkdir -p build/logs
 cmake --preset windows >/dev/null
