@@ -531,7 +531,7 @@ HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
         for (ULONG c = 0; c < columns; ++c) {
             const int id = parsed.ids[c];
             if (id < 0) return E_INVALIDARG;
-            if (id == VA_NAME && kind == MemberKind::Variables) continue;
+            if (id == VA_NAME) continue;  // names are matched (variables) or fixed (parameters), never written
             CComVariant cell;
             if (HRESULT hr = matrix.GetElement(c, r, &cell); FAILED(hr)) return hr;
             HRESULT hr = kind == MemberKind::Variables ? SetVariableCell(record, id, cell)

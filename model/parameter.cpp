@@ -189,7 +189,7 @@ HRESULT ParameterCache::Item(CoNUVBlock* owner, int position, REFIID riid, void*
     {
         std::lock_guard lock(m_lock);
         ZEQEOBlock* block = owner ? owner->GetEngineBlock() : nullptr;
-        if (!block) return kInvalidObject;
+        if (!block) return kObjectNotFound;
         const char* name = block->GetParameterName(position);
         if (!name) return kObjectNotFound;
         const size_t at = static_cast<size_t>(position);
@@ -209,9 +209,9 @@ HRESULT ParameterCache::Find(CoNUVBlock* owner, const char* name, REFIID riid, v
     CComPtr<INUVParameter3> found;
     {
         std::lock_guard lock(m_lock);
+        // A flowsheet has no engine block and so no parameters: the name is not found.
         ZEQEOBlock* block = owner ? owner->GetEngineBlock() : nullptr;
-        if (!block) return kInvalidObject;
-        if (!name) return kObjectNotFound;
+        if (!block || !name) return kObjectNotFound;
         const std::string key = Upper(name);
         auto it = m_byName.find(key);
         const bool current = it != m_byName.end() && m_wrappers.size() ==

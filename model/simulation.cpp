@@ -149,11 +149,6 @@ HRESULT CoNUVSimulation::GetSimEventManager(CoNUVSimulation* simulation, REFIID 
     return hr;
 }
 
-HRESULT CoNUVSimulation::EngineResult(int result) const {
-    const HRESULT hr = static_cast<HRESULT>(result);
-    return hr < 0 ? ReportError(hr) : hr;
-}
-
 // ---- INUVObject ----
 
 STDMETHODIMP CoNUVSimulation::get_Parent(INUVObject** out) {
@@ -246,37 +241,37 @@ STDMETHODIMP CoNUVSimulation::PushScope(BSTR path) {
         }
         container = sub;
     }
-    return EngineResult(sim->PushScope(container));
+    return nuv::EngineCall(kErrorSource, [&] { return sim->PushScope(container); });
 }
 
 STDMETHODIMP CoNUVSimulation::PopScope() {
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return EngineResult(sim->PopScope());
+    return nuv::EngineCall(kErrorSource, [&] { return sim->PopScope(); });
 }
 
 STDMETHODIMP CoNUVSimulation::ResetScope() {
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return EngineResult(sim->ResetScope());
+    return nuv::EngineCall(kErrorSource, [&] { return sim->ResetScope(); });
 }
 
 STDMETHODIMP CoNUVSimulation::Solve() {
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return EngineResult(sim->Solve());
+    return nuv::EngineCall(kErrorSource, [&] { return sim->Solve(); });
 }
 
 STDMETHODIMP CoNUVSimulation::SolveWithObjective(BSTR objective) {
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return EngineResult(sim->SolveWithObjective(nuv::EngineText(objective).get()));
+    return nuv::EngineCall(kErrorSource, [&] { return sim->SolveWithObjective(nuv::EngineText(objective).get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::put_DefaultObjective(BSTR objective) {
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return EngineResult(sim->SetDefaultObjective(nuv::EngineText(objective).get()));
+    return nuv::EngineCall(kErrorSource, [&] { return sim->SetDefaultObjective(nuv::EngineText(objective).get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::get_DefaultObjective(BSTR* out) {
@@ -300,31 +295,31 @@ STDMETHODIMP CoNUVSimulation::TriggerCancel(SHORT level) {
 STDMETHODIMP CoNUVSimulation::SaveSimulation(BSTR path) {
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return EngineResult(sim->SaveSimulation(nuv::EngineText(path).get()));
+    return nuv::EngineCall(kErrorSource, [&] { return sim->SaveSimulation(nuv::EngineText(path).get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::OpenSimulation(BSTR path) {
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return EngineResult(sim->OpenSimulation(nuv::EngineText(path).get()));
+    return nuv::EngineCall(kErrorSource, [&] { return sim->OpenSimulation(nuv::EngineText(path).get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::AddSimulation(BSTR path) {
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return EngineResult(sim->AddSimulation(nuv::EngineText(path).get()));
+    return nuv::EngineCall(kErrorSource, [&] { return sim->AddSimulation(nuv::EngineText(path).get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::SaveBlock(BSTR path, BSTR block) {
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return EngineResult(sim->SaveBlock(nuv::EngineText(path).get(), nuv::EngineText(block).get()));
+    return nuv::EngineCall(kErrorSource, [&] { return sim->SaveBlock(nuv::EngineText(path).get(), nuv::EngineText(block).get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::LoadBlock(BSTR path) {
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return EngineResult(sim->LoadBlock(nuv::EngineText(path).get()));
+    return nuv::EngineCall(kErrorSource, [&] { return sim->LoadBlock(nuv::EngineText(path).get()); });
 }
 
 // ---- ISupportErrorInfo, IServiceProvider ----

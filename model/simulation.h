@@ -106,8 +106,6 @@ public:
 
 private:
     void Attach(ZEQEOSimulation* sim);
-    // An engine result: a negative one is reported; every one is returned.
-    HRESULT EngineResult(int result) const;
 
     std::atomic<ZEQEOSimulation*> m_engine{nullptr};
     mutable std::recursive_mutex m_lazyLock;  // guards the event manager and the document

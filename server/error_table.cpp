@@ -47,15 +47,27 @@ const Row kRows[] = {
     {0x0901, "Could not access variable's physical type", &IID_INUVVariable},
 };
 
+const Row* FindRow(HRESULT hr) {
+    if (HRESULT_FACILITY(hr) != FACILITY_ITF) return nullptr;
+    const WORD code = static_cast<WORD>(HRESULT_CODE(hr));
+    for (const Row& r : kRows)
+        if (r.code == code) return &r;
+    return nullptr;
+}
+
 }  // namespace
 
 ErrorMessage LookupErrorMessage(HRESULT hr) {
-    if (HRESULT_FACILITY(hr) == FACILITY_ITF) {
-        const WORD code = static_cast<WORD>(HRESULT_CODE(hr));
-        for (const Row& r : kRows)
-            if (r.code == code) return {r.text, *r.iid};
-    }
+    if (const Row* r = FindRow(hr)) return {r->text, *r->iid};
+    if (const char* engine = zeq_result_text(static_cast<int>(hr))) return {engine, GUID_NULL};
     return {"Unspecified Error", GUID_NULL};
+}
+
+const char* EngineFailureText(HRESULT hr) {
+    // A code of the table keeps its fixed message; for any other the engine's own words say more.
+    const char* printed = zeq_last_message();
+    if (FindRow(hr) || !printed || !*printed) return LookupErrorMessage(hr).text;
+    return printed;
 }
 
 }  // namespace nuv
@@ -69,4 +81,10 @@ HRESULT ReportComError(const char* source, HRESULT hr) {
     if (hr != 0 && SUCCEEDED(hr)) return hr;
     const nuv::ErrorMessage m = nuv::LookupErrorMessage(hr);
     return ReportErrorText(m.iid, source, m.text, hr);
+}
+
+HRESULT ReportEngineResult(const char* source, int result) {
+    const auto hr = static_cast<HRESULT>(result);
+    if (SUCCEEDED(hr)) return hr;
+    return ReportErrorText(nuv::LookupErrorMessage(hr).iid, source, nuv::EngineFailureText(hr), hr);
 }

@@ -3,15 +3,23 @@
 #pragma once
 #include <windows.h>
 
+#include <utility>
+
+#include "zeq_host.h"
+
 namespace nuv {
 
 // The message and defining interface of an own failure code (FACILITY_ITF with the low word in the
-// table); any other code gives "Unspecified Error" and the all-zero GUID.
+// table); an engine code not in the table gives the engine's text for it; any other code gives
+// "Unspecified Error" and the all-zero GUID.
 struct ErrorMessage {
     const char* text;
     IID iid;
 };
 ErrorMessage LookupErrorMessage(HRESULT hr);
+// The text for a failing engine result: the table's message for a code of the table, else the line the
+// engine printed since zeq_clear_message, else the engine's text for the code.
+const char* EngineFailureText(HRESULT hr);
 
 }  // namespace nuv
 
@@ -24,3 +32,20 @@ HRESULT ReportComError(const char* source, HRESULT hr);
 // (DISP_E_EXCEPTION when hr is 0). Success codes other than 0 set nothing. Never fails on its own
 // account: when no error object can be made the code is still returned.
 HRESULT ReportErrorText(REFIID iid, const char* source, const char* text, HRESULT hr);
+
+// Sets the thread's error object for a failing engine result: the code's message when the table has it,
+// else the line the engine printed for it (see nuv::EngineCall), else the engine's text for the code;
+// returns the result. Success codes pass.
+HRESULT ReportEngineResult(const char* source, int result);
+
+namespace nuv {
+
+// Runs one engine operation (a callable returning the engine's result) and reports its failure with the
+// engine's own message.
+template <class Call>
+HRESULT EngineCall(const char* source, Call&& call) {
+    zeq_clear_message();
+    return ReportEngineResult(source, std::forward<Call>(call)());
+}
+
+}  // namespace nuv

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "zeq_host.h"
+#include "messages.h"
 
 namespace zeq {
 
@@ -748,6 +749,7 @@ intptr_t Simulation::Raise(int event, intptr_t a, intptr_t b) {
 }
 
 void Simulation::Print(const std::string& line) {
+    RecordMessage(line);
     std::string text = line + "\n";
     rtowrite(stdoutPipe, text.c_str(), static_cast<int>(text.size()));
 }

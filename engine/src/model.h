@@ -431,7 +431,9 @@ private:
     void FillBlock(Block* b, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns);
     void BuildMembers(Container* c, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns);
     void NotifyMoved(int from_var, int from_eqn);
-    int RunSolve(const std::string& objective_name);
+    // quiet: an evaluation that leaves no trace (no events, output, history or time step) for callers that
+    // restore the values themselves.
+    int RunSolve(const std::string& objective_name, bool quiet = false);
     Container* SolveScope();
     int Load(const char* path, ModelDef& def);
 

@@ -129,12 +129,12 @@ std::vector<int> LoopOrder(std::vector<int> comp, const std::vector<std::vector<
 
 }  // namespace
 
-int Simulation::RunSolve(const std::string& objective_name) {
+int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
     SetActiveSimulation(this);
     std::string scope_name = SolveScope() == flowsheet_.get() ? "Plant" : SolveScope()->Prefix();
     Journal("Solve " + scope_name);
     if (int r = TakeInjectedResult()) return r;
-    Raise(ZEQ_EVT_RUN_STARTED, reinterpret_cast<intptr_t>(scope_name.c_str()), 0);
+    if (!quiet) Raise(ZEQ_EVT_RUN_STARTED, reinterpret_cast<intptr_t>(scope_name.c_str()), 0);
     // The callback may have changed the model: everything below is looked up afresh, and nothing reaches
     // client code (events, output) until the numbers are done.
     Container* scope = SolveScope();
@@ -361,7 +361,7 @@ int Simulation::RunSolve(const std::string& objective_name) {
                       " decision variables, " + std::to_string(evaluations) + " evaluations");
             }
         }
-        for (int i = vfirst; i < vfirst + vcount; ++i) {
+        for (int i = vfirst; i < vfirst + vcount && !quiet; ++i) {
             Variable& v = vars_[static_cast<size_t>(i)];
             v.active_bound = v.value <= v.lower ? ACTIVE_LOWER : v.value >= v.upper ? ACTIVE_UPPER : ACTIVE_NONE;
         }
@@ -390,8 +390,8 @@ int Simulation::RunSolve(const std::string& objective_name) {
             }
         }
         // History, and the variables that moved.
-        time_ += 1;
-        for (int i = vfirst; i < vfirst + vcount; ++i) {
+        if (!quiet) time_ += 1;
+        for (int i = vfirst; i < vfirst + vcount && !quiet; ++i) {
             Variable& v = vars_[static_cast<size_t>(i)];
             double old = before[static_cast<size_t>(i - vfirst)];
             if (v.profile && v.profile->Active()) v.profile->Record(time_, v.value);
@@ -401,6 +401,7 @@ int Simulation::RunSolve(const std::string& objective_name) {
             }
         }
     }
+    if (quiet) return result;
     // Names of the moved variables are copied before anything reaches client code: output and callbacks
     // may change the model under the remaining ones.
     std::vector<std::string> names;
@@ -594,20 +595,18 @@ int Simulation::CalculateSensitivity(const char* objective, const int* dependent
             if (iequals(o.def.name, objective)) obj = &o;
         if (!obj) return ZEQ_E_UNKNOWN_OBJECTIVE_SOLVE;
     }
-    // Finite differences around the current solution; the model is restored afterwards.
-    std::vector<double> saved;
+    // Finite differences around the current solution by quiet solves: nobody is told, nothing is recorded,
+    // and every value and residual is put back afterwards.
+    std::vector<double> saved, residuals;
     saved.reserve(vars_.size());
+    residuals.reserve(eqns_.size());
     for (auto& v : vars_) saved.push_back(v.value);
+    for (auto& e : eqns_) residuals.push_back(e.residual);
     auto restore = [&] {
         for (size_t i = 0; i < vars_.size(); ++i) vars_[i].value = saved[i];
+        for (size_t i = 0; i < eqns_.size(); ++i) eqns_[i].residual = residuals[i];
     };
-    auto quiet_solve = [&]() {
-        rtopipe* out = stdoutPipe;
-        stdoutPipe = nowherePipe;
-        int r = RunSolve(std::string());
-        stdoutPipe = out;
-        return r;
-    };
+    auto quiet_solve = [&]() { return RunSolve(std::string(), true); };
     auto value_of = [this](int v) { return vars_[static_cast<size_t>(v)].value; };
     auto objective_value = [&]() { return obj && obj->ok ? obj->expr.EvalWith(value_of) : 0.0; };
     if (quiet_solve() < 0) {

@@ -29,4 +29,10 @@ ZEQEOSimulation* zeq_create_simulation(const char* name);
 // A simulation opened from a model file; null with a message in error (size bytes) when it cannot be read.
 ZEQEOSimulation* zeq_open_simulation(const char* path, char* error, int size);
 void zeq_destroy_simulation(ZEQEOSimulation* sim);
+// The last line the engine printed on the calling thread since zeq_clear_message ("" when none): what a
+// caller shows with the failure of the engine call that printed it.
+const char* zeq_last_message(void);
+void zeq_clear_message(void);
+// A fixed text for each of the engine's own result codes above; null for any other code.
+const char* zeq_result_text(int result);
 }

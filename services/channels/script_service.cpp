@@ -68,6 +68,7 @@ STDMETHODIMP CoEBScriptService::Execute(BSTR command) {
     const intptr_t request = rtoevent_do_callback(ZEQ_EVT_REQUEST_START, reinterpret_cast<intptr_t>(kRequest), 0,
                                                   simulation);
     HRESULT hr;
+    zeq_clear_message();
     try {
         hr = static_cast<HRESULT>(simulation->ExecuteCommand(line.c_str()));
     } catch (...) {
@@ -77,5 +78,7 @@ STDMETHODIMP CoEBScriptService::Execute(BSTR command) {
     FlushThenEcho(kEndMark, 2);
 
     if (hr == E_FAIL) return ReportErrorText(IID_IEBScriptService, kSource, "Error executing command", 0);
+    // Any other failure carries what the engine printed about it, or the code's own message.
+    if (FAILED(hr)) return ReportErrorText(IID_IEBScriptService, kSource, nuv::EngineFailureText(hr), hr);
     return hr;
 }

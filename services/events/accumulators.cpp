@@ -98,6 +98,11 @@ void HoldingAccumulator::SetAccumulating(bool on) {
     for (const HeldEntry& e : held) Deliver(event_, kSingleObject, e.Name(), e.hint);
 }
 
+void HoldingAccumulator::Discard() {
+    held_.clear();
+    overflow_ = false;
+}
+
 int nuvhelper_VariableEventAccumulator::OnEngineEvent(int event, intptr_t a, intptr_t b, uint32_t*) {
     if (event != 18) return kNotMine;
     if (Overflowed()) return kDropped;
@@ -138,10 +143,7 @@ int nuvhelper_BlockEventAccumulator::OnEngineEvent(int event, intptr_t a, intptr
     const auto hint = static_cast<int32_t>(b);
     if (accumulating_) {
         std::vector<HeldEntry>& held = held_[c];
-        if (held.size() == capacity_) {
-            capacity_ *= 2;
-            for (auto& h : held_) h.reserve(capacity_);
-        }
+        if (held.empty()) held.reserve(capacity_);
         held.push_back(HeldEntry{CopyName(a), event == 24 ? hint : 0});
         // The end event has arrived: the category is no longer open, even while its event is held.
         begun_[c] = false;
@@ -158,10 +160,13 @@ void nuvhelper_BlockEventAccumulator::SetAccumulating(bool on) {
     accumulating_ = on;
     if (on) return;
     for (size_t c = 0; c < kCategories; ++c) {
-        std::vector<HeldEntry> held = std::exchange(held_[c], {});
-        held_[c].reserve(capacity_);
+        std::vector<HeldEntry> held = std::exchange(held_[c], {});  // freed after the delivery
         for (const HeldEntry& e : held) Deliver(kBlockCategories[c].delivered, kSingleObject, e.Name(), c == 5 ? e.hint : 0);
     }
+}
+
+void nuvhelper_BlockEventAccumulator::Discard() {
+    for (auto& held : held_) std::vector<HeldEntry>().swap(held);
 }
 
 bool nuvhelper_BlockEventAccumulator::AnyCategoryBegun() const {

@@ -84,6 +84,8 @@ public:
     bool Accumulating() const { return accumulating_; }
     size_t HeldCount() const { return held_.size(); }
     bool Overflowed() const { return overflow_; }
+    // Forgets what is held (nobody is left to receive it).
+    void Discard();
 
 protected:
     int Hold(std::optional<std::string> name, int32_t hint);
@@ -110,6 +112,8 @@ public:
     int OnEngineEvent(int event, intptr_t a, intptr_t b, uint32_t* id = nullptr) override;
 };
 
+// Holds every block event of a category while accumulating; each category grows on its own and gives its
+// memory back when it is flushed or discarded.
 class nuvhelper_BlockEventAccumulator final : public nuvhelper_EventAccumulator {
 public:
     static constexpr int kCategories = 8;
@@ -122,12 +126,15 @@ public:
     // Forgets begun categories (their ends will not be seen).
     void ForgetBegun() { begun_.fill(false); }
     bool Accumulating() const { return accumulating_; }
-    size_t Capacity() const { return capacity_; }
     size_t HeldCount(int category) const { return held_[static_cast<size_t>(category)].size(); }
+    // Entries a category has room for without growing.
+    size_t Reserved(int category) const { return held_[static_cast<size_t>(category)].capacity(); }
+    // Forgets every held event (nobody is left to receive them).
+    void Discard();
 
 private:
     bool accumulating_ = false;
-    size_t capacity_;
+    size_t capacity_;  // the first reservation of a category that begins holding
     std::array<bool, kCategories> begun_{};
     std::array<std::vector<HeldEntry>, kCategories> held_;
 };

@@ -110,15 +110,20 @@ STDMETHODIMP CoNUVSimEventMgr::UnAdvise(LONG lAdviseId) {
         dropped.push_back(m_commandFilters.RemoveFilterOf(sink));
         released.push_back(m_flowsheet.Remove(sink));
         dropped.push_back(m_flowsheetFilters.RemoveFilterOf(sink));
+        // Events held for a category's last subscriber go with it: a later subscriber must not receive
+        // events from before its subscription.
+        if (m_flowsheet.IsEmpty()) m_flowsheetAcc.Discard();
         released.push_back(m_block.Remove(sink));
         if (m_block.IsEmpty()) {
             // Block ends are filtered out from now on: a category left begun would hold variable events
             // for good.
             m_blockPending = false;
             m_blockAcc.ForgetBegun();
+            m_blockAcc.Discard();
         }
         dropped.push_back(m_blockFilters.RemoveFilterOf(sink));
         released.push_back(m_variable.Remove(sink));
+        if (m_variable.IsEmpty()) m_variableAcc.Discard();
         dropped.push_back(m_variableFilters.RemoveFilterOf(sink));
         released.push_back(m_request.Remove(sink));
         if (m_request.IsEmpty()) {

@@ -22,9 +22,12 @@ HRESULT CoNUVDynamicsService::TaskManager(BSTR scope, IZEQTaskManager** manager)
     *manager = nullptr;
     ZEQEOSimulation* sim = binding_.EngineSimulation();
     if (!binding_.IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    IZEQDynamicSolver* solver = sim->GetDynamicSolver(nuv::EngineText(scope).c_str());
+    const nuv::EngineText name(scope);
+    IZEQDynamicSolver* solver = sim->GetDynamicSolver(name.c_str());
     *manager = dynamic_cast<IZEQTaskManager*>(solver);
-    return *manager ? S_OK : E_FAIL;
+    if (*manager) return S_OK;
+    const std::string text = "No dynamic solver for scope \"" + name.str() + "\"";
+    return ReportErrorText(IID_INUVDynamicsService, kErrorSource, text.c_str(), E_FAIL);
 }
 
 STDMETHODIMP CoNUVDynamicsService::AddTasks(BSTR xml, BSTR* error) {
@@ -50,17 +53,22 @@ STDMETHODIMP CoNUVDynamicsService::AddTasks2(BSTR xml, BSTR scope, BSTR* error) 
     EngineErrorText problem;
     const HRESULT hr = manager->AddTasks(description.get(), &problem.text);
     if (problem.text && error) *error = nuv::bstr_from_utf8(problem.text);
-    return hr;
+    // The engine's text is the error information too, for clients that see only the failure.
+    if (FAILED(hr) && problem.text && *problem.text)
+        return ReportErrorText(IID_INUVDynamicsService, kErrorSource, problem.text, hr);
+    return FAILED(hr) ? ReportError(hr) : hr;
 }
 
 STDMETHODIMP CoNUVDynamicsService::ActivateTask2(BSTR taskName, VARIANT_BOOL active, BSTR scope) {
     IZEQTaskManager* manager = nullptr;
     if (HRESULT hr = TaskManager(scope, &manager); FAILED(hr)) return hr;
-    return manager->ActivateTask(nuv::EngineText(taskName).get(), active != 0 ? 1 : 0);
+    const nuv::EngineText name(taskName);
+    return nuv::EngineCall(kErrorSource, [&] { return manager->ActivateTask(name.get(), active != 0 ? 1 : 0); });
 }
 
 STDMETHODIMP CoNUVDynamicsService::RemoveTask2(BSTR taskName, BSTR scope) {
     IZEQTaskManager* manager = nullptr;
     if (HRESULT hr = TaskManager(scope, &manager); FAILED(hr)) return hr;
-    return manager->RemoveTask(nuv::EngineText(taskName).get());
+    const nuv::EngineText name(taskName);
+    return nuv::EngineCall(kErrorSource, [&] { return manager->RemoveTask(name.get()); });
 }

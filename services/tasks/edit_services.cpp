@@ -31,8 +31,8 @@ HRESULT CoNUVEditLibraries::Edit(BSTR name, bool add) {
     ZEQEOSimulation* sim = binding_.EngineSimulation();
     if (!binding_.IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     nuv::EngineText text(name);
-    const HRESULT hr = static_cast<HRESULT>(add ? sim->AddLibrary(text.get()) : sim->RemoveLibrary(text.get()));
-    return hr < 0 ? ReportError(hr) : hr;
+    return nuv::EngineCall(kErrorSource,
+                           [&] { return add ? sim->AddLibrary(text.get()) : sim->RemoveLibrary(text.get()); });
 }
 
 // ---- blocks ----
@@ -90,23 +90,26 @@ STDMETHODIMP CoNUVEditBlock::AddBlock(BSTR name, BSTR type, VARIANT args) {
     }
     const std::string upperName = UpperName(name);
     const std::string upperType = UpperName(type);
-    hr = static_cast<HRESULT>(editor->AddBlock(target, upperName.c_str(), upperType.c_str(), &value));
+    hr = nuv::EngineCall(kErrorSource,
+                         [&] { return editor->AddBlock(target, upperName.c_str(), upperType.c_str(), &value); });
     value_destroy(&value);
-    return hr < 0 ? ReportComError(kErrorSource, hr) : hr;
+    return hr;
 }
 
 STDMETHODIMP CoNUVEditBlock::RemoveBlock(BSTR name) {
     HRESULT hr = S_OK;
     ZEQEOCntr* target = Target(&hr);
     if (!target) return hr;
-    target->RemoveBlock(ZEQString(UpperName(name).c_str()));
-    return S_OK;
+    const std::string upperName = UpperName(name);
+    const auto removed = static_cast<HRESULT>(target->RemoveBlock(ZEQString(upperName.c_str())));
+    if (FAILED(removed))
+        return ReportErrorText(IID_INUVEditBlock, kErrorSource, ("Unknown block " + upperName).c_str(), removed);
+    return removed;
 }
 
 STDMETHODIMP CoNUVEditBlock::RemoveAllBlocks() {
     HRESULT hr = S_OK;
     ZEQEOCntr* target = Target(&hr);
     if (!target) return hr;
-    target->RemoveAllBlocks(0, true);
-    return S_OK;
+    return nuv::EngineCall(kErrorSource, [&] { return target->RemoveAllBlocks(0, true); });
 }

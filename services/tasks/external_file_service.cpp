@@ -18,11 +18,13 @@ namespace {
 
 const nuv::SimServiceRegistration kRegistration(IID_INUVExternalFileService, &CoNUVExternalFileService::Make);
 
-// Results of an import that count as success codes: the file, its reader or its block was not there.
-constexpr HRESULT kNoFile = 1;
-constexpr HRESULT kNoPipe = 2;
-constexpr HRESULT kNoReader = 3;
-constexpr HRESULT kNoBlock = 4;
+const HRESULT kNoFile = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+
+// A failure with its text as the thread's error information.
+HRESULT Fail(HRESULT hr, const std::string& text) {
+    return ReportErrorText(IID_INUVExternalFileService, CoNUVExternalFileService::kErrorSource, text.c_str(), hr);
+}
+HRESULT UnknownBlock(const std::string& name) { return Fail(nuv::kObjectNotFound, "Unknown block " + name); }
 
 constexpr uint32_t kAttributeBits[28] = {
     0,        0x1,      0x20,     0x800,    0x4,       0x2000,    0x4000,   0x2,      0x8,       0x80,
@@ -63,12 +65,23 @@ struct InputPipe {
     }
 };
 
-// Opens a file for reading: kNoFile or kNoPipe when it cannot be.
+bool IsRegularFile(const std::string& name) {
+    struct stat info {};
+    return !name.empty() && ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// A block file the engine could not open: missing, or not a block file.
+HRESULT BlockFileFailure(const std::string& name) {
+    return IsRegularFile(name) ? Fail(E_FAIL, name + " is not a block file")
+                               : Fail(kNoFile, "Cannot open block file " + name);
+}
+
+// Opens a regular file for reading; a reported failure when it cannot be.
 HRESULT OpenInput(const std::string& name, InputPipe& input) {
-    input.file = name.empty() ? nullptr : std::fopen(name.c_str(), "r");
-    if (!input.file) return kNoFile;
+    if (!IsRegularFile(name) || !(input.file = std::fopen(name.c_str(), "r")))
+        return Fail(kNoFile, "Cannot open file " + name);
     input.pipe = create_ascii_stream_rtopipe(input.file, name.c_str(), 1);
-    return input.pipe ? S_OK : kNoPipe;
+    return input.pipe ? S_OK : Fail(E_FAIL, "Cannot read file " + name);
 }
 
 // Collects the block ids of a block file's members: "<block>.BLK", upper-cased, without the ending.
@@ -129,11 +142,11 @@ std::vector<int64_t> SkipFlags(ZEQEOCntr* target, ZEQEOCntr* flowsheet, ZEQEOBlo
     return flags;
 }
 
-// A block-file name pattern: a blank, "^", then the text with every "." escaped.
+// A block-file name pattern: a blank, "^", then the text matched as it is (every pattern character escaped).
 char* Pattern(const std::string& text, bool trailing_dot) {
     std::string pattern = " ^";
     for (char c : text) {
-        if (c == '.') pattern += '\\';
+        if (std::strchr("\\^$.|?*+()[]{}", c)) pattern += '\\';
         pattern += c;
     }
     if (trailing_dot) pattern += "\\.";
@@ -152,12 +165,12 @@ struct PatternList {
 HRESULT ImportVariableFile(const std::string& file, ZEQEOCntr* flowsheet, LONG attributes, const std::string& blockid,
                            const std::string& match, const std::string& substitute, bool usescope) {
     InputPipe input;
-    if (HRESULT hr = OpenInput(file, input); hr != S_OK) return hr;
+    if (HRESULT hr = OpenInput(file, input); FAILED(hr)) return hr;
     ZEQEOCntr* target = flowsheet;
     ZEQEOBlock* block = nullptr;
     if (!blockid.empty()) {
         block = target->FindBlock(blockid.c_str());
-        if (!block) return kNoBlock;
+        if (!block) return UnknownBlock(blockid);
         if (ZEQEOCntr* own = usescope ? block->GetSubContainer(target) : nullptr) {
             target = own;
             block = nullptr;
@@ -170,7 +183,7 @@ HRESULT ImportVariableFile(const std::string& file, ZEQEOCntr* flowsheet, LONG a
     // The reader is always made by the target, so that it applies to this simulation's container.
     std::unique_ptr<RTVarFileIO> reader(target->CreateVarFileImporter(
         input.pipe, match.empty() ? nullptr : match.c_str(), match.empty() ? nullptr : substitute.c_str()));
-    if (!reader) return kNoReader;
+    if (!reader) return Fail(E_FAIL, "Cannot read variables from " + file);
     if (attributes != 0) {
         reader->ClearAttributes();
         for (int i = 1; i <= 27; ++i)
@@ -181,8 +194,8 @@ HRESULT ImportVariableFile(const std::string& file, ZEQEOCntr* flowsheet, LONG a
         reader->ClearIncluded();
         if (range.count > 0) reader->IncludeRange(range.first, range.count);
     }
-    const int result = reader->Run();
-    return result < 0 ? static_cast<HRESULT>(result) : S_OK;
+    const HRESULT hr = nuv::EngineCall(CoNUVExternalFileService::kErrorSource, [&] { return reader->Run(); });
+    return FAILED(hr) ? hr : S_OK;
 }
 
 HRESULT ImportBlockFile(const std::string& file, ZEQEOCntr* flowsheet, LONG attributes, const std::string& blockid,
@@ -192,18 +205,21 @@ HRESULT ImportBlockFile(const std::string& file, ZEQEOCntr* flowsheet, LONG attr
     if (attributes == 0) {
         vmask_select_default(&mask);
     } else {
-        for (int slot = 1; slot <= 24; ++slot) mask.slot[slot] = (static_cast<uint32_t>(attributes) >> (slot - 1)) & 1u;
+        // The bits QueryContents reports select the same slots.
+        for (int slot = 1; slot <= 24; ++slot)
+            mask.slot[slot] = (static_cast<uint32_t>(attributes) & nuv::varfile::SlotBit(slot)) ? 1 : 0;
     }
     ZEQEOCntr* target = flowsheet;
     ZEQEOBlock* block = nullptr;
     if (!blockid.empty()) {
         block = target->FindBlock(blockid.c_str());
-        if (!block) return 1;
+        if (!block) return UnknownBlock(blockid);
         if (ZEQEOCntr* own = usescope ? block->GetSubContainer(target) : nullptr) {
             target = own;
             block = nullptr;
         }
     }
+    zeq_clear_message();
     int result = 0;
     if (match.empty()) {
         std::vector<int64_t> skip = SkipFlags(target, flowsheet, block);
@@ -219,7 +235,8 @@ HRESULT ImportBlockFile(const std::string& file, ZEQEOCntr* flowsheet, LONG attr
         patterns.Add(Pattern(match, !substituted), substituted ? *substitute : std::string());
         result = target->ImportBlockFile(file.c_str(), &mask, patterns.list, skip.data());
     }
-    return result < 0 ? static_cast<HRESULT>(result) : S_OK;
+    if (result == ZEQ_E_FILE) return BlockFileFailure(file);
+    return result < 0 ? ReportEngineResult(CoNUVExternalFileService::kErrorSource, result) : S_OK;
 }
 
 }  // namespace
@@ -235,6 +252,10 @@ uint32_t SlotBit(int slot) {
 }
 
 }  // namespace nuv::varfile
+
+HRESULT CoNUVExternalFileService::UnknownType(NUVExternalFileType type) {
+    return Fail(E_INVALIDARG, "Unknown file type " + std::to_string(static_cast<int>(type)));
+}
 
 HRESULT CoNUVExternalFileService::InvalidSimulation() const {
     return ReportErrorText(IID_INUVExternalFileService, kErrorSource, "Simulation No Longer Valid", 0);
@@ -253,7 +274,7 @@ STDMETHODIMP CoNUVExternalFileService::QueryContents(BSTR filename, NUVExternalF
         vmask_select_default(&mask);
         SilencedDevices quiet;
         rtxfile* opened = file.empty() ? nullptr : RTXFILE_OPEN(file.c_str(), &mask);
-        if (!opened) return E_FAIL;
+        if (!opened) return BlockFileFailure(file);
         std::set<std::string> ids;
         rtovmask present;
         RTXFILE_QUERY(opened, &CollectBlockFileName, &ids, &present);
@@ -266,9 +287,9 @@ STDMETHODIMP CoNUVExternalFileService::QueryContents(BSTR filename, NUVExternalF
     }
     case NUVExternalFile_VarFile: {
         InputPipe input;
-        if (OpenInput(file, input) != S_OK) return E_FAIL;
+        if (HRESULT hr = OpenInput(file, input); FAILED(hr)) return hr;
         RTVarFileQry query(input.pipe);
-        if (query.Go() < 0) return E_FAIL;  // not a variable file
+        if (query.Go() < 0) return Fail(E_FAIL, file + " is not a variable file");
         LONG bits = 0;
         for (int i = 0; i < query.NumAttr(); ++i)
             if (int index = query.AttrAt(i); index != -1) bits |= static_cast<LONG>(nuv::varfile::AttributeBit(index));
@@ -283,7 +304,7 @@ STDMETHODIMP CoNUVExternalFileService::QueryContents(BSTR filename, NUVExternalF
         return !file.empty() && ::stat(file.c_str(), &info) == 0 ? S_OK : S_FALSE;
     }
     default:
-        return E_INVALIDARG;
+        return UnknownType(type);
     }
 }
 
@@ -292,9 +313,11 @@ STDMETHODIMP CoNUVExternalFileService::Import(BSTR filename, NUVExternalFileType
     ZEQEOSimulation* sim = binding_.EngineSimulation();
     if (!binding_.IsValid() || !sim) return InvalidSimulation();
     ZEQEOCntr* flowsheet = sim->GetFlowsheet();
-    if (!flowsheet) return E_FAIL;
+    if (!flowsheet) return InvalidSimulation();
+    // Only the two kinds of file hold variables to read.
+    if (type != NUVExternalFile_XFile && type != NUVExternalFile_VarFile) return UnknownType(type);
     const std::string file = nuv::EngineText(filename).str();
-    if (file.empty()) return E_FAIL;
+    if (file.empty()) return Fail(E_FAIL, "No file name given");
     const std::string line = "<Importing Variables from " + file + ">\n";
     rtowrite(stdoutPipe, line.c_str(), static_cast<int>(line.size()));
     rtoflush(stdoutPipe);
@@ -303,12 +326,10 @@ STDMETHODIMP CoNUVExternalFileService::Import(BSTR filename, NUVExternalFileType
     const std::string matchText = nuv::EngineText(match).str();
     const std::string substituteText = nuv::EngineText(substitute).str();
     const bool scoped = usescope != VARIANT_FALSE;
-    const HRESULT hr =
-        type == NUVExternalFile_XFile
-            ? ImportBlockFile(file, flowsheet, attributes, block, matchText, substitute ? &substituteText : nullptr,
-                              scoped)
-            : ImportVariableFile(file, flowsheet, attributes, block, matchText, substituteText, scoped);
-    return hr < 0 ? ReportError(hr) : hr;
+    return type == NUVExternalFile_XFile
+               ? ImportBlockFile(file, flowsheet, attributes, block, matchText,
+                                 substitute ? &substituteText : nullptr, scoped)
+               : ImportVariableFile(file, flowsheet, attributes, block, matchText, substituteText, scoped);
 }
 
 STDMETHODIMP CoNUVExternalFileService::Export(BSTR, NUVExternalFileType, LONG, SAFEARRAY*) {

@@ -29,4 +29,5 @@ public:
 
 private:
     HRESULT InvalidSimulation() const;
+    static HRESULT UnknownType(NUVExternalFileType type);
 };

@@ -34,17 +34,22 @@ SAFEARRAY* ArrayOf(const VARIANT& value) {
 
 }  // namespace
 
-int CoNUVSensitivity::QualifyVariableName(const std::string& name) {
+std::string CoNUVSensitivity::ScopePrefix() {
+    ZEQEOSimulation* sim = binding_.EngineSimulation();
+    if (!sim) return {};
+    char* scope = nullptr;
+    sim->GetSolverScope(&scope, 0, 0);
+    std::string prefix;
+    if (scope && *scope && stred_caseless_cmp(scope, "Plant") != 0) prefix = scope;
+    std::free(scope);
+    return prefix;
+}
+
+int CoNUVSensitivity::QualifyVariableName(const std::string& prefix, const std::string& name) {
     ZEQEOSimulation* sim = binding_.EngineSimulation();
     ZEQEOCntr* flowsheet = sim ? sim->GetFlowsheet() : nullptr;
     if (!flowsheet) return 0;
-    if (!m_prefix) {
-        char* scope = nullptr;
-        sim->GetSolverScope(&scope, 0, 0);
-        if (scope && *scope && stred_caseless_cmp(scope, "Plant") != 0) m_prefix = scope;
-        std::free(scope);
-    }
-    const std::string full = m_prefix ? *m_prefix + "." + name : name;
+    const std::string full = prefix.empty() ? name : prefix + "." + name;
     const int index = flowsheet->FindIndex(full.c_str());
     return index < 1 ? 0 : index;
 }
@@ -92,13 +97,15 @@ HRESULT CoNUVSensitivity::SetList(const VARIANT& value, Role role) {
     list.indices.reserve(names.GetCount());
     list.factors.reserve(names.GetCount());
     std::vector<std::string> seen;
+    // The scope in force now: it may have changed since this service last looked.
+    const std::string prefix = ScopePrefix();
     HRESULT first = S_OK;
     for (ULONG i = 0; i < names.GetCount(); ++i) {
         std::string name;
         HRESULT element = names.GetElement(i, name);
         int index = 0;
         if (SUCCEEDED(element)) {
-            index = QualifyVariableName(name);
+            index = QualifyVariableName(prefix, name);
             if (!index) element = kUnknownVariable;
         }
         if (SUCCEEDED(element) && role == Role::kIndependent) {

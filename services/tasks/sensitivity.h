@@ -1,7 +1,6 @@
 // Sensitivity of dependent variables (and the objective) to independent ones, through the engine.
 #pragma once
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,9 +45,10 @@ private:
 
     HRESULT SetList(const VARIANT& value, Role role);
     HRESULT GetList(const VariableList& list, VARIANT* out);
-    // The flowsheet index of a variable named by a client, qualified by the solver scope when the scope
-    // is a hierarchy; 0 when there is none.
-    int QualifyVariableName(const std::string& name);
+    // The solver scope's path when the scope is a hierarchy, else empty.
+    std::string ScopePrefix();
+    // The flowsheet index of a variable named by a client, qualified by the scope prefix; 0 when there is none.
+    int QualifyVariableName(const std::string& prefix, const std::string& name);
     // Checks the variable's spec kind against its role and gives its unit conversion value.
     HRESULT Examine(int index, Role role, double* factor);
 
@@ -56,5 +56,4 @@ private:
     VariableList m_dependent;
     VariableList m_independent;
     std::string m_objective;
-    std::optional<std::string> m_prefix;
 };

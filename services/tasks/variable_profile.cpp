@@ -1,5 +1,6 @@
 #include "variable_profile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -21,7 +22,10 @@ namespace nuv {
 long ProfileSampleCount(double start, double end, double interval) {
     if (!(start < end) || start < 0 || !(end > 0) || !(interval > 0) || !std::isfinite(end) || !std::isfinite(interval))
         return 0;
-    const double steps = std::floor(std::fabs((end - start) / interval));
+    // A range that is a whole number of intervals up to rounding (0.3 / 0.1 is 2.9999999999999996) ends on
+    // a sample.
+    const double ratio = std::fabs((end - start) / interval);
+    const double steps = std::floor(ratio + 1e-9 * std::max(1.0, ratio));
     if (!(steps < static_cast<double>(kMaxSamples))) return 0;
     return static_cast<long>(steps) + 1;
 }
@@ -37,29 +41,33 @@ STDMETHODIMP CoNUVVariableProfile::GetProfileByIndex(LONG varIndex, DOUBLE start
     const long n = nuv::ProfileSampleCount(startTime, endTime, interval);
     if (n < 1) return E_FAIL;
     std::vector<double> times(static_cast<size_t>(n)), samples(static_cast<size_t>(n), 0.0);
-    for (long i = 0; i < n; ++i) times[static_cast<size_t>(i)] = startTime + static_cast<double>(i) * interval;
+    for (long i = 0; i < n; ++i) times[static_cast<size_t>(i)] = std::min(startTime + static_cast<double>(i) * interval, endTime);
 
-    HRESULT hr = S_OK;
-    if (ZEQEOCntr* flowsheet = sim->GetFlowsheet()) {
-        ZEQVariableData record;
-        record.SetMask(VA_PROFILE, 0);
-        const VarProfile* profile = nullptr;
-        // An index that names no variable is the caller's mistake, not an empty history.
-        if (!record.Load(flowsheet, nullptr, varIndex, true))
-            hr = E_INVALIDARG;
-        else if (record.GetValue(VA_PROFILE, profile) && profile)
-            hr = static_cast<HRESULT>(
-                VarProfile::GetHistory(profile, static_cast<int>(n), times.data(), samples.data()));
-    }
+    ZEQEOCntr* flowsheet = sim->GetFlowsheet();
+    if (!flowsheet) return ReportError(E_FAIL);
+    ZEQVariableData record;
+    record.SetMask(VA_PROFILE, 0);
+    const VarProfile* profile = nullptr;
+    // An index that names no variable is the caller's mistake, not an empty history.
+    if (!record.Load(flowsheet, nullptr, varIndex, true)) return ReportError(E_INVALIDARG);
+    if (!record.GetValue(VA_PROFILE, profile) || !profile)
+        return ReportErrorText(IID_INUVVariableProfile, kErrorSource, "The variable has no recorded history", E_FAIL);
+    // The engine answers S_FALSE for a profile that has recorded nothing yet: no samples to hand out.
+    const auto hr =
+        static_cast<HRESULT>(VarProfile::GetHistory(profile, static_cast<int>(n), times.data(), samples.data()));
+    if (hr == S_FALSE)
+        return ReportErrorText(IID_INUVVariableProfile, kErrorSource, "The variable has no recorded history", E_FAIL);
+    if (FAILED(hr)) return ReportError(hr);
+
     SAFEARRAY* array = SafeArrayCreateVector(VT_R8, 1, static_cast<ULONG>(n));
-    if (!array) return E_OUTOFMEMORY;
-    if (hr >= 0) {
-        double* data = nullptr;
-        if (SUCCEEDED(SafeArrayAccessData(array, reinterpret_cast<void**>(&data)))) {
-            std::copy(samples.begin(), samples.end(), data);
-            SafeArrayUnaccessData(array);
-        }
+    if (!array) return ReportError(E_OUTOFMEMORY);
+    double* data = nullptr;
+    if (HRESULT access = SafeArrayAccessData(array, reinterpret_cast<void**>(&data)); FAILED(access)) {
+        SafeArrayDestroy(array);
+        return ReportError(access);
     }
+    std::copy(samples.begin(), samples.end(), data);
+    SafeArrayUnaccessData(array);
     values->vt = VT_ARRAY | VT_R8;
     values->parray = array;
     return hr;

@@ -517,14 +517,37 @@ TEST_F(CollectionsTest, ParameterValuesWrittenThroughTheCollection) {
                                     Matrix({{Text("steam"), CComVariant(0.75)}, {Text("what"), Text("drop")}}), 1),
               S_OK);
     CComVariant m;
-    ASSERT_EQ(params->GetAttributes(Names({"VALUE", "DESCRIPTION"}), 1, 2, &m), S_OK);
-    EXPECT_EQ(Show(At(m, 1, 1)), Show(Text("steam")));
-    EXPECT_EQ(Show(At(m, 2, 1)), Show(CComVariant(0.75)));
-    EXPECT_EQ(Show(At(m, 2, 2)), Show(Text("drop")));
-    EXPECT_EQ(params->SetAttributes(Names({"VALUE"}), Matrix({{Text("not a number")}}), 2), E_INVALIDARG);
+    ASSERT_EQ(params->GetAttributes(Names({"NAME", "VALUE", "DESCRIPTION"}), 1, 2, &m), S_OK);
+    EXPECT_EQ(Show(At(m, 1, 2)), Show(Text("steam")));
+    EXPECT_EQ(Show(At(m, 2, 2)), Show(CComVariant(0.75)));
+    EXPECT_EQ(Show(At(m, 2, 3)), Show(Text("drop")));
+    // What GetAttributes read, NAME column included, goes back in ([attribute, row]); the names are kept.
+    CComVariant back = Matrix({{At(m, 1, 1), At(m, 2, 1)}, {Text("brine"), CComVariant(0.5)}});
+    ASSERT_EQ(params->SetAttributes(Names({"NAME", "VALUE"}), back, 1), S_OK) << TakeError();
     CComVariant after;
+    params->GetAttributes(Names({"NAME", "VALUE"}), 1, 2, &after);
+    EXPECT_EQ(Show(At(after, 1, 1)), Show(Text("COMPONENT")));
+    EXPECT_EQ(Show(At(after, 1, 2)), Show(Text("brine")));
+    EXPECT_EQ(Show(At(after, 2, 2)), Show(CComVariant(0.5)));
+    EXPECT_EQ(params->SetAttributes(Names({"VALUE"}), Matrix({{Text("not a number")}}), 2), E_INVALIDARG);
+    after.Clear();
     params->GetAttributes(Names({"VALUE"}), 2, 1, &after);
-    EXPECT_EQ(Show(At(after, 1, 1)), Show(CComVariant(0.75)));
+    EXPECT_EQ(Show(At(after, 1, 1)), Show(CComVariant(0.5)));
+}
+
+TEST_F(CollectionsTest, ParameterNamesNotFoundOnAnyBlock) {
+    // The flowsheet has no engine block: it is valid and simply has no parameters.
+    for (const char* block : {"", "FEED"}) {
+        SCOPED_TRACE(block);
+        CComPtr<INUVParameterCollection> params;
+        ASSERT_EQ((*block ? Block(block) : flowsheet_)->get_Parameters(&params), S_OK);
+        CComPtr<INUVObject> found;
+        EXPECT_EQ(params->Find(CComBSTR("X"), &found), nuv::kObjectNotFound);
+        EXPECT_EQ(TakeError(), "NUVBlock: Failed to find requested object");
+        CComPtr<INUVParameter> typed;
+        EXPECT_EQ(params->get_Parameter(Text("X"), &typed), nuv::kObjectNotFound);
+        EXPECT_EQ(TakeError(), "NUVBlock: Failed to find requested object");
+    }
 }
 
 TEST_F(CollectionsTest, DetachedOwnerFailsEveryCollectionCall) {

@@ -88,11 +88,16 @@ TEST_F(ScriptTest, FailuresAndTheirErrorInformation) {
     EXPECT_EQ(script_->Execute(nullptr), E_POINTER);
     EXPECT_TRUE(TraceSoFar().empty());
 
-    // The engine's own failure comes back as it is, without error information.
+    // The engine's own failure comes back as it is, with what the engine said about it.
     SetErrorInfo(0, nullptr);
     EXPECT_EQ(script_->Execute(CComBSTR(OLESTR("frobnicate"))), static_cast<HRESULT>(ZEQ_E_SYNTAX));
-    EXPECT_TRUE(TakeError().description.empty());
+    ErrorText e = TakeError();
+    EXPECT_EQ(e.description, "Unknown command: frobnicate");
+    EXPECT_EQ(e.source, "EBScriptService");
     EXPECT_EQ(output_->sink->Lines().at(2), "Unknown command: frobnicate");
+    zeq::testing::FailNext(*sim_, static_cast<int>(ZEQ_E_NOT_CONVERGED));
+    EXPECT_EQ(script_->Execute(CComBSTR(OLESTR("solve"))), static_cast<HRESULT>(ZEQ_E_NOT_CONVERGED));
+    EXPECT_EQ(TakeError().description, "Solution failed to converge");
 
     // A command that throws inside the engine still ends the request and writes the end mark.
     zeq::testing::ThrowOnCommand(*sim_, "boom");
@@ -101,7 +106,7 @@ TEST_F(ScriptTest, FailuresAndTheirErrorInformation) {
         g_trace.clear();
     }
     EXPECT_EQ(script_->Execute(CComBSTR(OLESTR("boom now"))), DISP_E_EXCEPTION);
-    ErrorText e = TakeError();
+    e = TakeError();
     EXPECT_EQ(e.description, "Error executing command");
     EXPECT_EQ(e.source, "EBScriptService");
     EXPECT_EQ(e.iid, IID_IEBScriptService);

@@ -143,6 +143,27 @@ TEST_F(EventsTest, VariableEventsWaitForAnOpenBlockCategoryAndCommandsFlushInCat
                                  {1, "I4:0", "BSTR:FEED.F"}}));
 }
 
+TEST_F(EventsTest, HeldEventsLeaveWithTheirCategorysLastSubscriber) {
+    struct Case {
+        LONG filter;
+        int event;
+    };
+    auto command = RecordingSink::Make();
+    Advise(2, command);  // keeps the command open throughout
+    for (Case c : {Case{8, 8}, Case{4, 4}, Case{16, 18}}) {
+        SCOPED_TRACE(c.event);
+        auto early = RecordingSink::Make(), late = RecordingSink::Make();
+        const LONG id = Advise(c.filter, early);
+        Raise(1, "CMD");
+        EXPECT_EQ(Raise(c.event, "FEED", 0), 2) << "held";
+        EXPECT_EQ(manager_->UnAdvise(id), S_OK);
+        Advise(c.filter, late);
+        Raise(2, "CMD");
+        EXPECT_EQ(early->Events(), V{});
+        EXPECT_EQ(late->Events(), V{}) << "nothing from before its subscription";
+    }
+}
+
 TEST_F(EventsTest, RequestsNestHoldEventsAndCloseWithTheirLastSubscriber) {
     auto sink = RecordingSink::Make();
     EXPECT_EQ(Raise(19, "LOST"), 0) << "no request subscriber";

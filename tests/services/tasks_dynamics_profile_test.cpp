@@ -60,16 +60,19 @@ TEST_F(DynamicsTest, TasksAreAddedSwitchedAndRemovedPerScope) {
     EXPECT_FALSE(Find("SEC", "T2"));
 
     EXPECT_EQ(service_->AddTasks2(Text(kTwoTasks), Text("NOSUCH"), &scopedError), E_FAIL);
+    EXPECT_EQ(TakeError().description, "No dynamic solver for scope \"NOSUCH\"");
     EXPECT_EQ(service_->ActivateTask2(Text("T1"), VARIANT_TRUE, Text("A")), E_FAIL) << "a plain block has no solver";
     EXPECT_EQ(service_->RemoveTask2(Text("T1"), Text("NOSUCH")), E_FAIL);
 }
 
-TEST_F(DynamicsTest, EngineErrorTextReachesTheCallerOnlyThroughTheOutArgument) {
+TEST_F(DynamicsTest, EngineErrorTextIsTheOutArgumentAndTheErrorInformation) {
     CComBSTR error;
     const HRESULT hr = service_->AddTasks(Text("<tasks><task/></tasks>"), &error);
     EXPECT_LT(hr, 0);
     EXPECT_EQ(error.ToUtf8(), "A task has no name");
-    EXPECT_EQ(TakeError().description, "") << "no error information is set";
+    auto info = TakeError();
+    EXPECT_EQ(info.source, "NUVDynamicsService");
+    EXPECT_EQ(info.description, "A task has no name");
     // Without an out argument the engine's text is still freed (LeakSanitizer watches).
     EXPECT_EQ(service_->AddTasks2(Text("<oops"), Text(""), nullptr), hr);
     error.Empty();
@@ -131,7 +134,7 @@ TEST_F(ProfileTest, HistorySampledAtEvenlySpacedTimes) {
     struct Case {
         double start, end, interval;
         size_t count;
-    } cases[] = {{0, 10, 2.5, 5}, {0, 1, 3, 1}, {1, 2, 0.3, 4}};
+    } cases[] = {{0, 10, 2.5, 5}, {0, 1, 3, 1}, {1, 2, 0.3, 4}, {0, 0.3, 0.1, 4}, {0.1, 0.7, 0.2, 4}};
     for (const Case& c : cases) {
         CComVariant sampled;
         EXPECT_EQ(service_->GetProfileByIndex(IndexOf("SEC.H.W"), c.start, c.end, c.interval, &sampled), S_OK);
@@ -156,19 +159,27 @@ TEST_F(ProfileTest, BadRangesNamesAndArgumentsFail) {
     EXPECT_EQ(service_->GetProfileByName(Text("SEC.H.W"), 0, 1, 1, nullptr), E_POINTER);
     EXPECT_EQ(service_->GetProfileByIndex(w, 0, 1, 1, nullptr), E_POINTER);
 
-    // Without a recorded history the samples stay zero; an unrecorded variable too.
-    CComVariant unrecorded;
-    EXPECT_EQ(service_->GetProfileByName(Text("A.Y"), 0, 2, 1, &unrecorded), S_OK);
-    EXPECT_EQ(Samples(unrecorded), (std::vector<double>{0, 0, 0}));
+    // No history, or no variable: a failure, and nothing handed out.
     for (LONG index : {0, -3, 1000}) {
         CComVariant nowhere;
         EXPECT_EQ(service_->GetProfileByIndex(index, 0, 2, 1, &nowhere), E_INVALIDARG) << index;
-        EXPECT_EQ(Samples(nowhere).size(), 3u) << "the array still comes back";
+        EXPECT_EQ(nowhere.vt, VT_EMPTY);
     }
+    CComVariant unrecorded;
+    EXPECT_EQ(service_->GetProfileByName(Text("A.Y"), 0, 2, 1, &unrecorded), E_FAIL);
+    EXPECT_EQ(unrecorded.vt, VT_EMPTY);
+    EXPECT_EQ(TakeError().description, "The variable has no recorded history");
 
     sim_.reset();
     EXPECT_EQ(service_->GetProfileByIndex(w, 0, 1, 1, &values), static_cast<HRESULT>(0x80040101));
     EXPECT_EQ(service_->GetProfileByName(Text("SEC.H.W"), 0, 1, 1, &values), static_cast<HRESULT>(0x80040101));
+}
+
+TEST_F(ProfileTest, ARecordedVariableWithoutHistoryYetHasNoSamples) {
+    CComVariant values;
+    EXPECT_EQ(service_->GetProfileByName(Text("SEC.H.W"), 0, 2, 1, &values), E_FAIL);
+    EXPECT_EQ(values.vt, VT_EMPTY);
+    EXPECT_EQ(TakeError().description, "The variable has no recorded history");
 }
 
 TEST_F(ProfileTest, LateBoundProfileByName) {

@@ -95,7 +95,10 @@ TEST_F(EditTest, AddBlockUpperCasesNamesAndPassesOnlyTextArguments) {
 
     EXPECT_EQ(edit->RemoveBlock(Text("heat2")), S_OK);
     EXPECT_LT(sim_->FindVar("HEAT2.T"), 0);
-    EXPECT_EQ(edit->RemoveBlock(Text("nosuchblock")), S_OK) << "the engine's answer is not examined";
+    EXPECT_EQ(edit->RemoveBlock(Text("heat2")), static_cast<HRESULT>(ZEQ_E_NOT_FOUND)) << "already gone";
+    auto error = TakeError();
+    EXPECT_EQ(error.source, "NUVEditBlock");
+    EXPECT_EQ(error.description, "Unknown block HEAT2");
 }
 
 TEST_F(EditTest, HierarchyServiceEditsInsideItsOwnContainerOnly) {

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <fstream>
 
 #include "tasks/external_file_service.h"
@@ -102,13 +103,6 @@ TEST_F(ExternalFileTest, QueryContentsOfBlockFilesVariableFilesAndPlainFiles) {
     EXPECT_EQ(attributes, 0);
     EXPECT_EQ(ids, nullptr);
 
-    EXPECT_EQ(service_->QueryContents(Missing(), NUVExternalFile_XFile, &attributes, &ids), E_FAIL);
-    EXPECT_EQ(service_->QueryContents(Missing(), NUVExternalFile_VarFile, &attributes, &ids), E_FAIL);
-    EXPECT_EQ(service_->QueryContents(nullptr, NUVExternalFile_VarFile, &attributes, &ids), E_FAIL);
-    EXPECT_EQ(service_->QueryContents(vars, NUVExternalFile_XFile, &attributes, &ids), E_FAIL) << "not a block file";
-    EXPECT_EQ(service_->QueryContents(blocks, NUVExternalFile_VarFile, &attributes, &ids), E_FAIL)
-        << "not a variable file";
-    EXPECT_EQ(service_->QueryContents(vars, static_cast<NUVExternalFileType>(7), &attributes, &ids), E_INVALIDARG);
     EXPECT_EQ(service_->QueryContents(vars, NUVExternalFile_VarFile, nullptr, &ids), E_POINTER);
 
     // Late-bound, with both results by reference as a script passes them.
@@ -168,18 +162,75 @@ TEST_F(ExternalFileTest, VariableFileImportAnnouncesItselfAndHonoursBlockScopeAn
     EXPECT_EQ(Value("A.K"), 12);
 }
 
-TEST_F(ExternalFileTest, VariableFileImportOutcomes) {
-    EXPECT_EQ(Import(Missing(), NUVExternalFile_VarFile), 1) << "a missing file is a success code";
-    EXPECT_EQ(Import(File("v.txt", kVarFile), NUVExternalFile_VarFile, 0, "NOSUCH"), 4);
-    EXPECT_EQ(Value("A.K"), 3);
-    EXPECT_EQ(Import(nullptr, NUVExternalFile_VarFile), E_FAIL);
-    EXPECT_EQ(Import(Text(""), NUVExternalFile_XFile), E_FAIL);
-    // A file that is no variable file fails instead of passing for an empty one.
-    EXPECT_LT(Import(File("bad.txt", "just text\n"), NUVExternalFile_VarFile), 0);
+TEST_F(ExternalFileTest, EveryFailureIsAFailingResultWithItsText) {
+    const CComBSTR vars = File("v.txt", kVarFile), blocks = File("b.xf", kBlockFile), dir = CComBSTR(dir_.c_str());
+    const std::string missing = CComBSTR(Missing()).ToUtf8(), plain = CComBSTR(File("bad.txt", "just text\n")).ToUtf8();
+    const auto query = [&](BSTR file, NUVExternalFileType type) {
+        LONG attributes = 0;
+        SAFEARRAY* ids = nullptr;
+        const HRESULT hr = service_->QueryContents(file, type, &attributes, &ids);
+        EXPECT_EQ(ids, nullptr);
+        return hr;
+    };
+    struct Case {
+        const char* what;
+        std::function<HRESULT()> call;
+        HRESULT hr;
+        std::string text;
+    };
+    const auto notFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    const Case cases[] = {
+        {"query missing block file", [&] { return query(Missing(), NUVExternalFile_XFile); }, notFound,
+         "Cannot open block file " + missing},
+        {"query missing variable file", [&] { return query(Missing(), NUVExternalFile_VarFile); }, notFound,
+         "Cannot open file " + missing},
+        {"query a directory", [&] { return query(dir, NUVExternalFile_VarFile); }, notFound, "Cannot open file " + dir_},
+        {"query no name", [&] { return query(nullptr, NUVExternalFile_VarFile); }, notFound, "Cannot open file "},
+        {"query not a block file", [&] { return query(vars, NUVExternalFile_XFile); }, E_FAIL,
+         CComBSTR(vars).ToUtf8() + " is not a block file"},
+        {"query not a variable file", [&] { return query(blocks, NUVExternalFile_VarFile); }, E_FAIL,
+         CComBSTR(blocks).ToUtf8() + " is not a variable file"},
+        {"query unknown type", [&] { return query(vars, static_cast<NUVExternalFileType>(7)); }, E_INVALIDARG,
+         "Unknown file type 7"},
+        {"import missing variable file", [&] { return Import(Missing(), NUVExternalFile_VarFile); }, notFound,
+         "Cannot open file " + missing},
+        {"import a directory", [&] { return Import(dir, NUVExternalFile_VarFile); }, notFound,
+         "Cannot open file " + dir_},
+        {"import missing block file", [&] { return Import(Missing(), NUVExternalFile_XFile); }, notFound,
+         "Cannot open block file " + missing},
+        {"import unknown block", [&] { return Import(vars, NUVExternalFile_VarFile, 0, "NOSUCH"); },
+         nuv::kObjectNotFound, "Unknown block NOSUCH"},
+        {"import unknown block of a block file", [&] { return Import(blocks, NUVExternalFile_XFile, 0, "NOSUCH"); },
+         nuv::kObjectNotFound, "Unknown block NOSUCH"},
+        {"import no name", [&] { return Import(nullptr, NUVExternalFile_VarFile); }, E_FAIL, "No file name given"},
+        {"import unknown type", [&] { return Import(vars, static_cast<NUVExternalFileType>(9)); }, E_INVALIDARG,
+         "Unknown file type 9"},
+        {"import existence test", [&] { return Import(vars, NUVExternalFile_FileExists); }, E_INVALIDARG,
+         "Unknown file type 2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.call(), c.hr);
+        auto error = TakeError();
+        EXPECT_EQ(error.source, "NUVExternalFileService");
+        EXPECT_EQ(error.description, c.text);
+    }
+    EXPECT_LT(Import(CComBSTR(plain.c_str()), NUVExternalFile_VarFile), 0) << "no variable file";
     EXPECT_EQ(TakeError().source, "NUVExternalFileService");
-    // Unknown kinds are read as variable files.
-    EXPECT_EQ(Import(File("v6.txt", kVarFile), static_cast<NUVExternalFileType>(9)), S_OK);
-    EXPECT_EQ(Value("A.K"), 5);
+    EXPECT_EQ(Value("A.K"), 3) << "nothing was read";
+}
+
+TEST_F(ExternalFileTest, BlockFileAttributesSelectedByTheBitsQueryContentsReports) {
+    CComBSTR file = File("h.xf", "XFILE\nMASK VALUE HOMO_TARGET\nMEMBER A.BLK\nA.K 6 42\n");
+    LONG attributes = 0;
+    SAFEARRAY* ids = nullptr;
+    ASSERT_EQ(service_->QueryContents(file, NUVExternalFile_XFile, &attributes, &ids), S_OK);
+    SafeArrayDestroy(ids);
+    const LONG homoTarget = attributes & ~0x2;
+    ASSERT_NE(homoTarget, 0);
+    ASSERT_EQ(Import(file, NUVExternalFile_XFile, homoTarget), S_OK);
+    EXPECT_EQ(sim_->Vars()[static_cast<size_t>(sim_->FindVar("A.K"))].homo_target, 42);
+    EXPECT_EQ(Value("A.K"), 3) << "the value was not selected";
 }
 
 TEST_F(ExternalFileTest, BlockFileImportByBlockAndWithRenamedPrefixes) {
@@ -207,9 +258,10 @@ TEST_F(ExternalFileTest, BlockFileImportByBlockAndWithRenamedPrefixes) {
     CComBSTR dropped = File("d.xf", "XFILE\nMASK VALUE\nMEMBER X.BLK\nOLD.A.K 21\n");
     ASSERT_EQ(Import(dropped, NUVExternalFile_XFile, 0, nullptr, "OLD", ""), S_OK);
     EXPECT_EQ(Value("A.K"), 21);
-
-    EXPECT_EQ(Import(file, NUVExternalFile_XFile, 0, "NOSUCH"), 1);
-    EXPECT_LT(Import(Missing(), NUVExternalFile_XFile), 0) << "an unreadable block file is a failure";
+    // The match is a text, not a pattern: "SE*C" does not stand for SEC.
+    CComBSTR literal = File("l.xf", "XFILE\nMASK VALUE\nMEMBER X.BLK\nSEC.H.U 55\n");
+    ASSERT_EQ(Import(literal, NUVExternalFile_XFile, 0, nullptr, "SE*C", ""), S_OK);
+    EXPECT_EQ(Value("SEC.H.U"), 55);
 }
 
 TEST_F(ExternalFileTest, ExportIsNotOfferedAndAGoneSimulationIsReported) {

@@ -1,6 +1,7 @@
 // Sensitivity: variable lists by name, their checks and errors, and the result matrix.
 #include <cmath>
 
+#include "events_support.h"
 #include "tasks_support.h"
 
 namespace {
@@ -149,15 +150,41 @@ TEST_F(SensitivityTest, EngineFailuresAreReportedAndNoResultIsGiven) {
     EXPECT_EQ(service_->Calculate(nullptr, &results), static_cast<HRESULT>(0x80040601));
 }
 
-TEST_F(SensitivityTest, NamesAreQualifiedByAHierarchyScopeButNotByThePlant) {
-    ASSERT_EQ(sim_->SetSolverScope("SEC"), 0);
-    CComPtr<INUVSensitivity> scoped = Service<INUVSensitivity>("NUVSensitivity");
-    EXPECT_EQ(scoped->put_DependentVariables(Names({"H.W"})), S_OK);
-    CComVariant names;
-    ASSERT_EQ(scoped->get_DependentVariables(&names), S_OK);
-    EXPECT_EQ(TextsOf(names.parray), std::vector<std::string>{"SEC.H.W"});
-    EXPECT_EQ(scoped->put_DependentVariables(Names({"A.Y"})), kUnknownVariable) << "outside the scope";
+TEST_F(SensitivityTest, CalculateIsAQuietEvaluation) {
+    ASSERT_GE(sim_->Solve(), 0);
+    CComPtr<INUVSimEventMgr> events = Service<INUVSimEventMgr>("NUVSimEventMgr");
+    auto sink = events_test::RecordingSink::Make();
+    LONG id = 0;
+    ASSERT_EQ(events->Advise(0x3F, sink, &id), S_OK);
+    sim_->Vars()[static_cast<size_t>(sim_->FindVar("A.Y"))].value = 123.25;  // off the solution on purpose
+    std::vector<double> values;
+    for (const auto& v : sim_->Vars()) values.push_back(v.value);
+    const double time = sim_->Time();
+    const VarProfile* history = sim_->Vars()[static_cast<size_t>(sim_->FindVar("SEC.H.W"))].profile.get();
+    ASSERT_TRUE(history);
+    const size_t recorded = history->Items().size();
 
+    ASSERT_EQ(service_->put_DependentVariables(Names({"A.Y", "SEC.H.W"})), S_OK);
+    ASSERT_EQ(service_->put_IndependentVariables(Names({"A.X", "A.K", "SEC.H.U"})), S_OK);
+    CComVariant results;
+    ASSERT_EQ(service_->Calculate(nullptr, &results), S_OK);
+    EXPECT_EQ(sink->Events(), std::vector<events_test::Received>{}) << "no client hears of the trial solves";
+    std::vector<double> after;
+    for (const auto& v : sim_->Vars()) after.push_back(v.value);
+    EXPECT_EQ(after, values) << "every value exactly as before";
+    EXPECT_EQ(sim_->Time(), time);
+    EXPECT_EQ(history->Items().size(), recorded) << "nothing recorded into the history";
+    EXPECT_NEAR(Cell(results.parray, 3, 2), 10, 1e-4) << "dW/dU, solved around the solution";
+    EXPECT_EQ(events->UnAdvise(id), S_OK);
+}
+
+TEST_F(SensitivityTest, NamesAreQualifiedByTheScopeInForceWhenTheyArePut) {
+    // One service across scope changes: each put reads the scope anew.
+    ASSERT_EQ(service_->put_DependentVariables(Names({"A.Y"})), S_OK);
+    ASSERT_EQ(sim_->SetSolverScope("SEC"), 0);
+    EXPECT_EQ(service_->put_DependentVariables(Names({"H.W"})), S_OK);
+    EXPECT_EQ(Listed(true), std::vector<std::string>{"SEC.H.W"});
+    EXPECT_EQ(service_->put_DependentVariables(Names({"A.Y"})), kUnknownVariable) << "outside the scope";
     ASSERT_EQ(sim_->SetSolverScope("Plant"), 0);
     EXPECT_EQ(service_->put_DependentVariables(Names({"A.Y", "SEC.H.W"})), S_OK);
     EXPECT_EQ(Listed(true).size(), 2u);

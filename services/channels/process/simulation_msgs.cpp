@@ -149,12 +149,13 @@ namespace nuv {
 void FireToSinks(std::vector<CComPtr<IUnknown>> sinks, DISPID id, DISPPARAMS& params) {
     for (CComPtr<IUnknown>& sink : sinks) {
         if (!sink) continue;
+        // A sink that cannot be reached misses this event; the sinks after it still get it.
         IStream* stream = nullptr;
-        if (FAILED(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, sink, &stream))) return;
+        if (FAILED(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, sink, &stream))) continue;
         IDispatch* dispatch = nullptr;
         if (FAILED(CoGetInterfaceAndReleaseStream(stream, IID_IDispatch, reinterpret_cast<void**>(&dispatch))) ||
             !dispatch)
-            return;
+            continue;
         dispatch->Invoke(id, IID_NULL, kUserDefaultLocale, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
         dispatch->Release();
     }
