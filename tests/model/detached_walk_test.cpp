@@ -4,6 +4,7 @@
 #include <set>
 
 #include "model_support.h"
+#include "simulation.h"
 
 using model_test::SimulationTest;
 
@@ -111,6 +112,9 @@ TEST_F(SimulationTest, EveryMemberOfADetachedWrapperFails) {
                                                   reinterpret_cast<void**>(&feed)),
               S_OK);
     DetachEngine();
+    auto* impl = nuv::ImplementationOf<CoNUVSimulation>(wrapper_);
+    EXPECT_EQ(impl->GetEngineSimulation(), nullptr);
+    EXPECT_EQ(impl->EngineCount(), 0);
 
     struct Target {
         const char* what;

@@ -151,21 +151,4 @@ TEST_F(SolverTest, NameParentDescriptionAndServices) {
     EXPECT_EQ(paramSupport->InterfaceSupportsErrorInfo(IID_INUVParameters), S_OK);
 }
 
-TEST_F(SolverTest, DetachedSolverAndItsParametersFail) {
-    DetachEngine();
-    VARIANT_BOOL valid = VARIANT_TRUE;
-    ASSERT_EQ(solver_->get_IsValid(&valid), S_OK);
-    EXPECT_EQ(valid, VARIANT_FALSE);
-    CComVariant value;
-    EXPECT_EQ(params_->get_Item(I4(1), &value), static_cast<HRESULT>(0x80040101));
-    EXPECT_EQ(TakeError().source, "NUVSolver");
-    EXPECT_EQ(params_->put_Item(I4(1), I4(2)), static_cast<HRESULT>(0x80040101));
-    CComBSTR name;
-    EXPECT_EQ(solver_->get_Name(&name), static_cast<HRESULT>(0x80040101));
-    CComQIPtr<IServiceProvider> provider(params_.p);
-    CComPtr<IUnknown> service;
-    EXPECT_EQ(provider->QueryService(IID_INUVSolver, IID_IUnknown, reinterpret_cast<void**>(&service)),
-              static_cast<HRESULT>(0x80040101));
-}
-
 }  // namespace

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "atl/nuvatlcom.h"
-#include "class_factory.h"
 #include "error_text.h"
 #include "interface_holder.h"
 #include "message_receivers.h"
@@ -21,7 +20,7 @@
 #include "nuvclasslib.h"
 #include "process_singletons.h"
 #include "rezoraruz.h"
-#include "zeq_testing.h"
+#include "simulation_fixture.h"
 
 namespace channels_test {
 
@@ -160,36 +159,15 @@ inline void Flush() { rtoflush(stdoutPipe); }
 using nuvtest::ErrorText;
 using nuvtest::TakeError;
 
-// A simulation with its services registered and its wrapper; the engine goes first at tear-down.
-class SimulationFixture : public ::testing::Test {
+// FEED and PROD with the services registered.
+class SimulationFixture : public nuvtest::SimulationFixture {
 protected:
-    void SetUp() override {
+    std::unique_ptr<zeq::Simulation> BuildModel() override {
         zeq::testing::ModelBuilder m;
         m.Block("FEED").Var("F", 10, 1).Var("T", 300, 1);
         m.Block("PROD").Var("F", 0).Eqn("BAL", "F = 10");
-        sim_ = m.Create();
-        NUVClassFactory::RegisterSimulationServices(sim_.get());
-        ASSERT_EQ(NUVClassFactory::QueryCreateWrapper(sim_.get(), IID_INUVSimulation2, reinterpret_cast<void**>(&wrapper_)),
-                  S_OK);
-        SetErrorInfo(0, nullptr);
+        return m.Create();
     }
-    void TearDown() override {
-        sim_.reset();
-        wrapper_.Release();
-    }
-    template <class Itf>
-    CComPtr<Itf> Service(const char* name) {
-        CComPtr<IUnknown> unk;
-        EXPECT_EQ(wrapper_->GetService(CComBSTR(nuv::to_utf16(name).c_str()), &unk), S_OK) << name;
-        CComPtr<Itf> itf;
-        if (unk) {
-            EXPECT_EQ(unk->QueryInterface(__uuidof(Itf), reinterpret_cast<void**>(&itf)), S_OK);
-        }
-        return itf;
-    }
-
-    std::unique_ptr<zeq::Simulation> sim_;
-    CComPtr<INUVSimulation2> wrapper_;
 };
 
 }  // namespace channels_test

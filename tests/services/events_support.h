@@ -15,8 +15,8 @@
 #include "class_factory.h"
 #include "events/event_manager.h"
 #include "nuvclasslib.h"
+#include "simulation_fixture.h"
 #include "zeq_events.h"
-#include "zeq_testing.h"
 
 namespace events_test {
 
@@ -94,27 +94,24 @@ private:
 inline intptr_t Arg(const char* text) { return reinterpret_cast<intptr_t>(text); }
 
 // A simulation wrapper over FEED, MIX and PROD, and its event manager reached through GetService.
-class EventsTest : public ::testing::Test {
+class EventsTest : public nuvtest::SimulationFixture {
 protected:
-    void SetUp() override {
+    std::unique_ptr<zeq::Simulation> BuildModel() override {
         zeq::testing::ModelBuilder m;
         m.Block("FEED").Var("F", 10, 1);
         m.Block("MIX").Var("F", 0).Eqn("BAL", "F = FEED.F * 2");
         m.Block("PROD").Var("F", 0).Eqn("OUT", "F = MIX.F");
-        sim_ = m.Create();
-        NUVClassFactory::RegisterSimulationServices(sim_.get());
-        ASSERT_EQ(NUVClassFactory::QueryCreateWrapper(sim_.get(), IID_INUVSimulation2, reinterpret_cast<void**>(&wrapper_)),
-                  S_OK);
-        CComPtr<IUnknown> service;
-        ASSERT_EQ(wrapper_->GetService(CComBSTR("NUVSimEventMgr"), &service), S_OK);
-        ASSERT_EQ(service.QueryInterface(&manager_), S_OK);
+        return m.Create();
+    }
+    void SetUp() override {
+        SimulationFixture::SetUp();
+        manager_ = Service<INUVSimEventMgr>("NUVSimEventMgr");
         impl_ = nuv::events::CoNUVSimEventMgr::From(manager_);
         ASSERT_NE(impl_, nullptr);
     }
     void TearDown() override {
         manager_.Release();
-        sim_.reset();
-        wrapper_.Release();
+        SimulationFixture::TearDown();
     }
 
     // Raises an engine event as the engine does, through the callback table.
@@ -127,8 +124,6 @@ protected:
         return id;
     }
 
-    std::unique_ptr<zeq::Simulation> sim_;
-    CComPtr<INUVSimulation2> wrapper_;
     CComPtr<INUVSimEventMgr> manager_;
     nuv::events::CoNUVSimEventMgr* impl_ = nullptr;
 };

@@ -78,12 +78,6 @@ TEST_F(DynamicsTest, EngineErrorTextIsTheOutArgumentAndTheErrorInformation) {
     error.Empty();
     EXPECT_EQ(service_->AddTasks(nullptr, &error), E_INVALIDARG);
 
-    CComVariant result;
-    ASSERT_EQ(tasks_test::CallByName(service_, u"AddTasks2", DISPATCH_METHOD,
-                                     {CComVariant(kTwoTasks), CComVariant("SEC")}, &result),
-              S_OK);
-    EXPECT_TRUE(Find("SEC", "T2"));
-
     sim_.reset();
     EXPECT_EQ(service_->ActivateTask(Text("T1"), VARIANT_TRUE), static_cast<HRESULT>(0x80040101))
         << "a service outliving its simulation fails instead of reaching for it";
@@ -180,16 +174,6 @@ TEST_F(ProfileTest, ARecordedVariableWithoutHistoryYetHasNoSamples) {
     EXPECT_EQ(service_->GetProfileByName(Text("SEC.H.W"), 0, 2, 1, &values), E_FAIL);
     EXPECT_EQ(values.vt, VT_EMPTY);
     EXPECT_EQ(TakeError().description, "The variable has no recorded history");
-}
-
-TEST_F(ProfileTest, LateBoundProfileByName) {
-    Record();
-    CComVariant values;
-    ASSERT_EQ(tasks_test::CallByName(service_, u"getprofilebyname", DISPATCH_METHOD,
-                                     {CComVariant("SEC.H.W"), CComVariant(1.0), CComVariant(2.0), CComVariant(1.0)},
-                                     &values),
-              S_OK);
-    EXPECT_EQ(Samples(values), (std::vector<double>{10, 20}));
 }
 
 TEST(VarProfileClass, SystemLibraryExportsTheProfileMembers) {

@@ -203,10 +203,6 @@ TEST_F(SensitivityTest, LateBoundListsAndCalculation) {
     ASSERT_EQ(tasks_test::CallByName(service_, u"DependentVariables", DISPATCH_PROPERTYPUT, {variants}, &none), S_OK);
     ASSERT_EQ(tasks_test::CallByName(service_, u"independentvariables", DISPATCH_PROPERTYPUT, {Names({"A.K"})}, &none),
               S_OK);
-    CComVariant count;
-    ASSERT_EQ(tasks_test::CallByName(service_, u"NumDependentVariables", DISPATCH_PROPERTYGET, {}, &count), S_OK);
-    EXPECT_EQ(count.vt, VT_I4);
-    EXPECT_EQ(count.lVal, 1);
     CComVariant flags, results;
     VARIANT flagsRef;
     flagsRef.vt = VT_VARIANT | VT_BYREF;
@@ -214,17 +210,6 @@ TEST_F(SensitivityTest, LateBoundListsAndCalculation) {
     ASSERT_EQ(tasks_test::CallByName(service_, u"Calculate", DISPATCH_METHOD, {CComVariant(flagsRef)}, &results), S_OK);
     EXPECT_EQ(results.vt, VT_ARRAY | VT_R8);
     EXPECT_EQ(flags.vt, VT_ARRAY | VT_BOOL);
-
-    sim_.reset();
-    EXCEPINFO exception{};
-    CComVariant none2;
-    EXPECT_EQ(tasks_test::CallByName(service_, u"Calculate", DISPATCH_METHOD, {CComVariant(flagsRef)}, &none2,
-                                     &exception),
-              DISP_E_EXCEPTION);
-    EXPECT_EQ(exception.scode, static_cast<HRESULT>(0x80040101));
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrHelpFile);
 }
 
 }  // namespace

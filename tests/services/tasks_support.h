@@ -8,11 +8,10 @@
 #include <vector>
 
 #include "atl/nuvatlbase.h"
-#include "class_factory.h"
 #include "error_text.h"
 #include "late_bound.h"
 #include "nuvclasslib.h"
-#include "zeq_testing.h"
+#include "simulation_fixture.h"
 
 namespace tasks_test {
 
@@ -63,30 +62,10 @@ inline std::vector<std::string> TextsOf(SAFEARRAY* array) {
 
 using nuvtest::CallByName;
 
-// The model, its simulation wrapper and the services registered with it. The engine simulation goes
-// first at tear-down, as a host closing a simulation does.
-class ServiceTest : public ::testing::Test {
+// The model above with its services registered.
+class ServiceTest : public nuvtest::SimulationFixture {
 protected:
-    void SetUp() override {
-        sim_ = BuildModel();
-        NUVClassFactory::RegisterSimulationServices(sim_.get());
-        ASSERT_EQ(NUVClassFactory::QueryCreateWrapper(sim_.get(), IID_INUVSimulation2, reinterpret_cast<void**>(&wrapper_)),
-                  S_OK);
-        SetErrorInfo(0, nullptr);
-    }
-    void TearDown() override {
-        sim_.reset();
-        wrapper_.Release();
-    }
-
-    template <class Itf>
-    CComPtr<Itf> Service(const char* name) {
-        CComPtr<IUnknown> unknown;
-        EXPECT_EQ(wrapper_->GetService(Text(name), &unknown), S_OK) << name;
-        CComPtr<Itf> service;
-        if (unknown) unknown->QueryInterface(__uuidof(Itf), reinterpret_cast<void**>(&service));
-        return service;
-    }
+    std::unique_ptr<zeq::Simulation> BuildModel() override { return tasks_test::BuildModel(); }
     // A variable's value in base units.
     double Value(const char* name) const {
         const int pos = sim_->FindVar(name);
@@ -94,9 +73,6 @@ protected:
         return pos < 0 ? 0 : sim_->Vars()[static_cast<size_t>(pos)].value;
     }
     int IndexOf(const char* name) const { return sim_->GetFlowsheet()->FindIndex(name); }
-
-    std::unique_ptr<zeq::Simulation> sim_;
-    CComPtr<INUVSimulation2> wrapper_;
 };
 
 }  // namespace tasks_test
