@@ -39,9 +39,10 @@ STDMETHODIMP CoNUVVariableProfile::GetProfileByIndex(LONG varIndex, DOUBLE start
     ZEQEOSimulation* sim = binding_.EngineSimulation();
     if (!binding_.IsValid() || !sim) return nuv::kInvalidObject;
     const long n = nuv::ProfileSampleCount(startTime, endTime, interval);
-    if (n < 1) return E_FAIL;
+    if (n < 1) return ReportErrorText(IID_INUVVariableProfile, kErrorSource, "Bad time range or interval", E_FAIL);
     std::vector<double> times(static_cast<size_t>(n)), samples(static_cast<size_t>(n), 0.0);
-    for (long i = 0; i < n; ++i) times[static_cast<size_t>(i)] = std::min(startTime + static_cast<double>(i) * interval, endTime);
+    for (long i = 0; i < n; ++i)
+        times[static_cast<size_t>(i)] = std::min(startTime + static_cast<double>(i) * interval, endTime);
 
     ZEQEOCntr* flowsheet = sim->GetFlowsheet();
     if (!flowsheet) return ReportError(E_FAIL);
@@ -84,6 +85,9 @@ STDMETHODIMP CoNUVVariableProfile::GetProfileByName(BSTR varName, DOUBLE startTi
     std::string name = nuv::EngineText(varName).str();
     stred_upper_case(name.data());
     const int index = flowsheet->FindIndex(name.c_str());
-    if (index < 1) return E_FAIL;
+    if (index < 1) {
+        const std::string text = "Unknown variable " + name;
+        return ReportErrorText(IID_INUVVariableProfile, kErrorSource, text.c_str(), E_FAIL);
+    }
     return GetProfileByIndex(index, startTime, endTime, interval, values);
 }

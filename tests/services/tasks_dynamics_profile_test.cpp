@@ -147,9 +147,11 @@ TEST_F(ProfileTest, BadRangesNamesAndArgumentsFail) {
         EXPECT_EQ(service_->GetProfileByIndex(w, c.start, c.end, c.interval, &values), E_FAIL)
             << c.start << " " << c.end << " " << c.interval;
         EXPECT_EQ(values.vt, VT_EMPTY);
+        EXPECT_EQ(TakeError().description, "Bad time range or interval");
     }
     CComVariant values;
-    EXPECT_EQ(service_->GetProfileByName(Text("NOSUCH.W"), 0, 1, 1, &values), E_FAIL);
+    EXPECT_EQ(service_->GetProfileByName(Text("nosuch.w"), 0, 1, 1, &values), E_FAIL);
+    EXPECT_EQ(TakeError().description, "Unknown variable NOSUCH.W");
     EXPECT_EQ(service_->GetProfileByName(Text("SEC.H.W"), 0, 1, 1, nullptr), E_POINTER);
     EXPECT_EQ(service_->GetProfileByIndex(w, 0, 1, 1, nullptr), E_POINTER);
 
