@@ -8,6 +8,7 @@
 
 #include "atl/nuvatlbase.h"
 #include "class_factory.h"
+#include "error_text.h"
 #include "nuvclasslib.h"
 #include "zeq_testing.h"
 
@@ -34,25 +35,8 @@ inline std::unique_ptr<zeq::Simulation> BuildModel() {
     return m.Create();
 }
 
-struct ErrorText {
-    std::string source;
-    std::string description;
-    IID iid = GUID_NULL;
-};
-
-// Takes the thread's error information (clearing it).
-inline ErrorText TakeError() {
-    ErrorText e;
-    CComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, &info) != S_OK || !info) return e;
-    CComBSTR source, description;
-    info->GetSource(&source);
-    info->GetDescription(&description);
-    info->GetGUID(&e.iid);
-    e.source = source.ToUtf8();
-    e.description = description.ToUtf8();
-    return e;
-}
+using nuvtest::ErrorText;
+using nuvtest::TakeError;
 
 inline void ClearError() { SetErrorInfo(0, nullptr); }
 
