@@ -64,6 +64,15 @@ HRESULT HandOutBstr(const FIValue& value, BSTR* out) {
 
 std::string Narrow(BSTR text) { return nuv::bstr_to_utf8(text); }
 
+// Paths and names go on as C texts: one holding a NUL would be cut short and name something else.
+bool HoldsNul(const std::string& text) { return text.find('\0') != std::string::npos; }
+bool HoldsNul(BSTR text) {
+    const UINT n = SysStringLen(text);
+    for (UINT i = 0; i < n; ++i)
+        if (text[i] == 0) return true;
+    return false;
+}
+
 IGlobalInterfaceTable* GlobalTable() {
     IGlobalInterfaceTable* table = nullptr;
     if (FAILED(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
@@ -259,6 +268,7 @@ HRESULT CPDXDocumentV22::GetAttributesEx(BSTR substituteFrom, BSTR substituteTo,
                                          SAFEARRAY** values) {
     if (document_ == nullptr) return S_OK;
     return Guarded("GetAttributes", [&] {
+        if (HoldsNul(basePath)) return RaiseFIError(E_FAIL, "Invalid base path specified");
         return document_->GetAttributes(substituteFrom, substituteTo, basePath, relativePaths, attributes, tuples,
                                         values);
     });
@@ -268,6 +278,7 @@ HRESULT CPDXDocumentV22::SetAttributesEx(BSTR substituteFrom, BSTR substituteTo,
                                          SAFEARRAY* relativePaths, SAFEARRAY* attributes, SAFEARRAY* tuples) {
     if (document_ == nullptr) return S_OK;
     return Guarded("SetAttributes", [&] {
+        if (HoldsNul(basePath)) return RaiseFIError(E_FAIL, "Invalid base path specified");
         return document_->SetAttributes(substituteFrom, substituteTo, basePath, relativePaths, attributes, tuples);
     });
 }
@@ -287,9 +298,13 @@ HRESULT CPDXDocumentV22::GetMonikers(SAFEARRAY* paths, SAFEARRAY** monikers) {
             HRESULT hr = reader.Get(i, element.get());
             if (SUCCEEDED(hr)) hr = ToText(element.get(), path);
             if (FAILED(hr)) return hr;
+            // A path that does not resolve leaves its element empty; the others are still answered.
+            if (HoldsNul(path)) continue;
             FIValue canonical;
-            hr = document_->GetCanonicalPath(path.c_str(), canonical);
-            if (FAILED(hr)) return hr;
+            if (FAILED(document_->GetCanonicalPath(path.c_str(), canonical))) {
+                SetErrorInfo(0, nullptr);
+                continue;
+            }
             if (canonical.TextLength() == 0) continue;
             FIVariant text;
             hr = FIValueToVariant(canonical, text.get());
@@ -303,7 +318,11 @@ HRESULT CPDXDocumentV22::GetMonikers(SAFEARRAY* paths, SAFEARRAY** monikers) {
 
 HRESULT CPDXDocumentV22::ExecuteAction(BSTR path, BSTR action, SAFEARRAY* inputs, SHORT* status) {
     return Guarded("ExecuteAction", [&] {
-        return document_->ExecuteAction(Narrow(path).c_str(), Narrow(action).c_str(), inputs, status);
+        const std::string target = Narrow(path);
+        const std::string name = Narrow(action);
+        if (HoldsNul(target)) return RaiseFIError(E_FAIL, "Invalid path specified");
+        if (HoldsNul(name)) return RaiseFIError(E_FAIL, "Action is not valid");
+        return document_->ExecuteAction(target.c_str(), name.c_str(), inputs, status);
     });
 }
 

@@ -196,7 +196,7 @@ bool FIIteratorBase::MatchStep(FIPathBase* element) {
     const std::string& name = element->Name();
     int32_t count = element->GetCount();
     if (name.empty() && count < 0) return EvaluatePredicates(element);
-    const bool anyName = name.empty() || name == "*";
+    const bool anyName = !element->IsLiteralName() && (name.empty() || name == "*");
     if (!anyName) {
         if (!MoveToChild(name.c_str())) return false;
     } else if (!MoveToFirstChild()) {

@@ -43,6 +43,7 @@ void TokenizePath(ValueList& list, const FIValue& value) {
         char c = text[i];
         if (c == '"') {
             PathToken token;
+            token.quoted = true;
             ++i;
             while (i < n) {
                 if (text[i] == '"') {
@@ -154,6 +155,7 @@ struct PathParser {
         }
         for (FIPathBase* e = element;;) {
             e->name_.clear();
+            e->literalName_ = false;
             if (list.Peek() == nullptr) return nullptr;
             if (list.Peek()->Is('\'')) {
                 e->quoted_ = true;
@@ -161,6 +163,7 @@ struct PathParser {
             }
             if (const PathToken* t = list.Peek(); t != nullptr && t->IsString()) {
                 e->name_ = t->text;
+                e->literalName_ = t->quoted;
                 list.Next();
             }
             if (const PathToken* t = list.Peek(); t != nullptr && t->Is('#')) {

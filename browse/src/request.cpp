@@ -16,7 +16,10 @@
 
 int32_t FIAttributeRequest::AddAttribute(const std::string& name) {
     attributeNames.push_back(name);
-    attributeIds.push_back(document != nullptr ? document->GetAttributeId(name.c_str()) : FI::kUnknownAttributeId);
+    // A name holding a NUL would be looked up cut short: it names no attribute.
+    const bool whole = name.find('\0') == std::string::npos;
+    attributeIds.push_back(document != nullptr && whole ? document->GetAttributeId(name.c_str())
+                                                        : FI::kUnknownAttributeId);
     return static_cast<int32_t>(attributeNames.size() - 1);
 }
 
@@ -330,7 +333,20 @@ std::unique_ptr<DelegateServiceHelper> DelegateDocumentOf(Entry& entry) {
 HRESULT ProcessBatchRequest(FIDocumentBase_& document, FIAttributeRequest& request, bool write) {
     // A write is checked whole before anything is written: a tuple outside the paths or the attributes
     // refuses the request instead of being passed over.
+    // Paths are walked as C texts: one that holds a NUL would be cut there and act on another entry, so it
+    // resolves to nothing. A write holding one is refused before anything is written.
+    const auto holdsNul = [](const std::string& path) { return path.find('\0') != std::string::npos; };
+    if (holdsNul(request.basePath)) return RaiseFIError(E_FAIL, "Invalid base path specified");
     if (write) {
+        for (const std::string& path : request.relativePaths) {
+            if (holdsNul(path)) return RaiseFIError(E_FAIL, "Invalid path specified");
+        }
+        for (const std::string& name : request.attributeNames) {
+            if (holdsNul(name)) return RaiseFIError(E_FAIL, "Invalid attribute specified");
+        }
+        for (const FIAttributeRequestItem& item : request.items) {
+            if (holdsNul(item.units)) return RaiseFIError(E_FAIL, "Invalid units specified");
+        }
         for (const FIAttributeRequestItem& item : request.items) {
             if (item.pathIndex < 0 || static_cast<size_t>(item.pathIndex) >= request.relativePaths.size()) {
                 return RaiseFIError(E_INVALIDARG, "Invalid path index");
@@ -393,7 +409,8 @@ HRESULT ProcessBatchRequest(FIDocumentBase_& document, FIAttributeRequest& reque
         const std::string& relative = relatives[p];
         EntryHandle entry = base;
         const char* rest = nullptr;
-        if (!relative.empty()) base->FindChild(entry, relative.c_str(), &rest);
+        if (holdsNul(relative)) entry.Reset();
+        else if (!relative.empty()) base->FindChild(entry, relative.c_str(), &rest);
         if (entry.IsNull() || (rest != nullptr && *rest != '\0')) {
             std::unique_ptr<DelegateServiceHelper> delegate =
                 entry.IsNull() ? nullptr : DelegateDocumentOf(*entry);
@@ -460,7 +477,8 @@ HRESULT ProcessBatchRequest(FIDocumentBase_& document, FIAttributeRequest& reque
                 continue;
             }
             VARIANT* out = item.value.Receive();
-            if (!validIndex) continue;
+            if (!validIndex || holdsNul(request.attributeNames[static_cast<size_t>(a)]) || holdsNul(item.units))
+                continue;
             uint32_t id = request.attributeIds[static_cast<size_t>(a)];
             if (id == 19) {
                 FIValue text(MapThroughPair(request, JoinPath(basePath, relative)));

@@ -41,14 +41,6 @@ bool StartsEntity(const char* text, size_t n, size_t i) {
 
 bool IsDelimiter(char c) { return FI::detail::IsPathDelimiter(c); }
 
-bool IsCountText(const char* text, size_t n) {
-    if (n < 2 || text[0] != '#') return false;
-    for (size_t i = 1; i < n; ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
-    }
-    return true;
-}
-
 char* Allocate(size_t capacity) {
     void* p = std::malloc(capacity);
     if (p == nullptr) throw std::bad_alloc();
@@ -415,7 +407,9 @@ void FIValue::AppendBytes(const char* text, size_t n, bool quote, bool escape) {
     if (quote) {
         bool anyDelimiter = false;
         for (size_t i = 0; i < n && !anyDelimiter; ++i) anyDelimiter = IsDelimiter(text[i]);
-        if (!anyDelimiter || IsCountText(text, n)) quote = false;
+        // A name that reads as a count ("#12") or as the wildcard ("*") is quoted too, so that it parses
+        // back as that name.
+        if (!anyDelimiter && !(n == 1 && text[0] == '*')) quote = false;
     }
     if (quote) {
         size_t quotes = 0;

@@ -298,6 +298,72 @@ TEST_F(DocumentObjectTest, MonikersAndActions) {
     SysFreeString(action);
 }
 
+// A text with the NUL it holds, as a BSTR.
+CComBSTR WithNul(const char16_t* text, UINT length) {
+    CComBSTR b;
+    b.Attach(SysAllocStringLen(text, length));
+    return b;
+}
+
+TEST_F(DocumentObjectTest, PathsHoldingANulResolveToNothing) {
+    fitest::MemoryEntry* x = doc_->root_->Children()[0]->Children()[0].Get();
+    // Texts copied whole, NULs included.
+    auto nulPaths = [](std::vector<BSTR> texts) {
+        SAFEARRAY* a = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(texts.size()));
+        for (LONG i = 0; i < static_cast<LONG>(texts.size()); ++i) {
+            CComVariant v;
+            v.vt = VT_BSTR;
+            v.bstrVal = SysAllocStringLen(texts[static_cast<size_t>(i)], SysStringLen(texts[static_cast<size_t>(i)]));
+            SafeArrayPutElement(a, &i, &v);
+        }
+        return a;
+    };
+    const CComBSTR plainX(OLESTR("x")), plainValue(OLESTR("value")), plainAx(OLESTR("A.x"));
+    const CComBSTR base(OLESTR("Top.A"));
+    const CComBSTR nulRelative = WithNul(u"x\0.nothing", 10);
+    const CComBSTR nulBase = WithNul(u"Top.A\0.B", 9);
+    const CComBSTR nulAttribute = WithNul(u"value\0junk", 10);
+    struct Write {
+        BSTR base;
+        BSTR relative;
+        BSTR attribute;
+        const char* text;
+    } writes[] = {
+        {base.m_str, nulRelative.m_str, nullptr, "Invalid path specified"},
+        {nulBase.m_str, nullptr, nullptr, "Invalid base path specified"},
+        {base.m_str, nullptr, nulAttribute.m_str, "Invalid attribute specified"},
+    };
+    for (const Write& w : writes) {
+        ScopedArray paths(nulPaths({w.relative ? w.relative : plainX.m_str}));
+        ScopedArray attributes(nulPaths({w.attribute ? w.attribute : plainValue.m_str}));
+        ScopedArray tuple(Grid(4, {{I(0), I(0), CComVariant(), 99.0}}));
+        EXPECT_TRUE(FAILED(face_->SetAttributes(w.base, paths.get(), attributes.get(), tuple.get()))) << w.text;
+        EXPECT_EQ(fitest::TakeErrorDescription().value_or(""), w.text);
+        EXPECT_EQ(x->Attr("value")->ToDouble(), 2.5) << "nothing written: " << w.text;
+    }
+    // Reads answer nothing for such a path; the other paths are read.
+    ScopedArray paths(nulPaths({nulRelative.m_str, plainX.m_str}));
+    ScopedArray attributes(Texts({"value"}));
+    ScopedArray tuples(Grid(3, {{I(0), I(0), CComVariant()}, {I(1), I(0), CComVariant()}}));
+    ScopedArray values;
+    ASSERT_EQ(face_->GetAttributes(base, paths.get(), attributes.get(), tuples.get(), values.Receive()), S_OK);
+    EXPECT_EQ(Cell(values.get(), 0), "0:");
+    EXPECT_EQ(Cell(values.get(), 1), "5:2.500000");
+    ScopedArray monikers;
+    const CComBSTR nulMoniker = WithNul(u"A.x\0.zz", 7);
+    ScopedArray monikerPaths(nulPaths({nulMoniker.m_str, plainAx.m_str}));
+    ASSERT_EQ(face_->GetMonikers(monikerPaths.get(), monikers.Receive()), S_OK);
+    EXPECT_EQ(Cell(monikers.get(), 0), "0:");
+    EXPECT_EQ(Cell(monikers.get(), 1), "8:Top.A.x");
+
+    doc_->root_->Children()[1]->SetActions({"run"});
+    SHORT status = 5;
+    EXPECT_EQ(face_->ExecuteAction(WithNul(u"Top.B\0.b1", 10), CComBSTR(OLESTR("run")), nullptr, &status), E_FAIL);
+    EXPECT_EQ(fitest::TakeErrorDescription().value_or(""), "Invalid path specified");
+    EXPECT_EQ(face_->ExecuteAction(CComBSTR(OLESTR("Top.B")), WithNul(u"run\0x", 5), nullptr, &status), E_FAIL);
+    EXPECT_EQ(doc_->root_->Children()[1]->executed, "") << "no action ran";
+}
+
 TEST_F(DocumentObjectTest, HistoryChecksItsArrayAndHandsTheRestOn) {
     BSTR text = SysAllocString(OLESTR("since"));
     ScopedArray threeRows(Grid(3, {{CComVariant("A.x"), CComVariant()}}));

@@ -158,14 +158,38 @@ TEST_F(IteratorTest, MoveToPaths) {
     }
 }
 
-TEST_F(IteratorTest, PathsQuoteNamesWithDelimiters) {
-    ASSERT_TRUE(it_.MoveTo("\"a.b\".c"));
-    EXPECT_EQ(Path(), "Top.\"a.b\".c");
-    // The printed path walks back to the same entry.
-    FI::FIIteratorBase again(doc_.get());
-    std::string path = Path();
-    ASSERT_TRUE(again.MoveTo(path.substr(4)));
-    EXPECT_EQ(again.Current().Get(), it_.Current().Get());
+TEST_F(IteratorTest, EveryPrintedPathWalksBackToItsEntry) {
+    // Names that read as path syntax: a delimiter, the wildcard, a count. Bare, "*" and "#1" would reach
+    // other children of the same parent.
+    MemoryEntry* odd = doc_->root_->Add("odd");
+    for (const char* name : {"first", "*", "#1", "a.b", "say \"hi\""}) odd->Add(name);
+    struct Row {
+        const char* name;
+        const char* printed;
+    } rows[] = {
+        {"first", "Top.odd.first"},
+        {"*", "Top.odd.\"*\""},
+        {"#1", "Top.odd.\"#1\""},
+        {"a.b", "Top.odd.\"a.b\""},
+        {"say \"hi\"", "Top.odd.\"say \"\"hi\"\"\""},
+    };
+    for (const Row& row : rows) {
+        FI::FIIteratorBase it(doc_.get());
+        ASSERT_TRUE(it.MoveToChild("odd"));
+        ASSERT_TRUE(it.MoveToFirstChild());
+        auto name = [&it] {
+            FIValue n;
+            it.GetName(n);
+            return n.ToStdString();
+        };
+        while (name() != row.name) ASSERT_TRUE(it.MoveNextSibling()) << row.name;
+        FIValue printed;
+        it.GetPath(printed);
+        EXPECT_EQ(printed.ToStdString(), row.printed);
+        FI::FIIteratorBase again(doc_.get());
+        ASSERT_TRUE(again.MoveTo(printed.ToStdString().substr(4))) << row.printed;
+        EXPECT_EQ(again.Current().Get(), it.Current().Get()) << row.printed;
+    }
 }
 
 TEST_F(IteratorTest, AttributesSeeTheIteratorsDisplay) {

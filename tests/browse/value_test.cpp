@@ -142,7 +142,7 @@ TEST(FIValueAppend, QuotingRules) {
         const char* expected;
     };
     const Row rows[] = {
-        {"A.B", "\"A.B\""},        {"#12", "#12"},           {"#", "\"#\""},
+        {"A.B", "\"A.B\""},        {"#12", "\"#12\""},     {"#", "\"#\""},        {"*", "\"*\""}, {"**", "**"},
         {"a\"b.c", "\"a\"\"b.c\""}, {"plain name", "plain name"}, {"#1a", "\"#1a\""},
         {"x[1]", "\"x[1]\""},
     };
@@ -190,7 +190,7 @@ TEST(FIValueAppend, AppendNAndNumbers) {
     EXPECT_EQ(Text(v), "abc\"x.y\"");
     FIValue w;
     w.AppendN("#12.5", 3, true, false);
-    EXPECT_EQ(Text(w), "#12");
+    EXPECT_EQ(Text(w), "\"#12\"") << "a name that reads as a count is quoted";
     FIValue n("n=");
     n.AppendInt(-5);
     n.AppendDouble(0.25);

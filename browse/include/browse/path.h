@@ -13,6 +13,7 @@ struct PathToken {
     bool punctuation = false;
     char ch = 0;
     std::string text;
+    bool quoted = false;  // a string written in double quotes: a name taken literally
 
     bool Is(char c) const { return punctuation && ch == c; }
     bool IsString() const { return !punctuation; }
@@ -76,6 +77,8 @@ public:
     virtual const char* GetAttributeLabel();
     virtual void SetAttributeLabel(const char* label);
     virtual bool GetQuoteFlag();
+    // The name was written in double quotes: "*" then names a child called so, not any child.
+    bool IsLiteralName() const { return literalName_; }
 
     // The outline lines of Dump, each ending in a line feed, handed to sink one by one.
     template <class Sink>
@@ -98,6 +101,7 @@ private:
     FIValue count_;
     FIValue secondCount_{int32_t{1}};
     bool quoted_ = false;
+    bool literalName_ = false;
     FIPathBase* next_ = nullptr;
     std::vector<FIPathPredicate> predicates_;
     FIValue selectedAttribute_;
