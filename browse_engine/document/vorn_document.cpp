@@ -18,6 +18,7 @@
 #include "simulation.h"
 #include "zeq_lib.h"
 #include "zeq_objects.h"
+#include "zeq_pipe.h"
 
 namespace FI {
 
@@ -87,6 +88,7 @@ constexpr RunModeChoice kRunModeChoices[] = {
 
 constexpr const char* kEnvironment = "Simulate";
 constexpr const char* kNoObjective = "NONE";
+constexpr const char* kNoSimulation = "The simulation is no longer available";
 // The longest moniker segment looked up as one block name.
 constexpr size_t kMaxMonikerName = 511;
 
@@ -271,6 +273,11 @@ void FIVORNDocument::GetRunModeList(FIValue& out) {
 }
 
 void FIVORNDocument::SetRunMode(const FIValue& value, FIError& error) {
+    // The run mode belongs to the simulation's engine: a document without one changes nothing.
+    if (GetEngineSimulation() == nullptr) {
+        error.SetMessage(kNoSimulation);
+        return;
+    }
     FIValue current;
     GetRunMode(current);
     const std::string text = TextOf(value);
@@ -310,7 +317,10 @@ void FIVORNDocument::GetObjectiveList(FIValue& out) {
 
 void FIVORNDocument::SetObjective(const FIValue& value, FIError& error) {
     ZEQEOSimulation* sim = GetEngineSimulation();
-    if (sim == nullptr) return;
+    if (sim == nullptr) {
+        error.SetMessage(kNoSimulation);
+        return;
+    }
     FIValue current;
     GetObjective(current);
     const std::string text = TextOf(value);
@@ -346,17 +356,20 @@ void FIVORNDocument::GetSolverScopeList(FIValue& out) {
     JoinList(scopes, out, false);
 }
 
-int FIVORNDocument::SetSolverScope(const FIValue& value) {
+void FIVORNDocument::SetSolverScope(const FIValue& value, FIError& error) {
     ZEQEOSimulation* sim = GetEngineSimulation();
-    if (sim == nullptr) return 0;
-    return sim->SetSolverScope(TextOf(value).c_str());
+    if (sim == nullptr) {
+        error.SetMessage(kNoSimulation);
+        return;
+    }
+    if (sim->SetSolverScope(TextOf(value).c_str()) < 0) error.SetMessage("Invalid solver scope specified");
 }
 
 // ---- Runs ----
 
 HRESULT FIVORNDocument::Run() {
     CComPtr<INUVSimulation2> owner = HeldOwner();
-    if (!owner) return RaiseFIError(E_FAIL, "The simulation is no longer available");
+    if (!owner) return RaiseFIError(E_FAIL, kNoSimulation);
     return owner->Solve();
 }
 
@@ -384,11 +397,12 @@ HRESULT FIVORNDocument::RunScriptAction(SAFEARRAY* inputs, VARIANT* result) {
         }
     }
 
+    // Nothing can run without the simulation: that is a failure, not a script that did nothing.
     CComPtr<INUVSimulation2> owner = HeldOwner();
-    if (!owner) return S_OK;
+    if (!owner) return RaiseFIError(E_FAIL, kNoSimulation);
     CComPtr<IServiceProvider> provider;
     if (FAILED(owner->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&provider))) || !provider)
-        return S_OK;
+        return RaiseFIError(E_NOINTERFACE, "The simulation offers no script service");
     CComPtr<IEBScriptService> service;
     HRESULT hr = provider->QueryService(IID_IEBScriptService, IID_IEBScriptService,
                                        reinterpret_cast<void**>(&service));
@@ -533,6 +547,10 @@ void FIVORNDocument::NotifyRunFinished(int32_t status) {
 }
 
 void FIVORNDocument::OnMessageLine(const char* line) {
+    // Lines are handed over on the thread that writes them: one that another simulation's engine wrote
+    // is not this document's. Output of no simulation reaches every document.
+    ZEQEOSimulation* origin = rtowrite_origin();
+    if (origin != nullptr && origin != GetEngineSimulation()) return;
     {
         std::lock_guard lock(collectLock_);
         if (collecting_) {

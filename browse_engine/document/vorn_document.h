@@ -85,8 +85,7 @@ public:
     void SetObjective(const FIValue& value, FIError& error);
     void GetSolverScope(FIValue& out);
     void GetSolverScopeList(FIValue& out);
-    // The engine's result, unchanged; 0 without an engine simulation.
-    int SetSolverScope(const FIValue& value);
+    void SetSolverScope(const FIValue& value, FIError& error);
 
     // Solves the simulation through the owner.
     HRESULT Run();

@@ -241,10 +241,8 @@ void FIVORNParameterNode::WriteValue(const FIValue& value, FIError& error) {
 }
 
 void FIVORNParameterNode::WriteUnits(const FIValue& value, FIError& error) {
-    if (Display* display = GetDisplay()) {
-        display->SetUnits(value);
-        return;
-    }
+    // The parameter's unit text changes for good: every client write comes with a display installed, so a
+    // unit kept on the display would be dropped when the call ends.
     ParamRecord r(block_, index_, PA_UOM);
     const std::string text = value.ToStdString();
     if (!r.loaded || !r.data.SetValue(PA_UOM, text.c_str()) ||

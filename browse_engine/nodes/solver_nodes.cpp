@@ -6,6 +6,7 @@
 
 #include "browse/error.h"
 #include "document/vorn_document.h"
+#include "nodes/engine_values.h"
 #include "nodes/node_cursors.h"
 #include "zeq_objects.h"
 
@@ -203,10 +204,7 @@ void FIVORNSolverPropertyNode::SetAttribute(const char* name, uint32_t id, const
         case 0: vorn->SetRunMode(value, error); break;
         case 1: vorn->SetEnvironment(value, error); break;
         case 2: vorn->SetObjective(value, error); break;
-        default:
-            // The engine's refusal is reported rather than dropped.
-            if (vorn->SetSolverScope(value) < 0) error.SetMessage("Invalid solver scope specified");
-            break;
+        default: vorn->SetSolverScope(value, error); break;
     }
 }
 
@@ -278,9 +276,19 @@ void FIVORNSolverParameterNode::SetAttribute(const char* name, uint32_t id, cons
     }
     const char* param = paramName_.GetString();
     int result = 0;
+    // A number is taken from a number or from text that starts with one; text without a number is refused
+    // rather than stored as 0.
+    int64_t whole = 0;
+    double real = 0;
     switch (Kind()) {
-        case kIntParameter: result = solver_->SetIntParameter(param, value.ToInt()); break;
-        case kRealParameter: result = solver_->SetRealParameter(param, value.ToDouble()); break;
+        case kIntParameter:
+            if (!ReadInteger(value, whole) || whole < INT32_MIN || whole > INT32_MAX) result = -1;
+            else result = solver_->SetIntParameter(param, static_cast<int>(whole));
+            break;
+        case kRealParameter:
+            if (!ReadNumber(value, real)) result = -1;
+            else result = solver_->SetRealParameter(param, real);
+            break;
         case kTextParameter: {
             FIValue text(value);
             text.ConvertTo(FIValue::kInlineText);

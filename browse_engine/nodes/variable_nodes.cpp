@@ -5,7 +5,9 @@
 #include <zeq_records.h>
 #include <zeq_units.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "browse/document.h"
@@ -72,29 +74,49 @@ bool CarriesQuantity(uint32_t id) {
     }
 }
 
+// The units the call's display asks for; empty without a display or units.
+std::string DisplayUnits(Entry& node) {
+    Display* display = node.GetDisplay();
+    if (display == nullptr) return {};
+    FIValue units;
+    display->GetUnits(units);
+    if (!units.IsText() || units.Length() == 0) return {};
+    return units.ToStdString();
+}
+
+// The unit entry of `units` for the variable's physical type; 0 when the engine cannot convert to it.
+int UnitEntry(const std::string& units, int ptype) {
+    int entry = 0;
+    if (ptype <= 0 || rtouom_ptype_locate(units.c_str(), ptype, &entry) != 0 || entry <= 0) return 0;
+    return entry;
+}
+
 // For one attribute call, puts the variable in the units the caller's display asks for and back in its
-// own units afterwards, whatever happens in between.
+// own units afterwards, whatever happens in between. Units the engine cannot convert to leave the variable
+// in its own units: `InWantedUnits` then says false, and values must not be taken as given in the wanted ones.
 class DisplayUnitScope {
 public:
     DisplayUnitScope(Entry& node, ZEQEOCntr* container, uint32_t index)
-        : saved_(VA_PTYPE_ID | VA_UOM, 0), container_(container), index_(index) {
-        Display* display = node.GetDisplay();
-        if (display == nullptr) return;
-        FIValue units;
-        display->GetUnits(units);
-        if (!units.IsText() || units.Length() == 0) return;
+        : saved_(VA_PTYPE_ID | VA_UOM, 0), container_(container), index_(index), wanted_(DisplayUnits(node)) {
+        if (wanted_.empty()) return;
         if (!saved_.Load(container, index, true)) return;
         int ptype = 0;
         const char* own = nullptr;
         saved_.data.GetValue(VA_PTYPE_ID, ptype);
         saved_.data.GetValue(VA_UOM, own);
-        if (ptype <= 0 || (own != nullptr && std::strcmp(own, units.GetString()) == 0)) return;
-        int entry = 0;
-        if (rtouom_ptype_locate(units.GetString(), ptype, &entry) != 0 || entry <= 0) return;
+        if (own != nullptr && wanted_ == own) {
+            inWanted_ = true;
+            return;
+        }
+        const int entry = UnitEntry(wanted_, ptype);
+        if (entry == 0) return;
         VarRecord change(0, kUnitEntryWord2);
         if (!change.data.SetValue(VA_UNIT_ENTRY, entry)) return;
         switched_ = change.Commit(container, index) >= 0;
+        inWanted_ = switched_;
     }
+    bool InWantedUnits() const { return wanted_.empty() || inWanted_; }
+    const std::string& Wanted() const { return wanted_; }
     ~DisplayUnitScope() {
         if (!switched_) return;
         saved_.data.SetMask(VA_UOM, 0);
@@ -107,7 +129,9 @@ private:
     VarRecord saved_;
     ZEQEOCntr* container_;
     uint32_t index_;
+    std::string wanted_;
     bool switched_ = false;
+    bool inWanted_ = false;
 };
 
 struct RealField {
@@ -241,17 +265,18 @@ void FIVORNVariableNode::Read(const char* name, uint32_t id, FIValue& out) {
             return;
         }
         case attr::kUom: {
-            if (Display* display = GetDisplay()) {
-                FIValue units;
-                display->GetUnits(units);
-                if (units.IsText() && units.Length() > 0) {
-                    out = units;
-                    return;
-                }
-            }
-            VarRecord r(VA_UOM, 0);
+            // The unit the call's quantities come in: the display's when the engine converts to it, else
+            // the variable's own.
+            VarRecord r(VA_UOM | VA_PTYPE_ID, 0);
             r.Load(container_, index_, true);
             const char* text = nullptr;
+            int ptype = 0;
+            r.data.GetValue(VA_PTYPE_ID, ptype);
+            const std::string wanted = DisplayUnits(*this);
+            if (!wanted.empty() && UnitEntry(wanted, ptype) != 0) {
+                out.SetString(wanted);
+                return;
+            }
             if (r.data.GetValue(VA_UOM, text) && text != nullptr) out.SetString(text);
             return;
         }
@@ -291,6 +316,14 @@ void FIVORNVariableNode::Read(const char* name, uint32_t id, FIValue& out) {
 void FIVORNVariableNode::SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) {
     if (CarriesQuantity(id)) {
         DisplayUnitScope units(*this, container_, index_);
+        // A quantity given in units the engine cannot convert from is refused, never stored as if it were
+        // in the variable's own unit.
+        const bool writable = std::any_of(std::begin(kRealWrites), std::end(kRealWrites),
+                                          [id](const RealWrite& w) { return w.id == id; });
+        if (writable && !units.InWantedUnits()) {
+            error.SetMessage("Unable to convert from unit " + units.Wanted());
+            return;
+        }
         Write(name, id, value, error);
         return;
     }
@@ -329,11 +362,7 @@ void FIVORNVariableNode::Write(const char* name, uint32_t id, const FIValue& val
             return;
         }
         case attr::kUom: {
-            // With a display the unit holds for this call only.
-            if (Display* display = GetDisplay()) {
-                display->SetUnits(value);
-                return;
-            }
+            // The variable's unit changes for good, whatever units the call's display carries.
             const int ptype = PhysicalTypeId(container_, index_);
             if (ptype < 1) {
                 error.SetMessage(kUomNoType);

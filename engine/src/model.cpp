@@ -346,6 +346,8 @@ int Container::RemoveBlock(const ZEQString& name) {
     return ZEQ_E_NOT_FOUND;
 }
 
+unsigned Container::GetStructureGeneration() { return sim_->StructureGeneration(); }
+
 int Container::RemoveAllBlocks(int, bool) {
     sim_->Journal("RemoveAllBlocks");
     if (int r = sim_->TakeInjectedResult()) return r;
@@ -580,6 +582,7 @@ void Simulation::Layout() {
 }
 
 void Simulation::Reindex() {
+    structure_generation_.fetch_add(1, std::memory_order_acq_rel);
     var_index_.Rebuild(static_cast<int>(vars_.size()),
                        [this](int p) { return std::string_view(vars_[static_cast<size_t>(p)].name); });
     eqn_index_.Rebuild(static_cast<int>(eqns_.size()),
@@ -751,6 +754,7 @@ intptr_t Simulation::Raise(int event, intptr_t a, intptr_t b) {
 void Simulation::Print(const std::string& line) {
     RecordMessage(line);
     std::string text = line + "\n";
+    WriteOrigin origin(this);
     rtowrite(stdoutPipe, text.c_str(), static_cast<int>(text.size()));
 }
 

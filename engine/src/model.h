@@ -2,6 +2,7 @@
 // their own), and the flat arrays of variables and equations in flowsheet order. A block's or container's
 // members are a contiguous range of those arrays, so every index is an offset.
 #pragma once
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,19 @@ namespace zeq {
 class Simulation;
 class Container;
 class Block;
+
+// Marks the calling thread's pipe writes, for its lifetime, as the output of one simulation
+// (rtowrite_origin answers it).
+class WriteOrigin {
+public:
+    explicit WriteOrigin(ZEQEOSimulation* sim);
+    ~WriteOrigin();
+    WriteOrigin(const WriteOrigin&) = delete;
+    WriteOrigin& operator=(const WriteOrigin&) = delete;
+
+private:
+    ZEQEOSimulation* previous_;
+};
 
 // A counted slot for the automation wrapper of one engine object.
 class WrapperSlot {
@@ -231,6 +245,7 @@ public:
     const char* GetBlockPrefix(ZEQEOBlock* block) override;
     ZEQEOBlock* GetOwnerBlock() override { return owner_; }
     int GetBlockVariableBase(ZEQEOBlock*) override { return 0; }
+    unsigned GetStructureGeneration() override;
     int GetCount() override { return count_; }
     int FindIndex(const char* name) override;
     HRESULT GetItem(int index, REFIID riid, void** ppv) override;
@@ -425,6 +440,7 @@ private:
     void Layout();
     void LayoutContainer(Container* c, int& v, int& e);
     void Reindex();
+    unsigned StructureGeneration() const { return structure_generation_.load(std::memory_order_acquire); }
     void CompileEquations();
     void CompileEquation(Equation& eq);
     void CompileObjectives();
@@ -441,6 +457,7 @@ private:
     std::vector<Variable> vars_;
     std::vector<Equation> eqns_;
     NameIndex var_index_, eqn_index_;
+    std::atomic<unsigned> structure_generation_{0};
     std::vector<std::unique_ptr<Solver>> solvers_;
     std::vector<Objective> objectives_;
     std::string default_objective_;

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 
+#include "model.h"
 #include "zeq_pipe.h"
 
 namespace {
@@ -73,6 +75,19 @@ void rtodestroy(rtopipe* pipe) {
     }
     if (pipe->flags & RTOPIPE_ENGINE_COPY) std::free(pipe);
 }
+
+namespace {
+thread_local ZEQEOSimulation* t_origin = nullptr;
+}  // namespace
+
+namespace zeq {
+WriteOrigin::WriteOrigin(ZEQEOSimulation* sim) : previous_(rtowrite_set_origin(sim)) {}
+WriteOrigin::~WriteOrigin() { rtowrite_set_origin(previous_); }
+}  // namespace zeq
+
+ZEQEOSimulation* rtowrite_origin(void) { return t_origin; }
+
+ZEQEOSimulation* rtowrite_set_origin(ZEQEOSimulation* sim) { return std::exchange(t_origin, sim); }
 
 int rtowrite(rtopipe* pipe, const char* bytes, int count) {
     if (!pipe || !pipe->write || !bytes) return -1;

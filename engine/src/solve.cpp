@@ -419,7 +419,10 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
         }
         Raise(ZEQ_EVT_FLOWSHEET, reinterpret_cast<intptr_t>(scope_name.c_str()), ZEQ_HINT_VALUE);
     }
-    rtoflush(stdoutPipe);
+    {
+        WriteOrigin origin(this);
+        rtoflush(stdoutPipe);
+    }
     Raise(ZEQ_EVT_RUN_FINISHED, reinterpret_cast<intptr_t>(scope_name.c_str()), status);
     return result;
 }

@@ -165,6 +165,9 @@ public:
     virtual EngineParameterTable* GetParameterTable() = 0;
     virtual INUVWrapper* GetWrapper() = 0;
     virtual void SetWrapper(INUVWrapper* wrapper) = 0;
+    // Changes whenever member indexes may have moved: blocks added, removed or renamed, or the model loaded
+    // anew. Equal counts mean the numbering seen earlier still holds.
+    virtual unsigned GetStructureGeneration() = 0;
 
 protected:
     ~ZEQEOCntr() = default;

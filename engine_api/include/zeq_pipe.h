@@ -5,6 +5,7 @@
 #include <cstdio>
 
 struct rtopipe;
+class ZEQEOSimulation;
 typedef int (*rtopipe_write_fn)(rtopipe* pipe, const char* bytes, int count);
 typedef int (*rtopipe_close_fn)(rtopipe* pipe);
 typedef int (*rtopipe_flush_fn)(rtopipe* pipe);
@@ -50,6 +51,11 @@ rtopipe* create_ascii_stream_rtopipe(FILE* file, const char* name, int close_fil
 bool rtoread_line(rtopipe* pipe, char* buf, int size);
 // Closes a pipe through its close callback and frees an engine copy.
 int rtoclose(rtopipe* pipe);
+// The simulation whose output the calling thread is writing: set by the engine around its own writes, and by
+// a caller that writes to the engine's pipes on a simulation's behalf. Null for output of no simulation.
+ZEQEOSimulation* rtowrite_origin(void);
+// Sets the calling thread's origin and returns the one it replaces (to be put back afterwards).
+ZEQEOSimulation* rtowrite_set_origin(ZEQEOSimulation* sim);
 // Install a copy of the pipe as history / report device and destroy the previous one.
 void rtohis_set_hisDev(const rtopipe* pipe);
 void rtorep_set_repDev(const rtopipe* pipe);

@@ -56,6 +56,11 @@ STDMETHODIMP CoEBScriptService::Execute(BSTR command) {
     ZEQEOSimulation* simulation = m_binding.EngineSimulation();
     if (!simulation) return ReportErrorText(IID_IEBScriptService, kSource, "Simulation No Longer Valid", 0);
     const std::string text = nuv::bstr_to_utf8(command);
+    // The echo and marks are this simulation's output, like the engine's own lines.
+    struct Origin {
+        ZEQEOSimulation* previous;
+        ~Origin() { rtowrite_set_origin(previous); }
+    } origin{rtowrite_set_origin(simulation)};
 
     Echo(kStartMark, 2);
     if (!text.empty()) {

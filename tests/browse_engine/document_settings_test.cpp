@@ -113,7 +113,6 @@ TEST_F(DocumentTest, SolverScopeListsTheHierarchiesAndReportsRefusals) {
     node->SetAttribute("value", kValue, FIValue("SECTION"), error);
     EXPECT_TRUE(error.Succeeded());
     EXPECT_EQ(Attr(node, kValue), "SECTION");
-    EXPECT_EQ(doc_->SetSolverScope(FIValue("FEED")), static_cast<int>(E_INVALIDARG)) << "the engine's result";
     FIError refused;
     node->SetAttribute("value", kValue, FIValue("NOWHERE"), refused);
     EXPECT_FALSE(refused.Succeeded()) << "a refused scope is reported, not dropped";
@@ -134,10 +133,6 @@ TEST_F(DocumentTest, WithoutAnEngineTheSettingsLeaveValuesAlone) {
     doc_->GetSolverScope(value);
     doc_->GetSolverScopeList(value);
     EXPECT_EQ(Text(value), "as it was");
-    EXPECT_EQ(doc_->SetSolverScope(FIValue("SECTION")), 0);
-    FIError error;
-    doc_->SetObjective(FIValue("PRODUCT_FLOW"), error);
-    EXPECT_TRUE(error.Succeeded());
     EXPECT_EQ(doc_->Run(), E_FAIL);
     EXPECT_EQ(ChildNames(At("Top.appModel.Solvers")), std::vector<std::string>{});
     FI::EntryHandle blocks = At("Top.appModel");

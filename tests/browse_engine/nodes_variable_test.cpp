@@ -66,48 +66,47 @@ TEST_F(VariableNodes, ValidityFollowsThePhysicalType) {
               "Unable to set uom, variable has no defined physical type (physical_type_id = 0)");
 }
 
-TEST_F(VariableNodes, DisplayUnitsConvertQuantitiesAndLeaveTheOwnUnit) {
+// Display units as the generic reader and writer install them: converted around quantities and put back,
+// refused for writes when the engine cannot convert, and never confused with the variable's own unit.
+TEST_F(VariableNodes, DisplayUnitsAroundQuantities) {
     FI::EntryHandle t = At("FEED.Variables.T");
     struct Row {
         const char* units;
-        double expected;
-    } rows[] = {{"F", 77.0}, {"C", 25.0}, {"K", 298.15}, {"furlong", 25.0}};
+        double read;           // value read with the display, T being 25 C
+        const char* uomRead;   // the unit that value is in
+        double written;        // written with the display
+        const char* error;     // of that write
+        double stored;         // in C afterwards
+    } rows[] = {
+        {"F", 77.0, "F", 212.0, "", 100.0},
+        {"C", 25.0, "C", 30.0, "", 30.0},
+        {"K", 298.15, "K", 373.15, "", 100.0},
+        {"furlong", 25.0, "C", 1000.0, "Unable to convert from unit furlong", 25.0},
+    };
     for (const Row& row : rows) {
+        ASSERT_EQ(Set(t, kValue, FIValue(25.0), "value"), "");
         UnitsDisplay display(row.units);
         {
             DisplayScope scope(t.Get(), &display);
-            EXPECT_NEAR(Get(t, kValue).ToDouble(), row.expected, 1e-9) << row.units;
-            // The unit the caller asked for is the answer while the display carries it.
-            EXPECT_EQ(Text(t, kUom), row.units);
+            EXPECT_NEAR(Get(t, kValue).ToDouble(), row.read, 1e-9) << row.units;
+            EXPECT_EQ(Text(t, kUom), row.uomRead) << row.units;
+            EXPECT_EQ(Set(t, kValue, FIValue(row.written), "value"), row.error) << row.units;
+            // A refused write still puts the variable's unit back.
+            EXPECT_EQ(Set(t, kInitial, FIValue(1.0), "initial"), "Cannot modify attribute initial");
         }
         EXPECT_EQ(OwnUnit(t), "C") << row.units;
-        EXPECT_NEAR(Get(t, kValue).ToDouble(), 25.0, 1e-9) << row.units;
+        EXPECT_NEAR(Get(t, kValue).ToDouble(), row.stored, 1e-9) << row.units;
     }
-}
-
-TEST_F(VariableNodes, WritesThroughDisplayUnitsReachTheEngineInItsUnit) {
-    FI::EntryHandle t = At("FEED.Variables.T");
-    UnitsDisplay display("F");
-    {
-        DisplayScope scope(t.Get(), &display);
-        EXPECT_EQ(Set(t, kValue, FIValue(212.0), "value"), "");
-        // A refused write still puts the variable's unit back.
-        EXPECT_EQ(Set(t, kInitial, FIValue(1.0), "initial"), "Cannot modify attribute initial");
-    }
-    EXPECT_EQ(OwnUnit(t), "C");
-    EXPECT_NEAR(Get(t, kValue).ToDouble(), 100.0, 1e-9);
-    // A unit written with a display installed holds for that call only.
-    {
-        DisplayScope scope(t.Get(), &display);
-        EXPECT_EQ(Set(t, kUom, FIValue("K"), "uom"), "");
-        EXPECT_EQ(display.Units().ToStdString(), "K");
-    }
-    EXPECT_EQ(OwnUnit(t), "C");
 }
 
 TEST_F(VariableNodes, UnitWritesChangeTheVariableForGood) {
     FI::EntryHandle t = At("FEED.Variables.T");
-    EXPECT_EQ(Set(t, kUom, FIValue("F"), "uom"), "");
+    UnitsDisplay display("K");
+    {
+        // Every client write comes with a display: the unit still reaches the engine.
+        DisplayScope scope(t.Get(), &display);
+        EXPECT_EQ(Set(t, kUom, FIValue("F"), "uom"), "");
+    }
     EXPECT_EQ(OwnUnit(t), "F");
     EXPECT_NEAR(Get(t, kValue).ToDouble(), 77.0, 1e-9);
     EXPECT_EQ(Set(t, kUom, FIValue("furlong"), "uom"), "Unable to set uom, unknown unit");
