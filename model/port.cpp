@@ -214,8 +214,14 @@ STDMETHODIMP PortVariableColl::GetService(BSTR name, IUnknown** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
     if (!m_owner->Valid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr = nuv::kNoService;
-    if (stred_caseless_cmp(nuv::EngineText(name).c_str(), "GridService") == 0)
+    const nuv::EngineText text(name);
+    if (stred_caseless_cmp(text.c_str(), "GridService") == 0) {
         hr = MakeGrid(IID_IUnknown, reinterpret_cast<void**>(out));
+    } else if (stred_caseless_cmp(text.c_str(), "GridInfoService") == 0) {
+        // The port's variables are shown by the variable grid: the same grid information serves them.
+        if (nuv::GridInfoMaker make = nuv::CurrentGridInfoMaker())
+            hr = make(nuv::coll::GridMode(MemberKind::Variables), IID_IUnknown, reinterpret_cast<void**>(out));
+    }
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 

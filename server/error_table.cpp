@@ -29,6 +29,7 @@ const Row kRows[] = {
     {0x0503, "The supplied value of the NAME attribute is not valid", &IID_INUVGridService},
     {0x0504, "The supplied value of the NUMBER attribute is not valid", &IID_INUVGridService},
     {0x0505, "Attribute cannot be set on an empty row", &IID_INUVGridService},
+    {0x0506, "The flowsheet changed since the grid was prepared; call Prepare again", &IID_INUVGridService},
     {0x0601, "Unable to find specified objective", &IID_INUVSimulation},
     {0x0602, "Unable to find specified objective", &IID_INUVSimulation},
     {0x0701, "Invalid name for a block", &IID_INUVEditBlock},

@@ -13,6 +13,9 @@ namespace nuv::grid {
 
 namespace {
 
+// The engine's code for a value or change it refuses.
+constexpr HRESULT kEngineRefused = static_cast<HRESULT>(0x80040623);
+
 template <MemberKind Kind>
 bool AttribIdOf(const char* name, int* id) {
     if constexpr (Kind == MemberKind::Variables) return ZEQVariableData::AttribId(name, id);
@@ -100,6 +103,31 @@ bool CoNUVGrid<Kind>::OwnerValid() const {
 }
 
 template <MemberKind Kind>
+unsigned CoNUVGrid<Kind>::StructureGeneration() const {
+    ZEQEOSimulation* sim = owner_ ? owner_->GetEngineSimulation() : nullptr;
+    ZEQEOCntr* flowsheet = sim ? sim->GetFlowsheet() : nullptr;
+    return flowsheet ? flowsheet->GetStructureGeneration() : 0;
+}
+
+template <MemberKind Kind>
+HRESULT CoNUVGrid<Kind>::CheckRows() const {
+    if (!OwnerValid()) return kInvalidObject;
+    // Rows are engine member indexes: once blocks come or go they may name other members, so the grid
+    // answers nothing about them until it is prepared again.
+    if (RowsStale()) return kStaleRows;
+    return S_OK;
+}
+
+template <MemberKind Kind>
+HRESULT CoNUVGrid<Kind>::ReportRefusedEdit(HRESULT hr, const std::string& attribute) const {
+    if (LookupErrorMessage(hr).iid != GUID_NULL) return ReportError(hr);
+    std::string text = "Unable to set attribute " + attribute;
+    if (hr == E_INVALIDARG) text += ": the value is not valid for it";
+    else if (hr == kEngineRefused) text += ": the engine refused the value";
+    return ReportErrorText(IID_INUVGridService, kErrorSource, text.c_str(), hr);
+}
+
+template <MemberKind Kind>
 LONG CoNUVGrid<Kind>::CollectionCount() const {
     LONG n = 0;
     coll::Count(owner_, Kind, &n);
@@ -112,7 +140,7 @@ template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::get_Item(LONG index, INUVObject** out) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
     if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
-    if (!OwnerValid()) return ReportError(kInvalidObject);
+    if (HRESULT hr = CheckRows(); FAILED(hr)) return ReportError(hr);
     if (index < 1 || index > RowCount()) return ReportError(kIndexOutOfRange);
     HRESULT hr = coll::Item(owner_, Kind, rows_[static_cast<size_t>(index - 1)], IID_INUVObject,
                             reinterpret_cast<void**>(out));
@@ -123,7 +151,7 @@ template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::get__NewEnum(IUnknown** out) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
     if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
-    if (!OwnerValid()) return ReportError(kInvalidObject);
+    if (HRESULT hr = CheckRows(); FAILED(hr)) return ReportError(hr);
     std::vector<CComVariant> items(rows_.size());
     for (size_t p = 0; p < rows_.size(); ++p) {
         VARIANT& v = items[p];
@@ -141,7 +169,7 @@ STDMETHODIMP CoNUVGrid<Kind>::get_Count(LONG* out) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
     if (!out) return E_POINTER;
     *out = 0;
-    if (!OwnerValid()) return ReportError(kInvalidObject);
+    if (HRESULT hr = CheckRows(); FAILED(hr)) return ReportError(hr);
     *out = RowCount();
     return S_OK;
 }
@@ -150,7 +178,7 @@ template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::Find(BSTR name, INUVObject** out) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
     if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
-    if (!OwnerValid()) return ReportError(kInvalidObject);
+    if (HRESULT hr = CheckRows(); FAILED(hr)) return ReportError(hr);
     const EngineText text(name);
     LONG index = 0;
     if constexpr (Kind == MemberKind::Parameters) {
@@ -196,7 +224,7 @@ STDMETHODIMP CoNUVGrid<Kind>::GetAttributes(VARIANT names, LONG first, LONG coun
     std::lock_guard<std::recursive_mutex> hold(lock_);
     if (!out) return E_POINTER;
     VariantInit(out);
-    if (!OwnerValid()) return ReportError(kInvalidObject);
+    if (HRESULT hr = CheckRows(); FAILED(hr)) return ReportError(hr);
     const LONG total = RowCount();
     if (first < 1 || first > total) return ReportError(kIndexOutOfRange);
     SAFEARRAY* array = coll::ArrayOf(names);
@@ -355,6 +383,8 @@ STDMETHODIMP CoNUVGrid<Kind>::Prepare() {
     table_.reset();
     sorted_ = false;
     alias_ = false;
+    generation_ = StructureGeneration();
+    taken_ = true;
     HRESULT hr = S_OK;
     if (!queries_.empty()) {
         hr = RunQueries();
@@ -454,9 +484,11 @@ void CoNUVGrid<Kind>::LoadCells(GridSortTable& table, const std::vector<int>& id
 template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::Sort() {
     std::lock_guard<std::recursive_mutex> hold(lock_);
-    if (!prepared_) Prepare();
-    if (keys_.empty() || sorted_) return S_OK;
+    // A grid whose owner is gone has nothing to sort, whatever its keys and flags say.
     if (!OwnerValid()) return ReportError(kInvalidObject);
+    if (!prepared_) Prepare();
+    if (HRESULT hr = CheckRows(); FAILED(hr)) return ReportError(hr);
+    if (keys_.empty() || sorted_) return S_OK;
     std::vector<int> ids(keys_.size()), types(keys_.size());
     for (size_t k = 0; k < keys_.size(); ++k) {
         if (!AttribIdOf<Kind>(keys_[k].c_str(), &ids[k])) return ReportError(E_INVALIDARG);
@@ -479,6 +511,8 @@ STDMETHODIMP CoNUVGrid<Kind>::SetAttr(BSTR name, VARIANT value, LONG row) {
         return E_NOTIMPL;
     } else {
         std::lock_guard<std::recursive_mutex> hold(lock_);
+        // Rows of another numbering would send the edit to another member.
+        if (RowsStale()) return ReportError(kStaleRows);
         if (row < 1 || row > RowCount()) return ReportError(kIndexOutOfRange);
         const EngineText attribute(name);
         if (attribute.str().empty()) return ReportError(kBadAttribute);
@@ -487,7 +521,7 @@ STDMETHODIMP CoNUVGrid<Kind>::SetAttr(BSTR name, VARIANT value, LONG row) {
             std::string parameter;
             HRESULT hr = coll::IndexToName(owner_, target, parameter);
             if (SUCCEEDED(hr)) hr = coll::SetParameterAttribute(owner_, attribute.c_str(), parameter.c_str(), value);
-            if (FAILED(hr)) return ReportError(hr);
+            if (FAILED(hr)) return ReportRefusedEdit(hr, attribute.str());
             sorted_ = false;
             return hr;
         } else {
@@ -535,7 +569,7 @@ STDMETHODIMP CoNUVGrid<Kind>::SetAttr(BSTR name, VARIANT value, LONG row) {
             }
             if (target == coll::kEmptyRow) return ReportError(kEmptyRowEdit);
             HRESULT hr = coll::SetVariableAttribute(owner_, attribute.c_str(), value, target);
-            if (FAILED(hr)) return ReportError(hr);
+            if (FAILED(hr)) return ReportRefusedEdit(hr, attribute.str());
             sorted_ = false;
             return hr;
         }
@@ -548,7 +582,7 @@ HRESULT CoNUVGrid<Kind>::MapIntegers(const VARIANT& in, VARIANT* out, Map map) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
     if (!out) return E_POINTER;
     VariantInit(out);
-    if (!OwnerValid()) return ReportError(kInvalidObject);
+    if (HRESULT hr = CheckRows(); FAILED(hr)) return ReportError(hr);
     SAFEARRAY* array = coll::ArrayOf(in);
     if (!array) return E_INVALIDARG;
     IntVector view;

@@ -47,6 +47,7 @@ inline constexpr HRESULT kBadSortKey = static_cast<HRESULT>(0x80040501);
 inline constexpr HRESULT kBadNameValue = static_cast<HRESULT>(0x80040503);
 inline constexpr HRESULT kBadNumberValue = static_cast<HRESULT>(0x80040504);
 inline constexpr HRESULT kEmptyRowEdit = static_cast<HRESULT>(0x80040505);
+inline constexpr HRESULT kStaleRows = static_cast<HRESULT>(0x80040506);
 
 template <MemberKind Kind>
 class CoNUVGrid : public CComObjectRootEx<CComMultiThreadModel>,
@@ -87,7 +88,15 @@ public:
 
 private:
     HRESULT ReportError(HRESULT hr) const { return ReportComError(kErrorSource, hr); }
+    // A row edit the owner's collection refused: codes of the error table keep their text; any other code
+    // is reported with a text naming the attribute.
+    HRESULT ReportRefusedEdit(HRESULT hr, const std::string& attribute) const;
     bool OwnerValid() const;
+    // The owner's structure count: rows taken at one count name other members at another.
+    unsigned StructureGeneration() const;
+    // Valid owner and rows that still match its members; the failure code otherwise.
+    HRESULT CheckRows() const;
+    bool RowsStale() const { return taken_ && generation_ != StructureGeneration(); }
     LONG RowCount() const { return static_cast<LONG>(rows_.size()); }
     LONG CollectionCount() const;
     HRESULT RunQueries();
@@ -111,6 +120,8 @@ private:
     bool sorted_ = false;
     bool prepared_ = false;
     bool alias_ = false;
+    bool taken_ = false;       // rows were taken by Prepare
+    unsigned generation_ = 0;  // the owner's structure count when they were taken
 };
 
 using CoNUVVariableGrid = CoNUVGrid<MemberKind::Variables>;

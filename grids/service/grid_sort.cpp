@@ -1,5 +1,6 @@
 #include "grid_sort.h"
 
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -53,11 +54,13 @@ int GridSortTable::CompareCells(const Column& c, int a, int b) const {
             const int r = std::strcmp(c.texts[ia].c_str(), c.texts[ib].c_str());
             return r < 0 ? -1 : r > 0 ? 1 : 0;
         }
-        case CellType::Double:
-            // NaN is neither greater nor smaller: it compares equal to everything.
-            if (c.doubles[ib] > c.doubles[ia]) return -1;
-            if (c.doubles[ia] > c.doubles[ib]) return 1;
-            return 0;
+        case CellType::Double: {
+            // NaN sorts as one value above every number, so that the order stays total.
+            const double x = c.doubles[ia], y = c.doubles[ib];
+            const bool xnan = std::isnan(x), ynan = std::isnan(y);
+            if (xnan || ynan) return xnan == ynan ? 0 : xnan ? 1 : -1;
+            return x < y ? -1 : x > y ? 1 : 0;
+        }
         case CellType::Int: return c.ints[ia] < c.ints[ib] ? -1 : c.ints[ia] > c.ints[ib] ? 1 : 0;
         case CellType::None: break;
     }

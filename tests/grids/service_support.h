@@ -54,7 +54,13 @@ protected:
         nuv::SetVariableWrapperMaker(&CoNUVVariable::Create);
         nuv::SetEquationWrapperMaker(&CoNUVEquation::Create);
         zeq_set_wrapper_factory(&NUVClassFactory_QueryCreateVarWrapper, &NUVClassFactory_QueryCreateEqnWrapper);
-        sim_ = BuildGridModel();
+        Open(BuildGridModel());
+    }
+    // Makes `sim` the simulation the grids are taken from.
+    void Open(std::unique_ptr<zeq::Simulation> sim) {
+        flowsheet_.Release();
+        simulation_.Release();
+        sim_ = std::move(sim);
         ASSERT_EQ(NUVClassFactory::QueryCreateWrapper(sim_.get(), IID_INUVSimulation2,
                                                       reinterpret_cast<void**>(&simulation_)),
                   S_OK);
