@@ -228,6 +228,19 @@ void FIVORNParameterNode::SetAttribute(const char* name, uint32_t id, const FIVa
 }
 
 void FIVORNParameterNode::WriteValue(const FIValue& value, FIError& error) {
+    // Parameter values are not converted: one given in units other than the parameter's own is refused
+    // rather than stored as if it were in them.
+    if (Display* display = GetDisplay()) {
+        FIValue wanted;
+        display->GetUnits(wanted);
+        ParamRecord unit(block_, index_, PA_UOM);
+        const char* own = nullptr;
+        if (wanted.IsText() && wanted.Length() > 0 && unit.loaded && unit.data.GetValue(PA_UOM, own) &&
+            own != nullptr && *own != '\0' && wanted.ToStdString() != own) {
+            error.SetMessage("Unable to convert from unit " + wanted.ToStdString());
+            return;
+        }
+    }
     ParamRecord r(block_, index_, PA_VALUE);
     ScopedValue current;
     ScopedValue next;

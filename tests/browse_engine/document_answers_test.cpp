@@ -2,86 +2,30 @@
 // engine cannot convert, texts without a number, a simulation that is gone, and output lines of another
 // simulation. Each refusal is a failure with its text, never success with a wrong value stored.
 #include "document_support.h"
+#include "events/run_receivers.h"
 
 namespace bdoc_test {
 namespace {
 
 constexpr uint32_t kValue = 1;
 
-// A one-dimensional array of texts.
-SAFEARRAY* Texts(const std::vector<std::string>& texts) {
-    SAFEARRAY* a = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(texts.size()));
-    for (LONG i = 0; i < static_cast<LONG>(texts.size()); ++i) {
-        CComVariant v(texts[static_cast<size_t>(i)].c_str());
-        SafeArrayPutElement(a, &i, &v);
-    }
-    return a;
-}
-
-// One write tuple (path 0, attribute 0) with its units and value, as the COM face takes it.
-SAFEARRAY* OneTuple(const CComVariant& units, const CComVariant* value) {
-    SAFEARRAYBOUND bounds[2] = {{value != nullptr ? 4u : 3u, 0}, {1, 0}};
-    SAFEARRAY* a = SafeArrayCreate(VT_VARIANT, 2, bounds);
-    CComVariant zero(LONG{0});
-    const CComVariant* cells[] = {&zero, &zero, &units, value};
-    for (LONG r = 0; r < static_cast<LONG>(bounds[0].cElements); ++r) {
-        LONG index[2] = {r, 0};
-        SafeArrayPutElement(a, index, const_cast<CComVariant*>(cells[r]));
-    }
-    return a;
-}
-
 class Answers : public DocumentTest {
 protected:
-    // A write of one attribute of one entry below the application model through the COM face; the error
-    // text when it fails, "" when it succeeds.
+    // One attribute of one entry below the application model through the COM face, with the call's units.
+    // Writes give the error text, "" when they succeed.
     std::string Write(const char* path, const char* attribute, const char* units, const CComVariant& value) {
-        SAFEARRAY* paths = Texts({path});
-        SAFEARRAY* names = Texts({attribute});
-        SAFEARRAY* tuple = OneTuple(units ? CComVariant(units) : CComVariant(), &value);
-        const HRESULT hr = face_->SetAttributes(CComBSTR("Top.appModel"), paths, names, tuple);
-        SafeArrayDestroy(paths);
-        SafeArrayDestroy(names);
-        SafeArrayDestroy(tuple);
-        if (SUCCEEDED(hr)) return "";
+        ScopedArray paths(Texts({path})), names(Texts({attribute}));
+        ScopedArray tuple(Tuples(4, {{0, 0, units ? CComVariant(units) : CComVariant(), value}}));
+        if (SUCCEEDED(face_->SetAttributes(CComBSTR("Top.appModel"), paths.get(), names.get(), tuple.get()))) return "";
         return fitest::TakeErrorDescription().value_or("failed without text");
     }
     CComVariant Read(const char* path, const char* attribute, const char* units = nullptr) {
-        SAFEARRAY* paths = Texts({path});
-        SAFEARRAY* names = Texts({attribute});
-        SAFEARRAY* tuple = OneTuple(units ? CComVariant(units) : CComVariant(), nullptr);
-        SAFEARRAY* values = nullptr;
-        CComVariant out;
-        if (SUCCEEDED(face_->GetAttributes(CComBSTR("Top.appModel"), paths, names, tuple, &values))) {
-            LONG i = 0;
-            SafeArrayGetElement(values, &i, &out);
-            SafeArrayDestroy(values);
-        }
-        SafeArrayDestroy(paths);
-        SafeArrayDestroy(names);
-        SafeArrayDestroy(tuple);
-        return out;
-    }
-    std::string ReadText(const char* path, const char* attribute, const char* units = nullptr) {
-        CComVariant v = Read(path, attribute, units), text;
-        return SUCCEEDED(VariantChangeType(&text, &v, 0, VT_BSTR)) ? nuv::bstr_to_utf8(text.bstrVal) : "";
-    }
-    double ReadReal(const char* path, const char* units = nullptr) {
-        CComVariant v = Read(path, "value", units), real;
-        return SUCCEEDED(VariantChangeType(&real, &v, 0, VT_R8)) ? real.dblVal : -1e300;
-    }
-    // The engine's own value and unit of a flowsheet variable.
-    std::pair<double, std::string> Engine(const char* name) {
-        ZEQEOCntr* flowsheet = sim_->GetFlowsheet();
-        ZEQVariableData record;
-        record.SetMask(VA_VALUE | VA_UOM, 0);
-        double value = 0;
-        const char* unit = nullptr;
-        if (!record.Load(flowsheet, nullptr, flowsheet->FindIndex(name), true) || !record.GetValue(VA_VALUE, value) ||
-            !record.GetValue(VA_UOM, unit)) {
-            return {-1e300, "?"};
-        }
-        return {value, unit ? unit : ""};
+        ScopedArray paths(Texts({path})), names(Texts({attribute}));
+        ScopedArray tuple(Tuples(3, {{0, 0, units ? CComVariant(units) : CComVariant()}})), values;
+        EXPECT_EQ(face_->GetAttributes(CComBSTR("Top.appModel"), paths.get(), names.get(), tuple.get(),
+                                       values.Receive()),
+                  S_OK);
+        return values.At(0);
     }
 };
 
@@ -90,43 +34,16 @@ TEST_F(Answers, UnitWritesHoldForGoodAndUnknownUnitsAreRefused) {
     // A client's unit write goes through the generic writer, which installs a display for the call: the
     // unit must still reach the engine.
     EXPECT_EQ(Write(t, "uom", nullptr, CComVariant("F")), "");
-    EXPECT_EQ(Engine("FEED.T").second, "F");
-    EXPECT_NEAR(Engine("FEED.T").first, 77.0, 1e-9);
+    EXPECT_EQ(EngineVariable(*sim_, "FEED.T").second, "F");
+    EXPECT_NEAR(EngineVariable(*sim_, "FEED.T").first, 77.0, 1e-9);
     EXPECT_EQ(Write(t, "uom", "K", CComVariant("C")), "") << "units given with the write change nothing of it";
-    EXPECT_EQ(Engine("FEED.T").second, "C");
+    EXPECT_EQ(EngineVariable(*sim_, "FEED.T").second, "C");
     EXPECT_EQ(Write(t, "uom", nullptr, CComVariant("furlong")), "Unable to set uom, unknown unit");
-    EXPECT_EQ(Engine("FEED.T").second, "C");
+    EXPECT_EQ(EngineVariable(*sim_, "FEED.T").second, "C");
     // The same for a block parameter's unit.
     const char* pdrop = "Blocks.SECTION.Blocks.\"SECTION.HTR\".Parameters.PDROP";
     EXPECT_EQ(Write(pdrop, "uom", nullptr, CComVariant("kPa")), "");
-    EXPECT_EQ(ReadText(pdrop, "uom"), "kPa");
-}
-
-TEST_F(Answers, QuantitiesInUnitsTheEngineCannotConvertAreRefusedAndReadsNameTheirUnit) {
-    struct Row {
-        const char* path;
-        const char* engineName;
-        const char* units;
-        double written;
-        const char* error;   // "" when accepted
-        double stored;       // in the variable's own unit
-    } rows[] = {
-        {"Blocks.FEED.Variables.T", "FEED.T", "F", 212.0, "", 100.0},
-        {"Blocks.FEED.Variables.T", "FEED.T", "C", 30.0, "", 30.0},
-        {"Blocks.FEED.Variables.T", "FEED.T", "furlong", 1000.0, "Unable to convert from unit furlong", 30.0},
-        {"Blocks.FEED.Variables.F", "FEED.F", "g/s", 1.0, "Unable to convert from unit g/s", 3600.0},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(Write(row.path, "value", row.units, CComVariant(row.written)), row.error) << row.units;
-        EXPECT_NEAR(Engine(row.engineName).first, row.stored, 1e-9) << row.units;
-    }
-    // A read in units the engine cannot convert to gives the value in the variable's own unit, and the
-    // unit read beside it says so; convertible units are answered as asked.
-    EXPECT_NEAR(ReadReal("Blocks.FEED.Variables.T", "furlong"), 30.0, 1e-9);
-    EXPECT_EQ(ReadText("Blocks.FEED.Variables.T", "uom", "furlong"), "C");
-    EXPECT_NEAR(ReadReal("Blocks.FEED.Variables.T", "F"), 86.0, 1e-9);
-    EXPECT_EQ(ReadText("Blocks.FEED.Variables.T", "uom", "F"), "F");
-    EXPECT_EQ(Engine("FEED.T").second, "C") << "reads leave the unit alone";
+    EXPECT_EQ(AsText(Read(pdrop, "uom")), "kPa");
 }
 
 TEST_F(Answers, SolverParametersRefuseTextWithoutANumber) {
@@ -142,6 +59,7 @@ TEST_F(Answers, SolverParametersRefuseTextWithoutANumber) {
         {"Top.appModel.Solvers.MAIN.MAXITER", FIValue(" 75 passes"), true},
         {"Top.appModel.Solvers.MAIN.TOLERANCE", FIValue("small"), false},
         {"Top.appModel.Solvers.MAIN.TOLERANCE", FIValue("1e-7"), true},
+        {"Top.appModel.Solvers.MAIN.METHOD", FIValue("NEWTON"), true},
     };
     for (const Row& row : rows) {
         const int maxiter = solver->GetIntParameter("MAXITER");
@@ -156,17 +74,36 @@ TEST_F(Answers, SolverParametersRefuseTextWithoutANumber) {
     }
     EXPECT_EQ(solver->GetIntParameter("MAXITER"), 75);
     EXPECT_DOUBLE_EQ(solver->GetRealParameter("TOLERANCE"), 1e-7);
+    EXPECT_STREQ(solver->GetTextParameter("METHOD"), "NEWTON");
 }
 
-TEST_F(Answers, WithoutTheSimulationScriptsAndSettingsFail) {
-    FI::EntryHandle runMode = At("Top.Solver.RunMode");
-    FI::EntryHandle objective = At("Top.Solver.Objective Function");
-    FI::EntryHandle scope = At("Top.Solver.Solver Scope");
+TEST_F(Answers, WithoutTheSimulationReadsGiveNothingAndEverythingElseFails) {
+    Recorder recorder;
+    const uint32_t cookie = doc_->Advise(&Recorder::Callback, &recorder);
+    EXPECT_NE(nuv::events::FindRunReceiver(impl_), nullptr);
+    FI::EntryHandle settings[] = {At("Top.Solver.RunMode"), At("Top.Solver.Objective Function"),
+                                  At("Top.Solver.Solver Scope")};
     int mode = -1;
     rto_inq_mode_c(&mode);
-    sim_.reset();
+    sim_.reset();  // the engine lets go of the wrapper; the document loses its owner
     ASSERT_EQ(doc_->GetEngineSimulation(), nullptr);
+    EXPECT_EQ(nuv::events::FindRunReceiver(impl_), nullptr) << "run events stop with the owner";
+    doc_->Unadvise(cookie);
 
+    FIValue value("as it was");
+    doc_->GetObjective(value);
+    doc_->GetObjectiveList(value);
+    doc_->GetSolverScope(value);
+    doc_->GetSolverScopeList(value);
+    EXPECT_EQ(Text(value), "as it was");
+    EXPECT_EQ(ChildNames(At("Top.appModel.Solvers")), std::vector<std::string>{});
+    FI::CursorHandle cursor;
+    At("Top.appModel")->CreateCursor(cursor);
+    FI::EntryHandle child;
+    cursor.CurrentEntry(child);
+    EXPECT_EQ(TypeOf(child), "EmptyNode") << "no flowsheet, no block list";
+
+    EXPECT_EQ(doc_->Run(), E_FAIL);
     InputArray script({CComVariant("echo nothing")});
     CComVariant result(LONG{5});
     EXPECT_EQ(doc_->RunScriptAction(script.get(), &result), E_FAIL);
@@ -174,58 +111,21 @@ TEST_F(Answers, WithoutTheSimulationScriptsAndSettingsFail) {
     EXPECT_EQ(result.vt, VT_I4) << "nothing ran";
     short status = 0;
     EXPECT_EQ(face_->ExecuteAction(CComBSTR("Top.appModel"), CComBSTR("RunScript"), script.get(), &status), E_FAIL);
-
-    const std::pair<FI::EntryHandle*, const char*> settings[] = {
-        {&runMode, "Optimization"}, {&objective, "PRODUCT_FLOW"}, {&scope, "SECTION"}};
-    for (const auto& [node, text] : settings) {
+    const char* texts[] = {"Optimization", "PRODUCT_FLOW", "SECTION"};
+    for (int i = 0; i < 3; ++i) {
         FIError error;
-        (*node)->SetAttribute("value", kValue, FIValue(text), error);
-        EXPECT_EQ(Text(error.Message()), "The simulation is no longer available") << text;
+        settings[i]->SetAttribute("value", kValue, FIValue(texts[i]), error);
+        EXPECT_EQ(Text(error.Message()), "The simulation is no longer available") << texts[i];
     }
     int after = -2;
     rto_inq_mode_c(&after);
     EXPECT_EQ(after, mode) << "the run mode was left alone";
 }
 
-TEST_F(Answers, AMonikerThatDoesNotResolveLeavesOnlyItsElementEmpty) {
-    SAFEARRAY* monikers = Texts({"FEED.F", "NOPE", "SECTION"});
-    SAFEARRAY* paths = nullptr;
-    ASSERT_EQ(face_->GetMonikers(monikers, &paths), S_OK);
-    const std::vector<std::string> expected = {"Top.appModel.Blocks.FEED.Variables.F", "",
-                                               "Top.appModel.Blocks.SECTION"};
-    for (LONG i = 0; i < 3; ++i) {
-        CComVariant v;
-        ASSERT_EQ(SafeArrayGetElement(paths, &i, &v), S_OK);
-        EXPECT_EQ(v.vt, expected[static_cast<size_t>(i)].empty() ? VT_EMPTY : VT_BSTR) << i;
-        if (v.vt == VT_BSTR) {
-            EXPECT_EQ(nuv::bstr_to_utf8(v.bstrVal), expected[static_cast<size_t>(i)]);
-        }
-    }
-    SafeArrayDestroy(paths);
-    SafeArrayDestroy(monikers);
-}
-
 TEST_F(Answers, OutputLinesReachOnlyTheDocumentsOfTheirSimulation) {
-    // A second simulation in the same process, with its own document.
-    zeq::ModelDef def;
-    std::string error;
-    ASSERT_TRUE(zeq::ParseModel(PlantText(), def, error)) << error;
-    auto other = std::make_unique<zeq::Simulation>();
-    other->Build(def);
-    NUVClassFactory::RegisterSimulationServices(other.get());
-    CComPtr<INUVSimulation2> otherWrapper;
-    ASSERT_EQ(NUVClassFactory::QueryCreateWrapper(other.get(), IID_INUVSimulation2,
-                                                   reinterpret_cast<void**>(&otherWrapper)),
-              S_OK);
-    CComPtr<IServiceProvider> provider;
-    ASSERT_EQ(otherWrapper.QueryInterface(&provider), S_OK);
-    CComPtr<IPDXDocumentV22> otherFace;
-    ASSERT_EQ(provider->QueryService(IID_IPDXDocumentV22, IID_IPDXDocumentV22, reinterpret_cast<void**>(&otherFace)),
-              S_OK);
-    FI::FIVORNDocument* otherDoc =
-        FI::AsVORNDocument(nuv::ImplementationOf<CoNUVSimulation>(otherWrapper)->GetDocument());
-    ASSERT_NE(otherDoc, nullptr);
-
+    PlantDocument other;  // a second simulation in the same process, with its own document
+    other.Open();
+    FI::FIVORNDocument* otherDoc = other.doc_;
     Recorder mine, theirs;
     const uint32_t myCookie = doc_->Advise(&Recorder::Callback, &mine);
     const uint32_t theirCookie = otherDoc->Advise(&Recorder::Callback, &theirs);
@@ -234,7 +134,7 @@ TEST_F(Answers, OutputLinesReachOnlyTheDocumentsOfTheirSimulation) {
             if (s.message.find(text) != std::string::npos) return true;
         return false;
     };
-    other->ExecuteCommand("echo said by the other\n");
+    other.sim_->ExecuteCommand("echo said by the other\n");
     EXPECT_TRUE(saw(theirs, "said by the other"));
     EXPECT_FALSE(saw(mine, "said by the other"));
     sim_->ExecuteCommand("echo said by mine\n");
@@ -251,10 +151,7 @@ TEST_F(Answers, OutputLinesReachOnlyTheDocumentsOfTheirSimulation) {
 
     doc_->Unadvise(myCookie);
     otherDoc->Unadvise(theirCookie);
-    otherFace.Release();
-    provider.Release();
-    otherWrapper.Release();
-    other.reset();
+    other.Close();
 }
 
 }  // namespace

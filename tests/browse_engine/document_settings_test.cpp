@@ -1,7 +1,6 @@
 // The document's engine attribute names, application texts and the solver settings, read and written
 // through the solver property nodes as a client does.
 #include "document_support.h"
-#include "events/run_receivers.h"
 #include "zeq_lib.h"
 
 namespace bdoc_test {
@@ -117,30 +116,6 @@ TEST_F(DocumentTest, SolverScopeListsTheHierarchiesAndReportsRefusals) {
     node->SetAttribute("value", kValue, FIValue("NOWHERE"), refused);
     EXPECT_FALSE(refused.Succeeded()) << "a refused scope is reported, not dropped";
     EXPECT_EQ(Attr(node, kValue), "SECTION");
-}
-
-TEST_F(DocumentTest, WithoutAnEngineTheSettingsLeaveValuesAlone) {
-    Recorder recorder;
-    const uint32_t cookie = doc_->Advise(&Recorder::Callback, &recorder);
-    EXPECT_NE(nuv::events::FindRunReceiver(impl_), nullptr);
-    sim_.reset();  // the engine lets go of the wrapper; the document loses its owner
-    EXPECT_EQ(doc_->GetEngineSimulation(), nullptr);
-    EXPECT_EQ(nuv::events::FindRunReceiver(impl_), nullptr) << "run events stop with the owner";
-    doc_->Unadvise(cookie);
-    FIValue value("as it was");
-    doc_->GetObjective(value);
-    doc_->GetObjectiveList(value);
-    doc_->GetSolverScope(value);
-    doc_->GetSolverScopeList(value);
-    EXPECT_EQ(Text(value), "as it was");
-    EXPECT_EQ(doc_->Run(), E_FAIL);
-    EXPECT_EQ(ChildNames(At("Top.appModel.Solvers")), std::vector<std::string>{});
-    FI::EntryHandle blocks = At("Top.appModel");
-    FI::CursorHandle cursor;
-    blocks->CreateCursor(cursor);
-    FI::EntryHandle child;
-    cursor.CurrentEntry(child);
-    EXPECT_EQ(TypeOf(child), "EmptyNode") << "no flowsheet, no block list";
 }
 
 }  // namespace

@@ -108,9 +108,8 @@ inline std::vector<std::string> ChildNames(const FI::EntryHandle& e) {
 
 // The example plant in an engine simulation, its wrapper, and the engine document held through the
 // wrapper's document service (the document's COM face keeps the document alive).
-class DocumentTest : public ::testing::Test {
-protected:
-    void SetUp() override {
+struct PlantDocument {
+    void Open() {
         zeq::ModelDef def;
         std::string error;
         ASSERT_TRUE(zeq::ParseModel(PlantText(), def, error)) << error;
@@ -128,14 +127,30 @@ protected:
         ASSERT_NE(impl_, nullptr);
         doc_ = FI::AsVORNDocument(impl_->GetDocument());
         ASSERT_NE(doc_, nullptr);
-        rto_inq_mode_c(&savedMode_);
     }
-    void TearDown() override {
-        rto_set_mode_c(savedMode_);
+    void Close() {
         doc_ = nullptr;
         face_.Release();
         wrapper_.Release();
         sim_.reset();
+    }
+
+    std::unique_ptr<zeq::Simulation> sim_;
+    CComPtr<INUVSimulation2> wrapper_;
+    CComPtr<IPDXDocumentV22> face_;
+    CoNUVSimulation* impl_ = nullptr;
+    FI::FIVORNDocument* doc_ = nullptr;
+};
+
+class DocumentTest : public ::testing::Test, protected PlantDocument {
+protected:
+    void SetUp() override {
+        Open();
+        rto_inq_mode_c(&savedMode_);
+    }
+    void TearDown() override {
+        rto_set_mode_c(savedMode_);
+        Close();
     }
 
     FI::EntryHandle At(const char* path) {
@@ -146,13 +161,78 @@ protected:
         return e;
     }
 
-    std::unique_ptr<zeq::Simulation> sim_;
-    CComPtr<INUVSimulation2> wrapper_;
-    CComPtr<IPDXDocumentV22> face_;
-    CoNUVSimulation* impl_ = nullptr;
-    FI::FIVORNDocument* doc_ = nullptr;
     int savedMode_ = 0;
 };
+
+// Owns a SAFEARRAY; Receive() for out-parameters.
+class ScopedArray {
+public:
+    explicit ScopedArray(SAFEARRAY* a = nullptr) : a_(a) {}
+    ~ScopedArray() {
+        if (a_ != nullptr) SafeArrayDestroy(a_);
+    }
+    ScopedArray(const ScopedArray&) = delete;
+    ScopedArray& operator=(const ScopedArray&) = delete;
+    SAFEARRAY* get() const { return a_; }
+    SAFEARRAY** Receive() { return &a_; }
+    // Element i of a one-dimensional array.
+    CComVariant At(LONG i) const {
+        CComVariant v;
+        SafeArrayGetElement(a_, &i, &v);
+        return v;
+    }
+
+private:
+    SAFEARRAY* a_;
+};
+
+// A one-dimensional array of texts, as the COM face takes paths and attribute names.
+inline SAFEARRAY* Texts(const std::vector<std::string>& texts) {
+    SAFEARRAY* a = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(texts.size()));
+    for (LONG i = 0; i < static_cast<LONG>(texts.size()); ++i) {
+        CComVariant v(texts[static_cast<size_t>(i)].c_str());
+        SafeArrayPutElement(a, &i, &v);
+    }
+    return a;
+}
+
+// One tuple per column: path index, attribute index, units and, for writes, the value.
+inline SAFEARRAY* Tuples(ULONG rows, const std::vector<std::vector<CComVariant>>& columns) {
+    SAFEARRAYBOUND bounds[2] = {{rows, 0}, {static_cast<ULONG>(columns.size()), 0}};
+    SAFEARRAY* a = SafeArrayCreate(VT_VARIANT, 2, bounds);
+    for (size_t c = 0; c < columns.size(); ++c) {
+        for (size_t r = 0; r < columns[c].size() && r < rows; ++r) {
+            LONG index[2] = {static_cast<LONG>(r), static_cast<LONG>(c)};
+            SafeArrayPutElement(a, index, const_cast<CComVariant*>(&columns[c][r]));
+        }
+    }
+    return a;
+}
+
+inline std::string AsText(const CComVariant& v) {
+    CComVariant copy;
+    if (FAILED(VariantChangeType(&copy, &v, 0, VT_BSTR))) return "<" + std::to_string(v.vt) + ">";
+    return nuv::bstr_to_utf8(copy.bstrVal);
+}
+
+inline double AsReal(const CComVariant& v) {
+    CComVariant copy;
+    return SUCCEEDED(VariantChangeType(&copy, &v, 0, VT_R8)) ? copy.dblVal : -1e300;
+}
+
+// The engine's value and unit of a variable by its full name.
+inline std::pair<double, std::string> EngineVariable(ZEQEOSimulation& sim, const char* name) {
+    ZEQEOCntr* flowsheet = sim.GetFlowsheet();
+    ZEQVariableData record;
+    record.SetMask(VA_VALUE | VA_UOM, 0);
+    double value = 0;
+    const char* unit = nullptr;
+    if (!record.Load(flowsheet, nullptr, flowsheet->FindIndex(name), true) || !record.GetValue(VA_VALUE, value) ||
+        !record.GetValue(VA_UOM, unit)) {
+        return {-1e300, "?"};
+    }
+    return {value, unit ? unit : ""};
+}
 
 // A one-dimensional SAFEARRAY of VARIANTs, released with the object.
 class InputArray {

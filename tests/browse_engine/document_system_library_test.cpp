@@ -1,5 +1,6 @@
 // The engine document as a host reaches it: the system library loaded with dlopen, the simulation
-// wrapper from the exported factory, the document's COM face from the wrapper's QueryService.
+// wrapper from the exported factory, the document's COM face from the wrapper's QueryService, and batch
+// reads and writes, monikers and actions through that face.
 #include <dlfcn.h>
 
 #include "document_support.h"
@@ -7,26 +8,15 @@
 namespace bdoc_test {
 namespace {
 
-double FeedFlow(zeq::Simulation& sim) {
-    ZEQEOCntr* flowsheet = sim.GetFlowsheet();
-    const int index = flowsheet->FindIndex("FEED.F");
-    ZEQVariableData record;
-    record.mask.Set(VA_VALUE);
-    double value = -1;
-    if (index > 0 && record.Load(flowsheet, nullptr, index, false)) record.GetValue(VA_VALUE, value);
-    return value;
-}
-
-TEST(DocumentSystemLibrary, AHostBrowsesRunsAndScriptsThroughTheLoadedLibrary) {
-    // Kept mapped after dlclose: the library's thread-local state is torn down only at process exit.
+TEST(DocumentSystemLibrary, AHostBrowsesWritesRunsAndScriptsThroughTheLoadedLibrary) {
+    // Kept mapped after dlclose: the library's process-wide objects live until the process ends.
     void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     ASSERT_NE(library, nullptr) << dlerror();
     using Create = HRESULT (*)(ZEQEOSimulation*, REFIID, void**);
     using Register = void (*)(ZEQEOSimulation*);
     auto create = reinterpret_cast<Create>(dlsym(library, "NUVClassFactory_QueryCreateWrapper"));
     auto reg = reinterpret_cast<Register>(dlsym(library, "NUVClassFactory_RegisterSimulationServices"));
-    ASSERT_NE(create, nullptr);
-    ASSERT_NE(reg, nullptr);
+    ASSERT_TRUE(create && reg);
     {
         zeq::ModelDef def;
         std::string error;
@@ -36,38 +26,62 @@ TEST(DocumentSystemLibrary, AHostBrowsesRunsAndScriptsThroughTheLoadedLibrary) {
         reg(sim.get());
         CComPtr<IServiceProvider> provider;
         ASSERT_EQ(create(sim.get(), IID_IServiceProvider, reinterpret_cast<void**>(&provider)), S_OK);
-        CComPtr<IPDXDocumentV22> document;
-        ASSERT_EQ(provider->QueryService(IID_IPDXDocumentV22, IID_IPDXDocumentV22,
-                                         reinterpret_cast<void**>(&document)),
+        CComPtr<IPDXDocumentV22> face;
+        ASSERT_EQ(provider->QueryService(IID_IPDXDocumentV22, IID_IPDXDocumentV22, reinterpret_cast<void**>(&face)),
                   S_OK);
-
-        BSTR name = nullptr;
-        ASSERT_EQ(document->GetAppName(&name), S_OK);
+        CComBSTR name;
+        ASSERT_EQ(face->GetAppName(&name), S_OK);
         EXPECT_EQ(nuv::bstr_to_utf8(name), "VORN");
-        SysFreeString(name);
 
-        InputArray monikers({CComVariant("FEED.F"), CComVariant("SECTION")});
-        SAFEARRAY* paths = nullptr;
-        ASSERT_EQ(document->GetMonikers(monikers.get(), &paths), S_OK);
-        ASSERT_NE(paths, nullptr);
-        for (LONG i = 0; i < 2; ++i) {
-            CComVariant path;
-            ASSERT_EQ(SafeArrayGetElement(paths, &i, &path), S_OK);
-            ASSERT_EQ(path.vt, VT_BSTR);
-            EXPECT_EQ(nuv::bstr_to_utf8(path.bstrVal),
-                      i == 0 ? "Top.appModel.Blocks.FEED.Variables.F" : "Top.appModel.Blocks.SECTION");
-        }
-        SafeArrayDestroy(paths);
+        // Reads of every node kind, a temperature in F and in its own unit.
+        CComBSTR base(OLESTR("Top.appModel"));
+        ScopedArray paths(Texts({"Blocks.FEED.Variables.T", "Blocks.FEED.Parameters.COMPONENT", "Blocks.FEED.Ports.OUT",
+                                 "Parameters.MAXTEMP", "Blocks.SECTION.Blocks.\"SECTION.HTR\".Parameters.PDROP",
+                                 "Blocks.MIX.Equations.MASS"}));
+        ScopedArray attributes(Texts({"value", "uom", "stream", "type"}));
+        ScopedArray reads(Tuples(3, {{0, 0, CComVariant("F")}, {0, 1, CComVariant()}, {0, 0, CComVariant()},
+                                     {1, 0, CComVariant()}, {2, 2, CComVariant()}, {3, 0, CComVariant()},
+                                     {4, 3, CComVariant()}, {5, 3, CComVariant()}}));
+        ScopedArray values;
+        ASSERT_EQ(face->GetAttributes(base, paths.get(), attributes.get(), reads.get(), values.Receive()), S_OK);
+        EXPECT_NEAR(AsReal(values.At(0)), 77.0, 1e-9);
+        EXPECT_EQ(AsText(values.At(1)), "C");
+        EXPECT_NEAR(AsReal(values.At(2)), 25.0, 1e-9);
+        EXPECT_EQ(AsText(values.At(3)), "water");
+        EXPECT_EQ(AsText(values.At(4)), "S1");
+        EXPECT_NEAR(AsReal(values.At(5)), 500.0, 1e-9);
+        EXPECT_EQ(AsText(values.At(6)), "Real");
+        EXPECT_EQ(AsText(values.At(7)), "Real");
+
+        // A temperature written in F lands in the engine in the variable's own unit; a refused write fails
+        // with the node's text and leaves the earlier writes of the request in place.
+        ScopedArray writes(Tuples(4, {{0, 0, CComVariant("F"), 212.0}, {1, 0, CComVariant(), CComVariant("steam")}}));
+        ASSERT_EQ(face->SetAttributes(base, paths.get(), attributes.get(), writes.get()), S_OK);
+        EXPECT_EQ(EngineVariable(*sim, "FEED.T"), std::make_pair(100.0, std::string("C")));
+        ScopedArray refused(Tuples(4, {{2, 2, CComVariant(), CComVariant("S9")}}));
+        EXPECT_EQ(face->SetAttributes(base, paths.get(), attributes.get(), refused.get()), FIError::kFailureCode);
+        EXPECT_EQ(fitest::TakeErrorDescription().value_or(""), "Cannot modify attribute stream");
+        ScopedArray again;
+        ASSERT_EQ(face->GetAttributes(base, paths.get(), attributes.get(), reads.get(), again.Receive()), S_OK);
+        EXPECT_EQ(AsText(again.At(3)), "steam");
+        EXPECT_EQ(AsText(again.At(4)), "S1");
+
+        // Monikers: one that does not resolve leaves only its own element empty.
+        ScopedArray monikers(Texts({"FEED.F", "NOPE", "SECTION"}));
+        ScopedArray resolved;
+        ASSERT_EQ(face->GetMonikers(monikers.get(), resolved.Receive()), S_OK);
+        EXPECT_EQ(AsText(resolved.At(0)), "Top.appModel.Blocks.FEED.Variables.F");
+        EXPECT_EQ(resolved.At(1).vt, VT_EMPTY);
+        EXPECT_EQ(AsText(resolved.At(2)), "Top.appModel.Blocks.SECTION");
 
         short status = 0;
-        EXPECT_EQ(document->ExecuteAction(CComBSTR("Top.Solver"), CComBSTR("Run"), nullptr, &status), S_OK);
+        EXPECT_EQ(face->ExecuteAction(CComBSTR("Top.Solver"), CComBSTR("Run"), nullptr, &status), S_OK);
         InputArray script({CComVariant("set FEED.F 1717")});
-        EXPECT_EQ(document->ExecuteAction(CComBSTR("Top.appModel"), CComBSTR("RunScript"), script.get(), &status),
-                  S_OK);
-        EXPECT_DOUBLE_EQ(FeedFlow(*sim), 1717);
-        EXPECT_TRUE(FAILED(document->ExecuteAction(CComBSTR("Top.Solver"), CComBSTR("Stop"), nullptr, &status)));
+        EXPECT_EQ(face->ExecuteAction(CComBSTR("Top.appModel"), CComBSTR("RunScript"), script.get(), &status), S_OK);
+        EXPECT_DOUBLE_EQ(EngineVariable(*sim, "FEED.F").first, 1717);
+        EXPECT_TRUE(FAILED(face->ExecuteAction(CComBSTR("Top.Solver"), CComBSTR("Stop"), nullptr, &status)));
 
-        document.Release();
+        face.Release();
         provider.Release();
         sim.reset();
     }

@@ -14,74 +14,60 @@ using Names = std::vector<std::string>;
 
 constexpr const char* kMismatch = "Attribute value was not set - possibly due to a type mismatch";
 
-TEST_F(PlantNodes, BlockParametersReadByKind) {
-    struct Row {
-        const char* path;
-        const char* type;
-        const char* value;
-    } rows[] = {
-        {"FEED.Parameters.COMPONENT", "String", "water"},
-        {"FEED.Parameters.ACTIVE", "EnumBoolean", "true"},
-        {"SECTION.Blocks.\"SECTION.HTR\".Parameters.PDROP", "Real", "0.2"},
-        {"SECTION.Blocks.\"SECTION.HTR\".Parameters.PASSES", "Integer", "2"},
-        {"SECTION.Blocks.\"SECTION.HTR\".Parameters.FLOW", "String", "COUNTER"},
-    };
-    for (const Row& row : rows) {
-        FI::EntryHandle p = At(row.path);
-        ASSERT_FALSE(p.IsNull()) << row.path;
-        EXPECT_EQ(TypeOf(p), row.type) << row.path;
-        EXPECT_EQ(Text(p, kValue), row.value) << row.path;
-        EXPECT_TRUE(p->IsLeaf());
-    }
-    FI::EntryHandle pdrop = At("SECTION.Blocks.\"SECTION.HTR\".Parameters.PDROP");
-    EXPECT_TRUE(pdrop->IsAttributeValid("uom", kUom));
-    EXPECT_EQ(Text(pdrop, kUom), "bar");
-    EXPECT_EQ(Get(pdrop, kLowerLimit).ToDouble(), 0.0);
-    EXPECT_EQ(Get(pdrop, kUpperLimit).ToDouble(), 5.0);
-    EXPECT_EQ(Text(pdrop, kDescription), "Pressure drop");
-    FI::EntryHandle component = At("FEED.Parameters.COMPONENT");
-    EXPECT_FALSE(component->IsAttributeValid("uom", kUom));
-    EXPECT_TRUE(component->IsAttributeValid("description", kDescription));
-}
-
-TEST_F(PlantNodes, BlockParameterWritesTakeTheHeldKind) {
+TEST_F(PlantNodes, BlockParametersReadByKindAndTakeWritesOfTheHeldKind) {
     const std::string htr = "SECTION.Blocks.\"SECTION.HTR\".Parameters.";
     struct Row {
         std::string path;
+        const char* type;
         FIValue value;
         const char* error;
-        const char* readBack;
+        const char* readBack;  // the value before the first write is the example's
     } rows[] = {
-        {htr + "PDROP", FIValue("1.5"), "", "1.5"},
+        {htr + "PDROP", "Real", FIValue("1.5"), "", "1.5"},
         // Zero is a value like any other.
-        {htr + "PDROP", FIValue(0), "", "0"},
-        {htr + "PDROP", FIValue("plenty"), kMismatch, "0"},
-        {htr + "PASSES", FIValue(4), "", "4"},
-        {htr + "PASSES", FIValue(9), kMismatch, "4"},  // outside the bounded number's range
-        {htr + "FLOW", FIValue("co"), "", "CO"},
-        {htr + "FLOW", FIValue("SIDEWAYS"), kMismatch, "CO"},
-        {"FEED.Parameters.COMPONENT", FIValue("steam"), "", "steam"},
-        {"FEED.Parameters.ACTIVE", FIValue("FALSE"), "", "false"},
-        {"FEED.Parameters.ACTIVE", FIValue("True"), "", "true"},
-        {"FEED.Parameters.ACTIVE", FIValue("perhaps"), "", "false"},
-        {"SECTION.Blocks.\"SECTION.SPL\".Parameters.NOTE", FIValue("x"), "Unable to set attribute",
+        {htr + "PDROP", "Real", FIValue(0), "", "0"},
+        {htr + "PDROP", "Real", FIValue("plenty"), kMismatch, "0"},
+        {htr + "PASSES", "Integer", FIValue(4), "", "4"},
+        {htr + "PASSES", "Integer", FIValue(9), kMismatch, "4"},  // outside the bounded number's range
+        {htr + "FLOW", "String", FIValue("co"), "", "CO"},
+        {htr + "FLOW", "String", FIValue("SIDEWAYS"), kMismatch, "CO"},
+        {"FEED.Parameters.COMPONENT", "String", FIValue("steam"), "", "steam"},
+        {"FEED.Parameters.ACTIVE", "EnumBoolean", FIValue("FALSE"), "", "false"},
+        {"FEED.Parameters.ACTIVE", "EnumBoolean", FIValue("True"), "", "true"},
+        {"FEED.Parameters.ACTIVE", "EnumBoolean", FIValue("perhaps"), "", "false"},
+        {"SECTION.Blocks.\"SECTION.SPL\".Parameters.NOTE", "String", FIValue("x"), "Unable to set attribute",
          "splits to product and recycle"},
     };
+    const std::pair<std::string, const char*> before[] = {{htr + "PDROP", "0.2"}, {htr + "PASSES", "2"},
+                                                          {htr + "FLOW", "COUNTER"}, {"FEED.Parameters.COMPONENT", "water"},
+                                                          {"FEED.Parameters.ACTIVE", "true"}};
+    for (const auto& [path, value] : before) EXPECT_EQ(Text(At(path.c_str()), kValue), value) << path;
     for (const Row& row : rows) {
         FI::EntryHandle p = At(row.path.c_str());
         ASSERT_FALSE(p.IsNull()) << row.path;
+        EXPECT_EQ(TypeOf(p), row.type) << row.path;
+        EXPECT_TRUE(p->IsLeaf());
         EXPECT_EQ(Set(p, kValue, row.value, "value"), row.error) << row.path << " " << row.value.ToStdString();
         EXPECT_EQ(Text(p, kValue), row.readBack) << row.path;
     }
     FI::EntryHandle pdrop = At((htr + "PDROP").c_str());
+    EXPECT_EQ(Get(pdrop, kLowerLimit).ToDouble(), 0.0);
+    EXPECT_EQ(Get(pdrop, kUpperLimit).ToDouble(), 5.0);
+    EXPECT_EQ(Text(pdrop, kDescription), "Pressure drop");
     EXPECT_EQ(Set(pdrop, kDescription, FIValue("x"), "description"), "Cannot modify attribute description");
-    // A unit written while the call's display is installed (as for every client write) holds for good.
+    EXPECT_FALSE(At("FEED.Parameters.COMPONENT")->IsAttributeValid("uom", kUom));
+    EXPECT_TRUE(pdrop->IsAttributeValid("uom", kUom));
+    EXPECT_EQ(Text(pdrop, kUom), "bar");
+    // A unit written while the call's display is installed (as for every client write) holds for good;
+    // values are not converted, so one given in other units is refused.
     UnitsDisplay display("psi");
     {
         DisplayScope scope(pdrop.Get(), &display);
+        EXPECT_EQ(Set(pdrop, kValue, FIValue(3.0), "value"), "Unable to convert from unit psi");
         EXPECT_EQ(Set(pdrop, kUom, FIValue("atm"), "uom"), "");
     }
     EXPECT_EQ(Text(pdrop, kUom), "atm");
+    EXPECT_EQ(Text(pdrop, kValue), "0");
 }
 
 TEST(ParameterNodes, ListTextsSplitAtCommasOutsideQuotes) {
@@ -131,17 +117,26 @@ TEST(ParameterNodes, ListTextsSplitAtCommasOutsideQuotes) {
     EXPECT_EQ(PlantNodes::Text(PlantNodes::At(blocks, "B.Parameters.N"), kValue), "0");
 }
 
-TEST_F(PlantNodes, GlobalParametersShowValueTypeAndAccess) {
+TEST_F(PlantNodes, GlobalParametersShowTheirKindsAndTakeWritesOfThem) {
     EXPECT_EQ(ChildNames(globals), (Names{"MAXTEMP", "CASE", "ONLINE", "STAGES", "LEVELS", "METHOD"}));
     struct Row {
         const char* name;
-        const char* type;
+        const char* type;   // before the write
         const char* value;
         int canEnter;
+        FIValue written;
+        const char* error;
+        const char* readBack;
     } rows[] = {
-        {"MAXTEMP", "Real", "500", 1},       {"CASE", "Text", "base case", 1},
-        {"ONLINE", "EnumBoolean", "True", 1}, {"STAGES", "Integer", "3", 0},
-        {"LEVELS", "Integer List", "1, 2, 3", 1}, {"METHOD", "Text Enumeration List", "FAST, ACCURATE", 1},
+        {"MAXTEMP", "Real", "500", 1, FIValue("450.5"), "", "450.5"},
+        {"MAXTEMP", "Real", "450.5", 1, FIValue("hot"), "Unable to set value.", "450.5"},
+        {"CASE", "Text", "base case", 1, FIValue("design"), "", "design"},
+        {"CASE", "Text", "design", 1, FIValue(""), "Unable to set value.", "design"},
+        {"ONLINE", "EnumBoolean", "True", 1, FIValue("False"), "", "False"},
+        {"STAGES", "Integer", "3", 0, FIValue(5), "Unable to set value.", "3"},  // read-only: the engine refuses
+        {"LEVELS", "Integer List", "1, 2, 3", 1, FIValue("4,  5"), "", "4, 5"},
+        {"METHOD", "Text Enumeration List", "FAST, ACCURATE", 1, FIValue("ACCURATE"), "Unable to set value.",
+         "FAST, ACCURATE"},
     };
     for (const Row& row : rows) {
         FI::EntryHandle p = At(globals, row.name);
@@ -152,33 +147,10 @@ TEST_F(PlantNodes, GlobalParametersShowValueTypeAndAccess) {
         const bool logical = std::string(row.type) == "EnumBoolean";
         EXPECT_EQ(p->IsAttributeValid("option_list", kOptionList), logical) << row.name;
         EXPECT_EQ(Text(p, kOptionList), logical ? "True\nFalse" : "") << row.name;
-    }
-}
-
-TEST_F(PlantNodes, GlobalParameterWritesAndRefusals) {
-    struct Row {
-        const char* name;
-        FIValue value;
-        const char* error;
-        const char* readBack;
-        const char* type;
-    } rows[] = {
-        {"ONLINE", FIValue("False"), "", "False", "EnumBoolean"},
-        {"MAXTEMP", FIValue("450.5"), "", "450.5", "Real"},
-        {"MAXTEMP", FIValue("hot"), "Unable to set value.", "450.5", "Real"},
-        {"CASE", FIValue("design"), "", "design", "Text"},
-        {"LEVELS", FIValue("4,  5"), "", "4, 5", "Text List"},
-        {"METHOD", FIValue("ACCURATE"), "Unable to set value.", "FAST, ACCURATE", "Text Enumeration List"},
-        {"CASE", FIValue(""), "Unable to set value.", "design", "Text"},
-        {"STAGES", FIValue(5), "Unable to set value.", "3", "Integer"},  // read-only: the engine refuses
-    };
-    for (const Row& row : rows) {
-        FI::EntryHandle p = At(globals, row.name);
-        ASSERT_FALSE(p.IsNull()) << row.name;
-        EXPECT_EQ(Set(p, kValue, row.value, "value"), row.error) << row.name;
+        EXPECT_EQ(Set(p, kValue, row.written, "value"), row.error) << row.name;
         EXPECT_EQ(Text(p, kValue), row.readBack) << row.name;
-        EXPECT_EQ(TypeOf(p), row.type) << row.name;
     }
+    EXPECT_EQ(TypeOf(At(globals, "LEVELS")), "Text List") << "the kind follows the value written";
     EXPECT_EQ(Set(At(globals, "CASE"), kCanEnter, FIValue(0), "can_enter"), "Cannot modify attribute can_enter");
 }
 
@@ -190,6 +162,7 @@ TEST(GlobalParameterNodes, UnknownKindsAreShownMissingAndRefused) {
     Names names = PlantNodes::ChildNames(list);
     ASSERT_EQ(names.size(), 2u);
     EXPECT_EQ(names[1], "#1");
+    EXPECT_FALSE(PlantNodes::At(list, "\"#1\"").IsNull()) << "the printed name finds the unnamed parameter";
     FI::EntryHandle odd = PlantNodes::At(list, "ODD");
     ASSERT_FALSE(odd.IsNull());
     EXPECT_EQ(PlantNodes::Text(odd, kValue), "MISSING");

@@ -1,9 +1,11 @@
 // Grid services reached through the collections: rows, queries, sorting, attribute windows, row edits,
-// translations, the alias column, the members a kind lacks, late binding, and the system library loaded
-// as a host loads it.
+// translations, the alias column, the members a kind lacks, rows of a flowsheet that changed under the
+// grid, late binding, and the system library loaded as a host loads it.
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cmath>
+#include <functional>
 #include <atomic>
 #include <thread>
 #include <tuple>
@@ -20,7 +22,6 @@ std::string Wide(int i) {
     return name;
 }
 
-CComVariant Flags(const std::vector<LONG>& v) { return IntArray(v, VT_BOOL); }
 
 // A one-dimensional array of BSTR elements.
 CComVariant Texts(const std::vector<std::string>& texts) {
@@ -42,11 +43,6 @@ CComVariant Null() {
     return v;
 }
 
-CComVariant Matrix(INUVGridService* grid, const std::vector<std::string>& names, LONG first = 1, LONG count = 0) {
-    CComVariant out;
-    EXPECT_EQ(grid->GetAttributes(Names(names), first, count, &out), S_OK);
-    return out;
-}
 
 TEST_F(GridTest, EveryKindShowsItsCollectionInOrderWithOrWithoutAQuery) {
     const struct {
@@ -418,7 +414,15 @@ TEST_F(GridTest, AGridOutlivingItsEngineFailsCleanly) {
     CComPtr<INUVGridService> grid = Grid("WIDE", MemberKind::Variables);
     ASSERT_EQ(grid->SetSortKeys(Names({"VALUE"}), Flags({})), S_OK);
     ASSERT_EQ(grid->Prepare(), S_OK);
+    // A sort fails also without keys, or when already sorted.
+    CComPtr<INUVGridService> noKeys = Grid("TANK", MemberKind::Parameters);
+    CComPtr<INUVGridService> sorted = Grid("TANK", MemberKind::Equations);
+    ASSERT_EQ(noKeys->Prepare(), S_OK);
+    ASSERT_EQ(sorted->SetSortKeys(Names({"NAME"}), Flags({})), S_OK);
+    ASSERT_EQ(sorted->Sort(), S_OK);
     sim_.reset();
+    EXPECT_EQ(noKeys->Sort(), nuv::kInvalidObject);
+    EXPECT_EQ(sorted->Sort(), nuv::kInvalidObject);
     LONG n = -1;
     EXPECT_EQ(grid->get_Count(&n), nuv::kInvalidObject);
     EXPECT_EQ(n, 0);
@@ -501,9 +505,82 @@ TEST_F(GridTest, LateBoundCallsReachTheGridByName) {
     EXPECT_EQ(info.scode, nuv::grid::kEmptyRowEdit);
     EXPECT_EQ(nuv::bstr_to_utf8(info.bstrDescription), "Attribute cannot be set on an empty row");
     EXPECT_EQ(nuv::bstr_to_utf8(info.bstrSource), "NUVVariableGrid");
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrHelpFile);
+    // Codes the collection passes up without a text of their own still reach the client with one.
+    CComPtr<INUVGridService> parameters = Grid("TANK", MemberKind::Parameters);
+    ASSERT_EQ(parameters->Prepare(), S_OK);
+    const std::pair<INUVGridService*, std::vector<CComVariant>> refused[] = {
+        {parameters, {I4(1), Text("OTHER"), Text("NAME")}}, {grid, {I4(2), Text("furlong"), Text("UOM")}}};
+    for (const auto& [target, refusedArgs] : refused) {
+        EXCEPINFO why{};
+        DISPPARAMS call{const_cast<VARIANT*>(static_cast<const VARIANT*>(refusedArgs.data())), nullptr, 3, 0};
+        EXPECT_EQ(target->Invoke(id_of(OLESTR("SetAttr")), IID_NULL, 0, DISPATCH_METHOD, &call, nullptr, &why, nullptr),
+                  DISP_E_EXCEPTION);
+        const std::string text = nuv::bstr_to_utf8(why.bstrDescription);
+        EXPECT_EQ(text.rfind("Unable to set attribute " + nuv::bstr_to_utf8(refusedArgs[2].bstrVal), 0), 0u) << text;
+        for (BSTR b : {why.bstrDescription, why.bstrSource, why.bstrHelpFile}) SysFreeString(b);
+    }
+    for (BSTR b : {info.bstrDescription, info.bstrSource, info.bstrHelpFile}) SysFreeString(b);
+}
+
+TEST_F(GridTest, RowsTakenBeforeTheFlowsheetChangedAreRefusedUntilPreparedAgain) {
+    CComPtr<INUVGridService> variables = Grid("", MemberKind::Variables);
+    CComPtr<INUVGridService> equations = Grid("", MemberKind::Equations);
+    ASSERT_EQ(variables->Prepare(), S_OK);
+    ASSERT_EQ(equations->Prepare(), S_OK);
+    const LONG before = CountOf(variables);
+    ASSERT_EQ(Column(Matrix(variables, {"NAME", "VALUE"}, 13, 1), 1), std::vector<std::string>{"TANK.LEVEL"});
+    const std::string level = Column(Matrix(variables, {"VALUE"}, 13, 1), 1).at(0);
+    // WIDE comes first: every later member moves up twelve places.
+    ASSERT_EQ(sim_->GetFlowsheet()->RemoveBlock(ZEQString("WIDE")), 0);
+
+    using Call = std::function<HRESULT(INUVGridService*)>;
+    const std::pair<const char*, Call> calls[] = {
+        {"Count", [](INUVGridService* g) { LONG n = 0; return g->get_Count(&n); }},
+        {"Item", [](INUVGridService* g) { CComPtr<INUVObject> o; return g->get_Item(1, &o); }},
+        {"_NewEnum", [](INUVGridService* g) { CComPtr<IUnknown> e; return g->get__NewEnum(&e); }},
+        {"Find", [](INUVGridService* g) { CComPtr<INUVObject> o; return g->Find(CComBSTR("TANK.LEVEL"), &o); }},
+        {"GetAttributes", [](INUVGridService* g) { CComVariant m; return g->GetAttributes(Names({"NAME"}), 1, 0, &m); }},
+        {"Sort", [](INUVGridService* g) { return g->Sort(); }},
+        {"SetAttr", [](INUVGridService* g) { return g->SetAttr(CComBSTR("VALUE"), CComVariant(77.0), 13); }},
+        {"GetIndexPositions", [](INUVGridService* g) { CComVariant v; return g->GetIndexPositions(IntArray({1}), &v); }},
+        {"GetPositionIndices", [](INUVGridService* g) { CComVariant v; return g->GetPositionIndices(IntArray({1}), &v); }},
+    };
+    for (const auto& [name, call] : calls) {
+        EXPECT_EQ(call(variables), nuv::grid::kStaleRows) << name;
+        EXPECT_EQ(TakeError(),
+                  "NUVVariableGrid: The flowsheet changed since the grid was prepared; call Prepare again")
+            << name;
+    }
+    LONG n = -1;
+    EXPECT_EQ(equations->get_Count(&n), nuv::grid::kStaleRows) << "every kind's rows are indexes";
+    SetErrorInfo(0, nullptr);
+
+    ASSERT_EQ(variables->Prepare(), S_OK);
+    EXPECT_EQ(CountOf(variables), before - 12);
+    EXPECT_EQ(Column(Matrix(variables, {"NAME", "VALUE"}, 1, 1), 1), std::vector<std::string>{"TANK.LEVEL"});
+    EXPECT_EQ(Column(Matrix(variables, {"VALUE"}, 1, 1), 1).at(0), level) << "the refused edit reached no variable";
+}
+
+TEST_F(GridTest, NaNSortsAsOneValueAfterEveryNumber) {
+    zeq::testing::ModelBuilder m;
+    m.Block("WIDE");
+    const double values[] = {3, NAN, 0, 9, NAN, 1, 2, 8, NAN, 7, 6, 4};
+    for (int i = 0; i < 12; ++i) m.Var("V" + std::to_string(i + 10), values[i]);
+    Open(m.Create());
+    CComPtr<INUVGridService> grid = Grid("WIDE", MemberKind::Variables);
+    // Ascending: the nine numbers in order, then the three NaNs; descending: the NaNs first.
+    for (const auto& [ascending, expected] : {std::pair<LONG, const char*>{-1, "0 1 2 3 4 6 7 8 9 nan nan nan"},
+                                              {0, "nan nan nan 9 8 7 6 4 3 2 1 0"}}) {
+        ASSERT_EQ(grid->SetSortKeys(Names({"VALUE"}), Flags({ascending})), S_OK);
+        ASSERT_EQ(grid->Sort(), S_OK);
+        CComVariant matrix = Matrix(grid, {"VALUE"});
+        std::string order;
+        for (LONG r = 1; r <= Extent(matrix, 1); ++r) {
+            const double v = At(matrix, r, 1).dblVal;
+            order += (r > 1 ? " " : "") + (std::isnan(v) ? std::string("nan") : std::to_string(static_cast<int>(v)));
+        }
+        EXPECT_EQ(order, expected);
+    }
 }
 
 TEST(GridSystemLibrary, ACollectionOfTheLoadedLibraryHandsOutAWorkingGrid) {
@@ -534,6 +611,28 @@ TEST(GridSystemLibrary, ACollectionOfTheLoadedLibraryHandsOutAWorkingGrid) {
         ASSERT_EQ(names.size(), 12u);
         EXPECT_EQ(names.front(), Wide(12));
         EXPECT_EQ(names.back(), Wide(1));
+
+        // Grid information by the collection's kind; a port's variables are shown as the block's are.
+        CComPtr<INUVBlock> tank;
+        ASSERT_EQ(blocks->get_Block(Text("TANK"), &tank), S_OK);
+        CComPtr<INUVVariableCollection> variables, portVariables;
+        CComPtr<INUVPortCollection> ports;
+        CComPtr<INUVPort> port;
+        ASSERT_EQ(tank->get_Variables(&variables), S_OK);
+        ASSERT_EQ(tank->get_Ports(&ports), S_OK);
+        ASSERT_EQ(ports->get_Port(I4(1), &port), S_OK);
+        CComQIPtr<INUVPort2> port2(port);
+        ASSERT_TRUE(port2);
+        ASSERT_EQ(port2->get_Variables(&portVariables), S_OK);
+        for (auto [collection, columns] : {std::pair<INUVObjectCollection*, INT>{variables, 28}, {ports, 7},
+                                           {portVariables, 28}}) {
+            CComPtr<IUnknown> service;
+            ASSERT_EQ(collection->GetService(CComBSTR("GridInfoService"), &service), S_OK);
+            CComQIPtr<INUVGridInfo> info(service);
+            INT count = 0;
+            ASSERT_TRUE(info && SUCCEEDED(info->get_ColCount(&count)));
+            EXPECT_EQ(count, columns);
+        }
         sim.reset();
     }
     dlclose(library);

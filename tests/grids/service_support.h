@@ -160,6 +160,16 @@ inline CComVariant IntArray(const std::vector<LONG>& values, VARTYPE vt = VT_I4,
     return out;
 }
 
+inline CComVariant Flags(const std::vector<LONG>& v) { return IntArray(v, VT_BOOL); }
+
+// The grid's attribute matrix over rows first .. first + count - 1 (count 0: to the end).
+inline CComVariant Matrix(INUVGridService* grid, const std::vector<std::string>& names, LONG first = 1,
+                          LONG count = 0) {
+    CComVariant out;
+    EXPECT_EQ(grid->GetAttributes(Names(names), first, count, &out), S_OK);
+    return out;
+}
+
 inline std::vector<LONG> Ints(const VARIANT& v) {
     std::vector<LONG> out;
     if (v.vt != (VT_ARRAY | VT_I4)) return out;
