@@ -77,7 +77,7 @@ std::string Hex(HRESULT hr) {
 CallResult Call(IDispatch* object, const std::string& member, CallKind kind, std::vector<CComVariant>& args,
                 VARIANT* result) {
     if (!object) return CallResult{E_POINTER, "Object required"};
-    const std::u16string wide = nuv::to_utf16(member);
+    const auto wide = nuv::to_utf16(member);
     LPOLESTR name = const_cast<LPOLESTR>(wide.c_str());
     DISPID id = 0;
     HRESULT hr = object->GetIDsOfNames(IID_NULL, &name, 1, 0, &id);
