@@ -60,8 +60,76 @@ private:
     }
 };
 
+namespace nuv::atl {
+
+// Member names compare without regard to ASCII case, as the platform's name lookups do.
+inline bool SameName(BSTR a, BSTR b) {
+    const UINT n = SysStringLen(a);
+    if (n != SysStringLen(b)) return false;
+    auto fold = [](OLECHAR c) { return c >= 'a' && c <= 'z' ? static_cast<OLECHAR>(c - 'a' + 'A') : c; };
+    for (UINT i = 0; i < n; ++i)
+        if (fold(a[i]) != fold(b[i])) return false;
+    return true;
+}
+
+// Looks through `ti` and the interfaces it derives from for a function: with `name` null, the one with id
+// `memid` (its name goes to `name`); else one called `name` (any case) whose invoke kind is in `flags`
+// (its id goes to `memid`).
+inline bool FindFunction(ITypeInfo* ti, BSTR* name, WORD flags, MEMBERID* memid, int depth = 0) {
+    TYPEATTR* attr = nullptr;
+    if (depth > 16 || FAILED(ti->GetTypeAttr(&attr))) return false;
+    const WORD funcs = attr->cFuncs, bases = attr->cImplTypes;
+    ti->ReleaseTypeAttr(attr);
+    for (UINT i = 0; i < funcs; ++i) {
+        FUNCDESC* f = nullptr;
+        if (FAILED(ti->GetFuncDesc(i, &f))) continue;
+        const MEMBERID id = f->memid;
+        const INVOKEKIND kind = f->invkind;
+        ti->ReleaseFuncDesc(f);
+        if (*name ? !(kind & flags) : id != *memid) continue;
+        BSTR own = nullptr;
+        UINT count = 0;
+        if (FAILED(ti->GetNames(id, &own, 1, &count)) || count == 0) continue;
+        if (!*name) {
+            *name = own;
+            return true;
+        }
+        const bool same = SameName(own, *name);
+        SysFreeString(own);
+        if (same) {
+            *memid = id;
+            return true;
+        }
+    }
+    for (UINT i = 0; i < bases; ++i) {
+        HREFTYPE ref = 0;
+        ITypeInfo* base = nullptr;
+        if (FAILED(ti->GetRefTypeOfImplType(i, &ref)) || FAILED(ti->GetRefTypeInfo(ref, &base))) continue;
+        const bool found = FindFunction(base, name, flags, memid, depth + 1);
+        base->Release();
+        if (found) return true;
+    }
+    return false;
+}
+
+// The id of the member named as `memid`'s that has an invoke kind in `flags`: properties whose read
+// and write were declared in different interface versions carry different ids, and a client that
+// looked up the name uses one id for both. False when there is none.
+inline bool SameNamedMember(ITypeInfo* ti, MEMBERID memid, WORD flags, MEMBERID* other) {
+    BSTR name = nullptr;
+    MEMBERID id = memid;
+    if (!FindFunction(ti, &name, flags, &id)) return false;
+    const bool found = FindFunction(ti, &name, flags, &id) && id != memid;
+    SysFreeString(name);
+    if (found) *other = id;
+    return found;
+}
+
+}  // namespace nuv::atl
+
 // IDispatch of a dual interface T: names, ids, argument handling and error reporting all come from
-// T's type information.
+// T's type information, which, as the platform's own, finds members by id and kind; a property read
+// or written through the id of its other half is reached under its own id here.
 template <class T, const IID* piid = &__uuidof(T), const GUID* plibid = nullptr, WORD wMajor = 1,
           WORD wMinor = 0>
 class IDispatchImpl : public T {
@@ -97,8 +165,14 @@ public:
         ITypeInfo* ti = nullptr;
         HRESULT hr = _tih::GetTI(&ti);
         if (FAILED(hr)) return hr;
-        return ti->Invoke(static_cast<IDispatch*>(static_cast<T*>(this)), id, flags, params, result, excep,
-                          arg_err);
+        IDispatch* self = static_cast<IDispatch*>(static_cast<T*>(this));
+        hr = ti->Invoke(self, id, flags, params, result, excep, arg_err);
+        MEMBERID other = 0;
+        if (hr == DISP_E_MEMBERNOTFOUND &&
+            nuv::atl::SameNamedMember(ti, id, flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET | DISPATCH_PROPERTYPUT |
+                                                       DISPATCH_PROPERTYPUTREF), &other))
+            hr = ti->Invoke(self, other, flags, params, result, excep, arg_err);
+        return hr;
     }
 };
 

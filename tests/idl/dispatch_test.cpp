@@ -280,6 +280,15 @@ TEST(DispatchProperties, ReadAndWriteWithDifferentIdsReachTheRightMember) {
         Call get_by_own_id;
         ASSERT_EQ(get_by_own_id.Invoke(d, row.get_id, DISPATCH_PROPERTYGET), S_OK);
         EXPECT_EQ(std::u16string(get_by_own_id.result.bstrVal), u"again");
+
+        // The type information itself, as the platform's, finds members by id and kind only: reaching the
+        // other half is IDispatch's work, so it is done the same way over either platform's.
+        CComPtr<ITypeInfo> info;
+        ASSERT_EQ(d->GetTypeInfo(0, 0, &info), S_OK);
+        DISPPARAMS none{};
+        CComVariant value;
+        EXPECT_EQ(info->Invoke(d, row.put_id, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr),
+                  DISP_E_MEMBERNOTFOUND);
     }
 
     TestParameter* param = nullptr;

@@ -213,27 +213,18 @@ void TypeInfoImpl::BuildDispatchTable() {
 const DispMember* TypeInfoImpl::FindMember(MEMBERID memid, WORD flags) const {
     auto lo = std::lower_bound(by_memid_.begin(), by_memid_.end(), memid,
                                [](const auto& e, MEMBERID id) { return e.first < id; });
-    const DispMember* any = nullptr;
     const DispMember* best = nullptr;
     for (auto it = lo; it != by_memid_.end() && it->first == memid; ++it) {
         const DispMember& m = members_[static_cast<size_t>(it->second)];
-        any = any ? any : &m;
         if (!(m.func->invkind & flags)) continue;
         // A put request prefers the put; otherwise a method before a property read.
         if (!best || (m.func->invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF)) ||
             (m.func->invkind == INVOKE_FUNC && best->func->invkind == INVOKE_PROPERTYGET))
             best = &m;
     }
-    if (best || !any) return best;
-    // The id names a member that lacks the requested kind: a same-named member may have it under an id
-    // of its own (a property whose read and write were declared in different interface versions).
-    auto named = by_name_.find(any->folded_name);
-    if (named == by_name_.end()) return nullptr;
-    for (int idx : named->second) {
-        const DispMember& m = members_[static_cast<size_t>(idx)];
-        if (m.func->invkind & flags) return &m;
-    }
-    return nullptr;
+    // An id that lacks the requested kind is not found, as on the platform: IDispatchImpl looks for the
+    // same-named member that has it.
+    return best;
 }
 
 HRESULT TypeInfoImpl::QueryInterface(REFIID riid, void** ppv) {
