@@ -189,11 +189,7 @@ int GridMode(MemberKind kind) {
     return -1;
 }
 
-SAFEARRAY* ArrayOf(const VARIANT& v) {
-    if (!(v.vt & VT_ARRAY)) return nullptr;
-    if (v.vt & VT_BYREF) return v.pparray ? *v.pparray : nullptr;
-    return v.parray;
-}
+SAFEARRAY* ArrayOf(const VARIANT& v) { return ArrayIn(v); }
 
 void ParseAttributeNames(MemberKind kind, const VariantVector& names, bool with_formats, ParsedNames& out) {
     out.mask.Assign(0);

@@ -7,6 +7,14 @@
 
 namespace nuv {
 
+SAFEARRAY* ArrayIn(const VARIANT& value) {
+    const VARIANT* v = &value;
+    for (int depth = 0; v && v->vt == (VT_VARIANT | VT_BYREF) && depth < 8; ++depth) v = v->pvarVal;
+    if (!v || !(v->vt & VT_ARRAY)) return nullptr;
+    if (v->vt & VT_BYREF) return v->pparray ? *v->pparray : nullptr;
+    return v->parray;
+}
+
 VARTYPE ArrayElementType(SAFEARRAY* array) {
     if (!array) return VT_EMPTY;
     if (array->fFeatures & FADF_HAVEVARTYPE) {

@@ -13,6 +13,10 @@ namespace nuv {
 // VT_EMPTY when neither says.
 VARTYPE ArrayElementType(SAFEARRAY* array);
 
+// The array a caller's VARIANT holds: by value, by reference, or through a reference to a VARIANT
+// that holds it (as script engines pass their variables); null when it holds none.
+SAFEARRAY* ArrayIn(const VARIANT& value);
+
 }  // namespace nuv
 
 // A locked view of a two-dimensional array. Indexes are 0-based; the array's lower bounds are added.

@@ -27,11 +27,6 @@ double UnitFactor(int ptype, int entry) {
     return std::isfinite(shown) && shown != 0 ? 1.0 / shown : 1.0;
 }
 
-SAFEARRAY* ArrayOf(const VARIANT& value) {
-    if (!(value.vt & VT_ARRAY)) return nullptr;
-    return (value.vt & VT_BYREF) ? (value.pparray ? *value.pparray : nullptr) : value.parray;
-}
-
 }  // namespace
 
 std::string CoNUVSensitivity::ScopePrefix() {
@@ -84,7 +79,7 @@ HRESULT CoNUVSensitivity::SetList(const VARIANT& value, Role role) {
         list.Clear();
         return S_OK;
     }
-    SAFEARRAY* source = ArrayOf(value);
+    SAFEARRAY* source = nuv::ArrayIn(value);
     if (!source) return S_OK;  // anything but an array leaves the list as it is
     SAFEARRAY* copy = nullptr;
     HRESULT hr = SafeArrayCopy(source, &copy);

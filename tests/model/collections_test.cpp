@@ -362,6 +362,21 @@ TEST_F(CollectionsTest, NamesByReferenceAndUnreadableNames) {
     ASSERT_EQ(feed->GetAttributes(by_ref, 2, 1, &m), S_OK);
     EXPECT_EQ(Show(At(m, 1, 1)), Show(Text("FEED.T")));
     EXPECT_EQ(Show(At(m, 1, 2)), Show(CComVariant(300.0)));
+    // Script engines pass a variable as a reference to the VARIANT that holds the array.
+    CComVariant variable_ref;
+    variable_ref.vt = VT_VARIANT | VT_BYREF;
+    variable_ref.pvarVal = &names;
+    m.Clear();
+    ASSERT_EQ(feed->GetAttributes(variable_ref, 2, 1, &m), S_OK);
+    EXPECT_EQ(Show(At(m, 1, 1)), Show(Text("FEED.T")));
+    CComVariant values = Matrix({{Text("T")}, {CComVariant(310.0)}});
+    CComVariant values_ref;
+    values_ref.vt = VT_VARIANT | VT_BYREF;
+    values_ref.pvarVal = &values;
+    ASSERT_EQ(feed->SetAttributes(variable_ref, values_ref, 1), S_OK);
+    m.Clear();
+    ASSERT_EQ(feed->GetAttributes(variable_ref, 2, 1, &m), S_OK);
+    EXPECT_EQ(Show(At(m, 1, 2)), Show(CComVariant(310.0)));
     // A name element that cannot be read as text selects nothing: its column stays empty while the others
     // are filled.
     SAFEARRAYBOUND bound{2, 0};
