@@ -70,9 +70,10 @@ t.Spec = 99
 CheckError &H80004005, "an unknown spec kind"
 On Error Goto 0
 
+' The units come as an array of texts, which Wine's VBScript neither bounds nor walks (it takes arrays
+' of VARIANTs only): the count is checked by variables.nuv.
 u = t.UOMList
-Check LBound(u) <= UBound(u), True, "units of temperature"
-WScript.Echo UBound(u) - LBound(u) + 1, "units of temperature"
+Check VarType(u), vbArray + vbString, "units of temperature as an array of texts"
 
 Set f = Sim.Flowsheet.Variables.Variable("SECTION.SPL.FRAC")
 Check f.Parent.Name, "SPL", "a variable's block"
