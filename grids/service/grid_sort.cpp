@@ -1,6 +1,8 @@
 #include "grid_sort.h"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -93,8 +95,78 @@ void GridSortTable::SiftDown(int i, int n, LONG* rows) {
     }
 }
 
+namespace {
+
+// A numeric cell as an unsigned key whose order is the cells' comparison: -0 and 0 are one value, every
+// NaN one value above every number; a descending key is the complement, so NaN comes before numbers.
+uint64_t DoubleKey(double x, bool ascending) {
+    uint64_t k = UINT64_MAX;
+    if (!std::isnan(x)) {
+        const uint64_t bits = std::bit_cast<uint64_t>(x == 0.0 ? 0.0 : x);
+        k = (bits >> 63) ? ~bits : bits | (uint64_t{1} << 63);
+    }
+    return ascending ? k : ~k;
+}
+
+uint64_t IntKey(int x, bool ascending) {
+    const uint64_t k = static_cast<uint64_t>(static_cast<int64_t>(x)) ^ (uint64_t{1} << 63);
+    return ascending ? k : ~k;
+}
+
+struct KeyedRow {
+    uint64_t key;
+    int row;  // position before the sort
+};
+
+// The same heap sort as the general one, over keys held next to their rows: the moves, and so the order
+// of equal keys, are the general sort's.
+void SiftKeys(KeyedRow* heap, size_t i, size_t n) {
+    for (size_t c = 2 * i; c <= n; c = 2 * i) {
+        size_t largest = heap[c - 1].key > heap[i - 1].key ? c : i;
+        if (c + 1 <= n && heap[c].key > heap[largest - 1].key) largest = c + 1;
+        if (largest == i) return;
+        std::swap(heap[largest - 1], heap[i - 1]);
+        i = largest;
+    }
+}
+
+}  // namespace
+
+bool GridSortTable::SortOnOneNumber(LONG* rows) {
+    const Column* key = nullptr;
+    for (const Column& c : columns_) {
+        if (c.type == CellType::None) continue;  // compares every row equal
+        if (key || c.type == CellType::Text) return false;
+        key = &c;
+    }
+    const size_t n = static_cast<size_t>(rows_);
+    std::vector<KeyedRow> heap(n);
+    for (size_t r = 0; r < n; ++r) {
+        heap[r].row = static_cast<int>(r);
+        const size_t at = static_cast<size_t>(permutation_[r]);
+        heap[r].key = !key ? 0
+                      : key->type == CellType::Double ? DoubleKey(key->doubles[at], key->ascending)
+                                                      : IntKey(key->ints[at], key->ascending);
+    }
+    for (size_t i = n / 2; i >= 1; --i) SiftKeys(heap.data(), i, n);
+    for (size_t m = n; m >= 2; --m) {
+        std::swap(heap[0], heap[m - 1]);
+        SiftKeys(heap.data(), 1, m - 1);
+    }
+    const std::vector<LONG> before(rows, rows + n);
+    const std::vector<int> order(permutation_);
+    for (size_t i = 0; i < n; ++i) {
+        // Rows move with the permutation: each entry takes the row and permutation of the position it left.
+        const size_t from = static_cast<size_t>(heap[i].row);
+        permutation_[i] = order[from];
+        rows[i] = before[from];
+    }
+    return true;
+}
+
 void GridSortTable::Sort(LONG* rows) {
     const int n = rows_;
+    if (SortOnOneNumber(rows)) return;
     for (int i = n / 2; i >= 1; --i) SiftDown(i, n, rows);
     for (int m = n; m >= 2; --m) {
         Swap(1, m, rows);

@@ -47,6 +47,8 @@ private:
     int Compare(int a, int b) const;
     void Swap(int a, int b, LONG* rows);
     void SiftDown(int i, int n, LONG* rows);
+    // The sort on at most one numeric key, through compact keys; false (nothing done) for other keys.
+    bool SortOnOneNumber(LONG* rows);
 
     int rows_;
     std::vector<Column> columns_;
