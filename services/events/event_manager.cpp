@@ -276,27 +276,43 @@ intptr_t CoNUVSimEventMgr::DispatchEngineEvent(int event, uint32_t a, const char
     return 1;
 }
 
-void CoNUVSimEventMgr::Post(INUVSimEventSink* sink, LONG id, CComVariant hint1, CComVariant hint2) {
+std::shared_ptr<const CoNUVSimEventMgr::Hints> CoNUVSimEventMgr::Share(const CComVariant& hint1, const CComVariant& hint2) {
+    return std::make_shared<const Hints>(Hints{hint1, hint2});
+}
+
+void CoNUVSimEventMgr::Post(INUVSimEventSink* sink, LONG id, const std::shared_ptr<const Hints>& hints) {
     if (!m_outbox || !sink) return;
-    m_outbox->push_back(Delivery{CComPtr<INUVSimEventSink>(sink), id, std::move(hint1), std::move(hint2)});
+    if (m_outbox->empty()) m_outbox->reserve(8);
+    m_outbox->push_back(Delivery{CComPtr<INUVSimEventSink>(sink), id, hints});
 }
 
 void CoNUVSimEventMgr::PostToSinks(const SinkList& sinks, LONG id, const CComVariant& hint1, const CComVariant& hint2) {
-    for (const SinkItem& item : sinks.Items()) Post(item.sink, id, hint1, hint2);
+    if (!m_outbox || sinks.Items().empty()) return;
+    const auto hints = Share(hint1, hint2);
+    for (const SinkItem& item : sinks.Items()) Post(item.sink, id, hints);
 }
 
 void CoNUVSimEventMgr::PostToAccepting(const nuvhelper_EventFilterList& filters, const char* name, LONG id,
                                        const CComVariant& hint1, const CComVariant& hint2) {
+    if (!m_outbox) return;
     // The accepting filters, oldest subscriber first, without copying them.
+    std::shared_ptr<const Hints> hints;
     const auto& all = filters.Filters();
-    for (auto it = all.rbegin(); it != all.rend(); ++it)
-        if (it->Accepts(name)) Post(it->Sink(), id, hint1, hint2);
+    for (auto it = all.rbegin(); it != all.rend(); ++it) {
+        if (!it->Accepts(name)) continue;
+        if (!hints) hints = Share(hint1, hint2);
+        Post(it->Sink(), id, hints);
+    }
 }
 
 void CoNUVSimEventMgr::PostCategory(const nuvhelper_EventFilterList& filters, uint32_t mode, const char* name,
                                     int32_t hint, LONG id) {
     if (mode == kBulkNotice) {
-        for (const EventFilter& f : filters.Filters()) Post(f.Sink(), id, I4(1), I4(65535));
+        std::shared_ptr<const Hints> hints;
+        for (const EventFilter& f : filters.Filters()) {
+            if (!hints) hints = Share(I4(1), I4(65535));
+            Post(f.Sink(), id, hints);
+        }
     } else if (mode == kSingleObject) {
         PostToAccepting(filters, name, id, I4(hint), TextOrEmpty(name));
     }
@@ -304,7 +320,7 @@ void CoNUVSimEventMgr::PostCategory(const nuvhelper_EventFilterList& filters, ui
 
 void CoNUVSimEventMgr::Deliver(Outbox& outbox) {
     for (Delivery& d : outbox) {
-        d.sink->OnNewEvent(d.id, d.hint1, d.hint2);
+        d.sink->OnNewEvent(d.id, d.hints->hint1, d.hints->hint2);
         d.sink.Release();
     }
 }

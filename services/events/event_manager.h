@@ -7,6 +7,7 @@
 // with its own reference to the sink, so a sink may advise, unadvise or release from its callback.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -92,21 +93,27 @@ public:
     uint32_t RequestNesting() const;
 
 private:
+    // The hints of one event, made once and shared by its deliveries to every sink.
+    struct Hints {
+        CComVariant hint1;
+        CComVariant hint2;
+    };
     struct Delivery {
         CComPtr<INUVSimEventSink> sink;
         LONG id;
-        CComVariant hint1;
-        CComVariant hint2;
+        std::shared_ptr<const Hints> hints;
     };
     using Outbox = std::vector<Delivery>;
 
     // Called with the lock held.
     intptr_t DispatchEngineEvent(int event, uint32_t a, const char* text, int32_t hint) override;
     void UpdateAccumulatorActivity();
-    void Post(INUVSimEventSink* sink, LONG id, CComVariant hint1, CComVariant hint2);
+    void Post(INUVSimEventSink* sink, LONG id, const std::shared_ptr<const Hints>& hints);
     void PostToSinks(const SinkList& sinks, LONG id, const CComVariant& hint1, const CComVariant& hint2);
     void PostToAccepting(const nuvhelper_EventFilterList& filters, const char* name, LONG id,
                          const CComVariant& hint1, const CComVariant& hint2);
+    // The hints shared by the deliveries of one event.
+    static std::shared_ptr<const Hints> Share(const CComVariant& hint1, const CComVariant& hint2);
     void PostCategory(const nuvhelper_EventFilterList& filters, uint32_t mode, const char* name, int32_t hint, LONG id);
     intptr_t HandleEngineEvent(int event, intptr_t a, intptr_t b);
     static void Deliver(Outbox& outbox);
