@@ -146,18 +146,37 @@ constexpr LCID kUserDefaultLocale = 1024;
 
 namespace nuv {
 
-void FireToSinks(std::vector<CComPtr<IUnknown>> sinks, DISPID id, DISPPARAMS& params) {
+IDispatch* SinkCalls::Reach(IUnknown* sink) {
+    for (const auto& [known, dispatch] : m_reached)
+        if (known == sink) return dispatch;
+    IStream* stream = nullptr;
+    if (FAILED(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, sink, &stream))) return nullptr;
+    IDispatch* dispatch = nullptr;
+    if (FAILED(CoGetInterfaceAndReleaseStream(stream, IID_IDispatch, reinterpret_cast<void**>(&dispatch))) || !dispatch)
+        return nullptr;
+    CComPtr<IDispatch> held;
+    held.Attach(dispatch);
+    m_reached.emplace_back(CComPtr<IUnknown>(sink), std::move(held));
+    return dispatch;
+}
+
+void SinkCalls::KeepOnly(const std::vector<CComPtr<IUnknown>>& sinks) {
+    std::erase_if(m_reached, [&](const auto& entry) {
+        return std::find(sinks.begin(), sinks.end(), entry.first) == sinks.end();
+    });
+}
+
+void FireToSinks(std::vector<CComPtr<IUnknown>> sinks, DISPID id, DISPPARAMS& params, SinkCalls* calls) {
+    SinkCalls once;
+    if (!calls) calls = &once;
+    // Sinks gone from the connection point since the last firing are let go.
+    calls->KeepOnly(sinks);
     for (CComPtr<IUnknown>& sink : sinks) {
         if (!sink) continue;
         // A sink that cannot be reached misses this event; the sinks after it still get it.
-        IStream* stream = nullptr;
-        if (FAILED(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, sink, &stream))) continue;
-        IDispatch* dispatch = nullptr;
-        if (FAILED(CoGetInterfaceAndReleaseStream(stream, IID_IDispatch, reinterpret_cast<void**>(&dispatch))) ||
-            !dispatch)
-            continue;
+        IDispatch* dispatch = calls->Reach(sink);
+        if (!dispatch) continue;
         dispatch->Invoke(id, IID_NULL, kUserDefaultLocale, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
-        dispatch->Release();
     }
 }
 
@@ -240,8 +259,10 @@ void CoNUVSimulationMsgs::TakeBytes(const char* bytes, int count) {
         std::lock_guard lock(m_lineMutex);
         m_line.Write(bytes, static_cast<size_t>(count), lines);
     }
+    // The sinks are reached once for all the lines of this write.
+    nuv::SinkCalls calls;
     for (const std::string& line : lines)
-        if (!DeliverLine(line)) return;
+        if (!DeliverLine(line, calls)) return;
 }
 
 void CoNUVSimulationMsgs::FlushLine() {
@@ -251,19 +272,39 @@ void CoNUVSimulationMsgs::FlushLine() {
         std::lock_guard lock(m_lineMutex);
         pending = m_line.Flush(line);
     }
-    if (pending) DeliverLine(line);
+    nuv::SinkCalls calls;
+    if (pending) DeliverLine(line, calls);
 }
 
-bool CoNUVSimulationMsgs::DeliverLine(const std::string& line) {
+namespace {
+
+// A line as a BSTR: ASCII widened directly, any other text through the UTF-8 decoder.
+BSTR LineText(const std::string& line) {
+    for (const char c : line)
+        if (static_cast<unsigned char>(c) >= 0x80) return nuv::bstr_from_utf8(line);
+    BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(line.size()));
+    if (!text) return nullptr;
+    for (size_t i = 0; i < line.size(); ++i) text[i] = static_cast<OLECHAR>(line[i]);
+    return text;
+}
+
+}  // namespace
+
+bool CoNUVSimulationMsgs::DeliverLine(const std::string& line, nuv::SinkCalls& calls) {
     DeliverToReceivers(line);
+    std::vector<CComPtr<IUnknown>> sinks = MsgsEventsPoint::GetSinks();
+    if (sinks.empty()) {
+        calls.KeepOnly(sinks);
+        return OwnerGate::IsLive(this);
+    }
     CComBSTR text;
-    text.Attach(nuv::bstr_from_utf8(line));
+    text.Attach(line.size() <= 0xFFFFFFF ? LineText(line) : nuv::bstr_from_utf8(line));
     VARIANTARG arg;
     VariantInit(&arg);
     arg.vt = VT_BSTR;
     arg.bstrVal = text;
     DISPPARAMS params{&arg, nullptr, 1, 0};
-    nuv::FireToSinks(MsgsEventsPoint::GetSinks(), 1, params);
+    nuv::FireToSinks(std::move(sinks), 1, params, &calls);
     return OwnerGate::IsLive(this);
 }
 

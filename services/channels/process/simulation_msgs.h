@@ -4,6 +4,7 @@
 #pragma once
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "atl/nuvatlcom.h"
@@ -12,6 +13,10 @@
 #include "message_receivers.h"
 #include "nuvclasslib.h"
 #include "zeq_pipe.h"
+
+namespace nuv {
+class SinkCalls;
+}
 
 class CoNUVSimulationMsgs;
 using MsgsEvents2Point = IConnectionPointImpl<CoNUVSimulationMsgs, &DIID_DNUVSimulationMsgsEvents2>;
@@ -62,7 +67,7 @@ protected:
 private:
     // Receivers, then sinks. False when the object went away during delivery: the caller must not
     // touch it again.
-    bool DeliverLine(const std::string& line);
+    bool DeliverLine(const std::string& line, nuv::SinkCalls& calls);
     void DeliverToReceivers(const std::string& line);
     bool IsOurPipe(const rtopipe* pipe) const;
     void UninstallPipe();
@@ -76,10 +81,21 @@ private:
 
 namespace nuv {
 
-// Fires one event to every sink of a connection point: each sink is marshalled into a stream and taken
-// back on this thread, then called with IDispatch::Invoke. A sink that cannot be marshalled ends this
-// firing. The sinks are a snapshot taken up front, so a sink may advise, unadvise or release from its
-// callback.
-void FireToSinks(std::vector<CComPtr<IUnknown>> sinks, DISPID id, DISPPARAMS& params);
+// Sinks reached through IDispatch: each marshalled into a stream and taken back on this thread once, then
+// kept for the firings of one batch (the lines of one write) while it stays advised.
+class SinkCalls {
+public:
+    IDispatch* Reach(IUnknown* sink);
+    // Lets go of the sinks not among `sinks`.
+    void KeepOnly(const std::vector<CComPtr<IUnknown>>& sinks);
+
+private:
+    std::vector<std::pair<CComPtr<IUnknown>, CComPtr<IDispatch>>> m_reached;
+};
+
+// Fires one event to every sink of a connection point, through IDispatch::Invoke; a sink that cannot be
+// reached misses it. The sinks are a snapshot taken up front, so a sink may advise, unadvise or release
+// from its callback.
+void FireToSinks(std::vector<CComPtr<IUnknown>> sinks, DISPID id, DISPPARAMS& params, SinkCalls* calls = nullptr);
 
 }  // namespace nuv
