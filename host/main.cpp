@@ -5,6 +5,8 @@
 //
 // Without a script it runs the main job (walk, solve, show the changes). On Windows a .vbs or .js script
 // runs in the platform's script engine; the arguments after it are the script's WScript.Arguments.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <fstream>
@@ -34,6 +36,18 @@ bool IsPlatformScript(const std::string& path) {
     std::string ext = dot == std::string::npos ? std::string() : path.substr(dot);
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
     return ext == ".vbs" || ext == ".js";
+}
+
+// Reads a script; the reason when it is not a readable regular file (a directory opens as a stream that
+// reads nothing).
+const char* ReadScript(const std::string& path, std::stringstream& text) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) return "no such file";
+    if (!S_ISREG(info.st_mode)) return S_ISDIR(info.st_mode) ? "is a directory" : "not a regular file";
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "cannot be opened";
+    text << in.rdbuf();
+    return in.bad() ? "cannot be read" : nullptr;
 }
 
 struct SimulationDeleter {
@@ -74,6 +88,13 @@ int main(int argc, char** argv) {
 #endif
     // Only the platform's script engines take arguments of their own.
     if (!active_script && !arguments.empty()) return Usage();
+    std::stringstream text;
+    if (!script.empty()) {
+        if (const char* why = ReadScript(script, text)) {
+            std::cerr << "nuvhost: cannot read " << script << ": " << why << "\n";
+            return 1;
+        }
+    }
     char error[512] = {};
     const std::string path = host::SystemLibraryPath();
     host::SystemLibrary library(path);
@@ -114,13 +135,6 @@ int main(int argc, char** argv) {
             status = host::RunActiveScript(simulation, script, arguments, std::cout);
 #endif
         } else if (!script.empty()) {
-            std::ifstream in(script);
-            if (!in) {
-                std::cerr << "nuvhost: cannot read " << script << "\n";
-                return 1;
-            }
-            std::stringstream text;
-            text << in.rdbuf();
             host::ScriptRunner runner(std::cout);
             CComVariant value(static_cast<IDispatch*>(simulation));
             runner.Define("Simulation", value);

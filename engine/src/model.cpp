@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -50,6 +51,14 @@ SolverDef DefaultSolver(const std::string& name) {
     s.reals = {{"TOLERANCE", 1e-8}, {"DAMPING", 1.0}};
     s.texts = {{"METHOD", "SUBSTITUTION"}};
     return s;
+}
+
+const char* SolverSettingProblem(std::string_view name, double value) {
+    if (!std::isfinite(value)) return "must be a finite number";
+    if (iequals(name, "MAXITER") && value < 1) return "must be at least 1";
+    if (iequals(name, "TOLERANCE") && !(value > 0)) return "must be above 0";
+    if (iequals(name, "DAMPING") && !(value > 0 && value <= 1)) return "must be above 0 and at most 1";
+    return nullptr;
 }
 
 // ---- Port, connection, solver ----
@@ -124,12 +133,14 @@ const char* Solver::GetTextParameter(const char* name) {
 int Solver::SetIntParameter(const char* name, int value) {
     int i = find_param(def_.ints, name);
     if (i < 0) return ZEQ_E_NOT_FOUND;
+    if (SolverSettingProblem(def_.ints[static_cast<size_t>(i)].first, value)) return ZEQ_E_REFUSED;
     def_.ints[static_cast<size_t>(i)].second = value;
     return 0;
 }
 int Solver::SetRealParameter(const char* name, double value) {
     int i = find_param(def_.reals, name);
     if (i < 0) return ZEQ_E_NOT_FOUND;
+    if (SolverSettingProblem(def_.reals[static_cast<size_t>(i)].first, value)) return ZEQ_E_REFUSED;
     def_.reals[static_cast<size_t>(i)].second = value;
     return 0;
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "zeq_value.h"
@@ -49,6 +50,7 @@ struct EqnDef {
     std::string name;
     std::string text;  // "lhs = rhs" over names local to the block
     double scale = 1;
+    int line = 0;      // of the model file that defined it, for messages
 };
 
 struct ParamDef {
@@ -68,6 +70,7 @@ struct ConnDef {
     int kind = 1;
     bool enabled = true;
     std::string from, to;  // variable names relative to the owning container
+    int line = 0;
 };
 
 struct BlockDef {
@@ -94,10 +97,12 @@ struct ObjectiveDef {
     std::string name;
     bool maximize = false;
     std::string expr;  // over full variable names
+    int line = 0;
 };
 
 struct TagDef {
     std::string alias, variable;
+    int line = 0;
 };
 
 struct ModelDef {
@@ -116,5 +121,8 @@ struct ModelDef {
 
 // The standard solver: MAXITER, PRINTLEVEL, TOLERANCE, METHOD.
 SolverDef DefaultSolver(const std::string& name = "MAIN");
+// Why a solver setting cannot work (MAXITER below 1, TOLERANCE not above 0, DAMPING outside (0, 1], or a
+// value that is not finite); null when it can.
+const char* SolverSettingProblem(std::string_view name, double value);
 
 }  // namespace zeq

@@ -1,5 +1,7 @@
 #include "modelfile.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -8,7 +10,10 @@
 #include <fstream>
 #include <sstream>
 #include <utility>
+#include <unordered_set>
+#include <algorithm>
 
+#include "expr.h"
 #include "names.h"
 #include "zeq_objects.h"
 #include "zeq_units.h"
@@ -20,18 +25,26 @@ namespace {
 constexpr int kMaxDepth = 32;
 bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int library_depth);
 
+// Where a word stands in its line: [begin, end) and whether any of it was quoted.
+struct Span {
+    size_t begin = 0, end = 0;
+    bool quoted = false;
+};
+
 // Splits a line into words; double-quoted words may hold blanks and \" or \\ escapes.
-bool tokenize(std::string_view line, std::vector<std::string>& out, std::string& error) {
+bool tokenize(std::string_view line, std::vector<std::string>& out, std::string& error,
+              std::vector<Span>* spans = nullptr) {
     out.clear();
+    if (spans) spans->clear();
     size_t i = 0;
     while (i < line.size()) {
         while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
         if (i >= line.size() || line[i] == '#') break;
         std::string word;
-        bool quoted = false;
+        Span span{i, i, false};
         while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') {
             if (line[i] == '"') {
-                quoted = true;
+                span.quoted = true;
                 ++i;
                 bool closed = false;
                 while (i < line.size()) {
@@ -53,8 +66,9 @@ bool tokenize(std::string_view line, std::vector<std::string>& out, std::string&
                 word += line[i++];
             }
         }
-        (void)quoted;
+        span.end = i;
         out.push_back(std::move(word));
+        if (spans) spans->push_back(span);
     }
     return true;
 }
@@ -67,6 +81,16 @@ std::string quote(const std::string& s) {
         out += c;
     }
     return out + "\"";
+}
+
+// A name or other positional word as the tokenizer reads it back: bare when it can be, else quoted.
+// Equation names are quoted when they hold ':', which would end them.
+std::string word(const std::string& s, bool colon_ends = false) {
+    bool bare = !s.empty();
+    for (char c : s)
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '"' || c == '#' || (colon_ends && c == ':'))
+            bare = false;
+    return bare ? s : quote(s);
 }
 
 std::string num(double d) {
@@ -252,12 +276,24 @@ double VarDef::*RealField(std::string_view key) {
     return nullptr;
 }
 
+// Adds block types to a list; a type named exactly like one already there replaces it.
+void MergeTypes(std::vector<BlockDef>& types, std::vector<BlockDef> added) {
+    for (BlockDef& t : added) {
+        auto same = std::find_if(types.begin(), types.end(), [&](const BlockDef& old) { return old.name == t.name; });
+        if (same != types.end())
+            *same = std::move(t);
+        else
+            types.push_back(std::move(t));
+    }
+}
+
 struct Parser {
     int library_depth = 0;
     std::vector<std::string_view> lines;
     size_t at = 0;
     std::string error;
     ModelDef* model = nullptr;
+    std::unordered_set<std::string> untyped;  // block types that named no type when the block was read
 
     bool Fail(const std::string& m) {
         if (error.empty()) error = "line " + std::to_string(at) + ": " + m;
@@ -308,18 +344,35 @@ struct Parser {
             int pt = v.ptype.empty() ? 0 : pt_lookup(v.ptype.c_str());
             if (rtouom_ptype_locate(v.uom.c_str(), pt, &entry) != 0)
                 return Fail("unit " + v.uom + " does not belong to physical type " + (v.ptype.empty() ? "UNTYPED" : v.ptype));
+            // Quantities are kept in base units: one that overflows there is refused.
+            for (double x : {v.value, v.initial, v.lower > -1e20 ? v.lower : 0.0, v.upper < 1e20 ? v.upper : 0.0})
+                if (!std::isfinite(rtouom_to_base(pt, entry, x)))
+                    return Fail("value " + num(x) + " " + v.uom + " is out of range in base units");
         }
         put(b.vars, std::move(v));
         return true;
     }
 
-    bool Eqn(std::string_view line, const std::vector<std::string>& w, BlockDef& b) {
-        size_t colon = line.find(':');
-        if (w.size() < 2 || colon == std::string_view::npos) return Fail("eqn needs a name, ':' and an equation");
+    // "eqn NAME : TEXT" (or "NAME: TEXT"); an unquoted name ends at its first ':'. The text runs to the end
+    // of the line's last word, so a trailing comment is not part of it.
+    bool Eqn(std::string_view line, const std::vector<std::string>& w, const std::vector<Span>& spans, BlockDef& b) {
+        if (w.size() < 2) return Fail("eqn needs a name, ':' and an equation");
         EqnDef e;
-        e.name = w[1];
-        if (e.name.back() == ':') e.name.pop_back();
-        std::string_view text = line.substr(colon + 1);
+        e.line = static_cast<int>(at);
+        size_t after = spans[1].end;
+        if (spans[1].quoted) {
+            e.name = w[1];
+        } else {
+            std::string_view raw = line.substr(spans[1].begin, spans[1].end - spans[1].begin);
+            size_t colon = raw.find(':');
+            e.name = std::string(raw.substr(0, colon));
+            if (colon != std::string_view::npos) after = spans[1].begin + colon;
+        }
+        while (after < line.size() && (line[after] == ' ' || line[after] == '\t')) ++after;
+        if (e.name.empty() || after >= line.size() || line[after] != ':')
+            return Fail("eqn needs a name, ':' and an equation");
+        size_t last = std::max(spans.back().end, after + 1);
+        std::string_view text = line.substr(after + 1, last - after - 1);
         while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
         while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) text.remove_suffix(1);
         e.text = std::string(text);
@@ -377,6 +430,7 @@ struct Parser {
         if (w.size() < 5) return Fail("connection needs a name, a kind and two variables");
         ConnDef c;
         c.name = w[1];
+        c.line = static_cast<int>(at);
         c.kind = -1;
         for (int k = 0; k < 5; ++k)
             if (iequals(w[2], kConnKinds[k])) c.kind = k;
@@ -391,20 +445,31 @@ struct Parser {
         return true;
     }
 
+    // Type names are matched as written: a type of the file's own is not taken for a library's.
     const BlockDef* FindType(const std::string& name) const {
         for (const BlockDef& t : model->types)
-            if (iequals(t.name, name)) return &t;
+            if (t.name == name) return &t;
         return nullptr;
+    }
+
+    // A type defined after a block named it would give that block its members only when the file is read
+    // again (libraries and types are written first), so it is refused.
+    bool DefineTypes(std::vector<BlockDef>& types) {
+        for (const BlockDef& t : types)
+            if (untyped.count(t.name)) return Fail("type " + t.name + " is defined after a block of that type");
+        MergeTypes(model->types, std::move(types));
+        return true;
     }
 
     // Body of a block, hierarchy, type or the flowsheet, up to its "end" (or the end of the text at top).
     bool Body(BlockDef& b, int depth, bool top) {
         if (depth > kMaxDepth) return Fail("blocks nested too deeply");
         std::vector<std::string> w;
+        std::vector<Span> spans;
         while (at < lines.size()) {
             std::string_view line = lines[at++];
             std::string terr;
-            if (!tokenize(line, w, terr)) return Fail(terr);
+            if (!tokenize(line, w, terr, &spans)) return Fail(terr);
             if (w.empty()) continue;
             const std::string& key = w[0];
             if (iequals(key, "end")) {
@@ -414,7 +479,7 @@ struct Parser {
             if (iequals(key, "var")) {
                 if (!Var(w, b)) return false;
             } else if (iequals(key, "eqn")) {
-                if (!Eqn(line, w, b)) return false;
+                if (!Eqn(line, w, spans, b)) return false;
             } else if (iequals(key, "param")) {
                 if (top) return Fail("param outside a block (use global)");
                 if (!Param(w, b.params)) return false;
@@ -429,9 +494,11 @@ struct Parser {
                 if (w.size() < 2 || w.size() > 4) return Fail(key + " needs a name and an optional type");
                 BlockDef child;
                 if (w.size() >= 3 && !iequals(w[2], "excluded")) {
-                    const BlockDef* t = FindType(w[2]);
-                    if (t) child = *t;
-                    child.type = to_upper(w[2]);
+                    if (const BlockDef* t = FindType(w[2]))
+                        child = *t;
+                    else
+                        untyped.insert(w[2]);
+                    child.type = w[2];
                 }
                 child.name = w[1];
                 child.library.clear();
@@ -456,15 +523,19 @@ struct Parser {
                 model->scope = w[1];
             } else if (iequals(key, "library") && w.size() == 2) {
                 std::string lerr;
-                if (!LoadLibraryTypes(w[1], model->types, lerr, library_depth + 1)) return Fail(lerr);
+                std::vector<BlockDef> types;
+                if (!LoadLibraryTypes(w[1], types, lerr, library_depth + 1)) return Fail(lerr);
+                if (!DefineTypes(types)) return false;
                 model->libraries.push_back(w[1]);
             } else if (iequals(key, "type") && (w.size() == 2 || w.size() == 3)) {
                 BlockDef t;
-                t.name = to_upper(w[1]);
+                t.name = w[1];
                 t.type = t.name;
                 t.aggregate = w.size() == 3 && iequals(w[2], "hierarchy");
                 if (!Body(t, depth + 1, false)) return false;
-                model->types.push_back(std::move(t));
+                std::vector<BlockDef> one;
+                one.push_back(std::move(t));
+                if (!DefineTypes(one)) return false;
             } else if (iequals(key, "solver") && w.size() == 2) {
                 SolverDef s;
                 s.name = w[1];
@@ -475,16 +546,15 @@ struct Parser {
                 o.name = w[1];
                 if (!iequals(w[2], "minimize") && !iequals(w[2], "maximize")) return Fail("minimize or maximize expected");
                 o.maximize = iequals(w[2], "maximize");
-                size_t pos = line.find(w[2]) + w[2].size();
-                std::string_view expr = line.substr(pos);
+                o.line = static_cast<int>(at);
+                std::string_view expr = line.substr(spans[2].end, spans.back().end - spans[2].end);
                 while (!expr.empty() && (expr.front() == ' ' || expr.front() == '\t')) expr.remove_prefix(1);
-                while (!expr.empty() && (expr.back() == ' ' || expr.back() == '\t' || expr.back() == '\r')) expr.remove_suffix(1);
                 o.expr = std::string(expr);
                 model->objectives.push_back(std::move(o));
             } else if (iequals(key, "default-objective") && w.size() == 2) {
                 model->default_objective = w[1];
             } else if (iequals(key, "tag") && w.size() == 3) {
-                model->tags.push_back(TagDef{w[1], w[2]});
+                model->tags.push_back(TagDef{w[1], w[2], static_cast<int>(at)});
             } else if (iequals(key, "global")) {
                 if (!Param(w, model->globals)) return false;
             } else {
@@ -506,10 +576,13 @@ struct Parser {
             if (iequals(w[0], "int")) {
                 long long i;
                 if (!parse_int(w[2], i) || i < INT32_MIN || i > INT32_MAX) return Fail("bad integer " + w[2]);
+                if (const char* problem = SolverSettingProblem(w[1], static_cast<double>(i)))
+                    return Fail(w[1] + " " + problem);
                 s.ints.emplace_back(w[1], static_cast<int>(i));
             } else if (iequals(w[0], "real")) {
                 double d;
                 if (!parse_double(w[2], d)) return Fail("bad number " + w[2]);
+                if (const char* problem = SolverSettingProblem(w[1], d)) return Fail(w[1] + " " + problem);
                 s.reals.emplace_back(w[1], d);
             } else if (iequals(w[0], "text")) {
                 s.texts.emplace_back(w[1], w[2]);
@@ -526,7 +599,7 @@ void write_block(std::ostringstream& out, const BlockDef& b, int indent, const c
 void write_members(std::ostringstream& out, const BlockDef& b, int indent) {
     std::string pad(static_cast<size_t>(indent), ' ');
     for (const VarDef& v : b.vars) {
-        out << pad << "var " << v.name << " " << num(v.value);
+        out << pad << "var " << word(v.name) << " " << num(v.value);
         if (v.spec) out << " spec=" << spec_name(v.spec);
         if (v.lower > -1e20) out << " lower=" << num(v.lower);
         if (v.upper < 1e20) out << " upper=" << num(v.upper);
@@ -550,9 +623,9 @@ void write_members(std::ostringstream& out, const BlockDef& b, int indent) {
         if (!v.description.empty()) out << " desc=" << quote(v.description);
         out << "\n";
     }
-    for (const EqnDef& e : b.eqns) out << pad << "eqn " << e.name << " : " << e.text << "\n";
+    for (const EqnDef& e : b.eqns) out << pad << "eqn " << word(e.name, true) << " : " << e.text << "\n";
     for (const ParamDef& p : b.params) {
-        out << pad << "param " << p.name << " " << write_value(p.value);
+        out << pad << "param " << word(p.name) << " " << write_value(p.value);
         if (p.lower.kind() == VALUE_NUMBER) out << " lower=" << num(p.lower.get()->is_int ? static_cast<double>(p.lower.get()->u.i) : p.lower.get()->u.d);
         if (p.upper.kind() == VALUE_NUMBER) out << " upper=" << num(p.upper.get()->is_int ? static_cast<double>(p.upper.get()->u.i) : p.upper.get()->u.d);
         if (!p.uom.empty()) out << " uom=" << quote(p.uom);
@@ -562,7 +635,7 @@ void write_members(std::ostringstream& out, const BlockDef& b, int indent) {
         out << "\n";
     }
     for (const PortDef& p : b.ports) {
-        out << pad << "port " << p.name << " " << p.direction << " type=" << quote(p.type) << " basis=" << quote(p.basis)
+        out << pad << "port " << word(p.name) << " " << word(p.direction) << " type=" << quote(p.type) << " basis=" << quote(p.basis)
             << " phase=" << quote(p.phase);
         if (!p.stream.empty()) out << " stream=" << quote(p.stream);
         std::string vars;
@@ -571,15 +644,15 @@ void write_members(std::ostringstream& out, const BlockDef& b, int indent) {
     }
     for (const BlockDef& c : b.blocks) write_block(out, c, indent, c.aggregate ? "hierarchy" : "block");
     for (const ConnDef& c : b.conns)
-        out << pad << "connection " << c.name << " " << kConnKinds[c.kind >= 0 && c.kind < 5 ? c.kind : 1] << " "
-            << c.from << " " << c.to << (c.enabled ? "" : " disabled") << "\n";
+        out << pad << "connection " << word(c.name) << " " << kConnKinds[c.kind >= 0 && c.kind < 5 ? c.kind : 1] << " "
+            << word(c.from) << " " << word(c.to) << (c.enabled ? "" : " disabled") << "\n";
 }
 
 void write_block(std::ostringstream& out, const BlockDef& b, int indent, const char* keyword) {
     std::string pad(static_cast<size_t>(indent), ' ');
-    out << pad << keyword << " " << b.name;
+    out << pad << keyword << " " << word(b.name);
     bool plain_type = iequals(b.type, "BLOCK") || iequals(b.type, "HIERARCHY") || b.type.empty();
-    if (!plain_type) out << " " << b.type;
+    if (!plain_type) out << " " << word(b.type);
     if (!b.included) out << (plain_type ? " " + std::string(b.aggregate ? "HIERARCHY" : "BLOCK") : "") << " excluded";
     out << "\n";
     write_members(out, b, indent + 2);
@@ -596,8 +669,8 @@ bool LoadLibraryTypes(const std::string& name, std::vector<BlockDef>& types, std
     std::string text;
     if (iequals(name, "STANDARD"))
         text = StandardLibraryText();
-    else if (!ReadFile(name, text)) {
-        error = "cannot read library " + name;
+    else if (std::string why; !ReadFile(name, text, &why)) {
+        error = "cannot read library " + name + ": " + why;
         return false;
     }
     ModelDef lib;
@@ -605,20 +678,102 @@ bool LoadLibraryTypes(const std::string& name, std::vector<BlockDef>& types, std
         error = "library " + name + ": " + error;
         return false;
     }
-    for (BlockDef& t : lib.types) {
+    for (BlockDef& t : lib.types)
         if (t.library.empty()) t.library = iequals(name, "STANDARD") ? "STANDARD" : name;
-        bool replaced = false;
-        for (BlockDef& old : types)
-            if (iequals(old.name, t.name)) {
-                old = t;
-                replaced = true;
-            }
-        if (!replaced) types.push_back(std::move(t));
-    }
+    MergeTypes(types, std::move(lib.types));
     return true;
 }
 
 namespace {
+
+// What a parsed model refers to must exist: equations parse over known variables, connections join
+// variables of their container, tags, objectives and the solver scope name what the model holds. Names are
+// resolved as the engine resolves them when it compiles the model.
+class ModelCheck {
+public:
+    explicit ModelCheck(const ModelDef& def) : def_(def) { Collect(def.flowsheet, ""); }
+
+    bool Run(std::string& error) {
+        for (const BlockDef& t : def_.types)
+            if (!SyntaxOnly(t, error)) return false;
+        if (!Members(def_.flowsheet, "", "", true, error)) return false;
+        for (const TagDef& t : def_.tags)
+            if (!vars_.count(t.variable))
+                return Fail(error, t.line, "tag " + t.alias + " names unknown variable " + t.variable);
+        for (const ObjectiveDef& o : def_.objectives) {
+            Expr expr;
+            std::string why;
+            if (!ParseExpr(o.expr, [&](std::string_view n) { return vars_.count(n) ? 0 : -1; }, expr, why))
+                return Fail(error, o.line, "objective " + o.name + ": " + why);
+        }
+        if (!def_.scope.empty() && !iequals(def_.scope, "Plant") && !scopes_.count(def_.scope))
+            return Fail(error, 0, "unknown scope " + def_.scope + " (Plant or a hierarchy block)");
+        return true;
+    }
+
+private:
+    static bool Fail(std::string& error, int line, const std::string& m) {
+        error = line > 0 ? "line " + std::to_string(line) + ": " + m : m;
+        return false;
+    }
+    static std::string Join(const std::string& prefix, const std::string& name) {
+        return prefix.empty() ? name : prefix + "." + name;
+    }
+    void Collect(const BlockDef& b, const std::string& prefix) {
+        for (const VarDef& v : b.vars) vars_.insert(Join(prefix, v.name));
+        for (const BlockDef& c : b.blocks) {
+            std::string full = Join(prefix, c.name);
+            if (c.aggregate) scopes_.insert(full);
+            Collect(c, full);
+        }
+    }
+    static bool Equation(const EqnDef& e, const Resolver& resolve, std::string& error) {
+        std::string_view lhs, rhs;
+        Expr left, right;
+        std::string why = "needs exactly one '='";
+        if (SplitEquation(e.text, lhs, rhs) && ParseExpr(lhs, resolve, left, why) && ParseExpr(rhs, resolve, right, why))
+            return true;
+        return Fail(error, e.line, "equation " + e.name + ": " + why);
+    }
+    // Block types not placed in the model: their equations need only parse.
+    bool SyntaxOnly(const BlockDef& b, std::string& error) {
+        for (const EqnDef& e : b.eqns)
+            if (!Equation(e, [](std::string_view) { return 0; }, error)) return false;
+        for (const BlockDef& c : b.blocks)
+            if (!SyntaxOnly(c, error)) return false;
+        return true;
+    }
+    // prefix: the block's full name; outer: the prefix of the container holding it. A container's own
+    // equations (flowsheet, hierarchy blocks) read names relative to it, a plain block's its own first.
+    bool Members(const BlockDef& b, const std::string& prefix, const std::string& outer, bool container,
+                 std::string& error) {
+        auto known = [&](std::string_view n) { return vars_.count(n) > 0; };
+        Resolver resolve = [&](std::string_view n) {
+            std::string name(n);
+            if (!prefix.empty() && known(Join(prefix, name))) return 0;
+            if (!container && !outer.empty() && known(Join(outer, name))) return 0;
+            return known(name) ? 0 : -1;
+        };
+        for (const EqnDef& e : b.eqns)
+            if (!Equation(e, resolve, error)) return false;
+        auto joins = [&](const std::string& end) {
+            if (known(Join(prefix, end))) return true;
+            return known(end) && (prefix.empty() || (end.size() > prefix.size() && iequals(end.substr(0, prefix.size()), prefix) &&
+                                                     end[prefix.size()] == '.'));
+        };
+        for (const ConnDef& c : b.conns)
+            for (const std::string* end : {&c.from, &c.to})
+                if (!joins(*end))
+                    return Fail(error, c.line, "connection " + c.name + " names unknown variable " + *end);
+        for (const BlockDef& c : b.blocks)
+            if (!Members(c, Join(prefix, c.name), prefix, c.aggregate, error)) return false;
+        return true;
+    }
+
+    const ModelDef& def_;
+    std::unordered_set<std::string, CaselessHash, CaselessEqual> vars_, scopes_;
+};
+
 bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int library_depth) {
     out = ModelDef{};
     Parser p;
@@ -639,7 +794,7 @@ bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int 
         error = p.error;
         return false;
     }
-    return true;
+    return ModelCheck(out).Run(error);
 }
 }  // namespace
 
@@ -647,21 +802,21 @@ bool ParseModel(std::string_view text, ModelDef& out, std::string& error) { retu
 
 std::string WriteModel(const ModelDef& def) {
     std::ostringstream out;
-    out << "# model file\nmodel " << def.name << "\n";
+    out << "# model file\nmodel " << word(def.name) << "\n";
     if (def.mode >= 0) out << "mode " << def.mode << "\n";
-    if (!def.scope.empty()) out << "scope " << def.scope << "\n";
-    for (const std::string& l : def.libraries) out << "library " << l << "\n";
+    if (!def.scope.empty()) out << "scope " << word(def.scope) << "\n";
+    for (const std::string& l : def.libraries) out << "library " << word(l) << "\n";
     for (const BlockDef& t : def.types) {
         if (!t.library.empty()) continue;  // types of loaded libraries come back with the library
-        out << "type " << t.name << (t.aggregate ? " hierarchy" : "") << "\n";
+        out << "type " << word(t.name) << (t.aggregate ? " hierarchy" : "") << "\n";
         write_members(out, t, 2);
         out << "end\n";
     }
     for (const SolverDef& s : def.solvers) {
-        out << "solver " << s.name << "\n";
-        for (auto& p : s.ints) out << "  int " << p.first << " " << p.second << "\n";
-        for (auto& p : s.reals) out << "  real " << p.first << " " << num(p.second) << "\n";
-        for (auto& p : s.texts) out << "  text " << p.first << " " << quote(p.second) << "\n";
+        out << "solver " << word(s.name) << "\n";
+        for (auto& p : s.ints) out << "  int " << word(p.first) << " " << p.second << "\n";
+        for (auto& p : s.reals) out << "  real " << word(p.first) << " " << num(p.second) << "\n";
+        for (auto& p : s.texts) out << "  text " << word(p.first) << " " << quote(p.second) << "\n";
         out << "end\n";
     }
     for (const ParamDef& g : def.globals) {
@@ -673,9 +828,9 @@ std::string WriteModel(const ModelDef& def) {
     }
     write_members(out, def.flowsheet, 0);
     for (const ObjectiveDef& o : def.objectives)
-        out << "objective " << o.name << (o.maximize ? " maximize " : " minimize ") << o.expr << "\n";
-    if (!def.default_objective.empty()) out << "default-objective " << def.default_objective << "\n";
-    for (const TagDef& t : def.tags) out << "tag " << t.alias << " " << t.variable << "\n";
+        out << "objective " << word(o.name) << (o.maximize ? " maximize " : " minimize ") << o.expr << "\n";
+    if (!def.default_objective.empty()) out << "default-objective " << word(def.default_objective) << "\n";
+    for (const TagDef& t : def.tags) out << "tag " << word(t.alias) << " " << word(t.variable) << "\n";
     return out.str();
 }
 
@@ -686,13 +841,27 @@ std::string WriteBlockFile(const BlockDef& block) {
     return out.str();
 }
 
-bool ReadFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    text = s.str();
-    return !in.bad();
+bool ReadFile(const std::string& path, std::string& text, std::string* why) {
+    // A directory opens as a stream that reads nothing: only regular files are read.
+    struct stat info;
+    const char* problem = nullptr;
+    if (::stat(path.c_str(), &info) != 0)
+        problem = "no such file";
+    else if (!S_ISREG(info.st_mode))
+        problem = S_ISDIR(info.st_mode) ? "is a directory" : "not a regular file";
+    std::ifstream in;
+    if (!problem) {
+        in.open(path, std::ios::binary);
+        if (!in) problem = "cannot be opened";
+    }
+    if (!problem) {
+        std::ostringstream s;
+        s << in.rdbuf();
+        if (in.bad()) problem = "cannot be read";
+        else text = s.str();
+    }
+    if (problem && why) *why = problem;
+    return !problem;
 }
 
 bool WriteFile(const std::string& path, const std::string& text) {

@@ -278,7 +278,7 @@ bool ZEQVariableData::GetValue(int id, const VarProfile*& out) const {
 }
 
 bool ZEQVariableData::SetValue(int id, double value) {
-    if (std::isnan(value)) return false;
+    if (!std::isfinite(value)) return false;
     switch (id) {
         case VA_VALUE: f_.value = value; break;
         case VA_LOWER: f_.lower = value; break;
@@ -425,6 +425,13 @@ int ZEQVariableData::Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, 
         entry = f_.unit_entry;
     }
     if (entry == rtouom_get_default(ptype)) entry = 0;
+    // A quantity that overflows in base units is refused before anything changes.
+    const std::pair<int, double> quantities[] = {
+        {VA_VALUE, base(f_.value)},           {VA_LOWER, bound_base(f_.lower, true)},
+        {VA_UPPER, bound_base(f_.upper, false)}, {VA_STEP, base_delta(f_.step)},
+        {VA_INITIAL, base(f_.initial)},       {VA_CHANGE, base_delta(f_.change)}};
+    for (const auto& [id, x] : quantities)
+        if (write(id, true) && !std::isfinite(x)) return ZEQ_E_REFUSED;
 
     intptr_t hints = 0;
     uint32_t mods = 0;

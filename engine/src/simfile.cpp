@@ -108,8 +108,8 @@ ModelDef Simulation::Export() const {
 int Simulation::Load(const char* path, ModelDef& def) {
     if (!path || !*path) return E_INVALIDARG;
     std::string text, error;
-    if (!ReadFile(path, text)) {
-        Print(std::string("Cannot read ") + path);
+    if (!ReadFile(path, text, &error)) {
+        Print(std::string("Cannot read ") + path + ": " + error);
         return ZEQ_E_FILE;
     }
     if (!ParseModel(text, def, error)) {
@@ -174,7 +174,10 @@ int Simulation::SaveBlock(const char* path, const char* blockName) {
         Print(std::string("Unknown block ") + blockName);
         return ZEQ_E_NOT_FOUND;
     }
-    if (!WriteFile(path, WriteBlockFile(ExportBlock(b)))) return ZEQ_E_FILE;
+    if (!WriteFile(path, WriteBlockFile(ExportBlock(b)))) {
+        Print(std::string("Cannot write ") + path);
+        return ZEQ_E_FILE;
+    }
     return 0;
 }
 
@@ -288,8 +291,9 @@ ZEQEOSimulation* zeq_create_simulation(const char* name) {
 ZEQEOSimulation* zeq_open_simulation(const char* path, char* error, int size) {
     std::string text, message;
     zeq::ModelDef def;
-    if (!path || !zeq::ReadFile(path, text)) {
-        message = std::string("cannot read ") + (path ? path : "(null)");
+    std::string why = "no path";
+    if (!path || !zeq::ReadFile(path, text, &why)) {
+        message = std::string("cannot read ") + (path ? path : "(null)") + ": " + why;
     } else if (!zeq::ParseModel(text, def, message)) {
         message = std::string(path) + ": " + message;
     } else {

@@ -134,6 +134,9 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
     std::string scope_name = SolveScope() == flowsheet_.get() ? "Plant" : SolveScope()->Prefix();
     Journal("Solve " + scope_name);
     if (int r = TakeInjectedResult()) return r;
+    // A cancel asks to stop a running solve or calculation: one requested before it began has nothing to
+    // stop. Quiet solves are steps of a calculation, which clears it once at its start.
+    if (!quiet) rtosignal_clear_ctrlc();
     if (!quiet) Raise(ZEQ_EVT_RUN_STARTED, reinterpret_cast<intptr_t>(scope_name.c_str()), 0);
     // The callback may have changed the model: everything below is looked up afresh, and nothing reaches
     // client code (events, output) until the numbers are done.
@@ -275,7 +278,8 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
                         const Assignment& a = assigns[static_cast<size_t>(ai)];
                         double& x = vars_[static_cast<size_t>(a.target)].value;
                         double next = x + damping * (eval(a) - x);
-                        change = std::max(change, std::fabs(next - x) / std::max(1.0, std::fabs(next)));
+                        const double scale = std::max(std::fabs(next), std::fabs(x));
+                        change = std::max(change, scale > 0 ? std::fabs(next - x) / scale : 0.0);
                         x = next;
                     }
                     if (!std::isfinite(change)) break;
@@ -448,7 +452,7 @@ int Simulation::Advance(double time) {
     for (const Due& task : due) {
         for (auto& [name, value] : task.sets) {
             int p = FindVar(name);
-            if (p < 0) continue;
+            if (p < 0 || !std::isfinite(ValueToBase(p, value))) continue;
             vars_[static_cast<size_t>(p)].value = ValueToBase(p, value);
             VariableChanged(p, ZEQ_HINT_VALUE);
         }
@@ -511,6 +515,9 @@ int Simulation::ExecuteCommand(const char* text) {
         } else if (!end || *end || !std::isfinite(d)) {
             Print("Bad value " + w.back());
             result = ZEQ_E_SYNTAX;
+        } else if (!std::isfinite(ValueToBase(p, d))) {
+            Print("Value " + w.back() + " is out of range in base units");
+            result = ZEQ_E_REFUSED;
         } else {
             vars_[static_cast<size_t>(p)].value = ValueToBase(p, d);
             vars_[static_cast<size_t>(p)].modified |= VA_VALUE;
@@ -610,6 +617,7 @@ int Simulation::CalculateSensitivity(const char* objective, const int* dependent
         for (size_t i = 0; i < eqns_.size(); ++i) eqns_[i].residual = residuals[i];
     };
     auto quiet_solve = [&]() { return RunSolve(std::string(), true); };
+    rtosignal_clear_ctrlc();  // a cancel from before the calculation has nothing to stop
     auto value_of = [this](int v) { return vars_[static_cast<size_t>(v)].value; };
     auto objective_value = [&]() { return obj && obj->ok ? obj->expr.EvalWith(value_of) : 0.0; };
     if (quiet_solve() < 0) {

@@ -83,8 +83,10 @@ HRESULT DynamicSolver::AddTasks(const char* xml, char** error) {
             }
             std::string var = prop(s, "variable"), value = prop(s, "value");
             double d;
-            if (sim_->FindVar(var) < 0) problem = "Task " + t.name + ": unknown variable " + var;
-            else if (!parse_number(value, d)) problem = "Task " + t.name + ": bad value " + value;
+            int pos = sim_->FindVar(var);
+            if (pos < 0) problem = "Task " + t.name + ": unknown variable " + var;
+            else if (!parse_number(value, d) || !std::isfinite(sim_->ValueToBase(pos, d)))
+                problem = "Task " + t.name + ": bad value " + value;
             else t.sets.emplace_back(var, d);
         }
         if (problem.empty()) added.push_back(std::move(t));

@@ -125,20 +125,27 @@ TEST(HostMainJob, ReportsTheFlowsheetAndWhatTheSolveChanged) {
 }
 
 TEST(HostCommandLine, RefusesWrongUseWithAReason) {
-    const HostRun none = Host("");
-    EXPECT_EQ(none.status, 2);
-    EXPECT_NE(none.output.find("usage: nuvhost MODEL [SCRIPT [ARGUMENT...]]"), std::string::npos);
+    const std::string plant = PLANT_MODEL;
+    struct Case {
+        std::string arguments;
+        int status;
+        const char* message;
+    };
     // Only the platform's script engines take arguments of their own, and they run on Windows only.
-    const HostRun arguments = Host(std::string(PLANT_MODEL) + " script.nuv extra");
-    EXPECT_EQ(arguments.status, 2);
-    const HostRun vbscript = Host(std::string(PLANT_MODEL) + " walk.VBS");
-    EXPECT_EQ(vbscript.status, 2);
-    EXPECT_NE(vbscript.output.find("needs the VBScript or JScript engine"), std::string::npos) << vbscript.output;
-    const HostRun missing = Host("/nonexistent/plant.model");
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.output.find("cannot open /nonexistent/plant.model"), std::string::npos) << missing.output;
-    const HostRun no_script = Host(std::string(PLANT_MODEL) + " /nonexistent/script.nuv");
-    EXPECT_EQ(no_script.status, 1);
+    const Case cases[] = {
+        {"", 2, "usage: nuvhost MODEL [SCRIPT [ARGUMENT...]]"},
+        {plant + " script.nuv extra", 2, "usage: nuvhost"},
+        {plant + " walk.VBS", 2, "needs the VBScript or JScript engine"},
+        {"/nonexistent/plant.model", 1, "cannot open /nonexistent/plant.model: cannot read /nonexistent/plant.model"},
+        {"/tmp", 1, "cannot open /tmp: cannot read /tmp: is a directory"},
+        {plant + " /nonexistent/script.nuv", 1, "cannot read /nonexistent/script.nuv: no such file"},
+        {plant + " /tmp", 1, "cannot read /tmp: is a directory"},
+    };
+    for (const Case& c : cases) {
+        const HostRun run = Host(c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.arguments;
+        EXPECT_NE(run.output.find(c.message), std::string::npos) << c.arguments << ": " << run.output;
+    }
 }
 
 TEST(HostScript, FailuresAreCountedWithTheirLineAndErrorText) {
