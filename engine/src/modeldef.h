@@ -116,6 +116,7 @@ struct ModelDef {
     std::vector<ParamDef> globals;
     std::vector<std::string> libraries;
     std::string scope;  // solver scope ("" = Plant)
+    int scope_line = 0;
     int mode = -1;      // run mode to set on open; -1 keeps the current one
 };
 

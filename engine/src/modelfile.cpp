@@ -346,8 +346,11 @@ struct Parser {
                 return Fail("unit " + v.uom + " does not belong to physical type " + (v.ptype.empty() ? "UNTYPED" : v.ptype));
             // Quantities are kept in base units: one that overflows there is refused.
             for (double x : {v.value, v.initial, v.lower > -1e20 ? v.lower : 0.0, v.upper < 1e20 ? v.upper : 0.0})
-                if (!std::isfinite(rtouom_to_base(pt, entry, x)))
-                    return Fail("value " + num(x) + " " + v.uom + " is out of range in base units");
+                if (!std::isfinite(rtouom_to_base(pt, entry, x))) {
+                    char shown[32];
+                    std::snprintf(shown, sizeof shown, "%g", x);
+                    return Fail("value " + std::string(shown) + " " + v.uom + " is out of range in base units");
+                }
         }
         put(b.vars, std::move(v));
         return true;
@@ -521,6 +524,7 @@ struct Parser {
                 model->mode = static_cast<int>(m);
             } else if (iequals(key, "scope") && w.size() == 2) {
                 model->scope = w[1];
+                model->scope_line = static_cast<int>(at);
             } else if (iequals(key, "library") && w.size() == 2) {
                 std::string lerr;
                 std::vector<BlockDef> types;
@@ -528,6 +532,7 @@ struct Parser {
                 if (!DefineTypes(types)) return false;
                 model->libraries.push_back(w[1]);
             } else if (iequals(key, "type") && (w.size() == 2 || w.size() == 3)) {
+                if (untyped.count(w[1])) return Fail("type " + w[1] + " is defined after a block of that type");
                 BlockDef t;
                 t.name = w[1];
                 t.type = t.name;
@@ -707,7 +712,7 @@ public:
                 return Fail(error, o.line, "objective " + o.name + ": " + why);
         }
         if (!def_.scope.empty() && !iequals(def_.scope, "Plant") && !scopes_.count(def_.scope))
-            return Fail(error, 0, "unknown scope " + def_.scope + " (Plant or a hierarchy block)");
+            return Fail(error, def_.scope_line, "unknown scope " + def_.scope + " (Plant or a hierarchy block)");
         return true;
     }
 

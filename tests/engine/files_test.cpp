@@ -5,7 +5,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "capture.h"
 #include "modelfile.h"
@@ -81,25 +83,46 @@ TEST(ModelFile, ExampleHasTheDescribedPlant) {
     EXPECT_STREQ(stream, "S1");
 }
 
-TEST(ModelFile, SaveAndOpenRoundTripEverything) {
+std::string Read(const std::string& path) {
+    std::string text;
+    EXPECT_TRUE(zeq::ReadFile(path, text)) << path;
+    return text;
+}
+
+// Save, open and save again gives the same file for every model of the model fuzzer's corpus and the
+// examples; values, units, the scope and the default objective come back with it.
+TEST(ModelFile, SaveOpenSaveGivesTheSameFile) {
     TempDir dir;
-    auto sim = Plant();
+    std::vector<std::string> models;
+    for (const char* folder : {NUV_MODEL_CORPUS_DIR, NUV_EXAMPLES_DIR})
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            if (entry.path().extension() == ".model") models.push_back(entry.path());
+    ASSERT_GE(models.size(), 5u);
     OutputCapture out;
-    ASSERT_EQ(sim->Solve(), 0);
-    ASSERT_EQ(sim->SetDefaultObjective("ENERGY_COST"), 0);
-    ASSERT_EQ(sim->SetSolverScope("SECTION"), 0);
-    std::string first = zeq::WriteModel(sim->Export());
-    ASSERT_EQ(sim->SaveSimulation(dir.File("a.model").c_str()), 0);
-    auto again = std::make_unique<zeq::Simulation>();
-    ASSERT_EQ(again->OpenSimulation(dir.File("a.model").c_str()), 0);
-    EXPECT_EQ(zeq::WriteModel(again->Export()), first);
-    ASSERT_EQ(again->Vars().size(), sim->Vars().size());
-    for (size_t i = 0; i < sim->Vars().size(); ++i) {
-        EXPECT_EQ(again->Vars()[i].name, sim->Vars()[i].name);
-        EXPECT_DOUBLE_EQ(again->Vars()[i].value, sim->Vars()[i].value) << sim->Vars()[i].name;
-        EXPECT_EQ(again->Vars()[i].unit_entry, sim->Vars()[i].unit_entry);
+    for (const std::string& model : models) {
+        zeq::Simulation first, second;
+        ASSERT_EQ(first.OpenSimulation(model.c_str()), 0) << out.text;
+        first.Solve();
+        ASSERT_EQ(first.SaveSimulation(dir.File("1").c_str()), 0);
+        ASSERT_EQ(second.OpenSimulation(dir.File("1").c_str()), 0) << model << ": " << out.text;
+        ASSERT_EQ(second.SaveSimulation(dir.File("2").c_str()), 0);
+        EXPECT_EQ(Read(dir.File("2")), Read(dir.File("1"))) << model;
+        ASSERT_EQ(second.Vars().size(), first.Vars().size());
+        for (size_t i = 0; i < first.Vars().size(); ++i) {
+            EXPECT_EQ(second.Vars()[i].name, first.Vars()[i].name);
+            EXPECT_DOUBLE_EQ(second.Vars()[i].value, first.Vars()[i].value) << first.Vars()[i].name;
+            EXPECT_EQ(second.Vars()[i].unit_entry, first.Vars()[i].unit_entry);
+        }
     }
-    EXPECT_STREQ(again->GetDefaultObjective(), "ENERGY_COST");
+    // A block of the file's own lower-case type keeps it and takes that type's members, not the library's.
+    zeq::Simulation names;
+    ASSERT_EQ(names.OpenSimulation(NUV_MODEL_CORPUS_DIR "/names.model"), 0);
+    ZEQEOBlock* h1 = names.GetFlowsheet()->FindBlock("H1");
+    ASSERT_NE(h1, nullptr);
+    EXPECT_STREQ(h1->GetTypeName(), "heater");
+    EXPECT_EQ(h1->GetCount(), 2);
+    EXPECT_GE(names.FindEqn("Sec 1.B q.CHECK"), 0);
+    EXPECT_GE(names.FindEqn("H1.E:1"), 0);
 }
 
 TEST(ModelFile, MalformedTextIsRefusedWithItsLine) {
@@ -108,17 +131,31 @@ TEST(ModelFile, MalformedTextIsRefusedWithItsLine) {
         {"block A\n  var X 1\n", "missing 'end'"},
         {"end\n", "'end' without a block"},
         {"block A\n  var X abc\nend\n", "line 2: bad value abc"},
+        {"block A\n  var X 1e309\nend\n", "line 2: bad value 1e309"},
+        {"block A\n  var Q 1e308 ptype=POWER uom=kW\nend\n", "line 2: value 1e+308 kW is out of range in base units"},
         {"block A\n  var X 1 spec=WHAT\nend\n", "unknown variable spec"},
         {"block A\n  var X 1 ptype=TEMPERATURE uom=kg\nend\n", "does not belong"},
         {"block A\n  block B\n  end\nend\n", "only be placed in a hierarchy"},
         {"block A\n  eqn E : X + 1\nend\n", "has no '='"},
+        {"block A\n  var W 1\n  eqn E : W = ((( + * /\nend\n", "line 3: equation E: "},
+        {"block A\n  var W 1\n  eqn E : W = V\nend\n", "line 3: equation E: unknown variable 'V'"},
+        {"block A\n  var X 1\nend\nconnection C equality A.X A.NOPE\n", "line 4: connection C names unknown variable A.NOPE"},
+        {"hierarchy H\n  connection C equality H.X H.X\nend\nvar X 1\n", "line 2: connection C names unknown variable H.X"},
+        {"tag T A.X\n", "line 1: tag T names unknown variable A.X"},
+        {"objective O minimize 2 * B.Y\n", "line 1: objective O: unknown variable 'B.Y'"},
+        {"block A\nend\nscope A\n", "line 3: unknown scope A"},
+        {"library /tmp\n", "line 1: cannot read library /tmp: is a directory"},
+        {"library /no/such/file.lib\n", "cannot read library /no/such/file.lib: no such file"},
+        {"block A T\nend\ntype T\nend\n", "line 3: type T is defined after a block of that type"},
         {"block A\n  param P real\nend\n", "incomplete"},
         {"global G enum X \"A,B\"\n", "not among its options"},
         {"solver S\n  int MAXITER many\nend\n", "bad integer"},
+        {"solver S\n  int MAXITER -5\nend\n", "line 2: MAXITER must be at least 1"},
+        {"solver S\n  real TOLERANCE -1\nend\n", "line 2: TOLERANCE must be above 0"},
+        {"solver S\n  real DAMPING 0\nend\n", "line 2: DAMPING must be above 0 and at most 1"},
         {"connection C sideways A.X B.Y\n", "unknown connection kind"},
         {"block A\n  var X 1 desc=\"open\nend\n", "unterminated"},
         {"frobnicate\n", "unknown or malformed"},
-        {"library /no/such/file.lib\n", "cannot read library"},
         {"block A\nend\nblock a\nend\n", "defined twice"},
         {"block A.B\nend\n", "may not contain '.'"},
         {"var A.X 1\n", "may not contain '.'"},
@@ -137,20 +174,47 @@ TEST(ModelFile, MalformedTextIsRefusedWithItsLine) {
     EXPECT_NE(error.find("nested too deeply"), std::string::npos) << error;
 }
 
-TEST(ModelFile, OpenFailuresLeaveTheSimulationAsItWas) {
+// Every member that takes a file refuses a missing one, a directory and a bad one with a message, and
+// leaves the simulation as it was.
+TEST(ModelFile, FileMembersRefuseWhatIsNoRegularFileAndChangeNothing) {
     TempDir dir;
-    auto sim = Plant();
-    size_t n = sim->Vars().size();
-    OutputCapture out;
-    EXPECT_EQ(sim->OpenSimulation(dir.File("missing.model").c_str()), ZEQ_E_FILE);
     dir.Write("bad.model", "block A\n");
-    EXPECT_EQ(sim->OpenSimulation(dir.File("bad.model").c_str()), ZEQ_E_SYNTAX);
-    EXPECT_NE(out.text.find("missing 'end'"), std::string::npos);
-    EXPECT_EQ(sim->Vars().size(), n);
-    EXPECT_LT(sim->OpenSimulation(nullptr), 0);
-    char error[128];
-    EXPECT_EQ(zeq_open_simulation(dir.File("bad.model").c_str(), error, sizeof error), nullptr);
-    EXPECT_NE(std::string(error).find("missing 'end'"), std::string::npos);
+    const std::string folder = dir.File(""), missing = dir.File("missing.model"), bad = dir.File("bad.model");
+    auto sim = Plant();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    const std::string before = zeq::WriteModel(sim->Export());
+    const int attrs[] = {7};
+    struct Case {
+        const char* what;
+        std::function<int()> call;
+        int result;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"open missing", [&] { return sim->OpenSimulation(missing.c_str()); }, ZEQ_E_FILE, "no such file"},
+        {"open folder", [&] { return sim->OpenSimulation(folder.c_str()); }, ZEQ_E_FILE, "is a directory"},
+        {"open bad", [&] { return sim->OpenSimulation(bad.c_str()); }, ZEQ_E_SYNTAX, "line 2: missing 'end'"},
+        {"open null", [&] { return sim->OpenSimulation(nullptr); }, E_INVALIDARG, ""},
+        {"add folder", [&] { return sim->AddSimulation(folder.c_str()); }, ZEQ_E_FILE, "is a directory"},
+        {"load block folder", [&] { return sim->LoadBlock(folder.c_str()); }, ZEQ_E_FILE, "is a directory"},
+        {"library folder", [&] { return sim->AddLibrary(folder.c_str()); }, ZEQ_E_FILE, "is a directory"},
+        {"save to folder", [&] { return sim->SaveSimulation(folder.c_str()); }, ZEQ_E_FILE, "Cannot write"},
+        {"save block to folder", [&] { return sim->SaveBlock(folder.c_str(), "FEED"); }, ZEQ_E_FILE, "Cannot write"},
+        {"import folder", [&] { return fs->ImportBlockFile(folder.c_str(), nullptr, nullptr, nullptr); }, ZEQ_E_FILE, ""},
+        {"variables to folder", [&] { return RTVARFILE_WRITE(fs, folder.c_str(), attrs, 1); }, ZEQ_E_FILE, ""},
+    };
+    for (const Case& c : cases) {
+        OutputCapture out;
+        EXPECT_EQ(c.call(), c.result) << c.what;
+        EXPECT_NE(out.text.find(c.message), std::string::npos) << c.what << ": " << out.text;
+        EXPECT_EQ(zeq::WriteModel(sim->Export()), before) << c.what;
+    }
+    EXPECT_EQ(RTXFILE_OPEN(folder.c_str(), nullptr), nullptr);
+    for (const std::string& path : {folder, bad}) {
+        char error[256] = "";
+        EXPECT_EQ(zeq_open_simulation(path.c_str(), error, sizeof error), nullptr) << path;
+        EXPECT_NE(std::string(error).find(path == bad ? "missing 'end'" : "is a directory"), std::string::npos) << error;
+    }
 }
 
 TEST(ModelFile, SaveBlockThenLoadItElsewhere) {

@@ -6,7 +6,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
+#include "capture.h"
 #include "zeq_testing.h"
 
 using zeq::testing::ModelBuilder;
@@ -153,23 +155,49 @@ TEST(VariableRecord, CommitWritesOnlyWhatWasSetAndMarksModified) {
     EXPECT_LT(rec.Commit(fs, nullptr, 99, true), 0);
 }
 
+// A refused commit changes nothing: an unknown unit, the engine refusing, or a quantity that is not finite
+// once converted to base units (1e308 kW); records, commands and tasks refuse such values alike.
 TEST(VariableRecord, RefusedCommitChangesNothing) {
-    auto sim = Small();
+    ModelBuilder m;
+    m.Block("A").Var("Q", 5, SPEC_CONST, "POWER", "kW").Bounds(0, 10);
+    auto sim = m.Create();
     ZEQEOCntr* fs = sim->GetFlowsheet();
-    ZEQVariableData rec;
-    rec.mask.Set(VA_VALUE);
-    rec.mask.Add(VA_UOM);
-    ASSERT_TRUE(rec.Load(fs, nullptr, 1, true));
-    ASSERT_TRUE(rec.SetValue(VA_VALUE, 50.0));
-    ASSERT_TRUE(rec.SetValue(VA_UOM, "furlongs"));
-    EXPECT_LT(rec.Commit(fs, nullptr, 1, true), 0);
-    EXPECT_DOUBLE_EQ(LoadDouble(fs, 1, VA_VALUE), 25.0);
-    zeq::testing::RefuseCommits(*sim, true);
-    ASSERT_TRUE(rec.Load(fs, nullptr, 1, true));
-    ASSERT_TRUE(rec.SetValue(VA_VALUE, 50.0));
-    EXPECT_LT(rec.Commit(fs, nullptr, 1, true), 0);
+    struct Case {
+        int id;
+        double value;
+        const char* uom;
+    };
+    const Case cases[] = {{VA_VALUE, 50, "furlongs"}, {VA_VALUE, 1e308, nullptr}, {VA_LOWER, 1e308, nullptr},
+                          {VA_UPPER, -1e308, nullptr}, {VA_INITIAL, 1e308, nullptr}, {VA_STEP, 1e308, nullptr},
+                          {VA_VALUE, 50, nullptr}};
+    for (const Case& c : cases) {
+        const bool refuse_all = &c == &cases[std::size(cases) - 1];
+        zeq::testing::RefuseCommits(*sim, refuse_all);
+        ZEQVariableData rec;
+        rec.mask.Set(c.id);
+        ASSERT_TRUE(rec.Load(fs, nullptr, 1, true));
+        ASSERT_TRUE(rec.SetValue(c.id, c.value));
+        if (c.uom) {
+            ASSERT_TRUE(rec.SetValue(VA_UOM, c.uom));
+        }
+        EXPECT_EQ(rec.Commit(fs, nullptr, 1, true), ZEQ_E_REFUSED) << c.id << " " << c.value;
+    }
     zeq::testing::RefuseCommits(*sim, false);
-    EXPECT_DOUBLE_EQ(LoadDouble(fs, 1, VA_VALUE), 25.0);
+    ZEQVariableData rec;
+    ASSERT_TRUE(rec.Load(fs, nullptr, 1, true));
+    for (int id : {VA_VALUE, VA_LOWER, VA_UPPER}) EXPECT_FALSE(rec.SetValue(id, HUGE_VAL)) << id;
+    OutputCapture out;
+    EXPECT_EQ(sim->ExecuteCommand("set A.Q 1e308"), ZEQ_E_REFUSED);
+    EXPECT_EQ(sim->ExecuteCommand("set A.Q 1e309"), ZEQ_E_SYNTAX);
+    auto* tasks = dynamic_cast<IZEQTaskManager*>(sim->GetDynamicSolver(""));
+    EXPECT_EQ(tasks->AddTasks("<tasks><task name='T'><set variable='A.Q' value='1e308'/></task></tasks>", nullptr),
+              ZEQ_E_SYNTAX);
+    const zeq::Variable& q = sim->Vars()[0];
+    EXPECT_EQ(q.value, 5000);
+    EXPECT_EQ(q.lower, 0);
+    EXPECT_EQ(q.upper, 10000);
+    EXPECT_EQ(q.step, 0);
+    EXPECT_EQ(q.initial, 5000);
 }
 
 TEST(VariableRecord, NotSetValuesForEmptyRows) {

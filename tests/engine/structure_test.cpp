@@ -1,6 +1,7 @@
 // Structure, numbering, lookups and wrapper holders of the engine's object model.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 
@@ -414,7 +415,15 @@ TEST(EngineSolvers, ParametersByKindCountFromOne) {
     EXPECT_FALSE(s->GetIntParameterName(3, buf, sizeof buf, &iv));
     EXPECT_FALSE(s->GetRealParameterName(0, buf, sizeof buf, nullptr));
     EXPECT_EQ(s->SetRealParameter("tolerance", 1e-3), 0);
+    // Settings no solve can work with are refused when set, the old value kept.
+    EXPECT_EQ(s->SetIntParameter("MAXITER", -5), ZEQ_E_REFUSED);
+    EXPECT_EQ(s->SetIntParameter("MAXITER", 0), ZEQ_E_REFUSED);
+    for (const auto& [name, value] : {std::pair{"TOLERANCE", -1.0}, {"TOLERANCE", 0.0}, {"TOLERANCE", NAN},
+                                      {"DAMPING", 0.0}, {"DAMPING", 1.5}, {"DAMPING", INFINITY}})
+        EXPECT_EQ(s->SetRealParameter(name, value), ZEQ_E_REFUSED) << name << " " << value;
+    EXPECT_EQ(s->GetIntParameter("MAXITER"), 100);
     EXPECT_DOUBLE_EQ(s->GetRealParameter("TOLERANCE"), 1e-3);
+    EXPECT_DOUBLE_EQ(s->GetRealParameter("DAMPING"), 1.0);
     EXPECT_LT(s->SetIntParameter("NOPE", 1), 0);
     EXPECT_EQ(s->SetTextParameter("METHOD", "OTHER"), 0);
     EXPECT_STREQ(s->GetTextParameter("method"), "OTHER");

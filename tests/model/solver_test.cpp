@@ -2,6 +2,7 @@
 // reads and writes by position and by name, and the enumerator.
 #include "model_support.h"
 #include "solver.h"
+#include "zeq_host.h"
 
 using model_test::SimulationTest;
 using model_test::TakeError;
@@ -108,6 +109,14 @@ TEST_F(SolverTest, WritesConvertTheValueToTheParametersType) {
     EXPECT_EQ(params_->put_Item(I4(1), CComVariant(OLESTR("many"))), DISP_E_TYPEMISMATCH);
     EXPECT_EQ(TakeError().source, "NUVSolver");
     EXPECT_EQ(EngineMain().GetIntParameter("MAXITER"), 75);
+    // Settings no solve can work with are refused when set.
+    for (const auto& [name, value] : {std::pair{OLESTR("MAXITER"), -5.0}, {OLESTR("TOLERANCE"), -1.0}, {OLESTR("DAMPING"), 0.0}}) {
+        EXPECT_EQ(params_->put_Item(CComVariant(name), CComVariant(value)), static_cast<HRESULT>(ZEQ_E_REFUSED));
+        EXPECT_EQ(TakeError().source, "NUVSolver");
+    }
+    EXPECT_EQ(EngineMain().GetIntParameter("MAXITER"), 75);
+    EXPECT_DOUBLE_EQ(EngineMain().GetRealParameter("TOLERANCE"), 1e-6);
+    EXPECT_DOUBLE_EQ(EngineMain().GetRealParameter("DAMPING"), 1.0);
 }
 
 TEST_F(SolverTest, EnumeratorYieldsEveryValueInOrder) {

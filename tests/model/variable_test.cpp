@@ -71,8 +71,10 @@ TEST_F(VariableTest, DoublePropertiesReadAndWriteTheirEngineAttribute) {
         EXPECT_EQ((v.p->*c.get)(nullptr), E_POINTER);
     }
     // A value the record refuses fails the setter and leaves the variable as it was.
-    EXPECT_EQ(v->put_Value(std::nan("")), E_FAIL);
-    EXPECT_EQ(TakeError(), "NUVVariable: Unspecified Error");
+    for (double refused : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        EXPECT_EQ(v->put_Value(refused), E_FAIL) << refused;
+        EXPECT_EQ(TakeError(), "NUVVariable: Unspecified Error");
+    }
     zeq::testing::RefuseCommits(*sim_, true);
     EXPECT_LT(v->put_Value(1.0), 0) << "a commit the engine refuses fails the setter";
     zeq::testing::RefuseCommits(*sim_, false);
