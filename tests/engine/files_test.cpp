@@ -237,16 +237,6 @@ TEST(ModelFile, SaveBlockThenLoadItElsewhere) {
     EXPECT_EQ(sim->AddSimulation(dir.File("more.model").c_str()), ZEQ_E_BAD_NAME);
 }
 
-TEST(Generator, ModelsOfAnySizeSolveInOneSweep) {
-    auto sim = std::make_unique<zeq::Simulation>();
-    sim->Build(zeq::testing::GenerateModel(25, 4, true));
-    EXPECT_EQ(sim->GetFlowsheet()->GetCount(), 100);
-    EXPECT_EQ(sim->GetFlowsheet()->GetBlockCount(), 3);
-    OutputCapture out;
-    ASSERT_EQ(sim->Solve(), 0);
-    EXPECT_DOUBLE_EQ(sim->Vars()[static_cast<size_t>(sim->FindVar("H3.B25.X4"))].value, 25 + 3);
-}
-
 TEST(VariableFile, WriteThenReadBackIntoAnotherSimulation) {
     TempDir dir;
     auto a = Plant();

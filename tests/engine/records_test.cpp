@@ -82,13 +82,6 @@ TEST(VariableRecord, AttributeIdsAndBaseTypes) {
     int id = 0;
     EXPECT_FALSE(ZEQVariableData::AttribId("NOT_AN_ATTRIBUTE", &id));
     EXPECT_FALSE(ZEQVariableData::AttribId(nullptr, &id));
-    int eid = 0;
-    EXPECT_TRUE(ZEQEquationData::AttribId("SHADOW_PRICE", &eid));
-    EXPECT_EQ(eid, 0x100);
-    EXPECT_TRUE(ZEQParameterData::AttribId("TYPE", &eid));
-    EXPECT_EQ(eid, 0x80);
-    EXPECT_TRUE(ZEQPortData::AttribId("STREAM", &eid));
-    EXPECT_EQ(eid, 0x20);
 }
 
 TEST(VariableRecord, EnumerationsReadAsIntegerAndText) {
@@ -446,10 +439,6 @@ TEST(EquationAndPortRecords, ReadNamesResidualsAndPortAttributes) {
     EXPECT_EQ(n, 1);
     EXPECT_FALSE(port.Load(fs->GetBlock(1), 2));
 }
-
-}  // namespace
-
-namespace {
 
 // A display unit for one access: switch the variable's unit, read and write in it, then put the unit back
 // by committing the record loaded before the switch.
