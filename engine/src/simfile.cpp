@@ -196,7 +196,11 @@ int Simulation::LoadBlock(const char* path) {
     return 0;
 }
 
+// A type spelt exactly as given first (a file's own "heater" beside the library's "HEATER"), else one that
+// differs only in case.
 const BlockDef* Simulation::FindType(std::string_view type) const {
+    for (const BlockDef& t : types_)
+        if (t.name == type) return &t;
     for (const BlockDef& t : types_)
         if (iequals(t.name, type)) return &t;
     return nullptr;
@@ -244,7 +248,7 @@ int BlockEditor::AddBlock(ZEQEOCntr* target, const char* name, const char* type,
     if (!t) return ZEQ_E_UNKNOWN_TYPE;
     BlockDef def = *t;
     def.name = name;
-    def.type = to_upper(type);
+    def.type = t->name;  // as the type spells it, so that a saved model finds the same type again
     def.library.clear();
     // Arguments "NAME=value, ..." set parameters of the new block.
     if (args && (args->kind == VALUE_STRING || args->kind == VALUE_ID) && args->u.s && *args->u.s) {

@@ -114,13 +114,17 @@ TEST(ModelFile, SaveOpenSaveGivesTheSameFile) {
             EXPECT_EQ(second.Vars()[i].unit_entry, first.Vars()[i].unit_entry);
         }
     }
-    // A block of the file's own lower-case type keeps it and takes that type's members, not the library's.
+    // A block of the file's own lower-case type keeps it and takes that type's members, not the library's,
+    // whether read from the file or added by type name.
     zeq::Simulation names;
     ASSERT_EQ(names.OpenSimulation(NUV_MODEL_CORPUS_DIR "/names.model"), 0);
-    ZEQEOBlock* h1 = names.GetFlowsheet()->FindBlock("H1");
-    ASSERT_NE(h1, nullptr);
-    EXPECT_STREQ(h1->GetTypeName(), "heater");
-    EXPECT_EQ(h1->GetCount(), 2);
+    ZEQEOCntr* fs = names.GetFlowsheet();
+    ASSERT_EQ(fs->GetEditor()->AddBlock(fs, "H2", "heater", nullptr), 0);
+    for (const char* block : {"H1", "H2"}) {
+        ASSERT_NE(fs->FindBlock(block), nullptr) << block;
+        EXPECT_STREQ(fs->FindBlock(block)->GetTypeName(), "heater") << block;
+        EXPECT_EQ(fs->FindBlock(block)->GetCount(), 2) << block;
+    }
     EXPECT_GE(names.FindEqn("Sec 1.B q.CHECK"), 0);
     EXPECT_GE(names.FindEqn("H1.E:1"), 0);
 }
