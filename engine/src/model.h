@@ -451,7 +451,8 @@ private:
     // restore the values themselves.
     int RunSolve(const std::string& objective_name, bool quiet = false);
     Container* SolveScope();
-    int Load(const char* path, ModelDef& def);
+    // Reads a model file; joining: the container its blocks will join (null: it replaces the simulation).
+    int Load(const char* path, ModelDef& def, Container* joining = nullptr);
 
     std::unique_ptr<Container> flowsheet_;
     std::vector<Variable> vars_;

@@ -23,7 +23,8 @@ namespace zeq {
 namespace {
 
 constexpr int kMaxDepth = 32;
-bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int library_depth);
+bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int library_depth,
+                  const MergeTarget* into = nullptr);
 
 // Where a word stands in its line: [begin, end) and whether any of it was quoted.
 struct Span {
@@ -696,22 +697,25 @@ namespace {
 // resolved as the engine resolves them when it compiles the model.
 class ModelCheck {
 public:
-    explicit ModelCheck(const ModelDef& def) : def_(def) { Collect(def.flowsheet, ""); }
+    ModelCheck(const ModelDef& def, const MergeTarget* into) : def_(def), into_(into) {
+        Collect(def.flowsheet, into ? into->prefix : std::string());
+    }
 
     bool Run(std::string& error) {
         for (const BlockDef& t : def_.types)
             if (!SyntaxOnly(t, error)) return false;
-        if (!Members(def_.flowsheet, "", "", true, error)) return false;
+        if (!Members(def_.flowsheet, into_ ? into_->prefix : std::string(), "", true, error)) return false;
         for (const TagDef& t : def_.tags)
-            if (!vars_.count(t.variable))
+            if (!Known(t.variable))
                 return Fail(error, t.line, "tag " + t.alias + " names unknown variable " + t.variable);
         for (const ObjectiveDef& o : def_.objectives) {
             Expr expr;
             std::string why;
-            if (!ParseExpr(o.expr, [&](std::string_view n) { return vars_.count(n) ? 0 : -1; }, expr, why))
+            if (!ParseExpr(o.expr, [&](std::string_view n) { return Known(n) ? 0 : -1; }, expr, why))
                 return Fail(error, o.line, "objective " + o.name + ": " + why);
         }
-        if (!def_.scope.empty() && !iequals(def_.scope, "Plant") && !scopes_.count(def_.scope))
+        // A merged model's scope is not applied.
+        if (!into_ && !def_.scope.empty() && !iequals(def_.scope, "Plant") && !scopes_.count(def_.scope))
             return Fail(error, def_.scope_line, "unknown scope " + def_.scope + " (Plant or a hierarchy block)");
         return true;
     }
@@ -723,6 +727,9 @@ private:
     }
     static std::string Join(const std::string& prefix, const std::string& name) {
         return prefix.empty() ? name : prefix + "." + name;
+    }
+    bool Known(std::string_view name) const {
+        return vars_.count(name) > 0 || (into_ && into_->has_variable && into_->has_variable(name));
     }
     void Collect(const BlockDef& b, const std::string& prefix) {
         for (const VarDef& v : b.vars) vars_.insert(Join(prefix, v.name));
@@ -752,7 +759,7 @@ private:
     // equations (flowsheet, hierarchy blocks) read names relative to it, a plain block's its own first.
     bool Members(const BlockDef& b, const std::string& prefix, const std::string& outer, bool container,
                  std::string& error) {
-        auto known = [&](std::string_view n) { return vars_.count(n) > 0; };
+        auto known = [&](std::string_view n) { return Known(n); };
         Resolver resolve = [&](std::string_view n) {
             std::string name(n);
             if (!prefix.empty() && known(Join(prefix, name))) return 0;
@@ -776,10 +783,12 @@ private:
     }
 
     const ModelDef& def_;
+    const MergeTarget* into_;
     std::unordered_set<std::string, CaselessHash, CaselessEqual> vars_, scopes_;
 };
 
-bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int library_depth) {
+bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int library_depth,
+                  const MergeTarget* into) {
     out = ModelDef{};
     Parser p;
     p.library_depth = library_depth;
@@ -799,11 +808,13 @@ bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int 
         error = p.error;
         return false;
     }
-    return ModelCheck(out).Run(error);
+    return ModelCheck(out, into).Run(error);
 }
 }  // namespace
 
-bool ParseModel(std::string_view text, ModelDef& out, std::string& error) { return ParseModelAt(text, out, error, 0); }
+bool ParseModel(std::string_view text, ModelDef& out, std::string& error, const MergeTarget* into) {
+    return ParseModelAt(text, out, error, 0, into);
+}
 
 std::string WriteModel(const ModelDef& def) {
     std::ostringstream out;

@@ -1,5 +1,6 @@
 // The text model format: parsing into a ModelDef and writing one back.
 #pragma once
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -7,8 +8,16 @@
 
 namespace zeq {
 
-// false with "line N: message" in error. Nesting deeper than 32 blocks is refused.
-bool ParseModel(std::string_view text, ModelDef& out, std::string& error);
+// Where a model file's blocks go when they join a simulation: the prefix of the container that takes them
+// and the variables already there, which their equations, connections and tags may name.
+struct MergeTarget {
+    std::string prefix;
+    std::function<bool(std::string_view)> has_variable;  // by full name
+};
+
+// false with "line N: message" in error. Nesting deeper than 32 blocks is refused. Everything the model
+// names must exist in it (or, with a merge target, in the simulation it joins).
+bool ParseModel(std::string_view text, ModelDef& out, std::string& error, const MergeTarget* into = nullptr);
 std::string WriteModel(const ModelDef& def);
 // A single block (as SaveBlock writes it).
 std::string WriteBlockFile(const BlockDef& block);

@@ -105,14 +105,17 @@ ModelDef Simulation::Export() const {
     return m;
 }
 
-int Simulation::Load(const char* path, ModelDef& def) {
+int Simulation::Load(const char* path, ModelDef& def, Container* joining) {
     if (!path || !*path) return E_INVALIDARG;
     std::string text, error;
     if (!ReadFile(path, text, &error)) {
         Print(std::string("Cannot read ") + path + ": " + error);
         return ZEQ_E_FILE;
     }
-    if (!ParseModel(text, def, error)) {
+    // A model that joins this simulation may name its variables.
+    MergeTarget into{joining ? joining->Prefix() : std::string(),
+                     [this](std::string_view name) { return FindVar(name) >= 0; }};
+    if (!ParseModel(text, def, error, joining ? &into : nullptr)) {
         Print(std::string(path) + ": " + error);
         return ZEQ_E_SYNTAX;
     }
@@ -144,7 +147,7 @@ int Simulation::AddSimulation(const char* path) {
     Journal(std::string("AddSimulation ") + (path ? path : "(null)"));
     if (int r = TakeInjectedResult()) return r;
     ModelDef def;
-    if (int r = Load(path, def)) return r;
+    if (int r = Load(path, def, flowsheet_.get())) return r;
     // Check every name first so that a clash adds nothing.
     for (const BlockDef& b : def.flowsheet.blocks)
         for (auto& mine : flowsheet_->Blocks())
@@ -185,12 +188,12 @@ int Simulation::LoadBlock(const char* path) {
     Journal(std::string("LoadBlock ") + (path ? path : "(null)"));
     if (int r = TakeInjectedResult()) return r;
     ModelDef def;
-    if (int r = Load(path, def)) return r;
+    Container* target = scopes_.empty() ? flowsheet_.get() : scopes_.back();
+    if (int r = Load(path, def, target)) return r;
     if (def.flowsheet.blocks.empty()) {
         Print(std::string(path) + ": no block in file");
         return ZEQ_E_SYNTAX;
     }
-    Container* target = scopes_.empty() ? flowsheet_.get() : scopes_.back();
     for (const BlockDef& b : def.flowsheet.blocks)
         if (int r = AddBlockDef(target, b)) return r;
     return 0;

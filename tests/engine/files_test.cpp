@@ -227,11 +227,17 @@ TEST(ModelFile, SaveBlockThenLoadItElsewhere) {
     ASSERT_EQ(sim->LoadBlock(dir.File("sec.blk").c_str()), 0);
     EXPECT_GT(fs->FindIndex("SECTION.HTR.DUTY"), 0);
     ASSERT_EQ(sim->Solve(), 0) << out.text;
-    // AddSimulation merges another model's blocks.
-    dir.Write("more.model", "library STANDARD\nblock EXTRA FEED\nend\n");
-    ASSERT_EQ(sim->AddSimulation(dir.File("more.model").c_str()), 0);
+    // AddSimulation merges another model's blocks; what joins a simulation may name its variables.
+    dir.Write("more.model", "library STANDARD\nblock EXTRA FEED\nend\nconnection CX equality EXTRA.F MIX.F1\n");
+    ASSERT_EQ(sim->AddSimulation(dir.File("more.model").c_str()), 0) << out.text;
     EXPECT_GT(fs->FindIndex("EXTRA.F"), 0);
     EXPECT_EQ(sim->AddSimulation(dir.File("more.model").c_str()), ZEQ_E_BAD_NAME);
+    dir.Write("out.blk", "block OUT\n  var Y 0\n  eqn E : Y = 2 * FEED.F\nend\n");
+    EXPECT_EQ(sim->LoadBlock(dir.File("out.blk").c_str()), 0) << out.text;
+    EXPECT_EQ(sim->OpenSimulation(dir.File("out.blk").c_str()), ZEQ_E_SYNTAX) << "on its own FEED.F is unknown";
+    dir.Write("bad.blk", "block BAD\n  var Y 0\n  eqn E : Y = 2 * NOPE.F\nend\n");
+    EXPECT_EQ(sim->LoadBlock(dir.File("bad.blk").c_str()), ZEQ_E_SYNTAX);
+    EXPECT_EQ(fs->FindIndex("BAD.Y"), 0);
 }
 
 TEST(VariableFile, WriteThenReadBackIntoAnotherSimulation) {
