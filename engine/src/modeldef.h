@@ -112,6 +112,7 @@ struct ModelDef {
     std::vector<SolverDef> solvers;
     std::vector<ObjectiveDef> objectives;
     std::string default_objective;
+    int default_objective_line = 0;
     std::vector<TagDef> tags;
     std::vector<ParamDef> globals;
     std::vector<std::string> libraries;

@@ -559,6 +559,7 @@ struct Parser {
                 model->objectives.push_back(std::move(o));
             } else if (iequals(key, "default-objective") && w.size() == 2) {
                 model->default_objective = w[1];
+                model->default_objective_line = static_cast<int>(at);
             } else if (iequals(key, "tag") && w.size() == 3) {
                 model->tags.push_back(TagDef{w[1], w[2], static_cast<int>(at)});
             } else if (iequals(key, "global")) {
@@ -714,6 +715,11 @@ public:
             if (!ParseExpr(o.expr, [&](std::string_view n) { return Known(n) ? 0 : -1; }, expr, why))
                 return Fail(error, o.line, "objective " + o.name + ": " + why);
         }
+        const std::string& chosen = def_.default_objective;
+        if (!chosen.empty() && !iequals(chosen, "NONE") &&
+            std::none_of(def_.objectives.begin(), def_.objectives.end(),
+                         [&](const ObjectiveDef& o) { return iequals(o.name, chosen); }))
+            return Fail(error, def_.default_objective_line, "unknown default objective " + chosen);
         // A merged model's scope is not applied.
         if (!into_ && !def_.scope.empty() && !iequals(def_.scope, "Plant") && !scopes_.count(def_.scope))
             return Fail(error, def_.scope_line, "unknown scope " + def_.scope + " (Plant or a hierarchy block)");

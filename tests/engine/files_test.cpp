@@ -148,6 +148,7 @@ TEST(ModelFile, MalformedTextIsRefusedWithItsLine) {
         {"tag T A.X\n", "line 1: tag T names unknown variable A.X"},
         {"objective O minimize 2 * B.Y\n", "line 1: objective O: unknown variable 'B.Y'"},
         {"block A\nend\nscope A\n", "line 3: unknown scope A"},
+        {"default-objective COST\n", "line 1: unknown default objective COST"},
         {"library /tmp\n", "line 1: cannot read library /tmp: is a directory"},
         {"library /no/such/file.lib\n", "cannot read library /no/such/file.lib: no such file"},
         {"block A T\nend\ntype T\nend\n", "line 3: type T is defined after a block of that type"},
