@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 dir=build/browse-fuzz
 cmake -S . -B "$dir" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DNUV_BUILD_FUZZ=ON -DNUV_BUILD_TESTS=OFF -DNUV_BUILD_BENCH=OFF >/dev/null
+  -DNUV_BUILD_FUZZ=ON -DNUV_BUILD_TESTS=OFF -DNUV_BUILD_BENCH=OFF -DNUV_WERROR=ON >/dev/null
 cmake --build "$dir" --target browse_path_fuzz
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
