@@ -38,6 +38,11 @@ void TokenizePath(ValueList& list, const FIValue& value) {
     }
     const char* text = list.source_.GetString();
     size_t n = list.source_.Length();
+    // Room for every token up front: each delimiter is one, with at most one text between two of them.
+    // A long path then fills its list in one pass instead of copying it at each growth.
+    size_t delimiters = 0;
+    for (size_t k = 0; k < n; ++k) delimiters += IsDelimiter(text[k]);
+    list.tokens_.reserve(2 * delimiters + 1);
     size_t i = 0;
     while (i < n) {
         char c = text[i];
