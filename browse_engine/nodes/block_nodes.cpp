@@ -49,11 +49,36 @@ public:
             out = EntryHandle(new FIVORNBlockNode(node_->document, container, index, block));
         }
     }
+    // A block's browse name is its engine prefix: the container's prefix and the block's own name, which
+    // holds no '.' and is unique in its container regardless of case. The engine's name index finds the
+    // one candidate; the exact comparison keeps the match case-sensitive. Names it cannot index (a
+    // position name "#n", or a '.' below the container's prefix) are looked for one by one.
     int32_t Find(const char* name, int32_t first, int32_t end) {
-        return RangeCursor<BlockSource>::FindByName(*this, name, first, end);
+        ZEQEOCntr* container = node_->Container();
+        if (container == nullptr || *name == '\0' || *name == '#' || HasDotBelowPrefix(name)) {
+            return RangeCursor<BlockSource>::FindByName(*this, name, first, end);
+        }
+        const int32_t pos = container->FindBlockIndex(name) - 1;
+        if (pos < first || pos >= end) return end;
+        FIValue found;
+        NameAt(pos, found);
+        return found.IsText() && std::strcmp(found.GetString(), name) == 0 ? pos : end;
     }
 
 private:
+    // True when name, past the container's own prefix and its '.', still holds a '.'.
+    bool HasDotBelowPrefix(const char* name) {
+        const char* local = name;
+        ZEQEOBlock* owner = node_->Container()->GetOwnerBlock();
+        ZEQEOCntr* parent = owner != nullptr ? owner->GetParentContainer(nullptr) : nullptr;
+        if (parent != nullptr) {
+            const char* prefix = parent->GetBlockPrefix(owner);
+            const size_t n = prefix != nullptr ? std::strlen(prefix) : 0;
+            if (n > 0 && std::strncmp(name, prefix, n) == 0 && name[n] == '.') local = name + n + 1;
+        }
+        return std::strchr(local, '.') != nullptr;
+    }
+
     FIHandle<FIVORNBlocksNode> node_;
 };
 

@@ -34,6 +34,16 @@ TEST_F(PlantNodes, BlockListSeekMatchesCaseAndStopsDone) {
     FIValue name;
     cursor.CurrentName(name);
     EXPECT_EQ(name.ToStdString(), "PROD");
+    // A nested list knows its blocks by their full names only, with their case.
+    FI::CursorHandle nested;
+    At("SECTION.Blocks")->CreateCursor(nested);
+    for (const char* other : {"HTR", "section.HTR", "SECTION.htr", "SECTION.HTR.X", "SECTION.", "#0"}) {
+        EXPECT_FALSE(nested.Seek(other)) << other;
+    }
+    EXPECT_TRUE(nested.Seek("SECTION.SPL"));
+    nested.CurrentName(name);
+    EXPECT_EQ(name.ToStdString(), "SECTION.SPL");
+    EXPECT_FALSE(cursor.Seek("SECTION.HTR")) << "the top list holds no nested block";
     EXPECT_FALSE(cursor.Seek("prod"));
     EXPECT_TRUE(cursor.IsDone());
     cursor.CurrentName(name);
