@@ -4,6 +4,7 @@
 #include <servprov.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -13,6 +14,7 @@
 #include "browse/variant_array.h"
 #include "events/callbacks_helper.h"
 #include "events/run_receivers.h"
+#include "nodes/engine_nodes.h"
 #include "nodes/top_nodes.h"
 #include "nuvclasslib.h"
 #include "simulation.h"
@@ -466,6 +468,12 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
     std::string name;
     bool found = false;
     bool endedOnBlock = false;
+    // Set when every block on the way was named by its own prefix: the tree then holds the path's block
+    // steps as built, and only its last step needs checking.
+    bool named = true;
+    ZEQEOCntr* owner = nullptr;
+    ZEQEOBlock* reached = nullptr;
+    bool overlong = false;
     const char* p = moniker;
     while (*p != '\0') {
         const char* dot = std::strchr(p, '.');
@@ -476,6 +484,7 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
         // A candidate longer than any block name can be is no block; nothing more can be found.
         if (name.size() > kMaxMonikerName) {
             endedOnBlock = false;
+            overlong = true;
             break;
         }
         const int index = container->FindBlockIndex(name.c_str());
@@ -487,6 +496,9 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
         ZEQEOBlock* block = container->GetBlock(index);
         // The path names the block as the tree does: by the name its container knows it by.
         const char* known = block != nullptr ? container->GetBlockPrefix(block) : nullptr;
+        named = named && known != nullptr && *known != '\0';
+        owner = container;
+        reached = block;
         path.AppendChar('.');
         path.Append(known != nullptr && *known != '\0' ? std::string(known) : name, true);
         name.clear();
@@ -501,6 +513,16 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
     if (*p != '\0') {
         path.Append(".Variables.");
         path.Append(p, true);
+    }
+    if (named && !overlong && reached != nullptr) {
+        // The block the path ends on, or the variable of the plain block it reached, as the block's
+        // variable list finds it: without walking the tree again from the top.
+        if (*p == '\0') return S_OK;
+        const int32_t first = std::max(reached->GetFirstIndex() - 1, 0);
+        const int32_t end = first + std::max(reached->GetCount(), 0);
+        const int32_t index = FindVariableIndex(owner, reached, p) - 1;
+        if (index >= first && index < end) return S_OK;
+        return RaiseFIError(E_FAIL, "Unable to resolve moniker");
     }
     const char* rest = nullptr;
     EntryHandle entry = ResolvePath(path.GetString(), &rest);

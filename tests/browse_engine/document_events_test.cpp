@@ -214,6 +214,8 @@ TEST_F(DocumentTest, MonikersResolveToFullPaths) {
         {"FEED.NOPE", "Unable to resolve moniker"},
         {"SECTION.NOPE", "Unable to resolve moniker"},
         {"SECTION.LOAD", "Unable to resolve moniker"},
+        {"FEED.F.G", "Unable to resolve moniker"},
+        {"FEED.F.", "Unable to resolve moniker"},
         {longName.c_str(), "Unable to resolve moniker"},
         {longThenVariable.c_str(), "Unable to resolve moniker"},
     };
