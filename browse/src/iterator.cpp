@@ -250,13 +250,30 @@ void FIIteratorBase::GetName(FIValue& out) {
 }
 
 void FIIteratorBase::GetPath(FIValue& out) {
-    out.Clear();
     FIValue name;
-    for (const Frame& f : frames_) {
-        name.Clear();
-        if (!f.parent.IsNull()) f.parent->GetName(name);
-        out.AppendValue(name, true, false);
-        out.AppendChar('.');
+    if (frames_.empty()) {
+        out.Clear();
+    } else {
+        // The parents named by an earlier call are named alike now: only new frames are named.
+        size_t kept = 0;
+        while (kept < pathSteps_.size() && kept < frames_.size() &&
+               pathSteps_[kept].parent.Get() == frames_[kept].parent.Get()) {
+            ++kept;
+        }
+        pathSteps_.resize(kept);
+        pathPrefix_.resize(kept > 0 ? pathSteps_.back().end : 0);
+        FIValue part;
+        for (size_t i = kept; i < frames_.size(); ++i) {
+            const Frame& f = frames_[i];
+            name.Clear();
+            if (!f.parent.IsNull()) f.parent->GetName(name);
+            part.Clear();
+            part.AppendValue(name, true, false);
+            if (part.IsText()) pathPrefix_.append(part.GetString(), part.Length());
+            pathPrefix_.push_back('.');
+            pathSteps_.push_back(PathStep{f.parent, pathPrefix_.size()});
+        }
+        out.SetString(pathPrefix_);  // reuses out's buffer
     }
     name.Clear();
     if (!current_.IsNull()) current_->GetName(name);

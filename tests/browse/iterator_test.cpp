@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "browse/iterator.h"
 #include "browse/reference.h"
@@ -190,6 +191,30 @@ TEST_F(IteratorTest, EveryPrintedPathWalksBackToItsEntry) {
         ASSERT_TRUE(again.MoveTo(printed.ToStdString().substr(4))) << row.printed;
         EXPECT_EQ(again.Current().Get(), it.Current().Get()) << row.printed;
     }
+}
+
+// A walk that climbs out of one block and into the next names each entry by its own parents, also
+// where two siblings share a name.
+TEST_F(IteratorTest, PathsFollowAWalkUpAndDown) {
+    const std::vector<std::string> expected = {
+        "Top",          "Top.Blocks",   "Top.Blocks.B1",   "Top.Blocks.B1.T", "Top.Blocks.B1.P",
+        "Top.Blocks.B2", "Top.Blocks.B2.T", "Top.Blocks.B3", "Top.Blocks.B3.T", "Top.Blocks",
+        "Top.Blocks.X", "Top.\"a.b\"",  "Top.\"a.b\".c", "Top.v"};
+    std::vector<std::string> seen = {Path()};
+    for (;;) {
+        if (!it_.MoveToFirstChild() && !it_.MoveNextSibling()) {
+            bool moved = false;
+            while (!moved && it_.MoveUp()) moved = it_.MoveNextSibling();
+            if (!moved) break;
+        }
+        seen.push_back(Path());
+    }
+    EXPECT_EQ(seen, expected);
+    // Up two levels and down again into another block before the path is asked for.
+    ASSERT_TRUE(it_.MoveTo("Blocks.B1.T"));
+    EXPECT_EQ(Path(), "Top.Blocks.B1.T");
+    ASSERT_TRUE(it_.MoveUp() && it_.MoveNextSibling() && it_.MoveToFirstChild());
+    EXPECT_EQ(Path(), "Top.Blocks.B2.T");
 }
 
 TEST_F(IteratorTest, AttributesSeeTheIteratorsDisplay) {

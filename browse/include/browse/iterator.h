@@ -91,6 +91,15 @@ private:
     FIDocument* document_ = nullptr;
     EntryHandle current_;
     std::vector<Frame> frames_;
+    // The display path up to the current entry's parent, kept between GetPath calls: pathPrefix_ holds
+    // the quoted names of the frames' parents, each followed by '.', and pathSteps_[i] the parent of
+    // frame i with the end of its part. A frame whose parent is no longer the one kept is named again.
+    struct PathStep {
+        EntryHandle parent;
+        size_t end;
+    };
+    std::string pathPrefix_;
+    std::vector<PathStep> pathSteps_;
     std::atomic<uint32_t> refCount_{1};
     DisplayBase display_{this};
 };
