@@ -53,26 +53,30 @@ HRESULT Convert(const VARIANT* in, FIValue& out, bool followReference) {
     }
 }
 
-// The display installed on an entry for the time of one attribute call.
+// The display installed on an entry for the time of one attribute call. Its path is the previous
+// display's, asked for only when the call needs it: most reads never do, and building a path costs
+// more than the read.
 class EntryDisplayImpl final : public Display {
 public:
-    EntryDisplayImpl(Display* previous, const char* units) {
+    EntryDisplayImpl(Display* previous, const char* units) : previous_(previous) {
         if (units != nullptr && *units != '\0') {
             units_.SetString(units);
         } else if (previous != nullptr) {
             previous->GetUnits(units_);
         }
-        if (previous != nullptr) previous->GetPath(path_);
     }
     void SetUnits(const FIValue& units) override { units_ = units; }
     void GetUnits(FIValue& out) override { out = units_; }
     void GetPath(FIValue& out) override {
         out.Clear();
-        out.AppendValue(path_);
+        if (previous_ == nullptr) return;
+        FIValue path;
+        previous_->GetPath(path);
+        out.AppendValue(path);
     }
 
 private:
-    FIValue path_;
+    Display* previous_;  // outlives this display: it is put back when the call ends
     FIValue units_;
 };
 

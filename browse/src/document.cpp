@@ -157,7 +157,7 @@ HRESULT FIDocument::GetHistoryEx(const std::vector<std::string>&, const std::vec
 uint32_t FIDocument::GetAttributeId(const char* name) {
     if (name == nullptr) return kUnknownAttributeId;
     std::shared_lock guard(dictionaryLock_);
-    auto it = dictionary_.find(name);
+    auto it = dictionary_.find(std::string_view(name));
     return it == dictionary_.end() ? kUnknownAttributeId : it->second;
 }
 

@@ -458,11 +458,13 @@ HRESULT FIVORNDocument::RunScriptAction(SAFEARRAY* inputs, VARIANT* result) {
 // ---- Monikers ----
 
 HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
-    path.Clear();
-    if (moniker == nullptr || *moniker == '\0') return RaiseFIError(E_FAIL, "Empty moniker");
+    if (moniker == nullptr || *moniker == '\0') {
+        path.Clear();
+        return RaiseFIError(E_FAIL, "Empty moniker");
+    }
     ZEQEOSimulation* sim = GetEngineSimulation();
     ZEQEOCntr* container = sim != nullptr ? sim->GetFlowsheet() : nullptr;
-    path.SetString("Top.appModel.Blocks");
+    path.SetString("Top.appModel.Blocks");  // in the buffer path already has, when it has one
     if (container == nullptr) return RaiseFIError(E_FAIL, "Unable to resolve moniker");
 
     std::string name;
@@ -500,7 +502,11 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
         owner = container;
         reached = block;
         path.AppendChar('.');
-        path.Append(known != nullptr && *known != '\0' ? std::string(known) : name, true);
+        if (known != nullptr && *known != '\0') {
+            path.Append(known, true);
+        } else {
+            path.Append(name, true);
+        }
         name.clear();
         found = block != nullptr;
         endedOnBlock = true;

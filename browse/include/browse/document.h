@@ -82,7 +82,7 @@ protected:
 
 private:
     mutable std::shared_mutex dictionaryLock_;
-    std::map<std::string, uint32_t> dictionary_;
+    std::map<std::string, uint32_t, std::less<>> dictionary_;  // looked up by a name's text, without a copy
 };
 
 class FIDocumentBase_ : public FIDocument {
