@@ -1,5 +1,8 @@
 #include "variable.h"
 
+#include <string>
+#include <type_traits>
+
 #include "class_factory.h"
 #include "engine_text.h"
 #include "rezoraruz.h"
@@ -20,20 +23,36 @@ HRESULT CoNUVVariable::Create(ZEQEOSimulation* sim, int index, REFIID riid, void
     return nuv::CreateIndexedWrapper<CoNUVVariable>(sim, index, riid, ppv, wrapper);
 }
 
+// The engine renumbers a variable, and numbers it 0 when it goes, under its own lock: a load made while
+// that happened on another thread is made again with the new number.
 template <class T>
 HRESULT CoNUVVariable::Read(int id, T& out) {
-    ZEQEOSimulation* sim = m_sim.load();
-    if (!IsValid() || !sim) return nuv::kInvalidObject;
-    ZEQVariableData record;
-    record.mask.Set(id);
-    if (!record.Load(sim->GetFlowsheet(), nullptr, m_index.load(), true)) return E_FAIL;
-    return record.GetValue(id, out) ? S_OK : E_FAIL;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        ZEQEOSimulation* sim = m_sim.load();
+        const int index = m_index.load();
+        if (!IsValid() || !sim || index == 0) return nuv::kInvalidObject;
+        ZEQVariableData record;
+        record.mask.Set(id);
+        const bool loaded = record.Load(sim->GetFlowsheet(), nullptr, index, true);
+        if (m_index.load() != index) continue;
+        if (!loaded) return E_FAIL;
+        if constexpr (std::is_same_v<T, std::string>) {
+            // Copied while the record lives: the texts it hands out are its own.
+            const char* text = nullptr;
+            if (!record.GetValue(id, text)) return E_FAIL;
+            out = text ? text : "";
+            return S_OK;
+        } else {
+            return record.GetValue(id, out) ? S_OK : E_FAIL;
+        }
+    }
+    return E_FAIL;
 }
 
 template <class T>
 HRESULT CoNUVVariable::Write(int id, T value) {
     ZEQEOSimulation* sim = m_sim.load();
-    if (!IsValid() || !sim) return nuv::kInvalidObject;
+    if (!IsValid() || !sim || m_index.load() == 0) return nuv::kInvalidObject;
     ZEQVariableData record;
     record.mask.Set(id);
     if (!record.SetValue(id, value)) return E_FAIL;
@@ -55,10 +74,10 @@ HRESULT CoNUVVariable::PutDouble(int id, DOUBLE value) { return Done(Write(id, s
 
 HRESULT CoNUVVariable::GetText(int id, BSTR* out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    const char* text = nullptr;
+    std::string text;
     HRESULT hr = Read(id, text);
     if (FAILED(hr)) return Done(hr);
-    *out = nuv::bstr_from_utf8(text ? text : "");
+    *out = nuv::bstr_from_utf8(text.c_str());
     return *out ? S_OK : Done(E_OUTOFMEMORY);
 }
 

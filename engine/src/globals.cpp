@@ -18,11 +18,13 @@ zeq::Simulation* sim_of(ZEQEOSimulation* sim) {
 extern "C" {
 
 int param_num_defined(EngineParameterTable* table) {
+    zeq::EngineCall call;
     zeq::ParameterTable* t = table_or_active(table);
     return t ? static_cast<int>(t->params.size()) : 0;
 }
 
 int param_inq_name(EngineParameterTable* table, int index, char* buf, int size) {
+    zeq::EngineCall call;
     zeq::ParameterTable* t = table_or_active(table);
     if (!buf || size <= 0) return -1;
     buf[0] = 0;
@@ -35,6 +37,7 @@ int param_inq_name(EngineParameterTable* table, int index, char* buf, int size) 
 }
 
 int param_read_only(const char* name, int) {
+    zeq::EngineCall call;
     zeq::ParameterTable* t = table_or_active(nullptr);
     if (!t || !name) return 1;
     int i = t->Find(name);
@@ -42,6 +45,7 @@ int param_read_only(const char* name, int) {
 }
 
 int param_set(const char* name, const value_t* value, int, EngineParameterTable* table) {
+    zeq::EngineCall call;
     zeq::ParameterTable* t = table_or_active(table);
     if (!t || !name || !value) return E_POINTER;
     int i = t->Find(name);
@@ -73,16 +77,19 @@ int param_set(const char* name, const value_t* value, int, EngineParameterTable*
 }
 
 int varIsFixed(ZEQEOSimulation* sim, int index) {
+    zeq::EngineCall call;
     zeq::Simulation* s = sim_of(sim);
     return s && s->IsFixed(index - 1) ? 1 : 0;
 }
 
 int varIsIndependent(ZEQEOSimulation* sim, int index) {
+    zeq::EngineCall call;
     zeq::Simulation* s = sim_of(sim);
     return s && s->IsIndependent(index - 1) ? 1 : 0;
 }
 
 int varInqPhysicalType(ZEQEOSimulation* sim, int index) {
+    zeq::EngineCall call;
     zeq::Simulation* s = sim_of(sim);
     if (!s || index < 1 || index > static_cast<int>(s->Vars().size())) return -1;
     return s->Vars()[static_cast<size_t>(index - 1)].ptype;

@@ -64,6 +64,7 @@ const char* SolverSettingProblem(std::string_view name, double value) {
 // ---- Port, connection, solver ----
 
 int Port::GetVariable(int position) {
+    zeq::EngineCall call;
     if (position < 0 || position >= static_cast<int>(def_.vars.size()) || !owner_ || !owner_->Parent()) return 0;
     const std::string& local = def_.vars[static_cast<size_t>(position)];
     Simulation* sim = owner_->Sim();
@@ -73,6 +74,7 @@ int Port::GetVariable(int position) {
 }
 
 bool Connection::IsActive() {
+    zeq::EngineCall call;
     if (!def_.enabled) return false;
     Simulation* sim = owner_->Sim();
     return sim->FindVarIn(owner_, def_.from) >= 0 && sim->FindVarIn(owner_, def_.to) >= 0;
@@ -95,42 +97,50 @@ void copy_name(const std::string& s, char* buf, int size) {
 }  // namespace
 
 int Solver::GetParameterType(const char* name) {
+    zeq::EngineCall call;
     if (find_param(def_.ints, name) >= 0) return 1;
     if (find_param(def_.reals, name) >= 0) return 2;
     if (find_param(def_.texts, name) >= 0) return 3;
     return 0;
 }
 bool Solver::GetIntParameterName(int i, char* buf, int size, int* value) {
+    zeq::EngineCall call;
     if (i < 1 || i > GetIntParameterCount()) return false;
     copy_name(def_.ints[static_cast<size_t>(i - 1)].first, buf, size);
     if (value) *value = def_.ints[static_cast<size_t>(i - 1)].second;
     return true;
 }
 bool Solver::GetRealParameterName(int i, char* buf, int size, double* value) {
+    zeq::EngineCall call;
     if (i < 1 || i > GetRealParameterCount()) return false;
     copy_name(def_.reals[static_cast<size_t>(i - 1)].first, buf, size);
     if (value) *value = def_.reals[static_cast<size_t>(i - 1)].second;
     return true;
 }
 bool Solver::GetTextParameterName(int i, char* buf, int size, const char** value) {
+    zeq::EngineCall call;
     if (i < 1 || i > GetTextParameterCount()) return false;
     copy_name(def_.texts[static_cast<size_t>(i - 1)].first, buf, size);
     if (value) *value = def_.texts[static_cast<size_t>(i - 1)].second.c_str();
     return true;
 }
 int Solver::GetIntParameter(const char* name) {
+    zeq::EngineCall call;
     int i = find_param(def_.ints, name);
     return i < 0 ? 0 : def_.ints[static_cast<size_t>(i)].second;
 }
 double Solver::GetRealParameter(const char* name) {
+    zeq::EngineCall call;
     int i = find_param(def_.reals, name);
     return i < 0 ? 0.0 : def_.reals[static_cast<size_t>(i)].second;
 }
 const char* Solver::GetTextParameter(const char* name) {
+    zeq::EngineCall call;
     int i = find_param(def_.texts, name);
     return i < 0 ? nullptr : def_.texts[static_cast<size_t>(i)].second.c_str();
 }
 int Solver::SetIntParameter(const char* name, int value) {
+    zeq::EngineCall call;
     int i = find_param(def_.ints, name);
     if (i < 0) return ZEQ_E_NOT_FOUND;
     if (SolverSettingProblem(def_.ints[static_cast<size_t>(i)].first, value)) return ZEQ_E_REFUSED;
@@ -138,6 +148,7 @@ int Solver::SetIntParameter(const char* name, int value) {
     return 0;
 }
 int Solver::SetRealParameter(const char* name, double value) {
+    zeq::EngineCall call;
     int i = find_param(def_.reals, name);
     if (i < 0) return ZEQ_E_NOT_FOUND;
     if (SolverSettingProblem(def_.reals[static_cast<size_t>(i)].first, value)) return ZEQ_E_REFUSED;
@@ -145,6 +156,7 @@ int Solver::SetRealParameter(const char* name, double value) {
     return 0;
 }
 int Solver::SetTextParameter(const char* name, const char* value) {
+    zeq::EngineCall call;
     int i = find_param(def_.texts, name);
     if (i < 0) return ZEQ_E_NOT_FOUND;
     def_.texts[static_cast<size_t>(i)].second = value ? value : "";
@@ -164,21 +176,46 @@ Block::Block(Simulation* sim, Container* parent, const BlockDef& def)
 Block::~Block() = default;
 
 void Block::SetPrefix(const std::string& parent_prefix) {
-    prefix_ = parent_prefix.empty() ? name_ : parent_prefix + "." + name_;
+    // Only a changed prefix is written: another thread may be reading the one handed out.
+    std::string prefix = parent_prefix.empty() ? name_ : parent_prefix + "." + name_;
+    if (prefix != prefix_) prefix_ = std::move(prefix);
+}
+
+void Block::Retire() {
+    retired_ = true;
+    first_ = count_ = eq_first_ = eq_count_ = 0;
+    own_vars_ = own_eqns_ = 0;
+    wrapper_.Set(nullptr);
+    for (auto& port : ports_) port->Retire();
+    if (sub_) sub_->Retire();
 }
 
 bool Block::IsType(const char* type) {
+    zeq::EngineCall call;
     if (!type) return false;
     if (iequals(type, "AGGREGATE")) return sub_ != nullptr;
     return iequals(type, type_);
 }
 
-ZEQEOCntr* Block::GetParentContainer(ZEQEOCntr*) { return parent_; }
-ZEQEOCntr* Block::GetSubContainer(ZEQEOCntr*) { return sub_.get(); }
-int Block::GetFirstIndex() { return parent_ ? first_ - parent_->first_ + 1 : first_ + 1; }
-int Block::GetFirstEquationIndex() { return parent_ ? eq_first_ - parent_->eq_first_ + 1 : eq_first_ + 1; }
+ZEQEOCntr* Block::GetParentContainer(ZEQEOCntr*) {
+    zeq::EngineCall call;
+    return parent_;
+}
+ZEQEOCntr* Block::GetSubContainer(ZEQEOCntr*) {
+    zeq::EngineCall call;
+    return sub_.get();
+}
+int Block::GetFirstIndex() {
+    zeq::EngineCall call;
+    return parent_ ? first_ - parent_->first_ + 1 : first_ + 1;
+}
+int Block::GetFirstEquationIndex() {
+    zeq::EngineCall call;
+    return parent_ ? eq_first_ - parent_->eq_first_ + 1 : eq_first_ + 1;
+}
 
 const char* Block::GetParameterName(int position) {
+    zeq::EngineCall call;
     if (position < 0 || position >= static_cast<int>(params_.size())) return nullptr;
     return params_[static_cast<size_t>(position)].name.c_str();
 }
@@ -190,11 +227,13 @@ int Block::FindParam(std::string_view name) const {
 }
 
 zeq_port* Block::GetPort(int index) {
+    zeq::EngineCall call;
     if (index < 1 || index > static_cast<int>(ports_.size())) return nullptr;
     return ports_[static_cast<size_t>(index - 1)].get();
 }
 
 int Block::FindPort(const char* name) {
+    zeq::EngineCall call;
     if (!name) return 0;
     for (size_t i = 0; i < ports_.size(); ++i)
         if (iequals(ports_[i]->Def().name, name)) return static_cast<int>(i) + 1;
@@ -202,8 +241,13 @@ int Block::FindPort(const char* name) {
 }
 
 // A hierarchy block and its container are one object to the automation side: one wrapper slot.
-INUVWrapper* Block::GetWrapper() { return sub_ ? sub_->GetWrapper() : wrapper_.Get(); }
+INUVWrapper* Block::GetWrapper() {
+    zeq::EngineCall call;
+    return sub_ ? sub_->GetWrapper() : wrapper_.Get();
+}
 void Block::SetWrapper(INUVWrapper* w) {
+    zeq::EngineCall call;
+    if (retired_) return;  // a removed block keeps no wrapper
     if (sub_)
         sub_->SetWrapper(w);
     else
@@ -211,6 +255,14 @@ void Block::SetWrapper(INUVWrapper* w) {
 }
 
 // ---- Container ----
+
+void Container::Retire() {
+    retired_ = true;
+    first_ = count_ = eq_first_ = eq_count_ = 0;
+    loose_vars_ = loose_eqns_ = 0;
+    wrapper_.Set(nullptr);
+    for (auto& b : blocks_) b->Retire();
+}
 
 Container::~Container() {
     // Blocks first: their wrappers may still look at this container while they detach.
@@ -223,7 +275,8 @@ const std::string& Container::Prefix() const {
 }
 
 ZEQEOBlock* Container::GetBlock(int index) {
-    if (index < 1 || index > static_cast<int>(blocks_.size())) return nullptr;
+    zeq::EngineCall call;
+    if (retired_ || index < 1 || index > static_cast<int>(blocks_.size())) return nullptr;
     return blocks_[static_cast<size_t>(index - 1)].get();
 }
 
@@ -255,28 +308,33 @@ Block* Container::FindBlockPath(std::string_view dotted, int* top_index) {
 }
 
 int Container::FindBlockIndex(const char* name) {
-    if (!name || !*name) return 0;
+    zeq::EngineCall call;
+    if (retired_ || !name || !*name) return 0;
     int top = 0;
     return FindBlockPath(name, &top) ? top : 0;
 }
 
 ZEQEOBlock* Container::FindBlock(const char* name) {
-    if (!name || !*name) return nullptr;
+    zeq::EngineCall call;
+    if (retired_ || !name || !*name) return nullptr;
     return FindBlockPath(name);
 }
 
 const char* Container::GetBlockPrefix(ZEQEOBlock* block) {
+    zeq::EngineCall call;
     if (!block) return nullptr;
     return static_cast<Block*>(block)->Prefix().c_str();
 }
 
 int Container::FindIndex(const char* name) {
+    zeq::EngineCall call;
     if (!name) return 0;
     int pos = sim_->FindVarIn(this, name);
     return pos < 0 ? 0 : pos - first_ + 1;
 }
 
 int Container::FindEquationIndex(const char* name) {
+    zeq::EngineCall call;
     if (!name) return 0;
     std::string_view n(name);
     int pos = sim_->FindEqn(n);
@@ -309,47 +367,81 @@ Fn resolve_factory(Fn installed, const char* name) {
     return reinterpret_cast<Fn>(dlsym(RTLD_DEFAULT, name));
 }
 
-// Reuses the wrapper the engine keeps for the object, or asks the system for a new one and keeps it.
-template <class Fn>
-HRESULT get_item(Simulation* sim, INUVWrapper*& slot, int flowsheet_index, Fn factory, REFIID riid, void** ppv) {
-    if (slot) return slot->QueryOuter(riid, ppv);
-    if (!factory) return E_NOTIMPL;
-    INUVWrapper* w = nullptr;
-    HRESULT hr = factory(sim, flowsheet_index, riid, ppv, &w);
-    if (SUCCEEDED(hr) && w) {
-        slot = w;  // the factory handed over a counted reference
-    } else if (w) {
-        w->Release();
+// Reuses the wrapper the engine keeps for the object, or asks the system for a new one and keeps it. The
+// factory runs with the engine lock released, so another thread may fill the slot or change the layout
+// meanwhile: the first wrapper kept wins, and one made for a layout that has changed since is dropped and
+// the lookup made again. `slot_of` finds the slot of the position, null when the position is gone.
+template <class Fn, class SlotOf>
+HRESULT get_item(Simulation* sim, int pos, SlotOf slot_of, Fn factory, REFIID riid, void** ppv) {
+    for (;;) {
+        INUVWrapper** slot = slot_of(pos);
+        if (!slot) return E_INVALIDARG;
+        if (*slot) return (*slot)->QueryOuter(riid, ppv);
+        if (!factory) return E_NOTIMPL;
+        const uint64_t layout = sim->Generation();
+        INUVWrapper* made = nullptr;
+        HRESULT hr;
+        {
+            Callout out;
+            hr = factory(sim, pos + 1, riid, ppv, &made);
+        }
+        if (FAILED(hr) || !made) {
+            ReleaseLater(made);
+            return hr;
+        }
+        slot = sim->Generation() == layout ? slot_of(pos) : nullptr;
+        if (slot && !*slot) {
+            *slot = made;  // the factory handed over a counted reference
+            return hr;
+        }
+        // Another thread got there first, or the position means something else now.
+        ReleaseLater(made);
+        if (*ppv) static_cast<IUnknown*>(*ppv)->Release();
+        *ppv = nullptr;
     }
-    return hr;
 }
 }  // namespace
 
 HRESULT Container::GetItem(int index, REFIID riid, void** ppv) {
+    zeq::EngineCall call;
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     int pos = ToGlobal(index);
     if (pos < 0) return E_INVALIDARG;
     auto fn = resolve_factory(g_var_factory, "NUVClassFactory_QueryCreateVarWrapper");
-    return get_item(sim_, sim_->Vars()[static_cast<size_t>(pos)].wrapper, pos + 1, fn, riid, ppv);
+    auto slot_of = [this](int p) -> INUVWrapper** {
+        auto& vars = sim_->Vars();
+        return p >= 0 && static_cast<size_t>(p) < vars.size() ? &vars[static_cast<size_t>(p)].wrapper : nullptr;
+    };
+    return get_item(sim_, pos, slot_of, fn, riid, ppv);
 }
 
 HRESULT Container::GetEquationItem(int index, REFIID riid, void** ppv) {
+    zeq::EngineCall call;
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     int pos = ToGlobalEqn(index);
     if (pos < 0) return E_INVALIDARG;
     auto fn = resolve_factory(g_eqn_factory, "NUVClassFactory_QueryCreateEqnWrapper");
-    return get_item(sim_, sim_->Eqns()[static_cast<size_t>(pos)].wrapper, pos + 1, fn, riid, ppv);
+    auto slot_of = [this](int p) -> INUVWrapper** {
+        auto& eqns = sim_->Eqns();
+        return p >= 0 && static_cast<size_t>(p) < eqns.size() ? &eqns[static_cast<size_t>(p)].wrapper : nullptr;
+    };
+    return get_item(sim_, pos, slot_of, fn, riid, ppv);
 }
 
 bool Container::LoadVariableData(int index, ZEQVariableData* record, bool flag) {
+    zeq::EngineCall call;
     return record && record->Load(this, nullptr, index, flag);
 }
 
-ZEQEOBlockEditor* Container::GetEditor() { return &sim_->editor_; }
+ZEQEOBlockEditor* Container::GetEditor() {
+    zeq::EngineCall call;
+    return &sim_->editor_;
+}
 
 int Container::RemoveBlock(const ZEQString& name) {
+    zeq::EngineCall call;
     sim_->Journal(std::string("RemoveBlock ") + name.c_str());
     if (int r = sim_->TakeInjectedResult()) return r;
     for (size_t i = 0; i < blocks_.size(); ++i)
@@ -357,25 +449,32 @@ int Container::RemoveBlock(const ZEQString& name) {
     return ZEQ_E_NOT_FOUND;
 }
 
-unsigned Container::GetStructureGeneration() { return sim_->StructureGeneration(); }
+unsigned Container::GetStructureGeneration() {
+    zeq::EngineCall call;
+    return sim_->StructureGeneration();
+}
 
 int Container::RemoveAllBlocks(int, bool) {
+    zeq::EngineCall call;
     sim_->Journal("RemoveAllBlocks");
     if (int r = sim_->TakeInjectedResult()) return r;
     return blocks_.empty() ? 0 : sim_->RemoveBlocks(this, 0, static_cast<int>(blocks_.size()));
 }
 
 int Container::EnumerateConnections(ZEQConnectionCallback callback, void* context, int, int) {
+    zeq::EngineCall call;
     if (!callback) return E_POINTER;
     // The callback may enable or disable connections; it sees the list as it was at the start.
     std::vector<Connection*> snapshot;
     for (auto& c : conns_) snapshot.push_back(c.get());
+    Callout out;
     for (Connection* c : snapshot)
         if (callback(nullptr, this, c, context, nullptr) != 0) break;
     return 0;
 }
 
 int Container::EnableConnection(EngineConnection* connection) {
+    zeq::EngineCall call;
     for (auto& c : conns_)
         if (c.get() == connection) {
             c->Def().enabled = true;
@@ -386,6 +485,7 @@ int Container::EnableConnection(EngineConnection* connection) {
 }
 
 int Container::DisableConnection(EngineConnection* connection) {
+    zeq::EngineCall call;
     for (auto& c : conns_)
         if (c.get() == connection) {
             c->Def().enabled = false;
@@ -395,7 +495,10 @@ int Container::DisableConnection(EngineConnection* connection) {
     return ZEQ_E_NOT_FOUND;
 }
 
-EngineParameterTable* Container::GetParameterTable() { return &sim_->Globals(); }
+EngineParameterTable* Container::GetParameterTable() {
+    zeq::EngineCall call;
+    return &sim_->Globals();
+}
 
 int ParameterTable::Find(std::string_view name) const {
     for (size_t i = 0; i < params.size(); ++i)
@@ -404,6 +507,7 @@ int ParameterTable::Find(std::string_view name) const {
 }
 
 bool ParameterTable::GetValue(const char* name, value_t* value) {
+    zeq::EngineCall call;
     if (!name || !value) return false;
     int i = Find(name);
     if (i < 0) return false;
@@ -431,11 +535,13 @@ Simulation::~Simulation() {
 void Simulation::Clear() {
     scopes_.clear();
     dynamic_.clear();
-    for (auto& v : vars_)
-        if (INUVWrapper* w = std::exchange(v.wrapper, nullptr)) w->Release();
-    for (auto& e : eqns_)
-        if (INUVWrapper* w = std::exchange(e.wrapper, nullptr)) w->Release();
-    flowsheet_.reset();
+    for (auto& v : vars_) Forget(v.wrapper);
+    for (auto& e : eqns_) Forget(e.wrapper);
+    if (flowsheet_) {
+        flowsheet_->Retire();
+        retired_containers_.push_back(std::move(flowsheet_));
+    }
+    ++generation_;
     vars_.clear();
     eqns_.clear();
     solvers_.clear();
@@ -667,6 +773,15 @@ void Simulation::CompileObjectives() {
     }
 }
 
+// The wrapper of a variable or equation that goes is numbered 0 at once, under the lock, so that a call
+// on it from another thread finds it gone; its release follows once the engine call has ended.
+void Simulation::Forget(INUVWrapper*& slot) {
+    if (INUVWrapper* w = std::exchange(slot, nullptr)) {
+        w->Notify(0);
+        ReleaseLater(w);
+    }
+}
+
 void Simulation::NotifyMoved(int from_var, int from_eqn) {
     for (size_t i = static_cast<size_t>(std::max(from_var, 0)); i < vars_.size(); ++i)
         if (vars_[i].wrapper) vars_[i].wrapper->Notify(static_cast<LONG>(i + 1));
@@ -697,6 +812,7 @@ int Simulation::AddBlockDef(Container* target, const BlockDef& def) {
     eqns_.insert(eqns_.begin() + epos, std::make_move_iterator(eqns.begin()), std::make_move_iterator(eqns.end()));
     std::string name = b->Prefix();
     target->Blocks().push_back(std::move(b));
+    ++generation_;
     Layout();
     Reindex();
     CompileEquations();
@@ -733,23 +849,22 @@ int Simulation::RemoveBlocks(Container* c, int position, int n) {
                                               iequals(solver_scope_.substr(0, name.size()), name) &&
                                               solver_scope_[name.size()] == '.')))
             solver_scope_.clear();
-    std::vector<INUVWrapper*> released;
-    for (int i = vpos; i < vpos + nv; ++i)
-        if (INUVWrapper* w = std::exchange(vars_[static_cast<size_t>(i)].wrapper, nullptr)) released.push_back(w);
-    for (int i = epos; i < epos + ne; ++i)
-        if (INUVWrapper* w = std::exchange(eqns_[static_cast<size_t>(i)].wrapper, nullptr)) released.push_back(w);
+    // Wrappers are released once the engine is consistent again (when the call ends): their release may
+    // call back.
+    for (int i = vpos; i < vpos + nv; ++i) Forget(vars_[static_cast<size_t>(i)].wrapper);
+    for (int i = epos; i < epos + ne; ++i) Forget(eqns_[static_cast<size_t>(i)].wrapper);
     vars_.erase(vars_.begin() + vpos, vars_.begin() + vpos + nv);
     eqns_.erase(eqns_.begin() + epos, eqns_.begin() + epos + ne);
-    std::vector<std::unique_ptr<Block>> gone;
-    for (int k = position; k < position + n; ++k) gone.push_back(std::move(blocks[static_cast<size_t>(k)]));
+    for (int k = position; k < position + n; ++k) {
+        blocks[static_cast<size_t>(k)]->Retire();
+        retired_blocks_.push_back(std::move(blocks[static_cast<size_t>(k)]));
+    }
     blocks.erase(blocks.begin() + position, blocks.begin() + position + n);
+    ++generation_;
     Layout();
     Reindex();
     CompileEquations();
     CompileObjectives();
-    // Wrappers are released once the engine is consistent again: their release may call back.
-    for (INUVWrapper* w : released) w->Release();
-    gone.clear();
     NotifyMoved(vpos, epos);
     for (const std::string& name : names) RaiseText(ZEQ_EVT_BLOCK_REMOVED, name, ZEQ_HINT_STRUCTURE);
     return 0;
@@ -759,6 +874,7 @@ int Simulation::RemoveBlocks(Container* c, int position, int n) {
 
 intptr_t Simulation::Raise(int event, intptr_t a, intptr_t b) {
     Journal("event " + std::to_string(event));
+    Callout out;
     return rtoevent_do_callback(event, a, b, this);
 }
 
@@ -766,6 +882,7 @@ void Simulation::Print(const std::string& line) {
     RecordMessage(line);
     std::string text = line + "\n";
     WriteOrigin origin(this);
+    Callout out;
     rtowrite(stdoutPipe, text.c_str(), static_cast<int>(text.size()));
 }
 
@@ -924,6 +1041,7 @@ int FindServiceWithId(const List& list, REFGUID id, Provider** provider) {
 }  // namespace
 
 int Simulation::RegisterService(const char* name, REFGUID id, INUVSimServiceProvider* provider) {
+    zeq::EngineCall call;
     if (!name || !provider) return E_POINTER;
     Journal(std::string("RegisterService ") + name);
     PutService(services_, name, id, provider);
@@ -931,14 +1049,17 @@ int Simulation::RegisterService(const char* name, REFGUID id, INUVSimServiceProv
 }
 
 int Simulation::FindService(const char* name, INUVSimServiceProvider** provider, GUID* id) {
+    zeq::EngineCall call;
     return FindServiceByName(services_, name, provider, id);
 }
 
 int Simulation::FindServiceById(REFGUID id, INUVSimServiceProvider** provider) {
+    zeq::EngineCall call;
     return FindServiceWithId(services_, id, provider);
 }
 
 int Simulation::RegisterBlockService(const char* name, REFGUID id, INUVBlockServiceProvider* provider) {
+    zeq::EngineCall call;
     if (!name || !provider) return E_POINTER;
     Journal(std::string("RegisterBlockService ") + name);
     PutService(block_services_, name, id, provider);
@@ -946,10 +1067,12 @@ int Simulation::RegisterBlockService(const char* name, REFGUID id, INUVBlockServ
 }
 
 int Simulation::FindBlockService(const char* name, GUID* id, INUVBlockServiceProvider** provider) {
+    zeq::EngineCall call;
     return FindServiceByName(block_services_, name, provider, id);
 }
 
 int Simulation::FindBlockServiceById(REFGUID id, INUVBlockServiceProvider** provider) {
+    zeq::EngineCall call;
     return FindServiceWithId(block_services_, id, provider);
 }
 
@@ -966,6 +1089,7 @@ bool belongs(Container* root, Container* c, int depth = 0) {
 }  // namespace
 
 int Simulation::PushScope(ZEQEOCntr* container) {
+    zeq::EngineCall call;
     Journal("PushScope");
     if (int r = TakeInjectedResult()) return r;
     auto* c = static_cast<Container*>(container);
@@ -975,6 +1099,7 @@ int Simulation::PushScope(ZEQEOCntr* container) {
 }
 
 int Simulation::PopScope() {
+    zeq::EngineCall call;
     Journal("PopScope");
     if (int r = TakeInjectedResult()) return r;
     if (scopes_.empty()) return S_FALSE;
@@ -983,6 +1108,7 @@ int Simulation::PopScope() {
 }
 
 int Simulation::ResetScope() {
+    zeq::EngineCall call;
     Journal("ResetScope");
     if (int r = TakeInjectedResult()) return r;
     scopes_.clear();
@@ -999,6 +1125,7 @@ Container* Simulation::SolveScope() {
 }
 
 int Simulation::GetSolverScope(char** text, int, int) {
+    zeq::EngineCall call;
     if (!text) return E_POINTER;
     *text = strdup(solver_scope_.empty() ? "Plant" : solver_scope_.c_str());
     return *text ? 0 : E_OUTOFMEMORY;
@@ -1016,6 +1143,7 @@ void list_scopes(Container* c, ZEQStringList& out, int depth) {
 }  // namespace
 
 int Simulation::GetSolverScopeList(ZEQStringList& scopes, int, int) {
+    zeq::EngineCall call;
     scopes.Clear();
     scopes.Add("Plant");
     list_scopes(flowsheet_.get(), scopes, 0);
@@ -1023,6 +1151,7 @@ int Simulation::GetSolverScopeList(ZEQStringList& scopes, int, int) {
 }
 
 int Simulation::SetSolverScope(const char* scope) {
+    zeq::EngineCall call;
     Journal(std::string("SetSolverScope ") + (scope ? scope : "(null)"));
     if (int r = TakeInjectedResult()) return r;
     if (!scope || !*scope || iequals(scope, "Plant")) {
@@ -1038,10 +1167,12 @@ int Simulation::SetSolverScope(const char* scope) {
 // ---- Objectives, solvers, libraries, tags ----
 
 const char* Simulation::GetDefaultObjective() {
+    zeq::EngineCall call;
     return default_objective_.empty() ? nullptr : default_objective_.c_str();
 }
 
 bool Simulation::IsValidObjective(const char* name) {
+    zeq::EngineCall call;
     if (!name) return false;
     for (auto& o : objectives_)
         if (iequals(o.def.name, name)) return true;
@@ -1049,6 +1180,7 @@ bool Simulation::IsValidObjective(const char* name) {
 }
 
 int Simulation::SetDefaultObjective(const char* name) {
+    zeq::EngineCall call;
     Journal(std::string("SetDefaultObjective ") + (name ? name : "(null)"));
     if (int r = TakeInjectedResult()) return r;
     if (!name || !*name || iequals(name, "NONE")) {
@@ -1064,17 +1196,20 @@ int Simulation::SetDefaultObjective(const char* name) {
 }
 
 int Simulation::GetObjectiveList(ZEQStringList& names) {
+    zeq::EngineCall call;
     names.Clear();
     for (auto& o : objectives_) names.Add(o.def.name.c_str());
     return 0;
 }
 
 EngineSolver* Simulation::GetSolver(int index) {
+    zeq::EngineCall call;
     if (index < 1 || index > static_cast<int>(solvers_.size())) return nullptr;
     return solvers_[static_cast<size_t>(index - 1)].get();
 }
 
 EngineSolver* Simulation::FindSolver(const char* name) {
+    zeq::EngineCall call;
     if (!name) return nullptr;
     for (auto& s : solvers_)
         if (iequals(s->Def().name, name)) return s.get();
@@ -1082,12 +1217,14 @@ EngineSolver* Simulation::FindSolver(const char* name) {
 }
 
 INUVWrapper* Simulation::GetSolverWrapper(EngineSolver* solver) {
+    zeq::EngineCall call;
     for (auto& s : solvers_)
         if (s.get() == solver) return s->Wrapper().Get();
     return nullptr;
 }
 
 void Simulation::SetSolverWrapper(EngineSolver* solver, INUVWrapper* wrapper) {
+    zeq::EngineCall call;
     for (auto& s : solvers_)
         if (s.get() == solver) s->Wrapper().Set(wrapper);
 }
@@ -1095,6 +1232,7 @@ void Simulation::SetSolverWrapper(EngineSolver* solver, INUVWrapper* wrapper) {
 Solver* Simulation::ActiveSolver() { return solvers_.empty() ? nullptr : solvers_.front().get(); }
 
 const rtotaglst* Simulation::GetTagList() {
+    zeq::EngineCall call;
     if (taglist_.tags.size() != tags_.size()) {
         taglist_ = TagList{};
         for (auto& t : tags_) {
@@ -1109,6 +1247,7 @@ const rtotaglst* Simulation::GetTagList() {
 }
 
 IZEQDynamicSolver* Simulation::GetDynamicSolver(const char* scope) {
+    zeq::EngineCall call;
     std::string s = scope ? scope : "";
     if (iequals(s, "Plant")) s.clear();
     if (!s.empty()) {
@@ -1153,6 +1292,7 @@ const char* Simulation::UnitName(int pos) const {
 }
 
 size_t Simulation::MemoryBytes() const {
+    zeq::EngineCall call;
     size_t n = vars_.capacity() * sizeof(Variable) + eqns_.capacity() * sizeof(Equation);
     for (auto& v : vars_)
         if (v.name.capacity() > 15) n += v.name.capacity() + 1;
@@ -1162,10 +1302,12 @@ size_t Simulation::MemoryBytes() const {
 }  // namespace zeq
 
 extern "C" int rtotaglst_inq_ntag(const rtotaglst* list) {
+    zeq::EngineCall call;
     return list ? static_cast<int>(reinterpret_cast<const zeq::TagList*>(list)->tags.size()) : 0;
 }
 
 extern "C" const rtotag* rtotaglst_inq_tag(const rtotaglst* list, int t) {
+    zeq::EngineCall call;
     if (!list) return nullptr;
     auto* l = reinterpret_cast<const zeq::TagList*>(list);
     if (t < 1 || t > static_cast<int>(l->tags.size())) return nullptr;

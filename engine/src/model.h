@@ -9,8 +9,10 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "engine_lock.h"
 #include "expr.h"
 #include "modeldef.h"
 #include "names.h"
@@ -43,13 +45,11 @@ public:
     WrapperSlot& operator=(const WrapperSlot&) = delete;
     ~WrapperSlot() { Set(nullptr); }
     INUVWrapper* Get() const { return w_; }
-    // Takes a reference to w, clears the slot, then releases the previous wrapper (which may re-enter).
+    // Takes a reference to w and releases the previous wrapper, once the engine call has ended (its release
+    // may re-enter).
     void Set(INUVWrapper* w) {
         if (w) w->AddRef();
-        INUVWrapper* old = w_;
-        w_ = nullptr;
-        if (old) old->Release();
-        w_ = w;
+        ReleaseLater(std::exchange(w_, w));
     }
 
 private:
@@ -114,11 +114,28 @@ To CopyParameter(const From& p) {
 class Port final : public zeq_port {
 public:
     Port(Block* owner, const PortDef& def) : owner_(owner), def_(def) {}
-    const char* GetName() override { return def_.name.c_str(); }
-    int GetVariableCount() override { return static_cast<int>(def_.vars.size()); }
+    const char* GetName() override {
+        EngineCall call;
+        return def_.name.c_str();
+    }
+    int GetVariableCount() override {
+        EngineCall call;
+        return static_cast<int>(def_.vars.size());
+    }
     int GetVariable(int position) override;
-    INUVWrapper* GetWrapper() override { return wrapper_.Get(); }
-    void SetWrapper(INUVWrapper* w) override { wrapper_.Set(w); }
+    INUVWrapper* GetWrapper() override {
+        EngineCall call;
+        return wrapper_.Get();
+    }
+    void SetWrapper(INUVWrapper* w) override {
+        EngineCall call;
+        if (!retired_) wrapper_.Set(w);
+    }
+    // The owner block was removed: the port lets go of its wrapper and takes no other.
+    void Retire() {
+        retired_ = true;
+        wrapper_.Set(nullptr);
+    }
     const PortDef& Def() const { return def_; }
     PortDef& MutableDef() { return def_; }
     Block* Owner() const { return owner_; }
@@ -127,15 +144,25 @@ private:
     Block* owner_;
     PortDef def_;
     WrapperSlot wrapper_;
+    bool retired_ = false;
 };
 
 class Connection final : public EngineConnection {
 public:
     Connection(Container* owner, const ConnDef& def) : owner_(owner), def_(def) {}
     using EngineConnection::GetName;
-    const char* GetName() override { return def_.name.c_str(); }
-    int GetKind() override { return def_.kind; }
-    bool IsEnabled() override { return def_.enabled; }
+    const char* GetName() override {
+        EngineCall call;
+        return def_.name.c_str();
+    }
+    int GetKind() override {
+        EngineCall call;
+        return def_.kind;
+    }
+    bool IsEnabled() override {
+        EngineCall call;
+        return def_.enabled;
+    }
     bool IsActive() override;
     ConnDef& Def() { return def_; }
     Container* Owner() const { return owner_; }
@@ -148,10 +175,22 @@ private:
 class Solver final : public EngineSolver {
 public:
     explicit Solver(const SolverDef& def) : def_(def) {}
-    const char* GetName() override { return def_.name.c_str(); }
-    int GetIntParameterCount() override { return static_cast<int>(def_.ints.size()); }
-    int GetRealParameterCount() override { return static_cast<int>(def_.reals.size()); }
-    int GetTextParameterCount() override { return static_cast<int>(def_.texts.size()); }
+    const char* GetName() override {
+        EngineCall call;
+        return def_.name.c_str();
+    }
+    int GetIntParameterCount() override {
+        EngineCall call;
+        return static_cast<int>(def_.ints.size());
+    }
+    int GetRealParameterCount() override {
+        EngineCall call;
+        return static_cast<int>(def_.reals.size());
+    }
+    int GetTextParameterCount() override {
+        EngineCall call;
+        return static_cast<int>(def_.texts.size());
+    }
     int GetParameterType(const char* name) override;
     bool GetIntParameterName(int i, char* buf, int size, int* value) override;
     bool GetRealParameterName(int i, char* buf, int size, double* value) override;
@@ -174,19 +213,40 @@ class Block final : public ZEQEOBlock {
 public:
     Block(Simulation* sim, Container* parent, const BlockDef& def);
     ~Block();
-    const char* GetName() override { return name_.c_str(); }
-    const char* GetTypeName() override { return type_.c_str(); }
+    const char* GetName() override {
+        EngineCall call;
+        return name_.c_str();
+    }
+    const char* GetTypeName() override {
+        EngineCall call;
+        return type_.c_str();
+    }
     bool IsType(const char* type) override;
-    bool IsIncluded() override { return included_; }
+    bool IsIncluded() override {
+        EngineCall call;
+        return included_;
+    }
     ZEQEOCntr* GetParentContainer(ZEQEOCntr* flowsheet) override;
     ZEQEOCntr* GetSubContainer(ZEQEOCntr* listing) override;
     int GetFirstIndex() override;
-    int GetCount() override { return count_; }
+    int GetCount() override {
+        EngineCall call;
+        return count_;
+    }
     int GetFirstEquationIndex() override;
-    int GetEquationCount() override { return eq_count_; }
-    int GetParameterCount() override { return static_cast<int>(params_.size()); }
+    int GetEquationCount() override {
+        EngineCall call;
+        return eq_count_;
+    }
+    int GetParameterCount() override {
+        EngineCall call;
+        return static_cast<int>(params_.size());
+    }
     const char* GetParameterName(int position) override;
-    int GetPortCount() override { return static_cast<int>(ports_.size()); }
+    int GetPortCount() override {
+        EngineCall call;
+        return static_cast<int>(ports_.size());
+    }
     zeq_port* GetPort(int index) override;
     int FindPort(const char* name) override;
     INUVWrapper* GetWrapper() override;
@@ -206,8 +266,13 @@ public:
     int first_ = 0, count_ = 0, eq_first_ = 0, eq_count_ = 0;
     int own_vars_ = 0, own_eqns_ = 0;  // a plain block's own members
     void SetPrefix(const std::string& parent_prefix);
+    // The block was removed from its container. It is kept (see Simulation::retired_blocks_) with an empty
+    // layout, without wrappers, and takes no wrapper again; so are its ports and sub-container.
+    void Retire();
+    bool Retired() const { return retired_; }
 
 private:
+    bool retired_ = false;
     Simulation* sim_;
     Container* parent_;
     std::string name_, type_, prefix_;
@@ -238,19 +303,34 @@ class Container final : public ZEQEOCntr {
 public:
     Container(Simulation* sim, Block* owner) : sim_(sim), owner_(owner) {}
     ~Container();
-    int GetBlockCount() override { return static_cast<int>(blocks_.size()); }
+    int GetBlockCount() override {
+        EngineCall call;
+        return retired_ ? 0 : static_cast<int>(blocks_.size());
+    }
     ZEQEOBlock* GetBlock(int index) override;
     int FindBlockIndex(const char* name) override;
     ZEQEOBlock* FindBlock(const char* name) override;
     const char* GetBlockPrefix(ZEQEOBlock* block) override;
-    ZEQEOBlock* GetOwnerBlock() override { return owner_; }
-    int GetBlockVariableBase(ZEQEOBlock*) override { return 0; }
+    ZEQEOBlock* GetOwnerBlock() override {
+        EngineCall call;
+        return owner_;
+    }
+    int GetBlockVariableBase(ZEQEOBlock*) override {
+        EngineCall call;
+        return 0;
+    }
     unsigned GetStructureGeneration() override;
-    int GetCount() override { return count_; }
+    int GetCount() override {
+        EngineCall call;
+        return count_;
+    }
     int FindIndex(const char* name) override;
     HRESULT GetItem(int index, REFIID riid, void** ppv) override;
     bool LoadVariableData(int index, ZEQVariableData* record, bool flag) override;
-    int GetEquationCount() override { return eq_count_; }
+    int GetEquationCount() override {
+        EngineCall call;
+        return eq_count_;
+    }
     int FindEquationIndex(const char* name) override;
     HRESULT GetEquationItem(int index, REFIID riid, void** ppv) override;
     ZEQEOBlockEditor* GetEditor() override;
@@ -262,8 +342,18 @@ public:
     int EnableConnection(EngineConnection* connection) override;
     int DisableConnection(EngineConnection* connection) override;
     EngineParameterTable* GetParameterTable() override;
-    INUVWrapper* GetWrapper() override { return wrapper_.Get(); }
-    void SetWrapper(INUVWrapper* w) override { wrapper_.Set(w); }
+    INUVWrapper* GetWrapper() override {
+        EngineCall call;
+        return wrapper_.Get();
+    }
+    void SetWrapper(INUVWrapper* w) override {
+        EngineCall call;
+        if (!retired_) wrapper_.Set(w);
+    }
+    // The container's owner block was removed, or the flowsheet replaced: as Block::Retire. A removed
+    // container shows no blocks.
+    void Retire();
+    bool Retired() const { return retired_; }
 
     Simulation* Sim() const { return sim_; }
     Block* Owner() const { return owner_; }
@@ -285,6 +375,7 @@ public:
     void IndexBlocks();
 
 private:
+    bool retired_ = false;
     std::unordered_map<std::string, int, CaselessHash, CaselessEqual> block_index_;
     Simulation* sim_;
     Block* owner_;
@@ -297,7 +388,10 @@ private:
 class DynamicSolver final : public IZEQDynamicSolver, public IZEQTaskManager {
 public:
     DynamicSolver(Simulation* sim, std::string scope) : sim_(sim), scope_(std::move(scope)) {}
-    const char* GetScopeName() override { return scope_.c_str(); }
+    const char* GetScopeName() override {
+        EngineCall call;
+        return scope_.c_str();
+    }
     HRESULT AddTasks(const char* xml, char** error) override;
     HRESULT ActivateTask(const char* name, int active) override;
     HRESULT RemoveTask(const char* name) override;
@@ -337,9 +431,18 @@ public:
     Simulation& operator=(const Simulation&) = delete;
 
     // ZEQEOSimulation
-    INUVWrapper* GetWrapper() override { return wrapper_.Get(); }
-    void SetWrapper(INUVWrapper* w) override { wrapper_.Set(w); }
-    ZEQEOCntr* GetFlowsheet() override { return flowsheet_.get(); }
+    INUVWrapper* GetWrapper() override {
+        EngineCall call;
+        return wrapper_.Get();
+    }
+    void SetWrapper(INUVWrapper* w) override {
+        EngineCall call;
+        wrapper_.Set(w);
+    }
+    ZEQEOCntr* GetFlowsheet() override {
+        EngineCall call;
+        return flowsheet_.get();
+    }
     int ExecuteCommand(const char* text) override;
     int RegisterService(const char* name, REFGUID id, INUVSimServiceProvider* provider) override;
     int FindService(const char* name, INUVSimServiceProvider** provider, GUID* id) override;
@@ -358,7 +461,10 @@ public:
     int SetDefaultObjective(const char* name) override;
     bool IsValidObjective(const char* name) override;
     int GetObjectiveList(ZEQStringList& names) override;
-    int GetSolverCount() override { return static_cast<int>(solvers_.size()); }
+    int GetSolverCount() override {
+        EngineCall call;
+        return static_cast<int>(solvers_.size());
+    }
     EngineSolver* GetSolver(int index) override;
     EngineSolver* FindSolver(const char* name) override;
     INUVWrapper* GetSolverWrapper(EngineSolver* solver) override;
@@ -399,6 +505,8 @@ public:
     // Applies the active dynamic tasks due by time (in time order) and moves the clock there.
     int Advance(double time);
     double Time() const { return time_; }
+    // Counts the changes of the layout (blocks added or removed, a new model).
+    uint64_t Generation() const { return generation_; }
     const BlockDef* FindType(std::string_view type) const;
     // Marks a variable changed and raises event 18.
     void VariableChanged(int pos, intptr_t hints);
@@ -447,6 +555,7 @@ private:
     void FillBlock(Block* b, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns);
     void BuildMembers(Container* c, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns);
     void NotifyMoved(int from_var, int from_eqn);
+    void Forget(INUVWrapper*& slot);
     // quiet: an evaluation that leaves no trace (no events, output, history or time step) for callers that
     // restore the values themselves.
     int RunSolve(const std::string& objective_name, bool quiet = false);
@@ -480,6 +589,11 @@ private:
     WrapperSlot wrapper_;
     std::string name_;
     double time_ = 0;
+    uint64_t generation_ = 0;
+    // Removed blocks and replaced flowsheets live on (retired) until the simulation goes: the automation
+    // side holds their addresses and may be using them on another thread while they are removed.
+    std::vector<std::unique_ptr<Block>> retired_blocks_;
+    std::vector<std::unique_ptr<Container>> retired_containers_;
 };
 
 // Sets the process's active simulation (global parameters with a null table, var* functions).

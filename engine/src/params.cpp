@@ -192,12 +192,14 @@ int ZEQParameterData::BaseType(int id) {
 }
 
 bool ZEQParameterData::Load(ZEQEOBlock* block, const char* name, bool) {
+    zeq::EngineCall call;
     loaded_ = false;
     if (!block || !name) return false;
     int pos = as_block(block)->FindParam(name);
     return pos >= 0 && LoadFrom(block, pos);
 }
 bool ZEQParameterData::Load(ZEQEOBlock* block, int position, bool) {
+    zeq::EngineCall call;
     loaded_ = false;
     return block && LoadFrom(block, position);
 }
@@ -222,11 +224,13 @@ bool ZEQParameterData::LoadFrom(ZEQEOBlock* block, int position) {
 }
 
 int ZEQParameterData::Commit(ZEQEOBlock* block, const char* name, bool) {
+    zeq::EngineCall call;
     if (!block || !name) return E_POINTER;
     int pos = as_block(block)->FindParam(name);
     return pos < 0 ? ZEQ_E_NOT_FOUND : CommitTo(block, pos);
 }
 int ZEQParameterData::Commit(ZEQEOBlock* block, int position, bool) {
+    zeq::EngineCall call;
     if (!block) return E_POINTER;
     return CommitTo(block, position);
 }

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "zeq_profile.h"
+#include "engine_lock.h"
 
 #define ZEQ_WEAK __attribute__((weak))
 
@@ -39,6 +40,7 @@ void VarProfile::Record(double time, double value) {
 }
 
 int VarProfile::GetHistory(const VarProfile* profile, int n, const double* times, double* values) {
+    zeq::EngineCall call;
     if (!profile || n < 0 || (n > 0 && (!times || !values))) return static_cast<int>(0x80070057);
     const auto& items = profile->items_;
     if (items.empty()) return 1;

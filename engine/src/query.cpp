@@ -335,6 +335,7 @@ public:
         rows_ = base_;
     }
     bool AddQuery(const char* text) override {
+        zeq::EngineCall call;
         if (!text) return false;
         Lexer lx(text);
         auto cond = parse_or(lx, 0);
@@ -343,6 +344,7 @@ public:
         return true;
     }
     int Apply() override {
+        zeq::EngineCall call;
         std::vector<int> out;
         for (int r : base_) {
             std::unique_ptr<Row> row = MakeRow(r);
@@ -361,6 +363,7 @@ public:
     // Limits the candidates to the given indexes (owner's numbering, in the given order); unknown ones are
     // dropped. Later queries filter within them.
     int RestrictRows(int n, const int* rows) override {
+        zeq::EngineCall call;
         if (n < 0 || (n > 0 && !rows)) return E_INVALIDARG;
         std::vector<int> all = Candidates();
         int lo = all.empty() ? 0 : all.front(), hi = all.empty() ? -1 : all.back();
@@ -371,8 +374,12 @@ public:
         rows_ = std::move(out);
         return static_cast<int>(rows_.size());
     }
-    int GetRowCount() override { return static_cast<int>(rows_.size()); }
+    int GetRowCount() override {
+        zeq::EngineCall call;
+        return static_cast<int>(rows_.size());
+    }
     int GetRow(int row) override {
+        zeq::EngineCall call;
         return row >= 0 && row < static_cast<int>(rows_.size()) ? rows_[static_cast<size_t>(row)] : 0;
     }
     void Destroy() override { delete this; }
@@ -418,6 +425,7 @@ private:
 };
 
 IZEQQueryEngine* make(Kind kind, ZEQEOCntr* container, ZEQEOBlock* block) {
+    EngineCall call;
     auto* b = static_cast<Block*>(block);
     auto* c = container ? static_cast<Container*>(container) : (b ? b->Parent() : nullptr);
     if (!c) return nullptr;

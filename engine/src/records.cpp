@@ -157,6 +157,7 @@ void ZEQVariableData::MarkChanged(int id) {
 }
 
 bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool) {
+    zeq::EngineCall call;
     loaded_ = false;
     changed1_ = changed2_ = 0;
     zeq::Simulation* sim = nullptr;
@@ -174,7 +175,10 @@ bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     auto shown_delta = [&](double base) {
         return v.unit_entry ? rtouom_delta_si2pair(v.ptype, v.unit_entry, base) : base;
     };
-    if (Selected(VA_NAME)) f_.name = v.name.c_str();
+    if (Selected(VA_NAME)) {
+        loaded_name_ = v.name;
+        f_.name = loaded_name_.c_str();
+    }
     if (Selected(VA_VALUE)) f_.value = shown(v.value);
     if (Selected(VA_LOWER)) f_.lower = v.lower <= -1e20 ? v.lower : shown(v.lower);
     if (Selected(VA_UPPER)) f_.upper = v.upper >= 1e20 ? v.upper : shown(v.upper);
@@ -201,7 +205,10 @@ bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     if (Selected(VA_PHYSICAL_TYPE)) f_.ptype_name = rtouom_ptype_name(v.ptype);
     if (Selected(VA_HOMO_PARAM)) f_.homo_param = v.homo_param;
     if (Selected(VA_HOMO_TARGET)) f_.homo_target = v.homo_target;
-    if (Selected(VA_DESCRIPTION)) f_.description = v.description.c_str();
+    if (Selected(VA_DESCRIPTION)) {
+        loaded_description_ = v.description;
+        f_.description = loaded_description_.c_str();
+    }
     if (Selected(VA_VARIABLE_TYPE)) f_.variable_type = v.variable_type;
     if (Selected(VA_PROFILE)) f_.profile = v.profile.get();
     if (Selected(VA_THRESHOLD)) f_.threshold = v.threshold;
@@ -379,6 +386,7 @@ void ZEQVariableData::SetNotSet() {
 // Writes the attributes set through the record, and those in the mask whose loaded value differs from the
 // variable's present one (so that a record loaded earlier can put an attribute back).
 int ZEQVariableData::Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool) {
+    zeq::EngineCall call;
     zeq::Simulation* sim = nullptr;
     int pos = var_position(container, block, index, &sim);
     if (pos < 0) return ZEQ_E_NOT_FOUND;
@@ -492,6 +500,7 @@ bool ZEQEquationData::AttribId(const char* name, int* id) { return lookup_attr(k
 int ZEQEquationData::BaseType(int id) { return attr_type(kEqnAttrs, std::size(kEqnAttrs), id); }
 
 bool ZEQEquationData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool) {
+    zeq::EngineCall call;
     loaded_ = false;
     changed_ = 0;
     zeq::Simulation* sim = nullptr;
@@ -508,6 +517,7 @@ bool ZEQEquationData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
 }
 
 int ZEQEquationData::Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool) {
+    zeq::EngineCall call;
     zeq::Simulation* sim = nullptr;
     int pos = eqn_position(container, block, index, &sim);
     if (pos < 0) return ZEQ_E_NOT_FOUND;
@@ -565,6 +575,7 @@ bool ZEQPortData::AttribId(const char* name, int* id) { return lookup_attr(kPort
 int ZEQPortData::BaseType(int id) { return attr_type(kPortAttrs, std::size(kPortAttrs), id); }
 
 bool ZEQPortData::Load(zeq_port* port) {
+    zeq::EngineCall call;
     loaded_ = false;
     if (!port) return false;
     auto* p = static_cast<zeq::Port*>(port);
@@ -584,6 +595,7 @@ bool ZEQPortData::Load(zeq_port* port) {
 }
 
 bool ZEQPortData::Load(ZEQEOBlock* block, int port_index) {
+    zeq::EngineCall call;
     loaded_ = false;
     return block && Load(block->GetPort(port_index));
 }

@@ -123,6 +123,7 @@ int Simulation::Load(const char* path, ModelDef& def, Container* joining) {
 }
 
 int Simulation::SaveSimulation(const char* path) {
+    zeq::EngineCall call;
     Journal(std::string("SaveSimulation ") + (path ? path : "(null)"));
     if (int r = TakeInjectedResult()) return r;
     if (!path || !*path) return E_INVALIDARG;
@@ -134,6 +135,7 @@ int Simulation::SaveSimulation(const char* path) {
 }
 
 int Simulation::OpenSimulation(const char* path) {
+    zeq::EngineCall call;
     Journal(std::string("OpenSimulation ") + (path ? path : "(null)"));
     if (int r = TakeInjectedResult()) return r;
     ModelDef def;
@@ -144,6 +146,7 @@ int Simulation::OpenSimulation(const char* path) {
 }
 
 int Simulation::AddSimulation(const char* path) {
+    zeq::EngineCall call;
     Journal(std::string("AddSimulation ") + (path ? path : "(null)"));
     if (int r = TakeInjectedResult()) return r;
     ModelDef def;
@@ -169,6 +172,7 @@ int Simulation::AddSimulation(const char* path) {
 }
 
 int Simulation::SaveBlock(const char* path, const char* blockName) {
+    zeq::EngineCall call;
     Journal(std::string("SaveBlock ") + (path ? path : "(null)") + " " + (blockName ? blockName : "(null)"));
     if (int r = TakeInjectedResult()) return r;
     if (!path || !*path || !blockName) return E_INVALIDARG;
@@ -185,6 +189,7 @@ int Simulation::SaveBlock(const char* path, const char* blockName) {
 }
 
 int Simulation::LoadBlock(const char* path) {
+    zeq::EngineCall call;
     Journal(std::string("LoadBlock ") + (path ? path : "(null)"));
     if (int r = TakeInjectedResult()) return r;
     ModelDef def;
@@ -210,6 +215,7 @@ const BlockDef* Simulation::FindType(std::string_view type) const {
 }
 
 int Simulation::AddLibrary(const char* name) {
+    zeq::EngineCall call;
     Journal(std::string("AddLibrary ") + (name ? name : "(null)"));
     if (int r = TakeInjectedResult()) return r;
     if (!name || !*name) return E_INVALIDARG;
@@ -225,6 +231,7 @@ int Simulation::AddLibrary(const char* name) {
 }
 
 int Simulation::RemoveLibrary(const char* name) {
+    zeq::EngineCall call;
     Journal(std::string("RemoveLibrary ") + (name ? name : "(null)"));
     if (int r = TakeInjectedResult()) return r;
     if (!name) return E_INVALIDARG;
@@ -241,6 +248,7 @@ int Simulation::RemoveLibrary(const char* name) {
 }
 
 int BlockEditor::AddBlock(ZEQEOCntr* target, const char* name, const char* type, const value_t* args) {
+    zeq::EngineCall call;
     sim_->Journal(std::string("AddBlock ") + (name ? name : "(null)") + " " + (type ? type : "(null)"));
     if (int r = sim_->TakeInjectedResult()) return r;
     auto* c = target ? static_cast<Container*>(target) : sim_->Flowsheet();
@@ -285,6 +293,7 @@ int BlockEditor::AddBlock(ZEQEOCntr* target, const char* name, const char* type,
 extern "C" {
 
 ZEQEOSimulation* zeq_create_simulation(const char* name) {
+    zeq::EngineCall call;
     auto* sim = new zeq::Simulation();
     if (name && *name) {
         zeq::ModelDef def;
@@ -296,6 +305,7 @@ ZEQEOSimulation* zeq_create_simulation(const char* name) {
 }
 
 ZEQEOSimulation* zeq_open_simulation(const char* path, char* error, int size) {
+    zeq::EngineCall call;
     std::string text, message;
     zeq::ModelDef def;
     std::string why = "no path";
@@ -312,6 +322,7 @@ ZEQEOSimulation* zeq_open_simulation(const char* path, char* error, int size) {
     return nullptr;
 }
 
+// Not under the engine lock: the wrappers the simulation lets go of are released while it goes.
 void zeq_destroy_simulation(ZEQEOSimulation* sim) { delete static_cast<zeq::Simulation*>(sim); }
 
 }  // extern "C"

@@ -432,6 +432,7 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
 }
 
 int Simulation::Advance(double time) {
+    zeq::EngineCall call;
     if (time < time_) return E_INVALIDARG;
     // Due tasks of every scope in time order, copied and marked done before any of them runs: a solve reaches
     // client code, which may change the task lists.
@@ -465,9 +466,13 @@ int Simulation::Advance(double time) {
     return result;
 }
 
-int Simulation::Solve() { return RunSolve(default_objective_); }
+int Simulation::Solve() {
+    zeq::EngineCall call;
+    return RunSolve(default_objective_);
+}
 
 int Simulation::SolveWithObjective(const char* objective) {
+    zeq::EngineCall call;
     if (!objective || !*objective || iequals(objective, "NONE")) return RunSolve(std::string());
     for (auto& o : objectives_)
         if (iequals(o.def.name, objective)) return RunSolve(o.def.name);
@@ -488,6 +493,7 @@ std::vector<std::string> split_words(const std::string& s) {
 }  // namespace
 
 int Simulation::ExecuteCommand(const char* text) {
+    zeq::EngineCall call;
     std::string line = text ? text : "";
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     Journal("ExecuteCommand " + line);
@@ -591,6 +597,7 @@ int Simulation::ExecuteCommand(const char* text) {
 int Simulation::CalculateSensitivity(const char* objective, const int* dependent, int d, const int* independent,
                                      int k, const double* depFactors, const double* indepFactors, double* results,
                                      int* flags, double* extra) {
+    zeq::EngineCall call;
     Journal("CalculateSensitivity");
     if (int r = TakeInjectedResult()) return r;
     if (!dependent || !independent || !results || !flags || d < 1 || k < 1) return ZEQ_E_SENS_ARGS;

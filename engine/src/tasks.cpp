@@ -41,6 +41,7 @@ bool parse_number(const std::string& s, double& d) {
 }  // namespace
 
 HRESULT DynamicSolver::AddTasks(const char* xml, char** error) {
+    zeq::EngineCall call;
     if (error) *error = nullptr;
     sim_->Journal("AddTasks");
     if (int r = sim_->TakeInjectedResult()) return r;
@@ -101,6 +102,7 @@ HRESULT DynamicSolver::AddTasks(const char* xml, char** error) {
 }
 
 HRESULT DynamicSolver::ActivateTask(const char* name, int active) {
+    zeq::EngineCall call;
     sim_->Journal(std::string("ActivateTask ") + (name ? name : "(null)"));
     if (int r = sim_->TakeInjectedResult()) return r;
     if (!name) return E_INVALIDARG;
@@ -113,6 +115,7 @@ HRESULT DynamicSolver::ActivateTask(const char* name, int active) {
 }
 
 HRESULT DynamicSolver::RemoveTask(const char* name) {
+    zeq::EngineCall call;
     sim_->Journal(std::string("RemoveTask ") + (name ? name : "(null)"));
     if (int r = sim_->TakeInjectedResult()) return r;
     if (!name) return E_INVALIDARG;

@@ -157,6 +157,7 @@ private:
     void MarkChanged(int id);
     ZEQVarFields f_;
     std::string owned_[3];  // uom, description, physical type name when set through the record
+    std::string loaded_name_, loaded_description_;  // copies: the variable may change once the load is done
     uint32_t changed1_ = 0, changed2_ = 0;
     int load_ptype_ = 0, load_entry_ = 0;  // the unit the record's quantities are in
     bool loaded_ = false;

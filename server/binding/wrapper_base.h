@@ -21,7 +21,10 @@ inline constexpr HRESULT kObjectNotFound = static_cast<HRESULT>(0x80040202);
 inline constexpr HRESULT kBadIndexType = static_cast<HRESULT>(0x80040203);
 
 // Held while a wrapper is looked up in its engine holder and, when none is there, created and
-// registered: two threads asking for the same engine object get one wrapper.
+// registered: two threads asking for the same engine object get one wrapper. The engine's release of a
+// wrapper takes it too, so a wrapper found in a holder is counted before the engine can let it go.
+// Lock order: this lock, then the engine's lock and a block wrapper's parameter cache lock; the engine
+// releases wrappers and calls the wrapper factories only with its own lock released.
 std::recursive_mutex& WrapperCreationLock();
 
 // Clears an out pointer; E_POINTER when there is none.
@@ -78,10 +81,16 @@ public:
             owner_->OuterUnknown()->AddRef();
             return static_cast<ULONG>(++owner_->m_engineRef);
         }
+        // The engine lets go under the creation lock: a lookup that found this wrapper in its holder (and
+        // holds that lock) has taken its own reference before the engine's can be the last one.
         STDMETHOD_(ULONG, Release)() override {
             IUnknown* outer = owner_->OuterUnknown();
-            if (owner_->m_engineRef.load() == 1) static_cast<T*>(owner_)->DetachEngine();
-            const LONG n = --owner_->m_engineRef;
+            LONG n;
+            {
+                std::lock_guard lock(nuv::WrapperCreationLock());
+                if (owner_->m_engineRef.load() == 1) static_cast<T*>(owner_)->DetachEngine();
+                n = --owner_->m_engineRef;
+            }
             outer->Release();  // may destroy the owner, and this object with it
             return static_cast<ULONG>(n);
         }

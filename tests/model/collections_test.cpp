@@ -1,5 +1,10 @@
 // The collections of a block wrapper: items by position and name, typed items, enumeration, services,
 // name lookups, and attribute matrices read and written, through the vtable and through late binding.
+#include <atomic>
+#include <functional>
+#include <thread>
+#include <vector>
+
 #include "objects_support.h"
 
 #include "block.h"
@@ -647,6 +652,82 @@ TEST_F(CollectionsTest, LateBoundCallsGiveTheSameResultsAndErrorTexts) {
     double value = 0;
     t->get_Value(&value);
     EXPECT_EQ(value, 5.0);
+}
+
+// Eight threads ask at once for every item of fresh collections of each kind: each item has one wrapper,
+// and the engine holds exactly that one (a second wrapper made by a losing thread is not kept or leaked).
+TEST_F(CollectionsTest, RacingItemLookupsOfEveryKindShareOneWrapperPerObject) {
+    constexpr int kMembers = 1000;
+    zeq::testing::ModelBuilder m;
+    m.Block("BIG");
+    std::vector<std::string> names;
+    for (int i = 0; i < kMembers; ++i) {
+        const std::string n = std::to_string(i);
+        m.Var("V" + n, i).Eqn("E" + n, "V" + n + " = " + n).Param("P" + n, zeq::Value::Real(i));
+        names.push_back("V" + n);
+    }
+    for (int i = 0; i < 50; ++i) m.Port("PORT" + std::to_string(i), "IN", {names[static_cast<size_t>(i)]});
+    m.Hierarchy("H");
+    for (int i = 0; i < 50; ++i) m.Block("B" + std::to_string(i)).Var("X", 1);
+    m.EndHierarchy();
+    for (int i = 0; i < 20; ++i) m.Solver(zeq::SolverDef{"S" + std::to_string(i), {}, {}, {}});
+    auto sim = m.Create();  // the fixture's simulation stays as it is
+    CComPtr<INUVSimulation2> simulation;
+    ASSERT_EQ(NUVClassFactory::QueryCreateWrapper(sim.get(), IID_INUVSimulation2, reinterpret_cast<void**>(&simulation)),
+              S_OK);
+    CComPtr<INUVBlock> flowsheet, big, hier;
+    ASSERT_EQ(simulation->get_Flowsheet(&flowsheet), S_OK);
+    ZEQEOCntr* fs = sim->Flowsheet();
+    ASSERT_EQ(NUVClassFactory::QueryCreateWrapper(sim.get(), fs->FindBlock("BIG"), IID_INUVBlock,
+                                                   reinterpret_cast<void**>(&big)),
+              S_OK);
+    ASSERT_EQ(NUVClassFactory::QueryCreateWrapper(sim.get(), fs->FindBlock("H"), IID_INUVBlock,
+                                                   reinterpret_cast<void**>(&hier)),
+              S_OK);
+    struct Kind {
+        const char* name;
+        std::function<HRESULT(INUVObjectCollection**)> collection;
+    };
+    const Kind kinds[] = {
+        {"variables", [&](INUVObjectCollection** c) { return flowsheet->get_Variables(reinterpret_cast<INUVVariableCollection**>(c)); }},
+        {"equations", [&](INUVObjectCollection** c) { return flowsheet->get_Equations(reinterpret_cast<INUVEquationCollection**>(c)); }},
+        {"block variables", [&](INUVObjectCollection** c) { return big->get_Variables(reinterpret_cast<INUVVariableCollection**>(c)); }},
+        {"parameters", [&](INUVObjectCollection** c) { return big->get_Parameters(reinterpret_cast<INUVParameterCollection**>(c)); }},
+        {"ports", [&](INUVObjectCollection** c) { return big->get_Ports(reinterpret_cast<INUVPortCollection**>(c)); }},
+        {"blocks", [&](INUVObjectCollection** c) { return hier->get_Blocks(reinterpret_cast<INUVBlockCollection**>(c)); }},
+        {"solvers", [&](INUVObjectCollection** c) { return simulation->get_Solvers(reinterpret_cast<INUVSolverCollection**>(c)); }},
+    };
+    constexpr int kThreads = 8;
+    for (const Kind& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        CComPtr<INUVObjectCollection> collection;
+        ASSERT_EQ(kind.collection(&collection), S_OK);
+        LONG count = 0;
+        ASSERT_EQ(collection->get_Count(&count), S_OK);
+        ASSERT_GT(count, 1);
+        std::vector<std::vector<CComPtr<INUVObject>>> got(kThreads, std::vector<CComPtr<INUVObject>>(static_cast<size_t>(count)));
+        std::atomic<int> ready{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([&, t] {
+                ++ready;
+                while (ready.load() < kThreads) std::this_thread::yield();
+                for (LONG i = 1; i <= count; ++i)
+                    collection->get_Item(i, &got[static_cast<size_t>(t)][static_cast<size_t>(i - 1)]);
+            });
+        for (auto& t : threads) t.join();
+        int split = 0;
+        for (size_t i = 0; i < static_cast<size_t>(count); ++i) {
+            ASSERT_NE(got[0][i], nullptr) << i;
+            for (int t = 1; t < kThreads; ++t)
+                if (!got[static_cast<size_t>(t)][i].IsEqualObject(got[0][i])) ++split;
+        }
+        EXPECT_EQ(split, 0) << "items with more than one wrapper";
+        // Asked again on this thread, each item is the wrapper the threads got.
+        CComPtr<INUVObject> again;
+        ASSERT_EQ(collection->get_Item(count, &again), S_OK);
+        EXPECT_TRUE(again.IsEqualObject(got[0][static_cast<size_t>(count - 1)]));
+    }
 }
 
 }  // namespace
