@@ -208,19 +208,44 @@ HRESULT FIDocument::SetAttribute(const char* path, const char* attribute, const 
 
 // ---- FIDocumentBase_: subscribers ----
 
-// The first/last hooks run under their own lock, not the subscriber lock, so a hook may wait for an
-// engine thread that is delivering notifications without a deadlock.
+// The first/last hooks register the document with other components (the message object, the engine
+// events), which may at that moment be delivering to it on another thread, and a subscriber called there
+// may advise or unadvise: so the hooks run with no lock of the document held. One thread at a time runs
+// them, until they match whether there are subscribers; a thread that finds another one at it waits for
+// it to finish, so that when Advise returns the first-subscriber hook has run.
+void FIDocumentBase_::SyncSubscriberHooks() {
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock<std::recursive_mutex> guard(lock_);
+    if (hooking_) {
+        if (hookThread_ == self) return;  // a hook of this thread's own: its loop sees the change
+        hooksDone_.wait(guard, [&] { return !hooking_; });
+    }
+    hooking_ = true;
+    hookThread_ = self;
+    for (;;) {
+        const bool wanted = !subscribers_.empty();
+        if (wanted == hooked_) break;
+        hooked_ = wanted;
+        guard.unlock();
+        if (wanted)
+            OnFirstSubscriber();
+        else
+            OnLastSubscriber();
+        guard.lock();
+    }
+    hooking_ = false;
+    hookThread_ = std::thread::id();
+    hooksDone_.notify_all();
+}
+
 uint32_t FIDocumentBase_::Advise(NotifyCallback callback, void* context) {
-    std::lock_guard<std::recursive_mutex> hooks(hookLock_);
     uint32_t cookie = 0;
-    bool first = false;
     {
         std::lock_guard<std::recursive_mutex> guard(lock_);
         cookie = nextCookie_++;
         subscribers_[cookie] = Subscriber{callback, context};
-        first = subscribers_.size() == 1;
     }
-    if (first) OnFirstSubscriber();
+    SyncSubscriberHooks();
     return cookie;
 }
 
@@ -229,14 +254,10 @@ uint32_t FIDocumentBase_::Advise(NotifyCallback callback, void* context) {
 // so a callback being waited for may still advise or unadvise.
 void FIDocumentBase_::Unadvise(uint32_t cookie) {
     {
-        std::lock_guard<std::recursive_mutex> hooks(hookLock_);
-        bool last = false;
-        {
-            std::lock_guard<std::recursive_mutex> guard(lock_);
-            last = subscribers_.erase(cookie) != 0 && subscribers_.empty();
-        }
-        if (last) OnLastSubscriber();
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        subscribers_.erase(cookie);
     }
+    SyncSubscriberHooks();
     const std::thread::id self = std::this_thread::get_id();
     std::unique_lock<std::recursive_mutex> guard(lock_);
     delivered_.wait(guard, [&] {

@@ -233,27 +233,36 @@ void FIVORNDocument::GetStatus(FIValue& out) { out.Clear(); }
 
 // ---- Subscribers ----
 
+// The base runs these two one at a time. Registrations are made outside the subscription lock: the
+// message object and the event callbacks may be delivering to this document meanwhile, and a subscriber
+// called from there may advise or unadvise.
 void FIVORNDocument::OnFirstSubscriber() {
-    std::lock_guard lock(subscribeLock_);
-    if (subscribed_) return;
+    {
+        std::lock_guard lock(subscribeLock_);
+        if (subscribed_) return;
+    }
     NUVCallbacksHelper::SetFlowsheetCallbacks();
     RegisterMessageDocument(this);
-    if (CoNUVSimulation* owner = GetOwner()) {
-        runBridge_ = std::make_shared<FIVORNRunBridge>(this);
+    std::shared_ptr<FIVORNRunBridge> bridge;
+    CoNUVSimulation* owner = GetOwner();
+    if (owner != nullptr) bridge = std::make_shared<FIVORNRunBridge>(this);
+    {
+        std::lock_guard lock(subscribeLock_);
+        subscribed_ = true;
+        runBridge_ = bridge;
         runOwner_ = owner;
-        nuv::events::RegisterRunReceiver(owner, runBridge_);
     }
-    subscribed_ = true;
+    if (bridge) nuv::events::RegisterRunReceiver(owner, bridge);
 }
 
 void FIVORNDocument::OnLastSubscriber() {
     {
         std::lock_guard lock(subscribeLock_);
         if (!subscribed_) return;
-        NUVCallbacksHelper::SetFlowsheetCallbacks();
-        UnregisterMessageDocument(this);
         subscribed_ = false;
     }
+    NUVCallbacksHelper::SetFlowsheetCallbacks();
+    UnregisterMessageDocument(this);
     StopRunEvents();
 }
 
@@ -415,8 +424,9 @@ HRESULT FIVORNDocument::RunScriptAction(SAFEARRAY* inputs, VARIANT* result) {
     if (collect) {
         {
             std::lock_guard lock(subscribeLock_);
-            if (!subscribed_) registered = SUCCEEDED(RegisterMessageDocument(this));
+            registered = !subscribed_;
         }
+        if (registered) registered = SUCCEEDED(RegisterMessageDocument(this));
         std::lock_guard lock(collectLock_);
         collecting_ = true;
         collected_.Clear();

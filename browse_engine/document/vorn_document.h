@@ -99,6 +99,8 @@ public:
     void NotifyRunStarted();
     void NotifyRunFinished(int32_t status);
     void OnMessageLine(const char* line) override;
+    // AddRef unless the count already reached 0 (the document is going away).
+    bool TryAddRef() override;
     void PostEvent(int32_t kind, const char* message = nullptr);
 
     // True while registered for engine output lines.
@@ -113,8 +115,6 @@ private:
     CComPtr<INUVSimulation2> HeldOwner() const;
     // Unregisters from the engine run events, when registered.
     void StopRunEvents();
-    // AddRef unless the count already reached 0 (the document is going away).
-    bool TryAddRef();
     friend class FIVORNRunBridge;
 
     std::atomic<uint32_t> refCount_{0};

@@ -5,6 +5,7 @@
 #include <map>
 #include <thread>
 
+#include "hang_guard.h"
 #include "zeq_events.h"
 
 namespace bdoc_test {
@@ -318,6 +319,68 @@ TEST_F(DocumentTest, ASubscriberMayLeaveFromInsideAnOutputLine) {
     ASSERT_EQ(doc_->RunScriptAction(script.get(), &result), S_OK);
     EXPECT_EQ(leaver.calls, 1);
     EXPECT_FALSE(doc_->IsSubscribed());
+}
+
+}  // namespace
+}  // namespace bdoc_test
+
+namespace bdoc_test {
+namespace {
+
+// A subscriber of one document that advises and unadvises another document from inside each
+// notification, as a client opening and closing a second view on an output line does.
+struct CrossAdviser {
+    FI::FIVORNDocument* other = nullptr;
+    Recorder recorder;
+    std::atomic<int> calls{0};
+    static void Callback(FI::FIDocument*, void* context, FIDocumentNotifyList*) {
+        auto* self = static_cast<CrossAdviser*>(context);
+        const uint32_t cookie = self->other->Advise(&Recorder::Callback, &self->recorder);
+        self->other->Unadvise(cookie);
+        ++self->calls;
+    }
+};
+
+// Output lines reach document 1, whose subscriber advises document 2, while another thread makes document
+// 2 gain and lose its only subscriber: each document registers with and unregisters from the message
+// object as that happens, and neither side may wait for the other.
+TEST_F(DocumentTest, LinesToOneDocumentAndSubscriptionsOfAnotherCrossWithoutDeadlock) {
+    zeq::ModelDef def;
+    std::string error;
+    ASSERT_TRUE(zeq::ParseModel(PlantText(), def, error)) << error;
+    auto sim2 = std::make_unique<zeq::Simulation>();
+    sim2->Build(def);
+    NUVClassFactory::RegisterSimulationServices(sim2.get());
+    CComPtr<INUVSimulation2> wrapper2;
+    ASSERT_EQ(NUVClassFactory::QueryCreateWrapper(sim2.get(), IID_INUVSimulation2, reinterpret_cast<void**>(&wrapper2)),
+              S_OK);
+    CComPtr<IServiceProvider> provider;
+    ASSERT_EQ(wrapper2.QueryInterface(&provider), S_OK);
+    CComPtr<IPDXDocumentV22> face2;
+    ASSERT_EQ(provider->QueryService(IID_IPDXDocumentV22, IID_IPDXDocumentV22, reinterpret_cast<void**>(&face2)), S_OK);
+    FI::FIVORNDocument* doc2 = FI::AsVORNDocument(nuv::ImplementationOf<CoNUVSimulation>(wrapper2)->GetDocument());
+    ASSERT_NE(doc2, nullptr);
+
+    CrossAdviser adviser;
+    adviser.other = doc2;
+    const uint32_t cookie = doc_->Advise(&CrossAdviser::Callback, &adviser);
+    {
+        nuvtest::HangGuard guard("lines to one document crossing subscriptions of another");
+        std::atomic<bool> stop{false};
+        std::thread other([&] {
+            Recorder recorder;
+            while (!stop.load()) doc2->Unadvise(doc2->Advise(&Recorder::Callback, &recorder));
+        });
+        for (int i = 0; i < 300; ++i) sim_->ExecuteCommand("echo a line for the first document");
+        stop = true;
+        other.join();
+    }
+    doc_->Unadvise(cookie);
+    EXPECT_GE(adviser.calls.load(), 300);
+    EXPECT_FALSE(doc2->IsSubscribed());
+    face2.Release();
+    wrapper2.Release();
+    sim2.reset();
 }
 
 }  // namespace

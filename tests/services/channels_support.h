@@ -135,10 +135,16 @@ public:
         lines.emplace_back(line);
         if (hook) hook(line);
     }
+    bool TryAddRef() override {
+        ++references;
+        return true;
+    }
+    ULONG Release() override { return static_cast<ULONG>(--references); }
     std::vector<std::string> Lines() {
         std::lock_guard lock(mutex);
         return lines;
     }
+    std::atomic<int> references{0};  // deliveries under way
     std::mutex mutex;
     std::vector<std::string> lines;
     std::function<void(const char*)> hook;

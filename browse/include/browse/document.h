@@ -125,9 +125,17 @@ private:
         NotifyCallback callback;
         void* context;
     };
+    // Runs the first/last-subscriber hooks until they match whether there are subscribers.
+    void SyncSubscriberHooks();
+
     FIDocumentNotifyFilterBase filter_;
+    // Guards the subscribers, the deliveries and the hook state; never held while a subscriber or a hook
+    // is called.
     mutable std::recursive_mutex lock_;
-    std::recursive_mutex hookLock_;
+    bool hooked_ = false;   // the first-subscriber hook ran last
+    bool hooking_ = false;  // a thread is running the hooks
+    std::thread::id hookThread_;
+    std::condition_variable_any hooksDone_;
     uint32_t nextCookie_ = 1;
     std::map<uint32_t, Subscriber> subscribers_;
     // Deliveries under way: the subscriber's cookie and the thread calling it.

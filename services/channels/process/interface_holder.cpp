@@ -9,11 +9,14 @@
 STDMETHODIMP CoNUVInterfaceHolder::Register(BSTR name, IUnknown* pInterface) {
     if (!pInterface) return E_POINTER;
     std::string key = nuv::bstr_to_utf8(name);
-    std::lock_guard lock(m_mutex);
-    auto [it, added] = m_table.try_emplace(std::move(key), pInterface);
-    if (!added) return E_FAIL;
-    pInterface->AddRef();
-    return S_OK;
+    pInterface->AddRef();  // outside the lock, as every call into the object
+    bool added = false;
+    {
+        std::lock_guard lock(m_mutex);
+        added = m_table.try_emplace(std::move(key), pInterface).second;
+    }
+    if (!added) pInterface->Release();
+    return added ? S_OK : E_FAIL;
 }
 
 STDMETHODIMP CoNUVInterfaceHolder::Unregister(BSTR name) {

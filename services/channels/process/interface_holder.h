@@ -25,6 +25,8 @@ public:
     void FinalRelease();
 
 private:
+    // A leaf lock: the only call made under it is the AddRef that hands an entry out (the table's own
+    // reference keeps the entry alive until then); every other AddRef and every Release happen outside.
     std::mutex m_mutex;
     std::map<std::string, IUnknown*> m_table;  // one reference per entry
 };

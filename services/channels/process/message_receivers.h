@@ -5,12 +5,16 @@
 
 namespace nuv {
 
-// Implemented by the engine browsing document. Receivers are not counted: a receiver unregisters
-// before it goes away. Lines come from whatever thread the engine writes on.
+// Implemented by the engine browsing document. The registration does not count the receiver (it
+// unregisters before it goes away); each delivery does, for as long as it calls it. Lines come from
+// whatever thread the engine writes on.
 class MessageLineReceiver {
 public:
     // One complete line without its line feed, zero-terminated 8-bit text.
     virtual void OnMessageLine(const char* line) = 0;
+    // A reference for one delivery; false when the receiver is already going away (it is then skipped).
+    virtual bool TryAddRef() = 0;
+    virtual ULONG Release() = 0;
 
 protected:
     ~MessageLineReceiver() = default;
@@ -25,6 +29,6 @@ HRESULT QuerySimulationMsgs(REFIID riid, void** ppv);
 // Appends the receiver to the message object's receivers (a receiver registered twice gets each line
 // twice). Returns the result of reaching the message object.
 HRESULT RegisterMessageDocument(nuv::MessageLineReceiver* receiver);
-// Removes the first registration of the receiver; nothing when it is not registered. When this returns,
-// no other thread is handing a line to the receiver.
+// Removes the first registration of the receiver; nothing when it is not registered. A line that another
+// thread is delivering at that moment may still reach the receiver (the delivery holds a reference).
 void UnregisterMessageDocument(nuv::MessageLineReceiver* receiver);

@@ -308,14 +308,26 @@ bool CoNUVSimulationMsgs::DeliverLine(const std::string& line, nuv::SinkCalls& c
     return OwnerGate::IsLive(this);
 }
 
+// The receivers are called from a snapshot with a reference held and the receiver lock released: a
+// receiver takes its own lock, and its subscribers may advise or unadvise documents (which registers or
+// unregisters them here) from inside the call.
 void CoNUVSimulationMsgs::DeliverToReceivers(const std::string& line) {
-    std::lock_guard lock(m_receiverMutex);
-    if (m_receivers.empty()) return;
-    const std::vector<nuv::MessageLineReceiver*> snapshot = m_receivers;
-    for (nuv::MessageLineReceiver* receiver : snapshot) {
-        // One that an earlier receiver unregistered is skipped.
-        if (std::find(m_receivers.begin(), m_receivers.end(), receiver) == m_receivers.end()) continue;
-        receiver->OnMessageLine(line.c_str());
+    std::vector<nuv::MessageLineReceiver*> held;
+    {
+        std::lock_guard lock(m_receiverMutex);
+        held.reserve(m_receivers.size());
+        for (nuv::MessageLineReceiver* receiver : m_receivers)
+            if (receiver->TryAddRef()) held.push_back(receiver);
+    }
+    for (nuv::MessageLineReceiver* receiver : held) {
+        bool registered;
+        {
+            // One that an earlier receiver unregistered is skipped.
+            std::lock_guard lock(m_receiverMutex);
+            registered = std::find(m_receivers.begin(), m_receivers.end(), receiver) != m_receivers.end();
+        }
+        if (registered) receiver->OnMessageLine(line.c_str());
+        receiver->Release();
     }
 }
 

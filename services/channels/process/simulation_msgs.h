@@ -72,10 +72,13 @@ private:
     bool IsOurPipe(const rtopipe* pipe) const;
     void UninstallPipe();
 
+    // Lock order: both locks below are leaves. Nothing is called while they are held: lines go to the
+    // receivers (which take their own locks and may register or unregister receivers from there) and to
+    // the sinks from snapshots, after the lock is released.
     rtopipe* m_pipe = nullptr;  // our record; the engine holds copies of it
     std::mutex m_lineMutex;
     nuv::LineCutter m_line;
-    std::recursive_mutex m_receiverMutex;  // held while receivers are called
+    std::mutex m_receiverMutex;
     std::vector<nuv::MessageLineReceiver*> m_receivers;
 };
 
