@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <ostream>
 #include <sstream>
 
@@ -230,9 +232,11 @@ private:
         const Token tok = Peek();
         if (tok.kind == Tok::Number) {
             ++pos_;
-            // Whole numbers that fit are integers (VT_I4), as a script client passes them.
-            if (tok.number == static_cast<double>(static_cast<LONG>(tok.number)) &&
-                tok.text.find_first_of(".eE") == std::string::npos)
+            // Whole numbers that fit are integers (VT_I4), as a script client passes them. The range is
+            // checked before the conversion: converting a double outside LONG's range is undefined.
+            if (tok.number >= static_cast<double>(std::numeric_limits<LONG>::min()) &&
+                tok.number <= static_cast<double>(std::numeric_limits<LONG>::max()) &&
+                tok.number == std::trunc(tok.number) && tok.text.find_first_of(".eE") == std::string::npos)
                 return CComVariant(static_cast<LONG>(tok.number));
             return CComVariant(tok.number);
         }

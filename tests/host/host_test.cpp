@@ -175,6 +175,8 @@ TEST(HostScript, FailuresAreCountedWithTheirLineAndErrorText) {
         {"Print 1 +\n", 1, "Expected a name"},
         {"Print Cell(Array(1), 2)\n", 1, "Subscript out of range"},
         {"Sim.Flowsheet = 1\n", 1, "Error 0x"},
+        // Literals past the 32-bit range stay numbers rather than wrapping.
+        {"Print 2147483647, 2147483648, 3000000000 + 1\n", 0, "2147483647 2147483648 3000000001"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.script);
