@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite: the plain build, the AddressSanitizer+UBSan build and the clang
-# build, then the extra steps in scripts/test.d (cross-checks against the real platform, fuzz smoke runs).
+# Builds and runs the whole test suite: the plain build and the AddressSanitizer+UBSan build in full, then
+# the clang build with ThreadSanitizer (everything is built, so clang's warnings are checked too; its test
+# preset runs the tests labelled "threads"), then the extra steps in scripts/test.d (cross-checks against
+# the real platform, fuzz smoke runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -9,7 +11,7 @@ logs=build/logs
 mkdir -p "$logs"
 passed=0
 failed=0
-for preset in default asan clang; do
+for preset in default asan tsan; do
   echo "=== build: $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs" >"$logs/build-$preset.log" 2>&1 || { tail -n 60 "$logs/build-$preset.log"; exit 1; }
