@@ -371,12 +371,12 @@ TEST_F(DocumentTest, LinesToOneDocumentAndSubscriptionsOfAnotherCrossWithoutDead
             Recorder recorder;
             while (!stop.load()) doc2->Unadvise(doc2->Advise(&Recorder::Callback, &recorder));
         });
-        for (int i = 0; i < 300; ++i) sim_->ExecuteCommand("echo a line for the first document");
+        for (int i = 0; i < 5000; ++i) sim_->ExecuteCommand("echo a line for the first document");
         stop = true;
         other.join();
     }
     doc_->Unadvise(cookie);
-    EXPECT_GE(adviser.calls.load(), 300);
+    EXPECT_GE(adviser.calls.load(), 5000);
     EXPECT_FALSE(doc2->IsSubscribed());
     face2.Release();
     wrapper2.Release();
