@@ -134,7 +134,7 @@ public:
 
     bool GetValue(int id, double& out) const;
     bool GetValue(int id, int& out) const;
-    bool GetValue(int id, const char*& out) const;  // texts, and enumerations as text
+    bool GetValue(int id, const char*& out) const;  // texts (the record's own), and enumerations as text
     bool GetValue(int id, const VarProfile*& out) const;
     // Texts for callers holding a non-const pointer; the text stays the record's and must not be changed.
     bool GetValue(int id, char*& out) const { return TextOut(*this, id, out); }

@@ -2,6 +2,9 @@
 // list, renumbering when the engine inserts and removes members, and parent walks through hierarchies.
 #include <cmath>
 
+#include <string>
+#include <type_traits>
+
 #include "objects_support.h"
 
 namespace {
@@ -24,13 +27,17 @@ protected:
     int IndexOf(const char* name) { return sim_->GetFlowsheet()->FindIndex(name); }
     // A fresh engine record of one attribute.
     template <class T>
-    T Engine(const char* name, int id) {
+    auto Engine(const char* name, int id) {
         ZEQVariableData record;
         record.mask.Set(id);
         T value{};
         EXPECT_TRUE(record.Load(sim_->GetFlowsheet(), nullptr, IndexOf(name), true));
         EXPECT_TRUE(record.GetValue(id, value));
-        return value;
+        // A text belongs to the record: it is copied before the record goes.
+        if constexpr (std::is_same_v<T, const char*>)
+            return std::string(value ? value : "");
+        else
+            return value;
     }
 };
 
