@@ -11,6 +11,14 @@ if(NUV_SANITIZE_THREAD)
   add_link_options(-fsanitize=thread)
 endif()
 
+# Fuzz builds instrument every library for coverage and sanitizers, not only the harnesses, so the
+# fuzzer is guided by (and checks) all the code a harness reaches. UBSan stops on its first report.
+if(NUV_BUILD_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 # Helper for unit-test executables: one binary per folder, registered with CTest. THREADS marks a binary
 # whose tests start threads: the ThreadSanitizer run picks those by their "threads" label.
 function(nuv_add_gtest name)
