@@ -883,7 +883,7 @@ void Simulation::Print(const std::string& line) {
     std::string text = line + "\n";
     WriteOrigin origin(this);
     Callout out;
-    rtowrite(stdoutPipe, text.c_str(), static_cast<int>(text.size()));
+    rtowrite(rtostdout_current(), text.c_str(), static_cast<int>(text.size()));
 }
 
 void Simulation::VariableChanged(int pos, intptr_t hints) {

@@ -425,7 +425,7 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
     }
     {
         WriteOrigin origin(this);
-        rtoflush(stdoutPipe);
+        rtoflush(rtostdout_current());
     }
     Raise(ZEQ_EVT_RUN_FINISHED, reinterpret_cast<intptr_t>(scope_name.c_str()), status);
     return result;

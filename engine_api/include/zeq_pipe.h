@@ -1,6 +1,7 @@
 // The engine's output and input pipes. A pipe is a plain record of callbacks; the engine keeps its own
 // copies (copyPipe) and never calls close on a copy it destroys.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 
@@ -59,4 +60,12 @@ ZEQEOSimulation* rtowrite_set_origin(ZEQEOSimulation* sim);
 // Install a copy of the pipe as history / report device and destroy the previous one.
 void rtohis_set_hisDev(const rtopipe* pipe);
 void rtorep_set_repDev(const rtopipe* pipe);
+}
+
+// stdoutPipe is swapped by the automation side (when output is first taken over) while engine threads may
+// be writing through it: every reader and writer that can run beside another thread goes through these,
+// so the pointer itself is never raced.
+inline rtopipe* rtostdout_current() { return std::atomic_ref<rtopipe*>(stdoutPipe).load(std::memory_order_acquire); }
+inline void rtostdout_install(rtopipe* pipe) {
+    std::atomic_ref<rtopipe*>(stdoutPipe).store(pipe, std::memory_order_release);
 }

@@ -19,15 +19,15 @@ constexpr char kEndMark[2] = {'\x0E', '\0'};
 // The echo is a courtesy: a pipe that fails or throws does not stop the command.
 void Echo(const char* bytes, int count) {
     try {
-        rtowrite(stdoutPipe, bytes, count);
-        rtoflush(stdoutPipe);
+        rtowrite(rtostdout_current(), bytes, count);
+        rtoflush(rtostdout_current());
     } catch (...) {
     }
 }
 
 void FlushThenEcho(const char* bytes, int count) {
     try {
-        rtoflush(stdoutPipe);
+        rtoflush(rtostdout_current());
     } catch (...) {
     }
     Echo(bytes, count);

@@ -319,8 +319,8 @@ STDMETHODIMP CoNUVExternalFileService::Import(BSTR filename, NUVExternalFileType
     const std::string file = nuv::EngineText(filename).str();
     if (file.empty()) return Fail(E_FAIL, "No file name given");
     const std::string line = "<Importing Variables from " + file + ">\n";
-    rtowrite(stdoutPipe, line.c_str(), static_cast<int>(line.size()));
-    rtoflush(stdoutPipe);
+    rtowrite(rtostdout_current(), line.c_str(), static_cast<int>(line.size()));
+    rtoflush(rtostdout_current());
 
     const std::string block = nuv::EngineText(blockid).str();
     const std::string matchText = nuv::EngineText(match).str();

@@ -217,10 +217,9 @@ void CoNUVSimulationMsgs::InstallPipe() {
         *m_pipe = rtopipe{PipeWrite, nullptr, PipeClose, PipeFlush, PipeName, this, 1, 0};
     }
     SavedPipes& saved = g_saved;
-    if (!IsOurPipe(stdoutPipe)) {
-        Remember(stdoutPipe, saved.out);
-        rtopipe* old = stdoutPipe;
-        stdoutPipe = copyPipe(m_pipe);
+    if (rtopipe* old = rtostdout_current(); !IsOurPipe(old)) {
+        Remember(old, saved.out);
+        rtostdout_install(copyPipe(m_pipe));
         rtodestroy(old);
     }
     if (!IsOurPipe(rtHisDev)) {
@@ -236,9 +235,8 @@ void CoNUVSimulationMsgs::InstallPipe() {
 void CoNUVSimulationMsgs::UninstallPipe() {
     std::lock_guard lock(g_install_mutex);
     SavedPipes& saved = g_saved;
-    if (IsOurPipe(stdoutPipe)) {
-        rtopipe* old = stdoutPipe;
-        stdoutPipe = saved.out ? saved.out : nowherePipe;
+    if (rtopipe* old = rtostdout_current(); IsOurPipe(old)) {
+        rtostdout_install(saved.out ? saved.out : nowherePipe);
         rtodestroy(old);
     }
     if (IsOurPipe(rtHisDev)) rtohis_set_hisDev(saved.history);
