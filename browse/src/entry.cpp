@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "browse/error.h"
 
@@ -30,6 +31,32 @@ bool CursorHandle::ReservedQuery() const { return !IsNull() && Get()->ReservedQu
 
 namespace {
 constexpr uint32_t kAlwaysValidIds[] = {0, 10, 17, 18, 19, 28, 29};
+
+// The displays of the attribute calls running on this thread, one per entry. Calls nest (a call on one
+// entry may read another, or the same one again), and each puts back the display it found, so the list
+// stays as short as the nesting is deep.
+struct DisplayBinding {
+    const Entry* entry;
+    Display* display;
+};
+thread_local std::vector<DisplayBinding> t_displays;
+}  // namespace
+
+void Entry::SetDisplay(Display* d) {
+    for (auto it = t_displays.begin(); it != t_displays.end(); ++it) {
+        if (it->entry != this) continue;
+        if (d != nullptr) it->display = d;
+        else t_displays.erase(it);
+        return;
+    }
+    if (d != nullptr) t_displays.push_back(DisplayBinding{this, d});
+}
+
+Display* Entry::GetDisplay() {
+    for (const DisplayBinding& binding : t_displays) {
+        if (binding.entry == this) return binding.display;
+    }
+    return nullptr;
 }
 
 bool Entry::IsAttributeValid(const char*, uint32_t id) {

@@ -109,8 +109,11 @@ public:
     virtual bool IsLeaf() = 0;
     virtual bool HasChildren() = 0;
     virtual bool IsLink() { return false; }
-    virtual void SetDisplay(Display* d) { display = d; }
-    virtual Display* GetDisplay() { return display; }
+    // The display of the attribute call running on this entry, or null between calls. It belongs to the
+    // call, not to the entry: entries are shared by every caller of a document, so the display is kept
+    // per thread and per entry, and calls on other threads never see or replace it.
+    virtual void SetDisplay(Display* d);
+    virtual Display* GetDisplay();
     virtual void CreateCursor(CursorHandle& out) = 0;
     virtual bool ReservedQuery() { return true; }
     virtual void ReservedHook() {}
@@ -130,8 +133,6 @@ public:
     virtual void GetActionDescription(FIError& error, const char* action, FIValue& description);
     virtual HRESULT ExecuteAction(const char* action, SAFEARRAY* inputs, short* status);
     virtual void ValidateAction(const char* action, FIDocumentNotifyList& records);
-
-    Display* display = nullptr;
 };
 
 // Splits the first element off a path at the first full stop outside double quotes. Quotes are
