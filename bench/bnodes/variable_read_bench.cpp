@@ -21,8 +21,11 @@ struct Plant {
         sim->Build(zeq::testing::GenerateModel(kBlocks, kVarsPerBlock));
         container = sim->GetFlowsheet();
         nodes.reserve(kVariables);
+        const FI::EngineAnchor flowsheet = FI::EngineAnchor::OverContainer(container);
         for (int i = 1; i <= kVariables; ++i) {
-            nodes.emplace_back(new FI::FIVORNVariableNode(nullptr, FIValue("v"), container, static_cast<uint32_t>(i)));
+            const auto index = static_cast<uint32_t>(i);
+            nodes.emplace_back(new FI::FIVORNVariableNode(nullptr, FIValue("v"), flowsheet,
+                                                          FI::VariableEngineName(container, index), index));
         }
     }
     std::unique_ptr<zeq::Simulation> sim;

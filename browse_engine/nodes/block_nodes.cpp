@@ -22,31 +22,33 @@ void BlockBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, int32_t position, 
 
 namespace {
 
+// The blocks of a container by position, looked up again on every call: a block that has gone since the
+// cursor counted them names nothing and gives the empty entry.
 class BlockSource {
 public:
     explicit BlockSource(FIHandle<FIVORNBlocksNode> node) : node_(std::move(node)) {}
-    ZEQEOBlock* BlockAt(int32_t pos) { return node_->Container()->GetBlock(pos + 1); }
     void NameAt(int32_t pos, FIValue& out) {
-        ZEQEOBlock* block = BlockAt(pos);
-        // A block that has gone since the cursor counted them names nothing.
+        ZEQEOCntr* container = nullptr;
+        ZEQEOBlock* block = BlockAt(pos, container);
         if (block == nullptr) {
             out.Clear();
             return;
         }
-        BlockBrowseName(node_->Container(), block, pos, out);
+        BlockBrowseName(container, block, pos, out);
     }
     void EntryAt(int32_t pos, EntryHandle& out) {
-        ZEQEOCntr* container = node_->Container();
-        ZEQEOBlock* block = BlockAt(pos);
-        if (block == nullptr) {
+        ZEQEOCntr* container = nullptr;
+        ZEQEOBlock* block = BlockAt(pos, container);
+        const char* name = block != nullptr ? block->GetName() : nullptr;
+        if (name == nullptr) {
             out.Reset();
             return;
         }
-        const auto index = static_cast<uint32_t>(pos + 1);
-        if (ZEQEOCntr* sub = block->GetSubContainer(container)) {
-            out = EntryHandle(new FIVORNEOCntrNode(node_->document, container, index, block, sub));
+        EngineAnchor anchor = node_->Anchor().Block(name);
+        if (block->GetSubContainer(container) != nullptr) {
+            out = EntryHandle(new FIVORNEOCntrNode(node_->document, std::move(anchor)));
         } else {
-            out = EntryHandle(new FIVORNBlockNode(node_->document, container, index, block));
+            out = EntryHandle(new FIVORNBlockNode(node_->document, std::move(anchor)));
         }
     }
     // A block's browse name is its engine prefix: the container's prefix and the block's own name, which
@@ -54,8 +56,9 @@ public:
     // one candidate; the exact comparison keeps the match case-sensitive. Names it cannot index (a
     // position name "#n", or a '.' below the container's prefix) are looked for one by one.
     int32_t Find(const char* name, int32_t first, int32_t end) {
-        ZEQEOCntr* container = node_->Container();
-        if (container == nullptr || *name == '\0' || *name == '#' || HasDotBelowPrefix(name)) {
+        EngineAnchor::Place place;
+        ZEQEOCntr* container = node_->Anchor().Resolve(place) ? place.container : nullptr;
+        if (container == nullptr || *name == '\0' || *name == '#' || HasDotBelowPrefix(container, name)) {
             return RangeCursor<BlockSource>::FindByName(*this, name, first, end);
         }
         const int32_t pos = container->FindBlockIndex(name) - 1;
@@ -67,9 +70,9 @@ public:
 
 private:
     // True when name, past the container's own prefix and its '.', still holds a '.'.
-    bool HasDotBelowPrefix(const char* name) {
+    bool HasDotBelowPrefix(ZEQEOCntr* container, const char* name) {
         const char* local = name;
-        ZEQEOBlock* owner = node_->Container()->GetOwnerBlock();
+        ZEQEOBlock* owner = container->GetOwnerBlock();
         ZEQEOCntr* parent = owner != nullptr ? owner->GetParentContainer(nullptr) : nullptr;
         if (parent != nullptr) {
             const char* prefix = parent->GetBlockPrefix(owner);
@@ -79,19 +82,30 @@ private:
         return std::strchr(local, '.') != nullptr;
     }
 
+    ZEQEOBlock* BlockAt(int32_t pos, ZEQEOCntr*& container) {
+        EngineAnchor::Place place;
+        if (!node_->Anchor().Resolve(place)) return nullptr;
+        container = place.container;
+        return container->GetBlock(pos + 1);
+    }
     FIHandle<FIVORNBlocksNode> node_;
 };
 
 // The parameters are those of the container's own table, so that each simulation lists its own.
-EngineParameterTable* TableOf(ZEQEOCntr* container) {
-    return container != nullptr ? container->GetParameterTable() : nullptr;
+EngineParameterTable* TableOf(const EngineAnchor& anchor) {
+    EngineAnchor::Place place;
+    return anchor.Resolve(place) ? place.container->GetParameterTable() : nullptr;
 }
 
 class GlobalParamSource {
 public:
     explicit GlobalParamSource(FIHandle<FIVORNEOCntrParamListNode> node) : node_(std::move(node)) {}
     void NameAt(int32_t pos, FIValue& out) {
-        EngineParameterTable* table = TableOf(node_->Container());
+        EngineParameterTable* table = TableOf(node_->Anchor());
+        if (table == nullptr) {
+            out.Clear();
+            return;
+        }
         std::string name(1024, '\0');
         int length = param_inq_name(table, pos + 1, name.data(), static_cast<int>(name.size()));
         // A name that filled the buffer may have been cut: ask again with more room.
@@ -109,7 +123,11 @@ public:
     void EntryAt(int32_t pos, EntryHandle& out) {
         FIValue name;
         NameAt(pos, name);
-        out = EntryHandle(new FIVORNEOCntrParameterNode(node_->document, name, node_->Container()));
+        if (name.IsEmpty()) {
+            out.Reset();
+            return;
+        }
+        out = EntryHandle(new FIVORNEOCntrParameterNode(node_->document, name, node_->Anchor()));
     }
     int32_t Find(const char* name, int32_t first, int32_t end) {
         return RangeCursor<GlobalParamSource>::FindByName(*this, name, first, end);
@@ -135,18 +153,21 @@ void SetConnectionListFactory(ContainerListFactory factory) {
 // ---- block list ----
 
 void FIVORNBlocksNode::CreateCursor(CursorHandle& out) {
-    const int32_t count = container_ != nullptr ? Count(container_->GetBlockCount()) : 0;
+    EngineAnchor::Place place;
+    const int32_t count = anchor_.Resolve(place) ? Count(place.container->GetBlockCount()) : 0;
     out = CursorHandle(new RangeCursor<BlockSource>(BlockSource(FIHandle<FIVORNBlocksNode>(this)), 0, count));
+}
+
+EntryHandle CreateBlocksNode(FIDocument* document, const FIValue& name, const EngineAnchor& container) {
+    return EntryHandle(new FIVORNBlocksNode(document, name, container));
 }
 
 EntryHandle CreateBlocksNode(FIDocument* document, const FIValue& name, ZEQEOCntr* container) {
     if (container == nullptr) return GetEmptyEntry();
-    return EntryHandle(new FIVORNBlocksNode(document, name, container));
+    return CreateBlocksNode(document, name, EngineAnchor::OverContainer(container));
 }
 
 // ---- plain block ----
-
-void FIVORNBlockNode::GetName(FIValue& out) { BlockBrowseName(container_, block_, static_cast<int32_t>(index_) - 1, out); }
 
 void FIVORNBlockNode::CreateCursor(CursorHandle& out) {
     out = CursorHandle(new FixedListCursor<FIVORNBlockNode, 4>(FIHandle<FIVORNBlockNode>(this), kBlockChildren));
@@ -154,29 +175,18 @@ void FIVORNBlockNode::CreateCursor(CursorHandle& out) {
 
 void FIVORNBlockNode::MakeChild(int32_t position, const FIValue& name, EntryHandle& out) {
     out.Reset();
-    if (block_ == nullptr) return;
+    EngineAnchor::Place place;
+    if (!anchor_.Resolve(place)) return;
     switch (position) {
-        case 0: {
-            const auto first = static_cast<uint32_t>(Count(block_->GetFirstIndex() - 1));
-            const auto end = first + static_cast<uint32_t>(Count(block_->GetCount()));
-            out = EntryHandle(new FIVORNVarListNode(document, name, container_, block_, first, end));
-            break;
-        }
-        case 1: out = EntryHandle(new FIVORNParamListNode(document, name, block_)); break;
-        case 2: out = EntryHandle(new FIVORNPortListNode(document, name, container_, block_)); break;
-        case 3: {
-            const auto first = static_cast<uint32_t>(Count(block_->GetFirstEquationIndex() - 1));
-            const auto end = first + static_cast<uint32_t>(Count(block_->GetEquationCount()));
-            out = EntryHandle(new FIVORNEqnListNode(document, name, container_, block_, first, end));
-            break;
-        }
+        case 0: out = EntryHandle(new FIVORNVarListNode(document, name, anchor_)); break;
+        case 1: out = EntryHandle(new FIVORNParamListNode(document, name, anchor_)); break;
+        case 2: out = EntryHandle(new FIVORNPortListNode(document, name, anchor_)); break;
+        case 3: out = EntryHandle(new FIVORNEqnListNode(document, name, anchor_)); break;
         default: break;
     }
 }
 
 // ---- hierarchy block ----
-
-void FIVORNEOCntrNode::GetName(FIValue& out) { BlockBrowseName(container_, block_, static_cast<int32_t>(index_) - 1, out); }
 
 void FIVORNEOCntrNode::CreateCursor(CursorHandle& out) {
     out = CursorHandle(
@@ -185,12 +195,15 @@ void FIVORNEOCntrNode::CreateCursor(CursorHandle& out) {
 
 void FIVORNEOCntrNode::MakeChild(int32_t position, const FIValue& name, EntryHandle& out) {
     out.Reset();
+    EngineAnchor::Place place;
+    if (!anchor_.Resolve(place)) return;
+    const EngineAnchor sub = anchor_.SubContainer();
     switch (position) {
-        case 0: out = CreateBlocksNode(document, name, sub_); break;
-        case 1: out = CreateGlobalParamListNode(document, name, sub_); break;
+        case 0: out = CreateBlocksNode(document, name, sub); break;
+        case 1: out = CreateGlobalParamListNode(document, name, sub); break;
         case 2:
             if (ContainerListFactory make = g_connectionListFactory.load(std::memory_order_acquire)) {
-                out = make(document, name, sub_);
+                out = make(document, name, sub);
             }
             break;
         default: break;
@@ -200,14 +213,19 @@ void FIVORNEOCntrNode::MakeChild(int32_t position, const FIValue& name, EntryHan
 // ---- global parameter list ----
 
 void FIVORNEOCntrParamListNode::CreateCursor(CursorHandle& out) {
-    const int32_t count = Count(param_num_defined(TableOf(container_)));
+    EngineParameterTable* table = TableOf(anchor_);
+    const int32_t count = table != nullptr ? Count(param_num_defined(table)) : 0;
     out = CursorHandle(new RangeCursor<GlobalParamSource>(
         GlobalParamSource(FIHandle<FIVORNEOCntrParamListNode>(this)), 0, count));
 }
 
+EntryHandle CreateGlobalParamListNode(FIDocument* document, const FIValue& name, const EngineAnchor& container) {
+    return EntryHandle(new FIVORNEOCntrParamListNode(document, name, container));
+}
+
 EntryHandle CreateGlobalParamListNode(FIDocument* document, const FIValue& name, ZEQEOCntr* container) {
     if (container == nullptr) return GetEmptyEntry();
-    return EntryHandle(new FIVORNEOCntrParamListNode(document, name, container));
+    return CreateGlobalParamListNode(document, name, EngineAnchor::OverContainer(container));
 }
 
 }  // namespace FI

@@ -20,36 +20,35 @@ constexpr uint32_t kStatusId = 23;
 constexpr const char* kKindNames[] = {"Spec Change", "Equality", "Measurement", "Measurement Spec Change",
                                       "Measurement Equality"};
 
-struct Collected {
-    std::vector<EngineConnection*> connections;
-    std::vector<ZEQEOCntr*> owners;
-};
-
-int Collect(void*, ZEQEOCntr* owner, EngineConnection* connection, void* context, void*) {
-    auto* collected = static_cast<Collected*>(context);
-    collected->owners.push_back(owner);
-    collected->connections.push_back(connection);
+// The names of a container's connections, as the cursor found them when it was made; clones share them.
+int CollectName(void*, ZEQEOCntr*, EngineConnection* connection, void* context, void*) {
+    const char* name = connection != nullptr ? connection->GetName() : nullptr;
+    static_cast<std::vector<std::string>*>(context)->emplace_back(name != nullptr ? name : "");
     return 0;
 }
 
-// The connections as the cursor found them when it was made; clones share the same snapshot.
+struct FindContext {
+    const std::string* name;
+    ZEQEOCntr* owner = nullptr;
+    EngineConnection* connection = nullptr;
+};
+
+int FindByName(void*, ZEQEOCntr* owner, EngineConnection* connection, void* context, void*) {
+    auto* find = static_cast<FindContext*>(context);
+    const char* name = connection != nullptr ? connection->GetName() : nullptr;
+    if (name == nullptr || *find->name != name) return 0;
+    find->owner = owner;
+    find->connection = connection;
+    return 1;
+}
+
 struct ConnectionsSource {
     FIHandle<FIVORNEOCntrConnListNode> node;
-    std::shared_ptr<const Collected> collected;
-    void NameAt(int32_t pos, FIValue& out) {
-        EngineConnection* connection = collected->connections[static_cast<size_t>(pos)];
-        if (connection == nullptr) {
-            out.Clear();
-            return;
-        }
-        out.SetString(connection->GetName(pos));
-    }
+    std::shared_ptr<const std::vector<std::string>> names;
+    void NameAt(int32_t pos, FIValue& out) { out.SetString((*names)[static_cast<size_t>(pos)]); }
     void EntryAt(int32_t pos, EntryHandle& out) {
-        FIValue name;
-        NameAt(pos, name);
-        const auto at = static_cast<size_t>(pos);
-        out = EntryHandle(
-            new FIVORNConnectionNode(node->document, name, collected->owners[at], collected->connections[at]));
+        const std::string& name = (*names)[static_cast<size_t>(pos)];
+        out = EntryHandle(new FIVORNConnectionNode(node->document, FIValue(name.c_str()), node->Anchor(), name));
     }
     int32_t Find(const char* name, int32_t first, int32_t end) {
         return RangeCursor<ConnectionsSource>::FindByName(*this, name, first, end);
@@ -60,20 +59,33 @@ struct ConnectionsSource {
 
 }  // namespace
 
-EntryHandle CreateConnListNode(FIDocument* document, const FIValue& name, ZEQEOCntr* container) {
+EntryHandle CreateConnListNode(FIDocument* document, const FIValue& name, const EngineAnchor& container) {
     return EntryHandle(new FIVORNEOCntrConnListNode(document, name, container));
 }
 
 void FIVORNEOCntrConnListNode::CreateCursor(CursorHandle& out) {
-    auto collected = std::make_shared<Collected>();
-    if (container_ != nullptr) container_->EnumerateConnections(&Collect, collected.get(), 0, 0);
-    const auto count = static_cast<int32_t>(collected->connections.size());
+    auto names = std::make_shared<std::vector<std::string>>();
+    EngineAnchor::Place place;
+    if (anchor_.Resolve(place)) place.container->EnumerateConnections(&CollectName, names.get(), 0, 0);
+    const auto count = static_cast<int32_t>(names->size());
     out = CursorHandle(new RangeCursor<ConnectionsSource>(
-        ConnectionsSource{FIHandle<FIVORNEOCntrConnListNode>(this), std::move(collected)}, 0, count));
+        ConnectionsSource{FIHandle<FIVORNEOCntrConnListNode>(this), std::move(names)}, 0, count));
+}
+
+bool FIVORNConnectionNode::Locate(ZEQEOCntr*& owner, EngineConnection*& connection) const {
+    EngineAnchor::Place place;
+    if (!anchor_.Resolve(place)) return false;
+    FindContext find{&connection_};
+    place.container->EnumerateConnections(&FindByName, &find, 0, 0);
+    owner = find.owner;
+    connection = find.connection;
+    return connection != nullptr && owner != nullptr;
 }
 
 void FIVORNConnectionNode::GetTypeName(FIValue& out) {
-    const int kind = connection_ != nullptr ? connection_->GetKind() : -1;
+    ZEQEOCntr* owner = nullptr;
+    EngineConnection* connection = nullptr;
+    const int kind = Locate(owner, connection) ? connection->GetKind() : -1;
     if (kind >= 0 && kind < static_cast<int>(std::size(kKindNames))) out.SetString(kKindNames[kind]);
 }
 
@@ -82,10 +94,12 @@ bool FIVORNConnectionNode::IsAttributeValid(const char* name, uint32_t id) {
 }
 
 void FIVORNConnectionNode::GetAttribute(const char* name, uint32_t id, FIValue& out) {
-    if (connection_ != nullptr) {
+    ZEQEOCntr* owner = nullptr;
+    EngineConnection* connection = nullptr;
+    if ((id == kValueId || id == kStatusId) && Locate(owner, connection)) {
         switch (id) {
-            case kValueId: out.SetString(connection_->IsEnabled() ? "Enabled" : "Disabled"); return;
-            case kStatusId: out.SetString(connection_->IsActive() ? "Active" : "Inactive"); return;
+            case kValueId: out.SetString(connection->IsEnabled() ? "Enabled" : "Disabled"); return;
+            case kStatusId: out.SetString(connection->IsActive() ? "Active" : "Inactive"); return;
             default: break;
         }
     }
@@ -104,15 +118,17 @@ void FIVORNConnectionNode::SetAttribute(const char* name, uint32_t id, const FIV
     FIValue text(value);
     text.ConvertTo(FIValue::kInlineText);
     const char* word = text.IsText() ? text.GetString() : "";
-    if (connection_ == nullptr || owner_ == nullptr) {
+    ZEQEOCntr* owner = nullptr;
+    EngineConnection* connection = nullptr;
+    if (!Locate(owner, connection)) {
         error.SetMessage("Invalid value specified");
         return;
     }
     int result = 0;
     if (strcasecmp(word, "Enabled") == 0 && *word != '\0') {
-        if (!connection_->IsEnabled()) result = owner_->EnableConnection(connection_);
+        if (!connection->IsEnabled()) result = owner->EnableConnection(connection);
     } else if (strcasecmp(word, "Disabled") == 0) {
-        if (connection_->IsEnabled()) result = owner_->DisableConnection(connection_);
+        if (connection->IsEnabled()) result = owner->DisableConnection(connection);
     } else {
         error.SetMessage("Invalid value specified");
         return;

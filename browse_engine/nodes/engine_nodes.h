@@ -1,6 +1,8 @@
 // The node classes that present a simulation's blocks, parameters, variables, equations and ports as
-// browsing entries. Every node keeps only the engine objects and numbers that address it; each read or
-// write goes to the engine.
+// browsing entries. Every node keeps only the names that address its engine object (an anchor, and the
+// member's own name) and finds the object again on each read or write; a node whose object has gone
+// (its block removed or renamed, or the simulation closed) answers as a node whose entry was deleted:
+// engine attributes empty, children the empty entry, writes refused.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -9,6 +11,7 @@
 
 #include "browse/entry.h"
 #include "browse/value.h"
+#include "nodes/engine_anchor.h"
 #include "nodes/node_shapes.h"
 #include "document/vorn_document.h"
 #include "nodes/block_nodes.h"
@@ -36,68 +39,72 @@ void BlockBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, int32_t position, 
 
 // ---- blocks ----
 
-class FIVORNBlocksNode : public FIVORNContainerListNodeT<FIVORNBlocksNode> {
+class FIVORNBlocksNode : public FIVORNAnchoredListNodeT<FIVORNBlocksNode> {
 public:
-    using FIVORNContainerListNodeT::FIVORNContainerListNodeT;
+    using FIVORNAnchoredListNodeT::FIVORNAnchoredListNodeT;
     static constexpr const char* kTypeName = "Blocks List";
     void CreateCursor(CursorHandle& out) override;
 };
 
-class FIVORNBlockNode : public FIVORNBranchNodeT<FIVORNBlockNode> {
+// A plain block (Block = false) or a hierarchy block (true), anchored by its name in its container.
+template <class Derived>
+class FIVORNAnchoredBlockNodeT : public FIVORNBranchNodeT<Derived> {
 public:
-    FIVORNBlockNode(FIDocument* doc, ZEQEOCntr* container, uint32_t index, ZEQEOBlock* block)
-        : FIVORNBranchNodeT(doc), container_(container), index_(index), block_(block) {}
-    void GetName(FIValue& out) override;
+    FIVORNAnchoredBlockNodeT(FIDocument* doc, EngineAnchor block)
+        : FIVORNBranchNodeT<Derived>(doc), anchor_(std::move(block)) {}
+    // The block's browsing name; empty once the block has gone.
+    void GetName(FIValue& out) override {
+        EngineAnchor::Place place;
+        if (anchor_.Resolve(place)) BlockBrowseName(place.container, place.block, place.position, out);
+        else out.Clear();
+    }
+
+protected:
+    EngineAnchor anchor_;
+};
+
+class FIVORNBlockNode : public FIVORNAnchoredBlockNodeT<FIVORNBlockNode> {
+public:
+    using FIVORNAnchoredBlockNodeT::FIVORNAnchoredBlockNodeT;
     void GetTypeName(FIValue& out) override { out.SetString("Block"); }
     void CreateCursor(CursorHandle& out) override;
 
     // The child at a position of the fixed list "Variables", "Parameters", "Ports", "Equations".
     void MakeChild(int32_t position, const FIValue& name, EntryHandle& out);
-
-private:
-    ZEQEOCntr* container_;
-    uint32_t index_;
-    ZEQEOBlock* block_;
 };
 
-class FIVORNEOCntrNode : public FIVORNBranchNodeT<FIVORNEOCntrNode> {
+class FIVORNEOCntrNode : public FIVORNAnchoredBlockNodeT<FIVORNEOCntrNode> {
 public:
-    FIVORNEOCntrNode(FIDocument* doc, ZEQEOCntr* container, uint32_t index, ZEQEOBlock* block, ZEQEOCntr* sub)
-        : FIVORNBranchNodeT(doc), container_(container), index_(index), block_(block), sub_(sub) {}
-    void GetName(FIValue& out) override;
+    using FIVORNAnchoredBlockNodeT::FIVORNAnchoredBlockNodeT;
     void GetTypeName(FIValue& out) override { out.SetString("Hierarchy Block"); }
     void CreateCursor(CursorHandle& out) override;
 
     // The child at a position of the fixed list "Blocks", "Parameters", "Connections".
     void MakeChild(int32_t position, const FIValue& name, EntryHandle& out);
-
-private:
-    ZEQEOCntr* container_;
-    uint32_t index_;
-    ZEQEOBlock* block_;
-    ZEQEOCntr* sub_;
 };
 
 // ---- global parameters ----
 
-class FIVORNEOCntrParamListNode : public FIVORNContainerListNodeT<FIVORNEOCntrParamListNode> {
+class FIVORNEOCntrParamListNode : public FIVORNAnchoredListNodeT<FIVORNEOCntrParamListNode> {
 public:
-    using FIVORNContainerListNodeT::FIVORNContainerListNodeT;
+    using FIVORNAnchoredListNodeT::FIVORNAnchoredListNodeT;
     static constexpr const char* kTypeName = "Global Parameters List";
     void CreateCursor(CursorHandle& out) override;
 };
 
 class FIVORNEOCntrParameterNode : public FIVORNLeafNodeT<FIVORNEOCntrParameterNode> {
 public:
-    FIVORNEOCntrParameterNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container)
-        : FIVORNLeafNodeT(doc, name), container_(container), paramName_(name) {}
+    FIVORNEOCntrParameterNode(FIDocument* doc, const FIValue& name, EngineAnchor container)
+        : FIVORNLeafNodeT(doc, name), anchor_(std::move(container)), paramName_(name) {}
     void GetTypeName(FIValue& out) override;
     bool IsAttributeValid(const char* name, uint32_t id) override;
     void GetAttribute(const char* name, uint32_t id, FIValue& out) override;
     void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) override;
 
 private:
-    ZEQEOCntr* container_;
+    // The container whose parameter table holds the parameter now, null when it has gone.
+    ZEQEOCntr* Container() const;
+    EngineAnchor anchor_;
     FIValue paramName_;
 };
 
@@ -110,70 +117,145 @@ void EquationBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index,
 // The container index of a member name given relative to block (prefix added when the block has one).
 int32_t FindVariableIndex(ZEQEOCntr* container, ZEQEOBlock* block, const char* name);
 int32_t FindEquationIndex(ZEQEOCntr* container, ZEQEOBlock* block, const char* name);
+// The full engine name of the member at a container index; empty when it has none.
+std::string VariableEngineName(ZEQEOCntr* container, uint32_t index);
+std::string EquationEngineName(ZEQEOCntr* container, uint32_t index);
 // What both browse names share: name without the block's prefix, or "#" and index when name is null or empty.
 void MemberBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, const char* name, uint32_t index, FIValue& out);
 // name with the block's prefix and a "." before it when the block has a prefix.
 std::string MemberFullName(ZEQEOCntr* container, ZEQEOBlock* block, const char* name);
 
-// The cursor source of a variable or equation list: position p is the member with container index p + 1.
-template <class Leaf, void (*BrowseName)(ZEQEOCntr*, ZEQEOBlock*, uint32_t, FIValue&),
-          int32_t (*FindIndex)(ZEQEOCntr*, ZEQEOBlock*, const char*)>
-class MemberSource {
-public:
-    MemberSource(FIHandle<FIVORNNodeBase> node, ZEQEOCntr* container, ZEQEOBlock* block)
-        : node_(std::move(node)), container_(container), block_(block) {}
-    void NameAt(int32_t pos, FIValue& out) { BrowseName(container_, block_, static_cast<uint32_t>(pos + 1), out); }
-    void EntryAt(int32_t pos, EntryHandle& out) {
-        FIValue name;
-        NameAt(pos, name);
-        out = EntryHandle(new Leaf(node_->document, name, container_, static_cast<uint32_t>(pos + 1)));
-    }
-    int32_t Find(const char* name, int32_t /*first*/, int32_t end) {
-        const int32_t index = FindIndex(container_, block_, name);
-        return index > 0 ? index - 1 : end;
-    }
-
-private:
-    FIHandle<FIVORNNodeBase> node_;
-    ZEQEOCntr* container_;
-    ZEQEOBlock* block_;
+// What variable and equation lists and leaves differ in: the block's range and the engine's lookups.
+struct VariableMembers {
+    static constexpr const char* kTypeName = "Variable List";
+    static int First(ZEQEOBlock* block) { return block->GetFirstIndex(); }
+    static int Count(ZEQEOBlock* block) { return block->GetCount(); }
+    static int Total(ZEQEOCntr* container) { return container->GetCount(); }
+    static void BrowseName(ZEQEOCntr* c, ZEQEOBlock* b, uint32_t i, FIValue& out) { VariableBrowseName(c, b, i, out); }
+    static int32_t Find(ZEQEOCntr* c, ZEQEOBlock* b, const char* name) { return FindVariableIndex(c, b, name); }
+    static std::string EngineName(ZEQEOCntr* c, uint32_t i) { return VariableEngineName(c, i); }
+    static int32_t FindEngineName(ZEQEOCntr* c, const std::string& name) { return c->FindIndex(name.c_str()); }
 };
 
-// A block's variables or equations: the container members with 1-based indexes first + 1 to end.
-template <class Derived, class Leaf, void (*BrowseName)(ZEQEOCntr*, ZEQEOBlock*, uint32_t, FIValue&),
-          int32_t (*FindIndex)(ZEQEOCntr*, ZEQEOBlock*, const char*)>
-class FIVORNMemberListNodeT : public FIVORNListNodeT<Derived> {
-public:
-    FIVORNMemberListNodeT(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, ZEQEOBlock* block,
-                          uint32_t first, uint32_t end)
-        : FIVORNListNodeT<Derived>(doc, name), container_(container), block_(block), first_(first), end_(end) {}
-    void CreateCursor(CursorHandle& out) override {
-        using Source = MemberSource<Leaf, BrowseName, FindIndex>;
-        out = CursorHandle(new RangeCursor<Source>(Source(FIHandle<FIVORNNodeBase>(this), container_, block_),
-                                                   static_cast<int32_t>(first_), static_cast<int32_t>(end_)));
+struct EquationMembers {
+    static constexpr const char* kTypeName = "Equation List";
+    static int First(ZEQEOBlock* block) { return block->GetFirstEquationIndex(); }
+    static int Count(ZEQEOBlock* block) { return block->GetEquationCount(); }
+    static int Total(ZEQEOCntr* container) { return container->GetEquationCount(); }
+    static void BrowseName(ZEQEOCntr* c, ZEQEOBlock* b, uint32_t i, FIValue& out) { EquationBrowseName(c, b, i, out); }
+    static int32_t Find(ZEQEOCntr* c, ZEQEOBlock* b, const char* name) { return FindEquationIndex(c, b, name); }
+    static std::string EngineName(ZEQEOCntr* c, uint32_t i) { return EquationEngineName(c, i); }
+    static int32_t FindEngineName(ZEQEOCntr* c, const std::string& name) {
+        return c->FindEquationIndex(name.c_str());
     }
-
-protected:
-    ZEQEOCntr* container_;
-    ZEQEOBlock* block_;
-    uint32_t first_;
-    uint32_t end_;
 };
 
-// One variable or equation, a "Real" leaf at its container index.
-template <class Derived>
+// One variable or equation, a "Real" leaf. It is anchored at its block (or container) and found again
+// by its full engine name on each use, so it follows its member when other blocks come and go.
+template <class Derived, class Members>
 class FIVORNMemberLeafT : public FIVORNLeafNodeT<Derived> {
 public:
-    FIVORNMemberLeafT(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, uint32_t index)
-        : FIVORNLeafNodeT<Derived>(doc, name), container_(container), index_(index) {}
+    FIVORNMemberLeafT(FIDocument* doc, const FIValue& name, EngineAnchor anchor, std::string engineName,
+                      uint32_t index)
+        : FIVORNLeafNodeT<Derived>(doc, name), anchor_(std::move(anchor)), engineName_(std::move(engineName)),
+          index_(index) {}
     void GetTypeName(FIValue& out) override { out.SetString("Real"); }
 
 protected:
-    ZEQEOCntr* container_;
+    // The member's container and index now; false when it has gone. A member without a name keeps the
+    // index it was made with, while that still lies in its block.
+    bool Locate(ZEQEOCntr*& container, uint32_t& index) const {
+        EngineAnchor::Place place;
+        if (!anchor_.Resolve(place)) return false;
+        container = place.container;
+        if (!engineName_.empty()) {
+            const int32_t found = Members::FindEngineName(container, engineName_);
+            if (found <= 0) return false;
+            index = static_cast<uint32_t>(found);
+            return true;
+        }
+        const auto hint = static_cast<int64_t>(index_);
+        if (place.block != nullptr) {
+            const int first = Members::First(place.block);
+            if (hint < first || hint >= static_cast<int64_t>(first) + Members::Count(place.block)) return false;
+        }
+        if (hint < 1 || hint > Members::Total(container)) return false;
+        index = index_;
+        return true;
+    }
+
+private:
+    EngineAnchor anchor_;
+    std::string engineName_;
     uint32_t index_;
 };
 
-class FIVORNVariableNode : public FIVORNMemberLeafT<FIVORNVariableNode> {
+// The cursor source of a block's variable or equation list: position p is the block's member p (from 0),
+// at container index first + p for the block's first index now.
+template <class Leaf, class Members>
+class MemberSource {
+public:
+    MemberSource(FIHandle<FIVORNNodeBase> node, EngineAnchor block) : node_(std::move(node)), block_(std::move(block)) {}
+    void NameAt(int32_t pos, FIValue& out) {
+        ZEQEOCntr* container = nullptr;
+        ZEQEOBlock* block = nullptr;
+        uint32_t index = 0;
+        if (!Locate(pos, container, block, index)) {
+            out.Clear();
+            return;
+        }
+        Members::BrowseName(container, block, index, out);
+    }
+    void EntryAt(int32_t pos, EntryHandle& out) {
+        ZEQEOCntr* container = nullptr;
+        ZEQEOBlock* block = nullptr;
+        uint32_t index = 0;
+        if (!Locate(pos, container, block, index)) {
+            out.Reset();
+            return;
+        }
+        FIValue name;
+        Members::BrowseName(container, block, index, name);
+        out = EntryHandle(new Leaf(node_->document, name, block_, Members::EngineName(container, index), index));
+    }
+    int32_t Find(const char* name, int32_t first, int32_t end) {
+        EngineAnchor::Place place;
+        if (!block_.Resolve(place)) return end;
+        const int32_t index = Members::Find(place.container, place.block, name);
+        if (index <= 0) return end;
+        const int32_t pos = index - Members::First(place.block);
+        return pos >= first && pos < end ? pos : end;
+    }
+
+private:
+    bool Locate(int32_t pos, ZEQEOCntr*& container, ZEQEOBlock*& block, uint32_t& index) const {
+        EngineAnchor::Place place;
+        if (pos < 0 || !block_.Resolve(place) || pos >= Members::Count(place.block)) return false;
+        container = place.container;
+        block = place.block;
+        index = static_cast<uint32_t>(Members::First(place.block) + pos);
+        return true;
+    }
+    FIHandle<FIVORNNodeBase> node_;
+    EngineAnchor block_;
+};
+
+// A block's variables or equations.
+template <class Derived, class Leaf, class Members>
+class FIVORNMemberListNodeT : public FIVORNAnchoredListNodeT<Derived> {
+public:
+    using FIVORNAnchoredListNodeT<Derived>::FIVORNAnchoredListNodeT;
+    static constexpr const char* kTypeName = Members::kTypeName;
+    void CreateCursor(CursorHandle& out) override {
+        using Source = MemberSource<Leaf, Members>;
+        EngineAnchor::Place place;
+        const int count = this->anchor_.Resolve(place) ? Members::Count(place.block) : 0;
+        out = CursorHandle(new RangeCursor<Source>(Source(FIHandle<FIVORNNodeBase>(this), this->anchor_), 0,
+                                                   count > 0 ? count : 0));
+    }
+};
+
+class FIVORNVariableNode : public FIVORNMemberLeafT<FIVORNVariableNode, VariableMembers> {
 public:
     using FIVORNMemberLeafT::FIVORNMemberLeafT;
     bool IsAttributeValid(const char* name, uint32_t id) override;
@@ -181,11 +263,12 @@ public:
     void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) override;
 
 private:
-    void Read(const char* name, uint32_t id, FIValue& out);
-    void Write(const char* name, uint32_t id, const FIValue& value, FIError& error);
+    void Read(ZEQEOCntr* container, uint32_t index, const char* name, uint32_t id, FIValue& out);
+    void Write(ZEQEOCntr* container, uint32_t index, const char* name, uint32_t id, const FIValue& value,
+               FIError& error);
 };
 
-class FIVORNEquationNode : public FIVORNMemberLeafT<FIVORNEquationNode> {
+class FIVORNEquationNode : public FIVORNMemberLeafT<FIVORNEquationNode, EquationMembers> {
 public:
     using FIVORNMemberLeafT::FIVORNMemberLeafT;
     bool IsAttributeValid(const char* name, uint32_t id) override;
@@ -193,63 +276,58 @@ public:
     void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) override;
 };
 
-class FIVORNVarListNode
-    : public FIVORNMemberListNodeT<FIVORNVarListNode, FIVORNVariableNode, VariableBrowseName, FindVariableIndex> {
+class FIVORNVarListNode : public FIVORNMemberListNodeT<FIVORNVarListNode, FIVORNVariableNode, VariableMembers> {
 public:
     using FIVORNMemberListNodeT::FIVORNMemberListNodeT;
-    static constexpr const char* kTypeName = "Variable List";
 };
 
-class FIVORNEqnListNode
-    : public FIVORNMemberListNodeT<FIVORNEqnListNode, FIVORNEquationNode, EquationBrowseName, FindEquationIndex> {
+class FIVORNEqnListNode : public FIVORNMemberListNodeT<FIVORNEqnListNode, FIVORNEquationNode, EquationMembers> {
 public:
     using FIVORNMemberListNodeT::FIVORNMemberListNodeT;
-    static constexpr const char* kTypeName = "Equation List";
 };
 
-class FIVORNParamListNode : public FIVORNListNodeT<FIVORNParamListNode> {
+class FIVORNParamListNode : public FIVORNAnchoredListNodeT<FIVORNParamListNode> {
 public:
-    FIVORNParamListNode(FIDocument* doc, const FIValue& name, ZEQEOBlock* block)
-        : FIVORNListNodeT(doc, name), block_(block) {}
+    using FIVORNAnchoredListNodeT::FIVORNAnchoredListNodeT;
     static constexpr const char* kTypeName = "Parameter List";
     void CreateCursor(CursorHandle& out) override;
-
-private:
-    ZEQEOBlock* block_;
 };
 
 class FIVORNParameterNode : public FIVORNLeafNodeT<FIVORNParameterNode> {
 public:
-    FIVORNParameterNode(FIDocument* doc, const FIValue& name, ZEQEOBlock* block, uint32_t index)
-        : FIVORNLeafNodeT(doc, name), block_(block), index_(index) {}
+    // paramName is the engine's name of the parameter (empty when it has none), position its place in the
+    // block when the node is made.
+    FIVORNParameterNode(FIDocument* doc, const FIValue& name, EngineAnchor block, std::string paramName,
+                        uint32_t position)
+        : FIVORNLeafNodeT(doc, name), anchor_(std::move(block)), paramName_(std::move(paramName)),
+          position_(position) {}
     void GetTypeName(FIValue& out) override;
     bool IsAttributeValid(const char* name, uint32_t id) override;
     void GetAttribute(const char* name, uint32_t id, FIValue& out) override;
     void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) override;
 
 private:
-    void WriteValue(const FIValue& value, FIError& error);
-    void WriteUnits(const FIValue& value, FIError& error);
-    ZEQEOBlock* block_;
-    uint32_t index_;
+    // The block and the parameter's position in it now; false when either has gone.
+    bool Locate(ZEQEOBlock*& block, uint32_t& position) const;
+    void WriteValue(ZEQEOBlock* block, uint32_t position, const FIValue& value, FIError& error);
+    void WriteUnits(ZEQEOBlock* block, uint32_t position, const FIValue& value, FIError& error);
+    EngineAnchor anchor_;
+    std::string paramName_;
+    uint32_t position_;
 };
 
-class FIVORNPortListNode : public FIVORNListNodeT<FIVORNPortListNode> {
+class FIVORNPortListNode : public FIVORNAnchoredListNodeT<FIVORNPortListNode> {
 public:
-    FIVORNPortListNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, ZEQEOBlock* block)
-        : FIVORNListNodeT(doc, name), container_(container), block_(block) {}
+    using FIVORNAnchoredListNodeT::FIVORNAnchoredListNodeT;
     static constexpr const char* kTypeName = "Port List";
     void CreateCursor(CursorHandle& out) override;
-
-private:
-    ZEQEOCntr* container_;
-    ZEQEOBlock* block_;
 };
 
 class FIVORNPortNode : public FIVORNNodeBaseT<FIVORNPortNode> {
 public:
-    FIVORNPortNode(FIDocument* doc, const FIValue& name, ZEQEOCntr* container, ZEQEOBlock* block, uint32_t port)
-        : FIVORNNodeBaseT(doc), name_(name), container_(container), block_(block), port_(port) {}
+    // The port is found again by its name (port is its 1-based number when the node is made).
+    FIVORNPortNode(FIDocument* doc, const FIValue& name, EngineAnchor block, uint32_t port)
+        : FIVORNNodeBaseT(doc), name_(name), anchor_(std::move(block)), port_(port) {}
     void GetName(FIValue& out) override { out = name_; }
     void GetTypeName(FIValue& out) override;
     bool IsAttributeValid(const char* name, uint32_t id) override;
@@ -258,10 +336,14 @@ public:
     bool HasChildren() override;
     void CreateCursor(CursorHandle& out) override;
 
+    // The block, its container and the port's number now; false when any of them has gone.
+    bool Locate(EngineAnchor::Place& place, uint32_t& port) const;
+    const EngineAnchor& Anchor() const { return anchor_; }
+
 private:
+    std::string PortText(int mask) const;
     FIValue name_;
-    ZEQEOCntr* container_;
-    ZEQEOBlock* block_;
+    EngineAnchor anchor_;
     uint32_t port_;
 };
 

@@ -32,6 +32,17 @@ void EquationBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index,
     MemberBrowseName(container, block, loaded ? name : nullptr, index, out);
 }
 
+std::string EquationEngineName(ZEQEOCntr* container, uint32_t index) {
+    ZEQEquationData record;
+    record.SetMask(EA_NAME, 0);
+    const char* name = nullptr;
+    if (container == nullptr || !record.Load(container, nullptr, static_cast<int>(index)) ||
+        !record.GetValue(EA_NAME, name) || name == nullptr) {
+        return {};
+    }
+    return name;
+}
+
 int32_t FindEquationIndex(ZEQEOCntr* container, ZEQEOBlock* block, const char* name) {
     if (container == nullptr || name == nullptr) return 0;
     return container->FindEquationIndex(MemberFullName(container, block, name).c_str());
@@ -47,13 +58,13 @@ void FIVORNEquationNode::GetAttribute(const char* name, uint32_t id, FIValue& ou
         Entry::GetAttribute(name, id, out);
         return;
     }
+    ZEQEOCntr* container = nullptr;
+    uint32_t index = 0;
+    if (!Locate(container, index)) return;
     ZEQEquationData record;
     record.SetMask(static_cast<uint32_t>(mask), 0);
     double d = 0;
-    if (container_ != nullptr && record.Load(container_, nullptr, static_cast<int>(index_)) &&
-        record.GetValue(mask, d)) {
-        out.SetDouble(d);
-    }
+    if (record.Load(container, nullptr, static_cast<int>(index)) && record.GetValue(mask, d)) out.SetDouble(d);
 }
 
 void FIVORNEquationNode::SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) {

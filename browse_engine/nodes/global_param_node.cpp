@@ -50,9 +50,14 @@ void JoinList(gl_list* list, FIValue& out) {
 
 }  // namespace
 
+ZEQEOCntr* FIVORNEOCntrParameterNode::Container() const {
+    EngineAnchor::Place place;
+    return anchor_.Resolve(place) ? place.container : nullptr;
+}
+
 void FIVORNEOCntrParameterNode::GetTypeName(FIValue& out) {
     ScopedValue v;
-    if (!ReadGlobal(container_, paramName_, v.get())) {
+    if (!ReadGlobal(Container(), paramName_, v.get())) {
         out.SetString("Global Parameter");
         return;
     }
@@ -93,7 +98,7 @@ bool FIVORNEOCntrParameterNode::IsAttributeValid(const char* name, uint32_t id) 
     if (id == attr::kValue || id == attr::kCanEnter) return true;
     if (id == attr::kOptionList) {
         ScopedValue v;
-        return ReadGlobal(container_, paramName_, v.get()) && v->kind == VALUE_LOGICAL;
+        return ReadGlobal(Container(), paramName_, v.get()) && v->kind == VALUE_LOGICAL;
     }
     return Entry::IsAttributeValid(name, id);
 }
@@ -102,7 +107,7 @@ void FIVORNEOCntrParameterNode::GetAttribute(const char* name, uint32_t id, FIVa
     switch (id) {
         case attr::kValue: {
             ScopedValue v;
-            if (!ReadGlobal(container_, paramName_, v.get())) {
+            if (!ReadGlobal(Container(), paramName_, v.get())) {
                 out.SetString("MISSING");
                 return;
             }
@@ -130,7 +135,7 @@ void FIVORNEOCntrParameterNode::GetAttribute(const char* name, uint32_t id, FIVa
             return;
         case attr::kOptionList: {
             ScopedValue v;
-            if (ReadGlobal(container_, paramName_, v.get()) && v->kind == VALUE_LOGICAL) out.SetString("True\nFalse");
+            if (ReadGlobal(Container(), paramName_, v.get()) && v->kind == VALUE_LOGICAL) out.SetString("True\nFalse");
             return;
         }
         default: Entry::GetAttribute(name, id, out); return;
@@ -147,7 +152,7 @@ void FIVORNEOCntrParameterNode::SetAttribute(const char* name, uint32_t id, cons
         return;
     }
     ScopedValue current;
-    if (!ReadGlobal(container_, paramName_, current.get())) {
+    if (!ReadGlobal(Container(), paramName_, current.get())) {
         error.SetMessage(kUnableToSet);
         return;
     }
@@ -191,7 +196,9 @@ void FIVORNEOCntrParameterNode::SetAttribute(const char* name, uint32_t id, cons
         }
         default: error.SetMessage(kUnableToSet); return;
     }
-    if (param_set(paramName_.GetString(), next.get(), 0, container_->GetParameterTable()) < 0) {
+    ZEQEOCntr* container = Container();
+    EngineParameterTable* table = container != nullptr ? container->GetParameterTable() : nullptr;
+    if (table == nullptr || param_set(paramName_.GetString(), next.get(), 0, table) < 0) {
         error.SetMessage(kUnableToSet);
     }
 }

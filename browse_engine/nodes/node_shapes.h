@@ -2,10 +2,11 @@
 // always has children; a list is a named branch whose type text is Derived::kTypeName; a leaf is a named
 // node without children.
 #pragma once
+#include <utility>
+
 #include "browse/entry.h"
 #include "browse/value.h"
-
-class ZEQEOCntr;
+#include "nodes/engine_anchor.h"
 
 namespace FI {
 
@@ -35,16 +36,16 @@ public:
     void GetTypeName(FIValue& out) override { out.SetString(Derived::kTypeName); }
 };
 
-// A list over the members of one engine container.
+// A list over the members of one engine container or block, found again through its anchor on each use.
 template <class Derived>
-class FIVORNContainerListNodeT : public FIVORNListNodeT<Derived> {
+class FIVORNAnchoredListNodeT : public FIVORNListNodeT<Derived> {
 public:
-    FIVORNContainerListNodeT(FIDocument* doc, const FIValue& name, ZEQEOCntr* container)
-        : FIVORNListNodeT<Derived>(doc, name), container_(container) {}
-    ZEQEOCntr* Container() const { return container_; }
+    FIVORNAnchoredListNodeT(FIDocument* doc, const FIValue& name, EngineAnchor anchor)
+        : FIVORNListNodeT<Derived>(doc, name), anchor_(std::move(anchor)) {}
+    const EngineAnchor& Anchor() const { return anchor_; }
 
 protected:
-    ZEQEOCntr* container_;
+    EngineAnchor anchor_;
 };
 
 template <class Derived>

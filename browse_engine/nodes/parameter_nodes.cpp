@@ -1,5 +1,6 @@
 // A block's parameter list and the parameter leaf: value, unit, bounds and description through one
 // parameter record per access; values written as text or numbers take the kind the parameter holds.
+#include <strings.h>
 #include <zeq_objects.h>
 #include <zeq_records.h>
 
@@ -27,9 +28,14 @@ struct ParamRecord {
 
 class ParameterSource {
 public:
-    ParameterSource(FIHandle<FIVORNNodeBase> node, ZEQEOBlock* block) : node_(std::move(node)), block_(block) {}
+    ParameterSource(FIHandle<FIVORNNodeBase> node, EngineAnchor block) : node_(std::move(node)), block_(std::move(block)) {}
     void NameAt(int32_t pos, FIValue& out) {
-        const char* name = block_ != nullptr ? block_->GetParameterName(pos) : nullptr;
+        ZEQEOBlock* block = Block();
+        if (block == nullptr || pos >= block->GetParameterCount()) {
+            out.Clear();
+            return;
+        }
+        const char* name = block->GetParameterName(pos);
         if (name != nullptr && *name != '\0') {
             out.SetString(name);
         } else {
@@ -37,17 +43,28 @@ public:
         }
     }
     void EntryAt(int32_t pos, EntryHandle& out) {
+        ZEQEOBlock* block = Block();
+        if (block == nullptr || pos >= block->GetParameterCount()) {
+            out.Reset();
+            return;
+        }
         FIValue name;
         NameAt(pos, name);
-        out = EntryHandle(new FIVORNParameterNode(node_->document, name, block_, static_cast<uint32_t>(pos)));
+        const char* engineName = block->GetParameterName(pos);
+        out = EntryHandle(new FIVORNParameterNode(node_->document, name, block_, engineName != nullptr ? engineName : "",
+                                                  static_cast<uint32_t>(pos)));
     }
     int32_t Find(const char* name, int32_t first, int32_t end) {
         return RangeCursor<ParameterSource>::FindByName(*this, name, first, end);
     }
 
 private:
+    ZEQEOBlock* Block() const {
+        EngineAnchor::Place place;
+        return block_.Resolve(place) ? place.block : nullptr;
+    }
     FIHandle<FIVORNNodeBase> node_;
-    ZEQEOBlock* block_;
+    EngineAnchor block_;
 };
 
 // Splits a list text into elements: quoted elements run to the closing quote, others to the next comma
@@ -131,13 +148,43 @@ bool ConvertForKind(const value_t& current, const FIValue& in, value_t* next) {
 }  // namespace
 
 void FIVORNParamListNode::CreateCursor(CursorHandle& out) {
-    const int count = block_ != nullptr ? block_->GetParameterCount() : 0;
-    out = CursorHandle(new RangeCursor<ParameterSource>(ParameterSource(FIHandle<FIVORNNodeBase>(this), block_), 0,
+    EngineAnchor::Place place;
+    const int count = anchor_.Resolve(place) ? place.block->GetParameterCount() : 0;
+    out = CursorHandle(new RangeCursor<ParameterSource>(ParameterSource(FIHandle<FIVORNNodeBase>(this), anchor_), 0,
                                                         count > 0 ? count : 0));
 }
 
+bool FIVORNParameterNode::Locate(ZEQEOBlock*& block, uint32_t& position) const {
+    EngineAnchor::Place place;
+    if (!anchor_.Resolve(place)) return false;
+    block = place.block;
+    const int count = block->GetParameterCount();
+    // A parameter without a name is known only by its position.
+    if (paramName_.empty()) {
+        position = position_;
+        return static_cast<int64_t>(position_) < count;
+    }
+    const auto matches = [&](int at) {
+        const char* name = block->GetParameterName(at);
+        return name != nullptr && strcasecmp(name, paramName_.c_str()) == 0;
+    };
+    if (static_cast<int64_t>(position_) < count && matches(static_cast<int>(position_))) {
+        position = position_;
+        return true;
+    }
+    for (int at = 0; at < count; ++at) {
+        if (!matches(at)) continue;
+        position = static_cast<uint32_t>(at);
+        return true;
+    }
+    return false;
+}
+
 void FIVORNParameterNode::GetTypeName(FIValue& out) {
-    ParamRecord r(block_, index_, PA_TYPE);
+    ZEQEOBlock* block = nullptr;
+    uint32_t position = 0;
+    if (!Locate(block, position)) return;
+    ParamRecord r(block, position, PA_TYPE);
     int type = -1;
     if (!r.loaded || !r.data.GetValue(PA_TYPE, type)) return;
     switch (type) {
@@ -157,7 +204,10 @@ bool FIVORNParameterNode::IsAttributeValid(const char* name, uint32_t id) {
         case attr::kLowerLimit:
         case attr::kDescription: return true;
         case attr::kUom: {
-            ParamRecord r(block_, index_, PA_UOM);
+            ZEQEOBlock* block = nullptr;
+            uint32_t position = 0;
+            if (!Locate(block, position)) return false;
+            ParamRecord r(block, position, PA_UOM);
             const char* text = nullptr;
             return r.loaded && r.data.GetValue(PA_UOM, text) && text != nullptr && *text != '\0';
         }
@@ -166,9 +216,13 @@ bool FIVORNParameterNode::IsAttributeValid(const char* name, uint32_t id) {
 }
 
 void FIVORNParameterNode::GetAttribute(const char* name, uint32_t id, FIValue& out) {
+    ZEQEOBlock* block = nullptr;
+    uint32_t position = 0;
+    const bool located = Locate(block, position);
+    if (!located) block = nullptr;  // records of a null block load nothing
     switch (id) {
         case attr::kValue: {
-            ParamRecord r(block_, index_, PA_VALUE | PA_TYPE);
+            ParamRecord r(block, position, PA_VALUE | PA_TYPE);
             int type = -1;
             if (!r.loaded || !r.data.GetValue(PA_TYPE, type)) return;
             switch (type) {
@@ -200,7 +254,7 @@ void FIVORNParameterNode::GetAttribute(const char* name, uint32_t id, FIValue& o
         case attr::kUom:
         case attr::kDescription: {
             const int mask = id == attr::kUom ? PA_UOM : PA_DESCRIPTION;
-            ParamRecord r(block_, index_, static_cast<uint32_t>(mask));
+            ParamRecord r(block, position, static_cast<uint32_t>(mask));
             const char* text = nullptr;
             if (r.loaded && r.data.GetValue(mask, text) && text != nullptr && (*text != '\0' || id == attr::kDescription)) {
                 out.SetString(text);
@@ -210,7 +264,7 @@ void FIVORNParameterNode::GetAttribute(const char* name, uint32_t id, FIValue& o
         case attr::kUpperLimit:
         case attr::kLowerLimit: {
             const int mask = id == attr::kUpperLimit ? PA_UPPER : PA_LOWER;
-            ParamRecord r(block_, index_, static_cast<uint32_t>(mask));
+            ParamRecord r(block, position, static_cast<uint32_t>(mask));
             double d = 0;
             if (r.loaded && r.data.GetValue(mask, d)) out.SetDouble(d);
             return;
@@ -220,20 +274,23 @@ void FIVORNParameterNode::GetAttribute(const char* name, uint32_t id, FIValue& o
 }
 
 void FIVORNParameterNode::SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) {
-    switch (id) {
-        case attr::kValue: WriteValue(value, error); return;
-        case attr::kUom: WriteUnits(value, error); return;
-        default: Entry::SetAttribute(name, id, value, error); return;
+    ZEQEOBlock* block = nullptr;
+    uint32_t position = 0;
+    if ((id != attr::kValue && id != attr::kUom) || !Locate(block, position)) {
+        Entry::SetAttribute(name, id, value, error);
+        return;
     }
+    if (id == attr::kValue) WriteValue(block, position, value, error);
+    else WriteUnits(block, position, value, error);
 }
 
-void FIVORNParameterNode::WriteValue(const FIValue& value, FIError& error) {
+void FIVORNParameterNode::WriteValue(ZEQEOBlock* block, uint32_t position, const FIValue& value, FIError& error) {
     // Parameter values are not converted: one given in units other than the parameter's own is refused
     // rather than stored as if it were in them.
     if (Display* display = GetDisplay()) {
         FIValue wanted;
         display->GetUnits(wanted);
-        ParamRecord unit(block_, index_, PA_UOM);
+        ParamRecord unit(block, position, PA_UOM);
         const char* own = nullptr;
         if (wanted.IsText() && wanted.Length() > 0 && unit.loaded && unit.data.GetValue(PA_UOM, own) &&
             own != nullptr && *own != '\0' && wanted.ToStdString() != own) {
@@ -241,25 +298,25 @@ void FIVORNParameterNode::WriteValue(const FIValue& value, FIError& error) {
             return;
         }
     }
-    ParamRecord r(block_, index_, PA_VALUE);
+    ParamRecord r(block, position, PA_VALUE);
     ScopedValue current;
     ScopedValue next;
     if (!r.loaded || !r.data.GetValue(PA_VALUE, current.get()) || !ConvertForKind(*current.get(), value, next.get())) {
         error.SetMessage(kTypeMismatch);
         return;
     }
-    if (!r.data.SetValue(PA_VALUE, next.get()) || r.data.Commit(block_, static_cast<int>(index_), true) < 0) {
+    if (!r.data.SetValue(PA_VALUE, next.get()) || r.data.Commit(block, static_cast<int>(position), true) < 0) {
         error.SetMessage("Unable to set attribute");
     }
 }
 
-void FIVORNParameterNode::WriteUnits(const FIValue& value, FIError& error) {
+void FIVORNParameterNode::WriteUnits(ZEQEOBlock* block, uint32_t position, const FIValue& value, FIError& error) {
     // The parameter's unit text changes for good: every client write comes with a display installed, so a
     // unit kept on the display would be dropped when the call ends.
-    ParamRecord r(block_, index_, PA_UOM);
+    ParamRecord r(block, position, PA_UOM);
     const std::string text = value.ToStdString();
     if (!r.loaded || !r.data.SetValue(PA_UOM, text.c_str()) ||
-        r.data.Commit(block_, static_cast<int>(index_), true) < 0) {
+        r.data.Commit(block, static_cast<int>(position), true) < 0) {
         error.SetMessage("Unable to set attribute");
     }
 }

@@ -1,5 +1,6 @@
 // A block's port list and the port node: four read-only texts of the port, and the variables it carries
 // as children.
+#include <strings.h>
 #include <zeq_objects.h>
 #include <zeq_records.h>
 
@@ -24,94 +25,149 @@ int PortMask(uint32_t id) {
     }
 }
 
-// The port's text for one mask; empty when the port or the text is missing.
-std::string PortText(ZEQEOBlock* block, uint32_t port, int mask) {
-    if (block == nullptr) return {};
-    ZEQPortData record;
-    record.SetMask(static_cast<uint32_t>(mask), 0);
-    const char* text = nullptr;
-    if (!record.Load(block, static_cast<int>(port)) || !record.GetValue(mask, text) || text == nullptr) return {};
-    return text;
+// The container index of the pos-th variable (from 0) a port carries, skipping the positions that name
+// none; false past the end.
+bool PortVariableAt(const EngineAnchor::Place& place, zeq_port* port, int32_t pos, uint32_t& index) {
+    if (port == nullptr || pos < 0) return false;
+    const int base = place.container->GetBlockVariableBase(place.block);
+    const int n = port->GetVariableCount();
+    for (int i = 0, seen = 0; i < n; ++i) {
+        const int v = port->GetVariable(i);
+        if (v == 0 || v + base <= 0) continue;
+        if (seen++ == pos) {
+            index = static_cast<uint32_t>(v + base);
+            return true;
+        }
+    }
+    return false;
+}
+
+int32_t CountPortVariables(const EngineAnchor::Place& place, zeq_port* port) {
+    if (port == nullptr) return 0;
+    const int base = place.container->GetBlockVariableBase(place.block);
+    int32_t count = 0;
+    for (int i = 0, n = port->GetVariableCount(); i < n; ++i) {
+        const int v = port->GetVariable(i);
+        if (v != 0 && v + base > 0) ++count;
+    }
+    return count;
 }
 
 class PortSource {
 public:
-    PortSource(FIHandle<FIVORNNodeBase> node, ZEQEOCntr* container, ZEQEOBlock* block)
-        : node_(std::move(node)), container_(container), block_(block) {}
+    PortSource(FIHandle<FIVORNNodeBase> node, EngineAnchor block) : node_(std::move(node)), block_(std::move(block)) {}
     void NameAt(int32_t pos, FIValue& out) {
-        zeq_port* port = block_ != nullptr ? block_->GetPort(pos + 1) : nullptr;
-        if (port != nullptr) {
-            const char* name = port->GetName();
-            out.SetString(name != nullptr ? name : "");
-        }
+        zeq_port* port = PortAt(pos);
+        const char* name = port != nullptr ? port->GetName() : nullptr;
+        if (port == nullptr) out.Clear();
+        else out.SetString(name != nullptr ? name : "");
     }
     void EntryAt(int32_t pos, EntryHandle& out) {
+        if (PortAt(pos) == nullptr) {
+            out.Reset();
+            return;
+        }
         FIValue name;
         NameAt(pos, name);
-        out = EntryHandle(
-            new FIVORNPortNode(node_->document, name, container_, block_, static_cast<uint32_t>(pos + 1)));
+        out = EntryHandle(new FIVORNPortNode(node_->document, name, block_, static_cast<uint32_t>(pos + 1)));
     }
     int32_t Find(const char* name, int32_t first, int32_t end) {
         return RangeCursor<PortSource>::FindByName(*this, name, first, end);
     }
 
 private:
+    zeq_port* PortAt(int32_t pos) const {
+        EngineAnchor::Place place;
+        return block_.Resolve(place) ? place.block->GetPort(pos + 1) : nullptr;
+    }
     FIHandle<FIVORNNodeBase> node_;
-    ZEQEOCntr* container_;
-    ZEQEOBlock* block_;
+    EngineAnchor block_;
 };
 
-// The container indexes of the variables a port carries, fixed when the cursor is made and shared by
-// its clones.
+// The variables a port carries, by position among them, asked of the port again on every call.
 class PortVariableSource {
 public:
-    PortVariableSource(FIHandle<FIVORNNodeBase> node, ZEQEOCntr* container, ZEQEOBlock* block, uint32_t port)
-        : node_(std::move(node)), container_(container), block_(block),
-          indexes_(std::make_shared<std::vector<uint32_t>>()) {
-        zeq_port* p = block != nullptr ? block->GetPort(static_cast<int>(port)) : nullptr;
-        if (p == nullptr) return;
-        const int n = p->GetVariableCount();
-        if (n <= 0) return;
-        indexes_->reserve(static_cast<size_t>(n));
-        const int base = container != nullptr ? container->GetBlockVariableBase(block) : 0;
-        for (int i = 0; i < n; ++i) {
-            const int v = p->GetVariable(i);
-            if (v != 0 && v + base > 0) indexes_->push_back(static_cast<uint32_t>(v + base));
+    explicit PortVariableSource(FIHandle<FIVORNPortNode> node) : node_(std::move(node)) {}
+    void NameAt(int32_t pos, FIValue& out) {
+        EngineAnchor::Place place;
+        uint32_t index = 0;
+        if (!Locate(pos, place, index)) {
+            out.Clear();
+            return;
         }
+        VariableBrowseName(place.container, place.block, index, out);
     }
-    int32_t Size() const { return static_cast<int32_t>(indexes_->size()); }
-    void NameAt(int32_t pos, FIValue& out) { VariableBrowseName(container_, block_, IndexAt(pos), out); }
     void EntryAt(int32_t pos, EntryHandle& out) {
+        EngineAnchor::Place place;
+        uint32_t index = 0;
+        if (!Locate(pos, place, index)) {
+            out.Reset();
+            return;
+        }
         FIValue name;
-        NameAt(pos, name);
-        out = EntryHandle(new FIVORNVariableNode(node_->document, name, container_, IndexAt(pos)));
+        VariableBrowseName(place.container, place.block, index, name);
+        out = EntryHandle(new FIVORNVariableNode(node_->document, name, node_->Anchor(),
+                                                 VariableEngineName(place.container, index), index));
     }
     int32_t Find(const char* name, int32_t first, int32_t end) {
-        const int32_t index = FindVariableIndex(container_, block_, name);
+        EngineAnchor::Place place;
+        uint32_t port = 0;
+        if (!node_->Locate(place, port)) return end;
+        const int32_t index = FindVariableIndex(place.container, place.block, name);
         if (index <= 0) return end;
         for (int32_t p = first; p < end; ++p) {
-            if (IndexAt(p) == static_cast<uint32_t>(index)) return p;
+            uint32_t at = 0;
+            if (Locate(p, place, at) && at == static_cast<uint32_t>(index)) return p;
         }
         return end;
     }
 
 private:
-    uint32_t IndexAt(int32_t pos) const { return (*indexes_)[static_cast<size_t>(pos)]; }
-    FIHandle<FIVORNNodeBase> node_;
-    ZEQEOCntr* container_;
-    ZEQEOBlock* block_;
-    std::shared_ptr<std::vector<uint32_t>> indexes_;
+    // The container index of the port's variable at pos; false when the port or the variable is gone.
+    bool Locate(int32_t pos, EngineAnchor::Place& place, uint32_t& index) const {
+        uint32_t number = 0;
+        if (!node_->Locate(place, number)) return false;
+        return PortVariableAt(place, place.block->GetPort(static_cast<int>(number)), pos, index);
+    }
+    FIHandle<FIVORNPortNode> node_;
 };
 
 }  // namespace
 
 void FIVORNPortListNode::CreateCursor(CursorHandle& out) {
-    const int count = block_ != nullptr ? block_->GetPortCount() : 0;
-    out = CursorHandle(new RangeCursor<PortSource>(PortSource(FIHandle<FIVORNNodeBase>(this), container_, block_), 0,
+    EngineAnchor::Place place;
+    const int count = anchor_.Resolve(place) ? place.block->GetPortCount() : 0;
+    out = CursorHandle(new RangeCursor<PortSource>(PortSource(FIHandle<FIVORNNodeBase>(this), anchor_), 0,
                                                    count > 0 ? count : 0));
 }
 
-void FIVORNPortNode::GetTypeName(FIValue& out) { out.SetString(PortText(block_, port_, PO_TYPE)); }
+bool FIVORNPortNode::Locate(EngineAnchor::Place& place, uint32_t& port) const {
+    if (!anchor_.Resolve(place)) return false;
+    // The port is looked for by name unless it is still at its number.
+    zeq_port* at = place.block->GetPort(static_cast<int>(port_));
+    const char* name = at != nullptr ? at->GetName() : nullptr;
+    if (name != nullptr && name_.IsText() && strcasecmp(name, name_.GetString()) == 0) {
+        port = port_;
+        return true;
+    }
+    const int found = name_.IsText() ? place.block->FindPort(name_.GetString()) : 0;
+    if (found <= 0) return false;
+    port = static_cast<uint32_t>(found);
+    return true;
+}
+
+std::string FIVORNPortNode::PortText(int mask) const {
+    EngineAnchor::Place place;
+    uint32_t port = 0;
+    if (!Locate(place, port)) return {};
+    ZEQPortData record;
+    record.SetMask(static_cast<uint32_t>(mask), 0);
+    const char* text = nullptr;
+    if (!record.Load(place.block, static_cast<int>(port)) || !record.GetValue(mask, text) || text == nullptr) return {};
+    return text;
+}
+
+void FIVORNPortNode::GetTypeName(FIValue& out) { out.SetString(PortText(PO_TYPE)); }
 
 bool FIVORNPortNode::IsAttributeValid(const char* name, uint32_t id) {
     return PortMask(id) != 0 || Entry::IsAttributeValid(name, id);
@@ -123,20 +179,30 @@ void FIVORNPortNode::GetAttribute(const char* name, uint32_t id, FIValue& out) {
         Entry::GetAttribute(name, id, out);
         return;
     }
-    std::string text = PortText(block_, port_, mask);
+    EngineAnchor::Place place;
+    uint32_t port = 0;
+    if (!Locate(place, port)) {
+        out.Clear();
+        return;
+    }
+    std::string text = PortText(mask);
     if (id == attr::kStream && text.empty()) text = "Not Connected";
     out.SetString(text);
 }
 
 bool FIVORNPortNode::HasChildren() {
-    zeq_port* port = block_ != nullptr ? block_->GetPort(static_cast<int>(port_)) : nullptr;
+    EngineAnchor::Place place;
+    uint32_t number = 0;
+    zeq_port* port = Locate(place, number) ? place.block->GetPort(static_cast<int>(number)) : nullptr;
     return port != nullptr && port->GetVariableCount() > 0;
 }
 
 void FIVORNPortNode::CreateCursor(CursorHandle& out) {
-    PortVariableSource source(FIHandle<FIVORNNodeBase>(this), container_, block_, port_);
-    const int32_t size = source.Size();
-    out = CursorHandle(new RangeCursor<PortVariableSource>(std::move(source), 0, size));
+    EngineAnchor::Place place;
+    uint32_t number = 0;
+    const int32_t count =
+        Locate(place, number) ? CountPortVariables(place, place.block->GetPort(static_cast<int>(number))) : 0;
+    out = CursorHandle(new RangeCursor<PortVariableSource>(PortVariableSource(FIHandle<FIVORNPortNode>(this)), 0, count));
 }
 
 }  // namespace FI

@@ -55,7 +55,11 @@ struct SolversSource {
     void EntryAt(int32_t pos, EntryHandle& out) {
         FIValue name;
         NameAt(pos, name);
-        out = EntryHandle(new FIVORNSolverParamListNode(node->document, name, SolverAt(pos)));
+        if (name.IsEmpty()) {
+            out.Reset();
+            return;
+        }
+        out = EntryHandle(new FIVORNSolverParamListNode(node->document, name, node->Anchor(), name.ToStdString()));
     }
     int32_t Find(const char* name, int32_t first, int32_t end) {
         return RangeCursor<SolversSource>::FindByName(*this, name, first, end);
@@ -93,7 +97,8 @@ struct ParametersSource {
     void EntryAt(int32_t pos, EntryHandle& out) {
         FIValue name;
         NameAt(pos, name);
-        out = EntryHandle(new FIVORNSolverParameterNode(node->document, node->Solver(), name, name));
+        out = EntryHandle(
+            new FIVORNSolverParameterNode(node->document, node->Anchor(), node->SolverName(), name, name));
     }
     int32_t Find(const char* name, int32_t first, int32_t end) {
         return RangeCursor<ParametersSource>::FindByName(*this, name, first, end);
@@ -116,8 +121,13 @@ int32_t FindSolverPropertyIndex(const char* name) {
     return 4;
 }
 
-EntryHandle CreateSolversListNode(FIDocument* document, const FIValue& name, ZEQEOSimulation* sim) {
-    return EntryHandle(new FIVORNSolversListNode(document, name, sim));
+EntryHandle CreateSolversListNode(FIDocument* document, const FIValue& name, const EngineAnchor& simulation) {
+    return EntryHandle(new FIVORNSolversListNode(document, name, simulation));
+}
+
+EngineSolver* FindEngineSolver(const EngineAnchor& anchor, const std::string& name) {
+    ZEQEOSimulation* sim = anchor.Simulation();
+    return sim != nullptr && !name.empty() ? sim->FindSolver(name.c_str()) : nullptr;
 }
 
 // ---- Solver node ----
@@ -211,7 +221,8 @@ void FIVORNSolverPropertyNode::SetAttribute(const char* name, uint32_t id, const
 // ---- Solvers list ----
 
 void FIVORNSolversListNode::CreateCursor(CursorHandle& out) {
-    const int32_t total = sim_ != nullptr ? NonNegative(sim_->GetSolverCount()) : 0;
+    ZEQEOSimulation* sim = Simulation();
+    const int32_t total = sim != nullptr ? NonNegative(sim->GetSolverCount()) : 0;
     out = CursorHandle(new RangeCursor<SolversSource>(SolversSource{FIHandle<FIVORNSolversListNode>(this)}, 0, total));
 }
 
@@ -219,10 +230,10 @@ void FIVORNSolversListNode::CreateCursor(CursorHandle& out) {
 
 void FIVORNSolverParamListNode::CreateCursor(CursorHandle& out) {
     int32_t ints = 0, reals = 0, texts = 0;
-    if (solver_ != nullptr) {
-        ints = NonNegative(solver_->GetIntParameterCount());
-        reals = NonNegative(solver_->GetRealParameterCount());
-        texts = NonNegative(solver_->GetTextParameterCount());
+    if (EngineSolver* solver = Solver()) {
+        ints = NonNegative(solver->GetIntParameterCount());
+        reals = NonNegative(solver->GetRealParameterCount());
+        texts = NonNegative(solver->GetTextParameterCount());
     }
     out = CursorHandle(new RangeCursor<ParametersSource>(
         ParametersSource{FIHandle<FIVORNSolverParamListNode>(this), ints, reals}, 0, ints + reals + texts));
@@ -230,12 +241,12 @@ void FIVORNSolverParamListNode::CreateCursor(CursorHandle& out) {
 
 // ---- Solver parameter ----
 
-int FIVORNSolverParameterNode::Kind() {
-    return solver_ != nullptr ? solver_->GetParameterType(paramName_.GetString()) : 0;
+int FIVORNSolverParameterNode::Kind(EngineSolver* solver) {
+    return solver != nullptr ? solver->GetParameterType(paramName_.GetString()) : 0;
 }
 
 void FIVORNSolverParameterNode::GetTypeName(FIValue& out) {
-    switch (Kind()) {
+    switch (Kind(FindEngineSolver(anchor_, solver_))) {
         case kIntParameter: out.SetString("Integer"); break;
         case kRealParameter: out.SetString("Real"); break;
         case kTextParameter: out.SetString("String"); break;
@@ -248,8 +259,9 @@ bool FIVORNSolverParameterNode::IsAttributeValid(const char* name, uint32_t id) 
 }
 
 void FIVORNSolverParameterNode::GetAttribute(const char* name, uint32_t id, FIValue& out) {
+    EngineSolver* solver = FindEngineSolver(anchor_, solver_);
     if (id == kCanEnterId) {
-        out.SetInt(Kind() != 0 ? 1 : 0);
+        out.SetInt(Kind(solver) != 0 ? 1 : 0);
         return;
     }
     if (id != kValueId) {
@@ -257,11 +269,11 @@ void FIVORNSolverParameterNode::GetAttribute(const char* name, uint32_t id, FIVa
         return;
     }
     const char* param = paramName_.GetString();
-    switch (Kind()) {
-        case kIntParameter: out.SetInt(solver_->GetIntParameter(param)); break;
-        case kRealParameter: out.SetDouble(solver_->GetRealParameter(param)); break;
+    switch (Kind(solver)) {
+        case kIntParameter: out.SetInt(solver->GetIntParameter(param)); break;
+        case kRealParameter: out.SetDouble(solver->GetRealParameter(param)); break;
         case kTextParameter: {
-            const char* text = solver_->GetTextParameter(param);
+            const char* text = solver->GetTextParameter(param);
             out.SetString(text != nullptr ? text : "");
             break;
         }
@@ -274,25 +286,30 @@ void FIVORNSolverParameterNode::SetAttribute(const char* name, uint32_t id, cons
         Entry::SetAttribute(name, id, value, error);
         return;
     }
+    EngineSolver* solver = FindEngineSolver(anchor_, solver_);
+    if (solver == nullptr) {
+        Entry::SetAttribute(name, id, value, error);
+        return;
+    }
     const char* param = paramName_.GetString();
     int result = 0;
     // A number is taken from a number or from text that starts with one; text without a number is refused
     // rather than stored as 0.
     int64_t whole = 0;
     double real = 0;
-    switch (Kind()) {
+    switch (Kind(solver)) {
         case kIntParameter:
             if (!ReadInteger(value, whole) || whole < INT32_MIN || whole > INT32_MAX) result = -1;
-            else result = solver_->SetIntParameter(param, static_cast<int>(whole));
+            else result = solver->SetIntParameter(param, static_cast<int>(whole));
             break;
         case kRealParameter:
             if (!ReadNumber(value, real)) result = -1;
-            else result = solver_->SetRealParameter(param, real);
+            else result = solver->SetRealParameter(param, real);
             break;
         case kTextParameter: {
             FIValue text(value);
             text.ConvertTo(FIValue::kInlineText);
-            result = solver_->SetTextParameter(param, text.GetString());
+            result = solver->SetTextParameter(param, text.GetString());
             break;
         }
         default: break;

@@ -1,8 +1,12 @@
 // The solver branches of the engine's browsing tree: "Top.Solver" with the four solver settings and the
 // "Run" action, and "Top.appModel.Solvers" with one list per engine solver of its typed parameters.
 #pragma once
+#include <string>
+#include <utility>
+
 #include "browse/entry.h"
 #include "browse/value.h"
+#include "nodes/engine_anchor.h"
 #include "nodes/node_shapes.h"
 
 class ZEQEOSimulation;
@@ -54,35 +58,37 @@ private:
     const SolverPropertyRow* row_;
 };
 
-class FIVORNSolversListNode final : public FIVORNListNodeT<FIVORNSolversListNode> {
+// The solvers of the anchor's simulation, found again on every use.
+class FIVORNSolversListNode final : public FIVORNAnchoredListNodeT<FIVORNSolversListNode> {
 public:
-    FIVORNSolversListNode(FIDocument* doc, const FIValue& name, ZEQEOSimulation* sim)
-        : FIVORNListNodeT(doc, name), sim_(sim) {}
+    using FIVORNAnchoredListNodeT::FIVORNAnchoredListNodeT;
     static constexpr const char* kTypeName = "Solvers List";
     void CreateCursor(CursorHandle& out) override;
-    ZEQEOSimulation* Simulation() const { return sim_; }
-
-private:
-    ZEQEOSimulation* sim_;
+    ZEQEOSimulation* Simulation() const { return anchor_.Simulation(); }
 };
 
-class FIVORNSolverParamListNode final : public FIVORNListNodeT<FIVORNSolverParamListNode> {
+// A solver found by name in the anchor's simulation, null once it has gone.
+EngineSolver* FindEngineSolver(const EngineAnchor& anchor, const std::string& name);
+
+class FIVORNSolverParamListNode final : public FIVORNAnchoredListNodeT<FIVORNSolverParamListNode> {
 public:
-    FIVORNSolverParamListNode(FIDocument* doc, const FIValue& name, EngineSolver* solver)
-        : FIVORNListNodeT(doc, name), solver_(solver) {}
+    FIVORNSolverParamListNode(FIDocument* doc, const FIValue& name, EngineAnchor simulation, std::string solver)
+        : FIVORNAnchoredListNodeT(doc, name, std::move(simulation)), solver_(std::move(solver)) {}
     static constexpr const char* kTypeName = "Solver Parameters List";
     void CreateCursor(CursorHandle& out) override;
-    EngineSolver* Solver() const { return solver_; }
+    EngineSolver* Solver() const { return FindEngineSolver(anchor_, solver_); }
+    const std::string& SolverName() const { return solver_; }
 
 private:
-    EngineSolver* solver_;
+    std::string solver_;
 };
 
 class FIVORNSolverParameterNode final : public FIVORNNodeBaseT<FIVORNSolverParameterNode> {
 public:
-    FIVORNSolverParameterNode(FIDocument* doc, EngineSolver* solver, const FIValue& displayName,
-                              const FIValue& paramName)
-        : FIVORNNodeBaseT(doc), solver_(solver), displayName_(displayName), paramName_(paramName) {}
+    FIVORNSolverParameterNode(FIDocument* doc, EngineAnchor simulation, std::string solver,
+                              const FIValue& displayName, const FIValue& paramName)
+        : FIVORNNodeBaseT(doc), anchor_(std::move(simulation)), solver_(std::move(solver)),
+          displayName_(displayName), paramName_(paramName) {}
     void GetName(FIValue& out) override { out = displayName_; }
     void GetTypeName(FIValue& out) override;
     bool IsAttributeValid(const char* name, uint32_t id) override;
@@ -93,13 +99,15 @@ public:
     void CreateCursor(CursorHandle& out) override { out = GetEmptyCursor(); }
 
 private:
-    int Kind();
-    EngineSolver* solver_;
+    // The parameter's kind in solver (which may be null): 0 when unknown.
+    int Kind(EngineSolver* solver);
+    EngineAnchor anchor_;
+    std::string solver_;
     FIValue displayName_;
     FIValue paramName_;
 };
 
 // The "Solvers" child of the application model.
-EntryHandle CreateSolversListNode(FIDocument* document, const FIValue& name, ZEQEOSimulation* sim);
+EntryHandle CreateSolversListNode(FIDocument* document, const FIValue& name, const EngineAnchor& simulation);
 
 }  // namespace FI

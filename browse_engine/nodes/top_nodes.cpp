@@ -96,14 +96,15 @@ void FIVORNAppModelNode::MakeChild(int32_t position, const FIValue& name, EntryH
     FIVORNDocument* vorn = AsVORNDocument(document);
     ZEQEOSimulation* sim = vorn != nullptr ? vorn->GetEngineSimulation() : nullptr;
     if (position == 2) {
-        out = CreateSolversListNode(document, name, sim);
+        out = CreateSolversListNode(document, name, EngineAnchor::Flowsheet(document));
         return;
     }
-    ZEQEOCntr* flowsheet = sim != nullptr ? sim->GetFlowsheet() : nullptr;
-    if (flowsheet == nullptr) {
+    if (sim == nullptr || sim->GetFlowsheet() == nullptr) {
         out = GetEmptyEntry();
         return;
     }
+    // The lists find the flowsheet again through the document on every use.
+    const EngineAnchor flowsheet = EngineAnchor::Flowsheet(document);
     switch (position) {
         case 0: out = CreateBlocksNode(document, name, flowsheet); break;
         case 1: out = CreateGlobalParamListNode(document, name, flowsheet); break;

@@ -205,6 +205,13 @@ void VariableBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, uint32_t index,
     MemberBrowseName(container, block, loaded ? name : nullptr, index, out);
 }
 
+std::string VariableEngineName(ZEQEOCntr* container, uint32_t index) {
+    VarRecord r(VA_NAME, 0);
+    const char* name = nullptr;
+    if (!r.Load(container, index, true) || !r.data.GetValue(VA_NAME, name) || name == nullptr) return {};
+    return name;
+}
+
 int32_t FindVariableIndex(ZEQEOCntr* container, ZEQEOBlock* block, const char* name) {
     if (container == nullptr || name == nullptr) return 0;
     return container->FindIndex(MemberFullName(container, block, name).c_str());
@@ -220,7 +227,11 @@ bool FIVORNVariableNode::IsAttributeValid(const char* name, uint32_t id) {
         case attr::kLowerLimit:
         case attr::kStatus: return true;
         case attr::kUom:
-        case attr::kUomOptions: return UnitList(PhysicalTypeId(container_, index_), nullptr);
+        case attr::kUomOptions: {
+            ZEQEOCntr* container = nullptr;
+            uint32_t index = 0;
+            return Locate(container, index) && UnitList(PhysicalTypeId(container, index), nullptr);
+        }
         default:
             if (id >= attr::kActiveBound && id <= attr::kQuality) return true;
             return Entry::IsAttributeValid(name, id);
@@ -228,19 +239,25 @@ bool FIVORNVariableNode::IsAttributeValid(const char* name, uint32_t id) {
 }
 
 void FIVORNVariableNode::GetAttribute(const char* name, uint32_t id, FIValue& out) {
-    if (CarriesQuantity(id)) {
-        DisplayUnitScope units(*this, container_, index_);
-        Read(name, id, out);
+    ZEQEOCntr* container = nullptr;
+    uint32_t index = 0;
+    if (!Locate(container, index)) {
+        Entry::GetAttribute(name, id, out);
         return;
     }
-    Read(name, id, out);
+    if (CarriesQuantity(id)) {
+        DisplayUnitScope units(*this, container, index);
+        Read(container, index, name, id, out);
+        return;
+    }
+    Read(container, index, name, id, out);
 }
 
-void FIVORNVariableNode::Read(const char* name, uint32_t id, FIValue& out) {
+void FIVORNVariableNode::Read(ZEQEOCntr* container, uint32_t index, const char* name, uint32_t id, FIValue& out) {
     for (const RealField& f : kRealReads) {
         if (f.id != id) continue;
         VarRecord r(static_cast<uint32_t>(f.mask), 0);
-        r.Load(container_, index_, f.loadFlag);
+        r.Load(container, index, f.loadFlag);
         double d = 0;
         if (r.data.GetValue(f.mask, d)) out.SetDouble(d);
         return;
@@ -248,7 +265,7 @@ void FIVORNVariableNode::Read(const char* name, uint32_t id, FIValue& out) {
     for (const EnumField& f : kEnumReads) {
         if (f.id != id) continue;
         VarRecord r(static_cast<uint32_t>(f.mask), 0);
-        r.Load(container_, index_, false);
+        r.Load(container, index, false);
         int n = 0;
         const char* text = nullptr;
         if (r.data.GetValue(f.mask, n) && ZEQVariableData::EnumToString(f.mask, n, text) && text != nullptr) {
@@ -259,7 +276,7 @@ void FIVORNVariableNode::Read(const char* name, uint32_t id, FIValue& out) {
     switch (id) {
         case attr::kDimension: {
             VarRecord r(0, 0x1);
-            r.Load(container_, index_, false);
+            r.Load(container, index, false);
             const char* text = nullptr;
             if (r.data.GetValue(VA_PHYSICAL_TYPE, text) && text != nullptr) out.SetString(text);
             return;
@@ -268,7 +285,7 @@ void FIVORNVariableNode::Read(const char* name, uint32_t id, FIValue& out) {
             // The unit the call's quantities come in: the display's when the engine converts to it, else
             // the variable's own.
             VarRecord r(VA_UOM | VA_PTYPE_ID, 0);
-            r.Load(container_, index_, true);
+            r.Load(container, index, true);
             const char* text = nullptr;
             int ptype = 0;
             r.data.GetValue(VA_PTYPE_ID, ptype);
@@ -282,12 +299,12 @@ void FIVORNVariableNode::Read(const char* name, uint32_t id, FIValue& out) {
         }
         case attr::kUomOptions: {
             std::string joined;
-            if (UnitList(PhysicalTypeId(container_, index_), &joined)) out.SetString(joined);
+            if (UnitList(PhysicalTypeId(container, index), &joined)) out.SetString(joined);
             return;
         }
         case attr::kStatus: {
             VarRecord r(VA_SPEC, 0);
-            r.Load(container_, index_, false);
+            r.Load(container, index, false);
             out.SetString(varIsFixed(&r.data) ? "Specified" : "Calculated");
             return;
         }
@@ -295,7 +312,7 @@ void FIVORNVariableNode::Read(const char* name, uint32_t id, FIValue& out) {
         case attr::kModified: {
             const int mask = id == attr::kMarked ? VA_MARKED : VA_MODIFIED;
             VarRecord r(static_cast<uint32_t>(mask), 0);
-            r.Load(container_, index_, false);
+            r.Load(container, index, false);
             int n = 0;
             if (r.data.GetValue(mask, n)) out.SetInt(n);
             return;
@@ -303,7 +320,7 @@ void FIVORNVariableNode::Read(const char* name, uint32_t id, FIValue& out) {
         case attr::kQuality: {
             static constexpr const char* kQualities[] = {"GOOD", "BAD", "OVERRIDE", "BADIGNORE"};
             VarRecord r(VA_QUALITY, 0);
-            r.Load(container_, index_, false);
+            r.Load(container, index, false);
             int n = -1;
             r.data.GetValue(VA_QUALITY, n);
             if (n >= 0 && n < 4) out.SetString(kQualities[n]);
@@ -314,8 +331,14 @@ void FIVORNVariableNode::Read(const char* name, uint32_t id, FIValue& out) {
 }
 
 void FIVORNVariableNode::SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) {
+    ZEQEOCntr* container = nullptr;
+    uint32_t index = 0;
+    if (!Locate(container, index)) {
+        Entry::SetAttribute(name, id, value, error);
+        return;
+    }
     if (CarriesQuantity(id)) {
-        DisplayUnitScope units(*this, container_, index_);
+        DisplayUnitScope units(*this, container, index);
         // A quantity given in units the engine cannot convert from is refused, never stored as if it were
         // in the variable's own unit.
         const bool writable = std::any_of(std::begin(kRealWrites), std::end(kRealWrites),
@@ -324,18 +347,19 @@ void FIVORNVariableNode::SetAttribute(const char* name, uint32_t id, const FIVal
             error.SetMessage("Unable to convert from unit " + units.Wanted());
             return;
         }
-        Write(name, id, value, error);
+        Write(container, index, name, id, value, error);
         return;
     }
-    Write(name, id, value, error);
+    Write(container, index, name, id, value, error);
 }
 
-void FIVORNVariableNode::Write(const char* name, uint32_t id, const FIValue& value, FIError& error) {
+void FIVORNVariableNode::Write(ZEQEOCntr* container, uint32_t index, const char* name, uint32_t id,
+                               const FIValue& value, FIError& error) {
     for (const RealWrite& w : kRealWrites) {
         if (w.id != id) continue;
         VarRecord r(0, 0);
         double d = 0;
-        if (!ReadNumber(value, d) || !r.data.SetValue(w.mask, d) || r.Commit(container_, index_) < 0) {
+        if (!ReadNumber(value, d) || !r.data.SetValue(w.mask, d) || r.Commit(container, index) < 0) {
             error.SetMessage(w.refusal);
         }
         return;
@@ -344,7 +368,7 @@ void FIVORNVariableNode::Write(const char* name, uint32_t id, const FIValue& val
         if (w.id != id) continue;
         VarRecord r(0, 0);
         const std::string text = value.ToStdString();
-        if (!r.data.SetValue(w.mask, text.c_str()) || r.Commit(container_, index_) < 0) error.SetMessage(w.refusal);
+        if (!r.data.SetValue(w.mask, text.c_str()) || r.Commit(container, index) < 0) error.SetMessage(w.refusal);
         return;
     }
     switch (id) {
@@ -356,14 +380,14 @@ void FIVORNVariableNode::Write(const char* name, uint32_t id, const FIValue& val
                 return;
             }
             VarRecord r(VA_PTYPE_ID, 0);
-            if (!r.data.SetValue(VA_PTYPE_ID, ptype) || r.Commit(container_, index_) < 0) {
+            if (!r.data.SetValue(VA_PTYPE_ID, ptype) || r.Commit(container, index) < 0) {
                 error.SetMessage("Unable to set value");
             }
             return;
         }
         case attr::kUom: {
             // The variable's unit changes for good, whatever units the call's display carries.
-            const int ptype = PhysicalTypeId(container_, index_);
+            const int ptype = PhysicalTypeId(container, index);
             if (ptype < 1) {
                 error.SetMessage(kUomNoType);
                 return;
@@ -372,7 +396,7 @@ void FIVORNVariableNode::Write(const char* name, uint32_t id, const FIValue& val
             int entry = 0;
             VarRecord r(0, kUnitEntryWord2);
             if (rtouom_ptype_locate(text.c_str(), ptype, &entry) != 0 || entry < 1 ||
-                !r.data.SetValue(VA_UNIT_ENTRY, entry) || r.Commit(container_, index_) < 0) {
+                !r.data.SetValue(VA_UNIT_ENTRY, entry) || r.Commit(container, index) < 0) {
                 error.SetMessage("Unable to set uom, unknown unit");
             }
             return;

@@ -202,7 +202,8 @@ TEST_F(DocumentTest, SolverParametersReadTheEngine) {
     EXPECT_EQ(Attr(maxiter, kCanEnter), "1");
 
     // A name the solver does not know: no type, not enterable, reads and writes change nothing.
-    FI::EntryHandle unknown(new FI::FIVORNSolverParameterNode(doc_, solver, FIValue("GHOST"), FIValue("GHOST")));
+    FI::EntryHandle unknown(new FI::FIVORNSolverParameterNode(doc_, FI::EngineAnchor::Flowsheet(doc_), solver->GetName(),
+                                                                    FIValue("GHOST"), FIValue("GHOST")));
     FIValue type("as it was");
     unknown->GetTypeName(type);
     EXPECT_EQ(Text(type), "as it was");
@@ -276,7 +277,7 @@ TEST_F(DocumentTest, ConnectionCursorClonesKeepTheirPlace) {
     EXPECT_FALSE(cursor.Seek("r2"));
 
     // A container without connections.
-    FI::EntryHandle empty(new FI::FIVORNEOCntrConnListNode(doc_, FIValue("Connections"), nullptr));
+    FI::EntryHandle empty(new FI::FIVORNEOCntrConnListNode(doc_, FIValue("Connections"), FI::EngineAnchor()));
     FI::CursorHandle none;
     empty->CreateCursor(none);
     EXPECT_FALSE(none.First());

@@ -84,8 +84,9 @@ TEST(PortNodes, UnconnectedAndEmptyPorts) {
     q->CreateCursor(cursor);
     EXPECT_FALSE(cursor.First());
     // A port number that names no port gives a node without children or texts.
-    FI::EntryHandle gone(new FI::FIVORNPortNode(nullptr, FIValue("gone"), sim->GetFlowsheet(),
-                                                sim->GetFlowsheet()->GetBlock(1), 7));
+    FI::EntryHandle gone(new FI::FIVORNPortNode(
+        nullptr, FIValue("gone"),
+        FI::EngineAnchor::OverContainer(sim->GetFlowsheet()).Block(sim->GetFlowsheet()->GetBlock(1)->GetName()), 7));
     EXPECT_FALSE(gone->HasChildren());
     EXPECT_EQ(PlantNodes::TypeOf(gone), "");
     EXPECT_EQ(PlantNodes::ChildNames(gone), Names{});

@@ -1,0 +1,62 @@
+// Where a node's engine objects are, by name. Nodes keep no engine pointer between calls: blocks can be
+// removed or renamed, and the whole simulation can go, while a client holds nodes and cursors. Every
+// use finds the objects again from the root (the simulation of the node's engine document), so a node
+// whose objects are gone finds nothing and answers as a node whose entry was deleted.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class ZEQEOSimulation;
+class ZEQEOCntr;
+class ZEQEOBlock;
+
+namespace FI {
+
+class FIDocument;
+
+class EngineAnchor {
+public:
+    // What an anchor resolves to now.
+    struct Place {
+        ZEQEOSimulation* simulation = nullptr;  // null when the root is a bare container
+        ZEQEOCntr* container = nullptr;          // the anchored container, or the one that lists the block
+        ZEQEOBlock* block = nullptr;             // the anchored block; null for a container anchor
+        int32_t position = -1;                   // 0-based position of the block in its container
+    };
+
+    // Anchors nothing: never resolves.
+    EngineAnchor() = default;
+    // The flowsheet of the engine document's simulation, whichever simulation that is at the time of use.
+    static EngineAnchor Flowsheet(FIDocument* document);
+    // Roots for nodes made outside an engine document: the caller keeps the object alive for as long as
+    // the nodes are used. Null gives an anchor that never resolves.
+    static EngineAnchor OverContainer(ZEQEOCntr* container);
+    static EngineAnchor OverSimulation(ZEQEOSimulation* simulation);
+
+    // The block of that local name in this anchor's container (this must be a container anchor).
+    EngineAnchor Block(const char* localName) const;
+    // The own container of this anchor's hierarchy block (this must be a block anchor).
+    EngineAnchor SubContainer() const;
+    bool IsBlock() const { return !block_.empty(); }
+
+    // Finds the objects again; false when any of them is gone (or the anchor anchors nothing).
+    bool Resolve(Place& out) const;
+    // The root simulation now, null when there is none.
+    ZEQEOSimulation* Simulation() const;
+
+private:
+    ZEQEOCntr* Root(ZEQEOSimulation*& simulation) const;
+
+    enum class RootKind : uint8_t { None, Document, Container, Simulation };
+    RootKind kind_ = RootKind::None;
+    FIDocument* document_ = nullptr;  // the node's document, which outlives its nodes
+    ZEQEOCntr* rootContainer_ = nullptr;
+    ZEQEOSimulation* rootSimulation_ = nullptr;
+    // Hierarchy block names from the root container down to the anchored container, shared by copies.
+    std::shared_ptr<const std::vector<std::string>> path_;
+    std::string block_;  // empty for a container anchor
+};
+
+}  // namespace FI
