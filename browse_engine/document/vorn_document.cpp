@@ -14,6 +14,7 @@
 #include "browse/variant_array.h"
 #include "events/callbacks_helper.h"
 #include "events/run_receivers.h"
+#include "nodes/engine_anchor.h"
 #include "nodes/engine_nodes.h"
 #include "nodes/top_nodes.h"
 #include "nuvclasslib.h"
@@ -120,11 +121,20 @@ void ReleaseOwnerOf(FIDocument* document, CoNUVSimulation* owner) {
     vorn->Release();
 }
 
+// The simulation behind an engine document, for the nodes' anchors.
+ZEQEOSimulation* SimulationOfDocument(FIDocument* document) {
+    FIVORNDocument* vorn = AsVORNDocument(document);
+    return vorn != nullptr ? vorn->GetEngineSimulation() : nullptr;
+}
+
 [[maybe_unused]] const bool g_installed = (InstallVORNDocument(), true);
 
 }  // namespace
 
-void InstallVORNDocument() { nuv::SetSimulationDocumentHooks({&CreateForSimulation, &ReleaseOwnerOf}); }
+void InstallVORNDocument() {
+    nuv::SetSimulationDocumentHooks({&CreateForSimulation, &ReleaseOwnerOf});
+    SetDocumentSimulationLookup(&SimulationOfDocument);
+}
 
 FIVORNDocument* AsVORNDocument(FIDocument* document) { return dynamic_cast<FIVORNDocument*>(document); }
 

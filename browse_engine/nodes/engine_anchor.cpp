@@ -3,11 +3,13 @@
 #include <strings.h>
 #include <zeq_objects.h>
 
-#include "document/vorn_document.h"
+#include <atomic>
 
 namespace FI {
 
 namespace {
+
+std::atomic<DocumentSimulationLookup> g_documentSimulation{nullptr};
 
 // The block of a local name directly in container (block names hold no full stop), null when none.
 ZEQEOBlock* FindLocalBlock(ZEQEOCntr* container, const std::string& name, int32_t* position) {
@@ -21,6 +23,10 @@ ZEQEOBlock* FindLocalBlock(ZEQEOCntr* container, const std::string& name, int32_
 }
 
 }  // namespace
+
+void SetDocumentSimulationLookup(DocumentSimulationLookup lookup) {
+    g_documentSimulation.store(lookup, std::memory_order_release);
+}
 
 EngineAnchor EngineAnchor::Flowsheet(FIDocument* document) {
     EngineAnchor anchor;
@@ -67,8 +73,8 @@ EngineAnchor EngineAnchor::SubContainer() const {
 ZEQEOSimulation* EngineAnchor::Simulation() const {
     switch (kind_) {
         case RootKind::Document: {
-            FIVORNDocument* vorn = AsVORNDocument(document_);
-            return vorn != nullptr ? vorn->GetEngineSimulation() : nullptr;
+            DocumentSimulationLookup lookup = g_documentSimulation.load(std::memory_order_acquire);
+            return lookup != nullptr ? lookup(document_) : nullptr;
         }
         case RootKind::Simulation: return rootSimulation_;
         default: return nullptr;

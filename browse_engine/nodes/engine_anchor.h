@@ -59,4 +59,9 @@ private:
     std::string block_;  // empty for a container anchor
 };
 
+// How an anchor rooted at a document finds the document's simulation now (null when it has none). The
+// engine document installs its lookup when the library loads; until then such anchors resolve nothing.
+using DocumentSimulationLookup = ZEQEOSimulation* (*)(FIDocument* document);
+void SetDocumentSimulationLookup(DocumentSimulationLookup lookup);
+
 }  // namespace FI

@@ -4,6 +4,8 @@
 // (its block removed or renamed, or the simulation closed) answers as a node whose entry was deleted:
 // engine attributes empty, children the empty entry, writes refused.
 #pragma once
+#include <zeq_objects.h>
+
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -16,9 +18,6 @@
 #include "document/vorn_document.h"
 #include "nodes/block_nodes.h"
 #include "nodes/node_cursors.h"
-
-class ZEQEOCntr;
-class ZEQEOBlock;
 
 namespace FI {
 
