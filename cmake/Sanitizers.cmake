@@ -21,9 +21,18 @@ endif()
 
 # Helper for unit-test executables: one binary per folder, registered with CTest. THREADS marks a binary
 # whose tests start threads: the ThreadSanitizer run picks those by their "threads" label.
+# On Windows the programs carry the type library (the object model is built into them) and start COM
+# in their main; they run under wine from scripts/test.d/windows-wine.sh rather than through CTest.
 function(nuv_add_gtest name)
   cmake_parse_arguments(ARG "THREADS" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
+  if(WIN32)
+    target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/windows_main.cpp)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock)
+    nuv_embed_typelib(${name})
+    return()
+  endif()
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   set(properties TIMEOUT 300)
   if(ARG_THREADS)

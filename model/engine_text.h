@@ -1,6 +1,8 @@
 // Text arguments on their way to the engine: a BSTR as 8-bit text in the ANSI code page, with a null
 // BSTR kept apart from the empty one.
 #pragma once
+#include <windows.h>
+
 #include <oleauto.h>
 
 #include <string>

@@ -1,6 +1,4 @@
 // The library's process entry point, the four COM server exports and the object map.
-#include <dlfcn.h>
-
 #include <atomic>
 
 #include "atl/nuvatlcom.h"
@@ -41,7 +39,7 @@ std::atomic<bool> g_attached{false};
 
 }  // namespace
 
-extern "C" NUV_EXPORT BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" NUV_EXPORT BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         if (g_attached.exchange(true)) return TRUE;
         g_module = new CComModule();
@@ -76,25 +74,34 @@ extern "C" NUV_EXPORT HRESULT DllUnregisterServer() {
     return g_module ? g_module->UnregisterServer(TRUE) : E_UNEXPECTED;
 }
 
-// The library's type-library resources: number 1 is the object model's library.
+#ifndef _WIN32
+// The library's type-library resources: number 1 is the object model's library (on Windows it is a real
+// TYPELIB resource).
 extern "C" NUV_EXPORT const nuv::typelib::LibraryDesc* NuvTypeLibResource(int resource_id) {
     return resource_id == 1 ? &NUVClassLib380_Descriptor() : nullptr;
 }
+#endif
 
 // A counted interface of one of the process-wide singletons (the message object, the interface holder).
 extern "C" NUV_EXPORT HRESULT NuvGetProcessSingleton(REFCLSID clsid, REFIID riid, void** ppv) {
     return GetProcessSingleton(clsid, riid, ppv);
 }
 
+#ifndef _WIN32
+// Shared objects have no DllMain: the process attach and detach notifications come from the library's
+// constructor and destructor (on Windows the loader calls DllMain itself).
 namespace {
 
 HINSTANCE OwnModule() {
-    Dl_info info{};
-    if (!dladdr(reinterpret_cast<void*>(&DllMain), &info)) return nullptr;
-    return static_cast<HINSTANCE>(info.dli_fbase);
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&DllMain), &module))
+        return nullptr;
+    return module;
 }
 
 __attribute__((constructor)) void ProcessAttach() { DllMain(OwnModule(), DLL_PROCESS_ATTACH, nullptr); }
 __attribute__((destructor)) void ProcessDetach() { DllMain(OwnModule(), DLL_PROCESS_DETACH, nullptr); }
 
 }  // namespace
+#endif

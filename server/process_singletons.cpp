@@ -3,6 +3,7 @@
 #include <mutex>
 #include <utility>
 
+#include "nuv_static_mutex.h"
 #include "nuvclasslib.h"
 
 namespace {
@@ -12,7 +13,7 @@ struct Singleton {
     constexpr explicit Singleton(HRESULT (*factory)(IUnknown**)) : create(factory) {}
 
     HRESULT (*create)(IUnknown**);
-    std::mutex mutex;
+    nuv::StaticMutex mutex;
     IUnknown* object = nullptr;
 
     void Start() {

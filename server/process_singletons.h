@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include <unknwn.h>
+
 // Object-map start/stop hooks: on start create the object and hold one reference; on stop release it.
 // They only allocate: nothing in them can block.
 void MessagesObjectMain(bool starting);

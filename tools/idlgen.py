@@ -444,6 +444,7 @@ def emit_header(model, src_name, lib_descriptor_fn):
     w("#pragma once")
     w("#include <windows.h>")
     w("#include <oaidl.h>")
+    w("#include <nuv_guid.h>")
     w("#include \"atl/nuvtypelib.h\"")
     w("")
     for name in model.interfaces:
@@ -500,7 +501,7 @@ def emit_header(model, src_name, lib_descriptor_fn):
 def u16(text):
     if text is None:
         return "nullptr"
-    return 'u"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+    return 'OLESTR("' + text.replace("\\", "\\\\").replace('"', '\\"') + '")'
 
 
 class TypelibWriter:

@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 #include <objidl.h>
+#include <olectl.h>
 
 #include <algorithm>
 #include <string>

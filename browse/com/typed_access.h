@@ -1,8 +1,9 @@
 // Typed reads and writes of one attribute through a reference, for the node and attribute objects,
 // and the texts those objects hand out (allocated with CoTaskMemAlloc, freed by the caller).
 #pragma once
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <exception>
 #include <new>

@@ -1,5 +1,7 @@
 #include "browse/error.h"
 
+#include <windows.h>
+
 #include <oleauto.h>
 
 #include <string>
@@ -10,7 +12,7 @@ HRESULT RaiseFIError(HRESULT code, const char* text) {
     if (!FAILED(code) || text == nullptr || *text == '\0') return code;
     ICreateErrorInfo* create = nullptr;
     if (FAILED(CreateErrorInfo(&create)) || create == nullptr) return code;
-    std::u16string wide = nuv::to_utf16(text);
+    nuv::OleString wide = nuv::to_utf16(text);
     create->SetDescription(const_cast<LPOLESTR>(wide.c_str()));
     IErrorInfo* info = nullptr;
     if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info))) && info != nullptr) {

@@ -1,5 +1,7 @@
 #include "document/vorn_document.h"
 
+#include <windows.h>
+
 #include <oleauto.h>
 #include <servprov.h>
 #include <strings.h>

@@ -1,16 +1,16 @@
 // Run mode, signals, version texts, tags, text helpers and regular expressions.
-#include <regex.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <string>
 
 #include "names.h"
 #include "zeq_lib.h"
 
+// POSIX extended syntax, matched anywhere in the text.
 struct hs_regex {
-    regex_t re;
+    std::regex re;
     std::string pattern;
     int icase;
 };
@@ -92,26 +92,27 @@ int stred_glob_to_regexp(const char* glob, char* buf, int size) {
 
 hs_regex* hs_regcomp(const char* pattern, int icase) {
     if (!pattern) return nullptr;
-    auto* r = new hs_regex;
-    r->pattern = pattern;
-    r->icase = icase;
-    if (regcomp(&r->re, pattern, REG_EXTENDED | REG_NOSUB | (icase ? REG_ICASE : 0)) != 0) {
-        delete r;
+    auto flags = std::regex::extended | std::regex::nosubs;
+    if (icase) flags |= std::regex::icase;
+    try {
+        return new hs_regex{std::regex(pattern, flags), pattern, icase};
+    } catch (const std::exception&) {
         return nullptr;
     }
-    return r;
 }
 
 int hs_regexec(const hs_regex* re, const char* text) {
     if (!re || !text) return 0;
-    return regexec(&re->re, text, 0, nullptr, 0) == 0 ? 1 : 0;
+    try {
+        return std::regex_search(text, re->re) ? 1 : 0;
+    } catch (const std::exception&) {
+        return 0;  // too complex to match
+    }
 }
 
 hs_regex* hs_regcopy(const hs_regex* re) { return re ? hs_regcomp(re->pattern.c_str(), re->icase) : nullptr; }
 
 void hs_regfree(hs_regex* re) {
-    if (!re) return;
-    regfree(&re->re);
     delete re;
 }
 

@@ -351,7 +351,7 @@ NUVCreateEqnWrapperFn g_eqn_factory = nullptr;
 }  // namespace
 }  // namespace zeq
 
-#include <dlfcn.h>
+#include "process_symbol.h"
 
 extern "C" void zeq_set_wrapper_factory(NUVCreateVarWrapperFn var_fn, NUVCreateEqnWrapperFn eqn_fn) {
     zeq::g_var_factory = var_fn;
@@ -364,7 +364,7 @@ namespace {
 template <class Fn>
 Fn resolve_factory(Fn installed, const char* name) {
     if (installed) return installed;
-    return reinterpret_cast<Fn>(dlsym(RTLD_DEFAULT, name));
+    return reinterpret_cast<Fn>(find_process_symbol(name));
 }
 
 // Reuses the wrapper the engine keeps for the object, or asks the system for a new one and keeps it. The

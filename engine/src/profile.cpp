@@ -4,7 +4,12 @@
 #include "zeq_profile.h"
 #include "engine_lock.h"
 
+#ifdef _WIN32
+// A DLL binds its own definitions: each binary keeps its copy of these (identical) members.
+#define ZEQ_WEAK
+#else
 #define ZEQ_WEAK __attribute__((weak))
+#endif
 
 ZEQ_WEAK ProfileItem& ProfileItem::operator=(const ProfileItem& other) {
     time = other.time;

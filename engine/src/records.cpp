@@ -406,7 +406,7 @@ int ZEQVariableData::Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, 
         rtouom_info info{};
         return in_entry && rtouom_uom_info(in_ptype, in_entry, &info) == 0 ? x * info.factor : x;
     };
-    auto near = [](double a, double b) { return a == b || std::fabs(a - b) <= 1e-12 * std::max(1.0, std::fabs(b)); };
+    auto close_to = [](double a, double b) { return a == b || std::fabs(a - b) <= 1e-12 * std::max(1.0, std::fabs(b)); };
     auto bound_base = [&](double x, bool lower) {
         return lower ? (x <= -1e20 ? x : base(x)) : (x >= 1e20 ? x : base(x));
     };
@@ -443,18 +443,18 @@ int ZEQVariableData::Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, 
 
     intptr_t hints = 0;
     uint32_t mods = 0;
-    if (write(VA_VALUE, !near(base(f_.value), v.value))) { v.value = base(f_.value); hints |= ZEQ_HINT_VALUE; mods |= VA_VALUE; }
-    if (write(VA_LOWER, !near(bound_base(f_.lower, true), v.lower))) { v.lower = bound_base(f_.lower, true); mods |= VA_LOWER; }
-    if (write(VA_UPPER, !near(bound_base(f_.upper, false), v.upper))) { v.upper = bound_base(f_.upper, false); mods |= VA_UPPER; }
-    if (write(VA_STEP, !near(base_delta(f_.step), v.step))) { v.step = base_delta(f_.step); mods |= VA_STEP; }
+    if (write(VA_VALUE, !close_to(base(f_.value), v.value))) { v.value = base(f_.value); hints |= ZEQ_HINT_VALUE; mods |= VA_VALUE; }
+    if (write(VA_LOWER, !close_to(bound_base(f_.lower, true), v.lower))) { v.lower = bound_base(f_.lower, true); mods |= VA_LOWER; }
+    if (write(VA_UPPER, !close_to(bound_base(f_.upper, false), v.upper))) { v.upper = bound_base(f_.upper, false); mods |= VA_UPPER; }
+    if (write(VA_STEP, !close_to(base_delta(f_.step), v.step))) { v.step = base_delta(f_.step); mods |= VA_STEP; }
     if (write(VA_INTSCALE, f_.intscale != v.intscale)) { v.intscale = f_.intscale; mods |= VA_INTSCALE; }
     if (write(VA_SCALE, f_.scale != v.scale)) { v.scale = f_.scale; mods |= VA_SCALE; }
     if (write(VA_SBWEIGHT, f_.sbweight != v.sbweight)) { v.sbweight = f_.sbweight; mods |= VA_SBWEIGHT; }
-    if (write(VA_INITIAL, !near(base(f_.initial), v.initial))) { v.initial = base(f_.initial); mods |= VA_INITIAL; }
+    if (write(VA_INITIAL, !close_to(base(f_.initial), v.initial))) { v.initial = base(f_.initial); mods |= VA_INITIAL; }
     if (write(VA_SHADOW_PRICE, f_.shadow_price != v.shadow_price)) v.shadow_price = f_.shadow_price;
     if (write(VA_HOMO_TARGET, f_.homo_target != v.homo_target)) v.homo_target = f_.homo_target;
     if (write(VA_THRESHOLD, f_.threshold != v.threshold)) v.threshold = f_.threshold;
-    if (write(VA_CHANGE, !near(base_delta(f_.change), v.change))) v.change = base_delta(f_.change);
+    if (write(VA_CHANGE, !close_to(base_delta(f_.change), v.change))) v.change = base_delta(f_.change);
     if (write(VA_BOUND, f_.bound != v.bound)) { v.bound = static_cast<uint8_t>(f_.bound); mods |= VA_BOUND; }
     if (write(VA_MARKED, f_.marked != v.marked)) v.marked = static_cast<uint8_t>(f_.marked ? 1 : 0);
     if (write(VA_QUALITY, f_.quality != v.quality)) { v.quality = static_cast<uint8_t>(f_.quality); mods |= VA_QUALITY; }

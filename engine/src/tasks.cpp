@@ -1,7 +1,8 @@
 // Dynamic tasks from XML:
 //   <tasks><task name="T1" time="10" active="true"><set variable="FEED.F" value="2"/></task></tasks>
-#include <libxml/parser.h>
-#include <libxml/tree.h>
+// The description is read with the platform's XML DOM, as every other XML of the system is.
+#include <msxml2.h>
+#include <oleauto.h>
 #include <objbase.h>
 
 #include <cmath>
@@ -9,22 +10,105 @@
 #include <cstring>
 
 #include "model.h"
+#include "nuv_text.h"
 #include "zeq_host.h"
 
 namespace zeq {
 
 namespace {
 
-std::string prop(xmlNode* n, const char* name) {
-    xmlChar* v = xmlGetProp(n, reinterpret_cast<const xmlChar*>(name));
-    std::string s = v ? reinterpret_cast<const char*>(v) : "";
-    xmlFree(v);
+// Owns one counted interface pointer.
+template <class T>
+class Ref {
+public:
+    Ref() = default;
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    ~Ref() { reset(); }
+    void reset() {
+        if (p_) p_->Release();
+        p_ = nullptr;
+    }
+    T** receive() {
+        reset();
+        return &p_;
+    }
+    T* get() const { return p_; }
+    T* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    T* p_ = nullptr;
+};
+
+// Owns one BSTR.
+class Text {
+public:
+    explicit Text(std::string_view utf8 = {}) : b_(nuv::bstr_from_utf8(utf8)) {}
+    Text(const Text&) = delete;
+    Text& operator=(const Text&) = delete;
+    ~Text() { SysFreeString(b_); }
+    BSTR get() const { return b_; }
+    BSTR* receive() {
+        SysFreeString(b_);
+        b_ = nullptr;
+        return &b_;
+    }
+    std::string utf8() const { return nuv::bstr_to_utf8(b_); }
+
+private:
+    BSTR b_ = nullptr;
+};
+
+std::string name_of(IXMLDOMNode* n) {
+    Text name;
+    return SUCCEEDED(n->get_nodeName(name.receive())) ? name.utf8() : std::string();
+}
+
+bool is_element(IXMLDOMNode* n) {
+    DOMNodeType type = NODE_INVALID;
+    return SUCCEEDED(n->get_nodeType(&type)) && type == NODE_ELEMENT;
+}
+
+std::string prop(IXMLDOMNode* n, const char* name) {
+    Ref<IXMLDOMElement> element;
+    if (FAILED(n->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(element.receive())))) return {};
+    Text attribute(name);
+    VARIANT value;
+    VariantInit(&value);
+    std::string s;
+    if (element->getAttribute(attribute.get(), &value) == S_OK && value.vt == VT_BSTR)
+        s = nuv::bstr_to_utf8(value.bstrVal);
+    VariantClear(&value);
     return s;
 }
 
-bool is(xmlNode* n, const char* name) {
-    return n->type == XML_ELEMENT_NODE && iequals(reinterpret_cast<const char*>(n->name), name);
+bool is(IXMLDOMNode* n, const char* name) { return is_element(n) && iequals(name_of(n), name); }
+
+// The element children of a node, in document order.
+std::vector<IXMLDOMNode*> elements(IXMLDOMNode* parent) {
+    std::vector<IXMLDOMNode*> out;
+    Ref<IXMLDOMNodeList> children;
+    LONG count = 0;
+    if (FAILED(parent->get_childNodes(children.receive())) || !children ||
+        FAILED(children->get_length(&count)))
+        return out;
+    for (LONG i = 0; i < count; ++i) {
+        IXMLDOMNode* child = nullptr;
+        if (FAILED(children->get_item(i, &child)) || !child) continue;
+        if (is_element(child)) out.push_back(child);
+        else child->Release();
+    }
+    return out;
 }
+
+// Releases the nodes of an element list when the parse is done.
+struct NodeList {
+    std::vector<IXMLDOMNode*> nodes;
+    ~NodeList() {
+        for (IXMLDOMNode* n : nodes) n->Release();
+    }
+};
 
 void set_error(char** error, const std::string& text) {
     if (!error) return;
@@ -49,21 +133,32 @@ HRESULT DynamicSolver::AddTasks(const char* xml, char** error) {
         set_error(error, "No task description");
         return E_INVALIDARG;
     }
-    size_t len = std::strlen(xml);
-    xmlDoc* doc = xmlReadMemory(xml, static_cast<int>(std::min<size_t>(len, INT32_MAX)), "tasks.xml", nullptr,
-                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-    if (!doc) {
+    Ref<IXMLDOMDocument> doc;
+    HRESULT hr = CoCreateInstance(CLSID_DOMDocument60, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument,
+                                  reinterpret_cast<void**>(doc.receive()));
+    if (FAILED(hr) || !doc) {
+        set_error(error, "No XML parser is available");
+        return FAILED(hr) ? hr : E_UNEXPECTED;
+    }
+    doc->put_async(VARIANT_FALSE);
+    doc->put_validateOnParse(VARIANT_FALSE);
+    Text source(xml);
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    if (!source.get() || doc->loadXML(source.get(), &loaded) != S_OK || loaded != VARIANT_TRUE) {
         set_error(error, "Task description is not well-formed XML");
         return ZEQ_E_SYNTAX;
     }
     std::vector<Task> added;
     std::string problem;
-    xmlNode* root = xmlDocGetRootElement(doc);
-    if (!root || !is(root, "tasks")) problem = "Root element must be <tasks>";
-    for (xmlNode* n = root && problem.empty() ? root->children : nullptr; n && problem.empty(); n = n->next) {
-        if (n->type != XML_ELEMENT_NODE) continue;
+    Ref<IXMLDOMElement> root;
+    if (FAILED(doc->get_documentElement(root.receive())) || !root || !is(root.get(), "tasks"))
+        problem = "Root element must be <tasks>";
+    NodeList tasks;
+    if (problem.empty()) tasks.nodes = elements(root.get());
+    for (IXMLDOMNode* n : tasks.nodes) {
+        if (!problem.empty()) break;
         if (!is(n, "task")) {
-            problem = std::string("Unexpected element <") + reinterpret_cast<const char*>(n->name) + ">";
+            problem = "Unexpected element <" + name_of(n) + ">";
             break;
         }
         Task t;
@@ -76,8 +171,10 @@ HRESULT DynamicSolver::AddTasks(const char* xml, char** error) {
             if (iequals(other.name, t.name)) problem = "Task " + t.name + " already exists";
         for (const Task& other : added)
             if (iequals(other.name, t.name)) problem = "Task " + t.name + " is defined twice";
-        for (xmlNode* s = n->children; s && problem.empty(); s = s->next) {
-            if (s->type != XML_ELEMENT_NODE) continue;
+        NodeList sets;
+        if (problem.empty()) sets.nodes = elements(n);
+        for (IXMLDOMNode* s : sets.nodes) {
+            if (!problem.empty()) break;
             if (!is(s, "set")) {
                 problem = "Task " + t.name + ": unexpected element";
                 break;
@@ -92,7 +189,6 @@ HRESULT DynamicSolver::AddTasks(const char* xml, char** error) {
         }
         if (problem.empty()) added.push_back(std::move(t));
     }
-    xmlFreeDoc(doc);
     if (!problem.empty()) {
         set_error(error, problem);
         return ZEQ_E_SYNTAX;

@@ -6,7 +6,6 @@
 //                               MEMBER FEED.BLK
 //                               FEED.F 10 0
 // Words are separated by blanks; double quotes keep blanks; '#' starts a comment line.
-#include <regex.h>
 
 #include <cmath>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 
 #include "model.h"
@@ -407,7 +407,7 @@ namespace zeq {
 
 namespace {
 struct Rewrite {
-    regex_t re;
+    std::regex re;
     std::string replacement;
     bool ok = false;
 };
@@ -432,7 +432,12 @@ int Container::ImportBlockFile(const char* path, const rtovmask* mask, gl_list* 
         auto r = std::make_unique<Rewrite>();
         std::string text = pat ? pat : "";
         if (!text.empty() && text[0] == ' ') text.erase(0, 1);
-        r->ok = regcomp(&r->re, text.c_str(), REG_EXTENDED | REG_ICASE) == 0;
+        try {
+            r->re = std::regex(text, std::regex::extended | std::regex::icase);
+            r->ok = true;
+        } catch (const std::regex_error&) {
+            r->ok = false;
+        }
         r->replacement = rep ? rep : "";
         rewrites.push_back(std::move(r));
     }
@@ -443,15 +448,14 @@ int Container::ImportBlockFile(const char* path, const rtovmask* mask, gl_list* 
             std::string name = line[0];
             bool skipped = false;
             for (auto& r : rewrites) {
-                regmatch_t match[1];
-                if (!r->ok || regexec(&r->re, name.c_str(), 1, match, 0) != 0) continue;
+                std::smatch match;
+                if (!r->ok || !std::regex_search(name, match, r->re)) continue;
                 if (r->replacement == "$NOMATCH$") {
                     skipped = true;
                 } else {
                     // The matched text is replaced as it is: a pattern that takes the "." after a prefix
                     // drops it, one that stops before it keeps it after the replacement.
-                    name = name.substr(0, static_cast<size_t>(match[0].rm_so)) + r->replacement +
-                           name.substr(static_cast<size_t>(match[0].rm_eo));
+                    name = match.prefix().str() + r->replacement + match.suffix().str();
                 }
                 break;
             }
@@ -474,8 +478,6 @@ int Container::ImportBlockFile(const char* path, const rtovmask* mask, gl_list* 
                 }
             ok ? ++set : ++errors;
         }
-    for (auto& r : rewrites)
-        if (r->ok) regfree(&r->re);
     if (errors) sim_->Print("Block file " + std::string(path) + ": " + std::to_string(errors) + " lines not applied");
     return set;
 }

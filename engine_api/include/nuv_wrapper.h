@@ -2,6 +2,7 @@
 // object's wrapper holder, and the service providers registered with a simulation.
 #pragma once
 #include <unknwn.h>
+#include <nuv_guid.h>
 
 class ZEQEOSimulation;
 class ZEQEOCntr;

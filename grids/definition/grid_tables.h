@@ -25,7 +25,7 @@ struct ControlValue {
     int64_t integer = 0;
     double real = 0.0;
     const char* text = nullptr;
-    const char16_t* wide = nullptr;
+    const OLECHAR* wide = nullptr;
 };
 
 struct ComboItem {

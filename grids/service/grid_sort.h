@@ -1,6 +1,8 @@
 // The cells a grid sorts its rows on: one column per sort key, holding texts, doubles or integers, indexed
 // by a row's position before the sort, and the permutation that the heap sort builds over them.
 #pragma once
+#include <windows.h>
+
 #include <oleauto.h>
 
 #include <string>

@@ -1,5 +1,7 @@
 // Locked views of one-dimensional SAFEARRAYs that the grids read sort orders and index lists from.
 #pragma once
+#include <windows.h>
+
 #include <oleauto.h>
 
 namespace nuv::grid {

@@ -1,7 +1,6 @@
 // The object-building subset: smart pointers and strings, object roots with their reference counts,
 // COM maps, the object shells (CComObject and kin), class helpers and the module with its object map.
 #pragma once
-#include <dlfcn.h>
 
 #include <atomic>
 #include <climits>
@@ -409,10 +408,18 @@ public:
     }
 
     // The module's own file, where its type library lives.
-    std::u16string ModuleFileName() const {
-        Dl_info info{};
-        if (!m_hInst || !dladdr(reinterpret_cast<void*>(m_hInst), &info) || !info.dli_fname) return {};
-        return nuv::to_utf16(info.dli_fname);
+    nuv::OleString ModuleFileName() const {
+        if (!m_hInst) return {};
+        nuv::OleString path(260, OLECHAR{});
+        for (;;) {
+            const DWORD n = GetModuleFileNameW(m_hInst, path.data(), static_cast<DWORD>(path.size()));
+            if (n == 0) return {};
+            if (n < path.size()) {
+                path.resize(n);
+                return path;
+            }
+            path.resize(path.size() * 2);
+        }
     }
 
     HRESULT RegisterServer(BOOL register_typelib = FALSE) {
@@ -436,17 +443,17 @@ public:
     // Registers the type library in the module's own file, for the current user when the per-user
     // switch is on.
     HRESULT RegisterTypeLib() {
-        std::u16string path = ModuleFileName();
+        nuv::OleString path = ModuleFileName();
         if (path.empty()) return E_UNEXPECTED;
         CComPtr<ITypeLib> lib;
         HRESULT hr = LoadTypeLib(path.c_str(), &lib);
         if (FAILED(hr)) return hr;
         if (AtlPerUserRegistrationFlag()) return RegisterTypeLibForUser(lib, path.data(), nullptr);
-        return ::RegisterTypeLib(lib, path.c_str(), nullptr);
+        return ::RegisterTypeLib(lib, path.data(), nullptr);
     }
 
     HRESULT UnRegisterTypeLib() {
-        std::u16string path = ModuleFileName();
+        nuv::OleString path = ModuleFileName();
         if (path.empty()) return E_UNEXPECTED;
         CComPtr<ITypeLib> lib;
         HRESULT hr = LoadTypeLib(path.c_str(), &lib);
@@ -764,8 +771,8 @@ public:
 inline HRESULT AtlSetErrorInfo(const OLECHAR* source, const OLECHAR* description, REFIID iid, HRESULT hr) {
     ICreateErrorInfo* create = nullptr;
     if (SUCCEEDED(CreateErrorInfo(&create)) && create) {
-        create->SetSource(const_cast<LPOLESTR>(source ? source : u""));
-        create->SetDescription(const_cast<LPOLESTR>(description ? description : u""));
+        create->SetSource(const_cast<LPOLESTR>(source ? source : OLESTR("")));
+        create->SetDescription(const_cast<LPOLESTR>(description ? description : OLESTR("")));
         create->SetGUID(iid);
         IErrorInfo* info = nullptr;
         if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info))) && info) {
@@ -778,8 +785,8 @@ inline HRESULT AtlSetErrorInfo(const OLECHAR* source, const OLECHAR* description
 }
 
 inline HRESULT AtlReportError(const char* source, const char* description, REFIID iid, HRESULT hr) {
-    std::u16string s = nuv::to_utf16(source ? source : "");
-    std::u16string d = nuv::to_utf16(description ? description : "");
+    nuv::OleString s = nuv::to_utf16(source ? source : "");
+    nuv::OleString d = nuv::to_utf16(description ? description : "");
     return AtlSetErrorInfo(s.c_str(), d.c_str(), iid, hr);
 }
 

@@ -17,6 +17,7 @@
 #include <memory>
 
 #include <ocidl.h>
+#include <olectl.h>
 
 #include "atl/nuvatlbase.h"
 #include "atl/nuvtypelib.h"

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <oaidl.h>
+#include <nuv_guid.h>
 
 namespace nuv::typelib {
 

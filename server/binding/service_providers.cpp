@@ -1,6 +1,7 @@
 #include "service_providers.h"
 
 #include <atomic>
+#include <cstring>
 #include <map>
 #include <mutex>
 

@@ -1,8 +1,9 @@
 // Views of caller-supplied SAFEARRAYs used when collections and grids exchange tables of values with
 // automation clients, a set of engine attribute ids, and an IEnumVARIANT builder.
 #pragma once
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <cstdint>
 #include <string>

@@ -1,10 +1,9 @@
 #include "external_file_service.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
@@ -300,8 +299,9 @@ STDMETHODIMP CoNUVExternalFileService::QueryContents(BSTR filename, NUVExternalF
         return IdArray(ids, blockIds);
     }
     case NUVExternalFile_FileExists: {
-        struct stat info {};
-        return !file.empty() && ::stat(file.c_str(), &info) == 0 ? S_OK : S_FALSE;
+        std::error_code error;
+        const std::filesystem::path path(std::u8string(file.begin(), file.end()));
+        return !file.empty() && std::filesystem::exists(path, error) ? S_OK : S_FALSE;
     }
     default:
         return UnknownType(type);

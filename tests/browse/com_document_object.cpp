@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -131,7 +130,7 @@ protected:
 TEST_F(DocumentObjectTest, Identity) {
     LONG n = 0;
     EXPECT_EQ(face_->GetProcessId(&n), S_OK);
-    EXPECT_EQ(n, static_cast<LONG>(getpid()));
+    EXPECT_EQ(n, static_cast<LONG>(GetCurrentProcessId()));
     BSTR text = nullptr;
     EXPECT_EQ(face_->GetAppName(&text), S_OK);
     EXPECT_EQ(Str(text), "tests");

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <fstream>
@@ -58,7 +58,7 @@ std::string ReadFile(const std::string& name) {
 class ErrorLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() / ("browse_log_" + std::to_string(getpid()));
+        dir_ = std::filesystem::temp_directory_path() / ("browse_log_" + std::to_string(GetCurrentProcessId()));
         std::filesystem::create_directories(dir_);
         previous_ = std::filesystem::current_path();
         std::filesystem::current_path(dir_);

@@ -1,21 +1,21 @@
-// The engine document as a host reaches it: the system library loaded with dlopen, the simulation
+// The engine document as a host reaches it: the system library loaded as a host loads it, the simulation
 // wrapper from the exported factory, the document's COM face from the wrapper's QueryService, and batch
 // reads and writes, monikers and actions through that face.
-#include <dlfcn.h>
 
 #include "document_support.h"
+#include "system_library.h"
 
 namespace bdoc_test {
 namespace {
 
 TEST(DocumentSystemLibrary, AHostBrowsesWritesRunsAndScriptsThroughTheLoadedLibrary) {
-    // Kept mapped after dlclose: the library's process-wide objects live until the process ends.
-    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-    ASSERT_NE(library, nullptr) << dlerror();
+    // Kept mapped after closing: the library's process-wide objects live until the process ends.
+    void* library = nuv::test::OpenLibraryKeptMapped(NUVCLASS_PATH);
+    ASSERT_NE(library, nullptr) << nuv::test::LibraryError();
     using Create = HRESULT (*)(ZEQEOSimulation*, REFIID, void**);
     using Register = void (*)(ZEQEOSimulation*);
-    auto create = reinterpret_cast<Create>(dlsym(library, "NUVClassFactory_QueryCreateWrapper"));
-    auto reg = reinterpret_cast<Register>(dlsym(library, "NUVClassFactory_RegisterSimulationServices"));
+    auto create = reinterpret_cast<Create>(nuv::test::FindSymbol(library, "NUVClassFactory_QueryCreateWrapper"));
+    auto reg = reinterpret_cast<Register>(nuv::test::FindSymbol(library, "NUVClassFactory_RegisterSimulationServices"));
     ASSERT_TRUE(create && reg);
     {
         zeq::ModelDef def;
@@ -85,7 +85,7 @@ TEST(DocumentSystemLibrary, AHostBrowsesWritesRunsAndScriptsThroughTheLoadedLibr
         provider.Release();
         sim.reset();
     }
-    dlclose(library);
+    nuv::test::CloseLibrary(library);
 }
 
 }  // namespace

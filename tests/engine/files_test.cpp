@@ -1,7 +1,6 @@
 // The model format, block files, variable files, queries and dynamic tasks.
 #include <gtest/gtest.h>
 #include <objbase.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -11,24 +10,17 @@
 
 #include "capture.h"
 #include "modelfile.h"
+#include "temp_dir.h"
 #include "zeq_testing.h"
 
 using zeq::testing::ModelBuilder;
 
 namespace {
 
-class TempDir {
+class TempDir : public nuv::test::TempDir {
 public:
-    TempDir() {
-        char tmpl[] = "/tmp/zeqtestXXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    TempDir() : nuv::test::TempDir("zeqtest") {}
     void Write(const std::string& name, const std::string& text) const { std::ofstream(File(name)) << text; }
-
-private:
-    std::string path_;
 };
 
 std::unique_ptr<zeq::Simulation> Plant() {

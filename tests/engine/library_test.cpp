@@ -1,6 +1,6 @@
 // Engine library functions: values and lists, global parameters, pipes, the callback table, text and
 // pattern helpers, tags and profiles.
-#include <dlfcn.h>
+#include "system_library.h"
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -252,8 +252,8 @@ TEST(Profiles, HistorySampledBetweenRecordedSolves) {
 
 // The host and the system library bind to the engine by these names.
 TEST(Exports, EveryLibraryFunctionIsExportedUnderItsName) {
-    void* lib = dlopen(NUV_ENGINE_LIBRARY, RTLD_NOW);
-    ASSERT_NE(lib, nullptr) << dlerror();
+    void* lib = nuv::test::OpenLibrary(NUV_ENGINE_LIBRARY);
+    ASSERT_NE(lib, nullptr) << nuv::test::LibraryError();
     const char* const names[] = {
         "stdoutPipe", "nowherePipe", "rtHisDev", "rtRepDev", "copyPipe", "rtodestroy", "rtowrite", "rtoflush",
         "rtodesc", "create_ascii_stream_rtopipe", "rtohis_set_hisDev", "rtorep_set_repDev",
@@ -270,19 +270,19 @@ TEST(Exports, EveryLibraryFunctionIsExportedUnderItsName) {
         "stred_glob_to_regexp", "hs_regcomp", "hs_regexec", "hs_regcopy", "hs_regfree", "varIsFixed",
         "varIsIndependent", "varInqPhysicalType", "RTXFILE_OPEN", "RTXFILE_QUERY", "RTXFILE_CLOSE",
         "zeq_set_wrapper_factory", "zeq_create_simulation", "zeq_open_simulation", "zeq_destroy_simulation"};
-    for (const char* name : names) EXPECT_NE(dlsym(lib, name), nullptr) << name;
+    for (const char* name : names) EXPECT_NE(nuv::test::FindSymbol(lib, name), nullptr) << name;
     // A simulation made through the exported entry points works on its own.
     using Open = ZEQEOSimulation* (*)(const char*, char*, int);
     using Destroy = void (*)(ZEQEOSimulation*);
-    auto open = reinterpret_cast<Open>(dlsym(lib, "zeq_open_simulation"));
-    auto destroy = reinterpret_cast<Destroy>(dlsym(lib, "zeq_destroy_simulation"));
+    auto open = reinterpret_cast<Open>(nuv::test::FindSymbol(lib, "zeq_open_simulation"));
+    auto destroy = reinterpret_cast<Destroy>(nuv::test::FindSymbol(lib, "zeq_destroy_simulation"));
     char error[256] = "";
     ZEQEOSimulation* sim = open(NUV_EXAMPLES_DIR "/plant.model", error, sizeof error);
     ASSERT_NE(sim, nullptr) << error;
     OutputCapture out;
     EXPECT_EQ(sim->Solve(), 0);
     destroy(sim);
-    dlclose(lib);
+    nuv::test::CloseLibrary(lib);
 }
 
 TEST(NullArguments, LibraryFunctionsRefuseThemWithoutFaults) {

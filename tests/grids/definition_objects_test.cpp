@@ -367,13 +367,13 @@ TEST(GridCollections, NewEnumVisitsEveryMember) {
 TEST(GridLateBinding, ScriptReachesDefinitionColumnsAndControls) {
     CComPtr<INUVGridInfo> info = NewInfo(1);
     CComVariant ignored;
-    ASSERT_EQ(CallByName(info, u"Mode", DISPATCH_PROPERTYPUT, {CComVariant(LONG{7})}, nullptr), S_OK);
+    ASSERT_EQ(CallByName(info, OLESTR("Mode"), DISPATCH_PROPERTYPUT, {CComVariant(LONG{7})}, nullptr), S_OK);
     CComVariant count;
-    ASSERT_EQ(CallByName(info, u"colcount", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &count), S_OK);
+    ASSERT_EQ(CallByName(info, OLESTR("colcount"), DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &count), S_OK);
     EXPECT_EQ(count.lVal, 3);
 
     EXCEPINFO exception{};
-    EXPECT_EQ(CallByName(info, u"Mode", DISPATCH_PROPERTYPUT, {CComVariant(LONG{12})}, nullptr, &exception),
+    EXPECT_EQ(CallByName(info, OLESTR("Mode"), DISPATCH_PROPERTYPUT, {CComVariant(LONG{12})}, nullptr, &exception),
               DISP_E_EXCEPTION);
     EXPECT_EQ(exception.scode, E_INVALIDARG);
     EXPECT_EQ(Utf8(exception.bstrSource), "NUVGridInfo");
@@ -383,7 +383,7 @@ TEST(GridLateBinding, ScriptReachesDefinitionColumnsAndControls) {
     SysFreeString(exception.bstrHelpFile);
 
     CComVariant columns;
-    ASSERT_EQ(CallByName(info, u"Columns", DISPATCH_PROPERTYGET, {}, &columns), S_OK);
+    ASSERT_EQ(CallByName(info, OLESTR("Columns"), DISPATCH_PROPERTYGET, {}, &columns), S_OK);
     ASSERT_EQ(columns.vt, VT_DISPATCH);
     // A script's small literal positions arrive as VT_I2 (a byte as VT_UI1): each names the column the
     // same position as VT_I4 names.
@@ -393,23 +393,23 @@ TEST(GridLateBinding, ScriptReachesDefinitionColumnsAndControls) {
     std::vector<std::string> names;
     for (const CComVariant& position : {CComVariant(LONG{1}), CComVariant(SHORT{1}), byte}) {
         CComVariant by_position, name;
-        ASSERT_EQ(CallByName(columns.pdispVal, u"Item", DISPATCH_METHOD, {position}, &by_position), S_OK)
+        ASSERT_EQ(CallByName(columns.pdispVal, OLESTR("Item"), DISPATCH_METHOD, {position}, &by_position), S_OK)
             << "vt " << position.vt;
-        ASSERT_EQ(CallByName(by_position.pdispVal, u"EngineName", DISPATCH_PROPERTYGET, {}, &name), S_OK);
+        ASSERT_EQ(CallByName(by_position.pdispVal, OLESTR("EngineName"), DISPATCH_PROPERTYGET, {}, &name), S_OK);
         names.push_back(Utf8(name.bstrVal));
     }
     EXPECT_FALSE(names[0].empty());
     EXPECT_EQ(names[1], names[0]);
     EXPECT_EQ(names[2], names[0]);
     CComVariant column;
-    ASSERT_EQ(CallByName(columns.pdispVal, u"Item", DISPATCH_METHOD, {CComVariant("PHYSICAL_TYPE")}, &column), S_OK);
+    ASSERT_EQ(CallByName(columns.pdispVal, OLESTR("Item"), DISPATCH_METHOD, {CComVariant("PHYSICAL_TYPE")}, &column), S_OK);
     CComVariant display;
-    ASSERT_EQ(CallByName(column.pdispVal, u"DisplayName", DISPATCH_PROPERTYGET, {}, &display), S_OK);
+    ASSERT_EQ(CallByName(column.pdispVal, OLESTR("DisplayName"), DISPATCH_PROPERTYGET, {}, &display), S_OK);
     EXPECT_EQ(Utf8(display.bstrVal), "Physical Type");
 
     // Style items take the index by reference and hand the control type back through the second argument.
     CComVariant styles;
-    ASSERT_EQ(CallByName(info, u"ControlStyles", DISPATCH_PROPERTYGET, {}, &styles), S_OK);
+    ASSERT_EQ(CallByName(info, OLESTR("ControlStyles"), DISPATCH_PROPERTYGET, {}, &styles), S_OK);
     LONG index = 9;
     LONG type = -1;
     VARIANT index_ref, type_ref;
@@ -420,14 +420,14 @@ TEST(GridLateBinding, ScriptReachesDefinitionColumnsAndControls) {
     type_ref.vt = VT_BYREF | VT_I4;
     type_ref.plVal = &type;
     CComVariant control;
-    ASSERT_EQ(CallByName(styles.pdispVal, u"Item", DISPATCH_METHOD, {index_ref, type_ref}, &control), S_OK);
+    ASSERT_EQ(CallByName(styles.pdispVal, OLESTR("Item"), DISPATCH_METHOD, {index_ref, type_ref}, &control), S_OK);
     EXPECT_EQ(type, ECT_STATIC);
     CComVariant text;
-    ASSERT_EQ(CallByName(control.pdispVal, u"DefaultValue", DISPATCH_PROPERTYGET, {}, &text), S_OK);
+    ASSERT_EQ(CallByName(control.pdispVal, OLESTR("DefaultValue"), DISPATCH_PROPERTYGET, {}, &text), S_OK);
     EXPECT_EQ(Utf8(text.bstrVal), "Undefined");
     index = 16;
     CComVariant none;
-    EXPECT_EQ(CallByName(styles.pdispVal, u"Item", DISPATCH_METHOD, {index_ref, type_ref}, &none, &exception),
+    EXPECT_EQ(CallByName(styles.pdispVal, OLESTR("Item"), DISPATCH_METHOD, {index_ref, type_ref}, &none, &exception),
               DISP_E_EXCEPTION);
     EXPECT_EQ(exception.scode, E_FAIL);
     EXPECT_EQ(Utf8(exception.bstrSource), "NUVGridStyleCollection");

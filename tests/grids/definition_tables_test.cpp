@@ -94,7 +94,7 @@ TEST(ControlValues, EachCodeGivesItsVariantType) {
         {kBool16, {-1, 0, nullptr, nullptr}, VT_BOOL}, {kInt16, {-300, 0, nullptr, nullptr}, VT_I2},
         {kInt32, {70000, 0, nullptr, nullptr}, VT_I4}, {kInt8, {-5, 0, nullptr, nullptr}, VT_I1},
         {kFloat32, {0, 1.5, nullptr, nullptr}, VT_R4}, {kFloat64, {0, 2.25, nullptr, nullptr}, VT_R8},
-        {kNarrowText, {0, 0, "m\xC2\xB3/h", nullptr}, VT_BSTR}, {kWideText, {0, 0, nullptr, u"kg"}, VT_BSTR},
+        {kNarrowText, {0, 0, "m\xC2\xB3/h", nullptr}, VT_BSTR}, {kWideText, {0, 0, nullptr, OLESTR("kg")}, VT_BSTR},
         {kNarrowText, {}, VT_ERROR}, {kWideText, {}, VT_ERROR},
     };
     for (const Row& row : rows) {
@@ -110,7 +110,7 @@ TEST(ControlValues, EachCodeGivesItsVariantType) {
     }
     CComVariant narrow;
     ASSERT_EQ(ControlValueToVariant(kNarrowText, ControlValue{0, 0, "m\xC2\xB3/h", nullptr}, &narrow), S_OK);
-    EXPECT_EQ(std::u16string(narrow.bstrVal), u"m\u00B3/h") << "narrow text is UTF-8";
+    EXPECT_EQ(nuv::OleString(narrow.bstrVal), OLESTR("m\u00B3/h")) << "narrow text is UTF-8";
     for (int bad : {0, 9, -1}) {
         CComVariant v;
         EXPECT_EQ(ControlValueToVariant(bad, ControlValue{}, &v), E_FAIL) << bad;

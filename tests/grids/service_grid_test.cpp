@@ -1,7 +1,6 @@
 // Grid services reached through the collections: rows, queries, sorting, attribute windows, row edits,
 // translations, the alias column, the members a kind lacks, rows of a flowsheet that changed under the
 // grid, late binding, and the system library loaded as a host loads it.
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cmath>
@@ -11,6 +10,7 @@
 #include <tuple>
 
 #include "service_support.h"
+#include "system_library.h"
 
 namespace {
 
@@ -476,7 +476,7 @@ TEST_F(GridTest, OneGridUsedFromSeveralThreadsStaysConsistent) {
 
 TEST_F(GridTest, LateBoundCallsReachTheGridByName) {
     CComPtr<INUVGridService> grid = Grid("WIDE", MemberKind::Variables);
-    auto id_of = [&](const char16_t* name) {
+    auto id_of = [&](const OLECHAR* name) {
         DISPID id = DISPID_UNKNOWN;
         LPOLESTR n = const_cast<LPOLESTR>(name);
         EXPECT_EQ(grid->GetIDsOfNames(IID_NULL, &n, 1, 0, &id), S_OK);
@@ -584,10 +584,10 @@ TEST_F(GridTest, NaNSortsAsOneValueAfterEveryNumber) {
 }
 
 TEST(GridSystemLibrary, ACollectionOfTheLoadedLibraryHandsOutAWorkingGrid) {
-    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
+    void* library = nuv::test::OpenLibrary(NUVCLASS_PATH);
+    ASSERT_NE(library, nullptr) << nuv::test::LibraryError();
     using Create = HRESULT (*)(ZEQEOSimulation*, REFIID, void**);
-    auto create = reinterpret_cast<Create>(dlsym(library, "NUVClassFactory_QueryCreateWrapper"));
+    auto create = reinterpret_cast<Create>(nuv::test::FindSymbol(library, "NUVClassFactory_QueryCreateWrapper"));
     ASSERT_NE(create, nullptr);
     {
         auto sim = BuildGridModel();
@@ -635,7 +635,7 @@ TEST(GridSystemLibrary, ACollectionOfTheLoadedLibraryHandsOutAWorkingGrid) {
         }
         sim.reset();
     }
-    dlclose(library);
+    nuv::test::CloseLibrary(library);
 }
 
 }  // namespace

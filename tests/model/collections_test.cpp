@@ -611,7 +611,7 @@ TEST_F(CollectionsTest, SingleAttributeBodiesForTheGrids) {
 namespace {
 
 // A late-bound call by name, as a script client makes it; arguments in source order.
-HRESULT LateCall(IUnknown* object, const char16_t* member, WORD flags, std::vector<CComVariant> args, VARIANT* result,
+HRESULT LateCall(IUnknown* object, const OLECHAR* member, WORD flags, std::vector<CComVariant> args, VARIANT* result,
                  EXCEPINFO* info) {
     CComPtr<IDispatch> d;
     if (FAILED(object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)))) return E_NOINTERFACE;

@@ -1,12 +1,12 @@
 // The simulation wrapper over an engine simulation: identity, scopes, solving, objectives, cancellation,
 // files, the build version, the solver collection and what remains after the engine lets go.
-#include <unistd.h>
 
 #include <functional>
 
 #include "model_support.h"
 #include "rezoraruz.h"
 #include "simulation.h"
+#include "temp_dir.h"
 
 using model_test::ClearError;
 using model_test::SimulationTest;
@@ -205,10 +205,9 @@ TEST_F(SimulationTest, BuildVersionCarriesEveryEngineText) {
 }
 
 TEST_F(SimulationTest, SavesAndOpensSimulationFiles) {
-    char dir[] = "/tmp/nuv_model_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string file = std::string(dir) + "/saved.model";
-    const std::string block = std::string(dir) + "/feed.model";
+    const nuv::test::TempDir dir("nuv_model");
+    const std::string file = dir.File("saved.model");
+    const std::string block = dir.File("feed.model");
     ASSERT_EQ(wrapper_->SaveSimulation(Text(file.c_str())), S_OK);
     ASSERT_EQ(wrapper_->SaveBlock(Text(block.c_str()), Text("FEED")), S_OK);
     ASSERT_EQ(wrapper_->OpenSimulation(Text(file.c_str())), S_OK);
@@ -216,9 +215,6 @@ TEST_F(SimulationTest, SavesAndOpensSimulationFiles) {
 
     EXPECT_EQ(wrapper_->SaveSimulation(nullptr), E_INVALIDARG) << "a null path reaches the engine as null";
     EXPECT_EQ(TakeError().source, "NUVSimulation");
-    unlink(file.c_str());
-    unlink(block.c_str());
-    rmdir(dir);
 }
 
 TEST_F(SimulationTest, SolverCollectionFindsByPositionAndName) {

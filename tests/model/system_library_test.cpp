@@ -1,23 +1,23 @@
-// The system library as a host loads it: through dlopen, reaching the factory by its exported twin.
-#include <dlfcn.h>
+// The system library as a host loads it: loaded as a host loads it, reaching the factory by its exported twin.
 
 #include "model_support.h"
+#include "system_library.h"
 
 namespace {
 
 TEST(SystemLibrary, HostGetsOneSimulationWrapperThroughTheExportedTwin) {
-    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
+    void* library = nuv::test::OpenLibrary(NUVCLASS_PATH);
+    ASSERT_NE(library, nullptr) << nuv::test::LibraryError();
     using Create = HRESULT (*)(ZEQEOSimulation*, REFIID, void**);
     using Register = void (*)(ZEQEOSimulation*);
-    auto create = reinterpret_cast<Create>(dlsym(library, "NUVClassFactory_QueryCreateWrapper"));
-    auto reg = reinterpret_cast<Register>(dlsym(library, "NUVClassFactory_RegisterSimulationServices"));
+    auto create = reinterpret_cast<Create>(nuv::test::FindSymbol(library, "NUVClassFactory_QueryCreateWrapper"));
+    auto reg = reinterpret_cast<Register>(nuv::test::FindSymbol(library, "NUVClassFactory_RegisterSimulationServices"));
     ASSERT_NE(create, nullptr);
     ASSERT_NE(reg, nullptr);
     for (const char* name : {"NUVClassFactory_QueryCreateVarWrapper", "NUVClassFactory_QueryCreateEqnWrapper",
                              "_ZN15NUVClassFactory18QueryCreateWrapperEP15ZEQEOSimulationP10ZEQEOBlockRK5_GUIDPPv",
                              "_ZN15NUVClassFactory18QueryCreateWrapperEP15ZEQEOSimulationP9ZEQEOCntrRK5_GUIDPPv"})
-        EXPECT_NE(dlsym(library, name), nullptr) << name;
+        EXPECT_NE(nuv::test::FindSymbol(library, name), nullptr) << name;
     {
         auto sim = model_test::BuildModel();
         {
@@ -51,7 +51,7 @@ TEST(SystemLibrary, HostGetsOneSimulationWrapperThroughTheExportedTwin) {
         wrapper->get_IsValid(&valid);
         EXPECT_EQ(valid, VARIANT_FALSE);
     }
-    dlclose(library);
+    nuv::test::CloseLibrary(library);
 }
 
 }  // namespace

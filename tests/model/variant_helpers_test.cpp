@@ -73,7 +73,7 @@ TEST(VariantMatrix, OwnedMatrixRoundTripsValuesAndOnlyVariantArraysHoldElements)
     CComVariant out;
     ASSERT_EQ(m.GetElement(1, 2, &out), S_OK);
     ASSERT_EQ(out.vt, VT_BSTR);
-    EXPECT_EQ(std::u16string(out.bstrVal), u"cell");
+    EXPECT_EQ(nuv::OleString(out.bstrVal), OLESTR("cell"));
     SAFEARRAY* result = m.Detach();
     ASSERT_NE(result, nullptr);
     LONG lower = 0;
@@ -197,7 +197,7 @@ TEST(CreateVariantEnumerator, EnumeratesItsOwnCopy) {
     EXPECT_EQ(e->Next(4, got, &fetched), S_FALSE);
     EXPECT_EQ(fetched, 3u);
     EXPECT_EQ(got[1].vt, VT_BSTR);
-    EXPECT_EQ(std::u16string(got[1].bstrVal), u"two");
+    EXPECT_EQ(nuv::OleString(got[1].bstrVal), OLESTR("two"));
     for (auto& g : got) VariantClear(&g);
     EXPECT_EQ(e->Reset(), S_OK);
     EXPECT_EQ(e->Skip(2), S_OK);

@@ -1,7 +1,7 @@
 // The interface holder and the exported global registration; the system library loaded as a host does.
-#include <dlfcn.h>
 
 #include "channels_support.h"
+#include "system_library.h"
 
 extern "C" int RegisterSimWithGlobal(IUnknown* simulation, IUnknown* pInterface, const char* identifier);
 extern "C" int UnregisterSimWithGlobal(IUnknown* simulation, const char* identifier);
@@ -131,18 +131,18 @@ TEST_F(GlobalRegistrationTest, RegistersThroughTheSimulationsHolderService) {
 // The system library as a host loads it: the exports resolve by name, the services are reached through
 // the simulation wrapper, and the engine's output goes back to the engine when the library goes.
 TEST(SystemLibrary, ChannelsThroughTheLoadedLibrary) {
-    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
+    void* library = nuv::test::OpenLibrary(NUVCLASS_PATH);
+    ASSERT_NE(library, nullptr) << nuv::test::LibraryError();
     using Create = HRESULT (*)(ZEQEOSimulation*, REFIID, void**);
     using RegisterServices = void (*)(ZEQEOSimulation*);
     using RegisterGlobal = int (*)(IUnknown*, IUnknown*, const char*);
     using UnregisterGlobal = int (*)(IUnknown*, const char*);
     using LiveCount = LONG (*)();
-    auto create = reinterpret_cast<Create>(dlsym(library, "NUVClassFactory_QueryCreateWrapper"));
-    auto services = reinterpret_cast<RegisterServices>(dlsym(library, "NUVClassFactory_RegisterSimulationServices"));
-    auto reg = reinterpret_cast<RegisterGlobal>(dlsym(library, "RegisterSimWithGlobal"));
-    auto unreg = reinterpret_cast<UnregisterGlobal>(dlsym(library, "UnregisterSimWithGlobal"));
-    auto live = reinterpret_cast<LiveCount>(dlsym(library, "NuvLiveSingletonCount"));
+    auto create = reinterpret_cast<Create>(nuv::test::FindSymbol(library, "NUVClassFactory_QueryCreateWrapper"));
+    auto services = reinterpret_cast<RegisterServices>(nuv::test::FindSymbol(library, "NUVClassFactory_RegisterSimulationServices"));
+    auto reg = reinterpret_cast<RegisterGlobal>(nuv::test::FindSymbol(library, "RegisterSimWithGlobal"));
+    auto unreg = reinterpret_cast<UnregisterGlobal>(nuv::test::FindSymbol(library, "UnregisterSimWithGlobal"));
+    auto live = reinterpret_cast<LiveCount>(nuv::test::FindSymbol(library, "NuvLiveSingletonCount"));
     ASSERT_TRUE(create && services && reg && unreg && live);
     EXPECT_EQ(live(), 2) << "the module made its message object and interface holder";
     {
@@ -173,11 +173,11 @@ TEST(SystemLibrary, ChannelsThroughTheLoadedLibrary) {
         EXPECT_EQ(object.refs, 0u);
         sim.reset();
     }
-    dlclose(library);
+    nuv::test::CloseLibrary(library);
     // The runtime may keep the library loaded (then its objects go at exit); when it did unload it, the
     // engine writes no longer into it.
-    if (void* still = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_NOLOAD))
-        dlclose(still);
+    if (void* still = nuv::test::OpenLibraryIfLoaded(NUVCLASS_PATH))
+        nuv::test::CloseLibrary(still);
     else
         EXPECT_STRNE(rtodesc(stdoutPipe), "NUVSimulationMsgs");
 }

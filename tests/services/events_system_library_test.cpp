@@ -1,10 +1,10 @@
-// The event manager as a host reaches it: the system library loaded with dlopen, the simulation
+// The event manager as a host reaches it: the system library loaded as a host loads it, the simulation
 // wrapper from the exported factory twin, the manager through GetService.
-#include <dlfcn.h>
 
 #include <string>
 
 #include "events_support.h"
+#include "system_library.h"
 
 namespace {
 
@@ -13,12 +13,12 @@ using namespace events_test;
 TEST(EventsSystemLibrary, AHostSubscribesThroughTheLoadedLibraryAndHearsASolve) {
     // Unloaded at the end like any plug-in: what the library keeps for itself is gone by then, and
     // nothing of it runs after the unload.
-    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
+    void* library = nuv::test::OpenLibrary(NUVCLASS_PATH);
+    ASSERT_NE(library, nullptr) << nuv::test::LibraryError();
     using Create = HRESULT (*)(ZEQEOSimulation*, REFIID, void**);
     using Register = void (*)(ZEQEOSimulation*);
-    auto create = reinterpret_cast<Create>(dlsym(library, "NUVClassFactory_QueryCreateWrapper"));
-    auto reg = reinterpret_cast<Register>(dlsym(library, "NUVClassFactory_RegisterSimulationServices"));
+    auto create = reinterpret_cast<Create>(nuv::test::FindSymbol(library, "NUVClassFactory_QueryCreateWrapper"));
+    auto reg = reinterpret_cast<Register>(nuv::test::FindSymbol(library, "NUVClassFactory_RegisterSimulationServices"));
     ASSERT_NE(create, nullptr);
     ASSERT_NE(reg, nullptr);
     // The helper's members under their mangled names: functions take no arguments, flags are data.
@@ -27,13 +27,13 @@ TEST(EventsSystemLibrary, AHostSubscribesThroughTheLoadedLibraryAndHearsASolve) 
     };
     for (const char* function : {"InitializeCallbacks", "SetServerCallbacks", "SetRequestCallbacks", "SetVariableCallbacks",
                                  "SetFlowsheetCallbacks", "SetBlockCallbacks", "ReSetAllCallbackBooleans"})
-        EXPECT_NE(dlsym(library, mangled(function, "Ev").c_str()), nullptr) << function;
+        EXPECT_NE(nuv::test::FindSymbol(library, mangled(function, "Ev").c_str()), nullptr) << function;
     for (const char* flag : {"m_bCallbacksInitialized", "m_bServerCallbacksSet", "m_bRequestCallbacksSet",
                              "m_bVariableCallbacksSet", "m_bFlowhseetCallbacksSet", "m_bBlockCallbacksSet"})
-        EXPECT_NE(dlsym(library, mangled(flag, "E").c_str()), nullptr) << flag;
+        EXPECT_NE(nuv::test::FindSymbol(library, mangled(flag, "E").c_str()), nullptr) << flag;
     for (const char* assignment : {"_ZN18NUVCallbacksHelperaSERKS_", "_ZN18NUVCallbacksHelperaSEOS_"})
-        EXPECT_NE(dlsym(library, assignment), nullptr) << assignment;
-    auto* blockFlag = static_cast<bool*>(dlsym(library, mangled("m_bBlockCallbacksSet", "E").c_str()));
+        EXPECT_NE(nuv::test::FindSymbol(library, assignment), nullptr) << assignment;
+    auto* blockFlag = static_cast<bool*>(nuv::test::FindSymbol(library, mangled("m_bBlockCallbacksSet", "E").c_str()));
     ASSERT_NE(blockFlag, nullptr);
     auto sink = RecordingSink::Make();
     {
@@ -67,7 +67,7 @@ TEST(EventsSystemLibrary, AHostSubscribesThroughTheLoadedLibraryAndHearsASolve) 
     }
     EXPECT_FALSE(*blockFlag) << "the last manager took the table and the flags with it";
     EXPECT_EQ(sink->Refs(), 1u);
-    dlclose(library);
+    nuv::test::CloseLibrary(library);
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 // Dynamic tasks by scope, and sampled variable histories with the profile class the library exports.
-#include <dlfcn.h>
 
 #include <cmath>
 
 #include "tasks_support.h"
+#include "system_library.h"
 
 namespace {
 
@@ -175,18 +175,16 @@ TEST_F(ProfileTest, BadRangesNamesAndArgumentsFail) {
 }
 
 TEST(VarProfileClass, SystemLibraryExportsTheProfileMembers) {
-    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
+    void* library = nuv::test::OpenLibrary(NUVCLASS_PATH);
+    ASSERT_NE(library, nullptr) << nuv::test::LibraryError();
     for (const char* name : {"_ZN10VarProfileC1Ev", "_ZN10VarProfileC1ERKS_", "_ZN10VarProfileaSERKS_",
                              "_ZNK10VarProfile6ActiveEv", "_ZN10VarProfile9SetActiveEb", "_ZN11ProfileItemaSERKS_",
                              "_ZN11ProfileItemaSEOS_"}) {
-        Dl_info info{};
-        void* symbol = dlsym(library, name);
+        void* symbol = nuv::test::FindSymbol(library, name);
         ASSERT_NE(symbol, nullptr) << name;
-        ASSERT_NE(dladdr(symbol, &info), 0);
-        EXPECT_NE(std::string(info.dli_fname).find("nuvclass"), std::string::npos) << name << " comes from the system";
+        EXPECT_NE(nuv::test::ModulePathOf(symbol).find("nuvclass"), std::string::npos) << name << " comes from the system";
     }
-    dlclose(library);
+    nuv::test::CloseLibrary(library);
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ TEST_F(EditTest, LibrariesReachTheEngineAndItsFailuresAreReported) {
     EXPECT_EQ(error.description, "Failed to create block");
     EXPECT_EQ(libraries->RemoveLibrary(nullptr), E_INVALIDARG) << "a null name reaches the engine as null";
     CComVariant none;
-    EXPECT_EQ(tasks_test::CallByName(libraries, u"removelibrary", DISPATCH_METHOD, {CComVariant("Standard")}, &none),
+    EXPECT_EQ(tasks_test::CallByName(libraries, OLESTR("removelibrary"), DISPATCH_METHOD, {CComVariant("Standard")}, &none),
               S_OK);
     EXPECT_EQ(libraries->RemoveLibrary(Text("STANDARD")), static_cast<HRESULT>(ZEQ_E_NOT_FOUND)) << "already gone";
     EXPECT_EQ(TakeError().source, "NUVEditLibraries");
@@ -128,7 +128,7 @@ TEST_F(EditTest, LateBoundAddBlockWithAnEmptyArgumentList) {
     CComPtr<INUVEditBlock> edit = BlockService(Flowsheet());
     ASSERT_TRUE(edit);
     CComVariant missing, result;
-    EXPECT_EQ(tasks_test::CallByName(edit, u"addblock", DISPATCH_METHOD,
+    EXPECT_EQ(tasks_test::CallByName(edit, OLESTR("addblock"), DISPATCH_METHOD,
                                      {CComVariant("late"), CComVariant("Feed"), missing}, &result),
               S_OK);
     EXPECT_GE(sim_->FindVar("LATE.F"), 0);

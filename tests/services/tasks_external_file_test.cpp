@@ -1,5 +1,5 @@
 // External variable files: what a file holds, and reading it into the flowsheet, a block or a scope.
-#include <unistd.h>
+#include <memory>
 
 #include <cstdlib>
 #include <functional>
@@ -7,6 +7,7 @@
 
 #include "tasks/external_file_service.h"
 #include "tasks_support.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -31,13 +32,11 @@ protected:
         ServiceTest::SetUp();
         service_ = Service<INUVExternalFileService>("NUVExternalFileService").p;
         ASSERT_TRUE(service_);
-        char pattern[] = "/tmp/nuv-varfiles-XXXXXX";
-        ASSERT_TRUE(mkdtemp(pattern));
-        dir_ = pattern;
+        temp_ = std::make_unique<nuv::test::TempDir>("nuv-varfiles");
+        dir_ = temp_->Path();
     }
     void TearDown() override {
-        for (const std::string& f : files_) unlink(f.c_str());
-        rmdir(dir_.c_str());
+        temp_.reset();
         ServiceTest::TearDown();
     }
     CComBSTR File(const char* name, const std::string& text) {
@@ -56,6 +55,7 @@ protected:
     double Lower(const char* name) { return sim_->Vars()[static_cast<size_t>(sim_->FindVar(name))].lower; }
 
     CComPtr<INUVExternalFileService> service_;
+    std::unique_ptr<nuv::test::TempDir> temp_;
     std::string dir_;
     std::vector<std::string> files_;
 };
@@ -118,7 +118,7 @@ TEST_F(ExternalFileTest, QueryContentsOfBlockFilesVariableFilesAndPlainFiles) {
     idsRef.vt = VT_ARRAY | VT_BSTR | VT_BYREF;
     idsRef.pparray = &lateIds;
     CComVariant none;
-    ASSERT_EQ(tasks_test::CallByName(service_, u"QueryContents", DISPATCH_METHOD,
+    ASSERT_EQ(tasks_test::CallByName(service_, OLESTR("QueryContents"), DISPATCH_METHOD,
                                      {CComVariant(vars), CComVariant(1), CComVariant(foundRef), CComVariant(idsRef)},
                                      &none),
               S_OK);

@@ -1,11 +1,11 @@
-// The task services as a host reaches them: the system library loaded with dlopen, the services
+// The task services as a host reaches them: the system library loaded as a host loads it, the services
 // registered through the exported twin, each one found by name through the simulation wrapper.
-#include <dlfcn.h>
 
 #include <atomic>
 #include <thread>
 
 #include "tasks_support.h"
+#include "system_library.h"
 
 namespace {
 
@@ -14,12 +14,12 @@ using tasks_test::Text;
 
 TEST(TaskServicesThroughTheSystemLibrary, EveryServiceIsFoundByNameAndWorks) {
     // Unloaded at the end: the library leaves nothing allocated and nothing to run after it is gone.
-    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
+    void* library = nuv::test::OpenLibrary(NUVCLASS_PATH);
+    ASSERT_NE(library, nullptr) << nuv::test::LibraryError();
     using Create = HRESULT (*)(ZEQEOSimulation*, REFIID, void**);
     using Register = void (*)(ZEQEOSimulation*);
-    auto create = reinterpret_cast<Create>(dlsym(library, "NUVClassFactory_QueryCreateWrapper"));
-    auto reg = reinterpret_cast<Register>(dlsym(library, "NUVClassFactory_RegisterSimulationServices"));
+    auto create = reinterpret_cast<Create>(nuv::test::FindSymbol(library, "NUVClassFactory_QueryCreateWrapper"));
+    auto reg = reinterpret_cast<Register>(nuv::test::FindSymbol(library, "NUVClassFactory_RegisterSimulationServices"));
     ASSERT_TRUE(create && reg);
     {
         auto sim = tasks_test::BuildModel();
@@ -55,7 +55,7 @@ TEST(TaskServicesThroughTheSystemLibrary, EveryServiceIsFoundByNameAndWorks) {
         EXPECT_EQ(blocks->AddBlock(Text("F2"), Text("FEED"), CComVariant()), S_OK);
         EXPECT_GE(sim->FindVar("F2.F"), 0);
     }
-    dlclose(library);
+    nuv::test::CloseLibrary(library);
 }
 
 // One service object used from several threads at once: its lists are read and replaced under a lock.

@@ -200,14 +200,14 @@ TEST_F(SensitivityTest, LateBoundListsAndCalculation) {
     variants.vt = VT_ARRAY | VT_VARIANT;
     variants.parray = array;
     CComVariant none;
-    ASSERT_EQ(tasks_test::CallByName(service_, u"DependentVariables", DISPATCH_PROPERTYPUT, {variants}, &none), S_OK);
-    ASSERT_EQ(tasks_test::CallByName(service_, u"independentvariables", DISPATCH_PROPERTYPUT, {Names({"A.K"})}, &none),
+    ASSERT_EQ(tasks_test::CallByName(service_, OLESTR("DependentVariables"), DISPATCH_PROPERTYPUT, {variants}, &none), S_OK);
+    ASSERT_EQ(tasks_test::CallByName(service_, OLESTR("independentvariables"), DISPATCH_PROPERTYPUT, {Names({"A.K"})}, &none),
               S_OK);
     CComVariant flags, results;
     VARIANT flagsRef;
     flagsRef.vt = VT_VARIANT | VT_BYREF;
     flagsRef.pvarVal = &flags;
-    ASSERT_EQ(tasks_test::CallByName(service_, u"Calculate", DISPATCH_METHOD, {CComVariant(flagsRef)}, &results), S_OK);
+    ASSERT_EQ(tasks_test::CallByName(service_, OLESTR("Calculate"), DISPATCH_METHOD, {CComVariant(flagsRef)}, &results), S_OK);
     EXPECT_EQ(results.vt, VT_ARRAY | VT_R8);
     EXPECT_EQ(flags.vt, VT_ARRAY | VT_BOOL);
 }

@@ -7,7 +7,7 @@
 namespace nuvtest {
 
 // A late-bound call by member name, arguments in reading order.
-inline HRESULT CallByName(IDispatch* object, const char16_t* name, WORD flags, std::vector<CComVariant> args,
+inline HRESULT CallByName(IDispatch* object, const OLECHAR* name, WORD flags, std::vector<CComVariant> args,
                           VARIANT* result, EXCEPINFO* exception = nullptr) {
     DISPID id = 0;
     LPOLESTR member = const_cast<LPOLESTR>(name);

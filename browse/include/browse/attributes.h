@@ -1,7 +1,8 @@
 // Conversions between COM VARIANTs and browsing values, and the status records of action validation.
 #pragma once
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include "browse/notify.h"
 #include "browse/value.h"

@@ -1,7 +1,8 @@
 // Batch attribute access: a request of attribute reads or writes over paths relative to a base path.
 #pragma once
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <cstdint>
 #include <string>

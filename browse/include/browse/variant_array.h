@@ -1,5 +1,7 @@
 // Reading a SAFEARRAY of VARIANTs of one or two dimensions by zero-based index, whatever its bounds.
 #pragma once
+#include <windows.h>
+
 #include <oleauto.h>
 
 #include <cstdint>

@@ -6,6 +6,7 @@
 #include <map>
 #include <thread>
 
+#include "nuv_static_mutex.h"
 #include "nuv_text.h"
 
 namespace {
@@ -15,7 +16,7 @@ namespace {
 // it works; the object's teardown closes the gate and waits for callbacks on other threads to leave.
 // Objects may go during process exit, after static destructors have run, so the gate's lock has no
 // destructor and its table lives on the heap only while some owner is known.
-constinit std::mutex g_gate_mutex;
+constinit nuv::StaticMutex g_gate_mutex;
 
 class OwnerGate {
 public:
@@ -77,7 +78,7 @@ private:
         s_gate->m_owners.erase(owner);
         if (s_gate->m_owners.empty()) delete std::exchange(s_gate, nullptr);
     }
-    std::condition_variable m_left;
+    std::condition_variable_any m_left;
     std::map<const void*, Owner> m_owners;
     static constinit inline OwnerGate* s_gate = nullptr;
 };
@@ -123,7 +124,7 @@ int PipeClose(rtopipe* pipe) {
 const char* PipeName(rtopipe*) { return "NUVSimulationMsgs"; }
 
 // Guards the engine's pipe variables and our records while we change them.
-constinit std::mutex g_install_mutex;
+constinit nuv::StaticMutex g_install_mutex;
 
 // The engine's own (static) pipes found in place before we first replaced them; they come back when the
 // message object goes, so that the engine never writes through a record naming a dead object.
