@@ -69,7 +69,7 @@ void Record(FI::FIDocument*, void* context, FIDocumentNotifyList* records) {
 
 void Unsubscriber(FI::FIDocument* doc, void* context, FIDocumentNotifyList* records) {
     auto* d = static_cast<Delivery*>(context);
-    d->log.push_back("OLESTR(" + std::to_string(records->size()));
+    d->log.push_back("u" + std::to_string(records->size()));
     records->pop_back();  // later subscribers see the change
     doc->Unadvise(d->selfCookie);
     doc->Unadvise(d->otherCookie);
@@ -96,7 +96,7 @@ TEST(DocumentSubscribers, CookiesAndFirstLastHooks) {
 
 TEST(DocumentSubscribers, NotifyFiltersThenDeliversInCookieOrder) {
     DocumentHolder doc(MemoryDocument::Create(MakeTree()));
-    FIDocumentNotifyList records = {FIDocumentNotify(1, FIValue(")e")), FIDocumentNotify(3, FIValue("i"))};
+    FIDocumentNotifyList records = {FIDocumentNotify(1, FIValue("e")), FIDocumentNotify(3, FIValue("i"))};
     doc->GetNotifyFilter()->AddCondition(0, 0, 2);
     doc->Notify(records);  // no subscriber: untouched, filter or not
     EXPECT_EQ(records.size(), 2u);

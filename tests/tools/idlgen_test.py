@@ -67,10 +67,10 @@ class Emitted(unittest.TestCase):
         self.assertEqual(rc, 0, err)
         cpp = out["x.cpp"]
         # IThing's members follow IDispatch's seven slots; IThing2's follow IThing's three members.
-        self.assertRegex(cpp, r'\{u"Size", [^,]+, INVOKE_PROPERTYGET, FUNC_PUREVIRTUAL, 7,')
-        self.assertRegex(cpp, r'\{u"Paint", [^,]+, INVOKE_FUNC, FUNC_PUREVIRTUAL, 9,')
-        self.assertRegex(cpp, r'\{u"More", [^,]+, INVOKE_FUNC, FUNC_PUREVIRTUAL, 10,')
-        self.assertIn('{u"times", {VT_I4, VT_EMPTY, -1, 0}, PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT, 3}', cpp)
+        self.assertRegex(cpp, r'\{OLESTR\("Size"\), [^,]+, INVOKE_PROPERTYGET, FUNC_PUREVIRTUAL, 7,')
+        self.assertRegex(cpp, r'\{OLESTR\("Paint"\), [^,]+, INVOKE_FUNC, FUNC_PUREVIRTUAL, 9,')
+        self.assertRegex(cpp, r'\{OLESTR\("More"\), [^,]+, INVOKE_FUNC, FUNC_PUREVIRTUAL, 10,')
+        self.assertIn('{OLESTR("times"), {VT_I4, VT_EMPTY, -1, 0}, PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT, 3}', cpp)
         self.assertIn("PARAMFLAG_FIN | PARAMFLAG_FOUT", cpp)
         self.assertIn("{VT_SAFEARRAY, VT_BSTR, -1, 1}", cpp)
         self.assertIn("static_cast<Color>(args[0]->lVal)", cpp)

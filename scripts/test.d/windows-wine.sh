@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The system on its real platform: builds nuvclass.dll, rezoraruz.dll and the test programs that drive
+# the system through COM with mingw-w64 (the windows preset), registers the library with regsvr32 under
+# wine and checks the keys it writes, then runs the test programs under wine. Skips with the reason
+# when the cross compiler, widl or wine is missing or wine cannot start in this environment.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+out=build/windows
+
+for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-widl; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "windows-wine: skipped, $tool is not installed"
+    exit 0
+  fi
+done
+wine=""
+for candidate in wine64 /usr/lib/wine/wine64; do
+  if command -v "$candidate" >/dev/null 2>&1; then wine=$candidate; break; fi
+done
+if [ -z "$wine" ]; then
+  echo "windows-wine: skipped, wine64 is not installed"
+  exit 0
+fi
+
+# The suites that reach the system through its COM faces; the others test our platform layer, the
+# type-library generator or the Linux host, and run in the Linux builds only.
+tests="model_tests objects_tests engine_tests services_events_tests services_channels_tests services_tasks_tests
+       grids_service_tests grids_definition_tests browse_com_tests browse_engine_document_tests
+       browse_engine_nodes_tests"
+jobs=$(nproc)
+cmake --preset windows >/dev/null
+# shellcheck disable=SC2086
+cmake --build "$out" -j "$jobs" --target nuvclass rezoraruz $tests >"$out/build.log" 2>&1 || { tail -n 60 "$out/build.log"; exit 1; }
+
+export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 WINEPREFIX="$PWD/$out/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if ! timeout 300 "$wine" wineboot -i >/dev/null 2>&1; then
+  echo "windows-wine: skipped, wine could not start a prefix here"
+  exit 0
+fi
+
+cd "$out/bin"
+failed=0
+libid='{00380002-71C8-4F3D-A9E2-5B60D4F8A213}'
+reg_has() { timeout 60 "$wine" reg query "$1" >/dev/null 2>&1; }
+# Registration writes the type library's keys and no class, program or application id of the library.
+timeout 120 "$wine" regsvr32 /s nuvclass.dll || { echo "regsvr32 nuvclass.dll failed"; failed=1; }
+reg_has "HKCR\\TypeLib\\$libid\\26.0\\0\\win64" || { echo "registration: no TypeLib key"; failed=1; }
+reg_has "HKCR\\Interface\\{00380002-9E41-4C6B-8D27-3A5F0C19E6B4}" || { echo "registration: no Interface key"; failed=1; }
+if timeout 60 "$wine" reg query 'HKCR\CLSID' /s /f '5D2E-4B71-9C08-E3A6F1B47D25' 2>/dev/null | grep -qi '5D2E-4B71'; then
+  echo "registration: class keys written"; failed=1
+fi
+timeout 120 "$wine" regsvr32 /s /u nuvclass.dll || { echo "regsvr32 /u nuvclass.dll failed"; failed=1; }
+if reg_has "HKCR\\TypeLib\\$libid"; then echo "unregistration: TypeLib key left"; failed=1; fi
+
+passed=0
+for t in $tests; do
+  set +e
+  report=$(timeout 600 "$wine" "$t.exe" --gtest_brief=1 2>&1 | tr -d '\r')
+  status=$?
+  set -e
+  count=$(grep -oE '^\[==========\] [0-9]+ tests? from' <<<"$report" | grep -oE '[0-9]+' | head -1 || true)
+  if [ "$status" -ne 0 ] || [ -z "$count" ]; then
+    echo "$t: failed (exit $status)"
+    grep -E '^\[  FAILED  \]|Failure|Expected|Which is|^  ' <<<"$report" | head -40
+    failed=1
+  else
+    passed=$((passed + count))
+  fi
+done
+echo "windows-wine: $passed tests passed under wine"
+exit "$failed"
