@@ -64,9 +64,12 @@ struct InputPipe {
     }
 };
 
+// The name is UTF-8, as every text the system hands to the engine.
+std::filesystem::path PathOf(const std::string& name) { return std::u8string(name.begin(), name.end()); }
+
 bool IsRegularFile(const std::string& name) {
-    struct stat info {};
-    return !name.empty() && ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    std::error_code error;
+    return !name.empty() && std::filesystem::is_regular_file(PathOf(name), error);
 }
 
 // A block file the engine could not open: missing, or not a block file.
@@ -300,8 +303,7 @@ STDMETHODIMP CoNUVExternalFileService::QueryContents(BSTR filename, NUVExternalF
     }
     case NUVExternalFile_FileExists: {
         std::error_code error;
-        const std::filesystem::path path(std::u8string(file.begin(), file.end()));
-        return !file.empty() && std::filesystem::exists(path, error) ? S_OK : S_FALSE;
+        return !file.empty() && std::filesystem::exists(PathOf(file), error) ? S_OK : S_FALSE;
     }
     default:
         return UnknownType(type);
