@@ -85,7 +85,7 @@ TEST(ModelFile, SaveOpenSaveGivesTheSameFile) {
     std::vector<std::string> models;
     for (const char* folder : {NUV_MODEL_CORPUS_DIR, NUV_EXAMPLES_DIR})
         for (const auto& entry : std::filesystem::directory_iterator(folder))
-            if (entry.path().extension() == ".model") models.push_back(entry.path());
+            if (entry.path().extension() == ".model") models.push_back(entry.path().string());
     ASSERT_GE(models.size(), 5u);
     OutputCapture out;
     for (const std::string& model : models) {
