@@ -9,6 +9,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -161,6 +162,13 @@ public:
     }
     CComVariant(const CComVariant& v) : CComVariant(static_cast<const VARIANT&>(v)) {}
     CComVariant(LONG v) noexcept {  // NOLINT(google-explicit-constructor)
+        vt = VT_I4;
+        lVal = v;
+    }
+    // A plain int literal is a VT_I4 also where LONG is not int (LONG is long on Windows).
+    template <class I>
+        requires(std::is_same_v<I, int> && !std::is_same_v<int, LONG>)
+    CComVariant(I v) noexcept {  // NOLINT(google-explicit-constructor)
         vt = VT_I4;
         lVal = v;
     }

@@ -277,7 +277,7 @@ TEST_F(DocumentObjectTest, MonikersAndActions) {
 }
 
 // A text with the NUL it holds, as a BSTR.
-CComBSTR WithNul(const char16_t* text, UINT length) {
+CComBSTR WithNul(const OLECHAR* text, UINT length) {
     CComBSTR b;
     b.Attach(SysAllocStringLen(text, length));
     return b;
@@ -298,9 +298,9 @@ TEST_F(DocumentObjectTest, PathsHoldingANulResolveToNothing) {
     };
     const CComBSTR plainX(OLESTR("x")), plainValue(OLESTR("value")), plainAx(OLESTR("A.x"));
     const CComBSTR base(OLESTR("Top.A"));
-    const CComBSTR nulRelative = WithNul(u"x\0.nothing", 10);
-    const CComBSTR nulBase = WithNul(u"Top.A\0.B", 9);
-    const CComBSTR nulAttribute = WithNul(u"value\0junk", 10);
+    const CComBSTR nulRelative = WithNul(OLESTR("x\0.nothing"), 10);
+    const CComBSTR nulBase = WithNul(OLESTR("Top.A\0.B"), 9);
+    const CComBSTR nulAttribute = WithNul(OLESTR("value\0junk"), 10);
     struct Write {
         BSTR base;
         BSTR relative;
@@ -328,7 +328,7 @@ TEST_F(DocumentObjectTest, PathsHoldingANulResolveToNothing) {
     EXPECT_EQ(Cell(values.get(), 0), "0:");
     EXPECT_EQ(Cell(values.get(), 1), "5:2.500000");
     ScopedArray monikers;
-    const CComBSTR nulMoniker = WithNul(u"A.x\0.zz", 7);
+    const CComBSTR nulMoniker = WithNul(OLESTR("A.x\0.zz"), 7);
     ScopedArray monikerPaths(nulPaths({nulMoniker.m_str, plainAx.m_str}));
     ASSERT_EQ(face_->GetMonikers(monikerPaths.get(), monikers.Receive()), S_OK);
     EXPECT_EQ(Cell(monikers.get(), 0), "0:");
@@ -336,9 +336,9 @@ TEST_F(DocumentObjectTest, PathsHoldingANulResolveToNothing) {
 
     doc_->root_->Children()[1]->SetActions({"run"});
     SHORT status = 5;
-    EXPECT_EQ(face_->ExecuteAction(WithNul(u"Top.B\0.b1", 10), CComBSTR(OLESTR("run")), nullptr, &status), E_FAIL);
+    EXPECT_EQ(face_->ExecuteAction(WithNul(OLESTR("Top.B\0.b1"), 10), CComBSTR(OLESTR("run")), nullptr, &status), E_FAIL);
     EXPECT_EQ(fitest::TakeErrorDescription().value_or(""), "Invalid path specified");
-    EXPECT_EQ(face_->ExecuteAction(CComBSTR(OLESTR("Top.B")), WithNul(u"run\0x", 5), nullptr, &status), E_FAIL);
+    EXPECT_EQ(face_->ExecuteAction(CComBSTR(OLESTR("Top.B")), WithNul(OLESTR("run\0x"), 5), nullptr, &status), E_FAIL);
     EXPECT_EQ(doc_->root_->Children()[1]->executed, "") << "no action ran";
 }
 

@@ -50,7 +50,7 @@ On Error Resume Next
 Sim.AddSimulation "no-such-file.model"
 CheckError &H80040620, "adding a model that is not there"
 On Error Goto 0
-Check heard, "Cannot read no-such-file.model" & vbLf, "the engine's line, as an event"
+Check heard, "Cannot read no-such-file.model: no such file" & vbLf, "the engine's line, as an event"
 WScript.DisconnectObject msgs
 heard = ""
 On Error Resume Next

@@ -23,7 +23,7 @@ public:
     STDMETHOD(get_Description)(BSTR* out) override { return description.CopyTo(out); }
     STDMETHOD(put_Description)(BSTR v) override { return ++description_puts, description = v, S_OK; }
     STDMETHOD(get_PhysicalType)(BSTR* out) override { return physical_type.CopyTo(out); }
-    STDMETHOD(put_PhysicalType)(BSTR v) override { return physical_type = v, S_OK; }
+    STDMETHOD(put_PhysicalType)(BSTR v) override { return physical_type = v, S_FALSE; }  // a success, not S_OK
     STDMETHOD(get_Modified)(BSTR attrib, VARIANT_BOOL* out) override {
         *out = modified[CComBSTR(attrib).ToUtf8()];
         return S_OK;
@@ -244,6 +244,13 @@ TEST(DispatchProperties, GetAndPutByIdAndByName) {
     enum_put.args = {CComVariant(SHORT{3})};
     ASSERT_EQ(enum_put.Invoke(d, 0x60030004, DISPATCH_PROPERTYPUT), S_OK);
     EXPECT_EQ(impl->spec, NUVSpec_Meas);
+
+    // A member that answers S_FALSE still did its work; a late-bound caller is told S_OK.
+    Call informational;
+    informational.args = {CComVariant(OLESTR("PRESSURE"))};
+    informational.named = {DISPID_PROPERTYPUT};
+    EXPECT_EQ(informational.Invoke(d, IdOf(d, u"PhysicalType"), DISPATCH_PROPERTYPUT), S_OK);
+    EXPECT_EQ(std::u16string(impl->physical_type.m_str), u"PRESSURE");
 
     Call int_get;  // an int result reaches clients as VT_I4
     ASSERT_EQ(int_get.Invoke(d, 0x6003000F, DISPATCH_PROPERTYGET), S_OK);

@@ -639,14 +639,15 @@ TEST_F(CollectionsTest, LateBoundCallsGiveTheSameResultsAndErrorTexts) {
     ASSERT_EQ(LateCall(blocks, OLESTR("Block"), DISPATCH_PROPERTYGET, {Text("PROD")}, &result, nullptr), S_OK);
     EXPECT_EQ(NameOf(result.pdispVal), "PROD");
 
-    // SetAttributes late-bound with its optional first position left out: rows are matched by name.
+    // SetAttributes late-bound with its optional first position left out: rows are matched by name. Its
+    // S_FALSE (a row not found) stays with early-bound callers: late binding answers S_OK.
     CComPtr<INUVVariableCollection> vars;
     Block("FEED")->get_Variables(&vars);
     CComVariant ignored;
     EXPECT_EQ(LateCall(vars, OLESTR("SetAttributes"), DISPATCH_METHOD,
                        {Names({"NAME", "VALUE"}), Matrix({{Text("T"), Text("GHOST")}, {CComVariant(5.0), CComVariant(6.0)}})},
                        &ignored, nullptr),
-              S_FALSE);
+              S_OK);
     CComPtr<INUVVariable> t;
     vars->get_Variable(Text("T"), &t);
     double value = 0;

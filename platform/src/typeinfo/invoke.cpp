@@ -239,7 +239,9 @@ HRESULT TypeInfoImpl::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISP
             *slot.write_back = slot.local;  // ownership moves to the caller's variant
             slot.owns_local = false;
         }
-        return hr;
+        // A member's own success code (S_FALSE and the like) is not passed on: late-bound callers see S_OK,
+        // as through the platform's type information.
+        return S_OK;
     }
     if (pExcepInfo) {
         FillException(pExcepInfo, hr);
