@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 out=build/platform-wine
-mkdir -p "$out"
+mkdir -p "$out" build/windows  # the wine prefix is shared with the Windows build steps
 
 cxx=x86_64-w64-mingw32-g++
 if ! command -v "$cxx" >/dev/null; then
@@ -27,7 +27,7 @@ printf '#include "check.h"\nCHECK_MAIN_\n' >"$out/main_windows.cpp"
   "$out/main_windows.cpp" tests/platform/conformance/*.cpp \
   -o "$out/conformance.exe" -static -loleaut32 -lole32 -luuid
 
-export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 WINEPREFIX="$PWD/$out/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 WINEPREFIX="$PWD/build/windows/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 set +e
 report=$(timeout 300 "$wine" "$out/conformance.exe" 2>&1 | tr -d '\r')
 status=$?

@@ -2,7 +2,7 @@
 # The end-to-end scripts' VBScript and JScript twins (tests/e2e/*.vbs, *.js): the Windows build of the host
 # runs each against the example plant in the platform's own script engines under wine, with the Windows
 # build of the system library and the engine. Builds only what the host needs in the windows preset's
-# tree, which other Windows steps share (ninja redoes nothing they built). Skips with the reason when the
+# tree and wine prefix, which the suites' step shares (ninja redoes nothing it built). Skips with the reason when the
 # cross compiler or wine is missing, or wine cannot start here.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -29,7 +29,7 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)" --target nuvhost >build/logs/windows-host-build.log 2>&1 ||
   { tail -n 60 build/logs/windows-host-build.log; exit 1; }
 
-export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 WINEPREFIX="$PWD/$out/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 WINEPREFIX="$PWD/$out/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # The first start of a prefix sets it up (slow); a failure here means wine cannot run in this environment.
 if ! timeout 300 "$wine" cmd /c exit >/dev/null 2>&1; then
   echo "windows-scripts: skipped, wine could not start"

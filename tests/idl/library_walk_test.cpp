@@ -2,6 +2,8 @@
 // parameter, enumeration and class against the library's reference tables (library_tables.h).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <map>
 #include <sstream>
 #include <string>
@@ -180,9 +182,9 @@ TEST_F(LibraryWalk, LibraryIdentityAndTypeCounts) {
         ASSERT_EQ(lib->GetTypeInfo(i, &ti), S_OK);
         TYPEATTR* ta = nullptr;
         ASSERT_EQ(ti->GetTypeAttr(&ta), S_OK);
-        switch (ta->typekind) {
-        case TKIND_INTERFACE: ++counts[(ta->wTypeFlags & TYPEFLAG_FDUAL) ? "dual" : "custom"]; break;
-        case TKIND_DISPATCH: ++counts["dispinterface"]; break;
+        switch (ta->typekind) {  // a dual interface is listed by its dispatch face
+        case TKIND_INTERFACE: ++counts[(ta->wTypeFlags & TYPEFLAG_FDUAL) ? "dual listed as interface" : "custom"]; break;
+        case TKIND_DISPATCH: ++counts[(ta->wTypeFlags & TYPEFLAG_FDUAL) ? "dual" : "dispinterface"]; break;
         case TKIND_ENUM: ++counts["enum"]; break;
         case TKIND_ALIAS: ++counts["alias"]; break;
         case TKIND_COCLASS: ++counts["coclass"]; break;
@@ -191,6 +193,7 @@ TEST_F(LibraryWalk, LibraryIdentityAndTypeCounts) {
         ti->ReleaseTypeAttr(ta);
     }
     EXPECT_EQ(counts["dual"], 46);
+    EXPECT_EQ(counts["dual listed as interface"], 0);
     EXPECT_EQ(counts["dispinterface"], 2);
     EXPECT_EQ(counts["custom"], 4);
     EXPECT_EQ(counts["enum"], 12);
@@ -206,6 +209,52 @@ TEST_F(LibraryWalk, EveryInterfaceMemberAndParameter) {
         CComPtr<ITypeInfo> ti;
         ASSERT_EQ(lib->GetTypeInfoOfGuid(ParseGuid(e.iid), &ti), S_OK);
         EXPECT_EQ(Name(ti), iname);
+        if (e.kind == "dual") {
+            // The dispatch face: IUnknown's and IDispatch's members, then every base's and its own as a
+            // late-bound client calls them (the retval is the result), on top of IDispatch.
+            TYPEATTR* da = nullptr;
+            ASSERT_EQ(ti->GetTypeAttr(&da), S_OK);
+            EXPECT_EQ(da->typekind, TKIND_DISPATCH);
+            EXPECT_EQ(da->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION), TYPEFLAG_FDUAL);
+            ASSERT_EQ(da->cFuncs, Slots(iname));
+            EXPECT_EQ(da->cbSizeVft, 7 * sizeof(void*));
+            ti->ReleaseTypeAttr(da);
+            HREFTYPE ref = 0;
+            CComPtr<ITypeInfo> dispatch_base;
+            ASSERT_EQ(ti->GetRefTypeOfImplType(0, &ref), S_OK);
+            ASSERT_EQ(ti->GetRefTypeInfo(ref, &dispatch_base), S_OK);
+            EXPECT_EQ(Name(dispatch_base), "IDispatch");
+            for (UINT i = 0; i < Slots(iname); ++i) {
+                FUNCDESC* fd = nullptr;
+                ASSERT_EQ(ti->GetFuncDesc(i, &fd), S_OK);
+                EXPECT_EQ(fd->funckind, FUNC_DISPATCH);
+                EXPECT_EQ(fd->oVft, static_cast<SHORT>(i * sizeof(void*)));
+                if (i < 7) {
+                    EXPECT_TRUE(fd->wFuncFlags & FUNCFLAG_FRESTRICTED) << Name(ti, fd->memid);
+                }
+                if (i >= Slots(iname) - e.members.size()) {
+                    const ExpectedMember& em = e.members[i - (Slots(iname) - e.members.size())];
+                    EXPECT_EQ(fd->memid, static_cast<MEMBERID>(em.id));
+                    const bool retval = !em.params.empty() && std::count(em.params.back().flags.begin(),
+                                                                             em.params.back().flags.end(), "retval");
+                    EXPECT_EQ(fd->cParams, static_cast<SHORT>(em.params.size() - (retval ? 1 : 0))) << em.name;
+                    if (!retval) {
+                        EXPECT_EQ(fd->elemdescFunc.tdesc.vt, VT_VOID) << em.name;
+                    }
+                }
+                ti->ReleaseFuncDesc(fd);
+            }
+            // The interface face, and back.
+            ASSERT_EQ(ti->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref), S_OK);
+            CComPtr<ITypeInfo> vtable_face;
+            ASSERT_EQ(ti->GetRefTypeInfo(ref, &vtable_face), S_OK);
+            CComPtr<ITypeInfo> back;
+            ASSERT_EQ(vtable_face->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref), S_OK);
+            ASSERT_EQ(vtable_face->GetRefTypeInfo(ref, &back), S_OK);
+            EXPECT_EQ(back.p, ti.p);
+            ti = vtable_face;
+            EXPECT_EQ(Name(ti), iname);
+        }
         TYPEATTR* ta = nullptr;
         ASSERT_EQ(ti->GetTypeAttr(&ta), S_OK);
         const bool dispinterface = e.kind == "dispinterface";
@@ -368,7 +417,7 @@ TEST_F(LibraryWalk, LookupsReportMissingElements) {
     EXPECT_EQ(lib->GetTypeInfo(lib->GetTypeInfoCount(), &ti), TYPE_E_ELEMENTNOTFOUND);
     ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_INUVObject, &ti), S_OK);
     FUNCDESC* fd = nullptr;
-    EXPECT_EQ(ti->GetFuncDesc(5, &fd), TYPE_E_ELEMENTNOTFOUND);
+    EXPECT_EQ(ti->GetFuncDesc(12, &fd), TYPE_E_ELEMENTNOTFOUND);  // 7 of IUnknown and IDispatch, 5 of its own
     HREFTYPE ref;
     EXPECT_EQ(ti->GetRefTypeOfImplType(1, &ref), TYPE_E_ELEMENTNOTFOUND);
 
@@ -380,3 +429,123 @@ TEST_F(LibraryWalk, LookupsReportMissingElements) {
 }
 
 }  // namespace
+
+#ifndef TYPE_E_TYPEMISMATCH
+#define TYPE_E_TYPEMISMATCH _HRESULT_TYPEDEF_(0x80028CA0L)
+#endif
+
+namespace {
+
+std::string FoldName(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+struct Bound {
+    HRESULT hr;
+    DESCKIND kind;
+    std::string owner;    // the type the member was found in
+    MEMBERID memid;       // a function's id, or a constant's value
+    CComPtr<ITypeComp> scope;
+
+    Bound(ITypeComp* comp, const char16_t* name, WORD flags) {
+        ITypeInfo* found = nullptr;
+        BINDPTR bound{};
+        kind = DESCKIND_MAX;
+        hr = comp->Bind(const_cast<LPOLESTR>(name), 0, flags, &found, &kind, &bound);
+        memid = MEMBERID_NIL;
+        if (kind == DESCKIND_FUNCDESC) {
+            memid = bound.lpfuncdesc->memid;
+            found->ReleaseFuncDesc(bound.lpfuncdesc);
+        } else if (kind == DESCKIND_VARDESC) {
+            memid = bound.lpvardesc->lpvarValue->lVal;
+            found->ReleaseVarDesc(bound.lpvardesc);
+        } else if (kind == DESCKIND_TYPECOMP) {
+            scope.Attach(bound.lptcomp);
+        }
+        if (found) {
+            owner = Name(found);
+            found->Release();
+        }
+    }
+};
+
+}  // namespace
+
+// Names bind through ITypeComp as through the platform's: in a library, enumeration constants (and an
+// enumeration's name, to its own scope) and types; in a type, its members and those of its bases, each
+// found in the interface that declares it, and a member of the wrong kind is a type mismatch.
+TEST_F(LibraryWalk, NamesBindThroughTypeComp) {
+    CComPtr<ITypeComp> library;
+    ASSERT_EQ(lib->GetTypeComp(&library), S_OK);
+    CComPtr<ITypeInfo> block;
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_INUVBlock2, &block), S_OK);
+    CComPtr<ITypeComp> members;
+    ASSERT_EQ(block->GetTypeComp(&members), S_OK);
+
+    struct Row {
+        const char* what;
+        ITypeComp* comp;
+        const char16_t* name;
+        WORD flags;
+        HRESULT hr;
+        DESCKIND kind;
+        const char* owner;
+        MEMBERID memid;
+    };
+    const Row rows[] = {
+        {"constant, any case", library, u"nuvspec_meas", 0, S_OK, DESCKIND_VARDESC, "NUVSpec", NUVSpec_Meas},
+        {"constant of an aliased enumeration", library, u"ECT_CHECKBOX", 0, S_OK, DESCKIND_VARDESC, nullptr, ECT_CHECKBOX},
+        {"interface name", library, u"INUVBlock", 0, S_OK, DESCKIND_NONE, "", MEMBERID_NIL},
+        {"unknown in the library", library, u"NoSuchName", 0, S_OK, DESCKIND_NONE, "", MEMBERID_NIL},
+        {"own member", members, u"IsIncluded", 0, S_OK, DESCKIND_FUNCDESC, "INUVBlock2", 0x60030007},
+        {"member of a base", members, u"name", INVOKE_PROPERTYGET, S_OK, DESCKIND_FUNCDESC, "INUVObject", 0x60020003},
+        {"IUnknown's member", members, u"QueryInterface", 0, S_OK, DESCKIND_FUNCDESC, "IUnknown", 0x60000000},
+        {"IDispatch's member", members, u"Invoke", INVOKE_FUNC, S_OK, DESCKIND_FUNCDESC, "IDispatch", 0x60010003},
+        {"read-only property written", members, u"Name", INVOKE_PROPERTYPUT, TYPE_E_TYPEMISMATCH, DESCKIND_NONE, "",
+         MEMBERID_NIL},
+        {"unknown in the type", members, u"NoSuchMember", 0, S_OK, DESCKIND_NONE, "", MEMBERID_NIL},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Bound b(row.comp, row.name, row.flags);
+        EXPECT_EQ(b.hr, row.hr);
+        EXPECT_EQ(b.kind, row.kind);
+        if (row.owner) {
+            EXPECT_EQ(b.owner, row.owner);
+        }
+        EXPECT_EQ(b.memid, row.memid);
+    }
+
+    // An enumeration's name opens its scope.
+    Bound scope(library, u"NUVSpec", 0);
+    ASSERT_EQ(scope.kind, DESCKIND_TYPECOMP);
+    EXPECT_EQ(scope.owner, "");
+    ASSERT_TRUE(scope.scope);
+    Bound inner(scope.scope, u"NUVSpec_Param", INVOKE_PROPERTYPUT);  // a constant binds whatever the kind
+    EXPECT_EQ(inner.kind, DESCKIND_VARDESC);
+    EXPECT_EQ(inner.memid, NUVSpec_Param);
+
+    // BindType finds any type of the library by name, with its own scope.
+    for (const char16_t* name : {u"inuvblock2", u"NUVSpec", u"NUVBlock"}) {
+        ITypeInfo* found = nullptr;
+        ITypeComp* scope_of = nullptr;
+        ASSERT_EQ(library->BindType(const_cast<LPOLESTR>(name), 0, &found, &scope_of), S_OK);
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ(FoldName(Name(found)), FoldName(nuv::to_utf8(name)));
+        EXPECT_NE(scope_of, nullptr);
+        found->Release();
+        if (scope_of) scope_of->Release();
+    }
+    ITypeInfo* none = reinterpret_cast<ITypeInfo*>(1);
+    ITypeComp* no_scope = reinterpret_cast<ITypeComp*>(1);
+    EXPECT_EQ(library->BindType(const_cast<LPOLESTR>(u"NoSuchType"), 0, &none, &no_scope), S_OK);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(no_scope, nullptr);
+
+    DESCKIND kind;
+    BINDPTR bound;
+    ITypeInfo* owner = nullptr;
+    EXPECT_EQ(members->Bind(nullptr, 0, 0, &owner, &kind, &bound), E_INVALIDARG);
+    EXPECT_EQ(library->Bind(const_cast<LPOLESTR>(u"NUVSpec_Calc"), 0, 0, nullptr, &kind, &bound), E_INVALIDARG);
+}

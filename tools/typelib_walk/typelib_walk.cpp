@@ -35,11 +35,19 @@ std::string GuidText(const GUID& g) {
     return buf;
 }
 
+// An enumeration declared inside a typedef has no name of its own in the definition: the IDL compiler
+// makes one up, and each makes up another. Such enumerations are shown by the alias that names them.
+std::map<std::string, std::string> g_made_up_names;
+
 std::string NameOf(ITypeInfo* ti, MEMBERID id = MEMBERID_NIL) {
     BSTR name = nullptr;
     const HRESULT hr = ti->GetDocumentation(id, &name, nullptr, nullptr, nullptr);
     std::string out = SUCCEEDED(hr) ? Utf8(name) : "<" + Hex(static_cast<uint32_t>(hr)) + ">";
     SysFreeString(name);
+    if (id == MEMBERID_NIL) {
+        auto renamed = g_made_up_names.find(out);
+        if (renamed != g_made_up_names.end()) return renamed->second;
+    }
     return out;
 }
 
@@ -285,8 +293,22 @@ public:
                 std::printf("type %u: missing\n", i);
                 continue;
             }
+            TYPEATTR* a = nullptr;
+            if (SUCCEEDED(ti->GetTypeAttr(&a))) {
+                ITypeInfo* target = nullptr;
+                if (a->typekind == TKIND_ALIAS && a->tdescAlias.vt == VT_USERDEFINED &&
+                    SUCCEEDED(ti->GetRefTypeInfo(a->tdescAlias.hreftype, &target)) && target) {
+                    g_made_up_names[NameOf(target)] = "(enumeration of " + NameOf(ti) + ")";
+                    target->Release();
+                }
+                ti->ReleaseTypeAttr(a);
+            }
             types.emplace(NameOf(ti), ti);
         }
+        // Names are final now: sort again under them.
+        std::map<std::string, ITypeInfo*> renamed;
+        for (auto& [name, ti] : types) renamed.emplace(NameOf(ti), ti);
+        types.swap(renamed);
         std::printf("types=%u\n", count);
         std::vector<std::string> type_names, constant_names;
         for (auto& [name, ti] : types) {

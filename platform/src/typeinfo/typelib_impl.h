@@ -34,9 +34,37 @@ struct DispMember {
     int client_params = 0;
 };
 
+class TypeInfoImpl;
+
+// Name binding over one type (its members and enumeration constants, then its bases) or over a whole
+// library (enumerations by name, their constants; BindType finds any type). Lives inside its type or
+// library and counts on it.
+class TypeCompImpl final : public ITypeComp {
+public:
+    TypeCompImpl(TypeLibImpl* lib, TypeInfoImpl* type) : lib_(lib), type_(type) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE Bind(LPOLESTR szName, ULONG lHashVal, WORD wFlags, ITypeInfo** ppTInfo,
+                                   DESCKIND* pDescKind, BINDPTR* pBindPtr) override;
+    HRESULT STDMETHODCALLTYPE BindType(LPOLESTR szName, ULONG lHashVal, ITypeInfo** ppTInfo,
+                                       ITypeComp** ppTComp) override;
+
+private:
+    TypeLibImpl* lib_;
+    TypeInfoImpl* type_;  // null for the library's
+};
+
+// Which face of a type a TypeInfoImpl shows. A dual interface has two: the dispatch face (TKIND_DISPATCH,
+// what the library lists and GetTypeInfoOfGuid finds) lists IUnknown's, IDispatch's and every base
+// interface's members as a late-bound client sees them; the interface face (reached through
+// GetRefTypeOfImplType(-1)) lists its own vtable members. Every other type has one face.
+enum class Face : BYTE { Plain, Dispatch, Interface };
+
 class TypeInfoImpl final : public ITypeInfo {
 public:
-    TypeInfoImpl(TypeLibImpl* lib, const TypeDesc* desc, UINT index, HREFTYPE self_href);
+    TypeInfoImpl(TypeLibImpl* lib, const TypeDesc* desc, UINT index, Face face = Face::Plain);
 
     // The members of this interface and its bases, the bases' first, for name lookup and Invoke.
     void BuildDispatchTable();
@@ -69,17 +97,27 @@ public:
     void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC* pVarDesc) override;
 
     const TypeDesc* desc() const { return desc_; }
+    Face face() const { return face_; }
     const DispMember* FindMember(MEMBERID memid, WORD flags) const;
     const std::vector<DispMember>& members() const { return members_; }
+    // Binds a name among this type's members and constants, then its bases'.
+    HRESULT BindMember(const std::u16string& folded, WORD flags, ITypeInfo** owner, DESCKIND* kind, BINDPTR* bound);
 
 private:
-    TYPEDESC MakeTypeDesc(const TypeRef& ref);
+    // `offset` is added to the references of user-defined types: descriptors of the standard library's
+    // members refer to its types.
+    TYPEDESC MakeTypeDesc(const TypeRef& ref, HREFTYPE offset = 0);
     ParamPlan PlanFor(const ParamDesc& p) const;
+    void AddFunction(const FuncDesc& f, HREFTYPE offset);
+    const FuncDesc* ListedFunction(MEMBERID memid) const;
 
     TypeLibImpl* lib_;
     const TypeDesc* desc_;
     UINT index_;
+    Face face_;
+    TypeCompImpl comp_;
     TYPEATTR attr_{};
+    std::vector<const FuncDesc*> listed_;                              // what GetFuncDesc hands out
     std::vector<FUNCDESC> funcs_;
     std::vector<VARDESC> vars_;
     std::deque<std::vector<ELEMDESC>> elem_arrays_;
@@ -115,18 +153,32 @@ public:
 
     const LibraryDesc* desc() const { return desc_; }
     TypeInfoImpl* TypeAt(HREFTYPE href);
+    // The reference to library type `index` as a base or parameter type: a dual interface's interface
+    // face when `interface_face`, else what the library lists.
+    HREFTYPE HrefOf(SHORT index, bool interface_face) const;
+    // Binds a name among the library's enumerations and their constants.
+    HRESULT BindName(const std::u16string& folded, ITypeInfo** owner, DESCKIND* kind, BINDPTR* bound);
+    HRESULT BindTypeName(const std::u16string& folded, ITypeInfo** found, ITypeComp** comp);
 
 private:
     std::atomic<ULONG> refs_{1};
     const LibraryDesc* desc_;
     void* module_;
     TLIBATTR attr_{};
-    std::vector<std::unique_ptr<TypeInfoImpl>> types_;
-    std::unique_ptr<TypeInfoImpl> unknown_, dispatch_;
+    TypeCompImpl comp_;
+    std::vector<std::unique_ptr<TypeInfoImpl>> types_;       // as listed: dual interfaces by their dispatch face
+    std::vector<std::unique_ptr<TypeInfoImpl>> interfaces_;  // the interface faces of dual interfaces, else null
 };
 
-inline constexpr HREFTYPE kHrefIUnknown = 0x10000;
-inline constexpr HREFTYPE kHrefIDispatch = 0x10001;
+// References: library types by index, interface faces from kHrefInterfaceFace, the standard library's
+// types (IUnknown, IDispatch and the records their members take) from kHrefStandard.
+inline constexpr HREFTYPE kHrefStandard = 0x10000;
+inline constexpr HREFTYPE kHrefIUnknown = kHrefStandard + 0;
+inline constexpr HREFTYPE kHrefIDispatch = kHrefStandard + 1;
+inline constexpr HREFTYPE kHrefInterfaceFace = 0x20000;
+
+// The standard library (stdole): IUnknown, IDispatch and the records they use, for every process.
+TypeLibImpl* StandardLibrary();
 
 std::u16string FoldName(const OLECHAR* s);
 
