@@ -465,7 +465,9 @@ HRESULT CPDXDocumentV22::Advise(IUnknown* sink, DWORD* cookie) {
         {
             IGlobalInterfaceTable* table = GlobalTable();
             if (table != nullptr) {
-                if (FAILED(table->RegisterInterfaceInGlobal(events, DIID__IPDXDocumentEventsV22, &registered))) {
+                // Held as IDispatch, which every apartment can marshal: the events interface is a
+                // dispinterface with no marshaler of its own registered.
+                if (FAILED(table->RegisterInterfaceInGlobal(events, IID_IDispatch, &registered))) {
                     registered = 0;
                 }
                 table->Release();
@@ -547,7 +549,7 @@ IDispatch* CPDXDocumentV22::SinkOf(DWORD cookie) {
     IGlobalInterfaceTable* table = GlobalTable();
     if (table == nullptr) return nullptr;
     IDispatch* sink = nullptr;
-    if (FAILED(table->GetInterfaceFromGlobal(cookie, DIID__IPDXDocumentEventsV22, reinterpret_cast<void**>(&sink)))) {
+    if (FAILED(table->GetInterfaceFromGlobal(cookie, IID_IDispatch, reinterpret_cast<void**>(&sink)))) {
         sink = nullptr;
     }
     table->Release();
