@@ -497,6 +497,9 @@ public:
     int FindVarIn(Container* c, std::string_view name) const;  // container-relative or full name
     // Adds a block made from def to target (which must belong to this simulation). 0 or an HRESULT.
     int AddBlockDef(Container* target, const BlockDef& def);
+    // Adds n blocks in one step (one layout, one index, one compile): all of them, or none when a name is
+    // bad or taken.
+    int AddBlockDefs(Container* target, const BlockDef* defs, size_t n);
     int RemoveBlockAt(Container* c, int position);  // 0-based
     int RemoveBlocks(Container* c, int position, int n);
     int RenameBlock(Block* b, const std::string& name);

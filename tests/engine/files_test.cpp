@@ -173,6 +173,34 @@ TEST(ModelFile, MalformedTextIsRefusedWithItsLine) {
     }
 }
 
+// A member named like an earlier one of its block (from the block's type, or a line before) replaces
+// it, without regard to case; the lists keep their order and the later spelling.
+TEST(ModelFile, LaterMembersReplaceEarlierOnesOfTheSameName) {
+    const char* text =
+        "type T\n  var X 1\n  var Y 2\n  eqn E : Y = X\n  port P in vars=X\nend\n"
+        "block A T\n  var x 5\n  var Z 3\n  var z 4\n  eqn e : y = x + 1\n  port p out vars=Y\nend\n"
+        "block B T\nend\n"
+        "hierarchy H\n  block C\n    var V 1\n  end\n  connection K equality C.V C.V\n  connection k equality C.V C.V\nend\n"
+        "global G real 1\nglobal g real 2\n";
+    zeq::ModelDef def;
+    std::string error;
+    ASSERT_TRUE(zeq::ParseModel(text, def, error)) << error;
+    ASSERT_EQ(def.flowsheet.blocks.size(), 3u);
+    const zeq::BlockDef& a = def.flowsheet.blocks[0];
+    std::vector<std::pair<std::string, double>> vars;
+    for (const zeq::VarDef& v : a.vars) vars.emplace_back(v.name, v.value);
+    EXPECT_EQ(vars, (std::vector<std::pair<std::string, double>>{{"x", 5}, {"Y", 2}, {"z", 4}}));
+    ASSERT_EQ(a.eqns.size(), 1u);
+    EXPECT_EQ(a.eqns[0].text, "y = x + 1");
+    ASSERT_EQ(a.ports.size(), 1u);
+    EXPECT_EQ(a.ports[0].direction, "OUT");
+    EXPECT_EQ(def.flowsheet.blocks[1].vars.size(), 2u) << "the type itself is unchanged";
+    EXPECT_EQ(def.flowsheet.blocks[2].conns.size(), 1u);
+    EXPECT_EQ(def.globals.size(), 1u);
+    EXPECT_FALSE(zeq::ParseModel("hierarchy H\n  block A\n  end\n  block a\n  end\nend\n", def, error));
+    EXPECT_NE(error.find("line 4: block a is defined twice"), std::string::npos) << error;
+}
+
 // Every member that takes a file refuses a missing one, a directory and a bad one with a message, and
 // leaves the simulation as it was.
 TEST(ModelFile, FileMembersRefuseWhatIsNoRegularFileAndChangeNothing) {
@@ -228,6 +256,10 @@ TEST(ModelFile, SaveBlockThenLoadItElsewhere) {
     ASSERT_EQ(sim->LoadBlock(dir.File("sec.blk").c_str()), 0);
     EXPECT_GT(fs->FindIndex("SECTION.HTR.DUTY"), 0);
     ASSERT_EQ(sim->Solve(), 0) << out.text;
+    // A clash anywhere in a block file adds none of its blocks.
+    dir.Write("two.blk", "block FRESH\n  var V 1\nend\nblock section\nend\n");
+    EXPECT_EQ(sim->LoadBlock(dir.File("two.blk").c_str()), ZEQ_E_BAD_NAME);
+    EXPECT_EQ(fs->FindIndex("FRESH.V"), 0);
     // AddSimulation merges another model's blocks; what joins a simulation may name its variables.
     dir.Write("more.model", "library STANDARD\nblock EXTRA FEED\nend\nconnection CX equality EXTRA.F MIX.F1\n");
     ASSERT_EQ(sim->AddSimulation(dir.File("more.model").c_str()), 0) << out.text;
