@@ -9,6 +9,9 @@
 #include <cstring>
 #include <unordered_set>
 #include <utility>
+#ifdef __linux__
+#include <malloc.h>
+#endif
 
 #include "zeq_host.h"
 #include "messages.h"
@@ -604,14 +607,38 @@ void Simulation::FillBlock(Block* b, const BlockDef& def, std::vector<Variable>&
     }
 }
 
+// Frees the members of built blocks when the build consumes its model (Build(ModelDef&&)); every 32 MB
+// freed goes back to the system, so that a large model's definition and the simulation made from it are
+// not both held at full size.
+class Simulation::DefReleaser {
+public:
+    // `def` is the model passed as an rvalue: its blocks are not const.
+    void Release(const BlockDef& def) {
+        BlockDef& b = const_cast<BlockDef&>(def);
+        freed_ += b.vars.capacity() * sizeof(VarDef) + b.eqns.capacity() * sizeof(EqnDef);
+        std::vector<VarDef>().swap(b.vars);
+        std::vector<EqnDef>().swap(b.eqns);
+        if (freed_ < (32u << 20)) return;
+        freed_ = 0;
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
+    }
+
+private:
+    size_t freed_ = 0;
+};
+
 void Simulation::BuildMembers(Container* c, const BlockDef& def, std::vector<Variable>& vars,
-                              std::vector<Equation>& eqns) {
+                              std::vector<Equation>& eqns, DefReleaser* release) {
     for (const BlockDef& bd : def.blocks) {
         auto b = std::make_unique<Block>(this, c, bd);
-        if (b->Sub())
-            BuildMembers(b->Sub(), bd, vars, eqns);
-        else
+        if (b->Sub()) {
+            BuildMembers(b->Sub(), bd, vars, eqns, release);
+        } else {
             FillBlock(b.get(), bd, vars, eqns);
+            if (release) release->Release(bd);
+        }
         c->Blocks().push_back(std::move(b));
     }
     // The container's own variables and equations follow its blocks.
@@ -639,7 +666,14 @@ void count_members(const BlockDef& b, size_t& vars, size_t& eqns, int depth = 0)
 }
 }  // namespace
 
-void Simulation::Build(const ModelDef& def) {
+void Simulation::Build(const ModelDef& def) { BuildFrom(def, nullptr); }
+
+void Simulation::Build(ModelDef&& def) {
+    DefReleaser release;
+    BuildFrom(def, &release);
+}
+
+void Simulation::BuildFrom(const ModelDef& def, DefReleaser* release) {
     Clear();
     name_ = def.name;
     flowsheet_ = std::make_unique<Container>(this, nullptr);
@@ -647,7 +681,7 @@ void Simulation::Build(const ModelDef& def) {
     count_members(def.flowsheet, nvars, neqns);
     vars_.reserve(nvars);
     eqns_.reserve(neqns);
-    BuildMembers(flowsheet_.get(), def.flowsheet, vars_, eqns_);
+    BuildMembers(flowsheet_.get(), def.flowsheet, vars_, eqns_, release);
     for (const SolverDef& s : def.solvers) solvers_.push_back(std::make_unique<Solver>(s));
     for (const ObjectiveDef& o : def.objectives) objectives_.push_back(Objective{o, {}, false, {}});
     default_objective_ = def.default_objective;

@@ -485,6 +485,8 @@ public:
 
     // Engine internals.
     void Build(const ModelDef& def);
+    // Builds from a model it may consume: each block's definition is freed once its members are built.
+    void Build(ModelDef&& def);
     ModelDef Export() const;
     BlockDef ExportBlock(Block* block) const;
     std::vector<Variable>& Vars() { return vars_; }
@@ -556,7 +558,10 @@ private:
     void CompileEquation(Equation& eq);
     void CompileObjectives();
     void FillBlock(Block* b, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns);
-    void BuildMembers(Container* c, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns);
+    class DefReleaser;
+    void BuildFrom(const ModelDef& def, DefReleaser* release);
+    void BuildMembers(Container* c, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns,
+                      DefReleaser* release = nullptr);
     void NotifyMoved(int from_var, int from_eqn);
     void Forget(INUVWrapper*& slot);
     // quiet: an evaluation that leaves no trace (no events, output, history or time step) for callers that

@@ -507,6 +507,9 @@ struct Parser {
             const std::string& key = w[0];
             if (iequals(key, "end")) {
                 if (top) return Fail("'end' without a block");
+                // A large model holds many blocks: each keeps only the room its members take.
+                b.vars.shrink_to_fit();
+                b.eqns.shrink_to_fit();
                 return true;
             }
             if (iequals(key, "var")) {

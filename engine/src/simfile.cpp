@@ -140,7 +140,7 @@ int Simulation::OpenSimulation(const char* path) {
     if (int r = TakeInjectedResult()) return r;
     ModelDef def;
     if (int r = Load(path, def)) return r;
-    Build(def);
+    Build(std::move(def));
     Raise(ZEQ_EVT_FLOWSHEET, reinterpret_cast<intptr_t>(name_.c_str()), ZEQ_HINT_STRUCTURE);
     return 0;
 }
@@ -312,8 +312,9 @@ ZEQEOSimulation* zeq_open_simulation(const char* path, char* error, int size) {
     } else if (!zeq::ParseModel(text, def, message)) {
         message = std::string(path) + ": " + message;
     } else {
+        std::string().swap(text);  // the model's text is not needed while it is built
         auto* sim = new zeq::Simulation();
-        sim->Build(def);
+        sim->Build(std::move(def));
         return sim;
     }
     if (error && size > 0) std::snprintf(error, static_cast<size_t>(size), "%s", message.c_str());
