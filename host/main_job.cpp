@@ -5,6 +5,7 @@
 #include <functional>
 #include <iomanip>
 #include <map>
+#include <set>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -59,9 +60,15 @@ const char* SpecName(LONG spec) {
 
 std::string Pad(const std::string& s, size_t width) { return s.size() >= width ? s : s + std::string(width - s.size(), ' '); }
 
+// The text of a unit, shared: a model has a handful of units and up to millions of variables.
+const std::string* SharedUnits(const std::string& units) {
+    static std::set<std::string> pool;
+    return &*pool.insert(units).first;
+}
+
 struct VariableValue {
     double value;
-    std::string units;
+    const std::string* units;
 };
 
 // Collects the value of every variable under `block`, showing the structure when `show` is set. With
@@ -109,7 +116,7 @@ void WalkBlock(Reader& r, IDispatch* block, const std::string& indent, int depth
                 if (it == before->end() || std::fabs(now - it->second.value) <= 1e-9 * std::max(1.0, std::fabs(it->second.value)))
                     return;
             }
-            values[name] = {now, units};
+            values[name] = {now, SharedUnits(units)};
             if (!show || container) {
                 if (show && container) {
                     CComVariant spec = r.Get(v, "Spec");
@@ -191,7 +198,7 @@ int RunMainJob(IDispatch* simulation, const std::string& model, std::ostream& ou
         ++changed;
         std::ostringstream line;
         line << "  " << Pad(name, 20) << " " << std::setw(12) << Format(CComVariant(was)) << " -> " << std::setw(12)
-             << Format(CComVariant(now.value)) << " " << now.units;
+             << Format(CComVariant(now.value)) << " " << *now.units;
         out << line.str() << "\n";
     }
     if (changed == 0) out << "  nothing\n";
