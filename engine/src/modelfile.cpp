@@ -264,6 +264,11 @@ struct ListIndex {
     bool Has(std::string_view name) const {
         return index.FindWith(name, [this](int p) { return NameOf(p); }) >= 0;
     }
+    // Room for `more` members beyond those the list holds.
+    void Reserve(size_t more) {
+        list->reserve(list->size() + more);
+        index.Reserve(static_cast<int>(list->size() + more), [this](int p) { return NameOf(p); });
+    }
     // A member named like one the list already has (from the block's type) replaces it.
     void Put(T item) {
         list->push_back(std::move(item));
@@ -477,6 +482,25 @@ struct Parser {
         return true;
     }
 
+    // Room for the variables and equations of the plain block whose body starts at the current line, so
+    // that a block of millions of members is not copied at every doubling: counts the lines up to the
+    // block's first "end" by their first word.
+    void ReserveMembers(MemberIndex& index) const {
+        size_t vars = 0, eqns = 0;
+        for (size_t i = at; i < lines.size(); ++i) {
+            std::string_view line = lines[i];
+            size_t from = line.find_first_not_of(" \t");
+            if (from == std::string_view::npos) continue;
+            line.remove_prefix(from);
+            std::string_view word = line.substr(0, line.find_first_of(" \t\r"));
+            if (iequals(word, "end")) break;
+            vars += iequals(word, "var");
+            eqns += iequals(word, "eqn");
+        }
+        index.vars.Reserve(vars);
+        index.eqns.Reserve(eqns);
+    }
+
     // Type names are matched as written: a type of the file's own is not taken for a library's.
     const BlockDef* FindType(const std::string& name) const {
         for (const BlockDef& t : model->types)
@@ -499,6 +523,7 @@ struct Parser {
         std::vector<std::string> w;
         std::vector<Span> spans;
         MemberIndex index(b);
+        if (!top && !b.aggregate) ReserveMembers(index);
         while (at < lines.size()) {
             std::string_view line = lines[at++];
             std::string terr;

@@ -67,6 +67,11 @@ public:
             if (iequals(name_of(q), name)) return q;
         }
     }
+    // Room for `count` positions without growing.
+    template <class F>
+    void Reserve(int count, F&& name_of) {
+        while (static_cast<size_t>(count) * 2 > slots_.size()) Grow(name_of);
+    }
     // Positions added so far; Rebuild sets it to its count.
     int Count() const { return count_; }
     // -1 when absent.
