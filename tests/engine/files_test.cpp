@@ -75,9 +75,7 @@ TEST(ModelFile, ExampleHasTheDescribedPlant) {
     ZEQPortData port;
     port.mask.Set(PO_STREAM);
     ASSERT_TRUE(port.Load(fs->FindBlock("FEED"), 1));
-    const char* stream = nullptr;
-    ASSERT_TRUE(port.GetValue(PO_STREAM, stream));
-    EXPECT_STREQ(stream, "S1");
+    EXPECT_STREQ(Get<const char*>(port, PO_STREAM), "S1");
 }
 
 std::string Read(const std::string& path) {
@@ -346,15 +344,8 @@ TEST(VariableFile, SelectionsRenamingAndQuery) {
     EXPECT_EQ(io->ErrorCount(), 1) << "NOWHERE.X";
     delete io;
     rtodestroy(pipe);
-    ZEQVariableData rec;
-    rec.mask.Set(VA_VALUE);
-    rec.mask.Add(VA_LOWER);
-    ASSERT_TRUE(rec.Load(fs, nullptr, fs->FindIndex("FEED.F"), true));
-    double v = 0, lo = -1;
-    rec.GetValue(VA_VALUE, v);
-    rec.GetValue(VA_LOWER, lo);
-    EXPECT_DOUBLE_EQ(v, 9) << "the later line wins";
-    EXPECT_DOUBLE_EQ(lo, 0) << "LOWER was not selected";
+    EXPECT_DOUBLE_EQ(Read<double>(fs, fs->FindIndex("FEED.F"), VA_VALUE), 9) << "the later line wins";
+    EXPECT_DOUBLE_EQ(Read<double>(fs, fs->FindIndex("FEED.F"), VA_LOWER), 0) << "LOWER was not selected";
     EXPECT_EQ(fs->CreateVarFileImporter(nullptr, nullptr, nullptr), nullptr);
     // A reader made from the pipe alone applies the file to the active simulation.
     dir.Write("w.txt", "ATTRIBUTES NAME VALUE\nMIX.F1 0.5\n");
@@ -405,21 +396,9 @@ TEST(BlockFile, QueryMembersAndImportWithMaskAndPatterns) {
     skip.assign(skip.size(), 0);
     EXPECT_EQ(fs->ImportBlockFile(dir.File("b.x").c_str(), &value_only, patterns, skip.data()), 3);
     gl_destroy(patterns, nullptr);
-    ZEQVariableData mixed;
-    mixed.mask.Set(VA_VALUE);
-    ASSERT_TRUE(mixed.Load(fs, nullptr, fs->FindIndex("MIX.F"), true));
-    double mix = 0;
-    mixed.GetValue(VA_VALUE, mix);
-    EXPECT_DOUBLE_EQ(mix, 6);
-    ZEQVariableData rec;
-    rec.mask.Set(VA_VALUE);
-    rec.mask.Add(VA_LOWER);
-    ASSERT_TRUE(rec.Load(fs, nullptr, fs->FindIndex("FEED.F"), true));
-    double v = 0, lo = 0;
-    rec.GetValue(VA_VALUE, v);
-    rec.GetValue(VA_LOWER, lo);
-    EXPECT_DOUBLE_EQ(v, 5);
-    EXPECT_DOUBLE_EQ(lo, 0) << "LOWER is not in the chosen mask";
+    EXPECT_DOUBLE_EQ(Read<double>(fs, fs->FindIndex("MIX.F"), VA_VALUE), 6);
+    EXPECT_DOUBLE_EQ(Read<double>(fs, fs->FindIndex("FEED.F"), VA_VALUE), 5);
+    EXPECT_DOUBLE_EQ(Read<double>(fs, fs->FindIndex("FEED.F"), VA_LOWER), 0) << "LOWER is not in the chosen mask";
     EXPECT_EQ(fs->ImportBlockFile(dir.File("none").c_str(), nullptr, nullptr, nullptr), ZEQ_E_FILE);
 }
 

@@ -233,17 +233,12 @@ TEST(Profiles, HistorySampledBetweenRecordedSolves) {
     ZEQVariableData rec;
     rec.mask.Set(VA_PROFILE);
     ASSERT_TRUE(sim->GetFlowsheet()->LoadVariableData(1, &rec, true));
-    const VarProfile* p = nullptr;
-    ASSERT_TRUE(rec.GetValue(VA_PROFILE, p));
+    const VarProfile* p = Get<const VarProfile*>(rec, VA_PROFILE);
     ASSERT_EQ(p->Items().size(), 3u);
-    double times[] = {0.0, 1.5, 2.5, 3.0, 10.0};
-    double values[5] = {};
+    double times[] = {0.0, 1.5, 2.5, 3.0, 10.0}, values[5] = {};
     ASSERT_EQ(VarProfile::GetHistory(p, 5, times, values), 0);
-    EXPECT_DOUBLE_EQ(values[0], 10);  // before the first item: held
-    EXPECT_DOUBLE_EQ(values[1], 15);  // between solves 1 and 2: interpolated
-    EXPECT_DOUBLE_EQ(values[2], 30);
-    EXPECT_DOUBLE_EQ(values[3], 40);
-    EXPECT_DOUBLE_EQ(values[4], 40);
+    // Held before the first item, interpolated between solves, held after the last.
+    EXPECT_EQ(std::vector<double>(values, values + 5), (std::vector<double>{10, 15, 30, 40, 40}));
     EXPECT_LT(VarProfile::GetHistory(nullptr, 1, times, values), 0);
     EXPECT_LT(VarProfile::GetHistory(p, 1, nullptr, values), 0);
     ASSERT_TRUE(sim->GetFlowsheet()->LoadVariableData(2, &rec, true));

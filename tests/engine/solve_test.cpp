@@ -255,8 +255,7 @@ TEST(BlockEvents, SolveBracketsVariableEventsAndSpecChangesNameTheBlock) {
     std::vector<int> n = events.Numbers();
     auto begin = std::find(n.begin(), n.end(), ZEQ_EVT_BLOCKCAT1_BEGIN);
     auto end = std::find(n.begin(), n.end(), ZEQ_EVT_BLOCKCAT1_END);
-    ASSERT_NE(begin, n.end());
-    ASSERT_NE(end, n.end());
+    ASSERT_TRUE(begin != n.end() && end != n.end());
     EXPECT_EQ(std::count(n.begin(), begin, ZEQ_EVT_VARIABLE), 0);
     EXPECT_EQ(std::count(begin, end, ZEQ_EVT_VARIABLE), 1);
     events.events.clear();
@@ -288,10 +287,7 @@ TEST(BlockEvents, RenameMovesEveryMemberName) {
     EXPECT_EQ(fs->FindIndex("H2.B.X"), 1);
     EXPECT_EQ(fs->FindEquationIndex("H2.B.E"), 1);
     EXPECT_STREQ(rtotaglst_inq_tag(sim->GetTagList(), 1)->variable, "H2.B.X");
-    char* scope = nullptr;
-    sim->GetSolverScope(&scope, 0, 0);
-    EXPECT_STREQ(scope, "H2");
-    free(scope);
+    EXPECT_EQ(SolverScope(*sim), "H2");
     ASSERT_EQ(sim->SetSolverScope("Plant"), 0);
     ASSERT_EQ(sim->Solve(), 0) << "equations that named the old prefix still resolve";
     EXPECT_DOUBLE_EQ(Value(*sim, "C.Z"), 4);
@@ -319,17 +315,9 @@ TEST(DynamicRun, AdvanceAppliesDueTasksInTimeOrder) {
     EXPECT_DOUBLE_EQ(Value(*sim, "A.Y"), 30);
     EXPECT_EQ(sim->ExecuteCommand("advance 5\n"), E_INVALIDARG) << "time does not run backwards";
     // The history holds the solves at the tasks' times.
-    ZEQVariableData rec;
-    rec.mask.Set(VA_PROFILE);
-    ASSERT_TRUE(sim->GetFlowsheet()->LoadVariableData(2, &rec, true));
-    const VarProfile* p = nullptr;
-    ASSERT_TRUE(rec.GetValue(VA_PROFILE, p));
-    double t[] = {2, 3, 4};
-    double v[3];
-    ASSERT_EQ(VarProfile::GetHistory(p, 3, t, v), 0);
-    EXPECT_DOUBLE_EQ(v[0], 20);
-    EXPECT_DOUBLE_EQ(v[1], 25);
-    EXPECT_DOUBLE_EQ(v[2], 30);
+    double t[] = {2, 3, 4}, v[3];
+    ASSERT_EQ(VarProfile::GetHistory(Read<const VarProfile*>(sim->GetFlowsheet(), 2, VA_PROFILE), 3, t, v), 0);
+    EXPECT_EQ(std::vector<double>(v, v + 3), (std::vector<double>{20, 25, 30}));
 }
 
 // Client code reached from an event or from the output pipe may change the model under a running solve.
