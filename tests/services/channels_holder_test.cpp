@@ -1,6 +1,4 @@
-// The interface holder and the exported global registration; the system library loaded as a host does.
-#include <dlfcn.h>
-
+// The interface holder and the exported global registration.
 #include "channels_support.h"
 
 extern "C" int RegisterSimWithGlobal(IUnknown* simulation, IUnknown* pInterface, const char* identifier);
@@ -126,60 +124,6 @@ TEST_F(GlobalRegistrationTest, RegistersThroughTheSimulationsHolderService) {
     EXPECT_EQ(RegisterSimWithGlobal(wrapper_, &object, "late"), 0);
     EXPECT_EQ(object.refs, 0u);
     EXPECT_TRUE(TakeError().description.empty()) << "failures are told by the result alone";
-}
-
-// The system library as a host loads it: the exports resolve by name, the services are reached through
-// the simulation wrapper, and the engine's output goes back to the engine when the library goes.
-TEST(SystemLibrary, ChannelsThroughTheLoadedLibrary) {
-    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
-    using Create = HRESULT (*)(ZEQEOSimulation*, REFIID, void**);
-    using RegisterServices = void (*)(ZEQEOSimulation*);
-    using RegisterGlobal = int (*)(IUnknown*, IUnknown*, const char*);
-    using UnregisterGlobal = int (*)(IUnknown*, const char*);
-    using LiveCount = LONG (*)();
-    auto create = reinterpret_cast<Create>(dlsym(library, "NUVClassFactory_QueryCreateWrapper"));
-    auto services = reinterpret_cast<RegisterServices>(dlsym(library, "NUVClassFactory_RegisterSimulationServices"));
-    auto reg = reinterpret_cast<RegisterGlobal>(dlsym(library, "RegisterSimWithGlobal"));
-    auto unreg = reinterpret_cast<UnregisterGlobal>(dlsym(library, "UnregisterSimWithGlobal"));
-    auto live = reinterpret_cast<LiveCount>(dlsym(library, "NuvLiveSingletonCount"));
-    ASSERT_TRUE(create && services && reg && unreg && live);
-    EXPECT_EQ(live(), 2) << "the module made its message object and interface holder";
-    {
-        zeq::testing::ModelBuilder m;
-        m.Block("FEED").Var("F", 10, 1);
-        auto sim = m.Create();
-        services(sim.get());
-        CComPtr<INUVSimulation2> wrapper;
-        ASSERT_EQ(create(sim.get(), IID_INUVSimulation2, reinterpret_cast<void**>(&wrapper)), S_OK);
-
-        CComPtr<IUnknown> unk;
-        ASSERT_EQ(wrapper->GetService(CComBSTR(OLESTR("NUVSimulationMsgs")), &unk), S_OK);
-        Advised output(unk, DIID_DNUVSimulationMsgsEvents);
-        unk.Release();
-        ASSERT_EQ(wrapper->GetService(CComBSTR(OLESTR("EBScriptService")), &unk), S_OK);
-        CComPtr<IEBScriptService> script;
-        ASSERT_EQ(unk->QueryInterface(IID_IEBScriptService, reinterpret_cast<void**>(&script)), S_OK);
-        EXPECT_EQ(script->Execute(CComBSTR(OLESTR("print FEED.F"))), S_OK);
-        const std::vector<std::string> lines = output.sink->Lines();
-        ASSERT_EQ(lines.size(), 4u);
-        EXPECT_EQ(lines[1], "<print FEED.F>");
-        EXPECT_NE(lines[2].find("F = 10"), std::string::npos) << lines[2];
-
-        Counted object;
-        EXPECT_EQ(reg(wrapper, &object, "host.object"), 1);
-        EXPECT_EQ(object.refs, 1u);
-        EXPECT_EQ(unreg(wrapper, "host.object"), 1);
-        EXPECT_EQ(object.refs, 0u);
-        sim.reset();
-    }
-    dlclose(library);
-    // The runtime may keep the library loaded (then its objects go at exit); when it did unload it, the
-    // engine writes no longer into it.
-    if (void* still = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_NOLOAD))
-        dlclose(still);
-    else
-        EXPECT_STRNE(rtodesc(stdoutPipe), "NUVSimulationMsgs");
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
-// Dynamic tasks by scope, and sampled variable histories with the profile class the library exports.
-#include <dlfcn.h>
-
+// Dynamic tasks by scope, and sampled variable histories.
 #include <cmath>
 
 #include "tasks_support.h"
@@ -172,21 +170,6 @@ TEST_F(ProfileTest, BadRangesNamesAndArgumentsFail) {
     sim_.reset();
     EXPECT_EQ(service_->GetProfileByIndex(w, 0, 1, 1, &values), static_cast<HRESULT>(0x80040101));
     EXPECT_EQ(service_->GetProfileByName(Text("SEC.H.W"), 0, 1, 1, &values), static_cast<HRESULT>(0x80040101));
-}
-
-TEST(VarProfileClass, SystemLibraryExportsTheProfileMembers) {
-    void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
-    for (const char* name : {"_ZN10VarProfileC1Ev", "_ZN10VarProfileC1ERKS_", "_ZN10VarProfileaSERKS_",
-                             "_ZNK10VarProfile6ActiveEv", "_ZN10VarProfile9SetActiveEb", "_ZN11ProfileItemaSERKS_",
-                             "_ZN11ProfileItemaSEOS_"}) {
-        Dl_info info{};
-        void* symbol = dlsym(library, name);
-        ASSERT_NE(symbol, nullptr) << name;
-        ASSERT_NE(dladdr(symbol, &info), 0);
-        EXPECT_NE(std::string(info.dli_fname).find("nuvclass"), std::string::npos) << name << " comes from the system";
-    }
-    dlclose(library);
 }
 
 }  // namespace
