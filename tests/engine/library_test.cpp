@@ -84,12 +84,10 @@ TEST(Values, EnumerationsAndBoundedNumbers) {
 }
 
 TEST(GlobalParameters, ListReadAndSetThroughTheTable) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 1)
+    auto sim = ModelBuilder().Block("A").Var("X", 1)
         .Global("LIMIT", zeq::Value::Real(5))
         .Global("NAME", zeq::Value::Text("x"))
-        .Global("FIXED", zeq::Value::Int(1), 0);
-    auto sim = m.Create();
+        .Global("FIXED", zeq::Value::Int(1), 0).Create();
     EngineParameterTable* table = sim->GetFlowsheet()->GetParameterTable();
     EXPECT_EQ(param_num_defined(nullptr), 3);
     char name[8];
@@ -222,9 +220,7 @@ TEST(TextHelpers, CaselessCompareUpperCaseAndGlobs) {
 }
 
 TEST(Profiles, HistorySampledBetweenRecordedSolves) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 0).Profile().Var("K", 1, SPEC_CONST).Eqn("E", "X = K * 10");
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("X", 0).Profile().Var("K", 1, SPEC_CONST).Eqn("E", "X = K * 10").Create();
     OutputCapture out;
     for (double k : {1.0, 2.0, 4.0}) {
         sim->Vars()[1].value = k;
@@ -311,9 +307,7 @@ TEST(NullArguments, LibraryFunctionsRefuseThemWithoutFaults) {
     EXPECT_EQ(RTVARFILE_WRITE(nullptr, "/tmp/x", nullptr, 0), E_INVALIDARG);
     EXPECT_EQ(varIsFixed(static_cast<const ZEQVariableData*>(nullptr)), 0);
     EXPECT_EQ(varInqPhysicalType(static_cast<const ZEQVariableData*>(nullptr)), -1);
-    ModelBuilder m;
-    m.Block("A").Var("X", 1);
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("X", 1).Create();
     ZEQEOCntr* fs = sim->GetFlowsheet();
     EXPECT_EQ(fs->FindBlock(nullptr), nullptr);
     EXPECT_EQ(fs->FindBlockIndex(nullptr), 0);

@@ -135,9 +135,7 @@ TEST(VariableRecord, CommitWritesOnlyWhatWasSetAndMarksModified) {
 // A refused commit changes nothing: an unknown unit, the engine refusing, or a quantity that is not finite
 // once converted to base units (1e308 kW); records, commands and tasks refuse such values alike.
 TEST(VariableRecord, RefusedCommitChangesNothing) {
-    ModelBuilder m;
-    m.Block("A").Var("Q", 5, SPEC_CONST, "POWER", "kW").Bounds(0, 10);
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("Q", 5, SPEC_CONST, "POWER", "kW").Bounds(0, 10).Create();
     ZEQEOCntr* fs = sim->GetFlowsheet();
     struct Case {
         int id;
@@ -361,9 +359,8 @@ TEST_F(ParameterRecord, ReadOnlyParametersRefuseCommitsAndBoundsHoldPlainNumbers
 }
 
 TEST(EquationAndPortRecords, ReadNamesResidualsAndPortAttributes) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 2, SPEC_CONST).Var("Y", 0).Eqn("E", "Y = 2 * X").Port("OUT", "OUT", {"Y"});
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("X", 2, SPEC_CONST).Var("Y", 0).Eqn("E", "Y = 2 * X")
+        .Port("OUT", "OUT", {"Y"}).Create();
     ZEQEOCntr* fs = sim->GetFlowsheet();
     ASSERT_EQ(sim->Solve(), 0);
     ZEQEquationData eq;

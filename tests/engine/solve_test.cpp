@@ -125,10 +125,9 @@ TEST(Solve, EventsComeInOrderAndNameTheSolvedScope) {
 }
 
 TEST(Solve, RunModeDecidesWhichSpecsAreFixed) {
-    ModelBuilder m;
-    m.Block("A").Var("M", 5, SPEC_MEAS).Var("P", 1, SPEC_PARAM).Var("C", 1, SPEC_CONST).Var("I", 1, SPEC_INDEP)
-        .Var("O", 1, SPEC_OPTIM);
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("M", 5, SPEC_MEAS).Var("P", 1, SPEC_PARAM).Var("C", 1, SPEC_CONST)
+        .Var("I", 1, SPEC_INDEP)
+        .Var("O", 1, SPEC_OPTIM).Create();
     struct Case { int mode; bool fixed[5]; };  // M, P, C, I, O
     const Case cases[] = {{ZEQ_MODE_SIMULATION, {true, true, true, true, true}},
                           {ZEQ_MODE_PARAM_EST, {false, false, true, true, true}},
@@ -178,9 +177,7 @@ TEST(Solve, CancelStopsOnlyASolveThatRuns) {
 }
 
 TEST(Solve, ExcludedBlocksAreLeftOut) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 1).Eqn("E", "X = 5").Block("B").Var("Y", 1).Eqn("E", "Y = 6");
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("X", 1).Eqn("E", "X = 5").Block("B").Var("Y", 1).Eqn("E", "Y = 6").Create();
     OutputCapture out;
     ASSERT_EQ(sim->ExecuteCommand("exclude B\n"), 0);
     ASSERT_EQ(sim->Solve(), 0);
@@ -189,9 +186,7 @@ TEST(Solve, ExcludedBlocksAreLeftOut) {
 }
 
 TEST(Commands, RaiseStartAndEndAndReportUnknownCommands) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 1).Var("Y", 0).Eqn("E", "Y = X * 3");
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("X", 1).Var("Y", 0).Eqn("E", "Y = X * 3").Create();
     EventRecorder events;
     OutputCapture out;
     EXPECT_EQ(sim->ExecuteCommand("set A.X 2\n"), 0);
@@ -217,11 +212,9 @@ TEST(Commands, RaiseStartAndEndAndReportUnknownCommands) {
 }
 
 TEST(Sensitivity, FiniteDifferencesOfALinearModel) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 2, SPEC_INDEP).Var("K", 3, SPEC_CONST).Var("Y", 0).Var("Z", 0)
+    auto sim = ModelBuilder().Block("A").Var("X", 2, SPEC_INDEP).Var("K", 3, SPEC_CONST).Var("Y", 0).Var("Z", 0)
         .Eqn("E1", "Y = K * X").Eqn("E2", "Z = Y + X * X")
-        .Objective("OBJ", "A.Z * 2");
-    auto sim = m.Create();
+        .Objective("OBJ", "A.Z * 2").Create();
     OutputCapture out;
     int dep[] = {3, 4};
     int ind[] = {1, 2};
@@ -246,9 +239,8 @@ TEST(Sensitivity, FiniteDifferencesOfALinearModel) {
 }
 
 TEST(BlockEvents, SolveBracketsVariableEventsAndSpecChangesNameTheBlock) {
-    ModelBuilder m;
-    m.Hierarchy("H").Block("B").Var("X", 1).Var("Y", 0).Eqn("E", "Y = X + 1").EndHierarchy();
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Hierarchy("H").Block("B").Var("X", 1).Var("Y", 0)
+        .Eqn("E", "Y = X + 1").EndHierarchy().Create();
     EventRecorder events;
     OutputCapture out;
     ASSERT_EQ(sim->Solve(), 0);
@@ -271,10 +263,9 @@ TEST(BlockEvents, SolveBracketsVariableEventsAndSpecChangesNameTheBlock) {
 }
 
 TEST(BlockEvents, RenameMovesEveryMemberName) {
-    ModelBuilder m;
-    m.Hierarchy("H").Block("B").Var("X", 1).Var("Y", 0).Eqn("E", "Y = X + 1").EndHierarchy().Block("C").Var("Z", 0)
-        .Eqn("E", "Z = H.B.Y * 2").Tag("TX", "H.B.X");
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Hierarchy("H").Block("B").Var("X", 1).Var("Y", 0)
+        .Eqn("E", "Y = X + 1").EndHierarchy().Block("C").Var("Z", 0)
+        .Eqn("E", "Z = H.B.Y * 2").Tag("TX", "H.B.X").Create();
     ASSERT_EQ(sim->SetSolverScope("H"), 0);
     auto* tasks = dynamic_cast<IZEQTaskManager*>(sim->GetDynamicSolver(""));
     ASSERT_EQ(tasks->AddTasks("<tasks><task name='T' time='1'><set variable='H.B.X' value='5'/></task></tasks>", nullptr), 0);
@@ -298,9 +289,7 @@ TEST(BlockEvents, RenameMovesEveryMemberName) {
 }
 
 TEST(DynamicRun, AdvanceAppliesDueTasksInTimeOrder) {
-    ModelBuilder m;
-    m.Block("A").Var("U", 1, SPEC_CONST).Var("Y", 0).Profile().Eqn("E", "Y = U * 10");
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("U", 1, SPEC_CONST).Var("Y", 0).Profile().Eqn("E", "Y = U * 10").Create();
     auto* tasks = dynamic_cast<IZEQTaskManager*>(sim->GetDynamicSolver(""));
     ASSERT_NE(tasks, nullptr);
     ASSERT_EQ(tasks->AddTasks("<tasks><task name='LATE' time='4'><set variable='A.U' value='3'/></task>"
@@ -363,11 +352,9 @@ TEST(Reentrancy, CallbacksMayChangeTheModelWhileASolveReportsIt) {
 }
 
 TEST(Optimisation, DecisionVariablesMoveOnlyInOptimisationMode) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 8, SPEC_OPTIM).Bounds(0, 10).Var("Y", 0).Var("Z", 0)
+    auto sim = ModelBuilder().Block("A").Var("X", 8, SPEC_OPTIM).Bounds(0, 10).Var("Y", 0).Var("Z", 0)
         .Eqn("EY", "Y = (X - 3) ^ 2 + 1").Eqn("EZ", "Z = 2 * X")
-        .Objective("LOW", "A.Y").Objective("HIGH", "A.Z", true);
-    auto sim = m.Create();
+        .Objective("LOW", "A.Y").Objective("HIGH", "A.Z", true).Create();
     OutputCapture out;
     ASSERT_EQ(rto_set_mode_c(ZEQ_MODE_SIMULATION), 0);
     ASSERT_EQ(sim->SolveWithObjective("LOW"), 0);

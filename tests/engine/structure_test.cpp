@@ -337,9 +337,7 @@ TEST(EngineScopes, ScopeStackAndSolverScopes) {
 }
 
 TEST(EngineObjectives, NoneAndNullMeanNoObjective) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 1).Objective("COST", "A.X * 2").Objective("GAIN", "A.X", true);
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("X", 1).Objective("COST", "A.X * 2").Objective("GAIN", "A.X", true).Create();
     EXPECT_EQ(sim->GetDefaultObjective(), nullptr);
     EXPECT_EQ(sim->SetDefaultObjective("cost"), 0);
     EXPECT_STREQ(sim->GetDefaultObjective(), "COST");
@@ -354,9 +352,7 @@ TEST(EngineObjectives, NoneAndNullMeanNoObjective) {
 }
 
 TEST(EngineSolvers, ParametersByKindCountFromOne) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 1);
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("X", 1).Create();
     ASSERT_EQ(sim->GetSolverCount(), 1);
     EngineSolver* s = sim->GetSolver(1);
     EXPECT_EQ(sim->GetSolver(2), nullptr);
@@ -391,9 +387,8 @@ TEST(EngineSolvers, ParametersByKindCountFromOne) {
 }
 
 TEST(EngineConnections, EnumerateAndToggle) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 1, SPEC_CONST).Block("B").Var("Y", 0).Connect("C1", "A.X", "B.Y").Connect("C2", "A.X", "B.NONE", 2);
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("X", 1, SPEC_CONST).Block("B").Var("Y", 0)
+        .Connect("C1", "A.X", "B.Y").Connect("C2", "A.X", "B.NONE", 2).Create();
     ZEQEOCntr* fs = sim->GetFlowsheet();
     struct Seen { std::vector<EngineConnection*> list; ZEQEOCntr* owner = nullptr; } seen;
     auto collect = [](void*, ZEQEOCntr* owner, EngineConnection* c, void* ctx, void*) {
@@ -420,9 +415,8 @@ TEST(EngineConnections, EnumerateAndToggle) {
 }
 
 TEST(FaultInjection, NextResultIsReturnedOnceByTheNextOperation) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 1).Eqn("E", "X = 1").Hierarchy("H").Block("B").Var("Y", 1).EndHierarchy();
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("X", 1).Eqn("E", "X = 1").Hierarchy("H").Block("B")
+        .Var("Y", 1).EndHierarchy().Create();
     ZEQEOCntr* fs = sim->GetFlowsheet();
     const int injected = static_cast<int>(0x80040999);
     struct Op {
