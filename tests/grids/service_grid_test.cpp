@@ -517,6 +517,7 @@ TEST_F(GridTest, RowsOfAChangedFlowsheetAreRefusedUntilPreparedAgainAndAGoneEngi
     ASSERT_EQ(noKeys->Prepare(), S_OK);
     ASSERT_EQ(equations->Prepare(), S_OK);
     SortOn(equations, {"NAME"}, {});
+    ASSERT_EQ(variables->SetSortKeys(Names({"VALUE"}), Flags({})), S_OK);  // keys set, not sorted yet
     sim_.reset();
     EXPECT_EQ(noKeys->Sort(), nuv::kInvalidObject);
     EXPECT_EQ(equations->Sort(), nuv::kInvalidObject);
