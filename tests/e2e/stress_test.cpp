@@ -25,6 +25,7 @@
 #include "modelfile.h"
 #include "nuvclasslib.h"
 #include "process_singletons.h"
+#include "safe_arrays.h"
 #include "service_providers.h"
 #include "simulation.h"
 #include "variable.h"
@@ -48,32 +49,6 @@ std::string PlantText() {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-CComVariant Names(const std::vector<const char*>& names) {
-    SAFEARRAYBOUND bound{static_cast<ULONG>(names.size()), 0};
-    SAFEARRAY* array = SafeArrayCreate(VT_BSTR, 1, &bound);
-    for (LONG i = 0; i < static_cast<LONG>(names.size()); ++i) {
-        CComBSTR b(names[static_cast<size_t>(i)]);
-        SafeArrayPutElement(array, &i, b.m_str);
-    }
-    CComVariant out;
-    out.vt = VT_ARRAY | VT_BSTR;
-    out.parray = array;
-    return out;
-}
-
-// One sort order: descending.
-CComVariant Descending() {
-    SAFEARRAYBOUND bound{1, 0};
-    SAFEARRAY* array = SafeArrayCreate(VT_BOOL, 1, &bound);
-    LONG at = 0;
-    VARIANT_BOOL down = VARIANT_TRUE;
-    SafeArrayPutElement(array, &at, &down);
-    CComVariant out;
-    out.vt = VT_ARRAY | VT_BOOL;
-    out.parray = array;
-    return out;
 }
 
 // Counts the events it hears; any thread may call it.
@@ -233,7 +208,7 @@ TEST_F(Stress, ClientThreadsShareOneSimulationWhileAnotherSolves) {
                 CComPtr<INUVVariableCollection> variables;
                 if (!sound("Variables", flowsheet->get_Variables(&variables))) continue;
                 CComVariant matrix;
-                if (sound("GetAttributes", variables->GetAttributes(Names({"NAME", "VALUE"}), 1, 0, &matrix)) &&
+                if (sound("GetAttributes", variables->GetAttributes(nuvtest::TextArray({"NAME", "VALUE"}), 1, 0, &matrix)) &&
                     (matrix.vt & VT_ARRAY) == 0)
                     fail("GetAttributes answered no matrix");
             }
@@ -249,7 +224,7 @@ TEST_F(Stress, ClientThreadsShareOneSimulationWhileAnotherSolves) {
                     fail("no grid");
                     continue;
                 }
-                sound("SetSortKeys", grid->SetSortKeys(Names({"VALUE"}), Descending()));
+                sound("SetSortKeys", grid->SetSortKeys(nuvtest::TextArray({"VALUE"}), nuvtest::FlagArray({true})));
                 sound("Prepare", grid->Prepare());
                 sound("Sort", grid->Sort());
                 LONG rows = 0;

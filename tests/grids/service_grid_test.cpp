@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "late_bound.h"
+#include "safe_arrays.h"
 #include "service_support.h"
 
 namespace {
@@ -22,20 +23,6 @@ std::string Wide(int i) {
     char name[16];
     std::snprintf(name, sizeof name, "WIDE.V%02d", i);
     return name;
-}
-
-// A one-dimensional array of BSTR elements.
-CComVariant Texts(const std::vector<std::string>& texts) {
-    SAFEARRAYBOUND bound{static_cast<ULONG>(texts.size()), 0};
-    SAFEARRAY* array = SafeArrayCreate(VT_BSTR, 1, &bound);
-    for (LONG i = 0; i < static_cast<LONG>(texts.size()); ++i) {
-        CComBSTR b(nuv::to_utf16(texts[static_cast<size_t>(i)]).c_str());
-        SafeArrayPutElement(array, &i, b.m_str);
-    }
-    CComVariant out;
-    out.vt = VT_ARRAY | VT_BSTR;
-    out.parray = array;
-    return out;
 }
 
 CComVariant Null() {
@@ -131,7 +118,7 @@ TEST_F(GridTest, SortKeysKeepTheirOwnOrdersAndUnknownKeysAreDropped) {
     EXPECT_EQ(grid->SetSortKeys(Names({"NAME"}), CComVariant(true)), E_INVALIDARG);
     EXPECT_EQ(TakeError(), "");
     // Orders given as an array of texts are no sort orders; keys may be one.
-    EXPECT_EQ(grid->SetSortKeys(Texts({"NAME"}), Texts({"up"})), E_INVALIDARG);
+    EXPECT_EQ(grid->SetSortKeys(nuvtest::TextArray({"NAME"}), nuvtest::TextArray({"up"})), E_INVALIDARG);
     EXPECT_EQ(TakeError().rfind("NUVVariableGrid: ", 0), 0u) << "reported";
 
     // Texts compare on their first 1,024 characters: V03 and V07 differ only after them, so tie on
@@ -272,7 +259,7 @@ TEST_F(GridTest, IndicesAndPositionsTranslateBothWays) {
     EXPECT_EQ(grid->GetIndexPositions(IntArray({}), &empty), S_OK);
     EXPECT_EQ(empty.vt, VT_EMPTY);
     EXPECT_EQ(grid->GetPositionIndices(I4(1), &empty), E_INVALIDARG);
-    EXPECT_EQ(grid->GetIndexPositions(Texts({"x"}), &empty), E_INVALIDARG);
+    EXPECT_EQ(grid->GetIndexPositions(nuvtest::TextArray({"x"}), &empty), E_INVALIDARG);
     EXPECT_EQ(TakeError().rfind("NUVVariableGrid: ", 0), 0u) << "reported";
     EXPECT_EQ(grid->GetIndexPositions(IntArray({1}), nullptr), E_POINTER);
 }
