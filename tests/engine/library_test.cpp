@@ -1,5 +1,5 @@
 // Engine library functions: values and lists, global parameters, pipes, the callback table, text and
-// pattern helpers, tags and profiles.
+// pattern helpers and tags.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -217,28 +217,6 @@ TEST(TextHelpers, CaselessCompareUpperCaseAndGlobs) {
     EXPECT_EQ(stred_glob_to_regexp("abcdef", tiny, sizeof tiny), -1);
     EXPECT_EQ(hs_regcomp("(unclosed", 0), nullptr);
     EXPECT_EQ(hs_regexec(nullptr, "x"), 0);
-}
-
-TEST(Profiles, HistorySampledBetweenRecordedSolves) {
-    auto sim = ModelBuilder().Block("A").Var("X", 0).Profile().Var("K", 1, SPEC_CONST).Eqn("E", "X = K * 10").Create();
-    OutputCapture out;
-    for (double k : {1.0, 2.0, 4.0}) {
-        sim->Vars()[1].value = k;
-        ASSERT_EQ(sim->Solve(), 0);
-    }
-    ZEQVariableData rec;
-    rec.mask.Set(VA_PROFILE);
-    ASSERT_TRUE(sim->GetFlowsheet()->LoadVariableData(1, &rec, true));
-    const VarProfile* p = Get<const VarProfile*>(rec, VA_PROFILE);
-    ASSERT_EQ(p->Items().size(), 3u);
-    double times[] = {0.0, 1.5, 2.5, 3.0, 10.0}, values[5] = {};
-    ASSERT_EQ(VarProfile::GetHistory(p, 5, times, values), 0);
-    // Held before the first item, interpolated between solves, held after the last.
-    EXPECT_EQ(std::vector<double>(values, values + 5), (std::vector<double>{10, 15, 30, 40, 40}));
-    EXPECT_LT(VarProfile::GetHistory(nullptr, 1, times, values), 0);
-    EXPECT_LT(VarProfile::GetHistory(p, 1, nullptr, values), 0);
-    ASSERT_TRUE(sim->GetFlowsheet()->LoadVariableData(2, &rec, true));
-    EXPECT_FALSE(rec.GetValue(VA_PROFILE, p)) << "a variable without a profile";
 }
 
 // The host and the system library bind to the engine by these names.

@@ -303,10 +303,18 @@ TEST(DynamicRun, AdvanceAppliesDueTasksInTimeOrder) {
     ASSERT_EQ(sim->ExecuteCommand("advance 10\n"), 0);
     EXPECT_DOUBLE_EQ(Value(*sim, "A.Y"), 30);
     EXPECT_EQ(sim->ExecuteCommand("advance 5\n"), E_INVALIDARG) << "time does not run backwards";
-    // The history holds the solves at the tasks' times.
+    // The history holds the solves at the tasks' times, interpolated between them; a variable without a
+    // profile has none.
     double t[] = {2, 3, 4}, v[3];
-    ASSERT_EQ(VarProfile::GetHistory(Read<const VarProfile*>(sim->GetFlowsheet(), 2, VA_PROFILE), 3, t, v), 0);
+    const VarProfile* history = Read<const VarProfile*>(sim->GetFlowsheet(), 2, VA_PROFILE);
+    ASSERT_EQ(VarProfile::GetHistory(history, 3, t, v), 0);
     EXPECT_EQ(std::vector<double>(v, v + 3), (std::vector<double>{20, 25, 30}));
+    EXPECT_LT(VarProfile::GetHistory(nullptr, 1, t, v), 0);
+    EXPECT_LT(VarProfile::GetHistory(history, 1, nullptr, v), 0);
+    ZEQVariableData rec;
+    rec.mask.Set(VA_PROFILE);
+    ASSERT_TRUE(sim->GetFlowsheet()->LoadVariableData(1, &rec, true));
+    EXPECT_FALSE(rec.GetValue(VA_PROFILE, history));
 }
 
 // Client code reached from an event or from the output pipe may change the model under a running solve.
