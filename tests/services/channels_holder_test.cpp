@@ -7,22 +7,6 @@ extern "C" int UnregisterSimWithGlobal(IUnknown* simulation, const char* identif
 namespace channels_test {
 namespace {
 
-// A counted object whose count a test can read.
-class Counted final : public IUnknown {
-public:
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown) return E_NOINTERFACE;
-        *ppv = this;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
-    STDMETHOD_(ULONG, Release)() override { return --refs; }  // lives on the test's stack
-    std::atomic<ULONG> refs{0};
-};
-
 CComPtr<INUVInterfaceHolder> NewHolder() {
     CComPtr<IUnknown> unk;
     EXPECT_EQ(CreateInterfaceHolderSingleton(&unk), S_OK);

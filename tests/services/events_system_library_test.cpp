@@ -12,14 +12,7 @@ namespace {
 
 using namespace events_test;
 using channels_test::Advised;
-
-// A counted object whose count a test can read.
-struct Counted final : IUnknown {
-    STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
-    STDMETHOD_(ULONG, Release)() override { return --refs; }
-    ULONG refs = 0;
-};
+using channels_test::Counted;
 
 TEST(SystemLibrary, AHostReachesEveryServiceThroughTheLoadedLibrary) {
     void* library = dlopen(NUVCLASS_PATH, RTLD_NOW | RTLD_LOCAL);
