@@ -126,8 +126,7 @@ TEST(Solve, EventsComeInOrderAndNameTheSolvedScope) {
 
 TEST(Solve, RunModeDecidesWhichSpecsAreFixed) {
     auto sim = ModelBuilder().Block("A").Var("M", 5, SPEC_MEAS).Var("P", 1, SPEC_PARAM).Var("C", 1, SPEC_CONST)
-        .Var("I", 1, SPEC_INDEP)
-        .Var("O", 1, SPEC_OPTIM).Create();
+        .Var("I", 1, SPEC_INDEP).Var("O", 1, SPEC_OPTIM).Create();
     struct Case { int mode; bool fixed[5]; };  // M, P, C, I, O
     const Case cases[] = {{ZEQ_MODE_SIMULATION, {true, true, true, true, true}},
                           {ZEQ_MODE_PARAM_EST, {false, false, true, true, true}},
