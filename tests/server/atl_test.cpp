@@ -6,8 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "atl/nuvatlcom.h"
-#include "nuvclasslib.h"
+#include "dispatch_stubs.h"
 
 namespace {
 
@@ -104,19 +103,15 @@ TEST_F(ObjectShells, CountsLocksAndFinalRelease) {
 TEST_F(ObjectShells, CachedObjectLocksOnlyForOutsideReferences) {
     CComObjectCached<Thing>* p = nullptr;
     ASSERT_EQ(CComObjectCached<Thing>::CreateInstance(&p), S_OK);
-    p->AddRef();  // the cache's own reference
-    EXPECT_EQ(module_->GetLockCount(), 0);
-    p->AddRef();
-    EXPECT_EQ(module_->GetLockCount(), 1);
-    p->AddRef();
-    EXPECT_EQ(module_->GetLockCount(), 1);
-    p->Release();
-    EXPECT_EQ(module_->GetLockCount(), 1);
-    p->Release();
-    EXPECT_EQ(module_->GetLockCount(), 0);
-    p->Release();
-    EXPECT_EQ(module_->GetLockCount(), 0);
-
+    // The first reference is the cache's own; the module is locked while anyone else holds one.
+    const struct {
+        bool add;
+        LONG locks;
+    } steps[] = {{true, 0}, {true, 1}, {true, 1}, {false, 1}, {false, 0}, {false, 0}};
+    for (const auto& step : steps) {
+        step.add ? p->AddRef() : p->Release();
+        EXPECT_EQ(module_->GetLockCount(), step.locks);
+    }
     CComObjectNoLock<Thing>* nolock = new CComObjectNoLock<Thing>();
     nolock->AddRef();
     EXPECT_EQ(module_->GetLockCount(), 0);
@@ -311,29 +306,9 @@ TEST(ConnectionPoints, AdviseEnumerateAndUnadvise) {
     EXPECT_EQ(sink->Release(), 0u);
 }
 
-class Versioned : public CComObjectRootEx<CComMultiThreadModel>, public IDispatchImpl<INUVParameter3> {
+class Versioned : public CComObjectRootEx<CComMultiThreadModel>, public NUVParameter3Stubs {
 public:
     using ComMap = CComMap<ComEntryChain<INUVParameter3>, ComSelfEntry>;
-#define NOT_NEEDED(name, ...) \
-    STDMETHOD(name)(__VA_ARGS__) override { return E_NOTIMPL; }
-    NOT_NEEDED(get_Parent, INUVObject**)
-    NOT_NEEDED(get_Simulation, INUVSimulation**)
-    NOT_NEEDED(get_Name, BSTR*)
-    NOT_NEEDED(get_IsValid, VARIANT_BOOL*)
-    NOT_NEEDED(GetService, BSTR, IUnknown**)
-    NOT_NEEDED(get_Value, VARIANT*)
-    NOT_NEEDED(put_Value, VARIANT)
-    NOT_NEEDED(get_UOM, BSTR*)
-    NOT_NEEDED(get_Access, NUVParameterAccess*)
-    NOT_NEEDED(get_Description, BSTR*)
-    NOT_NEEDED(get_Lower, VARIANT*)
-    NOT_NEEDED(put_Lower, VARIANT)
-    NOT_NEEDED(get_Upper, VARIANT*)
-    NOT_NEEDED(put_Upper, VARIANT)
-    NOT_NEEDED(get_PhysicalType, BSTR*)
-    NOT_NEEDED(put_UOM, VARIANT)
-#undef NOT_NEEDED
-
     // Hands itself out and drops it again while being built.
     HRESULT FinalConstruct() {
         CComPtr<IUnknown> self;
