@@ -24,14 +24,13 @@ TEST(SafeArray, BoundsAreStoredInReverseAndIndexedDimensionOneFirst) {
     EXPECT_EQ(a.psa->rgsabound[1].cElements, 3u);
     EXPECT_EQ(a.psa->rgsabound[1].lLbound, 1);
     LONG lo = 0, hi = 0;
-    EXPECT_EQ(SafeArrayGetLBound(a.psa, 1, &lo), S_OK);
-    EXPECT_EQ(SafeArrayGetUBound(a.psa, 1, &hi), S_OK);
-    EXPECT_EQ(lo, 1);
-    EXPECT_EQ(hi, 3);
-    EXPECT_EQ(SafeArrayGetLBound(a.psa, 2, &lo), S_OK);
-    EXPECT_EQ(SafeArrayGetUBound(a.psa, 2, &hi), S_OK);
-    EXPECT_EQ(lo, -2);
-    EXPECT_EQ(hi, 1);
+    const LONG expected[2][2] = {{1, 3}, {-2, 1}};
+    for (UINT dim = 1; dim <= 2; ++dim) {
+        EXPECT_EQ(SafeArrayGetLBound(a.psa, dim, &lo), S_OK);
+        EXPECT_EQ(SafeArrayGetUBound(a.psa, dim, &hi), S_OK);
+        EXPECT_EQ(lo, expected[dim - 1][0]);
+        EXPECT_EQ(hi, expected[dim - 1][1]);
+    }
     EXPECT_EQ(SafeArrayGetLBound(a.psa, 0, &lo), DISP_E_BADINDEX);
     EXPECT_EQ(SafeArrayGetUBound(a.psa, 3, &hi), DISP_E_BADINDEX);
 
