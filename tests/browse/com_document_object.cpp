@@ -550,20 +550,6 @@ TEST_F(DocumentObjectTest, SinksMayUnadviseAndReleaseFromTheirEvent) {
     }
 }
 
-TEST_F(DocumentObjectTest, ReleaseWithSinksStillConnectedLetsThemGo) {
-    auto* sink = new EventSink;
-    CComPtr<IConnectionPoint> point = Point();
-    DWORD cookie = 0;
-    ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
-    EXPECT_GT(sink->Refs(), 1u);
-    point.Release();
-    face_.Release();
-    EXPECT_EQ(sink->Refs(), 1u);
-    EXPECT_EQ(doc_->SubscriberCount(), 0u);
-    EXPECT_EQ(doc_->lastSubscriber, 1);
-    sink->Release();
-}
-
 // Objects made, subscribed and released on one thread while another notifies the document: none is
 // called once freed, and a sink that stays connected throughout receives every notification.
 TEST_F(DocumentObjectTest, ObjectsReleasedWhileTheEngineNotifies) {
