@@ -36,6 +36,11 @@ protected:
         EXPECT_EQ(root_->GetChildByPath(path, &node), S_OK) << path;
         return node;
     }
+    CComPtr<IKNVAttribute> ValueOf(const char* path) {
+        CComPtr<IKNVAttribute> attr;
+        EXPECT_EQ(Child(path)->GetAttribute("value", &attr), S_OK) << path;
+        return attr;
+    }
     static std::string PathOf(IKNVNode* node) {
         char* p = nullptr;
         EXPECT_EQ(node->GetPath(&p), S_OK);
@@ -191,8 +196,7 @@ TEST_F(NodeObjectTest, TypedReads) {
         EXPECT_EQ(Text(TakeText(t)), r.asText) << r.path;
         EXPECT_NE(b, 0) << r.path;
     }
-    CComPtr<IKNVAttribute> attr;
-    ASSERT_EQ(Child("A.x")->GetAttribute("value", &attr), S_OK);
+    CComPtr<IKNVAttribute> attr = ValueOf("A.x");
     LONG ai = -1;
     double ad = -1;
     char* at = nullptr;
@@ -297,15 +301,13 @@ TEST_F(NodeObjectTest, AttributeKindsAndRawValues) {
     };
     const Row rows[] = {{"A.x", 2}, {"A.n", 1}, {"A.t", 3}, {"A.e", 0}};
     for (const Row& r : rows) {
-        CComPtr<IKNVAttribute> attr;
-        ASSERT_EQ(Child(r.path)->GetAttribute("value", &attr), S_OK);
+        CComPtr<IKNVAttribute> attr = ValueOf(r.path);
         LONG kind = -1;
         EXPECT_EQ(attr->GetType(&kind), S_OK);
         EXPECT_EQ(kind, r.kind) << r.path;
     }
 
-    CComPtr<IKNVAttribute> n;
-    ASSERT_EQ(Child("A.n")->GetAttribute("value", &n), S_OK);
+    CComPtr<IKNVAttribute> n = ValueOf("A.n");
     BYTE buffer[16];
     std::memset(buffer, 0xAB, sizeof buffer);
     EXPECT_EQ(n->GetValue(2, buffer), E_FAIL);
@@ -316,16 +318,14 @@ TEST_F(NodeObjectTest, AttributeKindsAndRawValues) {
     std::memcpy(&asInt, buffer, 4);
     EXPECT_EQ(asInt, 7);
 
-    CComPtr<IKNVAttribute> x;
-    ASSERT_EQ(Child("A.x")->GetAttribute("value", &x), S_OK);
+    CComPtr<IKNVAttribute> x = ValueOf("A.x");
     EXPECT_EQ(x->GetValue(7, buffer), E_FAIL);
     ASSERT_EQ(x->GetValue(8, buffer), S_OK);
     double asReal = 0;
     std::memcpy(&asReal, buffer, 8);
     EXPECT_EQ(asReal, 2.5);
 
-    CComPtr<IKNVAttribute> t;
-    ASSERT_EQ(Child("A.t")->GetAttribute("value", &t), S_OK);
+    CComPtr<IKNVAttribute> t = ValueOf("A.t");
     std::memset(buffer, 0xAB, sizeof buffer);
     ASSERT_EQ(t->GetValue(4, buffer), S_OK);
     EXPECT_STREQ(reinterpret_cast<char*>(buffer), "12a");
@@ -333,8 +333,7 @@ TEST_F(NodeObjectTest, AttributeKindsAndRawValues) {
     EXPECT_EQ(t->GetValue(0, buffer), S_OK);
     EXPECT_EQ(t->GetValue(4, nullptr), E_POINTER);
 
-    CComPtr<IKNVAttribute> e;
-    ASSERT_EQ(Child("A.e")->GetAttribute("value", &e), S_OK);
+    CComPtr<IKNVAttribute> e = ValueOf("A.e");
     buffer[0] = 'x';
     EXPECT_EQ(e->GetValue(4, buffer), S_OK);
     EXPECT_EQ(buffer[0], 0);
