@@ -8,11 +8,17 @@ extern "C" LONG NuvLiveSingletonCount();
 namespace channels_test {
 namespace {
 
-// Fresh message object installed as the engine's pipes, with one OnNewLine sink.
-class MessagesTest : public ::testing::Test {
+// A message object installed as the engine's pipes, with one OnNewLine sink: a fresh one, or the process's
+// (with which engine documents register).
+template <bool kProcessObject>
+class MessagesFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        messages_ = NewMessages().p;
+        if (kProcessObject) {
+            ASSERT_EQ(QuerySimulationMsgs(IID_INUVSimulationMsgs2, reinterpret_cast<void**>(&messages_)), S_OK);
+        } else {
+            messages_ = NewMessages().p;
+        }
         ASSERT_TRUE(messages_);
         sink_ = std::make_unique<Advised>(messages_, DIID_DNUVSimulationMsgsEvents);
     }
@@ -23,6 +29,8 @@ protected:
     CComPtr<INUVSimulationMsgs2> messages_;
     std::unique_ptr<Advised> sink_;
 };
+using MessagesTest = MessagesFixture<false>;
+using MessageDocumentsTest = MessagesFixture<true>;
 
 struct CutCase {
     const char* what;
@@ -230,20 +238,6 @@ TEST_F(MessagesTest, ErrorSupportAndDefaultSource) {
 }
 
 // Engine documents registered with the process's message object.
-class MessageDocumentsTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_EQ(QuerySimulationMsgs(IID_INUVSimulationMsgs2, reinterpret_cast<void**>(&messages_)), S_OK);
-        sink_ = std::make_unique<Advised>(messages_, DIID_DNUVSimulationMsgsEvents);
-    }
-    void TearDown() override {
-        sink_.reset();
-        messages_.Release();
-    }
-    CComPtr<INUVSimulationMsgs2> messages_;
-    std::unique_ptr<Advised> sink_;
-};
-
 TEST_F(MessageDocumentsTest, DocumentsGetEachLineBeforeTheSinksOncePerRegistration) {
     FakeDocument document, other;
     std::vector<std::string> order;
