@@ -97,9 +97,11 @@ protected:
         doc_->Release();
     }
 
-    CComPtr<IConnectionPoint> Point() {
+    // The events connection point of the fixture's object, or of `face`.
+    CComPtr<IConnectionPoint> Point(IPDXDocumentV22* face = nullptr) {
+        IPDXDocumentV22* object = face != nullptr ? face : face_.p;
         CComPtr<IConnectionPointContainer> container;
-        EXPECT_EQ(face_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+        EXPECT_EQ(object->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
         CComPtr<IConnectionPoint> point;
         EXPECT_EQ(container->FindConnectionPoint(DIID__IPDXDocumentEventsV22, &point), S_OK);
         return point;
@@ -573,11 +575,7 @@ TEST_F(DocumentObjectTest, ObjectsReleasedWhileTheEngineNotifies) {
         CComPtr<IPDXDocumentV22> face;
         ASSERT_EQ(FI::com::CreateDocumentObject(doc_, nullptr, IID_IPDXDocumentV22, reinterpret_cast<void**>(&face)),
                   S_OK);
-        CComPtr<IConnectionPointContainer> container;
-        ASSERT_EQ(face->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
-        CComPtr<IConnectionPoint> other;
-        ASSERT_EQ(container->FindConnectionPoint(DIID__IPDXDocumentEventsV22, &other), S_OK);
-        ASSERT_EQ(other->Advise(sink, &cookie), S_OK);
+        ASSERT_EQ(Point(face)->Advise(sink, &cookie), S_OK);
         std::this_thread::yield();
     }  // the other objects go with their sink still connected
     stop = true;
