@@ -241,67 +241,62 @@ public:
 TEST(ConnectionPoints, AdviseEnumerateAndUnadvise) {
     CComObject<Source>* src = New<Source>();
     CComObject<Sink>* sink = New<Sink>();
-    CComPtr<IConnectionPointContainer> cpc;
-    ASSERT_EQ(src->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)), S_OK);
+    {  // every other reference to the source goes at the end of this block
+        CComPtr<IConnectionPointContainer> cpc;
+        ASSERT_EQ(src->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)), S_OK);
 
-    CComPtr<IConnectionPoint> cp, cp2;
-    ASSERT_EQ(cpc->FindConnectionPoint(DIID_DNUVSimulationMsgsEvents, &cp), S_OK);
-    ASSERT_EQ(cpc->FindConnectionPoint(DIID_DNUVSimulationMsgsEvents2, &cp2), S_OK);
-    EXPECT_NE(cp.p, cp2.p);
-    CComPtr<IConnectionPoint> none;
-    EXPECT_EQ(cpc->FindConnectionPoint(IID_INUVObject, &none), CONNECT_E_NOCONNECTION);
-    IID iid{};
-    EXPECT_EQ(cp2->GetConnectionInterface(&iid), S_OK);
-    EXPECT_EQ(iid, DIID_DNUVSimulationMsgsEvents2);
-    CComPtr<IConnectionPointContainer> back;
-    ASSERT_EQ(cp->GetConnectionPointContainer(&back), S_OK);
-    EXPECT_EQ(back.p, cpc.p);
+        CComPtr<IConnectionPoint> cp, cp2;
+        ASSERT_EQ(cpc->FindConnectionPoint(DIID_DNUVSimulationMsgsEvents, &cp), S_OK);
+        ASSERT_EQ(cpc->FindConnectionPoint(DIID_DNUVSimulationMsgsEvents2, &cp2), S_OK);
+        EXPECT_NE(cp.p, cp2.p);
+        CComPtr<IConnectionPoint> none;
+        EXPECT_EQ(cpc->FindConnectionPoint(IID_INUVObject, &none), CONNECT_E_NOCONNECTION);
+        IID iid{};
+        EXPECT_EQ(cp2->GetConnectionInterface(&iid), S_OK);
+        EXPECT_EQ(iid, DIID_DNUVSimulationMsgsEvents2);
+        CComPtr<IConnectionPointContainer> back;
+        ASSERT_EQ(cp->GetConnectionPointContainer(&back), S_OK);
+        EXPECT_EQ(back.p, cpc.p);
 
-    CComPtr<IEnumConnectionPoints> points;
-    ASSERT_EQ(cpc->EnumConnectionPoints(&points), S_OK);
-    IConnectionPoint* listed[3] = {};
-    ULONG n = 0;
-    EXPECT_EQ(points->Next(3, listed, &n), S_FALSE);
-    EXPECT_EQ(n, 2u);
-    for (ULONG i = 0; i < n; ++i) listed[i]->Release();
+        CComPtr<IEnumConnectionPoints> points;
+        ASSERT_EQ(cpc->EnumConnectionPoints(&points), S_OK);
+        IConnectionPoint* listed[3] = {};
+        ULONG n = 0;
+        EXPECT_EQ(points->Next(3, listed, &n), S_FALSE);
+        EXPECT_EQ(n, 2u);
+        for (ULONG i = 0; i < n; ++i) listed[i]->Release();
 
-    DWORD c1 = 0, c2 = 0, c3 = 0;
-    ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(sink), &c1), S_OK);
-    ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(sink), &c2), S_OK);
-    EXPECT_NE(c1, c2);
-    EXPECT_EQ(cp2->Advise(static_cast<IDispatch*>(sink), &c3), CONNECT_E_CANNOTCONNECT);  // no such interface
-    EXPECT_EQ(c3, 0u);
+        DWORD c1 = 0, c2 = 0, c3 = 0;
+        ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(sink), &c1), S_OK);
+        ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(sink), &c2), S_OK);
+        EXPECT_NE(c1, c2);
+        EXPECT_EQ(cp2->Advise(static_cast<IDispatch*>(sink), &c3), CONNECT_E_CANNOTCONNECT);  // no such interface
+        EXPECT_EQ(c3, 0u);
 
-    auto* point = static_cast<IConnectionPointImpl<Source, &DIID_DNUVSimulationMsgsEvents>*>(src);
-    for (auto& s : point->GetSinks()) {
-        CComQIPtr<IDispatch> d(s.p);
-        d->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr);
+        auto* point = static_cast<IConnectionPointImpl<Source, &DIID_DNUVSimulationMsgsEvents>*>(src);
+        for (auto& s : point->GetSinks()) {
+            CComQIPtr<IDispatch> d(s.p);
+            d->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr);
+        }
+        EXPECT_EQ(sink->calls, 2);
+
+        CComPtr<IEnumConnections> conns;
+        ASSERT_EQ(cp->EnumConnections(&conns), S_OK);
+        CONNECTDATA cd[3] = {};
+        EXPECT_EQ(conns->Next(3, cd, &n), S_FALSE);
+        EXPECT_EQ(n, 2u);
+        EXPECT_EQ(cd[0].dwCookie, c1);
+        for (ULONG i = 0; i < n; ++i) cd[i].pUnk->Release();
+
+        EXPECT_EQ(cp->Unadvise(c1), S_OK);
+        EXPECT_EQ(cp->Unadvise(c1), CONNECT_E_NOCONNECTION);
+        EXPECT_EQ(cp->Unadvise(12345), CONNECT_E_NOCONNECTION);
+        EXPECT_EQ(point->GetSinks().size(), 1u);
+        DWORD reused = 0;  // a freed slot is taken again
+        ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(sink), &reused), S_OK);
+        EXPECT_EQ(reused, c1);
     }
-    EXPECT_EQ(sink->calls, 2);
-
-    CComPtr<IEnumConnections> conns;
-    ASSERT_EQ(cp->EnumConnections(&conns), S_OK);
-    CONNECTDATA cd[3] = {};
-    EXPECT_EQ(conns->Next(3, cd, &n), S_FALSE);
-    EXPECT_EQ(n, 2u);
-    EXPECT_EQ(cd[0].dwCookie, c1);
-    for (ULONG i = 0; i < n; ++i) cd[i].pUnk->Release();
-
-    EXPECT_EQ(cp->Unadvise(c1), S_OK);
-    EXPECT_EQ(cp->Unadvise(c1), CONNECT_E_NOCONNECTION);
-    EXPECT_EQ(cp->Unadvise(12345), CONNECT_E_NOCONNECTION);
-    EXPECT_EQ(point->GetSinks().size(), 1u);
-    DWORD reused = 0;  // a freed slot is taken again
-    ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(sink), &reused), S_OK);
-    EXPECT_EQ(reused, c1);
-
     // Sinks still connected when the source goes are released with it.
-    cp.Release();
-    cp2.Release();
-    back.Release();
-    cpc.Release();
-    points.Release();
-    conns.Release();
     src->Release();
     EXPECT_EQ(sink->Release(), 0u);
 }
