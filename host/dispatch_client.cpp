@@ -92,6 +92,10 @@ CallResult CallDefault(IDispatch* object, std::vector<CComVariant>& args, VARIAN
 }
 
 CallResult Enumerate(IDispatch* object, std::vector<CComVariant>& items) {
+    return ForEach(object, [&](const CComVariant& item) { items.push_back(item); });
+}
+
+CallResult ForEach(IDispatch* object, const std::function<void(const CComVariant&)>& each) {
     if (!object) return CallResult{E_POINTER, "Object required"};
     std::vector<CComVariant> none;
     CComVariant enumerator;
@@ -105,7 +109,7 @@ CallResult Enumerate(IDispatch* object, std::vector<CComVariant>& items) {
         CComVariant item;
         ULONG fetched = 0;
         if (e->Next(1, &item, &fetched) != S_OK || fetched != 1) break;
-        items.push_back(item);
+        each(item);
     }
     return r;
 }

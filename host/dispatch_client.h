@@ -4,6 +4,7 @@
 #include <oleauto.h>
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ CallResult Call(IDispatch* object, const std::string& member, CallKind kind, std
 CallResult CallDefault(IDispatch* object, std::vector<CComVariant>& args, VARIANT* result);
 // Every element the object's _NewEnum yields.
 CallResult Enumerate(IDispatch* object, std::vector<CComVariant>& items);
+// The same, one item at a time: each item is released before the next is fetched.
+CallResult ForEach(IDispatch* object, const std::function<void(const CComVariant&)>& each);
 
 // The IDispatch a VARIANT holds (VT_DISPATCH, or VT_UNKNOWN that answers it); null when none.
 CComPtr<IDispatch> DispatchOf(const VARIANT& value);

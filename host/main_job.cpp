@@ -1,8 +1,11 @@
 #include "main_job.h"
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <iomanip>
 #include <map>
+#include <set>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -39,6 +42,14 @@ struct Reader {
         }
         return items;
     }
+    // The same, one item at a time: a collection of a million variables is never held whole.
+    void Each(IDispatch* collection, const std::function<void(const CComVariant&)>& each) {
+        CallResult r = ForEach(collection, each);
+        if (!r.ok()) {
+            ++failures;
+            out << "  ! For Each failed: " << r.error << " (" << Hex(r.hr) << ")\n";
+        }
+    }
 };
 
 const char* SpecName(LONG spec) {
@@ -49,13 +60,22 @@ const char* SpecName(LONG spec) {
 
 std::string Pad(const std::string& s, size_t width) { return s.size() >= width ? s : s + std::string(width - s.size(), ' '); }
 
+// The text of a unit, shared: a model has a handful of units and up to millions of variables.
+const std::string* SharedUnits(const std::string& units) {
+    static std::set<std::string> pool;
+    return &*pool.insert(units).first;
+}
+
 struct VariableValue {
     double value;
-    std::string units;
+    const std::string* units;
 };
 
+// Collects the value of every variable under `block`, showing the structure when `show` is set. With
+// `before`, only the variables whose value differs from theirs there are collected.
 void WalkBlock(Reader& r, IDispatch* block, const std::string& indent, int depth,
-               std::map<std::string, VariableValue>& values, bool show) {
+               std::map<std::string, VariableValue>& values, bool show,
+               const std::map<std::string, VariableValue>* before = nullptr) {
     if (depth > kMaxDepth) return;
     CComPtr<IDispatch> variables = DispatchOf(r.Get(block, "Variables"));
     CComPtr<IDispatch> parameters = DispatchOf(r.Get(block, "Parameters"));
@@ -74,34 +94,41 @@ void WalkBlock(Reader& r, IDispatch* block, const std::string& indent, int depth
                 const bool hierarchy = inner.vt == VT_BOOL && inner.boolVal;
                 r.out << indent << (hierarchy ? "Hierarchy " : "Block ") << r.Text(b, "Name") << "\n";
             }
-            WalkBlock(r, b, indent + "  ", depth + 1, values, show);
+            WalkBlock(r, b, indent + "  ", depth + 1, values, show, before);
         }
     }
     if (variables) {
-        std::vector<CComVariant> items = r.Items(variables);
-        if (show && !items.empty() && !container) r.out << indent << "Variables:\n";
-        for (CComVariant& item : items) {
+        bool first = true;
+        r.Each(variables, [&](const CComVariant& item) {
             CComPtr<IDispatch> v = DispatchOf(item);
-            if (!v) continue;
+            if (!v) return;
+            if (show && first && !container) r.out << indent << "Variables:\n";
+            first = false;
             const std::string name = r.Text(v, "Name");
             CComVariant value = r.Get(v, "Value");
             CComVariant d;
             VariantChangeType(&d, &value, 0, VT_R8);
             const std::string units = r.Text(v, "UOM");
-            if (values.count(name)) continue;  // a hierarchy's members were shown with their blocks
-            values[name] = {d.vt == VT_R8 ? d.dblVal : 0.0, units};
+            if (values.count(name)) return;  // a hierarchy's members were shown with their blocks
+            const double now = d.vt == VT_R8 ? d.dblVal : 0.0;
+            if (before) {
+                auto it = before->find(name);
+                if (it == before->end() || std::fabs(now - it->second.value) <= 1e-9 * std::max(1.0, std::fabs(it->second.value)))
+                    return;
+            }
+            values[name] = {now, SharedUnits(units)};
             if (!show || container) {
                 if (show && container) {
                     CComVariant spec = r.Get(v, "Spec");
                     r.out << indent << "Variable " << Pad(name, 18) << " = " << Pad(Format(value) + " " + units, 16)
                           << " (" << SpecName(spec.vt == VT_I4 ? spec.lVal : -1) << ")\n";
                 }
-                continue;
+                return;
             }
             CComVariant spec = r.Get(v, "Spec");
             r.out << indent << "  " << Pad(name, 18) << " = " << Pad(Format(value) + " " + units, 16) << " ("
                   << SpecName(spec.vt == VT_I4 ? spec.lVal : -1) << ")\n";
-        }
+        });
     }
     if (show && parameters) {
         std::vector<CComVariant> items = r.Items(parameters);
@@ -161,19 +188,17 @@ int RunMainJob(IDispatch* simulation, const std::string& model, std::ostream& ou
         out << "Solve failed: " << solved.error << " (" << Hex(solved.hr) << ")\n";
     }
 
+    // Only what the solve changed is collected the second time.
     std::map<std::string, VariableValue> after;
-    WalkBlock(r, flowsheet, "", 0, after, false);
+    WalkBlock(r, flowsheet, "", 0, after, false, &before);
     out << "\nChanged by the solve:\n";
     int changed = 0;
     for (const auto& [name, now] : after) {
-        auto it = before.find(name);
-        if (it == before.end()) continue;
-        const double was = it->second.value;
-        if (std::fabs(now.value - was) <= 1e-9 * std::max(1.0, std::fabs(was))) continue;
+        const double was = before.find(name)->second.value;
         ++changed;
         std::ostringstream line;
         line << "  " << Pad(name, 20) << " " << std::setw(12) << Format(CComVariant(was)) << " -> " << std::setw(12)
-             << Format(CComVariant(now.value)) << " " << now.units;
+             << Format(CComVariant(now.value)) << " " << *now.units;
         out << line.str() << "\n";
     }
     if (changed == 0) out << "  nothing\n";

@@ -133,20 +133,32 @@ public:
     CComVariant Expression(int depth = 0) {
         if (depth > kMaxExpressionDepth) throw ScriptError{E_INVALIDARG, "Expression nested too deeply"};
         CComVariant left = Term(depth);
+        // A run of '&' joins into one text, made a string value once at its end: joining step by step
+        // would copy the text so far at every step.
+        std::string joined;
+        bool joining = false;
+        auto finish_join = [&] {
+            if (!joining) return;
+            left = CComVariant(nuv::to_utf16(joined).c_str());
+            joining = false;
+        };
         while (IsPunct("&") || IsPunct("+")) {
             const bool join = IsPunct("&");
             ++pos_;
             CComVariant right = Term(depth);
             if (join) {
-                CComVariant joined(nuv::to_utf16(Format(left) + Format(right)).c_str());
-                left = joined;
+                if (!joining) joined = Format(left);
+                joining = true;
+                joined += Format(right);
                 continue;
             }
+            finish_join();
             CComVariant a, b;
             if (FAILED(VariantChangeType(&a, &left, 0, VT_R8)) || FAILED(VariantChangeType(&b, &right, 0, VT_R8)))
                 throw ScriptError{DISP_E_TYPEMISMATCH, "Type mismatch"};
             left = CComVariant(a.dblVal + b.dblVal);
         }
+        finish_join();
         return left;
     }
 

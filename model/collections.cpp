@@ -310,9 +310,90 @@ HRESULT FindItem(CoNUVBlock* owner, MemberKind kind, const char* name, REFIID ri
     return Item(owner, kind, index, riid, ppv);
 }
 
+namespace {
+
+// Variables and equations are enumerated as the client fetches them: a container of a million members
+// makes each wrapper when it is reached, not all of them (and two arrays of them) before the first Next.
+// The count is taken when the enumeration starts, as a list would be.
+class MemberEnum : public CComObjectRootEx<CComMultiThreadModel>, public IEnumVARIANT {
+public:
+    using ComMap = CComMap<ComEntry<IEnumVARIANT>, ComEntryIID<&IID_IEnumVARIANT, IEnumVARIANT>>;
+
+    void Init(CoNUVBlock* owner, MemberKind kind, LONG count, LONG pos) {
+        m_owner = owner;
+        static_cast<INUVBlock2*>(owner)->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&m_keep));
+        m_kind = kind;
+        m_count = count;
+        m_pos = pos;
+    }
+    static HRESULT Make(CoNUVBlock* owner, MemberKind kind, LONG count, LONG pos, IEnumVARIANT** out) {
+        CComObject<MemberEnum>* e = nullptr;
+        HRESULT hr = CComObject<MemberEnum>::CreateInstance(&e);
+        if (FAILED(hr)) return hr;
+        e->AddRef();
+        e->Init(owner, kind, count, pos);
+        *out = e;
+        return S_OK;
+    }
+
+    STDMETHOD(Next)(ULONG celt, VARIANT* rgelt, ULONG* fetched) override {
+        if (fetched) *fetched = 0;
+        if (!rgelt || (celt > 1 && !fetched)) return E_POINTER;
+        CComCritSecLock<CComAutoCriticalSection> lock(this->m_critsec);
+        ULONG n = 0;
+        for (; n < celt && m_pos < m_count; ++n, ++m_pos) {
+            VARIANT& v = rgelt[n];
+            VariantInit(&v);
+            v.vt = VT_DISPATCH;
+            v.pdispVal = nullptr;
+            Item(m_owner, m_kind, m_pos + 1, IID_IDispatch, reinterpret_cast<void**>(&v.pdispVal));
+        }
+        if (fetched) *fetched = n;
+        return n == celt ? S_OK : S_FALSE;
+    }
+    STDMETHOD(Skip)(ULONG celt) override {
+        CComCritSecLock<CComAutoCriticalSection> lock(this->m_critsec);
+        if (celt > static_cast<ULONG>(m_count - m_pos)) {
+            m_pos = m_count;
+            return S_FALSE;
+        }
+        m_pos += static_cast<LONG>(celt);
+        return S_OK;
+    }
+    STDMETHOD(Reset)() override {
+        CComCritSecLock<CComAutoCriticalSection> lock(this->m_critsec);
+        m_pos = 0;
+        return S_OK;
+    }
+    STDMETHOD(Clone)(IEnumVARIANT** pp) override {
+        if (!pp) return E_POINTER;
+        *pp = nullptr;
+        CComCritSecLock<CComAutoCriticalSection> lock(this->m_critsec);
+        return Make(m_owner, m_kind, m_count, m_pos, pp);
+    }
+
+private:
+    CComPtr<IUnknown> m_keep;  // the owner stays alive as long as its enumerators
+    CoNUVBlock* m_owner = nullptr;
+    MemberKind m_kind = MemberKind::Variables;
+    LONG m_count = 0, m_pos = 0;
+};
+
+}  // namespace
+
 HRESULT NewEnum(CoNUVBlock* owner, MemberKind kind, IUnknown** out) {
     LONG n = 0;
     Count(owner, kind, &n);
+    if (kind == MemberKind::Variables || kind == MemberKind::Equations) {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        IEnumVARIANT* e = nullptr;
+        HRESULT hr = MemberEnum::Make(owner, kind, n, 0, &e);
+        if (FAILED(hr)) return hr;
+        hr = e->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(out));
+        e->Release();
+        return hr;
+    }
     std::vector<CComVariant> items(static_cast<size_t>(n));
     for (LONG i = 0; i < n; ++i) {
         VARIANT& v = items[static_cast<size_t>(i)];

@@ -2,6 +2,7 @@
 // same text measured in the same iterations. A flat ns_per_byte across sizes shows linear cost.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -60,5 +61,39 @@ void BM_TokenizeAndParse(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(n * static_cast<double>(text.size())));
 }
 BENCHMARK(BM_TokenizeAndParse)->RangeMultiplier(8)->Range(10, 1 << 20)->UseManualTime();
+
+// Seconds per byte to tokenize and parse a path of `length` bytes, the best of a few runs.
+double ParseSecondsPerByte(size_t length) {
+    const std::string text = MakePath(length);
+    const FIValue source(text);
+    const int runs = length < 100000 ? 200 : 3;
+    double best = 1e300;
+    for (int i = 0; i < runs; ++i) {
+        auto t0 = std::chrono::steady_clock::now();
+        ValueList list;
+        TokenizePath(list, source);
+        FIValue error;
+        FI::FIPathPtr path(ParsePath(list, error));
+        benchmark::DoNotOptimize(path.get());
+        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    }
+    return best / static_cast<double>(text.size());
+}
+
+// The cost per byte at 1 MB against that at 1 KB: 1 when parsing is linear.
+void BM_PathParseGrowth(benchmark::State& state) {
+    double small = 0, large = 0;
+    for (auto _ : state) {
+        small += ParseSecondsPerByte(1 << 10);
+        large += ParseSecondsPerByte(1 << 20);
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["ours_ns"] = large / n * 1e9 * (1 << 20);
+    state.counters["baseline_ns"] = small / n * 1e9 * (1 << 20);
+    state.counters["ns_per_byte_1mb"] = large / n * 1e9;
+    state.counters["ns_per_byte_1kb"] = small / n * 1e9;
+    state.counters["growth"] = large / small;
+}
+BENCHMARK(BM_PathParseGrowth)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -206,7 +206,11 @@ double Expr::Eval(const std::function<double(int)>& value) const { return EvalWi
 bool ParseExpr(std::string_view text, const Resolver& resolve, Expr& out, std::string& error) {
     out = Expr{};
     Parser p(text, resolve, out);
-    return p.Run(error);
+    if (!p.Run(error)) return false;
+    // A model holds an expression per equation, a million of them: each keeps only the room it takes.
+    out.code.shrink_to_fit();
+    out.vars.shrink_to_fit();
+    return true;
 }
 
 bool SplitEquation(std::string_view text, std::string_view& lhs, std::string_view& rhs) {

@@ -7,7 +7,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 #include <utility>
+#ifdef __linux__
+#include <malloc.h>
+#endif
 
 #include "zeq_host.h"
 #include "messages.h"
@@ -444,9 +448,8 @@ int Container::RemoveBlock(const ZEQString& name) {
     zeq::EngineCall call;
     sim_->Journal(std::string("RemoveBlock ") + name.c_str());
     if (int r = sim_->TakeInjectedResult()) return r;
-    for (size_t i = 0; i < blocks_.size(); ++i)
-        if (iequals(blocks_[i]->LocalName(), name.c_str())) return sim_->RemoveBlockAt(this, static_cast<int>(i));
-    return ZEQ_E_NOT_FOUND;
+    int position = BlockPosition(name.c_str());
+    return position < 0 ? ZEQ_E_NOT_FOUND : sim_->RemoveBlockAt(this, position);
 }
 
 unsigned Container::GetStructureGeneration() {
@@ -604,14 +607,38 @@ void Simulation::FillBlock(Block* b, const BlockDef& def, std::vector<Variable>&
     }
 }
 
+// Frees the members of built blocks when the build consumes its model (Build(ModelDef&&)); every 32 MB
+// freed goes back to the system, so that a large model's definition and the simulation made from it are
+// not both held at full size.
+class Simulation::DefReleaser {
+public:
+    // `def` is the model passed as an rvalue: its blocks are not const.
+    void Release(const BlockDef& def) {
+        BlockDef& b = const_cast<BlockDef&>(def);
+        freed_ += b.vars.capacity() * sizeof(VarDef) + b.eqns.capacity() * sizeof(EqnDef);
+        std::vector<VarDef>().swap(b.vars);
+        std::vector<EqnDef>().swap(b.eqns);
+        if (freed_ < (32u << 20)) return;
+        freed_ = 0;
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
+    }
+
+private:
+    size_t freed_ = 0;
+};
+
 void Simulation::BuildMembers(Container* c, const BlockDef& def, std::vector<Variable>& vars,
-                              std::vector<Equation>& eqns) {
+                              std::vector<Equation>& eqns, DefReleaser* release) {
     for (const BlockDef& bd : def.blocks) {
         auto b = std::make_unique<Block>(this, c, bd);
-        if (b->Sub())
-            BuildMembers(b->Sub(), bd, vars, eqns);
-        else
+        if (b->Sub()) {
+            BuildMembers(b->Sub(), bd, vars, eqns, release);
+        } else {
             FillBlock(b.get(), bd, vars, eqns);
+            if (release) release->Release(bd);
+        }
         c->Blocks().push_back(std::move(b));
     }
     // The container's own variables and equations follow its blocks.
@@ -639,7 +666,14 @@ void count_members(const BlockDef& b, size_t& vars, size_t& eqns, int depth = 0)
 }
 }  // namespace
 
-void Simulation::Build(const ModelDef& def) {
+void Simulation::Build(const ModelDef& def) { BuildFrom(def, nullptr); }
+
+void Simulation::Build(ModelDef&& def) {
+    DefReleaser release;
+    BuildFrom(def, &release);
+}
+
+void Simulation::BuildFrom(const ModelDef& def, DefReleaser* release) {
     Clear();
     name_ = def.name;
     flowsheet_ = std::make_unique<Container>(this, nullptr);
@@ -647,7 +681,7 @@ void Simulation::Build(const ModelDef& def) {
     count_members(def.flowsheet, nvars, neqns);
     vars_.reserve(nvars);
     eqns_.reserve(neqns);
-    BuildMembers(flowsheet_.get(), def.flowsheet, vars_, eqns_);
+    BuildMembers(flowsheet_.get(), def.flowsheet, vars_, eqns_, release);
     for (const SolverDef& s : def.solvers) solvers_.push_back(std::make_unique<Solver>(s));
     for (const ObjectiveDef& o : def.objectives) objectives_.push_back(Objective{o, {}, false, {}});
     default_objective_ = def.default_objective;
@@ -789,11 +823,19 @@ void Simulation::NotifyMoved(int from_var, int from_eqn) {
         if (eqns_[i].wrapper) eqns_[i].wrapper->Notify(static_cast<LONG>(i + 1));
 }
 
-int Simulation::AddBlockDef(Container* target, const BlockDef& def) {
+int Simulation::AddBlockDef(Container* target, const BlockDef& def) { return AddBlockDefs(target, &def, 1); }
+
+int Simulation::AddBlockDefs(Container* target, const BlockDef* defs, size_t n) {
     if (!target) return E_POINTER;
-    if (def.name.empty() || def.name.find_first_of(". \t\"") != std::string::npos) return ZEQ_E_BAD_NAME;
-    for (auto& b : target->Blocks())
-        if (iequals(b->LocalName(), def.name)) return ZEQ_E_BAD_NAME;
+    // Every name is checked first (against the container's index, and among the new blocks), so that a
+    // clash adds nothing.
+    std::unordered_set<std::string_view, CaselessHash, CaselessEqual> fresh;
+    fresh.reserve(n);
+    for (size_t k = 0; k < n; ++k) {
+        const std::string& name = defs[k].name;
+        if (name.empty() || name.find_first_of(". \t\"") != std::string::npos) return ZEQ_E_BAD_NAME;
+        if (target->BlockPosition(name) >= 0 || !fresh.insert(name).second) return ZEQ_E_BAD_NAME;
+    }
     int vpos = target->first_, epos = target->eq_first_;
     if (!target->Blocks().empty()) {
         Block* last = target->Blocks().back().get();
@@ -802,23 +844,27 @@ int Simulation::AddBlockDef(Container* target, const BlockDef& def) {
     }
     std::vector<Variable> vars;
     std::vector<Equation> eqns;
-    auto b = std::make_unique<Block>(this, target, def);
-    if (b->Sub())
-        BuildMembers(b->Sub(), def, vars, eqns);
-    else
-        FillBlock(b.get(), def, vars, eqns);
+    std::vector<std::string> names;
+    names.reserve(n);
+    for (size_t k = 0; k < n; ++k) {
+        auto b = std::make_unique<Block>(this, target, defs[k]);
+        if (b->Sub())
+            BuildMembers(b->Sub(), defs[k], vars, eqns);
+        else
+            FillBlock(b.get(), defs[k], vars, eqns);
+        names.push_back(b->Prefix());
+        target->Blocks().push_back(std::move(b));
+    }
     int nv = static_cast<int>(vars.size()), ne = static_cast<int>(eqns.size());
     vars_.insert(vars_.begin() + vpos, std::make_move_iterator(vars.begin()), std::make_move_iterator(vars.end()));
     eqns_.insert(eqns_.begin() + epos, std::make_move_iterator(eqns.begin()), std::make_move_iterator(eqns.end()));
-    std::string name = b->Prefix();
-    target->Blocks().push_back(std::move(b));
     ++generation_;
     Layout();
     Reindex();
     CompileEquations();
     CompileObjectives();
     NotifyMoved(vpos + nv, epos + ne);
-    Raise(ZEQ_EVT_BLOCK_ADDED, reinterpret_cast<intptr_t>(name.c_str()), ZEQ_HINT_STRUCTURE);
+    for (const std::string& name : names) Raise(ZEQ_EVT_BLOCK_ADDED, reinterpret_cast<intptr_t>(name.c_str()), ZEQ_HINT_STRUCTURE);
     return 0;
 }
 
@@ -913,8 +959,9 @@ Block* Simulation::OwnerBlock(int pos) const {
 
 int Simulation::RenameBlock(Block* b, const std::string& name) {
     if (!b || name.empty() || name.find_first_of(". \t\"") != std::string::npos) return ZEQ_E_BAD_NAME;
-    for (auto& other : b->Parent()->Blocks())
-        if (other.get() != b && iequals(other->LocalName(), name)) return ZEQ_E_BAD_NAME;
+    if (int other = b->Parent()->BlockPosition(name);
+        other >= 0 && b->Parent()->Blocks()[static_cast<size_t>(other)].get() != b)
+        return ZEQ_E_BAD_NAME;
     std::string old_prefix = b->Prefix();
     // References into the block, found with the old names, are written with the new full names afterwards.
     struct Ref {

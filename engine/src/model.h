@@ -485,6 +485,8 @@ public:
 
     // Engine internals.
     void Build(const ModelDef& def);
+    // Builds from a model it may consume: each block's definition is freed once its members are built.
+    void Build(ModelDef&& def);
     ModelDef Export() const;
     BlockDef ExportBlock(Block* block) const;
     std::vector<Variable>& Vars() { return vars_; }
@@ -497,6 +499,9 @@ public:
     int FindVarIn(Container* c, std::string_view name) const;  // container-relative or full name
     // Adds a block made from def to target (which must belong to this simulation). 0 or an HRESULT.
     int AddBlockDef(Container* target, const BlockDef& def);
+    // Adds n blocks in one step (one layout, one index, one compile): all of them, or none when a name is
+    // bad or taken.
+    int AddBlockDefs(Container* target, const BlockDef* defs, size_t n);
     int RemoveBlockAt(Container* c, int position);  // 0-based
     int RemoveBlocks(Container* c, int position, int n);
     int RenameBlock(Block* b, const std::string& name);
@@ -553,7 +558,10 @@ private:
     void CompileEquation(Equation& eq);
     void CompileObjectives();
     void FillBlock(Block* b, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns);
-    void BuildMembers(Container* c, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns);
+    class DefReleaser;
+    void BuildFrom(const ModelDef& def, DefReleaser* release);
+    void BuildMembers(Container* c, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns,
+                      DefReleaser* release = nullptr);
     void NotifyMoved(int from_var, int from_eqn);
     void Forget(INUVWrapper*& slot);
     // quiet: an evaluation that leaves no trace (no events, output, history or time step) for callers that

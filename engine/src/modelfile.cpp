@@ -252,16 +252,45 @@ std::string write_value(const Value& v) {
     }
 }
 
-// A member named like one the block already has (from its type) replaces it.
+// Positions by name of one list of members, so that each new member's name is checked in constant time.
 template <class T>
-void put(std::vector<T>& list, T item) {
-    for (T& old : list)
-        if (iequals(old.name, item.name)) {
-            old = std::move(item);
-            return;
+struct ListIndex {
+    std::vector<T>* list;
+    NameIndex index;
+    explicit ListIndex(std::vector<T>& l) : list(&l) {
+        index.Rebuild(static_cast<int>(l.size()), [this](int p) { return NameOf(p); });
+    }
+    std::string_view NameOf(int p) const { return (*list)[static_cast<size_t>(p)].name; }
+    bool Has(std::string_view name) const {
+        return index.FindWith(name, [this](int p) { return NameOf(p); }) >= 0;
+    }
+    // Room for `more` members beyond those the list holds.
+    void Reserve(size_t more) {
+        list->reserve(list->size() + more);
+        index.Reserve(static_cast<int>(list->size() + more), [this](int p) { return NameOf(p); });
+    }
+    // A member named like one the list already has (from the block's type) replaces it.
+    void Put(T item) {
+        list->push_back(std::move(item));
+        int at = index.Add([this](int p) { return NameOf(p); });
+        if (static_cast<size_t>(at) + 1 != list->size()) {
+            (*list)[static_cast<size_t>(at)] = std::move(list->back());
+            list->pop_back();
         }
-    list.push_back(std::move(item));
-}
+    }
+};
+
+// The name indexes of one block's member lists while its body is read.
+struct MemberIndex {
+    ListIndex<VarDef> vars;
+    ListIndex<EqnDef> eqns;
+    ListIndex<ParamDef> params;
+    ListIndex<PortDef> ports;
+    ListIndex<ConnDef> conns;
+    ListIndex<BlockDef> blocks;
+    explicit MemberIndex(BlockDef& b)
+        : vars(b.vars), eqns(b.eqns), params(b.params), ports(b.ports), conns(b.conns), blocks(b.blocks) {}
+};
 
 // The plain number a variable attribute sets, or null when the attribute is not one of those.
 double VarDef::*RealField(std::string_view key) {
@@ -295,13 +324,16 @@ struct Parser {
     std::string error;
     ModelDef* model = nullptr;
     std::unordered_set<std::string> untyped;  // block types that named no type when the block was read
+    ListIndex<ParamDef> globals;
+
+    explicit Parser(ModelDef* m) : model(m), globals(m->globals) {}
 
     bool Fail(const std::string& m) {
         if (error.empty()) error = "line " + std::to_string(at) + ": " + m;
         return false;
     }
 
-    bool Var(const std::vector<std::string>& w, BlockDef& b) {
+    bool Var(const std::vector<std::string>& w, ListIndex<VarDef>& vars) {
         if (w.size() < 3) return Fail("var needs a name and a value");
         VarDef v;
         v.name = w[1];
@@ -353,13 +385,14 @@ struct Parser {
                     return Fail("value " + std::string(shown) + " " + v.uom + " is out of range in base units");
                 }
         }
-        put(b.vars, std::move(v));
+        vars.Put(std::move(v));
         return true;
     }
 
     // "eqn NAME : TEXT" (or "NAME: TEXT"); an unquoted name ends at its first ':'. The text runs to the end
     // of the line's last word, so a trailing comment is not part of it.
-    bool Eqn(std::string_view line, const std::vector<std::string>& w, const std::vector<Span>& spans, BlockDef& b) {
+    bool Eqn(std::string_view line, const std::vector<std::string>& w, const std::vector<Span>& spans,
+             ListIndex<EqnDef>& eqns) {
         if (w.size() < 2) return Fail("eqn needs a name, ':' and an equation");
         EqnDef e;
         e.line = static_cast<int>(at);
@@ -381,11 +414,11 @@ struct Parser {
         while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) text.remove_suffix(1);
         e.text = std::string(text);
         if (e.text.find('=') == std::string::npos) return Fail("equation " + e.name + " has no '='");
-        put(b.eqns, std::move(e));
+        eqns.Put(std::move(e));
         return true;
     }
 
-    bool Param(const std::vector<std::string>& w, std::vector<ParamDef>& out) {
+    bool Param(const std::vector<std::string>& w, ListIndex<ParamDef>& out) {
         if (w.size() < 3) return Fail("param needs a name and a value");
         ParamDef p;
         p.name = w[1];
@@ -407,11 +440,11 @@ struct Parser {
                 (iequals(k, "lower") ? p.lower : p.upper) = Value::Real(d);
             else return Fail("unknown parameter attribute " + k);
         }
-        put(out, std::move(p));
+        out.Put(std::move(p));
         return true;
     }
 
-    bool Port(const std::vector<std::string>& w, BlockDef& b) {
+    bool Port(const std::vector<std::string>& w, ListIndex<PortDef>& ports) {
         if (w.size() < 3) return Fail("port needs a name and a direction");
         PortDef p;
         p.name = w[1];
@@ -426,11 +459,11 @@ struct Parser {
             else if (iequals(k, "vars")) p.vars = split_commas(val);
             else return Fail("unknown port attribute " + k);
         }
-        put(b.ports, std::move(p));
+        ports.Put(std::move(p));
         return true;
     }
 
-    bool Connection(const std::vector<std::string>& w, BlockDef& b) {
+    bool Connection(const std::vector<std::string>& w, ListIndex<ConnDef>& conns) {
         if (w.size() < 5) return Fail("connection needs a name, a kind and two variables");
         ConnDef c;
         c.name = w[1];
@@ -445,8 +478,27 @@ struct Parser {
             if (iequals(w[i], "disabled")) c.enabled = false;
             else return Fail("unexpected " + w[i]);
         }
-        put(b.conns, std::move(c));
+        conns.Put(std::move(c));
         return true;
+    }
+
+    // Room for the variables and equations of the plain block whose body starts at the current line, so
+    // that a block of millions of members is not copied at every doubling: counts the lines up to the
+    // block's first "end" by their first word.
+    void ReserveMembers(MemberIndex& index) const {
+        size_t vars = 0, eqns = 0;
+        for (size_t i = at; i < lines.size(); ++i) {
+            std::string_view line = lines[i];
+            size_t from = line.find_first_not_of(" \t");
+            if (from == std::string_view::npos) continue;
+            line.remove_prefix(from);
+            std::string_view word = line.substr(0, line.find_first_of(" \t\r"));
+            if (iequals(word, "end")) break;
+            vars += iequals(word, "var");
+            eqns += iequals(word, "eqn");
+        }
+        index.vars.Reserve(vars);
+        index.eqns.Reserve(eqns);
     }
 
     // Type names are matched as written: a type of the file's own is not taken for a library's.
@@ -470,6 +522,8 @@ struct Parser {
         if (depth > kMaxDepth) return Fail("blocks nested too deeply");
         std::vector<std::string> w;
         std::vector<Span> spans;
+        MemberIndex index(b);
+        if (!top && !b.aggregate) ReserveMembers(index);
         while (at < lines.size()) {
             std::string_view line = lines[at++];
             std::string terr;
@@ -478,21 +532,24 @@ struct Parser {
             const std::string& key = w[0];
             if (iequals(key, "end")) {
                 if (top) return Fail("'end' without a block");
+                // A large model holds many blocks: each keeps only the room its members take.
+                b.vars.shrink_to_fit();
+                b.eqns.shrink_to_fit();
                 return true;
             }
             if (iequals(key, "var")) {
-                if (!Var(w, b)) return false;
+                if (!Var(w, index.vars)) return false;
             } else if (iequals(key, "eqn")) {
-                if (!Eqn(line, w, spans, b)) return false;
+                if (!Eqn(line, w, spans, index.eqns)) return false;
             } else if (iequals(key, "param")) {
                 if (top) return Fail("param outside a block (use global)");
-                if (!Param(w, b.params)) return false;
+                if (!Param(w, index.params)) return false;
             } else if (iequals(key, "port")) {
                 if (top) return Fail("port outside a block");
-                if (!Port(w, b)) return false;
+                if (!Port(w, index.ports)) return false;
             } else if (iequals(key, "connection")) {
                 if (!top && !b.aggregate) return Fail("connections belong to the flowsheet or a hierarchy block");
-                if (!Connection(w, b)) return false;
+                if (!Connection(w, index.conns)) return false;
             } else if (iequals(key, "block") || iequals(key, "hierarchy")) {
                 if (!top && !b.aggregate) return Fail("blocks can only be placed in a hierarchy block");
                 if (w.size() < 2 || w.size() > 4) return Fail(key + " needs a name and an optional type");
@@ -510,11 +567,9 @@ struct Parser {
                 child.aggregate = child.aggregate || iequals(key, "hierarchy");
                 child.included = !(w.size() >= 3 && iequals(w.back(), "excluded"));
                 if (child.name.find('.') != std::string::npos) return Fail("block names may not contain '.'");
-                for (const BlockDef& other : b.blocks)
-                    if (iequals(other.name, child.name)) return Fail("block " + child.name + " is defined twice");
+                if (index.blocks.Has(child.name)) return Fail("block " + child.name + " is defined twice");
                 if (!Body(child, depth + 1, false)) return false;
-                if (child.aggregate && (!child.vars.empty() || !child.eqns.empty()) && false) return Fail("");
-                b.blocks.push_back(std::move(child));
+                index.blocks.Put(std::move(child));
             } else if (!top) {
                 return Fail("unexpected " + key + " inside a block");
             } else if (iequals(key, "model") && w.size() == 2) {
@@ -563,7 +618,7 @@ struct Parser {
             } else if (iequals(key, "tag") && w.size() == 3) {
                 model->tags.push_back(TagDef{w[1], w[2], static_cast<int>(at)});
             } else if (iequals(key, "global")) {
-                if (!Param(w, model->globals)) return false;
+                if (!Param(w, globals)) return false;
             } else {
                 return Fail("unknown or malformed line starting with " + key);
             }
@@ -796,9 +851,8 @@ private:
 bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int library_depth,
                   const MergeTarget* into) {
     out = ModelDef{};
-    Parser p;
+    Parser p(&out);
     p.library_depth = library_depth;
-    p.model = &out;
     size_t start = 0;
     while (start <= text.size()) {
         size_t nl = text.find('\n', start);

@@ -6,6 +6,7 @@ void NameIndex::Rebuild(int count, const NameOf& name_of) {
     size_t size = 16;
     while (size < static_cast<size_t>(count) * 2) size <<= 1;
     slots_.assign(size, -1);
+    count_ = count;
     size_t mask = size - 1;
     for (int p = 0; p < count; ++p) {
         std::string_view name = name_of(p);

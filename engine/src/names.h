@@ -44,11 +44,36 @@ struct CaselessEqual {
 };
 
 // Open-addressing table of positions 0..n-1 whose names come from a caller's accessor; lookups allocate
-// nothing. Rebuilt after every structural change.
+// nothing. Rebuilt after every structural change, or grown one position at a time with Add.
 class NameIndex {
 public:
     using NameOf = std::function<std::string_view(int)>;
     void Rebuild(int count, const NameOf& name_of);
+    // Adds the next position, Count(), unless its name is taken; returns the position that holds the
+    // name afterwards: the new one, or the earlier one of the same name (which the index keeps).
+    template <class F>
+    int Add(F&& name_of) {
+        int p = count_;
+        if (static_cast<size_t>(count_ + 1) * 2 > slots_.size()) Grow(name_of);
+        std::string_view name = name_of(p);
+        size_t mask = slots_.size() - 1;
+        for (size_t i = ihash(name) & mask;; i = (i + 1) & mask) {
+            int32_t q = slots_[i];
+            if (q < 0) {
+                slots_[i] = p;
+                ++count_;
+                return p;
+            }
+            if (iequals(name_of(q), name)) return q;
+        }
+    }
+    // Room for `count` positions without growing.
+    template <class F>
+    void Reserve(int count, F&& name_of) {
+        while (static_cast<size_t>(count) * 2 > slots_.size()) Grow(name_of);
+    }
+    // Positions added so far; Rebuild sets it to its count.
+    int Count() const { return count_; }
     // -1 when absent.
     int Find(std::string_view name, const NameOf& name_of) const;
     template <class F>
@@ -64,7 +89,20 @@ public:
     size_t MemoryBytes() const { return slots_.capacity() * sizeof(int32_t); }
 
 private:
+    template <class F>
+    void Grow(F& name_of) {
+        std::vector<int32_t> old(slots_.size() < 8 ? 16 : slots_.size() * 2, -1);
+        old.swap(slots_);
+        size_t mask = slots_.size() - 1;
+        for (int32_t q : old) {
+            if (q < 0) continue;
+            size_t i = ihash(name_of(q)) & mask;
+            while (slots_[i] >= 0) i = (i + 1) & mask;
+            slots_[i] = q;
+        }
+    }
     std::vector<int32_t> slots_;
+    int count_ = 0;
 };
 
 }  // namespace zeq

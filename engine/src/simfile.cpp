@@ -140,7 +140,7 @@ int Simulation::OpenSimulation(const char* path) {
     if (int r = TakeInjectedResult()) return r;
     ModelDef def;
     if (int r = Load(path, def)) return r;
-    Build(def);
+    Build(std::move(def));
     Raise(ZEQ_EVT_FLOWSHEET, reinterpret_cast<intptr_t>(name_.c_str()), ZEQ_HINT_STRUCTURE);
     return 0;
 }
@@ -153,15 +153,14 @@ int Simulation::AddSimulation(const char* path) {
     if (int r = Load(path, def, flowsheet_.get())) return r;
     // Check every name first so that a clash adds nothing.
     for (const BlockDef& b : def.flowsheet.blocks)
-        for (auto& mine : flowsheet_->Blocks())
-            if (iequals(mine->LocalName(), b.name)) {
-                Print("Block " + b.name + " already exists");
-                return ZEQ_E_BAD_NAME;
-            }
+        if (flowsheet_->BlockPosition(b.name) >= 0) {
+            Print("Block " + b.name + " already exists");
+            return ZEQ_E_BAD_NAME;
+        }
     for (const BlockDef& t : def.types)
         if (!FindType(t.name)) types_.push_back(t);
-    for (const BlockDef& b : def.flowsheet.blocks)
-        if (int r = AddBlockDef(flowsheet_.get(), b)) return r;
+    const std::vector<BlockDef>& blocks = def.flowsheet.blocks;
+    if (int r = AddBlockDefs(flowsheet_.get(), blocks.data(), blocks.size())) return r;
     for (const ConnDef& c : def.flowsheet.conns) flowsheet_->Connections().push_back(std::make_unique<Connection>(flowsheet_.get(), c));
     for (const ObjectiveDef& o : def.objectives)
         if (!IsValidObjective(o.name.c_str())) objectives_.push_back(Objective{o, {}, false, {}});
@@ -199,9 +198,8 @@ int Simulation::LoadBlock(const char* path) {
         Print(std::string(path) + ": no block in file");
         return ZEQ_E_SYNTAX;
     }
-    for (const BlockDef& b : def.flowsheet.blocks)
-        if (int r = AddBlockDef(target, b)) return r;
-    return 0;
+    const std::vector<BlockDef>& blocks = def.flowsheet.blocks;
+    return AddBlockDefs(target, blocks.data(), blocks.size());
 }
 
 // A type spelt exactly as given first (a file's own "heater" beside the library's "HEATER"), else one that
@@ -314,8 +312,9 @@ ZEQEOSimulation* zeq_open_simulation(const char* path, char* error, int size) {
     } else if (!zeq::ParseModel(text, def, message)) {
         message = std::string(path) + ": " + message;
     } else {
+        std::string().swap(text);  // the model's text is not needed while it is built
         auto* sim = new zeq::Simulation();
-        sim->Build(def);
+        sim->Build(std::move(def));
         return sim;
     }
     if (error && size > 0) std::snprintf(error, static_cast<size_t>(size), "%s", message.c_str());

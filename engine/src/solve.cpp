@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <functional>
 #include <queue>
+#include <span>
 #include <unordered_map>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "model.h"
 #include "events_internal.h"
@@ -37,12 +39,28 @@ struct Assignment {
     int source = -1;       // connection: variable copied
 };
 
+// Lists of positions in one array, list i being items[start[i], start[i + 1]): a million short lists
+// (each assignment's inputs, each component) without a heap block apiece.
+struct Lists {
+    std::vector<int> start{0}, items;
+    size_t size() const { return start.size() - 1; }
+    std::span<int> operator[](size_t i) {
+        return {items.data() + start[i], items.data() + start[i + 1]};
+    }
+    std::span<const int> operator[](size_t i) const {
+        return {items.data() + start[i], items.data() + start[i + 1]};
+    }
+    void Close() { start.push_back(static_cast<int>(items.size())); }  // ends the list being added
+};
+
 // Tarjan's strongly connected components over assignments, iteratively (no recursion on model size).
-std::vector<std::vector<int>> components(const std::vector<std::vector<int>>& deps) {
+Lists components(const Lists& deps) {
     int n = static_cast<int>(deps.size()), counter = 0;
     std::vector<int> index(n, -1), low(n, 0), stack;
     std::vector<bool> on(n, false);
-    std::vector<std::vector<int>> out;
+    Lists out;
+    out.start.reserve(static_cast<size_t>(n) + 1);
+    out.items.reserve(static_cast<size_t>(n));
     struct Frame { int v; size_t next; };
     for (int s = 0; s < n; ++s) {
         if (index[s] >= 0) continue;
@@ -66,15 +84,14 @@ std::vector<std::vector<int>> components(const std::vector<std::vector<int>>& de
             }
             int v = f.v;
             if (low[v] == index[v]) {
-                std::vector<int> comp;
                 int w;
                 do {
                     w = stack.back();
                     stack.pop_back();
                     on[w] = false;
-                    comp.push_back(w);
+                    out.items.push_back(w);
                 } while (w != v);
-                out.push_back(std::move(comp));
+                out.Close();
             }
             call.pop_back();
             if (!call.empty()) low[call.back().v] = std::min(low[call.back().v], low[v]);
@@ -87,7 +104,8 @@ std::vector<std::vector<int>> components(const std::vector<std::vector<int>>& de
 // Order of substitution inside a loop: whenever possible a member whose loop inputs are already computed
 // (the earliest such), else the earliest remaining one, so that the first sweep already carries values around
 // the loop. Linear in the loop's size and edges (up to the heap).
-std::vector<int> LoopOrder(std::vector<int> comp, const std::vector<std::vector<int>>& deps) {
+std::vector<int> LoopOrder(std::span<const int> members, const Lists& deps) {
+    std::vector<int> comp(members.begin(), members.end());
     std::sort(comp.begin(), comp.end());
     std::unordered_map<int, int> slot;  // assignment -> position in comp
     slot.reserve(comp.size() * 2);
@@ -227,22 +245,27 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
         // Dependencies: assignment a reads the target of assignment b.
         std::vector<int> owner(vars_.size(), -1);
         for (size_t a = 0; a < assigns.size(); ++a) owner[static_cast<size_t>(assigns[a].target)] = static_cast<int>(a);
-        std::vector<std::vector<int>> deps(assigns.size());
+        Lists deps;
+        deps.start.reserve(assigns.size() + 1);
         for (size_t a = 0; a < assigns.size(); ++a) {
             if (assigns[a].rhs) {
                 for (int v : assigns[a].rhs->vars)
-                    if (owner[static_cast<size_t>(v)] >= 0) deps[a].push_back(owner[static_cast<size_t>(v)]);
+                    if (owner[static_cast<size_t>(v)] >= 0) deps.items.push_back(owner[static_cast<size_t>(v)]);
             } else if (owner[static_cast<size_t>(assigns[a].source)] >= 0) {
-                deps[a].push_back(owner[static_cast<size_t>(assigns[a].source)]);
+                deps.items.push_back(owner[static_cast<size_t>(assigns[a].source)]);
             }
+            deps.Close();
         }
         auto value_of = [this](int v) { return vars_[static_cast<size_t>(v)].value; };
         auto eval = [&](const Assignment& a) {
             return a.rhs ? a.rhs->EvalWith(value_of) : vars_[static_cast<size_t>(a.source)].value;
         };
-        std::vector<std::vector<int>> comps = components(deps);
-        for (auto& comp : comps)
-            if (comp.size() > 1) comp = LoopOrder(comp, deps);
+        Lists comps = components(deps);
+        for (size_t c = 0; c < comps.size(); ++c)
+            if (std::span<int> comp = comps[c]; comp.size() > 1) {
+                std::vector<int> order = LoopOrder(comp, deps);
+                std::copy(order.begin(), order.end(), comp.begin());
+            }
         std::vector<char> is_residual(eqns_.size(), 0);
         for (int i : residual_only) is_residual[static_cast<size_t>(i)] = 1;
         int loops = 0, total_iter = 0;
@@ -252,13 +275,14 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
         auto pass = [&](bool quiet) {
             bool ok = true;
             loops = 0;
-            for (auto& comp : comps) {
+            for (size_t c = 0; c < comps.size(); ++c) {
+                std::span<const int> comp = std::as_const(comps)[c];
                 if (rtosignal_inq_ctrlc()) {
                     cancelled = true;
                     return false;
                 }
                 bool self_loop = comp.size() == 1 &&
-                                 std::find(deps[comp[0]].begin(), deps[comp[0]].end(), comp[0]) != deps[comp[0]].end();
+                                 std::ranges::find(deps[static_cast<size_t>(comp[0])], comp[0]) != deps[static_cast<size_t>(comp[0])].end();
                 if (comp.size() == 1 && !self_loop) {
                     const Assignment& a = assigns[static_cast<size_t>(comp[0])];
                     vars_[static_cast<size_t>(a.target)].value = eval(a);

@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     long blocks = std::strtol(argv[1], nullptr, 10), vars = std::strtol(argv[2], nullptr, 10);
-    if (blocks < 0 || vars < 1 || blocks > 10000000 || vars > 100000) {
+    if (blocks < 0 || vars < 1 || blocks > 10000000 || vars > 10000000 || blocks * vars > 100000000) {
         std::fprintf(stderr, "sizes out of range\n");
         return 2;
     }

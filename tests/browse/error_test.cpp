@@ -18,16 +18,19 @@ namespace {
 
 TEST(RaiseFIErrorTest, InstallsErrorInfoOnlyForFailuresWithText) {
     TakeErrorDescription();
-    EXPECT_EQ(RaiseFIError(S_OK, "ignored"), S_OK);
-    EXPECT_FALSE(TakeErrorDescription());
-    EXPECT_EQ(RaiseFIError(S_FALSE, "ignored"), S_FALSE);
-    EXPECT_FALSE(TakeErrorDescription());
-    EXPECT_EQ(RaiseFIError(E_FAIL, ""), E_FAIL);
-    EXPECT_FALSE(TakeErrorDescription());
-    EXPECT_EQ(RaiseFIError(E_FAIL, static_cast<const char*>(nullptr)), E_FAIL);
-    EXPECT_FALSE(TakeErrorDescription());
-    EXPECT_EQ(RaiseFIError(E_UNEXPECTED, "Node deleted \xc3\xa9"), E_UNEXPECTED);
-    EXPECT_EQ(TakeErrorDescription(), "Node deleted \xc3\xa9");
+    const struct {
+        HRESULT hr;
+        const char* text;
+        bool installed;
+    } rows[] = {{S_OK, "ignored", false},
+                {S_FALSE, "ignored", false},
+                {E_FAIL, "", false},
+                {E_FAIL, nullptr, false},
+                {E_UNEXPECTED, "Node deleted \xc3\xa9", true}};
+    for (const auto& r : rows) {
+        EXPECT_EQ(RaiseFIError(r.hr, r.text), r.hr);
+        EXPECT_EQ(TakeErrorDescription(), r.installed ? std::optional<std::string>(r.text) : std::nullopt) << r.hr;
+    }
 }
 
 TEST(RaiseFIErrorTest, FIErrorBecomesItsResult) {

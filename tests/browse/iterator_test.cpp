@@ -61,7 +61,7 @@ protected:
     FI::FIIteratorBase it_;
 };
 
-TEST_F(IteratorTest, StartsAtRootAndHoldsTheDocument) {
+TEST_F(IteratorTest, StartsAtRootHoldsTheDocumentAndClonesMoveIndependently) {
     EXPECT_EQ(it_.Depth(), 0u);
     EXPECT_EQ(Name(), "Top");
     EXPECT_EQ(doc_->RefCount(), 2u);
@@ -78,6 +78,23 @@ TEST_F(IteratorTest, StartsAtRootAndHoldsTheDocument) {
     VARIANT v;
     VariantInit(&v);
     EXPECT_EQ(none.GetAttribute("value", &v), E_FAIL);
+
+    // A clone takes the display's units along, a copy does not; each moves on its own.
+    ASSERT_TRUE(it_.MoveTo("Blocks.B1"));
+    it_.GetDisplay().SetUnits(FIValue("bar"));
+    std::unique_ptr<FI::FIIteratorBase> clone(it_.Clone());
+    FIValue units;
+    clone->GetDisplay().GetUnits(units);
+    EXPECT_STREQ(units.GetString(), "bar");
+    FI::FIIteratorBase copy(it_);
+    copy.GetDisplay().GetUnits(units);
+    EXPECT_TRUE(units.IsEmpty());
+
+    ASSERT_TRUE(it_.MoveNextSibling());  // the source moves on to B2 ...
+    ASSERT_TRUE(clone->MoveNextSibling());  // ... and the clone, from B1, also reaches B2
+    FIValue name;
+    clone->GetName(name);
+    EXPECT_STREQ(name.GetString(), "B2");
 }
 
 TEST_F(IteratorTest, DownAcrossAndUp) {
@@ -258,24 +275,6 @@ TEST_F(IteratorTest, AttributesSeeTheIteratorsDisplay) {
     t->SetReadOnly(true);
     EXPECT_EQ(it_.SetAttribute("value", eight.get()), FIError::kFailureCode);
     EXPECT_EQ(fitest::TakeErrorDescription(), "Cannot modify attribute value");
-}
-
-TEST_F(IteratorTest, ClonesMoveIndependently) {
-    ASSERT_TRUE(it_.MoveTo("Blocks.B1"));
-    it_.GetDisplay().SetUnits(FIValue("bar"));
-    std::unique_ptr<FI::FIIteratorBase> clone(it_.Clone());
-    FIValue units;
-    clone->GetDisplay().GetUnits(units);
-    EXPECT_STREQ(units.GetString(), "bar");
-    FI::FIIteratorBase copy(it_);
-    copy.GetDisplay().GetUnits(units);
-    EXPECT_TRUE(units.IsEmpty());
-
-    ASSERT_TRUE(it_.MoveNextSibling());  // the source moves on to B2 ...
-    ASSERT_TRUE(clone->MoveNextSibling());  // ... and the clone, from B1, also reaches B2
-    FIValue name;
-    clone->GetName(name);
-    EXPECT_STREQ(name.GetString(), "B2");
 }
 
 TEST_F(IteratorTest, SelectAndHasChildAtNeverMove) {

@@ -76,51 +76,45 @@ TEST(TokenizePathTest, NextAndPeek) {
 }
 
 TEST(ParsePathTest, ElementsCountsAndSuccessors) {
-    Parsed ab = Parse("A.B");
-    ASSERT_TRUE(ab.error.empty());
-    EXPECT_STREQ(ab.path->GetNameText(), "A");
-    ASSERT_NE(ab.path->GetNext(), nullptr);
-    EXPECT_STREQ(ab.path->GetNext()->GetNameText(), "B");
-    EXPECT_EQ(ab.path->GetNext()->GetNext(), nullptr);
-    EXPECT_EQ(ab.path->GetCount(), -1);
-
-    Parsed quoted = Parse("\"A.B\"");
-    EXPECT_STREQ(quoted.path->GetNameText(), "A.B");
-    EXPECT_EQ(quoted.path->GetNext(), nullptr);
-
-    Parsed doubled = Parse("\"a\"\"b.c\".d");
-    EXPECT_STREQ(doubled.path->GetNameText(), "a\"b.c");
-    EXPECT_STREQ(doubled.path->GetNext()->GetNameText(), "d");
-
-    Parsed blocks = Parse("Blocks#2");
-    EXPECT_STREQ(blocks.path->GetNameText(), "Blocks");
-    EXPECT_EQ(blocks.path->GetCount(), 2);
-
-    Parsed zero = Parse("#0");
-    EXPECT_STREQ(zero.path->GetNameText(), "");
-    EXPECT_EQ(zero.path->GetCount(), 0);
-
-    Parsed punctCount = Parse("A#.B");  // a punctuation token as count gives 0 and is consumed
-    EXPECT_EQ(punctCount.path->GetCount(), 0);
-    EXPECT_EQ(punctCount.path->GetNext(), nullptr);  // "B" then ends the element and is dropped
+    struct Row {
+        const char* text;
+        const char* name;
+        int count;
+        const char* next;  // null: no successor
+    };
+    const Row rows[] = {
+        {"A.B", "A", -1, "B"},
+        {"\"A.B\"", "A.B", -1, nullptr},
+        {"\"a\"\"b.c\".d", "a\"b.c", -1, "d"},
+        {"Blocks#2", "Blocks", 2, nullptr},
+        {"#0", "", 0, nullptr},
+        {"A#.B", "A", 0, nullptr},  // a punctuation token as count gives 0; "B" then ends the element, dropped
+        {"A B", "A B", -1, nullptr},
+        {"", "", -1, nullptr},
+        {"*.#1", "*", -1, ""},
+    };
+    for (const Row& r : rows) {
+        Parsed p = Parse(r.text);
+        ASSERT_TRUE(p.error.empty()) << r.text;
+        EXPECT_STREQ(p.path->GetNameText(), r.name) << r.text;
+        EXPECT_EQ(p.path->GetCount(), r.count) << r.text;
+        FI::FIPathBase* next = p.path->GetNext();
+        if (r.next == nullptr) {
+            EXPECT_EQ(next, nullptr) << r.text;
+        } else {
+            ASSERT_NE(next, nullptr) << r.text;
+            EXPECT_STREQ(next->GetNameText(), r.next) << r.text;
+        }
+    }
+    EXPECT_EQ(Parse("A.B").path->GetNext()->GetNext(), nullptr);
+    EXPECT_EQ(Parse("*.#1").path->GetNext()->GetCount(), 1);
 
     Parsed quoteFlag = Parse("'Name.x");
     EXPECT_TRUE(quoteFlag.path->GetQuoteFlag());
     EXPECT_FALSE(quoteFlag.path->GetNext()->GetQuoteFlag());
     EXPECT_EQ(quoteFlag.path->SecondCount().ToInt(), 1);
 
-    Parsed spaces = Parse("A B");
-    EXPECT_STREQ(spaces.path->GetNameText(), "A B");
-
-    Parsed empty = Parse("");
-    EXPECT_TRUE(empty.error.empty());
-    EXPECT_STREQ(empty.path->GetNameText(), "");
-    EXPECT_EQ(empty.path->GetCount(), -1);
-
-    Parsed star = Parse("*.#1");
-    EXPECT_STREQ(star.path->GetNameText(), "*");
-    EXPECT_EQ(star.path->GetNext()->GetCount(), 1);
-
+    Parsed ab = Parse("A.B");
     FIValue name;
     ab.path->GetName(name);
     EXPECT_STREQ(name.GetString(), "A");

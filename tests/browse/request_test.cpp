@@ -38,22 +38,35 @@ std::vector<std::string> Values(const FIAttributeRequest& r) {
     return out;
 }
 
+// A request at `base` for the (path, attribute) items given, or else for the first attribute of every path.
+FIAttributeRequest Request(FI::FIDocument* doc, const std::string& base, const std::vector<const char*>& attributes,
+                           const std::vector<std::string>& paths,
+                           std::vector<std::pair<int32_t, int32_t>> items = {}) {
+    FIAttributeRequest r(doc);
+    r.basePath = base;
+    for (const char* a : attributes) r.AddAttribute(a);
+    for (const std::string& p : paths) r.AddPath(p);
+    if (items.empty()) {
+        for (int32_t p = 0; p < static_cast<int32_t>(paths.size()); ++p) items.emplace_back(p, 0);
+    }
+    for (const auto& [p, a] : items) r.AddItem(p, a);
+    return r;
+}
+
+// The request with 40 + its position as every item's value, to be written.
+FIAttributeRequest Written(FIAttributeRequest r) {
+    for (size_t i = 0; i < r.items.size(); ++i) {
+        r.items[i].value.get()->vt = VT_I4;
+        r.items[i].value.get()->lVal = 40 + static_cast<LONG>(i);
+    }
+    return r;
+}
+
 TEST(BatchRead, EmptyBaseResolvesFromTheRoot) {
     DocumentHolder doc(MemoryDocument::Create(MakeTree()));
-    FIAttributeRequest r(doc.get());
-    int32_t value = r.AddAttribute("value");
-    int32_t path = r.AddAttribute("path");
-    r.AddPath("Top.B.x");
-    r.AddPath("B.y");  // does not begin with the root's name: kept as it is
-    r.AddPath("Top.B.missing");
-    r.AddPath("Top");
-    r.AddItem(0, value);
-    r.AddItem(1, value);
-    r.AddItem(2, value);
-    r.AddItem(0, path);
-    r.AddItem(3, path);
-    r.AddItem(1, 99);  // an index out of range leaves the item empty
-    r.AddItem(1, -1);
+    // "B.y" does not begin with the root's name: kept as it is. Indexes out of range leave the item empty.
+    FIAttributeRequest r = Request(doc.get(), "", {"value", "path"}, {"Top.B.x", "B.y", "Top.B.missing", "Top"},
+                                   {{0, 0}, {1, 0}, {2, 0}, {0, 1}, {3, 1}, {1, 99}, {1, -1}});
     EXPECT_EQ(doc->GetRequestAttributes(r), S_OK);
     EXPECT_EQ(Values(r), (std::vector<std::string>{"1", "2.5", "<empty>", "Top.B.x", "Top", "<empty>", "<empty>"}));
     // The after hook is skipped for the path that did not resolve.
@@ -62,36 +75,18 @@ TEST(BatchRead, EmptyBaseResolvesFromTheRoot) {
 
 TEST(BatchRead, BasePathAndSubstitution) {
     DocumentHolder doc(MemoryDocument::Create(MakeTree()));
-    FIAttributeRequest r(doc.get());
-    r.basePath = "Top.B";
-    int32_t path = r.AddAttribute("path");
-    int32_t type = r.AddAttribute("type");
-    r.AddPath("x");
-    r.AddPath("");
-    r.AddItem(0, path);
-    r.AddItem(1, path);
-    r.AddItem(1, type);
+    FIAttributeRequest r = Request(doc.get(), "Top.B", {"path", "type"}, {"x", ""}, {{0, 0}, {1, 0}, {1, 1}});
     EXPECT_EQ(doc->GetRequestAttributes(r), S_OK);
     EXPECT_EQ(Values(r), (std::vector<std::string>{"Top.B.x", "Top.B", "Node"}));
 
-    FIAttributeRequest mapped(doc.get());
-    mapped.basePath = "B";
+    FIAttributeRequest mapped = Request(doc.get(), "B", {"path"}, {"x", ""});
     mapped.substituteFrom = "Caller.Sim";
     mapped.substituteTo = "B";
-    mapped.AddAttribute("path");
-    mapped.AddPath("x");
-    mapped.AddPath("");
-    mapped.AddItem(0, 0);
-    mapped.AddItem(1, 0);
     EXPECT_EQ(doc->GetRequestAttributes(mapped), S_OK);
     EXPECT_EQ(Values(mapped), (std::vector<std::string>{"Caller.Sim.x", "Caller.Sim"}));
 
     for (const char* bad : {"Top.Nope", "B.x.deeper"}) {
-        FIAttributeRequest invalid(doc.get());
-        invalid.basePath = bad;
-        invalid.AddAttribute("value");
-        invalid.AddPath("");
-        invalid.AddItem(0, 0);
+        FIAttributeRequest invalid = Request(doc.get(), bad, {"value"}, {""});
         EXPECT_EQ(doc->GetRequestAttributes(invalid), E_FAIL) << bad;
         EXPECT_EQ(fitest::TakeErrorDescription(), "Invalid base path specified");
     }
@@ -100,34 +95,13 @@ TEST(BatchRead, BasePathAndSubstitution) {
 TEST(BatchWrite, StopsAtTheFirstFailure) {
     DocumentHolder doc(MemoryDocument::Create(MakeTree()));
     MemoryEntry* b = doc->root_->Children()[0].Get();
-    FIAttributeRequest r(doc.get());
-    r.basePath = "Top.B";
-    r.AddAttribute("value");
-    r.AddPath("x");
-    r.AddPath("nope");
-    r.AddPath("y");
-    for (int32_t p = 0; p < 3; ++p) {
-        FIAttributeRequestItem& item = r.AddItem(p, 0);
-        item.value.get()->vt = VT_I4;
-        item.value.get()->lVal = 40 + p;
-    }
+    FIAttributeRequest r = Written(Request(doc.get(), "Top.B", {"value"}, {"x", "nope", "y"}));
     EXPECT_EQ(doc->SetRequestAttributes(r), E_FAIL);
     EXPECT_EQ(b->Children()[0]->Attr("value")->ToInt(), 40);
     EXPECT_EQ(b->Children()[1]->Attr("value")->ToDouble(), 2.5);
     EXPECT_EQ(doc->hooks, "bs0 as0 bs1 ");
 
-    FIAttributeRequest badIndex(doc.get());
-    badIndex.basePath = "B";
-    badIndex.AddAttribute("value");
-    badIndex.AddPath("x");
-    badIndex.AddItem(0, 3).value.get()->vt = VT_NULL;
-    EXPECT_EQ(doc->SetRequestAttributes(badIndex), E_INVALIDARG);
-
-    FIAttributeRequest readOnly(doc.get());
-    readOnly.basePath = "B";
-    readOnly.AddAttribute("type");
-    readOnly.AddPath("x");
-    readOnly.AddItem(0, 0).value.get()->vt = VT_NULL;
+    FIAttributeRequest readOnly = Written(Request(doc.get(), "B", {"type"}, {"x"}));
     EXPECT_EQ(doc->SetRequestAttributes(readOnly), FIError::kFailureCode);
     EXPECT_EQ(fitest::TakeErrorDescription(), "Cannot modify attribute type");
 }
@@ -145,32 +119,19 @@ TEST(BatchWrite, IndexesOutsideTheRequestRefuseTheWholeWrite) {
     const Row rows[] = {{2, 0, "Invalid path index"},
                         {-1, 0, "Invalid path index"},
                         {0, 1, "Invalid attribute index"},
+                        {0, 3, "Invalid attribute index"},
                         {1, -1, "Invalid attribute index"},
                         {5, 7, "Invalid path index"}};
     for (const Row& row : rows) {
-        FIAttributeRequest r(doc.get());
-        r.basePath = "Top.B";
-        r.AddAttribute("value");
-        r.AddPath("x");
-        r.AddPath("y");
-        FIAttributeRequestItem& good = r.AddItem(0, 0);
-        good.value.get()->vt = VT_I4;
-        good.value.get()->lVal = 42;
-        FIAttributeRequestItem& bad = r.AddItem(row.path, row.attribute);
-        bad.value.get()->vt = VT_I4;
-        bad.value.get()->lVal = 43;
+        FIAttributeRequest r =
+            Written(Request(doc.get(), "Top.B", {"value"}, {"x", "y"}, {{0, 0}, {row.path, row.attribute}}));
         EXPECT_EQ(doc->SetRequestAttributes(r), E_INVALIDARG) << row.path << "," << row.attribute;
         EXPECT_EQ(fitest::TakeErrorDescription(), row.text);
         EXPECT_EQ(b->Children()[0]->Attr("value")->ToInt(), 1) << "written before the bad tuple was seen";
         EXPECT_EQ(doc->hooks, "");
     }
     // Reads pass over such tuples and leave their value empty.
-    FIAttributeRequest read(doc.get());
-    read.basePath = "Top.B";
-    read.AddAttribute("value");
-    read.AddPath("x");
-    read.AddItem(0, 0);
-    read.AddItem(3, 0);
+    FIAttributeRequest read = Request(doc.get(), "Top.B", {"value"}, {"x"}, {{0, 0}, {3, 0}});
     EXPECT_EQ(doc->GetRequestAttributes(read), S_OK);
     EXPECT_EQ(Values(read), (std::vector<std::string>{"1", "<empty>"}));
 }
@@ -205,11 +166,7 @@ protected:
               return ext;
           }) {}
     FIAttributeRequest Request(const std::string& base, const std::vector<std::string>& paths) {
-        FIAttributeRequest r(doc_.get());
-        r.basePath = base;
-        r.AddAttribute("value");
-        for (const std::string& p : paths) r.AddItem(r.AddPath(p), 0);
-        return r;
+        return ::Request(doc_.get(), base, {"value"}, paths);
     }
 };
 

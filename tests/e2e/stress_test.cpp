@@ -7,10 +7,8 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +23,7 @@
 #include "modelfile.h"
 #include "nuvclasslib.h"
 #include "process_singletons.h"
+#include "safe_arrays.h"
 #include "service_providers.h"
 #include "simulation.h"
 #include "variable.h"
@@ -41,40 +40,6 @@ constexpr HRESULT kInvalidObject = static_cast<HRESULT>(0x80040101);
 constexpr HRESULT kIndexOutOfRange = static_cast<HRESULT>(0x80040201);
 constexpr HRESULT kNotFound = static_cast<HRESULT>(0x80040202);
 constexpr HRESULT kGridOfChangedFlowsheet = static_cast<HRESULT>(0x80040506);
-
-std::string PlantText() {
-    const auto path = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "examples" / "plant.model";
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-CComVariant Names(const std::vector<const char*>& names) {
-    SAFEARRAYBOUND bound{static_cast<ULONG>(names.size()), 0};
-    SAFEARRAY* array = SafeArrayCreate(VT_BSTR, 1, &bound);
-    for (LONG i = 0; i < static_cast<LONG>(names.size()); ++i) {
-        CComBSTR b(names[static_cast<size_t>(i)]);
-        SafeArrayPutElement(array, &i, b.m_str);
-    }
-    CComVariant out;
-    out.vt = VT_ARRAY | VT_BSTR;
-    out.parray = array;
-    return out;
-}
-
-// One sort order: descending.
-CComVariant Descending() {
-    SAFEARRAYBOUND bound{1, 0};
-    SAFEARRAY* array = SafeArrayCreate(VT_BOOL, 1, &bound);
-    LONG at = 0;
-    VARIANT_BOOL down = VARIANT_TRUE;
-    SafeArrayPutElement(array, &at, &down);
-    CComVariant out;
-    out.vt = VT_ARRAY | VT_BOOL;
-    out.parray = array;
-    return out;
-}
 
 // Counts the events it hears; any thread may call it.
 class CountingSink final : public INUVSimEventSink {
@@ -124,59 +89,43 @@ void CountNotice(FI::FIDocument*, void* context, FIDocumentNotifyList* records) 
     *static_cast<std::atomic<int>*>(context) += static_cast<int>(records->size());
 }
 
-class Stress : public ::testing::Test {
-protected:
-    void SetUp() override {
-        zeq::ModelDef def;
-        std::string error;
-        ASSERT_TRUE(zeq::ParseModel(PlantText(), def, error)) << error;
-        sim_ = std::make_unique<zeq::Simulation>();
-        sim_->Build(def);
-        NUVClassFactory::RegisterSimulationServices(sim_.get());
-        ASSERT_EQ(NUVClassFactory::QueryCreateWrapper(sim_.get(), IID_INUVSimulation2, reinterpret_cast<void**>(&sim)),
-                  S_OK);
-        ASSERT_EQ(sim->get_Flowsheet(&flowsheet), S_OK);
-        CComPtr<IServiceProvider> provider;
-        ASSERT_EQ(sim.QueryInterface(&provider), S_OK);
-        ASSERT_EQ(provider->QueryService(IID_IPDXDocumentV22, IID_IPDXDocumentV22, reinterpret_cast<void**>(&face)),
-                  S_OK);
-        document = nuv::ImplementationOf<CoNUVSimulation>(sim)->GetDocument();
-        ASSERT_NE(document, nullptr);
-        // The message object is handed out before the threads start: it installs itself as the engine's
-        // output, which a host does once.
-        CComPtr<IUnknown> messages;
-        ASSERT_EQ(sim->GetService(CComBSTR("NUVSimulationMsgs"), &messages), S_OK);
-        CComPtr<IUnknown> unknown;
-        ASSERT_EQ(sim->GetService(CComBSTR("NUVSimEventMgr"), &unknown), S_OK);
-        ASSERT_EQ(unknown.QueryInterface(&events), S_OK);
-        unknown.Release();
-        ASSERT_EQ(flowsheet->GetService(CComBSTR("NUVEditBlock"), &unknown), S_OK);
-        ASSERT_EQ(unknown.QueryInterface(&editor), S_OK);
-        ASSERT_EQ(flowsheet->get_Blocks(&blocks), S_OK);
-        ASSERT_EQ(blocks->get_Count(&blockCount), S_OK);
-    }
-    void TearDown() override {
-        editor.Release();
-        events.Release();
-        blocks.Release();
-        face.Release();
-        flowsheet.Release();
-        sim_.reset();
-        sim.Release();
-    }
-
-    std::unique_ptr<zeq::Simulation> sim_;
+// The example plant with its services, wrapper, engine document and the objects the clients use. Locals
+// go in reverse order: the engine simulation before its wrapper, as a host closing a simulation does.
+TEST(Stress, ClientThreadsShareOneSimulationWhileAnotherSolves) {
+    std::string text, error;
+    ASSERT_TRUE(zeq::ReadFile((std::filesystem::path(__FILE__).parent_path() / "../../examples/plant.model").string(), text));
+    zeq::ModelDef def;
+    ASSERT_TRUE(zeq::ParseModel(text, def, error)) << error;
     CComPtr<INUVSimulation2> sim;
+    auto engine = std::make_unique<zeq::Simulation>();
+    engine->Build(def);
+    NUVClassFactory::RegisterSimulationServices(engine.get());
+    ASSERT_EQ(NUVClassFactory::QueryCreateWrapper(engine.get(), IID_INUVSimulation2, reinterpret_cast<void**>(&sim)), S_OK);
     CComPtr<INUVBlock> flowsheet;
-    CComPtr<INUVBlockCollection> blocks;
+    ASSERT_EQ(sim->get_Flowsheet(&flowsheet), S_OK);
+    CComPtr<IServiceProvider> provider;
     CComPtr<IPDXDocumentV22> face;
-    FI::FIDocument* document = nullptr;
+    ASSERT_EQ(sim.QueryInterface(&provider), S_OK);
+    ASSERT_EQ(provider->QueryService(IID_IPDXDocumentV22, IID_IPDXDocumentV22, reinterpret_cast<void**>(&face)), S_OK);
+    FI::FIDocument* document = nuv::ImplementationOf<CoNUVSimulation>(sim)->GetDocument();
+    ASSERT_NE(document, nullptr);
+    // The message object is handed out before the threads start: it installs itself as the engine's output,
+    // which a host does once.
+    CComPtr<IUnknown> unknown;
+    ASSERT_EQ(sim->GetService(CComBSTR("NUVSimulationMsgs"), &unknown), S_OK);
+    unknown.Release();
     CComPtr<INUVSimEventMgr> events;
+    ASSERT_EQ(sim->GetService(CComBSTR("NUVSimEventMgr"), &unknown), S_OK);
+    ASSERT_EQ(unknown.QueryInterface(&events), S_OK);
+    unknown.Release();
     CComPtr<INUVEditBlock> editor;
+    ASSERT_EQ(flowsheet->GetService(CComBSTR("NUVEditBlock"), &unknown), S_OK);
+    ASSERT_EQ(unknown.QueryInterface(&editor), S_OK);
+    CComPtr<INUVBlockCollection> blocks;
     LONG blockCount = 0;
-};
+    ASSERT_EQ(flowsheet->get_Blocks(&blocks), S_OK);
+    ASSERT_EQ(blocks->get_Count(&blockCount), S_OK);
 
-TEST_F(Stress, ClientThreadsShareOneSimulationWhileAnotherSolves) {
     nuvtest::HangGuard guard("stress on one simulation");
     std::atomic<bool> stop{false};
     std::mutex failures_lock;
@@ -233,7 +182,7 @@ TEST_F(Stress, ClientThreadsShareOneSimulationWhileAnotherSolves) {
                 CComPtr<INUVVariableCollection> variables;
                 if (!sound("Variables", flowsheet->get_Variables(&variables))) continue;
                 CComVariant matrix;
-                if (sound("GetAttributes", variables->GetAttributes(Names({"NAME", "VALUE"}), 1, 0, &matrix)) &&
+                if (sound("GetAttributes", variables->GetAttributes(nuvtest::TextArray({"NAME", "VALUE"}), 1, 0, &matrix)) &&
                     (matrix.vt & VT_ARRAY) == 0)
                     fail("GetAttributes answered no matrix");
             }
@@ -249,7 +198,7 @@ TEST_F(Stress, ClientThreadsShareOneSimulationWhileAnotherSolves) {
                     fail("no grid");
                     continue;
                 }
-                sound("SetSortKeys", grid->SetSortKeys(Names({"VALUE"}), Descending()));
+                sound("SetSortKeys", grid->SetSortKeys(nuvtest::TextArray({"VALUE"}), nuvtest::FlagArray({true})));
                 sound("Prepare", grid->Prepare());
                 sound("Sort", grid->Sort());
                 LONG rows = 0;
@@ -308,9 +257,9 @@ TEST_F(Stress, ClientThreadsShareOneSimulationWhileAnotherSolves) {
     ASSERT_EQ(blocks->get_Count(&count), S_OK);
     EXPECT_EQ(count, blockCount);
     ASSERT_EQ(sim->Solve(), S_OK);
-    const auto& vars = sim_->Vars();
-    const double in = vars[static_cast<size_t>(sim_->FindVar("FEED.F"))].value;
-    const double out = vars[static_cast<size_t>(sim_->FindVar("PROD.F"))].value;
+    const auto& vars = engine->Vars();
+    const double in = vars[static_cast<size_t>(engine->FindVar("FEED.F"))].value;
+    const double out = vars[static_cast<size_t>(engine->FindVar("PROD.F"))].value;
     EXPECT_NEAR(out, in, 1e-6);
 }
 

@@ -1,7 +1,12 @@
-// Test helpers: a pipe that collects the engine's output, and an event recorder on the callback table.
+// Test helpers: a pipe that collects the engine's output, an event recorder on the callback table, and
+// short reads of record attributes.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <array>
+#include <cstdlib>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -83,3 +88,34 @@ private:
     }
     static inline const std::array<rtoevent_callback, 30> Dispatch = Make(std::make_integer_sequence<int, 30>{});
 };
+
+// One attribute of a loaded record; a read the record refuses fails the test.
+template <class T, class Record>
+T Get(const Record& rec, int id) {
+    T v{};
+    EXPECT_TRUE(rec.GetValue(id, v)) << "attribute " << id;
+    return v;
+}
+
+// A variable's attribute from a record loaded for it alone; texts come as std::string.
+template <class T>
+T Read(ZEQEOCntr* c, int index, int id, ZEQEOBlock* b = nullptr) {
+    ZEQVariableData rec;
+    rec.mask.Set(id);
+    EXPECT_TRUE(rec.Load(c, b, index, true)) << index;
+    if constexpr (std::is_same_v<T, std::string>) {
+        const char* s = Get<const char*>(rec, id);
+        return s ? s : "";
+    } else {
+        return Get<T>(rec, id);
+    }
+}
+
+// The solver scope's name.
+inline std::string SolverScope(ZEQEOSimulation& sim) {
+    char* text = nullptr;
+    EXPECT_EQ(sim.GetSolverScope(&text, 0, 0), 0);
+    std::string scope = text ? text : "<none>";
+    free(text);
+    return scope;
+}

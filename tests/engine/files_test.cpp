@@ -67,9 +67,7 @@ TEST(ModelFile, ExampleHasTheDescribedPlant) {
     ZEQPortData port;
     port.mask.Set(PO_STREAM);
     ASSERT_TRUE(port.Load(fs->FindBlock("FEED"), 1));
-    const char* stream = nullptr;
-    ASSERT_TRUE(port.GetValue(PO_STREAM, stream));
-    EXPECT_STREQ(stream, "S1");
+    EXPECT_STREQ(Get<const char*>(port, PO_STREAM), "S1");
 }
 
 std::string Read(const std::string& path) {
@@ -165,6 +163,34 @@ TEST(ModelFile, MalformedTextIsRefusedWithItsLine) {
     }
 }
 
+// A member named like an earlier one of its block (from the block's type, or a line before) replaces
+// it, without regard to case; the lists keep their order and the later spelling.
+TEST(ModelFile, LaterMembersReplaceEarlierOnesOfTheSameName) {
+    const char* text =
+        "type T\n  var X 1\n  var Y 2\n  eqn E : Y = X\n  port P in vars=X\nend\n"
+        "block A T\n  var x 5\n  var Z 3\n  var z 4\n  eqn e : y = x + 1\n  port p out vars=Y\nend\n"
+        "block B T\nend\n"
+        "hierarchy H\n  block C\n    var V 1\n  end\n  connection K equality C.V C.V\n  connection k equality C.V C.V\nend\n"
+        "global G real 1\nglobal g real 2\n";
+    zeq::ModelDef def;
+    std::string error;
+    ASSERT_TRUE(zeq::ParseModel(text, def, error)) << error;
+    ASSERT_EQ(def.flowsheet.blocks.size(), 3u);
+    const zeq::BlockDef& a = def.flowsheet.blocks[0];
+    std::vector<std::pair<std::string, double>> vars;
+    for (const zeq::VarDef& v : a.vars) vars.emplace_back(v.name, v.value);
+    EXPECT_EQ(vars, (std::vector<std::pair<std::string, double>>{{"x", 5}, {"Y", 2}, {"z", 4}}));
+    ASSERT_EQ(a.eqns.size(), 1u);
+    EXPECT_EQ(a.eqns[0].text, "y = x + 1");
+    ASSERT_EQ(a.ports.size(), 1u);
+    EXPECT_EQ(a.ports[0].direction, "OUT");
+    EXPECT_EQ(def.flowsheet.blocks[1].vars.size(), 2u) << "the type itself is unchanged";
+    EXPECT_EQ(def.flowsheet.blocks[2].conns.size(), 1u);
+    EXPECT_EQ(def.globals.size(), 1u);
+    EXPECT_FALSE(zeq::ParseModel("hierarchy H\n  block A\n  end\n  block a\n  end\nend\n", def, error));
+    EXPECT_NE(error.find("line 4: block a is defined twice"), std::string::npos) << error;
+}
+
 // Every member that takes a file refuses a missing one, a directory and a bad one with a message, and
 // leaves the simulation as it was.
 TEST(ModelFile, FileMembersRefuseWhatIsNoRegularFileAndChangeNothing) {
@@ -220,6 +246,10 @@ TEST(ModelFile, SaveBlockThenLoadItElsewhere) {
     ASSERT_EQ(sim->LoadBlock(dir.File("sec.blk").c_str()), 0);
     EXPECT_GT(fs->FindIndex("SECTION.HTR.DUTY"), 0);
     ASSERT_EQ(sim->Solve(), 0) << out.text;
+    // A clash anywhere in a block file adds none of its blocks.
+    dir.Write("two.blk", "block FRESH\n  var V 1\nend\nblock section\nend\n");
+    EXPECT_EQ(sim->LoadBlock(dir.File("two.blk").c_str()), ZEQ_E_BAD_NAME);
+    EXPECT_EQ(fs->FindIndex("FRESH.V"), 0);
     // AddSimulation merges another model's blocks; what joins a simulation may name its variables.
     dir.Write("more.model", "library STANDARD\nblock EXTRA FEED\nend\nconnection CX equality EXTRA.F MIX.F1\n");
     ASSERT_EQ(sim->AddSimulation(dir.File("more.model").c_str()), 0) << out.text;
@@ -306,15 +336,8 @@ TEST(VariableFile, SelectionsRenamingAndQuery) {
     EXPECT_EQ(io->ErrorCount(), 1) << "NOWHERE.X";
     delete io;
     rtodestroy(pipe);
-    ZEQVariableData rec;
-    rec.mask.Set(VA_VALUE);
-    rec.mask.Add(VA_LOWER);
-    ASSERT_TRUE(rec.Load(fs, nullptr, fs->FindIndex("FEED.F"), true));
-    double v = 0, lo = -1;
-    rec.GetValue(VA_VALUE, v);
-    rec.GetValue(VA_LOWER, lo);
-    EXPECT_DOUBLE_EQ(v, 9) << "the later line wins";
-    EXPECT_DOUBLE_EQ(lo, 0) << "LOWER was not selected";
+    EXPECT_DOUBLE_EQ(Read<double>(fs, fs->FindIndex("FEED.F"), VA_VALUE), 9) << "the later line wins";
+    EXPECT_DOUBLE_EQ(Read<double>(fs, fs->FindIndex("FEED.F"), VA_LOWER), 0) << "LOWER was not selected";
     EXPECT_EQ(fs->CreateVarFileImporter(nullptr, nullptr, nullptr), nullptr);
     // A reader made from the pipe alone applies the file to the active simulation.
     dir.Write("w.txt", "ATTRIBUTES NAME VALUE\nMIX.F1 0.5\n");
@@ -365,21 +388,9 @@ TEST(BlockFile, QueryMembersAndImportWithMaskAndPatterns) {
     skip.assign(skip.size(), 0);
     EXPECT_EQ(fs->ImportBlockFile(dir.File("b.x").c_str(), &value_only, patterns, skip.data()), 3);
     gl_destroy(patterns, nullptr);
-    ZEQVariableData mixed;
-    mixed.mask.Set(VA_VALUE);
-    ASSERT_TRUE(mixed.Load(fs, nullptr, fs->FindIndex("MIX.F"), true));
-    double mix = 0;
-    mixed.GetValue(VA_VALUE, mix);
-    EXPECT_DOUBLE_EQ(mix, 6);
-    ZEQVariableData rec;
-    rec.mask.Set(VA_VALUE);
-    rec.mask.Add(VA_LOWER);
-    ASSERT_TRUE(rec.Load(fs, nullptr, fs->FindIndex("FEED.F"), true));
-    double v = 0, lo = 0;
-    rec.GetValue(VA_VALUE, v);
-    rec.GetValue(VA_LOWER, lo);
-    EXPECT_DOUBLE_EQ(v, 5);
-    EXPECT_DOUBLE_EQ(lo, 0) << "LOWER is not in the chosen mask";
+    EXPECT_DOUBLE_EQ(Read<double>(fs, fs->FindIndex("MIX.F"), VA_VALUE), 6);
+    EXPECT_DOUBLE_EQ(Read<double>(fs, fs->FindIndex("FEED.F"), VA_VALUE), 5);
+    EXPECT_DOUBLE_EQ(Read<double>(fs, fs->FindIndex("FEED.F"), VA_LOWER), 0) << "LOWER is not in the chosen mask";
     EXPECT_EQ(fs->ImportBlockFile(dir.File("none").c_str(), nullptr, nullptr, nullptr), ZEQ_E_FILE);
 }
 

@@ -1,5 +1,5 @@
 // Engine library functions: values and lists, global parameters, pipes, the callback table, text and
-// pattern helpers, tags and profiles.
+// pattern helpers and tags.
 #include "system_library.h"
 #include <gtest/gtest.h>
 
@@ -84,12 +84,10 @@ TEST(Values, EnumerationsAndBoundedNumbers) {
 }
 
 TEST(GlobalParameters, ListReadAndSetThroughTheTable) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 1)
+    auto sim = ModelBuilder().Block("A").Var("X", 1)
         .Global("LIMIT", zeq::Value::Real(5))
         .Global("NAME", zeq::Value::Text("x"))
-        .Global("FIXED", zeq::Value::Int(1), 0);
-    auto sim = m.Create();
+        .Global("FIXED", zeq::Value::Int(1), 0).Create();
     EngineParameterTable* table = sim->GetFlowsheet()->GetParameterTable();
     EXPECT_EQ(param_num_defined(nullptr), 3);
     char name[8];
@@ -221,35 +219,6 @@ TEST(TextHelpers, CaselessCompareUpperCaseAndGlobs) {
     EXPECT_EQ(hs_regexec(nullptr, "x"), 0);
 }
 
-TEST(Profiles, HistorySampledBetweenRecordedSolves) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 0).Profile().Var("K", 1, SPEC_CONST).Eqn("E", "X = K * 10");
-    auto sim = m.Create();
-    OutputCapture out;
-    for (double k : {1.0, 2.0, 4.0}) {
-        sim->Vars()[1].value = k;
-        ASSERT_EQ(sim->Solve(), 0);
-    }
-    ZEQVariableData rec;
-    rec.mask.Set(VA_PROFILE);
-    ASSERT_TRUE(sim->GetFlowsheet()->LoadVariableData(1, &rec, true));
-    const VarProfile* p = nullptr;
-    ASSERT_TRUE(rec.GetValue(VA_PROFILE, p));
-    ASSERT_EQ(p->Items().size(), 3u);
-    double times[] = {0.0, 1.5, 2.5, 3.0, 10.0};
-    double values[5] = {};
-    ASSERT_EQ(VarProfile::GetHistory(p, 5, times, values), 0);
-    EXPECT_DOUBLE_EQ(values[0], 10);  // before the first item: held
-    EXPECT_DOUBLE_EQ(values[1], 15);  // between solves 1 and 2: interpolated
-    EXPECT_DOUBLE_EQ(values[2], 30);
-    EXPECT_DOUBLE_EQ(values[3], 40);
-    EXPECT_DOUBLE_EQ(values[4], 40);
-    EXPECT_LT(VarProfile::GetHistory(nullptr, 1, times, values), 0);
-    EXPECT_LT(VarProfile::GetHistory(p, 1, nullptr, values), 0);
-    ASSERT_TRUE(sim->GetFlowsheet()->LoadVariableData(2, &rec, true));
-    EXPECT_FALSE(rec.GetValue(VA_PROFILE, p)) << "a variable without a profile";
-}
-
 // The host and the system library bind to the engine by these names.
 TEST(Exports, EveryLibraryFunctionIsExportedUnderItsName) {
     void* lib = nuv::test::OpenLibrary(NUV_ENGINE_LIBRARY);
@@ -316,9 +285,7 @@ TEST(NullArguments, LibraryFunctionsRefuseThemWithoutFaults) {
     EXPECT_EQ(RTVARFILE_WRITE(nullptr, "/tmp/x", nullptr, 0), E_INVALIDARG);
     EXPECT_EQ(varIsFixed(static_cast<const ZEQVariableData*>(nullptr)), 0);
     EXPECT_EQ(varInqPhysicalType(static_cast<const ZEQVariableData*>(nullptr)), -1);
-    ModelBuilder m;
-    m.Block("A").Var("X", 1);
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("X", 1).Create();
     ZEQEOCntr* fs = sim->GetFlowsheet();
     EXPECT_EQ(fs->FindBlock(nullptr), nullptr);
     EXPECT_EQ(fs->FindBlockIndex(nullptr), 0);

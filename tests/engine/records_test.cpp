@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "atl/nuvatlbase.h"
 #include "capture.h"
 #include "zeq_testing.h"
 
@@ -29,41 +30,26 @@ std::unique_ptr<zeq::Simulation> Small() {
     return m.Create();
 }
 
-double LoadDouble(ZEQEOCntr* c, int index, int id) {
-    ZEQVariableData rec;
-    rec.mask.Set(id);
-    double d = NAN;
-    EXPECT_TRUE(rec.Load(c, nullptr, index, true));
-    EXPECT_TRUE(rec.GetValue(id, d));
-    return d;
-}
-
 TEST(VariableRecord, OnlyMaskedAttributesAreReadable) {
     auto sim = Small();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
     ZEQVariableData rec;
     rec.mask.Set(VA_VALUE);
-    ASSERT_TRUE(rec.Load(sim->GetFlowsheet(), nullptr, 1, true));
+    ASSERT_TRUE(rec.Load(fs, nullptr, 1, true));
     double d = 0;
     const char* s = nullptr;
-    EXPECT_TRUE(rec.GetValue(VA_VALUE, d));
-    EXPECT_DOUBLE_EQ(d, 25);
+    EXPECT_DOUBLE_EQ(Get<double>(rec, VA_VALUE), 25);
     EXPECT_FALSE(rec.GetValue(VA_LOWER, d));
     EXPECT_FALSE(rec.GetValue(VA_NAME, s));
     rec.mask.Set(0x7fffffff);
-    ASSERT_TRUE(rec.Load(sim->GetFlowsheet(), nullptr, 1, true));
-    EXPECT_TRUE(rec.GetValue(VA_NAME, s));
-    EXPECT_STREQ(s, "A.T");
-    EXPECT_FALSE(rec.Load(sim->GetFlowsheet(), nullptr, 0, true));
-    EXPECT_FALSE(rec.Load(sim->GetFlowsheet(), nullptr, 4, true));
+    ASSERT_TRUE(rec.Load(fs, nullptr, 1, true));
+    EXPECT_STREQ(Get<const char*>(rec, VA_NAME), "A.T");
+    for (int bad : {0, 4}) EXPECT_FALSE(rec.Load(fs, nullptr, bad, true)) << bad;
     EXPECT_FALSE(rec.Load(nullptr, nullptr, 1, true));
     // With a block the index counts from the block's first variable.
-    ZEQEOBlock* a = sim->GetFlowsheet()->GetBlock(1);
-    rec.mask.Set(VA_NUMBER);
-    ASSERT_TRUE(rec.Load(sim->GetFlowsheet(), a, 2, true));
-    int n = 0;
-    ASSERT_TRUE(rec.GetValue(VA_NUMBER, n));
-    EXPECT_EQ(n, 2);
-    EXPECT_FALSE(rec.Load(sim->GetFlowsheet(), a, 4, true));
+    ZEQEOBlock* a = fs->GetBlock(1);
+    EXPECT_EQ(Read<int>(fs, 2, VA_NUMBER, a), 2);
+    EXPECT_FALSE(rec.Load(fs, a, 4, true));
 }
 
 TEST(VariableRecord, AttributeIdsAndBaseTypes) {
@@ -86,29 +72,21 @@ TEST(VariableRecord, AttributeIdsAndBaseTypes) {
 
 TEST(VariableRecord, EnumerationsReadAsIntegerAndText) {
     auto sim = Small();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
     ZEQVariableData rec;
     rec.mask.Set(VA_SPEC);
     rec.mask.Add(VA_BOUND);
     rec.mask.Add(VA_QUALITY);
-    ASSERT_TRUE(rec.Load(sim->GetFlowsheet(), nullptr, 1, true));
-    int spec = -1;
-    const char* text = nullptr;
-    ASSERT_TRUE(rec.GetValue(VA_SPEC, spec));
-    EXPECT_EQ(spec, SPEC_CONST);
-    ASSERT_TRUE(rec.GetValue(VA_SPEC, text));
-    EXPECT_STREQ(text, "CONST");
+    ASSERT_TRUE(rec.Load(fs, nullptr, 1, true));
+    EXPECT_EQ(Get<int>(rec, VA_SPEC), SPEC_CONST);
+    EXPECT_STREQ(Get<const char*>(rec, VA_SPEC), "CONST");
     struct Case { int id; const char* text; int value; };
     const Case sets[] = {{VA_SPEC, "meas", 3}, {VA_SPEC, "FIXED", 1}, {VA_SPEC, "free", 0}, {VA_BOUND, "SOFT", 2},
                          {VA_QUALITY, "BADIGNORE", 3}};
     for (const Case& c : sets) {
         ASSERT_TRUE(rec.SetValue(c.id, c.text)) << c.text;
-        ASSERT_EQ(rec.Commit(sim->GetFlowsheet(), nullptr, 1, true), 0);
-        ZEQVariableData back;
-        back.mask.Set(c.id);
-        ASSERT_TRUE(back.Load(sim->GetFlowsheet(), nullptr, 1, true));
-        int v = -1;
-        ASSERT_TRUE(back.GetValue(c.id, v));
-        EXPECT_EQ(v, c.value) << c.text;
+        ASSERT_EQ(rec.Commit(fs, nullptr, 1, true), 0);
+        EXPECT_EQ(Read<int>(fs, 1, c.id), c.value) << c.text;
     }
     EXPECT_FALSE(rec.SetValue(VA_SPEC, "NOT_A_SPEC"));
     EXPECT_FALSE(rec.SetValue(VA_SPEC, 8));
@@ -131,8 +109,8 @@ TEST(VariableRecord, CommitWritesOnlyWhatWasSetAndMarksModified) {
     EXPECT_FALSE(rec.SetValue(VA_VALUE, NAN));
     EXPECT_FALSE(rec.SetValue(VA_NAME, "renamed"));
     ASSERT_EQ(rec.Commit(fs, nullptr, 3, true), 0);
-    EXPECT_DOUBLE_EQ(LoadDouble(fs, 3, VA_VALUE), 42.0);
-    EXPECT_DOUBLE_EQ(LoadDouble(fs, 3, VA_UPPER), 1e20) << "untouched";
+    EXPECT_DOUBLE_EQ(Read<double>(fs, 3, VA_VALUE), 42.0);
+    EXPECT_DOUBLE_EQ(Read<double>(fs, 3, VA_UPPER), 1e20) << "untouched";
     ZEQVariableData mod;
     mod.mask.Set(VA_MODIFIED);
     ASSERT_TRUE(mod.Load(fs, nullptr, 3, true));
@@ -146,14 +124,18 @@ TEST(VariableRecord, CommitWritesOnlyWhatWasSetAndMarksModified) {
     EXPECT_TRUE(mod.IsModified(VA_SCALE));
     EXPECT_FALSE(mod.SetIsModified(-4, true));
     EXPECT_LT(rec.Commit(fs, nullptr, 99, true), 0);
+    // A record that only reads commits nothing: the variable is not marked modified by it.
+    ZEQVariableData reader;
+    reader.mask.Set(0x7fffffff);
+    ASSERT_TRUE(reader.Load(fs, nullptr, 2, true));
+    ASSERT_EQ(reader.Commit(fs, nullptr, 2, true), 0);
+    EXPECT_EQ(sim->Vars()[1].modified, 0u);
 }
 
 // A refused commit changes nothing: an unknown unit, the engine refusing, or a quantity that is not finite
 // once converted to base units (1e308 kW); records, commands and tasks refuse such values alike.
 TEST(VariableRecord, RefusedCommitChangesNothing) {
-    ModelBuilder m;
-    m.Block("A").Var("Q", 5, SPEC_CONST, "POWER", "kW").Bounds(0, 10);
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("Q", 5, SPEC_CONST, "POWER", "kW").Bounds(0, 10).Create();
     ZEQEOCntr* fs = sim->GetFlowsheet();
     struct Case {
         int id;
@@ -197,23 +179,11 @@ TEST(VariableRecord, NotSetValuesForEmptyRows) {
     ZEQVariableData rec;
     rec.mask.Set(0x7fffffff);
     rec.SetNotSet();
-    double d = 0;
-    int i = 0;
-    const char* s = nullptr;
-    for (int id : {VA_VALUE, VA_LOWER, VA_UPPER, VA_STEP, VA_SCALE, VA_SBWEIGHT, VA_SHADOW_PRICE}) {
-        ASSERT_TRUE(rec.GetValue(id, d)) << id;
-        EXPECT_EQ(d, 1e35) << id;
-    }
-    for (int id : {VA_MARKED, VA_MODIFIED, VA_NUMBER}) {
-        ASSERT_TRUE(rec.GetValue(id, i)) << id;
-        EXPECT_EQ(i, 99999999) << id;
-    }
-    for (int id : {VA_NAME, VA_UOM, VA_PHYSICAL_TYPE}) {
-        ASSERT_TRUE(rec.GetValue(id, s)) << id;
-        EXPECT_STREQ(s, "") << id;
-    }
-    ASSERT_TRUE(rec.GetValue(VA_ACTIVE_BOUND, i));
-    EXPECT_EQ(i, 0);
+    for (int id : {VA_VALUE, VA_LOWER, VA_UPPER, VA_STEP, VA_SCALE, VA_SBWEIGHT, VA_SHADOW_PRICE})
+        EXPECT_EQ(Get<double>(rec, id), 1e35) << id;
+    for (int id : {VA_MARKED, VA_MODIFIED, VA_NUMBER}) EXPECT_EQ(Get<int>(rec, id), 99999999) << id;
+    for (int id : {VA_NAME, VA_UOM, VA_PHYSICAL_TYPE}) EXPECT_STREQ(Get<const char*>(rec, id), "") << id;
+    EXPECT_EQ(Get<int>(rec, VA_ACTIVE_BOUND), 0);
 }
 
 TEST(VariableUnits, ValuesReadAndWriteInTheVariablesUnit) {
@@ -222,27 +192,20 @@ TEST(VariableUnits, ValuesReadAndWriteInTheVariablesUnit) {
     const zeq::Variable& t = sim->Vars()[0];
     EXPECT_NEAR(t.value, 298.15, 1e-9) << "stored in base units";
     EXPECT_NEAR(t.upper, 373.15, 1e-9);
-    ZEQVariableData rec;
-    rec.mask.Set(VA_UOM);
-    rec.mask.Add(VA_BASEUOM);
-    rec.mask.Add(VA_PHYSICAL_TYPE);
-    rec.mask.Add(VA_PTYPE_ID);
-    ASSERT_TRUE(rec.Load(fs, nullptr, 1, true));
-    const char* s = nullptr;
-    ASSERT_TRUE(rec.GetValue(VA_UOM, s));
-    EXPECT_STREQ(s, "C");
-    ASSERT_TRUE(rec.GetValue(VA_BASEUOM, s));
-    EXPECT_STREQ(s, "K");
-    ASSERT_TRUE(rec.GetValue(VA_PHYSICAL_TYPE, s));
-    EXPECT_STREQ(s, "TEMPERATURE");
-    int pt = 0;
-    ASSERT_TRUE(rec.GetValue(VA_PTYPE_ID, pt));
+    EXPECT_NEAR(sim->Vars()[1].value, 1.0, 1e-12) << "3600 kg/h is 1 kg/s";
+    EXPECT_EQ(Read<std::string>(fs, 1, VA_UOM), "C");
+    EXPECT_EQ(Read<std::string>(fs, 1, VA_BASEUOM), "K");
+    EXPECT_EQ(Read<std::string>(fs, 1, VA_PHYSICAL_TYPE), "TEMPERATURE");
+    const int pt = Read<int>(fs, 1, VA_PTYPE_ID);
     EXPECT_EQ(pt, pt_lookup("temperature"));
     // Switching the unit keeps the quantity: 25 C reads as 77 F.
+    ZEQVariableData rec;
+    rec.mask.Set(VA_UOM);
+    ASSERT_TRUE(rec.Load(fs, nullptr, 1, true));
     ASSERT_TRUE(rec.SetValue(VA_UOM, "F"));
     ASSERT_EQ(rec.Commit(fs, nullptr, 1, true), 0);
-    EXPECT_NEAR(LoadDouble(fs, 1, VA_VALUE), 77.0, 1e-9);
-    EXPECT_NEAR(LoadDouble(fs, 1, VA_UPPER), 212.0, 1e-9);
+    EXPECT_NEAR(Read<double>(fs, 1, VA_VALUE), 77.0, 1e-9);
+    EXPECT_NEAR(Read<double>(fs, 1, VA_UPPER), 212.0, 1e-9);
     // A value set in the same record as a unit change is read in the unit the record was loaded in.
     ZEQVariableData both;
     both.mask.Set(VA_VALUE);
@@ -251,7 +214,7 @@ TEST(VariableUnits, ValuesReadAndWriteInTheVariablesUnit) {
     ASSERT_TRUE(both.SetValue(VA_VALUE, 212.0));
     ASSERT_TRUE(both.SetValue(VA_UOM, "K"));
     ASSERT_EQ(both.Commit(fs, nullptr, 1, true), 0);
-    EXPECT_NEAR(LoadDouble(fs, 1, VA_VALUE), 373.15, 1e-9);
+    EXPECT_NEAR(Read<double>(fs, 1, VA_VALUE), 373.15, 1e-9);
     // The unit entry (-2) selects a unit by position.
     int entry = 0;
     ASSERT_EQ(rtouom_ptype_locate("C", pt, &entry), 0);
@@ -260,9 +223,33 @@ TEST(VariableUnits, ValuesReadAndWriteInTheVariablesUnit) {
     ASSERT_TRUE(by_entry.Load(fs, nullptr, 1, true));
     ASSERT_TRUE(by_entry.SetValue(VA_UNIT_ENTRY, entry));
     ASSERT_EQ(by_entry.Commit(fs, nullptr, 1, true), 0);
-    EXPECT_NEAR(LoadDouble(fs, 1, VA_VALUE), 100.0, 1e-9);
-    // Flow in kg/h is 1 kg/s in base units.
-    EXPECT_NEAR(sim->Vars()[1].value, 1.0, 1e-12);
+    EXPECT_NEAR(Read<double>(fs, 1, VA_VALUE), 100.0, 1e-9);
+}
+
+// A display unit for one access: switch the variable's unit, read and write in it, then put the unit back
+// by committing the record loaded before the switch.
+TEST(VariableUnits, EarlierRecordPutsTheUnitBack) {
+    auto sim = Small();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    ZEQVariableData before;
+    before.mask.Set(VA_UOM | VA_PTYPE_ID);
+    ASSERT_TRUE(before.Load(fs, nullptr, 1, true));
+    int entry = 0;
+    ASSERT_EQ(rtouom_ptype_locate("F", Get<int>(before, VA_PTYPE_ID), &entry), 0);
+    ZEQVariableData display;
+    ASSERT_TRUE(display.SetValue(VA_UNIT_ENTRY, entry));
+    display.mask.Set(VA_UNIT_ENTRY);
+    ASSERT_EQ(display.Commit(fs, nullptr, 1, true), 0);
+    ZEQVariableData value;
+    value.mask.Set(VA_VALUE);
+    ASSERT_TRUE(value.Load(fs, nullptr, 1, true));
+    EXPECT_NEAR(Get<double>(value, VA_VALUE), 77, 1e-9);
+    ASSERT_TRUE(value.SetValue(VA_VALUE, 212.0));
+    ASSERT_EQ(value.Commit(fs, nullptr, 1, true), 0);
+    before.mask.Set(VA_UOM);
+    ASSERT_EQ(before.Commit(fs, nullptr, 1, true), 0);
+    EXPECT_EQ(Read<std::string>(fs, 1, VA_UOM), "C");
+    EXPECT_NEAR(Read<double>(fs, 1, VA_VALUE), 100, 1e-9) << "212 F written through the display unit";
 }
 
 TEST(Units, TablesAndConversions) {
@@ -303,182 +290,93 @@ protected:
     void SetUp() override {
         sim = Small();
         block = sim->GetFlowsheet()->GetBlock(1);
+        rec.mask.Set(0x7fffffff);
     }
     std::unique_ptr<zeq::Simulation> sim;
     ZEQEOBlock* block = nullptr;
+    ZEQParameterData rec;
 };
 
 TEST_F(ParameterRecord, LoadsByNameOrZeroBasedPosition) {
-    ZEQParameterData byname, bypos;
-    byname.mask.Set(0x7fffffff);
+    ZEQParameterData bypos;
     bypos.mask.Set(0x7fffffff);
-    ASSERT_TRUE(byname.Load(block, "int"));
+    ASSERT_TRUE(rec.Load(block, "int"));
     ASSERT_TRUE(bypos.Load(block, 1));
-    int a = 0, b = 0;
-    ASSERT_TRUE(byname.GetValue(PA_VALUE, a));
-    ASSERT_TRUE(bypos.GetValue(PA_VALUE, b));
-    EXPECT_EQ(a, 3);
-    EXPECT_EQ(b, 3);
-    EXPECT_FALSE(byname.Load(block, "missing"));
+    EXPECT_EQ(Get<int>(rec, PA_VALUE), 3);
+    EXPECT_EQ(Get<int>(bypos, PA_VALUE), 3);
+    EXPECT_FALSE(rec.Load(block, "missing"));
     EXPECT_FALSE(bypos.Load(block, 5));
     EXPECT_FALSE(bypos.Load(block, -1));
     struct Case { const char* name; int type; };
     for (const Case& c : {Case{"REAL", PT_REAL}, Case{"INT", PT_INTEGER}, Case{"TEXT", PT_TEXT}, Case{"FLAG", PT_BOOLEAN}}) {
-        ASSERT_TRUE(byname.Load(block, c.name));
-        int t = -1;
-        ASSERT_TRUE(byname.GetValue(PA_TYPE, t));
-        EXPECT_EQ(t, c.type) << c.name;
+        ASSERT_TRUE(rec.Load(block, c.name));
+        EXPECT_EQ(Get<int>(rec, PA_TYPE), c.type) << c.name;
     }
 }
 
 TEST_F(ParameterRecord, VariantValuesConvertByTheParametersKind) {
-    ZEQParameterData rec;
-    rec.mask.Set(PA_VALUE);
     ASSERT_TRUE(rec.Load(block, "INT"));
-    VARIANT v;
-    v.vt = VT_R8;
-    v.dblVal = 7.0;
-    ASSERT_TRUE(rec.SetValue(PA_VALUE, v));
+    ASSERT_TRUE(rec.SetValue(PA_VALUE, CComVariant(7.0)));
     ASSERT_EQ(rec.Commit(block, "INT"), 0);
-    v.dblVal = 7.5;
-    EXPECT_FALSE(rec.SetValue(PA_VALUE, v)) << "an integer parameter refuses a fraction";
+    EXPECT_FALSE(rec.SetValue(PA_VALUE, CComVariant(7.5))) << "an integer parameter refuses a fraction";
     ASSERT_TRUE(rec.Load(block, "INT"));
-    VARIANT out;
-    out.vt = VT_EMPTY;
+    CComVariant out;
     ASSERT_TRUE(rec.GetValue(PA_VALUE, &out));
     EXPECT_EQ(out.vt, VT_I4);
     EXPECT_EQ(out.lVal, 7);
     // Text values come back as BSTRs; numbers given as text are parsed for numeric parameters.
     ASSERT_TRUE(rec.Load(block, "TEXT"));
+    out.Clear();
     ASSERT_TRUE(rec.GetValue(PA_VALUE, &out));
     ASSERT_EQ(out.vt, VT_BSTR);
     EXPECT_EQ(nuv::bstr_to_utf8(out.bstrVal), "abc");
-    SysFreeString(out.bstrVal);
     ASSERT_TRUE(rec.Load(block, "REAL"));
-    VARIANT text;
-    text.vt = VT_BSTR;
-    text.bstrVal = nuv::bstr_from_utf8("2.25");
-    ASSERT_TRUE(rec.SetValue(PA_VALUE, text));
-    SysFreeString(text.bstrVal);
-    text.bstrVal = nuv::bstr_from_utf8("not a number");
-    EXPECT_FALSE(rec.SetValue(PA_VALUE, text));
-    SysFreeString(text.bstrVal);
+    ASSERT_TRUE(rec.SetValue(PA_VALUE, CComVariant("2.25")));
+    EXPECT_FALSE(rec.SetValue(PA_VALUE, CComVariant("not a number")));
     ASSERT_EQ(rec.Commit(block, "REAL"), 0);
-    double d = 0;
     ASSERT_TRUE(rec.Load(block, "REAL"));
-    ASSERT_TRUE(rec.GetValue(PA_VALUE, d));
-    EXPECT_DOUBLE_EQ(d, 2.25);
+    EXPECT_DOUBLE_EQ(Get<double>(rec, PA_VALUE), 2.25);
     ASSERT_TRUE(rec.Load(block, "FLAG"));
+    out.Clear();
     ASSERT_TRUE(rec.GetValue(PA_VALUE, &out));
     EXPECT_EQ(out.vt, VT_BOOL);
     EXPECT_EQ(out.boolVal, VARIANT_TRUE);
 }
 
-TEST_F(ParameterRecord, ReadOnlyParametersRefuseCommits) {
-    ZEQParameterData rec;
-    rec.mask.Set(PA_VALUE);
-    rec.mask.Add(PA_ACCESS);
+TEST_F(ParameterRecord, ReadOnlyParametersRefuseCommitsAndBoundsHoldPlainNumbers) {
     ASSERT_TRUE(rec.Load(block, "RO"));
-    int access = -1;
-    ASSERT_TRUE(rec.GetValue(PA_ACCESS, access));
-    EXPECT_EQ(access, 0);
-    VARIANT v;
-    v.vt = VT_I4;
-    v.lVal = 9;
-    ASSERT_TRUE(rec.SetValue(PA_VALUE, v));
+    EXPECT_EQ(Get<int>(rec, PA_ACCESS), 0);
+    ASSERT_TRUE(rec.SetValue(PA_VALUE, CComVariant(9)));
     EXPECT_LT(rec.Commit(block, "RO"), 0);
     ASSERT_TRUE(rec.Load(block, "RO"));
-    double d = 0;
-    ASSERT_TRUE(rec.GetValue(PA_VALUE, d));
-    EXPECT_DOUBLE_EQ(d, 2.0);
-}
-
-TEST_F(ParameterRecord, BoundsHoldPlainNumbers) {
-    ZEQParameterData rec;
-    rec.mask.Set(0x7fffffff);
+    EXPECT_DOUBLE_EQ(Get<double>(rec, PA_VALUE), 2.0);
     ASSERT_TRUE(rec.Load(block, "REAL"));
-    VARIANT v;
-    v.vt = VT_R8;
-    v.dblVal = 10;
-    ASSERT_TRUE(rec.SetValue(PA_UPPER, v));
+    ASSERT_TRUE(rec.SetValue(PA_UPPER, CComVariant(10.0)));
     ASSERT_EQ(rec.Commit(block, "REAL"), 0);
     ASSERT_TRUE(rec.Load(block, "REAL"));
-    v.dblVal = 11;
-    EXPECT_FALSE(rec.SetValue(PA_VALUE, v));
-    v.dblVal = 9;
-    EXPECT_TRUE(rec.SetValue(PA_VALUE, v));
+    EXPECT_FALSE(rec.SetValue(PA_VALUE, CComVariant(11.0)));
+    EXPECT_TRUE(rec.SetValue(PA_VALUE, CComVariant(9.0)));
 }
 
 TEST(EquationAndPortRecords, ReadNamesResidualsAndPortAttributes) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 2, SPEC_CONST).Var("Y", 0).Eqn("E", "Y = 2 * X").Port("OUT", "OUT", {"Y"});
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("X", 2, SPEC_CONST).Var("Y", 0).Eqn("E", "Y = 2 * X")
+        .Port("OUT", "OUT", {"Y"}).Create();
     ZEQEOCntr* fs = sim->GetFlowsheet();
     ASSERT_EQ(sim->Solve(), 0);
     ZEQEquationData eq;
     eq.mask.Set(EA_NAME);
     eq.mask.Add(EA_VALUE);
     ASSERT_TRUE(eq.Load(fs, nullptr, 1));
-    const char* name = nullptr;
-    double r = 1;
-    ASSERT_TRUE(eq.GetValue(EA_NAME, name));
-    EXPECT_STREQ(name, "A.E");
-    ASSERT_TRUE(eq.GetValue(EA_VALUE, r));
-    EXPECT_NEAR(r, 0, 1e-12);
+    EXPECT_STREQ(Get<const char*>(eq, EA_NAME), "A.E");
+    EXPECT_NEAR(Get<double>(eq, EA_VALUE), 0, 1e-12);
     EXPECT_FALSE(eq.Load(fs, nullptr, 2));
     ZEQPortData port;
     port.mask.Set(0x7fffffff);
     ASSERT_TRUE(port.Load(fs->GetBlock(1), 1));
-    const char* s = nullptr;
-    ASSERT_TRUE(port.GetValue(PO_DIRECTION, s));
-    EXPECT_STREQ(s, "OUT");
-    ASSERT_TRUE(port.GetValue(PO_STREAM, s));
-    EXPECT_STREQ(s, "") << "unconnected";
-    int n = 0;
-    ASSERT_TRUE(port.GetValue(PO_NUMBER, n));
-    EXPECT_EQ(n, 1);
+    EXPECT_STREQ(Get<const char*>(port, PO_DIRECTION), "OUT");
+    EXPECT_STREQ(Get<const char*>(port, PO_STREAM), "") << "unconnected";
+    EXPECT_EQ(Get<int>(port, PO_NUMBER), 1);
     EXPECT_FALSE(port.Load(fs->GetBlock(1), 2));
-}
-
-// A display unit for one access: switch the variable's unit, read and write in it, then put the unit back
-// by committing the record loaded before the switch.
-TEST(VariableUnits, EarlierRecordPutsTheUnitBack) {
-    auto sim = Small();
-    ZEQEOCntr* fs = sim->GetFlowsheet();
-    ZEQVariableData before;
-    before.mask.Set(VA_UOM | VA_PTYPE_ID);
-    ASSERT_TRUE(before.Load(fs, nullptr, 1, true));
-    int ptype = 0, entry = 0;
-    ASSERT_TRUE(before.GetValue(VA_PTYPE_ID, ptype));
-    ASSERT_EQ(rtouom_ptype_locate("F", ptype, &entry), 0);
-    ZEQVariableData display;
-    ASSERT_TRUE(display.SetValue(VA_UNIT_ENTRY, entry));
-    display.mask.Set(VA_UNIT_ENTRY);
-    ASSERT_EQ(display.Commit(fs, nullptr, 1, true), 0);
-    ZEQVariableData value;
-    value.mask.Set(VA_VALUE);
-    ASSERT_TRUE(value.Load(fs, nullptr, 1, true));
-    double d = 0;
-    ASSERT_TRUE(value.GetValue(VA_VALUE, d));
-    EXPECT_NEAR(d, 77, 1e-9);
-    ASSERT_TRUE(value.SetValue(VA_VALUE, 212.0));
-    ASSERT_EQ(value.Commit(fs, nullptr, 1, true), 0);
-    before.mask.Set(VA_UOM);
-    ASSERT_EQ(before.Commit(fs, nullptr, 1, true), 0);
-    ZEQVariableData after;
-    after.mask.Set(VA_UOM | VA_VALUE);
-    ASSERT_TRUE(after.Load(fs, nullptr, 1, true));
-    const char* unit = nullptr;
-    ASSERT_TRUE(after.GetValue(VA_UOM, unit));
-    EXPECT_STREQ(unit, "C");
-    ASSERT_TRUE(after.GetValue(VA_VALUE, d));
-    EXPECT_NEAR(d, 100, 1e-9) << "212 F written through the display unit";
-    // A record that only reads commits nothing: the variable is not marked modified by it.
-    ZEQVariableData reader;
-    reader.mask.Set(0x7fffffff);
-    ASSERT_TRUE(reader.Load(fs, nullptr, 2, true));
-    ASSERT_EQ(reader.Commit(fs, nullptr, 2, true), 0);
-    EXPECT_EQ(sim->Vars()[1].modified, 0u);
 }
 
 }  // namespace

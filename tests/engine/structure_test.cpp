@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 
+#include "capture.h"
 #include "fake_wrapper.h"
 #include "zeq_testing.h"
 
@@ -64,12 +65,7 @@ TEST(EngineStructure, NumbersBlocksVariablesAndEquationsFromOne) {
     EXPECT_STREQ(fs->GetBlockPrefix(h), "H");
     EXPECT_STREQ(sub->GetBlockPrefix(sub->GetBlock(1)), "H.B1");
     EXPECT_EQ(sub->GetBlock(1)->GetParentContainer(fs), sub);
-    ZEQVariableData rec;
-    rec.mask.Set(VA_NAME);
-    ASSERT_TRUE(rec.Load(sub, nullptr, 1, true));
-    const char* name = nullptr;
-    ASSERT_TRUE(rec.GetValue(VA_NAME, name));
-    EXPECT_STREQ(name, "H.B1.U");
+    EXPECT_EQ(Read<std::string>(sub, 1, VA_NAME), "H.B1.U");
 }
 
 TEST(EngineStructure, LookupsIgnoreCaseAndAnswerZeroWhenAbsent) {
@@ -270,10 +266,8 @@ TEST(EngineEditing, AddBlockChecksNameAndTypeAndRenumbers) {
     ZEQParameterData rec;
     rec.mask.Set(PA_VALUE);
     ASSERT_TRUE(rec.Load(sub->FindBlock("HX"), "PDROP"));
-    double d = 0;
-    ASSERT_TRUE(rec.GetValue(PA_VALUE, d));
-    EXPECT_DOUBLE_EQ(d, 0.5);
-    EXPECT_EQ(fs->FindIndex("H.HX.DUTY") > 0, true);
+    EXPECT_DOUBLE_EQ(Get<double>(rec, PA_VALUE), 0.5);
+    EXPECT_GT(fs->FindIndex("H.HX.DUTY"), 0);
     EXPECT_EQ(sim->RemoveLibrary("STANDARD"), 0);
     EXPECT_EQ(ed->AddBlock(fs, "M3", "MIXER", nullptr), ZEQ_E_UNKNOWN_TYPE);
     EXPECT_EQ(sim->RemoveLibrary("STANDARD"), ZEQ_E_NOT_FOUND);
@@ -328,14 +322,9 @@ TEST(EngineScopes, ScopeStackAndSolverScopes) {
     EXPECT_EQ(sim->PopScope(), 0);
     EXPECT_EQ(sim->PopScope(), S_FALSE);
     EXPECT_LT(sim->PushScope(nullptr), 0);
-    char* text = nullptr;
-    ASSERT_EQ(sim->GetSolverScope(&text, 0, 0), 0);
-    EXPECT_STREQ(text, "Plant");
-    free(text);
+    EXPECT_EQ(SolverScope(*sim), "Plant");
     EXPECT_EQ(sim->SetSolverScope("h"), 0);
-    ASSERT_EQ(sim->GetSolverScope(&text, 0, 0), 0);
-    EXPECT_STREQ(text, "H");
-    free(text);
+    EXPECT_EQ(SolverScope(*sim), "H");
     EXPECT_LT(sim->SetSolverScope("A"), 0) << "a plain block is no scope";
     ZEQStringList scopes;
     sim->GetSolverScopeList(scopes, 0, 0);
@@ -344,15 +333,11 @@ TEST(EngineScopes, ScopeStackAndSolverScopes) {
     EXPECT_STREQ(scopes.GetAt(1), "H");
     // Removing the scope's block resets the solver scope to the plant.
     EXPECT_EQ(fs->RemoveBlock(ZEQString("H")), 0);
-    ASSERT_EQ(sim->GetSolverScope(&text, 0, 0), 0);
-    EXPECT_STREQ(text, "Plant");
-    free(text);
+    EXPECT_EQ(SolverScope(*sim), "Plant");
 }
 
 TEST(EngineObjectives, NoneAndNullMeanNoObjective) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 1).Objective("COST", "A.X * 2").Objective("GAIN", "A.X", true);
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("X", 1).Objective("COST", "A.X * 2").Objective("GAIN", "A.X", true).Create();
     EXPECT_EQ(sim->GetDefaultObjective(), nullptr);
     EXPECT_EQ(sim->SetDefaultObjective("cost"), 0);
     EXPECT_STREQ(sim->GetDefaultObjective(), "COST");
@@ -367,9 +352,7 @@ TEST(EngineObjectives, NoneAndNullMeanNoObjective) {
 }
 
 TEST(EngineSolvers, ParametersByKindCountFromOne) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 1);
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("X", 1).Create();
     ASSERT_EQ(sim->GetSolverCount(), 1);
     EngineSolver* s = sim->GetSolver(1);
     EXPECT_EQ(sim->GetSolver(2), nullptr);
@@ -404,9 +387,8 @@ TEST(EngineSolvers, ParametersByKindCountFromOne) {
 }
 
 TEST(EngineConnections, EnumerateAndToggle) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 1, SPEC_CONST).Block("B").Var("Y", 0).Connect("C1", "A.X", "B.Y").Connect("C2", "A.X", "B.NONE", 2);
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("X", 1, SPEC_CONST).Block("B").Var("Y", 0)
+        .Connect("C1", "A.X", "B.Y").Connect("C2", "A.X", "B.NONE", 2).Create();
     ZEQEOCntr* fs = sim->GetFlowsheet();
     struct Seen { std::vector<EngineConnection*> list; ZEQEOCntr* owner = nullptr; } seen;
     auto collect = [](void*, ZEQEOCntr* owner, EngineConnection* c, void* ctx, void*) {
@@ -433,9 +415,8 @@ TEST(EngineConnections, EnumerateAndToggle) {
 }
 
 TEST(FaultInjection, NextResultIsReturnedOnceByTheNextOperation) {
-    ModelBuilder m;
-    m.Block("A").Var("X", 1).Eqn("E", "X = 1").Hierarchy("H").Block("B").Var("Y", 1).EndHierarchy();
-    auto sim = m.Create();
+    auto sim = ModelBuilder().Block("A").Var("X", 1).Eqn("E", "X = 1").Hierarchy("H").Block("B")
+        .Var("Y", 1).EndHierarchy().Create();
     ZEQEOCntr* fs = sim->GetFlowsheet();
     const int injected = static_cast<int>(0x80040999);
     struct Op {

@@ -2,6 +2,7 @@
 // tables and through late binding.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "definition/columns.h"
@@ -30,6 +31,21 @@ CComPtr<Itf> As(const VARIANT& v) {
     EXPECT_EQ(v.vt, VT_DISPATCH);
     if (v.vt == VT_DISPATCH && v.pdispVal) v.pdispVal->QueryInterface(__uuidof(Itf), reinterpret_cast<void**>(&p));
     return p;
+}
+
+// A column's engine name.
+std::string EngineName(const VARIANT& column) {
+    CComBSTR name;
+    EXPECT_EQ(As<INUVGridVarInfo>(column)->get_EngineName(&name), S_OK);
+    return name.ToUtf8();
+}
+
+// Source and description of an exception a late-bound call raised, its texts freed.
+std::pair<std::string, std::string> Taken(EXCEPINFO& e) {
+    std::pair<std::string, std::string> texts{Utf8(e.bstrSource), Utf8(e.bstrDescription)};
+    for (BSTR b : {e.bstrSource, e.bstrDescription, e.bstrHelpFile}) SysFreeString(b);
+    e = EXCEPINFO{};
+    return texts;
 }
 
 TEST(GridInfo, PropertiesFollowTheKindSetByMode) {
@@ -114,30 +130,22 @@ TEST(GridColumns, ItemByPositionAndUseName) {
 
     CComVariant by_name;
     ASSERT_EQ(columns->Item(CComVariant("VALUE"), &by_name), S_OK);
-    CComPtr<INUVGridVarInfo> value = As<INUVGridVarInfo>(by_name);
-    ASSERT_TRUE(value);
     CComBSTR text;
-    value->get_DisplayName(&text);
+    ASSERT_EQ(As<INUVGridVarInfo>(by_name)->get_DisplayName(&text), S_OK);
     EXPECT_EQ(text.ToUtf8(), "Value");
 
     // Every position gives its own column, and its UseName leads back to it.
     const KindRecord& kind = *FindKind(0);
     for (LONG i = 0; i < count; ++i) {
-        CComVariant item;
+        CComVariant item, again;
         ASSERT_EQ(columns->Item(CComVariant(i), &item), S_OK);
-        CComPtr<INUVGridVarInfo> column = As<INUVGridVarInfo>(item);
         const ColumnRecord& r = kind.columns[static_cast<size_t>(i)];
-        CComBSTR name, display;
-        column->get_EngineName(&name);
-        column->get_DisplayName(&display);
-        EXPECT_EQ(name.ToUtf8(), r.use_name);
+        CComBSTR display;
+        As<INUVGridVarInfo>(item)->get_DisplayName(&display);
+        EXPECT_EQ(EngineName(item), r.use_name);
         EXPECT_EQ(display.ToUtf8(), r.display_name);
-        CComVariant again;
         ASSERT_EQ(columns->Item(CComVariant(r.use_name), &again), S_OK);
-        CComPtr<INUVGridVarInfo> same = As<INUVGridVarInfo>(again);
-        CComBSTR same_name;
-        same->get_EngineName(&same_name);
-        EXPECT_EQ(same_name.ToUtf8(), r.use_name);
+        EXPECT_EQ(EngineName(again), r.use_name);
     }
 }
 
@@ -300,15 +308,13 @@ TEST(GridControls, ComboItemsByIndexAndEnumeration) {
             ASSERT_EQ(combo->Item(&i, &by_index), S_OK);
             ULONG fetched = 0;
             ASSERT_EQ(items->Next(1, &enumerated, &fetched), S_OK);
-            CComPtr<INUVGridComboBoxItem> a = As<INUVGridComboBoxItem>(by_index);
-            CComPtr<INUVGridComboBoxItem> b = As<INUVGridComboBoxItem>(enumerated);
             CComBSTR name_a, name_b;
-            a->get_DisplayName(&name_a);
-            b->get_DisplayName(&name_b);
+            As<INUVGridComboBoxItem>(by_index)->get_DisplayName(&name_a);
+            As<INUVGridComboBoxItem>(enumerated)->get_DisplayName(&name_b);
             EXPECT_EQ(name_a.ToUtf8(), r.items[static_cast<size_t>(i)].display_name);
             EXPECT_EQ(name_a.ToUtf8(), name_b.ToUtf8());
             CComVariant value;
-            a->get_Value(&value);
+            As<INUVGridComboBoxItem>(by_index)->get_Value(&value);
             EXPECT_EQ(value.vt, def.vt);
         }
         CComVariant past;
@@ -353,9 +359,7 @@ TEST(GridCollections, NewEnumVisitsEveryMember) {
     ULONG fetched = 0;
     EXPECT_EQ(e->Next(10, batch, &fetched), S_FALSE);
     ASSERT_EQ(fetched, 7u);
-    CComBSTR name;
-    As<INUVGridVarInfo>(batch[6])->get_EngineName(&name);
-    EXPECT_EQ(name.ToUtf8(), "TYPE");
+    EXPECT_EQ(EngineName(batch[6]), "TYPE");
     e.Release();
     ASSERT_EQ(style_enum->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&e)), S_OK);
     CComVariant controls[16];
@@ -376,11 +380,8 @@ TEST(GridLateBinding, ScriptReachesDefinitionColumnsAndControls) {
     EXPECT_EQ(CallByName(info, OLESTR("Mode"), DISPATCH_PROPERTYPUT, {CComVariant(LONG{12})}, nullptr, &exception),
               DISP_E_EXCEPTION);
     EXPECT_EQ(exception.scode, E_INVALIDARG);
-    EXPECT_EQ(Utf8(exception.bstrSource), "NUVGridInfo");
-    EXPECT_EQ(Utf8(exception.bstrDescription), "The grid mode must be between 0 and 7");
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
+    EXPECT_EQ(Taken(exception), std::make_pair(std::string("NUVGridInfo"),
+                                               std::string("The grid mode must be between 0 and 7")));
 
     CComVariant columns;
     ASSERT_EQ(CallByName(info, OLESTR("Columns"), DISPATCH_PROPERTYGET, {}, &columns), S_OK);
@@ -392,11 +393,10 @@ TEST(GridLateBinding, ScriptReachesDefinitionColumnsAndControls) {
     byte.bVal = 1;
     std::vector<std::string> names;
     for (const CComVariant& position : {CComVariant(LONG{1}), CComVariant(SHORT{1}), byte}) {
-        CComVariant by_position, name;
+        CComVariant by_position;
         ASSERT_EQ(CallByName(columns.pdispVal, OLESTR("Item"), DISPATCH_METHOD, {position}, &by_position), S_OK)
             << "vt " << position.vt;
-        ASSERT_EQ(CallByName(by_position.pdispVal, OLESTR("EngineName"), DISPATCH_PROPERTYGET, {}, &name), S_OK);
-        names.push_back(Utf8(name.bstrVal));
+        names.push_back(EngineName(by_position));
     }
     EXPECT_FALSE(names[0].empty());
     EXPECT_EQ(names[1], names[0]);
@@ -410,14 +410,10 @@ TEST(GridLateBinding, ScriptReachesDefinitionColumnsAndControls) {
     // Style items take the index by reference and hand the control type back through the second argument.
     CComVariant styles;
     ASSERT_EQ(CallByName(info, OLESTR("ControlStyles"), DISPATCH_PROPERTYGET, {}, &styles), S_OK);
-    LONG index = 9;
-    LONG type = -1;
-    VARIANT index_ref, type_ref;
-    VariantInit(&index_ref);
-    VariantInit(&type_ref);
-    index_ref.vt = VT_BYREF | VT_I4;
+    LONG index = 9, type = -1;
+    VARIANT index_ref{}, type_ref{};
+    index_ref.vt = type_ref.vt = VT_BYREF | VT_I4;
     index_ref.plVal = &index;
-    type_ref.vt = VT_BYREF | VT_I4;
     type_ref.plVal = &type;
     CComVariant control;
     ASSERT_EQ(CallByName(styles.pdispVal, OLESTR("Item"), DISPATCH_METHOD, {index_ref, type_ref}, &control), S_OK);
@@ -430,12 +426,7 @@ TEST(GridLateBinding, ScriptReachesDefinitionColumnsAndControls) {
     EXPECT_EQ(CallByName(styles.pdispVal, OLESTR("Item"), DISPATCH_METHOD, {index_ref, type_ref}, &none, &exception),
               DISP_E_EXCEPTION);
     EXPECT_EQ(exception.scode, E_FAIL);
-    EXPECT_EQ(Utf8(exception.bstrSource), "NUVGridStyleCollection");
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
+    EXPECT_EQ(Taken(exception).first, "NUVGridStyleCollection");
 }
 
-// The system library as a host loads it: a variable collection's grid-definition request reaches the
-// definition object.
 }  // namespace

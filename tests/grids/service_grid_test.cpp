@@ -9,32 +9,20 @@
 #include <thread>
 #include <tuple>
 
+#include "late_bound.h"
+#include "safe_arrays.h"
 #include "service_support.h"
 #include "system_library.h"
 
 namespace {
 
 using namespace grid_test;
+using nuvtest::CallByName;
 
 std::string Wide(int i) {
     char name[16];
     std::snprintf(name, sizeof name, "WIDE.V%02d", i);
     return name;
-}
-
-
-// A one-dimensional array of BSTR elements.
-CComVariant Texts(const std::vector<std::string>& texts) {
-    SAFEARRAYBOUND bound{static_cast<ULONG>(texts.size()), 0};
-    SAFEARRAY* array = SafeArrayCreate(VT_BSTR, 1, &bound);
-    for (LONG i = 0; i < static_cast<LONG>(texts.size()); ++i) {
-        CComBSTR b(nuv::to_utf16(texts[static_cast<size_t>(i)]).c_str());
-        SafeArrayPutElement(array, &i, b.m_str);
-    }
-    CComVariant out;
-    out.vt = VT_ARRAY | VT_BSTR;
-    out.parray = array;
-    return out;
 }
 
 CComVariant Null() {
@@ -43,6 +31,14 @@ CComVariant Null() {
     return v;
 }
 
+// Sorts the grid on `keys` with `ascending` flags.
+void SortOn(INUVGridService* grid, const std::vector<std::string>& keys, const std::vector<LONG>& ascending) {
+    ASSERT_EQ(grid->SetSortKeys(Names(keys), Flags(ascending)), S_OK);
+    ASSERT_EQ(grid->Sort(), S_OK);
+}
+
+// The NAME column of every row.
+std::vector<std::string> Shown(INUVGridService* grid) { return Column(Matrix(grid, {"NAME"}), 1); }
 
 TEST_F(GridTest, EveryKindShowsItsCollectionInOrderWithOrWithoutAQuery) {
     const struct {
@@ -68,23 +64,20 @@ TEST_F(GridTest, EveryKindShowsItsCollectionInOrderWithOrWithoutAQuery) {
             const LONG n = CountOf(coll);
             ASSERT_GT(n, 0);
             ASSERT_EQ(CountOf(grid), n);
-            for (LONG i = 1; i <= n; ++i) {
-                CComPtr<INUVObject> mine, theirs;
-                ASSERT_EQ(grid->get_Item(i, &mine), S_OK);
-                ASSERT_EQ(coll->get_Item(i, &theirs), S_OK);
-                EXPECT_EQ(NameOf(mine), NameOf(theirs));
-            }
             CComPtr<INUVObject> none;
             EXPECT_EQ(grid->get_Item(n + 1, &none), nuv::kIndexOutOfRange);
             EXPECT_NE(TakeError().find("Index is not in the range 1 to Count()"), std::string::npos);
+            // Item by position and the enumerator both give the collection's members in its order.
             CComPtr<IUnknown> unk;
             ASSERT_EQ(grid->get__NewEnum(&unk), S_OK);
-            CComPtr<IEnumVARIANT> e;
-            ASSERT_EQ(unk->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&e)), S_OK);
+            CComQIPtr<IEnumVARIANT> e(unk);
+            ASSERT_TRUE(e);
             LONG seen = 0;
             for (CComVariant v; e->Next(1, &v, nullptr) == S_OK; v.Clear()) {
-                CComPtr<INUVObject> theirs;
-                coll->get_Item(++seen, &theirs);
+                CComPtr<INUVObject> mine, theirs;
+                ASSERT_EQ(grid->get_Item(++seen, &mine), S_OK);
+                ASSERT_EQ(coll->get_Item(seen, &theirs), S_OK);
+                EXPECT_EQ(NameOf(mine), NameOf(theirs));
                 EXPECT_EQ(NameOf(v.pdispVal), NameOf(theirs));
             }
             EXPECT_EQ(seen, n);
@@ -99,12 +92,11 @@ TEST_F(GridTest, SortKeysKeepTheirOwnOrdersAndUnknownKeysAreDropped) {
     EXPECT_EQ(grid->SetSortKeys(Names({"NAME", "NO_SUCH", "VALUE", ""}), Flags({-1, 0, 0})), nuv::grid::kBadSortKey);
     EXPECT_EQ(TakeError(), "") << "SetSortKeys returns its codes without reporting them";
     ASSERT_EQ(grid->Sort(), S_OK);
-    std::vector<std::string> names = Column(Matrix(grid, {"NAME"}), 1);
+    std::vector<std::string> names = Shown(grid);
     EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
 
     // VALUE descending with ties broken by NAME ascending, checked against the values the collection reads.
-    ASSERT_EQ(grid->SetSortKeys(Names({"VALUE", "NAME"}), Flags({0})), S_OK);
-    ASSERT_EQ(grid->Sort(), S_OK);
+    SortOn(grid, {"VALUE", "NAME"}, {0});
     CComVariant sorted = Matrix(grid, {"NAME", "VALUE"});
     std::vector<std::pair<double, std::string>> expected;
     CComVariant all;
@@ -123,16 +115,13 @@ TEST_F(GridTest, SortKeysKeepTheirOwnOrdersAndUnknownKeysAreDropped) {
     EXPECT_EQ(grid->SetSortKeys(Names({"NAME"}), CComVariant(true)), E_INVALIDARG);
     EXPECT_EQ(TakeError(), "");
     // Orders given as an array of texts are no sort orders; keys may be one.
-    EXPECT_EQ(grid->SetSortKeys(Texts({"NAME"}), Texts({"up"})), E_INVALIDARG);
+    EXPECT_EQ(grid->SetSortKeys(nuvtest::TextArray({"NAME"}), nuvtest::TextArray({"up"})), E_INVALIDARG);
     EXPECT_EQ(TakeError().rfind("NUVVariableGrid: ", 0), 0u) << "reported";
-}
 
-TEST_F(GridTest, TextsCompareOnTheirFirst1024Characters) {
-    // V03 and V07 differ only after 1,024 characters: they tie on DESCRIPTION, so NAME decides.
-    CComPtr<INUVGridService> grid = Grid("WIDE", MemberKind::Variables);
-    ASSERT_EQ(grid->SetSortKeys(Names({"DESCRIPTION", "NAME"}), Flags({})), S_OK);
-    ASSERT_EQ(grid->Sort(), S_OK);
-    std::vector<std::string> names = Column(Matrix(grid, {"NAME"}), 1);
+    // Texts compare on their first 1,024 characters: V03 and V07 differ only after them, so tie on
+    // DESCRIPTION and NAME decides.
+    SortOn(grid, {"DESCRIPTION", "NAME"}, {});
+    names = Shown(grid);
     ASSERT_EQ(names.size(), 12u);
     EXPECT_EQ(names[10], Wide(3));
     EXPECT_EQ(names[11], Wide(7));
@@ -192,11 +181,9 @@ TEST_F(GridTest, VariableRowsAreEditedInPlaceUntilTheNextPrepare) {
     EXPECT_EQ(At(m, 1, 2).dblVal, ZEQ_NOT_SET_DOUBLE);
     EXPECT_EQ(nuv::bstr_to_utf8(At(m, 1, 1).bstrVal), "");
     // Sorted on VALUE ascending the empty row goes last, after every real value.
-    ASSERT_EQ(grid->SetSortKeys(Names({"VALUE"}), Flags({-1})), S_OK);
-    ASSERT_EQ(grid->Sort(), S_OK);
+    SortOn(grid, {"VALUE"}, {-1});
     EXPECT_EQ(grid->SetAttr(CComBSTR("NUMBER"), I4(7), 12), S_OK);  // re-pointing clears the sorted flag
-    std::vector<std::string> names = Column(Matrix(grid, {"NAME"}), 1);
-    EXPECT_EQ(names.back(), Wide(7));
+    EXPECT_EQ(Shown(grid).back(), Wide(7));
 
     // Re-pointing by name and number, and their refusals.
     LONG n7 = 7;
@@ -242,7 +229,7 @@ TEST_F(GridTest, VariableRowsAreEditedInPlaceUntilTheNextPrepare) {
 
     // Prepare forgets every edit.
     ASSERT_EQ(grid->Prepare(), S_OK);
-    names = Column(Matrix(grid, {"NAME"}), 1);
+    const std::vector<std::string> names = Shown(grid);
     for (int i = 1; i <= 12; ++i) EXPECT_EQ(names[static_cast<size_t>(i - 1)], Wide(i));
 }
 
@@ -269,7 +256,7 @@ TEST_F(GridTest, IndicesAndPositionsTranslateBothWays) {
     EXPECT_EQ(grid->GetIndexPositions(IntArray({}), &empty), S_OK);
     EXPECT_EQ(empty.vt, VT_EMPTY);
     EXPECT_EQ(grid->GetPositionIndices(I4(1), &empty), E_INVALIDARG);
-    EXPECT_EQ(grid->GetIndexPositions(Texts({"x"}), &empty), E_INVALIDARG);
+    EXPECT_EQ(grid->GetIndexPositions(nuvtest::TextArray({"x"}), &empty), E_INVALIDARG);
     EXPECT_EQ(TakeError().rfind("NUVVariableGrid: ", 0), 0u) << "reported";
     EXPECT_EQ(grid->GetIndexPositions(IntArray({1}), nullptr), E_POINTER);
 }
@@ -301,25 +288,24 @@ TEST_F(GridTest, PortVariableGridStartsFromThePortsVariables) {
     ASSERT_EQ(vars->GetService(CComBSTR("GridService"), &unk), S_OK);
     CComPtr<INUVGridService> grid;
     ASSERT_EQ(unk->QueryInterface(IID_INUVGridService, reinterpret_cast<void**>(&grid)), S_OK);
-    ASSERT_EQ(grid->Prepare(), S_OK);
-    EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"TANK.VOLUME", "TANK.TEMP"}));
-    // A query filters within the port's variables only.
-    ASSERT_EQ(grid->SetQueryStrings(Names({"VALUE > 0"})), S_OK);
-    ASSERT_EQ(grid->Prepare(), S_OK);
-    EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"TANK.VOLUME", "TANK.TEMP"}));
-    ASSERT_EQ(grid->SetQueryStrings(Names({"VALUE > 5"})), S_OK);
-    ASSERT_EQ(grid->Prepare(), S_OK);
-    EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"TANK.VOLUME"}));
+    // Without a query, and with queries that filter within the port's variables only.
+    for (const auto& [query, shown] : {std::pair<const char*, std::vector<std::string>>{nullptr, {"TANK.VOLUME", "TANK.TEMP"}},
+                                       {"VALUE > 0", {"TANK.VOLUME", "TANK.TEMP"}}, {"VALUE > 5", {"TANK.VOLUME"}}}) {
+        if (query) {
+            ASSERT_EQ(grid->SetQueryStrings(Names({query})), S_OK);
+        }
+        ASSERT_EQ(grid->Prepare(), S_OK);
+        EXPECT_EQ(Shown(grid), shown) << (query ? query : "no query");
+    }
 }
 
-TEST_F(GridTest, ParameterGridSortsValuesByNumberEditsAndFindsByName) {
+TEST_F(GridTest, ParameterEquationAndPortGridsSortOnTheirOwnRecords) {
     CComPtr<INUVGridService> grid = Grid("TANK", MemberKind::Parameters);
     ASSERT_EQ(grid->Prepare(), S_OK);
     ASSERT_EQ(CountOf(grid), 3);
     // Values 12.5, 7 and 0.5: numerically, not as texts ("12.5" < "7").
-    ASSERT_EQ(grid->SetSortKeys(Names({"VALUE"}), Flags({})), S_OK);
-    ASSERT_EQ(grid->Sort(), S_OK);
-    EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"AREA", "COUNT", "RATE"}));
+    SortOn(grid, {"VALUE"}, {});
+    EXPECT_EQ(Shown(grid), (std::vector<std::string>{"AREA", "COUNT", "RATE"}));
     CComVariant indices;
     ASSERT_EQ(grid->GetPositionIndices(IntArray({1, 2, 3, 0}), &indices), S_OK);
     EXPECT_EQ(Ints(indices), (std::vector<LONG>{3, 2, 1, 0}));
@@ -334,36 +320,29 @@ TEST_F(GridTest, ParameterGridSortsValuesByNumberEditsAndFindsByName) {
     // Row 1 shows AREA now: the edit reaches it, and the grid must be sorted again.
     ASSERT_EQ(grid->SetAttr(CComBSTR("VALUE"), CComVariant(30.0), 1), S_OK);
     ASSERT_EQ(grid->Sort(), S_OK);
-    EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"COUNT", "RATE", "AREA"}));
+    EXPECT_EQ(Shown(grid), (std::vector<std::string>{"COUNT", "RATE", "AREA"}));
     EXPECT_EQ(grid->SetAttr(CComBSTR(""), CComVariant(1.0), 1), nuv::kBadAttribute);
     EXPECT_EQ(TakeError(), "NUVParameterGrid: The supplied attribute is not valid");
     EXPECT_EQ(grid->SetAttr(CComBSTR("VALUE"), CComVariant(1.0), 4), nuv::kIndexOutOfRange);
     // Sorting on an integer attribute orders the rows too.
-    ASSERT_EQ(grid->SetSortKeys(Names({"NAME"}), Flags({0})), S_OK);
-    ASSERT_EQ(grid->Sort(), S_OK);
-    EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"RATE", "COUNT", "AREA"}));
-}
+    SortOn(grid, {"NAME"}, {0});
+    EXPECT_EQ(Shown(grid), (std::vector<std::string>{"RATE", "COUNT", "AREA"}));
 
-TEST_F(GridTest, AHierarchyBlocksParametersSortOnTheirValuesAsTextsWhenOneIsAText) {
-    // Values 2, 1, 10 and "alpha": one column holds one cell type, so all sort as texts ("10" < "2").
-    CComPtr<INUVGridService> grid = Grid("AREA", MemberKind::Parameters);
-    ASSERT_TRUE(grid);
-    ASSERT_EQ(grid->SetSortKeys(Names({"VALUE"}), Flags({})), S_OK);
-    ASSERT_EQ(grid->Sort(), S_OK);
-    EXPECT_EQ(Column(Matrix(grid, {"NAME"}), 1), (std::vector<std::string>{"MODE", "GAIN", "SIZE", "NOTE"}));
-}
-
-TEST_F(GridTest, EquationAndPortGridsSortOnTheirRecords) {
+    // AREA's values 2, 1, 10 and "alpha": one column holds one cell type, so all sort as texts ("10" < "2").
+    CComPtr<INUVGridService> area = Grid("AREA", MemberKind::Parameters);
+    ASSERT_TRUE(area);
+    SortOn(area, {"VALUE"}, {});
+    EXPECT_EQ(Shown(area), (std::vector<std::string>{"MODE", "GAIN", "SIZE", "NOTE"}));
+    // Equation and port grids sort and query on their own records.
     CComPtr<INUVGridService> equations = Grid("TANK", MemberKind::Equations);
-    ASSERT_EQ(equations->SetSortKeys(Names({"NAME"}), Flags({0})), S_OK);
-    ASSERT_EQ(equations->Sort(), S_OK);
-    std::vector<std::string> names = Column(Matrix(equations, {"NAME"}), 1);
+    SortOn(equations, {"NAME"}, {0});
+    std::vector<std::string> names = Shown(equations);
     ASSERT_EQ(names.size(), 2u);
     EXPECT_GT(names[0], names[1]);
     CComPtr<INUVGridService> ports = Grid("TANK", MemberKind::Ports);
     ASSERT_EQ(ports->SetQueryStrings(Names({"NAME LIKE 'O*'"})), S_OK);
     ASSERT_EQ(ports->Sort(), S_OK);
-    EXPECT_EQ(Column(Matrix(ports, {"NAME"}), 1), (std::vector<std::string>{"OUT"}));
+    EXPECT_EQ(Shown(ports), (std::vector<std::string>{"OUT"}));
 }
 
 TEST_F(GridTest, MembersAKindLacksAreNotImplementedAndReportNothing) {
@@ -410,31 +389,6 @@ TEST_F(GridTest, MembersAKindLacksAreNotImplementedAndReportNothing) {
     }
 }
 
-TEST_F(GridTest, AGridOutlivingItsEngineFailsCleanly) {
-    CComPtr<INUVGridService> grid = Grid("WIDE", MemberKind::Variables);
-    ASSERT_EQ(grid->SetSortKeys(Names({"VALUE"}), Flags({})), S_OK);
-    ASSERT_EQ(grid->Prepare(), S_OK);
-    // A sort fails also without keys, or when already sorted.
-    CComPtr<INUVGridService> noKeys = Grid("TANK", MemberKind::Parameters);
-    CComPtr<INUVGridService> sorted = Grid("TANK", MemberKind::Equations);
-    ASSERT_EQ(noKeys->Prepare(), S_OK);
-    ASSERT_EQ(sorted->SetSortKeys(Names({"NAME"}), Flags({})), S_OK);
-    ASSERT_EQ(sorted->Sort(), S_OK);
-    sim_.reset();
-    EXPECT_EQ(noKeys->Sort(), nuv::kInvalidObject);
-    EXPECT_EQ(sorted->Sort(), nuv::kInvalidObject);
-    LONG n = -1;
-    EXPECT_EQ(grid->get_Count(&n), nuv::kInvalidObject);
-    EXPECT_EQ(n, 0);
-    EXPECT_EQ(TakeError(), "NUVVariableGrid: Interface no longer references a valid object");
-    EXPECT_EQ(grid->Prepare(), nuv::kInvalidObject);
-    EXPECT_EQ(grid->Sort(), nuv::kInvalidObject) << "a sort of a vanished block is no success";
-    CComVariant out;
-    EXPECT_EQ(grid->GetAttributes(Names({"NAME"}), 1, 1, &out), nuv::kInvalidObject);
-    EXPECT_EQ(grid->GetPositionIndices(IntArray({1}), &out), nuv::kInvalidObject);
-    SetErrorInfo(0, nullptr);
-}
-
 TEST_F(GridTest, OneGridUsedFromSeveralThreadsStaysConsistent) {
     CComPtr<INUVGridService> grid = Grid("WIDE", MemberKind::Variables);
     ASSERT_EQ(grid->Prepare(), S_OK);
@@ -476,53 +430,35 @@ TEST_F(GridTest, OneGridUsedFromSeveralThreadsStaysConsistent) {
 
 TEST_F(GridTest, LateBoundCallsReachTheGridByName) {
     CComPtr<INUVGridService> grid = Grid("WIDE", MemberKind::Variables);
-    auto id_of = [&](const OLECHAR* name) {
-        DISPID id = DISPID_UNKNOWN;
-        LPOLESTR n = const_cast<LPOLESTR>(name);
-        EXPECT_EQ(grid->GetIDsOfNames(IID_NULL, &n, 1, 0, &id), S_OK);
-        return id;
-    };
-    CComVariant queries = Names({"VALUE = 0"});
-    DISPPARAMS one{&queries, nullptr, 1, 0};
-    ASSERT_EQ(grid->Invoke(id_of(OLESTR("setquerystrings")), IID_NULL, 0, DISPATCH_METHOD, &one, nullptr, nullptr, nullptr),
-              S_OK);
-    DISPPARAMS none{};
-    ASSERT_EQ(grid->Invoke(id_of(OLESTR("Prepare")), IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), S_OK);
+    ASSERT_EQ(CallByName(grid, OLESTR("setquerystrings"), DISPATCH_METHOD, {Names({"VALUE = 0"})}, nullptr), S_OK);
+    ASSERT_EQ(CallByName(grid, OLESTR("Prepare"), DISPATCH_METHOD, {}, nullptr), S_OK);
     CComVariant count;
-    ASSERT_EQ(grid->Invoke(id_of(OLESTR("Count")), IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, &count,
-                           nullptr, nullptr),
-              S_OK);
+    ASSERT_EQ(CallByName(grid, OLESTR("Count"), DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &count), S_OK);
     EXPECT_EQ(count.lVal, 3);  // V02 V07 V12
-    // SetAttr(name, value, row): arguments in reverse order.
-    CComVariant args[3] = {I4(1), Null(), Text("NUMBER")};
-    DISPPARAMS three{args, nullptr, 3, 0};
-    ASSERT_EQ(grid->Invoke(id_of(OLESTR("SetAttr")), IID_NULL, 0, DISPATCH_METHOD, &three, nullptr, nullptr, nullptr), S_OK);
-    args[2] = Text("VALUE");
-    args[1] = CComVariant(2.0);
+    ASSERT_EQ(CallByName(grid, OLESTR("SetAttr"), DISPATCH_METHOD, {Text("NUMBER"), Null(), I4(1)}, nullptr), S_OK);
     EXCEPINFO info{};
-    EXPECT_EQ(grid->Invoke(id_of(OLESTR("SetAttr")), IID_NULL, 0, DISPATCH_METHOD, &three, nullptr, &info, nullptr),
+    EXPECT_EQ(CallByName(grid, OLESTR("SetAttr"), DISPATCH_METHOD, {Text("VALUE"), CComVariant(2.0), I4(1)}, nullptr, &info),
               DISP_E_EXCEPTION);
     EXPECT_EQ(info.scode, nuv::grid::kEmptyRowEdit);
     EXPECT_EQ(nuv::bstr_to_utf8(info.bstrDescription), "Attribute cannot be set on an empty row");
     EXPECT_EQ(nuv::bstr_to_utf8(info.bstrSource), "NUVVariableGrid");
+    for (BSTR b : {info.bstrDescription, info.bstrSource, info.bstrHelpFile}) SysFreeString(b);
     // Codes the collection passes up without a text of their own still reach the client with one.
     CComPtr<INUVGridService> parameters = Grid("TANK", MemberKind::Parameters);
     ASSERT_EQ(parameters->Prepare(), S_OK);
-    const std::pair<INUVGridService*, std::vector<CComVariant>> refused[] = {
-        {parameters, {I4(1), Text("OTHER"), Text("NAME")}}, {grid, {I4(2), Text("furlong"), Text("UOM")}}};
-    for (const auto& [target, refusedArgs] : refused) {
+    const std::tuple<INUVGridService*, const char*, const char*, LONG> refused[] = {
+        {parameters, "NAME", "OTHER", 1}, {grid, "UOM", "furlong", 2}};
+    for (const auto& [target, attribute, value, row] : refused) {
         EXCEPINFO why{};
-        DISPPARAMS call{const_cast<VARIANT*>(static_cast<const VARIANT*>(refusedArgs.data())), nullptr, 3, 0};
-        EXPECT_EQ(target->Invoke(id_of(OLESTR("SetAttr")), IID_NULL, 0, DISPATCH_METHOD, &call, nullptr, &why, nullptr),
+        EXPECT_EQ(CallByName(target, OLESTR("SetAttr"), DISPATCH_METHOD, {Text(attribute), Text(value), I4(row)}, nullptr, &why),
                   DISP_E_EXCEPTION);
         const std::string text = nuv::bstr_to_utf8(why.bstrDescription);
-        EXPECT_EQ(text.rfind("Unable to set attribute " + nuv::bstr_to_utf8(refusedArgs[2].bstrVal), 0), 0u) << text;
+        EXPECT_EQ(text.rfind(std::string("Unable to set attribute ") + attribute, 0), 0u) << text;
         for (BSTR b : {why.bstrDescription, why.bstrSource, why.bstrHelpFile}) SysFreeString(b);
     }
-    for (BSTR b : {info.bstrDescription, info.bstrSource, info.bstrHelpFile}) SysFreeString(b);
 }
 
-TEST_F(GridTest, RowsTakenBeforeTheFlowsheetChangedAreRefusedUntilPreparedAgain) {
+TEST_F(GridTest, RowsOfAChangedFlowsheetAreRefusedUntilPreparedAgainAndAGoneEngineFailsAll) {
     CComPtr<INUVGridService> variables = Grid("", MemberKind::Variables);
     CComPtr<INUVGridService> equations = Grid("", MemberKind::Equations);
     ASSERT_EQ(variables->Prepare(), S_OK);
@@ -559,6 +495,27 @@ TEST_F(GridTest, RowsTakenBeforeTheFlowsheetChangedAreRefusedUntilPreparedAgain)
     EXPECT_EQ(CountOf(variables), before - 12);
     EXPECT_EQ(Column(Matrix(variables, {"NAME", "VALUE"}, 1, 1), 1), std::vector<std::string>{"TANK.LEVEL"});
     EXPECT_EQ(Column(Matrix(variables, {"VALUE"}, 1, 1), 1).at(0), level) << "the refused edit reached no variable";
+
+    // A grid outliving its engine fails cleanly; a sort fails also without keys, or when already sorted.
+    CComPtr<INUVGridService> noKeys = Grid("TANK", MemberKind::Parameters);
+    ASSERT_EQ(noKeys->Prepare(), S_OK);
+    ASSERT_EQ(equations->Prepare(), S_OK);
+    SortOn(equations, {"NAME"}, {});
+    ASSERT_EQ(variables->SetSortKeys(Names({"VALUE"}), Flags({})), S_OK);  // keys set, not sorted yet
+    sim_.reset();
+    EXPECT_EQ(noKeys->Sort(), nuv::kInvalidObject);
+    EXPECT_EQ(equations->Sort(), nuv::kInvalidObject);
+    n = -1;
+    EXPECT_EQ(variables->get_Count(&n), nuv::kInvalidObject);
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(TakeError(), "NUVVariableGrid: Interface no longer references a valid object");
+    EXPECT_EQ(variables->Prepare(), nuv::kInvalidObject);
+    for (const auto& [name, call] : calls) {
+        if (std::string(name) != "SetAttr") {
+            EXPECT_EQ(call(variables), nuv::kInvalidObject) << name;
+        }
+    }
+    SetErrorInfo(0, nullptr);
 }
 
 TEST_F(GridTest, NaNSortsAsOneValueAfterEveryNumber) {
@@ -571,8 +528,7 @@ TEST_F(GridTest, NaNSortsAsOneValueAfterEveryNumber) {
     // Ascending: the nine numbers in order, then the three NaNs; descending: the NaNs first.
     for (const auto& [ascending, expected] : {std::pair<LONG, const char*>{-1, "0 1 2 3 4 6 7 8 9 nan nan nan"},
                                               {0, "nan nan nan 9 8 7 6 4 3 2 1 0"}}) {
-        ASSERT_EQ(grid->SetSortKeys(Names({"VALUE"}), Flags({ascending})), S_OK);
-        ASSERT_EQ(grid->Sort(), S_OK);
+        SortOn(grid, {"VALUE"}, {ascending});
         CComVariant matrix = Matrix(grid, {"VALUE"});
         std::string order;
         for (LONG r = 1; r <= Extent(matrix, 1); ++r) {
@@ -605,9 +561,8 @@ TEST(GridSystemLibrary, ACollectionOfTheLoadedLibraryHandsOutAWorkingGrid) {
         ASSERT_EQ(vars->GetService(CComBSTR("GridService"), &unk), S_OK);
         CComPtr<INUVGridService> grid;
         ASSERT_EQ(unk->QueryInterface(IID_INUVGridService, reinterpret_cast<void**>(&grid)), S_OK);
-        ASSERT_EQ(grid->SetSortKeys(Names({"NAME"}), Flags({0})), S_OK);
-        ASSERT_EQ(grid->Sort(), S_OK);
-        std::vector<std::string> names = Column(Matrix(grid, {"NAME"}), 1);
+        SortOn(grid, {"NAME"}, {0});
+        std::vector<std::string> names = Shown(grid);
         ASSERT_EQ(names.size(), 12u);
         EXPECT_EQ(names.front(), Wide(12));
         EXPECT_EQ(names.back(), Wide(1));
@@ -621,9 +576,7 @@ TEST(GridSystemLibrary, ACollectionOfTheLoadedLibraryHandsOutAWorkingGrid) {
         ASSERT_EQ(tank->get_Variables(&variables), S_OK);
         ASSERT_EQ(tank->get_Ports(&ports), S_OK);
         ASSERT_EQ(ports->get_Port(I4(1), &port), S_OK);
-        CComQIPtr<INUVPort2> port2(port);
-        ASSERT_TRUE(port2);
-        ASSERT_EQ(port2->get_Variables(&portVariables), S_OK);
+        ASSERT_EQ(CComQIPtr<INUVPort2>(port)->get_Variables(&portVariables), S_OK);
         for (auto [collection, columns] : {std::pair<INUVObjectCollection*, INT>{variables, 28}, {ports, 7},
                                            {portVariables, 28}}) {
             CComPtr<IUnknown> service;

@@ -86,31 +86,12 @@ protected:
         CComPtr<INUVBlock> b = Block(block);
         CComPtr<INUVObjectCollection> c;
         if (!b) return c;
+        // Each kind's collection through its own typed property.
         switch (kind) {
-            case MemberKind::Variables: {
-                CComPtr<INUVVariableCollection> v;
-                b->get_Variables(&v);
-                c = v;
-                break;
-            }
-            case MemberKind::Equations: {
-                CComPtr<INUVEquationCollection> e;
-                b->get_Equations(&e);
-                c = e;
-                break;
-            }
-            case MemberKind::Parameters: {
-                CComPtr<INUVParameterCollection> p;
-                b->get_Parameters(&p);
-                c = p;
-                break;
-            }
-            case MemberKind::Ports: {
-                CComPtr<INUVPortCollection> p;
-                b->get_Ports(&p);
-                c = p;
-                break;
-            }
+            case MemberKind::Variables: { CComPtr<INUVVariableCollection> v; b->get_Variables(&v); c = v; break; }
+            case MemberKind::Equations: { CComPtr<INUVEquationCollection> e; b->get_Equations(&e); c = e; break; }
+            case MemberKind::Parameters: { CComPtr<INUVParameterCollection> p; b->get_Parameters(&p); c = p; break; }
+            case MemberKind::Ports: { CComPtr<INUVPortCollection> p; b->get_Ports(&p); c = p; break; }
             case MemberKind::Blocks: break;
         }
         return c;

@@ -172,6 +172,10 @@ TEST(HostScript, FailuresAreCountedWithTheirLineAndErrorText) {
          "Expect Sim.Flowsheet.Blocks.Block(\"FEED\").Variables(1).Value, 15\n",
          0, ""},
         {"Print Table(Array(1, 2), Array(\"a\", \"b\"))\n", 0, "(1, 2)\n  (a, b)"},
+        // '&' and '+' apply left to right: a join is text that a later '+' reads as a number.
+        {"Expect 1 & 2 + 3, 15\nExpect 1 + 2 & 3 & \"x\", \"33x\"\nPrint (\"a\" & 1) & (2 & \"b\"), 1 & 2 + 3 & 4\n", 0,
+         "a12b 154"},
+        {"Print \"a\" & \"b\" + 1\n", 1, "Type mismatch"},
         {"Print 1 +\n", 1, "Expected a name"},
         {"Print Cell(Array(1), 2)\n", 1, "Subscript out of range"},
         {"Sim.Flowsheet = 1\n", 1, "Error 0x"},

@@ -3,6 +3,11 @@
 #include "atl/nuvatlcom.h"
 #include "nuvclasslib.h"
 
+// A property's read and write, both answering E_NOTIMPL.
+#define NUV_STUB_PROPERTY(name, type)                           \
+    STDMETHOD(get_##name)(type*) override { return E_NOTIMPL; } \
+    STDMETHOD(put_##name)(type) override { return E_NOTIMPL; }
+
 // The members every object interface shares, for an interface Itf derived from INUVObject.
 template <class Itf>
 class NUVObjectStubs : public IDispatchImpl<Itf> {
@@ -16,53 +21,32 @@ public:
 
 class NUVVariable5Stubs : public NUVObjectStubs<INUVVariable5> {
 public:
-    STDMETHOD(get_Value)(DOUBLE*) override { return E_NOTIMPL; }
-    STDMETHOD(put_Value)(DOUBLE) override { return E_NOTIMPL; }
-    STDMETHOD(get_LowerBound)(DOUBLE*) override { return E_NOTIMPL; }
-    STDMETHOD(put_LowerBound)(DOUBLE) override { return E_NOTIMPL; }
-    STDMETHOD(get_UpperBound)(DOUBLE*) override { return E_NOTIMPL; }
-    STDMETHOD(put_UpperBound)(DOUBLE) override { return E_NOTIMPL; }
-    STDMETHOD(get_Spec)(NUVSpec*) override { return E_NOTIMPL; }
-    STDMETHOD(put_Spec)(NUVSpec) override { return E_NOTIMPL; }
-    STDMETHOD(get_Scale)(DOUBLE*) override { return E_NOTIMPL; }
-    STDMETHOD(put_Scale)(DOUBLE) override { return E_NOTIMPL; }
-    STDMETHOD(get_SBWeight)(DOUBLE*) override { return E_NOTIMPL; }
-    STDMETHOD(put_SBWeight)(DOUBLE) override { return E_NOTIMPL; }
-    STDMETHOD(get_ShadowPrice)(DOUBLE*) override { return E_NOTIMPL; }
-    STDMETHOD(put_ShadowPrice)(DOUBLE) override { return E_NOTIMPL; }
-    STDMETHOD(get_Marked)(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHOD(put_Marked)(VARIANT_BOOL) override { return E_NOTIMPL; }
+    NUV_STUB_PROPERTY(Value, DOUBLE)
+    NUV_STUB_PROPERTY(LowerBound, DOUBLE)
+    NUV_STUB_PROPERTY(UpperBound, DOUBLE)
+    NUV_STUB_PROPERTY(Spec, NUVSpec)
+    NUV_STUB_PROPERTY(Scale, DOUBLE)
+    NUV_STUB_PROPERTY(SBWeight, DOUBLE)
+    NUV_STUB_PROPERTY(ShadowPrice, DOUBLE)
+    NUV_STUB_PROPERTY(Marked, VARIANT_BOOL)
     STDMETHOD(get_Modified)(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
     STDMETHOD(put_Modified)(BSTR, VARIANT_BOOL) override { return E_NOTIMPL; }
     STDMETHOD(get_ActiveBound)(NUVActiveBound*) override { return E_NOTIMPL; }
-    STDMETHOD(get_Quality)(NUVVarQuality*) override { return E_NOTIMPL; }
-    STDMETHOD(put_Quality)(NUVVarQuality) override { return E_NOTIMPL; }
-    STDMETHOD(get_UOM)(BSTR*) override { return E_NOTIMPL; }
-    STDMETHOD(put_UOM)(BSTR) override { return E_NOTIMPL; }
-    STDMETHOD(get_Initial)(DOUBLE*) override { return E_NOTIMPL; }
-    STDMETHOD(put_Initial)(DOUBLE) override { return E_NOTIMPL; }
-    STDMETHOD(get_Change)(DOUBLE*) override { return E_NOTIMPL; }
-    STDMETHOD(put_Change)(DOUBLE) override { return E_NOTIMPL; }
+    NUV_STUB_PROPERTY(Quality, NUVVarQuality)
+    NUV_STUB_PROPERTY(UOM, BSTR)
+    NUV_STUB_PROPERTY(Initial, DOUBLE)
+    NUV_STUB_PROPERTY(Change, DOUBLE)
     STDMETHOD(get_Number)(INT*) override { return E_NOTIMPL; }
-    STDMETHOD(get_BoundType)(NUVVarBoundType*) override { return E_NOTIMPL; }
-    STDMETHOD(put_BoundType)(NUVVarBoundType) override { return E_NOTIMPL; }
-    STDMETHOD(get_InternalScale)(DOUBLE*) override { return E_NOTIMPL; }
-    STDMETHOD(put_InternalScale)(DOUBLE) override { return E_NOTIMPL; }
-    STDMETHOD(get_Step)(DOUBLE*) override { return E_NOTIMPL; }
-    STDMETHOD(put_Step)(DOUBLE) override { return E_NOTIMPL; }
-    STDMETHOD(get_PhysicalType)(BSTR*) override { return E_NOTIMPL; }
+    NUV_STUB_PROPERTY(BoundType, NUVVarBoundType)
+    NUV_STUB_PROPERTY(InternalScale, DOUBLE)
+    NUV_STUB_PROPERTY(Step, DOUBLE)
+    NUV_STUB_PROPERTY(PhysicalType, BSTR)
     STDMETHOD(get_UOMList)(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHOD(get_HomotopyParameter)(NUVHomotopyParam*) override { return E_NOTIMPL; }
-    STDMETHOD(put_HomotopyParameter)(NUVHomotopyParam) override { return E_NOTIMPL; }
-    STDMETHOD(get_HomotopyTarget)(DOUBLE*) override { return E_NOTIMPL; }
-    STDMETHOD(put_HomotopyTarget)(DOUBLE) override { return E_NOTIMPL; }
-    STDMETHOD(get_Description)(BSTR*) override { return E_NOTIMPL; }
-    STDMETHOD(get_VariableType)(NUVVariableType*) override { return E_NOTIMPL; }
-    STDMETHOD(put_VariableType)(NUVVariableType) override { return E_NOTIMPL; }
-    STDMETHOD(get_ConnectionType)(INT*) override { return E_NOTIMPL; }
-    STDMETHOD(put_ConnectionType)(INT) override { return E_NOTIMPL; }
-    STDMETHOD(put_Description)(BSTR) override { return E_NOTIMPL; }
-    STDMETHOD(put_PhysicalType)(BSTR) override { return E_NOTIMPL; }
+    NUV_STUB_PROPERTY(HomotopyParameter, NUVHomotopyParam)
+    NUV_STUB_PROPERTY(HomotopyTarget, DOUBLE)
+    NUV_STUB_PROPERTY(Description, BSTR)
+    NUV_STUB_PROPERTY(VariableType, NUVVariableType)
+    NUV_STUB_PROPERTY(ConnectionType, INT)
     STDMETHOD(get_baseUOM)(BSTR*) override { return E_NOTIMPL; }
 };
 
@@ -94,28 +78,22 @@ public:
 
 class NUVSensitivityStubs : public IDispatchImpl<INUVSensitivity> {
 public:
-    STDMETHOD(put_DependentVariables)(VARIANT) override { return E_NOTIMPL; }
-    STDMETHOD(get_DependentVariables)(VARIANT*) override { return E_NOTIMPL; }
+    NUV_STUB_PROPERTY(DependentVariables, VARIANT)
     STDMETHOD(get_NumDependentVariables)(INT*) override { return E_NOTIMPL; }
-    STDMETHOD(put_IndependentVariables)(VARIANT) override { return E_NOTIMPL; }
-    STDMETHOD(get_IndependentVariables)(VARIANT*) override { return E_NOTIMPL; }
+    NUV_STUB_PROPERTY(IndependentVariables, VARIANT)
     STDMETHOD(get_NumIndependentVariables)(INT*) override { return E_NOTIMPL; }
-    STDMETHOD(put_Objective)(BSTR) override { return E_NOTIMPL; }
-    STDMETHOD(get_Objective)(BSTR*) override { return E_NOTIMPL; }
+    NUV_STUB_PROPERTY(Objective, BSTR)
     STDMETHOD(Calculate)(VARIANT*, VARIANT*) override { return E_NOTIMPL; }
 };
 
 class NUVParameter3Stubs : public NUVObjectStubs<INUVParameter3> {
 public:
-    STDMETHOD(get_Value)(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHOD(put_Value)(VARIANT) override { return E_NOTIMPL; }
+    NUV_STUB_PROPERTY(Value, VARIANT)
     STDMETHOD(get_UOM)(BSTR*) override { return E_NOTIMPL; }
     STDMETHOD(get_Access)(NUVParameterAccess*) override { return E_NOTIMPL; }
     STDMETHOD(get_Description)(BSTR*) override { return E_NOTIMPL; }
-    STDMETHOD(get_Lower)(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHOD(put_Lower)(VARIANT) override { return E_NOTIMPL; }
-    STDMETHOD(get_Upper)(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHOD(put_Upper)(VARIANT) override { return E_NOTIMPL; }
+    NUV_STUB_PROPERTY(Lower, VARIANT)
+    NUV_STUB_PROPERTY(Upper, VARIANT)
     STDMETHOD(get_PhysicalType)(BSTR*) override { return E_NOTIMPL; }
     STDMETHOD(put_UOM)(VARIANT) override { return E_NOTIMPL; }
 };

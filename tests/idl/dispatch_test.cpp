@@ -21,7 +21,7 @@ public:
     STDMETHOD(get_Value)(DOUBLE* v) override { return *v = value, S_OK; }
     STDMETHOD(put_Value)(DOUBLE v) override { return value = v, S_OK; }
     STDMETHOD(get_Description)(BSTR* out) override { return description.CopyTo(out); }
-    STDMETHOD(put_Description)(BSTR v) override { return ++description_puts, description = v, S_OK; }
+    STDMETHOD(put_Description)(BSTR v) override { return description = v, S_OK; }
     STDMETHOD(get_PhysicalType)(BSTR* out) override { return physical_type.CopyTo(out); }
     STDMETHOD(put_PhysicalType)(BSTR v) override { return physical_type = v, S_FALSE; }  // a success, not S_OK
     STDMETHOD(get_Modified)(BSTR attrib, VARIANT_BOOL* out) override {
@@ -56,7 +56,6 @@ public:
     double value = 0;
     CComBSTR description{OLESTR("feed temperature")};
     CComBSTR physical_type{OLESTR("TEMPERATURE")};
-    int description_puts = 0;
     NUVSpec spec = NUVSpec_Calc;
     std::map<std::string, VARIANT_BOOL> modified;
 };
@@ -143,6 +142,8 @@ DISPID IdOf(IDispatch* d, const char16_t* name) {
 
 // Arguments in call order; DISPPARAMS wants them reversed.
 struct Call {
+    explicit Call(std::vector<CComVariant> a = {}, std::vector<DISPID> n = {})
+        : args(std::move(a)), named(std::move(n)) {}
     std::vector<CComVariant> args;
     std::vector<DISPID> named;
     CComVariant result;
@@ -161,6 +162,7 @@ struct Call {
         SysFreeString(excep.bstrHelpFile);
     }
 };
+const std::vector<DISPID> kPut = {DISPID_PROPERTYPUT};
 
 VARIANT Missing() {
     VARIANT v{};
@@ -169,7 +171,16 @@ VARIANT Missing() {
     return v;
 }
 
-TEST(DispatchNames, CaseInsensitiveMembersAndParameters) {
+// A VARIANT lent by reference: VT_BYREF | vt over `target`.
+template <class T>
+CComVariant ByRef(VARTYPE vt, T* target) {
+    VARIANT ref{};
+    ref.vt = VT_BYREF | vt;
+    ref.byref = target;
+    return CComVariant(ref);
+}
+
+TEST(DispatchNames, CaseInsensitiveMembersParametersAndTypeInformation) {
     CComPtr<IDispatch> d = Make<TestVariable>();
     EXPECT_EQ(IdOf(d, u"vALUE"), 0x60030001);
     EXPECT_EQ(IdOf(d, u"name"), 0x60020003);  // inherited from the base interface
@@ -192,10 +203,7 @@ TEST(DispatchNames, CaseInsensitiveMembersAndParameters) {
     EXPECT_EQ(d->GetIDsOfNames(IID_NULL, unknown, 1, 0, ids), DISP_E_UNKNOWNNAME);
     EXPECT_EQ(ids[0], DISPID_UNKNOWN);
     EXPECT_EQ(d->GetIDsOfNames(IID_IDispatch, unknown, 1, 0, ids), DISP_E_UNKNOWNINTERFACE);
-}
 
-TEST(DispatchNames, TypeInformationOfTheInterface) {
-    CComPtr<IDispatch> d = Make<TestVariable>();
     UINT count = 0;
     EXPECT_EQ(d->GetTypeInfoCount(&count), S_OK);
     EXPECT_EQ(count, 1u);
@@ -212,36 +220,26 @@ TEST(DispatchProperties, GetAndPutByIdAndByName) {
     TestVariable* impl = nullptr;
     CComPtr<IDispatch> d = Make<TestVariable>(&impl);
 
-    Call put;  // the written value is the named DISPID_PROPERTYPUT argument, coerced from VT_I4
-    put.args = {CComVariant(LONG{5})};
-    put.named = {DISPID_PROPERTYPUT};
+    Call put{{CComVariant(LONG{5})}, kPut};  // the named DISPID_PROPERTYPUT argument, coerced from VT_I4
     ASSERT_EQ(put.Invoke(d, IdOf(d, u"Value"), DISPATCH_PROPERTYPUT), S_OK);
     EXPECT_EQ(impl->value, 5.0);
-
-    Call positional;  // a positional value works as well
-    positional.args = {CComVariant(OLESTR("2.5"))};
+    Call positional{{CComVariant(OLESTR("2.5"))}};  // a positional value works as well
     ASSERT_EQ(positional.Invoke(d, 0x60030001, DISPATCH_PROPERTYPUT), S_OK);
     EXPECT_EQ(impl->value, 2.5);
-
     Call get;  // script clients ask for a method or a property read at once
     ASSERT_EQ(get.Invoke(d, 0x60030001, DISPATCH_METHOD | DISPATCH_PROPERTYGET), S_OK);
     EXPECT_EQ(get.result.vt, VT_R8);
     EXPECT_EQ(get.result.dblVal, 2.5);
 
-    Call indexed_put;  // a property with an argument of its own before the written value
-    indexed_put.args = {CComVariant(OLESTR("UPPER")), CComVariant(true)};
-    indexed_put.named = {DISPID_PROPERTYPUT};
+    Call indexed_put{{CComVariant(OLESTR("UPPER")), CComVariant(true)}, kPut};  // an argument before the value
     ASSERT_EQ(indexed_put.Invoke(d, 0x60030009, DISPATCH_PROPERTYPUT), S_OK);
     EXPECT_EQ(impl->modified["UPPER"], VARIANT_TRUE);
-
-    Call indexed_get;
-    indexed_get.args = {CComVariant(OLESTR("UPPER"))};
+    Call indexed_get{{CComVariant(OLESTR("UPPER"))}};
     ASSERT_EQ(indexed_get.Invoke(d, 0x60030009, DISPATCH_PROPERTYGET), S_OK);
     EXPECT_EQ(indexed_get.result.vt, VT_BOOL);
     EXPECT_EQ(indexed_get.result.boolVal, VARIANT_TRUE);
 
-    Call enum_put;
-    enum_put.args = {CComVariant(SHORT{3})};
+    Call enum_put{{CComVariant(SHORT{3})}};
     ASSERT_EQ(enum_put.Invoke(d, 0x60030004, DISPATCH_PROPERTYPUT), S_OK);
     EXPECT_EQ(impl->spec, NUVSpec_Meas);
 
@@ -267,22 +265,17 @@ TEST(DispatchProperties, ReadAndWriteWithDifferentIdsReachTheRightMember) {
     };
     for (const Row& row : {Row{u"Description", 0x60030017, 0x60030020}, Row{u"PhysicalType", 0x60030013, 0x60030021}}) {
         SCOPED_TRACE(nuv::to_utf8(row.name));
-        TestVariable* impl = nullptr;
-        CComPtr<IDispatch> d = Make<TestVariable>(&impl);
+        CComPtr<IDispatch> d = Make<TestVariable>();
         const DISPID by_name = IdOf(d, row.name);
         EXPECT_EQ(by_name, row.get_id);
 
-        Call put;
-        put.args = {CComVariant(OLESTR("new text"))};
-        put.named = {DISPID_PROPERTYPUT};
+        Call put{{CComVariant(OLESTR("new text"))}, kPut};
         ASSERT_EQ(put.Invoke(d, by_name, DISPATCH_PROPERTYPUT), S_OK);
         Call get;
         ASSERT_EQ(get.Invoke(d, row.put_id, DISPATCH_PROPERTYGET), S_OK);  // and the other way round
         ASSERT_EQ(get.result.vt, VT_BSTR);
         EXPECT_EQ(std::u16string(get.result.bstrVal), u"new text");
-
-        Call put_by_own_id;
-        put_by_own_id.args = {CComVariant(OLESTR("again"))};
+        Call put_by_own_id{{CComVariant(OLESTR("again"))}};
         ASSERT_EQ(put_by_own_id.Invoke(d, row.put_id, DISPATCH_PROPERTYPUT), S_OK);
         Call get_by_own_id;
         ASSERT_EQ(get_by_own_id.Invoke(d, row.get_id, DISPATCH_PROPERTYGET), S_OK);
@@ -301,9 +294,7 @@ TEST(DispatchProperties, ReadAndWriteWithDifferentIdsReachTheRightMember) {
     TestParameter* param = nullptr;
     CComPtr<IDispatch> p = Make<TestParameter>(&param);
     EXPECT_EQ(IdOf(p, u"UOM"), 0x60030002);
-    Call put;
-    put.args = {CComVariant(OLESTR("degC"))};
-    put.named = {DISPID_PROPERTYPUT};
+    Call put{{CComVariant(OLESTR("degC"))}, kPut};
     ASSERT_EQ(put.Invoke(p, 0x60030002, DISPATCH_PROPERTYPUT), S_OK);
     EXPECT_EQ(std::u16string(param->uom.m_str), u"degC");
 }
@@ -312,27 +303,27 @@ TEST(DispatchArguments, MissingOptionalsTakeTheirDefaults) {
     TestGrid* impl = nullptr;
     CComPtr<IDispatch> d = Make<TestGrid>(&impl);
     const DISPID id = IdOf(d, u"GetAttributes");
-
-    Call only_required;
-    only_required.args = {CComVariant(OLESTR("VALUE"))};
-    ASSERT_EQ(only_required.Invoke(d, id, DISPATCH_METHOD), S_OK);
-    EXPECT_EQ(impl->last_attrs_vt, VT_BSTR);
-    EXPECT_EQ(impl->last_first, 1);
-    EXPECT_EQ(impl->last_count, 0);
-    EXPECT_EQ(only_required.result.lVal, 100);
-
-    Call skipped_middle;
-    skipped_middle.args = {CComVariant(LONG{1}), CComVariant(Missing()), CComVariant(LONG{9})};
-    ASSERT_EQ(skipped_middle.Invoke(d, id, DISPATCH_METHOD), S_OK);
-    EXPECT_EQ(impl->last_first, 1);
-    EXPECT_EQ(impl->last_count, 9);
-
-    Call named_only;  // lCount given by name, iFirst left out
-    named_only.args = {CComVariant(LONG{1}), CComVariant(LONG{4})};
-    named_only.named = {2};
-    ASSERT_EQ(named_only.Invoke(d, id, DISPATCH_METHOD), S_OK);
-    EXPECT_EQ(impl->last_first, 1);
-    EXPECT_EQ(impl->last_count, 4);
+    struct Row {
+        const char* what;
+        std::vector<CComVariant> args;
+        std::vector<DISPID> named;
+        VARTYPE attrs;
+        LONG first, count;
+    };
+    const std::vector<Row> rows = {
+        {"only the required", {CComVariant(OLESTR("VALUE"))}, {}, VT_BSTR, 1, 0},
+        {"middle one missing", {CComVariant(LONG{1}), CComVariant(Missing()), CComVariant(LONG{9})}, {}, VT_I4, 1, 9},
+        {"lCount by name, iFirst left out", {CComVariant(LONG{1}), CComVariant(LONG{4})}, {2}, VT_I4, 1, 4},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Call c{row.args, row.named};
+        ASSERT_EQ(c.Invoke(d, id, DISPATCH_METHOD), S_OK);
+        EXPECT_EQ(impl->last_attrs_vt, row.attrs);
+        EXPECT_EQ(impl->last_first, row.first);
+        EXPECT_EQ(impl->last_count, row.count);
+        EXPECT_EQ(c.result.lVal, row.first * 100 + row.count);
+    }
 }
 
 TEST(DispatchArguments, BadArgumentsAreRefusedWithTheirPosition) {
@@ -355,96 +346,56 @@ TEST(DispatchArguments, BadArgumentsAreRefusedWithTheirPosition) {
         {"no such id", {}, 0x7000, DISPATCH_METHOD, DISP_E_MEMBERNOTFOUND, 12345},
         {"method called as a write", {CComVariant(LONG{1})}, 0x60020006, DISPATCH_PROPERTYPUT,
          DISP_E_MEMBERNOTFOUND, 12345},
+        {"overflowing enumeration", {CComVariant(1e20)}, 0x60030004, DISPATCH_PROPERTYPUT, DISP_E_OVERFLOW, 0},
+        {"Number has no write", {CComVariant(LONG{1})}, 0x6003000F, DISPATCH_PROPERTYPUT, DISP_E_MEMBERNOTFOUND,
+         12345},
     };
     CComPtr<IDispatch> grid = Make<TestGrid>();
     CComPtr<IDispatch> var = Make<TestVariable>();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        Call c;
-        c.args = row.args;
-        IDispatch* target = row.id == 0x60030001 ? var.p : grid.p;
-        EXPECT_EQ(c.Invoke(target, row.id, row.flags), row.expected);
+        Call c{row.args};
+        EXPECT_EQ(c.Invoke(row.id >= 0x60030000 ? var.p : grid.p, row.id, row.flags), row.expected);
         EXPECT_EQ(c.arg_err, row.arg_err);
     }
-
-    Call overflow;
-    overflow.args = {CComVariant(1e20)};
-    EXPECT_EQ(overflow.Invoke(var, 0x60030004, DISPATCH_PROPERTYPUT), DISP_E_OVERFLOW);
-    EXPECT_EQ(overflow.arg_err, 0u);
-
-    Call read_only;  // Number has no write
-    read_only.args = {CComVariant(LONG{1})};
-    EXPECT_EQ(read_only.Invoke(var, 0x6003000F, DISPATCH_PROPERTYPUT), DISP_E_MEMBERNOTFOUND);
 }
 
 TEST(DispatchArguments, OutAndByReferenceParameters) {
     CComPtr<IDispatch> grid = Make<TestGrid>();
-    {
-        CComVariant positions;
-        Call c;
-        VARIANT ref{};
-        ref.vt = VT_BYREF | VT_VARIANT;
-        ref.pvarVal = &positions;
-        c.args = {CComVariant(LONG{3}), CComVariant(ref)};
-        ASSERT_EQ(c.Invoke(grid, IdOf(grid, u"GetIndexPositions"), DISPATCH_METHOD), S_OK);
-        ASSERT_EQ(positions.vt, VT_BSTR);
-        EXPECT_EQ(std::u16string(positions.bstrVal), u"positions");
-    }
-    {
-        Call by_value;  // an out parameter needs somewhere to write
-        by_value.args = {CComVariant(LONG{3}), CComVariant(LONG{0})};
-        EXPECT_EQ(by_value.Invoke(grid, IdOf(grid, u"GetIndexPositions"), DISPATCH_METHOD), DISP_E_TYPEMISMATCH);
-        EXPECT_EQ(by_value.arg_err, 0u);
-    }
+    CComVariant positions;
+    Call out{{CComVariant(LONG{3}), ByRef(VT_VARIANT, &positions)}};
+    ASSERT_EQ(out.Invoke(grid, IdOf(grid, u"GetIndexPositions"), DISPATCH_METHOD), S_OK);
+    ASSERT_EQ(positions.vt, VT_BSTR);
+    EXPECT_EQ(std::u16string(positions.bstrVal), u"positions");
+    Call by_value{{CComVariant(LONG{3}), CComVariant(LONG{0})}};  // an out parameter needs somewhere to write
+    EXPECT_EQ(by_value.Invoke(grid, IdOf(grid, u"GetIndexPositions"), DISPATCH_METHOD), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(by_value.arg_err, 0u);
 
     CComPtr<IDispatch> styles = Make<TestStyles>();
-    {
-        LONG index = 2;
-        LONG type = -1;
-        VARIANT index_ref{}, type_ref{};
-        index_ref.vt = VT_BYREF | VT_I4;
-        index_ref.plVal = &index;
-        type_ref.vt = VT_BYREF | VT_I4;
-        type_ref.plVal = &type;
-        Call c;
-        c.args = {CComVariant(index_ref), CComVariant(type_ref)};
-        ASSERT_EQ(c.Invoke(styles, DISPID_VALUE, DISPATCH_METHOD), S_OK);
-        EXPECT_EQ(type, ECT_CHECKBOX);
-        EXPECT_EQ(c.result.lVal, 20);
-    }
-    {
-        CComVariant type;  // the enumeration arrives in a variant the caller lent by reference
-        VARIANT type_ref{};
-        type_ref.vt = VT_BYREF | VT_VARIANT;
-        type_ref.pvarVal = &type;
-        Call c;
-        c.args = {CComVariant(SHORT{1}), CComVariant(type_ref)};  // a plain value for an [in] pointer
-        ASSERT_EQ(c.Invoke(styles, DISPID_VALUE, DISPATCH_METHOD), S_OK);
-        EXPECT_EQ(type.vt, VT_I4);
-        EXPECT_EQ(type.lVal, ECT_TEXT);
-        EXPECT_EQ(c.result.lVal, 10);
-    }
+    LONG index = 2, type = -1;
+    Call pointers{{ByRef(VT_I4, &index), ByRef(VT_I4, &type)}};
+    ASSERT_EQ(pointers.Invoke(styles, DISPID_VALUE, DISPATCH_METHOD), S_OK);
+    EXPECT_EQ(type, ECT_CHECKBOX);
+    EXPECT_EQ(pointers.result.lVal, 20);
+    CComVariant lent;  // the enumeration arrives in a variant the caller lent by reference
+    Call plain{{CComVariant(SHORT{1}), ByRef(VT_VARIANT, &lent)}};  // a plain value for an [in] pointer
+    ASSERT_EQ(plain.Invoke(styles, DISPID_VALUE, DISPATCH_METHOD), S_OK);
+    EXPECT_EQ(lent.vt, VT_I4);
+    EXPECT_EQ(lent.lVal, ECT_TEXT);
+    EXPECT_EQ(plain.result.lVal, 10);
 
     CComPtr<IDispatch> sens = Make<TestSensitivity>();
-    {
-        CComVariant flag(true);
-        VARIANT ref{};
-        ref.vt = VT_BYREF | VT_VARIANT;
-        ref.pvarVal = &flag;
-        Call c;
-        c.args = {CComVariant(ref)};
-        ASSERT_EQ(c.Invoke(sens, IdOf(sens, u"Calculate"), DISPATCH_METHOD), S_OK);
-        ASSERT_EQ(flag.vt, VT_BSTR);
-        EXPECT_EQ(std::u16string(flag.bstrVal), u"checked");
-        EXPECT_EQ(c.result.lVal, 7);
-    }
+    CComVariant flag(true);
+    Call in_out{{ByRef(VT_VARIANT, &flag)}};
+    ASSERT_EQ(in_out.Invoke(sens, IdOf(sens, u"Calculate"), DISPATCH_METHOD), S_OK);
+    ASSERT_EQ(flag.vt, VT_BSTR);
+    EXPECT_EQ(std::u16string(flag.bstrVal), u"checked");
+    EXPECT_EQ(in_out.result.lVal, 7);
 }
 
 TEST(DispatchFailures, FailingCallBecomesAnExceptionWithTheErrorText) {
     CComPtr<IDispatch> d = Make<TestVariable>();
-    Call c;
-    c.args = {CComVariant(OLESTR("furlong"))};
-    c.named = {DISPID_PROPERTYPUT};
+    Call c{{CComVariant(OLESTR("furlong"))}, kPut};
     ASSERT_EQ(c.Invoke(d, IdOf(d, u"UOM"), DISPATCH_PROPERTYPUT), DISP_E_EXCEPTION);
     EXPECT_EQ(c.excep.scode, E_INVALIDARG);
     ASSERT_NE(c.excep.bstrDescription, nullptr);

@@ -45,6 +45,12 @@ std::vector<std::string> Words(const std::string& s) {
     return w;
 }
 
+const std::map<std::string, USHORT> kParamFlags = {{"in", PARAMFLAG_FIN},
+                                                   {"out", PARAMFLAG_FOUT},
+                                                   {"retval", PARAMFLAG_FRETVAL},
+                                                   {"optional", PARAMFLAG_FOPT},
+                                                   {"hasdefault", PARAMFLAG_FHASDEFAULT}};
+
 struct ExpectedParam {
     std::vector<std::string> flags;
     std::string type, name, default_value;
@@ -91,8 +97,7 @@ ExpectedInterface ParseInterface(const std::string& line) {
                 std::vector<std::string> w = Words(p);
                 ExpectedParam ep;
                 size_t i = 0;
-                static const std::vector<std::string> kFlags = {"in", "out", "retval", "optional", "hasdefault"};
-                while (std::find(kFlags.begin(), kFlags.end(), w[i]) != kFlags.end()) ep.flags.push_back(w[i++]);
+                while (kParamFlags.count(w[i]) != 0) ep.flags.push_back(w[i++]);
                 size_t end = w.size();
                 if (w.size() >= 2 && w[w.size() - 2] == "=") {
                     ep.default_value = w.back();
@@ -312,13 +317,7 @@ TEST_F(LibraryWalk, EveryInterfaceMemberAndParameter) {
                 const ELEMDESC& ed = fd->lprgelemdescParam[p];
                 EXPECT_EQ(RenderType(ti, ed.tdesc), ep.type);
                 USHORT flags = 0;
-                for (const std::string& f : ep.flags) {
-                    if (f == "in") flags |= PARAMFLAG_FIN;
-                    if (f == "out") flags |= PARAMFLAG_FOUT;
-                    if (f == "retval") flags |= PARAMFLAG_FRETVAL;
-                    if (f == "optional") flags |= PARAMFLAG_FOPT;
-                    if (f == "hasdefault") flags |= PARAMFLAG_FHASDEFAULT;
-                }
+                for (const std::string& f : ep.flags) flags |= kParamFlags.at(f);
                 EXPECT_EQ(ed.paramdesc.wParamFlags, flags);
                 if (!ep.default_value.empty()) {
                     ASSERT_NE(ed.paramdesc.pparamdescex, nullptr);

@@ -3,20 +3,10 @@
 
 #include <thread>
 
+#include "atl/nuvatlbase.h"
 #include "conformance/fake_object.h"
 
 namespace {
-
-class ComPtrGuard {
-public:
-    explicit ComPtrGuard(IUnknown* p) : p_(p) {}
-    ~ComPtrGuard() {
-        if (p_) p_->Release();
-    }
-
-private:
-    IUnknown* p_;
-};
 
 IGlobalInterfaceTable* global_table() {
     IGlobalInterfaceTable* git = nullptr;
@@ -70,28 +60,23 @@ TEST(ComInit, CountsPerThreadAndRefusesAModeChange) {
 
 TEST(ClassTable, RegisteredFactoriesCreateUntilRevoked) {
     FakeFactory factory;
-    DWORD cookie = 0;
     IDispatch* made = nullptr;
-    EXPECT_EQ(CoCreateInstance(kFakeClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                               reinterpret_cast<void**>(&made)),
-              REGDB_E_CLASSNOTREG);
+    auto create = [&](IUnknown* outer) {
+        return CoCreateInstance(kFakeClass, outer, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&made));
+    };
+    EXPECT_EQ(create(nullptr), REGDB_E_CLASSNOTREG);
     EXPECT_EQ(made, nullptr);
+    DWORD cookie = 0;
     ASSERT_EQ(CoRegisterClassObject(kFakeClass, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie), S_OK);
     EXPECT_EQ(factory.refs, 2u);
-    ASSERT_EQ(CoCreateInstance(kFakeClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                               reinterpret_cast<void**>(&made)),
-              S_OK);
+    ASSERT_EQ(create(nullptr), S_OK);
     EXPECT_EQ(made, static_cast<IDispatch*>(&factory.object));
     made->Release();
-    EXPECT_EQ(CoCreateInstance(kFakeClass, &factory.object, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                               reinterpret_cast<void**>(&made)),
-              CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(create(&factory.object), CLASS_E_NOAGGREGATION);
     EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
     EXPECT_EQ(factory.refs, 1u);
     EXPECT_EQ(CoRevokeClassObject(cookie), CO_E_OBJNOTREG);
-    EXPECT_EQ(CoCreateInstance(kFakeClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                               reinterpret_cast<void**>(&made)),
-              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(create(nullptr), REGDB_E_CLASSNOTREG);
     EXPECT_EQ(factory.created, 1);
 }
 
@@ -182,9 +167,8 @@ TEST(Marshal, InterThreadStreamGivesTheSameObjectOnce) {
 
 TEST(Marshal, TableMarshalUnmarshalsRepeatedlyAndForgedDataIsRefused) {
     FakeObject object;
-    IStream* stream = nullptr;
+    CComPtr<IStream> stream;
     ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
-    ComPtrGuard guard(stream);
     ASSERT_EQ(CoMarshalInterface(stream, IID_IDispatch, &object, MSHCTX_INPROC, nullptr, MSHLFLAGS_TABLESTRONG),
               S_OK);
     for (int i = 0; i < 3; ++i) {

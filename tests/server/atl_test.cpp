@@ -6,8 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "atl/nuvatlcom.h"
-#include "nuvclasslib.h"
+#include "dispatch_stubs.h"
 
 namespace {
 
@@ -104,19 +103,15 @@ TEST_F(ObjectShells, CountsLocksAndFinalRelease) {
 TEST_F(ObjectShells, CachedObjectLocksOnlyForOutsideReferences) {
     CComObjectCached<Thing>* p = nullptr;
     ASSERT_EQ(CComObjectCached<Thing>::CreateInstance(&p), S_OK);
-    p->AddRef();  // the cache's own reference
-    EXPECT_EQ(module_->GetLockCount(), 0);
-    p->AddRef();
-    EXPECT_EQ(module_->GetLockCount(), 1);
-    p->AddRef();
-    EXPECT_EQ(module_->GetLockCount(), 1);
-    p->Release();
-    EXPECT_EQ(module_->GetLockCount(), 1);
-    p->Release();
-    EXPECT_EQ(module_->GetLockCount(), 0);
-    p->Release();
-    EXPECT_EQ(module_->GetLockCount(), 0);
-
+    // The first reference is the cache's own; the module is locked while anyone else holds one.
+    const struct {
+        bool add;
+        LONG locks;
+    } steps[] = {{true, 0}, {true, 1}, {true, 1}, {false, 1}, {false, 0}, {false, 0}};
+    for (const auto& step : steps) {
+        step.add ? p->AddRef() : p->Release();
+        EXPECT_EQ(module_->GetLockCount(), step.locks);
+    }
     CComObjectNoLock<Thing>* nolock = new CComObjectNoLock<Thing>();
     nolock->AddRef();
     EXPECT_EQ(module_->GetLockCount(), 0);
@@ -246,94 +241,69 @@ public:
 TEST(ConnectionPoints, AdviseEnumerateAndUnadvise) {
     CComObject<Source>* src = New<Source>();
     CComObject<Sink>* sink = New<Sink>();
-    CComPtr<IConnectionPointContainer> cpc;
-    ASSERT_EQ(src->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)), S_OK);
+    {  // every other reference to the source goes at the end of this block
+        CComPtr<IConnectionPointContainer> cpc;
+        ASSERT_EQ(src->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)), S_OK);
 
-    CComPtr<IConnectionPoint> cp, cp2;
-    ASSERT_EQ(cpc->FindConnectionPoint(DIID_DNUVSimulationMsgsEvents, &cp), S_OK);
-    ASSERT_EQ(cpc->FindConnectionPoint(DIID_DNUVSimulationMsgsEvents2, &cp2), S_OK);
-    EXPECT_NE(cp.p, cp2.p);
-    CComPtr<IConnectionPoint> none;
-    EXPECT_EQ(cpc->FindConnectionPoint(IID_INUVObject, &none), CONNECT_E_NOCONNECTION);
-    IID iid{};
-    EXPECT_EQ(cp2->GetConnectionInterface(&iid), S_OK);
-    EXPECT_EQ(iid, DIID_DNUVSimulationMsgsEvents2);
-    CComPtr<IConnectionPointContainer> back;
-    ASSERT_EQ(cp->GetConnectionPointContainer(&back), S_OK);
-    EXPECT_EQ(back.p, cpc.p);
+        CComPtr<IConnectionPoint> cp, cp2;
+        ASSERT_EQ(cpc->FindConnectionPoint(DIID_DNUVSimulationMsgsEvents, &cp), S_OK);
+        ASSERT_EQ(cpc->FindConnectionPoint(DIID_DNUVSimulationMsgsEvents2, &cp2), S_OK);
+        EXPECT_NE(cp.p, cp2.p);
+        CComPtr<IConnectionPoint> none;
+        EXPECT_EQ(cpc->FindConnectionPoint(IID_INUVObject, &none), CONNECT_E_NOCONNECTION);
+        IID iid{};
+        EXPECT_EQ(cp2->GetConnectionInterface(&iid), S_OK);
+        EXPECT_EQ(iid, DIID_DNUVSimulationMsgsEvents2);
+        CComPtr<IConnectionPointContainer> back;
+        ASSERT_EQ(cp->GetConnectionPointContainer(&back), S_OK);
+        EXPECT_EQ(back.p, cpc.p);
 
-    CComPtr<IEnumConnectionPoints> points;
-    ASSERT_EQ(cpc->EnumConnectionPoints(&points), S_OK);
-    IConnectionPoint* listed[3] = {};
-    ULONG n = 0;
-    EXPECT_EQ(points->Next(3, listed, &n), S_FALSE);
-    EXPECT_EQ(n, 2u);
-    for (ULONG i = 0; i < n; ++i) listed[i]->Release();
+        CComPtr<IEnumConnectionPoints> points;
+        ASSERT_EQ(cpc->EnumConnectionPoints(&points), S_OK);
+        IConnectionPoint* listed[3] = {};
+        ULONG n = 0;
+        EXPECT_EQ(points->Next(3, listed, &n), S_FALSE);
+        EXPECT_EQ(n, 2u);
+        for (ULONG i = 0; i < n; ++i) listed[i]->Release();
 
-    DWORD c1 = 0, c2 = 0, c3 = 0;
-    ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(sink), &c1), S_OK);
-    ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(sink), &c2), S_OK);
-    EXPECT_NE(c1, c2);
-    EXPECT_EQ(cp2->Advise(static_cast<IDispatch*>(sink), &c3), CONNECT_E_CANNOTCONNECT);  // no such interface
-    EXPECT_EQ(c3, 0u);
+        DWORD c1 = 0, c2 = 0, c3 = 0;
+        ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(sink), &c1), S_OK);
+        ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(sink), &c2), S_OK);
+        EXPECT_NE(c1, c2);
+        EXPECT_EQ(cp2->Advise(static_cast<IDispatch*>(sink), &c3), CONNECT_E_CANNOTCONNECT);  // no such interface
+        EXPECT_EQ(c3, 0u);
 
-    auto* point = static_cast<IConnectionPointImpl<Source, &DIID_DNUVSimulationMsgsEvents>*>(src);
-    for (auto& s : point->GetSinks()) {
-        CComQIPtr<IDispatch> d(s.p);
-        d->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr);
+        auto* point = static_cast<IConnectionPointImpl<Source, &DIID_DNUVSimulationMsgsEvents>*>(src);
+        for (auto& s : point->GetSinks()) {
+            CComQIPtr<IDispatch> d(s.p);
+            d->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr);
+        }
+        EXPECT_EQ(sink->calls, 2);
+
+        CComPtr<IEnumConnections> conns;
+        ASSERT_EQ(cp->EnumConnections(&conns), S_OK);
+        CONNECTDATA cd[3] = {};
+        EXPECT_EQ(conns->Next(3, cd, &n), S_FALSE);
+        EXPECT_EQ(n, 2u);
+        EXPECT_EQ(cd[0].dwCookie, c1);
+        for (ULONG i = 0; i < n; ++i) cd[i].pUnk->Release();
+
+        EXPECT_EQ(cp->Unadvise(c1), S_OK);
+        EXPECT_EQ(cp->Unadvise(c1), CONNECT_E_NOCONNECTION);
+        EXPECT_EQ(cp->Unadvise(12345), CONNECT_E_NOCONNECTION);
+        EXPECT_EQ(point->GetSinks().size(), 1u);
+        DWORD reused = 0;  // a freed slot is taken again
+        ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(sink), &reused), S_OK);
+        EXPECT_EQ(reused, c1);
     }
-    EXPECT_EQ(sink->calls, 2);
-
-    CComPtr<IEnumConnections> conns;
-    ASSERT_EQ(cp->EnumConnections(&conns), S_OK);
-    CONNECTDATA cd[3] = {};
-    EXPECT_EQ(conns->Next(3, cd, &n), S_FALSE);
-    EXPECT_EQ(n, 2u);
-    EXPECT_EQ(cd[0].dwCookie, c1);
-    for (ULONG i = 0; i < n; ++i) cd[i].pUnk->Release();
-
-    EXPECT_EQ(cp->Unadvise(c1), S_OK);
-    EXPECT_EQ(cp->Unadvise(c1), CONNECT_E_NOCONNECTION);
-    EXPECT_EQ(cp->Unadvise(12345), CONNECT_E_NOCONNECTION);
-    EXPECT_EQ(point->GetSinks().size(), 1u);
-    DWORD reused = 0;  // a freed slot is taken again
-    ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(sink), &reused), S_OK);
-    EXPECT_EQ(reused, c1);
-
     // Sinks still connected when the source goes are released with it.
-    cp.Release();
-    cp2.Release();
-    back.Release();
-    cpc.Release();
-    points.Release();
-    conns.Release();
     src->Release();
     EXPECT_EQ(sink->Release(), 0u);
 }
 
-class Versioned : public CComObjectRootEx<CComMultiThreadModel>, public IDispatchImpl<INUVParameter3> {
+class Versioned : public CComObjectRootEx<CComMultiThreadModel>, public NUVParameter3Stubs {
 public:
     using ComMap = CComMap<ComEntryChain<INUVParameter3>, ComSelfEntry>;
-#define NOT_NEEDED(name, ...) \
-    STDMETHOD(name)(__VA_ARGS__) override { return E_NOTIMPL; }
-    NOT_NEEDED(get_Parent, INUVObject**)
-    NOT_NEEDED(get_Simulation, INUVSimulation**)
-    NOT_NEEDED(get_Name, BSTR*)
-    NOT_NEEDED(get_IsValid, VARIANT_BOOL*)
-    NOT_NEEDED(GetService, BSTR, IUnknown**)
-    NOT_NEEDED(get_Value, VARIANT*)
-    NOT_NEEDED(put_Value, VARIANT)
-    NOT_NEEDED(get_UOM, BSTR*)
-    NOT_NEEDED(get_Access, NUVParameterAccess*)
-    NOT_NEEDED(get_Description, BSTR*)
-    NOT_NEEDED(get_Lower, VARIANT*)
-    NOT_NEEDED(put_Lower, VARIANT)
-    NOT_NEEDED(get_Upper, VARIANT*)
-    NOT_NEEDED(put_Upper, VARIANT)
-    NOT_NEEDED(get_PhysicalType, BSTR*)
-    NOT_NEEDED(put_UOM, VARIANT)
-#undef NOT_NEEDED
-
     // Hands itself out and drops it again while being built.
     HRESULT FinalConstruct() {
         CComPtr<IUnknown> self;

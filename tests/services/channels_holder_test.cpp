@@ -1,5 +1,4 @@
-// The interface holder and the exported global registration; the system library loaded as a host does.
-
+// The interface holder and the exported global registration.
 #include "channels_support.h"
 #include "system_library.h"
 
@@ -8,22 +7,6 @@ extern "C" int UnregisterSimWithGlobal(IUnknown* simulation, const char* identif
 
 namespace channels_test {
 namespace {
-
-// A counted object whose count a test can read.
-class Counted final : public IUnknown {
-public:
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown) return E_NOINTERFACE;
-        *ppv = this;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
-    STDMETHOD_(ULONG, Release)() override { return --refs; }  // lives on the test's stack
-    std::atomic<ULONG> refs{0};
-};
 
 CComPtr<INUVInterfaceHolder> NewHolder() {
     CComPtr<IUnknown> unk;
@@ -126,60 +109,6 @@ TEST_F(GlobalRegistrationTest, RegistersThroughTheSimulationsHolderService) {
     EXPECT_EQ(RegisterSimWithGlobal(wrapper_, &object, "late"), 0);
     EXPECT_EQ(object.refs, 0u);
     EXPECT_TRUE(TakeError().description.empty()) << "failures are told by the result alone";
-}
-
-// The system library as a host loads it: the exports resolve by name, the services are reached through
-// the simulation wrapper, and the engine's output goes back to the engine when the library goes.
-TEST(SystemLibrary, ChannelsThroughTheLoadedLibrary) {
-    void* library = nuv::test::OpenLibrary(NUVCLASS_PATH);
-    ASSERT_NE(library, nullptr) << nuv::test::LibraryError();
-    using Create = HRESULT (*)(ZEQEOSimulation*, REFIID, void**);
-    using RegisterServices = void (*)(ZEQEOSimulation*);
-    using RegisterGlobal = int (*)(IUnknown*, IUnknown*, const char*);
-    using UnregisterGlobal = int (*)(IUnknown*, const char*);
-    using LiveCount = LONG (*)();
-    auto create = reinterpret_cast<Create>(nuv::test::FindSymbol(library, "NUVClassFactory_QueryCreateWrapper"));
-    auto services = reinterpret_cast<RegisterServices>(nuv::test::FindSymbol(library, "NUVClassFactory_RegisterSimulationServices"));
-    auto reg = reinterpret_cast<RegisterGlobal>(nuv::test::FindSymbol(library, "RegisterSimWithGlobal"));
-    auto unreg = reinterpret_cast<UnregisterGlobal>(nuv::test::FindSymbol(library, "UnregisterSimWithGlobal"));
-    auto live = reinterpret_cast<LiveCount>(nuv::test::FindSymbol(library, "NuvLiveSingletonCount"));
-    ASSERT_TRUE(create && services && reg && unreg && live);
-    EXPECT_EQ(live(), 2) << "the module made its message object and interface holder";
-    {
-        zeq::testing::ModelBuilder m;
-        m.Block("FEED").Var("F", 10, 1);
-        auto sim = m.Create();
-        services(sim.get());
-        CComPtr<INUVSimulation2> wrapper;
-        ASSERT_EQ(create(sim.get(), IID_INUVSimulation2, reinterpret_cast<void**>(&wrapper)), S_OK);
-
-        CComPtr<IUnknown> unk;
-        ASSERT_EQ(wrapper->GetService(CComBSTR(OLESTR("NUVSimulationMsgs")), &unk), S_OK);
-        Advised output(unk, DIID_DNUVSimulationMsgsEvents);
-        unk.Release();
-        ASSERT_EQ(wrapper->GetService(CComBSTR(OLESTR("EBScriptService")), &unk), S_OK);
-        CComPtr<IEBScriptService> script;
-        ASSERT_EQ(unk->QueryInterface(IID_IEBScriptService, reinterpret_cast<void**>(&script)), S_OK);
-        EXPECT_EQ(script->Execute(CComBSTR(OLESTR("print FEED.F"))), S_OK);
-        const std::vector<std::string> lines = output.sink->Lines();
-        ASSERT_EQ(lines.size(), 4u);
-        EXPECT_EQ(lines[1], "<print FEED.F>");
-        EXPECT_NE(lines[2].find("F = 10"), std::string::npos) << lines[2];
-
-        Counted object;
-        EXPECT_EQ(reg(wrapper, &object, "host.object"), 1);
-        EXPECT_EQ(object.refs, 1u);
-        EXPECT_EQ(unreg(wrapper, "host.object"), 1);
-        EXPECT_EQ(object.refs, 0u);
-        sim.reset();
-    }
-    nuv::test::CloseLibrary(library);
-    // The runtime may keep the library loaded (then its objects go at exit); when it did unload it, the
-    // engine writes no longer into it.
-    if (void* still = nuv::test::OpenLibraryIfLoaded(NUVCLASS_PATH))
-        nuv::test::CloseLibrary(still);
-    else
-        EXPECT_STRNE(rtodesc(stdoutPipe), "NUVSimulationMsgs");
 }
 
 }  // namespace

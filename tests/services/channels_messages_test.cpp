@@ -8,11 +8,17 @@ extern "C" LONG NuvLiveSingletonCount();
 namespace channels_test {
 namespace {
 
-// Fresh message object installed as the engine's pipes, with one OnNewLine sink.
-class MessagesTest : public ::testing::Test {
+// A message object installed as the engine's pipes, with one OnNewLine sink: a fresh one, or the process's
+// (with which engine documents register).
+template <bool kProcessObject>
+class MessagesFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        messages_ = NewMessages().p;
+        if (kProcessObject) {
+            ASSERT_EQ(QuerySimulationMsgs(IID_INUVSimulationMsgs2, reinterpret_cast<void**>(&messages_)), S_OK);
+        } else {
+            messages_ = NewMessages().p;
+        }
         ASSERT_TRUE(messages_);
         sink_ = std::make_unique<Advised>(messages_, DIID_DNUVSimulationMsgsEvents);
     }
@@ -23,6 +29,8 @@ protected:
     CComPtr<INUVSimulationMsgs2> messages_;
     std::unique_ptr<Advised> sink_;
 };
+using MessagesTest = MessagesFixture<false>;
+using MessageDocumentsTest = MessagesFixture<true>;
 
 struct CutCase {
     const char* what;
@@ -100,16 +108,8 @@ TEST_F(MessagesTest, ClosingTheEnginesCopyDropsTheRecordAndTheNextHandingOutMake
     EXPECT_EQ(sink_->sink->Lines(), (std::vector<std::string>{"after close", "report"}));
 }
 
-TEST_F(MessagesTest, ASinkThatCannotBeReachedIsSkippedAndTheOthersGetTheLine) {
-    sink_.reset();
+TEST_F(MessagesTest, SinksMayUnadviseOrAdviseFromTheirCallbackAndOnesThatCannotBeReachedAreSkipped) {
     Advised blocked(messages_, DIID_DNUVSimulationMsgsEvents, /*answers_dispatch=*/false);
-    Advised after(messages_, DIID_DNUVSimulationMsgsEvents);
-    Write("kept\n");
-    EXPECT_EQ(after.sink->Lines(), std::vector<std::string>{"kept"});
-    EXPECT_TRUE(blocked.sink->Lines().empty());
-}
-
-TEST_F(MessagesTest, SinksMayUnadviseAdviseOrReleaseFromTheirCallback) {
     Advised quitter(messages_, DIID_DNUVSimulationMsgsEvents);
     std::unique_ptr<Advised> late;
     quitter.sink->OnCall([&](const SinkCall&) {
@@ -121,19 +121,19 @@ TEST_F(MessagesTest, SinksMayUnadviseAdviseOrReleaseFromTheirCallback) {
     EXPECT_EQ(sink_->sink->Lines(), (std::vector<std::string>{"first", "second"}));
     ASSERT_TRUE(late);
     EXPECT_EQ(late->sink->Lines(), std::vector<std::string>{"second"});
+    EXPECT_TRUE(blocked.sink->Lines().empty());
+}
+
+// A sink advised to a fresh message object and left advised: the object's last release comes first.
+CComPtr<EventSink> LeftAdvised(INUVSimulationMsgs2* messages) {
+    Advised advised(messages, DIID_DNUVSimulationMsgsEvents);
+    advised.cookie = 0;
+    return advised.sink;
 }
 
 TEST(MessagesLifetime, ASinkMayReleaseTheLastReferenceFromItsCallback) {
     CComPtr<INUVSimulationMsgs2> messages = NewMessages();
-    CComPtr<EventSink> sink(new EventSink(DIID_DNUVSimulationMsgsEvents));
-    {
-        CComPtr<IConnectionPointContainer> container;
-        ASSERT_EQ(messages->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
-        CComPtr<IConnectionPoint> point;
-        ASSERT_EQ(container->FindConnectionPoint(DIID_DNUVSimulationMsgsEvents, &point), S_OK);
-        DWORD cookie = 0;
-        ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
-    }
+    CComPtr<EventSink> sink = LeftAdvised(messages);
     sink->OnCall([&](const SinkCall&) { messages.Release(); });
     Write("last\nnever\n");
     EXPECT_EQ(sink->Lines(), std::vector<std::string>{"last"}) << "the rest of the write went with the object";
@@ -172,12 +172,7 @@ TEST_F(MessagesTest, LinesWrittenOnOtherThreadsReachTheSinkOnThoseThreadsWhole) 
 
 TEST(MessagesLifetime, TheLastReleaseWaitsForALineBeingDeliveredOnAnotherThread) {
     CComPtr<INUVSimulationMsgs2> messages = NewMessages();
-    CComPtr<EventSink> sink(new EventSink(DIID_DNUVSimulationMsgsEvents));
-    {
-        Advised advised(messages, DIID_DNUVSimulationMsgsEvents);
-        sink = advised.sink;
-        advised.cookie = 0;  // stays advised after this scope
-    }
+    CComPtr<EventSink> sink = LeftAdvised(messages);
     std::atomic<bool> inside{false}, go{false}, sink_returned{false};
     sink->OnCall([&](const SinkCall&) {
         inside = true;
@@ -248,20 +243,6 @@ TEST_F(MessagesTest, ErrorSupportAndDefaultSource) {
 }
 
 // Engine documents registered with the process's message object.
-class MessageDocumentsTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_EQ(QuerySimulationMsgs(IID_INUVSimulationMsgs2, reinterpret_cast<void**>(&messages_)), S_OK);
-        sink_ = std::make_unique<Advised>(messages_, DIID_DNUVSimulationMsgsEvents);
-    }
-    void TearDown() override {
-        sink_.reset();
-        messages_.Release();
-    }
-    CComPtr<INUVSimulationMsgs2> messages_;
-    std::unique_ptr<Advised> sink_;
-};
-
 TEST_F(MessageDocumentsTest, DocumentsGetEachLineBeforeTheSinksOncePerRegistration) {
     FakeDocument document, other;
     std::vector<std::string> order;

@@ -1,6 +1,7 @@
 // The script service: one command run for a client, echoed into the engine's output between a start and
 // an end mark and raised as one request.
 #include "channels_support.h"
+#include "late_bound.h"
 
 namespace channels_test {
 namespace {
@@ -13,6 +14,11 @@ intptr_t g_last_request = 0;
 void Trace(std::string what) {
     std::lock_guard lock(g_trace_mutex);
     g_trace.push_back(std::move(what));
+}
+
+void ClearTrace() {
+    std::lock_guard lock(g_trace_mutex);
+    g_trace.clear();
 }
 
 intptr_t OnRequestStart(intptr_t a, intptr_t b, ZEQEOSimulation*) {
@@ -28,10 +34,7 @@ class ScriptTest : public SimulationFixture {
 protected:
     void SetUp() override {
         SimulationFixture::SetUp();
-        {
-            std::lock_guard lock(g_trace_mutex);
-            g_trace.clear();
-        }
+        ClearTrace();
         ASSERT_EQ(rtoevent_create_callbacks(29), 0);
         rtoevent_set_callback(ZEQ_EVT_REQUEST_START, OnRequestStart);
         rtoevent_set_callback(ZEQ_EVT_REQUEST_END, OnRequestEnd);
@@ -75,7 +78,7 @@ TEST_F(ScriptTest, ACommandShowsBetweenTheMarksAsOneRequest) {
     EXPECT_EQ(output_->sink->Lines().back().rfind("FEED.F = 12", 0), 0u) << output_->sink->Lines().back();
 
     // An empty command runs one empty line, without an echo.
-    g_trace.clear();
+    ClearTrace();
     journal.Clear();
     ASSERT_EQ(script_->Execute(CComBSTR(OLESTR(""))), S_OK);
     EXPECT_EQ(TraceSoFar(), (std::vector<std::string>{"line \x0F", "start Execute 0", "end " + Request() + " Execute",
@@ -101,10 +104,7 @@ TEST_F(ScriptTest, FailuresAndTheirErrorInformation) {
 
     // A command that throws inside the engine still ends the request and writes the end mark.
     zeq::testing::ThrowOnCommand(*sim_, "boom");
-    {
-        std::lock_guard lock(g_trace_mutex);
-        g_trace.clear();
-    }
+    ClearTrace();
     EXPECT_EQ(script_->Execute(CComBSTR(OLESTR("boom now"))), DISP_E_EXCEPTION);
     e = TakeError();
     EXPECT_EQ(e.description, "Error executing command");
@@ -115,10 +115,7 @@ TEST_F(ScriptTest, FailuresAndTheirErrorInformation) {
     zeq::testing::ThrowOnCommand(*sim_, "");
 
     // Once the engine has let go of the simulation nothing is written or raised.
-    {
-        std::lock_guard lock(g_trace_mutex);
-        g_trace.clear();
-    }
+    ClearTrace();
     sim_.reset();
     EXPECT_EQ(script_->Execute(CComBSTR(OLESTR("echo gone"))), DISP_E_EXCEPTION);
     e = TakeError();
@@ -129,12 +126,7 @@ TEST_F(ScriptTest, FailuresAndTheirErrorInformation) {
 }
 
 TEST_F(ScriptTest, LateBoundExecuteAndErrorSupport) {
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR name = const_cast<LPOLESTR>(OLESTR("EXECUTE"));
-    ASSERT_EQ(script_->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
-    CComVariant command(OLESTR("echo late"));
-    DISPPARAMS params{&command, nullptr, 1, 0};
-    EXPECT_EQ(script_->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(nuvtest::CallByName(script_, u"EXECUTE", DISPATCH_METHOD, {CComVariant("echo late")}, nullptr), S_OK);
     EXPECT_EQ(output_->sink->Lines().at(2), "late");
     CComPtr<ISupportErrorInfo> support;
     ASSERT_EQ(script_->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)), S_OK);

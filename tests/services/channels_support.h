@@ -150,6 +150,22 @@ public:
     std::function<void(const char*)> hook;
 };
 
+// A counted object whose count a test can read.
+class Counted final : public IUnknown {
+public:
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (riid != IID_IUnknown) return E_NOINTERFACE;
+        *ppv = this;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
+    STDMETHOD_(ULONG, Release)() override { return --refs; }  // lives on the test's stack
+    std::atomic<ULONG> refs{0};
+};
+
 // A fresh message object (not the process one), with one reference.
 inline CComPtr<INUVSimulationMsgs2> NewMessages() {
     CComPtr<IUnknown> unk;

@@ -1,5 +1,4 @@
-// Dynamic tasks by scope, and sampled variable histories with the profile class the library exports.
-
+// Dynamic tasks by scope, and sampled variable histories.
 #include <cmath>
 
 #include "tasks_support.h"
@@ -172,19 +171,6 @@ TEST_F(ProfileTest, BadRangesNamesAndArgumentsFail) {
     sim_.reset();
     EXPECT_EQ(service_->GetProfileByIndex(w, 0, 1, 1, &values), static_cast<HRESULT>(0x80040101));
     EXPECT_EQ(service_->GetProfileByName(Text("SEC.H.W"), 0, 1, 1, &values), static_cast<HRESULT>(0x80040101));
-}
-
-TEST(VarProfileClass, SystemLibraryExportsTheProfileMembers) {
-    void* library = nuv::test::OpenLibrary(NUVCLASS_PATH);
-    ASSERT_NE(library, nullptr) << nuv::test::LibraryError();
-    for (const char* name : {"_ZN10VarProfileC1Ev", "_ZN10VarProfileC1ERKS_", "_ZN10VarProfileaSERKS_",
-                             "_ZNK10VarProfile6ActiveEv", "_ZN10VarProfile9SetActiveEb", "_ZN11ProfileItemaSERKS_",
-                             "_ZN11ProfileItemaSEOS_"}) {
-        void* symbol = nuv::test::FindSymbol(library, name);
-        ASSERT_NE(symbol, nullptr) << name;
-        EXPECT_NE(nuv::test::ModulePathOf(symbol).find("nuvclass"), std::string::npos) << name << " comes from the system";
-    }
-    nuv::test::CloseLibrary(library);
 }
 
 }  // namespace

@@ -88,6 +88,12 @@ TEST_F(EditTest, AddBlockUpperCasesNamesAndPassesOnlyTextArguments) {
     EXPECT_EQ(edit->AddBlock(Text("bad.name"), Text("FEED"), CComVariant()), static_cast<HRESULT>(0x80040701));
     EXPECT_EQ(TakeError().description, "Invalid name for a block");
     EXPECT_EQ(edit->AddBlock(Text("other"), Text("nosuchtype"), CComVariant()), static_cast<HRESULT>(0x80040703));
+    // Late-bound, with an empty argument list.
+    CComVariant missing, result;
+    EXPECT_EQ(tasks_test::CallByName(edit, OLESTR("addblock"), DISPATCH_METHOD,
+                                     {CComVariant("late"), CComVariant("Feed"), missing}, &result),
+              S_OK);
+    EXPECT_GE(sim_->FindVar("LATE.F"), 0);
 
     EXPECT_EQ(edit->RemoveBlock(Text("heat2")), S_OK);
     EXPECT_LT(sim_->FindVar("HEAT2.T"), 0);
@@ -122,16 +128,6 @@ TEST_F(EditTest, BlockServiceOutlivingTheSimulationFailsInsteadOfTouchingIt) {
     EXPECT_EQ(TakeError().source, "NUVEditBlock");
     EXPECT_EQ(edit->RemoveBlock(Text("H")), kInvalidObject);
     EXPECT_EQ(edit->RemoveAllBlocks(), kInvalidObject);
-}
-
-TEST_F(EditTest, LateBoundAddBlockWithAnEmptyArgumentList) {
-    CComPtr<INUVEditBlock> edit = BlockService(Flowsheet());
-    ASSERT_TRUE(edit);
-    CComVariant missing, result;
-    EXPECT_EQ(tasks_test::CallByName(edit, OLESTR("addblock"), DISPATCH_METHOD,
-                                     {CComVariant("late"), CComVariant("Feed"), missing}, &result),
-              S_OK);
-    EXPECT_GE(sim_->FindVar("LATE.F"), 0);
 }
 
 }  // namespace

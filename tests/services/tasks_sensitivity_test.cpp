@@ -1,5 +1,7 @@
 // Sensitivity: variable lists by name, their checks and errors, and the result matrix.
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 #include "events_support.h"
 #include "tasks_support.h"
@@ -88,17 +90,6 @@ TEST_F(SensitivityTest, RepeatedIndependentNamesSpoilTheListUntilItIsSetAgain) {
     EXPECT_EQ(Count(false), 1);
 }
 
-TEST_F(SensitivityTest, CalculateNeedsBothLists) {
-    CComVariant results, flags(5);
-    EXPECT_EQ(service_->Calculate(&flags, nullptr), E_POINTER);
-    EXPECT_EQ(flags.vt, VT_EMPTY) << "the flags are cleared first";
-    EXPECT_EQ(service_->Calculate(nullptr, &results), static_cast<HRESULT>(0x80040801));
-    EXPECT_EQ(TakeError().description, "No dependent variables defined");
-    ASSERT_EQ(service_->put_DependentVariables(Names({"A.Y"})), S_OK);
-    EXPECT_EQ(service_->Calculate(nullptr, &results), static_cast<HRESULT>(0x80040802));
-    EXPECT_EQ(TakeError().description, "No independent variables defined");
-}
-
 TEST_F(SensitivityTest, ResultsHaveARowPerIndependentAndAColumnPerDependentAndTheObjective) {
     ASSERT_EQ(service_->put_DependentVariables(Names({"A.Y", "A.Z"})), S_OK);
     ASSERT_EQ(service_->put_IndependentVariables(Names({"A.X", "A.K", "SEC.H.U"})), S_OK);
@@ -111,22 +102,19 @@ TEST_F(SensitivityTest, ResultsHaveARowPerIndependentAndAColumnPerDependentAndTh
     ASSERT_EQ(service_->Calculate(&flags, &results), S_OK);
     ASSERT_EQ(results.vt, VT_ARRAY | VT_R8);
     ASSERT_EQ(SafeArrayGetDim(results.parray), 2u);
-    LONG rows = 0, columns = 0, lower = 0;
-    SafeArrayGetUBound(results.parray, 1, &rows);
-    SafeArrayGetUBound(results.parray, 2, &columns);
-    SafeArrayGetLBound(results.parray, 2, &lower);
-    EXPECT_EQ(rows, 3);
-    EXPECT_EQ(columns, 3);
-    EXPECT_EQ(lower, 1);
-    // Y = K X and Z = Y + X^2 in base units, X shown in kg/h (1/3600 kg/s); objective 2 Z.
+    LONG bounds[3] = {};
+    SafeArrayGetUBound(results.parray, 1, &bounds[0]);
+    SafeArrayGetUBound(results.parray, 2, &bounds[1]);
+    SafeArrayGetLBound(results.parray, 2, &bounds[2]);
+    EXPECT_EQ(std::vector<LONG>(bounds, bounds + 3), (std::vector<LONG>{3, 3, 1})) << "rows, columns, lower bound";
+    // Y = K X and Z = Y + X^2 in base units, X shown in kg/h (1/3600 kg/s); objective 2 Z; U drives neither.
     const double x = Value("A.X"), k = Value("A.K"), perShown = 1.0 / 3600;
-    EXPECT_NEAR(Cell(results.parray, 1, 1), k * perShown, 1e-6);
-    EXPECT_NEAR(Cell(results.parray, 1, 2), (k + 2 * x) * perShown, 1e-6);
-    EXPECT_NEAR(Cell(results.parray, 1, 3), 2 * (k + 2 * x) * perShown, 1e-6);
-    EXPECT_NEAR(Cell(results.parray, 2, 1), x, 1e-4);
-    EXPECT_NEAR(Cell(results.parray, 2, 2), x, 1e-4);
-    EXPECT_NEAR(Cell(results.parray, 2, 3), 2 * x, 1e-4);
-    for (LONG j = 1; j <= 3; ++j) EXPECT_NEAR(Cell(results.parray, 3, j), 0, 1e-9) << "U drives neither";
+    const double expected[3][3] = {{k * perShown, (k + 2 * x) * perShown, 2 * (k + 2 * x) * perShown},
+                                   {x, x, 2 * x},
+                                   {0, 0, 0}};
+    const double within[3] = {1e-6, 1e-4, 1e-9};
+    for (LONG i = 1; i <= 3; ++i)
+        for (LONG j = 1; j <= 3; ++j) EXPECT_NEAR(Cell(results.parray, i, j), expected[i - 1][j - 1], within[i - 1]) << i << j;
 
     ASSERT_EQ(flags.vt, VT_ARRAY | VT_BOOL);
     EXPECT_EQ(SafeArrayGetDim(flags.parray), 1u);
@@ -137,11 +125,17 @@ TEST_F(SensitivityTest, ResultsHaveARowPerIndependentAndAColumnPerDependentAndTh
     }
 }
 
-TEST_F(SensitivityTest, EngineFailuresAreReportedAndNoResultIsGiven) {
+TEST_F(SensitivityTest, CalculateNeedsBothListsAndEngineFailuresGiveNoResult) {
+    CComVariant flags(5), results;
+    EXPECT_EQ(service_->Calculate(&flags, nullptr), E_POINTER);
+    EXPECT_EQ(flags.vt, VT_EMPTY) << "the flags are cleared first";
+    EXPECT_EQ(service_->Calculate(nullptr, &results), static_cast<HRESULT>(0x80040801));
+    EXPECT_EQ(TakeError().description, "No dependent variables defined");
     ASSERT_EQ(service_->put_DependentVariables(Names({"A.Y"})), S_OK);
+    EXPECT_EQ(service_->Calculate(nullptr, &results), static_cast<HRESULT>(0x80040802));
+    EXPECT_EQ(TakeError().description, "No independent variables defined");
     ASSERT_EQ(service_->put_IndependentVariables(Names({"A.X"})), S_OK);
     zeq::testing::FailNext(*sim_, static_cast<int>(0x80040805));
-    CComVariant flags, results;
     EXPECT_EQ(service_->Calculate(&flags, &results), static_cast<HRESULT>(0x80040805));
     EXPECT_EQ(TakeError().description, "Jacobian wrt to free variables is singular.");
     EXPECT_EQ(results.vt, VT_EMPTY);
@@ -210,6 +204,26 @@ TEST_F(SensitivityTest, LateBoundListsAndCalculation) {
     ASSERT_EQ(tasks_test::CallByName(service_, OLESTR("Calculate"), DISPATCH_METHOD, {CComVariant(flagsRef)}, &results), S_OK);
     EXPECT_EQ(results.vt, VT_ARRAY | VT_R8);
     EXPECT_EQ(flags.vt, VT_ARRAY | VT_BOOL);
+}
+
+// One service object used from several threads at once: its lists are read and replaced under a lock.
+TEST_F(SensitivityTest, OneServiceSharedBetweenThreads) {
+    INUVSensitivity* shared = service_;
+    ASSERT_EQ(shared->put_IndependentVariables(Names({"A.K"})), S_OK);
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 25; ++i) {
+                if (FAILED(shared->put_DependentVariables(Names({t % 2 ? "A.Y" : "A.Z"})))) ++failures;
+                CComVariant names, results;
+                if (FAILED(shared->get_DependentVariables(&names))) ++failures;
+                const HRESULT hr = shared->Calculate(nullptr, &results);
+                if (FAILED(hr) || results.vt != (VT_ARRAY | VT_R8)) ++failures;
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(failures.load(), 0);
 }
 
 }  // namespace

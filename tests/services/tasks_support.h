@@ -10,6 +10,7 @@
 #include "atl/nuvatlbase.h"
 #include "error_text.h"
 #include "late_bound.h"
+#include "safe_arrays.h"
 #include "nuvclasslib.h"
 #include "simulation_fixture.h"
 
@@ -33,18 +34,7 @@ using nuvtest::TakeError;
 inline CComBSTR Text(const char* s) { return CComBSTR(s); }
 
 // A one-dimensional array of texts with lower bound 1, as a VARIANT.
-inline CComVariant Names(const std::vector<std::string>& names) {
-    SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 1, static_cast<ULONG>(names.size()));
-    for (LONG i = 0; i < static_cast<LONG>(names.size()); ++i) {
-        CComBSTR text(names[static_cast<size_t>(i)].c_str());
-        LONG at = i + 1;
-        SafeArrayPutElement(array, &at, text.m_str);
-    }
-    CComVariant v;
-    v.vt = VT_ARRAY | VT_BSTR;
-    v.parray = array;
-    return v;
-}
+inline CComVariant Names(const std::vector<std::string>& names) { return nuvtest::TextArray(names, 1); }
 
 // The texts of a one-dimensional array of BSTR.
 inline std::vector<std::string> TextsOf(SAFEARRAY* array) {

@@ -20,7 +20,7 @@ TEST(Bstr, LengthPrefixHoldsByteCount) {
     }
 }
 
-TEST(Bstr, NullAndEmptyAreDistinct) {
+TEST(Bstr, NullEmptyAndEmbeddedNuls) {
     EXPECT_TRUE(SysAllocString(nullptr) == nullptr);
     EXPECT_EQ(SysStringLen(nullptr), 0u);
     EXPECT_EQ(SysStringByteLen(nullptr), 0u);
@@ -31,16 +31,14 @@ TEST(Bstr, NullAndEmptyAreDistinct) {
     BstrHolder zero(SysAllocStringLen(OLESTR("xyz"), 0));
     ASSERT_TRUE(zero.get() != nullptr);
     EXPECT_EQ(SysStringLen(zero.get()), 0u);
-}
 
-TEST(Bstr, EmbeddedNulsSurvive) {
+    // Embedded NULs survive; SysAllocString stops at the first.
     const OLECHAR text[] = {'a', 0, 'b', 0, 'c'};
     BstrHolder b(SysAllocStringLen(text, 5));
     ASSERT_TRUE(b.get() != nullptr);
     EXPECT_EQ(SysStringLen(b.get()), 5u);
     EXPECT_TRUE(bstr_text(b.get()) == ostring(text, 5));
     EXPECT_EQ(b.get()[5], OLECHAR(0));
-    // SysAllocString stops at the first NUL.
     BstrHolder c(SysAllocString(b.get()));
     EXPECT_EQ(SysStringLen(c.get()), 1u);
 }

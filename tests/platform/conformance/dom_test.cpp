@@ -41,7 +41,8 @@ VARIANT int_value(LONG v) {
 
 }  // namespace
 
-// The calls a grid definition makes to save itself, and reading the result back.
+// The calls a grid definition makes to save itself, and reading the result back: attributes keep their
+// order and their text, children their document order.
 TEST(Dom, SavedDefinitionReloadsWithItsAttributesAndChildren) {
     Apartment apartment;
     Ref<IXMLDOMDocument> doc;
@@ -52,12 +53,24 @@ TEST(Dom, SavedDefinitionReloadsWithItsAttributesAndChildren) {
     BstrHolder root_name(SysAllocString(OLESTR("NUVGridInfo")));
     Ref<IXMLDOMElement> root;
     ASSERT_EQ(doc->createElement(root_name.get(), &root.p), S_OK);
-    BstrHolder mask(SysAllocString(OLESTR("ModMask")));
-    EXPECT_EQ(root->setAttribute(mask.get(), int_value(-8)), S_OK);
+    for (const OLECHAR* name : {OLESTR("ColHeaderHeight"), OLESTR("RowHeight"), OLESTR("FrozenCols")}) {
+        BstrHolder attribute(SysAllocString(name));
+        EXPECT_EQ(root->setAttribute(attribute.get(), int_value(-8)), S_OK);
+    }
+    BstrHolder help(SysAllocString(OLESTR("HelpFile")));
+    VARIANT help_text;
+    VariantInit(&help_text);
+    help_text.vt = VT_BSTR;
+    help_text.bstrVal = SysAllocString(OLESTR("a<b & \"c\""));
+    EXPECT_EQ(root->setAttribute(help.get(), help_text), S_OK);
+    EXPECT_EQ(help_text.vt, VT_BSTR);  // the caller's VARIANT is left alone
+    VariantClear(&help_text);
     BstrHolder child_name(SysAllocString(OLESTR("NUVGridVarInfo")));
-    for (int i = 0; i < 3; ++i) {
+    BstrHolder mask(SysAllocString(OLESTR("ModMask")));
+    for (LONG i = 0; i < 3; ++i) {
         Ref<IXMLDOMElement> child;
         ASSERT_EQ(doc->createElement(child_name.get(), &child.p), S_OK);
+        EXPECT_EQ(child->setAttribute(mask.get(), int_value(i)), S_OK);
         Ref<IXMLDOMNode> appended;
         ASSERT_EQ(root->appendChild(child.p, &appended.p), S_OK);
         EXPECT_TRUE(static_cast<IUnknown*>(appended.p) != nullptr);
@@ -81,7 +94,8 @@ TEST(Dom, SavedDefinitionReloadsWithItsAttributesAndChildren) {
     ULONG n = 0;
     while (SUCCEEDED(stream->Read(buffer, sizeof buffer, &n)) && n) bytes.append(buffer, n);
     stream->Release();
-    EXPECT_TRUE(bytes.find("<NUVGridInfo ModMask=\"-8\">") != std::string::npos);
+    EXPECT_TRUE(bytes.find("<NUVGridInfo ColHeaderHeight=\"-8\" RowHeight=\"-8\" FrozenCols=\"-8\" HelpFile=") !=
+                std::string::npos);
 
     // Read back through a second document.
     const size_t start_of_root = bytes.find("<NUVGridInfo");
@@ -98,9 +112,9 @@ TEST(Dom, SavedDefinitionReloadsWithItsAttributesAndChildren) {
     ASSERT_EQ(copy->get_documentElement(&loaded.p), S_OK);
     VARIANT value;
     VariantInit(&value);
-    ASSERT_EQ(loaded->getAttribute(mask.get(), &value), S_OK);
+    ASSERT_EQ(loaded->getAttribute(help.get(), &value), S_OK);
     EXPECT_EQ(value.vt, VT_BSTR);
-    EXPECT_TRUE(bstr_text(value.bstrVal) == ostring(OLESTR("-8")));
+    EXPECT_TRUE(bstr_text(value.bstrVal) == ostring(OLESTR("a<b & \"c\"")));
     VariantClear(&value);
     BstrHolder missing(SysAllocString(OLESTR("Missing")));
     EXPECT_EQ(loaded->getAttribute(missing.get(), &value), S_FALSE);
@@ -110,6 +124,17 @@ TEST(Dom, SavedDefinitionReloadsWithItsAttributesAndChildren) {
     LONG count = 0;
     EXPECT_EQ(children->get_length(&count), S_OK);
     EXPECT_EQ(count, 3);
+    for (LONG i = 0; i < 3; ++i) {
+        Ref<IXMLDOMNode> node;
+        ASSERT_EQ(children->nextNode(&node.p), S_OK);
+        Ref<IXMLDOMElement> child;
+        ASSERT_EQ(node->QueryInterface(IID_IXMLDOMElement, child.out()), S_OK);
+        ASSERT_EQ(child->getAttribute(mask.get(), &value), S_OK);
+        EXPECT_TRUE(bstr_text(value.bstrVal) == ostring(1, OLECHAR('0' + i)));
+        VariantClear(&value);
+    }
+    Ref<IXMLDOMNode> past_end;
+    EXPECT_EQ(children->nextNode(&past_end.p), S_FALSE);
 }
 
 TEST(Dom, TextAndXmlOfElements) {

@@ -437,22 +437,30 @@ TEST(ChangeType, FollowsReferences) {
     SysFreeString(s);
 }
 
-TEST(ChangeType, InPlaceReplacesTheSourceOnlyOnSuccess) {
+// A destination, the source itself or another VARIANT, is replaced on success (its old string freed) and
+// kept on failure.
+TEST(ChangeType, DestinationIsReplacedOnSuccessAndKeptOnFailure) {
     VARIANT v = text(OLESTR("12"));
     ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_I4), S_OK);
     EXPECT_EQ(v.vt, VT_I4);
     EXPECT_EQ(v.lVal, 12);
-
-    VARIANT bad = text(OLESTR("twelve"));
-    EXPECT_EQ(VariantChangeType(&bad, &bad, 0, VT_I4), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(bad.vt, VT_BSTR);
-    EXPECT_TRUE(bstr_text(bad.bstrVal) == ostring(OLESTR("twelve")));
-    VariantClear(&bad);
-
     VARIANT real = r8(2.5);
     ASSERT_EQ(VariantChangeType(&real, &real, 0, VT_BSTR), S_OK);
     EXPECT_TRUE(bstr_text(real.bstrVal) == ostring(OLESTR("2.5")));
     VariantClear(&real);
+    VARIANT bad = text(OLESTR("twelve"));
+    EXPECT_EQ(VariantChangeType(&bad, &bad, 0, VT_I4), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(bad.vt, VT_BSTR);
+    EXPECT_TRUE(bstr_text(bad.bstrVal) == ostring(OLESTR("twelve")));
+
+    VARIANT dest = text(OLESTR("old"));
+    ASSERT_EQ(VariantChangeType(&dest, &v, 0, VT_BSTR), S_OK);
+    EXPECT_TRUE(bstr_text(dest.bstrVal) == ostring(OLESTR("12")));
+    EXPECT_EQ(VariantChangeType(&dest, &bad, 0, VT_I4), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(dest.vt, VT_BSTR);
+    EXPECT_TRUE(bstr_text(dest.bstrVal) == ostring(OLESTR("12")));
+    VariantClear(&bad);
+    VariantClear(&dest);
 }
 
 TEST(ChangeType, ObjectsConvertThroughTheirDefaultValue) {
@@ -509,9 +517,7 @@ TEST(Variant, CopyIsDeep) {
     EXPECT_TRUE(bstr_text(dst.bstrVal) == ostring(raw, 3));
     VariantClear(&dst);
     VariantClear(&src);
-}
-
-TEST(Variant, CopyIndInPlaceDereferences) {
+    // In place, VariantCopyInd replaces the reference with its value.
     LONG number = 41;
     VARIANT v = make(VT_I4 | VT_BYREF);
     v.plVal = &number;
@@ -528,17 +534,4 @@ TEST(Variant, BadTypesAreRefused) {
     EXPECT_EQ(VariantCopy(&out, &v), DISP_E_BADVARTYPE);
     VARIANT ok = i4(1);
     EXPECT_EQ(VariantChangeType(&out, &ok, 0, 0x7F), DISP_E_BADVARTYPE);
-}
-
-TEST(ChangeType, DestinationIsReplacedOnSuccessAndKeptOnFailure) {
-    VARIANT dest = text(OLESTR("old"));
-    VARIANT number = i4(12);
-    ASSERT_EQ(VariantChangeType(&dest, &number, 0, VT_BSTR), S_OK);  // the old string is freed
-    EXPECT_TRUE(bstr_text(dest.bstrVal) == ostring(OLESTR("12")));
-    VARIANT bad = text(OLESTR("x"));
-    EXPECT_EQ(VariantChangeType(&dest, &bad, 0, VT_I4), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(dest.vt, VT_BSTR);
-    EXPECT_TRUE(bstr_text(dest.bstrVal) == ostring(OLESTR("12")));
-    VariantClear(&bad);
-    VariantClear(&dest);
 }
