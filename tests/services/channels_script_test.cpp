@@ -126,7 +126,7 @@ TEST_F(ScriptTest, FailuresAndTheirErrorInformation) {
 }
 
 TEST_F(ScriptTest, LateBoundExecuteAndErrorSupport) {
-    EXPECT_EQ(nuvtest::CallByName(script_, u"EXECUTE", DISPATCH_METHOD, {CComVariant("echo late")}, nullptr), S_OK);
+    EXPECT_EQ(nuvtest::CallByName(script_, OLESTR("EXECUTE"), DISPATCH_METHOD, {CComVariant("echo late")}, nullptr), S_OK);
     EXPECT_EQ(output_->sink->Lines().at(2), "late");
     CComPtr<ISupportErrorInfo> support;
     ASSERT_EQ(script_->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)), S_OK);
