@@ -167,11 +167,17 @@ int Solver::SetTextParameter(const char* name, const char* value) {
     return 0;
 }
 
+uint64_t NewVariableSerial() {
+    static std::atomic<uint64_t> next{1};
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
+
 // ---- Block ----
 
 Block::Block(Simulation* sim, Container* parent, const BlockDef& def)
-    : sim_(sim), parent_(parent), name_(def.name), type_(def.type), included_(def.included) {
-    SetPrefix(parent ? parent->Prefix() : std::string());
+    : sim_(sim), parent_(parent), name_(def.name), type_(def.type),
+      prefix_(parent && !parent->Prefix().empty() ? parent->Prefix() + "." + def.name : def.name),
+      included_(def.included) {
     for (const ParamDef& p : def.params) params_.push_back(CopyParameter<Parameter>(p));
     for (const PortDef& p : def.ports) ports_.push_back(std::make_unique<Port>(this, p));
     if (def.aggregate) sub_ = std::make_unique<Container>(sim, this);
@@ -180,10 +186,11 @@ Block::Block(Simulation* sim, Container* parent, const BlockDef& def)
 Block::~Block() = default;
 
 void Block::SetPrefix(const std::string& parent_prefix) {
-    // Only a changed prefix is written: another thread may be reading the one handed out.
-    std::string prefix = parent_prefix.empty() ? name_ : parent_prefix + "." + name_;
-    if (prefix != prefix_) prefix_ = std::move(prefix);
+    // The prefix handed out before stays readable: another thread may be reading it.
+    prefix_.Set(parent_prefix.empty() ? name_.Get() : parent_prefix + "." + name_.Get(), sim_->retired_texts_);
 }
+
+void Block::Rename(const std::string& name) { name_.Set(name, sim_->retired_texts_); }
 
 void Block::Retire() {
     retired_ = true;
@@ -374,11 +381,14 @@ Fn resolve_factory(Fn installed, const char* name) {
 // Reuses the wrapper the engine keeps for the object, or asks the system for a new one and keeps it. The
 // factory runs with the engine lock released, so another thread may fill the slot or change the layout
 // meanwhile: the first wrapper kept wins, and one made for a layout that has changed since is dropped and
-// the lookup made again. `slot_of` finds the slot of the position, null when the position is gone.
-template <class Fn, class SlotOf>
-HRESULT get_item(Simulation* sim, int pos, SlotOf slot_of, Fn factory, REFIID riid, void** ppv) {
+// the lookup made again, from the container's index (which may stand for another member now, or none).
+// `pos_of` gives the 0-based position of the index now (negative when there is none), `slot_of` the
+// slot of a position.
+template <class Fn, class PosOf, class SlotOf>
+HRESULT get_item(Simulation* sim, PosOf pos_of, SlotOf slot_of, Fn factory, REFIID riid, void** ppv) {
     for (;;) {
-        INUVWrapper** slot = slot_of(pos);
+        const int pos = pos_of();
+        INUVWrapper** slot = pos >= 0 ? slot_of(pos) : nullptr;
         if (!slot) return E_INVALIDARG;
         if (*slot) return (*slot)->QueryOuter(riid, ppv);
         if (!factory) return E_NOTIMPL;
@@ -410,28 +420,26 @@ HRESULT Container::GetItem(int index, REFIID riid, void** ppv) {
     zeq::EngineCall call;
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    int pos = ToGlobal(index);
-    if (pos < 0) return E_INVALIDARG;
+    auto pos_of = [this, index] { return ToGlobal(index); };
     auto fn = resolve_factory(g_var_factory, "NUVClassFactory_QueryCreateVarWrapper");
     auto slot_of = [this](int p) -> INUVWrapper** {
         auto& vars = sim_->Vars();
         return p >= 0 && static_cast<size_t>(p) < vars.size() ? &vars[static_cast<size_t>(p)].wrapper : nullptr;
     };
-    return get_item(sim_, pos, slot_of, fn, riid, ppv);
+    return get_item(sim_, pos_of, slot_of, fn, riid, ppv);
 }
 
 HRESULT Container::GetEquationItem(int index, REFIID riid, void** ppv) {
     zeq::EngineCall call;
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    int pos = ToGlobalEqn(index);
-    if (pos < 0) return E_INVALIDARG;
+    auto pos_of = [this, index] { return ToGlobalEqn(index); };
     auto fn = resolve_factory(g_eqn_factory, "NUVClassFactory_QueryCreateEqnWrapper");
     auto slot_of = [this](int p) -> INUVWrapper** {
         auto& eqns = sim_->Eqns();
         return p >= 0 && static_cast<size_t>(p) < eqns.size() ? &eqns[static_cast<size_t>(p)].wrapper : nullptr;
     };
-    return get_item(sim_, pos, slot_of, fn, riid, ppv);
+    return get_item(sim_, pos_of, slot_of, fn, riid, ppv);
 }
 
 bool Container::LoadVariableData(int index, ZEQVariableData* record, bool flag) {
