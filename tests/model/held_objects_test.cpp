@@ -387,7 +387,7 @@ TEST_F(ObjectsTest, NamesReadWhileAnotherThreadRenamesAreWhole) {
     std::atomic<bool> stop{false};
     std::atomic<int> wrong{0};
     std::vector<std::thread> readers;
-    for (int t = 0; t < 2; ++t) {
+    for (int t = 0; t < 3; ++t) {
         readers.emplace_back([&] {
             while (!stop.load()) {
                 const std::string name = objects_test::NameOf(section);
@@ -396,7 +396,7 @@ TEST_F(ObjectsTest, NamesReadWhileAnotherThreadRenamesAreWhole) {
             }
         });
     }
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 1000; ++i) {
         ASSERT_EQ(sim_->ExecuteCommand(("rename SECTION " + kLong + "\n").c_str()), 0);
         ASSERT_EQ(sim_->ExecuteCommand(("rename " + kLong + " SECTION\n").c_str()), 0);
     }
