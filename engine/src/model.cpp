@@ -125,7 +125,7 @@ bool Solver::GetTextParameterName(int i, char* buf, int size, const char** value
     zeq::EngineCall call;
     if (i < 1 || i > GetTextParameterCount()) return false;
     copy_name(def_.texts[static_cast<size_t>(i - 1)].first, buf, size);
-    if (value) *value = def_.texts[static_cast<size_t>(i - 1)].second.c_str();
+    if (value) *value = texts_[static_cast<size_t>(i - 1)].c_str();
     return true;
 }
 int Solver::GetIntParameter(const char* name) {
@@ -141,7 +141,7 @@ double Solver::GetRealParameter(const char* name) {
 const char* Solver::GetTextParameter(const char* name) {
     zeq::EngineCall call;
     int i = find_param(def_.texts, name);
-    return i < 0 ? nullptr : def_.texts[static_cast<size_t>(i)].second.c_str();
+    return i < 0 ? nullptr : texts_[static_cast<size_t>(i)].c_str();
 }
 int Solver::SetIntParameter(const char* name, int value) {
     zeq::EngineCall call;
@@ -164,6 +164,7 @@ int Solver::SetTextParameter(const char* name, const char* value) {
     int i = find_param(def_.texts, name);
     if (i < 0) return ZEQ_E_NOT_FOUND;
     def_.texts[static_cast<size_t>(i)].second = value ? value : "";
+    texts_[static_cast<size_t>(i)].Set(def_.texts[static_cast<size_t>(i)].second, retired_);
     return 0;
 }
 
@@ -555,6 +556,11 @@ void Simulation::Clear() {
     ++generation_;
     vars_.clear();
     eqns_.clear();
+    // Solver wrappers may be using their solvers on other threads: the solvers live on, without wrappers.
+    for (auto& solver : solvers_) {
+        solver->Wrapper().Set(nullptr);
+        retired_solvers_.push_back(std::move(solver));
+    }
     solvers_.clear();
     objectives_.clear();
     globals_.params.clear();
@@ -692,7 +698,7 @@ void Simulation::BuildFrom(const ModelDef& def, DefReleaser* release) {
     BuildMembers(flowsheet_.get(), def.flowsheet, vars_, eqns_, release);
     for (const SolverDef& s : def.solvers) solvers_.push_back(std::make_unique<Solver>(s));
     for (const ObjectiveDef& o : def.objectives) objectives_.push_back(Objective{o, {}, false, {}});
-    default_objective_ = def.default_objective;
+    default_objective_.Set(def.default_objective, retired_texts_);
     tags_ = def.tags;
     for (const ParamDef& p : def.globals) globals_.params.push_back(CopyParameter<Parameter>(p));
     types_ = def.types;
@@ -1223,7 +1229,7 @@ int Simulation::SetSolverScope(const char* scope) {
 
 const char* Simulation::GetDefaultObjective() {
     zeq::EngineCall call;
-    return default_objective_.empty() ? nullptr : default_objective_.c_str();
+    return default_objective_.Get().empty() ? nullptr : default_objective_.c_str();
 }
 
 bool Simulation::IsValidObjective(const char* name) {
@@ -1239,12 +1245,12 @@ int Simulation::SetDefaultObjective(const char* name) {
     Journal(std::string("SetDefaultObjective ") + (name ? name : "(null)"));
     if (int r = TakeInjectedResult()) return r;
     if (!name || !*name || iequals(name, "NONE")) {
-        default_objective_.clear();
+        default_objective_.Set("", retired_texts_);
         return 0;
     }
     for (auto& o : objectives_)
         if (iequals(o.def.name, name)) {
-            default_objective_ = o.def.name;
+            default_objective_.Set(o.def.name, retired_texts_);
             return 0;
         }
     return ZEQ_E_UNKNOWN_OBJECTIVE;

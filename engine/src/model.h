@@ -196,7 +196,9 @@ private:
 
 class Solver final : public EngineSolver {
 public:
-    explicit Solver(const SolverDef& def) : def_(def) {}
+    explicit Solver(const SolverDef& def) : def_(def) {
+        for (const auto& text : def_.texts) texts_.emplace_back(text.second);
+    }
     const char* GetName() override {
         EngineCall call;
         return def_.name.c_str();
@@ -228,6 +230,10 @@ public:
 
 private:
     SolverDef def_;
+    // The text parameters' values as handed out, by position in def_.texts; replaced ones are kept in
+    // retired_ for the solver's life.
+    std::vector<HandedText> texts_;
+    std::vector<std::unique_ptr<const std::string>> retired_;
     WrapperSlot wrapper_;
 };
 
@@ -603,7 +609,7 @@ private:
     std::atomic<unsigned> structure_generation_{0};
     std::vector<std::unique_ptr<Solver>> solvers_;
     std::vector<Objective> objectives_;
-    std::string default_objective_;
+    HandedText default_objective_;
     std::vector<TagDef> tags_;
     TagList taglist_;
     ParameterTable globals_;
@@ -627,8 +633,10 @@ private:
     // side holds their addresses and may be using them on another thread while they are removed.
     std::vector<std::unique_ptr<Block>> retired_blocks_;
     std::vector<std::unique_ptr<Container>> retired_containers_;
-    // Texts handed out by pointer and since replaced (blocks renamed): kept for the same reason.
+    // Texts handed out by pointer and since replaced (blocks renamed, the default objective changed), and
+    // the solvers of a model replaced by another: kept for the same reason.
     std::vector<std::unique_ptr<const std::string>> retired_texts_;
+    std::vector<std::unique_ptr<Solver>> retired_solvers_;
 };
 
 // Sets the process's active simulation (global parameters with a null table, var* functions).

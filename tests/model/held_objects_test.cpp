@@ -397,11 +397,59 @@ TEST_F(ObjectsTest, NamesReadWhileAnotherThreadRenamesAreWhole) {
         });
     }
     for (int i = 0; i < 1000; ++i) {
-        ASSERT_EQ(sim_->ExecuteCommand(("rename SECTION " + kLong + "\n").c_str()), 0);
-        ASSERT_EQ(sim_->ExecuteCommand(("rename " + kLong + " SECTION\n").c_str()), 0);
+        if (sim_->ExecuteCommand(("rename SECTION " + kLong + "\n").c_str()) != 0 ||
+            sim_->ExecuteCommand(("rename " + kLong + " SECTION\n").c_str()) != 0) {
+            wrong.fetch_add(1);
+        }
     }
     stop = true;
     for (std::thread& t : readers) t.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+// Solver names and text settings read while another thread changes the settings and reloads the model:
+// the engine hands these texts out by pointer, and reloading replaces the solvers. A reader gets a whole
+// text, old or new, or hears that its solver has gone.
+TEST_F(ObjectsTest, SolverTextsReadWhileAnotherThreadSetsThemAndReloadsAreWhole) {
+    const std::string kLong = "A_METHOD_NAME_TOO_LONG_FOR_A_SHORT_STRING";
+    char dir[] = "/tmp/nuv_solver_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string file = std::string(dir) + "/model.model";
+    ASSERT_EQ(simulation_->SaveSimulation(CComBSTR(file.c_str())), S_OK);
+    std::atomic<bool> stop{false};
+    std::atomic<int> wrong{0};
+    std::thread reader([&] {
+        while (!stop.load()) {
+            CComPtr<INUVSolverCollection> solvers;
+            CComPtr<INUVSolver> solver;
+            if (FAILED(simulation_->get_Solvers(&solvers)) || FAILED(solvers->get_Solver(I4(1), &solver))) continue;
+            CComBSTR name;
+            HRESULT hr = solver->get_Name(&name);
+            if (hr != nuv::kInvalidObject && (hr != S_OK || name.ToUtf8() != "MAIN")) wrong.fetch_add(1);
+            CComPtr<INUVParameters> params;
+            if (FAILED(solver->get_Parameters(&params))) continue;
+            CComVariant method;
+            hr = params->get_Item(Text("METHOD"), &method);
+            const std::string text = hr == S_OK ? objects_test::Show(method) : "";
+            if (hr != nuv::kInvalidObject && text != "8:NEWTON" && text != "8:" + kLong) wrong.fetch_add(1);
+        }
+    });
+    for (int i = 0; i < 300; ++i) {
+        CComPtr<INUVSolverCollection> solvers;
+        CComPtr<INUVSolver> solver;
+        CComPtr<INUVParameters> params;
+        // Failures are counted, not asserted: the reader must be stopped before the test ends.
+        if (simulation_->get_Solvers(&solvers) != S_OK || solvers->get_Solver(I4(1), &solver) != S_OK ||
+            solver->get_Parameters(&params) != S_OK || params->put_Item(Text("METHOD"), Text(kLong.c_str())) != S_OK ||
+            params->put_Item(Text("METHOD"), Text("NEWTON")) != S_OK ||
+            (i % 10 == 0 && simulation_->OpenSimulation(CComBSTR(file.c_str())) != S_OK)) {
+            wrong.fetch_add(1);
+        }
+    }
+    stop = true;
+    reader.join();
+    unlink(file.c_str());
+    rmdir(dir);
     EXPECT_EQ(wrong.load(), 0);
 }
 

@@ -34,7 +34,7 @@ inline std::unique_ptr<zeq::Simulation> BuildModel() {
     m.EndHierarchy();
     m.Block("PROD").Var("F", 0).Eqn("BAL", "F = 10").Port("IN", "IN", {"F"}).Port("SPARE", "OUT", {});
     m.ContainerVar("TOTAL", 1);
-    m.Solver(zeq::SolverDef{"MAIN", {{"MAXITER", 50}}, {{"TOLERANCE", 1e-6}}, {}});
+    m.Solver(zeq::SolverDef{"MAIN", {{"MAXITER", 50}}, {{"TOLERANCE", 1e-6}}, {{"METHOD", "NEWTON"}}});
     return m.Create();
 }
 
