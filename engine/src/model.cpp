@@ -168,9 +168,11 @@ int Solver::SetTextParameter(const char* name, const char* value) {
     return 0;
 }
 
-uint64_t NewVariableSerial() {
-    static std::atomic<uint64_t> next{1};
-    return next.fetch_add(1, std::memory_order_relaxed);
+uint32_t NewVariableSerial() {
+    static std::atomic<uint32_t> next{1};
+    uint32_t serial = next.fetch_add(1, std::memory_order_relaxed);
+    while (serial == 0) serial = next.fetch_add(1, std::memory_order_relaxed);
+    return serial;
 }
 
 // ---- Block ----

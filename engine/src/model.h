@@ -74,11 +74,11 @@ private:
     INUVWrapper* w_ = nullptr;
 };
 
-// A number no other variable of the process has had: what a loaded record recognises its variable by.
-uint64_t NewVariableSerial();
+// A number no other variable of the process has had (in the last four billion made, and never 0): what
+// a loaded record recognises its variable by.
+uint32_t NewVariableSerial();
 
 struct Variable {
-    uint64_t serial = NewVariableSerial();  // kept when the variable moves to another index
     std::string name;  // full name
     double value = 0, lower = -1e20, upper = 1e20, step = 0, intscale = 1, scale = 1, sbweight = 0, initial = 0;
     double shadow_price = 0, homo_target = 0, threshold = 0, change = 0;  // quantities in base units
@@ -91,6 +91,7 @@ struct Variable {
     uint8_t spec = 0, bound = 0, quality = 0, active_bound = 0, marked = 0, homo_param = 0, variable_type = 0,
             ramped = 0;
     int32_t conn_type = 0;
+    uint32_t serial = NewVariableSerial();  // kept when the variable moves to another index
 };
 
 struct Equation {

@@ -162,7 +162,7 @@ private:
     std::string loaded_name_, loaded_description_;  // copies: the variable may change once the load is done
     uint32_t changed1_ = 0, changed2_ = 0;
     int load_ptype_ = 0, load_entry_ = 0;  // the unit the record's quantities are in
-    uint64_t load_serial_ = 0;             // the variable loaded from; 0 when none
+    uint32_t load_serial_ = 0;             // the variable loaded from; 0 when none
     bool loaded_ = false;
 };
 
