@@ -351,9 +351,15 @@ public:
         for (; n < celt && m_pos < m_count; ++n, ++m_pos) {
             VARIANT& v = rgelt[n];
             VariantInit(&v);
+            IDispatch* item = nullptr;
+            // The collection ends where its members end now: its owner has gone, or members were removed
+            // since the count was taken. No empty object is handed out.
+            if (FAILED(Item(m_owner, m_kind, m_pos + 1, IID_IDispatch, reinterpret_cast<void**>(&item))) || !item) {
+                m_pos = m_count;
+                break;
+            }
             v.vt = VT_DISPATCH;
-            v.pdispVal = nullptr;
-            Item(m_owner, m_kind, m_pos + 1, IID_IDispatch, reinterpret_cast<void**>(&v.pdispVal));
+            v.pdispVal = item;
         }
         if (fetched) *fetched = n;
         return n == celt ? S_OK : S_FALSE;

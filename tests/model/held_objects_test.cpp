@@ -225,7 +225,7 @@ TEST_P(HeldObjects, EveryMemberOfEveryKindAnswersSoundlyAfterTheChange) {
         }
     }
 
-    // Enumerations hand out what they held when they were taken, whatever happened since.
+    // Enumerations go on soundly, whatever happened since they were taken.
     for (int i = 0; i < 2; ++i) {
         ASSERT_EQ(enums_[i]->Reset(), S_OK);
         CComPtr<IEnumVARIANT> clone;
@@ -234,11 +234,14 @@ TEST_P(HeldObjects, EveryMemberOfEveryKindAnswersSoundlyAfterTheChange) {
         std::vector<CComVariant> items(sizes_[i] + 1);
         ULONG fetched = 0;
         EXPECT_EQ(enums_[i]->Next(sizes_[i] + 1, items.data(), &fetched), S_FALSE);
-        EXPECT_EQ(fetched, sizes_[i]);
         const bool membersGo = i == 0 ? GetParam() == Change::ModelReloaded || GetParam() == Change::SimulationDestroyed
                                       : GetParam() != Change::BlocksRenamed && GetParam() != Change::SimulationReleased;
+        // The blocks were taken when the enumeration was; the variables are fetched as it goes, and end
+        // where the block's variables end now.
+        EXPECT_EQ(fetched, i == 1 && membersGo ? 0u : sizes_[i]);
         for (ULONG k = 0; k < fetched; ++k) {
             ASSERT_EQ(items[k].vt, VT_DISPATCH);
+            ASSERT_NE(items[k].pdispVal, nullptr) << "item " << k + 1 << " of enumeration " << i;
             CComPtr<INUVObject> item;
             ASSERT_EQ(items[k].pdispVal->QueryInterface(IID_INUVObject, reinterpret_cast<void**>(&item)), S_OK);
             VARIANT_BOOL valid = VARIANT_TRUE;
