@@ -377,6 +377,23 @@ TEST_F(ObjectsTest, AMemberRemovedWhileItIsFetchedAnswersOutOfRangeOrGone) {
     }
 }
 
+// Runs `read` on `readers` threads, over and over, while `change` runs on this one; the number of wrong
+// answers either counted.
+int WrongAnswersWhile(int readers, const std::function<int()>& read, const std::function<int()>& change) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < readers; ++t) {
+        threads.emplace_back([&] {
+            while (!stop.load()) wrong.fetch_add(read());
+        });
+    }
+    wrong.fetch_add(change());
+    stop = true;
+    for (std::thread& t : threads) t.join();
+    return wrong.load();
+}
+
 // Names read while another thread renames the block: the engine hands its texts out by pointer, and a
 // reader must get the old name or the new one, whole, never a text the rename has freed or overwritten.
 TEST_F(ObjectsTest, NamesReadWhileAnotherThreadRenamesAreWhole) {
@@ -387,27 +404,21 @@ TEST_F(ObjectsTest, NamesReadWhileAnotherThreadRenamesAreWhole) {
     CComPtr<INUVBlock> htr;
     inner->get_Block(Text("HTR"), &htr);
     ASSERT_TRUE(section && htr);
-    std::atomic<bool> stop{false};
-    std::atomic<int> wrong{0};
-    std::vector<std::thread> readers;
-    for (int t = 0; t < 3; ++t) {
-        readers.emplace_back([&] {
-            while (!stop.load()) {
-                const std::string name = objects_test::NameOf(section);
-                if (name != "SECTION" && name != kLong) wrong.fetch_add(1);
-                if (objects_test::NameOf(htr) != "HTR") wrong.fetch_add(1);
+    const int wrong = WrongAnswersWhile(
+        3,
+        [&] {
+            const std::string name = objects_test::NameOf(section);
+            return (name != "SECTION" && name != kLong ? 1 : 0) + (objects_test::NameOf(htr) != "HTR" ? 1 : 0);
+        },
+        [&] {
+            int failed = 0;
+            for (int i = 0; i < 1000; ++i) {
+                failed += sim_->ExecuteCommand(("rename SECTION " + kLong + "\n").c_str()) != 0;
+                failed += sim_->ExecuteCommand(("rename " + kLong + " SECTION\n").c_str()) != 0;
             }
+            return failed;
         });
-    }
-    for (int i = 0; i < 1000; ++i) {
-        if (sim_->ExecuteCommand(("rename SECTION " + kLong + "\n").c_str()) != 0 ||
-            sim_->ExecuteCommand(("rename " + kLong + " SECTION\n").c_str()) != 0) {
-            wrong.fetch_add(1);
-        }
-    }
-    stop = true;
-    for (std::thread& t : readers) t.join();
-    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(wrong, 0);
 }
 
 // Solver names and text settings read while another thread changes the settings and reloads the model:
@@ -419,41 +430,39 @@ TEST_F(ObjectsTest, SolverTextsReadWhileAnotherThreadSetsThemAndReloadsAreWhole)
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string file = std::string(dir) + "/model.model";
     ASSERT_EQ(simulation_->SaveSimulation(CComBSTR(file.c_str())), S_OK);
-    std::atomic<bool> stop{false};
-    std::atomic<int> wrong{0};
-    std::thread reader([&] {
-        while (!stop.load()) {
-            CComPtr<INUVSolverCollection> solvers;
+    auto params = [this](CComPtr<INUVSolver>& solver, CComPtr<INUVParameters>& out) {
+        CComPtr<INUVSolverCollection> solvers;
+        return SUCCEEDED(simulation_->get_Solvers(&solvers)) && SUCCEEDED(solvers->get_Solver(I4(1), &solver)) &&
+               SUCCEEDED(solver->get_Parameters(&out));
+    };
+    const int wrong = WrongAnswersWhile(
+        1,
+        [&] {
             CComPtr<INUVSolver> solver;
-            if (FAILED(simulation_->get_Solvers(&solvers)) || FAILED(solvers->get_Solver(I4(1), &solver))) continue;
+            CComPtr<INUVParameters> list;
+            if (!params(solver, list)) return 0;
             CComBSTR name;
             HRESULT hr = solver->get_Name(&name);
-            if (hr != nuv::kInvalidObject && (hr != S_OK || name.ToUtf8() != "MAIN")) wrong.fetch_add(1);
-            CComPtr<INUVParameters> params;
-            if (FAILED(solver->get_Parameters(&params))) continue;
+            int bad = hr != nuv::kInvalidObject && (hr != S_OK || name.ToUtf8() != "MAIN");
             CComVariant method;
-            hr = params->get_Item(Text("METHOD"), &method);
+            hr = list->get_Item(Text("METHOD"), &method);
             const std::string text = hr == S_OK ? objects_test::Show(method) : "";
-            if (hr != nuv::kInvalidObject && text != "8:NEWTON" && text != "8:" + kLong) wrong.fetch_add(1);
-        }
-    });
-    for (int i = 0; i < 300; ++i) {
-        CComPtr<INUVSolverCollection> solvers;
-        CComPtr<INUVSolver> solver;
-        CComPtr<INUVParameters> params;
-        // Failures are counted, not asserted: the reader must be stopped before the test ends.
-        if (simulation_->get_Solvers(&solvers) != S_OK || solvers->get_Solver(I4(1), &solver) != S_OK ||
-            solver->get_Parameters(&params) != S_OK || params->put_Item(Text("METHOD"), Text(kLong.c_str())) != S_OK ||
-            params->put_Item(Text("METHOD"), Text("NEWTON")) != S_OK ||
-            (i % 10 == 0 && simulation_->OpenSimulation(CComBSTR(file.c_str())) != S_OK)) {
-            wrong.fetch_add(1);
-        }
-    }
-    stop = true;
-    reader.join();
+            return bad + (hr != nuv::kInvalidObject && text != "8:NEWTON" && text != "8:" + kLong);
+        },
+        [&] {
+            int failed = 0;
+            for (int i = 0; i < 300; ++i) {
+                CComPtr<INUVSolver> solver;
+                CComPtr<INUVParameters> list;
+                failed += !params(solver, list) || list->put_Item(Text("METHOD"), Text(kLong.c_str())) != S_OK ||
+                          list->put_Item(Text("METHOD"), Text("NEWTON")) != S_OK ||
+                          (i % 10 == 0 && simulation_->OpenSimulation(CComBSTR(file.c_str())) != S_OK);
+            }
+            return failed;
+        });
     unlink(file.c_str());
     rmdir(dir);
-    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace
