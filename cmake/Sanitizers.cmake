@@ -20,7 +20,9 @@ if(NUV_BUILD_FUZZ)
 endif()
 
 # Helper for unit-test executables: one binary per folder, registered with CTest. THREADS marks a binary
-# whose tests start threads: the ThreadSanitizer run picks those by their "threads" label.
+# whose tests start threads: the ThreadSanitizer run picks those by their "threads" label. Each case is
+# a test of its own, and the whole binary is one more ("<binary>.whole"): cases that pass alone can still
+# break each other through what one leaves behind for the next in the same process.
 # On Windows the programs carry the type library (the object model is built into them) and start COM
 # in their main; they run under wine from scripts/test.d/windows-wine.sh rather than through CTest.
 function(nuv_add_gtest name)
@@ -39,4 +41,6 @@ function(nuv_add_gtest name)
     list(APPEND properties LABELS threads)
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
+  add_test(NAME ${name}.whole COMMAND ${name})
+  set_tests_properties(${name}.whole PROPERTIES ${properties})
 endfunction()

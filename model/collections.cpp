@@ -248,13 +248,20 @@ HRESULT Item(CoNUVBlock* owner, MemberKind kind, LONG index, REFIID riid, void**
         case MemberKind::Variables:
         case MemberKind::Equations: {
             const bool equations = kind == MemberKind::Equations;
-            if (container)
-                return equations ? container->GetEquationItem(index, riid, ppv) : container->GetItem(index, riid, ppv);
-            ZEQEOCntr* parent = owner->GetParentContainer();
-            if (!parent || !block) return kObjectNotFound;
-            const int first = equations ? block->GetFirstEquationIndex() : block->GetFirstIndex();
-            const int at = first + index - 1;
-            return equations ? parent->GetEquationItem(at, riid, ppv) : parent->GetItem(at, riid, ppv);
+            HRESULT hr = E_INVALIDARG;
+            if (container) {
+                hr = equations ? container->GetEquationItem(index, riid, ppv) : container->GetItem(index, riid, ppv);
+            } else {
+                ZEQEOCntr* parent = owner->GetParentContainer();
+                if (!parent || !block) return owner->GetEngineSimulation() ? kObjectNotFound : kInvalidObject;
+                const int first = equations ? block->GetFirstEquationIndex() : block->GetFirstIndex();
+                const int at = first + index - 1;
+                hr = equations ? parent->GetEquationItem(at, riid, ppv) : parent->GetItem(at, riid, ppv);
+            }
+            // The engine has no member there any more (another thread removed members since the count was
+            // taken): the owner has gone, or has fewer members now.
+            if (hr == E_INVALIDARG) return owner->GetEngineSimulation() ? kIndexOutOfRange : kInvalidObject;
+            return hr;
         }
         case MemberKind::Parameters: return owner->Parameters().Item(owner, index - 1, riid, ppv);
         case MemberKind::Ports: {
@@ -344,9 +351,15 @@ public:
         for (; n < celt && m_pos < m_count; ++n, ++m_pos) {
             VARIANT& v = rgelt[n];
             VariantInit(&v);
+            IDispatch* item = nullptr;
+            // The collection ends where its members end now: its owner has gone, or members were removed
+            // since the count was taken. No empty object is handed out.
+            if (FAILED(Item(m_owner, m_kind, m_pos + 1, IID_IDispatch, reinterpret_cast<void**>(&item))) || !item) {
+                m_pos = m_count;
+                break;
+            }
             v.vt = VT_DISPATCH;
-            v.pdispVal = nullptr;
-            Item(m_owner, m_kind, m_pos + 1, IID_IDispatch, reinterpret_cast<void**>(&v.pdispVal));
+            v.pdispVal = item;
         }
         if (fetched) *fetched = n;
         return n == celt ? S_OK : S_FALSE;

@@ -34,15 +34,22 @@ STDMETHODIMP CoNUVEquation::get_Simulation(INUVSimulation** out) {
 
 STDMETHODIMP CoNUVEquation::get_Name(BSTR* out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_sim.load();
-    if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    ZEQEquationData record;
-    record.mask.Set(EA_NAME);
-    const char* name = nullptr;
-    if (!record.Load(sim->GetFlowsheet(), nullptr, m_index.load()) || !record.GetValue(EA_NAME, name))
-        return ReportError(E_FAIL);
-    *out = nuv::bstr_from_utf8(name ? name : "");
-    return *out ? S_OK : ReportError(E_OUTOFMEMORY);
+    // As the variables' reads: made again when the equations were renumbered during the load, and an
+    // equation no longer found at the wrapper's number has gone.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        ZEQEOSimulation* sim = m_sim.load();
+        const int index = m_index.load();
+        if (!IsValid() || !sim || index == 0) return ReportError(nuv::kInvalidObject);
+        ZEQEquationData record;
+        record.mask.Set(EA_NAME);
+        const char* name = nullptr;
+        const bool loaded = record.Load(sim->GetFlowsheet(), nullptr, index) && record.GetValue(EA_NAME, name);
+        if (m_index.load() != index) continue;
+        if (!loaded) return ReportError(nuv::kInvalidObject);
+        *out = nuv::bstr_from_utf8(name ? name : "");
+        return *out ? S_OK : ReportError(E_OUTOFMEMORY);
+    }
+    return ReportError(E_FAIL);
 }
 
 STDMETHODIMP CoNUVEquation::get_IsValid(VARIANT_BOOL* out) {

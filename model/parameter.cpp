@@ -41,6 +41,17 @@ CoNUVParameter::~CoNUVParameter() = default;
 
 bool CoNUVParameter::Valid() const { return m_owner && m_owner->IsValid() && m_owner->GetEngineBlock(); }
 
+// The owner's block is read once: the engine may let the owner go at any moment, and a record that could
+// not be loaded from a block that has gone since means the parameter has gone (0x80040101).
+HRESULT CoNUVParameter::Load(int id, ZEQParameterData& record, ZEQEOBlock** block) const {
+    ZEQEOBlock* engineBlock = m_owner && m_owner->IsValid() ? m_owner->GetEngineBlock() : nullptr;
+    if (!engineBlock) return nuv::kInvalidObject;
+    record.mask.Set(id);
+    if (!record.Load(engineBlock, m_name.c_str(), true)) return Valid() ? E_FAIL : nuv::kInvalidObject;
+    if (block) *block = engineBlock;
+    return S_OK;
+}
+
 STDMETHODIMP CoNUVParameter::get_Parent(INUVObject** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
     if (!Valid()) return ReportError(nuv::kInvalidObject);
@@ -71,12 +82,10 @@ STDMETHODIMP CoNUVParameter::GetService(BSTR, IUnknown** out) {
 
 HRESULT CoNUVParameter::GetText(int id, BSTR* out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    if (!Valid()) return ReportError(nuv::kInvalidObject);
     ZEQParameterData record;
-    record.mask.Set(id);
+    if (HRESULT hr = Load(id, record); FAILED(hr)) return ReportError(hr);
     const char* text = nullptr;
-    if (!record.Load(m_owner->GetEngineBlock(), m_name.c_str(), true) || !record.GetValue(id, text))
-        return ReportError(E_FAIL);
+    if (!record.GetValue(id, text)) return ReportError(E_FAIL);
     *out = nuv::bstr_from_utf8(text ? text : "");
     return *out ? S_OK : ReportError(E_OUTOFMEMORY);
 }
@@ -84,10 +93,9 @@ HRESULT CoNUVParameter::GetText(int id, BSTR* out) {
 HRESULT CoNUVParameter::GetVariant(int id, VARIANT* out) {
     if (!out) return E_POINTER;
     VariantInit(out);
-    if (!Valid()) return ReportError(nuv::kInvalidObject);
     ZEQParameterData record;
-    record.mask.Set(id);
-    if (!record.Load(m_owner->GetEngineBlock(), m_name.c_str(), true) || !record.GetValue(id, out)) {
+    if (HRESULT hr = Load(id, record); FAILED(hr)) return ReportError(hr);
+    if (!record.GetValue(id, out)) {
         VariantClear(out);
         return ReportError(E_INVALIDARG);
     }
@@ -95,15 +103,15 @@ HRESULT CoNUVParameter::GetVariant(int id, VARIANT* out) {
 }
 
 HRESULT CoNUVParameter::PutVariant(int id, const VARIANT& value) {
-    if (!Valid()) return ReportError(nuv::kInvalidObject);
-    ZEQEOBlock* block = m_owner->GetEngineBlock();
     ZEQParameterData record;
-    record.mask.Set(id);
+    ZEQEOBlock* block = nullptr;
+    if (HRESULT hr = Load(id, record, &block); FAILED(hr)) return ReportError(hr);
     // The engine reads the value from a copy: the caller's VARIANT is never changed.
     CComVariant copy;
     if (FAILED(copy.Copy(&value))) return ReportError(E_OUTOFMEMORY);
-    if (!record.Load(block, m_name.c_str(), true) || !record.SetValue(id, copy)) return ReportError(E_INVALIDARG);
+    if (!record.SetValue(id, copy)) return ReportError(E_INVALIDARG);
     const int result = record.Commit(block, m_name.c_str(), true);
+    if (result < 0 && !Valid()) return ReportError(nuv::kInvalidObject);
     return result < 0 ? ReportError(static_cast<HRESULT>(result)) : S_OK;
 }
 
@@ -116,10 +124,9 @@ STDMETHODIMP CoNUVParameter::get_Access(NUVParameterAccess* out) {
     if (!out) return E_POINTER;
     *out = static_cast<NUVParameterAccess>(0);
     ZEQParameterData record;
-    record.mask.Set(PA_ACCESS);
+    if (HRESULT hr = Load(PA_ACCESS, record); FAILED(hr)) return ReportError(hr);
     int access = 0;
-    if (!record.Load(m_owner->GetEngineBlock(), m_name.c_str(), true) || !record.GetValue(PA_ACCESS, access))
-        return ReportError(E_FAIL);
+    if (!record.GetValue(PA_ACCESS, access)) return ReportError(E_FAIL);
     *out = static_cast<NUVParameterAccess>(access);
     return S_OK;
 }

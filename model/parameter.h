@@ -11,6 +11,8 @@
 
 class CoNUVBlock;
 class ZEQEOSimulation;
+class ZEQEOBlock;
+class ZEQParameterData;
 
 class CoNUVParameter : public NUVCoClassBase<CoNUVParameter, INUVParameter3, &CLSID_NUVParameter>,
                        public ISupportErrorInfo {
@@ -47,6 +49,8 @@ public:
     STDMETHOD(InterfaceSupportsErrorInfo)(REFIID riid) override;
 
 private:
+    // Loads attribute id of the parameter into record (unreported); block gets the engine block it came from.
+    HRESULT Load(int id, ZEQParameterData& record, ZEQEOBlock** block = nullptr) const;
     HRESULT GetText(int id, BSTR* out);
     HRESULT GetVariant(int id, VARIANT* out);
     HRESULT PutVariant(int id, const VARIANT& value);

@@ -83,10 +83,19 @@ STDMETHODIMP CoNUVPort::GetService(BSTR, IUnknown** out) {
     return ReportError(Valid() ? nuv::kNoService : nuv::kInvalidObject);
 }
 
+// The engine port is read once: the engine may let the wrapper go at any moment, and a record that could
+// not be loaded from a port that has gone since means the port has gone (0x80040101).
+HRESULT CoNUVPort::Load(int id, ZEQPortData& record) const {
+    zeq_port* port = Valid() ? m_port.load() : nullptr;
+    if (!port) return nuv::kInvalidObject;
+    record.mask.Set(id);
+    if (!record.Load(port)) return Valid() ? E_FAIL : nuv::kInvalidObject;
+    return S_OK;
+}
+
 HRESULT CoNUVPort::ReadCode(int id, const char* const* names, int count, int* out) {
     ZEQPortData record;
-    record.mask.Set(id);
-    if (!record.Load(m_port.load())) return E_FAIL;
+    if (HRESULT hr = Load(id, record); FAILED(hr)) return hr;
     if (record.GetValue(id, *out)) return S_OK;
     const char* text = nullptr;
     if (!record.GetValue(id, text)) return E_FAIL;
@@ -103,8 +112,10 @@ STDMETHODIMP CoNUVPort::get_Direction(NUVPortDir* out) {
     static const char* const kNames[] = {nullptr, "IN", "OUT"};
     static const char* const kLongNames[] = {nullptr, "INPUT", "OUTPUT"};
     int code = 0;
-    if (FAILED(ReadCode(PO_DIRECTION, kNames, 3, &code))) return ReportError(E_FAIL);
-    if (code == 0 && FAILED(ReadCode(PO_DIRECTION, kLongNames, 3, &code))) return ReportError(E_FAIL);
+    if (HRESULT hr = ReadCode(PO_DIRECTION, kNames, 3, &code); FAILED(hr)) return ReportError(hr);
+    if (code == 0) {
+        if (HRESULT hr = ReadCode(PO_DIRECTION, kLongNames, 3, &code); FAILED(hr)) return ReportError(hr);
+    }
     *out = static_cast<NUVPortDir>(code);
     return S_OK;
 }
@@ -115,18 +126,17 @@ STDMETHODIMP CoNUVPort::get_Type(NUVPortType* out) {
     *out = NUVPortType_Unspecified;
     static const char* const kNames[] = {nullptr, "MATERIAL", "INFORMATION", "SPECIAL_ORDERED_SET"};
     int code = 0;
-    if (FAILED(ReadCode(PO_TYPE, kNames, 4, &code))) return ReportError(E_FAIL);
+    if (HRESULT hr = ReadCode(PO_TYPE, kNames, 4, &code); FAILED(hr)) return ReportError(hr);
     *out = static_cast<NUVPortType>(code);
     return S_OK;
 }
 
 STDMETHODIMP CoNUVPort::get_Stream(BSTR* out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    if (!Valid()) return ReportError(nuv::kInvalidObject);
     ZEQPortData record;
-    record.mask.Set(PO_STREAM);
+    if (HRESULT hr = Load(PO_STREAM, record); FAILED(hr)) return ReportError(hr);
     const char* stream = nullptr;
-    if (!record.Load(m_port.load()) || !record.GetValue(PO_STREAM, stream)) return ReportError(E_FAIL);
+    if (!record.GetValue(PO_STREAM, stream)) return ReportError(E_FAIL);
     *out = nuv::bstr_from_utf8(stream ? stream : "");
     return *out ? S_OK : ReportError(E_OUTOFMEMORY);
 }

@@ -11,6 +11,7 @@ class CoNUVBlock;
 class CoNUVPort;
 class ZEQEOSimulation;
 class zeq_port;
+class ZEQPortData;
 
 // The port's variables. Positions count from 1 over the port's variables.
 class PortVariableColl final
@@ -78,6 +79,8 @@ public:
 
 private:
     void Attach(ZEQEOSimulation* sim, CoNUVBlock* owner, zeq_port* port);
+    // Loads attribute id of the port into record (unreported).
+    HRESULT Load(int id, ZEQPortData& record) const;
     // An integer port attribute; the engine may answer some only as text, which is mapped by `names`.
     HRESULT ReadCode(int id, const char* const* names, int count, int* out);
 

@@ -10,6 +10,8 @@
 
 namespace {
 constexpr HRESULT kNoPhysicalType = static_cast<HRESULT>(0x80040901);
+// Loads and writes made again because the variables were renumbered meanwhile, at most.
+constexpr int kAttempts = 8;
 
 // The factory creates variable wrappers through this class once the library is loaded.
 const bool g_installed = [] {
@@ -24,10 +26,11 @@ HRESULT CoNUVVariable::Create(ZEQEOSimulation* sim, int index, REFIID riid, void
 }
 
 // The engine renumbers a variable, and numbers it 0 when it goes, under its own lock: a load made while
-// that happened on another thread is made again with the new number.
+// that happened on another thread is made again with the new number. A load that finds nothing at a
+// number the wrapper still has means the variable has gone.
 template <class T>
 HRESULT CoNUVVariable::Read(int id, T& out) {
-    for (int attempt = 0; attempt < 8; ++attempt) {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
         ZEQEOSimulation* sim = m_sim.load();
         const int index = m_index.load();
         if (!IsValid() || !sim || index == 0) return nuv::kInvalidObject;
@@ -35,7 +38,7 @@ HRESULT CoNUVVariable::Read(int id, T& out) {
         record.mask.Set(id);
         const bool loaded = record.Load(sim->GetFlowsheet(), nullptr, index, true);
         if (m_index.load() != index) continue;
-        if (!loaded) return E_FAIL;
+        if (!loaded) return nuv::kInvalidObject;
         if constexpr (std::is_same_v<T, std::string>) {
             // Copied while the record lives: the texts it hands out are its own.
             const char* text = nullptr;
@@ -49,15 +52,28 @@ HRESULT CoNUVVariable::Read(int id, T& out) {
     return E_FAIL;
 }
 
+// A write reaches this wrapper's variable and no other: the record is loaded at the wrapper's number,
+// which must not have changed meanwhile, and the engine commits a loaded record only to the variable it
+// was loaded from. When the variables were renumbered in between, the write is made again at the new
+// number.
 template <class T>
 HRESULT CoNUVVariable::Write(int id, T value) {
-    ZEQEOSimulation* sim = m_sim.load();
-    if (!IsValid() || !sim || m_index.load() == 0) return nuv::kInvalidObject;
-    ZEQVariableData record;
-    record.mask.Set(id);
-    if (!record.SetValue(id, value)) return E_FAIL;
-    const int result = record.Commit(sim->GetFlowsheet(), nullptr, m_index.load(), true);
-    return result < 0 ? static_cast<HRESULT>(result) : S_OK;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        ZEQEOSimulation* sim = m_sim.load();
+        const int index = m_index.load();
+        if (!IsValid() || !sim || index == 0) return nuv::kInvalidObject;
+        ZEQEOCntr* flowsheet = sim->GetFlowsheet();
+        ZEQVariableData record;
+        record.mask.Set(id);
+        const bool loaded = record.Load(flowsheet, nullptr, index, true);
+        if (m_index.load() != index) continue;
+        if (!loaded) return nuv::kInvalidObject;
+        if (!record.SetValue(id, value)) return E_FAIL;
+        const int result = record.Commit(flowsheet, nullptr, index, true);
+        if (result < 0 && m_index.load() != index) continue;
+        return result < 0 ? static_cast<HRESULT>(result) : S_OK;
+    }
+    return E_FAIL;
 }
 
 template <class T>
@@ -153,36 +169,47 @@ STDMETHODIMP CoNUVVariable::get_Marked(VARIANT_BOOL* out) {
 
 STDMETHODIMP CoNUVVariable::put_Marked(VARIANT_BOOL value) { return PutInt(VA_MARKED, value ? 1 : 0); }
 
-HRESULT CoNUVVariable::LoadModified(BSTR attribute, ZEQVariableData& record, int& id, ZEQEOCntr*& flowsheet,
-                                    int& index) {
-    ZEQEOSimulation* sim = m_sim.load();
-    if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
+// The modified flags are read and written as Read and Write do their attributes: at the wrapper's number,
+// again when the variables were renumbered meanwhile. With `set`, the flag of `attribute` becomes *flag;
+// without, *flag gets it.
+HRESULT CoNUVVariable::Modified(BSTR attribute, bool set, bool* flag) {
+    if (!IsValid() || !m_sim.load()) return ReportError(nuv::kInvalidObject);
+    int id = 0;
     if (!ZEQVariableData::AttribId(nuv::EngineText(attribute).c_str(), &id)) return ReportError(E_INVALIDARG);
-    record.mask.Set(VA_MODIFIED);
-    flowsheet = sim->GetFlowsheet();
-    index = m_index.load();
-    return record.Load(flowsheet, nullptr, index, true) ? S_OK : ReportError(E_FAIL);
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        ZEQEOSimulation* sim = m_sim.load();
+        const int index = m_index.load();
+        if (!IsValid() || !sim || index == 0) return ReportError(nuv::kInvalidObject);
+        ZEQEOCntr* flowsheet = sim->GetFlowsheet();
+        ZEQVariableData record;
+        record.mask.Set(VA_MODIFIED);
+        const bool loaded = record.Load(flowsheet, nullptr, index, true);
+        if (m_index.load() != index) continue;
+        if (!loaded) return ReportError(nuv::kInvalidObject);
+        if (!set) {
+            *flag = record.IsModified(id);
+            return S_OK;
+        }
+        if (!record.SetIsModified(id, *flag)) return ReportError(E_FAIL);
+        const int result = record.Commit(flowsheet, nullptr, index, true);
+        if (result < 0 && m_index.load() != index) continue;
+        return result < 0 ? ReportError(static_cast<HRESULT>(result)) : S_OK;
+    }
+    return ReportError(E_FAIL);
 }
 
 STDMETHODIMP CoNUVVariable::get_Modified(BSTR attribute, VARIANT_BOOL* out) {
     if (!out) return E_POINTER;
     *out = VARIANT_FALSE;
-    ZEQVariableData record;
-    int id = 0, index = 0;
-    ZEQEOCntr* flowsheet = nullptr;
-    if (HRESULT hr = LoadModified(attribute, record, id, flowsheet, index); FAILED(hr)) return hr;
-    *out = record.IsModified(id) ? VARIANT_TRUE : VARIANT_FALSE;
+    bool flag = false;
+    if (HRESULT hr = Modified(attribute, false, &flag); FAILED(hr)) return hr;
+    *out = flag ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }
 
 STDMETHODIMP CoNUVVariable::put_Modified(BSTR attribute, VARIANT_BOOL value) {
-    ZEQVariableData record;
-    int id = 0, index = 0;
-    ZEQEOCntr* flowsheet = nullptr;
-    if (HRESULT hr = LoadModified(attribute, record, id, flowsheet, index); FAILED(hr)) return hr;
-    if (!record.SetIsModified(id, value != VARIANT_FALSE)) return ReportError(E_FAIL);
-    const int result = record.Commit(flowsheet, nullptr, index, true);
-    return result < 0 ? ReportError(static_cast<HRESULT>(result)) : S_OK;
+    bool flag = value != VARIANT_FALSE;
+    return Modified(attribute, true, &flag);
 }
 
 STDMETHODIMP CoNUVVariable::get_ActiveBound(NUVActiveBound* out) { return GetEnum(VA_ACTIVE_BOUND, out); }

@@ -3,7 +3,6 @@
 #pragma once
 #include "indexed_object.h"
 
-class ZEQVariableData;
 
 class CoNUVVariable : public NUVCoClassBase<CoNUVVariable, INUVVariable5, &CLSID_NUVVariable>,
                       public ISupportErrorInfo,
@@ -94,7 +93,7 @@ private:
     template <class E>
     HRESULT GetEnum(int id, E* out);
     HRESULT PutInt(int id, int value);
-    // Checks the object and the attribute name and loads the variable's modified flags.
-    HRESULT LoadModified(BSTR attribute, ZEQVariableData& record, int& id, ZEQEOCntr*& flowsheet, int& index);
+    // Reads (set false) or writes (set true) the modified flag of one attribute; reported.
+    HRESULT Modified(BSTR attribute, bool set, bool* flag);
     HRESULT Done(HRESULT hr) const { return FAILED(hr) ? ReportError(hr) : hr; }
 };

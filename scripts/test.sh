@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite: the plain build and the AddressSanitizer+UBSan build in full, then
+# Builds and runs the whole test suite: the plain build and the AddressSanitizer+UBSan build (clang; it also
+# builds the fuzz harnesses, which scripts/test.d/fuzz.sh runs) in full, then
 # the clang build with ThreadSanitizer (everything is built, so clang's warnings are checked too; its test
 # preset runs the tests labelled "threads"), then the extra steps in scripts/test.d (cross-checks against
 # the real platform, fuzz smoke runs).

@@ -457,12 +457,15 @@ def emit_header(model, src_name, lib_descriptor_fn):
     for it, _ in model.order:
         if isinstance(it, Enum):
             consts = ",\n".join(f"    {n} = {v}" for n, v in it.constants)
+            # An automation enumeration travels as a 4-byte integer and a client may send any value; the
+            # fixed underlying type makes every such value a valid value of the C++ enumeration, so a
+            # member can receive it and refuse it rather than hold an out-of-range enumeration.
             if it.name:
-                w(f"enum {it.name} {{\n{consts}\n}};")
+                w(f"enum {it.name} : int {{\n{consts}\n}};")
                 if it.name != it.alias:
                     w(f"typedef enum {it.name} {it.alias};")
             else:
-                w(f"typedef enum {{\n{consts}\n}} {it.alias};")
+                w(f"typedef enum : int {{\n{consts}\n}} {it.alias};")
             w("")
     for it, _ in model.order:
         if not isinstance(it, Interface):

@@ -7,6 +7,7 @@
 #include <zeq_objects.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,8 @@
 #include "document/vorn_document.h"
 #include "nodes/block_nodes.h"
 #include "nodes/node_cursors.h"
+
+class ZEQVariableData;
 
 namespace FI {
 
@@ -161,6 +164,8 @@ public:
     void GetTypeName(FIValue& out) override { out.SetString("Real"); }
 
 protected:
+    // The member's full engine name; empty for a member that has none.
+    const std::string& EngineName() const { return engineName_; }
     // The member's container and index now; false when it has gone. A member without a name keeps the
     // index it was made with, while that still lies in its block.
     bool Locate(ZEQEOCntr*& container, uint32_t& index) const {
@@ -265,6 +270,9 @@ private:
     void Read(ZEQEOCntr* container, uint32_t index, const char* name, uint32_t id, FIValue& out);
     void Write(ZEQEOCntr* container, uint32_t index, const char* name, uint32_t id, const FIValue& value,
                FIError& error);
+    // Writes the attributes `set` puts into a record (masked with word1 and word2) to this node's variable
+    // and to no other; negative when the variable has gone or the engine refused.
+    int CommitOwn(uint32_t word1, uint32_t word2, const std::function<bool(ZEQVariableData&)>& set);
 };
 
 class FIVORNEquationNode : public FIVORNMemberLeafT<FIVORNEquationNode, EquationMembers> {

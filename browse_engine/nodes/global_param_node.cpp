@@ -107,7 +107,13 @@ void FIVORNEOCntrParameterNode::GetAttribute(const char* name, uint32_t id, FIVa
     switch (id) {
         case attr::kValue: {
             ScopedValue v;
-            if (!ReadGlobal(Container(), paramName_, v.get())) {
+            ZEQEOCntr* container = Container();
+            if (container == nullptr) {
+                // The simulation has gone: the node answers as a deleted entry.
+                Entry::GetAttribute(name, id, out);
+                return;
+            }
+            if (!ReadGlobal(container, paramName_, v.get())) {
                 out.SetString("MISSING");
                 return;
             }
@@ -131,6 +137,12 @@ void FIVORNEOCntrParameterNode::GetAttribute(const char* name, uint32_t id, FIVa
             return;
         }
         case attr::kCanEnter:
+            // The engine answers whether a parameter may change only for the process's current simulation:
+            // a node whose simulation has gone answers nothing rather than another simulation's answer.
+            if (Container() == nullptr) {
+                Entry::GetAttribute(name, id, out);
+                return;
+            }
             out.SetInt(paramName_.IsText() && param_read_only(paramName_.GetString(), 0) == 0 ? 1 : 0);
             return;
         case attr::kOptionList: {

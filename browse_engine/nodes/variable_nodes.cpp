@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <string>
 
@@ -91,46 +92,64 @@ int UnitEntry(const std::string& units, int ptype) {
     return entry;
 }
 
-// For one attribute call, puts the variable in the units the caller's display asks for and back in its
-// own units afterwards, whatever happens in between. Units the engine cannot convert to leave the variable
-// in its own units: `InWantedUnits` then says false, and values must not be taken as given in the wanted ones.
-class DisplayUnitScope {
+// How the quantities of one attribute call convert between the variable's own unit and the units the
+// caller's display asks for. The variable is never changed for it: other threads read it meanwhile. Units
+// the engine cannot convert to leave the quantities in the variable's own unit: `InWantedUnits` then says
+// false, and values must not be taken as given in the wanted ones.
+class DisplayUnitConversion {
 public:
-    DisplayUnitScope(Entry& node, ZEQEOCntr* container, uint32_t index)
-        : saved_(VA_PTYPE_ID | VA_UOM, 0), container_(container), index_(index), wanted_(DisplayUnits(node)) {
+    DisplayUnitConversion(Entry& node, ZEQEOCntr* container, uint32_t index) : wanted_(DisplayUnits(node)) {
         if (wanted_.empty()) return;
-        if (!saved_.Load(container, index, true)) return;
-        int ptype = 0;
-        const char* own = nullptr;
-        saved_.data.GetValue(VA_PTYPE_ID, ptype);
-        saved_.data.GetValue(VA_UOM, own);
-        if (own != nullptr && wanted_ == own) {
+        VarRecord own(VA_PTYPE_ID | VA_UOM, 0);
+        if (!own.Load(container, index, true)) return;
+        const char* unit = nullptr;
+        own.data.GetValue(VA_PTYPE_ID, ptype_);
+        own.data.GetValue(VA_UOM, unit);
+        if (unit != nullptr && wanted_ == unit) {
             inWanted_ = true;
             return;
         }
-        const int entry = UnitEntry(wanted_, ptype);
-        if (entry == 0) return;
-        VarRecord change(0, kUnitEntryWord2);
-        if (!change.data.SetValue(VA_UNIT_ENTRY, entry)) return;
-        switched_ = change.Commit(container, index) >= 0;
-        inWanted_ = switched_;
+        wantedEntry_ = UnitEntry(wanted_, ptype_);
+        if (wantedEntry_ == 0 || unit == nullptr || rtouom_ptype_locate(unit, ptype_, &ownEntry_) != 0 ||
+            ownEntry_ <= 0) {
+            return;
+        }
+        inWanted_ = converts_ = true;
     }
     bool InWantedUnits() const { return wanted_.empty() || inWanted_; }
     const std::string& Wanted() const { return wanted_; }
-    ~DisplayUnitScope() {
-        if (!switched_) return;
-        saved_.data.SetMask(VA_UOM, 0);
-        saved_.Commit(container_, index_);
-    }
-    DisplayUnitScope(const DisplayUnitScope&) = delete;
-    DisplayUnitScope& operator=(const DisplayUnitScope&) = delete;
+    // A quantity of attribute id from the variable's own unit to the wanted units, and back.
+    double ToWanted(uint32_t id, double x) const { return Convert(id, x, ownEntry_, wantedEntry_); }
+    double FromWanted(uint32_t id, double x) const { return Convert(id, x, wantedEntry_, ownEntry_); }
 
 private:
-    VarRecord saved_;
-    ZEQEOCntr* container_;
-    uint32_t index_;
+    // As the engine converts: bounds at or beyond 1e20 mean "none" and stay as they are; steps and
+    // changes are differences, which the offset of a unit does not apply to; scales and prices carry no
+    // unit.
+    double Convert(uint32_t id, double x, int from, int to) const {
+        if (!converts_) return x;
+        switch (id) {
+            case attr::kValue:
+            case attr::kInitial: return rtouom_from_base(ptype_, to, rtouom_to_base(ptype_, from, x));
+            case attr::kLowerLimit:
+                return x <= -1e20 ? x : rtouom_from_base(ptype_, to, rtouom_to_base(ptype_, from, x));
+            case attr::kUpperLimit:
+                return x >= 1e20 ? x : rtouom_from_base(ptype_, to, rtouom_to_base(ptype_, from, x));
+            case attr::kStep:
+            case attr::kChange: {
+                rtouom_info info{};
+                if (rtouom_uom_info(ptype_, from, &info) != 0) return x;
+                return rtouom_delta_si2pair(ptype_, to, x * info.factor);
+            }
+            default: return x;
+        }
+    }
+
     std::string wanted_;
-    bool switched_ = false;
+    int ptype_ = 0;
+    int ownEntry_ = 0;
+    int wantedEntry_ = 0;
+    bool converts_ = false;
     bool inWanted_ = false;
 };
 
@@ -245,12 +264,11 @@ void FIVORNVariableNode::GetAttribute(const char* name, uint32_t id, FIValue& ou
         Entry::GetAttribute(name, id, out);
         return;
     }
-    if (CarriesQuantity(id)) {
-        DisplayUnitScope units(*this, container, index);
-        Read(container, index, name, id, out);
-        return;
-    }
     Read(container, index, name, id, out);
+    if (CarriesQuantity(id) && out.IsNumber()) {
+        const DisplayUnitConversion units(*this, container, index);
+        out.SetDouble(units.ToWanted(id, out.ToDouble()));
+    }
 }
 
 void FIVORNVariableNode::Read(ZEQEOCntr* container, uint32_t index, const char* name, uint32_t id, FIValue& out) {
@@ -338,7 +356,7 @@ void FIVORNVariableNode::SetAttribute(const char* name, uint32_t id, const FIVal
         return;
     }
     if (CarriesQuantity(id)) {
-        DisplayUnitScope units(*this, container, index);
+        const DisplayUnitConversion units(*this, container, index);
         // A quantity given in units the engine cannot convert from is refused, never stored as if it were
         // in the variable's own unit.
         const bool writable = std::any_of(std::begin(kRealWrites), std::end(kRealWrites),
@@ -347,28 +365,57 @@ void FIVORNVariableNode::SetAttribute(const char* name, uint32_t id, const FIVal
             error.SetMessage("Unable to convert from unit " + units.Wanted());
             return;
         }
-        Write(container, index, name, id, value, error);
-        return;
+        double d = 0;
+        if (writable && ReadNumber(value, d)) {
+            Write(container, index, name, id, FIValue(units.FromWanted(id, d)), error);
+            return;
+        }
     }
     Write(container, index, name, id, value, error);
+}
+
+// The record is loaded first, with the variable's name, at the index found for the node's name; the engine
+// commits a loaded record only to the variable it was loaded from. When the variables were renumbered in
+// between (another thread removed a block), the variable is found again and the write made again, so a
+// write never lands on the variable that took this one's place.
+int FIVORNVariableNode::CommitOwn(uint32_t word1, uint32_t word2, const std::function<bool(ZEQVariableData&)>& set) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        ZEQEOCntr* container = nullptr;
+        uint32_t index = 0;
+        if (!Locate(container, index)) return -1;
+        VarRecord r(word1 | VA_NAME, word2);
+        if (!r.Load(container, index, true)) return -1;
+        const char* loaded = nullptr;
+        if (!EngineName().empty() && (!r.data.GetValue(VA_NAME, loaded) || loaded == nullptr || EngineName() != loaded))
+            continue;
+        if (!set(r.data)) return -1;
+        const int result = r.Commit(container, index);
+        if (result >= 0) return result;
+        ZEQEOCntr* now = nullptr;
+        uint32_t moved = 0;
+        if (!Locate(now, moved) || (now == container && moved == index)) return result;
+    }
+    return -1;
 }
 
 void FIVORNVariableNode::Write(ZEQEOCntr* container, uint32_t index, const char* name, uint32_t id,
                                const FIValue& value, FIError& error) {
     for (const RealWrite& w : kRealWrites) {
         if (w.id != id) continue;
-        VarRecord r(0, 0);
         double d = 0;
-        if (!ReadNumber(value, d) || !r.data.SetValue(w.mask, d) || r.Commit(container, index) < 0) {
+        if (!ReadNumber(value, d) ||
+            CommitOwn(static_cast<uint32_t>(w.mask), 0, [&](ZEQVariableData& data) { return data.SetValue(w.mask, d); }) < 0) {
             error.SetMessage(w.refusal);
         }
         return;
     }
     for (const RealWrite& w : kTextWrites) {
         if (w.id != id) continue;
-        VarRecord r(0, 0);
         const std::string text = value.ToStdString();
-        if (!r.data.SetValue(w.mask, text.c_str()) || r.Commit(container, index) < 0) error.SetMessage(w.refusal);
+        if (CommitOwn(static_cast<uint32_t>(w.mask), 0,
+                      [&](ZEQVariableData& data) { return data.SetValue(w.mask, text.c_str()); }) < 0) {
+            error.SetMessage(w.refusal);
+        }
         return;
     }
     switch (id) {
@@ -379,10 +426,8 @@ void FIVORNVariableNode::Write(ZEQEOCntr* container, uint32_t index, const char*
                 error.SetMessage("Unknown physical type name");
                 return;
             }
-            VarRecord r(VA_PTYPE_ID, 0);
-            if (!r.data.SetValue(VA_PTYPE_ID, ptype) || r.Commit(container, index) < 0) {
+            if (CommitOwn(VA_PTYPE_ID, 0, [&](ZEQVariableData& data) { return data.SetValue(VA_PTYPE_ID, ptype); }) < 0)
                 error.SetMessage("Unable to set value");
-            }
             return;
         }
         case attr::kUom: {
@@ -394,9 +439,9 @@ void FIVORNVariableNode::Write(ZEQEOCntr* container, uint32_t index, const char*
             }
             const std::string text = value.ToStdString();
             int entry = 0;
-            VarRecord r(0, kUnitEntryWord2);
             if (rtouom_ptype_locate(text.c_str(), ptype, &entry) != 0 || entry < 1 ||
-                !r.data.SetValue(VA_UNIT_ENTRY, entry) || r.Commit(container, index) < 0) {
+                CommitOwn(0, kUnitEntryWord2, [&](ZEQVariableData& data) { return data.SetValue(VA_UNIT_ENTRY, entry); }) <
+                    0) {
                 error.SetMessage("Unable to set uom, unknown unit");
             }
             return;

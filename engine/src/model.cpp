@@ -125,7 +125,7 @@ bool Solver::GetTextParameterName(int i, char* buf, int size, const char** value
     zeq::EngineCall call;
     if (i < 1 || i > GetTextParameterCount()) return false;
     copy_name(def_.texts[static_cast<size_t>(i - 1)].first, buf, size);
-    if (value) *value = def_.texts[static_cast<size_t>(i - 1)].second.c_str();
+    if (value) *value = texts_[static_cast<size_t>(i - 1)].c_str();
     return true;
 }
 int Solver::GetIntParameter(const char* name) {
@@ -141,7 +141,7 @@ double Solver::GetRealParameter(const char* name) {
 const char* Solver::GetTextParameter(const char* name) {
     zeq::EngineCall call;
     int i = find_param(def_.texts, name);
-    return i < 0 ? nullptr : def_.texts[static_cast<size_t>(i)].second.c_str();
+    return i < 0 ? nullptr : texts_[static_cast<size_t>(i)].c_str();
 }
 int Solver::SetIntParameter(const char* name, int value) {
     zeq::EngineCall call;
@@ -164,14 +164,23 @@ int Solver::SetTextParameter(const char* name, const char* value) {
     int i = find_param(def_.texts, name);
     if (i < 0) return ZEQ_E_NOT_FOUND;
     def_.texts[static_cast<size_t>(i)].second = value ? value : "";
+    texts_[static_cast<size_t>(i)].Set(def_.texts[static_cast<size_t>(i)].second, retired_);
     return 0;
+}
+
+uint32_t NewVariableSerial() {
+    static std::atomic<uint32_t> next{1};
+    uint32_t serial = next.fetch_add(1, std::memory_order_relaxed);
+    while (serial == 0) serial = next.fetch_add(1, std::memory_order_relaxed);
+    return serial;
 }
 
 // ---- Block ----
 
 Block::Block(Simulation* sim, Container* parent, const BlockDef& def)
-    : sim_(sim), parent_(parent), name_(def.name), type_(def.type), included_(def.included) {
-    SetPrefix(parent ? parent->Prefix() : std::string());
+    : sim_(sim), parent_(parent), name_(def.name), type_(def.type),
+      prefix_(parent && !parent->Prefix().empty() ? parent->Prefix() + "." + def.name : def.name),
+      included_(def.included) {
     for (const ParamDef& p : def.params) params_.push_back(CopyParameter<Parameter>(p));
     for (const PortDef& p : def.ports) ports_.push_back(std::make_unique<Port>(this, p));
     if (def.aggregate) sub_ = std::make_unique<Container>(sim, this);
@@ -180,10 +189,11 @@ Block::Block(Simulation* sim, Container* parent, const BlockDef& def)
 Block::~Block() = default;
 
 void Block::SetPrefix(const std::string& parent_prefix) {
-    // Only a changed prefix is written: another thread may be reading the one handed out.
-    std::string prefix = parent_prefix.empty() ? name_ : parent_prefix + "." + name_;
-    if (prefix != prefix_) prefix_ = std::move(prefix);
+    // The prefix handed out before stays readable: another thread may be reading it.
+    prefix_.Set(parent_prefix.empty() ? name_.Get() : parent_prefix + "." + name_.Get(), sim_->retired_texts_);
 }
+
+void Block::Rename(const std::string& name) { name_.Set(name, sim_->retired_texts_); }
 
 void Block::Retire() {
     retired_ = true;
@@ -374,11 +384,14 @@ Fn resolve_factory(Fn installed, const char* name) {
 // Reuses the wrapper the engine keeps for the object, or asks the system for a new one and keeps it. The
 // factory runs with the engine lock released, so another thread may fill the slot or change the layout
 // meanwhile: the first wrapper kept wins, and one made for a layout that has changed since is dropped and
-// the lookup made again. `slot_of` finds the slot of the position, null when the position is gone.
-template <class Fn, class SlotOf>
-HRESULT get_item(Simulation* sim, int pos, SlotOf slot_of, Fn factory, REFIID riid, void** ppv) {
+// the lookup made again, from the container's index (which may stand for another member now, or none).
+// `pos_of` gives the 0-based position of the index now (negative when there is none), `slot_of` the
+// slot of a position.
+template <class Fn, class PosOf, class SlotOf>
+HRESULT get_item(Simulation* sim, PosOf pos_of, SlotOf slot_of, Fn factory, REFIID riid, void** ppv) {
     for (;;) {
-        INUVWrapper** slot = slot_of(pos);
+        const int pos = pos_of();
+        INUVWrapper** slot = pos >= 0 ? slot_of(pos) : nullptr;
         if (!slot) return E_INVALIDARG;
         if (*slot) return (*slot)->QueryOuter(riid, ppv);
         if (!factory) return E_NOTIMPL;
@@ -410,28 +423,26 @@ HRESULT Container::GetItem(int index, REFIID riid, void** ppv) {
     zeq::EngineCall call;
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    int pos = ToGlobal(index);
-    if (pos < 0) return E_INVALIDARG;
+    auto pos_of = [this, index] { return ToGlobal(index); };
     auto fn = resolve_factory(g_var_factory, "NUVClassFactory_QueryCreateVarWrapper");
     auto slot_of = [this](int p) -> INUVWrapper** {
         auto& vars = sim_->Vars();
         return p >= 0 && static_cast<size_t>(p) < vars.size() ? &vars[static_cast<size_t>(p)].wrapper : nullptr;
     };
-    return get_item(sim_, pos, slot_of, fn, riid, ppv);
+    return get_item(sim_, pos_of, slot_of, fn, riid, ppv);
 }
 
 HRESULT Container::GetEquationItem(int index, REFIID riid, void** ppv) {
     zeq::EngineCall call;
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    int pos = ToGlobalEqn(index);
-    if (pos < 0) return E_INVALIDARG;
+    auto pos_of = [this, index] { return ToGlobalEqn(index); };
     auto fn = resolve_factory(g_eqn_factory, "NUVClassFactory_QueryCreateEqnWrapper");
     auto slot_of = [this](int p) -> INUVWrapper** {
         auto& eqns = sim_->Eqns();
         return p >= 0 && static_cast<size_t>(p) < eqns.size() ? &eqns[static_cast<size_t>(p)].wrapper : nullptr;
     };
-    return get_item(sim_, pos, slot_of, fn, riid, ppv);
+    return get_item(sim_, pos_of, slot_of, fn, riid, ppv);
 }
 
 bool Container::LoadVariableData(int index, ZEQVariableData* record, bool flag) {
@@ -547,6 +558,11 @@ void Simulation::Clear() {
     ++generation_;
     vars_.clear();
     eqns_.clear();
+    // Solver wrappers may be using their solvers on other threads: the solvers live on, without wrappers.
+    for (auto& solver : solvers_) {
+        solver->Wrapper().Set(nullptr);
+        retired_solvers_.push_back(std::move(solver));
+    }
     solvers_.clear();
     objectives_.clear();
     globals_.params.clear();
@@ -684,7 +700,7 @@ void Simulation::BuildFrom(const ModelDef& def, DefReleaser* release) {
     BuildMembers(flowsheet_.get(), def.flowsheet, vars_, eqns_, release);
     for (const SolverDef& s : def.solvers) solvers_.push_back(std::make_unique<Solver>(s));
     for (const ObjectiveDef& o : def.objectives) objectives_.push_back(Objective{o, {}, false, {}});
-    default_objective_ = def.default_objective;
+    default_objective_.Set(def.default_objective, retired_texts_);
     tags_ = def.tags;
     for (const ParamDef& p : def.globals) globals_.params.push_back(CopyParameter<Parameter>(p));
     types_ = def.types;
@@ -1215,7 +1231,7 @@ int Simulation::SetSolverScope(const char* scope) {
 
 const char* Simulation::GetDefaultObjective() {
     zeq::EngineCall call;
-    return default_objective_.empty() ? nullptr : default_objective_.c_str();
+    return default_objective_.Get().empty() ? nullptr : default_objective_.c_str();
 }
 
 bool Simulation::IsValidObjective(const char* name) {
@@ -1231,12 +1247,12 @@ int Simulation::SetDefaultObjective(const char* name) {
     Journal(std::string("SetDefaultObjective ") + (name ? name : "(null)"));
     if (int r = TakeInjectedResult()) return r;
     if (!name || !*name || iequals(name, "NONE")) {
-        default_objective_.clear();
+        default_objective_.Set("", retired_texts_);
         return 0;
     }
     for (auto& o : objectives_)
         if (iequals(o.def.name, name)) {
-            default_objective_ = o.def.name;
+            default_objective_.Set(o.def.name, retired_texts_);
             return 0;
         }
     return ZEQ_E_UNKNOWN_OBJECTIVE;

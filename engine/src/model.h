@@ -3,6 +3,7 @@
 // members are a contiguous range of those arrays, so every index is an offset.
 #pragma once
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -37,6 +38,23 @@ private:
     ZEQEOSimulation* previous_;
 };
 
+// A text the engine hands out by pointer (a block's name and prefix). A change puts a new text in place
+// and gives the old one to `retired`, which the simulation keeps until it goes: a pointer taken before the
+// change, on any thread, still reads the whole old text.
+class HandedText {
+public:
+    explicit HandedText(std::string text = {}) : text_(std::make_unique<const std::string>(std::move(text))) {}
+    const std::string& Get() const { return *text_; }
+    const char* c_str() const { return text_->c_str(); }
+    void Set(std::string text, std::vector<std::unique_ptr<const std::string>>& retired) {
+        if (text == *text_) return;
+        retired.push_back(std::exchange(text_, std::make_unique<const std::string>(std::move(text))));
+    }
+
+private:
+    std::unique_ptr<const std::string> text_;
+};
+
 // A counted slot for the automation wrapper of one engine object.
 class WrapperSlot {
 public:
@@ -56,6 +74,10 @@ private:
     INUVWrapper* w_ = nullptr;
 };
 
+// A number no other variable of the process has had (in the last four billion made, and never 0): what
+// a loaded record recognises its variable by.
+uint32_t NewVariableSerial();
+
 struct Variable {
     std::string name;  // full name
     double value = 0, lower = -1e20, upper = 1e20, step = 0, intscale = 1, scale = 1, sbweight = 0, initial = 0;
@@ -69,6 +91,7 @@ struct Variable {
     uint8_t spec = 0, bound = 0, quality = 0, active_bound = 0, marked = 0, homo_param = 0, variable_type = 0,
             ramped = 0;
     int32_t conn_type = 0;
+    uint32_t serial = NewVariableSerial();  // kept when the variable moves to another index
 };
 
 struct Equation {
@@ -174,7 +197,9 @@ private:
 
 class Solver final : public EngineSolver {
 public:
-    explicit Solver(const SolverDef& def) : def_(def) {}
+    explicit Solver(const SolverDef& def) : def_(def) {
+        for (const auto& text : def_.texts) texts_.emplace_back(text.second);
+    }
     const char* GetName() override {
         EngineCall call;
         return def_.name.c_str();
@@ -206,6 +231,10 @@ public:
 
 private:
     SolverDef def_;
+    // The text parameters' values as handed out, by position in def_.texts; replaced ones are kept in
+    // retired_ for the solver's life.
+    std::vector<HandedText> texts_;
+    std::vector<std::unique_ptr<const std::string>> retired_;
     WrapperSlot wrapper_;
 };
 
@@ -255,13 +284,13 @@ public:
     Simulation* Sim() const { return sim_; }
     Container* Parent() const { return parent_; }
     Container* Sub() const { return sub_.get(); }
-    const std::string& Prefix() const { return prefix_; }
-    const std::string& LocalName() const { return name_; }
+    const std::string& Prefix() const { return prefix_.Get(); }
+    const std::string& LocalName() const { return name_.Get(); }
     std::vector<Parameter>& Params() { return params_; }
     int FindParam(std::string_view name) const;
     std::vector<std::unique_ptr<Port>>& Ports() { return ports_; }
     void SetIncluded(bool on) { included_ = on; }
-    void Rename(const std::string& name) { name_ = name; }
+    void Rename(const std::string& name);
     // Layout: 0-based offsets into the simulation's arrays.
     int first_ = 0, count_ = 0, eq_first_ = 0, eq_count_ = 0;
     int own_vars_ = 0, own_eqns_ = 0;  // a plain block's own members
@@ -275,7 +304,9 @@ private:
     bool retired_ = false;
     Simulation* sim_;
     Container* parent_;
-    std::string name_, type_, prefix_;
+    HandedText name_;
+    std::string type_;
+    HandedText prefix_;
     bool included_;
     std::vector<Parameter> params_;
     std::vector<std::unique_ptr<Port>> ports_;
@@ -536,6 +567,7 @@ public:
         bool refuse_commits = false;
         std::string throwing_command;  // ExecuteCommand throws on a command starting with it
         std::vector<std::string>* journal = nullptr;
+        std::function<void()> before_variable_commit;  // runs once, at the start of the next variable commit
     } hooks;
     void Journal(const std::string& entry) {
         if (hooks.journal) hooks.journal->push_back(entry);
@@ -578,7 +610,7 @@ private:
     std::atomic<unsigned> structure_generation_{0};
     std::vector<std::unique_ptr<Solver>> solvers_;
     std::vector<Objective> objectives_;
-    std::string default_objective_;
+    HandedText default_objective_;
     std::vector<TagDef> tags_;
     TagList taglist_;
     ParameterTable globals_;
@@ -602,6 +634,10 @@ private:
     // side holds their addresses and may be using them on another thread while they are removed.
     std::vector<std::unique_ptr<Block>> retired_blocks_;
     std::vector<std::unique_ptr<Container>> retired_containers_;
+    // Texts handed out by pointer and since replaced (blocks renamed, the default objective changed), and
+    // the solvers of a model replaced by another: kept for the same reason.
+    std::vector<std::unique_ptr<const std::string>> retired_texts_;
+    std::vector<std::unique_ptr<Solver>> retired_solvers_;
 };
 
 // Sets the process's active simulation (global parameters with a null table, var* functions).

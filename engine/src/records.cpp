@@ -2,6 +2,7 @@
 #include <cmath>
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "model.h"
 #include "zeq_host.h"
@@ -159,6 +160,7 @@ void ZEQVariableData::MarkChanged(int id) {
 bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool) {
     zeq::EngineCall call;
     loaded_ = false;
+    load_serial_ = 0;
     changed1_ = changed2_ = 0;
     zeq::Simulation* sim = nullptr;
     int pos = var_position(container, block, index, &sim);
@@ -219,6 +221,7 @@ bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     if (Selected(VA_CONN_TYPE)) f_.conn_type = v.conn_type;
     load_ptype_ = v.ptype;
     load_entry_ = v.unit_entry;
+    load_serial_ = v.serial;
     loaded_ = true;
     return true;
 }
@@ -380,6 +383,7 @@ void ZEQVariableData::SetNotSet() {
     f_.number = ZEQ_NOT_SET_INT;
     f_.uom = f_.ptype_name = "";
     f_.active_bound = 0;
+    load_serial_ = 0;
     loaded_ = true;
 }
 
@@ -387,9 +391,14 @@ void ZEQVariableData::SetNotSet() {
 // variable's present one (so that a record loaded earlier can put an attribute back).
 int ZEQVariableData::Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool) {
     zeq::EngineCall call;
+    if (container) {
+        auto& hook = static_cast<zeq::Container*>(container)->Sim()->hooks.before_variable_commit;
+        if (hook) std::exchange(hook, nullptr)();
+    }
     zeq::Simulation* sim = nullptr;
     int pos = var_position(container, block, index, &sim);
     if (pos < 0) return ZEQ_E_NOT_FOUND;
+    if (load_serial_ != 0 && sim->Vars()[static_cast<size_t>(pos)].serial != load_serial_) return ZEQ_E_NOT_FOUND;
     sim->Journal("CommitVariable " + std::to_string(pos + 1));
     if (sim->hooks.refuse_commits) return ZEQ_E_REFUSED;
     zeq::Variable& v = sim->Vars()[static_cast<size_t>(pos)];

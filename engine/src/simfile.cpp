@@ -95,7 +95,7 @@ ModelDef Simulation::Export() const {
     for (auto& cn : f->Connections()) m.flowsheet.conns.push_back(cn->Def());
     for (auto& s : solvers_) m.solvers.push_back(s->Def());
     for (auto& o : objectives_) m.objectives.push_back(o.def);
-    m.default_objective = default_objective_;
+    m.default_objective = default_objective_.Get();
     m.tags = tags_;
     for (const Parameter& p : globals_.params) m.globals.push_back(CopyParameter<ParamDef>(p));
     m.types = types_;

@@ -492,7 +492,7 @@ int Simulation::Advance(double time) {
 
 int Simulation::Solve() {
     zeq::EngineCall call;
-    return RunSolve(default_objective_);
+    return RunSolve(default_objective_.Get());
 }
 
 int Simulation::SolveWithObjective(const char* objective) {

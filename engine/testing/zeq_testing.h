@@ -1,6 +1,7 @@
 // Test support for the engine, kept out of the boundary headers: a C++ builder of models, a model
 // generator, a call journal, fault injection and direct event raising.
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,6 +83,11 @@ private:
 // Fault injection.
 inline void FailNext(Simulation& sim, int result) { sim.hooks.next_result = result; }
 inline void RefuseCommits(Simulation& sim, bool on) { sim.hooks.refuse_commits = on; }
+// Runs `change` (on the committing thread, inside the engine) when the next variable commit starts, before
+// it finds its variable: what another thread changing the model at that moment would do.
+inline void BeforeNextVariableCommit(Simulation& sim, std::function<void()> change) {
+    sim.hooks.before_variable_commit = std::move(change);
+}
 inline void ThrowOnCommand(Simulation& sim, const std::string& prefix) { sim.hooks.throwing_command = prefix; }
 
 // Raises an engine event directly, as the engine would.

@@ -130,6 +130,8 @@ public:
     // Writes back the attributes set through the record (SetValue adds them to the mask) and the masked ones
     // whose loaded value differs from the variable's present one; quantities are read in the unit the record
     // was loaded in. 0 on success, negative when the variable is gone or a value is refused (nothing changes).
+    // A loaded record writes only to the variable it was loaded from: when the variables were renumbered
+    // since and another one stands at index, nothing changes and the answer is ZEQ_E_NOT_FOUND.
     int Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool flag);
 
     bool GetValue(int id, double& out) const;
@@ -160,6 +162,7 @@ private:
     std::string loaded_name_, loaded_description_;  // copies: the variable may change once the load is done
     uint32_t changed1_ = 0, changed2_ = 0;
     int load_ptype_ = 0, load_entry_ = 0;  // the unit the record's quantities are in
+    uint32_t load_serial_ = 0;             // the variable loaded from; 0 when none
     bool loaded_ = false;
 };
 

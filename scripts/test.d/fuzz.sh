@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Builds every libFuzzer harness once (the 'fuzz' preset: libraries and harnesses instrumented for coverage,
-# AddressSanitizer and UBSan) and runs each over a copy of its corpus for FUZZ_SECONDS (default 20).
-# FUZZ_SECONDS=300 bash scripts/test.d/fuzz.sh is the long run.
+# Runs every libFuzzer harness over a copy of its corpus for FUZZ_SECONDS (default 20). The harnesses come
+# from the 'asan' build (libraries and harnesses instrumented for coverage, AddressSanitizer and UBSan),
+# which the test run has already built; FUZZ_PRESET=fuzz takes the optimised fuzz build instead, for long
+# runs: FUZZ_PRESET=fuzz FUZZ_SECONDS=300 bash scripts/test.d/fuzz.sh.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${FUZZ_SECONDS:-20}
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "$(nproc)" >build/fuzz-build.log 2>&1 || { tail -n 40 build/fuzz-build.log; exit 1; }
+preset=${FUZZ_PRESET:-asan}
+cmake --preset "$preset" >/dev/null
+mkdir -p build
+cmake --build --preset "$preset" -j "$(nproc)" >build/fuzz-build.log 2>&1 || { tail -n 40 build/fuzz-build.log; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
@@ -17,7 +20,7 @@ while IFS=: read -r fuzzer corpus len extra; do
   [ -z "$corpus" ] || cp "$corpus"/* "$dir"/
   echo "--- $fuzzer"
   # shellcheck disable=SC2086
-  if ! build/fuzz/bin/"$fuzzer" "$dir" -max_total_time="$seconds" -max_len="$len" -print_final_stats=1 -artifact_prefix="$work/$fuzzer-" $extra \
+  if ! build/"$preset"/bin/"$fuzzer" "$dir" -max_total_time="$seconds" -max_len="$len" -print_final_stats=1 -artifact_prefix="$work/$fuzzer-" $extra \
       >"$work/$fuzzer.log" 2>&1; then
     tail -n 40 "$work/$fuzzer.log"
     mkdir -p build/fuzz-findings

@@ -36,6 +36,9 @@ constexpr HeldKind kHeldKinds[] = {
     {"Top.appModel.Blocks.SECTION.Blocks.\"SECTION.HTR\".Ports", true},            // port list
     {"Top.appModel.Blocks.SECTION.Blocks.\"SECTION.HTR\".Ports.IN", true},         // port
     {"Top.appModel.Blocks.SECTION.Blocks.\"SECTION.HTR\".Ports.IN.FIN", true},     // variable reached through a port
+    {"Top.appModel.Blocks.MIX.Equations.MASS", false},                 // equation
+    {"Top.appModel.Parameters", false},                                // global parameter list
+    {"Top.appModel.Parameters.MAXTEMP", false},                        // global parameter
     {"Top.appModel.Solvers", false},                                   // solver list
     {"Top.appModel.Solvers.MAIN", false},                              // solver parameter list
     {"Top.appModel.Solvers.MAIN.MAXITER", false},                      // solver parameter

@@ -10,70 +10,25 @@
 namespace {
 
 using bdoc_test::DocumentTest;
+using bdoc_test::ScopedArray;
+using bdoc_test::Texts;
 
-class ScopedArray {
-public:
-    explicit ScopedArray(SAFEARRAY* a = nullptr) : a_(a) {}
-    ~ScopedArray() {
-        if (a_ != nullptr) SafeArrayDestroy(a_);
-    }
-    ScopedArray(const ScopedArray&) = delete;
-    ScopedArray& operator=(const ScopedArray&) = delete;
-    SAFEARRAY* get() const { return a_; }
-    SAFEARRAY** Receive() { return &a_; }
-
-private:
-    SAFEARRAY* a_;
-};
-
-SAFEARRAY* Texts(const std::vector<std::string>& texts) {
-    SAFEARRAY* a = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(texts.size()));
-    for (LONG i = 0; i < static_cast<LONG>(texts.size()); ++i) {
-        CComVariant cell(texts[static_cast<size_t>(i)].c_str());
-        SafeArrayPutElement(a, &i, &cell);
-    }
-    return a;
-}
-
-// Tuples (path 0, attribute i, no units) for attributes 0 to n - 1.
-SAFEARRAY* AllAttributesOfPath0(LONG n) {
-    SAFEARRAYBOUND bounds[2] = {{3, 0}, {static_cast<ULONG>(n), 0}};
-    SAFEARRAY* a = SafeArrayCreate(VT_VARIANT, 2, bounds);
-    for (LONG c = 0; c < n; ++c) {
-        CComVariant path(LONG{0}), attribute(c);
-        LONG at0[2] = {0, c}, at1[2] = {1, c};
-        SafeArrayPutElement(a, at0, &path);
-        SafeArrayPutElement(a, at1, &attribute);
-    }
-    return a;
-}
-
-std::vector<std::string> TextsOf(SAFEARRAY* a) {
-    std::vector<std::string> out;
-    LONG upper = -1;
-    SafeArrayGetUBound(a, 1, &upper);
-    for (LONG i = 0; i <= upper; ++i) {
-        CComVariant v;
-        SafeArrayGetElement(a, &i, &v);
-        v.ChangeType(VT_BSTR);
-        out.push_back(v.vt == VT_BSTR ? nuv::bstr_to_utf8(v.bstrVal) : "<" + std::to_string(v.vt) + ">");
-    }
-    return out;
-}
-
-// Reads the root's attributes through a document object of its own, many times; false on the first
-// answer that differs from expected.
+// The root's attributes as one batch read through the given document object answers them.
 std::vector<std::string> ReadTop(IPDXDocumentV22* face) {
     static const std::vector<std::string> kAttributes = {"type", "child_ids", "valid_attributes", "path", "name"};
     ScopedArray paths(Texts({"Top"}));
     ScopedArray attributes(Texts(kAttributes));
-    ScopedArray tuples(AllAttributesOfPath0(static_cast<LONG>(kAttributes.size())));
+    std::vector<std::vector<CComVariant>> columns;
+    for (LONG c = 0; c < static_cast<LONG>(kAttributes.size()); ++c) columns.push_back({LONG{0}, c});
+    ScopedArray tuples(bdoc_test::Tuples(3, columns));
     ScopedArray values;
     BSTR base = SysAllocString(OLESTR(""));
     HRESULT hr = face->GetAttributes(base, paths.get(), attributes.get(), tuples.get(), values.Receive());
     SysFreeString(base);
     if (FAILED(hr)) return {"failed " + std::to_string(hr)};
-    return TextsOf(values.get());
+    std::vector<std::string> out;
+    for (LONG i = 0; i < static_cast<LONG>(kAttributes.size()); ++i) out.push_back(bdoc_test::AsText(values.At(i)));
+    return out;
 }
 
 TEST_F(DocumentTest, ThreadsReadTheSharedRootThroughTheirOwnDocumentObjects) {

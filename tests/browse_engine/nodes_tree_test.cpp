@@ -2,6 +2,9 @@
 // lists below a block and the cursors' walking rules.
 #include <zeq_objects.h>
 
+#include <atomic>
+#include <thread>
+
 #include "zeq_testing.h"
 
 #include "nodes_support.h"
@@ -172,6 +175,41 @@ TEST_F(PlantNodes, NodesOutliveTheirCursorsAndParents) {
     }
     EXPECT_EQ(Get(variable, FI::attr::kValue).ToDouble(), 3600.0);
     EXPECT_EQ(Text(variable, 0), "F");
+}
+
+// Block names read while another thread renames a hierarchy: the engine hands names and prefixes out by
+// pointer, and a reader must get the old text or the new one, whole, never one the rename has freed.
+TEST_F(PlantNodes, BlockNamesReadWhileAnotherThreadRenamesAreWhole) {
+    const std::string kLong = "SECTION_UNDER_A_NAME_TOO_LONG_FOR_A_SHORT_STRING";
+    const Names shapes[] = {{"FEED", "MIX", "SECTION", "PROD"}, {"FEED", "MIX", kLong, "PROD"}};
+    FI::EntryHandle inner = At("SECTION.Blocks");
+    ASSERT_FALSE(inner.IsNull());
+    std::atomic<bool> stop{false};
+    std::atomic<int> wrong{0};
+    std::thread reader([&] {
+        while (!stop.load()) {
+            const Names names = ChildNames(blocks);
+            if (names != shapes[0] && names != shapes[1]) wrong.fetch_add(1);
+            // The held list of the renamed hierarchy names its blocks under one name or the other, or gives
+            // empty names while its hierarchy goes by the other name.
+            for (const std::string& name : ChildNames(inner)) {
+                if (!name.empty() && name != "SECTION.HTR" && name != "SECTION.SPL" && name != kLong + ".HTR" &&
+                    name != kLong + ".SPL") {
+                    wrong.fetch_add(1);
+                }
+            }
+        }
+    });
+    auto* engine = static_cast<zeq::Simulation*>(sim);
+    for (int i = 0; i < 300; ++i) {
+        if (engine->ExecuteCommand(("rename SECTION " + kLong + "\n").c_str()) != 0 ||
+            engine->ExecuteCommand(("rename " + kLong + " SECTION\n").c_str()) != 0) {
+            wrong.fetch_add(1);
+        }
+    }
+    stop = true;
+    reader.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace

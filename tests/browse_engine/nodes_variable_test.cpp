@@ -1,10 +1,12 @@
 // Variable leaves: reads of every attribute kind, display units switched and restored around quantities,
 // writes that reach the engine and the refusals with their texts.
 #include <zeq_objects.h>
+#include <zeq_records.h>
 #include <zeq_units.h>
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "zeq_testing.h"
 #include "nodes_support.h"
@@ -62,8 +64,8 @@ TEST_F(VariableNodes, ValidityFollowsThePhysicalType) {
               "Unable to set uom, variable has no defined physical type (physical_type_id = 0)");
 }
 
-// Display units as the generic reader and writer install them: converted around quantities and put back,
-// refused for writes when the engine cannot convert, and never confused with the variable's own unit.
+// Display units as the generic reader and writer install them: quantities converted on their way out and
+// in, refused for writes when the engine cannot convert, and never confused with the variable's own unit.
 TEST_F(VariableNodes, DisplayUnitsAroundQuantities) {
     FI::EntryHandle t = At("FEED.Variables.T");
     struct Row {
@@ -84,8 +86,13 @@ TEST_F(VariableNodes, DisplayUnitsAroundQuantities) {
         UnitsDisplay display(row.units);
         {
             DisplayScope scope(t.Get(), &display);
-            EXPECT_NEAR(Get(t, kValue).ToDouble(), row.read, 1e-9) << row.units;
-            EXPECT_EQ(Text(t, kUom), row.uomRead) << row.units;
+            {
+                // Reads convert; the variable stays as it is for the readers on other threads.
+                zeq::testing::CallJournal journal(Engine());
+                EXPECT_NEAR(Get(t, kValue).ToDouble(), row.read, 1e-9) << row.units;
+                EXPECT_EQ(Text(t, kUom), row.uomRead) << row.units;
+                EXPECT_FALSE(journal.Contains("CommitVariable")) << row.units;
+            }
             EXPECT_EQ(Set(t, kValue, FIValue(row.written), "value"), row.error) << row.units;
             // A refused write still puts the variable's unit back.
             EXPECT_EQ(Set(t, kInitial, FIValue(1.0), "initial"), "Cannot modify attribute initial");
@@ -147,6 +154,35 @@ TEST_F(VariableNodes, ACommitTheEngineRefusesIsAFailure) {
     EXPECT_EQ(Set(f, kValue, FIValue(1.0), "value"), "Unable to set value");
     zeq::testing::RefuseCommits(Engine(), false);
     EXPECT_EQ(Get(f, kValue).ToDouble(), 3600.0);
+}
+
+// A write through a held node while another thread removes a block before its variable: the engine
+// renumbers the variables between the node's finding its variable and the commit. The write must reach
+// the node's own variable, never the one that took its index.
+TEST_F(VariableNodes, AWriteRacingARenumberingReachesItsOwnVariableOnly) {
+    FI::EntryHandle t = At("PROD.Variables.T");
+    ASSERT_FALSE(t.IsNull());
+    auto values = [&] {
+        std::vector<double> out;
+        for (int i = 1; i <= flowsheet->GetCount(); ++i) {
+            ZEQVariableData r;
+            r.SetMask(VA_VALUE, 0);
+            double v = 0;
+            out.push_back(r.Load(flowsheet, nullptr, i, true) && r.GetValue(VA_VALUE, v) ? v : -1);
+        }
+        return out;
+    };
+    const int feedCount = flowsheet->FindBlock("FEED")->GetCount();
+    zeq::testing::BeforeNextVariableCommit(Engine(), [&] { ASSERT_EQ(flowsheet->RemoveBlock(ZEQString("FEED")), 0); });
+    std::vector<double> before = values();
+    ASSERT_EQ(Set(t, kValue, FIValue(40.0), "value"), "");
+    before.erase(before.begin(), before.begin() + feedCount);
+    std::vector<double> after = values();
+    const int index = flowsheet->FindIndex("PROD.T");
+    ASSERT_GT(index, 0);
+    EXPECT_EQ(after[static_cast<size_t>(index - 1)], 40.0);
+    after[static_cast<size_t>(index - 1)] = before[static_cast<size_t>(index - 1)];
+    EXPECT_EQ(before, after) << "no other variable changed";
 }
 
 }  // namespace

@@ -550,23 +550,6 @@ TEST_F(CollectionsTest, ParameterNamesNotFoundOnAnyBlock) {
     }
 }
 
-TEST_F(CollectionsTest, DetachedOwnerFailsEveryCollectionCall) {
-    CComPtr<INUVObjectCollection> vars = Collection(Block("FEED"), MemberKind::Variables);
-    CComPtr<INUVObjectCollection> blocks = Collection(flowsheet_, MemberKind::Blocks);
-    sim_.reset();
-    LONG n = -1;
-    EXPECT_EQ(vars->get_Count(&n), nuv::kInvalidObject);
-    EXPECT_EQ(n, 0);
-    EXPECT_EQ(TakeError(), "NUVBlock: Interface no longer references a valid object");
-    CComPtr<INUVObject> item;
-    EXPECT_EQ(blocks->get_Item(1, &item), nuv::kInvalidObject);
-    CComVariant m;
-    EXPECT_EQ(vars->GetAttributes(Names({"NAME"}), 1, 0, &m), nuv::kInvalidObject);
-    EXPECT_EQ(vars->SetAttributes(Names({"NAME"}), Matrix({{Text("x")}}), 1), nuv::kInvalidObject);
-    CComPtr<IUnknown> e;
-    EXPECT_EQ(blocks->get__NewEnum(&e), nuv::kInvalidObject);
-}
-
 }  // namespace
 
 namespace {

@@ -19,7 +19,7 @@ namespace objects_test {
 
 // FEED (plain: F, T, P; parameters; port OUT over F, T), SECTION (hierarchy: HTR with Q, TOUT and a port
 // OUT over TOUT, an inner hierarchy INNER holding CORE with X, a loose LOAD), PROD (plain: F with an
-// equation; port IN over F and an empty port SPARE), and a loose flowsheet variable TOTAL.
+// equation; port IN over F and an empty port SPARE), a loose flowsheet variable TOTAL and a solver MAIN.
 inline std::unique_ptr<zeq::Simulation> BuildModel() {
     zeq::testing::ModelBuilder m;
     m.Block("FEED").Var("F", 10, 1, "MASS-FLOW", "kg/h").Bounds(0, 100).Var("T", 300, 1, "TEMPERATURE", "K");
@@ -34,6 +34,7 @@ inline std::unique_ptr<zeq::Simulation> BuildModel() {
     m.EndHierarchy();
     m.Block("PROD").Var("F", 0).Eqn("BAL", "F = 10").Port("IN", "IN", {"F"}).Port("SPARE", "OUT", {});
     m.ContainerVar("TOTAL", 1);
+    m.Solver(zeq::SolverDef{"MAIN", {{"MAXITER", 50}}, {{"TOLERANCE", 1e-6}}, {{"METHOD", "NEWTON"}}});
     return m.Create();
 }
 

@@ -127,24 +127,6 @@ TEST_F(ParameterPortTest, CollectionPositionsCountFromOneAndTheCacheFollowsTheEn
     EXPECT_EQ(NameOf(items[3].pdispVal), "SPEED");
 }
 
-TEST_F(ParameterPortTest, ParameterValidityFollowsItsBlock) {
-    CComPtr<INUVParameter3> p = Param("FEED", "COMPONENT");
-    CComPtr<INUVBlock> feed = Block("FEED");
-    ASSERT_EQ(sim_->GetFlowsheet()->RemoveBlock(ZEQString("FEED")), 0);
-    VARIANT_BOOL valid = VARIANT_TRUE;
-    p->get_IsValid(&valid);
-    EXPECT_EQ(valid, VARIANT_FALSE);
-    CComVariant value;
-    EXPECT_EQ(p->get_Value(&value), nuv::kInvalidObject);
-    EXPECT_EQ(p->put_Value(CComVariant(1.0)), nuv::kInvalidObject);
-    CComBSTR name;
-    EXPECT_EQ(p->get_Name(&name), nuv::kInvalidObject);
-    CComPtr<INUVObject> parent;
-    EXPECT_EQ(p->get_Parent(&parent), nuv::kInvalidObject);
-    // The detached block let its cache go; what the client holds still releases cleanly.
-    EXPECT_EQ(nuv::ImplementationOf<CoNUVBlock>(feed)->Parameters().Size(), 0u);
-}
-
 TEST_F(ParameterPortTest, PortsAnswerDirectionTypeStreamAndOneWrapperPerPort) {
     CComPtr<INUVPort2> out = Port("FEED", "OUT");
     ASSERT_TRUE(out);
@@ -169,14 +151,6 @@ TEST_F(ParameterPortTest, PortsAnswerDirectionTypeStreamAndOneWrapperPerPort) {
     CComPtr<IUnknown> service;
     EXPECT_EQ(out->GetService(CComBSTR("x"), &service), nuv::kNoService);
     EXPECT_EQ(TakeError(), "NUVPort: Object does not support the requested service");
-    // The engine lets go of the port with its block; the client's wrapper stays safe to use.
-    ASSERT_EQ(sim_->GetFlowsheet()->RemoveBlock(ZEQString("FEED")), 0);
-    VARIANT_BOOL valid = VARIANT_TRUE;
-    out->get_IsValid(&valid);
-    EXPECT_EQ(valid, VARIANT_FALSE);
-    EXPECT_EQ(out->get_Direction(&dir), nuv::kInvalidObject);
-    CComPtr<INUVObject> gone;
-    EXPECT_EQ(out->get_Parent(&gone), nuv::kInvalidObject);
 }
 
 TEST_F(ParameterPortTest, PortVariablesAreTheBlocksVariablesOnThePort) {
