@@ -3,7 +3,6 @@
 // simulation destroyed. Every member of every held wrapper is called afterwards. A wrapper whose engine
 // object went fails every member with 0x80040101 and its text (IsValid answers false); the others keep
 // working and follow renames. Nothing may reach freed engine memory (AddressSanitizer checks that).
-#include <unistd.h>
 
 #include <cstdlib>
 #include <atomic>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "dispatch_walk.h"
+#include "temp_dir.h"
 #include "objects_support.h"
 
 namespace {
@@ -161,13 +161,10 @@ protected:
                 ASSERT_EQ(sim_->ExecuteCommand("rename SECTION SEC2\n"), 0);
                 break;
             case Change::ModelReloaded: {
-                char dir[] = "/tmp/nuv_held_XXXXXX";
-                ASSERT_NE(mkdtemp(dir), nullptr);
-                const std::string file = std::string(dir) + "/model.model";
+                const nuv::test::TempDir dir("nuv_held");
+                const std::string file = dir.File("model.model");
                 ASSERT_EQ(simulation_->SaveSimulation(CComBSTR(file.c_str())), S_OK);
                 ASSERT_EQ(simulation_->OpenSimulation(CComBSTR(file.c_str())), S_OK);
-                unlink(file.c_str());
-                rmdir(dir);
                 break;
             }
             case Change::SimulationReleased: simulation_.Release(); break;
@@ -431,9 +428,8 @@ TEST_F(ObjectsTest, NamesReadWhileAnotherThreadRenamesAreWhole) {
 // text, old or new, or hears that its solver has gone.
 TEST_F(ObjectsTest, SolverTextsReadWhileAnotherThreadSetsThemAndReloadsAreWhole) {
     const std::string kLong = "A_METHOD_NAME_TOO_LONG_FOR_A_SHORT_STRING";
-    char dir[] = "/tmp/nuv_solver_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string file = std::string(dir) + "/model.model";
+    const nuv::test::TempDir dir("nuv_solver");
+    const std::string file = dir.File("model.model");
     ASSERT_EQ(simulation_->SaveSimulation(CComBSTR(file.c_str())), S_OK);
     auto params = [this](CComPtr<INUVSolver>& solver, CComPtr<INUVParameters>& out) {
         CComPtr<INUVSolverCollection> solvers;
@@ -465,8 +461,6 @@ TEST_F(ObjectsTest, SolverTextsReadWhileAnotherThreadSetsThemAndReloadsAreWhole)
             }
             return failed;
         });
-    unlink(file.c_str());
-    rmdir(dir);
     EXPECT_EQ(wrong, 0);
 }
 
