@@ -2,13 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <iomanip>
-#include <map>
-#include <set>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host {
@@ -66,16 +68,71 @@ const std::string* SharedUnits(const std::string& units) {
     return &*pool.insert(units).first;
 }
 
-struct VariableValue {
-    double value;
-    const std::string* units;
+// The values the job collects, one entry a variable name in the order first met, with an open-addressing
+// index by name: a million variables take one entry each and four to eight bytes of index, where a map
+// would take a node apiece for the values before the solve and another for those after it.
+class Collected {
+public:
+    static constexpr uint32_t kNone = UINT32_MAX;
+    struct Entry {
+        std::string name;
+        double before, after;
+        const std::string* units;
+        bool changed;
+    };
+    // The position of a name's entry; kNone when there is none.
+    uint32_t Find(std::string_view name) const {
+        if (slots_.empty()) return kNone;
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = Hash(name) & mask;; i = (i + 1) & mask)
+            if (slots_[i] == kNone || entries_[slots_[i]].name == name) return slots_[i];
+    }
+    Entry& operator[](uint32_t k) { return entries_[k]; }
+    // Adds an entry for a name not yet collected.
+    void Add(std::string name, double value, const std::string* units) {
+        if ((entries_.size() + 1) * 2 > slots_.size()) Grow();
+        slots_[FreeSlot(slots_, name)] = static_cast<uint32_t>(entries_.size());
+        entries_.push_back({std::move(name), value, value, units, false});
+    }
+    // Records what the solve made of an entry, once.
+    void MarkChanged(uint32_t k, double now, const std::string* units) {
+        Entry& e = entries_[k];
+        e.after = now;
+        e.units = units;
+        e.changed = true;
+        changed_.push_back(k);
+    }
+    // The changed entries in the order of their names.
+    std::vector<const Entry*> ChangedByName() const {
+        std::vector<const Entry*> out;
+        out.reserve(changed_.size());
+        for (uint32_t k : changed_) out.push_back(&entries_[k]);
+        std::sort(out.begin(), out.end(), [](const Entry* x, const Entry* y) { return x->name < y->name; });
+        return out;
+    }
+
+private:
+    static size_t Hash(std::string_view s) { return std::hash<std::string_view>{}(s); }
+    static size_t FreeSlot(const std::vector<uint32_t>& slots, std::string_view name) {
+        const size_t mask = slots.size() - 1;
+        size_t i = Hash(name) & mask;
+        while (slots[i] != kNone) i = (i + 1) & mask;
+        return i;
+    }
+    void Grow() {
+        std::vector<uint32_t> slots(slots_.empty() ? 1024 : slots_.size() * 2, kNone);
+        for (uint32_t k = 0; k < entries_.size(); ++k) slots[FreeSlot(slots, entries_[k].name)] = k;
+        slots_.swap(slots);
+    }
+    std::deque<Entry> entries_;  // no copies as it grows
+    std::vector<uint32_t> slots_;
+    std::vector<uint32_t> changed_;
 };
 
 // Collects the value of every variable under `block`, showing the structure when `show` is set. With
-// `before`, only the variables whose value differs from theirs there are collected.
-void WalkBlock(Reader& r, IDispatch* block, const std::string& indent, int depth,
-               std::map<std::string, VariableValue>& values, bool show,
-               const std::map<std::string, VariableValue>* before = nullptr) {
+// `solved`, the walk after the solve marks the variables whose value differs from the one collected.
+void WalkBlock(Reader& r, IDispatch* block, const std::string& indent, int depth, Collected& values, bool show,
+               bool solved = false) {
     if (depth > kMaxDepth) return;
     CComPtr<IDispatch> variables = DispatchOf(r.Get(block, "Variables"));
     CComPtr<IDispatch> parameters = DispatchOf(r.Get(block, "Parameters"));
@@ -94,7 +151,7 @@ void WalkBlock(Reader& r, IDispatch* block, const std::string& indent, int depth
                 const bool hierarchy = inner.vt == VT_BOOL && inner.boolVal;
                 r.out << indent << (hierarchy ? "Hierarchy " : "Block ") << r.Text(b, "Name") << "\n";
             }
-            WalkBlock(r, b, indent + "  ", depth + 1, values, show, before);
+            WalkBlock(r, b, indent + "  ", depth + 1, values, show, solved);
         }
     }
     if (variables) {
@@ -104,30 +161,28 @@ void WalkBlock(Reader& r, IDispatch* block, const std::string& indent, int depth
             if (!v) return;
             if (show && first && !container) r.out << indent << "Variables:\n";
             first = false;
-            const std::string name = r.Text(v, "Name");
+            std::string name = r.Text(v, "Name");
             CComVariant value = r.Get(v, "Value");
             CComVariant d;
             VariantChangeType(&d, &value, 0, VT_R8);
             const std::string units = r.Text(v, "UOM");
-            if (values.count(name)) return;  // a hierarchy's members were shown with their blocks
             const double now = d.vt == VT_R8 ? d.dblVal : 0.0;
-            if (before) {
-                auto it = before->find(name);
-                if (it == before->end() || std::fabs(now - it->second.value) <= 1e-9 * std::max(1.0, std::fabs(it->second.value)))
-                    return;
-            }
-            values[name] = {now, SharedUnits(units)};
-            if (!show || container) {
-                if (show && container) {
-                    CComVariant spec = r.Get(v, "Spec");
-                    r.out << indent << "Variable " << Pad(name, 18) << " = " << Pad(Format(value) + " " + units, 16)
-                          << " (" << SpecName(spec.vt == VT_I4 ? spec.lVal : -1) << ")\n";
-                }
+            const uint32_t known = values.Find(name);
+            if (solved) {
+                if (known == Collected::kNone || values[known].changed) return;
+                const double was = values[known].before;
+                if (std::fabs(now - was) > 1e-9 * std::max(1.0, std::fabs(was)))
+                    values.MarkChanged(known, now, SharedUnits(units));
                 return;
             }
-            CComVariant spec = r.Get(v, "Spec");
-            r.out << indent << "  " << Pad(name, 18) << " = " << Pad(Format(value) + " " + units, 16) << " ("
-                  << SpecName(spec.vt == VT_I4 ? spec.lVal : -1) << ")\n";
+            if (known != Collected::kNone) return;  // a hierarchy's members were shown with their blocks
+            if (show) {
+                CComVariant spec = r.Get(v, "Spec");
+                r.out << indent << (container ? "Variable " : "  ") << Pad(name, 18) << " = "
+                      << Pad(Format(value) + " " + units, 16) << " (" << SpecName(spec.vt == VT_I4 ? spec.lVal : -1)
+                      << ")\n";
+            }
+            values.Add(std::move(name), now, SharedUnits(units));
         });
     }
     if (show && parameters) {
@@ -174,8 +229,8 @@ int RunMainJob(IDispatch* simulation, const std::string& model, std::ostream& ou
     out << "Flowsheet: " << Format(r.Get(blocks, "Count")) << " blocks, " << Format(r.Get(variables, "Count"))
         << " variables, " << Format(r.Get(equations, "Count")) << " equations\n\n";
 
-    std::map<std::string, VariableValue> before;
-    WalkBlock(r, flowsheet, "", 0, before, true);
+    Collected values;
+    WalkBlock(r, flowsheet, "", 0, values, true);
 
     out << "\nSolving...\n";
     std::vector<CComVariant> none;
@@ -188,17 +243,15 @@ int RunMainJob(IDispatch* simulation, const std::string& model, std::ostream& ou
         out << "Solve failed: " << solved.error << " (" << Hex(solved.hr) << ")\n";
     }
 
-    // Only what the solve changed is collected the second time.
-    std::map<std::string, VariableValue> after;
-    WalkBlock(r, flowsheet, "", 0, after, false, &before);
+    // The second walk only marks what the solve changed.
+    WalkBlock(r, flowsheet, "", 0, values, false, true);
     out << "\nChanged by the solve:\n";
     int changed = 0;
-    for (const auto& [name, now] : after) {
-        const double was = before.find(name)->second.value;
+    for (const Collected::Entry* e : values.ChangedByName()) {
         ++changed;
         std::ostringstream line;
-        line << "  " << Pad(name, 20) << " " << std::setw(12) << Format(CComVariant(was)) << " -> " << std::setw(12)
-             << Format(CComVariant(now.value)) << " " << *now.units;
+        line << "  " << Pad(e->name, 20) << " " << std::setw(12) << Format(CComVariant(e->before)) << " -> "
+             << std::setw(12) << Format(CComVariant(e->after)) << " " << *e->units;
         out << line.str() << "\n";
     }
     if (changed == 0) out << "  nothing\n";
