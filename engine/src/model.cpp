@@ -531,6 +531,8 @@ bool ParameterTable::GetValue(const char* name, value_t* value) {
 
 // ---- Simulation: building and layout ----
 
+const VariableExtras Variable::kDefaultExtras{};
+
 Simulation::Simulation() : flowsheet_(std::make_unique<Container>(this, nullptr)), name_("PLANT") {
     solvers_.push_back(std::make_unique<Solver>(DefaultSolver()));
     Reindex();
@@ -585,12 +587,12 @@ Variable make_variable(const VarDef& d, std::string name) {
     v.lower = d.lower <= -1e20 ? d.lower : to_base(d.lower);
     v.upper = d.upper >= 1e20 ? d.upper : to_base(d.upper);
     v.initial = d.initial_set ? to_base(d.initial) : v.value;
-    v.step = d.step;
     v.scale = d.scale;
-    v.intscale = d.intscale;
-    v.sbweight = d.sbweight;
-    v.threshold = d.threshold;
-    v.homo_target = d.homo_target;
+    v.SetExtra(&VariableExtras::step, d.step);
+    v.SetExtra(&VariableExtras::intscale, d.intscale);
+    v.SetExtra(&VariableExtras::sbweight, d.sbweight);
+    v.SetExtra(&VariableExtras::threshold, d.threshold);
+    v.SetExtra(&VariableExtras::homo_target, d.homo_target);
     v.spec = static_cast<uint8_t>(d.spec);
     v.bound = static_cast<uint8_t>(d.bound);
     v.quality = static_cast<uint8_t>(d.quality);
@@ -599,10 +601,10 @@ Variable make_variable(const VarDef& d, std::string name) {
     v.homo_param = static_cast<uint8_t>(d.homo_param);
     v.ramped = static_cast<uint8_t>(d.ramped);
     v.conn_type = d.conn_type;
-    v.description = d.description;
+    v.SetExtra(&VariableExtras::description, d.description);
     if (d.profile) {
-        v.profile = std::make_unique<VarProfile>();
-        v.profile->SetActive(true);
+        v.MutableExtras().profile = std::make_unique<VarProfile>();
+        v.MutableExtras().profile->SetActive(true);
     }
     return v;
 }

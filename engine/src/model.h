@@ -78,12 +78,17 @@ private:
 // a loaded record recognises its variable by.
 uint32_t NewVariableSerial();
 
-struct Variable {
-    std::string name;  // full name
-    double value = 0, lower = -1e20, upper = 1e20, step = 0, intscale = 1, scale = 1, sbweight = 0, initial = 0;
-    double shadow_price = 0, homo_target = 0, threshold = 0, change = 0;  // quantities in base units
+// The attributes of a variable that most variables keep at their defaults, held apart: a million
+// variables do not each carry them.
+struct VariableExtras {
+    double step = 0, intscale = 1, sbweight = 0, shadow_price = 0, homo_target = 0, threshold = 0;
     std::string description;
     std::unique_ptr<VarProfile> profile;
+};
+
+struct Variable {
+    std::string name;  // full name
+    double value = 0, lower = -1e20, upper = 1e20, scale = 1, initial = 0, change = 0;  // base units
     INUVWrapper* wrapper = nullptr;  // counted
     uint32_t modified = 0;
     int16_t ptype = 0;
@@ -92,6 +97,22 @@ struct Variable {
             ramped = 0;
     int32_t conn_type = 0;
     uint32_t serial = NewVariableSerial();  // kept when the variable moves to another index
+
+    const VariableExtras& Extras() const { return extras_ ? *extras_ : kDefaultExtras; }
+    VariableExtras& MutableExtras() {
+        if (!extras_) extras_ = std::make_unique<VariableExtras>();
+        return *extras_;
+    }
+    // Sets one of the extras; a default value on a variable without extras allocates nothing.
+    template <class T, class V>
+    void SetExtra(T VariableExtras::*field, V&& value) {
+        if (!extras_ && kDefaultExtras.*field == value) return;
+        MutableExtras().*field = std::forward<V>(value);
+    }
+
+private:
+    static const VariableExtras kDefaultExtras;
+    std::unique_ptr<VariableExtras> extras_;
 };
 
 struct Equation {

@@ -184,10 +184,10 @@ bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     if (Selected(VA_VALUE)) f_.value = shown(v.value);
     if (Selected(VA_LOWER)) f_.lower = v.lower <= -1e20 ? v.lower : shown(v.lower);
     if (Selected(VA_UPPER)) f_.upper = v.upper >= 1e20 ? v.upper : shown(v.upper);
-    if (Selected(VA_STEP)) f_.step = shown_delta(v.step);
-    if (Selected(VA_INTSCALE)) f_.intscale = v.intscale;
+    if (Selected(VA_STEP)) f_.step = shown_delta(v.Extras().step);
+    if (Selected(VA_INTSCALE)) f_.intscale = v.Extras().intscale;
     if (Selected(VA_SCALE)) f_.scale = v.scale;
-    if (Selected(VA_SBWEIGHT)) f_.sbweight = v.sbweight;
+    if (Selected(VA_SBWEIGHT)) f_.sbweight = v.Extras().sbweight;
     if (Selected(VA_INITIAL)) f_.initial = shown(v.initial);
     if (Selected(VA_UOM) || Selected(VA_UNIT_ENTRY)) {
         f_.uom = sim->UnitName(pos);
@@ -197,7 +197,7 @@ bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     if (Selected(VA_MARKED)) f_.marked = v.marked;
     if (Selected(VA_MODIFIED)) f_.modified = v.modified;
     if (Selected(VA_ACTIVE_BOUND)) f_.active_bound = v.active_bound;
-    if (Selected(VA_SHADOW_PRICE)) f_.shadow_price = v.shadow_price;
+    if (Selected(VA_SHADOW_PRICE)) f_.shadow_price = v.Extras().shadow_price;
     if (Selected(VA_QUALITY)) f_.quality = v.quality;
     if (Selected(VA_BASEUOM)) {
         rtouom_info info{};
@@ -206,14 +206,14 @@ bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     if (Selected(VA_PTYPE_ID)) f_.ptype = v.ptype;
     if (Selected(VA_PHYSICAL_TYPE)) f_.ptype_name = rtouom_ptype_name(v.ptype);
     if (Selected(VA_HOMO_PARAM)) f_.homo_param = v.homo_param;
-    if (Selected(VA_HOMO_TARGET)) f_.homo_target = v.homo_target;
+    if (Selected(VA_HOMO_TARGET)) f_.homo_target = v.Extras().homo_target;
     if (Selected(VA_DESCRIPTION)) {
-        loaded_description_ = v.description;
+        loaded_description_ = v.Extras().description;
         f_.description = loaded_description_.c_str();
     }
     if (Selected(VA_VARIABLE_TYPE)) f_.variable_type = v.variable_type;
-    if (Selected(VA_PROFILE)) f_.profile = v.profile.get();
-    if (Selected(VA_THRESHOLD)) f_.threshold = v.threshold;
+    if (Selected(VA_PROFILE)) f_.profile = v.Extras().profile.get();
+    if (Selected(VA_THRESHOLD)) f_.threshold = v.Extras().threshold;
     if (Selected(VA_RAMPED)) f_.ramped = v.ramped;
     if (Selected(VA_CHANGE)) f_.change = shown_delta(v.change);
     if (Selected(VA_SPEC)) f_.spec = v.spec;
@@ -455,14 +455,14 @@ int ZEQVariableData::Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, 
     if (write(VA_VALUE, !close_to(base(f_.value), v.value))) { v.value = base(f_.value); hints |= ZEQ_HINT_VALUE; mods |= VA_VALUE; }
     if (write(VA_LOWER, !close_to(bound_base(f_.lower, true), v.lower))) { v.lower = bound_base(f_.lower, true); mods |= VA_LOWER; }
     if (write(VA_UPPER, !close_to(bound_base(f_.upper, false), v.upper))) { v.upper = bound_base(f_.upper, false); mods |= VA_UPPER; }
-    if (write(VA_STEP, !close_to(base_delta(f_.step), v.step))) { v.step = base_delta(f_.step); mods |= VA_STEP; }
-    if (write(VA_INTSCALE, f_.intscale != v.intscale)) { v.intscale = f_.intscale; mods |= VA_INTSCALE; }
+    if (write(VA_STEP, !close_to(base_delta(f_.step), v.Extras().step))) { v.MutableExtras().step = base_delta(f_.step); mods |= VA_STEP; }
+    if (write(VA_INTSCALE, f_.intscale != v.Extras().intscale)) { v.MutableExtras().intscale = f_.intscale; mods |= VA_INTSCALE; }
     if (write(VA_SCALE, f_.scale != v.scale)) { v.scale = f_.scale; mods |= VA_SCALE; }
-    if (write(VA_SBWEIGHT, f_.sbweight != v.sbweight)) { v.sbweight = f_.sbweight; mods |= VA_SBWEIGHT; }
+    if (write(VA_SBWEIGHT, f_.sbweight != v.Extras().sbweight)) { v.MutableExtras().sbweight = f_.sbweight; mods |= VA_SBWEIGHT; }
     if (write(VA_INITIAL, !close_to(base(f_.initial), v.initial))) { v.initial = base(f_.initial); mods |= VA_INITIAL; }
-    if (write(VA_SHADOW_PRICE, f_.shadow_price != v.shadow_price)) v.shadow_price = f_.shadow_price;
-    if (write(VA_HOMO_TARGET, f_.homo_target != v.homo_target)) v.homo_target = f_.homo_target;
-    if (write(VA_THRESHOLD, f_.threshold != v.threshold)) v.threshold = f_.threshold;
+    if (write(VA_SHADOW_PRICE, f_.shadow_price != v.Extras().shadow_price)) v.MutableExtras().shadow_price = f_.shadow_price;
+    if (write(VA_HOMO_TARGET, f_.homo_target != v.Extras().homo_target)) v.MutableExtras().homo_target = f_.homo_target;
+    if (write(VA_THRESHOLD, f_.threshold != v.Extras().threshold)) v.MutableExtras().threshold = f_.threshold;
     if (write(VA_CHANGE, !close_to(base_delta(f_.change), v.change))) v.change = base_delta(f_.change);
     if (write(VA_BOUND, f_.bound != v.bound)) { v.bound = static_cast<uint8_t>(f_.bound); mods |= VA_BOUND; }
     if (write(VA_MARKED, f_.marked != v.marked)) v.marked = static_cast<uint8_t>(f_.marked ? 1 : 0);
@@ -471,8 +471,8 @@ int ZEQVariableData::Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, 
     if (write(VA_VARIABLE_TYPE, f_.variable_type != v.variable_type)) v.variable_type = static_cast<uint8_t>(f_.variable_type);
     if (write(VA_RAMPED, f_.ramped != v.ramped)) v.ramped = static_cast<uint8_t>(f_.ramped);
     if (write(VA_CONN_TYPE, f_.conn_type != v.conn_type)) v.conn_type = f_.conn_type;
-    if (write(VA_DESCRIPTION, f_.description && v.description != f_.description))
-        v.description = f_.description ? f_.description : "";
+    if (write(VA_DESCRIPTION, f_.description && v.Extras().description != f_.description))
+        v.MutableExtras().description = f_.description;
     if (write(VA_SPEC, f_.spec != v.spec)) { v.spec = static_cast<uint8_t>(f_.spec); hints |= ZEQ_HINT_SPEC; mods |= VA_SPEC; }
     if (ptype != v.ptype || entry != v.unit_entry) {
         v.ptype = static_cast<int16_t>(ptype);

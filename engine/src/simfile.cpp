@@ -28,12 +28,13 @@ VarDef var_def(const Simulation& sim, const Variable& v, const std::string& pref
     d.upper = v.upper >= 1e20 ? v.upper : shown(v.upper);
     d.initial = shown(v.initial);
     d.initial_set = v.initial != v.value;
-    d.step = v.step;
+    const VariableExtras& extras = v.Extras();
+    d.step = extras.step;
     d.scale = v.scale;
-    d.intscale = v.intscale;
-    d.sbweight = v.sbweight;
-    d.threshold = v.threshold;
-    d.homo_target = v.homo_target;
+    d.intscale = extras.intscale;
+    d.sbweight = extras.sbweight;
+    d.threshold = extras.threshold;
+    d.homo_target = extras.homo_target;
     d.spec = v.spec;
     d.bound = v.bound;
     d.quality = v.quality;
@@ -47,8 +48,8 @@ VarDef var_def(const Simulation& sim, const Variable& v, const std::string& pref
         rtouom_info info{};
         if (rtouom_uom_info(v.ptype, v.unit_entry, &info) == 0) d.uom = info.name;
     }
-    d.description = v.description;
-    d.profile = v.profile != nullptr;
+    d.description = extras.description;
+    d.profile = extras.profile != nullptr;
     (void)sim;
     return d;
 }

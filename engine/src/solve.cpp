@@ -350,7 +350,7 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
             std::vector<double> steps;
             for (int d : decisions) {
                 const Variable& v = vars_[static_cast<size_t>(d)];
-                steps.push_back(v.step > 0 ? v.step : 0.1 * std::max(1.0, std::fabs(v.value)));
+                steps.push_back(v.Extras().step > 0 ? v.Extras().step : 0.1 * std::max(1.0, std::fabs(v.value)));
             }
             std::vector<double> saved(static_cast<size_t>(vcount));
             int evaluations = 0;
@@ -422,7 +422,7 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
         for (int i = vfirst; i < vfirst + vcount && !quiet; ++i) {
             Variable& v = vars_[static_cast<size_t>(i)];
             double old = before[static_cast<size_t>(i - vfirst)];
-            if (v.profile && v.profile->Active()) v.profile->Record(time_, v.value);
+            if (VarProfile* p = v.Extras().profile.get(); p && p->Active()) p->Record(time_, v.value);
             if (v.value != old) {
                 v.change = v.value - old;
                 changed.push_back(i);

@@ -295,7 +295,7 @@ TEST(VariableFile, WriteThenReadBackIntoAnotherSimulation) {
             << a->Vars()[i].name;
         EXPECT_EQ(b->Vars()[i].bound, a->Vars()[i].bound);
         EXPECT_EQ(b->Vars()[i].unit_entry, a->Vars()[i].unit_entry);
-        EXPECT_EQ(b->Vars()[i].description, a->Vars()[i].description);
+        EXPECT_EQ(b->Vars()[i].Extras().description, a->Vars()[i].Extras().description);
     }
 }
 

@@ -171,7 +171,7 @@ TEST(VariableRecord, RefusedCommitChangesNothing) {
     EXPECT_EQ(q.value, 5000);
     EXPECT_EQ(q.lower, 0);
     EXPECT_EQ(q.upper, 10000);
-    EXPECT_EQ(q.step, 0);
+    EXPECT_EQ(q.Extras().step, 0);
     EXPECT_EQ(q.initial, 5000);
 }
 

@@ -91,7 +91,7 @@ TEST_F(ExternalFileTest, QueryContentsOfBlockFilesVariableFilesAndPlainFiles) {
     SafeArrayDestroy(ids);
     // The bit reported for a slot selects that slot on import.
     ASSERT_EQ(Import(blocks, NUVExternalFile_XFile, 0x800000), S_OK);
-    EXPECT_EQ(sim_->Vars()[static_cast<size_t>(sim_->FindVar("A.K"))].homo_target, 42);
+    EXPECT_EQ(sim_->Vars()[static_cast<size_t>(sim_->FindVar("A.K"))].Extras().homo_target, 42);
     EXPECT_EQ(Value("A.K"), 3) << "the value was not selected";
     EXPECT_EQ(rtHisDev->write, &CapturePipe::Write) << "the history device is put back";
     rtohis_set_hisDev(nullptr);

@@ -154,7 +154,7 @@ TEST_F(SensitivityTest, CalculateIsAQuietEvaluation) {
     std::vector<double> values;
     for (const auto& v : sim_->Vars()) values.push_back(v.value);
     const double time = sim_->Time();
-    const VarProfile* history = sim_->Vars()[static_cast<size_t>(sim_->FindVar("SEC.H.W"))].profile.get();
+    const VarProfile* history = sim_->Vars()[static_cast<size_t>(sim_->FindVar("SEC.H.W"))].Extras().profile.get();
     ASSERT_TRUE(history);
     const size_t recorded = history->Items().size();
 
