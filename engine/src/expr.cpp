@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "names.h"
 
@@ -16,7 +17,11 @@ const char* const kFn2[] = {"POW", "MIN", "MAX"};
 // Recursive descent with a depth limit; the postfix code keeps the evaluation stack within 64 slots.
 class Parser {
 public:
-    Parser(std::string_view t, const Resolver& r, Expr& e) : text_(t), resolve_(r), out_(e) {}
+    struct Built {
+        std::vector<Op> code;
+        std::vector<int> vars;
+    };
+    Parser(std::string_view t, const Resolver& r, Built& e) : text_(t), resolve_(r), out_(e) {}
     bool Run(std::string& error) {
         if (!Sum(0)) {
             error = error_;
@@ -172,7 +177,7 @@ private:
 
     std::string_view text_;
     const Resolver& resolve_;
-    Expr& out_;
+    Built& out_;
     size_t pos_ = 0;
     int depth_max_ = 0;
     std::string error_;
@@ -203,13 +208,20 @@ double ApplyFn2(int fn, double x, double y) {
 
 double Expr::Eval(const std::function<double(int)>& value) const { return EvalWith(value); }
 
+Expr::Expr(std::span<const Op> code, std::span<const int> vars)
+    : ncode_(static_cast<uint32_t>(code.size())), nvars_(static_cast<uint32_t>(vars.size())) {
+    if (code.empty() && vars.empty()) return;
+    data_ = std::make_unique_for_overwrite<unsigned char[]>(code.size_bytes() + vars.size_bytes());
+    std::memcpy(data_.get(), code.data(), code.size_bytes());
+    if (!vars.empty()) std::memcpy(data_.get() + code.size_bytes(), vars.data(), vars.size_bytes());
+}
+
 bool ParseExpr(std::string_view text, const Resolver& resolve, Expr& out, std::string& error) {
     out = Expr{};
-    Parser p(text, resolve, out);
+    Parser::Built built;
+    Parser p(text, resolve, built);
     if (!p.Run(error)) return false;
-    // A model holds an expression per equation, a million of them: each keeps only the room it takes.
-    out.code.shrink_to_fit();
-    out.vars.shrink_to_fit();
+    out = Expr(built.code, built.vars);
     return true;
 }
 

@@ -1,6 +1,9 @@
 // Arithmetic expressions over variables: parsed once into postfix code, evaluated on base-unit values.
 #pragma once
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,12 +17,29 @@ struct Op {
     double num = 0;
 };
 
-struct Expr {
-    std::vector<Op> code;
-    std::vector<int> vars;  // positions read, without repeats
+// A model holds an expression per equation, a million of them: the code and the positions it reads
+// share one allocation of the size they take.
+class Expr {
+public:
+    Expr() = default;
+    Expr(std::span<const Op> code, std::span<const int> vars);
+    Expr(const Expr& other) : Expr(other.Code(), other.Vars()) {}
+    Expr(Expr&&) noexcept = default;
+    Expr& operator=(const Expr& other) { return *this = Expr(other); }
+    Expr& operator=(Expr&&) noexcept = default;
+
+    std::span<const Op> Code() const { return {reinterpret_cast<const Op*>(data_.get()), ncode_}; }
+    // Positions read, without repeats.
+    std::span<const int> Vars() const {
+        return {reinterpret_cast<const int*>(data_.get() + ncode_ * sizeof(Op)), nvars_};
+    }
     double Eval(const std::function<double(int)>& value) const;
     template <class F>
     double EvalWith(F&& value) const;
+
+private:
+    std::unique_ptr<unsigned char[]> data_;  // ncode_ Ops, then nvars_ ints
+    uint32_t ncode_ = 0, nvars_ = 0;
 };
 
 // Resolves a name to a 0-based variable position; -1 when unknown.
@@ -37,7 +57,7 @@ template <class F>
 double Expr::EvalWith(F&& value) const {
     double stack[256];
     int sp = 0;
-    for (const Op& op : code) {
+    for (const Op& op : Code()) {
         switch (op.kind) {
             case Op::Num: stack[sp++] = op.num; break;
             case Op::Var: stack[sp++] = value(op.var); break;

@@ -804,8 +804,8 @@ void Simulation::CompileEquation(Equation& eq) {
     if (!SplitEquation(eq.text, lhs, rhs)) {
         error = "equation needs exactly one '='";
     } else if (ParseExpr(lhs, resolve, left, error) && ParseExpr(rhs, resolve, eq.rhs, error)) {
-        if (left.code.size() == 1 && left.code[0].kind == Op::Var)
-            eq.target = left.code[0].var;
+        if (left.Code().size() == 1 && left.Code()[0].kind == Op::Var)
+            eq.target = left.Code()[0].var;
         else
             eq.lhs = std::make_unique<Expr>(std::move(left));
         eq.compiled = true;

@@ -249,7 +249,7 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
         deps.start.reserve(assigns.size() + 1);
         for (size_t a = 0; a < assigns.size(); ++a) {
             if (assigns[a].rhs) {
-                for (int v : assigns[a].rhs->vars)
+                for (int v : assigns[a].rhs->Vars())
                     if (owner[static_cast<size_t>(v)] >= 0) deps.items.push_back(owner[static_cast<size_t>(v)]);
             } else if (owner[static_cast<size_t>(assigns[a].source)] >= 0) {
                 deps.items.push_back(owner[static_cast<size_t>(assigns[a].source)]);
