@@ -247,16 +247,42 @@ private:
 // ---------------------------------------------------------------------------------------------------
 // Locks and thread models
 
-// A recursive lock, as the platform's critical sections are.
+// A recursive lock, as the platform's critical sections are, in eight bytes: every object root carries
+// one, and a client may hold millions of objects. The owner word holds the owning thread's number (0:
+// free); a thread that finds it taken sleeps until it changes.
 class CComAutoCriticalSection {
 public:
-    void Lock() { m_mutex.lock(); }
-    void Unlock() { m_mutex.unlock(); }
+    void Lock() {
+        const uint32_t me = ThreadNumber();
+        // Only this thread stores its own number, so reading it means this thread holds the lock.
+        if (m_owner.load(std::memory_order_relaxed) == me) {
+            ++m_depth;
+            return;
+        }
+        uint32_t seen = 0;
+        while (!m_owner.compare_exchange_weak(seen, me, std::memory_order_acquire, std::memory_order_relaxed)) {
+            if (seen != 0) m_owner.wait(seen, std::memory_order_relaxed);
+            seen = 0;
+        }
+        m_depth = 1;
+    }
+    void Unlock() {
+        if (--m_depth != 0) return;
+        m_owner.store(0, std::memory_order_release);
+        m_owner.notify_one();
+    }
     HRESULT Init() { return S_OK; }
     HRESULT Term() { return S_OK; }
 
 private:
-    std::recursive_mutex m_mutex;
+    // A number for the calling thread, never 0, distinct among the threads of the process.
+    static uint32_t ThreadNumber() {
+        static std::atomic<uint32_t> next{1};
+        thread_local const uint32_t number = next.fetch_add(1, std::memory_order_relaxed);
+        return number;
+    }
+    std::atomic<uint32_t> m_owner{0};
+    uint32_t m_depth = 0;
 };
 using CComCriticalSection = CComAutoCriticalSection;
 using CComAutoDeleteCriticalSection = CComAutoCriticalSection;

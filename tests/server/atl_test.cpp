@@ -1,9 +1,12 @@
 // The object-building subset: shells and their counts, COM maps, the module's lock count and hooks,
-// enumerators and connection points.
+// enumerators, connection points and the object lock.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <new>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "dispatch_stubs.h"
@@ -349,6 +352,40 @@ TEST(ClassInformation, CoclassAndDefaultSource) {
     EXPECT_EQ(d->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, nullptr), E_POINTER);
     ti.Release();
     d->Release();
+}
+
+TEST(ObjectLock, IsRecursiveAndExcludesOtherThreadsUntilFullyReleased) {
+    CComAutoCriticalSection cs;
+    cs.Lock();
+    cs.Lock();
+    cs.Unlock();  // still held once
+    std::atomic<bool> entered{false};
+    std::thread other([&] {
+        cs.Lock();
+        entered = true;
+        cs.Unlock();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(entered);
+    cs.Unlock();
+    other.join();
+    EXPECT_TRUE(entered);
+
+    // Contended, nested: no increment is lost and every waiter gets through.
+    long counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i) {
+                cs.Lock();
+                cs.Lock();
+                ++counter;
+                cs.Unlock();
+                cs.Unlock();
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(counter, 80000);
 }
 
 TEST(SmartPointers, CountsAndConversions) {
