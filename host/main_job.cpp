@@ -7,7 +7,6 @@
 #include <functional>
 #include <iomanip>
 #include <ostream>
-#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -62,12 +61,6 @@ const char* SpecName(LONG spec) {
 
 std::string Pad(const std::string& s, size_t width) { return s.size() >= width ? s : s + std::string(width - s.size(), ' '); }
 
-// The text of a unit, shared: a model has a handful of units and up to millions of variables.
-const std::string* SharedUnits(const std::string& units) {
-    static std::set<std::string> pool;
-    return &*pool.insert(units).first;
-}
-
 // The values the job collects, one entry a variable name in the order first met, with an open-addressing
 // index by name: a million variables take one entry each and four to eight bytes of index, where a map
 // would take a node apiece for the values before the solve and another for those after it.
@@ -77,7 +70,7 @@ public:
     struct Entry {
         std::string name;
         double before, after;
-        const std::string* units;
+        uint32_t units;  // after the solve; see Units
         bool changed;
     };
     // The position of a name's entry; kNone when there is none.
@@ -89,19 +82,23 @@ public:
     }
     Entry& operator[](uint32_t k) { return entries_[k]; }
     // Adds an entry for a name not yet collected.
-    void Add(std::string name, double value, const std::string* units) {
+    void Add(std::string name, double value) {
         if ((entries_.size() + 1) * 2 > slots_.size()) Grow();
         slots_[FreeSlot(slots_, name)] = static_cast<uint32_t>(entries_.size());
-        entries_.push_back({std::move(name), value, value, units, false});
+        entries_.push_back({std::move(name), value, value, 0, false});
     }
     // Records what the solve made of an entry, once.
-    void MarkChanged(uint32_t k, double now, const std::string* units) {
+    void MarkChanged(uint32_t k, double now, const std::string& units) {
         Entry& e = entries_[k];
         e.after = now;
-        e.units = units;
         e.changed = true;
+        // A model has a handful of units and up to millions of variables: each text is kept once.
+        auto unit = std::find(units_.begin(), units_.end(), units);
+        e.units = static_cast<uint32_t>(unit - units_.begin());
+        if (unit == units_.end()) units_.push_back(units);
         changed_.push_back(k);
     }
+    const std::string& Units(const Entry& e) const { return units_[e.units]; }
     // The changed entries in the order of their names.
     std::vector<const Entry*> ChangedByName() const {
         std::vector<const Entry*> out;
@@ -127,6 +124,7 @@ private:
     std::deque<Entry> entries_;  // no copies as it grows
     std::vector<uint32_t> slots_;
     std::vector<uint32_t> changed_;
+    std::vector<std::string> units_;
 };
 
 // Collects the value of every variable under `block`, showing the structure when `show` is set. With
@@ -172,7 +170,7 @@ void WalkBlock(Reader& r, IDispatch* block, const std::string& indent, int depth
                 if (known == Collected::kNone || values[known].changed) return;
                 const double was = values[known].before;
                 if (std::fabs(now - was) > 1e-9 * std::max(1.0, std::fabs(was)))
-                    values.MarkChanged(known, now, SharedUnits(units));
+                    values.MarkChanged(known, now, units);
                 return;
             }
             if (known != Collected::kNone) return;  // a hierarchy's members were shown with their blocks
@@ -182,7 +180,7 @@ void WalkBlock(Reader& r, IDispatch* block, const std::string& indent, int depth
                       << Pad(Format(value) + " " + units, 16) << " (" << SpecName(spec.vt == VT_I4 ? spec.lVal : -1)
                       << ")\n";
             }
-            values.Add(std::move(name), now, SharedUnits(units));
+            values.Add(std::move(name), now);
         });
     }
     if (show && parameters) {
@@ -251,7 +249,7 @@ int RunMainJob(IDispatch* simulation, const std::string& model, std::ostream& ou
         ++changed;
         std::ostringstream line;
         line << "  " << Pad(e->name, 20) << " " << std::setw(12) << Format(CComVariant(e->before)) << " -> "
-             << std::setw(12) << Format(CComVariant(e->after)) << " " << *e->units;
+             << std::setw(12) << Format(CComVariant(e->after)) << " " << values.Units(*e);
         out << line.str() << "\n";
     }
     if (changed == 0) out << "  nothing\n";

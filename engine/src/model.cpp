@@ -532,6 +532,7 @@ bool ParameterTable::GetValue(const char* name, value_t* value) {
 // ---- Simulation: building and layout ----
 
 const VariableExtras Variable::kDefaultExtras{};
+const EquationExtras Equation::kDefaultExtras{};
 
 Simulation::Simulation() : flowsheet_(std::make_unique<Container>(this, nullptr)), name_("PLANT") {
     solvers_.push_back(std::make_unique<Solver>(DefaultSolver()));
@@ -587,7 +588,7 @@ Variable make_variable(const VarDef& d, std::string name) {
     v.lower = d.lower <= -1e20 ? d.lower : to_base(d.lower);
     v.upper = d.upper >= 1e20 ? d.upper : to_base(d.upper);
     v.initial = d.initial_set ? to_base(d.initial) : v.value;
-    v.scale = d.scale;
+    v.SetExtra(&VariableExtras::scale, d.scale);
     v.SetExtra(&VariableExtras::step, d.step);
     v.SetExtra(&VariableExtras::intscale, d.intscale);
     v.SetExtra(&VariableExtras::sbweight, d.sbweight);
@@ -600,7 +601,7 @@ Variable make_variable(const VarDef& d, std::string name) {
     v.variable_type = static_cast<uint8_t>(d.variable_type);
     v.homo_param = static_cast<uint8_t>(d.homo_param);
     v.ramped = static_cast<uint8_t>(d.ramped);
-    v.conn_type = d.conn_type;
+    v.SetExtra(&VariableExtras::conn_type, d.conn_type);
     v.SetExtra(&VariableExtras::description, d.description);
     if (d.profile) {
         v.MutableExtras().profile = std::make_unique<VarProfile>();
@@ -618,7 +619,7 @@ void Simulation::FillBlock(Block* b, const BlockDef& def, std::vector<Variable>&
         Equation e;
         e.name = b->Prefix() + "." + d.name;
         e.text = d.text;
-        e.scale = d.scale;
+        e.SetExtra(&EquationExtras::scale, d.scale);
         e.owner = b;
         e.container = b->Parent();
         eqns.push_back(std::move(e));
@@ -668,7 +669,7 @@ void Simulation::BuildMembers(Container* c, const BlockDef& def, std::vector<Var
         Equation e;
         e.name = prefix.empty() ? d.name : prefix + "." + d.name;
         e.text = d.text;
-        e.scale = d.scale;
+        e.SetExtra(&EquationExtras::scale, d.scale);
         e.container = c;
         eqns.push_back(std::move(e));
     }
@@ -786,7 +787,7 @@ void Simulation::CompileEquation(Equation& eq) {
     eq.compiled = false;
     eq.target = -1;
     eq.lhs.reset();
-    eq.error.reset();
+    eq.SetExtra(&EquationExtras::error, std::string());
     std::string block_prefix = eq.owner ? eq.owner->Prefix() : std::string();
     Container* c = eq.container ? eq.container : flowsheet_.get();
     Resolver resolve = [&](std::string_view n) -> int {
@@ -811,7 +812,7 @@ void Simulation::CompileEquation(Equation& eq) {
         eq.compiled = true;
         return;
     }
-    eq.error = std::make_unique<std::string>(error);
+    eq.SetExtra(&EquationExtras::error, std::move(error));
 }
 
 void Simulation::CompileEquations() {

@@ -81,21 +81,30 @@ uint32_t NewVariableSerial();
 // The attributes of a variable that most variables keep at their defaults, held apart: a million
 // variables do not each carry them.
 struct VariableExtras {
-    double step = 0, intscale = 1, sbweight = 0, shadow_price = 0, homo_target = 0, threshold = 0;
+    double scale = 1, step = 0, intscale = 1, sbweight = 0, shadow_price = 0, homo_target = 0, threshold = 0;
+    int32_t conn_type = 0;
     std::string description;
     std::unique_ptr<VarProfile> profile;
 };
 
+// Sets one field of a member's extras (see Variable); a default value where there are no extras allocates
+// nothing.
+template <class Extras, class T, class V>
+void SetExtraField(std::unique_ptr<Extras>& extras, const Extras& defaults, T Extras::*field, V&& value) {
+    if (!extras && defaults.*field == value) return;
+    if (!extras) extras = std::make_unique<Extras>();
+    (*extras).*field = std::forward<V>(value);
+}
+
 struct Variable {
     std::string name;  // full name
-    double value = 0, lower = -1e20, upper = 1e20, scale = 1, initial = 0, change = 0;  // base units
+    double value = 0, lower = -1e20, upper = 1e20, initial = 0, change = 0;  // base units
     INUVWrapper* wrapper = nullptr;  // counted
     uint32_t modified = 0;
     int16_t ptype = 0;
     int16_t unit_entry = 0;  // 0: base units
     uint8_t spec = 0, bound = 0, quality = 0, active_bound = 0, marked = 0, homo_param = 0, variable_type = 0,
             ramped = 0;
-    int32_t conn_type = 0;
     uint32_t serial = NewVariableSerial();  // kept when the variable moves to another index
 
     const VariableExtras& Extras() const { return extras_ ? *extras_ : kDefaultExtras; }
@@ -106,8 +115,7 @@ struct Variable {
     // Sets one of the extras; a default value on a variable without extras allocates nothing.
     template <class T, class V>
     void SetExtra(T VariableExtras::*field, V&& value) {
-        if (!extras_ && kDefaultExtras.*field == value) return;
-        MutableExtras().*field = std::forward<V>(value);
+        SetExtraField(extras_, kDefaultExtras, field, std::forward<V>(value));
     }
 
 private:
@@ -115,10 +123,16 @@ private:
     std::unique_ptr<VariableExtras> extras_;
 };
 
+// An equation's rarely set attributes, apart as a variable's are.
+struct EquationExtras {
+    double scale = 1, shadow_price = 0;
+    std::string error;  // why it did not compile
+};
+
 struct Equation {
     std::string name;
     std::string text;  // as written, names local to the owning block
-    double residual = 0, scale = 1, shadow_price = 0;
+    double residual = 0;
     INUVWrapper* wrapper = nullptr;
     Block* owner = nullptr;  // null for loose flowsheet or container equations
     Container* container = nullptr;
@@ -126,11 +140,19 @@ struct Equation {
     std::unique_ptr<Expr> lhs;  // null when the left side is the target variable alone
     int target = -1;            // 0-based variable assigned by the equation, -1 when it is a pure residual
     bool compiled = false;
-    std::unique_ptr<std::string> error;  // why it did not compile
     template <class F>
     double Lhs(F&& value_of) const {
         return lhs ? lhs->EvalWith(value_of) : value_of(target);
     }
+    const EquationExtras& Extras() const { return extras_ ? *extras_ : kDefaultExtras; }
+    template <class T, class V>
+    void SetExtra(T EquationExtras::*field, V&& value) {
+        SetExtraField(extras_, kDefaultExtras, field, std::forward<V>(value));
+    }
+
+private:
+    static const EquationExtras kDefaultExtras;
+    std::unique_ptr<EquationExtras> extras_;
 };
 
 struct Parameter {

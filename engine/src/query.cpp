@@ -272,8 +272,8 @@ struct EqnRow final : Row {
         const Equation& e = sim->Eqns()[static_cast<size_t>(pos)];
         if (iequals(attr, "NAME")) text = e.name;
         else if (iequals(attr, "VALUE") || iequals(attr, "RESIDUAL")) number = e.residual, numeric = true;
-        else if (iequals(attr, "SCALE")) number = e.scale, numeric = true;
-        else if (iequals(attr, "SHADOW_PRICE")) number = e.shadow_price, numeric = true;
+        else if (iequals(attr, "SCALE")) number = e.Extras().scale, numeric = true;
+        else if (iequals(attr, "SHADOW_PRICE")) number = e.Extras().shadow_price, numeric = true;
         else if (iequals(attr, "NUMBER")) number = pos + 1, numeric = true;
         else if (iequals(attr, "TEXT")) text = e.text;
         else return false;

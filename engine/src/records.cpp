@@ -186,7 +186,7 @@ bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     if (Selected(VA_UPPER)) f_.upper = v.upper >= 1e20 ? v.upper : shown(v.upper);
     if (Selected(VA_STEP)) f_.step = shown_delta(v.Extras().step);
     if (Selected(VA_INTSCALE)) f_.intscale = v.Extras().intscale;
-    if (Selected(VA_SCALE)) f_.scale = v.scale;
+    if (Selected(VA_SCALE)) f_.scale = v.Extras().scale;
     if (Selected(VA_SBWEIGHT)) f_.sbweight = v.Extras().sbweight;
     if (Selected(VA_INITIAL)) f_.initial = shown(v.initial);
     if (Selected(VA_UOM) || Selected(VA_UNIT_ENTRY)) {
@@ -218,7 +218,7 @@ bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     if (Selected(VA_CHANGE)) f_.change = shown_delta(v.change);
     if (Selected(VA_SPEC)) f_.spec = v.spec;
     if (Selected(VA_NUMBER)) f_.number = pos + 1;
-    if (Selected(VA_CONN_TYPE)) f_.conn_type = v.conn_type;
+    if (Selected(VA_CONN_TYPE)) f_.conn_type = v.Extras().conn_type;
     load_ptype_ = v.ptype;
     load_entry_ = v.unit_entry;
     load_serial_ = v.serial;
@@ -457,7 +457,7 @@ int ZEQVariableData::Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, 
     if (write(VA_UPPER, !close_to(bound_base(f_.upper, false), v.upper))) { v.upper = bound_base(f_.upper, false); mods |= VA_UPPER; }
     if (write(VA_STEP, !close_to(base_delta(f_.step), v.Extras().step))) { v.MutableExtras().step = base_delta(f_.step); mods |= VA_STEP; }
     if (write(VA_INTSCALE, f_.intscale != v.Extras().intscale)) { v.MutableExtras().intscale = f_.intscale; mods |= VA_INTSCALE; }
-    if (write(VA_SCALE, f_.scale != v.scale)) { v.scale = f_.scale; mods |= VA_SCALE; }
+    if (write(VA_SCALE, f_.scale != v.Extras().scale)) { v.MutableExtras().scale = f_.scale; mods |= VA_SCALE; }
     if (write(VA_SBWEIGHT, f_.sbweight != v.Extras().sbweight)) { v.MutableExtras().sbweight = f_.sbweight; mods |= VA_SBWEIGHT; }
     if (write(VA_INITIAL, !close_to(base(f_.initial), v.initial))) { v.initial = base(f_.initial); mods |= VA_INITIAL; }
     if (write(VA_SHADOW_PRICE, f_.shadow_price != v.Extras().shadow_price)) v.MutableExtras().shadow_price = f_.shadow_price;
@@ -470,7 +470,7 @@ int ZEQVariableData::Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, 
     if (write(VA_HOMO_PARAM, f_.homo_param != v.homo_param)) v.homo_param = static_cast<uint8_t>(f_.homo_param);
     if (write(VA_VARIABLE_TYPE, f_.variable_type != v.variable_type)) v.variable_type = static_cast<uint8_t>(f_.variable_type);
     if (write(VA_RAMPED, f_.ramped != v.ramped)) v.ramped = static_cast<uint8_t>(f_.ramped);
-    if (write(VA_CONN_TYPE, f_.conn_type != v.conn_type)) v.conn_type = f_.conn_type;
+    if (write(VA_CONN_TYPE, f_.conn_type != v.Extras().conn_type)) v.MutableExtras().conn_type = f_.conn_type;
     if (write(VA_DESCRIPTION, f_.description && v.Extras().description != f_.description))
         v.MutableExtras().description = f_.description;
     if (write(VA_SPEC, f_.spec != v.spec)) { v.spec = static_cast<uint8_t>(f_.spec); hints |= ZEQ_HINT_SPEC; mods |= VA_SPEC; }
@@ -518,8 +518,8 @@ bool ZEQEquationData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     const zeq::Equation& e = sim->Eqns()[static_cast<size_t>(pos)];
     if (mask.Contains(EA_NAME)) name_ = e.name;
     residual_ = e.residual;
-    scale_ = e.scale;
-    shadow_ = e.shadow_price;
+    scale_ = e.Extras().scale;
+    shadow_ = e.Extras().shadow_price;
     number_ = pos + 1;
     loaded_ = true;
     return true;
@@ -532,8 +532,8 @@ int ZEQEquationData::Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, 
     if (pos < 0) return ZEQ_E_NOT_FOUND;
     if (sim->hooks.refuse_commits) return ZEQ_E_REFUSED;
     zeq::Equation& e = sim->Eqns()[static_cast<size_t>(pos)];
-    if (changed_ & EA_SCALE) e.scale = scale_;
-    if (changed_ & EA_SHADOW_PRICE) e.shadow_price = shadow_;
+    if (changed_ & EA_SCALE) e.SetExtra(&zeq::EquationExtras::scale, scale_);
+    if (changed_ & EA_SHADOW_PRICE) e.SetExtra(&zeq::EquationExtras::shadow_price, shadow_);
     changed_ = 0;
     return 0;
 }

@@ -30,7 +30,7 @@ VarDef var_def(const Simulation& sim, const Variable& v, const std::string& pref
     d.initial_set = v.initial != v.value;
     const VariableExtras& extras = v.Extras();
     d.step = extras.step;
-    d.scale = v.scale;
+    d.scale = extras.scale;
     d.intscale = extras.intscale;
     d.sbweight = extras.sbweight;
     d.threshold = extras.threshold;
@@ -42,7 +42,7 @@ VarDef var_def(const Simulation& sim, const Variable& v, const std::string& pref
     d.variable_type = v.variable_type;
     d.homo_param = v.homo_param;
     d.ramped = v.ramped;
-    d.conn_type = v.conn_type;
+    d.conn_type = extras.conn_type;
     d.ptype = v.ptype ? rtouom_ptype_name(v.ptype) : "";
     if (v.unit_entry) {
         rtouom_info info{};
@@ -71,14 +71,14 @@ BlockDef Simulation::ExportBlock(Block* b) const {
         int eq_loose = c->eq_first_ + c->eq_count_ - c->loose_eqns_;
         for (int i = eq_loose; i < c->eq_first_ + c->eq_count_; ++i)
             d.eqns.push_back(EqnDef{local_name(eqns_[static_cast<size_t>(i)].name, b->Prefix()),
-                                    eqns_[static_cast<size_t>(i)].text, eqns_[static_cast<size_t>(i)].scale});
+                                    eqns_[static_cast<size_t>(i)].text, eqns_[static_cast<size_t>(i)].Extras().scale});
         for (auto& cn : c->Connections()) d.conns.push_back(cn->Def());
     } else {
         for (int i = b->first_; i < b->first_ + b->count_; ++i)
             d.vars.push_back(var_def(*this, vars_[static_cast<size_t>(i)], b->Prefix()));
         for (int i = b->eq_first_; i < b->eq_first_ + b->eq_count_; ++i)
             d.eqns.push_back(EqnDef{local_name(eqns_[static_cast<size_t>(i)].name, b->Prefix()),
-                                    eqns_[static_cast<size_t>(i)].text, eqns_[static_cast<size_t>(i)].scale});
+                                    eqns_[static_cast<size_t>(i)].text, eqns_[static_cast<size_t>(i)].Extras().scale});
     }
     return d;
 }
@@ -92,7 +92,7 @@ ModelDef Simulation::Export() const {
         m.flowsheet.vars.push_back(var_def(*this, vars_[static_cast<size_t>(i)], ""));
     for (int i = f->eq_first_ + f->eq_count_ - f->loose_eqns_; i < f->eq_first_ + f->eq_count_; ++i)
         m.flowsheet.eqns.push_back(EqnDef{eqns_[static_cast<size_t>(i)].name, eqns_[static_cast<size_t>(i)].text,
-                                          eqns_[static_cast<size_t>(i)].scale});
+                                          eqns_[static_cast<size_t>(i)].Extras().scale});
     for (auto& cn : f->Connections()) m.flowsheet.conns.push_back(cn->Def());
     for (auto& s : solvers_) m.solvers.push_back(s->Def());
     for (auto& o : objectives_) m.objectives.push_back(o.def);

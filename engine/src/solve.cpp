@@ -34,8 +34,8 @@ std::string fmt(double d) {
 }
 
 struct Assignment {
-    int target;            // variable position
     const Expr* rhs;       // from an equation, or null for a connection copy
+    int target;            // variable position
     int source = -1;       // connection: variable copied
 };
 
@@ -188,6 +188,7 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
     std::vector<int> eq_in_scope;
     std::vector<Connection*> conns;
     if (status == ZEQ_RUN_COMPLETED) {
+        eq_in_scope.reserve(static_cast<size_t>(scope->eq_count_));
         for (int i = scope->eq_first_; i < scope->eq_first_ + scope->eq_count_; ++i) {
             Equation& e = eqns_[static_cast<size_t>(i)];
             if (e.owner && !block_included(e.owner)) continue;
@@ -219,17 +220,18 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
 
         // Assignments: an equation whose left side is one free variable not assigned yet; connections copy.
         std::vector<Assignment> assigns;
+        assigns.reserve(eq_in_scope.size() + conns.size());
         std::vector<char> taken(vars_.size(), 0);
         std::vector<int> residual_only;
         for (int i : eq_in_scope) {
             Equation& e = eqns_[static_cast<size_t>(i)];
             if (!e.compiled) {
-                Print("Equation " + e.name + " ignored: " + (e.error ? *e.error : std::string()));
+                Print("Equation " + e.name + " ignored: " + e.Extras().error);
                 continue;
             }
             if (e.target >= 0 && !IsFixed(e.target) && !taken[static_cast<size_t>(e.target)]) {
                 taken[static_cast<size_t>(e.target)] = 1;
-                assigns.push_back(Assignment{e.target, &e.rhs});
+                assigns.push_back(Assignment{&e.rhs, e.target});
             } else {
                 residual_only.push_back(i);
             }
@@ -240,7 +242,7 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
             int to = FindVarIn(c->Owner(), c->Def().to);
             if (from < 0 || to < 0 || IsFixed(to) || taken[static_cast<size_t>(to)]) continue;
             taken[static_cast<size_t>(to)] = 1;
-            assigns.push_back(Assignment{to, nullptr, from});
+            assigns.push_back(Assignment{nullptr, to, from});
         }
         // Dependencies: assignment a reads the target of assignment b.
         std::vector<int> owner(vars_.size(), -1);
