@@ -19,6 +19,7 @@ class Parser {
 public:
     struct Built {
         std::vector<Op> code;
+        std::vector<double> nums;
         std::vector<int> vars;
     };
     Parser(std::string_view t, const Resolver& r, Built& e) : text_(t), resolve_(r), out_(e) {}
@@ -48,7 +49,7 @@ private:
         return false;
     }
     void Emit(Op::Kind k, int d) {
-        out_.code.push_back(Op{k, 0, 0, 0});
+        out_.code.push_back(Op{k, 0, 0});
         (void)d;
     }
     bool Sum(int depth) {
@@ -130,7 +131,8 @@ private:
             char* end = nullptr;
             double v = std::strtod(num.c_str(), &end);
             if (end == num.c_str() || *end) return Fail("bad number '" + num + "'");
-            out_.code.push_back(Op{Op::Num, 0, 0, v});
+            out_.code.push_back(Op{Op::Num, 0, static_cast<int>(out_.nums.size())});
+            out_.nums.push_back(v);
             return true;
         }
         if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
@@ -148,7 +150,7 @@ private:
                         Skip();
                         if (pos_ >= text_.size() || text_[pos_] != ')') return Fail("missing ')'");
                         ++pos_;
-                        out_.code.push_back(Op{Op::Fn1, static_cast<unsigned char>(f), 0, 0});
+                        out_.code.push_back(Op{Op::Fn1, static_cast<unsigned char>(f), 0});
                         return true;
                     }
                 for (int f = 0; f < 3; ++f)
@@ -161,14 +163,14 @@ private:
                         Skip();
                         if (pos_ >= text_.size() || text_[pos_] != ')') return Fail("missing ')'");
                         ++pos_;
-                        out_.code.push_back(Op{Op::Fn2, static_cast<unsigned char>(f), 0, 0});
+                        out_.code.push_back(Op{Op::Fn2, static_cast<unsigned char>(f), 0});
                         return true;
                     }
                 return Fail("unknown function '" + std::string(name) + "'");
             }
             int v = resolve_(name);
             if (v < 0) return Fail("unknown variable '" + std::string(name) + "'");
-            out_.code.push_back(Op{Op::Var, 0, v, 0});
+            out_.code.push_back(Op{Op::Var, 0, v});
             if (std::find(out_.vars.begin(), out_.vars.end(), v) == out_.vars.end()) out_.vars.push_back(v);
             return true;
         }
@@ -208,12 +210,20 @@ double ApplyFn2(int fn, double x, double y) {
 
 double Expr::Eval(const std::function<double(int)>& value) const { return EvalWith(value); }
 
-Expr::Expr(std::span<const Op> code, std::span<const int> vars)
+Expr::Expr(std::span<const Op> code, std::span<const double> nums, std::span<const int> vars)
     : ncode_(static_cast<uint32_t>(code.size())), nvars_(static_cast<uint32_t>(vars.size())) {
-    if (code.empty() && vars.empty()) return;
-    data_ = std::make_unique_for_overwrite<unsigned char[]>(code.size_bytes() + vars.size_bytes());
+    if (code.empty()) return;
+    const size_t at_nums = NumsOffset(code.size(), vars.size());
+    data_ = std::make_unique_for_overwrite<unsigned char[]>(at_nums + nums.size_bytes());
     std::memcpy(data_.get(), code.data(), code.size_bytes());
     if (!vars.empty()) std::memcpy(data_.get() + code.size_bytes(), vars.data(), vars.size_bytes());
+    if (!nums.empty()) std::memcpy(data_.get() + at_nums, nums.data(), nums.size_bytes());
+}
+
+std::span<const double> Expr::Nums() const {
+    const auto code = Code();
+    return {NumsData(), static_cast<size_t>(std::count_if(code.begin(), code.end(),
+                                                          [](const Op& op) { return op.kind == Op::Num; }))};
 }
 
 bool ParseExpr(std::string_view text, const Resolver& resolve, Expr& out, std::string& error) {
@@ -221,7 +231,7 @@ bool ParseExpr(std::string_view text, const Resolver& resolve, Expr& out, std::s
     Parser::Built built;
     Parser p(text, resolve, built);
     if (!p.Run(error)) return false;
-    out = Expr(built.code, built.vars);
+    out = Expr(built.code, built.nums, built.vars);
     return true;
 }
 

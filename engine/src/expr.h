@@ -13,17 +13,16 @@ namespace zeq {
 struct Op {
     enum Kind : unsigned char { Num, Var, Neg, Add, Sub, Mul, Div, Pow, Fn1, Fn2 } kind;
     unsigned char fn = 0;
-    int var = 0;  // 0-based variable position
-    double num = 0;
+    int arg = 0;  // Var: 0-based variable position; Num: position in the expression's numbers
 };
 
-// A model holds an expression per equation, a million of them: the code and the positions it reads
-// share one allocation of the size they take.
+// A model holds an expression per equation, a million of them: the code, its numbers and the positions it
+// reads share one allocation of the size they take.
 class Expr {
 public:
     Expr() = default;
-    Expr(std::span<const Op> code, std::span<const int> vars);
-    Expr(const Expr& other) : Expr(other.Code(), other.Vars()) {}
+    Expr(std::span<const Op> code, std::span<const double> nums, std::span<const int> vars);
+    Expr(const Expr& other) : Expr(other.Code(), other.Nums(), other.Vars()) {}
     Expr(Expr&&) noexcept = default;
     Expr& operator=(const Expr& other) { return *this = Expr(other); }
     Expr& operator=(Expr&&) noexcept = default;
@@ -33,12 +32,20 @@ public:
     std::span<const int> Vars() const {
         return {reinterpret_cast<const int*>(data_.get() + ncode_ * sizeof(Op)), nvars_};
     }
+    // The numbers the code pushes (as many as it has Num operations).
+    std::span<const double> Nums() const;
     double Eval(const std::function<double(int)>& value) const;
     template <class F>
     double EvalWith(F&& value) const;
 
 private:
-    std::unique_ptr<unsigned char[]> data_;  // ncode_ Ops, then nvars_ ints
+    // The numbers follow the code and the positions, aligned.
+    static size_t NumsOffset(size_t ncode, size_t nvars) {
+        return (ncode * sizeof(Op) + nvars * sizeof(int) + alignof(double) - 1) / alignof(double) * alignof(double);
+    }
+    const double* NumsData() const { return reinterpret_cast<const double*>(data_.get() + NumsOffset(ncode_, nvars_)); }
+
+    std::unique_ptr<unsigned char[]> data_;  // ncode_ Ops, nvars_ ints, then the numbers
     uint32_t ncode_ = 0, nvars_ = 0;
 };
 
@@ -57,10 +64,11 @@ template <class F>
 double Expr::EvalWith(F&& value) const {
     double stack[256];
     int sp = 0;
+    const double* nums = NumsData();
     for (const Op& op : Code()) {
         switch (op.kind) {
-            case Op::Num: stack[sp++] = op.num; break;
-            case Op::Var: stack[sp++] = value(op.var); break;
+            case Op::Num: stack[sp++] = nums[op.arg]; break;
+            case Op::Var: stack[sp++] = value(op.arg); break;
             case Op::Neg: stack[sp - 1] = -stack[sp - 1]; break;
             case Op::Fn1: stack[sp - 1] = ApplyFn1(op.fn, stack[sp - 1]); break;
             default: {

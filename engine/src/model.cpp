@@ -806,7 +806,7 @@ void Simulation::CompileEquation(Equation& eq) {
         error = "equation needs exactly one '='";
     } else if (ParseExpr(lhs, resolve, left, error) && ParseExpr(rhs, resolve, eq.rhs, error)) {
         if (left.Code().size() == 1 && left.Code()[0].kind == Op::Var)
-            eq.target = left.Code()[0].var;
+            eq.target = left.Code()[0].arg;
         else
             eq.lhs = std::make_unique<Expr>(std::move(left));
         eq.compiled = true;

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "capture.h"
+#include "expr.h"
 #include "zeq_testing.h"
 
 using zeq::testing::ModelBuilder;
@@ -21,6 +22,40 @@ double Value(zeq::Simulation& sim, const char* name) {
 }
 
 void Set(zeq::Simulation& sim, const char* name, double base) { sim.Vars()[static_cast<size_t>(sim.FindVar(name))].value = base; }
+
+// Expressions evaluate by precedence over numbers, variables and functions, and a copy evaluates the
+// same; the expected values are the same arithmetic written in C++.
+TEST(Expressions, EvaluateByPrecedenceAndCopiesEvaluateTheSame) {
+    const double X = 4, Y = 0.5;
+    const zeq::Resolver resolve = [](std::string_view n) { return n == "X" ? 0 : n == "Y" ? 1 : -1; };
+    auto value_of = [&](int v) { return v == 0 ? X : Y; };
+    struct Case {
+        std::string text;
+        double expected;
+        size_t vars;
+    };
+    std::string long_sum = "X";
+    for (int i = 0; i < 140000; ++i) long_sum += i % 2 ? " + 1.5" : " - Y";
+    const Case cases[] = {
+        {"2 + 3 * X", 2 + 3 * X, 1},
+        {"(2 + 3) * X - Y / 4", (2 + 3) * X - Y / 4, 2},
+        {"-X ^ 2 + 10", -std::pow(X, 2) + 10, 1},
+        {"SQRT(X) + EXP(0) + MAX(X, Y) * MIN(1.25, Y)", std::sqrt(X) + 1 + std::max(X, Y) * std::min(1.25, Y), 2},
+        {"7.5", 7.5, 0},
+        {long_sum, X + 70000 * 1.5 - 70000 * Y, 2},
+    };
+    for (const Case& c : cases) {
+        zeq::Expr e;
+        std::string error;
+        ASSERT_TRUE(zeq::ParseExpr(c.text, resolve, e, error)) << c.text.substr(0, 40) << ": " << error;
+        EXPECT_DOUBLE_EQ(e.EvalWith(value_of), c.expected) << c.text.substr(0, 40);
+        EXPECT_EQ(e.Vars().size(), c.vars) << c.text.substr(0, 40);
+        const zeq::Expr copy = e;
+        e = zeq::Expr{};
+        EXPECT_DOUBLE_EQ(copy.EvalWith(value_of), c.expected) << c.text.substr(0, 40);
+        EXPECT_EQ(std::vector<int>(copy.Vars().begin(), copy.Vars().end()).size(), c.vars);
+    }
+}
 
 // At steady state the product carries the feed (mass balance) and all the heater's duty (energy balance),
 // both to the solver's tolerance whatever the scale of the flow; the example file solves the same way.
