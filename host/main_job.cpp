@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <iomanip>
+#include <memory>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -62,36 +63,45 @@ const char* SpecName(LONG spec) {
 std::string Pad(const std::string& s, size_t width) { return s.size() >= width ? s : s + std::string(width - s.size(), ' '); }
 
 // The values the job collects, one entry a variable name in the order first met, with an open-addressing
-// index by name: a million variables take one entry each and four to eight bytes of index, where a map
-// would take a node apiece for the values before the solve and another for those after it.
+// index by name: a million variables take one entry of 32 bytes each, their names' bytes and four to eight
+// bytes of index, where a map would take a node apiece for the values before the solve and another for
+// those after it.
 class Collected {
 public:
     static constexpr uint32_t kNone = UINT32_MAX;
     struct Entry {
-        std::string name;
+        uint32_t chunk, offset, size;  // of the name, in the chunks of names
+        uint32_t units;                // after the solve (see Units); kNone while unchanged
         double before, after;
-        uint32_t units;  // after the solve; see Units
-        bool changed;
+        bool Changed() const { return units != kNone; }
     };
+    std::string_view Name(const Entry& e) const { return {chunks_[e.chunk].get() + e.offset, e.size}; }
     // The position of a name's entry; kNone when there is none.
     uint32_t Find(std::string_view name) const {
         if (slots_.empty()) return kNone;
         const size_t mask = slots_.size() - 1;
         for (size_t i = Hash(name) & mask;; i = (i + 1) & mask)
-            if (slots_[i] == kNone || entries_[slots_[i]].name == name) return slots_[i];
+            if (slots_[i] == kNone || Name(entries_[slots_[i]]) == name) return slots_[i];
     }
     Entry& operator[](uint32_t k) { return entries_[k]; }
     // Adds an entry for a name not yet collected.
-    void Add(std::string name, double value) {
+    void Add(std::string_view name, double value) {
         if ((entries_.size() + 1) * 2 > slots_.size()) Grow();
         slots_[FreeSlot(slots_, name)] = static_cast<uint32_t>(entries_.size());
-        entries_.push_back({std::move(name), value, value, 0, false});
+        if (chunks_.empty() || used_ + name.size() > chunk_size_) {
+            chunk_size_ = std::max(kChunk, name.size());
+            chunks_.push_back(std::make_unique_for_overwrite<char[]>(chunk_size_));
+            used_ = 0;
+        }
+        std::copy(name.begin(), name.end(), chunks_.back().get() + used_);
+        entries_.push_back({static_cast<uint32_t>(chunks_.size() - 1), static_cast<uint32_t>(used_),
+                            static_cast<uint32_t>(name.size()), kNone, value, value});
+        used_ += name.size();
     }
     // Records what the solve made of an entry, once.
     void MarkChanged(uint32_t k, double now, const std::string& units) {
         Entry& e = entries_[k];
         e.after = now;
-        e.changed = true;
         // A model has a handful of units and up to millions of variables: each text is kept once.
         auto unit = std::find(units_.begin(), units_.end(), units);
         e.units = static_cast<uint32_t>(unit - units_.begin());
@@ -104,11 +114,12 @@ public:
         std::vector<const Entry*> out;
         out.reserve(changed_.size());
         for (uint32_t k : changed_) out.push_back(&entries_[k]);
-        std::sort(out.begin(), out.end(), [](const Entry* x, const Entry* y) { return x->name < y->name; });
+        std::sort(out.begin(), out.end(), [this](const Entry* x, const Entry* y) { return Name(*x) < Name(*y); });
         return out;
     }
 
 private:
+    static constexpr size_t kChunk = size_t{1} << 20;
     static size_t Hash(std::string_view s) { return std::hash<std::string_view>{}(s); }
     static size_t FreeSlot(const std::vector<uint32_t>& slots, std::string_view name) {
         const size_t mask = slots.size() - 1;
@@ -118,10 +129,12 @@ private:
     }
     void Grow() {
         std::vector<uint32_t> slots(slots_.empty() ? 1024 : slots_.size() * 2, kNone);
-        for (uint32_t k = 0; k < entries_.size(); ++k) slots[FreeSlot(slots, entries_[k].name)] = k;
+        for (uint32_t k = 0; k < entries_.size(); ++k) slots[FreeSlot(slots, Name(entries_[k]))] = k;
         slots_.swap(slots);
     }
     std::deque<Entry> entries_;  // no copies as it grows
+    std::vector<std::unique_ptr<char[]>> chunks_;
+    size_t chunk_size_ = 0, used_ = 0;
     std::vector<uint32_t> slots_;
     std::vector<uint32_t> changed_;
     std::vector<std::string> units_;
@@ -159,7 +172,7 @@ void WalkBlock(Reader& r, IDispatch* block, const std::string& indent, int depth
             if (!v) return;
             if (show && first && !container) r.out << indent << "Variables:\n";
             first = false;
-            std::string name = r.Text(v, "Name");
+            const std::string name = r.Text(v, "Name");
             CComVariant value = r.Get(v, "Value");
             CComVariant d;
             VariantChangeType(&d, &value, 0, VT_R8);
@@ -167,7 +180,7 @@ void WalkBlock(Reader& r, IDispatch* block, const std::string& indent, int depth
             const double now = d.vt == VT_R8 ? d.dblVal : 0.0;
             const uint32_t known = values.Find(name);
             if (solved) {
-                if (known == Collected::kNone || values[known].changed) return;
+                if (known == Collected::kNone || values[known].Changed()) return;
                 const double was = values[known].before;
                 if (std::fabs(now - was) > 1e-9 * std::max(1.0, std::fabs(was)))
                     values.MarkChanged(known, now, units);
@@ -180,7 +193,7 @@ void WalkBlock(Reader& r, IDispatch* block, const std::string& indent, int depth
                       << Pad(Format(value) + " " + units, 16) << " (" << SpecName(spec.vt == VT_I4 ? spec.lVal : -1)
                       << ")\n";
             }
-            values.Add(std::move(name), now);
+            values.Add(name, now);
         });
     }
     if (show && parameters) {
@@ -248,7 +261,7 @@ int RunMainJob(IDispatch* simulation, const std::string& model, std::ostream& ou
     for (const Collected::Entry* e : values.ChangedByName()) {
         ++changed;
         std::ostringstream line;
-        line << "  " << Pad(e->name, 20) << " " << std::setw(12) << Format(CComVariant(e->before)) << " -> "
+        line << "  " << Pad(std::string(values.Name(*e)), 20) << " " << std::setw(12) << Format(CComVariant(e->before)) << " -> "
              << std::setw(12) << Format(CComVariant(e->after)) << " " << values.Units(*e);
         out << line.str() << "\n";
     }

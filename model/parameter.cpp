@@ -171,14 +171,14 @@ HRESULT ParameterCache::RebuildLocked(CoNUVBlock* owner, std::vector<CComPtr<INU
 
 HRESULT ParameterCache::Rebuild(CoNUVBlock* owner) {
     std::vector<CComPtr<INUVParameter3>> dropped;  // released after the lock
-    std::lock_guard lock(m_lock);
+    CComCritSecLock<CComAutoCriticalSection> lock(m_lock);
     return RebuildLocked(owner, dropped);
 }
 
 void ParameterCache::Clear() {
     std::vector<CComPtr<INUVParameter3>> dropped;
     {
-        std::lock_guard lock(m_lock);
+        CComCritSecLock<CComAutoCriticalSection> lock(m_lock);
         dropped.swap(m_wrappers);
         m_names.clear();
         m_byName.clear();
@@ -186,7 +186,7 @@ void ParameterCache::Clear() {
 }
 
 size_t ParameterCache::Size() const {
-    std::lock_guard lock(m_lock);
+    CComCritSecLock<CComAutoCriticalSection> lock(m_lock);
     return m_wrappers.size();
 }
 
@@ -194,7 +194,7 @@ HRESULT ParameterCache::Item(CoNUVBlock* owner, int position, REFIID riid, void*
     std::vector<CComPtr<INUVParameter3>> dropped;
     CComPtr<INUVParameter3> found;
     {
-        std::lock_guard lock(m_lock);
+        CComCritSecLock<CComAutoCriticalSection> lock(m_lock);
         ZEQEOBlock* block = owner ? owner->GetEngineBlock() : nullptr;
         if (!block) return kObjectNotFound;
         const char* name = block->GetParameterName(position);
@@ -215,7 +215,7 @@ HRESULT ParameterCache::Find(CoNUVBlock* owner, const char* name, REFIID riid, v
     std::vector<CComPtr<INUVParameter3>> dropped;
     CComPtr<INUVParameter3> found;
     {
-        std::lock_guard lock(m_lock);
+        CComCritSecLock<CComAutoCriticalSection> lock(m_lock);
         // A flowsheet has no engine block and so no parameters: the name is not found.
         ZEQEOBlock* block = owner ? owner->GetEngineBlock() : nullptr;
         if (!block || !name) return kObjectNotFound;

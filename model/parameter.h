@@ -3,7 +3,6 @@
 // wrappers keep these objects in a cache in engine order (ParameterCache).
 #pragma once
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -87,7 +86,7 @@ public:
 private:
     HRESULT RebuildLocked(CoNUVBlock* owner, std::vector<CComPtr<INUVParameter3>>& dropped);
 
-    mutable std::recursive_mutex m_lock;
+    mutable CComAutoCriticalSection m_lock;
     std::vector<CComPtr<INUVParameter3>> m_wrappers;
     std::vector<std::string> m_names;
     std::map<std::string, size_t> m_byName;  // upper-cased name -> position

@@ -245,18 +245,20 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
             assigns.push_back(Assignment{nullptr, to, from});
         }
         // Dependencies: assignment a reads the target of assignment b.
-        std::vector<int> owner(vars_.size(), -1);
-        for (size_t a = 0; a < assigns.size(); ++a) owner[static_cast<size_t>(assigns[a].target)] = static_cast<int>(a);
         Lists deps;
-        deps.start.reserve(assigns.size() + 1);
-        for (size_t a = 0; a < assigns.size(); ++a) {
-            if (assigns[a].rhs) {
-                for (int v : assigns[a].rhs->Vars())
-                    if (owner[static_cast<size_t>(v)] >= 0) deps.items.push_back(owner[static_cast<size_t>(v)]);
-            } else if (owner[static_cast<size_t>(assigns[a].source)] >= 0) {
-                deps.items.push_back(owner[static_cast<size_t>(assigns[a].source)]);
+        {
+            std::vector<int> owner(vars_.size(), -1);
+            for (size_t a = 0; a < assigns.size(); ++a) owner[static_cast<size_t>(assigns[a].target)] = static_cast<int>(a);
+            deps.start.reserve(assigns.size() + 1);
+            for (size_t a = 0; a < assigns.size(); ++a) {
+                if (assigns[a].rhs) {
+                    for (int v : assigns[a].rhs->Vars())
+                        if (owner[static_cast<size_t>(v)] >= 0) deps.items.push_back(owner[static_cast<size_t>(v)]);
+                } else if (owner[static_cast<size_t>(assigns[a].source)] >= 0) {
+                    deps.items.push_back(owner[static_cast<size_t>(assigns[a].source)]);
+                }
+                deps.Close();
             }
-            deps.Close();
         }
         auto value_of = [this](int v) { return vars_[static_cast<size_t>(v)].value; };
         auto eval = [&](const Assignment& a) {
@@ -419,15 +421,16 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
                 Print("Objective " + objective->def.name + " = " + fmt(value));
             }
         }
-        // History, and the variables that moved.
+        // History, and the variables that moved (listed only for a variable event callback to hear).
         if (!quiet) time_ += 1;
+        const bool list_moved = !quiet && rtoevent_has_callback(ZEQ_EVT_VARIABLE);
         for (int i = vfirst; i < vfirst + vcount && !quiet; ++i) {
             Variable& v = vars_[static_cast<size_t>(i)];
             double old = before[static_cast<size_t>(i - vfirst)];
             if (VarProfile* p = v.Extras().profile.get(); p && p->Active()) p->Record(time_, v.value);
             if (v.value != old) {
                 v.change = v.value - old;
-                changed.push_back(i);
+                if (list_moved) changed.push_back(i);
             }
         }
     }
