@@ -148,13 +148,13 @@ STDMETHODIMP CoNUVParameter::InterfaceSupportsErrorInfo(REFIID riid) {
 namespace nuv {
 
 HRESULT ParameterCache::RebuildLocked(CoNUVBlock* owner, std::vector<CComPtr<INUVParameter3>>& dropped) {
-    dropped.swap(m_wrappers);
-    m_wrappers.clear();
-    m_names.clear();
-    m_byName.clear();
+    if (m_contents) dropped.swap(m_contents->wrappers);
+    m_contents.reset();
     ZEQEOBlock* block = owner ? owner->GetEngineBlock() : nullptr;
     if (!block) return kInvalidObject;
     const int count = block->GetParameterCount();
+    if (count <= 0) return S_OK;
+    m_contents = std::make_unique<Contents>();
     for (int i = 0; i < count; ++i) {
         const char* name = block->GetParameterName(i);
         if (!name) break;
@@ -162,9 +162,9 @@ HRESULT ParameterCache::RebuildLocked(CoNUVBlock* owner, std::vector<CComPtr<INU
         HRESULT hr = CoNUVParameter::Create(owner->GetEngineSimulation(), owner, name, IID_INUVParameter3,
                                             reinterpret_cast<void**>(&wrapper));
         if (FAILED(hr)) return hr;
-        m_byName.emplace(Upper(name), m_wrappers.size());
-        m_wrappers.push_back(wrapper);
-        m_names.emplace_back(name);
+        m_contents->byName.emplace(Upper(name), m_contents->wrappers.size());
+        m_contents->wrappers.push_back(wrapper);
+        m_contents->names.emplace_back(name);
     }
     return S_OK;
 }
@@ -179,15 +179,14 @@ void ParameterCache::Clear() {
     std::vector<CComPtr<INUVParameter3>> dropped;
     {
         CComCritSecLock<CComAutoCriticalSection> lock(m_lock);
-        dropped.swap(m_wrappers);
-        m_names.clear();
-        m_byName.clear();
+        if (m_contents) dropped.swap(m_contents->wrappers);
+        m_contents.reset();
     }
 }
 
 size_t ParameterCache::Size() const {
     CComCritSecLock<CComAutoCriticalSection> lock(m_lock);
-    return m_wrappers.size();
+    return CachedLocked();
 }
 
 HRESULT ParameterCache::Item(CoNUVBlock* owner, int position, REFIID riid, void** ppv) {
@@ -201,12 +200,12 @@ HRESULT ParameterCache::Item(CoNUVBlock* owner, int position, REFIID riid, void*
         if (!name) return kObjectNotFound;
         const size_t at = static_cast<size_t>(position);
         // A changed name at the position, or a position past the cache, means the engine's list moved.
-        const bool stale = at >= m_wrappers.size() || stred_caseless_cmp(m_names[at].c_str(), name) != 0 ||
-                           m_wrappers.size() != static_cast<size_t>(block->GetParameterCount());
+        const bool stale = at >= CachedLocked() || stred_caseless_cmp(m_contents->names[at].c_str(), name) != 0 ||
+                           CachedLocked() != static_cast<size_t>(block->GetParameterCount());
         if (stale)
             if (HRESULT hr = RebuildLocked(owner, dropped); FAILED(hr)) return hr;
-        if (at >= m_wrappers.size()) return kObjectNotFound;
-        found = m_wrappers[at];
+        if (at >= CachedLocked()) return kObjectNotFound;
+        found = m_contents->wrappers[at];
     }
     return found->QueryInterface(riid, ppv);
 }
@@ -220,16 +219,19 @@ HRESULT ParameterCache::Find(CoNUVBlock* owner, const char* name, REFIID riid, v
         ZEQEOBlock* block = owner ? owner->GetEngineBlock() : nullptr;
         if (!block || !name) return kObjectNotFound;
         const std::string key = Upper(name);
-        auto it = m_byName.find(key);
-        const bool current = it != m_byName.end() && m_wrappers.size() ==
-                                                         static_cast<size_t>(block->GetParameterCount());
-        if (!current) {
+        auto cached = [&]() -> INUVParameter3* {
+            if (!m_contents) return nullptr;
+            auto it = m_contents->byName.find(key);
+            return it == m_contents->byName.end() ? nullptr : m_contents->wrappers[it->second].p;
+        };
+        INUVParameter3* hit = cached();
+        if (!hit || CachedLocked() != static_cast<size_t>(block->GetParameterCount())) {
             // Not cached: the block may have gained the parameter since the cache was built.
             if (HRESULT hr = RebuildLocked(owner, dropped); FAILED(hr)) return hr;
-            it = m_byName.find(key);
-            if (it == m_byName.end()) return kObjectNotFound;
+            hit = cached();
+            if (!hit) return kObjectNotFound;
         }
-        found = m_wrappers[it->second];
+        found = hit;
     }
     return found->QueryInterface(riid, ppv);
 }

@@ -3,6 +3,7 @@
 // wrappers keep these objects in a cache in engine order (ParameterCache).
 #pragma once
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -85,11 +86,17 @@ public:
 
 private:
     HRESULT RebuildLocked(CoNUVBlock* owner, std::vector<CComPtr<INUVParameter3>>& dropped);
+    size_t CachedLocked() const { return m_contents ? m_contents->wrappers.size() : 0; }
 
+    struct Contents {
+        std::vector<CComPtr<INUVParameter3>> wrappers;
+        std::vector<std::string> names;
+        std::map<std::string, size_t> byName;  // upper-cased name -> position
+    };
     mutable CComAutoCriticalSection m_lock;
-    std::vector<CComPtr<INUVParameter3>> m_wrappers;
-    std::vector<std::string> m_names;
-    std::map<std::string, size_t> m_byName;  // upper-cased name -> position
+    // Allocated while parameters are cached: most blocks of a large model have none, and every block
+    // wrapper carries a cache.
+    std::unique_ptr<Contents> m_contents;
 };
 
 }  // namespace nuv
