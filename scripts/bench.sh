@@ -86,24 +86,25 @@ for p in programs:
         base = counters.get('baseline_ns')
         if ours is None:
             ours = b['real_time'] * scale.get(b.get('time_unit', 'ns'), 1)
-        goal = next((g for g in goals if g[0].search(name)), None)
-        if goal:
-            seen.add(goal)
-        if goal:
-            metric = goal[1]
-        else:
-            metric = next((k for k in counters if ratio_name.search(k)), None)
-        value = counters.get(metric) if metric else None
-        if base is None and value and metric and ratio_name.search(metric) and 'bytes' not in metric:
-            base = ours / value
-        shown = '-' if value is None else '%.3g' % value
-        if metric and metric not in ('ratio', 'ratio_to_baseline'):
-            shown += ' (%s)' % metric
-        if goal:
-            met = 'yes' if value is not None and value <= goal[2] else 'no'
-            rows.append((name, fmt_time(ours), fmt_time(base), shown, goal[3], met))
-        else:
-            rows.append((name, fmt_time(ours), fmt_time(base), shown, '-', '-'))
+        # One row for each goal the benchmark carries (or one row with its ratio when it has none).
+        for goal in [g for g in goals if g[0].search(name)] or [None]:
+            if goal:
+                seen.add(goal)
+                metric = goal[1]
+            else:
+                metric = next((k for k in counters if ratio_name.search(k)), None)
+            value = counters.get(metric) if metric else None
+            shown_base = base
+            if shown_base is None and value and metric and ratio_name.search(metric) and 'bytes' not in metric:
+                shown_base = ours / value
+            shown = '-' if value is None else '%.3g' % value
+            if metric and metric not in ('ratio', 'ratio_to_baseline'):
+                shown += ' (%s)' % metric
+            if goal:
+                met = 'yes' if value is not None and value <= goal[2] else 'no'
+                rows.append((name, fmt_time(ours), fmt_time(shown_base), shown, goal[3], met))
+            else:
+                rows.append((name, fmt_time(ours), fmt_time(shown_base), shown, '-', '-'))
 if set(programs) >= set(all_programs):
     for g in goals:
         if g not in seen:
