@@ -213,9 +213,9 @@ HRESULT CKNVNode::IsLeaf(unsigned char* leaf) {
 HRESULT CKNVNode::HasValue(unsigned char* hasValue) {
     if (hasValue == nullptr) return E_POINTER;
     return Guarded("HasValue", [&] {
-        FIVariant value;
-        HRESULT hr = reference_->GetAttribute("value", value.get());
-        *hasValue = SUCCEEDED(hr) && value.get()->vt != VT_EMPTY && value.get()->vt != VT_NULL;
+        AttributeReading reading;
+        HRESULT hr = reference_->ReadAttribute("value", reading);
+        *hasValue = SUCCEEDED(hr) && !reading.IsBlank();
         return S_OK;
     });
 }
@@ -281,9 +281,20 @@ void CKNVAttribute::FinalRelease() {
 HRESULT CKNVAttribute::GetType(LONG* kind) {
     if (kind == nullptr) return E_POINTER;
     return Guarded("GetType", [&] {
-        FIVariant value;
-        HRESULT hr = reference_->GetAttribute(Name(), value.get());
-        switch (FAILED(hr) ? VARTYPE{VT_EMPTY} : value.get()->vt) {
+        AttributeReading reading;
+        HRESULT hr = reference_->ReadAttribute(Name(), reading);
+        VARTYPE vt = VT_EMPTY;
+        if (SUCCEEDED(hr) && reading.IsVariant()) {
+            vt = reading.Variant()->vt;
+        } else if (SUCCEEDED(hr)) {
+            switch (reading.Value().GetTag()) {
+                case FIValue::kEmpty: break;
+                case FIValue::kInt: vt = VT_I4; break;
+                case FIValue::kReal: vt = VT_R8; break;
+                default: vt = VT_BSTR; break;
+            }
+        }
+        switch (vt) {
             case VT_EMPTY:
             case VT_NULL: *kind = 0; break;
             case VT_I2:
@@ -303,10 +314,17 @@ HRESULT CKNVAttribute::GetValue(LONG bufferSize, BYTE* buffer) {
     const size_t size = bufferSize > 0 ? static_cast<size_t>(bufferSize) : 0;
     if (size > 0) buffer[0] = 0;
     return Guarded("GetValue", [&]() -> HRESULT {
-        FIVariant value;
-        HRESULT hr = reference_->GetAttribute(Name(), value.get());
-        VARIANT* v = value.get();
-        if (FAILED(hr) || v->vt == VT_EMPTY || v->vt == VT_NULL) return hr;
+        AttributeReading reading;
+        HRESULT hr = reference_->ReadAttribute(Name(), reading);
+        if (FAILED(hr) || reading.IsBlank()) return hr;
+        if (!reading.IsVariant() && reading.Value().IsText()) {
+            std::string converted;
+            FIValue text(std::string(NodeText(reading.Value(), converted)));
+            text.CopyTo(reinterpret_cast<char*>(buffer), size);
+            return S_OK;
+        }
+        VARIANT number;
+        const VARIANT* v = reading.IsVariant() ? reading.Variant() : NumberVariant(reading.Value(), number);
         FIVariant converted;
         switch (v->vt) {
             case VT_BOOL:

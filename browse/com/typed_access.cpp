@@ -17,20 +17,26 @@ namespace FI::com {
 namespace {
 
 // strtol over a 32-bit long: results outside the range are clamped to it.
-LONG ParseLong(const std::string& text) {
-    long long v = std::strtoll(text.c_str(), nullptr, 10);
+LONG ParseLong(const char* text) {
+    long long v = std::strtoll(text, nullptr, 10);
     if (v > INT32_MAX) return INT32_MAX;
     if (v < INT32_MIN) return INT32_MIN;
     return static_cast<LONG>(v);
 }
 
-bool IsBlank(const VARIANT* v) { return v->vt == VT_EMPTY || v->vt == VT_NULL; }
-
 // Reads the attribute; S_FALSE when it is empty or null.
-HRESULT ReadRaw(FIReferenceBase& reference, const char* name, FIVariant& value) {
-    HRESULT hr = reference.GetAttribute(name, value.get());
+HRESULT ReadRaw(FIReferenceBase& reference, const char* name, AttributeReading& reading) {
+    HRESULT hr = reference.ReadAttribute(name, reading);
     if (FAILED(hr)) return hr;
-    return IsBlank(value.get()) ? S_FALSE : S_OK;
+    return reading.IsBlank() ? S_FALSE : S_OK;
+}
+
+// Parses the leading number of a node's text (the text ends at its first NUL, as a client's would).
+template <class Parse>
+auto ParseNodeText(const FIValue& value, Parse parse) {
+    std::string converted;
+    const std::string_view text = NodeText(value, converted);
+    return text.data() == value.GetString() ? parse(value.GetString()) : parse(converted.c_str());
 }
 
 HRESULT Write(FIReferenceBase& reference, const char* name, FIVariant& value) {
@@ -41,12 +47,17 @@ HRESULT Write(FIReferenceBase& reference, const char* name, FIVariant& value) {
 template <class T, class Parse, class Field>
 HRESULT ReadNumber(FIReferenceBase& reference, const char* name, T* out, VARTYPE type, Parse parse, Field field) {
     if (out == nullptr) return E_POINTER;
-    FIVariant value;
-    HRESULT hr = ReadRaw(reference, name, value);
+    AttributeReading reading;
+    HRESULT hr = ReadRaw(reference, name, reading);
     if (hr != S_OK) return hr;
-    VARIANT* v = value.get();
+    if (!reading.IsVariant() && reading.Value().IsText()) {
+        *out = ParseNodeText(reading.Value(), parse);
+        return S_OK;
+    }
+    VARIANT number;
+    const VARIANT* v = reading.IsVariant() ? reading.Variant() : NumberVariant(reading.Value(), number);
     if (v->vt == VT_BSTR) {
-        *out = parse(nuv::bstr_to_utf8(v->bstrVal));
+        *out = parse(nuv::bstr_to_utf8(v->bstrVal).c_str());
         return S_OK;
     }
     if (v->vt == type) {
@@ -61,6 +72,28 @@ HRESULT ReadNumber(FIReferenceBase& reference, const char* name, T* out, VARTYPE
 }
 
 }  // namespace
+
+const VARIANT* NumberVariant(const FIValue& value, VARIANT& holder) {
+    if (value.GetTag() == FIValue::kInt) {
+        holder.vt = VT_I4;
+        holder.lVal = value.ToInt();
+    } else {
+        holder.vt = VT_R8;
+        holder.dblVal = value.ToDouble();
+    }
+    return &holder;
+}
+
+std::string_view NodeText(const FIValue& value, std::string& converted) {
+    const std::string_view text(value.GetString(), value.Length());
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            converted = nuv::to_utf8(nuv::to_utf16(text));
+            return converted;
+        }
+    }
+    return text;
+}
 
 char* TaskString(std::string_view text) {
     auto* p = static_cast<char*>(CoTaskMemAlloc(text.size() + 1));
@@ -77,39 +110,45 @@ std::string FormatReal(double value) {
 }
 
 HRESULT ReadInt(FIReferenceBase& reference, const char* name, LONG* out) {
-    return ReadNumber(reference, name, out, VT_I4, [](const std::string& text) { return ParseLong(text); },
+    return ReadNumber(reference, name, out, VT_I4, [](const char* text) { return ParseLong(text); },
                       [](const VARIANT* v) { return v->lVal; });
 }
 
 HRESULT ReadReal(FIReferenceBase& reference, const char* name, double* out) {
-    return ReadNumber(reference, name, out, VT_R8,
-                      [](const std::string& text) { return std::strtod(text.c_str(), nullptr); },
+    return ReadNumber(reference, name, out, VT_R8, [](const char* text) { return std::strtod(text, nullptr); },
                       [](const VARIANT* v) { return v->dblVal; });
 }
 
 HRESULT ReadText(FIReferenceBase& reference, const char* name, char** out) {
     if (out == nullptr) return E_POINTER;
-    FIVariant value;
-    HRESULT hr = ReadRaw(reference, name, value);
+    AttributeReading reading;
+    HRESULT hr = ReadRaw(reference, name, reading);
     if (hr != S_OK) return hr;
-    VARIANT* v = value.get();
     std::string text;
-    switch (v->vt) {
-        case VT_BSTR: text = nuv::bstr_to_utf8(v->bstrVal); break;
-        case VT_I2: text = std::to_string(v->iVal); break;
-        case VT_I4: text = std::to_string(v->lVal); break;
-        case VT_R4: text = FormatReal(v->fltVal); break;
-        case VT_R8: text = FormatReal(v->dblVal); break;
-        default: {
-            FIVariant converted;
-            hr = VariantChangeType(converted.get(), v, 0, VT_BSTR);
-            if (FAILED(hr)) return hr;
-            if (converted.get()->bstrVal == nullptr) return S_FALSE;
-            text = nuv::bstr_to_utf8(converted.get()->bstrVal);
-            break;
+    std::string_view view;
+    VARIANT number;
+    if (!reading.IsVariant() && reading.Value().IsText()) {
+        view = NodeText(reading.Value(), text);
+    } else {
+        const VARIANT* v = reading.IsVariant() ? reading.Variant() : NumberVariant(reading.Value(), number);
+        switch (v->vt) {
+            case VT_BSTR: text = nuv::bstr_to_utf8(v->bstrVal); break;
+            case VT_I2: text = std::to_string(v->iVal); break;
+            case VT_I4: text = std::to_string(v->lVal); break;
+            case VT_R4: text = FormatReal(v->fltVal); break;
+            case VT_R8: text = FormatReal(v->dblVal); break;
+            default: {
+                FIVariant converted;
+                hr = VariantChangeType(converted.get(), v, 0, VT_BSTR);
+                if (FAILED(hr)) return hr;
+                if (converted.get()->bstrVal == nullptr) return S_FALSE;
+                text = nuv::bstr_to_utf8(converted.get()->bstrVal);
+                break;
+            }
         }
+        view = text;
     }
-    char* copy = TaskString(text);
+    char* copy = TaskString(view);
     if (copy == nullptr) return E_OUTOFMEMORY;
     *out = copy;
     return S_OK;
@@ -117,12 +156,19 @@ HRESULT ReadText(FIReferenceBase& reference, const char* name, char** out) {
 
 HRESULT ReadBool(FIReferenceBase& reference, const char* name, unsigned char* out) {
     if (out == nullptr) return E_POINTER;
-    FIVariant value;
-    HRESULT hr = ReadRaw(reference, name, value);
+    AttributeReading reading;
+    HRESULT hr = ReadRaw(reference, name, reading);
     if (hr != S_OK) return hr;
-    VARIANT* v = value.get();
+    if (!reading.IsVariant() && reading.Value().IsText()) {
+        *out = ParseNodeText(reading.Value(), [](const char* text) { return ParseLong(text); }) != 0;
+        return S_OK;
+    }
+    VARIANT number;
+    const VARIANT* v = reading.IsVariant() ? reading.Variant() : NumberVariant(reading.Value(), number);
     switch (v->vt) {
-        case VT_BSTR: *out = v->bstrVal != nullptr && ParseLong(nuv::bstr_to_utf8(v->bstrVal)) != 0; return S_OK;
+        case VT_BSTR:
+            *out = v->bstrVal != nullptr && ParseLong(nuv::bstr_to_utf8(v->bstrVal).c_str()) != 0;
+            return S_OK;
         case VT_I2: *out = v->iVal != 0; return S_OK;
         case VT_I4: *out = v->lVal != 0; return S_OK;
         case VT_R4: *out = std::trunc(v->fltVal) != 0; return S_OK;

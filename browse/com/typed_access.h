@@ -18,6 +18,12 @@ namespace FI::com {
 // A copy of text in task memory, or null when the allocation fails.
 char* TaskString(std::string_view text);
 
+// A node's number (integer or real) as the VARIANT the generic reader makes of it, built in holder.
+const VARIANT* NumberVariant(const FIValue& value, VARIANT& holder);
+// A node's text as it reaches a client through a VARIANT: well-formed UTF-8 unchanged, each ill-formed
+// sequence as U+FFFD (then built in converted). Plain ASCII, the common case, is taken as it is.
+std::string_view NodeText(const FIValue& value, std::string& converted);
+
 // Each typed read gives S_FALSE with the output untouched when the attribute is empty or null, the
 // read's code when the read fails, and a conversion's code when the value cannot be converted.
 HRESULT ReadInt(FIReferenceBase& reference, const char* name, LONG* out);

@@ -53,47 +53,54 @@ HRESULT Convert(const VARIANT* in, FIValue& out, bool followReference) {
     }
 }
 
-// The display installed on an entry for the time of one attribute call. Its path is the previous
-// display's, asked for only when the call needs it: most reads never do, and building a path costs
-// more than the read.
+// The display installed on an entry for the time of one attribute call. Its units are the units text of
+// the call, else the outer display's; its path is the outer display's. Both are asked of the outer display
+// only when the node wants them: most reads never do, and building a path costs more than the read.
 class EntryDisplayImpl final : public Display {
 public:
-    EntryDisplayImpl(Display* previous, const char* units) : previous_(previous) {
+    EntryDisplayImpl(Display* outer, const char* units) : outer_(outer) {
         if (units != nullptr && *units != '\0') {
             units_.SetString(units);
-        } else if (previous != nullptr) {
-            previous->GetUnits(units_);
+            ownUnits_ = true;
         }
     }
-    void SetUnits(const FIValue& units) override { units_ = units; }
-    void GetUnits(FIValue& out) override { out = units_; }
+    void SetUnits(const FIValue& units) override {
+        units_ = units;
+        ownUnits_ = true;
+    }
+    void GetUnits(FIValue& out) override {
+        if (ownUnits_) {
+            out = units_;
+        } else if (outer_ != nullptr) {
+            outer_->GetUnits(out);
+        } else {
+            out.Clear();
+        }
+    }
     void GetPath(FIValue& out) override {
         out.Clear();
-        if (previous_ == nullptr) return;
+        if (outer_ == nullptr) return;
         FIValue path;
-        previous_->GetPath(path);
+        outer_->GetPath(path);
         out.AppendValue(path);
     }
 
 private:
-    Display* previous_;  // outlives this display: it is put back when the call ends
+    Display* outer_;  // outlives this display: the call that installs this one holds it
     FIValue units_;
+    bool ownUnits_ = false;  // units_ holds the call's units (else they are the outer display's)
 };
 
-// Installs a display on an entry and puts the previous one back when it goes, also on exceptions.
+// Installs a call's display on an entry for the time of the call.
 class DisplayScope {
 public:
-    DisplayScope(Entry& entry, const char* units) : entry_(entry), previous_(entry.GetDisplay()), mine_(previous_, units) {
-        entry_.SetDisplay(&mine_);
-    }
-    ~DisplayScope() { entry_.SetDisplay(previous_); }
-    DisplayScope(const DisplayScope&) = delete;
-    DisplayScope& operator=(const DisplayScope&) = delete;
+    DisplayScope(Entry& entry, const char* units, Display* outer) : mine_(outer, units), install_(entry, &mine_) {}
+    // Over the display the entry has now.
+    DisplayScope(Entry& entry, const char* units) : DisplayScope(entry, units, entry.GetDisplay()) {}
 
 private:
-    Entry& entry_;
-    Display* previous_;
     EntryDisplayImpl mine_;
+    ScopedDisplay install_;
 };
 
 void JoinLines(const std::vector<FIValue>& parts, FIValue& out) {
@@ -158,107 +165,119 @@ void AddNotification(FIDocumentNotifyList& records, int32_t severity, const char
     records.emplace_back(severity, FIValue(text), position1, position2);
 }
 
-HRESULT Entry::ReadAttribute(FIDocument* document, const char* name, uint32_t id, const char* units, VARIANT* out) {
-    if (out == nullptr) return E_POINTER;
-    HRESULT hr = S_OK;
-    bool readAgainAsId = false;
+HRESULT Entry::ReadValue(FIDocument* document, const char* name, uint32_t id, const char* units, Display* outer,
+                         FIValue& out) {
+    out.Clear();
     {
-        DisplayScope scope(*this, units);
-        VariantClear(out);
+        DisplayScope scope(*this, units, outer);
         try {
-            FIValue value;
-            switch (id) {
-                case 28: {
-                    std::vector<FIValue> names;
-                    if (document != nullptr) {
-                        for (const auto& [attribute, attributeId] : document->AttributeDictionary()) {
-                            if (IsAttributeValid(document, attribute.c_str(), attributeId)) names.emplace_back(attribute);
-                        }
-                    }
-                    JoinLines(names, value);
-                    hr = FIValueToVariant(value, out);
-                    break;
-                }
-                case 29: {
-                    if (IsDelegating()) {
-                        hr = ReadFromDelegate(*this, name, units, out);
-                        break;
-                    }
-                    if (IsLeaf()) break;
-                    CursorHandle cursor;
-                    CreateCursor(cursor);
-                    std::vector<FIValue> names;
-                    for (bool more = cursor.First(); more; more = cursor.Next()) {
-                        names.emplace_back();
-                        cursor.CurrentName(names.back());
-                    }
-                    JoinLines(names, value);
-                    hr = FIValueToVariant(value, out);
-                    break;
-                }
-                case 30: {
-                    std::vector<FIValue> actions(5);
-                    int32_t total = GetActions(5, actions.data());
-                    if (total > 5) {
-                        actions.assign(static_cast<size_t>(total), FIValue());
-                        total = GetActions(total, actions.data());
-                    }
-                    if (total <= 0) break;
-                    actions.resize(std::min(static_cast<size_t>(total), actions.size()));
-                    JoinLines(actions, value);
-                    hr = FIValueToVariant(value, out);
-                    break;
-                }
-                case 31: {
-                    out->vt = VT_BOOL;
-                    out->boolVal = VARIANT_FALSE;
-                    if (units == nullptr || *units == '\0') break;
-                    FIError error;
-                    FIValue description;
-                    GetActionDescription(error, units, description);
-                    out->boolVal = error.IsEmpty() ? VARIANT_TRUE : VARIANT_FALSE;
-                    break;
-                }
-                case 32: {
-                    if (units == nullptr || *units == '\0') break;
-                    FIError error;
-                    GetActionDescription(error, units, value);
-                    hr = error.ToHRESULT();
-                    if (SUCCEEDED(hr) && !value.IsEmpty()) hr = FIValueToVariant(value, out);
-                    break;
-                }
-                case 33: {
-                    if (units == nullptr || *units == '\0') break;
-                    FIDocumentNotifyList records;
-                    ValidateAction(units, records);
-                    int32_t level = 3;
-                    FIValue message;
-                    for (const FIDocumentNotify& r : records) {
-                        if (r.severity < level) {
-                            level = r.severity;
-                            message = r.message;
-                        }
-                    }
-                    value.SetString(level >= 3 ? "0" : level == 2 ? "1" : "2");
-                    value.AppendValue(message);
-                    hr = FIValueToVariant(value, out);
-                    break;
-                }
-                default:
-                    GetAttribute(name, id, value);
-                    if (value.IsEmpty() && (id == 9 || id == 16)) {
-                        readAgainAsId = true;
-                    } else if (!value.IsEmpty()) {
-                        hr = FIValueToVariant(value, out);
-                    }
-                    break;
-            }
+            GetAttribute(name, id, out);
         } catch (...) {
-            VariantClear(out);
-            hr = RaiseFIError(E_UNEXPECTED, "Unhandled exception in GetAttribute");
+            out.Clear();
+            return RaiseFIError(E_UNEXPECTED, "Unhandled exception in GetAttribute");
         }
     }
-    if (readAgainAsId) return ReadAttribute(document, "id", 0, units, out);
+    // A node without a name of its own for browsers shows its id.
+    if (out.IsEmpty() && (id == 9 || id == 16)) return ReadValue(document, "id", 0, units, outer, out);
+    return S_OK;
+}
+
+HRESULT Entry::ReadAttribute(FIDocument* document, const char* name, uint32_t id, const char* units, VARIANT* out) {
+    if (out == nullptr) return E_POINTER;
+    if (!IsReaderAnswered(id)) {
+        VariantClear(out);
+        FIValue value;
+        HRESULT hr = ReadValue(document, name, id, units, GetDisplay(), value);
+        if (SUCCEEDED(hr) && !value.IsEmpty()) hr = FIValueToVariant(value, out);
+        return hr;
+    }
+    DisplayScope scope(*this, units);
+    VariantClear(out);
+    HRESULT hr = S_OK;
+    try {
+        FIValue value;
+        switch (id) {
+            case 28: {
+                std::vector<FIValue> names;
+                if (document != nullptr) {
+                    for (const auto& [attribute, attributeId] : document->AttributeDictionary()) {
+                        if (IsAttributeValid(document, attribute.c_str(), attributeId)) names.emplace_back(attribute);
+                    }
+                }
+                JoinLines(names, value);
+                hr = FIValueToVariant(value, out);
+                break;
+            }
+            case 29: {
+                if (IsDelegating()) {
+                    hr = ReadFromDelegate(*this, name, units, out);
+                    break;
+                }
+                if (IsLeaf()) break;
+                CursorHandle cursor;
+                CreateCursor(cursor);
+                std::vector<FIValue> names;
+                for (bool more = cursor.First(); more; more = cursor.Next()) {
+                    names.emplace_back();
+                    cursor.CurrentName(names.back());
+                }
+                JoinLines(names, value);
+                hr = FIValueToVariant(value, out);
+                break;
+            }
+            case 30: {
+                std::vector<FIValue> actions(5);
+                int32_t total = GetActions(5, actions.data());
+                if (total > 5) {
+                    actions.assign(static_cast<size_t>(total), FIValue());
+                    total = GetActions(total, actions.data());
+                }
+                if (total <= 0) break;
+                actions.resize(std::min(static_cast<size_t>(total), actions.size()));
+                JoinLines(actions, value);
+                hr = FIValueToVariant(value, out);
+                break;
+            }
+            case 31: {
+                out->vt = VT_BOOL;
+                out->boolVal = VARIANT_FALSE;
+                if (units == nullptr || *units == '\0') break;
+                FIError error;
+                FIValue description;
+                GetActionDescription(error, units, description);
+                out->boolVal = error.IsEmpty() ? VARIANT_TRUE : VARIANT_FALSE;
+                break;
+            }
+            case 32: {
+                if (units == nullptr || *units == '\0') break;
+                FIError error;
+                GetActionDescription(error, units, value);
+                hr = error.ToHRESULT();
+                if (SUCCEEDED(hr) && !value.IsEmpty()) hr = FIValueToVariant(value, out);
+                break;
+            }
+            default: {  // 33
+                if (units == nullptr || *units == '\0') break;
+                FIDocumentNotifyList records;
+                ValidateAction(units, records);
+                int32_t level = 3;
+                FIValue message;
+                for (const FIDocumentNotify& r : records) {
+                    if (r.severity < level) {
+                        level = r.severity;
+                        message = r.message;
+                    }
+                }
+                value.SetString(level >= 3 ? "0" : level == 2 ? "1" : "2");
+                value.AppendValue(message);
+                hr = FIValueToVariant(value, out);
+                break;
+            }
+        }
+    } catch (...) {
+        VariantClear(out);
+        hr = RaiseFIError(E_UNEXPECTED, "Unhandled exception in GetAttribute");
+    }
     return hr;
 }
 

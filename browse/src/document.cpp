@@ -6,6 +6,7 @@
 #include <memory>
 #include <string_view>
 
+#include "attribute_ids.h"
 #include "browse/error.h"
 #include "nuv_text.h"
 
@@ -129,8 +130,11 @@ const char* StripNamePrefix(const char* prefix, const char* name) {
 
 // ---- FIDocument ----
 
-FIDocument::FIDocument() {
-    for (uint32_t id = 0; id < std::size(kStandardAttributes); ++id) dictionary_.emplace(kStandardAttributes[id], id);
+FIDocument::FIDocument() : ids_(std::make_unique<AttributeIdTable>()) {
+    for (uint32_t id = 0; id < std::size(kStandardAttributes); ++id) {
+        dictionary_.emplace(kStandardAttributes[id], id);
+        ids_->Add(kStandardAttributes[id], id);
+    }
 }
 
 FIDocument::~FIDocument() = default;
@@ -156,9 +160,7 @@ HRESULT FIDocument::GetHistoryEx(const std::vector<std::string>&, const std::vec
 
 uint32_t FIDocument::GetAttributeId(const char* name) {
     if (name == nullptr) return kUnknownAttributeId;
-    std::shared_lock guard(dictionaryLock_);
-    auto it = dictionary_.find(std::string_view(name));
-    return it == dictionary_.end() ? kUnknownAttributeId : it->second;
+    return ids_->Find(name, kUnknownAttributeId);
 }
 
 void FIDocument::GetAttributeName(uint32_t id, FIValue& out) {
@@ -175,6 +177,14 @@ HRESULT FIDocument::RegisterAttribute(const char* name, uint32_t id) {
     if (name == nullptr) return E_INVALIDARG;
     std::unique_lock guard(dictionaryLock_);
     auto [it, inserted] = dictionary_.emplace(name, id);
+    if (inserted) {
+        try {
+            ids_->Add(it->first, id);
+        } catch (...) {
+            dictionary_.erase(it);
+            throw;
+        }
+    }
     return inserted || it->second == id ? S_OK : E_INVALIDARG;
 }
 

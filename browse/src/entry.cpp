@@ -32,17 +32,32 @@ bool CursorHandle::ReservedQuery() const { return !IsNull() && Get()->ReservedQu
 namespace {
 constexpr uint32_t kAlwaysValidIds[] = {0, 10, 17, 18, 19, 28, 29};
 
-// The displays of the attribute calls running on this thread, one per entry. Calls nest (a call on one
-// entry may read another, or the same one again), and each puts back the display it found, so the list
-// stays as short as the nesting is deep.
+// The displays set on entries of this thread with SetDisplay outside any ScopedDisplay of theirs, one per
+// entry.
 struct DisplayBinding {
     const Entry* entry;
     Display* display;
 };
 thread_local std::vector<DisplayBinding> t_displays;
+
+// The innermost ScopedDisplay of this thread; each links to the one made before it.
+thread_local ScopedDisplay* t_scopedDisplays = nullptr;
 }  // namespace
 
+ScopedDisplay::ScopedDisplay(const Entry& entry, Display* display)
+    : entry_(&entry), display_(display), outer_(t_scopedDisplays) {
+    t_scopedDisplays = this;
+}
+
+// Installs go in the reverse order of their making: each lives in the scope of the call it serves.
+ScopedDisplay::~ScopedDisplay() { t_scopedDisplays = outer_; }
+
 void Entry::SetDisplay(Display* d) {
+    for (ScopedDisplay* s = t_scopedDisplays; s != nullptr; s = s->outer_) {
+        if (s->entry_ != this) continue;
+        s->display_ = d;
+        return;
+    }
     for (auto it = t_displays.begin(); it != t_displays.end(); ++it) {
         if (it->entry != this) continue;
         if (d != nullptr) it->display = d;
@@ -53,6 +68,9 @@ void Entry::SetDisplay(Display* d) {
 }
 
 Display* Entry::GetDisplay() {
+    for (const ScopedDisplay* s = t_scopedDisplays; s != nullptr; s = s->outer_) {
+        if (s->entry_ == this) return s->display_;
+    }
     for (const DisplayBinding& binding : t_displays) {
         if (binding.entry == this) return binding.display;
     }

@@ -284,12 +284,7 @@ void FIIteratorBase::GetPath(FIValue& out) {
 // afterwards, also when call throws.
 template <class Call>
 HRESULT FIIteratorBase::WithDisplay(Call&& call) {
-    struct Restore {
-        EntryHandle& entry;
-        Display* previous;
-        ~Restore() { entry->SetDisplay(previous); }
-    } restore{current_, current_->GetDisplay()};
-    current_->SetDisplay(&display_);
+    ScopedDisplay install(*current_, &display_);
     return call();
 }
 
@@ -300,8 +295,29 @@ uint32_t FIIteratorBase::AttributeId(const char* name) {
 HRESULT FIIteratorBase::GetAttribute(const char* name, VARIANT* out) {
     if (out == nullptr) return E_POINTER;
     if (current_.IsNull()) return RaiseFIError(E_FAIL, "Iterator has no position");
+    AttributeReading reading;
+    HRESULT hr = ReadAttribute(name, reading);
+    VariantClear(out);
+    if (reading.IsVariant()) {
+        reading.MoveVariantTo(out);
+    } else if (SUCCEEDED(hr) && !reading.Value().IsEmpty()) {
+        hr = FIValueToVariant(reading.Value(), out);
+    }
+    return hr;
+}
+
+// The node's own values are read under one display, the call's, which falls back on the iterator's for
+// units and path; the ids the generic reader answers go through it with the iterator's display installed.
+HRESULT FIIteratorBase::ReadAttribute(const char* name, AttributeReading& out) {
+    out.Clear();
+    if (current_.IsNull()) return RaiseFIError(E_FAIL, "Iterator has no position");
     try {
-        return WithDisplay([&] { return current_->ReadAttribute(document_, name, AttributeId(name), nullptr, out); });
+        const uint32_t id = AttributeId(name);
+        if (Entry::IsReaderAnswered(id)) {
+            VARIANT* variant = out.ReceiveVariant();
+            return WithDisplay([&] { return current_->ReadAttribute(document_, name, id, nullptr, variant); });
+        }
+        return current_->ReadValue(document_, name, id, nullptr, &display_, out.ReceiveValue());
     } catch (...) {
         return RaiseFIError(E_UNEXPECTED, "Unhandled exception while calling GetAttribute");
     }

@@ -124,10 +124,7 @@ FIValue& FIValue::operator=(FIValue&& other) noexcept {
     return *this;
 }
 
-void FIValue::Clear() {
-    if (tag_ == kHeapText) std::free(u_.heap.data);
-    tag_ = kEmpty;
-}
+void FIValue::FreeHeap() { std::free(u_.heap.data); }
 
 void FIValue::SetInt(int32_t v) {
     Clear();

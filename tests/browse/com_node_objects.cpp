@@ -225,6 +225,38 @@ TEST_F(NodeObjectTest, TypedReads) {
     unsigned char b = 1;
     EXPECT_EQ(Child("A")->GetBoolAttribute("type", &b), S_OK);
     EXPECT_EQ(b, 0);
+
+    // Attributes the generic reader answers itself read like the others: a list as text, a yes/no as
+    // a boolean (false without an action name; "0" as text).
+    EXPECT_EQ(Child("A")->GetTextAttribute("child_ids", &t), S_OK);
+    EXPECT_EQ(Text(TakeText(t)), "x\nn\nt\nbig\nro\ne");
+    b = 1;
+    EXPECT_EQ(Child("A")->GetBoolAttribute("action_is_valid", &b), S_OK);
+    EXPECT_EQ(b, 0);
+    EXPECT_EQ(Child("A")->GetTextAttribute("action_is_valid", &t), S_OK);
+    EXPECT_EQ(Text(TakeText(t)), "0");
+    LONG kind = -1;
+    CComPtr<IKNVAttribute> ids;
+    ASSERT_EQ(Child("A")->GetAttribute("child_ids", &ids), S_OK);
+    EXPECT_EQ(ids->GetType(&kind), S_OK);
+    EXPECT_EQ(kind, 3);
+
+    // A text that is not well-formed UTF-8 comes out with U+FFFD for the bad byte, as through a
+    // VARIANT; its number is read up to that byte.
+    EntryA()->AddLeaf("bad", FIValue("4\xff" "5"), "Text");
+    CComPtr<IKNVNode> bad = Child("A.bad");
+    EXPECT_EQ(bad->GetTextAttribute("value", &t), S_OK);
+    EXPECT_EQ(Text(TakeText(t)), "4\xEF\xBF\xBD" "5");
+    EXPECT_EQ(bad->GetIntAttribute("value", &i), S_OK);
+    EXPECT_EQ(i, 4);
+    CComPtr<IKNVAttribute> badValue;
+    ASSERT_EQ(bad->GetAttribute("value", &badValue), S_OK);
+    char buffer[8] = {};
+    EXPECT_EQ(badValue->GetValue(sizeof buffer, reinterpret_cast<BYTE*>(buffer)), S_OK);
+    EXPECT_STREQ(buffer, "4\xEF\xBF\xBD" "5");
+    badValue.Release();
+    bad.Release();
+    EntryA()->RemoveChild("bad");
 }
 
 TEST_F(NodeObjectTest, TypedWritesChangeTheEntry) {

@@ -40,7 +40,12 @@ TEST(DocumentDictionary, StandardIdsAndRegistration) {
     EXPECT_EQ(doc->RegisterAttribute("value", 1), S_OK);
     EXPECT_EQ(doc->RegisterAttribute("value", 2), E_INVALIDARG);
     EXPECT_EQ(doc->GetAttributeId("value"), 1u);
+    // A name asked for before it is registered is found once it is.
+    EXPECT_EQ(doc->GetAttributeId("zz_alias"), 42u);
     EXPECT_EQ(doc->RegisterAttribute("zz_alias", 65025), S_OK);
+    EXPECT_EQ(doc->GetAttributeId("zz_alias"), 65025u);
+    EXPECT_EQ(doc->GetAttributeId("zz_alia"), 42u);
+    EXPECT_EQ(doc->GetAttributeId("zz_aliass"), 42u);
     EXPECT_EQ(doc->RegisterAttribute("aa_alias", 65025), S_OK);
     FIValue name("untouched");
     doc->GetAttributeName(65025, name);
@@ -52,6 +57,66 @@ TEST(DocumentDictionary, StandardIdsAndRegistration) {
     auto dictionary = doc->AttributeDictionary();
     ASSERT_EQ(dictionary.size(), 44u);
     EXPECT_TRUE(std::is_sorted(dictionary.begin(), dictionary.end()));
+}
+
+// Documents answer ids from their own registrations only, also when a thread alternates between them,
+// and keep answering every name while their tables grow.
+TEST(DocumentDictionary, EachDocumentAnswersFromItsOwnNamesAsTheyGrow) {
+    DocumentHolder first(MemoryDocument::Create(MakeTree()));
+    DocumentHolder second(MemoryDocument::Create(MakeTree()));
+    ASSERT_EQ(first->RegisterAttribute("flow", 100), S_OK);
+    ASSERT_EQ(second->RegisterAttribute("flow", 200), S_OK);
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_EQ(first->GetAttributeId("flow"), 100u);
+        EXPECT_EQ(second->GetAttributeId("flow"), 200u);
+    }
+    {
+        // A document made where a released one was never answers with the released one's names.
+        DocumentHolder third(MemoryDocument::Create(MakeTree()));
+        ASSERT_EQ(third->RegisterAttribute("level", 300), S_OK);
+        EXPECT_EQ(third->GetAttributeId("level"), 300u);
+    }
+    DocumentHolder fourth(MemoryDocument::Create(MakeTree()));
+    EXPECT_EQ(fourth->GetAttributeId("level"), 42u);
+
+    constexpr uint32_t kNames = 2000;
+    for (uint32_t i = 0; i < kNames; ++i) {
+        ASSERT_EQ(first->RegisterAttribute(("extra_" + std::to_string(i)).c_str(), 1000 + i), S_OK);
+        if (i % 97 == 0) {
+            EXPECT_EQ(first->GetAttributeId("flow"), 100u) << i;
+        }
+    }
+    for (uint32_t i = 0; i < kNames; ++i) EXPECT_EQ(first->GetAttributeId(("extra_" + std::to_string(i)).c_str()), 1000 + i);
+    EXPECT_EQ(first->GetAttributeId("value"), 1u);
+    EXPECT_EQ(first->GetAttributeId("extra_2000"), 42u);
+    EXPECT_EQ(first->AttributeDictionary().size(), 42u + 1 + kNames);
+}
+
+// Lookups run without the dictionary's lock: while one thread registers names (the table growing under
+// the readers), every reader gets either "not registered" or the right id, and all ids afterwards.
+TEST(DocumentDictionary, LookupsDuringRegistrationsSeeNoWrongIds) {
+    DocumentHolder doc(MemoryDocument::Create(MakeTree()));
+    constexpr uint32_t kNames = 3000;
+    std::vector<std::string> names;
+    for (uint32_t i = 0; i < kNames; ++i) names.push_back("attr_" + std::to_string(i));
+    std::atomic<bool> done{false};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t) {
+        readers.emplace_back([&, t] {
+            for (uint32_t round = 0; !done.load(); ++round) {
+                const uint32_t i = (round * 7 + static_cast<uint32_t>(t) * 1009) % kNames;
+                const uint32_t id = doc->GetAttributeId(names[i].c_str());
+                if (id != 42u && id != 5000 + i) wrong.fetch_add(1);
+                if (doc->GetAttributeId("value") != 1u) wrong.fetch_add(1);
+            }
+        });
+    }
+    for (uint32_t i = 0; i < kNames; ++i) ASSERT_EQ(doc->RegisterAttribute(names[i].c_str(), 5000 + i), S_OK);
+    done = true;
+    for (std::thread& r : readers) r.join();
+    EXPECT_EQ(wrong.load(), 0);
+    for (uint32_t i = 0; i < kNames; ++i) EXPECT_EQ(doc->GetAttributeId(names[i].c_str()), 5000 + i);
 }
 
 struct Delivery {

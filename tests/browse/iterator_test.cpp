@@ -259,6 +259,42 @@ TEST_F(IteratorTest, AttributesSeeTheIteratorsDisplay) {
     ASSERT_EQ(it_.GetAttribute("path", v.get()), S_OK);
     EXPECT_EQ(nuv::bstr_to_utf8(v.get()->bstrVal), "Top.Blocks.B1.T");
 
+    // Units the entry sets apply to its call only, and a display it installs lasts until the call ends;
+    // a nested read of the same entry through another iterator sees that iterator's display.
+    FI::FIIteratorBase other(it_);
+    other.GetDisplay().SetUnits(FIValue("t/d"));
+    struct Replacement : FI::Display {
+        void SetUnits(const FIValue&) override {}
+        void GetUnits(FIValue& out) override { out.SetString("replaced"); }
+        void GetPath(FIValue& out) override { out.Clear(); }
+    } replacement;
+    std::string nestedUnits;
+    std::string replacedUnits;
+    t->onGetAttribute = [&](MemoryEntry& e, const char* name) {
+        FIValue u;
+        if (std::string(name) == "type") {
+            e.GetDisplay()->GetUnits(u);
+            nestedUnits = u.ToStdString();
+            return;
+        }
+        e.GetDisplay()->SetUnits(FIValue("lb/h"));
+        e.GetDisplay()->GetUnits(u);
+        seenUnits = u.ToStdString();
+        FIVariant inner;
+        other.GetAttribute("type", inner.get());
+        e.SetDisplay(&replacement);
+        e.GetDisplay()->GetUnits(u);
+        replacedUnits = u.ToStdString();
+    };
+    ASSERT_EQ(it_.GetAttribute("value", v.get()), S_OK);
+    EXPECT_EQ(seenUnits, "lb/h");
+    EXPECT_EQ(nestedUnits, "t/d");
+    EXPECT_EQ(replacedUnits, "replaced");
+    EXPECT_EQ(t->GetDisplay(), nullptr);
+    FIValue units;
+    it_.GetDisplay().GetUnits(units);
+    EXPECT_EQ(units.ToStdString(), "kg/h");
+
     // An unknown attribute name reaches the entry with id 42, which answers nothing.
     t->onGetAttribute = nullptr;
     ASSERT_EQ(it_.GetAttribute("Value", v.get()), S_OK);

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
@@ -22,6 +23,8 @@
 #include "browse/value.h"
 
 namespace FI {
+
+class AttributeIdTable;
 
 // The id of an attribute name that is not registered.
 constexpr uint32_t kUnknownAttributeId = 42;
@@ -81,8 +84,10 @@ protected:
     virtual ~FIDocument();
 
 private:
+    // Guards the dictionary and serialises registrations; GetAttributeId reads ids_ without it.
     mutable std::shared_mutex dictionaryLock_;
-    std::map<std::string, uint32_t, std::less<>> dictionary_;  // looked up by a name's text, without a copy
+    std::map<std::string, uint32_t, std::less<>> dictionary_;  // in name order, for listings
+    std::unique_ptr<AttributeIdTable> ids_;                     // the same names, for lock-free lookups
 };
 
 class FIDocumentBase_ : public FIDocument {

@@ -102,6 +102,15 @@ public:
     // generic list attributes itself and converts the value to a VARIANT.
     virtual HRESULT ReadAttribute(FIDocument* document, const char* name, uint32_t id, const char* units,
                                   VARIANT* out);
+    // The ids whose value the generic reader makes itself (the attribute, child and action lists and the
+    // action queries) instead of asking GetAttribute.
+    static bool IsReaderAnswered(uint32_t id) { return id >= 28 && id <= 33; }
+    // The generic reader for every other id, handing out the node's value as GetAttribute gives it rather
+    // than a VARIANT (empty stays empty). The call's display takes its units from units, else from outer,
+    // and its path from outer: outer is the caller's display (ReadAttribute passes the entry's current
+    // one). The display installed before the call is back when it returns.
+    HRESULT ReadValue(FIDocument* document, const char* name, uint32_t id, const char* units, Display* outer,
+                      FIValue& out);
     virtual void SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error);
     // The generic writer: converts the VARIANT and calls SetAttribute under a display with the units.
     virtual HRESULT WriteAttribute(FIDocument* document, const char* name, uint32_t id, const char* units,
@@ -111,7 +120,8 @@ public:
     virtual bool IsLink() { return false; }
     // The display of the attribute call running on this entry, or null between calls. It belongs to the
     // call, not to the entry: entries are shared by every caller of a document, so the display is kept
-    // per thread and per entry, and calls on other threads never see or replace it.
+    // per thread and per entry, and calls on other threads never see or replace it. The innermost
+    // ScopedDisplay of this entry on the thread comes first (SetDisplay then replaces its display).
     virtual void SetDisplay(Display* d);
     virtual Display* GetDisplay();
     virtual void CreateCursor(CursorHandle& out) = 0;
@@ -133,6 +143,25 @@ public:
     virtual void GetActionDescription(FIError& error, const char* action, FIValue& description);
     virtual HRESULT ExecuteAction(const char* action, SAFEARRAY* inputs, short* status);
     virtual void ValidateAction(const char* action, FIDocumentNotifyList& records);
+};
+
+// Installs a display on an entry for one call on this thread, and takes it away again when it goes, also
+// on exceptions: what the generic reader, the writer and the iterators do around every attribute call.
+// Installs nest (the innermost one of an entry counts) and cost nothing to look up, unlike a SetDisplay
+// with the previous display put back afterwards, which finds the entry's binding twice. An entry whose
+// GetDisplay is overridden does not see them.
+class ScopedDisplay {
+public:
+    ScopedDisplay(const Entry& entry, Display* display);
+    ~ScopedDisplay();
+    ScopedDisplay(const ScopedDisplay&) = delete;
+    ScopedDisplay& operator=(const ScopedDisplay&) = delete;
+
+private:
+    friend class Entry;
+    const Entry* entry_;
+    Display* display_;
+    ScopedDisplay* outer_;  // the install made before this one on the thread
 };
 
 // Splits the first element off a path at the first full stop outside double quotes. Quotes are

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "browse/attributes.h"
 #include "browse/entry.h"
 #include "browse/path.h"
 #include "browse/value.h"
@@ -65,6 +66,10 @@ public:
     virtual bool HasChildAt(int32_t n);
     virtual bool Select(const std::string& path);
     virtual bool Select(FIPathBase* path);
+
+    // GetAttribute without the VARIANT for the node's own values: out receives the value as the node gives
+    // it, or the VARIANT of the generic reader for the ids it answers itself.
+    HRESULT ReadAttribute(const char* name, AttributeReading& out);
 
     // Moves along a parsed path from the current position; out receives the selected attribute.
     bool WalkPath(FIPathBase* element, FIValue* selectedAttribute);

@@ -27,6 +27,9 @@ public:
     virtual void GetPath(FIValue& out);
     virtual HRESULT GetAttribute(const char* name, VARIANT* out);
     virtual HRESULT SetAttribute(const char* name, const VARIANT* in);
+    // GetAttribute without the VARIANT for the node's own values (FIIteratorBase::ReadAttribute); blank
+    // once the node is deleted.
+    HRESULT ReadAttribute(const char* name, AttributeReading& out);
     virtual void Delete() { delete this; }
     virtual Display* GetDisplay();
 

@@ -25,7 +25,11 @@ public:
     FIValue& operator=(FIValue&& other) noexcept;
     ~FIValue() { Clear(); }
 
-    void Clear();
+    // Inline: every attribute read clears values, nearly always ones without heap text.
+    void Clear() {
+        if (tag_ == kHeapText) FreeHeap();
+        tag_ = kEmpty;
+    }
     void SetInt(int32_t v);
     void SetDouble(double v);
     void SetString(const char* text);
@@ -70,6 +74,7 @@ private:
         uint64_t capacity;
         uint64_t length;
     };
+    void FreeHeap();
     void MakeHeap();
     void Reserve(size_t needed);
     void AppendBytes(const char* text, size_t n, bool quote, bool escape);
