@@ -7,6 +7,7 @@
 #include <limits>
 #include <ostream>
 #include <sstream>
+#include <string_view>
 
 #include "nuv_text.h"
 
@@ -27,76 +28,119 @@ std::string Upper(std::string s) {
     return s;
 }
 
-std::string Trim(const std::string& s) {
+// Whether `s` is `word` (upper case) in any case, without copying `s`.
+bool IsWord(std::string_view s, std::string_view word) {
+    return s.size() == word.size() && std::equal(s.begin(), s.end(), word.begin(), [](char a, char b) {
+               return std::toupper(static_cast<unsigned char>(a)) == b;
+           });
+}
+
+std::string Trim(std::string_view s) {
     size_t b = s.find_first_not_of(" \t\r");
-    if (b == std::string::npos) return "";
+    if (b == std::string_view::npos) return "";
     size_t e = s.find_last_not_of(" \t\r");
-    return s.substr(b, e - b + 1);
+    return std::string(s.substr(b, e - b + 1));
 }
 
 enum class Tok { End, Ident, Number, String, Punct };
+// A token points into the statement's text. A string's text is its body between the quotes, with a
+// doubled quote still doubled when `escaped`.
 struct Token {
     Tok kind = Tok::End;
-    std::string text;
+    std::string_view text;
     double number = 0;
+    bool escaped = false;
 };
 
-std::vector<Token> Tokenize(const std::string& line) {
-    std::vector<Token> tokens;
-    size_t i = 0;
-    while (i < line.size()) {
+// The token's text as the script means it: a string's doubled quotes made single.
+std::string TextOf(const Token& t) {
+    if (!t.escaped) return std::string(t.text);
+    std::string s;
+    s.reserve(t.text.size());
+    for (size_t i = 0; i < t.text.size(); ++i) {
+        s += t.text[i];
+        if (t.text[i] == '"') ++i;
+    }
+    return s;
+}
+
+// Reads a statement's tokens one at a time, so that a long statement costs no token list.
+class Lexer {
+public:
+    explicit Lexer(std::string_view line) : line_(line) {}
+
+    Token Next() {
+        const std::string_view line = line_;
+        size_t i = i_;
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
+        Token t;
+        if (i >= line.size() || line[i] == '\'' || line[i] == '#') {  // a comment runs to the end of the line
+            i_ = line.size();
+            return t;
+        }
         const char c = line[i];
-        if (c == ' ' || c == '\t' || c == '\r') {
-            ++i;
-        } else if (c == '\'' || c == '#') {
-            break;  // a comment runs to the end of the line
-        } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+        if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
             size_t j = i;
             while (j < line.size() && (std::isalnum(static_cast<unsigned char>(line[j])) || line[j] == '_')) ++j;
-            tokens.push_back({Tok::Ident, line.substr(i, j - i), 0});
+            t = {Tok::Ident, line.substr(i, j - i)};
             i = j;
         } else if (std::isdigit(static_cast<unsigned char>(c)) ||
                    (c == '.' && i + 1 < line.size() && std::isdigit(static_cast<unsigned char>(line[i + 1])))) {
-            const char* start = line.c_str() + i;
+            // The characters a number can hold, copied so that the conversion stops at the statement's end.
+            size_t j = i;
+            while (j < line.size() && (std::isalnum(static_cast<unsigned char>(line[j])) || line[j] == '.' ||
+                                       line[j] == '+' || line[j] == '-'))
+                ++j;
+            const std::string digits(line.substr(i, j - i));
             char* end = nullptr;
             double d = 0;
-            if (c == '0' && i + 1 < line.size() && (line[i + 1] == 'x' || line[i + 1] == 'X'))
-                d = static_cast<double>(std::strtoul(start, &end, 16));
+            if (c == '0' && digits.size() > 1 && (digits[1] == 'x' || digits[1] == 'X'))
+                d = static_cast<double>(std::strtoul(digits.c_str(), &end, 16));
             else
-                d = std::strtod(start, &end);
-            const size_t n = static_cast<size_t>(end - start);
-            tokens.push_back({Tok::Number, line.substr(i, n), d});
+                d = std::strtod(digits.c_str(), &end);
+            const size_t n = static_cast<size_t>(end - digits.c_str());
+            t = {Tok::Number, line.substr(i, n), d};
             i += n ? n : 1;
         } else if (c == '"') {
-            std::string s;
             size_t j = i + 1;
-            bool closed = false;
+            bool closed = false, escaped = false;
             while (j < line.size()) {
                 if (line[j] == '"') {
                     if (j + 1 < line.size() && line[j + 1] == '"') {
-                        s += '"';
+                        escaped = true;
                         j += 2;
                         continue;
                     }
                     closed = true;
-                    ++j;
                     break;
                 }
-                s += line[j++];
+                ++j;
             }
             if (!closed) throw ScriptError{E_INVALIDARG, "Unterminated string"};
-            tokens.push_back({Tok::String, s, 0});
-            i = j;
-        } else if (std::string("().,=&+-").find(c) != std::string::npos) {
-            tokens.push_back({Tok::Punct, std::string(1, c), 0});
+            t = {Tok::String, line.substr(i + 1, j - i - 1), 0, escaped};
+            i = j + 1;
+        } else if (std::string_view("().,=&+-").find(c) != std::string_view::npos) {
+            t = {Tok::Punct, line.substr(i, 1)};
             ++i;
         } else {
             throw ScriptError{E_INVALIDARG, std::string("Unexpected character '") + c + "'"};
         }
+        i_ = i;
+        return t;
     }
-    tokens.push_back({Tok::End, "", 0});
-    return tokens;
-}
+
+    // Reads every token, so that bad text fails before any of the statement runs.
+    void Validate() {
+        const size_t at = i_;
+        while (Next().kind != Tok::End) {
+        }
+        i_ = at;
+    }
+
+private:
+    std::string_view line_;
+    size_t i_ = 0;
+};
 
 void Check(const CallResult& r) {
     if (!r.ok()) throw ScriptError{r.hr, r.error};
@@ -111,22 +155,28 @@ struct Step {
 
 class Parser {
 public:
-    Parser(std::vector<Token> tokens, std::map<std::string, CComVariant>& variables)
-        : t_(std::move(tokens)), vars_(variables) {}
+    // The text must outlive the parser. A bad token anywhere in it fails here, before anything runs.
+    Parser(std::string_view text, std::map<std::string, CComVariant>& variables) : lex_(text), vars_(variables) {
+        lex_.Validate();
+        cur_ = lex_.Next();
+    }
 
-    const Token& Peek() const { return t_[pos_]; }
+    const Token& Peek() const { return cur_; }
+    void Advance() { cur_ = lex_.Next(); }
     bool AtEnd() const { return Peek().kind == Tok::End; }
     bool IsPunct(const char* p) const { return Peek().kind == Tok::Punct && Peek().text == p; }
     void Expect(const char* p) {
         if (!IsPunct(p)) throw ScriptError{E_INVALIDARG, std::string("Expected '") + p + "'"};
-        ++pos_;
+        Advance();
     }
     std::string Ident() {
         if (Peek().kind != Tok::Ident) throw ScriptError{E_INVALIDARG, "Expected a name"};
-        return t_[pos_++].text;
+        std::string name(Peek().text);
+        Advance();
+        return name;
     }
     void RequireEnd() {
-        if (!AtEnd()) throw ScriptError{E_INVALIDARG, "Unexpected '" + Peek().text + "'"};
+        if (!AtEnd()) throw ScriptError{E_INVALIDARG, "Unexpected '" + TextOf(Peek()) + "'"};
     }
 
     // expr := term { ('&' | '+') term }
@@ -144,7 +194,7 @@ public:
         };
         while (IsPunct("&") || IsPunct("+")) {
             const bool join = IsPunct("&");
-            ++pos_;
+            Advance();
             CComVariant right = Term(depth);
             if (join) {
                 if (!joining) joined = Format(left);
@@ -168,7 +218,7 @@ public:
         while (IsPunct(".") || IsPunct("(")) {
             Step s;
             if (IsPunct(".")) {
-                ++pos_;
+                Advance();
                 s.name = Ident();
                 if (IsPunct("(")) s.args = Arguments(depth);
             } else {
@@ -209,7 +259,7 @@ private:
     CComVariant Term(int depth) {
         if (depth > kMaxExpressionDepth) throw ScriptError{E_INVALIDARG, "Expression nested too deeply"};
         if (IsPunct("-")) {
-            ++pos_;
+            Advance();
             CComVariant v = Term(depth + 1);
             CComVariant d;
             if (FAILED(VariantChangeType(&d, &v, 0, VT_R8))) throw ScriptError{DISP_E_TYPEMISMATCH, "Type mismatch"};
@@ -226,13 +276,13 @@ private:
         Expect("(");
         std::vector<CComVariant> args;
         if (IsPunct(")")) {
-            ++pos_;
+            Advance();
             return args;
         }
         for (;;) {
             args.push_back(Expression(depth + 1));
             if (IsPunct(",")) {
-                ++pos_;
+                Advance();
                 continue;
             }
             Expect(")");
@@ -243,7 +293,7 @@ private:
     CComVariant Primary(int depth) {
         const Token tok = Peek();
         if (tok.kind == Tok::Number) {
-            ++pos_;
+            Advance();
             // Whole numbers that fit are integers (VT_I4), as a script client passes them. The range is
             // checked before the conversion: converting a double outside LONG's range is undefined.
             if (tok.number >= static_cast<double>(std::numeric_limits<LONG>::min()) &&
@@ -253,11 +303,11 @@ private:
             return CComVariant(tok.number);
         }
         if (tok.kind == Tok::String) {
-            ++pos_;
-            return CComVariant(nuv::to_utf16(tok.text).c_str());
+            Advance();
+            return CComVariant(nuv::to_utf16(tok.escaped ? TextOf(tok) : tok.text).c_str());
         }
         if (IsPunct("(")) {
-            ++pos_;
+            Advance();
             CComVariant v = Expression(depth + 1);
             Expect(")");
             return v;
@@ -299,7 +349,7 @@ private:
             return Cell(args);
         }
         auto it = vars_.find(name);
-        if (it == vars_.end()) throw ScriptError{E_INVALIDARG, "Variable is undefined: '" + tok.text + "'"};
+        if (it == vars_.end()) throw ScriptError{E_INVALIDARG, "Variable is undefined: '" + TextOf(tok) + "'"};
         return it->second;
     }
 
@@ -355,8 +405,8 @@ private:
         return e;
     }
 
-    std::vector<Token> t_;
-    size_t pos_ = 0;
+    Lexer lex_;
+    Token cur_;
     std::map<std::string, CComVariant>& vars_;
 };
 
@@ -378,9 +428,9 @@ size_t AssignmentAt(const std::string& s) {
 
 bool StartsWithWord(const std::string& s, const char* word, std::string* rest) {
     const size_t n = std::char_traits<char>::length(word);
-    if (s.size() < n || Upper(s.substr(0, n)) != word) return false;
+    if (s.size() < n || !IsWord(std::string_view(s).substr(0, n), word)) return false;
     if (s.size() > n && !std::isspace(static_cast<unsigned char>(s[n]))) return false;
-    if (rest) *rest = Trim(s.substr(n));
+    if (rest) *rest = Trim(std::string_view(s).substr(n));
     return true;
 }
 
@@ -395,8 +445,8 @@ void ScriptRunner::Fail(int line, const std::string& message) {
 
 void ScriptRunner::Statement(const std::string& text, int depth) {
     std::string rest;
-    if (StartsWithWord(text, "PRINT", &rest) || Upper(text) == "PRINT") {
-        Parser p(Tokenize(rest), variables_);
+    if (StartsWithWord(text, "PRINT", &rest) || IsWord(text, "PRINT")) {
+        Parser p(rest, variables_);
         std::string line;
         bool first = true;
         while (!p.AtEnd()) {
@@ -409,7 +459,7 @@ void ScriptRunner::Statement(const std::string& text, int depth) {
         return;
     }
     if (StartsWithWord(text, "EXPECT", &rest)) {
-        Parser p(Tokenize(rest), variables_);
+        Parser p(rest, variables_);
         CComVariant got = p.Expression();
         p.Expect(",");
         CComVariant want = p.Expression();
@@ -422,13 +472,14 @@ void ScriptRunner::Statement(const std::string& text, int depth) {
     const size_t eq = AssignmentAt(text);
     if (eq != std::string::npos) {
         const std::string target = Trim(text.substr(0, eq));
-        Parser right(Tokenize(text.substr(eq + 1)), variables_);
+        Parser right(std::string_view(text).substr(eq + 1), variables_);
         CComVariant value = right.Expression();
         right.RequireEnd();
-        Parser left(Tokenize(target), variables_);
+        Parser left(target, variables_);
         std::vector<Step> steps;
         // A plain name is a script variable; a member chain ends in a property put.
-        if (left.Peek().kind == Tok::Ident && Tokenize(target).size() == 2) {
+        Lexer whole(target);
+        if (whole.Next().kind == Tok::Ident && whole.Next().kind == Tok::End) {
             variables_[Upper(target)] = value;
             return;
         }
@@ -444,7 +495,7 @@ void ScriptRunner::Statement(const std::string& text, int depth) {
         Check(Call(d, steps.back().name, CallKind::Put, args, &none));
         return;
     }
-    Parser p(Tokenize(text), variables_);
+    Parser p(text, variables_);
     CComVariant ignored = p.Expression();
     p.RequireEnd();
 }
@@ -466,7 +517,7 @@ void ScriptRunner::RunBlock(const std::vector<Line>& lines, size_t begin, size_t
             size_t close = i + 1;
             for (int nesting = 1; close < end; ++close) {
                 if (StartsWithWord(lines[close].text, "FOR", nullptr)) ++nesting;
-                if (Upper(lines[close].text) == "NEXT" || StartsWithWord(lines[close].text, "NEXT", nullptr))
+                if (IsWord(lines[close].text, "NEXT") || StartsWithWord(lines[close].text, "NEXT", nullptr))
                     if (--nesting == 0) break;
             }
             if (close >= end) {
@@ -476,7 +527,7 @@ void ScriptRunner::RunBlock(const std::vector<Line>& lines, size_t begin, size_t
             try {
                 std::string head;
                 if (!StartsWithWord(rest, "EACH", &head)) throw ScriptError{E_INVALIDARG, "Expected 'Each'"};
-                Parser p(Tokenize(head), variables_);
+                Parser p(head, variables_);
                 const std::string var = Upper(p.Ident());
                 if (Upper(p.Ident()) != "IN") throw ScriptError{E_INVALIDARG, "Expected 'In'"};
                 CComVariant collection = p.Expression();
@@ -525,19 +576,22 @@ int ScriptRunner::Run(const std::string& text, const std::string& name) {
     failures_ = 0;
     executed_ = 0;
     std::vector<Line> lines;
-    std::istringstream in(text);
-    std::string raw;
-    for (int number = 1; std::getline(in, raw); ++number) {
-        std::string t = Trim(raw);
+    const std::string_view all(text);
+    size_t at = 0;
+    for (int number = 1; at < all.size(); ++number) {
+        size_t eol = all.find('\n', at);
+        if (eol == std::string_view::npos) eol = all.size();
+        std::string t = Trim(all.substr(at, eol - at));
+        at = eol + 1;
         if (t.empty() || t[0] == '\'' || t[0] == '#') continue;
-        lines.push_back({number, t});
+        lines.push_back({number, std::move(t)});
     }
     // Loops nest only so deep; the check runs before anything does, as the body of a deep nest would run
     // as many times as the product of its collections' sizes.
     int nesting = 0;
     for (const Line& line : lines) {
         if (StartsWithWord(line.text, "FOR", nullptr)) ++nesting;
-        if (StartsWithWord(line.text, "NEXT", nullptr) || Upper(line.text) == "NEXT") --nesting;
+        if (StartsWithWord(line.text, "NEXT", nullptr) || IsWord(line.text, "NEXT")) --nesting;
         if (nesting > kMaxNesting) {
             Fail(line.number, "For Each nested too deeply");
             return failures_;
