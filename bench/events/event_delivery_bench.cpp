@@ -85,9 +85,6 @@ BENCHMARK(BM_VariableEventToOneSink);
 void BM_BlockParametersEventToOneSink(benchmark::State& state) { RunDelivery(state, 8, 28, 14, 3); }
 BENCHMARK(BM_BlockParametersEventToOneSink);
 
-// What each advised sink adds to an event: a variable event raised with 0 sinks and with N sinks, and N
-// direct calls of the sinks with the same arguments, all in the same iterations. Each sink should cost
-// no more than its direct call plus 50 ns.
 // What a sink costs: the same events raised with no sink, one sink and N sinks advised, against calling
 // the same sinks directly with the same hints (built once an event, as a caller with N sinks would).
 // first_sink_extra_ns is what the first sink costs beyond its direct call (the fan-out's fixed cost);

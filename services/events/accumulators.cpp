@@ -1,5 +1,6 @@
 #include "accumulators.h"
 
+#include <cstring>
 #include <utility>
 
 namespace nuv::events {
@@ -80,7 +81,11 @@ int HoldingAccumulator::Hold(std::optional<std::string> name, int32_t hint) {
         overflow_ = true;
         return kDropped;
     }
-    Deliver(event_, kSingleObject, name ? name->c_str() : nullptr, hint);
+    return Pass(name ? name->c_str() : nullptr, hint);
+}
+
+int HoldingAccumulator::Pass(const char* name, int32_t hint) {
+    Deliver(event_, kSingleObject, name, hint);
     held_.clear();
     return kDelivered;
 }
@@ -106,11 +111,12 @@ void HoldingAccumulator::Discard() {
 int nuvhelper_VariableEventAccumulator::OnEngineEvent(int event, intptr_t a, intptr_t b, uint32_t*) {
     if (event != 18) return kNotMine;
     if (Overflowed()) return kDropped;
-    std::optional<std::string> name = CopyName(a);
     const auto hint = static_cast<int32_t>(b);
-    if ((hint & kBlockLevelHints) && name) {
-        if (size_t dot = name->find('.'); dot != std::string::npos) name->resize(dot);
-    }
+    const bool cut = (hint & kBlockLevelHints) && a && std::strchr(Text(a), '.');
+    // Delivered at once, a name that keeps its whole text goes out as the engine lent it, uncopied.
+    if (!Accumulating() && !cut) return Pass(Text(a), hint);
+    std::optional<std::string> name = CopyName(a);
+    if (cut) name->resize(name->find('.'));
     return Hold(std::move(name), hint);
 }
 

@@ -89,6 +89,8 @@ public:
 
 protected:
     int Hold(std::optional<std::string> name, int32_t hint);
+    // Delivers at once (not accumulating). The name is lent for the call.
+    int Pass(const char* name, int32_t hint);
 
 private:
     int event_;

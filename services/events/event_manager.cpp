@@ -1,6 +1,9 @@
 #include "event_manager.h"
 
+#include <array>
+#include <chrono>
 #include <optional>
+#include <thread>
 
 #include "simulation.h"
 
@@ -8,9 +11,51 @@ namespace nuv::events {
 
 namespace {
 
-CComVariant TextOrEmpty(const char* text) { return text ? CComVariant(text) : CComVariant(); }
+// A name or text hint: the text as a string, or empty for none.
+void SetText(VARIANT& v, const char* text) {
+    if (!text) return;
+    v.vt = VT_BSTR;
+    v.bstrVal = nuv::bstr_from_utf8(text);
+}
 
-CComVariant I4(int64_t v) { return CComVariant(static_cast<LONG>(v)); }
+void SetI4(VARIANT& v, int64_t value) {
+    v.vt = VT_I4;
+    v.lVal = static_cast<LONG>(value);
+}
+
+// Frees a hint made by SetText or SetI4 (or left empty).
+void Clear(VARIANT& v) {
+    if (v.vt == VT_BSTR) SysFreeString(v.bstrVal);
+    v.vt = VT_EMPTY;
+}
+
+// Sink calls this thread is making now, of any manager: UnAdvise from inside one does not wait.
+thread_local int t_delivering = 0;
+
+// Up to N trivially copyable items inside the object, the rest on the heap.
+template <class T, size_t N>
+class InlineList {
+public:
+    // A new last item, uninitialised.
+    T& emplace_back() {
+        if (size_ < N) [[likely]]
+            return inline_[size_++];
+        return Grow();
+    }
+    void push_back(const T& item) { emplace_back() = item; }
+    size_t size() const { return size_; }
+    T& operator[](size_t i) { return i < N ? inline_[i] : heap_[i - N]; }
+
+private:
+    [[gnu::noinline]] T& Grow() {
+        ++size_;
+        return heap_.emplace_back();
+    }
+
+    std::array<T, N> inline_;
+    size_t size_ = 0;
+    std::vector<T> heap_;
+};
 
 bool IsBlockEvent(int event) {
     switch (event) {
@@ -28,8 +73,41 @@ const bool g_makerInstalled = (nuv::SetSimEventManagerMaker(&CoNUVSimEventMgr::C
 
 }  // namespace
 
+// The deliveries of one call into the manager and the hints they share, one pair an event.
+class CoNUVSimEventMgr::Outbox {
+public:
+    Outbox() = default;
+    Outbox(const Outbox&) = delete;
+    Outbox& operator=(const Outbox&) = delete;
+    ~Outbox() {
+        for (size_t i = delivered; i < deliveries.size(); ++i) Drop(deliveries[i].subscription);
+        for (size_t i = 0; i < hints.size(); ++i) {
+            Clear(hints[i].hint1);
+            Clear(hints[i].hint2);
+        }
+    }
+    template <class MakeHints>
+    uint32_t AddHints(MakeHints& make) {
+        Hints& h = hints.emplace_back();
+        h.hint1.vt = VT_EMPTY;
+        h.hint2.vt = VT_EMPTY;
+        make(h);
+        return static_cast<uint32_t>(hints.size() - 1);
+    }
+
+    InlineList<Hints, 2> hints;
+    InlineList<Delivery, 16> deliveries;
+    size_t delivered = 0;
+};
+
 CoNUVSimEventMgr::CoNUVSimEventMgr() = default;
-CoNUVSimEventMgr::~CoNUVSimEventMgr() = default;
+
+CoNUVSimEventMgr::~CoNUVSimEventMgr() {
+    for (Subscription* s : m_subscriptions) {
+        s->active.store(false, std::memory_order_release);
+        Drop(s);
+    }
+}
 
 HRESULT CoNUVSimEventMgr::Create(CoNUVSimulation*, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
@@ -60,22 +138,26 @@ STDMETHODIMP CoNUVSimEventMgr::Advise(LONG lEventFilter, INUVSimEventSink* pSink
         std::lock_guard lock(m_lock);
         if (m_all.FindBySink(pSink) || m_adviseCounter == UINT32_MAX) return kAdviseFailed;
         id = ++m_adviseCounter;
+        auto* subscription = new Subscription(pSink);
+        m_subscriptions.push_back(subscription);
         m_all.Add(id, pSink);
         if (filter & kServerEvents) m_server.Add(id, pSink);
         struct Category {
             uint32_t bit;
             SinkList& sinks;
             nuvhelper_EventFilterList& filters;
+            Targets& targets;
         };
-        const Category categories[] = {{kCommandEvents, m_command, m_commandFilters},
-                                       {kFlowsheetEvents, m_flowsheet, m_flowsheetFilters},
-                                       {kBlockEvents, m_block, m_blockFilters},
-                                       {kVariableEvents, m_variable, m_variableFilters},
-                                       {kRequestEvents, m_request, m_requestFilters}};
+        const Category categories[] = {{kCommandEvents, m_command, m_commandFilters, m_commandTargets},
+                                       {kFlowsheetEvents, m_flowsheet, m_flowsheetFilters, m_flowsheetTargets},
+                                       {kBlockEvents, m_block, m_blockFilters, m_blockTargets},
+                                       {kVariableEvents, m_variable, m_variableFilters, m_variableTargets},
+                                       {kRequestEvents, m_request, m_requestFilters, m_requestTargets}};
         for (const Category& c : categories) {
             if (!(filter & c.bit)) continue;
             c.sinks.Add(id, pSink);
-            c.filters.AddMatchAll(pSink);
+            // The newest filter is the list's first; the targets keep the oldest first.
+            if (c.filters.AddMatchAll(pSink)) c.targets.push_back(Target{&c.filters.Filters().front(), subscription});
         }
     }
     // The installers take the helper's lock and the engine's: never under this object's own.
@@ -93,11 +175,25 @@ STDMETHODIMP CoNUVSimEventMgr::UnAdvise(LONG lAdviseId) {
     std::vector<CComPtr<INUVSimEventSink>> released;
     std::vector<std::optional<EventFilter>> dropped;
     Outbox outbox;
+    Subscription* subscription = nullptr;
     {
         std::lock_guard lock(m_lock);
         const SinkItem* item = m_all.FindById(static_cast<uint32_t>(lAdviseId));
         if (!item) return S_OK;
         INUVSimEventSink* sink = item->sink.p;
+        for (auto it = m_subscriptions.begin(); it != m_subscriptions.end(); ++it) {
+            if ((*it)->sink.p != sink) continue;
+            subscription = *it;
+            m_subscriptions.erase(it);
+            break;
+        }
+        if (subscription) {
+            // From here no delivery calls the sink, including those already collected.
+            subscription->active.store(false, std::memory_order_release);
+            for (Targets* targets : {&m_commandTargets, &m_flowsheetTargets, &m_blockTargets, &m_variableTargets,
+                                     &m_requestTargets})
+                std::erase_if(*targets, [subscription](const Target& t) { return t.subscription == subscription; });
+        }
         released.push_back(m_all.Remove(sink));
         released.push_back(m_server.Remove(sink));
         released.push_back(m_command.Remove(sink));
@@ -137,6 +233,19 @@ STDMETHODIMP CoNUVSimEventMgr::UnAdvise(LONG lAdviseId) {
         m_outbox = nullptr;
     }
     Deliver(outbox);
+    if (subscription) {
+        // A delivery to the sink under way on another thread ends before UnAdvise returns, unless this
+        // thread is itself inside a sink's callback.
+        if (t_delivering == 0) {
+            for (int round = 0; subscription->refs.load(std::memory_order_acquire) != 1; ++round) {
+                if (round < 64)
+                    std::this_thread::yield();
+                else
+                    std::this_thread::sleep_for(std::chrono::microseconds(50));
+            }
+        }
+        Drop(subscription);
+    }
     return S_OK;
 }
 
@@ -219,51 +328,67 @@ void CoNUVSimEventMgr::UpdateAccumulatorActivity() {
 intptr_t CoNUVSimEventMgr::DispatchEngineEvent(int event, uint32_t a, const char* text, int32_t hint) {
     switch (event) {
         case 1:
-            PostToSinks(m_command, kClientCommandStart, I4(a), TextOrEmpty(text));
+            Post(m_commandTargets, false, true, text, kClientCommandStart, [&](Hints& h) {
+                SetI4(h.hint1, a);
+                SetText(h.hint2, text);
+            });
             break;
         case 2:
-            PostToSinks(m_command, kClientCommandEnd, I4(a), TextOrEmpty(text));
+            Post(m_commandTargets, false, true, text, kClientCommandEnd, [&](Hints& h) {
+                SetI4(h.hint1, a);
+                SetText(h.hint2, text);
+            });
             if (a == 0) m_commandOpen = false;
             break;
         case 4:
-            PostCategory(m_flowsheetFilters, a, text, 0, kClientFlowsheetChanged);
+            PostCategory(m_flowsheetTargets, a, text, 0, kClientFlowsheetChanged);
             break;
         case 6:
-            PostToAccepting(m_flowsheetFilters, text, kClientRunFinished, TextOrEmpty(text), I4(hint));
+            Post(m_flowsheetTargets, true, false, text, kClientRunFinished, [&](Hints& h) {
+                SetText(h.hint1, text);
+                SetI4(h.hint2, hint);
+            });
             break;
         case 21:
         case 22:
-            PostCategory(m_flowsheetFilters, kSingleObject, text, 0,
+            PostCategory(m_flowsheetTargets, kSingleObject, text, 0,
                          event == 21 ? kClientBlockAdded : kClientBlockRemoved);
             break;
         case 7:
         case 8:
-            PostCategory(m_blockFilters, a, text, 0, kClientBlockChanged);
+            PostCategory(m_blockTargets, a, text, 0, kClientBlockChanged);
             break;
         case 12:
-            PostCategory(m_blockFilters, a, text, 0, kClientObjectChanged);
+            PostCategory(m_blockTargets, a, text, 0, kClientObjectChanged);
             break;
         case 15:
         case 16:
-            PostCategory(m_blockFilters, a, text, 0, kClientInclusion);
+            PostCategory(m_blockTargets, a, text, 0, kClientInclusion);
             break;
         case 18:
-            PostCategory(m_variableFilters, a, text, hint, kClientObjectChanged);
-            break;
+            // A variable event changes no flag: buffering stays as it is.
+            PostCategory(m_variableTargets, a, text, hint, kClientObjectChanged);
+            return 1;
         case 24:
-            PostCategory(m_blockFilters, a, text, hint, kClientBlockRenamed);
+            PostCategory(m_blockTargets, a, text, hint, kClientBlockRenamed);
             break;
         case 26:
-            PostCategory(m_blockFilters, a, text, hint, kClientSpecsChanged);
+            PostCategory(m_blockTargets, a, text, hint, kClientSpecsChanged);
             break;
         case 28:
-            PostCategory(m_blockFilters, a, text, hint, kClientParamsChanged);
+            PostCategory(m_blockTargets, a, text, hint, kClientParamsChanged);
             break;
         case 19:
-            PostToAccepting(m_requestFilters, text, kClientRequestStart, I4(a), TextOrEmpty(text));
+            Post(m_requestTargets, true, false, text, kClientRequestStart, [&](Hints& h) {
+                SetI4(h.hint1, a);
+                SetText(h.hint2, text);
+            });
             break;
         case 20:
-            PostToAccepting(m_requestFilters, text, kClientRequestEnd, I4(a), TextOrEmpty(text));
+            Post(m_requestTargets, true, false, text, kClientRequestEnd, [&](Hints& h) {
+                SetI4(h.hint1, a);
+                SetText(h.hint2, text);
+            });
             if (a != 0) {
                 if (m_requestNesting > 0) --m_requestNesting;
                 if (m_requestNesting == 0) m_requestOpen = false;
@@ -276,52 +401,52 @@ intptr_t CoNUVSimEventMgr::DispatchEngineEvent(int event, uint32_t a, const char
     return 1;
 }
 
-std::shared_ptr<const CoNUVSimEventMgr::Hints> CoNUVSimEventMgr::Share(const CComVariant& hint1, const CComVariant& hint2) {
-    return std::make_shared<const Hints>(Hints{hint1, hint2});
-}
-
-void CoNUVSimEventMgr::Post(INUVSimEventSink* sink, LONG id, const std::shared_ptr<const Hints>& hints) {
-    if (!m_outbox || !sink) return;
-    if (m_outbox->empty()) m_outbox->reserve(8);
-    m_outbox->push_back(Delivery{CComPtr<INUVSimEventSink>(sink), id, hints});
-}
-
-void CoNUVSimEventMgr::PostToSinks(const SinkList& sinks, LONG id, const CComVariant& hint1, const CComVariant& hint2) {
-    if (!m_outbox || sinks.Items().empty()) return;
-    const auto hints = Share(hint1, hint2);
-    for (const SinkItem& item : sinks.Items()) Post(item.sink, id, hints);
-}
-
-void CoNUVSimEventMgr::PostToAccepting(const nuvhelper_EventFilterList& filters, const char* name, LONG id,
-                                       const CComVariant& hint1, const CComVariant& hint2) {
+template <class MakeHints>
+void CoNUVSimEventMgr::Post(const Targets& targets, bool filtered, bool newestFirst, const char* name, LONG id,
+                            MakeHints make) {
     if (!m_outbox) return;
-    // The accepting filters, oldest subscriber first, without copying them.
-    std::shared_ptr<const Hints> hints;
-    const auto& all = filters.Filters();
-    for (auto it = all.rbegin(); it != all.rend(); ++it) {
-        if (!it->Accepts(name)) continue;
-        if (!hints) hints = Share(hint1, hint2);
-        Post(it->Sink(), id, hints);
+    uint32_t hints = UINT32_MAX;
+    const size_t n = targets.size();
+    for (size_t k = 0; k < n; ++k) {
+        const Target& t = targets[newestFirst ? n - 1 - k : k];
+        if (filtered && !t.filter->Accepts(name)) continue;
+        if (hints == UINT32_MAX) hints = m_outbox->AddHints(make);
+        t.subscription->refs.fetch_add(1, std::memory_order_relaxed);
+        m_outbox->deliveries.push_back(Delivery{t.subscription, id, hints});
     }
 }
 
-void CoNUVSimEventMgr::PostCategory(const nuvhelper_EventFilterList& filters, uint32_t mode, const char* name,
-                                    int32_t hint, LONG id) {
+void CoNUVSimEventMgr::PostCategory(const Targets& targets, uint32_t mode, const char* name, int32_t hint, LONG id) {
     if (mode == kBulkNotice) {
-        std::shared_ptr<const Hints> hints;
-        for (const EventFilter& f : filters.Filters()) {
-            if (!hints) hints = Share(I4(1), I4(65535));
-            Post(f.Sink(), id, hints);
-        }
+        Post(targets, false, true, name, id, [](Hints& h) {
+            SetI4(h.hint1, 1);
+            SetI4(h.hint2, 65535);
+        });
     } else if (mode == kSingleObject) {
-        PostToAccepting(filters, name, id, I4(hint), TextOrEmpty(name));
+        Post(targets, true, false, name, id, [&](Hints& h) {
+            SetI4(h.hint1, hint);
+            SetText(h.hint2, name);
+        });
     }
+}
+
+void CoNUVSimEventMgr::Drop(Subscription* subscription) {
+    if (subscription->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete subscription;
 }
 
 void CoNUVSimEventMgr::Deliver(Outbox& outbox) {
-    for (Delivery& d : outbox) {
-        d.sink->OnNewEvent(d.id, d.hints->hint1, d.hints->hint2);
-        d.sink.Release();
+    if (outbox.deliveries.size() == 0) return;
+    int& delivering = t_delivering;
+    for (size_t i = 0; i < outbox.deliveries.size(); ++i) {
+        const Delivery d = outbox.deliveries[i];
+        if (d.subscription->active.load(std::memory_order_acquire)) {
+            Hints& h = outbox.hints[d.hints];
+            ++delivering;
+            d.subscription->sink->OnNewEvent(d.id, h.hint1, h.hint2);
+            --delivering;
+        }
+        outbox.delivered = i + 1;
+        Drop(d.subscription);
     }
 }
 

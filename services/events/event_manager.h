@@ -3,9 +3,17 @@
 // accumulators, and reach the sinks through OnNewEvent with the client's event number.
 //
 // The lists, flags and accumulators are guarded by one lock, which engine threads take too. Sinks are
-// never called under it: deliveries are collected while it is held and made after it is let go, each
-// with its own reference to the sink, so a sink may advise, unadvise or release from its callback.
+// never called under it: deliveries are collected while it is held (with the event's hints, made once,
+// and a count on each subscription, in storage inside the call for the usual few) and made after it is
+// let go, so a sink may advise, unadvise or release from its callback.
+//
+// No sink is called after its UnAdvise returns: UnAdvise marks the subscription, which every delivery
+// checks just before calling, and waits for deliveries to it already under way on other threads. When
+// UnAdvise is called from inside a sink's callback it does not wait (two threads unadvising each other's
+// sinks from their callbacks would wait for good); a delivery under way on another thread may then end
+// after it returns.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -93,34 +101,51 @@ public:
     uint32_t RequestNesting() const;
 
 private:
-    // The hints of one event, made once and shared by its deliveries to every sink.
+    // One subscriber: its sink, held from Advise until UnAdvise and the last delivery collected for it.
+    // A delivery checks `active` just before the call, so a sink is not called once UnAdvise has marked it.
+    struct Subscription {
+        explicit Subscription(INUVSimEventSink* s) : sink(s) {}
+        CComPtr<INUVSimEventSink> sink;
+        std::atomic<bool> active{true};
+        std::atomic<uint32_t> refs{1};  // the manager's, and one for each delivery collected and not yet made
+    };
+    // A category's subscribers that may receive its events, oldest first, each with its filter.
+    struct Target {
+        const EventFilter* filter;
+        Subscription* subscription;
+    };
+    using Targets = std::vector<Target>;
     struct Hints {
-        CComVariant hint1;
-        CComVariant hint2;
+        VARIANT hint1;
+        VARIANT hint2;
     };
     struct Delivery {
-        CComPtr<INUVSimEventSink> sink;
+        Subscription* subscription;  // counted in its refs
         LONG id;
-        std::shared_ptr<const Hints> hints;
+        uint32_t hints;  // index of the event's hints
     };
-    using Outbox = std::vector<Delivery>;
+    class Outbox;
 
     // Called with the lock held.
     intptr_t DispatchEngineEvent(int event, uint32_t a, const char* text, int32_t hint) override;
     void UpdateAccumulatorActivity();
-    void Post(INUVSimEventSink* sink, LONG id, const std::shared_ptr<const Hints>& hints);
-    void PostToSinks(const SinkList& sinks, LONG id, const CComVariant& hint1, const CComVariant& hint2);
-    void PostToAccepting(const nuvhelper_EventFilterList& filters, const char* name, LONG id,
-                         const CComVariant& hint1, const CComVariant& hint2);
-    // The hints shared by the deliveries of one event.
-    static std::shared_ptr<const Hints> Share(const CComVariant& hint1, const CComVariant& hint2);
-    void PostCategory(const nuvhelper_EventFilterList& filters, uint32_t mode, const char* name, int32_t hint, LONG id);
+    // Posts event `id` to the targets that accept `name` (all of them when `filtered` is false), oldest
+    // first or newest first; `make` fills the hints, once, when the first target accepts.
+    template <class MakeHints>
+    void Post(const Targets& targets, bool filtered, bool newestFirst, const char* name, LONG id, MakeHints make);
+    void PostCategory(const Targets& targets, uint32_t mode, const char* name, int32_t hint, LONG id);
     intptr_t HandleEngineEvent(int event, intptr_t a, intptr_t b);
+    // Makes the deliveries, without the lock, in the order they were posted.
     static void Deliver(Outbox& outbox);
+    // Gives up one reference to a subscription; the last one frees it and its sink reference.
+    static void Drop(Subscription* subscription);
 
     CallbackTableUse m_tableUse;
     mutable std::mutex m_lock;
     Outbox* m_outbox = nullptr;  // where deliveries go while the lock is held
+
+    std::vector<Subscription*> m_subscriptions;  // counted; one per advised sink
+    Targets m_commandTargets, m_requestTargets, m_variableTargets, m_flowsheetTargets, m_blockTargets;
 
     SinkList m_all, m_server, m_command, m_request, m_variable, m_flowsheet, m_block;
     nuvhelper_EventFilterList m_commandFilters{kCommandEvents};

@@ -1,6 +1,10 @@
 // The event manager through its interface, with events raised through the engine's callback table.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "events/run_receivers.h"
 #include "events_support.h"
 #include "simulation.h"
@@ -224,6 +228,59 @@ TEST_F(EventsTest, EventsRaisedOnAnotherThreadWhileSubscribersComeAndGo) {
     EXPECT_EQ(steady->Events().size(), static_cast<size_t>(kEvents));
     // A delivery in flight may hold a sink a little past its UnAdvise, never longer.
     for (const auto& sink : passing) EXPECT_EQ(sink->Refs(), 1u);
+}
+
+// Once UnAdvise returns the sink is not called again: not with deliveries already collected for the event
+// being delivered, nor by a delivery under way on another thread, which UnAdvise waits for. Two threads
+// unadvising each other's sinks from inside their callbacks do not wait for each other.
+TEST_F(EventsTest, NoSinkIsCalledOnceItsUnAdviseHasReturned) {
+    auto first = RecordingSink::Make(), second = RecordingSink::Make();
+    LONG secondId = 0;
+    first->onEvent = [&](LONG) { EXPECT_EQ(manager_->UnAdvise(secondId), S_OK); };
+    Advise(16, first);
+    secondId = Advise(16, second);
+    Raise(18, "FEED.F", 0);
+    EXPECT_EQ(first->Events().size(), 1u);
+    EXPECT_EQ(second->Events(), V{}) << "collected before its UnAdvise, called after";
+    EXPECT_EQ(second->Refs(), 1u);
+
+    auto slow = RecordingSink::Make();
+    std::atomic<bool> entered{false}, finished{false};
+    slow->onEvent = [&](LONG) {
+        entered = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        finished = true;
+    };
+    const LONG slowId = Advise(8, slow);
+    std::thread raiser([&] { Raise(12, "FEED", 3); });
+    while (!entered) std::this_thread::yield();
+    EXPECT_EQ(manager_->UnAdvise(slowId), S_OK);
+    EXPECT_TRUE(finished) << "UnAdvise returned while its sink was being called";
+    raiser.join();
+
+    auto left = RecordingSink::Make(), right = RecordingSink::Make();
+    LONG leftId = 0, rightId = 0;
+    std::atomic<int> inside{0};
+    auto meet = [&] {
+        ++inside;
+        for (int i = 0; inside < 2 && i < 2000; ++i) std::this_thread::sleep_for(std::chrono::microseconds(500));
+    };
+    left->onEvent = [&](LONG) {
+        meet();
+        EXPECT_EQ(manager_->UnAdvise(rightId), S_OK);
+    };
+    right->onEvent = [&](LONG) {
+        meet();
+        EXPECT_EQ(manager_->UnAdvise(leftId), S_OK);
+    };
+    leftId = Advise(16, left);
+    rightId = Advise(8, right);
+    std::thread a([&] { Raise(18, "FEED.F", 0); }), b([&] { Raise(12, "FEED", 3); });
+    a.join();
+    b.join();
+    EXPECT_EQ(inside, 2);
+    EXPECT_EQ(left->Refs(), 1u);
+    EXPECT_EQ(right->Refs(), 1u);
 }
 
 // ---- The shared callback table ----
