@@ -15,7 +15,6 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <vector>
 
