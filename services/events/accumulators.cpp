@@ -108,11 +108,22 @@ void HoldingAccumulator::Discard() {
     overflow_ = false;
 }
 
+namespace {
+
+// Whether a variable event names the variable's block: the name up to its first full stop.
+bool NamesBlock(intptr_t a, int32_t hint) { return (hint & kBlockLevelHints) && a && std::strchr(Text(a), '.'); }
+
+}  // namespace
+
+bool nuvhelper_VariableEventAccumulator::PassesAsGiven(intptr_t a, intptr_t b) const {
+    return !Overflowed() && !Accumulating() && !NamesBlock(a, static_cast<int32_t>(b));
+}
+
 int nuvhelper_VariableEventAccumulator::OnEngineEvent(int event, intptr_t a, intptr_t b, uint32_t*) {
     if (event != 18) return kNotMine;
     if (Overflowed()) return kDropped;
     const auto hint = static_cast<int32_t>(b);
-    const bool cut = (hint & kBlockLevelHints) && a && std::strchr(Text(a), '.');
+    const bool cut = NamesBlock(a, hint);
     // Delivered at once, a name that keeps its whole text goes out as the engine lent it, uncopied.
     if (!Accumulating() && !cut) return Pass(Text(a), hint);
     std::optional<std::string> name = CopyName(a);

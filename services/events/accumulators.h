@@ -105,6 +105,8 @@ public:
     explicit nuvhelper_VariableEventAccumulator(EventDispatchTarget& owner, size_t capacity = 1)
         : HoldingAccumulator(owner, 18, capacity) {}
     int OnEngineEvent(int event, intptr_t a, intptr_t b, uint32_t* id = nullptr) override;
+    // True when OnEngineEvent would deliver the event at once under the name the engine gave.
+    bool PassesAsGiven(intptr_t a, intptr_t b) const;
 };
 
 class nuvhelper_FlowsheetEventAccumulator final : public HoldingAccumulator {

@@ -289,6 +289,12 @@ intptr_t CoNUVSimEventMgr::HandleEngineEvent(int event, intptr_t a, intptr_t b) 
             return m_flowsheetAcc.OnEngineEvent(event, a, b);
         case 18:
             if (!m_variableFilters.AnyAccepts(Text(a))) return 0;
+            // The most frequent event, passed on at once whenever nothing is held: posted here, as the
+            // accumulator would post it.
+            if (m_variableAcc.PassesAsGiven(a, b)) {
+                PostCategory(m_variableTargets, kSingleObject, Text(a), static_cast<int32_t>(b), kClientObjectChanged);
+                return kDelivered;
+            }
             return m_variableAcc.OnEngineEvent(18, a, b);
         case 19: {
             if (!m_requestFilters.AnyAccepts(Text(a))) return 0;
