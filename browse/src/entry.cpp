@@ -39,21 +39,13 @@ struct DisplayBinding {
     Display* display;
 };
 thread_local std::vector<DisplayBinding> t_displays;
-
-// The innermost ScopedDisplay of this thread; each links to the one made before it.
-thread_local ScopedDisplay* t_scopedDisplays = nullptr;
 }  // namespace
 
-ScopedDisplay::ScopedDisplay(const Entry& entry, Display* display)
-    : entry_(&entry), display_(display), outer_(t_scopedDisplays) {
-    t_scopedDisplays = this;
-}
-
-// Installs go in the reverse order of their making: each lives in the scope of the call it serves.
-ScopedDisplay::~ScopedDisplay() { t_scopedDisplays = outer_; }
+// The innermost ScopedDisplay of this thread; each links to the one made before it.
+constinit thread_local ScopedDisplay* ScopedDisplay::innermost_ = nullptr;
 
 void Entry::SetDisplay(Display* d) {
-    for (ScopedDisplay* s = t_scopedDisplays; s != nullptr; s = s->outer_) {
+    for (ScopedDisplay* s = ScopedDisplay::innermost_; s != nullptr; s = s->outer_) {
         if (s->entry_ != this) continue;
         s->display_ = d;
         return;
@@ -68,7 +60,7 @@ void Entry::SetDisplay(Display* d) {
 }
 
 Display* Entry::GetDisplay() {
-    for (const ScopedDisplay* s = t_scopedDisplays; s != nullptr; s = s->outer_) {
+    for (const ScopedDisplay* s = ScopedDisplay::innermost_; s != nullptr; s = s->outer_) {
         if (s->entry_ == this) return s->display_;
     }
     for (const DisplayBinding& binding : t_displays) {

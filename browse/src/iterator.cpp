@@ -254,7 +254,9 @@ void FIIteratorBase::GetPath(FIValue& out) {
     if (frames_.empty()) {
         out.Clear();
     } else {
-        // The parents named by an earlier call are named alike now: only new frames are named.
+        // The parents named by an earlier call are named alike now: only new frames are named. Nodes and
+        // references share their iterator among client threads, which may all ask for its path at once.
+        std::lock_guard guard(pathLock_);
         size_t kept = 0;
         while (kept < pathSteps_.size() && kept < frames_.size() &&
                pathSteps_[kept].parent.Get() == frames_[kept].parent.Get()) {

@@ -29,12 +29,6 @@ HRESULT FIReferenceBase::GetAttribute(const char* name, VARIANT* out) {
     return iterator_->GetAttribute(name, out);
 }
 
-HRESULT FIReferenceBase::ReadAttribute(const char* name, AttributeReading& out) {
-    out.Clear();
-    if (deleted_ != 0) return S_OK;
-    return iterator_->ReadAttribute(name, out);
-}
-
 HRESULT FIReferenceBase::SetAttribute(const char* name, const VARIANT* in) {
     if (deleted_ != 0) return RaiseFIError(E_FAIL, "Node deleted");
     return iterator_->SetAttribute(name, in);

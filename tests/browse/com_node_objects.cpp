@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "com_support.h"
@@ -430,4 +432,33 @@ TEST_F(NodeObjectTest, CreationChecksItsArguments) {
     EXPECT_EQ(FI::com::CreateNodeObject(new FI::FIIteratorBase(doc_.get()), false, nullptr), E_POINTER);
 }
 
+}  // namespace
+
+namespace {
+// Client threads share node objects: every read of a node answers alike on each thread, also the
+// first reads of its path (which the node's position keeps between calls).
+TEST_F(NodeObjectTest, ThreadsSharingANodeReadTheSameAnswers) {
+    std::atomic<int> wrong{0};
+    for (int round = 0; round < 40; ++round) {
+        CComPtr<IKNVNode> x = Child(round % 2 == 0 ? "A.x" : "B.b1");
+        const std::string expected = round % 2 == 0 ? "Top.A.x" : "Top.B.b1";
+        std::atomic<int> ready{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 3; ++t) {
+            threads.emplace_back([&] {
+                ready.fetch_add(1);
+                while (ready.load() < 3) {
+                }
+                for (int i = 0; i < 20; ++i) {
+                    char* path = nullptr;
+                    if (x->GetTextAttribute("path", &path) != S_OK || Text(TakeText(path)) != expected) wrong.fetch_add(1);
+                    double d = 0;
+                    if (round % 2 == 0 && (x->GetRealAttribute("value", &d) != S_OK || d != 2.5)) wrong.fetch_add(1);
+                }
+            });
+        }
+        for (std::thread& t : threads) t.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
+}
 }  // namespace

@@ -152,8 +152,11 @@ public:
 // GetDisplay is overridden does not see them.
 class ScopedDisplay {
 public:
-    ScopedDisplay(const Entry& entry, Display* display);
-    ~ScopedDisplay();
+    ScopedDisplay(const Entry& entry, Display* display) : entry_(&entry), display_(display), outer_(innermost_) {
+        innermost_ = this;
+    }
+    // Installs go in the reverse order of their making: each lives in the scope of the call it serves.
+    ~ScopedDisplay() { innermost_ = outer_; }
     ScopedDisplay(const ScopedDisplay&) = delete;
     ScopedDisplay& operator=(const ScopedDisplay&) = delete;
 
@@ -162,6 +165,7 @@ private:
     const Entry* entry_;
     Display* display_;
     ScopedDisplay* outer_;  // the install made before this one on the thread
+    static constinit thread_local ScopedDisplay* innermost_;
 };
 
 // Splits the first element off a path at the first full stop outside double quotes. Quotes are

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,7 @@ private:
         EntryHandle parent;
         size_t end;
     };
+    std::mutex pathLock_;  // guards pathPrefix_ and pathSteps_
     std::string pathPrefix_;
     std::vector<PathStep> pathSteps_;
     std::atomic<uint32_t> refCount_{1};

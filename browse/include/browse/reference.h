@@ -29,7 +29,10 @@ public:
     virtual HRESULT SetAttribute(const char* name, const VARIANT* in);
     // GetAttribute without the VARIANT for the node's own values (FIIteratorBase::ReadAttribute); blank
     // once the node is deleted.
-    HRESULT ReadAttribute(const char* name, AttributeReading& out);
+    HRESULT ReadAttribute(const char* name, AttributeReading& out) {
+        out.Clear();
+        return deleted_ != 0 ? S_OK : iterator_->ReadAttribute(name, out);
+    }
     virtual void Delete() { delete this; }
     virtual Display* GetDisplay();
 

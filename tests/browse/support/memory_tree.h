@@ -57,7 +57,7 @@ public:
 
     // Called inside GetAttribute, so tests can see what the entry sees during a call.
     std::function<void(MemoryEntry&, const char*)> onGetAttribute;
-    uint32_t lastAttributeId = 0;
+    std::atomic<uint32_t> lastAttributeId{0};
     bool throwOnCursor = false;
     bool throwOnGetAttribute = false;
 
