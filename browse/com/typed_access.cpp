@@ -25,7 +25,7 @@ LONG ParseLong(const char* text) {
 }
 
 // Reads the attribute; S_FALSE when it is empty or null.
-HRESULT ReadRaw(FIReferenceBase& reference, const char* name, AttributeReading& reading) {
+inline HRESULT ReadRaw(FIReferenceBase& reference, const char* name, AttributeReading& reading) {
     HRESULT hr = reference.ReadAttribute(name, reading);
     if (FAILED(hr)) return hr;
     return reading.IsBlank() ? S_FALSE : S_OK;

@@ -34,8 +34,7 @@ std::atomic<uint64_t> g_nextSerial{1};
 struct RecentName {
     uint64_t serial;
     uint32_t id;
-    uint32_t length;
-    char text[48];
+    char text[52];  // NUL-terminated
 };
 constexpr size_t kRecentNames = 4;
 thread_local RecentName t_recent[kRecentNames];
@@ -71,20 +70,15 @@ AttributeIdTable::~AttributeIdTable() = default;
 
 uint32_t AttributeIdTable::Find(const char* name, uint32_t notFound) const {
     for (const RecentName& r : t_recent) {
-        if (r.serial != serial_) continue;
-        // r.text holds no NUL, so the loop stops at the end of a shorter name.
-        size_t k = 0;
-        while (k < r.length && name[k] == r.text[k]) ++k;
-        if (k == r.length && name[k] == '\0') return r.id;
+        if (r.serial == serial_ && std::strcmp(name, r.text) == 0) return r.id;
     }
     size_t length = 0;
     const uint32_t id = Probe(name, length, notFound);
-    if (id != notFound && length <= sizeof(RecentName::text)) {
+    if (id != notFound && length < sizeof(RecentName::text)) {
         RecentName& r = t_recent[t_nextRecent++ % kRecentNames];
         r.serial = serial_;
         r.id = id;
-        r.length = static_cast<uint32_t>(length);
-        std::memcpy(r.text, name, length);
+        std::memcpy(r.text, name, length + 1);
     }
     return id;
 }
