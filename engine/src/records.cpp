@@ -2,6 +2,7 @@
 #include <cmath>
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "model.h"
@@ -157,6 +158,65 @@ void ZEQVariableData::MarkChanged(int id) {
         changed1_ |= static_cast<uint32_t>(id);
 }
 
+namespace {
+
+// Quantities of a variable in the unit it is shown in (its own, else the base unit).
+double shown(const zeq::Variable& v, double base) {
+    return v.unit_entry ? rtouom_from_base(v.ptype, v.unit_entry, base) : base;
+}
+double shown_delta(const zeq::Variable& v, double base) {
+    return v.unit_entry ? rtouom_delta_si2pair(v.ptype, v.unit_entry, base) : base;
+}
+
+// A number attribute of the variable at pos as a loaded record gives it (the record's fields and the
+// column reads both come from here); false for an attribute that is not a number of that kind.
+inline bool variable_number(const zeq::Variable& v, int id, double& out) {
+    switch (id) {
+        case VA_VALUE: out = shown(v, v.value); return true;
+        case VA_LOWER: out = v.lower <= -1e20 ? v.lower : shown(v, v.lower); return true;
+        case VA_UPPER: out = v.upper >= 1e20 ? v.upper : shown(v, v.upper); return true;
+        case VA_STEP: out = shown_delta(v, v.Extras().step); return true;
+        case VA_INTSCALE: out = v.Extras().intscale; return true;
+        case VA_SCALE: out = v.Extras().scale; return true;
+        case VA_SBWEIGHT: out = v.Extras().sbweight; return true;
+        case VA_INITIAL: out = shown(v, v.initial); return true;
+        case VA_SHADOW_PRICE: out = v.Extras().shadow_price; return true;
+        case VA_HOMO_TARGET: out = v.Extras().homo_target; return true;
+        case VA_THRESHOLD: out = v.Extras().threshold; return true;
+        case VA_CHANGE: out = shown_delta(v, v.change); return true;
+        default: return false;
+    }
+}
+inline bool variable_number(const zeq::Variable& v, int, int id, double& out) { return variable_number(v, id, out); }
+inline bool variable_number(const zeq::Variable& v, int pos, int id, int& out) {
+    switch (id) {
+        case VA_BOUND: out = v.bound; return true;
+        case VA_MARKED: out = v.marked; return true;
+        case VA_MODIFIED: out = static_cast<int>(v.modified); return true;
+        case VA_ACTIVE_BOUND: out = v.active_bound; return true;
+        case VA_QUALITY: out = v.quality; return true;
+        case VA_PTYPE_ID: out = v.ptype; return true;
+        case VA_HOMO_PARAM: out = v.homo_param; return true;
+        case VA_VARIABLE_TYPE: out = v.variable_type; return true;
+        case VA_RAMPED: out = v.ramped; return true;
+        case VA_SPEC: out = v.spec; return true;
+        case VA_NUMBER: out = pos + 1; return true;
+        case VA_CONN_TYPE: out = v.Extras().conn_type; return true;
+        case VA_UNIT_ENTRY: out = v.unit_entry ? v.unit_entry : rtouom_get_default(v.ptype); return true;
+        default: return false;
+    }
+}
+
+}  // namespace
+
+// Fills a record from the variable at a position, under an engine call its caller holds.
+struct ZEQVariableLoader {
+    static void Fill(ZEQVariableData& r, zeq::Simulation* sim, int pos);
+    template <class T>
+    static void Column(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id, T* out,
+                       unsigned char* got);
+};
+
 bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool) {
     zeq::EngineCall call;
     loaded_ = false;
@@ -165,6 +225,60 @@ bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     zeq::Simulation* sim = nullptr;
     int pos = var_position(container, block, index, &sim);
     if (pos < 0) return false;
+    ZEQVariableLoader::Fill(*this, sim, pos);
+    return true;
+}
+
+template <class T>
+void ZEQVariableLoader::Column(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id,
+                               T* out, unsigned char* got) {
+    zeq::EngineCall call;
+    ZEQVariableData record;
+    record.mask.Add(id);
+    // Numbers straight from the variables; texts through a record, which knows where each comes from.
+    const int type = ZEQVariableData::BaseType(id);
+    const bool direct = std::is_same_v<T, double> ? type == ZEQ_TYPE_DOUBLE
+                        : std::is_same_v<T, int>  ? type == ZEQ_TYPE_INT || type == ZEQ_TYPE_ENUM
+                                                  : false;
+    for (size_t i = 0; i < count; ++i) {
+        zeq::Simulation* sim = nullptr;
+        const int pos = var_position(container, block, static_cast<int>(indexes[i]), &sim);
+        got[i] = 0;
+        if (pos < 0) continue;
+        if constexpr (!std::is_same_v<T, std::string>) {
+            if (direct) {
+                got[i] = variable_number(sim->Vars()[static_cast<size_t>(pos)], pos, id, out[i]);
+                continue;
+            }
+        }
+        Fill(record, sim, pos);
+        if constexpr (std::is_same_v<T, std::string>) {
+            const char* text = nullptr;
+            if (!record.GetValue(id, text)) continue;
+            out[i].assign(text ? text : "");
+        } else {
+            if (!record.GetValue(id, out[i])) continue;
+        }
+        got[i] = 1;
+    }
+}
+
+void ZEQVariableData::LoadColumn(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id,
+                                 double* out, unsigned char* got) {
+    ZEQVariableLoader::Column(container, block, indexes, count, id, out, got);
+}
+void ZEQVariableData::LoadColumn(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id,
+                                 int* out, unsigned char* got) {
+    ZEQVariableLoader::Column(container, block, indexes, count, id, out, got);
+}
+void ZEQVariableData::LoadColumn(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id,
+                                 std::string* out, unsigned char* got) {
+    ZEQVariableLoader::Column(container, block, indexes, count, id, out, got);
+}
+
+void ZEQVariableLoader::Fill(ZEQVariableData& r, zeq::Simulation* sim, int pos) {
+    ZEQVarFields& f_ = r.f_;
+    const ZEQAttribMask& mask = r.mask;
     const zeq::Variable& v = sim->Vars()[static_cast<size_t>(pos)];
     // The mask words once, with "all" spread to every bit.
     const bool all = mask.All();
@@ -173,57 +287,52 @@ bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     auto Selected = [w1, w2](int id) {
         return id < 0 ? (w2 & static_cast<uint32_t>(-id)) != 0 : (w1 & static_cast<uint32_t>(id)) != 0;
     };
-    auto shown = [&](double base) { return v.unit_entry ? rtouom_from_base(v.ptype, v.unit_entry, base) : base; };
-    auto shown_delta = [&](double base) {
-        return v.unit_entry ? rtouom_delta_si2pair(v.ptype, v.unit_entry, base) : base;
-    };
     if (Selected(VA_NAME)) {
-        loaded_name_ = v.name;
-        f_.name = loaded_name_.c_str();
+        r.loaded_name_ = v.name;
+        f_.name = r.loaded_name_.c_str();
     }
-    if (Selected(VA_VALUE)) f_.value = shown(v.value);
-    if (Selected(VA_LOWER)) f_.lower = v.lower <= -1e20 ? v.lower : shown(v.lower);
-    if (Selected(VA_UPPER)) f_.upper = v.upper >= 1e20 ? v.upper : shown(v.upper);
-    if (Selected(VA_STEP)) f_.step = shown_delta(v.Extras().step);
-    if (Selected(VA_INTSCALE)) f_.intscale = v.Extras().intscale;
-    if (Selected(VA_SCALE)) f_.scale = v.Extras().scale;
-    if (Selected(VA_SBWEIGHT)) f_.sbweight = v.Extras().sbweight;
-    if (Selected(VA_INITIAL)) f_.initial = shown(v.initial);
+    if (Selected(VA_VALUE)) variable_number(v, VA_VALUE, f_.value);
+    if (Selected(VA_LOWER)) variable_number(v, VA_LOWER, f_.lower);
+    if (Selected(VA_UPPER)) variable_number(v, VA_UPPER, f_.upper);
+    if (Selected(VA_STEP)) variable_number(v, VA_STEP, f_.step);
+    if (Selected(VA_INTSCALE)) variable_number(v, VA_INTSCALE, f_.intscale);
+    if (Selected(VA_SCALE)) variable_number(v, VA_SCALE, f_.scale);
+    if (Selected(VA_SBWEIGHT)) variable_number(v, VA_SBWEIGHT, f_.sbweight);
+    if (Selected(VA_INITIAL)) variable_number(v, VA_INITIAL, f_.initial);
     if (Selected(VA_UOM) || Selected(VA_UNIT_ENTRY)) {
         f_.uom = sim->UnitName(pos);
-        f_.unit_entry = v.unit_entry ? v.unit_entry : rtouom_get_default(v.ptype);
+        variable_number(v, pos, VA_UNIT_ENTRY, f_.unit_entry);
     }
-    if (Selected(VA_BOUND)) f_.bound = v.bound;
-    if (Selected(VA_MARKED)) f_.marked = v.marked;
+    if (Selected(VA_BOUND)) variable_number(v, pos, VA_BOUND, f_.bound);
+    if (Selected(VA_MARKED)) variable_number(v, pos, VA_MARKED, f_.marked);
     if (Selected(VA_MODIFIED)) f_.modified = v.modified;
-    if (Selected(VA_ACTIVE_BOUND)) f_.active_bound = v.active_bound;
-    if (Selected(VA_SHADOW_PRICE)) f_.shadow_price = v.Extras().shadow_price;
-    if (Selected(VA_QUALITY)) f_.quality = v.quality;
+    if (Selected(VA_ACTIVE_BOUND)) variable_number(v, pos, VA_ACTIVE_BOUND, f_.active_bound);
+    if (Selected(VA_SHADOW_PRICE)) variable_number(v, VA_SHADOW_PRICE, f_.shadow_price);
+    if (Selected(VA_QUALITY)) variable_number(v, pos, VA_QUALITY, f_.quality);
     if (Selected(VA_BASEUOM)) {
         rtouom_info info{};
         f_.baseuom = rtouom_uom_info(v.ptype, rtouom_get_default(v.ptype), &info) == 0 ? info.name : "";
     }
-    if (Selected(VA_PTYPE_ID)) f_.ptype = v.ptype;
+    if (Selected(VA_PTYPE_ID)) variable_number(v, pos, VA_PTYPE_ID, f_.ptype);
     if (Selected(VA_PHYSICAL_TYPE)) f_.ptype_name = rtouom_ptype_name(v.ptype);
-    if (Selected(VA_HOMO_PARAM)) f_.homo_param = v.homo_param;
-    if (Selected(VA_HOMO_TARGET)) f_.homo_target = v.Extras().homo_target;
+    if (Selected(VA_HOMO_PARAM)) variable_number(v, pos, VA_HOMO_PARAM, f_.homo_param);
+    if (Selected(VA_HOMO_TARGET)) variable_number(v, VA_HOMO_TARGET, f_.homo_target);
     if (Selected(VA_DESCRIPTION)) {
-        loaded_description_ = v.Extras().description;
-        f_.description = loaded_description_.c_str();
+        r.loaded_description_ = v.Extras().description;
+        f_.description = r.loaded_description_.c_str();
     }
-    if (Selected(VA_VARIABLE_TYPE)) f_.variable_type = v.variable_type;
+    if (Selected(VA_VARIABLE_TYPE)) variable_number(v, pos, VA_VARIABLE_TYPE, f_.variable_type);
     if (Selected(VA_PROFILE)) f_.profile = v.Extras().profile.get();
-    if (Selected(VA_THRESHOLD)) f_.threshold = v.Extras().threshold;
-    if (Selected(VA_RAMPED)) f_.ramped = v.ramped;
-    if (Selected(VA_CHANGE)) f_.change = shown_delta(v.change);
-    if (Selected(VA_SPEC)) f_.spec = v.spec;
-    if (Selected(VA_NUMBER)) f_.number = pos + 1;
-    if (Selected(VA_CONN_TYPE)) f_.conn_type = v.Extras().conn_type;
-    load_ptype_ = v.ptype;
-    load_entry_ = v.unit_entry;
-    load_serial_ = v.serial;
-    loaded_ = true;
-    return true;
+    if (Selected(VA_THRESHOLD)) variable_number(v, VA_THRESHOLD, f_.threshold);
+    if (Selected(VA_RAMPED)) variable_number(v, pos, VA_RAMPED, f_.ramped);
+    if (Selected(VA_CHANGE)) variable_number(v, VA_CHANGE, f_.change);
+    if (Selected(VA_SPEC)) variable_number(v, pos, VA_SPEC, f_.spec);
+    if (Selected(VA_NUMBER)) variable_number(v, pos, VA_NUMBER, f_.number);
+    if (Selected(VA_CONN_TYPE)) variable_number(v, pos, VA_CONN_TYPE, f_.conn_type);
+    r.load_ptype_ = v.ptype;
+    r.load_entry_ = v.unit_entry;
+    r.load_serial_ = v.serial;
+    r.loaded_ = true;
 }
 
 bool ZEQVariableData::GetValue(int id, double& out) const {

@@ -127,6 +127,16 @@ public:
 
     // index is 1-based in the container; with a block it counts from the block's first variable.
     bool Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool flag);
+    // One attribute of many variables in one engine call, as Load and GetValue would give it row by row: for
+    // each i < count, got[i] is 1 and out[i] is GetValue(id, out[i]) of a record loaded from indexes[i] with
+    // id in its mask; got[i] is 0, and out[i] left as it was, when that index does not load or the record
+    // gives no such value. Texts come whole, enumerations by name.
+    static void LoadColumn(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id,
+                           double* out, unsigned char* got);
+    static void LoadColumn(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id,
+                           int* out, unsigned char* got);
+    static void LoadColumn(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id,
+                           std::string* out, unsigned char* got);
     // Writes back the attributes set through the record (SetValue adds them to the mask) and the masked ones
     // whose loaded value differs from the variable's present one; quantities are read in the unit the record
     // was loaded in. 0 on success, negative when the variable is gone or a value is refused (nothing changes).
@@ -155,6 +165,7 @@ public:
     uint32_t ChangedWord2() const { return changed2_; }
 
 private:
+    friend struct ZEQVariableLoader;
     bool Selected(int id) const;
     void MarkChanged(int id);
     ZEQVarFields f_;

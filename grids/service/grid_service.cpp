@@ -1,5 +1,6 @@
 #include "grid_service.h"
 
+#include <cstring>
 #include <new>
 #include <unordered_map>
 
@@ -74,6 +75,17 @@ void PutCell(GridSortTable& table, int key, int row, const Record& record, int i
 void SetMask(ZEQAttribMask& mask, const std::vector<int>& ids) {
     mask.word1 = mask.word2 = 0;
     for (int id : ids) mask.Add(id);
+}
+
+// One key's column of variable cells, read in one engine call. Rows whose variable does not load (empty
+// rows, indexes outside the collection, variables gone) take the not-set value of the attribute.
+template <class T>
+void LoadVariableColumn(std::vector<T>& cells, ZEQEOCntr* container, ZEQEOBlock* block, const std::vector<LONG>& rows,
+                        LONG count, int id, const T& not_set) {
+    std::vector<unsigned char> got(rows.size());
+    ZEQVariableData::LoadColumn(container, block, rows.data(), rows.size(), id, cells.data(), got.data());
+    for (size_t r = 0; r < rows.size(); ++r)
+        if (!got[r] || rows[r] < 1 || rows[r] > count) cells[r] = not_set;
 }
 
 }  // namespace
@@ -406,6 +418,38 @@ void CoNUVGrid<Kind>::LoadCells(GridSortTable& table, const std::vector<int>& id
     ZEQEOCntr* own = owner_->GetEngineContainer();
     ZEQEOCntr* container = own ? own : owner_->GetParentContainer();
     ZEQEOBlock* block = own ? nullptr : owner_->GetEngineBlock();
+    if constexpr (Kind == MemberKind::Variables) {
+        for (int k = 0; k < keys; ++k) {
+            const int id = ids[static_cast<size_t>(k)];
+            ZEQVariableData not_set;
+            not_set.mask.Add(id);
+            not_set.SetNotSet();
+            // A value a not-set record lacks is one no variable gives: the key then holds no cells.
+            switch (types[static_cast<size_t>(k)]) {
+                case ZEQ_TYPE_DOUBLE: {
+                    double d = 0;
+                    if (not_set.GetValue(id, d)) LoadVariableColumn(table.Doubles(k), container, block, rows_, n, id, d);
+                    break;
+                }
+                case ZEQ_TYPE_INT: {
+                    int i = 0;
+                    if (not_set.GetValue(id, i)) LoadVariableColumn(table.Ints(k), container, block, rows_, n, id, i);
+                    break;
+                }
+                case ZEQ_TYPE_TEXT:
+                case ZEQ_TYPE_ENUM: {
+                    const char* t = nullptr;
+                    if (!not_set.GetValue(id, t)) break;
+                    std::vector<std::string>& texts = table.Texts(k);
+                    LoadVariableColumn(texts, container, block, rows_, n, id, std::string(t ? t : ""));
+                    for (std::string& text : texts) text.resize(strnlen(text.c_str(), GridSortTable::kMaxText));
+                    break;
+                }
+                default: break;
+            }
+        }
+        return;
+    }
     // Parameter values of any type: gathered first, since one column holds cells of one type.
     std::vector<std::vector<CComVariant>> variants(static_cast<size_t>(keys));
     for (int r = 0; r < table.RowCount(); ++r) {
@@ -417,13 +461,7 @@ void CoNUVGrid<Kind>::LoadCells(GridSortTable& table, const std::vector<int>& id
         // A row that does not load sorts with the values a fresh record holds, never with a previous row's.
         // Parameters and ports load through the engine block, as the collection shows them, also for a
         // hierarchy block that has a container of its own.
-        if constexpr (Kind == MemberKind::Variables) {
-            ZEQVariableData record;
-            SetMask(record.mask, ids);
-            // An empty row, and one whose variable is gone, sort with the not-set values.
-            if (!in_range || !record.Load(container, block, index, true)) record.SetNotSet();
-            put(record);
-        } else if constexpr (Kind == MemberKind::Equations) {
+        if constexpr (Kind == MemberKind::Equations) {
             ZEQEquationData record;
             SetMask(record.mask, ids);
             if (in_range && record.Load(container, block, index)) put(record);

@@ -115,19 +115,28 @@ uint64_t IntKey(int x, bool ascending) {
 
 struct KeyedRow {
     uint64_t key;
-    int row;  // position before the sort
+    int from;  // the permutation entry it carries
+    LONG row;  // and the row
 };
 
-// The same heap sort as the general one, over keys held next to their rows: the moves, and so the order
-// of equal keys, are the general sort's.
+// The general sort's sift-down over keys held next to their rows, so that it makes the same moves and
+// leaves equal keys in the same order: the entry at i goes down the path of the greater child (the left
+// one when the two are equal) for as long as that child's key is greater than its own. Written with a
+// hole instead of swaps, and with the child picked without a branch.
 void SiftKeys(KeyedRow* heap, size_t i, size_t n) {
-    for (size_t c = 2 * i; c <= n; c = 2 * i) {
-        size_t largest = heap[c - 1].key > heap[i - 1].key ? c : i;
-        if (c + 1 <= n && heap[c].key > heap[largest - 1].key) largest = c + 1;
-        if (largest == i) return;
-        std::swap(heap[largest - 1], heap[i - 1]);
-        i = largest;
+    const KeyedRow moving = heap[i - 1];
+    size_t c = 2 * i;
+    for (; c < n; c = 2 * i) {
+        const size_t pick = c + (heap[c].key > heap[c - 1].key ? 1 : 0);
+        if (heap[pick - 1].key <= moving.key) break;
+        heap[i - 1] = heap[pick - 1];
+        i = pick;
     }
+    if (c == n && heap[c - 1].key > moving.key) {
+        heap[i - 1] = heap[c - 1];
+        i = c;
+    }
+    heap[i - 1] = moving;
 }
 
 }  // namespace
@@ -142,8 +151,10 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
     const size_t n = static_cast<size_t>(rows_);
     std::vector<KeyedRow> heap(n);
     for (size_t r = 0; r < n; ++r) {
-        heap[r].row = static_cast<int>(r);
-        const size_t at = static_cast<size_t>(permutation_[r]);
+        const int from = permutation_[r];
+        const size_t at = static_cast<size_t>(from);
+        heap[r].from = from;
+        heap[r].row = rows[r];
         heap[r].key = !key ? 0
                       : key->type == CellType::Double ? DoubleKey(key->doubles[at], key->ascending)
                                                       : IntKey(key->ints[at], key->ascending);
@@ -153,13 +164,9 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
         std::swap(heap[0], heap[m - 1]);
         SiftKeys(heap.data(), 1, m - 1);
     }
-    const std::vector<LONG> before(rows, rows + n);
-    const std::vector<int> order(permutation_);
     for (size_t i = 0; i < n; ++i) {
-        // Rows move with the permutation: each entry takes the row and permutation of the position it left.
-        const size_t from = static_cast<size_t>(heap[i].row);
-        permutation_[i] = order[from];
-        rows[i] = before[from];
+        permutation_[i] = heap[i].from;
+        rows[i] = heap[i].row;
     }
     return true;
 }

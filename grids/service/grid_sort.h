@@ -28,6 +28,10 @@ public:
     void SetText(int key, int row, const char* text);
     void SetDouble(int key, int row, double value);
     void SetInt(int key, int row, int value);
+    // A key's whole column of cells (one per row), made a column of that type when it is not one.
+    std::vector<double>& Doubles(int key) { return Prepare(key, CellType::Double).doubles; }
+    std::vector<int>& Ints(int key) { return Prepare(key, CellType::Int).ints; }
+    std::vector<std::string>& Texts(int key) { return Prepare(key, CellType::Text).texts; }
 
     // Sorts the permutation and `rows` (row count entries) together: afterwards rows are in ascending order
     // of the comparison, keys whose direction is descending reversed. Not stable.
