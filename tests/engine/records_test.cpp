@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <string>
+#include <vector>
 
 #include "atl/nuvatlbase.h"
 #include "capture.h"
@@ -130,6 +132,58 @@ TEST(VariableRecord, CommitWritesOnlyWhatWasSetAndMarksModified) {
     ASSERT_TRUE(reader.Load(fs, nullptr, 2, true));
     ASSERT_EQ(reader.Commit(fs, nullptr, 2, true), 0);
     EXPECT_EQ(sim->Vars()[1].modified, 0u);
+}
+
+// A column read gives, row by row, what a record loaded from that row gives, for every attribute in every
+// form: quantities in each variable's own unit, extras, enumerations, and rows that do not load (left as
+// they were), through the container and through a block.
+TEST(VariableRecord, ColumnReadsGiveWhatRecordsLoadedRowByRowGive) {
+    auto sim = Small();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    ZEQVariableData extras;
+    extras.mask.Set(0x7fffffff);
+    ASSERT_TRUE(extras.Load(fs, nullptr, 1, true));
+    for (int id : {VA_STEP, VA_SCALE, VA_SBWEIGHT, VA_THRESHOLD, VA_CHANGE, VA_HOMO_TARGET})
+        ASSERT_TRUE(extras.SetValue(id, 2.5 + id % 7)) << id;
+    for (int id : {VA_BOUND, VA_QUALITY, VA_MARKED, VA_HOMO_PARAM, VA_RAMPED, VA_CONN_TYPE})
+        ASSERT_TRUE(extras.SetValue(id, 1)) << id;
+    ASSERT_EQ(extras.Commit(fs, nullptr, 1, true), 0);
+    const char* const names[] = {"NAME", "VALUE", "LOWER", "UPPER", "STEP", "INTSCALE", "SCALE", "SBWEIGHT",
+                                 "INITIAL", "UOM", "BOUND", "MARKED", "MODIFIED", "ACTIVE_BOUND", "SHADOW_PRICE",
+                                 "QUALITY", "BASEUOM", "PHYSICAL_TYPE_ID", "HOMO_PARAM", "HOMO_TARGET",
+                                 "DESCRIPTION", "VARIABLE_TYPE", "PROFILE", "THRESHOLD", "RAMPED", "CHANGE", "SPEC",
+                                 "PHYSICAL_TYPE", "UNIT_ENTRY", "NUMBER", "CONN_TYPE"};
+    const std::vector<LONG> indexes = {3, 1, 0, 2, 4, -999, 1};
+    const size_t n = indexes.size();
+    for (ZEQEOBlock* block : {static_cast<ZEQEOBlock*>(nullptr), fs->GetBlock(1)}) {
+        for (const char* name : names) {
+            SCOPED_TRACE(std::string(name) + (block ? " in the block" : " in the container"));
+            int id = 0;
+            ASSERT_TRUE(ZEQVariableData::AttribId(name, &id));
+            std::vector<double> numbers(n, -7.5);
+            std::vector<int> ints(n, -7);
+            std::vector<std::string> texts(n, "as it was");
+            std::vector<unsigned char> got_number(n, 9), got_int(n, 9), got_text(n, 9);
+            ZEQVariableData::LoadColumn(fs, block, indexes.data(), n, id, numbers.data(), got_number.data());
+            ZEQVariableData::LoadColumn(fs, block, indexes.data(), n, id, ints.data(), got_int.data());
+            ZEQVariableData::LoadColumn(fs, block, indexes.data(), n, id, texts.data(), got_text.data());
+            for (size_t r = 0; r < n; ++r) {
+                SCOPED_TRACE(r);
+                ZEQVariableData record;
+                record.mask.Set(id);
+                const bool loaded = record.Load(fs, block, static_cast<int>(indexes[r]), true);
+                double number = -7.5;
+                int integer = -7;
+                const char* text = nullptr;
+                EXPECT_EQ(got_number[r], loaded && record.GetValue(id, number));
+                EXPECT_EQ(got_int[r], loaded && record.GetValue(id, integer));
+                EXPECT_EQ(got_text[r], loaded && record.GetValue(id, text));
+                EXPECT_EQ(numbers[r], number);
+                EXPECT_EQ(ints[r], integer);
+                EXPECT_EQ(texts[r], text ? text : "as it was");
+            }
+        }
+    }
 }
 
 // A refused commit changes nothing: an unknown unit, the engine refusing, or a quantity that is not finite
