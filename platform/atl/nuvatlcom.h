@@ -14,6 +14,8 @@
 //   CComObject<CoThing>::CreateInstance(&p);
 #pragma once
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <memory>
 
 #include <ocidl.h>
@@ -387,13 +389,18 @@ class IConnectionPointImpl {
 public:
     // Counted snapshots of the connected sinks, queried for the outgoing interface; callers fire
     // events on them without holding any lock, so a sink may advise or unadvise from its callback.
-    std::vector<CComPtr<IUnknown>> GetSinks() {
+    std::vector<CComPtr<IUnknown>> GetSinks(uint64_t* generation = nullptr) {
         std::lock_guard lock(m_point.mutex);
         std::vector<CComPtr<IUnknown>> out;
         for (IUnknown* s : m_point.sinks)
             if (s) out.emplace_back(s);
+        if (generation) *generation = m_point.generation.load(std::memory_order_relaxed);
         return out;
     }
+    // Changes with every Advise and Unadvise. A caller that keeps a snapshot (with the generation
+    // GetSinks gave with it) across several firings uses it while this still reads the same: the
+    // snapshot then names exactly the sinks advised now.
+    uint64_t SinksGeneration() const { return m_point.generation.load(std::memory_order_acquire); }
     IConnectionPoint* GetConnectionPoint() { return &m_point; }
     static const IID& GetConnectionIID() { return *piid; }
 
@@ -444,6 +451,7 @@ private:
                     if (free_slot == sinks.end()) free_slot = sinks.insert(sinks.end(), nullptr);
                     *free_slot = events;
                     *cookie = static_cast<DWORD>(free_slot - sinks.begin()) + 1;
+                    generation.fetch_add(1, std::memory_order_release);
                     return S_OK;
                 } catch (const std::bad_alloc&) {
                 }
@@ -457,6 +465,7 @@ private:
                 std::lock_guard lock(mutex);
                 if (cookie == 0 || cookie > sinks.size() || !sinks[cookie - 1]) return CONNECT_E_NOCONNECTION;
                 gone = std::exchange(sinks[cookie - 1], nullptr);
+                generation.fetch_add(1, std::memory_order_release);
             }
             gone->Release();
             return S_OK;
@@ -479,6 +488,7 @@ private:
         IConnectionPointImpl* outer;
         std::mutex mutex;
         std::vector<IUnknown*> sinks;  // index + 1 is the cookie; null marks a free slot
+        std::atomic<uint64_t> generation{0};  // changed under the lock with every change of sinks
     };
 
     Point m_point{this};

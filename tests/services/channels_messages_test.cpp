@@ -50,6 +50,13 @@ TEST_F(MessagesTest, BytesAreCutIntoLines) {
         {"a long line is kept whole", {long_line.substr(0, 300), long_line.substr(300) + "\n"}, false, {long_line}},
         {"a flush with nothing pending sends nothing", {"done\n"}, true, {"done"}},
         {"a line of only zero bytes is empty", {std::string("\0\0\n", 3)}, false, {""}},
+        {"zero bytes vanish from every line of a write",
+         {std::string("a\0\nb\0c\n\0d\ne", 11), std::string("\0f\n", 3)}, false, {"a", "bc", "d", "ef"}},
+        {"the pending text joins the first line of the next write only",
+         {"he", "llo\nx\ny\nta", "il\n"}, false, {"hello", "x", "y", "tail"}},
+        {"text beyond ASCII comes through as UTF-8 at any place in a line",
+         {"caf\xc3\xa9\n", std::string(20, 'a') + "\xe2\x82\xac" + std::string(20, 'b') + "\n"}, false,
+         {"caf\xc3\xa9", std::string(20, 'a') + "\xe2\x82\xac" + std::string(20, 'b')}},
     };
     for (const CutCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -122,6 +129,27 @@ TEST_F(MessagesTest, SinksMayUnadviseOrAdviseFromTheirCallbackAndOnesThatCannotB
     ASSERT_TRUE(late);
     EXPECT_EQ(late->sink->Lines(), std::vector<std::string>{"second"});
     EXPECT_TRUE(blocked.sink->Lines().empty());
+}
+
+TEST_F(MessagesTest, ASinkUnadvisedOnAnotherThreadDuringAWriteGetsNoLaterLineOfIt) {
+    // The writer is held inside the quitter's callback for line 2 while the host unadvises it and
+    // advises another sink; the rest of the same write must follow the change.
+    Advised quitter(messages_, DIID_DNUVSimulationMsgsEvents);
+    std::atomic<bool> inside{false}, go{false};
+    quitter.sink->OnCall([&](const SinkCall& call) {
+        if (nuv::bstr_to_utf8(call.args.at(0).bstrVal) != "2") return;
+        inside = true;
+        while (!go) std::this_thread::yield();
+    });
+    std::thread engine([] { Write("1\n2\n3\n4\n"); });
+    while (!inside) std::this_thread::yield();
+    EXPECT_EQ(quitter.Unadvise(), S_OK);
+    Advised late(messages_, DIID_DNUVSimulationMsgsEvents);
+    go = true;
+    engine.join();
+    EXPECT_EQ(quitter.sink->Lines(), (std::vector<std::string>{"1", "2"}));
+    EXPECT_EQ(late.sink->Lines(), (std::vector<std::string>{"3", "4"}));
+    EXPECT_EQ(sink_->sink->Lines(), (std::vector<std::string>{"1", "2", "3", "4"}));
 }
 
 // A sink advised to a fresh message object and left advised: the object's last release comes first.

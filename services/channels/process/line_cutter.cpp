@@ -1,7 +1,5 @@
 #include "line_cutter.h"
 
-#include <cstring>
-
 namespace nuv {
 
 namespace {
@@ -16,24 +14,36 @@ void AppendWithoutZeros(std::string& to, const char* begin, const char* end) {
     }
 }
 
+// The last line feed in [begin, end), which holds one.
+const char* LastFeed(const char* begin, const char* end) {
+    const char* at = end;
+    while (at > begin && *--at != '\n') {
+    }
+    return at;
+}
+
 }  // namespace
 
-void LineCutter::Write(const char* bytes, std::size_t count, std::vector<std::string>& lines) {
-    if (!bytes) return;
-    const char* at = bytes;
-    const char* end = bytes + count;
-    while (at < end) {
-        const void* feed = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
-        if (!feed) {
-            AppendWithoutZeros(pending_, at, end);
-            return;
-        }
-        const char* stop = static_cast<const char*>(feed);
-        AppendWithoutZeros(pending_, at, stop);
-        lines.push_back(pending_);
-        pending_.clear();  // the capacity stays for the next line
-        at = stop + 1;
+bool LineCutter::Write(const char* bytes, std::size_t count, std::string& joined, std::string_view& rest) {
+    joined.clear();
+    rest = {};
+    if (!bytes || count == 0) return false;
+    const char* const end = bytes + count;
+    const char* first = static_cast<const char*>(std::memchr(bytes, '\n', count));
+    if (!first) {
+        AppendWithoutZeros(pending_, bytes, end);
+        return false;
     }
+    const char* last = LastFeed(first, end);
+    const char* whole = bytes;  // where the complete lines handed back as they are begin
+    if (!pending_.empty()) {
+        joined.swap(pending_);
+        AppendWithoutZeros(joined, bytes, first);
+        whole = first + 1;
+    }
+    rest = std::string_view(whole, static_cast<std::size_t>(last + 1 - whole));
+    AppendWithoutZeros(pending_, last + 1, end);
+    return true;
 }
 
 bool LineCutter::Flush(std::string& line) {

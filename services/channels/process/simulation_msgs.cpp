@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <map>
 #include <thread>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "nuv_static_mutex.h"
 #include "nuv_text.h"
@@ -25,13 +28,14 @@ public:
         if (!s_gate) s_gate = new OwnerGate;
         s_gate->m_owners[owner].live = true;
     }
-    static bool Enter(const void* owner) {
+    // The owner's live flag, which stays in place until the matching Leave; null when it is not live.
+    static const std::atomic<bool>* Enter(const void* owner) {
         std::lock_guard lock(g_gate_mutex);
         Owner* o = Find(owner);
-        if (!o || !o->live) return false;
+        if (!o || !o->live) return nullptr;
         ++o->calls;
         ++o->by_thread[std::this_thread::get_id()];
-        return true;
+        return &o->live;
     }
     static void Leave(const void* owner) {
         std::lock_guard lock(g_gate_mutex);
@@ -41,11 +45,6 @@ public:
         --o->calls;
         s_gate->m_left.notify_all();
         if (o->calls == 0 && !o->live && !o->closing) Forget(owner);
-    }
-    static bool IsLive(const void* owner) {
-        std::lock_guard lock(g_gate_mutex);
-        Owner* o = Find(owner);
-        return o && o->live;
     }
     // Callbacks on this thread's own stack (the object released from inside one of its own sinks) are
     // not waited for: they see the gate closed and return without touching the object.
@@ -64,7 +63,7 @@ public:
 
 private:
     struct Owner {
-        bool live = false;
+        std::atomic<bool> live{false};  // written under the gate's lock, read by callbacks without it
         bool closing = false;  // Close is waiting: the entry stays until it is done
         int calls = 0;
         std::map<std::thread::id, int> by_thread;  // calls in progress per thread
@@ -87,30 +86,32 @@ class OwnerCall {
 public:
     explicit OwnerCall(const rtopipe* pipe)
         : m_owner(pipe ? static_cast<CoNUVSimulationMsgs*>(pipe->owner) : nullptr),
-          m_entered(m_owner && OwnerGate::Enter(m_owner)) {}
+          m_live(m_owner ? OwnerGate::Enter(m_owner) : nullptr) {}
     ~OwnerCall() {
-        if (m_entered) OwnerGate::Leave(m_owner);
+        if (m_live) OwnerGate::Leave(m_owner);
     }
     OwnerCall(const OwnerCall&) = delete;
     OwnerCall& operator=(const OwnerCall&) = delete;
-    CoNUVSimulationMsgs* get() const { return m_entered ? m_owner : nullptr; }
+    CoNUVSimulationMsgs* get() const { return m_live ? m_owner : nullptr; }
+    // Whether the owner is still there, for as long as this call lasts.
+    const std::atomic<bool>& live() const { return *m_live; }
 
 private:
     CoNUVSimulationMsgs* m_owner;
-    bool m_entered;
+    const std::atomic<bool>* m_live;
 };
 
 int PipeWrite(rtopipe* pipe, const char* bytes, int count) {
     OwnerCall call(pipe);
     if (!call.get()) return -1;
-    call.get()->TakeBytes(bytes, count);
+    call.get()->TakeBytes(bytes, count, call.live());
     return 1;
 }
 
 int PipeFlush(rtopipe* pipe) {
     OwnerCall call(pipe);
     if (!call.get()) return -1;
-    call.get()->FlushLine();
+    call.get()->FlushLine(call.live());
     return 1;
 }
 
@@ -161,24 +162,24 @@ IDispatch* SinkCalls::Reach(IUnknown* sink) {
     return dispatch;
 }
 
-void SinkCalls::KeepOnly(const std::vector<CComPtr<IUnknown>>& sinks) {
+const std::vector<IDispatch*>& SinkCalls::Take(const std::vector<CComPtr<IUnknown>>& sinks) {
+    // Sinks gone from the connection point since the last snapshot are let go.
     std::erase_if(m_reached, [&](const auto& entry) {
         return std::find(sinks.begin(), sinks.end(), entry.first) == sinks.end();
     });
+    m_dispatch.clear();
+    for (const CComPtr<IUnknown>& sink : sinks) {
+        // A sink that cannot be reached misses the events; the sinks after it still get them.
+        if (!sink) continue;
+        if (IDispatch* dispatch = Reach(sink)) m_dispatch.push_back(dispatch);
+    }
+    return m_dispatch;
 }
 
-void FireToSinks(std::vector<CComPtr<IUnknown>> sinks, DISPID id, DISPPARAMS& params, SinkCalls* calls) {
-    SinkCalls once;
-    if (!calls) calls = &once;
-    // Sinks gone from the connection point since the last firing are let go.
-    calls->KeepOnly(sinks);
-    for (CComPtr<IUnknown>& sink : sinks) {
-        if (!sink) continue;
-        // A sink that cannot be reached misses this event; the sinks after it still get it.
-        IDispatch* dispatch = calls->Reach(sink);
-        if (!dispatch) continue;
+void FireToSinks(const std::vector<CComPtr<IUnknown>>& sinks, DISPID id, DISPPARAMS& params) {
+    SinkCalls calls;
+    for (IDispatch* dispatch : calls.Take(sinks))
         dispatch->Invoke(id, IID_NULL, kUserDefaultLocale, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
-    }
 }
 
 }  // namespace nuv
@@ -251,81 +252,122 @@ void CoNUVSimulationMsgs::ClosePipe(const rtopipe* closing) {
     if (closing != m_pipe) std::free(std::exchange(m_pipe, nullptr));
 }
 
-void CoNUVSimulationMsgs::TakeBytes(const char* bytes, int count) {
-    if (!bytes || count <= 0) return;
-    std::vector<std::string> lines;
-    {
-        std::lock_guard lock(m_lineMutex);
-        m_line.Write(bytes, static_cast<size_t>(count), lines);
+namespace {
+
+// Widens ASCII text into `out`; false (with `out` partly written) at the first byte of 0x80 or above.
+bool WidenAscii(const char* in, size_t n, OLECHAR* out) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        if (_mm_movemask_epi8(bytes) != 0) return false;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(bytes, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(bytes, zero));
     }
-    // The sinks are reached once for all the lines of this write.
-    nuv::SinkCalls calls;
-    for (const std::string& line : lines)
-        if (!DeliverLine(line, calls)) return;
+#endif
+    for (; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(in[i]);
+        if (c >= 0x80) return false;
+        out[i] = c;
+    }
+    return true;
 }
 
-void CoNUVSimulationMsgs::FlushLine() {
+// A line as a BSTR: ASCII widened directly, any other text through the UTF-8 decoder.
+BSTR LineText(std::string_view line) {
+    if (line.size() > 0xFFFFFFF) return nuv::bstr_from_utf8(line);
+    BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(line.size()));
+    if (!text || WidenAscii(line.data(), line.size(), text)) return text;
+    SysFreeString(text);
+    return nuv::bstr_from_utf8(line);
+}
+
+}  // namespace
+
+// The lines of one write (or flush), delivered on the writer's thread: each to the receivers, then as
+// OnNewLine to the sinks. The sinks are reached for the first line and kept for the next ones while no
+// sink is advised or unadvised (one atomic read a line tells); a change is seen from the next line on.
+class CoNUVSimulationMsgs::Delivery {
+public:
+    Delivery(CoNUVSimulationMsgs* owner, const std::atomic<bool>& live) : m_owner(owner), m_live(live) {}
+
+    // False when the object went during the line: nothing of it may be touched any more.
+    bool Line(std::string_view line) {
+        if (m_owner->m_receiverCount.load(std::memory_order_acquire) != 0) {
+            m_text.assign(line);
+            m_owner->DeliverToReceivers(m_text, m_held);
+            if (!m_live.load(std::memory_order_acquire)) return false;
+        }
+        const std::vector<IDispatch*>& sinks = m_sinks.Current(static_cast<MsgsEventsPoint&>(*m_owner));
+        if (sinks.empty()) return true;
+        CComBSTR text;
+        text.Attach(LineText(line));
+        VARIANTARG arg;
+        VariantInit(&arg);
+        arg.vt = VT_BSTR;
+        arg.bstrVal = text;
+        DISPPARAMS params{&arg, nullptr, 1, 0};
+        for (IDispatch* sink : sinks)
+            sink->Invoke(1, IID_NULL, kUserDefaultLocale, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+        return m_live.load(std::memory_order_acquire);
+    }
+
+private:
+    CoNUVSimulationMsgs* m_owner;
+    const std::atomic<bool>& m_live;
+    nuv::SinkCalls m_sinks;
+    std::string m_text;  // the line zero-terminated, for the receivers
+    std::vector<nuv::MessageLineReceiver*> m_held;
+};
+
+void CoNUVSimulationMsgs::TakeBytes(const char* bytes, int count, const std::atomic<bool>& live) {
+    if (!bytes || count <= 0) return;
+    std::string joined;
+    std::string_view rest;
+    {
+        std::lock_guard lock(m_lineMutex);
+        if (!m_line.Write(bytes, static_cast<size_t>(count), joined, rest)) return;
+    }
+    // The complete lines after the first are read where they are, in the caller's bytes.
+    Delivery delivery(this, live);
+    if (!joined.empty() && !delivery.Line(joined)) return;
+    std::string scratch;
+    nuv::ForEachLine(rest, scratch, [&](std::string_view line) { return delivery.Line(line); });
+}
+
+void CoNUVSimulationMsgs::FlushLine(const std::atomic<bool>& live) {
     std::string line;
     bool pending;
     {
         std::lock_guard lock(m_lineMutex);
         pending = m_line.Flush(line);
     }
-    nuv::SinkCalls calls;
-    if (pending) DeliverLine(line, calls);
-}
-
-namespace {
-
-// A line as a BSTR: ASCII widened directly, any other text through the UTF-8 decoder.
-BSTR LineText(const std::string& line) {
-    for (const char c : line)
-        if (static_cast<unsigned char>(c) >= 0x80) return nuv::bstr_from_utf8(line);
-    BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(line.size()));
-    if (!text) return nullptr;
-    for (size_t i = 0; i < line.size(); ++i) text[i] = static_cast<OLECHAR>(line[i]);
-    return text;
-}
-
-}  // namespace
-
-bool CoNUVSimulationMsgs::DeliverLine(const std::string& line, nuv::SinkCalls& calls) {
-    DeliverToReceivers(line);
-    std::vector<CComPtr<IUnknown>> sinks = MsgsEventsPoint::GetSinks();
-    if (sinks.empty()) {
-        calls.KeepOnly(sinks);
-        return OwnerGate::IsLive(this);
-    }
-    CComBSTR text;
-    text.Attach(line.size() <= 0xFFFFFFF ? LineText(line) : nuv::bstr_from_utf8(line));
-    VARIANTARG arg;
-    VariantInit(&arg);
-    arg.vt = VT_BSTR;
-    arg.bstrVal = text;
-    DISPPARAMS params{&arg, nullptr, 1, 0};
-    nuv::FireToSinks(std::move(sinks), 1, params, &calls);
-    return OwnerGate::IsLive(this);
+    if (!pending) return;
+    Delivery delivery(this, live);
+    delivery.Line(line);
 }
 
 // The receivers are called from a snapshot with a reference held and the receiver lock released: a
 // receiver takes its own lock, and its subscribers may advise or unadvise documents (which registers or
 // unregisters them here) from inside the call.
-void CoNUVSimulationMsgs::DeliverToReceivers(const std::string& line) {
-    std::vector<nuv::MessageLineReceiver*> held;
+void CoNUVSimulationMsgs::DeliverToReceivers(const std::string& text, std::vector<nuv::MessageLineReceiver*>& held) {
+    held.clear();
+    uint64_t generation;
     {
         std::lock_guard lock(m_receiverMutex);
-        held.reserve(m_receivers.size());
+        generation = m_receiverGeneration.load(std::memory_order_relaxed);
         for (nuv::MessageLineReceiver* receiver : m_receivers)
             if (receiver->TryAddRef()) held.push_back(receiver);
     }
     for (nuv::MessageLineReceiver* receiver : held) {
-        bool registered;
-        {
-            // One that an earlier receiver unregistered is skipped.
+        // One that an earlier receiver (or another thread) unregistered since the snapshot is skipped.
+        bool registered = m_receiverGeneration.load(std::memory_order_acquire) == generation;
+        if (!registered) {
             std::lock_guard lock(m_receiverMutex);
             registered = std::find(m_receivers.begin(), m_receivers.end(), receiver) != m_receivers.end();
         }
-        if (registered) receiver->OnMessageLine(line.c_str());
+        if (registered) receiver->OnMessageLine(text.c_str());
         receiver->Release();
     }
 }
@@ -333,12 +375,17 @@ void CoNUVSimulationMsgs::DeliverToReceivers(const std::string& line) {
 void CoNUVSimulationMsgs::AddReceiver(nuv::MessageLineReceiver* receiver) {
     std::lock_guard lock(m_receiverMutex);
     m_receivers.push_back(receiver);
+    m_receiverCount.store(m_receivers.size(), std::memory_order_release);
+    m_receiverGeneration.fetch_add(1, std::memory_order_release);
 }
 
 void CoNUVSimulationMsgs::RemoveReceiver(nuv::MessageLineReceiver* receiver) {
     std::lock_guard lock(m_receiverMutex);
     auto it = std::find(m_receivers.begin(), m_receivers.end(), receiver);
-    if (it != m_receivers.end()) m_receivers.erase(it);
+    if (it == m_receivers.end()) return;
+    m_receivers.erase(it);
+    m_receiverCount.store(m_receivers.size(), std::memory_order_release);
+    m_receiverGeneration.fetch_add(1, std::memory_order_release);
 }
 
 STDMETHODIMP CoNUVSimulationMsgs::get_GetLines(LONG, LONG, SAFEARRAY** out) {

@@ -2,6 +2,8 @@
 // report pipe, cuts the bytes into lines and hands each line to the registered engine documents and,
 // as OnNewLine, to its connection-point sinks.
 #pragma once
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -55,9 +57,10 @@ public:
     void AddReceiver(nuv::MessageLineReceiver* receiver);
     void RemoveReceiver(nuv::MessageLineReceiver* receiver);
 
-    // The pipe callbacks' work: bytes, and the end of a partial line.
-    void TakeBytes(const char* bytes, int count);
-    void FlushLine();
+    // The pipe callbacks' work: bytes, and the end of a partial line. `live` stays readable for the whole
+    // call and turns false when the object goes during it (released from inside a sink's callback).
+    void TakeBytes(const char* bytes, int count, const std::atomic<bool>& live);
+    void FlushLine(const std::atomic<bool>& live);
     void ClosePipe(const rtopipe* closing);
 
 protected:
@@ -65,10 +68,9 @@ protected:
     ~CoNUVSimulationMsgs();
 
 private:
-    // Receivers, then sinks. False when the object went away during delivery: the caller must not
-    // touch it again.
-    bool DeliverLine(const std::string& line, nuv::SinkCalls& calls);
-    void DeliverToReceivers(const std::string& line);
+    class Delivery;
+    // The line in `text` to every registered receiver; `held` is room for the references it takes.
+    void DeliverToReceivers(const std::string& text, std::vector<nuv::MessageLineReceiver*>& held);
     bool IsOurPipe(const rtopipe* pipe) const;
     void UninstallPipe();
 
@@ -80,25 +82,44 @@ private:
     nuv::LineCutter m_line;
     std::mutex m_receiverMutex;
     std::vector<nuv::MessageLineReceiver*> m_receivers;
+    // Both changed under m_receiverMutex with m_receivers: a line finds there are no receivers, and a
+    // delivery that nobody was registered or unregistered since its snapshot, without taking the lock.
+    std::atomic<size_t> m_receiverCount{0};
+    std::atomic<uint64_t> m_receiverGeneration{0};
 };
 
 namespace nuv {
 
-// Sinks reached through IDispatch: each marshalled into a stream and taken back on this thread once, then
-// kept for the firings of one batch (the lines of one write) while it stays advised.
+// The sinks of a connection point as one thread fires a batch of events to them (the lines of one write):
+// each reached through IDispatch (marshalled into a stream and taken back on this thread) once, and kept,
+// with a reference, for the next firings while the point's sinks stay as they were. When a sink is
+// advised or unadvised the sinks are taken again, the new ones reached and the ones gone let go.
 class SinkCalls {
 public:
-    IDispatch* Reach(IUnknown* sink);
-    // Lets go of the sinks not among `sinks`.
-    void KeepOnly(const std::vector<CComPtr<IUnknown>>& sinks);
+    // The sinks advised now that could be reached, in the order they were advised.
+    template <class Point>
+    const std::vector<IDispatch*>& Current(Point& point) {
+        if (!m_taken || point.SinksGeneration() != m_generation) {
+            Take(point.GetSinks(&m_generation));
+            m_taken = true;
+        }
+        return m_dispatch;
+    }
+    // Takes this snapshot of the sinks (letting go of the ones not in it) and answers them reached.
+    const std::vector<IDispatch*>& Take(const std::vector<CComPtr<IUnknown>>& sinks);
 
 private:
+    IDispatch* Reach(IUnknown* sink);
+
+    bool m_taken = false;
+    uint64_t m_generation = 0;
     std::vector<std::pair<CComPtr<IUnknown>, CComPtr<IDispatch>>> m_reached;
+    std::vector<IDispatch*> m_dispatch;  // owned by m_reached
 };
 
 // Fires one event to every sink of a connection point, through IDispatch::Invoke; a sink that cannot be
-// reached misses it. The sinks are a snapshot taken up front, so a sink may advise, unadvise or release
-// from its callback.
-void FireToSinks(std::vector<CComPtr<IUnknown>> sinks, DISPID id, DISPPARAMS& params, SinkCalls* calls = nullptr);
+// reached misses it. The sinks are a counted snapshot taken up front, so a sink may advise, unadvise or
+// release from its callback.
+void FireToSinks(const std::vector<CComPtr<IUnknown>>& sinks, DISPID id, DISPPARAMS& params);
 
 }  // namespace nuv
