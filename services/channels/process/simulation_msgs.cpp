@@ -34,16 +34,22 @@ public:
         Owner* o = Find(owner);
         if (!o || !o->live) return nullptr;
         ++o->calls;
-        ++o->by_thread[std::this_thread::get_id()];
+        if (auto mine = o->Mine(); mine != o->by_thread.end())
+            ++mine->second;
+        else
+            o->by_thread.emplace_back(std::this_thread::get_id(), 1);
         return &o->live;
     }
     static void Leave(const void* owner) {
         std::lock_guard lock(g_gate_mutex);
         Owner* o = Find(owner);
-        auto mine = o->by_thread.find(std::this_thread::get_id());
-        if (--mine->second == 0) o->by_thread.erase(mine);
+        auto mine = o->Mine();
+        if (--mine->second == 0) {
+            *mine = o->by_thread.back();
+            o->by_thread.pop_back();
+        }
         --o->calls;
-        s_gate->m_left.notify_all();
+        if (o->closing) s_gate->m_left.notify_all();
         if (o->calls == 0 && !o->live && !o->closing) Forget(owner);
     }
     // Callbacks on this thread's own stack (the object released from inside one of its own sinks) are
@@ -54,7 +60,7 @@ public:
         if (!o) return;
         o->live = false;
         o->closing = true;
-        auto own = o->by_thread.find(std::this_thread::get_id());
+        auto own = o->Mine();
         const int mine = own == o->by_thread.end() ? 0 : own->second;
         s_gate->m_left.wait(lock, [&] { return o->calls == mine; });
         o->closing = false;
@@ -66,7 +72,12 @@ private:
         std::atomic<bool> live{false};  // written under the gate's lock, read by callbacks without it
         bool closing = false;  // Close is waiting: the entry stays until it is done
         int calls = 0;
-        std::map<std::thread::id, int> by_thread;  // calls in progress per thread
+        using Calls = std::vector<std::pair<std::thread::id, int>>;
+        Calls by_thread;  // calls in progress per thread (a few threads)
+        Calls::iterator Mine() {
+            const std::thread::id me = std::this_thread::get_id();
+            return std::find_if(by_thread.begin(), by_thread.end(), [&](const auto& entry) { return entry.first == me; });
+        }
     };
     static Owner* Find(const void* owner) {
         if (!s_gate) return nullptr;
