@@ -46,6 +46,11 @@ bool LineCutter::Write(const char* bytes, std::size_t count, std::string& joined
     return true;
 }
 
+void AssignWithoutZeros(std::string& to, std::string_view line) {
+    to.clear();
+    AppendWithoutZeros(to, line.data(), line.data() + line.size());
+}
+
 bool LineCutter::Flush(std::string& line) {
     if (pending_.empty()) return false;
     line = pending_;

@@ -265,32 +265,39 @@ void CoNUVSimulationMsgs::ClosePipe(const rtopipe* closing) {
 
 namespace {
 
-// Widens ASCII text into `out`; false (with `out` partly written) at the first byte of 0x80 or above.
+// Widens text of ASCII characters other than zero into `out`; false (with `out` partly written) at the
+// first zero byte or byte of 0x80 and above.
 bool WidenAscii(const char* in, size_t n, OLECHAR* out) {
     size_t i = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     for (; i + 16 <= n; i += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        if (_mm_movemask_epi8(bytes) != 0) return false;
+        if (_mm_movemask_epi8(_mm_or_si128(bytes, _mm_cmpeq_epi8(bytes, zero))) != 0) return false;
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(bytes, zero));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(bytes, zero));
     }
 #endif
     for (; i < n; ++i) {
         const auto c = static_cast<unsigned char>(in[i]);
-        if (c >= 0x80) return false;
+        if (c == 0 || c >= 0x80) return false;
         out[i] = c;
     }
     return true;
 }
 
-// A line as a BSTR: ASCII widened directly, any other text through the UTF-8 decoder.
-BSTR LineText(std::string_view line) {
-    if (line.size() > 0xFFFFFFF) return nuv::bstr_from_utf8(line);
-    BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(line.size()));
-    if (!text || WidenAscii(line.data(), line.size(), text)) return text;
-    SysFreeString(text);
+// A line as a BSTR, without its zero bytes: ASCII widened directly, any other text through the UTF-8
+// decoder. `scratch` holds the line while its zero bytes are taken out.
+BSTR LineText(std::string_view line, std::string& scratch) {
+    if (line.size() <= 0xFFFFFFF) {
+        BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(line.size()));
+        if (!text || WidenAscii(line.data(), line.size(), text)) return text;
+        SysFreeString(text);
+    }
+    if (std::memchr(line.data(), 0, line.size())) {
+        nuv::AssignWithoutZeros(scratch, line);
+        line = scratch;
+    }
     return nuv::bstr_from_utf8(line);
 }
 
@@ -306,14 +313,14 @@ public:
     // False when the object went during the line: nothing of it may be touched any more.
     bool Line(std::string_view line) {
         if (m_owner->m_receiverCount.load(std::memory_order_acquire) != 0) {
-            m_text.assign(line);
+            nuv::AssignWithoutZeros(m_text, line);
             m_owner->DeliverToReceivers(m_text, m_held);
             if (!m_live.load(std::memory_order_acquire)) return false;
         }
         const std::vector<IDispatch*>& sinks = m_sinks.Current(static_cast<MsgsEventsPoint&>(*m_owner));
         if (sinks.empty()) return true;
         CComBSTR text;
-        text.Attach(LineText(line));
+        text.Attach(LineText(line, m_text));
         VARIANTARG arg;
         VariantInit(&arg);
         arg.vt = VT_BSTR;
@@ -328,7 +335,7 @@ private:
     CoNUVSimulationMsgs* m_owner;
     const std::atomic<bool>& m_live;
     nuv::SinkCalls m_sinks;
-    std::string m_text;  // the line zero-terminated, for the receivers
+    std::string m_text;  // the line without zero bytes, zero-terminated for the receivers
     std::vector<nuv::MessageLineReceiver*> m_held;
 };
 
@@ -343,8 +350,7 @@ void CoNUVSimulationMsgs::TakeBytes(const char* bytes, int count, const std::ato
     // The complete lines after the first are read where they are, in the caller's bytes.
     Delivery delivery(this, live);
     if (!joined.empty() && !delivery.Line(joined)) return;
-    std::string scratch;
-    nuv::ForEachLine(rest, scratch, [&](std::string_view line) { return delivery.Line(line); });
+    nuv::ForEachLine(rest, [&](std::string_view line) { return delivery.Line(line); });
 }
 
 void CoNUVSimulationMsgs::FlushLine(const std::atomic<bool>& live) {
