@@ -489,7 +489,10 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
     path.SetString("Top.appModel.Blocks");  // in the buffer path already has, when it has one
     if (container == nullptr) return RaiseFIError(E_FAIL, "Unable to resolve moniker");
 
-    std::string name;
+    // The candidate block name, and afterwards the variable's full name: one buffer a thread, so that a
+    // moniker costs no allocation.
+    thread_local std::string name;
+    name.clear();
     bool found = false;
     bool endedOnBlock = false;
     // Set when every block on the way was named by its own prefix: the tree then holds the path's block
@@ -497,6 +500,7 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
     bool named = true;
     ZEQEOCntr* owner = nullptr;
     ZEQEOBlock* reached = nullptr;
+    const char* reachedPrefix = nullptr;
     bool overlong = false;
     const char* p = moniker;
     while (*p != '\0') {
@@ -511,29 +515,33 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
             overlong = true;
             break;
         }
-        const int index = container->FindBlockIndex(name.c_str());
-        if (index == 0) {
+        // A dotted candidate is one whose first step is no block here: the container finds it only as
+        // a full name under its own prefix, which names one of its own blocks, as its index would.
+        ZEQEOBlock* block = container->FindBlock(name.c_str());
+        if (block == nullptr) {
             name.push_back('.');
             endedOnBlock = false;
             continue;
         }
-        ZEQEOBlock* block = container->GetBlock(index);
         // The path names the block as the tree does: by the name its container knows it by.
-        const char* known = block != nullptr ? container->GetBlockPrefix(block) : nullptr;
-        named = named && known != nullptr && *known != '\0';
+        const char* known = container->GetBlockPrefix(block);
+        const bool hasKnown = known != nullptr && *known != '\0';
+        named = named && hasKnown;
         owner = container;
         reached = block;
+        reachedPrefix = known;
         path.AppendChar('.');
-        if (known != nullptr && *known != '\0') {
+        if (hasKnown) {
             path.Append(known, true);
         } else {
             path.Append(name, true);
         }
         name.clear();
-        found = block != nullptr;
+        found = true;
         endedOnBlock = true;
-        ZEQEOCntr* sub = block != nullptr ? block->GetSubContainer(container) : nullptr;
-        if (sub == nullptr || *p == '\0') break;
+        if (*p == '\0') break;
+        ZEQEOCntr* sub = block->GetSubContainer(container);
+        if (sub == nullptr) break;
         path.Append(".Blocks");
         container = sub;
     }
@@ -544,11 +552,13 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
     }
     if (named && !overlong && reached != nullptr) {
         // The block the path ends on, or the variable of the plain block it reached, as the block's
-        // variable list finds it: without walking the tree again from the top.
+        // variable list finds it (by the block's prefix and the variable's name below it): without
+        // walking the tree again from the top.
         if (*p == '\0') return S_OK;
+        name.assign(reachedPrefix).append(1, '.').append(p);
+        const int32_t index = owner->FindIndex(name.c_str()) - 1;
         const int32_t first = std::max(reached->GetFirstIndex() - 1, 0);
         const int32_t end = first + std::max(reached->GetCount(), 0);
-        const int32_t index = FindVariableIndex(owner, reached, p) - 1;
         if (index >= first && index < end) return S_OK;
         return RaiseFIError(E_FAIL, "Unable to resolve moniker");
     }

@@ -297,7 +297,7 @@ ZEQEOBlock* Container::GetBlock(int index) {
 Block* Container::FindBlockPath(std::string_view dotted, int* top_index) {
     if (top_index) *top_index = 0;
     // A full name from the flowsheet is accepted too: strip this container's own prefix.
-    std::string prefix = Prefix();
+    const std::string& prefix = Prefix();
     if (!prefix.empty() && dotted.size() > prefix.size() + 1 && iequals(dotted.substr(0, prefix.size()), prefix) &&
         dotted[prefix.size()] == '.') {
         Block* b = FindBlockPath(dotted.substr(prefix.size() + 1), top_index);
@@ -310,9 +310,9 @@ Block* Container::FindBlockPath(std::string_view dotted, int* top_index) {
         if (++depth > 64) return nullptr;
         size_t dot = dotted.find('.');
         std::string_view head = dotted.substr(0, dot);
-        int position = c->BlockPosition(head);
-        if (position < 0) return nullptr;
-        found = c->blocks_[static_cast<size_t>(position)].get();
+        int position = -1;
+        found = c->BlockNamed(head, &position);
+        if (!found) return nullptr;
         if (c == this && top_index) *top_index = position + 1;
         if (dot == std::string_view::npos) return found;
         dotted = dotted.substr(dot + 1);
@@ -719,8 +719,36 @@ void Simulation::BuildFrom(const ModelDef& def, DefReleaser* release) {
 
 void Container::IndexBlocks() {
     block_index_.clear();
-    block_index_.reserve(blocks_.size());
-    for (size_t i = 0; i < blocks_.size(); ++i) block_index_.emplace(blocks_[i]->LocalName(), static_cast<int>(i));
+    if (blocks_.empty()) return;
+    size_t size = 8;
+    while (size < blocks_.size() * 2) size <<= 1;
+    block_index_.resize(size);
+    const size_t mask = size - 1;
+    for (size_t p = 0; p < blocks_.size(); ++p) {
+        Block* b = blocks_[p].get();
+        const uint32_t hash = static_cast<uint32_t>(ihash(b->LocalName()));
+        size_t i = hash & mask;
+        for (; block_index_[i].block != nullptr; i = (i + 1) & mask) {
+            // A duplicate keeps the first position.
+            if (block_index_[i].hash == hash && iequals(block_index_[i].block->LocalName(), b->LocalName())) break;
+        }
+        if (block_index_[i].block == nullptr) block_index_[i] = BlockSlot{b, hash, static_cast<int32_t>(p)};
+    }
+}
+
+Block* Container::BlockNamed(std::string_view local, int* position) const {
+    if (position) *position = -1;
+    if (block_index_.empty()) return nullptr;
+    const uint32_t hash = static_cast<uint32_t>(ihash(local));
+    const size_t mask = block_index_.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        const BlockSlot& slot = block_index_[i];
+        if (slot.block == nullptr) return nullptr;
+        if (slot.hash == hash && iequals(slot.block->LocalName(), local)) {
+            if (position) *position = slot.position;
+            return slot.block;
+        }
+    }
 }
 
 void Simulation::LayoutContainer(Container* c, int& v, int& e) {

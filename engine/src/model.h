@@ -441,16 +441,26 @@ public:
     Block* FindBlockPath(std::string_view dotted, int* top_index = nullptr);
     int first_ = 0, count_ = 0, eq_first_ = 0, eq_count_ = 0;
     int loose_vars_ = 0, loose_eqns_ = 0;
-    // Position (0-based) of a block by its local name; rebuilt with the layout.
+    // A block by its local name (null when none), and its position (0-based, -1 when none); the index is
+    // rebuilt with the layout.
+    Block* BlockNamed(std::string_view local, int* position = nullptr) const;
     int BlockPosition(std::string_view local) const {
-        auto it = block_index_.find(local);
-        return it == block_index_.end() ? -1 : it->second;
+        int position = -1;
+        BlockNamed(local, &position);
+        return position;
     }
     void IndexBlocks();
 
 private:
+    // One slot of the block index: the block itself, so that a lookup reads only the slot and the block,
+    // and the low bits of its name's hash, so that the block is read only when they agree.
+    struct BlockSlot {
+        Block* block = nullptr;
+        uint32_t hash = 0;
+        int32_t position = -1;
+    };
     bool retired_ = false;
-    std::unordered_map<std::string, int, CaselessHash, CaselessEqual> block_index_;
+    std::vector<BlockSlot> block_index_;
     Simulation* sim_;
     Block* owner_;
     std::vector<std::unique_ptr<Block>> blocks_;

@@ -5,19 +5,32 @@ namespace zeq {
 void NameIndex::Rebuild(int count, const NameOf& name_of) {
     size_t size = 16;
     while (size < static_cast<size_t>(count) * 2) size <<= 1;
-    slots_.assign(size, -1);
+    slots_.assign(size, kEmpty);
     count_ = count;
     size_t mask = size - 1;
     for (int p = 0; p < count; ++p) {
         std::string_view name = name_of(p);
-        size_t i = ihash(name) & mask;
-        while (slots_[i] >= 0) {
+        const uint32_t hash = static_cast<uint32_t>(ihash(name));
+        size_t i = hash & mask;
+        while (slots_[i] != kEmpty) {
             // A duplicate keeps the first position.
-            if (iequals(name_of(slots_[i]), name)) goto next;
+            if (HashOf(slots_[i]) == hash && iequals(name_of(PositionOf(slots_[i])), name)) goto next;
             i = (i + 1) & mask;
         }
-        slots_[i] = p;
+        slots_[i] = Slot(hash, p);
     next:;
+    }
+}
+
+void NameIndex::Grow() {
+    std::vector<uint64_t> old(slots_.size() < 8 ? 16 : slots_.size() * 2, kEmpty);
+    old.swap(slots_);
+    size_t mask = slots_.size() - 1;
+    for (uint64_t slot : old) {
+        if (slot == kEmpty) continue;
+        size_t i = HashOf(slot) & mask;
+        while (slots_[i] != kEmpty) i = (i + 1) & mask;
+        slots_[i] = slot;
     }
 }
 

@@ -44,7 +44,10 @@ struct CaselessEqual {
 };
 
 // Open-addressing table of positions 0..n-1 whose names come from a caller's accessor; lookups allocate
-// nothing. Rebuilt after every structural change, or grown one position at a time with Add.
+// nothing. Rebuilt after every structural change, or grown one position at a time with Add. A slot keeps
+// the low 32 bits of its name's hash beside the position, so that a probe reads a name only when the
+// hashes agree (a name read is a cache miss into the caller's records in a large model), and growing
+// places the positions again without reading a name.
 class NameIndex {
 public:
     using NameOf = std::function<std::string_view(int)>;
@@ -54,23 +57,24 @@ public:
     template <class F>
     int Add(F&& name_of) {
         int p = count_;
-        if (static_cast<size_t>(count_ + 1) * 2 > slots_.size()) Grow(name_of);
+        if (static_cast<size_t>(count_ + 1) * 2 > slots_.size()) Grow();
         std::string_view name = name_of(p);
+        const uint32_t hash = static_cast<uint32_t>(ihash(name));
         size_t mask = slots_.size() - 1;
-        for (size_t i = ihash(name) & mask;; i = (i + 1) & mask) {
-            int32_t q = slots_[i];
-            if (q < 0) {
-                slots_[i] = p;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            uint64_t slot = slots_[i];
+            if (slot == kEmpty) {
+                slots_[i] = Slot(hash, p);
                 ++count_;
                 return p;
             }
-            if (iequals(name_of(q), name)) return q;
+            if (HashOf(slot) == hash && iequals(name_of(PositionOf(slot)), name)) return PositionOf(slot);
         }
     }
     // Room for `count` positions without growing.
     template <class F>
-    void Reserve(int count, F&& name_of) {
-        while (static_cast<size_t>(count) * 2 > slots_.size()) Grow(name_of);
+    void Reserve(int count, F&&) {
+        while (static_cast<size_t>(count) * 2 > slots_.size()) Grow();
     }
     // Positions added so far; Rebuild sets it to its count.
     int Count() const { return count_; }
@@ -79,29 +83,26 @@ public:
     template <class F>
     int FindWith(std::string_view name, F&& name_of) const {
         if (slots_.empty()) return -1;
+        const uint32_t hash = static_cast<uint32_t>(ihash(name));
         size_t mask = slots_.size() - 1;
-        for (size_t i = ihash(name) & mask;; i = (i + 1) & mask) {
-            int32_t p = slots_[i];
-            if (p < 0) return -1;
-            if (iequals(name_of(p), name)) return p;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            uint64_t slot = slots_[i];
+            if (slot == kEmpty) return -1;
+            if (HashOf(slot) == hash && iequals(name_of(PositionOf(slot)), name)) return PositionOf(slot);
         }
     }
-    size_t MemoryBytes() const { return slots_.capacity() * sizeof(int32_t); }
+    size_t MemoryBytes() const { return slots_.capacity() * sizeof(uint64_t); }
 
 private:
-    template <class F>
-    void Grow(F& name_of) {
-        std::vector<int32_t> old(slots_.size() < 8 ? 16 : slots_.size() * 2, -1);
-        old.swap(slots_);
-        size_t mask = slots_.size() - 1;
-        for (int32_t q : old) {
-            if (q < 0) continue;
-            size_t i = ihash(name_of(q)) & mask;
-            while (slots_[i] >= 0) i = (i + 1) & mask;
-            slots_[i] = q;
-        }
+    static constexpr uint64_t kEmpty = ~uint64_t{0};
+    static uint64_t Slot(uint32_t hash, int position) {
+        return (uint64_t{hash} << 32) | static_cast<uint32_t>(position);
     }
-    std::vector<int32_t> slots_;
+    static uint32_t HashOf(uint64_t slot) { return static_cast<uint32_t>(slot >> 32); }
+    static int PositionOf(uint64_t slot) { return static_cast<int>(static_cast<uint32_t>(slot)); }
+    void Grow();
+
+    std::vector<uint64_t> slots_;
     int count_ = 0;
 };
 

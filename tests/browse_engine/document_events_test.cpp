@@ -230,6 +230,42 @@ TEST_F(DocumentTest, MonikersResolveToFullPaths) {
     EXPECT_EQ(Text(kept), "Top.appModel.Blocks.FEED.Variables.NOPE") << "the built path is kept";
 }
 
+// Monikers are found by the blocks' current names: after blocks are renamed, removed and added, and after
+// another model is loaded, a moniker reaches what is there now and no longer what went.
+TEST_F(DocumentTest, MonikersFollowRenamedRemovedAddedBlocksAndAReload) {
+    struct Row {
+        const char* moniker;
+        const char* path;  // null: does not resolve
+    };
+    auto expect = [&](const char* step, std::initializer_list<Row> rows) {
+        for (const Row& row : rows) {
+            FIValue path;
+            const HRESULT hr = doc_->ResolveMoniker(row.moniker, path);
+            EXPECT_EQ(hr, row.path != nullptr ? S_OK : E_FAIL) << step << ": " << row.moniker;
+            if (row.path != nullptr) {
+                EXPECT_EQ(Text(path), row.path) << step;
+            }
+        }
+    };
+    ASSERT_EQ(sim_->ExecuteCommand("rename FEED SOURCE\n"), 0);
+    ASSERT_EQ(sim_->ExecuteCommand("rename SECTION.HTR HEAT\n"), 0);
+    expect("renamed", {{"FEED.F", nullptr},
+                       {"source.F", "Top.appModel.Blocks.SOURCE.Variables.F"},
+                       {"SECTION.HTR.DUTY", nullptr},
+                       {"SECTION.heat.DUTY", "Top.appModel.Blocks.SECTION.Blocks.\"SECTION.HEAT\".Variables.DUTY"}});
+    ZEQEOCntr* flowsheet = sim_->GetFlowsheet();
+    ASSERT_EQ(flowsheet->RemoveBlock(ZEQString("MIX")), 0);
+    expect("removed", {{"MIX", nullptr}, {"MIX.F1", nullptr}, {"PROD.F", "Top.appModel.Blocks.PROD.Variables.F"}});
+    // The name comes back on a block of another kind: only its own variables are found.
+    ASSERT_EQ(flowsheet->GetEditor()->AddBlock(flowsheet, "MIX", "FEED", nullptr), 0);
+    expect("added", {{"MIX.F1", nullptr}, {"MIX.T", "Top.appModel.Blocks.MIX.Variables.T"}});
+    sim_->Build(zeq::testing::GenerateModel(30, 2, true));
+    expect("reloaded", {{"SOURCE.F", nullptr},
+                        {"MIX", nullptr},
+                        {"H2.B11.X2", "Top.appModel.Blocks.H2.Blocks.\"H2.B11\".Variables.X2"},
+                        {"H2.B1.X2", nullptr}});
+}
+
 TEST_F(DocumentTest, TheDocumentLivesWhileItsFaceDoesAndHoldsTheWrapper) {
     EXPECT_EQ(impl_->GetDocument(), doc_);
     face_.Release();

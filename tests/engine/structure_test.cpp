@@ -1,9 +1,12 @@
 // Structure, numbering, lookups and wrapper holders of the engine's object model.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "capture.h"
 #include "fake_wrapper.h"
@@ -279,6 +282,82 @@ TEST(EngineEditing, AddBlockChecksNameAndTypeAndRenumbers) {
     EXPECT_EQ(fs->GetBlockCount(), 0);
     EXPECT_EQ(fs->GetCount(), 1);
     EXPECT_EQ(fs->FindIndex("Z"), 1);
+}
+
+// The lookups by name follow every change of structure: after blocks are added, removed and renamed (names
+// freed and taken again, a case changed) and after another model is loaded, every block and variable is
+// found where it is now, by any case of its name, and no name that went is found. Enough blocks that
+// names share probe runs of the indexes.
+TEST(EngineEditing, LookupsFollowEveryChangeOfStructure) {
+    auto sim = std::make_unique<zeq::Simulation>();
+    sim->Build(zeq::testing::GenerateModel(400, 2));
+    ASSERT_EQ(sim->AddLibrary("standard"), 0);
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    struct Member {
+        std::string block, variable;  // a variable's name below its block
+    };
+    std::vector<Member> blocks;  // in container order
+    for (int b = 1; b <= 400; ++b) blocks.push_back({"B" + std::to_string(b), "X2"});
+    std::vector<Member> gone;
+    auto lower = [](std::string s) {
+        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    auto check = [&](const char* step) {
+        ASSERT_EQ(fs->GetBlockCount(), static_cast<int>(blocks.size())) << step;
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            const Member& m = blocks[i];
+            const int index = static_cast<int>(i) + 1;
+            EXPECT_EQ(fs->FindBlockIndex(lower(m.block).c_str()), index) << step << ' ' << m.block;
+            ZEQEOBlock* b = fs->FindBlock(m.block.c_str());
+            ASSERT_EQ(b, fs->GetBlock(index)) << step << ' ' << m.block;
+            EXPECT_STREQ(b->GetName(), m.block.c_str()) << step;
+            const int v = fs->FindIndex(lower(m.block + "." + m.variable).c_str());
+            EXPECT_TRUE(v >= b->GetFirstIndex() && v < b->GetFirstIndex() + b->GetCount())
+                << step << ' ' << m.block << " variable at " << v;
+        }
+        for (const Member& m : gone) {
+            EXPECT_EQ(fs->FindBlockIndex(m.block.c_str()), 0) << step << ' ' << m.block;
+            EXPECT_EQ(fs->FindIndex((m.block + "." + m.variable).c_str()), 0) << step << ' ' << m.block;
+        }
+    };
+    check("built");
+
+    for (int k = 1; k <= 40; ++k) {
+        const std::string name = "M" + std::to_string(k);
+        ASSERT_EQ(fs->GetEditor()->AddBlock(fs, name.c_str(), "MIXER", nullptr), 0);
+        blocks.push_back({name, "F"});
+    }
+    check("added");
+
+    for (int b = 2; b <= 100; ++b) {
+        ASSERT_EQ(fs->RemoveBlock(ZEQString(("b" + std::to_string(b)).c_str())), 0);
+        gone.push_back(blocks[1]);
+        blocks.erase(blocks.begin() + 1);
+    }
+    check("removed");
+
+    // B200 takes a new name; B301 and B302 trade names; B300 changes only its case.
+    auto rename = [&](const std::string& from, const std::string& to) {
+        ASSERT_EQ(sim->ExecuteCommand(("rename " + from + " " + to + "\n").c_str()), 0) << from;
+        for (Member& m : blocks)
+            if (lower(m.block) == lower(from)) m.block = to;
+    };
+    gone.push_back({"B200", "X2"});
+    rename("B200", "R200");
+    rename("B301", "TMP");
+    rename("B302", "B301");
+    rename("TMP", "B302");
+    rename("B300", "b300");
+    gone.push_back({"TMP", "X2"});
+    check("renamed");
+
+    sim->Build(zeq::testing::GenerateModel(150, 2));
+    fs = sim->GetFlowsheet();
+    blocks.resize(150);
+    for (int b = 1; b <= 150; ++b) blocks[static_cast<size_t>(b - 1)] = {"B" + std::to_string(b), "X2"};
+    gone = {{"M1", "F"}, {"M40", "F"}, {"R200", "X2"}, {"B151", "X2"}, {"B400", "X2"}};
+    check("reloaded");
 }
 
 TEST(EngineServices, RegistriesKeepProvidersAndFindThemByNameOrId) {
