@@ -489,10 +489,10 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
     path.SetString("Top.appModel.Blocks");  // in the buffer path already has, when it has one
     if (container == nullptr) return RaiseFIError(E_FAIL, "Unable to resolve moniker");
 
-    // The candidate block name, and afterwards the variable's full name: one buffer a thread, so that a
-    // moniker costs no allocation.
-    thread_local std::string name;
-    name.clear();
+    // The candidate block name: one segment, or several joined while no block is found (the container
+    // may know a block by its full name).
+    char name[kMaxMonikerName + 2];
+    size_t size = 0;
     bool found = false;
     bool endedOnBlock = false;
     // Set when every block on the way was named by its own prefix: the tree then holds the path's block
@@ -506,20 +506,23 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
     while (*p != '\0') {
         const char* dot = std::strchr(p, '.');
         const size_t length = dot != nullptr ? static_cast<size_t>(dot - p) : std::strlen(p);
-        name.append(p, length);
+        const char* segment = p;
         p += length;
         if (*p == '.') ++p;
         // A candidate longer than any block name can be is no block; nothing more can be found.
-        if (name.size() > kMaxMonikerName) {
+        if (size + length > kMaxMonikerName) {
             endedOnBlock = false;
             overlong = true;
             break;
         }
+        std::memcpy(name + size, segment, length);
+        size += length;
+        name[size] = '\0';
         // A dotted candidate is one whose first step is no block here: the container finds it only as
         // a full name under its own prefix, which names one of its own blocks, as its index would.
-        ZEQEOBlock* block = container->FindBlock(name.c_str());
+        ZEQEOBlock* block = container->FindBlock(name);
         if (block == nullptr) {
-            name.push_back('.');
+            name[size++] = '.';
             endedOnBlock = false;
             continue;
         }
@@ -534,9 +537,9 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
         if (hasKnown) {
             path.Append(known, true);
         } else {
-            path.Append(name, true);
+            path.AppendN(name, size, true);
         }
-        name.clear();
+        size = 0;
         found = true;
         endedOnBlock = true;
         if (*p == '\0') break;
@@ -555,8 +558,9 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
         // variable list finds it (by the block's prefix and the variable's name below it): without
         // walking the tree again from the top.
         if (*p == '\0') return S_OK;
-        name.assign(reachedPrefix).append(1, '.').append(p);
-        const int32_t index = owner->FindIndex(name.c_str()) - 1;
+        std::string full(reachedPrefix);
+        full.append(1, '.').append(p);
+        const int32_t index = owner->FindIndex(full.c_str()) - 1;
         const int32_t first = std::max(reached->GetFirstIndex() - 1, 0);
         const int32_t end = first + std::max(reached->GetCount(), 0);
         if (index >= first && index < end) return S_OK;

@@ -9,16 +9,74 @@
 // Lock order: automation-side locks, then the engine lock, then the engine's leaf locks (the event table,
 // the output devices, the active simulation), which are never held while anything else is taken.
 #pragma once
+#include <atomic>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
 #include "nuv_wrapper.h"
 
 namespace zeq {
 
+namespace lock_detail {
+
+// The engine lock: taken once by the outermost call of a thread, with the thread that holds it, how many
+// of its calls are inside, and the wrappers let go of meanwhile. Only the holder reads or writes `depth`
+// and `pending`; another thread reads `owner` only to learn that it is not the holder (a thread finds its
+// own id there only after storing it itself). `state` is the lock word: 0 free, 1 held, 2 held with
+// threads waiting. An engine call costs one atomic exchange in and one out, taken inline, and no
+// thread-local lookup.
+struct EngineLock {
+    std::atomic<uint32_t> state{0};
+    std::atomic<std::thread::id> owner{};
+    int depth = 0;
+    std::vector<INUVWrapper*> pending;
+
+    bool HeldBy(std::thread::id self) const { return owner.load(std::memory_order_relaxed) == self; }
+    bool HeldHere() const { return HeldBy(std::this_thread::get_id()); }
+    void Take(int levels, std::thread::id self = std::this_thread::get_id()) {
+        uint32_t free = 0;
+        if (!state.compare_exchange_strong(free, 1, std::memory_order_acquire, std::memory_order_relaxed)) Wait();
+        owner.store(self, std::memory_order_relaxed);
+        depth = levels;
+    }
+    // Lets go of the lock; then releases the wrappers let go of while it was held (their release may
+    // call the engine again).
+    void Leave() {
+        if (!pending.empty()) {
+            LeaveReleasing();
+            return;
+        }
+        owner.store(std::thread::id(), std::memory_order_relaxed);
+        if (state.exchange(0, std::memory_order_release) == 2) Wake();
+    }
+    void Wait();
+    void Wake();
+    void LeaveReleasing();
+};
+
+// The one lock of the library (out of line, so that code built into another module shares it).
+EngineLock& TheLock();
+
+}  // namespace lock_detail
+
 class EngineCall {
 public:
-    EngineCall();
-    ~EngineCall();
+    EngineCall() : lock_(lock_detail::TheLock()) {
+        const std::thread::id self = std::this_thread::get_id();
+        if (lock_.HeldBy(self))
+            ++lock_.depth;
+        else
+            lock_.Take(1, self);
+    }
+    ~EngineCall() {
+        if (--lock_.depth == 0) lock_.Leave();
+    }
     EngineCall(const EngineCall&) = delete;
     EngineCall& operator=(const EngineCall&) = delete;
+
+private:
+    lock_detail::EngineLock& lock_;
 };
 
 // Releases every level of the engine lock this thread holds, and takes them back when it goes. Anything

@@ -178,9 +178,9 @@ uint32_t NewVariableSerial() {
 // ---- Block ----
 
 Block::Block(Simulation* sim, Container* parent, const BlockDef& def)
-    : sim_(sim), parent_(parent), name_(def.name), type_(def.type),
-      prefix_(parent && !parent->Prefix().empty() ? parent->Prefix() + "." + def.name : def.name),
-      included_(def.included) {
+    : prefix_(parent && !parent->Prefix().empty() ? parent->Prefix() + "." + def.name : def.name),
+      name_at_(static_cast<uint32_t>(prefix_.Get().size() - def.name.size())), parent_(parent), sim_(sim),
+      type_(def.type), included_(def.included) {
     for (const ParamDef& p : def.params) params_.push_back(CopyParameter<Parameter>(p));
     for (const PortDef& p : def.ports) ports_.push_back(std::make_unique<Port>(this, p));
     if (def.aggregate) sub_ = std::make_unique<Container>(sim, this);
@@ -188,12 +188,22 @@ Block::Block(Simulation* sim, Container* parent, const BlockDef& def)
 
 Block::~Block() = default;
 
-void Block::SetPrefix(const std::string& parent_prefix) {
-    // The prefix handed out before stays readable: another thread may be reading it.
-    prefix_.Set(parent_prefix.empty() ? name_.Get() : parent_prefix + "." + name_.Get(), sim_->retired_texts_);
+void Block::SetFullName(std::string_view parent_prefix, std::string_view name) {
+    std::string full;
+    full.reserve(parent_prefix.size() + 1 + name.size());
+    if (!parent_prefix.empty()) full.append(parent_prefix).append(1, '.');
+    full.append(name);
+    // The prefix (and the name in it) handed out before stays readable: another thread may be reading it.
+    prefix_.Set(std::move(full), sim_->retired_texts_);
+    name_at_ = static_cast<uint32_t>(prefix_.Get().size() - name.size());
 }
 
-void Block::Rename(const std::string& name) { name_.Set(name, sim_->retired_texts_); }
+void Block::SetPrefix(const std::string& parent_prefix) { SetFullName(parent_prefix, LocalName()); }
+
+void Block::Rename(const std::string& name) {
+    const std::string& full = prefix_.Get();
+    SetFullName(std::string_view(full).substr(0, name_at_ > 0 ? name_at_ - 1 : 0), name);
+}
 
 void Block::Retire() {
     retired_ = true;

@@ -282,12 +282,30 @@ private:
 };
 
 class Block final : public ZEQEOBlock {
+    // What finding a block by name and reading its place reads, first, so that it shares a cache line
+    // with the vtable pointer: the full name (the local name is its last step, from `name_at_`), the
+    // sub-container and the layout.
+    HandedText prefix_;
+    uint32_t name_at_ = 0;
+
 public:
+    // Layout: 0-based offsets into the simulation's arrays.
+    int first_ = 0, count_ = 0;
+
+private:
+    std::unique_ptr<Container> sub_;
+    Container* parent_;
+
+public:
+    int eq_first_ = 0, eq_count_ = 0;
+    int own_vars_ = 0, own_eqns_ = 0;  // a plain block's own members
+
     Block(Simulation* sim, Container* parent, const BlockDef& def);
     ~Block();
+    // The local name, the end of the prefix: handed out as long as the prefix it is part of.
     const char* GetName() override {
         EngineCall call;
-        return name_.c_str();
+        return prefix_.c_str() + name_at_;
     }
     const char* GetTypeName() override {
         EngineCall call;
@@ -328,15 +346,14 @@ public:
     Container* Parent() const { return parent_; }
     Container* Sub() const { return sub_.get(); }
     const std::string& Prefix() const { return prefix_.Get(); }
-    const std::string& LocalName() const { return name_.Get(); }
+    std::string_view LocalName() const { return std::string_view(prefix_.Get()).substr(name_at_); }
     std::vector<Parameter>& Params() { return params_; }
     int FindParam(std::string_view name) const;
     std::vector<std::unique_ptr<Port>>& Ports() { return ports_; }
     void SetIncluded(bool on) { included_ = on; }
+    // Renames the block under the prefix it has (SetPrefix follows with the layout).
     void Rename(const std::string& name);
-    // Layout: 0-based offsets into the simulation's arrays.
-    int first_ = 0, count_ = 0, eq_first_ = 0, eq_count_ = 0;
-    int own_vars_ = 0, own_eqns_ = 0;  // a plain block's own members
+    // The prefix under `parent_prefix`, keeping the local name.
     void SetPrefix(const std::string& parent_prefix);
     // The block was removed from its container. It is kept (see Simulation::retired_blocks_) with an empty
     // layout, without wrappers, and takes no wrapper again; so are its ports and sub-container.
@@ -344,16 +361,15 @@ public:
     bool Retired() const { return retired_; }
 
 private:
+    // The prefix of the local name `name` under `parent_prefix`.
+    void SetFullName(std::string_view parent_prefix, std::string_view name);
+
     bool retired_ = false;
     Simulation* sim_;
-    Container* parent_;
-    HandedText name_;
     std::string type_;
-    HandedText prefix_;
     bool included_;
     std::vector<Parameter> params_;
     std::vector<std::unique_ptr<Port>> ports_;
-    std::unique_ptr<Container> sub_;
     WrapperSlot wrapper_;
 };
 
