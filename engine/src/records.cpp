@@ -617,6 +617,41 @@ ZEQEquationData::~ZEQEquationData() = default;
 bool ZEQEquationData::AttribId(const char* name, int* id) { return lookup_attr(kEqnAttrs, std::size(kEqnAttrs), name, id); }
 int ZEQEquationData::BaseType(int id) { return attr_type(kEqnAttrs, std::size(kEqnAttrs), id); }
 
+// Fills an equation record from the equation at a position, under an engine call its caller holds.
+struct ZEQEquationLoader {
+    static void Fill(ZEQEquationData& r, zeq::Simulation* sim, int pos) {
+        const zeq::Equation& e = sim->Eqns()[static_cast<size_t>(pos)];
+        if (r.mask.Contains(EA_NAME)) r.name_ = e.name;
+        r.residual_ = e.residual;
+        r.scale_ = e.Extras().scale;
+        r.shadow_ = e.Extras().shadow_price;
+        r.number_ = pos + 1;
+        r.loaded_ = true;
+    }
+    template <class T>
+    static void Column(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id, T* out,
+                       unsigned char* got) {
+        zeq::EngineCall call;
+        ZEQEquationData record;
+        record.mask.Add(id);
+        for (size_t i = 0; i < count; ++i) {
+            zeq::Simulation* sim = nullptr;
+            const int pos = eqn_position(container, block, static_cast<int>(indexes[i]), &sim);
+            got[i] = 0;
+            if (pos < 0) continue;
+            Fill(record, sim, pos);
+            if constexpr (std::is_same_v<T, std::string>) {
+                const char* text = nullptr;
+                if (!record.GetValue(id, text)) continue;
+                out[i].assign(text ? text : "");
+            } else {
+                if (!record.GetValue(id, out[i])) continue;
+            }
+            got[i] = 1;
+        }
+    }
+};
+
 bool ZEQEquationData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool) {
     zeq::EngineCall call;
     loaded_ = false;
@@ -624,14 +659,21 @@ bool ZEQEquationData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     zeq::Simulation* sim = nullptr;
     int pos = eqn_position(container, block, index, &sim);
     if (pos < 0) return false;
-    const zeq::Equation& e = sim->Eqns()[static_cast<size_t>(pos)];
-    if (mask.Contains(EA_NAME)) name_ = e.name;
-    residual_ = e.residual;
-    scale_ = e.Extras().scale;
-    shadow_ = e.Extras().shadow_price;
-    number_ = pos + 1;
-    loaded_ = true;
+    ZEQEquationLoader::Fill(*this, sim, pos);
     return true;
+}
+
+void ZEQEquationData::LoadColumn(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id,
+                                 double* out, unsigned char* got) {
+    ZEQEquationLoader::Column(container, block, indexes, count, id, out, got);
+}
+void ZEQEquationData::LoadColumn(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id,
+                                 int* out, unsigned char* got) {
+    ZEQEquationLoader::Column(container, block, indexes, count, id, out, got);
+}
+void ZEQEquationData::LoadColumn(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id,
+                                 std::string* out, unsigned char* got) {
+    ZEQEquationLoader::Column(container, block, indexes, count, id, out, got);
 }
 
 int ZEQEquationData::Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool) {

@@ -190,6 +190,13 @@ public:
     static int BaseType(int id);
 
     bool Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool flag = true);
+    // One attribute of many equations in one engine call, as ZEQVariableData::LoadColumn reads variables.
+    static void LoadColumn(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id,
+                           double* out, unsigned char* got);
+    static void LoadColumn(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id,
+                           int* out, unsigned char* got);
+    static void LoadColumn(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id,
+                           std::string* out, unsigned char* got);
     int Commit(ZEQEOCntr* container, ZEQEOBlock* block, int index, bool flag = true);
     bool GetValue(int id, double& out) const;
     bool GetValue(int id, int& out) const;
@@ -198,6 +205,7 @@ public:
     bool SetValue(int id, double value);
 
 private:
+    friend struct ZEQEquationLoader;
     std::string name_;
     double residual_ = 0, scale_ = 1, shadow_ = 0;
     int number_ = 0;

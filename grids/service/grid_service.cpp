@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <unordered_map>
 
 #include "block.h"
@@ -77,15 +78,69 @@ void SetMask(ZEQAttribMask& mask, const std::vector<int>& ids) {
     for (int id : ids) mask.Add(id);
 }
 
-// One key's column of variable cells, read in one engine call. Rows whose variable does not load (empty
-// rows, indexes outside the collection, variables gone) take the not-set value of the attribute.
-template <class T>
-void LoadVariableColumn(std::vector<T>& cells, ZEQEOCntr* container, ZEQEOBlock* block, const std::vector<LONG>& rows,
-                        LONG count, int id, const T& not_set) {
+// One key's column of cells, read in one engine call. Rows that do not load (empty rows, indexes outside
+// the collection, members gone) take `missing`.
+template <class Record, class T>
+void LoadKeyColumn(std::vector<T>& cells, ZEQEOCntr* container, ZEQEOBlock* block, const std::vector<LONG>& rows,
+                   LONG count, int id, const T& missing) {
     std::vector<unsigned char> got(rows.size());
-    ZEQVariableData::LoadColumn(container, block, rows.data(), rows.size(), id, cells.data(), got.data());
+    Record::LoadColumn(container, block, rows.data(), rows.size(), id, cells.data(), got.data());
     for (size_t r = 0; r < rows.size(); ++r)
-        if (!got[r] || rows[r] < 1 || rows[r] > count) cells[r] = not_set;
+        if (!got[r] || rows[r] < 1 || rows[r] > count) cells[r] = missing;
+}
+
+// What a row that does not load sorts with: a variable row takes the not-set value of the attribute (false
+// when a not-set record has none, nor then has any variable); any other row the column's initial cell.
+template <class Record, class T>
+bool MissingCell(int id, T& out) {
+    out = T{};
+    if constexpr (std::is_same_v<Record, ZEQVariableData>) {
+        ZEQVariableData not_set;
+        not_set.mask.Add(id);
+        not_set.SetNotSet();
+        if constexpr (std::is_same_v<T, std::string>) {
+            const char* text = nullptr;
+            if (!not_set.GetValue(id, text)) return false;
+            out = text ? text : "";
+            return true;
+        } else {
+            return not_set.GetValue(id, out);
+        }
+    }
+    return true;
+}
+
+// The key columns of a grid over variables or equations, each read in one engine call.
+template <class Record>
+void LoadKeyColumns(GridSortTable& table, ZEQEOCntr* container, ZEQEOBlock* block, const std::vector<LONG>& rows,
+                    LONG count, const std::vector<int>& ids, const std::vector<int>& types) {
+    for (size_t k = 0; k < ids.size(); ++k) {
+        const int key = static_cast<int>(k), id = ids[k];
+        switch (types[k]) {
+            case ZEQ_TYPE_DOUBLE: {
+                double missing = 0;
+                if (MissingCell<Record>(id, missing))
+                    LoadKeyColumn<Record>(table.Doubles(key), container, block, rows, count, id, missing);
+                break;
+            }
+            case ZEQ_TYPE_INT: {
+                int missing = 0;
+                if (MissingCell<Record>(id, missing))
+                    LoadKeyColumn<Record>(table.Ints(key), container, block, rows, count, id, missing);
+                break;
+            }
+            case ZEQ_TYPE_TEXT:
+            case ZEQ_TYPE_ENUM: {
+                std::string missing;
+                if (!MissingCell<Record>(id, missing)) break;
+                std::vector<std::string>& texts = table.Texts(key);
+                LoadKeyColumn<Record>(texts, container, block, rows, count, id, missing);
+                for (std::string& text : texts) text.resize(strnlen(text.c_str(), GridSortTable::kMaxText));
+                break;
+            }
+            default: break;
+        }
+    }
 }
 
 }  // namespace
@@ -419,35 +474,10 @@ void CoNUVGrid<Kind>::LoadCells(GridSortTable& table, const std::vector<int>& id
     ZEQEOCntr* container = own ? own : owner_->GetParentContainer();
     ZEQEOBlock* block = own ? nullptr : owner_->GetEngineBlock();
     if constexpr (Kind == MemberKind::Variables) {
-        for (int k = 0; k < keys; ++k) {
-            const int id = ids[static_cast<size_t>(k)];
-            ZEQVariableData not_set;
-            not_set.mask.Add(id);
-            not_set.SetNotSet();
-            // A value a not-set record lacks is one no variable gives: the key then holds no cells.
-            switch (types[static_cast<size_t>(k)]) {
-                case ZEQ_TYPE_DOUBLE: {
-                    double d = 0;
-                    if (not_set.GetValue(id, d)) LoadVariableColumn(table.Doubles(k), container, block, rows_, n, id, d);
-                    break;
-                }
-                case ZEQ_TYPE_INT: {
-                    int i = 0;
-                    if (not_set.GetValue(id, i)) LoadVariableColumn(table.Ints(k), container, block, rows_, n, id, i);
-                    break;
-                }
-                case ZEQ_TYPE_TEXT:
-                case ZEQ_TYPE_ENUM: {
-                    const char* t = nullptr;
-                    if (!not_set.GetValue(id, t)) break;
-                    std::vector<std::string>& texts = table.Texts(k);
-                    LoadVariableColumn(texts, container, block, rows_, n, id, std::string(t ? t : ""));
-                    for (std::string& text : texts) text.resize(strnlen(text.c_str(), GridSortTable::kMaxText));
-                    break;
-                }
-                default: break;
-            }
-        }
+        LoadKeyColumns<ZEQVariableData>(table, container, block, rows_, n, ids, types);
+        return;
+    } else if constexpr (Kind == MemberKind::Equations) {
+        LoadKeyColumns<ZEQEquationData>(table, container, block, rows_, n, ids, types);
         return;
     }
     // Parameter values of any type: gathered first, since one column holds cells of one type.
@@ -461,11 +491,7 @@ void CoNUVGrid<Kind>::LoadCells(GridSortTable& table, const std::vector<int>& id
         // A row that does not load sorts with the values a fresh record holds, never with a previous row's.
         // Parameters and ports load through the engine block, as the collection shows them, also for a
         // hierarchy block that has a container of its own.
-        if constexpr (Kind == MemberKind::Equations) {
-            ZEQEquationData record;
-            SetMask(record.mask, ids);
-            if (in_range && record.Load(container, block, index)) put(record);
-        } else if constexpr (Kind == MemberKind::Ports) {
+        if constexpr (Kind == MemberKind::Ports) {
             ZEQPortData record;
             SetMask(record.mask, ids);
             if (in_range && record.Load(owner_->GetEngineBlock(), static_cast<int>(index))) put(record);

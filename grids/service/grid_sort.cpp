@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 namespace nuv::grid {
@@ -123,9 +124,10 @@ struct alignas(16) KeyedRow {
 // cache line: the sift-down fetches the lines three levels below where it stands while it compares.
 class KeyHeap {
 public:
-    explicit KeyHeap(size_t n) : storage_(n + 1 + kPerLine) {
-        const size_t misalign = reinterpret_cast<uintptr_t>(storage_.data()) % kLine / sizeof(KeyedRow);
-        at_ = storage_.data() + (misalign ? kPerLine - misalign : 0);
+    // Entries are written before they are read: the storage starts uninitialised.
+    explicit KeyHeap(size_t n) : storage_(new KeyedRow[n + 1 + kPerLine]) {
+        const size_t misalign = reinterpret_cast<uintptr_t>(storage_.get()) % kLine / sizeof(KeyedRow);
+        at_ = storage_.get() + (misalign ? kPerLine - misalign : 0);
     }
     KeyedRow& operator[](size_t i) { return at_[i]; }
 
@@ -157,7 +159,7 @@ public:
 private:
     static constexpr size_t kLine = 64;
     static constexpr size_t kPerLine = kLine / sizeof(KeyedRow);
-    std::vector<KeyedRow> storage_;
+    std::unique_ptr<KeyedRow[]> storage_;
     KeyedRow* at_;
 };
 

@@ -134,10 +134,42 @@ TEST(VariableRecord, CommitWritesOnlyWhatWasSetAndMarksModified) {
     EXPECT_EQ(sim->Vars()[1].modified, 0u);
 }
 
-// A column read gives, row by row, what a record loaded from that row gives, for every attribute in every
-// form: quantities in each variable's own unit, extras, enumerations, and rows that do not load (left as
-// they were), through the container and through a block.
-TEST(VariableRecord, ColumnReadsGiveWhatRecordsLoadedRowByRowGive) {
+// Column reads of `ids` over `indexes` against records loaded row by row: in every form (number, integer,
+// text) a row gives what GetValue on its record gives, and a row that does not load is left as it was.
+template <class Record>
+void ExpectColumnsAsRecords(ZEQEOCntr* container, ZEQEOBlock* block, const std::vector<LONG>& indexes,
+                            const std::vector<int>& ids) {
+    const size_t n = indexes.size();
+    for (int id : ids) {
+        SCOPED_TRACE(id);
+        std::vector<double> numbers(n, -7.5);
+        std::vector<int> ints(n, -7);
+        std::vector<std::string> texts(n, "as it was");
+        std::vector<unsigned char> got_number(n, 9), got_int(n, 9), got_text(n, 9);
+        Record::LoadColumn(container, block, indexes.data(), n, id, numbers.data(), got_number.data());
+        Record::LoadColumn(container, block, indexes.data(), n, id, ints.data(), got_int.data());
+        Record::LoadColumn(container, block, indexes.data(), n, id, texts.data(), got_text.data());
+        for (size_t r = 0; r < n; ++r) {
+            SCOPED_TRACE(r);
+            Record record;
+            record.mask.Set(id);
+            const bool loaded = record.Load(container, block, static_cast<int>(indexes[r]), true);
+            double number = -7.5;
+            int integer = -7;
+            const char* text = nullptr;
+            EXPECT_EQ(got_number[r], loaded && record.GetValue(id, number));
+            EXPECT_EQ(got_int[r], loaded && record.GetValue(id, integer));
+            EXPECT_EQ(got_text[r], loaded && record.GetValue(id, text));
+            EXPECT_EQ(numbers[r], number);
+            EXPECT_EQ(ints[r], integer);
+            EXPECT_EQ(texts[r], text ? text : "as it was");
+        }
+    }
+}
+
+// Every variable attribute: quantities in each variable's own unit, extras, enumerations; equations'
+// residuals, scales and shadow prices; through the container and through a block.
+TEST(Records, ColumnReadsGiveWhatRecordsLoadedRowByRowGive) {
     auto sim = Small();
     ZEQEOCntr* fs = sim->GetFlowsheet();
     ZEQVariableData extras;
@@ -148,41 +180,34 @@ TEST(VariableRecord, ColumnReadsGiveWhatRecordsLoadedRowByRowGive) {
     for (int id : {VA_BOUND, VA_QUALITY, VA_MARKED, VA_HOMO_PARAM, VA_RAMPED, VA_CONN_TYPE})
         ASSERT_TRUE(extras.SetValue(id, 1)) << id;
     ASSERT_EQ(extras.Commit(fs, nullptr, 1, true), 0);
-    const char* const names[] = {"NAME", "VALUE", "LOWER", "UPPER", "STEP", "INTSCALE", "SCALE", "SBWEIGHT",
-                                 "INITIAL", "UOM", "BOUND", "MARKED", "MODIFIED", "ACTIVE_BOUND", "SHADOW_PRICE",
-                                 "QUALITY", "BASEUOM", "PHYSICAL_TYPE_ID", "HOMO_PARAM", "HOMO_TARGET",
-                                 "DESCRIPTION", "VARIABLE_TYPE", "PROFILE", "THRESHOLD", "RAMPED", "CHANGE", "SPEC",
-                                 "PHYSICAL_TYPE", "UNIT_ENTRY", "NUMBER", "CONN_TYPE"};
+    std::vector<int> ids;
+    for (const char* name : {"NAME", "VALUE", "LOWER", "UPPER", "STEP", "INTSCALE", "SCALE", "SBWEIGHT", "INITIAL",
+                             "UOM", "BOUND", "MARKED", "MODIFIED", "ACTIVE_BOUND", "SHADOW_PRICE", "QUALITY",
+                             "BASEUOM", "PHYSICAL_TYPE_ID", "HOMO_PARAM", "HOMO_TARGET", "DESCRIPTION",
+                             "VARIABLE_TYPE", "PROFILE", "THRESHOLD", "RAMPED", "CHANGE", "SPEC", "PHYSICAL_TYPE",
+                             "UNIT_ENTRY", "NUMBER", "CONN_TYPE"}) {
+        ASSERT_TRUE(ZEQVariableData::AttribId(name, &ids.emplace_back())) << name;
+    }
     const std::vector<LONG> indexes = {3, 1, 0, 2, 4, -999, 1};
-    const size_t n = indexes.size();
     for (ZEQEOBlock* block : {static_cast<ZEQEOBlock*>(nullptr), fs->GetBlock(1)}) {
-        for (const char* name : names) {
-            SCOPED_TRACE(std::string(name) + (block ? " in the block" : " in the container"));
-            int id = 0;
-            ASSERT_TRUE(ZEQVariableData::AttribId(name, &id));
-            std::vector<double> numbers(n, -7.5);
-            std::vector<int> ints(n, -7);
-            std::vector<std::string> texts(n, "as it was");
-            std::vector<unsigned char> got_number(n, 9), got_int(n, 9), got_text(n, 9);
-            ZEQVariableData::LoadColumn(fs, block, indexes.data(), n, id, numbers.data(), got_number.data());
-            ZEQVariableData::LoadColumn(fs, block, indexes.data(), n, id, ints.data(), got_int.data());
-            ZEQVariableData::LoadColumn(fs, block, indexes.data(), n, id, texts.data(), got_text.data());
-            for (size_t r = 0; r < n; ++r) {
-                SCOPED_TRACE(r);
-                ZEQVariableData record;
-                record.mask.Set(id);
-                const bool loaded = record.Load(fs, block, static_cast<int>(indexes[r]), true);
-                double number = -7.5;
-                int integer = -7;
-                const char* text = nullptr;
-                EXPECT_EQ(got_number[r], loaded && record.GetValue(id, number));
-                EXPECT_EQ(got_int[r], loaded && record.GetValue(id, integer));
-                EXPECT_EQ(got_text[r], loaded && record.GetValue(id, text));
-                EXPECT_EQ(numbers[r], number);
-                EXPECT_EQ(ints[r], integer);
-                EXPECT_EQ(texts[r], text ? text : "as it was");
-            }
-        }
+        SCOPED_TRACE(block ? "variables in the block" : "variables in the container");
+        ExpectColumnsAsRecords<ZEQVariableData>(fs, block, indexes, ids);
+    }
+
+    auto eqns = ModelBuilder().Block("A").Var("X", 2).Var("Y", 0).Eqn("E", "Y = 2 * X").Eqn("F", "X = 3")
+        .Block("B").Var("Z", 1).Eqn("G", "Z = 5").Create();
+    ZEQEOCntr* efs = eqns->GetFlowsheet();
+    ZEQEquationData scaled;
+    scaled.mask.Set(0x7fffffff);
+    ASSERT_TRUE(scaled.Load(efs, nullptr, 2));
+    ASSERT_TRUE(scaled.SetValue(EA_SCALE, 4));
+    ASSERT_TRUE(scaled.SetValue(EA_SHADOW_PRICE, -1.5));
+    ASSERT_EQ(scaled.Commit(efs, nullptr, 2), 0);
+    const std::vector<LONG> equations = {3, 2, 0, 1, 4, -999};
+    for (ZEQEOBlock* block : {static_cast<ZEQEOBlock*>(nullptr), efs->GetBlock(1)}) {
+        SCOPED_TRACE(block ? "equations in the block" : "equations in the container");
+        ExpectColumnsAsRecords<ZEQEquationData>(efs, block, equations,
+                                                {EA_NAME, EA_VALUE, EA_SCALE, EA_SHADOW_PRICE, EA_NUMBER});
     }
 }
 

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <thread>
 #include <tuple>
+#include <type_traits>
 
 #include "late_bound.h"
 #include "safe_arrays.h"
@@ -540,27 +541,32 @@ TEST_F(GridTest, NaNSortsAsOneValueAfterEveryNumber) {
 }
 
 // The rows sorted as the grid sorted them when it loaded one record per row: cells of each key by its base
-// type, the not-set values for rows that do not load, then the table's heap sort.
+// type (a variable row that does not load with the not-set values, any other such row with none), then the
+// table's heap sort.
+template <class Record>
 std::vector<LONG> RowByRowOrder(ZEQEOCntr* container, ZEQEOBlock* block, std::vector<LONG> rows, LONG count,
                                 const std::vector<std::string>& keys, const std::vector<LONG>& ascending) {
     const int n = static_cast<int>(rows.size());
     nuv::grid::GridSortTable table(n, static_cast<int>(keys.size()));
     std::vector<int> ids(keys.size());
     for (size_t k = 0; k < keys.size(); ++k) {
-        EXPECT_TRUE(ZEQVariableData::AttribId(keys[k].c_str(), &ids[k]));
+        EXPECT_TRUE(Record::AttribId(keys[k].c_str(), &ids[k]));
         table.SetAscending(static_cast<int>(k), k >= ascending.size() || ascending[k] != 0);
     }
     for (int r = 0; r < n; ++r) {
-        ZEQVariableData record;
+        Record record;
         for (int id : ids) record.mask.Add(id);
         const LONG index = rows[static_cast<size_t>(r)];
-        if (index < 1 || index > count || !record.Load(container, block, index, true)) record.SetNotSet();
+        if (index < 1 || index > count || !record.Load(container, block, index, true)) {
+            if constexpr (!std::is_same_v<Record, ZEQVariableData>) continue;
+            else record.SetNotSet();
+        }
         for (size_t k = 0; k < ids.size(); ++k) {
             const int key = static_cast<int>(k);
             double d = 0;
             int i = 0;
             const char* t = nullptr;
-            switch (ZEQVariableData::BaseType(ids[k])) {
+            switch (Record::BaseType(ids[k])) {
                 case ZEQ_TYPE_DOUBLE: if (record.GetValue(ids[k], d)) table.SetDouble(key, r, d); break;
                 case ZEQ_TYPE_INT: if (record.GetValue(ids[k], i)) table.SetInt(key, r, i); break;
                 default: if (record.GetValue(ids[k], t)) table.SetText(key, r, t); break;
@@ -572,21 +578,25 @@ std::vector<LONG> RowByRowOrder(ZEQEOCntr* container, ZEQEOBlock* block, std::ve
 }
 
 // Key columns read in one engine call order the rows exactly as records loaded row by row did, ties
-// included, for a grid over the flowsheet, over a block and over a hierarchy block, with an empty row and a
-// row showing another variable: numbers in their own units with ties and NaN, enumerations and texts
-// (long descriptions equal over their first 1,024 characters), integers, and a key on which every row ties.
+// included, for grids over the flowsheet, over a block and over a hierarchy block. Variables, with an empty
+// row and a row showing another variable: numbers in their own units with ties and NaN, enumerations and
+// texts (long descriptions equal over their first 1,024 characters), integers, and a key on which every
+// row ties. Equations: names, residuals that all tie, numbers.
 TEST_F(GridTest, KeyColumnsOrderRowsAsRecordsLoadedRowByRow) {
     zeq::testing::ModelBuilder m;
     const std::string shared(1024, 'd');
     m.Block("P");
     for (int i = 0; i < 40; ++i) {
         const double value = i % 9 == 4 ? NAN : (i * 7) % 5;
-        m.Var("V" + std::to_string(i), value, i % 3 == 0 ? SPEC_CONST : SPEC_CALC, i % 2 ? "TEMPERATURE" : "",
+        const std::string name = "V" + std::to_string(i);
+        m.Var(name, value, i % 3 == 0 ? SPEC_CONST : SPEC_CALC, i % 2 ? "TEMPERATURE" : "",
               i % 4 == 1 ? "F" : i % 2 ? "C" : "");
         if (i % 6 == 0) m.Bounds(-i, i % 4);
         if (i % 5 == 0) m.Describe(shared + (i % 10 ? "b" : "a"));
+        if (i % 4 == 0) m.Eqn("E" + std::to_string(39 - i), name + " = 1");
     }
-    m.Hierarchy("H").Block("C").Var("X", 3).Var("Y", 1).ContainerVar("Z", 3).EndHierarchy();
+    m.Hierarchy("H").Block("C").Var("X", 3).Var("Y", 1).Eqn("XE", "X = 3").Eqn("YE", "Y = 1");
+    m.ContainerVar("Z", 3).ContainerEqn("ZE", "Z = 3").EndHierarchy();
     Open(m.Create());
     ZEQEOCntr* fs = sim_->GetFlowsheet();
     ZEQEOBlock* p = fs->FindBlock("P");
@@ -596,16 +606,18 @@ TEST_F(GridTest, KeyColumnsOrderRowsAsRecordsLoadedRowByRow) {
         ZEQEOCntr* container;
         ZEQEOBlock* block;
     } owners[] = {{"", fs, nullptr}, {"P", fs, p}, {"H", h, nullptr}};
-    const std::pair<std::vector<std::string>, std::vector<LONG>> key_sets[] = {
+    using Keys = std::pair<std::vector<std::string>, std::vector<LONG>>;
+    const Keys variable_keys[] = {
         {{"VALUE"}, {0}},         {{"VALUE"}, {1}},          {{"SPEC", "VALUE"}, {1, 0}},
         {{"UOM", "NAME"}, {0}},   {{"DESCRIPTION"}, {1}},    {{"LOWER", "UPPER"}, {1, 0}},
         {{"NUMBER"}, {0}},        {{"BOUND"}, {1}},          {{"MARKED", "PHYSICAL_TYPE_ID"}, {0, 1}},
     };
+    const Keys equation_keys[] = {{{"NAME"}, {1}}, {{"VALUE"}, {0}}, {{"VALUE", "NUMBER"}, {1, 0}}};
     for (const auto& owner : owners) {
         CComPtr<INUVGridService> grid = Grid(owner.owner, MemberKind::Variables);
         ASSERT_TRUE(grid);
         const LONG count = CountOf(Collection(owner.owner, MemberKind::Variables));
-        for (const auto& [keys, ascending] : key_sets) {
+        for (const auto& [keys, ascending] : variable_keys) {
             SCOPED_TRACE(std::string(owner.owner) + " " + keys[0]);
             ASSERT_EQ(grid->Prepare(), S_OK);
             std::vector<LONG> rows(static_cast<size_t>(count));
@@ -619,7 +631,30 @@ TEST_F(GridTest, KeyColumnsOrderRowsAsRecordsLoadedRowByRow) {
             for (size_t i = 0; i < rows.size(); ++i) positions[i] = static_cast<LONG>(i + 1);
             CComVariant shown;
             ASSERT_EQ(grid->GetPositionIndices(IntArray(positions), &shown), S_OK);
-            EXPECT_EQ(Ints(shown), RowByRowOrder(owner.container, owner.block, rows, count, keys, ascending));
+            EXPECT_EQ(Ints(shown),
+                      RowByRowOrder<ZEQVariableData>(owner.container, owner.block, rows, count, keys, ascending));
+        }
+        CComPtr<INUVGridService> equations = Grid(owner.owner, MemberKind::Equations);
+        ASSERT_TRUE(equations);
+        const LONG eq_count = CountOf(Collection(owner.owner, MemberKind::Equations));
+        std::vector<LONG> rows(static_cast<size_t>(eq_count));
+        for (LONG i = 0; i < eq_count; ++i) rows[static_cast<size_t>(i)] = i + 1;
+        for (const auto& [keys, ascending] : equation_keys) {
+            SCOPED_TRACE(std::string(owner.owner) + " equations " + keys[0]);
+            ASSERT_EQ(equations->Prepare(), S_OK);
+            SortOn(equations, keys, ascending);
+            // Equation grids translate no positions: the names they show give the order.
+            std::vector<std::string> expected;
+            for (LONG index : RowByRowOrder<ZEQEquationData>(owner.container, owner.block, rows, eq_count, keys,
+                                                             ascending)) {
+                ZEQEquationData record;
+                record.mask.Set(EA_NAME);
+                ASSERT_TRUE(record.Load(owner.container, owner.block, index));
+                const char* name = nullptr;
+                ASSERT_TRUE(record.GetValue(EA_NAME, name));
+                expected.push_back(name);
+            }
+            EXPECT_EQ(Column(Matrix(equations, {"NAME"}), 1), expected);
         }
     }
 }
