@@ -362,6 +362,25 @@ void FIValue::AppendChar(char c) {
 }
 
 void FIValue::AppendBytes(const char* text, size_t n, bool quote, bool escape) {
+    // Most appends, as a path is built step by step: a name of no delimiter (or text not to be quoted)
+    // from elsewhere, to heap text with room for it. Copied straight in.
+    if (tag_ == kHeapText && !escape && n > 0) {
+        char* data = u_.heap.data;
+        const size_t length = u_.heap.length;
+        const auto at = reinterpret_cast<uintptr_t>(text);
+        const auto base = reinterpret_cast<uintptr_t>(data);
+        bool plain = length + n < u_.heap.capacity && (at < base || at >= base + u_.heap.capacity);
+        if (plain && quote) {
+            plain = !(n == 1 && text[0] == '*');
+            for (size_t i = 0; i < n && plain; ++i) plain = !IsDelimiter(text[i]);
+        }
+        if (plain) {
+            std::memcpy(data + length, text, n);
+            data[length + n] = '\0';
+            u_.heap.length = length + n;
+            return;
+        }
+    }
     // Appending a value to itself: its storage changes (to the heap, or grows) before the copy.
     if (n > 0 && IsText()) {
         auto at = reinterpret_cast<uintptr_t>(text);

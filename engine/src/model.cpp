@@ -709,6 +709,7 @@ void Simulation::BuildFrom(const ModelDef& def, DefReleaser* release) {
     size_t nvars = 0, neqns = 0;
     count_members(def.flowsheet, nvars, neqns);
     vars_.reserve(nvars);
+    AdviseHugePages(vars_.data(), nvars * sizeof(Variable));
     eqns_.reserve(neqns);
     BuildMembers(flowsheet_.get(), def.flowsheet, vars_, eqns_, release);
     for (const SolverDef& s : def.solvers) solvers_.push_back(std::make_unique<Solver>(s));
@@ -732,7 +733,11 @@ void Container::IndexBlocks() {
     if (blocks_.empty()) return;
     size_t size = 8;
     while (size < blocks_.size() * 2) size <<= 1;
-    block_index_.resize(size);
+    std::vector<BlockSlot> fresh;
+    fresh.reserve(size);
+    AdviseHugePages(fresh.data(), size * sizeof(BlockSlot));
+    fresh.resize(size);
+    block_index_.swap(fresh);
     const size_t mask = size - 1;
     for (size_t p = 0; p < blocks_.size(); ++p) {
         Block* b = blocks_[p].get();

@@ -1,11 +1,32 @@
 #include "names.h"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace zeq {
+
+void AdviseHugePages(const void* data, size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+    if (bytes < 2 * kHuge) return;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHuge - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
 
 void NameIndex::Rebuild(int count, const NameOf& name_of) {
     size_t size = 16;
     while (size < static_cast<size_t>(count) * 2) size <<= 1;
-    slots_.assign(size, kEmpty);
+    std::vector<uint64_t> fresh;
+    fresh.reserve(size);
+    AdviseHugePages(fresh.data(), size * sizeof(uint64_t));
+    fresh.assign(size, kEmpty);
+    slots_.swap(fresh);
     count_ = count;
     size_t mask = size - 1;
     for (int p = 0; p < count; ++p) {
@@ -23,7 +44,11 @@ void NameIndex::Rebuild(int count, const NameOf& name_of) {
 }
 
 void NameIndex::Grow() {
-    std::vector<uint64_t> old(slots_.size() < 8 ? 16 : slots_.size() * 2, kEmpty);
+    const size_t size = slots_.size() < 8 ? 16 : slots_.size() * 2;
+    std::vector<uint64_t> old;
+    old.reserve(size);
+    AdviseHugePages(old.data(), size * sizeof(uint64_t));
+    old.assign(size, kEmpty);
     old.swap(slots_);
     size_t mask = slots_.size() - 1;
     for (uint64_t slot : old) {

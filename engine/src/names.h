@@ -1,5 +1,6 @@
 // Case-insensitive names: hashing, comparison and an allocation-free index from name to position.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -42,6 +43,11 @@ struct CaselessEqual {
     using is_transparent = void;
     bool operator()(std::string_view a, std::string_view b) const { return iequals(a, b); }
 };
+
+// Asks the system to back a large table, not yet written, with huge pages: lookups at random places in
+// it then do not each miss the address translation cache. Nothing for small tables, nor where the system
+// takes no such advice.
+void AdviseHugePages(const void* data, size_t bytes);
 
 // Open-addressing table of positions 0..n-1 whose names come from a caller's accessor; lookups allocate
 // nothing. Rebuilt after every structural change, or grown one position at a time with Add. A slot keeps
