@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "names.h"
 
@@ -226,13 +227,36 @@ std::span<const double> Expr::Nums() const {
                                                           [](const Op& op) { return op.kind == Op::Num; }))};
 }
 
-bool ParseExpr(std::string_view text, const Resolver& resolve, Expr& out, std::string& error) {
-    out = Expr{};
-    Parser::Built built;
+namespace {
+// Parses text into the calling thread's scratch lists (a model compiles a million expressions: their lists
+// are not allocated each time), or into lists of its own when a resolver parses an expression itself.
+template <class Done>
+bool ParseWith(std::string_view text, const Resolver& resolve, std::string& error, Done&& done) {
+    thread_local Parser::Built scratch;
+    thread_local bool busy = false;
+    Parser::Built own;
+    Parser::Built& built = busy ? own : scratch;
+    struct Claim {
+        bool was;
+        ~Claim() { busy = was; }
+    } claim{std::exchange(busy, true)};
+    built.code.clear();
+    built.nums.clear();
+    built.vars.clear();
     Parser p(text, resolve, built);
     if (!p.Run(error)) return false;
-    out = Expr(built.code, built.nums, built.vars);
+    done(built);
     return true;
+}
+}  // namespace
+
+bool ParseExpr(std::string_view text, const Resolver& resolve, Expr& out, std::string& error) {
+    out = Expr{};
+    return ParseWith(text, resolve, error, [&](const Parser::Built& built) { out = Expr(built.code, built.nums, built.vars); });
+}
+
+bool CheckExpr(std::string_view text, const Resolver& resolve, std::string& error) {
+    return ParseWith(text, resolve, error, [](const Parser::Built&) {});
 }
 
 bool SplitEquation(std::string_view text, std::string_view& lhs, std::string_view& rhs) {

@@ -54,6 +54,8 @@ using Resolver = std::function<int(std::string_view)>;
 
 // Parses text into out; false with a message in error.
 bool ParseExpr(std::string_view text, const Resolver& resolve, Expr& out, std::string& error);
+// Parses text as ParseExpr does, for its errors only.
+bool CheckExpr(std::string_view text, const Resolver& resolve, std::string& error);
 // Splits "lhs = rhs" at the top-level '='; false when there is none.
 bool SplitEquation(std::string_view text, std::string_view& lhs, std::string_view& rhs);
 

@@ -826,16 +826,28 @@ int Simulation::FindVarIn(Container* c, std::string_view name) const {
     return -1;
 }
 
+namespace {
+constexpr int kScannedBlockSize = 32;
+}  // namespace
+
 void Simulation::CompileEquation(Equation& eq) {
     eq.compiled = false;
     eq.target = -1;
     eq.lhs.reset();
     eq.SetExtra(&EquationExtras::error, std::string());
-    std::string block_prefix = eq.owner ? eq.owner->Prefix() : std::string();
+    const std::string* block_prefix = eq.owner ? &eq.owner->Prefix() : nullptr;
     Container* c = eq.container ? eq.container : flowsheet_.get();
     Resolver resolve = [&](std::string_view n) -> int {
-        if (!block_prefix.empty()) {
-            int p = FindVar(block_prefix + "." + std::string(n));
+        if (block_prefix && !block_prefix->empty()) {
+            // A reused buffer: a model compiles a million equations.
+            thread_local std::string full;
+            full.assign(*block_prefix).append(".").append(n);
+            // A small block's own variables lie together: while every full name is different, the name is
+            // looked for among them before the index, which would fetch a slot from anywhere in its table.
+            if (eq.owner->own_vars_ <= kScannedBlockSize && var_index_.Distinct())
+                for (int p = eq.owner->first_, end = p + eq.owner->own_vars_; p < end; ++p)
+                    if (iequals(vars_[static_cast<size_t>(p)].name, full)) return p;
+            int p = FindVar(full);
             if (p >= 0) return p;
         }
         int p = FindVarIn(c, n);

@@ -64,7 +64,11 @@ bool tokenize(std::string_view line, std::vector<std::string>& out, std::string&
                     return false;
                 }
             } else {
-                word += line[i++];
+                size_t run = i;
+                while (run < line.size() && line[run] != ' ' && line[run] != '\t' && line[run] != '\r' && line[run] != '"')
+                    ++run;
+                word.append(line.substr(i, run - i));
+                i = run;
             }
         }
         span.end = i;
@@ -277,6 +281,23 @@ struct ListIndex {
             (*list)[static_cast<size_t>(at)] = std::move(list->back());
             list->pop_back();
         }
+    }
+};
+
+// The name indexes of a parsed block's variables and of its blocks, kept from the parse for the check that
+// follows it; kids[i] stands for the block's blocks[i].
+struct NameTree {
+    NameIndex vars, blocks;
+    std::vector<NameTree> kids;
+
+    // For a block the parse did not index (the members a hierarchy block takes from its type).
+    static NameTree Of(const BlockDef& b) {
+        NameTree t;
+        t.vars.Rebuild(static_cast<int>(b.vars.size()), [&b](int p) { return std::string_view(b.vars[static_cast<size_t>(p)].name); });
+        t.blocks.Rebuild(static_cast<int>(b.blocks.size()),
+                         [&b](int p) { return std::string_view(b.blocks[static_cast<size_t>(p)].name); });
+        for (const BlockDef& c : b.blocks) t.kids.push_back(Of(c));
+        return t;
     }
 };
 
@@ -518,11 +539,19 @@ struct Parser {
     }
 
     // Body of a block, hierarchy, type or the flowsheet, up to its "end" (or the end of the text at top).
-    bool Body(BlockDef& b, int depth, bool top) {
+    // tree, when given, receives the name indexes of the block's variables and blocks.
+    bool Body(BlockDef& b, int depth, bool top, NameTree* tree = nullptr) {
         if (depth > kMaxDepth) return Fail("blocks nested too deeply");
         std::vector<std::string> w;
         std::vector<Span> spans;
         MemberIndex index(b);
+        if (tree)
+            for (const BlockDef& c : b.blocks) tree->kids.push_back(NameTree::Of(c));
+        auto keep = [&] {
+            if (!tree) return;
+            tree->vars = std::move(index.vars.index);
+            tree->blocks = std::move(index.blocks.index);
+        };
         if (!top && !b.aggregate) ReserveMembers(index);
         while (at < lines.size()) {
             std::string_view line = lines[at++];
@@ -535,6 +564,7 @@ struct Parser {
                 // A large model holds many blocks: each keeps only the room its members take.
                 b.vars.shrink_to_fit();
                 b.eqns.shrink_to_fit();
+                keep();
                 return true;
             }
             if (iequals(key, "var")) {
@@ -568,8 +598,10 @@ struct Parser {
                 child.included = !(w.size() >= 3 && iequals(w.back(), "excluded"));
                 if (child.name.find('.') != std::string::npos) return Fail("block names may not contain '.'");
                 if (index.blocks.Has(child.name)) return Fail("block " + child.name + " is defined twice");
-                if (!Body(child, depth + 1, false)) return false;
+                NameTree kid;
+                if (!Body(child, depth + 1, false, tree ? &kid : nullptr)) return false;
                 index.blocks.Put(std::move(child));
+                if (tree) tree->kids.push_back(std::move(kid));
             } else if (!top) {
                 return Fail("unexpected " + key + " inside a block");
             } else if (iequals(key, "model") && w.size() == 2) {
@@ -624,6 +656,7 @@ struct Parser {
             }
         }
         if (!top) return Fail("missing 'end'");
+        keep();
         return true;
     }
 
@@ -751,23 +784,32 @@ namespace {
 // What a parsed model refers to must exist: equations parse over known variables, connections join
 // variables of their container, tags, objectives and the solver scope name what the model holds. Names are
 // resolved as the engine resolves them when it compiles the model.
+//
+// A variable's full name is its blocks' names and its own joined by '.', after the prefix of the container
+// the model joins; names hold no '.', so a full name is found by walking the blocks' name indexes (those
+// the parser made), and a name relative to a block from that block, without making the full name. A model
+// with a block named "" at its top (and no prefix) is the exception: that block's names join the
+// flowsheet's own, so its full names are collected into a set instead.
 class ModelCheck {
 public:
-    ModelCheck(const ModelDef& def, const MergeTarget* into) : def_(def), into_(into) {
-        Collect(def.flowsheet, into ? into->prefix : std::string());
+    ModelCheck(const ModelDef& def, const NameTree& tree, const MergeTarget* into)
+        : def_(def), into_(into), root_prefix_(into ? into->prefix : std::string()), root_{&def.flowsheet, &tree} {
+        CollectScopes(def.flowsheet, root_prefix_);
+        flat_ = root_prefix_.empty() && std::any_of(def.flowsheet.blocks.begin(), def.flowsheet.blocks.end(),
+                                                    [](const BlockDef& b) { return b.name.empty(); });
+        if (flat_) CollectNames(def.flowsheet, root_prefix_);
     }
 
     bool Run(std::string& error) {
         for (const BlockDef& t : def_.types)
             if (!SyntaxOnly(t, error)) return false;
-        if (!Members(def_.flowsheet, into_ ? into_->prefix : std::string(), "", true, error)) return false;
+        if (!Members(def_.flowsheet, root_, root_prefix_, nullptr, "", true, error)) return false;
         for (const TagDef& t : def_.tags)
             if (!Known(t.variable))
                 return Fail(error, t.line, "tag " + t.alias + " names unknown variable " + t.variable);
         for (const ObjectiveDef& o : def_.objectives) {
-            Expr expr;
             std::string why;
-            if (!ParseExpr(o.expr, [&](std::string_view n) { return Known(n) ? 0 : -1; }, expr, why))
+            if (!CheckExpr(o.expr, [&](std::string_view n) { return Known(n) ? 0 : -1; }, why))
                 return Fail(error, o.line, "objective " + o.name + ": " + why);
         }
         const std::string& chosen = def_.default_objective;
@@ -782,29 +824,71 @@ public:
     }
 
 private:
+    // A block of the model and its name indexes.
+    struct Node {
+        const BlockDef* def;
+        const NameTree* names;
+        Node Kid(size_t i) const { return {&def->blocks[i], &names->kids[i]}; }
+    };
+
     static bool Fail(std::string& error, int line, const std::string& m) {
         error = line > 0 ? "line " + std::to_string(line) + ": " + m : m;
         return false;
     }
-    static std::string Join(const std::string& prefix, const std::string& name) {
-        return prefix.empty() ? name : prefix + "." + name;
+    static std::string Join(const std::string& prefix, std::string_view name) {
+        return prefix.empty() ? std::string(name) : prefix + "." + std::string(name);
     }
-    bool Known(std::string_view name) const {
-        return vars_.count(name) > 0 || (into_ && into_->has_variable && into_->has_variable(name));
+    void CollectScopes(const BlockDef& b, const std::string& prefix) {
+        for (const BlockDef& c : b.blocks)
+            if (c.aggregate) {
+                std::string full = Join(prefix, c.name);
+                CollectScopes(c, full);
+                scopes_.insert(std::move(full));
+            }
     }
-    void Collect(const BlockDef& b, const std::string& prefix) {
-        for (const VarDef& v : b.vars) vars_.insert(Join(prefix, v.name));
-        for (const BlockDef& c : b.blocks) {
-            std::string full = Join(prefix, c.name);
-            if (c.aggregate) scopes_.insert(full);
-            Collect(c, full);
+    void CollectNames(const BlockDef& b, const std::string& prefix) {
+        for (const VarDef& v : b.vars) names_.insert(Join(prefix, v.name));
+        for (const BlockDef& c : b.blocks) CollectNames(c, Join(prefix, c.name));
+    }
+    // Whether the model has a variable whose name relative to the block of `node` is `rel`.
+    static bool Under(Node node, std::string_view rel) {
+        for (;;) {
+            const BlockDef& b = *node.def;
+            size_t dot = rel.find('.');
+            if (dot == std::string_view::npos)
+                return node.names->vars.FindWith(rel, [&b](int p) { return std::string_view(b.vars[static_cast<size_t>(p)].name); }) >= 0;
+            int k = node.names->blocks.FindWith(rel.substr(0, dot),
+                                                [&b](int p) { return std::string_view(b.blocks[static_cast<size_t>(p)].name); });
+            if (k < 0) return false;
+            node = node.Kid(static_cast<size_t>(k));
+            rel.remove_prefix(dot + 1);
         }
+    }
+    bool Joining(const std::string& full) const { return into_ && into_->has_variable && into_->has_variable(full); }
+    // A full name: of the model's variables, or of the simulation the model joins.
+    bool Known(std::string_view name) const {
+        bool ours;
+        if (flat_)
+            ours = names_.count(name) > 0;
+        else if (root_prefix_.empty())
+            ours = Under(root_, name);
+        else
+            ours = name.size() > root_prefix_.size() && name[root_prefix_.size()] == '.' &&
+                   iequals(name.substr(0, root_prefix_.size()), root_prefix_) &&
+                   Under(root_, name.substr(root_prefix_.size() + 1));
+        return ours || (into_ && Joining(std::string(name)));
+    }
+    // The full name prefix + "." + name, where prefix is the full name of the block of `node` (not empty).
+    bool KnownAt(const Node& node, const std::string& prefix, std::string_view name) const {
+        if (!flat_ && Under(node, name)) return true;
+        if (!flat_ && !into_) return false;
+        std::string full = Join(prefix, name);
+        return (flat_ && names_.count(full) > 0) || Joining(full);
     }
     static bool Equation(const EqnDef& e, const Resolver& resolve, std::string& error) {
         std::string_view lhs, rhs;
-        Expr left, right;
         std::string why = "needs exactly one '='";
-        if (SplitEquation(e.text, lhs, rhs) && ParseExpr(lhs, resolve, left, why) && ParseExpr(rhs, resolve, right, why))
+        if (SplitEquation(e.text, lhs, rhs) && CheckExpr(lhs, resolve, why) && CheckExpr(rhs, resolve, why))
             return true;
         return Fail(error, e.line, "equation " + e.name + ": " + why);
     }
@@ -816,36 +900,41 @@ private:
             if (!SyntaxOnly(c, error)) return false;
         return true;
     }
-    // prefix: the block's full name; outer: the prefix of the container holding it. A container's own
-    // equations (flowsheet, hierarchy blocks) read names relative to it, a plain block's its own first.
-    bool Members(const BlockDef& b, const std::string& prefix, const std::string& outer, bool container,
-                 std::string& error) {
-        auto known = [&](std::string_view n) { return Known(n); };
+    // prefix: the block's full name; outer: the prefix of the container holding it (outer_node its node). A
+    // container's own equations (flowsheet, hierarchy blocks) read names relative to it, a plain block's its
+    // own first.
+    bool Members(const BlockDef& b, const Node& node, const std::string& prefix, const Node* outer_node,
+                 const std::string& outer, bool container, std::string& error) {
         Resolver resolve = [&](std::string_view n) {
-            std::string name(n);
-            if (!prefix.empty() && known(Join(prefix, name))) return 0;
-            if (!container && !outer.empty() && known(Join(outer, name))) return 0;
-            return known(name) ? 0 : -1;
+            if (!prefix.empty() && KnownAt(node, prefix, n)) return 0;
+            if (!container && !outer.empty() && KnownAt(*outer_node, outer, n)) return 0;
+            return Known(n) ? 0 : -1;
         };
         for (const EqnDef& e : b.eqns)
             if (!Equation(e, resolve, error)) return false;
         auto joins = [&](const std::string& end) {
-            if (known(Join(prefix, end))) return true;
-            return known(end) && (prefix.empty() || (end.size() > prefix.size() && iequals(end.substr(0, prefix.size()), prefix) &&
+            if (prefix.empty() ? Known(end) : KnownAt(node, prefix, end)) return true;
+            return Known(end) && (prefix.empty() || (end.size() > prefix.size() && iequals(end.substr(0, prefix.size()), prefix) &&
                                                      end[prefix.size()] == '.'));
         };
         for (const ConnDef& c : b.conns)
             for (const std::string* end : {&c.from, &c.to})
                 if (!joins(*end))
                     return Fail(error, c.line, "connection " + c.name + " names unknown variable " + *end);
-        for (const BlockDef& c : b.blocks)
-            if (!Members(c, Join(prefix, c.name), prefix, c.aggregate, error)) return false;
+        for (size_t i = 0; i < b.blocks.size(); ++i) {
+            const BlockDef& c = b.blocks[i];
+            if (!Members(c, node.Kid(i), Join(prefix, c.name), &node, prefix, c.aggregate, error)) return false;
+        }
         return true;
     }
 
     const ModelDef& def_;
     const MergeTarget* into_;
-    std::unordered_set<std::string, CaselessHash, CaselessEqual> vars_, scopes_;
+    const std::string root_prefix_;
+    const Node root_;
+    bool flat_ = false;
+    std::unordered_set<std::string, CaselessHash, CaselessEqual> names_;  // full names, for a flat model only
+    std::unordered_set<std::string, CaselessHash, CaselessEqual> scopes_;
 };
 
 bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int library_depth,
@@ -853,6 +942,7 @@ bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int 
     out = ModelDef{};
     Parser p(&out);
     p.library_depth = library_depth;
+    p.lines.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     size_t start = 0;
     while (start <= text.size()) {
         size_t nl = text.find('\n', start);
@@ -864,11 +954,12 @@ bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int 
         error = "model text holds a NUL byte";
         return false;
     }
-    if (!p.Body(out.flowsheet, 0, true)) {
+    NameTree names;
+    if (!p.Body(out.flowsheet, 0, true, &names)) {
         error = p.error;
         return false;
     }
-    return ModelCheck(out, into).Run(error);
+    return ModelCheck(out, names, into).Run(error);
 }
 }  // namespace
 
@@ -931,10 +1022,17 @@ bool ReadFile(const std::string& path, std::string& text, std::string* why) {
         if (!in) problem = "cannot be opened";
     }
     if (!problem) {
-        std::ostringstream s;
-        s << in.rdbuf();
+        // Read in one piece into text of the file's size: a model file may be hundreds of megabytes. A
+        // file that grew since stat is read to its end.
+        std::string data(static_cast<size_t>(info.st_size), '\0');
+        in.read(data.data(), static_cast<std::streamsize>(data.size()));
+        data.resize(static_cast<size_t>(in.gcount()));
+        if (!in.bad() && in.good()) {
+            char more[65536];
+            while (in.read(more, sizeof more) || in.gcount() > 0) data.append(more, static_cast<size_t>(in.gcount()));
+        }
         if (in.bad()) problem = "cannot be read";
-        else text = s.str();
+        else text = std::move(data);
     }
     if (problem && why) *why = problem;
     return !problem;

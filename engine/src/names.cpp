@@ -28,14 +28,26 @@ void NameIndex::Rebuild(int count, const NameOf& name_of) {
     fresh.assign(size, kEmpty);
     slots_.swap(fresh);
     count_ = count;
+    distinct_ = true;
     size_t mask = size - 1;
+    // The slots of a large table are far apart: each one is fetched a few names ahead of its use.
+    constexpr int kAhead = 8;
+    uint32_t ahead[kAhead];
+    for (int p = 0; p < count && p < kAhead; ++p) ahead[p] = static_cast<uint32_t>(ihash(name_of(p)));
     for (int p = 0; p < count; ++p) {
-        std::string_view name = name_of(p);
-        const uint32_t hash = static_cast<uint32_t>(ihash(name));
+        const uint32_t hash = ahead[p % kAhead];
+        if (p + kAhead < count) {
+            const uint32_t next = static_cast<uint32_t>(ihash(name_of(p + kAhead)));
+            __builtin_prefetch(&slots_[next & mask], 1);
+            ahead[p % kAhead] = next;
+        }
         size_t i = hash & mask;
         while (slots_[i] != kEmpty) {
             // A duplicate keeps the first position.
-            if (HashOf(slots_[i]) == hash && iequals(name_of(PositionOf(slots_[i])), name)) goto next;
+            if (HashOf(slots_[i]) == hash && iequals(name_of(PositionOf(slots_[i])), name_of(p))) {
+                distinct_ = false;
+                goto next;
+            }
             i = (i + 1) & mask;
         }
         slots_[i] = Slot(hash, p);

@@ -84,6 +84,8 @@ public:
     }
     // Positions added so far; Rebuild sets it to its count.
     int Count() const { return count_; }
+    // Whether the names of the last Rebuild were all different.
+    bool Distinct() const { return distinct_; }
     // -1 when absent.
     int Find(std::string_view name, const NameOf& name_of) const;
     template <class F>
@@ -110,6 +112,7 @@ private:
 
     std::vector<uint64_t> slots_;
     int count_ = 0;
+    bool distinct_ = true;
 };
 
 }  // namespace zeq

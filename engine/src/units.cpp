@@ -1,6 +1,8 @@
 // Unit lookups over the physical-type table. Physical type 0 is UNTYPED and has no units.
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "names.h"
@@ -12,12 +14,15 @@ namespace {
 struct Index {
     std::vector<int> first;  // first kUnits position per type, -1 when none
     std::vector<int> count;
+    // Physical type by name, without regard to case: every variable of a model is typed by name.
+    std::unordered_map<std::string_view, int, zeq::CaselessHash, zeq::CaselessEqual> ptype;
     Index() : first(RTOUOM_PTYPE_COUNT, -1), count(RTOUOM_PTYPE_COUNT, 0) {
         for (int i = 0; i < zeq::kUnitCount; ++i) {
             int t = zeq::kUnits[i].ptype;
             if (first[t] < 0) first[t] = i;
             ++count[t];
         }
+        for (int t = 0; t < RTOUOM_PTYPE_COUNT; ++t) ptype.emplace(zeq::kPhysicalTypeNames[t], t);  // the first wins
     }
 };
 const Index& index() {
@@ -103,9 +108,9 @@ double rtouom_from_base(int ptype, int entry, double value) {
 
 int pt_lookup(const char* name) {
     if (!name) return -1;
-    for (int i = 0; i < RTOUOM_PTYPE_COUNT; ++i)
-        if (zeq::iequals(zeq::kPhysicalTypeNames[i], name)) return i;
-    return -1;
+    const auto& names = index().ptype;
+    auto it = names.find(std::string_view(name));
+    return it == names.end() ? -1 : it->second;
 }
 
 }  // extern "C"

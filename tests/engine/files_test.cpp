@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -160,6 +161,69 @@ TEST(ModelFile, MalformedTextIsRefusedWithItsLine) {
         std::string error;
         EXPECT_FALSE(zeq::ParseModel(c.text, def, error)) << c.text;
         EXPECT_NE(error.find(c.message), std::string::npos) << c.text << " -> " << error;
+    }
+}
+
+// Equations name variables relative to their block, then to the container holding it, then by full name
+// (a container's own equations skip the middle step); connections join variables of their container. The
+// check that reads a model resolves names as the engine compiles them: what it accepts compiles.
+TEST(ModelFile, NamesResolveFromTheirBlockOutwardAsTheEngineCompilesThem) {
+    const std::string nested =
+        "var Z 1\n"
+        "hierarchy H\n"
+        "  var Y 1\n"
+        "  block B\n    var X 1\n    eqn E1 : X = Y + Z\n    eqn E2 : x = h.b.X\n  end\n"
+        "  block C\n    var V 1\n    eqn E3 : V = B.X\n  end\n"
+        "  eqn E4 : Y = B.X + C.V\n"
+        "  eqn E5 : y = H.C.V + z\n"
+        "  hierarchy G\n    block D\n      var W 1\n      eqn E6 : W = H.G.D.W + H.Y\n    end\n"
+        "    var U 1\n    eqn E7 : U = D.W\n  end\n"
+        "  connection K1 equality B.X C.V\n  connection K2 equality H.B.X G.D.W\n"
+        "end\n"
+        "eqn E8 : Z = H.G.D.W + h.g.u\n"
+        "connection K3 equality H.B.X Z\n"
+        "tag T H.G.D.W\nobjective O minimize H.G.U + Z\nscope H.G\n";
+    // A hierarchy block's blocks from its type are named as those of its own body are.
+    const std::string typed =
+        "type T hierarchy\n  block A\n    var X 1\n  end\n  var Y 1\n  eqn E : Y = A.X\nend\n"
+        "hierarchy H T\n  block B\n    var V 1\n    eqn F : V = A.X + Y\n  end\n  eqn G : Y = B.V + A.X\nend\n"
+        "eqn I : H.Y = H.A.X + H.B.V\n";
+    zeq::ModelDef def;
+    std::string error;
+    for (const auto& [text, equations] : {std::pair{nested, 8u}, std::pair{typed, 4u}}) {
+        ASSERT_TRUE(zeq::ParseModel(text, def, error)) << error;
+        zeq::Simulation sim;
+        sim.Build(def);
+        ASSERT_EQ(sim.Eqns().size(), equations);
+        for (const zeq::Equation& e : sim.Eqns()) EXPECT_TRUE(e.compiled) << e.name << ": " << e.Extras().error;
+        EXPECT_EQ(sim.IsValidObjective("O"), text == nested);
+    }
+
+    // Names already in the simulation a model joins (under P) count, by full name or relative to P.
+    const std::vector<std::string> there = {"P.Y", "Q"};
+    zeq::MergeTarget into{"P", [&](std::string_view n) {
+                              return std::any_of(there.begin(), there.end(), [&](const std::string& t) { return zeq::iequals(t, n); });
+                          }};
+    const std::string merged = "block B\n  var X 1\n  eqn E1 : X = Y + Q + P.B.X + p.y\nend\nconnection K equality B.X Y\n";
+    EXPECT_TRUE(zeq::ParseModel(merged, def, error, &into)) << error;
+
+    struct Case { std::string text; const char* message; bool merge = false; };
+    const Case refused[] = {
+        {"hierarchy H\n  var Y 1\n  hierarchy G\n    block D\n      var W 1\n      eqn E : W = Y\n    end\n  end\nend\n",
+         "line 6: equation E: unknown variable 'Y'"},
+        {"block A\n  var X 1\nend\nhierarchy H\n  var Y 1\n  eqn E : Y = X\nend\n", "line 6: equation E: unknown variable 'X'"},
+        {"hierarchy H\n  var Y 1\n  connection K equality Y Z\nend\nvar Z 1\n", "line 3: connection K names unknown variable Z"},
+        {"hierarchy H\n  block B\n    var X 1\n  end\nend\neqn E : H.B = H.B.X.Q\n", "line 6: equation E: unknown variable 'H.B'"},
+        {"block A\n  var X 1\nend\neqn E : A.X = A\n", "line 4: equation E: unknown variable 'A'"},
+        {"tag T H.X\nhierarchy H\n  block X\n  end\nend\n", "line 1: tag T names unknown variable H.X"},
+        {"type T hierarchy\n  block A\n    var X 1\n  end\nend\nhierarchy H T\n  var Y 1\n  eqn G : Y = A.Z\nend\n",
+         "line 8: equation G: unknown variable 'A.Z'"},
+        {"block B\n  var X 1\n  eqn E : X = Z\nend\n", "line 3: equation E: unknown variable 'Z'", true},
+        {"block B\n  var X 1\nend\nconnection K equality B.X P.Q\n", "line 4: connection K names unknown variable P.Q", true},
+    };
+    for (const Case& c : refused) {
+        EXPECT_FALSE(zeq::ParseModel(c.text, def, error, c.merge ? &into : nullptr)) << c.text;
+        EXPECT_EQ(error, c.message) << c.text;
     }
 }
 

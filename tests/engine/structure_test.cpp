@@ -91,6 +91,26 @@ TEST(EngineStructure, LookupsIgnoreCaseAndAnswerZeroWhenAbsent) {
     EXPECT_EQ(a->FindPort("IN"), 0);
 }
 
+// An equation's names resolve to the variable the name index answers, whether its block's own variables are
+// searched first or not: a full name that two variables share (a builder's block "B.C" beside block C of
+// hierarchy B) goes to the first of them, here the other block's.
+TEST(EngineStructure, EquationsResolveNamesAsTheIndexDoes) {
+    ModelBuilder m;
+    m.Block("B.C").Var("X", 1).Hierarchy("B").Block("C").Var("X", 2).Var("Y", 0).Eqn("E", "Y = X").EndHierarchy();
+    auto sim = m.Create();
+    const zeq::Equation& e = sim->Eqns().back();
+    ASSERT_TRUE(e.compiled) << e.Extras().error;
+    EXPECT_EQ(sim->FindVar("B.C.X"), 0);
+    ASSERT_EQ(e.rhs.Vars().size(), 1u);
+    EXPECT_EQ(e.rhs.Vars()[0], 0);
+    // Once the name is no longer shared, the block's own variable is found.
+    ASSERT_EQ(sim->GetFlowsheet()->RemoveBlock(ZEQString("B.C")), 0);
+    const zeq::Equation& after = sim->Eqns().back();
+    ASSERT_EQ(after.rhs.Vars().size(), 1u);
+    EXPECT_EQ(after.rhs.Vars()[0], sim->FindVar("B.C.X"));
+    EXPECT_EQ(sim->Vars()[static_cast<size_t>(after.rhs.Vars()[0])].value, 2);
+}
+
 TEST(EngineStructure, ParametersCountFromZeroAndPortsAnswerParentIndexes) {
     auto sim = Nested();
     ZEQEOCntr* fs = sim->GetFlowsheet();
