@@ -282,6 +282,26 @@ struct ListIndex {
             list->pop_back();
         }
     }
+    // As Put, for a list of many members: the member is indexed by Finish, which takes the members appended
+    // since in their order and fetches each one's slot a few members ahead (slots of a large index lie far
+    // apart).
+    void Append(T item) { list->push_back(std::move(item)); }
+    void Finish() {
+        const size_t n = list->size();
+        index.Reserve(static_cast<int>(n), [this](int p) { return NameOf(p); });
+        constexpr size_t kAhead = 8;
+        size_t kept = static_cast<size_t>(index.Count());
+        for (size_t next = kept; next < n; ++next) {
+            if (next + kAhead < n) index.Prefetch((*list)[next + kAhead].name);
+            if (next != kept) (*list)[kept] = std::move((*list)[next]);
+            int at = index.Add([this](int p) { return NameOf(p); });
+            if (static_cast<size_t>(at) == kept)
+                ++kept;
+            else
+                (*list)[static_cast<size_t>(at)] = std::move((*list)[kept]);
+        }
+        list->erase(list->begin() + static_cast<std::ptrdiff_t>(kept), list->end());
+    }
 };
 
 // The name indexes of a parsed block's variables and of its blocks, kept from the parse for the check that
@@ -406,7 +426,7 @@ struct Parser {
                     return Fail("value " + std::string(shown) + " " + v.uom + " is out of range in base units");
                 }
         }
-        vars.Put(std::move(v));
+        vars.Append(std::move(v));
         return true;
     }
 
@@ -435,7 +455,7 @@ struct Parser {
         while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) text.remove_suffix(1);
         e.text = std::string(text);
         if (e.text.find('=') == std::string::npos) return Fail("equation " + e.name + " has no '='");
-        eqns.Put(std::move(e));
+        eqns.Append(std::move(e));
         return true;
     }
 
@@ -548,6 +568,8 @@ struct Parser {
         if (tree)
             for (const BlockDef& c : b.blocks) tree->kids.push_back(NameTree::Of(c));
         auto keep = [&] {
+            index.vars.Finish();
+            index.eqns.Finish();
             if (!tree) return;
             tree->vars = std::move(index.vars.index);
             tree->blocks = std::move(index.blocks.index);
@@ -561,10 +583,10 @@ struct Parser {
             const std::string& key = w[0];
             if (iequals(key, "end")) {
                 if (top) return Fail("'end' without a block");
+                keep();
                 // A large model holds many blocks: each keeps only the room its members take.
                 b.vars.shrink_to_fit();
                 b.eqns.shrink_to_fit();
-                keep();
                 return true;
             }
             if (iequals(key, "var")) {

@@ -77,6 +77,10 @@ public:
             if (HashOf(slot) == hash && iequals(name_of(PositionOf(slot)), name)) return PositionOf(slot);
         }
     }
+    // Starts fetching the slot where a lookup or Add of name begins.
+    void Prefetch(std::string_view name) const {
+        if (!slots_.empty()) __builtin_prefetch(&slots_[ihash(name) & (slots_.size() - 1)]);
+    }
     // Room for `count` positions without growing.
     template <class F>
     void Reserve(int count, F&&) {
