@@ -1049,7 +1049,7 @@ bool ReadFile(const std::string& path, std::string& text, std::string* why) {
         std::string data(static_cast<size_t>(info.st_size), '\0');
         in.read(data.data(), static_cast<std::streamsize>(data.size()));
         data.resize(static_cast<size_t>(in.gcount()));
-        if (!in.bad() && in.good()) {
+        if (in.good()) {
             char more[65536];
             while (in.read(more, sizeof more) || in.gcount() > 0) data.append(more, static_cast<size_t>(in.gcount()));
         }
