@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
 #include "names.h"
 
@@ -23,11 +22,7 @@ const char* const kFn2[] = {"POW", "MIN", "MAX"};
 // Recursive descent with a depth limit; the postfix code keeps the evaluation stack within 64 slots.
 class Parser {
 public:
-    struct Built {
-        std::vector<Op> code;
-        std::vector<double> nums;
-        std::vector<int> vars;
-    };
+    using Built = ExprScratch;
     Parser(std::string_view t, const Resolver& r, Built& e) : text_(t), resolve_(r), out_(e) {}
     bool Run(std::string& error) {
         if (!Sum(0)) {
@@ -238,18 +233,10 @@ std::span<const double> Expr::Nums() const {
 }
 
 namespace {
-// Parses text into the calling thread's scratch lists (a model compiles a million expressions: their lists
-// are not allocated each time), or into lists of its own when a resolver parses an expression itself.
 template <class Done>
-bool ParseWith(std::string_view text, const Resolver& resolve, std::string& error, Done&& done) {
-    thread_local Parser::Built scratch;
-    thread_local bool busy = false;
-    Parser::Built own;
-    Parser::Built& built = busy ? own : scratch;
-    struct Claim {
-        bool was;
-        ~Claim() { busy = was; }
-    } claim{std::exchange(busy, true)};
+bool ParseWith(std::string_view text, const Resolver& resolve, std::string& error, ExprScratch* scratch, Done&& done) {
+    ExprScratch own;
+    ExprScratch& built = scratch ? *scratch : own;
     built.code.clear();
     built.nums.clear();
     built.vars.clear();
@@ -260,13 +247,14 @@ bool ParseWith(std::string_view text, const Resolver& resolve, std::string& erro
 }
 }  // namespace
 
-bool ParseExpr(std::string_view text, const Resolver& resolve, Expr& out, std::string& error) {
+bool ParseExpr(std::string_view text, const Resolver& resolve, Expr& out, std::string& error, ExprScratch* scratch) {
     out = Expr{};
-    return ParseWith(text, resolve, error, [&](const Parser::Built& built) { out = Expr(built.code, built.nums, built.vars); });
+    return ParseWith(text, resolve, error, scratch,
+                     [&](const ExprScratch& built) { out = Expr(built.code, built.nums, built.vars); });
 }
 
-bool CheckExpr(std::string_view text, const Resolver& resolve, std::string& error) {
-    return ParseWith(text, resolve, error, [](const Parser::Built&) {});
+bool CheckExpr(std::string_view text, const Resolver& resolve, std::string& error, ExprScratch* scratch) {
+    return ParseWith(text, resolve, error, scratch, [](const ExprScratch&) {});
 }
 
 bool SplitEquation(std::string_view text, std::string_view& lhs, std::string_view& rhs) {

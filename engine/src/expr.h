@@ -49,13 +49,22 @@ private:
     uint32_t ncode_ = 0, nvars_ = 0;
 };
 
+// The lists an expression is parsed into. One that parses many expressions passes the same scratch to each
+// parse: a model parses a million of them.
+struct ExprScratch {
+    std::vector<Op> code;
+    std::vector<double> nums;
+    std::vector<int> vars;
+};
+
 // Resolves a name to a 0-based variable position; -1 when unknown.
 using Resolver = std::function<int(std::string_view)>;
 
 // Parses text into out; false with a message in error.
-bool ParseExpr(std::string_view text, const Resolver& resolve, Expr& out, std::string& error);
+bool ParseExpr(std::string_view text, const Resolver& resolve, Expr& out, std::string& error,
+               ExprScratch* scratch = nullptr);
 // Parses text as ParseExpr does, for its errors only.
-bool CheckExpr(std::string_view text, const Resolver& resolve, std::string& error);
+bool CheckExpr(std::string_view text, const Resolver& resolve, std::string& error, ExprScratch* scratch = nullptr);
 // Splits "lhs = rhs" at the top-level '='; false when there is none.
 bool SplitEquation(std::string_view text, std::string_view& lhs, std::string_view& rhs);
 

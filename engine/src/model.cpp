@@ -830,7 +830,7 @@ namespace {
 constexpr int kScannedBlockSize = 32;
 }  // namespace
 
-void Simulation::CompileEquation(Equation& eq) {
+void Simulation::CompileEquation(Equation& eq, std::string& full, ExprScratch& lists) {
     eq.compiled = false;
     eq.target = -1;
     eq.lhs.reset();
@@ -839,8 +839,6 @@ void Simulation::CompileEquation(Equation& eq) {
     Container* c = eq.container ? eq.container : flowsheet_.get();
     Resolver resolve = [&](std::string_view n) -> int {
         if (block_prefix && !block_prefix->empty()) {
-            // A reused buffer: a model compiles a million equations.
-            thread_local std::string full;
             full.assign(*block_prefix).append(".").append(n);
             // A small block's own variables lie together: while every full name is different, the name is
             // looked for among them before the index, which would fetch a slot from anywhere in its table.
@@ -859,7 +857,7 @@ void Simulation::CompileEquation(Equation& eq) {
     Expr left;
     if (!SplitEquation(eq.text, lhs, rhs)) {
         error = "equation needs exactly one '='";
-    } else if (ParseExpr(lhs, resolve, left, error) && ParseExpr(rhs, resolve, eq.rhs, error)) {
+    } else if (ParseExpr(lhs, resolve, left, error, &lists) && ParseExpr(rhs, resolve, eq.rhs, error, &lists)) {
         if (left.Code().size() == 1 && left.Code()[0].kind == Op::Var)
             eq.target = left.Code()[0].arg;
         else
@@ -871,7 +869,10 @@ void Simulation::CompileEquation(Equation& eq) {
 }
 
 void Simulation::CompileEquations() {
-    for (auto& e : eqns_) CompileEquation(e);
+    // Buffers for the joined names and the parsed lists, reused: a model compiles a million equations.
+    std::string full;
+    ExprScratch lists;
+    for (auto& e : eqns_) CompileEquation(e, full, lists);
 }
 
 void Simulation::CompileObjectives() {

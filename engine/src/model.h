@@ -656,7 +656,7 @@ private:
     void Reindex();
     unsigned StructureGeneration() const { return structure_generation_.load(std::memory_order_acquire); }
     void CompileEquations();
-    void CompileEquation(Equation& eq);
+    void CompileEquation(Equation& eq, std::string& full, ExprScratch& lists);
     void CompileObjectives();
     void FillBlock(Block* b, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns);
     class DefReleaser;

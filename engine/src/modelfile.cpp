@@ -907,10 +907,10 @@ private:
         std::string full = Join(prefix, name);
         return (flat_ && names_.count(full) > 0) || Joining(full);
     }
-    static bool Equation(const EqnDef& e, const Resolver& resolve, std::string& error) {
+    bool Equation(const EqnDef& e, const Resolver& resolve, std::string& error) {
         std::string_view lhs, rhs;
         std::string why = "needs exactly one '='";
-        if (SplitEquation(e.text, lhs, rhs) && CheckExpr(lhs, resolve, why) && CheckExpr(rhs, resolve, why))
+        if (SplitEquation(e.text, lhs, rhs) && CheckExpr(lhs, resolve, why, &lists_) && CheckExpr(rhs, resolve, why, &lists_))
             return true;
         return Fail(error, e.line, "equation " + e.name + ": " + why);
     }
@@ -957,6 +957,7 @@ private:
     bool flat_ = false;
     std::unordered_set<std::string, CaselessHash, CaselessEqual> names_;  // full names, for a flat model only
     std::unordered_set<std::string, CaselessHash, CaselessEqual> scopes_;
+    ExprScratch lists_;  // reused by every equation's parse
 };
 
 bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int library_depth,
