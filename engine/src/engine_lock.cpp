@@ -12,12 +12,22 @@ EngineLock& TheLock() {
     return *lock;
 }
 
+// A waiter marks the lock as waited for and sleeps until the holder lets go. It sleeps on a condition
+// variable rather than std::atomic::wait, whose fallback outside Linux (the Windows build) can miss a
+// wake-up and leave a waiter asleep on a free lock. The holder clears the lock word before it takes
+// `sleepers`, and a waiter reads the word under `sleepers`, so a wake-up cannot fall between a waiter's
+// check and its sleep.
 void EngineLock::Wait() {
-    // Marks the lock as waited for, and sleeps until the holder lets go.
-    while (state.exchange(2, std::memory_order_acquire) != 0) state.wait(2, std::memory_order_relaxed);
+    while (state.exchange(2, std::memory_order_acquire) != 0) {
+        std::unique_lock<std::mutex> hold(sleepers);
+        woken.wait(hold, [this] { return state.load(std::memory_order_relaxed) != 2; });
+    }
 }
 
-void EngineLock::Wake() { state.notify_one(); }
+void EngineLock::Wake() {
+    { std::lock_guard<std::mutex> hold(sleepers); }
+    woken.notify_one();
+}
 
 void EngineLock::LeaveReleasing() {
     std::vector<INUVWrapper*> released;

@@ -262,9 +262,12 @@ TEST_F(EventsTest, NoSinkIsCalledOnceItsUnAdviseHasReturned) {
     auto left = RecordingSink::Make(), right = RecordingSink::Make();
     LONG leftId = 0, rightId = 0;
     std::atomic<int> inside{0};
+    // Waits up to five seconds by the clock: a count of short sleeps may end at once where the system
+    // rounds them down to nothing.
     auto meet = [&] {
         ++inside;
-        for (int i = 0; inside < 2 && i < 2000; ++i) std::this_thread::sleep_for(std::chrono::microseconds(500));
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (inside < 2 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
     };
     left->onEvent = [&](LONG) {
         meet();
