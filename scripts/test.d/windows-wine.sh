@@ -1,26 +1,13 @@
 #!/usr/bin/env bash
 # The system on its real platform: builds nuvclass.dll, rezoraruz.dll and the test programs that drive
 # the system through COM with mingw-w64 (the windows preset), registers the library with regsvr32 under
-# wine and checks the keys it writes, then runs the test programs under wine. Skips with the reason
-# when the cross compiler, widl or wine is missing or wine cannot start in this environment.
+# wine and checks the keys it writes, then runs the test programs under wine. Fails with the reason
+# when the cross compiler, widl or wine is missing or wine cannot start here; NUV_SKIP_WINDOWS=1 skips it.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/test.d/windows.inc
+windows_step windows-wine x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-widl
 out=build/windows
-
-for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-widl; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "windows-wine: skipped, $tool is not installed"
-    exit 0
-  fi
-done
-wine=""
-for candidate in wine64 /usr/lib/wine/wine64; do
-  if command -v "$candidate" >/dev/null 2>&1; then wine=$candidate; break; fi
-done
-if [ -z "$wine" ]; then
-  echo "windows-wine: skipped, wine64 is not installed"
-  exit 0
-fi
 
 # The suites that reach the system through its COM faces; the others test our platform layer, the
 # type-library generator or the Linux host, and run in the Linux builds only.
@@ -34,11 +21,9 @@ cmake --preset windows >/dev/null
 cmake --build "$out" -j "$jobs" --target nuvclass rezoraruz nuvhost typelib_walk $tests >"$out/build.log" 2>&1 ||
   { tail -n 60 "$out/build.log"; exit 1; }
 
-export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 WINEPREFIX="$PWD/$out/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if ! timeout 300 "$wine" wineboot -i >/dev/null 2>&1; then
-  echo "windows-wine: skipped, wine could not start a prefix here"
-  exit 0
-fi
+export WINEPREFIX="$PWD/$out/wine"
+timeout 300 "$wine" wineboot -i >/dev/null 2>&1 || wine_fails "start a prefix"
+
 
 cd "$out/bin"
 failed=0
@@ -68,7 +53,8 @@ if [ -x "$linux_walker" ]; then
     failed=1
   fi
 else
-  echo "typelib_walk: no Linux build to compare with"
+  echo "typelib_walk: no Linux build to compare with (build the default preset first)"
+  failed=1
 fi
 
 # Every suite must pass as it does on Linux: a failure is a difference between our platform layer and the
