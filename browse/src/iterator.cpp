@@ -111,6 +111,8 @@ void FIIteratorBase::TakeSiblingEntry() {
 }
 
 bool FIIteratorBase::MoveTo(const std::string& path) {
+    // Names are looked up as C texts: a path holding a NUL would be cut there and reach another entry.
+    if (path.find('\0') != std::string::npos) return false;
     ValueList list;
     TokenizePath(list, FIValue(path));
     FIValue error;
@@ -346,6 +348,7 @@ bool FIIteratorBase::HasChildAt(int32_t n) {
 }
 
 bool FIIteratorBase::Select(const std::string& path) {
+    if (path.find('\0') != std::string::npos) return false;
     ValueList list;
     TokenizePath(list, FIValue(path));
     FIValue error;

@@ -200,6 +200,17 @@ TEST(IteratorPredicates, NumbersCompareAsNumbersAndTextsAsTexts) {
     }
 }
 
+TEST_F(IteratorTest, APathHoldingANulNamesNoEntry) {
+    Blocks()->markedChild = "B2";
+    for (const std::string& held : {std::string("Blocks.B2\0.T", 12), std::string("Blocks\0.B2", 10)}) {
+        FI::FIIteratorBase it(doc_.get());
+        EXPECT_FALSE(it.MoveTo(held)) << held.size();
+        EXPECT_EQ(it.Depth(), 0u);
+        EXPECT_FALSE(it.Select(held)) << held.size();
+    }
+    EXPECT_TRUE(it_.Select("Blocks.B2"));
+}
+
 TEST_F(IteratorTest, EveryPrintedPathWalksBackToItsEntry) {
     // Names that read as path syntax: a delimiter, the wildcard, a count. Bare, "*" and "#1" would reach
     // other children of the same parent.
