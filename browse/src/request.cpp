@@ -243,9 +243,10 @@ HRESULT ForwardRequest(IPDXDocumentV22* delegate, FIAttributeRequest& request, b
 namespace {
 
 // A path of this document in the caller's terms: below the pair's "to" path it is moved below the
-// pair's "from" path; anything else, or a request without a pair, is kept.
+// pair's "from" path; anything else is kept. A pair without a "from" path maps nothing (it would turn
+// "Top.B" into ".B" for a "to" path of "Top").
 std::string MapThroughPair(const FIAttributeRequest& request, const std::string& text) {
-    if (request.substituteFrom.empty() && request.substituteTo.empty()) return text;
+    if (request.substituteFrom.empty()) return text;
     const char* below = StripNamePrefix(request.substituteTo.c_str(), text.c_str());
     if (below == nullptr) return text;
     std::string mapped = request.substituteFrom;
