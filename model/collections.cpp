@@ -564,6 +564,12 @@ HRESULT SetParameterCell(ZEQEOBlock* block, const char* parameter, int id, const
 
 }  // namespace
 
+HRESULT CheckFirst(CoNUVBlock* owner, MemberKind kind, LONG first) {
+    LONG total = 0;
+    Count(owner, kind, &total);
+    return CheckIndex(first, total);
+}
+
 HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, const VARIANT& values, LONG first) {
     if (kind != MemberKind::Variables && kind != MemberKind::Parameters) return E_NOTIMPL;
     LONG total = 0;
@@ -750,6 +756,9 @@ STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::SetAttributes(VARIA
                                                                            LONG first) {
     if (!this->IsValid()) return this->ReportError(nuv::kInvalidObject);
     if (Kind != MemberKind::Variables && Kind != MemberKind::Parameters) return E_NOTIMPL;
+    // The first position before the arguments' shapes: a position out of range is reported even for
+    // arguments that are no arrays, which are refused unreported.
+    if (HRESULT hr = nuv::coll::CheckFirst(this->m_owner, Kind, first); FAILED(hr)) return this->ReportError(hr);
     if (!nuv::coll::ArrayOf(names) || !nuv::coll::ArrayOf(values)) return E_INVALIDARG;
     HRESULT hr = nuv::coll::SetAttributes(this->m_owner, Kind, names, values, first);
     return FAILED(hr) ? this->ReportError(hr) : hr;

@@ -69,6 +69,9 @@ HRESULT AttributeMatrix(CoNUVBlock* owner, MemberKind kind, SAFEARRAY* names, LO
                         const std::vector<LONG>* rows, SAFEARRAY** out);
 // The window checks of GetAttributes and the matrix (names must already be known to hold an array).
 HRESULT GetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, LONG first, LONG count, VARIANT* out);
+// kIndexOutOfRange unless `first` lies in 1 to Count: the first check of SetAttributes, made before its
+// arguments' shapes are looked at.
+HRESULT CheckFirst(CoNUVBlock* owner, MemberKind kind, LONG first);
 // Values is [attribute, row]; S_FALSE when rows matched by name were partly not found.
 HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, const VARIANT& values, LONG first);
 // One attribute of the variable at position `index`.

@@ -90,7 +90,8 @@ bool DelegateCanonicalPath(IPDXDocumentV22* delegate, const char* path, std::str
             if (SUCCEEDED(SafeArrayGetElement(monikers, &lower, &text))) out = nuv::bstr_to_utf8(text);
             SysFreeString(text);
         }
-        ok = !out.empty();
+        // An answer holding a NUL would be cut short at it and name another path.
+        ok = !out.empty() && out.find('\0') == std::string::npos;
     }
     SafeArrayDestroy(monikers);
     return ok;
@@ -431,13 +432,13 @@ HRESULT FIDocumentBase_::SetRequestAttributes(FIAttributeRequest& request) {
     return ProcessBatchRequest(*this, request, true);
 }
 
-HRESULT FIDocumentBase_::GetAttributes(LPCOLESTR substituteFrom, LPCOLESTR substituteTo, LPCOLESTR basePath,
+HRESULT FIDocumentBase_::GetAttributes(BSTR substituteFrom, BSTR substituteTo, BSTR basePath,
                                        SAFEARRAY* relativePaths, SAFEARRAY* attributes, SAFEARRAY* tuples,
                                        SAFEARRAY** values) {
     if (relativePaths == nullptr || attributes == nullptr || tuples == nullptr || values == nullptr) return E_POINTER;
     FIAttributeRequest request(this);
-    request.substituteFrom = nuv::to_utf8(substituteFrom);
-    request.substituteTo = nuv::to_utf8(substituteTo);
+    request.substituteFrom = nuv::bstr_to_utf8(substituteFrom);
+    request.substituteTo = nuv::bstr_to_utf8(substituteTo);
     HRESULT hr = request.FillFromArrays(basePath, relativePaths, attributes, tuples, false);
     if (FAILED(hr)) return hr;
     hr = GetRequestAttributes(request);
@@ -445,12 +446,12 @@ HRESULT FIDocumentBase_::GetAttributes(LPCOLESTR substituteFrom, LPCOLESTR subst
     return request.ValuesToArray(values);
 }
 
-HRESULT FIDocumentBase_::SetAttributes(LPCOLESTR substituteFrom, LPCOLESTR substituteTo, LPCOLESTR basePath,
+HRESULT FIDocumentBase_::SetAttributes(BSTR substituteFrom, BSTR substituteTo, BSTR basePath,
                                        SAFEARRAY* relativePaths, SAFEARRAY* attributes, SAFEARRAY* tuples) {
     if (relativePaths == nullptr || attributes == nullptr || tuples == nullptr) return E_POINTER;
     FIAttributeRequest request(this);
-    request.substituteFrom = nuv::to_utf8(substituteFrom);
-    request.substituteTo = nuv::to_utf8(substituteTo);
+    request.substituteFrom = nuv::bstr_to_utf8(substituteFrom);
+    request.substituteTo = nuv::bstr_to_utf8(substituteTo);
     HRESULT hr = request.FillFromArrays(basePath, relativePaths, attributes, tuples, true);
     if (FAILED(hr)) return hr;
     return SetRequestAttributes(request);

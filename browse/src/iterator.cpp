@@ -23,15 +23,12 @@ bool IsWholeNumber(const std::string& text, double& value) {
     return end != start && *end == '\0';
 }
 
-// A predicate's compared text against the value read: as numbers only when both are whole numbers,
-// otherwise as texts.
+// A predicate's compared text against the value read. A numeric value is compared as a number with a
+// compared text that reads whole as one (a text that is not a number matches no number, not even 0 or
+// the number of its leading digits); a text value is compared as text, even when it reads as a number.
 bool PredicateValueMatches(const FIValue& value, const std::string& compared) {
     double wanted = 0;
-    if (IsWholeNumber(compared, wanted)) {
-        double actual = 0;
-        if (value.IsNumber()) return value.ToDouble() == wanted;
-        if (IsWholeNumber(value.ToStdString(), actual)) return actual == wanted;
-    }
+    if (value.IsNumber() && IsWholeNumber(compared, wanted)) return value.ToDouble() == wanted;
     return value.ToStdString() == compared;
 }
 
@@ -114,6 +111,8 @@ void FIIteratorBase::TakeSiblingEntry() {
 }
 
 bool FIIteratorBase::MoveTo(const std::string& path) {
+    // Names are looked up as C texts: a path holding a NUL would be cut there and reach another entry.
+    if (path.find('\0') != std::string::npos) return false;
     ValueList list;
     TokenizePath(list, FIValue(path));
     FIValue error;
@@ -349,6 +348,7 @@ bool FIIteratorBase::HasChildAt(int32_t n) {
 }
 
 bool FIIteratorBase::Select(const std::string& path) {
+    if (path.find('\0') != std::string::npos) return false;
     ValueList list;
     TokenizePath(list, FIValue(path));
     FIValue error;

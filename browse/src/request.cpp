@@ -89,9 +89,9 @@ HRESULT ForEachText(SAFEARRAY* array, Add&& add) {
 
 }  // namespace
 
-HRESULT FIAttributeRequest::FillFromArrays(LPCOLESTR base, SAFEARRAY* paths, SAFEARRAY* attributes,
+HRESULT FIAttributeRequest::FillFromArrays(BSTR base, SAFEARRAY* paths, SAFEARRAY* attributes,
                                            SAFEARRAY* tuples, bool forWrite) {
-    if (base != nullptr && *base != 0) basePath = nuv::to_utf8(base);
+    if (SysStringLen(base) > 0) basePath = nuv::bstr_to_utf8(base);
     if (paths != nullptr) {
         HRESULT hr = ForEachText(paths, [&](std::string text) { relativePaths.push_back(std::move(text)); });
         if (FAILED(hr)) return hr;
@@ -243,9 +243,10 @@ HRESULT ForwardRequest(IPDXDocumentV22* delegate, FIAttributeRequest& request, b
 namespace {
 
 // A path of this document in the caller's terms: below the pair's "to" path it is moved below the
-// pair's "from" path; anything else, or a request without a pair, is kept.
+// pair's "from" path; anything else is kept. A pair without a "from" path maps nothing (it would turn
+// "Top.B" into ".B" for a "to" path of "Top").
 std::string MapThroughPair(const FIAttributeRequest& request, const std::string& text) {
-    if (request.substituteFrom.empty() && request.substituteTo.empty()) return text;
+    if (request.substituteFrom.empty()) return text;
     const char* below = StripNamePrefix(request.substituteTo.c_str(), text.c_str());
     if (below == nullptr) return text;
     std::string mapped = request.substituteFrom;
@@ -337,6 +338,9 @@ HRESULT ProcessBatchRequest(FIDocumentBase_& document, FIAttributeRequest& reque
     // resolves to nothing. A write holding one is refused before anything is written.
     const auto holdsNul = [](const std::string& path) { return path.find('\0') != std::string::npos; };
     if (holdsNul(request.basePath)) return RaiseFIError(E_FAIL, "Invalid base path specified");
+    // The pair maps paths, and its "from" path goes on to delegates: it is taken whole as well.
+    if (holdsNul(request.substituteFrom) || holdsNul(request.substituteTo))
+        return RaiseFIError(E_FAIL, "Invalid substitution path specified");
     if (write) {
         for (const std::string& path : request.relativePaths) {
             if (holdsNul(path)) return RaiseFIError(E_FAIL, "Invalid path specified");

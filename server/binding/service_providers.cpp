@@ -7,8 +7,9 @@
 
 #include "atl/nuvatlbase.h"
 #include "class_factory.h"
+#include "interface_holder.h"
+#include "message_receivers.h"
 #include "nuvclasslib.h"
-#include "process_singletons.h"
 #include "rezoraruz.h"
 #include "simulation.h"
 #include "wrapper_base.h"
@@ -75,12 +76,14 @@ public:
         CoNUVSimulation* simulation = nuv::ImplementationOf<CoNUVSimulation>(wrapper);
         if (!simulation) return E_UNEXPECTED;
         hr = nuv::kNoService;
+        // The process objects are handed out through their own functions: the message object's installs
+        // it as the engine's output, whatever interface the client asked for.
         if (service == IID_INUVSimulationMsgs) {
-            hr = GetProcessSingleton(CLSID_NUVSimulationMsgs, riid, ppv);
+            hr = QuerySimulationMsgs(riid, ppv);
         } else if (service == IID_INUVSimEventMgr) {
             hr = CoNUVSimulation::GetSimEventManager(simulation, riid, ppv);
         } else if (service == IID_INUVInterfaceHolder) {
-            hr = GetProcessSingleton(CLSID_NUVInterfaceHolder, riid, ppv);
+            hr = QueryInterfaceHolder(riid, ppv);
         } else if (nuv::SimServiceMaker make = FindSimMaker(service)) {
             hr = make(simulation, riid, ppv);
         }

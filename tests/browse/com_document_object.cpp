@@ -336,6 +336,44 @@ TEST_F(DocumentObjectTest, PathsHoldingANulResolveToNothing) {
     EXPECT_EQ(doc_->root_->Children()[1]->executed, "") << "no action ran";
 }
 
+// The document's own batch members take their wide texts whole as well: a base path or a substitution
+// path holding a NUL (anywhere, first character included) resolves to nothing, and nothing is written.
+TEST_F(DocumentObjectTest, TheDocumentTakesBaseAndSubstitutionPathsWhole) {
+    fitest::MemoryEntry* x = doc_->root_->Children()[0]->Children()[0].Get();
+    const CComBSTR plainBase(OLESTR("Top.A.x")), from(OLESTR("Caller")), to(OLESTR("Top"));
+    const CComBSTR nulBase = WithNul(OLESTR("Top.A.x\0.nothing"), 16);
+    const CComBSTR leadingNul = WithNul(OLESTR("\0Top.A.x"), 8);
+    const CComBSTR nulFrom = WithNul(OLESTR("Caller\0.Else"), 12);
+    const CComBSTR nulTo = WithNul(OLESTR("Top\0.A"), 6);
+    const struct Row {
+        BSTR from;
+        BSTR to;
+        BSTR base;
+        const char* text;
+    } rows[] = {
+        {nullptr, nullptr, nulBase.m_str, "Invalid base path specified"},
+        {nullptr, nullptr, leadingNul.m_str, "Invalid base path specified"},
+        {nulFrom.m_str, to.m_str, plainBase.m_str, "Invalid substitution path specified"},
+        {from.m_str, nulTo.m_str, plainBase.m_str, "Invalid substitution path specified"},
+    };
+    ScopedArray here(Texts({""})), attributes(Texts({"value"}));
+    ScopedArray write(Grid(4, {{I(0), I(0), CComVariant(), 99.0}})), read(Grid(3, {{I(0), I(0), CComVariant()}}));
+    for (const Row& r : rows) {
+        EXPECT_EQ(doc_->SetAttributes(r.from, r.to, r.base, here.get(), attributes.get(), write.get()), E_FAIL)
+            << r.text;
+        EXPECT_EQ(fitest::TakeErrorDescription().value_or(""), r.text);
+        EXPECT_EQ(x->Attr("value")->ToDouble(), 2.5) << "nothing written: " << r.text;
+        ScopedArray values;
+        EXPECT_EQ(doc_->GetAttributes(r.from, r.to, r.base, here.get(), attributes.get(), read.get(), values.Receive()),
+                  E_FAIL)
+            << r.text;
+        EXPECT_EQ(fitest::TakeErrorDescription().value_or(""), r.text);
+        EXPECT_EQ(values.get(), nullptr);
+    }
+    EXPECT_EQ(face_->SetAttributesEx(nulFrom, to, plainBase, here.get(), attributes.get(), write.get()), E_FAIL);
+    EXPECT_EQ(x->Attr("value")->ToDouble(), 2.5);
+}
+
 TEST_F(DocumentObjectTest, HistoryChecksItsArrayAndHandsTheRestOn) {
     CComBSTR text(OLESTR("since"));
     ScopedArray threeRows(Grid(3, {{CComVariant("A.x"), CComVariant()}}));

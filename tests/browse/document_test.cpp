@@ -431,14 +431,15 @@ TEST_F(DelegationTest, ActionsGoToTheDelegateDocument) {
 
 TEST_F(DelegationTest, CanonicalPathsThroughTheDelegate) {
     struct Row {
-        const char* answer;
+        std::string answer;
         const char* canonical;
     };
     const Row rows[] = {
         {"Remote.Sim.inner.x", "Top.Ext.inner.x"},
-        {"Else.inner.x", ""},  // outside the delegate path
-        {"Remote.Sim", ""},    // nothing below it
-        {"", ""},              // the delegate fails
+        {"Else.inner.x", ""},                                  // outside the delegate path
+        {"Remote.Sim", ""},                                    // nothing below it
+        {"", ""},                                              // the delegate fails
+        {std::string("Remote.Sim.inner.x\0.junk", 24), ""},  // an answer holding a NUL names no path
     };
     // Answered as a vector of VARIANTs or of BSTRs alike.
     for (bool asText : {false, true}) {

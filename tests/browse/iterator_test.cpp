@@ -176,6 +176,41 @@ TEST_F(IteratorTest, MoveToPaths) {
     }
 }
 
+// A predicate compares a numeric attribute as a number (the compared text converted) and a text attribute
+// as text, even when the text reads as a number.
+TEST(IteratorPredicates, NumbersCompareAsNumbersAndTextsAsTexts) {
+    MemoryHandle top = MemoryEntry::Make("Top", "Top");
+    MemoryEntry* codes = top->Add("Codes");
+    codes->Add("A")->AddLeaf("T", FIValue("03"), "Text");
+    codes->Add("B")->AddLeaf("T", FIValue(3));
+    codes->Add("C")->AddLeaf("T", FIValue(0));
+    codes->Add("D")->AddLeaf("T", FIValue("x"), "Text");
+    DocumentHolder doc(MemoryDocument::Create(top));
+    const std::pair<const char*, const char*> rows[] = {
+        {"Codes.*[T=3]", "B"},        {"Codes.*[T=\"3.0\"]", "B"}, {"Codes.*[T=03]", "A"},
+        {"Codes.A[T=3]", nullptr},    {"Codes.*[T=0]", "C"},       {"Codes.*[T=x]", "D"},
+        {"Codes.*[T=3x]", nullptr},  // a text that is not a number is no number made of its leading digits
+    };
+    for (const auto& [path, name] : rows) {
+        FI::FIIteratorBase it(doc.get());
+        EXPECT_EQ(it.MoveTo(path), name != nullptr) << path;
+        FIValue reached;
+        it.GetName(reached);
+        EXPECT_EQ(reached.ToStdString(), name != nullptr ? name : "Top") << path;
+    }
+}
+
+TEST_F(IteratorTest, APathHoldingANulNamesNoEntry) {
+    Blocks()->markedChild = "B2";
+    for (const std::string& held : {std::string("Blocks.B2\0.T", 12), std::string("Blocks\0.B2", 10)}) {
+        FI::FIIteratorBase it(doc_.get());
+        EXPECT_FALSE(it.MoveTo(held)) << held.size();
+        EXPECT_EQ(it.Depth(), 0u);
+        EXPECT_FALSE(it.Select(held)) << held.size();
+    }
+    EXPECT_TRUE(it_.Select("Blocks.B2"));
+}
+
 TEST_F(IteratorTest, EveryPrintedPathWalksBackToItsEntry) {
     // Names that read as path syntax: a delimiter, the wildcard, a count. Bare, "*" and "#1" would reach
     // other children of the same parent.

@@ -84,6 +84,11 @@ TEST(BatchRead, BasePathAndSubstitution) {
     mapped.substituteTo = "B";
     EXPECT_EQ(doc->GetRequestAttributes(mapped), S_OK);
     EXPECT_EQ(Values(mapped), (std::vector<std::string>{"Caller.Sim.x", "Caller.Sim"}));
+    // A pair without a "from" path maps nothing.
+    FIAttributeRequest halfPair = Request(doc.get(), "Top.B", {"path"}, {"x"});
+    halfPair.substituteTo = "Top";
+    EXPECT_EQ(doc->GetRequestAttributes(halfPair), S_OK);
+    EXPECT_EQ(Values(halfPair), std::vector<std::string>{"Top.B.x"});
 
     for (const char* bad : {"Top.Nope", "B.x.deeper"}) {
         FIAttributeRequest invalid = Request(doc.get(), bad, {"value"}, {""});
@@ -183,6 +188,14 @@ TEST_F(DelegatedBatch, BasePathIntoTheDelegateSendsTheWholeRequest) {
     mapped.substituteTo = "Top";
     EXPECT_EQ(doc_->GetRequestAttributes(mapped), S_OK);
     EXPECT_EQ(remote_->log.back(), "get [Caller.View.Ext|Remote.Sim] Remote.Sim.inner : 'a' : value");
+    // A pair without a "from" path maps nothing: the delegate is told the path as it is here, whether the
+    // base path or a relative path runs into it.
+    for (const auto& [base, path] : {std::pair{"Top.Ext.inner", "a"}, std::pair{"Top", "Ext.inner.a"}}) {
+        FIAttributeRequest halfPair = Request(base, {path});
+        halfPair.substituteTo = "Top";
+        EXPECT_EQ(doc_->GetRequestAttributes(halfPair), S_OK);
+        EXPECT_EQ(remote_->log.back().substr(0, 25), "get [Top.Ext|Remote.Sim] ") << base;
+    }
 
     FIAttributeRequest write = Request("Ext.inner", {"a"});
     remote_->setResult = E_ACCESSDENIED;

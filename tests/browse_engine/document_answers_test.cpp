@@ -38,6 +38,23 @@ TEST_F(Answers, UnitWritesHoldForGoodAndUnknownUnitsAreRefused) {
     EXPECT_EQ(Attr(At((std::string("Top.appModel.") + pdrop).c_str()), 3), "kPa");
 }
 
+TEST_F(Answers, ABasePathHoldingANulNamesNoEntry) {
+    // The engine document's own batch members, as the face and other documents call them.
+    const double before = EngineVariable(*sim_, "FEED.T").first;
+    const std::string_view held("Top.appModel.Blocks.FEED.Variables.T\0.nothing", 45);
+    CComBSTR base;
+    base.Attach(nuv::bstr_from_utf8(held));
+    ScopedArray here(Texts({""})), names(Texts({"value"}));
+    ScopedArray write(Tuples(4, {{0, 0, CComVariant(), 500.0}})), read(Tuples(3, {{0, 0, CComVariant()}}));
+    EXPECT_EQ(doc_->SetAttributes(nullptr, nullptr, base, here.get(), names.get(), write.get()), E_FAIL);
+    EXPECT_EQ(fitest::TakeErrorDescription().value_or(""), "Invalid base path specified");
+    EXPECT_EQ(EngineVariable(*sim_, "FEED.T").first, before);
+    ScopedArray values;
+    EXPECT_EQ(doc_->GetAttributes(nullptr, nullptr, base, here.get(), names.get(), read.get(), values.Receive()),
+              E_FAIL);
+    EXPECT_EQ(values.get(), nullptr);
+}
+
 TEST_F(Answers, SolverParametersRefuseTextWithoutANumber) {
     EngineSolver* solver = sim_->FindSolver("MAIN");
     ASSERT_NE(solver, nullptr);

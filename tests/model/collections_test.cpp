@@ -508,6 +508,24 @@ TEST_F(CollectionsTest, SetAttributesTakesAttributeByRowValues) {
     SetErrorInfo(0, nullptr);
     EXPECT_EQ(vars->SetAttributes(Text("VALUE"), Matrix({{CComVariant(1.0)}}), 1), E_INVALIDARG);
     EXPECT_EQ(TakeError(), "");
+
+    // The first position is checked before the arguments are: out of range it is the failure reported,
+    // whatever the arguments hold, on every collection that takes values.
+    CComPtr<INUVParameterCollection> params;
+    feed->get_Parameters(&params);
+    for (INUVObjectCollection* collection : {static_cast<INUVObjectCollection*>(vars.p),
+                                             static_cast<INUVObjectCollection*>(params.p)}) {
+        for (LONG first : {0L, 99L}) {
+            SetErrorInfo(0, nullptr);
+            EXPECT_EQ(collection->SetAttributes(Text("VALUE"), Matrix({{CComVariant(1.0)}}), first),
+                      nuv::kIndexOutOfRange);
+            EXPECT_EQ(TakeError(), "NUVBlock: Index is not in the range 1 to Count()");
+            EXPECT_EQ(collection->SetAttributes(Names({"VALUE"}), CComVariant(1.0), first), nuv::kIndexOutOfRange);
+        }
+        SetErrorInfo(0, nullptr);
+        EXPECT_EQ(collection->SetAttributes(Names({"VALUE"}), CComVariant(1.0), 1), E_INVALIDARG);
+        EXPECT_EQ(TakeError(), "");
+    }
 }
 
 TEST_F(CollectionsTest, ParameterValuesWrittenThroughTheCollection) {

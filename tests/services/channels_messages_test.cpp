@@ -309,6 +309,46 @@ TEST_F(MessageDocumentsTest, QueryingForAnyInterfaceHandsTheServiceOut) {
     EXPECT_EQ(sink_->sink->Lines(), std::vector<std::string>{"back"});
 }
 
+// The message service as a client asks the simulation for it, through IServiceProvider.
+class MessageServiceTest : public SimulationFixture {};
+
+TEST_F(MessageServiceTest, EveryInterfaceTheServiceIsHandedOutAsTakesTheEnginesOutput) {
+    struct Asked {
+        const IID* iid;
+        const char* name;
+    } const asked[] = {
+        {&IID_IUnknown, "IUnknown"},
+        {&IID_IDispatch, "IDispatch"},
+        {&IID_INUVSimulationMsgs, "INUVSimulationMsgs"},
+        {&IID_INUVSimulationMsgs2, "INUVSimulationMsgs2"},
+        {&IID_IConnectionPointContainer, "IConnectionPointContainer"},
+        {&IID_IProvideClassInfo, "IProvideClassInfo"},
+        {&IID_IProvideClassInfo2, "IProvideClassInfo2"},
+        {&IID_ISupportErrorInfo, "ISupportErrorInfo"},
+    };
+    CComQIPtr<IServiceProvider> provider(wrapper_.p);
+    ASSERT_TRUE(provider);
+    for (const Asked& a : asked) {
+        SCOPED_TRACE(a.name);
+        NewMessages();  // another object takes the engine's pipes and, going at once, gives them back
+        ASSERT_STRNE(rtodesc(stdoutPipe), "NUVSimulationMsgs");
+        CComPtr<IUnknown> handed;
+        ASSERT_EQ(provider->QueryService(IID_INUVSimulationMsgs, *a.iid, reinterpret_cast<void**>(&handed)), S_OK);
+        Advised sink(handed, DIID_DNUVSimulationMsgsEvents);
+        Write("output\n");
+        rtowrite(rtHisDev, "history\n", -1);
+        rtowrite(rtRepDev, "report\n", -1);
+        EXPECT_EQ(sink.sink->Lines(), (std::vector<std::string>{"output", "history", "report"}));
+    }
+    // An interface the object does not have hands nothing out and leaves the engine's pipes alone.
+    NewMessages();
+    CComPtr<IUnknown> none;
+    EXPECT_EQ(provider->QueryService(IID_INUVSimulationMsgs, IID_INUVSimEventMgr, reinterpret_cast<void**>(&none)),
+              E_NOINTERFACE);
+    EXPECT_FALSE(none);
+    EXPECT_STRNE(rtodesc(stdoutPipe), "NUVSimulationMsgs");
+}
+
 TEST_F(MessageDocumentsTest, ADocumentMayUnregisterItselfOrAnotherWhileALineIsDelivered) {
     FakeDocument first, second;
     first.hook = [&](const char*) {

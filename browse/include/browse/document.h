@@ -49,10 +49,12 @@ public:
     virtual FIDocumentNotifyFilter* GetNotifyFilter() = 0;
     // Hands out the document's COM face for the two document service ids; E_NOINTERFACE otherwise.
     virtual HRESULT QueryService(IUnknown* owner, REFGUID service, REFIID riid, void** out);
-    virtual HRESULT GetAttributes(LPCOLESTR substituteFrom, LPCOLESTR substituteTo, LPCOLESTR basePath,
+    // The three paths are BSTRs, as the COM face receives them: each is taken whole, by its length, so one
+    // holding a NUL names no entry instead of the entry named by the text before the NUL.
+    virtual HRESULT GetAttributes(BSTR substituteFrom, BSTR substituteTo, BSTR basePath,
                                   SAFEARRAY* relativePaths, SAFEARRAY* attributes, SAFEARRAY* tuples,
                                   SAFEARRAY** values) = 0;
-    virtual HRESULT SetAttributes(LPCOLESTR substituteFrom, LPCOLESTR substituteTo, LPCOLESTR basePath,
+    virtual HRESULT SetAttributes(BSTR substituteFrom, BSTR substituteTo, BSTR basePath,
                                   SAFEARRAY* relativePaths, SAFEARRAY* attributes, SAFEARRAY* tuples) = 0;
     virtual HRESULT GetRequestAttributes(FIAttributeRequest& request) = 0;
     virtual HRESULT SetRequestAttributes(FIAttributeRequest& request) = 0;
@@ -97,10 +99,10 @@ public:
     uint32_t Advise(NotifyCallback callback, void* context) override;
     void Unadvise(uint32_t cookie) override;
     FIDocumentNotifyFilter* GetNotifyFilter() override { return &filter_; }
-    HRESULT GetAttributes(LPCOLESTR substituteFrom, LPCOLESTR substituteTo, LPCOLESTR basePath,
+    HRESULT GetAttributes(BSTR substituteFrom, BSTR substituteTo, BSTR basePath,
                           SAFEARRAY* relativePaths, SAFEARRAY* attributes, SAFEARRAY* tuples,
                           SAFEARRAY** values) override;
-    HRESULT SetAttributes(LPCOLESTR substituteFrom, LPCOLESTR substituteTo, LPCOLESTR basePath,
+    HRESULT SetAttributes(BSTR substituteFrom, BSTR substituteTo, BSTR basePath,
                           SAFEARRAY* relativePaths, SAFEARRAY* attributes, SAFEARRAY* tuples) override;
     HRESULT GetRequestAttributes(FIAttributeRequest& request) override;
     HRESULT SetRequestAttributes(FIAttributeRequest& request) override;

@@ -54,8 +54,9 @@ public:
     // the attribute ("value" when null or empty).
     void MakeSingle(const char* path, const char* attribute, const char* units);
 
-    // Fills the request from the arrays a COM client passes (see request.cpp for the shapes).
-    HRESULT FillFromArrays(LPCOLESTR basePath, SAFEARRAY* relativePaths, SAFEARRAY* attributes, SAFEARRAY* tuples,
+    // Fills the request from the arrays a COM client passes (see request.cpp for the shapes). The base
+    // path is taken whole, by the BSTR's length, embedded NULs included.
+    HRESULT FillFromArrays(BSTR basePath, SAFEARRAY* relativePaths, SAFEARRAY* attributes, SAFEARRAY* tuples,
                            bool forWrite);
     // A one-dimensional VARIANT array of the items' values, in item order.
     HRESULT ValuesToArray(SAFEARRAY** out) const;
