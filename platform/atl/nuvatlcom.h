@@ -132,7 +132,9 @@ inline bool SameNamedMember(ITypeInfo* ti, MEMBERID memid, WORD flags, MEMBERID*
 
 // IDispatch of a dual interface T: names, ids, argument handling and error reporting all come from
 // T's type information, which, as the platform's own, finds members by id and kind; a property read
-// or written through the id of its other half is reached under its own id here.
+// or written through the id of its other half is reached under its own id here. An enumerator
+// (DISPID_NEWENUM) asked for as a method or as a property read is answered by the member whichever
+// of the two it is declared as: script engines ask for it either way, some as a method only.
 template <class T, const IID* piid = &__uuidof(T), const GUID* plibid = nullptr, WORD wMajor = 1,
           WORD wMinor = 0>
 class IDispatchImpl : public T {
@@ -169,6 +171,8 @@ public:
         HRESULT hr = _tih::GetTI(&ti);
         if (FAILED(hr)) return hr;
         IDispatch* self = static_cast<IDispatch*>(static_cast<T*>(this));
+        if (id == DISPID_NEWENUM && (flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)))
+            flags |= DISPATCH_METHOD | DISPATCH_PROPERTYGET;
         hr = ti->Invoke(self, id, flags, params, result, excep, arg_err);
         MEMBERID other = 0;
         if (hr == DISP_E_MEMBERNOTFOUND &&

@@ -37,14 +37,15 @@ checkError(0x80040201, "Item(5)", function () { return fs.Blocks.Item(5); });
 checkError(0x80040202, "Find(\"NOWHERE\")", function () { return fs.Blocks.Find("NOWHERE"); });
 checkError(0x80040102, "Parent", function () { return fs.Parent; });
 
-// Collections by position: Wine's JScript asks an Enumerator's object for DISPID_NEWENUM as a method
-// only, which a property's type information does not answer.
-var n = 0;
-for (var i = 1; i <= fs.Blocks.Count; i++) {
-    n++;
-    WScript.Echo(fs.Blocks.Item(i).Name);
+// An Enumerator asks the collection for DISPID_NEWENUM as a method.
+var names = [];
+for (var e = new Enumerator(fs.Blocks); !e.atEnd(); e.moveNext()) {
+    names.push(e.item().Name);
+    WScript.Echo(e.item().Name);
 }
-check(n, 4, "blocks by position");
+check(names.join(" "), "FEED MIX SECTION PROD", "Enumerator over the blocks");
+for (var i = 1; i <= fs.Blocks.Count; i++)
+    check(fs.Blocks.Item(i).Name, names[i - 1], "block " + i + " by position");
 
 var section = fs.Blocks.Block("SECTION");
 check(section.IsBlockContainer, true, "SECTION holds blocks");
@@ -56,9 +57,14 @@ check(htr.Blocks.Count, 0, "HTR's blocks");
 check(htr.Variables.Variable("DUTY").Name, "SECTION.HTR.DUTY", "HTR duty");
 check(section.Equations.Equation("LOADEQ").Parent.Name, "SECTION", "LOADEQ's parent");
 
-var feed = fs.Blocks.Block("FEED").Variables;
-for (var j = 1; j <= feed.Count; j++)
-    WScript.Echo(feed.Item(j).Name, feed.Item(j).Value, feed.Item(j).UOM);
+for (var p = new Enumerator(fs.Blocks.Block("MIX").Ports); !p.atEnd(); p.moveNext())
+    WScript.Echo(p.item().Name, p.item().Direction, p.item().Stream, p.item().Variables.Count);
+var feed = fs.Blocks.Block("FEED").Variables, seen = 0;
+for (var v = new Enumerator(feed); !v.atEnd(); v.moveNext()) {
+    seen++;
+    WScript.Echo(v.item().Name, v.item().Value, v.item().UOM);
+}
+check(seen, feed.Count, "Enumerator over FEED's variables");
 check(Sim.Flowsheet.Blocks.Block("FEED").Simulation.Flowsheet.Blocks.Count, 4, "back to the simulation");
 
 if (failures > 0) {

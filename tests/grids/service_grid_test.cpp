@@ -459,6 +459,101 @@ TEST_F(GridTest, LateBoundCallsReachTheGridByName) {
     }
 }
 
+// What a script's enumeration of `object` walks, as "count: first .. last": DISPID_NEWENUM invoked with
+// `flags` and no arguments, its enumerator stepped one item at a time. Objects show as their Name (a grid
+// column as its EngineName, a control as "control"), values as Show gives them; a failed call as its code.
+std::string WalkLateBound(IDispatch* object, WORD flags) {
+    char code[16];
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    CComVariant result;
+    HRESULT hr = object->Invoke(DISPID_NEWENUM, IID_NULL, 0, flags, &none, &result, nullptr, nullptr);
+    if (SUCCEEDED(hr) && ((result.vt != VT_UNKNOWN && result.vt != VT_DISPATCH) || !result.punkVal)) hr = E_UNEXPECTED;
+    CComPtr<IEnumVARIANT> e;
+    if (SUCCEEDED(hr)) hr = result.punkVal->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&e));
+    if (FAILED(hr)) {
+        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+        return code;
+    }
+    std::vector<std::string> seen;
+    for (CComVariant v; e->Next(1, &v, nullptr) == S_OK; v.Clear()) {
+        CComVariant name;
+        if (v.vt != VT_DISPATCH)
+            seen.push_back(objects_test::Show(v));
+        else if (v.pdispVal && (SUCCEEDED(CallByName(v.pdispVal, OLESTR("Name"), DISPATCH_PROPERTYGET, {}, &name)) ||
+                                SUCCEEDED(CallByName(v.pdispVal, OLESTR("EngineName"), DISPATCH_PROPERTYGET, {}, &name))))
+            seen.push_back(nuv::bstr_to_utf8(name.bstrVal));
+        else
+            seen.push_back(v.pdispVal ? "control" : "null");
+    }
+    return std::to_string(seen.size()) + (seen.empty() ? "" : ": " + seen.front() + " .. " + seen.back());
+}
+
+// Script engines ask for an object's enumerator as a method (one of them as a method only), as a property
+// read, or as either. Every object that enumerates answers all three alike, whether it declares the
+// member as a property read (the collections, the solver parameters, the grids) or as a method (a grid
+// definition's columns and styles); a write or an argument is still refused.
+TEST_F(GridTest, EveryEnumerableObjectAnswersItsEnumeratorAsAMethodOrAPropertyRead) {
+    Open(objects_test::BuildModel());
+    CComPtr<INUVBlockCollection> blocks;
+    ASSERT_EQ(flowsheet_->get_Blocks(&blocks), S_OK);
+    CComPtr<INUVPortCollection> feedPorts;
+    CComPtr<INUVPort> out;
+    CComPtr<INUVVariableCollection> portVariables;
+    ASSERT_EQ(Block("FEED")->get_Ports(&feedPorts), S_OK);
+    ASSERT_EQ(feedPorts->get_Port(Text("OUT"), &out), S_OK);
+    ASSERT_EQ(CComQIPtr<INUVPort2>(out)->get_Variables(&portVariables), S_OK);
+    CComPtr<INUVSolverCollection> solvers;
+    CComPtr<INUVSolver> main;
+    CComPtr<INUVParameters> solverParameters;
+    ASSERT_EQ(simulation_->get_Solvers(&solvers), S_OK);
+    ASSERT_EQ(solvers->get_Solver(Text("MAIN"), &main), S_OK);
+    ASSERT_EQ(main->get_Parameters(&solverParameters), S_OK);
+    CComPtr<INUVGridService> grid = Grid("FEED", MemberKind::Variables);
+    ASSERT_TRUE(grid);
+    ASSERT_EQ(grid->Prepare(), S_OK);
+    CComPtr<IUnknown> service;
+    ASSERT_EQ(Collection("FEED", MemberKind::Variables)->GetService(CComBSTR("GridInfoService"), &service), S_OK);
+    CComQIPtr<INUVGridInfo> info(service);
+    ASSERT_TRUE(info);
+    CComPtr<INUVGridColumnCollection> columns;
+    CComPtr<INUVGridStyleCollection> styles;
+    ASSERT_EQ(info->get_Columns(&columns), S_OK);
+    ASSERT_EQ(info->get_ControlStyles(&styles), S_OK);
+
+    const struct {
+        const char* what;
+        CComPtr<IDispatch> object;
+        const char* walk;
+    } cases[] = {
+        {"blocks", blocks.p, "3: FEED .. PROD"},
+        {"variables", Collection("FEED", MemberKind::Variables).p, "3: FEED.F .. FEED.P"},
+        {"equations", Collection("", MemberKind::Equations).p, "3: SECTION.HTR.HEAT .. PROD.BAL"},
+        {"parameters", Collection("FEED", MemberKind::Parameters).p, "3: COMPONENT .. LOCKED"},
+        {"ports", Collection("PROD", MemberKind::Ports).p, "2: IN .. SPARE"},
+        {"port variables", portVariables.p, "2: FEED.F .. FEED.T"},
+        {"solvers", solvers.p, "1: MAIN .. MAIN"},
+        {"solver parameters", solverParameters.p, "3: 3:50 .. 8:NEWTON"},
+        {"grid", grid.p, "3: FEED.F .. FEED.P"},
+        {"grid columns", columns.p, "28: NUMBER .. RAMPED"},
+        {"grid styles", styles.p, "16: control .. control"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(c.object);
+        EXPECT_EQ(WalkLateBound(c.object, DISPATCH_METHOD), c.walk);
+        EXPECT_EQ(WalkLateBound(c.object, DISPATCH_PROPERTYGET), c.walk);
+        EXPECT_EQ(WalkLateBound(c.object, DISPATCH_METHOD | DISPATCH_PROPERTYGET), c.walk);
+        EXPECT_EQ(WalkLateBound(c.object, DISPATCH_PROPERTYPUT), "0x80020003");
+        // An argument is refused (the code differs: the platform takes arguments a property read has no
+        // place for as an index into what it read, and an enumerator is no collection).
+        CComVariant extra = I4(1);
+        DISPPARAMS one{&extra, nullptr, 1, 0};
+        CComVariant result;
+        EXPECT_TRUE(FAILED(c.object->Invoke(DISPID_NEWENUM, IID_NULL, 0, DISPATCH_METHOD, &one, &result, nullptr, nullptr)));
+        EXPECT_EQ(result.vt, VT_EMPTY);
+    }
+}
+
 TEST_F(GridTest, RowsOfAChangedFlowsheetAreRefusedUntilPreparedAgainAndAGoneEngineFailsAll) {
     CComPtr<INUVGridService> variables = Grid("", MemberKind::Variables);
     CComPtr<INUVGridService> equations = Grid("", MemberKind::Equations);
