@@ -479,6 +479,27 @@ HRESULT FIVORNDocument::RunScriptAction(SAFEARRAY* inputs, VARIANT* result) {
 
 // ---- Monikers ----
 
+namespace {
+
+// The block without a name that a moniker segment "#" and its decimal 0-based position (as the block
+// list names it) gives, null when the segment is no such name or the block there has a name.
+ZEQEOBlock* UnnamedBlockAt(ZEQEOCntr* container, const char* segment) {
+    if (segment[0] != '#' || segment[1] < '0' || segment[1] > '9' || (segment[1] == '0' && segment[2] != '\0')) {
+        return nullptr;
+    }
+    const int64_t count = container->GetBlockCount();
+    int64_t position = 0;
+    for (const char* p = segment + 1; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return nullptr;
+        position = position * 10 + (*p - '0');
+        if (position >= count) return nullptr;
+    }
+    ZEQEOBlock* block = container->GetBlock(static_cast<int>(position) + 1);
+    return block != nullptr && !IsBlockNamePrefix(container->GetBlockPrefix(block)) ? block : nullptr;
+}
+
+}  // namespace
+
 HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
     if (moniker == nullptr || *moniker == '\0') {
         path.Clear();
@@ -521,14 +542,16 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
         // A dotted candidate is one whose first step is no block here: the container finds it only as
         // a full name under its own prefix, which names one of its own blocks, as its index would.
         ZEQEOBlock* block = container->FindBlock(name);
+        if (block == nullptr && size == length) block = UnnamedBlockAt(container, name);
         if (block == nullptr) {
             name[size++] = '.';
             endedOnBlock = false;
             continue;
         }
-        // The path names the block as the tree does: by the name its container knows it by.
+        // The path names the block as the tree does: by the name its container knows it by, or for a
+        // block without a name by the position name the moniker gave.
         const char* known = container->GetBlockPrefix(block);
-        const bool hasKnown = known != nullptr && *known != '\0';
+        const bool hasKnown = IsBlockNamePrefix(known);
         named = named && hasKnown;
         owner = container;
         reached = block;

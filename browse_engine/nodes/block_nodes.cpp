@@ -11,9 +11,14 @@
 
 namespace FI {
 
+bool IsBlockNamePrefix(const char* prefix) {
+    if (prefix == nullptr || *prefix == '\0') return false;
+    return prefix[std::strlen(prefix) - 1] != '.';
+}
+
 void BlockBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, int32_t position, FIValue& out) {
     const char* prefix = container != nullptr && block != nullptr ? container->GetBlockPrefix(block) : nullptr;
-    if (prefix != nullptr && *prefix != '\0') {
+    if (IsBlockNamePrefix(prefix)) {
         out.SetString(prefix);
     } else {
         out.SetString("#" + std::to_string(position));
@@ -44,7 +49,8 @@ public:
             out.Reset();
             return;
         }
-        EngineAnchor anchor = node_->Anchor().Block(name);
+        EngineAnchor anchor = *name != '\0' ? node_->Anchor().Block(name)
+                                             : node_->Anchor().UnnamedBlock(container, block, pos);
         if (block->GetSubContainer(container) != nullptr) {
             out = EntryHandle(new FIVORNEOCntrNode(node_->document, std::move(anchor)));
         } else {

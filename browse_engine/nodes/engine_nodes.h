@@ -36,7 +36,11 @@ constexpr uint32_t kActiveBound = kAttrActiveBound, kInitial = kAttrInitial, kMa
                    kPhase = kAttrPhase, kBasis = kAttrBasis, kDirection = kAttrDirection, kScale = kAttrScale;
 }  // namespace attr
 
-// The name a container gives its block at 0-based position: its prefix, or "#" and the position.
+// Whether a block's prefix names it: a block without a name has an empty prefix, or, below a hierarchy
+// block, its container's prefix and a '.' with nothing after it.
+bool IsBlockNamePrefix(const char* prefix);
+// The name a container gives its block at 0-based position: its prefix, or "#" and the position for a
+// block without a name.
 void BlockBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, int32_t position, FIValue& out);
 
 // ---- blocks ----
@@ -124,7 +128,8 @@ std::string VariableEngineName(ZEQEOCntr* container, uint32_t index);
 std::string EquationEngineName(ZEQEOCntr* container, uint32_t index);
 // What both browse names share: name without the block's prefix, or "#" and index when name is null or empty.
 void MemberBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, const char* name, uint32_t index, FIValue& out);
-// name with the block's prefix and a "." before it when the block has a prefix.
+// name with the block's prefix and a "." before it when a block is given (the prefix of a block without a
+// name may be empty).
 std::string MemberFullName(ZEQEOCntr* container, ZEQEOBlock* block, const char* name);
 
 // What variable and equation lists and leaves differ in: the block's range and the engine's lookups.
