@@ -3,7 +3,9 @@
 // block while others come and go.
 #include <zeq_objects.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "modelfile.h"
 #include "zeq_testing.h"
@@ -211,6 +213,45 @@ TEST_F(UnnamedNodes, HeldUnnamedBlocksFollowTheirOwnBlockThroughEdits) {
     EXPECT_EQ(child.Get(), FI::GetEmptyEntry().Get());
     EXPECT_EQ(ChildNames(innerBlocks), (Names{"IN"}));
     EXPECT_EQ(Name(hierarchy), "#0");
+}
+
+// Nodes shared by reader threads while another removes, one by one, every block listed before the
+// hierarchy without a name: each read finds the hierarchy (by a position name) and its block's variable,
+// never a block that stood there before.
+TEST_F(UnnamedNodes, SharedUnnamedNodesReadWhileBlocksBeforeThemAreRemoved) {
+    constexpr int kBefore = 60;
+    std::string text = "model MOVES\n";
+    for (int i = 0; i < kBefore; ++i) text += "block B" + std::to_string(i) + "\n  var Q " + std::to_string(i) + "\nend\n";
+    text += "hierarchy \"\"\n  block \"\"\n    var Q 500\n  end\nend\nblock TAIL\n  var Q 600\nend\n";
+    Open(text.c_str());
+    const std::string at = "\"#" + std::to_string(kBefore) + "\"";
+    FI::EntryHandle hierarchy = At(at.c_str());
+    FI::EntryHandle q = At((at + ".Blocks.\"#0\".Variables.Q").c_str());
+    ASSERT_FALSE(q.IsNull());
+    std::atomic<bool> stop{false};
+    std::atomic<int> wrong{0};
+    std::atomic<int> reads{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t) {
+        readers.emplace_back([&] {
+            while (!stop.load()) {
+                const std::string name = Name(hierarchy);
+                if (Value(q) != "500" || name.size() < 2 || name[0] != '#') wrong.fetch_add(1);
+                reads.fetch_add(1);
+            }
+        });
+    }
+    for (int i = 0; i < kBefore; ++i) {
+        // Every removal falls among reads.
+        const int before = reads.load();
+        while (reads.load() < before + 3) std::this_thread::yield();
+        EXPECT_EQ(flowsheet_->RemoveBlock(ZEQString(("B" + std::to_string(i)).c_str())), 0);
+    }
+    stop = true;
+    for (std::thread& reader : readers) reader.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(Name(hierarchy), "#0");
+    EXPECT_EQ(ChildNames(blocks_), (Names{"#0", "TAIL"}));
 }
 
 }  // namespace
