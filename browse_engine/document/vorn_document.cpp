@@ -542,7 +542,12 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
         // A dotted candidate is one whose first step is no block here: the container finds it only as
         // a full name under its own prefix, which names one of its own blocks, as its index would.
         ZEQEOBlock* block = container->FindBlock(name);
-        if (block == nullptr && size == length) block = UnnamedBlockAt(container, name);
+        // The block found has a name of its own (the candidate's last step) unless that step is empty.
+        bool ownName = size > 0 && name[size - 1] != '.';
+        if (block == nullptr && size == length && name[0] == '#') {
+            block = UnnamedBlockAt(container, name);
+            ownName = false;
+        }
         if (block == nullptr) {
             name[size++] = '.';
             endedOnBlock = false;
@@ -551,7 +556,7 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
         // The path names the block as the tree does: by the name its container knows it by, or for a
         // block without a name by the position name the moniker gave.
         const char* known = container->GetBlockPrefix(block);
-        const bool hasKnown = IsBlockNamePrefix(known);
+        const bool hasKnown = ownName && known != nullptr && *known != '\0';
         named = named && hasKnown;
         owner = container;
         reached = block;

@@ -11,11 +11,6 @@
 
 namespace FI {
 
-bool IsBlockNamePrefix(const char* prefix) {
-    if (prefix == nullptr || *prefix == '\0') return false;
-    return prefix[std::strlen(prefix) - 1] != '.';
-}
-
 void BlockBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, int32_t position, FIValue& out) {
     const char* prefix = container != nullptr && block != nullptr ? container->GetBlockPrefix(block) : nullptr;
     if (IsBlockNamePrefix(prefix)) {

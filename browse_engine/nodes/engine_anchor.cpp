@@ -101,23 +101,25 @@ EngineAnchor EngineAnchor::OverSimulation(ZEQEOSimulation* simulation) {
 EngineAnchor EngineAnchor::Block(const char* localName) const {
     if (IsBlock() || localName == nullptr || *localName == '\0') return EngineAnchor();
     EngineAnchor anchor = *this;
-    anchor.block_.name = localName;
+    anchor.block_ = localName;
     return anchor;
 }
 
 EngineAnchor EngineAnchor::UnnamedBlock(ZEQEOCntr* container, ZEQEOBlock* block, int32_t position) const {
     if (IsBlock() || container == nullptr || block == nullptr) return EngineAnchor();
     EngineAnchor anchor = *this;
-    anchor.block_.unnamed = std::make_shared<const Unnamed>(block, container->GetStructureGeneration(), position);
+    auto steps = path_ != nullptr ? std::make_shared<Steps>(*path_) : std::make_shared<Steps>();
+    steps->unnamed = std::make_shared<const Unnamed>(block, container->GetStructureGeneration(), position);
+    anchor.path_ = std::move(steps);
     return anchor;
 }
 
 EngineAnchor EngineAnchor::SubContainer() const {
     if (!IsBlock()) return EngineAnchor();
     EngineAnchor anchor = *this;
-    auto path = path_ != nullptr ? std::make_shared<std::vector<Step>>(*path_) : std::make_shared<std::vector<Step>>();
-    path->push_back(std::exchange(anchor.block_, Step()));
-    anchor.path_ = std::move(path);
+    auto steps = path_ != nullptr ? std::make_shared<Steps>(*path_) : std::make_shared<Steps>();
+    steps->path.push_back(Step{std::exchange(anchor.block_, std::string()), std::exchange(steps->unnamed, nullptr)});
+    anchor.path_ = std::move(steps);
     return anchor;
 }
 
@@ -151,15 +153,20 @@ bool EngineAnchor::Resolve(Place& out) const {
     ZEQEOCntr* container = Root(out.simulation);
     if (container == nullptr) return false;
     if (path_ != nullptr) {
-        for (const Step& step : *path_) {
+        for (const Step& step : path_->path) {
             ZEQEOBlock* block = Find(container, step, nullptr);
             container = block != nullptr ? block->GetSubContainer(container) : nullptr;
             if (container == nullptr) return false;
         }
     }
     out.container = container;
-    if (block_.Empty()) return true;
-    out.block = Find(container, block_, &out.position);
+    if (!block_.empty()) {
+        out.block = FindLocalBlock(container, block_, &out.position);
+    } else if (path_ != nullptr && path_->unnamed != nullptr) {
+        out.block = path_->unnamed->Find(container, &out.position);
+    } else {
+        return true;
+    }
     return out.block != nullptr;
 }
 

@@ -47,7 +47,7 @@ public:
     EngineAnchor UnnamedBlock(ZEQEOCntr* container, ZEQEOBlock* block, int32_t position) const;
     // The own container of this anchor's hierarchy block (this must be a block anchor).
     EngineAnchor SubContainer() const;
-    bool IsBlock() const { return !block_.Empty(); }
+    bool IsBlock() const { return !block_.empty() || (path_ != nullptr && path_->unnamed != nullptr); }
 
     // Finds the objects again; false when any of them is gone (or the anchor anchors nothing).
     bool Resolve(Place& out) const;
@@ -61,7 +61,13 @@ private:
     struct Step {
         std::string name;
         std::shared_ptr<const Unnamed> unnamed;
-        bool Empty() const { return name.empty() && unnamed == nullptr; }
+    };
+    // The steps from the root container down to the anchored container, and the anchored block when it
+    // has no name. Kept apart from the anchor, and shared by its copies, so that anchors of named blocks
+    // and containers, which nodes hold by the thousand, stay small.
+    struct Steps {
+        std::vector<Step> path;
+        std::shared_ptr<const Unnamed> unnamed;
     };
     ZEQEOCntr* Root(ZEQEOSimulation*& simulation) const;
     static ZEQEOBlock* Find(ZEQEOCntr* container, const Step& step, int32_t* position);
@@ -71,9 +77,8 @@ private:
     FIDocument* document_ = nullptr;  // the node's document, which outlives its nodes
     ZEQEOCntr* rootContainer_ = nullptr;
     ZEQEOSimulation* rootSimulation_ = nullptr;
-    // Hierarchy block steps from the root container down to the anchored container, shared by copies.
-    std::shared_ptr<const std::vector<Step>> path_;
-    Step block_;  // empty for a container anchor
+    std::shared_ptr<const Steps> path_;  // null for an anchor at its root container
+    std::string block_;  // the anchored block's local name; empty for a container anchor or a block without a name
 };
 
 // How an anchor rooted at a document finds the document's simulation now (null when it has none). The

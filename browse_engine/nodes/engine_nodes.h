@@ -7,6 +7,7 @@
 #include <zeq_objects.h>
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <utility>
@@ -38,7 +39,10 @@ constexpr uint32_t kActiveBound = kAttrActiveBound, kInitial = kAttrInitial, kMa
 
 // Whether a block's prefix names it: a block without a name has an empty prefix, or, below a hierarchy
 // block, its container's prefix and a '.' with nothing after it.
-bool IsBlockNamePrefix(const char* prefix);
+inline bool IsBlockNamePrefix(const char* prefix) {
+    if (prefix == nullptr || *prefix == '\0') return false;
+    return prefix[std::strlen(prefix) - 1] != '.';
+}
 // The name a container gives its block at 0-based position: its prefix, or "#" and the position for a
 // block without a name.
 void BlockBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, int32_t position, FIValue& out);
