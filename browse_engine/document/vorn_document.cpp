@@ -484,17 +484,9 @@ namespace {
 // The block without a name that a moniker segment "#" and its decimal 0-based position (as the block
 // list names it) gives, null when the segment is no such name or the block there has a name.
 ZEQEOBlock* UnnamedBlockAt(ZEQEOCntr* container, const char* segment) {
-    if (segment[0] != '#' || segment[1] < '0' || segment[1] > '9' || (segment[1] == '0' && segment[2] != '\0')) {
-        return nullptr;
-    }
-    const int64_t count = container->GetBlockCount();
-    int64_t position = 0;
-    for (const char* p = segment + 1; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9') return nullptr;
-        position = position * 10 + (*p - '0');
-        if (position >= count) return nullptr;
-    }
-    ZEQEOBlock* block = container->GetBlock(static_cast<int>(position) + 1);
+    const int32_t position = BlockPositionOfName(segment);
+    if (position < 0 || position >= container->GetBlockCount()) return nullptr;
+    ZEQEOBlock* block = container->GetBlock(position + 1);
     return block != nullptr && !IsBlockNamePrefix(container->GetBlockPrefix(block)) ? block : nullptr;
 }
 

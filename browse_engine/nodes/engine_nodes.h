@@ -46,6 +46,9 @@ inline bool IsBlockNamePrefix(const char* prefix) {
 // The name a container gives its block at 0-based position: its prefix, or "#" and the position for a
 // block without a name.
 void BlockBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, int32_t position, FIValue& out);
+// The position p of a name written "#" and p in decimal (no leading zero), as block lists name blocks
+// without a name; -1 for any other text.
+int32_t BlockPositionOfName(const char* name);
 
 // ---- blocks ----
 

@@ -116,7 +116,21 @@ TEST_F(UnnamedNodes, AnUnnamedBlockIsListedByPositionAndFoundBySeek) {
     EXPECT_EQ(TypeOf(entry), "Block");
     EXPECT_EQ(Name(entry), "#1");
     EXPECT_EQ(ChildNames(entry), (Names{"Variables", "Parameters", "Ports", "Equations"}));
-    for (const char* other : {"#0", "#2", "#01", "#", "a"}) EXPECT_FALSE(cursor.Seek(other)) << other;
+    for (const char* other : {"#0", "#2", "#01", "#", "a", "#1x", "#99999999999"}) {
+        EXPECT_FALSE(cursor.Seek(other)) << other;
+    }
+    // A block may carry a position text as its own name: Seek finds the first block listed by that name.
+    ASSERT_EQ(sim_->ExecuteCommand("rename A #1\n"), 0);
+    EXPECT_EQ(ChildNames(blocks_), (Names{"#1", "#1", "H"}));
+    ASSERT_TRUE(cursor.Seek("#1"));
+    EXPECT_TRUE(cursor.IsFirst());
+    ASSERT_EQ(sim_->ExecuteCommand("rename #1 #2\n"), 0);
+    ASSERT_TRUE(cursor.Seek("#2"));
+    EXPECT_TRUE(cursor.IsFirst());
+    ASSERT_TRUE(cursor.Seek("#1"));
+    cursor.CurrentEntry(entry);
+    EXPECT_EQ(TypeOf(entry), "Block");
+    EXPECT_EQ(ChildNames(At("\"#1\".Variables")), (Names{"Y", "Z"}));
     // The hierarchy without a name inside H, and the block without a name inside that, are numbered in
     // their own containers.
     EXPECT_EQ(ChildNames(At("H.Blocks")), (Names{"#0"}));
