@@ -479,6 +479,19 @@ HRESULT FIVORNDocument::RunScriptAction(SAFEARRAY* inputs, VARIANT* result) {
 
 // ---- Monikers ----
 
+namespace {
+
+// The block without a name that a moniker segment "#" and its decimal 0-based position (as the block
+// list names it) gives, null when the segment is no such name or the block there has a name.
+ZEQEOBlock* UnnamedBlockAt(ZEQEOCntr* container, const char* segment) {
+    const int32_t position = BlockPositionOfName(segment);
+    if (position < 0 || position >= container->GetBlockCount()) return nullptr;
+    ZEQEOBlock* block = container->GetBlock(position + 1);
+    return block != nullptr && !IsBlockNamePrefix(container->GetBlockPrefix(block)) ? block : nullptr;
+}
+
+}  // namespace
+
 HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
     if (moniker == nullptr || *moniker == '\0') {
         path.Clear();
@@ -521,14 +534,21 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
         // A dotted candidate is one whose first step is no block here: the container finds it only as
         // a full name under its own prefix, which names one of its own blocks, as its index would.
         ZEQEOBlock* block = container->FindBlock(name);
+        // The block found has a name of its own (the candidate's last step) unless that step is empty.
+        bool ownName = size > 0 && name[size - 1] != '.';
+        if (block == nullptr && size == length && name[0] == '#') {
+            block = UnnamedBlockAt(container, name);
+            ownName = false;
+        }
         if (block == nullptr) {
             name[size++] = '.';
             endedOnBlock = false;
             continue;
         }
-        // The path names the block as the tree does: by the name its container knows it by.
+        // The path names the block as the tree does: by the name its container knows it by, or for a
+        // block without a name by the position name the moniker gave.
         const char* known = container->GetBlockPrefix(block);
-        const bool hasKnown = known != nullptr && *known != '\0';
+        const bool hasKnown = ownName && known != nullptr && *known != '\0';
         named = named && hasKnown;
         owner = container;
         reached = block;

@@ -3,6 +3,7 @@
 #include <zeq_objects.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -11,9 +12,22 @@
 
 namespace FI {
 
+int32_t BlockPositionOfName(const char* name) {
+    if (name == nullptr || name[0] != '#' || name[1] < '0' || name[1] > '9' || (name[1] == '0' && name[2] != '\0')) {
+        return -1;
+    }
+    int64_t position = 0;
+    for (const char* p = name + 1; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return -1;
+        position = position * 10 + (*p - '0');
+        if (position > INT32_MAX) return -1;
+    }
+    return static_cast<int32_t>(position);
+}
+
 void BlockBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, int32_t position, FIValue& out) {
     const char* prefix = container != nullptr && block != nullptr ? container->GetBlockPrefix(block) : nullptr;
-    if (prefix != nullptr && *prefix != '\0') {
+    if (IsBlockNamePrefix(prefix)) {
         out.SetString(prefix);
     } else {
         out.SetString("#" + std::to_string(position));
@@ -44,7 +58,8 @@ public:
             out.Reset();
             return;
         }
-        EngineAnchor anchor = node_->Anchor().Block(name);
+        EngineAnchor anchor = *name != '\0' ? node_->Anchor().Block(name)
+                                             : node_->Anchor().UnnamedBlock(container, block, pos);
         if (block->GetSubContainer(container) != nullptr) {
             out = EntryHandle(new FIVORNEOCntrNode(node_->document, std::move(anchor)));
         } else {
@@ -53,22 +68,31 @@ public:
     }
     // A block's browse name is its engine prefix: the container's prefix and the block's own name, which
     // holds no '.' and is unique in its container regardless of case. The engine's name index finds the
-    // one candidate; the exact comparison keeps the match case-sensitive. Names it cannot index (a
-    // position name "#n", or a '.' below the container's prefix) are looked for one by one.
+    // one candidate; the exact comparison keeps the match case-sensitive. A position name "#n" is the
+    // block without a name at n, unless a block before it carries that text as its own name. Other names
+    // the index cannot find (another "#" text, or a '.' below the container's prefix) are looked for one
+    // by one.
     int32_t Find(const char* name, int32_t first, int32_t end) {
         EngineAnchor::Place place;
         ZEQEOCntr* container = node_->Anchor().Resolve(place) ? place.container : nullptr;
-        if (container == nullptr || *name == '\0' || *name == '#' || HasDotBelowPrefix(container, name)) {
+        const int32_t position = BlockPositionOfName(name);
+        if (container == nullptr || *name == '\0' || (*name == '#' && position < 0) ||
+            HasDotBelowPrefix(container, name)) {
             return RangeCursor<BlockSource>::FindByName(*this, name, first, end);
         }
-        const int32_t pos = container->FindBlockIndex(name) - 1;
-        if (pos < first || pos >= end) return end;
-        FIValue found;
-        NameAt(pos, found);
-        return found.IsText() && std::strcmp(found.GetString(), name) == 0 ? pos : end;
+        const int32_t indexed = container->FindBlockIndex(name) - 1;
+        int32_t found = indexed >= first && indexed < end && IsNamed(indexed, name) ? indexed : end;
+        if (position >= first && position < found && IsNamed(position, name)) found = position;
+        return found;
     }
 
 private:
+    bool IsNamed(int32_t pos, const char* name) {
+        FIValue found;
+        NameAt(pos, found);
+        return found.IsText() && std::strcmp(found.GetString(), name) == 0;
+    }
+
     // True when name, past the container's own prefix and its '.', still holds a '.'.
     bool HasDotBelowPrefix(ZEQEOCntr* container, const char* name) {
         const char* local = name;

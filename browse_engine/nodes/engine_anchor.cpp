@@ -3,9 +3,55 @@
 #include <strings.h>
 #include <zeq_objects.h>
 
+#include <algorithm>
 #include <atomic>
+#include <utility>
 
 namespace FI {
+
+// A block without a name, by its engine object, and where it was last seen: its position and the
+// engine's structure generation at the time, one word that threads sharing the step read and replace
+// whole. While the generation holds, no block came or went and the position stands (or the block stays
+// gone); after a change the container is searched from that position down, where removals before the
+// block move it, then up.
+class EngineAnchor::Unnamed {
+public:
+    Unnamed(ZEQEOBlock* block, unsigned generation, int32_t position)
+        : block_(block), seen_(Seen(generation, position)) {}
+
+    ZEQEOBlock* Find(ZEQEOCntr* container, int32_t* position) const {
+        const unsigned generation = container->GetStructureGeneration();
+        const uint64_t seen = seen_.load(std::memory_order_relaxed);
+        const int32_t last = static_cast<int32_t>(static_cast<uint32_t>(seen)) - 1;
+        if (static_cast<unsigned>(seen >> 32) == generation) {
+            if (last < 0) return nullptr;
+            if (container->GetBlock(last + 1) == block_) return Found(last, position);
+        }
+        const int32_t count = std::max(container->GetBlockCount(), 0);
+        const int32_t start = last < 0 ? count - 1 : std::min(last, count - 1);
+        int32_t at = -1;
+        for (int32_t p = start; p >= 0 && at < 0; --p) {
+            if (container->GetBlock(p + 1) == block_) at = p;
+        }
+        for (int32_t p = start + 1; p < count && at < 0; ++p) {
+            if (container->GetBlock(p + 1) == block_) at = p;
+        }
+        // Read before the search, the generation is older than any change the search may have missed.
+        seen_.store(Seen(generation, at), std::memory_order_relaxed);
+        return at < 0 ? nullptr : Found(at, position);
+    }
+
+private:
+    static uint64_t Seen(unsigned generation, int32_t position) {
+        return static_cast<uint64_t>(generation) << 32 | static_cast<uint32_t>(position + 1);
+    }
+    ZEQEOBlock* Found(int32_t at, int32_t* position) const {
+        if (position != nullptr) *position = at;
+        return block_;
+    }
+    ZEQEOBlock* const block_;  // compared with the container's blocks, never called
+    mutable std::atomic<uint64_t> seen_;
+};
 
 namespace {
 
@@ -53,21 +99,33 @@ EngineAnchor EngineAnchor::OverSimulation(ZEQEOSimulation* simulation) {
 }
 
 EngineAnchor EngineAnchor::Block(const char* localName) const {
-    EngineAnchor anchor = *this;
     if (IsBlock() || localName == nullptr || *localName == '\0') return EngineAnchor();
+    EngineAnchor anchor = *this;
     anchor.block_ = localName;
+    return anchor;
+}
+
+EngineAnchor EngineAnchor::UnnamedBlock(ZEQEOCntr* container, ZEQEOBlock* block, int32_t position) const {
+    if (IsBlock() || container == nullptr || block == nullptr) return EngineAnchor();
+    EngineAnchor anchor = *this;
+    auto steps = path_ != nullptr ? std::make_shared<Steps>(*path_) : std::make_shared<Steps>();
+    steps->unnamed = std::make_shared<const Unnamed>(block, container->GetStructureGeneration(), position);
+    anchor.path_ = std::move(steps);
     return anchor;
 }
 
 EngineAnchor EngineAnchor::SubContainer() const {
     if (!IsBlock()) return EngineAnchor();
     EngineAnchor anchor = *this;
-    auto path = path_ != nullptr ? std::make_shared<std::vector<std::string>>(*path_)
-                                 : std::make_shared<std::vector<std::string>>();
-    path->push_back(block_);
-    anchor.path_ = std::move(path);
-    anchor.block_.clear();
+    auto steps = path_ != nullptr ? std::make_shared<Steps>(*path_) : std::make_shared<Steps>();
+    steps->path.push_back(Step{std::exchange(anchor.block_, std::string()), std::exchange(steps->unnamed, nullptr)});
+    anchor.path_ = std::move(steps);
     return anchor;
+}
+
+ZEQEOBlock* EngineAnchor::Find(ZEQEOCntr* container, const Step& step, int32_t* position) {
+    if (step.unnamed != nullptr) return step.unnamed->Find(container, position);
+    return FindLocalBlock(container, step.name, position);
 }
 
 ZEQEOSimulation* EngineAnchor::Simulation() const {
@@ -95,15 +153,20 @@ bool EngineAnchor::Resolve(Place& out) const {
     ZEQEOCntr* container = Root(out.simulation);
     if (container == nullptr) return false;
     if (path_ != nullptr) {
-        for (const std::string& name : *path_) {
-            ZEQEOBlock* block = FindLocalBlock(container, name, nullptr);
+        for (const Step& step : path_->path) {
+            ZEQEOBlock* block = Find(container, step, nullptr);
             container = block != nullptr ? block->GetSubContainer(container) : nullptr;
             if (container == nullptr) return false;
         }
     }
     out.container = container;
-    if (block_.empty()) return true;
-    out.block = FindLocalBlock(container, block_, &out.position);
+    if (!block_.empty()) {
+        out.block = FindLocalBlock(container, block_, &out.position);
+    } else if (path_ != nullptr && path_->unnamed != nullptr) {
+        out.block = path_->unnamed->Find(container, &out.position);
+    } else {
+        return true;
+    }
     return out.block != nullptr;
 }
 

@@ -2,6 +2,11 @@
 // removed or renamed, and the whole simulation can go, while a client holds nodes and cursors. Every
 // use finds the objects again from the root (the simulation of the node's engine document), so a node
 // whose objects are gone finds nothing and answers as a node whose entry was deleted.
+//
+// A block without a name has nothing to be found by, so its step is the engine's block object instead,
+// looked for among its container's blocks on each use and never followed: the engine keeps a removed
+// block's object (with its address) for as long as the simulation lives, so an address found in the
+// container is the same block, and one no longer there is a block removed.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -37,9 +42,12 @@ public:
 
     // The block of that local name in this anchor's container (this must be a container anchor).
     EngineAnchor Block(const char* localName) const;
+    // The block without a name that container (this anchor's container, resolved now) holds at 0-based
+    // position; a null block gives an anchor that never resolves.
+    EngineAnchor UnnamedBlock(ZEQEOCntr* container, ZEQEOBlock* block, int32_t position) const;
     // The own container of this anchor's hierarchy block (this must be a block anchor).
     EngineAnchor SubContainer() const;
-    bool IsBlock() const { return !block_.empty(); }
+    bool IsBlock() const { return !block_.empty() || (path_ != nullptr && path_->unnamed != nullptr); }
 
     // Finds the objects again; false when any of them is gone (or the anchor anchors nothing).
     bool Resolve(Place& out) const;
@@ -47,16 +55,30 @@ public:
     ZEQEOSimulation* Simulation() const;
 
 private:
+    class Unnamed;
+    // One step from a container to one of its blocks: by the block's local name, or for a block without
+    // a name by its engine object.
+    struct Step {
+        std::string name;
+        std::shared_ptr<const Unnamed> unnamed;
+    };
+    // The steps from the root container down to the anchored container, and the anchored block when it
+    // has no name. Kept apart from the anchor, and shared by its copies, so that anchors of named blocks
+    // and containers, which nodes hold by the thousand, stay small.
+    struct Steps {
+        std::vector<Step> path;
+        std::shared_ptr<const Unnamed> unnamed;
+    };
     ZEQEOCntr* Root(ZEQEOSimulation*& simulation) const;
+    static ZEQEOBlock* Find(ZEQEOCntr* container, const Step& step, int32_t* position);
 
     enum class RootKind : uint8_t { None, Document, Container, Simulation };
     RootKind kind_ = RootKind::None;
     FIDocument* document_ = nullptr;  // the node's document, which outlives its nodes
     ZEQEOCntr* rootContainer_ = nullptr;
     ZEQEOSimulation* rootSimulation_ = nullptr;
-    // Hierarchy block names from the root container down to the anchored container, shared by copies.
-    std::shared_ptr<const std::vector<std::string>> path_;
-    std::string block_;  // empty for a container anchor
+    std::shared_ptr<const Steps> path_;  // null for an anchor at its root container
+    std::string block_;  // the anchored block's local name; empty for a container anchor or a block without a name
 };
 
 // How an anchor rooted at a document finds the document's simulation now (null when it has none). The

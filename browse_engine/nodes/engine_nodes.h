@@ -7,6 +7,7 @@
 #include <zeq_objects.h>
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <utility>
@@ -36,8 +37,18 @@ constexpr uint32_t kActiveBound = kAttrActiveBound, kInitial = kAttrInitial, kMa
                    kPhase = kAttrPhase, kBasis = kAttrBasis, kDirection = kAttrDirection, kScale = kAttrScale;
 }  // namespace attr
 
-// The name a container gives its block at 0-based position: its prefix, or "#" and the position.
+// Whether a block's prefix names it: a block without a name has an empty prefix, or, below a hierarchy
+// block, its container's prefix and a '.' with nothing after it.
+inline bool IsBlockNamePrefix(const char* prefix) {
+    if (prefix == nullptr || *prefix == '\0') return false;
+    return prefix[std::strlen(prefix) - 1] != '.';
+}
+// The name a container gives its block at 0-based position: its prefix, or "#" and the position for a
+// block without a name.
 void BlockBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, int32_t position, FIValue& out);
+// The position p of a name written "#" and p in decimal (no leading zero), as block lists name blocks
+// without a name; -1 for any other text.
+int32_t BlockPositionOfName(const char* name);
 
 // ---- blocks ----
 
@@ -124,7 +135,8 @@ std::string VariableEngineName(ZEQEOCntr* container, uint32_t index);
 std::string EquationEngineName(ZEQEOCntr* container, uint32_t index);
 // What both browse names share: name without the block's prefix, or "#" and index when name is null or empty.
 void MemberBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, const char* name, uint32_t index, FIValue& out);
-// name with the block's prefix and a "." before it when the block has a prefix.
+// name with the block's prefix and a "." before it when a block is given (the prefix of a block without a
+// name may be empty).
 std::string MemberFullName(ZEQEOCntr* container, ZEQEOBlock* block, const char* name);
 
 // What variable and equation lists and leaves differ in: the block's range and the engine's lookups.

@@ -201,10 +201,13 @@ constexpr const char* kUomNoType = "Unable to set uom, variable has no defined p
 
 // ---- names ----
 
+// A block's members are named by its prefix, a '.' and their own name; for a block without a name in
+// the flowsheet the prefix is empty and the name starts with the '.'.
 void MemberBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, const char* name, uint32_t index, FIValue& out) {
     if (name != nullptr && *name != '\0') {
         const char* prefix = block != nullptr ? container->GetBlockPrefix(block) : nullptr;
-        const char* below = prefix != nullptr ? StripNamePrefix(prefix, name) : nullptr;
+        const char* below = nullptr;
+        if (prefix != nullptr) below = *prefix == '\0' && *name == '.' ? name + 1 : StripNamePrefix(prefix, name);
         out.SetString(below != nullptr && *below != '\0' ? below : name);
         return;
     }
@@ -213,7 +216,7 @@ void MemberBrowseName(ZEQEOCntr* container, ZEQEOBlock* block, const char* name,
 
 std::string MemberFullName(ZEQEOCntr* container, ZEQEOBlock* block, const char* name) {
     const char* prefix = block != nullptr ? container->GetBlockPrefix(block) : nullptr;
-    if (prefix != nullptr && *prefix != '\0') return std::string(prefix) + "." + name;
+    if (prefix != nullptr) return std::string(prefix) + "." + name;
     return name;
 }
 

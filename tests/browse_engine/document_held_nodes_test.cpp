@@ -16,10 +16,13 @@ using bdoc_test::Text;
 constexpr uint32_t kValue = 1;
 
 // One held node of each kind below the hierarchy block SECTION (and the solvers, which go with the
-// simulation only).
+// simulation only), and nodes of blocks without a name, in SECTION and after it in the flowsheet.
 struct HeldKind {
     const char* path;
     bool goesWithSection;  // false: only the simulation's end takes it away
+    // Where a node that stays is found once SECTION is removed, when that moves it (a block without a
+    // name is named by its position).
+    const char* afterRemoval = nullptr;
 };
 constexpr HeldKind kHeldKinds[] = {
     {"Top.appModel.Blocks.SECTION", true},                             // hierarchy block
@@ -42,6 +45,20 @@ constexpr HeldKind kHeldKinds[] = {
     {"Top.appModel.Solvers", false},                                   // solver list
     {"Top.appModel.Solvers.MAIN", false},                              // solver parameter list
     {"Top.appModel.Solvers.MAIN.MAXITER", false},                      // solver parameter
+    {"Top.appModel.Blocks.SECTION.Blocks.\"#2\"", true},                          // block without a name
+    {"Top.appModel.Blocks.SECTION.Blocks.\"#2\".Variables.S", true},              // its variable
+    // A hierarchy without a name after SECTION, and TAIL after it: once SECTION is removed, TAIL stands
+    // at the position these nodes were reached by.
+    {"Top.appModel.Blocks.\"#4\"", false, "Top.appModel.Blocks.\"#3\""},
+    {"Top.appModel.Blocks.\"#4\".Blocks", false, "Top.appModel.Blocks.\"#3\".Blocks"},
+    {"Top.appModel.Blocks.\"#4\".Parameters", false, "Top.appModel.Blocks.\"#3\".Parameters"},
+    {"Top.appModel.Blocks.\"#4\".Blocks.\"#0\"", false, "Top.appModel.Blocks.\"#3\".Blocks.\"#0\""},
+    {"Top.appModel.Blocks.\"#4\".Blocks.\"#0\".Variables", false,
+     "Top.appModel.Blocks.\"#3\".Blocks.\"#0\".Variables"},
+    {"Top.appModel.Blocks.\"#4\".Blocks.\"#0\".Variables.U", false,
+     "Top.appModel.Blocks.\"#3\".Blocks.\"#0\".Variables.U"},
+    {"Top.appModel.Blocks.\"#4\".Blocks.INNER.Variables.V", false,
+     "Top.appModel.Blocks.\"#3\".Blocks.INNER.Variables.V"},
 };
 
 // Cursors held open on a child of each list kind, positioned past their first child.
@@ -106,8 +123,22 @@ Probe ProbeEntry(FI::FIDocument* doc, const FI::EntryHandle& entry) {
     return probe;
 }
 
+// What an entry answers without being changed: its name, type, every attribute of the dictionary and
+// its children's names.
+std::vector<std::string> Snapshot(FI::FIDocument* doc, const FI::EntryHandle& entry) {
+    std::vector<std::string> seen{bdoc_test::NameOf(entry), bdoc_test::TypeOf(entry)};
+    for (const auto& [name, id] : doc->AttributeDictionary()) {
+        FIValue value;
+        entry->GetAttribute(name.c_str(), id, value);
+        seen.push_back(name + "=" + Text(value));
+    }
+    for (const std::string& child : bdoc_test::ChildNames(entry)) seen.push_back("child " + child);
+    return seen;
+}
+
 class HeldNodes : public DocumentTest, public ::testing::WithParamInterface<Change> {
 protected:
+    std::string ModelText() const override { return bdoc_test::PlantWithUnnamedBlocksText(); }
     void Apply(Change change) {
         switch (change) {
             case Change::RemoveSection: ASSERT_EQ(sim_->GetFlowsheet()->RemoveBlock(ZEQString("SECTION")), 0); break;
@@ -134,6 +165,11 @@ TEST_P(HeldNodes, EveryNodeKindAnswersAsDeletedOnceItsEngineObjectIsGone) {
     for (size_t i = 0; i < held.size(); ++i) {
         const HeldKind& kind = kHeldKinds[i];
         const bool gone = kind.goesWithSection || GetParam() == Change::DestroySimulation;
+        if (!gone) {
+            // The node reaches its own object: it answers as the entry found there now does.
+            const bool moved = GetParam() == Change::RemoveSection && kind.afterRemoval != nullptr;
+            EXPECT_EQ(Snapshot(doc_, held[i]), Snapshot(doc_, At(moved ? kind.afterRemoval : kind.path))) << kind.path;
+        }
         Probe probe = ProbeEntry(doc_, held[i]);
         if (!gone) {
             EXPECT_TRUE(probe.engineAnswered || !probe.childTypes.empty()) << kind.path << " still stands";

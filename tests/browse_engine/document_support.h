@@ -34,6 +34,17 @@ inline std::string PlantText() {
     return text.str();
 }
 
+// The example plant with blocks declared without a name: one in the hierarchy SECTION after its two
+// blocks, and after PROD a hierarchy without a name (holding one block without a name and the block
+// INNER), followed by the block TAIL.
+inline std::string PlantWithUnnamedBlocksText() {
+    std::string text = PlantText();
+    text.insert(text.find("  var LOAD 0"), "  block \"\"\n    var S 11\n  end\n");
+    text += "hierarchy \"\"\n  block \"\"\n    var U 7\n  end\n  block INNER\n    var V 8\n  end\nend\n"
+            "block TAIL\n  var W 9\nend\n";
+    return text;
+}
+
 // One notification as a subscriber saw it.
 struct Seen {
     int32_t kind;
@@ -109,10 +120,10 @@ inline std::vector<std::string> ChildNames(const FI::EntryHandle& e) {
 // The example plant in an engine simulation, its wrapper, and the engine document held through the
 // wrapper's document service (the document's COM face keeps the document alive).
 struct PlantDocument {
-    void Open() {
+    void Open(const std::string& text = PlantText()) {
         zeq::ModelDef def;
         std::string error;
-        ASSERT_TRUE(zeq::ParseModel(PlantText(), def, error)) << error;
+        ASSERT_TRUE(zeq::ParseModel(text, def, error)) << error;
         sim_ = std::make_unique<zeq::Simulation>();
         sim_->Build(def);
         NUVClassFactory::RegisterSimulationServices(sim_.get());
@@ -144,8 +155,10 @@ struct PlantDocument {
 
 class DocumentTest : public ::testing::Test, protected PlantDocument {
 protected:
+    // The model the document shows.
+    virtual std::string ModelText() const { return PlantText(); }
     void SetUp() override {
-        Open();
+        Open(ModelText());
         rto_inq_mode_c(&savedMode_);
     }
     void TearDown() override {
