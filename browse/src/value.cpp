@@ -1,5 +1,6 @@
 #include "browse/value.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cmath>
@@ -40,6 +41,16 @@ bool StartsEntity(const char* text, size_t n, size_t i) {
 }
 
 bool IsDelimiter(char c) { return FI::detail::IsPathDelimiter(c); }
+
+// A name that holds a delimiter, or reads as the wildcard ("*"), is quoted so that it parses back as
+// that name.
+bool NeedsQuotes(const char* text, size_t n) {
+    if (n == 1 && text[0] == '*') return true;
+    for (size_t i = 0; i < n; ++i) {
+        if (IsDelimiter(text[i])) return true;
+    }
+    return false;
+}
 
 char* Allocate(size_t capacity) {
     void* p = std::malloc(capacity);
@@ -89,6 +100,36 @@ std::string FIFormatDouble(double v) {
     char buf[40];
     std::snprintf(buf, sizeof buf, "%.12lg", v);
     return buf;
+}
+
+size_t FIPathNameSize(const char* text, size_t n) {
+    if (!NeedsQuotes(text, n)) return n;
+    size_t quotes = 0;
+    for (size_t i = 0; i < n; ++i) quotes += text[i] == '"';
+    return n + quotes + 2;
+}
+
+char* FIWritePathName(char* out, const char* text, size_t n) {
+    // Copied as it is while no character asks for quotes: most names are short and need none.
+    size_t plain = 0;
+    while (plain < n && !IsDelimiter(text[plain])) {
+        out[plain] = text[plain];
+        ++plain;
+    }
+    if (plain == n && !(n == 1 && text[0] == '*')) return out + n;
+    *out++ = '"';
+    // Runs up to and with each inner quote, which is written once more.
+    const char* end = text + n;
+    while (text < end) {
+        const auto* quote = static_cast<const char*>(std::memchr(text, '"', static_cast<size_t>(end - text)));
+        const char* stop = quote != nullptr ? quote + 1 : end;
+        std::memcpy(out, text, static_cast<size_t>(stop - text));
+        out += stop - text;
+        if (quote != nullptr) *out++ = '"';
+        text = stop;
+    }
+    *out++ = '"';
+    return out;
 }
 
 FIValue::FIValue(const FIValue& other) : tag_(other.tag_) {
@@ -361,6 +402,21 @@ void FIValue::AppendChar(char c) {
     u_.heap.length = n + 1;
 }
 
+char* FIValue::WriteBuffer(size_t length, size_t room) {
+    if (tag_ != kHeapText) {
+        Clear();
+        u_.heap.data = Allocate(std::max(room + 1, kInitialHeapCapacity));
+        u_.heap.capacity = std::max(room + 1, kInitialHeapCapacity);
+        tag_ = kHeapText;
+        length = 0;
+    } else {
+        Reserve(std::max(room, length) + 1);
+    }
+    u_.heap.data[length] = '\0';
+    u_.heap.length = length;
+    return u_.heap.data;
+}
+
 void FIValue::AppendBytes(const char* text, size_t n, bool quote, bool escape) {
     // Most appends, as a path is built step by step: a name of no delimiter (or text not to be quoted)
     // from elsewhere, to heap text with room for it. Copied straight in.
@@ -370,10 +426,7 @@ void FIValue::AppendBytes(const char* text, size_t n, bool quote, bool escape) {
         const auto at = reinterpret_cast<uintptr_t>(text);
         const auto base = reinterpret_cast<uintptr_t>(data);
         bool plain = length + n < u_.heap.capacity && (at < base || at >= base + u_.heap.capacity);
-        if (plain && quote) {
-            plain = !(n == 1 && text[0] == '*');
-            for (size_t i = 0; i < n && plain; ++i) plain = !IsDelimiter(text[i]);
-        }
+        if (plain && quote) plain = !NeedsQuotes(text, n);
         if (plain) {
             std::memcpy(data + length, text, n);
             data[length + n] = '\0';
@@ -420,26 +473,11 @@ void FIValue::AppendBytes(const char* text, size_t n, bool quote, bool escape) {
         }
         quote = false;
     }
-    if (quote) {
-        bool anyDelimiter = false;
-        for (size_t i = 0; i < n && !anyDelimiter; ++i) anyDelimiter = IsDelimiter(text[i]);
-        // A name that reads as a count ("#12") or as the wildcard ("*") is quoted too, so that it parses
-        // back as that name.
-        if (!anyDelimiter && !(n == 1 && text[0] == '*')) quote = false;
-    }
-    if (quote) {
-        size_t quotes = 0;
-        for (size_t i = 0; i < n; ++i) quotes += text[i] == '"';
-        Reserve(length + n + quotes + 3);
-        char* out = u_.heap.data + length;
-        *out++ = '"';
-        for (size_t i = 0; i < n; ++i) {
-            if (text[i] == '"') *out++ = '"';
-            *out++ = text[i];
-        }
-        *out++ = '"';
-        *out = '\0';
-        u_.heap.length = length + n + quotes + 2;
+    if (quote && NeedsQuotes(text, n)) {
+        const size_t written = FIPathNameSize(text, n);
+        Reserve(length + written + 1);
+        *FIWritePathName(u_.heap.data + length, text, n) = '\0';
+        u_.heap.length = length + written;
         return;
     }
     Reserve(length + n + 1);

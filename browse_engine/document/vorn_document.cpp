@@ -97,6 +97,44 @@ constexpr const char* kNoSimulation = "The simulation is no longer available";
 // The longest moniker segment looked up as one block name.
 constexpr size_t kMaxMonikerName = 511;
 
+// Writes a path straight into the value that receives it, reusing the buffer the value already has; the
+// value holds what was written once the writer goes (or Finish is called).
+class PathWriter {
+public:
+    explicit PathWriter(FIValue& out) : out_(out), data_(out.WriteBuffer(0, kFirstRoom)), room_(kFirstRoom) {}
+    ~PathWriter() { Finish(); }
+    PathWriter(const PathWriter&) = delete;
+    PathWriter& operator=(const PathWriter&) = delete;
+
+    template <size_t N>
+    void Add(const char (&text)[N]) {
+        std::memcpy(Room(N - 1), text, N - 1);
+        size_ += N - 1;
+    }
+    // A name as one step of a path, quoted when it needs to be (which at most doubles it, plus the quotes).
+    void AddName(const char* text, size_t n) {
+        char* end = FIWritePathName(Room(2 * n + 2), text, n);
+        size_ = static_cast<size_t>(end - data_);
+    }
+    void Finish() { out_.WriteBuffer(size_, size_); }
+
+private:
+    // Where n more bytes go.
+    char* Room(size_t n) {
+        if (n > room_ - size_) Grow(n);
+        return data_ + size_;
+    }
+    [[gnu::noinline]] void Grow(size_t n) {
+        room_ = std::max(size_ + n, 2 * room_);
+        data_ = out_.WriteBuffer(size_, room_);
+    }
+    static constexpr size_t kFirstRoom = 96;
+    FIValue& out_;
+    char* data_;
+    size_t room_;
+    size_t size_ = 0;
+};
+
 bool SameText(const char* a, const char* b) { return strcasecmp(a != nullptr ? a : "", b != nullptr ? b : "") == 0; }
 
 std::string TextOf(const FIValue& value) {
@@ -498,10 +536,14 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
         return RaiseFIError(E_FAIL, "Empty moniker");
     }
     ZEQEOSimulation* sim = GetEngineSimulation();
-    ZEQEOCntr* container = sim != nullptr ? sim->GetFlowsheet() : nullptr;
-    path.SetString("Top.appModel.Blocks");  // in the buffer path already has, when it has one
-    if (container == nullptr) return RaiseFIError(E_FAIL, "Unable to resolve moniker");
+    ZEQEOCntr* flowsheet = sim != nullptr ? sim->GetFlowsheet() : nullptr;
+    // The path is written into the buffer `path` already has, when it has one; it holds what was built
+    // whether or not the moniker resolves.
+    PathWriter built(path);
+    built.Add("Top.appModel.Blocks");
+    if (flowsheet == nullptr) return RaiseFIError(E_FAIL, "Unable to resolve moniker");
 
+    ZEQEOCntr* container = flowsheet;
     // The candidate block name: one segment, or several joined while no block is found (the container
     // may know a block by its full name).
     char name[kMaxMonikerName + 2];
@@ -514,9 +556,65 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
     ZEQEOCntr* owner = nullptr;
     ZEQEOBlock* reached = nullptr;
     const char* reachedPrefix = nullptr;
+    size_t reachedPrefixLength = 0;
     bool overlong = false;
     const char* p = moniker;
-    while (*p != '\0') {
+
+    // A block found in `container`, known there by `known`: the path names it so, and goes on into its
+    // own container while the moniker goes on and it has one. False when the walk ends on it.
+    const auto reach = [&](ZEQEOBlock* block, const char* known, size_t knownLength) {
+        named = named && knownLength > 0;
+        owner = container;
+        reached = block;
+        reachedPrefix = known;
+        reachedPrefixLength = knownLength;
+        built.Add(".");
+        if (knownLength > 0) {
+            built.AddName(known, knownLength);
+        } else {
+            built.AddName(name, size);
+        }
+        size = 0;
+        found = true;
+        endedOnBlock = true;
+        if (*p == '\0') return false;
+        ZEQEOCntr* sub = block->GetSubContainer(container);
+        if (sub == nullptr) return false;
+        built.Add(".Blocks");
+        container = sub;
+        return true;
+    };
+
+    bool more = true;
+    // When the names before the last one are blocks, each inside the one before, the flowsheet finds the
+    // innermost by all of them in one lookup, where the walk below asks each container in turn. A block's
+    // prefix is the prefix of the block around it, a dot and its own name: the innermost's prefix, read up
+    // to each dot, names the blocks on the way as the walk would. Anything else (a name on the way that is
+    // no block, a prefix of another shape) is left to the walk, from the start.
+    const char* lastDot = std::strrchr(moniker, '.');
+    const size_t blocksLength = lastDot != nullptr ? static_cast<size_t>(lastDot - moniker) : 0;
+    const char* firstDot = std::strchr(moniker, '.');
+    // Every name on the way must be a name: an empty one stands for a block without a name, which the
+    // tree lists by its position instead.
+    if (firstDot != lastDot && lastDot[1] != '\0' && blocksLength <= kMaxMonikerName && moniker[0] != '.' &&
+        std::search_n(moniker, lastDot, 2, '.') == lastDot) {
+        std::memcpy(name, moniker, blocksLength);
+        name[blocksLength] = '\0';
+        ZEQEOBlock* innermost = flowsheet->FindBlock(name);
+        ZEQEOCntr* listing = innermost != nullptr ? innermost->GetParentContainer(flowsheet) : nullptr;
+        const char* known = listing != nullptr ? listing->GetBlockPrefix(innermost) : nullptr;
+        if (known != nullptr && std::strlen(known) == blocksLength && strncasecmp(known, name, blocksLength) == 0) {
+            for (const char* dot = std::strchr(known, '.'); dot != nullptr; dot = std::strchr(dot + 1, '.')) {
+                built.Add(".");
+                built.AddName(known, static_cast<size_t>(dot - known));
+                built.Add(".Blocks");
+            }
+            container = listing;
+            p = lastDot + 1;
+            more = reach(innermost, known, blocksLength);
+        }
+    }
+    while (more && *p != '\0') {
         const char* dot = std::strchr(p, '.');
         const size_t length = dot != nullptr ? static_cast<size_t>(dot - p) : std::strlen(p);
         const char* segment = p;
@@ -548,44 +646,37 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
         // The path names the block as the tree does: by the name its container knows it by, or for a
         // block without a name by the position name the moniker gave.
         const char* known = container->GetBlockPrefix(block);
-        const bool hasKnown = ownName && known != nullptr && *known != '\0';
-        named = named && hasKnown;
-        owner = container;
-        reached = block;
-        reachedPrefix = known;
-        path.AppendChar('.');
-        if (hasKnown) {
-            path.Append(known, true);
-        } else {
-            path.AppendN(name, size, true);
-        }
-        size = 0;
-        found = true;
-        endedOnBlock = true;
-        if (*p == '\0') break;
-        ZEQEOCntr* sub = block->GetSubContainer(container);
-        if (sub == nullptr) break;
-        path.Append(".Blocks");
-        container = sub;
+        more = reach(block, known, ownName && known != nullptr ? std::strlen(known) : 0);
     }
     if (!found || (*p == '\0' && !endedOnBlock)) return RaiseFIError(E_FAIL, "Unable to resolve moniker");
-    if (*p != '\0') {
-        path.Append(".Variables.");
-        path.Append(p, true);
+    const size_t restLength = std::strlen(p);
+    if (restLength > 0) {
+        built.Add(".Variables.");
+        built.AddName(p, restLength);
     }
     if (named && !overlong && reached != nullptr) {
         // The block the path ends on, or the variable of the plain block it reached, as the block's
         // variable list finds it (by the block's prefix and the variable's name below it): without
         // walking the tree again from the top.
-        if (*p == '\0') return S_OK;
-        std::string full(reachedPrefix);
-        full.append(1, '.').append(p);
-        const int32_t index = owner->FindIndex(full.c_str()) - 1;
+        if (restLength == 0) return S_OK;
+        // That full name, in the candidate's buffer while it fits.
+        std::string spill;
+        char* full = name;
+        const size_t fullLength = reachedPrefixLength + 1 + restLength;
+        if (fullLength >= sizeof name) {
+            spill.resize(fullLength + 1);
+            full = spill.data();
+        }
+        std::memcpy(full, reachedPrefix, reachedPrefixLength);
+        full[reachedPrefixLength] = '.';
+        std::memcpy(full + reachedPrefixLength + 1, p, restLength + 1);
+        const int32_t index = owner->FindIndex(full) - 1;
         const int32_t first = std::max(reached->GetFirstIndex() - 1, 0);
         const int32_t end = first + std::max(reached->GetCount(), 0);
         if (index >= first && index < end) return S_OK;
         return RaiseFIError(E_FAIL, "Unable to resolve moniker");
     }
+    built.Finish();
     const char* rest = nullptr;
     EntryHandle entry = ResolvePath(path.GetString(), &rest);
     if (entry.IsNull() || (rest != nullptr && *rest != '\0')) return RaiseFIError(E_FAIL, "Unable to resolve moniker");

@@ -47,6 +47,32 @@ TEST(FIValueStorage, CopiesAreDeepAndSelfOperationsSafe) {
     EXPECT_EQ(Text(c), "shortshort");
 }
 
+TEST(FIValueStorage, TextWrittenInPlace) {
+    // A value without heap text starts from an empty buffer with the room asked for.
+    FIValue v(12);
+    char* buffer = v.WriteBuffer(0, 40);
+    EXPECT_EQ(v.GetTag(), FIValue::kHeapText);
+    EXPECT_EQ(Text(v), "");
+    EXPECT_GE(v.Capacity(), 41u);
+    std::memcpy(buffer, "Top.appModel", 12);
+    // More room keeps what was written; setting the length alone allocates nothing.
+    buffer = v.WriteBuffer(12, 200);
+    EXPECT_EQ(Text(v), "Top.appModel");
+    EXPECT_GE(v.Capacity(), 201u);
+    std::memset(buffer + 12, 'x', 188);
+    const size_t capacity = v.Capacity();
+    v.WriteBuffer(200, 200);
+    EXPECT_EQ(Text(v), "Top.appModel" + std::string(188, 'x'));
+    EXPECT_EQ(v.Length(), 200u);
+    EXPECT_EQ(v.Capacity(), capacity);
+    v.WriteBuffer(3, 3);
+    EXPECT_EQ(Text(v), "Top");
+    FIValue inlineText("abc");
+    inlineText.WriteBuffer(0, 2);
+    EXPECT_EQ(Text(inlineText), "");
+    EXPECT_EQ(inlineText.GetTag(), FIValue::kHeapText);
+}
+
 TEST(FIValueConversion, NumberFormatsToText) {
     struct Row {
         FIValue in;
@@ -144,13 +170,21 @@ TEST(FIValueAppend, QuotingRules) {
     const Row rows[] = {
         {"A.B", "\"A.B\""},        {"#12", "\"#12\""},     {"#", "\"#\""},        {"*", "\"*\""}, {"**", "**"},
         {"a\"b.c", "\"a\"\"b.c\""}, {"plain name", "plain name"}, {"#1a", "\"#1a\""},
-        {"x[1]", "\"x[1]\""},
+        {"x[1]", "\"x[1]\""},        {"\"", "\"\"\"\""},       {"ab\"", "\"ab\"\"\""}, {"", ""},
+        {"\"a\"\"b", "\"\"\"a\"\"\"\"b\""},
     };
     for (const Row& r : rows) {
         FIValue v;
         v.Append(r.text, true, false);
         EXPECT_EQ(Text(v), r.expected) << r.text;
         EXPECT_EQ(v.GetTag(), FIValue::kHeapText);
+        // Written on its own as one step of a path, in the length announced, within twice the name and
+        // the quotes.
+        const size_t n = std::strlen(r.text);
+        std::string out(2 * n + 2, '?');
+        char* end = FIWritePathName(out.data(), r.text, n);
+        EXPECT_EQ(std::string(out.data(), end), r.expected) << r.text;
+        EXPECT_EQ(FIPathNameSize(r.text, n), std::strlen(r.expected)) << r.text;
     }
 }
 

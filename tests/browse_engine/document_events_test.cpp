@@ -266,6 +266,74 @@ TEST_F(DocumentTest, MonikersFollowRenamedRemovedAddedBlocksAndAReload) {
                         {"H2.B1.X2", nullptr}});
 }
 
+// Hierarchy blocks inside hierarchy blocks: a moniker names each block on the way by its local name, in
+// any case; the path names them by their prefixes, as the tree does, and resolves to that entry. Names
+// that are no block on the way, blocks known by their full name, and a renamed enclosing block too.
+TEST_F(DocumentTest, MonikersReachBlocksAndVariablesInNestedHierarchies) {
+    zeq::ModelDef def;
+    std::string error;
+    ASSERT_TRUE(zeq::ParseModel("model NEST\n"
+                                "hierarchy AREA\n"
+                                "  hierarchy UNIT\n"
+                                "    block PUMP\n      var FLOW 1\n      var P 2\n    end\n"
+                                "    hierarchy DEEP\n      block X\n        var Y 1\n      end\n    end\n"
+                                "    var LEVEL 0\n"
+                                "  end\n"
+                                "  block TANK\n    var V 3\n  end\n"
+                                "end\n",
+                                def, error))
+        << error;
+    sim_->Build(def);
+    struct Row {
+        const char* moniker;
+        std::string path;  // the path built, kept when it does not resolve
+        bool resolves;
+    };
+    const std::string unit = "Top.appModel.Blocks.AREA.Blocks.\"AREA.UNIT\".Blocks.";
+    const std::string pump = unit + "\"AREA.UNIT.PUMP\".Variables.";
+    const std::string deep = unit + "\"AREA.UNIT.DEEP\"";
+    const std::string longName(600, 'V');
+    const Row rows[] = {
+        {"AREA.UNIT.PUMP.FLOW", pump + "FLOW", true},
+        {"area.Unit.pump.p", pump + "p", true},
+        {"AREA.TANK.V", "Top.appModel.Blocks.AREA.Blocks.\"AREA.TANK\".Variables.V", true},
+        {"AREA.UNIT.DEEP.X.Y", deep + ".Blocks.\"AREA.UNIT.DEEP.X\".Variables.Y", true},
+        {"AREA.UNIT.DEEP.X", deep + ".Blocks.\"AREA.UNIT.DEEP.X\"", true},
+        {"AREA.UNIT.DEEP", deep, true},
+        // A block's container also knows its blocks by their full names.
+        {"AREA.AREA.UNIT.PUMP.FLOW", pump + "FLOW", true},
+        {"AREA.UNIT.AREA.UNIT.DEEP.X.Y", deep + ".Blocks.\"AREA.UNIT.DEEP.X\".Variables.Y", true},
+        // After a hierarchy block the next name is one of its blocks, never a variable.
+        {"AREA.UNIT.LEVEL", unit.substr(0, unit.size() - 1), false},
+        {"AREA.UNIT.PUMP.NOPE", pump + "NOPE", false},
+        {"AREA.UNIT.PUMP.FLOW.X", pump + "\"FLOW.X\"", false},
+        {"AREA.UNIT.PUMP.FLOW.", pump + "\"FLOW.\"", false},
+        {"AREA..UNIT.PUMP.FLOW", "Top.appModel.Blocks.AREA.Blocks", false},
+        {"AREA.NOPE.PUMP.FLOW", "Top.appModel.Blocks.AREA.Blocks", false},
+    };
+    for (const Row& row : rows) {
+        FIValue path(12);  // a value holding no text is written over
+        EXPECT_EQ(doc_->ResolveMoniker(row.moniker, path), row.resolves ? S_OK : E_FAIL) << row.moniker;
+        EXPECT_EQ(Text(path), row.path) << row.moniker;
+        if (row.resolves) At(Text(path).c_str());
+    }
+    // A name longer than the candidate buffer, on a path that outgrows its first room.
+    FIValue path;
+    EXPECT_EQ(doc_->ResolveMoniker(("AREA.UNIT.PUMP." + longName).c_str(), path), E_FAIL);
+    EXPECT_EQ(Text(path), pump + longName);
+    const size_t capacity = path.Capacity();
+    EXPECT_EQ(doc_->ResolveMoniker("AREA.UNIT.PUMP.FLOW", path), S_OK);
+    EXPECT_EQ(Text(path), pump + "FLOW");
+    EXPECT_EQ(path.Capacity(), capacity) << "written into the buffer the value has";
+
+    ASSERT_EQ(sim_->ExecuteCommand("rename AREA ZONE\n"), 0);
+    EXPECT_EQ(doc_->ResolveMoniker("AREA.UNIT.PUMP.FLOW", path), E_FAIL);
+    ASSERT_EQ(doc_->ResolveMoniker("zone.unit.pump.FLOW", path), S_OK);
+    EXPECT_EQ(Text(path),
+              "Top.appModel.Blocks.ZONE.Blocks.\"ZONE.UNIT\".Blocks.\"ZONE.UNIT.PUMP\".Variables.FLOW");
+    At(Text(path).c_str());
+}
+
 TEST_F(DocumentTest, TheDocumentLivesWhileItsFaceDoesAndHoldsTheWrapper) {
     EXPECT_EQ(impl_->GetDocument(), doc_);
     face_.Release();

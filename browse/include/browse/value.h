@@ -65,6 +65,12 @@ public:
     void AppendValue(const FIValue& other, bool quote = false, bool escape = false);
     void AppendChar(char c);
 
+    // For text written in place: makes the value the first `length` bytes of its heap buffer, with room
+    // for `room` bytes (at least `length`) and the terminating NUL, and returns the buffer, to be written
+    // up to `room` bytes before the next call sets the length. A value without heap text starts from an
+    // empty buffer (`length` must then be 0). With `room` equal to `length` nothing is allocated.
+    char* WriteBuffer(size_t length, size_t room);
+
     // -1, 0, 1; -2 when the two cannot be compared (see the rules in value.cpp).
     static int Compare(const FIValue& a, const FIValue& b);
 
@@ -96,6 +102,13 @@ int32_t FIParseInt(const char* text);
 double FIParseDouble(const char* text);
 // Renders a real as "%.12lg".
 std::string FIFormatDouble(double v);
+
+// A name as one step of a path, as the quoting appends of FIValue write it: as it is, or between double
+// quotes with inner ones doubled when it holds a delimiter or is "*" alone, so that it reads back as that
+// name. FIPathNameSize is the written length (at most 2 * n + 2); FIWritePathName writes that many bytes
+// (no terminator) at `out` and returns the end.
+size_t FIPathNameSize(const char* text, size_t n);
+char* FIWritePathName(char* out, const char* text, size_t n);
 
 // The result of a framework operation: an empty message means success, a text message failure.
 class FIError {
