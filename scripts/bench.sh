@@ -92,7 +92,9 @@ for p in programs:
                 seen.add(goal)
                 metric = goal[1]
             else:
-                metric = next((k for k in counters if ratio_name.search(k)), None)
+                # A ratio, else the memory a benchmark measures per variable.
+                metric = next((k for k in counters if ratio_name.search(k)),
+                              'bytes_per_variable' if 'bytes_per_variable' in counters else None)
             value = counters.get(metric) if metric else None
             shown_base = base
             if shown_base is None and value and metric and ratio_name.search(metric) and 'bytes' not in metric:

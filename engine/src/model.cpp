@@ -638,7 +638,9 @@ void Simulation::FillBlock(Block* b, const BlockDef& def, std::vector<Variable>&
 
 // Frees the members of built blocks when the build consumes its model (Build(ModelDef&&)); every 32 MB
 // freed goes back to the system, so that a large model's definition and the simulation made from it are
-// not both held at full size.
+// not both held at full size. Only whole free pages go back: anything allocated between blocks' members
+// while the model was read, and alive while they are freed (or freed just before, leaving gaps the build's
+// own allocations fill), keeps its page. So the reader keeps nothing of its own per small block.
 class Simulation::DefReleaser {
 public:
     // `def` is the model passed as an rvalue: its blocks are not const.

@@ -256,25 +256,59 @@ std::string write_value(const Value& v) {
     }
 }
 
-// Positions by name of one list of members, so that each new member's name is checked in constant time.
+// Lists of at most this many members are searched from end to end instead of through a name index: most
+// blocks' lists are that short, and a model of many small blocks then keeps no table of its own per block.
+// Such tables, kept from the parse for the check, would lie among the blocks' members on the heap and hold
+// their pages after the build has freed the members.
+constexpr size_t kScannedList = 16;
+
+// Position of the member named `name` in a list, through its index when it has one (-1 when none).
+template <class T>
+int FindMember(const NameIndex& index, const std::vector<T>& list, std::string_view name) {
+    if (index.Built())
+        return index.FindWith(name, [&list](int p) { return std::string_view(list[static_cast<size_t>(p)].name); });
+    for (size_t p = 0; p < list.size(); ++p)
+        if (iequals(list[p].name, name)) return static_cast<int>(p);
+    return -1;
+}
+
+// Indexes a list by name when it is longer than kScannedList; a shorter one is left without an index.
+template <class T>
+void IndexLongList(NameIndex& index, const std::vector<T>& list) {
+    if (list.size() > kScannedList)
+        index.Rebuild(static_cast<int>(list.size()),
+                      [&list](int p) { return std::string_view(list[static_cast<size_t>(p)].name); });
+}
+
+// Positions by name of one list of members, so that each new member's name is checked in constant time. A
+// short list has no index (see kScannedList) until it grows past that length.
 template <class T>
 struct ListIndex {
     std::vector<T>* list;
     NameIndex index;
-    explicit ListIndex(std::vector<T>& l) : list(&l) {
-        index.Rebuild(static_cast<int>(l.size()), [this](int p) { return NameOf(p); });
-    }
+    explicit ListIndex(std::vector<T>& l) : list(&l) { IndexLongList(index, l); }
     std::string_view NameOf(int p) const { return (*list)[static_cast<size_t>(p)].name; }
-    bool Has(std::string_view name) const {
-        return index.FindWith(name, [this](int p) { return NameOf(p); }) >= 0;
-    }
+    bool Has(std::string_view name) const { return FindMember(index, *list, name) >= 0; }
     // Room for `more` members beyond those the list holds.
     void Reserve(size_t more) {
-        list->reserve(list->size() + more);
-        index.Reserve(static_cast<int>(list->size() + more), [this](int p) { return NameOf(p); });
+        const size_t n = list->size() + more;
+        list->reserve(n);
+        if (n <= kScannedList) return;
+        if (!index.Built()) index.Rebuild(static_cast<int>(list->size()), [this](int p) { return NameOf(p); });
+        index.Reserve(static_cast<int>(n), [this](int p) { return NameOf(p); });
     }
     // A member named like one the list already has (from the block's type) replaces it.
     void Put(T item) {
+        if (!index.Built()) {
+            const int at = FindMember(index, *list, item.name);
+            if (at >= 0) {
+                (*list)[static_cast<size_t>(at)] = std::move(item);
+                return;
+            }
+            list->push_back(std::move(item));
+            IndexLongList(index, *list);
+            return;
+        }
         list->push_back(std::move(item));
         int at = index.Add([this](int p) { return NameOf(p); });
         if (static_cast<size_t>(at) + 1 != list->size()) {
@@ -288,6 +322,19 @@ struct ListIndex {
     void Append(T item) { list->push_back(std::move(item)); }
     void Finish() {
         const size_t n = list->size();
+        if (!index.Built() && n <= kScannedList) {
+            // The members before those appended are all different; each appended one joins them or replaces
+            // the one of its name.
+            size_t kept = 0;
+            for (size_t next = 0; next < n; ++next) {
+                size_t at = 0;
+                while (at < kept && !iequals((*list)[at].name, (*list)[next].name)) ++at;
+                if (at == kept) ++kept;
+                if (at != next) (*list)[at] = std::move((*list)[next]);
+            }
+            list->erase(list->begin() + static_cast<std::ptrdiff_t>(kept), list->end());
+            return;
+        }
         index.Reserve(static_cast<int>(n), [this](int p) { return NameOf(p); });
         constexpr size_t kAhead = 8;
         size_t kept = static_cast<size_t>(index.Count());
@@ -305,7 +352,7 @@ struct ListIndex {
 };
 
 // The name indexes of a parsed block's variables and of its blocks, kept from the parse for the check that
-// follows it; kids[i] stands for the block's blocks[i].
+// follows it; kids[i] stands for the block's blocks[i]. A short list has no index (see kScannedList).
 struct NameTree {
     NameIndex vars, blocks;
     std::vector<NameTree> kids;
@@ -313,9 +360,8 @@ struct NameTree {
     // For a block the parse did not index (the members a hierarchy block takes from its type).
     static NameTree Of(const BlockDef& b) {
         NameTree t;
-        t.vars.Rebuild(static_cast<int>(b.vars.size()), [&b](int p) { return std::string_view(b.vars[static_cast<size_t>(p)].name); });
-        t.blocks.Rebuild(static_cast<int>(b.blocks.size()),
-                         [&b](int p) { return std::string_view(b.blocks[static_cast<size_t>(p)].name); });
+        IndexLongList(t.vars, b.vars);
+        IndexLongList(t.blocks, b.blocks);
         for (const BlockDef& c : b.blocks) t.kids.push_back(Of(c));
         return t;
     }
@@ -877,10 +923,8 @@ private:
         for (;;) {
             const BlockDef& b = *node.def;
             size_t dot = rel.find('.');
-            if (dot == std::string_view::npos)
-                return node.names->vars.FindWith(rel, [&b](int p) { return std::string_view(b.vars[static_cast<size_t>(p)].name); }) >= 0;
-            int k = node.names->blocks.FindWith(rel.substr(0, dot),
-                                                [&b](int p) { return std::string_view(b.blocks[static_cast<size_t>(p)].name); });
+            if (dot == std::string_view::npos) return FindMember(node.names->vars, b.vars, rel) >= 0;
+            int k = FindMember(node.names->blocks, b.blocks, rel.substr(0, dot));
             if (k < 0) return false;
             node = node.Kid(static_cast<size_t>(k));
             rel.remove_prefix(dot + 1);

@@ -86,6 +86,8 @@ public:
     void Reserve(int count, F&&) {
         while (static_cast<size_t>(count) * 2 > slots_.size()) Grow();
     }
+    // Whether Rebuild, Add or Reserve has made the table (a table never made finds nothing).
+    bool Built() const { return !slots_.empty(); }
     // Positions added so far; Rebuild sets it to its count.
     int Count() const { return count_; }
     // Whether the names of the last Rebuild were all different.

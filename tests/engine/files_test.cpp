@@ -255,6 +255,65 @@ TEST(ModelFile, LaterMembersReplaceEarlierOnesOfTheSameName) {
     EXPECT_NE(error.find("line 4: block a is defined twice"), std::string::npos) << error;
 }
 
+// Short member lists are searched, long ones indexed: both, and a list that grows from one to the other (from
+// its type's members, line by line), replace members named alike and find names for the check the same way.
+TEST(ModelFile, ShortAndLongListsReplaceAndFindMembersAlike) {
+    auto name = [](const char* stem, int i) { return stem + std::to_string(i); };
+    for (int n : {1, 3, 16, 17, 40}) {
+        // Type T has variables V* and parameters P*; each block of H redefines the even variables and the odd
+        // parameters in lower case, adds W* and Q*, and redefines its first W* last. The flowsheet's own
+        // variables Z* end with z0 again.
+        std::string types = "type T\n", body, loose, expect_vars, expect_params, expect_loose;
+        for (int i = 0; i < n; ++i) types += "  var " + name("V", i) + " 1\n  param " + name("P", i) + " real 1\n";
+        types += "end\ntype TH hierarchy\n";
+        for (int i = 0; i < n; ++i) types += "  block " + name("A", i) + "\n    var X 1\n  end\n";
+        types += "end\nhierarchy G TH\nend\n";
+        for (int i = 0; i < n; ++i) {
+            body += "    var " + name(i % 2 ? "V" : "v", i) + " 2\n" + (i % 2 ? "    param " + name("p", i) + " real 2\n" : "");
+            expect_vars += name(i % 2 ? "V" : "v", i) + "=2 ";
+            expect_params += name(i % 2 ? "p" : "P", i) + " ";
+        }
+        for (int i = 0; i < n; ++i) {
+            body += "    var " + name("W", i) + " 3\n    param " + name("Q", i) + " real 3\n";
+            expect_vars += i ? name("W", i) + "=3 " : "w0=4 ";
+            expect_params += name("Q", i) + " ";
+            loose += "var " + name("Z", i) + " 1\n";
+            expect_loose += i ? name("Z", i) + " " : "z0 ";
+        }
+        body += "    var w0 4\n    eqn E : " + name("W", n - 1) + " = V0 + w0 + H." + name("B", n - 1) + ".W0 + G." +
+                name("a", n - 1) + ".x\n  end\n";
+        loose += "var z0 5\neqn F : H.B0.V0 = H." + name("b", n - 1) + "." + name("w", n - 1) + " + " + name("z", n - 1) + "\n";
+        auto model = [&](const std::string& more_in_h) {
+            std::string h = "hierarchy H\n";
+            for (int b = 0; b < n; ++b) h += "  block " + name("B", b) + " T\n" + body;
+            return types + h + more_in_h + "end\n" + loose;
+        };
+        zeq::ModelDef def;
+        std::string error;
+        ASSERT_TRUE(zeq::ParseModel(model(""), def, error)) << n << ": " << error;
+        auto names = [](const auto& list) {
+            std::string out;
+            for (const auto& m : list) out += m.name + " ";
+            return out;
+        };
+        std::string vars;
+        for (const zeq::VarDef& v : def.flowsheet.blocks.at(1).blocks.at(static_cast<size_t>(n - 1)).vars)
+            vars += v.name + "=" + std::to_string(static_cast<int>(v.value)) + " ";
+        EXPECT_EQ(vars, expect_vars) << n;
+        EXPECT_EQ(names(def.flowsheet.blocks.at(1).blocks.at(0).params), expect_params) << n;
+        EXPECT_EQ(names(def.flowsheet.vars), expect_loose) << n;
+        zeq::Simulation sim;
+        sim.Build(def);
+        EXPECT_EQ(sim.Eqns().size(), static_cast<size_t>(n) + 1);
+        for (const zeq::Equation& e : sim.Eqns()) EXPECT_TRUE(e.compiled) << n << " " << e.name << ": " << e.Extras().error;
+
+        EXPECT_FALSE(zeq::ParseModel(model("") + "tag T H." + name("B", n - 1) + "." + name("W", n) + "\n", def, error));
+        EXPECT_NE(error.find("tag T names unknown variable"), std::string::npos) << n << ": " << error;
+        EXPECT_FALSE(zeq::ParseModel(model("  block " + name("b", n - 1) + "\n  end\n"), def, error));
+        EXPECT_NE(error.find("block " + name("b", n - 1) + " is defined twice"), std::string::npos) << n << ": " << error;
+    }
+}
+
 // Every member that takes a file refuses a missing one, a directory and a bad one with a message, and
 // leaves the simulation as it was.
 TEST(ModelFile, FileMembersRefuseWhatIsNoRegularFileAndChangeNothing) {
