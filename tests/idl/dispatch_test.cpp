@@ -447,6 +447,26 @@ TEST(DispatchFailures, ResultOfAFailedCallIsReleased) {
     }
 }
 
+// An object without a parent, which it reads as a null object.
+class Orphan : public CComObjectRootEx<CComMultiThreadModel>, public NUVObjectStubs<INUVObject> {
+public:
+    using ComMap = CComMap<ComEntry<INUVObject>, ComEntry2<IDispatch, INUVObject>>;
+    STDMETHOD(get_Parent)(INUVObject** out) override { return *out = nullptr, S_OK; }
+};
+
+// Arguments given to a property read without parameters go to the default member of the object read; a
+// null object has none and the call fails as for a value that is no object (wine's oleaut32 crashes
+// here, so this case is checked on Linux only).
+TEST(DispatchArguments, ArgumentsForTheDefaultMemberOfANullObjectAreRefused) {
+    CComPtr<IDispatch> d = Make<Orphan>();
+    for (WORD flags : {WORD{DISPATCH_PROPERTYGET}, WORD{DISPATCH_METHOD | DISPATCH_PROPERTYGET}}) {
+        Call c{{CComVariant(LONG{1})}};
+        EXPECT_EQ(c.Invoke(d, IdOf(d, u"Parent"), flags), DISP_E_NOTACOLLECTION);
+        EXPECT_EQ(c.result.vt, VT_EMPTY);
+        EXPECT_EQ(c.arg_err, 12345u);
+    }
+}
+
 }  // namespace
 
 namespace {

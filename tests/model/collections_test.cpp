@@ -656,6 +656,81 @@ TEST_F(CollectionsTest, LateBoundCallsGiveTheSameResultsAndErrorTexts) {
     EXPECT_EQ(value, 5.0);
 }
 
+// A property read that takes no arguments but is given some reads the property and hands the arguments to
+// the default member of the object read: `flowsheet.Blocks(2)` is the second block. What that member
+// answers is the call's answer; a value that is no object answers DISP_E_NOTACOLLECTION, and a read that
+// fails answers its own failure.
+TEST_F(CollectionsTest, ArgumentsToAPropertyWithoutParametersGoToTheDefaultMemberOfItsValue) {
+    CComPtr<IDispatch> prod;
+    Block("PROD")->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&prod));
+    struct Row {
+        const char* what;
+        IDispatch* object;
+        const OLECHAR* member;
+        WORD flags;
+        std::vector<CComVariant> args;
+        std::vector<DISPID> named;
+        HRESULT expected;
+        const char* answer;  // the object answered's name, or the exception's description
+    };
+    CComPtr<IDispatch> fs;
+    flowsheet_->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&fs));
+    const WORD get = DISPATCH_PROPERTYGET, either = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
+    const Row rows[] = {
+        {"by position", fs, OLESTR("Blocks"), get, {I4(2)}, {}, S_OK, "SECTION"},
+        {"as a script asks", fs, OLESTR("blocks"), either, {I4(3)}, {}, S_OK, "PROD"},
+        {"by parameter name", fs, OLESTR("Variables"), either, {I4(1)}, {0}, S_OK, "FEED.F"},
+        {"item out of range", fs, OLESTR("Blocks"), get, {I4(0)}, {}, DISP_E_EXCEPTION,
+         "Index is not in the range 1 to Count()"},
+        {"item of the wrong type", fs, OLESTR("Blocks"), get, {Text("PROD")}, {}, DISP_E_TYPEMISMATCH, ""},
+        {"too many for the item", fs, OLESTR("Blocks"), get, {I4(1), I4(2)}, {}, DISP_E_BADPARAMCOUNT, ""},
+        {"a text read", fs, OLESTR("Name"), either, {I4(1)}, {}, DISP_E_NOTACOLLECTION, ""},
+        {"a flag read", fs, OLESTR("IsValid"), get, {I4(1)}, {}, DISP_E_NOTACOLLECTION, ""},
+        {"asked as a method", fs, OLESTR("Blocks"), DISPATCH_METHOD, {I4(1)}, {}, DISP_E_MEMBERNOTFOUND, ""},
+        {"a removed block", prod, OLESTR("Ports"), get, {I4(1)}, {}, DISP_E_EXCEPTION, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.object == prod.p) {
+            ASSERT_EQ(sim_->GetFlowsheet()->RemoveBlock(ZEQString("PROD")), 0);
+        }
+        DISPID id = 0;
+        LPOLESTR name = const_cast<LPOLESTR>(row.member);
+        ASSERT_EQ(row.object->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
+        std::vector<VARIANT> reversed(row.args.rbegin(), row.args.rend());
+        std::vector<DISPID> named = row.named;
+        DISPPARAMS params{reversed.data(), named.data(), static_cast<UINT>(reversed.size()),
+                          static_cast<UINT>(named.size())};
+        CComVariant result;
+        EXCEPINFO info{};
+        UINT arg_err = 12345;
+        EXPECT_EQ(row.object->Invoke(id, IID_NULL, 0, row.flags, &params, &result, &info, &arg_err), row.expected);
+        // Which argument was wrong is the item's to say (wine's own coercion leaves it unsaid).
+        if (row.expected != DISP_E_TYPEMISMATCH) {
+            EXPECT_EQ(arg_err, 12345u);
+        }
+        if (row.expected == S_OK) {
+            EXPECT_EQ(NameOf(result.pdispVal), row.answer);
+        }
+        if (row.expected != S_OK && row.expected != DISP_E_EXCEPTION) {  // a failed member's result varies
+            EXPECT_EQ(result.vt, VT_EMPTY);
+        }
+        if (row.expected == DISP_E_EXCEPTION) {
+            EXPECT_EQ(info.scode, row.object == prod.p ? nuv::kInvalidObject : nuv::kIndexOutOfRange);
+            if (*row.answer) {
+                EXPECT_EQ(nuv::bstr_to_utf8(info.bstrDescription), row.answer);
+            }
+        }
+        SysFreeString(info.bstrSource);
+        SysFreeString(info.bstrDescription);
+        SysFreeString(info.bstrHelpFile);
+
+        // Without a place for the result the arguments have nowhere to go: nothing is read.
+        EXPECT_EQ(row.object->Invoke(id, IID_NULL, 0, row.flags, &params, nullptr, nullptr, nullptr),
+                  row.flags == DISPATCH_METHOD ? DISP_E_MEMBERNOTFOUND : DISP_E_BADPARAMCOUNT);
+    }
+}
+
 // Eight threads ask at once for every item of fresh collections of each kind: each item has one wrapper,
 // and the engine holds exactly that one (a second wrapper made by a losing thread is not kept or leaked).
 TEST_F(CollectionsTest, RacingItemLookupsOfEveryKindShareOneWrapperPerObject) {

@@ -2,6 +2,7 @@
 // storage, the call itself through the member's generated function, and failures as exceptions.
 #include <array>
 #include <cstring>
+#include <memory>
 
 #include "typelib_impl.h"
 
@@ -155,6 +156,23 @@ HRESULT CallMember(const FuncDesc& func, IDispatch* self, VARIANT** args, VARIAN
     }
 }
 
+struct Releaser {
+    void operator()(IUnknown* p) const { p->Release(); }
+};
+
+// Hands a call's arguments, with its flags, to the default member (DISPID_VALUE) of the object a property
+// read left in `value`, which receives that member's result. The member's answer, failure or success code,
+// is the call's; a value that is no object answers DISP_E_NOTACOLLECTION and is cleared.
+HRESULT CallDefaultMemberOf(VARIANT* value, WORD flags, DISPPARAMS* dp, EXCEPINFO* ei, UINT* arg_err) {
+    if (value->vt != VT_DISPATCH || !value->pdispVal) {
+        VariantClear(value);
+        return DISP_E_NOTACOLLECTION;
+    }
+    const std::unique_ptr<IDispatch, Releaser> object(value->pdispVal);  // the value's reference
+    VariantInit(value);
+    return object->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT, flags, dp, value, ei, arg_err);
+}
+
 }  // namespace
 
 HRESULT TypeInfoImpl::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* dp, VARIANT* pVarResult,
@@ -170,6 +188,15 @@ HRESULT TypeInfoImpl::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISP
     if (nparams > kMaxParams) return DISP_E_BADPARAMCOUNT;
     for (const ParamPlan& p : m->params)
         if (p.mode == ParamPlan::Mode::Unsupported) return DISP_E_MEMBERNOTFOUND;
+
+    // Arguments given to a property read that takes none belong to the value read: `flowsheet.Blocks(2)`
+    // reads Blocks and asks the collection for its item 2. Without a result there is nowhere to read to.
+    if (m->func->invkind == INVOKE_PROPERTYGET && m->retval >= 0 && m->client_params == 0 && dp->cArgs) {
+        if (!pVarResult) return DISP_E_BADPARAMCOUNT;
+        DISPPARAMS none{};
+        HRESULT hr = Invoke(pvInstance, memid, wFlags, &none, pVarResult, pExcepInfo, puArgErr);
+        return FAILED(hr) ? hr : CallDefaultMemberOf(pVarResult, wFlags, dp, pExcepInfo, puArgErr);
+    }
 
     const UINT named = dp->cNamedArgs;
     const UINT positional = dp->cArgs - named;
