@@ -62,30 +62,52 @@ void BM_TokenizeAndParse(benchmark::State& state) {
 }
 BENCHMARK(BM_TokenizeAndParse)->RangeMultiplier(8)->Range(10, 1 << 20)->UseManualTime();
 
-// Seconds per byte to tokenize and parse a path of `length` bytes, the best of a few runs.
-double ParseSecondsPerByte(size_t length) {
+// Seconds per byte to tokenize and parse a path of `length` bytes, and to scan the same bytes, the best
+// of a few runs of each. A short text is scanned many times within one reading of the clock.
+struct PerByte {
+    double parse = 1e300, scan = 1e300;
+};
+
+PerByte SecondsPerByte(size_t length) {
+    using Clock = std::chrono::steady_clock;
     const std::string text = MakePath(length);
     const FIValue source(text);
-    const int runs = length < 100000 ? 200 : 3;
-    double best = 1e300;
+    const int runs = length < 100000 ? 200 : 5;
+    PerByte best;
     for (int i = 0; i < runs; ++i) {
-        auto t0 = std::chrono::steady_clock::now();
+        auto t0 = Clock::now();
         ValueList list;
         TokenizePath(list, source);
         FIValue error;
         FI::FIPathPtr path(ParsePath(list, error));
         benchmark::DoNotOptimize(path.get());
-        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        best.parse = std::min(best.parse, std::chrono::duration<double>(Clock::now() - t0).count());
     }
-    return best / static_cast<double>(text.size());
+    const int scans = std::max<int>(1, static_cast<int>((1 << 20) / text.size()));
+    for (int i = 0; i < runs; ++i) {
+        auto t0 = Clock::now();
+        for (int k = 0; k < scans; ++k) {
+            benchmark::DoNotOptimize(ScanBytes(text));
+            benchmark::ClobberMemory();
+        }
+        best.scan = std::min(best.scan, std::chrono::duration<double>(Clock::now() - t0).count() / scans);
+    }
+    const double bytes = static_cast<double>(text.size());
+    return {best.parse / bytes, best.scan / bytes};
 }
 
-// The cost per byte at 1 MB against that at 1 KB: 1 when parsing is linear.
+// The cost per byte at 1 MB against that at 1 KB: 1 when parsing is linear. A plain scan of the same
+// bytes grows too (a megabyte does not stay in the nearest caches): scan_growth is its growth in the same
+// run, and growth_vs_scan the parse's growth over it.
 void BM_PathParseGrowth(benchmark::State& state) {
-    double small = 0, large = 0;
+    double small = 0, large = 0, scanSmall = 0, scanLarge = 0;
     for (auto _ : state) {
-        small += ParseSecondsPerByte(1 << 10);
-        large += ParseSecondsPerByte(1 << 20);
+        const PerByte s = SecondsPerByte(1 << 10);
+        const PerByte l = SecondsPerByte(1 << 20);
+        small += s.parse;
+        large += l.parse;
+        scanSmall += s.scan;
+        scanLarge += l.scan;
     }
     const double n = static_cast<double>(state.iterations());
     state.counters["ours_ns"] = large / n * 1e9 * (1 << 20);
@@ -93,6 +115,8 @@ void BM_PathParseGrowth(benchmark::State& state) {
     state.counters["ns_per_byte_1mb"] = large / n * 1e9;
     state.counters["ns_per_byte_1kb"] = small / n * 1e9;
     state.counters["growth"] = large / small;
+    state.counters["scan_growth"] = scanLarge / scanSmall;
+    state.counters["growth_vs_scan"] = (large / small) / (scanLarge / scanSmall);
 }
 BENCHMARK(BM_PathParseGrowth)->Iterations(1)->Unit(benchmark::kMillisecond);
 
