@@ -187,6 +187,12 @@ private:
     size_t nextSize_ = kFirstBlock;
 };
 
+struct FIPathBase::Extra {
+    PathArena arena;
+    FIValue selectedAttribute;
+    std::string attributeLabel;
+};
+
 void FIPathDeleter::operator()(FIPathBase* p) const {
     if (p != nullptr) p->Delete();
 }
@@ -223,11 +229,14 @@ void FIPathBase::Reset() {
 }
 
 void FIPathBase::Release() {
-    if (inArena_) {
-        this->~FIPathBase();
-    } else {
+    if (!inArena_) {
         delete this;
+        return;
     }
+    // The element's own arena may be the one it lives in (a new path's first element): it goes after
+    // the element.
+    std::unique_ptr<Extra> extra = std::move(extra_);
+    this->~FIPathBase();
 }
 
 void FIPathBase::Delete() { Release(); }
@@ -397,11 +406,22 @@ struct PathParser {
     // Parses into element (forgetting what it held) with the element's own arena.
     static void Run(FIPathBase* element, ValueList& list, FIValue& error) {
         element->Reset();
-        FIPathBase::Extra& extra = element->Extras();
-        if (!extra.arena) extra.arena = std::make_unique<PathArena>();
-        extra.arena->Reserve(Budget(list));
-        PathParser parser{list, error, *extra.arena, {}};
+        PathArena& arena = element->Extras().arena;
+        arena.Reserve(Budget(list));
+        PathParser parser{list, error, arena, {}};
         parser.Parse(element, 0);
+    }
+
+    // A new path, its first element placed in its own arena with the rest.
+    static FIPathBase* RunNew(ValueList& list, FIValue& error) {
+        auto extra = std::make_unique<FIPathBase::Extra>();
+        extra->arena.Reserve(Budget(list) + sizeof(FIPathBase) + alignof(FIPathBase));
+        auto* element = new (extra->arena.Allocate(sizeof(FIPathBase), alignof(FIPathBase))) FIPathBase;
+        element->inArena_ = true;
+        element->extra_ = std::move(extra);
+        PathParser parser{list, error, element->extra_->arena, {}};
+        parser.Parse(element, 0);
+        return element;
     }
 
     // Parses one predicate onto the pending list (kept there on failure too, as far as it got).
@@ -459,7 +479,6 @@ void ParsePathElement(FI::FIPathBase* element, ValueList& list, FIValue& error) 
 }
 
 FI::FIPathBase* ParsePath(ValueList& list, FIValue& error) {
-    auto* element = new FI::FIPathBase;
-    ParsePathElement(element, list, error);
-    return element;
+    error.Clear();
+    return FI::PathParser::RunNew(list, error);
 }

@@ -95,9 +95,9 @@ struct FIPathPredicate {
     std::optional<FIValue> compared;  // empty when the predicate has no "="
 };
 
-// One element of a parsed path; owns its successor and its predicates. The element the parser is given
-// keeps the successors, predicates and names it parses in one arena of its own, so that a path of any
-// length costs a few large allocations rather than several per element.
+// One element of a parsed path; owns its successor and its predicates. The element the parser starts
+// from keeps the successors, predicates and names it parses in an arena of its own (a new path lives
+// there too), so that a path of any length costs a few allocations rather than several per element.
 class FIPathBase {
 public:
     FIPathBase();
@@ -138,11 +138,7 @@ protected:
 private:
     friend struct PathParser;
     // What few elements carry: the arena of an element parsed into, an attribute selection, a label.
-    struct Extra {
-        std::unique_ptr<PathArena> arena;
-        FIValue selectedAttribute;
-        std::string attributeLabel;
-    };
+    struct Extra;
     void DumpTo(int indent, void (*sink)(void*, const char*), void* context);
     // Destroys the successors and predicates and forgets what was parsed (not the label).
     void Reset();
