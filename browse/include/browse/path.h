@@ -80,7 +80,6 @@ void TokenizePath(ValueList& list, const FIValue& value);
 namespace FI {
 
 class FIPathBase;
-class PathArena;
 
 // Owns a parsed path and deletes it through Delete.
 struct FIPathDeleter {
