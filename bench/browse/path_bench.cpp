@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "browse/path.h"
 
@@ -71,52 +72,60 @@ double ThreadSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-// Seconds per byte to tokenize and parse a path of `length` bytes, and to scan the same bytes, the best
-// of a few runs of each. The text is scanned several times within one reading of the clock (a short
-// one many times).
-struct PerByte {
-    double parse = 1e300, scan = 1e300;
-};
+// Parses and scans of one text, seconds per byte of each.
+struct Sample {
+    std::string text;
+    FIValue source;
+    std::vector<double> parses, scans;
 
-PerByte SecondsPerByte(size_t length) {
-    const std::string text = MakePath(length);
-    const FIValue source(text);
-    const int runs = length < 100000 ? 200 : 8;
-    PerByte best;
-    for (int i = 0; i < runs; ++i) {
+    explicit Sample(size_t length) : text(MakePath(length)), source(text) {}
+
+    void Parse() {
         const double t0 = ThreadSeconds();
         ValueList list;
         TokenizePath(list, source);
         FIValue error;
         FI::FIPathPtr path(ParsePath(list, error));
         benchmark::DoNotOptimize(path.get());
-        best.parse = std::min(best.parse, ThreadSeconds() - t0);
+        parses.push_back((ThreadSeconds() - t0) / static_cast<double>(text.size()));
     }
-    const int scans = std::max<int>(4, static_cast<int>((1 << 20) / text.size()));
-    for (int i = 0; i < runs; ++i) {
+
+    // A megabyte of scanning within one reading of the clock: a short text is scanned many times.
+    void Scan() {
+        const int repeats = std::max<int>(1, static_cast<int>((1 << 20) / text.size()));
         const double t0 = ThreadSeconds();
-        for (int k = 0; k < scans; ++k) {
+        for (int k = 0; k < repeats; ++k) {
             benchmark::DoNotOptimize(ScanBytes(text));
             benchmark::ClobberMemory();
         }
-        best.scan = std::min(best.scan, (ThreadSeconds() - t0) / scans);
+        scans.push_back((ThreadSeconds() - t0) / repeats / static_cast<double>(text.size()));
     }
-    const double bytes = static_cast<double>(text.size());
-    return {best.parse / bytes, best.scan / bytes};
-}
+
+    // The fastest tenth's slowest: a best time that one odd reading of the clock does not decide.
+    static double Best(std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 10];
+    }
+};
 
 // The cost per byte at 1 MB against that at 1 KB: 1 when parsing is linear. A plain scan of the same
 // bytes grows too (a megabyte does not stay in the nearest caches): scan_growth is its growth in the same
-// run, and growth_vs_scan the parse's growth over it.
+// run, and growth_vs_scan the parse's growth over it. Both sizes are parsed and scanned as often, in
+// turns, round after round, so that a change in how busy the machine is reaches all four alike.
 void BM_PathParseGrowth(benchmark::State& state) {
     double small = 0, large = 0, scanSmall = 0, scanLarge = 0;
     for (auto _ : state) {
-        const PerByte s = SecondsPerByte(1 << 10);
-        const PerByte l = SecondsPerByte(1 << 20);
-        small += s.parse;
-        large += l.parse;
-        scanSmall += s.scan;
-        scanLarge += l.scan;
+        Sample s(1 << 10), l(1 << 20);
+        for (int round = 0; round < 8; ++round) {
+            for (int i = 0; i < 5; ++i) s.Parse();
+            for (int i = 0; i < 5; ++i) l.Parse();
+            for (int i = 0; i < 5; ++i) s.Scan();
+            for (int i = 0; i < 5; ++i) l.Scan();
+        }
+        small += Sample::Best(s.parses);
+        large += Sample::Best(l.parses);
+        scanSmall += Sample::Best(s.scans);
+        scanLarge += Sample::Best(l.scans);
     }
     const double n = static_cast<double>(state.iterations());
     state.counters["ours_ns"] = large / n * 1e9 * (1 << 20);

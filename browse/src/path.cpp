@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <forward_list>
 #include <memory>
 #include <new>
 
@@ -18,28 +19,37 @@ bool IsDelimiter(char c) { return FI::detail::IsPathDelimiter(c); }
 
 namespace {
 
-// Cuts the token starting at text[i] (i < n) and returns the index after it. A quoted string's text is
-// written over its own bytes, a doubled quote becoming one, so the text never catches up with the bytes
-// still to read.
-size_t CutToken(char* text, size_t n, size_t i, PathToken& token) {
+// Cuts the token starting at text[i] (i < n) and returns the index after it. The token's text is a view
+// of `text`, but for a quoted string with a doubled quote inside, whose text (the quote once) is written
+// into a new string of `unquoted`.
+size_t CutToken(const char* text, size_t n, size_t i, PathToken& token, std::forward_list<std::string>& unquoted) {
     const char c = text[i];
     if (c == '"') {
         const size_t start = ++i;
-        size_t out = start;
+        bool doubled = false;
         while (i < n) {
             if (text[i] == '"') {
                 if (i + 1 < n && text[i + 1] == '"') {
-                    text[out++] = '"';
+                    doubled = true;
                     i += 2;
                     continue;
                 }
-                ++i;  // the closing quote
-                break;
+                break;  // the closing quote
             }
-            text[out++] = text[i++];
+            ++i;
         }
-        token = PathToken{false, 0, true, std::string_view(text + start, out - start)};
-        return i;
+        std::string_view quoted(text + start, i - start);
+        if (doubled) {
+            std::string& once = unquoted.emplace_front();
+            once.reserve(quoted.size());
+            for (size_t k = 0; k < quoted.size(); ++k) {
+                once.push_back(quoted[k]);
+                if (quoted[k] == '"') ++k;  // a quote inside is always doubled
+            }
+            quoted = once;
+        }
+        token = PathToken{false, 0, true, quoted};
+        return i < n ? i + 1 : n;
     }
     if (IsDelimiter(c)) {
         token = PathToken{true, c, false, {}};
@@ -54,7 +64,8 @@ size_t CutToken(char* text, size_t n, size_t i, PathToken& token) {
 }  // namespace
 
 bool ValueList::CutNext() const {
-    if (cut_ >= text_.size()) return false;
+    const size_t n = source_.Length();
+    if (cut_ >= n) return false;
     // Tokens read before the last one are not wanted again: drop them rather than grow the window.
     if (window_.size() == window_.capacity() && position_ > first_ + 1) {
         const uint32_t drop = position_ - 1 - first_;
@@ -62,7 +73,7 @@ bool ValueList::CutNext() const {
         first_ += drop;
     }
     window_.emplace_back();
-    cut_ = CutToken(text_.data(), text_.size(), cut_, window_.back());
+    cut_ = CutToken(source_.GetString(), n, cut_, window_.back(), unquoted_);
     return true;
 }
 
@@ -79,26 +90,25 @@ const PathToken* ValueList::CutTo(int offset) const {
 void ValueList::Clear() {
     source_.Clear();
     whole_ = false;
-    text_.clear();
     cut_ = 0;
     position_ = 0;
     first_ = 0;
     window_.clear();
+    unquoted_.clear();
     all_.reset();
 }
 
 const std::vector<PathToken>& ValueList::Tokens() const {
     if (!all_) {
         all_ = std::make_unique<All>();
-        all_->text = whole_ ? text_ : std::string(source_.GetString(), source_.Length());
-        char* text = all_->text.data();
-        const size_t n = all_->text.size();
+        const char* text = source_.GetString();
+        const size_t n = source_.Length();
         if (whole_) {
             all_->tokens.push_back(PathToken{false, 0, false, std::string_view(text, n)});
         } else {
             for (size_t i = 0; i < n;) {
                 all_->tokens.emplace_back();
-                i = CutToken(text, n, i, all_->tokens.back());
+                i = CutToken(text, n, i, all_->tokens.back(), all_->unquoted);
             }
         }
     }
@@ -108,16 +118,13 @@ const std::vector<PathToken>& ValueList::Tokens() const {
 void TokenizePath(ValueList& list, const FIValue& value) {
     list.Clear();
     list.source_ = value;
+    list.whole_ = value.IsNumber();
     list.window_.reserve(16);
-    if (value.IsNumber()) {
+    if (list.whole_) {
         list.source_.ConvertTo(FIValue::kInlineText);
-        list.text_ = list.source_.ToStdString();
-        list.whole_ = true;
-        list.cut_ = list.text_.size();
-        list.window_.push_back(PathToken{false, 0, false, list.text_});
-        return;
+        list.cut_ = list.source_.Length();
+        list.window_.push_back(PathToken{false, 0, false, std::string_view(list.source_.GetString(), list.cut_)});
     }
-    list.text_.assign(list.source_.GetString(), list.source_.Length());
 }
 
 // ---- elements ----

@@ -1,6 +1,7 @@
 // Browsing paths: the tokenizer, the parsed element chain and the parser.
 #pragma once
 #include <cstdint>
+#include <forward_list>
 #include <memory>
 #include <optional>
 #include <span>
@@ -62,14 +63,16 @@ private:
 
     FIValue source_;
     bool whole_ = false;  // the source is a number: its text is one token
-    mutable std::string text_;  // the source's bytes, quoted strings rewritten in place without their quotes
-    mutable size_t cut_ = 0;  // bytes of text_ cut into tokens so far
+    mutable size_t cut_ = 0;  // bytes of the source's text cut into tokens so far
     uint32_t position_ = 0;
     mutable uint32_t first_ = 0;  // the index of window_[0] among all tokens
     mutable std::vector<PathToken> window_;
+    // The texts of quoted strings with a doubled quote inside, once unquoted; other texts are views of
+    // the source.
+    mutable std::forward_list<std::string> unquoted_;
     struct All {
-        std::string text;
         std::vector<PathToken> tokens;
+        std::forward_list<std::string> unquoted;
     };
     mutable std::unique_ptr<All> all_;  // what Tokens() returned, kept until the list is refilled
 };
