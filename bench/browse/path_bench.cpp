@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <string>
+#include <vector>
 
 #include "browse/path.h"
 
@@ -62,30 +64,68 @@ void BM_TokenizeAndParse(benchmark::State& state) {
 }
 BENCHMARK(BM_TokenizeAndParse)->RangeMultiplier(8)->Range(10, 1 << 20)->UseManualTime();
 
-// Seconds per byte to tokenize and parse a path of `length` bytes, the best of a few runs.
-double ParseSecondsPerByte(size_t length) {
-    const std::string text = MakePath(length);
-    const FIValue source(text);
-    const int runs = length < 100000 ? 200 : 3;
-    double best = 1e300;
-    for (int i = 0; i < runs; ++i) {
-        auto t0 = std::chrono::steady_clock::now();
+// CPU seconds of this thread: a parse of a megabyte runs for several milliseconds, and on a busy machine
+// the wall clock would add whatever time the thread waited for a processor, which the short runs escape.
+double ThreadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Parses and scans of one text, seconds per byte of each.
+struct Sample {
+    std::string text;
+    FIValue source;
+    std::vector<double> parses, scans;
+
+    explicit Sample(size_t length) : text(MakePath(length)), source(text) {}
+
+    void Parse() {
+        const double t0 = ThreadSeconds();
         ValueList list;
         TokenizePath(list, source);
         FIValue error;
         FI::FIPathPtr path(ParsePath(list, error));
         benchmark::DoNotOptimize(path.get());
-        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        parses.push_back((ThreadSeconds() - t0) / static_cast<double>(text.size()));
     }
-    return best / static_cast<double>(text.size());
-}
 
-// The cost per byte at 1 MB against that at 1 KB: 1 when parsing is linear.
+    // A megabyte of scanning within one reading of the clock: a short text is scanned many times.
+    void Scan() {
+        const int repeats = std::max<int>(1, static_cast<int>((1 << 20) / text.size()));
+        const double t0 = ThreadSeconds();
+        for (int k = 0; k < repeats; ++k) {
+            benchmark::DoNotOptimize(ScanBytes(text));
+            benchmark::ClobberMemory();
+        }
+        scans.push_back((ThreadSeconds() - t0) / repeats / static_cast<double>(text.size()));
+    }
+
+    // The fastest tenth's slowest: a best time that one odd reading of the clock does not decide.
+    static double Best(std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 10];
+    }
+};
+
+// The cost per byte at 1 MB against that at 1 KB: 1 when parsing is linear. A plain scan of the same
+// bytes grows too (a megabyte does not stay in the nearest caches): scan_growth is its growth in the same
+// run, and growth_vs_scan the parse's growth over it. Both sizes are parsed and scanned as often, in
+// turns, round after round, so that a change in how busy the machine is reaches all four alike.
 void BM_PathParseGrowth(benchmark::State& state) {
-    double small = 0, large = 0;
+    double small = 0, large = 0, scanSmall = 0, scanLarge = 0;
     for (auto _ : state) {
-        small += ParseSecondsPerByte(1 << 10);
-        large += ParseSecondsPerByte(1 << 20);
+        Sample s(1 << 10), l(1 << 20);
+        for (int round = 0; round < 8; ++round) {
+            for (int i = 0; i < 5; ++i) s.Parse();
+            for (int i = 0; i < 5; ++i) l.Parse();
+            for (int i = 0; i < 5; ++i) s.Scan();
+            for (int i = 0; i < 5; ++i) l.Scan();
+        }
+        small += Sample::Best(s.parses);
+        large += Sample::Best(l.parses);
+        scanSmall += Sample::Best(s.scans);
+        scanLarge += Sample::Best(l.scans);
     }
     const double n = static_cast<double>(state.iterations());
     state.counters["ours_ns"] = large / n * 1e9 * (1 << 20);
@@ -93,6 +133,8 @@ void BM_PathParseGrowth(benchmark::State& state) {
     state.counters["ns_per_byte_1mb"] = large / n * 1e9;
     state.counters["ns_per_byte_1kb"] = small / n * 1e9;
     state.counters["growth"] = large / small;
+    state.counters["scan_growth"] = scanLarge / scanSmall;
+    state.counters["growth_vs_scan"] = (large / small) / (scanLarge / scanSmall);
 }
 BENCHMARK(BM_PathParseGrowth)->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -192,12 +192,12 @@ bool FIIteratorBase::EvaluatePredicates(FIPathBase* element) {
 }
 
 bool FIIteratorBase::MatchStep(FIPathBase* element) {
-    const std::string& name = element->Name();
+    const std::string_view name = element->Name();
     int32_t count = element->GetCount();
     if (name.empty() && count < 0) return EvaluatePredicates(element);
     const bool anyName = !element->IsLiteralName() && (name.empty() || name == "*");
     if (!anyName) {
-        if (!MoveToChild(name.c_str())) return false;
+        if (!MoveToChild(name.data())) return false;
     } else if (!MoveToFirstChild()) {
         return false;
     }

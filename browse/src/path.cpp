@@ -1,6 +1,12 @@
 #include "browse/path.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <forward_list>
+#include <memory>
+#include <new>
 
 #include "browse/error.h"
 #include "delimiters.h"
@@ -11,66 +17,113 @@ bool IsDelimiter(char c) { return FI::detail::IsPathDelimiter(c); }
 
 // ---- tokens ----
 
-const PathToken* ValueList::Next() {
-    if (position_ >= tokens_.size()) return nullptr;
-    return &tokens_[position_++];
+namespace {
+
+// Cuts the token starting at text[i] (i < n) and returns the index after it. The token's text is a view
+// of `text`, but for a quoted string with a doubled quote inside, whose text (the quote once) is written
+// into a new string of `unquoted`.
+size_t CutToken(const char* text, size_t n, size_t i, PathToken& token, std::forward_list<std::string>& unquoted) {
+    const char c = text[i];
+    if (c == '"') {
+        const size_t start = ++i;
+        bool doubled = false;
+        while (i < n) {
+            if (text[i] == '"') {
+                if (i + 1 < n && text[i + 1] == '"') {
+                    doubled = true;
+                    i += 2;
+                    continue;
+                }
+                break;  // the closing quote
+            }
+            ++i;
+        }
+        std::string_view quoted(text + start, i - start);
+        if (doubled) {
+            std::string& once = unquoted.emplace_front();
+            once.reserve(quoted.size());
+            for (size_t k = 0; k < quoted.size(); ++k) {
+                once.push_back(quoted[k]);
+                if (quoted[k] == '"') ++k;  // a quote inside is always doubled
+            }
+            quoted = once;
+        }
+        token = PathToken{false, 0, true, quoted};
+        return i < n ? i + 1 : n;
+    }
+    if (IsDelimiter(c)) {
+        token = PathToken{true, c, false, {}};
+        return i + 1;
+    }
+    const size_t start = i;
+    while (i < n && !IsDelimiter(text[i])) ++i;
+    token = PathToken{false, 0, false, std::string_view(text + start, i - start)};
+    return i;
 }
 
-const PathToken* ValueList::Peek(int offset) const {
-    int64_t at = static_cast<int64_t>(position_) + offset;
-    if (at < 0 || at >= static_cast<int64_t>(tokens_.size())) return nullptr;
-    return &tokens_[static_cast<size_t>(at)];
+}  // namespace
+
+bool ValueList::CutNext() const {
+    const size_t n = source_.Length();
+    if (cut_ >= n) return false;
+    // Tokens read before the last one are not wanted again: drop them rather than grow the window.
+    if (window_.size() == window_.capacity() && position_ > first_ + 1) {
+        const uint32_t drop = position_ - 1 - first_;
+        window_.erase(window_.begin(), window_.begin() + drop);
+        first_ += drop;
+    }
+    window_.emplace_back();
+    cut_ = CutToken(source_.GetString(), n, cut_, window_.back(), unquoted_);
+    return true;
+}
+
+const PathToken* ValueList::CutTo(int offset) const {
+    const int64_t at = static_cast<int64_t>(position_) + offset;
+    if (at < static_cast<int64_t>(first_)) return nullptr;
+    // Cutting may drop read tokens from the window's front: the index is taken afresh after each.
+    while (static_cast<size_t>(at - first_) >= window_.size()) {
+        if (!CutNext()) return nullptr;
+    }
+    return &window_[static_cast<size_t>(at - first_)];
 }
 
 void ValueList::Clear() {
     source_.Clear();
+    whole_ = false;
+    cut_ = 0;
     position_ = 0;
-    tokens_.clear();
+    first_ = 0;
+    window_.clear();
+    unquoted_.clear();
+    all_.reset();
+}
+
+const std::vector<PathToken>& ValueList::Tokens() const {
+    if (!all_) {
+        all_ = std::make_unique<All>();
+        const char* text = source_.GetString();
+        const size_t n = source_.Length();
+        if (whole_) {
+            all_->tokens.push_back(PathToken{false, 0, false, std::string_view(text, n)});
+        } else {
+            for (size_t i = 0; i < n;) {
+                all_->tokens.emplace_back();
+                i = CutToken(text, n, i, all_->tokens.back(), all_->unquoted);
+            }
+        }
+    }
+    return all_->tokens;
 }
 
 void TokenizePath(ValueList& list, const FIValue& value) {
     list.Clear();
     list.source_ = value;
-    if (value.IsNumber()) {
+    list.whole_ = value.IsNumber();
+    list.window_.reserve(16);
+    if (list.whole_) {
         list.source_.ConvertTo(FIValue::kInlineText);
-        list.tokens_.push_back(PathToken{false, 0, list.source_.ToStdString()});
-        return;
-    }
-    const char* text = list.source_.GetString();
-    size_t n = list.source_.Length();
-    // Room for every token up front: each delimiter is one, with at most one text between two of them.
-    // A long path then fills its list in one pass instead of copying it at each growth.
-    size_t delimiters = 0;
-    for (size_t k = 0; k < n; ++k) delimiters += IsDelimiter(text[k]);
-    list.tokens_.reserve(2 * delimiters + 1);
-    size_t i = 0;
-    while (i < n) {
-        char c = text[i];
-        if (c == '"') {
-            PathToken token;
-            token.quoted = true;
-            ++i;
-            while (i < n) {
-                if (text[i] == '"') {
-                    if (i + 1 < n && text[i + 1] == '"') {
-                        token.text.push_back('"');
-                        i += 2;
-                        continue;
-                    }
-                    ++i;  // the closing quote
-                    break;
-                }
-                token.text.push_back(text[i++]);
-            }
-            list.tokens_.push_back(std::move(token));
-        } else if (IsDelimiter(c)) {
-            list.tokens_.push_back(PathToken{true, c, {}});
-            ++i;
-        } else {
-            size_t start = i;
-            while (i < n && !IsDelimiter(text[i])) ++i;
-            list.tokens_.push_back(PathToken{false, 0, std::string(text + start, i - start)});
-        }
+        list.cut_ = list.source_.Length();
+        list.window_.push_back(PathToken{false, 0, false, std::string_view(list.source_.GetString(), list.cut_)});
     }
 }
 
@@ -78,29 +131,139 @@ void TokenizePath(ValueList& list, const FIValue& value) {
 
 namespace FI {
 
+// Memory for the parts of one parsed path: blocks taken from the heap, all freed together. The parser
+// reserves at the start what the whole text can need, so a parse usually takes one block; blocks taken
+// later are each larger than the last. Objects placed here are destroyed by their owners
+// (FIPathBase::Release); the arena only hands out and frees bytes.
+class PathArena {
+public:
+    PathArena() = default;
+    PathArena(const PathArena&) = delete;
+    PathArena& operator=(const PathArena&) = delete;
+    ~PathArena() {
+        while (blocks_ != nullptr) {
+            Block* next = blocks_->next;
+            ::operator delete(blocks_);
+            blocks_ = next;
+        }
+    }
+
+    void* Allocate(size_t size, size_t align) {
+        auto at = (reinterpret_cast<uintptr_t>(cursor_) + (align - 1)) & ~static_cast<uintptr_t>(align - 1);
+        if (cursor_ == nullptr || at + size > reinterpret_cast<uintptr_t>(end_)) {
+            Grow(size + align);
+            at = (reinterpret_cast<uintptr_t>(cursor_) + (align - 1)) & ~static_cast<uintptr_t>(align - 1);
+        }
+        cursor_ = reinterpret_cast<char*>(at + size);
+        return reinterpret_cast<void*>(at);
+    }
+
+    // Makes room for `bytes` more in one piece (with the alignment of what is placed in them).
+    void Reserve(size_t bytes) {
+        if (static_cast<size_t>(end_ - cursor_) < bytes) Grow(bytes);
+    }
+
+    // A NUL-terminated copy of text.
+    const char* CopyText(std::string_view text) {
+        auto* copy = static_cast<char*>(Allocate(text.size() + 1, 1));
+        std::memcpy(copy, text.data(), text.size());
+        copy[text.size()] = '\0';
+        return copy;
+    }
+
+private:
+    struct alignas(std::max_align_t) Block {
+        Block* next;
+    };
+    static constexpr size_t kFirstBlock = 256;
+    static constexpr size_t kLargestBlock = 64 * 1024;
+
+    void Grow(size_t needed) {
+        const size_t size = std::max(nextSize_, needed + sizeof(Block));
+        nextSize_ = std::min(nextSize_ * 2, kLargestBlock);
+        auto* block = static_cast<Block*>(::operator new(size));
+        block->next = blocks_;
+        blocks_ = block;
+        cursor_ = reinterpret_cast<char*>(block + 1);
+        end_ = reinterpret_cast<char*>(block) + size;
+    }
+
+    Block* blocks_ = nullptr;
+    char* cursor_ = nullptr;
+    char* end_ = nullptr;
+    size_t nextSize_ = kFirstBlock;
+};
+
+struct FIPathBase::Extra {
+    PathArena arena;
+    FIValue selectedAttribute;
+    std::string attributeLabel;
+};
+
 void FIPathDeleter::operator()(FIPathBase* p) const {
     if (p != nullptr) p->Delete();
 }
 
-FIPathBase::~FIPathBase() = default;
+FIPathBase::FIPathBase() : name_("") {}
 
-void FIPathBase::Delete() {
-    // The successor chain can be as long as the path: free it without recursion.
-    FIPathBase* p = this;
+FIPathBase::~FIPathBase() {
+    static_assert(sizeof(FIPathBase) <= 7 * sizeof(void*), "a path element fits in 56 bytes");
+    Reset();
+}
+
+void FIPathBase::Reset() {
+    // The successor chain can be as long as the path: destroy it without recursion, each element
+    // detached from its own successor before it goes.
+    FIPathBase* p = next_;
+    next_ = nullptr;
     while (p != nullptr) {
         FIPathBase* next = p->next_;
         p->next_ = nullptr;
-        delete p;
+        p->Release();
         p = next;
     }
+    // Predicates always live in an arena: destroyed here, their bytes freed with it.
+    std::destroy_n(predicates_, predicateCount_);
+    predicates_ = nullptr;
+    predicateCount_ = 0;
+    name_ = "";
+    nameLength_ = 0;
+    hasCount_ = false;
+    count_ = 0;
+    quoted_ = false;
+    literalName_ = false;
+    if (extra_) extra_->selectedAttribute.Clear();
+}
+
+void FIPathBase::Release() {
+    if (!inArena_) {
+        delete this;
+        return;
+    }
+    // The element's own arena may be the one it lives in (a new path's first element): it goes after
+    // the element.
+    std::unique_ptr<Extra> extra = std::move(extra_);
+    this->~FIPathBase();
+}
+
+void FIPathBase::Delete() { Release(); }
+
+FIPathBase::Extra& FIPathBase::Extras() {
+    if (!extra_) extra_ = std::make_unique<Extra>();
+    return *extra_;
+}
+
+const FIValue& FIPathBase::SelectedAttribute() const {
+    static const FIValue kNone;
+    return extra_ ? extra_->selectedAttribute : kNone;
 }
 
 FIPathBase* FIPathBase::GetNext() { return next_; }
-void FIPathBase::GetName(FIValue& out) { out.SetString(name_); }
-const char* FIPathBase::GetNameText() { return name_.c_str(); }
-int32_t FIPathBase::GetCount() { return count_.IsEmpty() ? -1 : count_.ToInt(); }
-const char* FIPathBase::GetAttributeLabel() { return attributeLabel_.c_str(); }
-void FIPathBase::SetAttributeLabel(const char* label) { attributeLabel_ = label == nullptr ? "" : label; }
+void FIPathBase::GetName(FIValue& out) { out.SetString(std::string(Name())); }
+const char* FIPathBase::GetNameText() { return name_; }
+int32_t FIPathBase::GetCount() { return hasCount_ ? count_ : -1; }
+const char* FIPathBase::GetAttributeLabel() { return extra_ ? extra_->attributeLabel.c_str() : ""; }
+void FIPathBase::SetAttributeLabel(const char* label) { Extras().attributeLabel = label == nullptr ? "" : label; }
 bool FIPathBase::GetQuoteFlag() { return quoted_; }
 
 void FIPathBase::Dump(int indent) {
@@ -111,7 +274,7 @@ void FIPathBase::DumpTo(int indent, void (*sink)(void*, const char*), void* cont
     constexpr size_t kLineSize = 100;
     char line[kLineSize];
     // Each line is cut to the buffer and still ends in a line feed.
-    auto emit = [&](size_t width, const std::string& text) {
+    auto emit = [&](size_t width, std::string_view text) {
         std::string full(width < kLineSize ? width : kLineSize, ' ');
         full += text;
         if (full.size() > kLineSize - 2) full.resize(kLineSize - 2);
@@ -121,8 +284,8 @@ void FIPathBase::DumpTo(int indent, void (*sink)(void*, const char*), void* cont
     };
     size_t level = indent < 0 ? 0 : static_cast<size_t>(indent);
     for (FIPathBase* e = this; e != nullptr; e = e->next_, ++level) {
-        emit(level, e->name_);
-        for (const FIPathPredicate& p : e->predicates_) {
+        emit(level, e->Name());
+        for (const FIPathPredicate& p : e->Predicates()) {
             if (p.flags & FIPathPredicate::kAnd) emit(0, "  &");
             if (p.flags & FIPathPredicate::kOr) emit(0, "  |");
             if (p.flags & FIPathPredicate::kNot) emit(0, "  !");
@@ -138,10 +301,15 @@ void FIPathBase::DumpTo(int indent, void (*sink)(void*, const char*), void* cont
 }
 
 // Recursive descent over the token list. Successors are parsed in a loop; only predicates recurse,
-// and their nesting is limited.
+// and their nesting is limited. Every element, predicate and name the parse makes is placed in the
+// arena of the element it started from.
 struct PathParser {
     ValueList& list;
     FIValue& error;
+    PathArena& arena;
+    // Predicates being parsed, innermost last: an element's predicates are moved to one array in the
+    // arena once they are all known, so that they sit together.
+    std::vector<FIPathPredicate> pending;
 
     void Fail(const char* message) {
         error.SetString(message);
@@ -152,6 +320,23 @@ struct PathParser {
         return t != nullptr && t->punctuation && std::strchr("[|!&", t->ch) != nullptr;
     }
 
+    FIPathBase* NewElement() {
+        auto* e = new (arena.Allocate(sizeof(FIPathBase), alignof(FIPathBase))) FIPathBase;
+        e->inArena_ = true;
+        return e;
+    }
+
+    // Moves the predicates pending since `mark` to the element.
+    void Attach(FIPathBase* e, size_t mark) {
+        const size_t n = pending.size() - mark;
+        if (n == 0) return;
+        auto* array = static_cast<FIPathPredicate*>(arena.Allocate(n * sizeof(FIPathPredicate), alignof(FIPathPredicate)));
+        std::uninitialized_move(pending.begin() + static_cast<std::ptrdiff_t>(mark), pending.end(), array);
+        pending.resize(mark);
+        e->predicates_ = array;
+        e->predicateCount_ = static_cast<uint32_t>(n);
+    }
+
     // Parses element and its successors; returns the token that ended the chain (null at the end).
     const PathToken* Parse(FIPathBase* element, int nesting) {
         if (nesting > kMaxPathNesting) {
@@ -159,15 +344,16 @@ struct PathParser {
             return nullptr;
         }
         for (FIPathBase* e = element;;) {
-            e->name_.clear();
-            e->literalName_ = false;
             if (list.Peek() == nullptr) return nullptr;
             if (list.Peek()->Is('\'')) {
                 e->quoted_ = true;
                 list.Next();
             }
             if (const PathToken* t = list.Peek(); t != nullptr && t->IsString()) {
-                e->name_ = t->text;
+                if (!t->text.empty()) {
+                    e->name_ = arena.CopyText(t->text);
+                    e->nameLength_ = static_cast<uint32_t>(t->text.size());
+                }
                 e->literalName_ = t->quoted;
                 list.Next();
             }
@@ -178,11 +364,14 @@ struct PathParser {
                     Fail("Parse error, count expected following # in: ");
                     return nullptr;
                 }
-                e->count_.SetInt(count->IsString() ? FIParseInt(count->text.c_str()) : 0);
+                e->count_ = count->IsString() ? FIParseInt(std::string(count->text).c_str()) : 0;
+                e->hasCount_ = true;
             }
-            while (IsPredicateStart(list.Peek())) {
-                if (!ParsePredicate(e, nesting)) return nullptr;
-            }
+            const size_t mark = pending.size();
+            bool parsed = true;
+            while (parsed && IsPredicateStart(list.Peek())) parsed = ParsePredicate(nesting);
+            Attach(e, mark);
+            if (!parsed) return nullptr;
             const PathToken* tail = list.Next();
             if (tail == nullptr) return nullptr;
             if (tail->Is('(')) {
@@ -191,7 +380,7 @@ struct PathParser {
                     Fail("Parse error, string expected in: ");
                     return nullptr;
                 }
-                e->selectedAttribute_.SetString(attribute->text);
+                e->Extras().selectedAttribute.SetString(std::string(attribute->text));
                 const PathToken* close = list.Next();
                 if (close == nullptr || !close->Is(')')) {
                     Fail("Parse error, ) expected in: ");
@@ -200,12 +389,50 @@ struct PathParser {
                 return close;
             }
             if (!tail->Is('.')) return tail;
-            e->next_ = new FIPathBase;
+            e->next_ = NewElement();
             e = e->next_;
         }
     }
 
-    bool ParsePredicate(FIPathBase* e, int nesting) {
+    // At most the arena bytes a parse of the list's text takes: every "." may start a successor and
+    // every "[" a predicate with an element of its own; the names are at most the text's bytes, each
+    // with its NUL, and anything placed after a name may need up to an alignment of padding.
+    static size_t Budget(const ValueList& list) {
+        const char* text = list.Source().GetString();
+        const size_t n = text == nullptr ? 0 : list.Source().Length();
+        size_t dots = 0, opens = 0;
+        for (size_t i = 0; i < n; ++i) {
+            dots += text[i] == '.';
+            opens += text[i] == '[';
+        }
+        const size_t elements = dots + opens;
+        constexpr size_t kPad = alignof(std::max_align_t);
+        return elements * (sizeof(FIPathBase) + kPad + 1) + opens * (sizeof(FIPathPredicate) + kPad) + n + 1 + kPad;
+    }
+
+    // Parses into element (forgetting what it held) with the element's own arena.
+    static void Run(FIPathBase* element, ValueList& list, FIValue& error) {
+        element->Reset();
+        PathArena& arena = element->Extras().arena;
+        arena.Reserve(Budget(list));
+        PathParser parser{list, error, arena, {}};
+        parser.Parse(element, 0);
+    }
+
+    // A new path, its first element placed in its own arena with the rest.
+    static FIPathBase* RunNew(ValueList& list, FIValue& error) {
+        auto extra = std::make_unique<FIPathBase::Extra>();
+        extra->arena.Reserve(Budget(list) + sizeof(FIPathBase) + alignof(FIPathBase));
+        auto* element = new (extra->arena.Allocate(sizeof(FIPathBase), alignof(FIPathBase))) FIPathBase;
+        element->inArena_ = true;
+        element->extra_ = std::move(extra);
+        PathParser parser{list, error, element->extra_->arena, {}};
+        parser.Parse(element, 0);
+        return element;
+    }
+
+    // Parses one predicate onto the pending list (kept there on failure too, as far as it got).
+    bool ParsePredicate(int nesting) {
         FIPathPredicate predicate;
         predicate.flags = 0;
         if (list.Peek()->Is('|')) {
@@ -227,9 +454,10 @@ struct PathParser {
             Fail("Parse error, [ expected in: ");
             return false;
         }
-        predicate.path.reset(new FIPathBase);
-        FIPathBase* inner = predicate.path.get();
-        e->predicates_.push_back(std::move(predicate));
+        FIPathBase* inner = NewElement();
+        predicate.path.reset(inner);
+        pending.push_back(std::move(predicate));
+        const size_t index = pending.size() - 1;
         const PathToken* end = Parse(inner, nesting + 1);
         if (!error.IsEmpty()) return false;
         if (end != nullptr && end->Is('=')) {
@@ -238,7 +466,7 @@ struct PathParser {
                 Fail("Parse error, string expected in: ");
                 return false;
             }
-            e->predicates_.back().compared = std::make_unique<FIValue>(compared->text);
+            pending[index].compared.emplace(std::string(compared->text));
             end = list.Next();
         }
         if (end == nullptr || !end->Is(']')) {
@@ -254,12 +482,10 @@ struct PathParser {
 void ParsePathElement(FI::FIPathBase* element, ValueList& list, FIValue& error) {
     error.Clear();
     if (element == nullptr) return;
-    FI::PathParser parser{list, error};
-    parser.Parse(element, 0);
+    FI::PathParser::Run(element, list, error);
 }
 
 FI::FIPathBase* ParsePath(ValueList& list, FIValue& error) {
-    auto* element = new FI::FIPathBase;
-    ParsePathElement(element, list, error);
-    return element;
+    error.Clear();
+    return FI::PathParser::RunNew(list, error);
 }

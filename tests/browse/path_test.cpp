@@ -23,9 +23,14 @@ Parsed Parse(const std::string& text) {
     return p;
 }
 
+std::string Show(const PathToken* t) {
+    if (t == nullptr) return "none";
+    return t->punctuation ? std::string("p:") + t->ch : "s:" + std::string(t->text);
+}
+
 std::vector<std::string> Describe(const ValueList& list) {
     std::vector<std::string> out;
-    for (const PathToken& t : list.Tokens()) out.push_back(t.punctuation ? std::string("p:") + t.ch : "s:" + t.text);
+    for (const PathToken& t : list.Tokens()) out.push_back(Show(&t));
     return out;
 }
 
@@ -73,6 +78,36 @@ TEST(TokenizePathTest, NextAndPeek) {
     EXPECT_EQ(list.Next(), nullptr);
     TokenizePath(list, FIValue("z"));  // refilling clears the old tokens and position
     EXPECT_EQ(list.Next()->text, "z");
+}
+
+// A path of many tokens is read in order however far ahead one looks, with quoted strings rewritten
+// where they stand; listing every token neither moves the reading nor changes what it reads.
+TEST(TokenizePathTest, LongPathsReadInOrderWhilePeekingAhead) {
+    std::string text;
+    for (int i = 0; i < 400; ++i) text += "\"q\"\"" + std::to_string(i) + "\".Name" + std::to_string(i) + "[A=1]#2.";
+    text += "end";
+    ValueList list;
+    TokenizePath(list, FIValue(text));
+    const std::vector<std::string> all = Describe(list);
+    ASSERT_EQ(all.size(), 400u * 11 + 1);
+    EXPECT_EQ(all[0], "s:q\"0");
+    EXPECT_EQ(all[13], "s:Name1");
+    std::vector<std::string> read;
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (i % 97 == 0) {
+            EXPECT_EQ(Show(list.Peek(60)), i + 60 < all.size() ? all[i + 60] : "none") << i;
+        }
+        if (i == 2000) {
+            EXPECT_EQ(Describe(list), all);
+        }
+        EXPECT_EQ(list.Position(), i);
+        EXPECT_EQ(Show(list.Peek()), all[i]);
+        read.push_back(Show(list.Next()));
+        EXPECT_EQ(Show(list.Peek(-1)), read.back());
+    }
+    EXPECT_EQ(read, all);
+    EXPECT_EQ(list.Next(), nullptr);
+    EXPECT_EQ(Show(list.Peek(-1)), "s:end");
 }
 
 TEST(ParsePathTest, ElementsCountsAndSuccessors) {
@@ -228,6 +263,61 @@ TEST(ParsePathTest, NestingLimitAndLongChains) {
     int length = 0;
     for (FI::FIPathBase* e = c.path.get(); e != nullptr; e = e->GetNext()) ++length;
     EXPECT_EQ(length, 200001);
+}
+
+// Every element of a long path keeps its own name, count, predicates and compared texts, names of any
+// length and quoted ones included.
+TEST(ParsePathTest, LongPathsKeepEveryElementsParts) {
+    const std::string longName(40, 'n');
+    std::string text;
+    for (int i = 0; i < 3000; ++i) {
+        text += i % 3 == 0 ? longName + std::to_string(i) : i % 3 == 1 ? "\"a\"\".b" + std::to_string(i) + "\"" : "E" + std::to_string(i);
+        text += "#" + std::to_string(i % 5) + "[P" + std::to_string(i) + "=\"" + longName + "\"]|![Q.R]";
+        text += i + 1 < 3000 ? "." : "(value)";
+    }
+    Parsed p = Parse(text);
+    ASSERT_TRUE(p.error.empty()) << p.error;
+    int i = 0;
+    for (FI::FIPathBase* e = p.path.get(); e != nullptr; e = e->GetNext(), ++i) {
+        const std::string name = i % 3 == 0 ? longName + std::to_string(i) : i % 3 == 1 ? "a\".b" + std::to_string(i) : "E" + std::to_string(i);
+        ASSERT_STREQ(e->GetNameText(), name.c_str()) << i;
+        EXPECT_EQ(e->Name(), name);
+        EXPECT_EQ(e->IsLiteralName(), i % 3 == 1);
+        EXPECT_EQ(e->GetCount(), i % 5);
+        ASSERT_EQ(e->Predicates().size(), 2u);
+        const FI::FIPathPredicate& first = e->Predicates()[0];
+        EXPECT_EQ(first.flags, 2u);
+        EXPECT_EQ(first.path->Name(), "P" + std::to_string(i));
+        ASSERT_TRUE(first.compared);
+        EXPECT_EQ(first.compared->ToStdString(), longName);
+        const FI::FIPathPredicate& second = e->Predicates()[1];
+        EXPECT_EQ(second.flags, 5u);
+        EXPECT_FALSE(second.compared);
+        EXPECT_STREQ(second.path->GetNext()->GetNameText(), "R");
+        EXPECT_EQ(e->SelectedAttribute().ToStdString(), e->GetNext() == nullptr ? "value" : "");
+    }
+    EXPECT_EQ(i, 3000);
+}
+
+// Parsing into an element that holds an earlier parse replaces it whole, successors and predicates too.
+TEST(ParsePathTest, ParsingAgainIntoAnElementReplacesIt) {
+    Parsed p = Parse("'A#3[X=1].B.C(uom)");
+    ASSERT_TRUE(p.error.empty());
+    p.path->SetAttributeLabel("kept");
+    ValueList list;
+    TokenizePath(list, FIValue("D[Y]"));
+    FIValue error;
+    ParsePathElement(p.path.get(), list, error);
+    ASSERT_TRUE(error.IsEmpty());
+    EXPECT_STREQ(p.path->GetNameText(), "D");
+    EXPECT_FALSE(p.path->GetQuoteFlag());
+    EXPECT_EQ(p.path->GetCount(), -1);
+    EXPECT_TRUE(p.path->Count().IsEmpty());
+    EXPECT_EQ(p.path->GetNext(), nullptr);
+    ASSERT_EQ(p.path->Predicates().size(), 1u);
+    EXPECT_STREQ(p.path->Predicates()[0].path->GetNameText(), "Y");
+    EXPECT_TRUE(p.path->SelectedAttribute().IsEmpty());
+    EXPECT_STREQ(p.path->GetAttributeLabel(), "kept");
 }
 
 TEST(ParsePathTest, DumpOutline) {
