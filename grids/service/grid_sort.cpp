@@ -5,13 +5,14 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <numeric>
 #include <utility>
 
 namespace nuv::grid {
 
 GridSortTable::GridSortTable(int rows, int keys)
     : rows_(rows > 0 ? rows : 0), columns_(static_cast<size_t>(keys > 0 ? keys : 0)), permutation_(static_cast<size_t>(rows_)) {
-    for (int i = 0; i < rows_; ++i) permutation_[static_cast<size_t>(i)] = i;
+    std::iota(permutation_.begin(), permutation_.end(), 0);
 }
 
 GridSortTable::Column& GridSortTable::Prepare(int key, CellType type) {
@@ -99,68 +100,119 @@ void GridSortTable::SiftDown(int i, int n, LONG* rows) {
 namespace {
 
 // A numeric cell as an unsigned key whose order is the cells' comparison: -0 and 0 are one value, every
-// NaN one value above every number; a descending key is the complement, so NaN comes before numbers.
-uint64_t DoubleKey(double x, bool ascending) {
-    uint64_t k = UINT64_MAX;
-    if (!std::isnan(x)) {
-        const uint64_t bits = std::bit_cast<uint64_t>(x == 0.0 ? 0.0 : x);
-        k = (bits >> 63) ? ~bits : bits | (uint64_t{1} << 63);
+// NaN one value above every number (the greatest word, which no number's key is); an integer's key has its
+// low 32 bits clear. A descending key is the complement, so NaN comes before numbers.
+uint64_t DoubleKey(double x) {
+    if (std::isnan(x)) return UINT64_MAX;
+    const uint64_t bits = std::bit_cast<uint64_t>(x == 0.0 ? 0.0 : x);
+    return (bits >> 63) ? ~bits : bits | (uint64_t{1} << 63);
+}
+
+uint64_t IntKey(int x) { return static_cast<uint64_t>(static_cast<uint32_t>(x) ^ 0x80000000u) << 32; }
+
+// The key of the entry at a position before the sort, read from the key's column: ascending, or in the
+// sort's direction.
+struct ColumnKeys {
+    const double* doubles = nullptr;  // the column, when it holds numbers;
+    const int* ints = nullptr;        // or integers; neither when every row ties
+    const int* from = nullptr;        // the permutation before the sort
+    uint64_t flip = 0;                // every bit for a descending key
+    uint64_t Ascending(size_t position) const {
+        const size_t at = static_cast<size_t>(from[position]);
+        return doubles ? DoubleKey(doubles[at]) : ints ? IntKey(ints[at]) : 0;
     }
-    return ascending ? k : ~k;
-}
-
-uint64_t IntKey(int x, bool ascending) {
-    const uint64_t k = static_cast<uint64_t>(static_cast<int64_t>(x)) ^ (uint64_t{1} << 63);
-    return ascending ? k : ~k;
-}
-
-struct alignas(16) KeyedRow {
-    uint64_t key;
-    int from;  // the permutation entry it carries
-    LONG row;  // and the row
+    uint64_t operator()(size_t position) const { return Ascending(position) ^ flip; }
 };
 
-// A heap of keyed rows at positions 1..n, laid out so that the four grandchildren of a position share one
-// cache line: the sift-down fetches the lines three levels below where it stands while it compares.
-class KeyHeap {
-public:
-    // Entries are written before they are read: the storage starts uninitialised.
-    explicit KeyHeap(size_t n) : storage_(new KeyedRow[n + 1 + kPerLine]) {
-        const size_t misalign = reinterpret_cast<uintptr_t>(storage_.get()) % kLine / sizeof(KeyedRow);
-        at_ = storage_.get() + (misalign ? kPerLine - misalign : 0);
-    }
-    KeyedRow& operator[](size_t i) { return at_[i]; }
+// A heap larger than this many words gains from fetching its lines ahead; a smaller one sits in the nearer
+// caches.
+constexpr size_t kFetchAheadRows = size_t{1} << 15;
 
-    // The general sort's sift-down over keys held next to their rows, so that it makes the same moves and
-    // leaves equal keys in the same order: the entry at i goes down the path of the greater child (the left
-    // one when the two are equal) for as long as that child's key is greater than its own. Written with a
-    // hole instead of swaps, and with the child picked without a branch.
+// A heap of one word per entry at positions 1..n: the entry's key with its low bits cleared, then a mark set
+// when those bits were not all clear, then its position before the sort in the low bits. Words compare on
+// what is left of their keys; two of them whose keys are equal there compare on their whole keys when either
+// is marked (kMarked), so every comparison answers as the whole keys would. The sift-down is the general
+// sort's, so the sort makes the same moves and leaves equal keys in the same order: the entry at i goes down
+// the path of the greater child (the left one when the two are equal) for as long as that child's key is
+// greater than its own. Written with a hole instead of swaps, and with the child picked without a branch.
+template <bool kMarked, bool kAhead>
+class PackedHeap {
+public:
+    PackedHeap(uint64_t* words, size_t n, int position_bits, const ColumnKeys& keys)
+        : h_(words), n_(n), position_bits_(position_bits), low_((uint64_t{2} << position_bits) - 1), keys_(keys) {}
+
+    void Sort() {
+        const size_t n = n_;
+        const uint64_t low = low_;
+        for (size_t i = n / 2; i >= 1; --i) SiftDown(i, n);
+        for (size_t m = n; m >= 2; --m) {
+            const uint64_t top = h_[1], moving = h_[m];
+            h_[m] = top;
+            h_[1] = moving;
+            // The root held a greatest key: an entry with a key as great stays at the root.
+            if (Greater(top, moving, low)) SiftDown(1, m - 1);
+        }
+    }
+
+private:
+    // Whether a's key is greater than b's; low holds the mark and position bits (a copy of low_, which the
+    // stores into the heap could otherwise change as far as the compiler knows).
+    bool Greater(uint64_t a, uint64_t b, uint64_t low) const {
+        bool greater = a > (b | low);
+        if constexpr (kMarked) {
+            const uint64_t mark = uint64_t{1} << position_bits_;
+            if (((a ^ b) >> (position_bits_ + 1)) == 0 && ((a | b) & mark)) [[unlikely]]
+                greater = keys_(a & (mark - 1)) > keys_(b & (mark - 1));
+        }
+        return greater;
+    }
+
+    // With kAhead, while it compares two children it fetches the lines four levels below, where their
+    // great-grandchildren are.
     void SiftDown(size_t i, size_t n) {
-        KeyedRow* h = at_;
-        const KeyedRow moving = h[i];
+        uint64_t* h = h_;
+        const uint64_t low = low_;
+        const uint64_t moving = h[i];
         size_t c = 2 * i;
         for (; c < n; c = 2 * i) {
-            if (4 * c + 4 <= n) {
-                __builtin_prefetch(&h[4 * c]);
-                __builtin_prefetch(&h[4 * c + 4]);
+            if (kAhead && 8 * c + 16 <= n + 1) {
+                __builtin_prefetch(&h[8 * c]);
+                __builtin_prefetch(&h[8 * c + 8]);
             }
-            const size_t pick = c + (h[c + 1].key > h[c].key ? 1 : 0);
-            if (h[pick].key <= moving.key) break;
+            const size_t pick = c + (Greater(h[c + 1], h[c], low) ? 1 : 0);
+            if (!Greater(h[pick], moving, low)) break;
             h[i] = h[pick];
             i = pick;
         }
-        if (c == n && h[c].key > moving.key) {
+        if (c == n && Greater(h[c], moving, low)) {
             h[i] = h[c];
             i = c;
         }
         h[i] = moving;
     }
 
+    uint64_t* h_;
+    size_t n_;
+    int position_bits_;
+    uint64_t low_;  // the mark and position bits
+    const ColumnKeys& keys_;
+};
+
+// Words for n entries at positions 1..n, position 0 on a cache-line boundary so that each line holds whole
+// groups of siblings. Entries are written before they are read: the storage starts uninitialised.
+class HeapWords {
+public:
+    explicit HeapWords(size_t n) : storage_(new uint64_t[n + 1 + kPerLine]) {
+        const size_t misalign = reinterpret_cast<uintptr_t>(storage_.get()) % kLine / sizeof(uint64_t);
+        at_ = storage_.get() + (misalign ? kPerLine - misalign : 0);
+    }
+    uint64_t* get() { return at_; }
+
 private:
     static constexpr size_t kLine = 64;
-    static constexpr size_t kPerLine = kLine / sizeof(KeyedRow);
-    std::unique_ptr<KeyedRow[]> storage_;
-    KeyedRow* at_;
+    static constexpr size_t kPerLine = kLine / sizeof(uint64_t);
+    std::unique_ptr<uint64_t[]> storage_;
+    uint64_t* at_;
 };
 
 }  // namespace
@@ -173,25 +225,42 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
         key = &c;
     }
     const size_t n = static_cast<size_t>(rows_);
-    KeyHeap heap(n);
-    for (size_t r = 0; r < n; ++r) {
-        const int from = permutation_[r];
-        const size_t at = static_cast<size_t>(from);
-        KeyedRow& entry = heap[r + 1];
-        entry.from = from;
-        entry.row = rows[r];
-        entry.key = !key ? 0
-                    : key->type == CellType::Double ? DoubleKey(key->doubles[at], key->ascending)
-                                                    : IntKey(key->ints[at], key->ascending);
+    if (n < 2) return true;
+    ColumnKeys keys;
+    keys.from = permutation_.data();
+    if (key) {
+        keys.flip = key->ascending ? 0 : UINT64_MAX;
+        if (key->type == CellType::Double) keys.doubles = key->doubles.data();
+        else keys.ints = key->ints.data();
     }
-    for (size_t i = n / 2; i >= 1; --i) heap.SiftDown(i, n);
-    for (size_t m = n; m >= 2; --m) {
-        std::swap(heap[1], heap[m]);
-        heap.SiftDown(1, m - 1);
+    // A word keeps all of a key but its low position_bits + 1 bits, which integers' keys and the keys of
+    // numbers with up to 20 significant bits (whole numbers, halves, quarters...) have clear; a NaN's key,
+    // the greatest word, keeps enough to stay above every number's.
+    const int position_bits = std::bit_width(n - 1);
+    const uint64_t low = (uint64_t{2} << position_bits) - 1;
+    HeapWords words(n);
+    uint64_t* h = words.get();
+    uint64_t marked = 0;
+    for (size_t p = 0; p < n; ++p) {
+        const uint64_t k = keys.Ascending(p);
+        const uint64_t mark = (k & low) != 0 && k != UINT64_MAX ? 1 : 0;
+        marked |= mark;
+        h[p + 1] = ((k ^ keys.flip) & ~low) | mark << position_bits | p;
+    }
+    const bool ahead = n > kFetchAheadRows;
+    if (marked && ahead) PackedHeap<true, true>(h, n, position_bits, keys).Sort();
+    else if (marked) PackedHeap<true, false>(h, n, position_bits, keys).Sort();
+    else if (ahead) PackedHeap<false, true>(h, n, position_bits, keys).Sort();
+    else PackedHeap<false, false>(h, n, position_bits, keys).Sort();
+    // Each word takes the permutation entry and row from its position before the sort, then both move out.
+    const uint64_t positions = (uint64_t{1} << position_bits) - 1;
+    for (size_t i = 1; i <= n; ++i) {
+        const size_t p = static_cast<size_t>(h[i] & positions);
+        h[i] = static_cast<uint64_t>(static_cast<uint32_t>(permutation_[p])) << 32 | static_cast<uint32_t>(rows[p]);
     }
     for (size_t i = 0; i < n; ++i) {
-        permutation_[i] = heap[i + 1].from;
-        rows[i] = heap[i + 1].row;
+        permutation_[i] = static_cast<int>(h[i + 1] >> 32);
+        rows[i] = static_cast<LONG>(static_cast<uint32_t>(h[i + 1]));
     }
     return true;
 }
