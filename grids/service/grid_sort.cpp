@@ -5,14 +5,14 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <numeric>
 #include <utility>
 
 namespace nuv::grid {
 
 GridSortTable::GridSortTable(int rows, int keys)
     : rows_(rows > 0 ? rows : 0), columns_(static_cast<size_t>(keys > 0 ? keys : 0)), permutation_(static_cast<size_t>(rows_)) {
-    std::iota(permutation_.begin(), permutation_.end(), 0);
+    int* at = permutation_.data();
+    for (int i = 0, n = rows_; i < n; ++i) at[i] = i;
 }
 
 GridSortTable::Column& GridSortTable::Prepare(int key, CellType type) {
@@ -102,10 +102,12 @@ namespace {
 // A numeric cell as an unsigned key whose order is the cells' comparison: -0 and 0 are one value, every
 // NaN one value above every number (the greatest word, which no number's key is); an integer's key has its
 // low 32 bits clear. A descending key is the complement, so NaN comes before numbers.
+// Written without branches: adding 0 turns -0 into 0 and leaves every other number as it is; a negative
+// number's bits are all flipped, a positive one's sign bit only.
 uint64_t DoubleKey(double x) {
-    if (std::isnan(x)) return UINT64_MAX;
-    const uint64_t bits = std::bit_cast<uint64_t>(x == 0.0 ? 0.0 : x);
-    return (bits >> 63) ? ~bits : bits | (uint64_t{1} << 63);
+    const uint64_t bits = std::bit_cast<uint64_t>(x + 0.0);
+    const uint64_t k = bits ^ (static_cast<uint64_t>(static_cast<int64_t>(bits) >> 63) | uint64_t{1} << 63);
+    return x != x ? UINT64_MAX : k;
 }
 
 uint64_t IntKey(int x) { return static_cast<uint64_t>(static_cast<uint32_t>(x) ^ 0x80000000u) << 32; }
@@ -115,10 +117,10 @@ uint64_t IntKey(int x) { return static_cast<uint64_t>(static_cast<uint32_t>(x) ^
 struct ColumnKeys {
     const double* doubles = nullptr;  // the column, when it holds numbers;
     const int* ints = nullptr;        // or integers; neither when every row ties
-    const int* from = nullptr;        // the permutation before the sort
+    const int* from = nullptr;        // the permutation before the sort, null for the identity
     uint64_t flip = 0;                // every bit for a descending key
     uint64_t Ascending(size_t position) const {
-        const size_t at = static_cast<size_t>(from[position]);
+        const size_t at = from ? static_cast<size_t>(from[position]) : position;
         return doubles ? DoubleKey(doubles[at]) : ints ? IntKey(ints[at]) : 0;
     }
     uint64_t operator()(size_t position) const { return Ascending(position) ^ flip; }
@@ -138,13 +140,18 @@ constexpr size_t kFetchAheadRows = size_t{1} << 15;
 template <bool kMarked, bool kAhead>
 class PackedHeap {
 public:
-    PackedHeap(uint64_t* words, size_t n, int position_bits, const ColumnKeys& keys)
-        : h_(words), n_(n), position_bits_(position_bits), low_((uint64_t{2} << position_bits) - 1), keys_(keys) {}
+    // greatest: the greatest word with its mark and position bits set.
+    PackedHeap(uint64_t* words, size_t n, int position_bits, uint64_t greatest, const ColumnKeys& keys)
+        : h_(words), n_(n), position_bits_(position_bits), low_((uint64_t{2} << position_bits) - 1),
+          greatest_(greatest), keys_(keys) {}
 
     void Sort() {
         const size_t n = n_;
         const uint64_t low = low_;
-        for (size_t i = n / 2; i >= 1; --i) SiftDown(i, n);
+        // An entry with the greatest key has no child greater than it: it stays (unless marks may tell
+        // words with that key apart).
+        for (size_t i = n / 2; i >= 1; --i)
+            if (kMarked || (h_[i] | low) < greatest_) SiftDown(i, n);
         for (size_t m = n; m >= 2; --m) {
             const uint64_t top = h_[1], moving = h_[m];
             h_[m] = top;
@@ -167,18 +174,15 @@ private:
         return greater;
     }
 
-    // With kAhead, while it compares two children it fetches the lines four levels below, where their
-    // great-grandchildren are.
+    // With kAhead, while it compares two children it fetches the line of their grandchildren, three levels
+    // below i.
     void SiftDown(size_t i, size_t n) {
         uint64_t* h = h_;
         const uint64_t low = low_;
         const uint64_t moving = h[i];
         size_t c = 2 * i;
         for (; c < n; c = 2 * i) {
-            if (kAhead && 8 * c + 16 <= n + 1) {
-                __builtin_prefetch(&h[8 * c]);
-                __builtin_prefetch(&h[8 * c + 8]);
-            }
+            if (kAhead && 4 * c + 8 <= n + 1) __builtin_prefetch(&h[4 * c]);
             const size_t pick = c + (Greater(h[c + 1], h[c], low) ? 1 : 0);
             if (!Greater(h[pick], moving, low)) break;
             h[i] = h[pick];
@@ -195,6 +199,7 @@ private:
     size_t n_;
     int position_bits_;
     uint64_t low_;  // the mark and position bits
+    uint64_t greatest_;
     const ColumnKeys& keys_;
 };
 
@@ -227,7 +232,8 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
     const size_t n = static_cast<size_t>(rows_);
     if (n < 2) return true;
     ColumnKeys keys;
-    keys.from = permutation_.data();
+    // Before the first sort the permutation is the identity: positions read the column directly.
+    keys.from = sorted_ ? permutation_.data() : nullptr;
     if (key) {
         keys.flip = key->ascending ? 0 : UINT64_MAX;
         if (key->type == CellType::Double) keys.doubles = key->doubles.data();
@@ -240,39 +246,62 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
     const uint64_t low = (uint64_t{2} << position_bits) - 1;
     HeapWords words(n);
     uint64_t* h = words.get();
-    uint64_t marked = 0;
-    for (size_t p = 0; p < n; ++p) {
-        const uint64_t k = keys.Ascending(p);
-        const uint64_t mark = (k & low) != 0 && k != UINT64_MAX ? 1 : 0;
-        marked |= mark;
-        h[p + 1] = ((k ^ keys.flip) & ~low) | mark << position_bits | p;
+    uint64_t marked = 0, greatest = 0;
+    const int* from = keys.from;
+    auto fill = [&](auto ascending_key) {
+        for (size_t p = 0; p < n; ++p) {
+            const uint64_t k = ascending_key(p);
+            const uint64_t mark = (k & low) != 0 && k != UINT64_MAX ? 1 : 0;
+            const uint64_t word = ((k ^ keys.flip) & ~low) | mark << position_bits | p;
+            marked |= mark;
+            greatest = word > greatest ? word : greatest;
+            h[p + 1] = word;
+        }
+    };
+    if (!keys.doubles && !keys.ints) fill([](size_t) { return uint64_t{0}; });
+    else if (from) fill([&keys](size_t p) { return keys.Ascending(p); });
+    else if (keys.doubles) fill([d = keys.doubles](size_t p) { return DoubleKey(d[p]); });
+    else fill([v = keys.ints](size_t p) { return IntKey(v[p]); });
+    greatest |= low;
+    bool ahead = n > kFetchAheadRows;
+    if (ahead) {
+        // When most rows tie at the greatest key, the entries that sink run down the few paths those rows
+        // fill, which stay cached: fetching ahead would only cost.
+        size_t tied = 0;
+        for (size_t p = 1; p <= n; ++p) tied += (h[p] | low) == greatest ? 1 : 0;
+        ahead = tied <= n / 2;
     }
-    const bool ahead = n > kFetchAheadRows;
-    if (marked && ahead) PackedHeap<true, true>(h, n, position_bits, keys).Sort();
-    else if (marked) PackedHeap<true, false>(h, n, position_bits, keys).Sort();
-    else if (ahead) PackedHeap<false, true>(h, n, position_bits, keys).Sort();
-    else PackedHeap<false, false>(h, n, position_bits, keys).Sort();
-    // Each word takes the permutation entry and row from its position before the sort, then both move out.
+    if (marked && ahead) PackedHeap<true, true>(h, n, position_bits, greatest, keys).Sort();
+    else if (marked) PackedHeap<true, false>(h, n, position_bits, greatest, keys).Sort();
+    else if (ahead) PackedHeap<false, true>(h, n, position_bits, greatest, keys).Sort();
+    else PackedHeap<false, false>(h, n, position_bits, greatest, keys).Sort();
+    // Each position takes the permutation entry and row from the word's position before the sort. Rows that
+    // were consecutive numbers (a grid showing its whole collection in order) follow from the positions.
+    const LONG first = rows[0];
+    bool consecutive = true;
+    for (size_t p = 1; p < n && consecutive; ++p)
+        consecutive = static_cast<int64_t>(rows[p]) - first == static_cast<int64_t>(p);
+    const std::vector<LONG> rows_from = consecutive ? std::vector<LONG>() : std::vector<LONG>(rows, rows + n);
+    const std::vector<int> permutation_from = from ? permutation_ : std::vector<int>();
     const uint64_t positions = (uint64_t{1} << position_bits) - 1;
-    for (size_t i = 1; i <= n; ++i) {
-        const size_t p = static_cast<size_t>(h[i] & positions);
-        h[i] = static_cast<uint64_t>(static_cast<uint32_t>(permutation_[p])) << 32 | static_cast<uint32_t>(rows[p]);
-    }
     for (size_t i = 0; i < n; ++i) {
-        permutation_[i] = static_cast<int>(h[i + 1] >> 32);
-        rows[i] = static_cast<LONG>(static_cast<uint32_t>(h[i + 1]));
+        const size_t p = static_cast<size_t>(h[i + 1] & positions);
+        permutation_[i] = from ? permutation_from[p] : static_cast<int>(p);
+        rows[i] = consecutive ? first + static_cast<LONG>(p) : rows_from[p];
     }
     return true;
 }
 
 void GridSortTable::Sort(LONG* rows) {
     const int n = rows_;
-    if (SortOnOneNumber(rows)) return;
-    for (int i = n / 2; i >= 1; --i) SiftDown(i, n, rows);
-    for (int m = n; m >= 2; --m) {
-        Swap(1, m, rows);
-        SiftDown(1, m - 1, rows);
+    if (!SortOnOneNumber(rows)) {
+        for (int i = n / 2; i >= 1; --i) SiftDown(i, n, rows);
+        for (int m = n; m >= 2; --m) {
+            Swap(1, m, rows);
+            SiftDown(1, m - 1, rows);
+        }
     }
+    sorted_ = true;
 }
 
 }  // namespace nuv::grid

@@ -59,6 +59,7 @@ private:
     int rows_;
     std::vector<Column> columns_;
     std::vector<int> permutation_;
+    bool sorted_ = false;  // the permutation is the identity until the first sort
 };
 
 }  // namespace nuv::grid
