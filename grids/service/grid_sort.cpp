@@ -5,15 +5,13 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <utility>
 
 namespace nuv::grid {
 
 GridSortTable::GridSortTable(int rows, int keys)
-    : rows_(rows > 0 ? rows : 0), columns_(static_cast<size_t>(keys > 0 ? keys : 0)), permutation_(static_cast<size_t>(rows_)) {
-    int* at = permutation_.data();
-    for (int i = 0, n = rows_; i < n; ++i) at[i] = i;
-}
+    : rows_(rows > 0 ? rows : 0), columns_(static_cast<size_t>(keys > 0 ? keys : 0)) {}
 
 GridSortTable::Column& GridSortTable::Prepare(int key, CellType type) {
     Column& c = columns_[static_cast<size_t>(key)];
@@ -230,9 +228,13 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
         key = &c;
     }
     const size_t n = static_cast<size_t>(rows_);
-    if (n < 2) return true;
+    if (n < 2) {
+        permutation_.assign(n, 0);
+        return true;
+    }
     ColumnKeys keys;
-    // Before the first sort the permutation is the identity: positions read the column directly.
+    // Before the first sort the permutation is the identity (and not yet written): positions read the
+    // column directly.
     keys.from = sorted_ ? permutation_.data() : nullptr;
     if (key) {
         keys.flip = key->ascending ? 0 : UINT64_MAX;
@@ -248,6 +250,10 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
     uint64_t* h = words.get();
     uint64_t marked = 0, greatest = 0;
     const int* from = keys.from;
+    // Whether the rows are consecutive numbers (a grid showing its whole collection in order): they then
+    // follow from the positions after the sort.
+    const int64_t first = rows[0];
+    uint64_t scattered = 0;
     auto fill = [&](auto ascending_key) {
         for (size_t p = 0; p < n; ++p) {
             const uint64_t k = ascending_key(p);
@@ -255,6 +261,7 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
             const uint64_t word = ((k ^ keys.flip) & ~low) | mark << position_bits | p;
             marked |= mark;
             greatest = word > greatest ? word : greatest;
+            scattered |= static_cast<uint64_t>(rows[p] - first) ^ p;
             h[p + 1] = word;
         }
     };
@@ -275,26 +282,34 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
     else if (marked) PackedHeap<true, false>(h, n, position_bits, greatest, keys).Sort();
     else if (ahead) PackedHeap<false, true>(h, n, position_bits, greatest, keys).Sort();
     else PackedHeap<false, false>(h, n, position_bits, greatest, keys).Sort();
-    // Each position takes the permutation entry and row from the word's position before the sort. Rows that
-    // were consecutive numbers (a grid showing its whole collection in order) follow from the positions.
-    const LONG first = rows[0];
-    bool consecutive = true;
-    for (size_t p = 1; p < n && consecutive; ++p)
-        consecutive = static_cast<int64_t>(rows[p]) - first == static_cast<int64_t>(p);
-    const std::vector<LONG> rows_from = consecutive ? std::vector<LONG>() : std::vector<LONG>(rows, rows + n);
+    // Each position takes the permutation entry and row from the word's position before the sort.
+    const std::vector<LONG> rows_from = scattered ? std::vector<LONG>(rows, rows + n) : std::vector<LONG>();
     const std::vector<int> permutation_from = from ? permutation_ : std::vector<int>();
+    permutation_.resize(n);
     const uint64_t positions = (uint64_t{1} << position_bits) - 1;
-    for (size_t i = 0; i < n; ++i) {
-        const size_t p = static_cast<size_t>(h[i + 1] & positions);
-        permutation_[i] = from ? permutation_from[p] : static_cast<int>(p);
-        rows[i] = consecutive ? first + static_cast<LONG>(p) : rows_from[p];
-    }
+    auto move_out = [&](auto permuted, auto scattered_rows) {
+        for (size_t i = 0; i < n; ++i) {
+            const size_t p = static_cast<size_t>(h[i + 1] & positions);
+            if constexpr (permuted) permutation_[i] = permutation_from[p];
+            else permutation_[i] = static_cast<int>(p);
+            if constexpr (scattered_rows) rows[i] = rows_from[p];
+            else rows[i] = static_cast<LONG>(first + static_cast<int64_t>(p));
+        }
+    };
+    if (from && scattered) move_out(std::true_type(), std::true_type());
+    else if (from) move_out(std::true_type(), std::false_type());
+    else if (scattered) move_out(std::false_type(), std::true_type());
+    else move_out(std::false_type(), std::false_type());
     return true;
 }
 
 void GridSortTable::Sort(LONG* rows) {
     const int n = rows_;
     if (!SortOnOneNumber(rows)) {
+        if (!sorted_) {
+            permutation_.resize(static_cast<size_t>(n));
+            for (int i = 0; i < n; ++i) permutation_[static_cast<size_t>(i)] = i;
+        }
         for (int i = n / 2; i >= 1; --i) SiftDown(i, n, rows);
         for (int m = n; m >= 2; --m) {
             Swap(1, m, rows);
