@@ -99,9 +99,9 @@ namespace {
 
 // A numeric cell as an unsigned key whose order is the cells' comparison: -0 and 0 are one value, every
 // NaN one value above every number (the greatest word, which no number's key is); an integer's key has its
-// low 32 bits clear. A descending key is the complement, so NaN comes before numbers.
-// Written without branches: adding 0 turns -0 into 0 and leaves every other number as it is; a negative
-// number's bits are all flipped, a positive one's sign bit only.
+// low 32 bits clear. A descending key is the complement, so NaN comes before numbers. Written without
+// branches: adding 0 turns -0 into 0 and leaves every other number as it is; a negative number's bits are
+// all flipped, a positive one's sign bit only.
 uint64_t DoubleKey(double x) {
     const uint64_t bits = std::bit_cast<uint64_t>(x + 0.0);
     const uint64_t k = bits ^ (static_cast<uint64_t>(static_cast<int64_t>(bits) >> 63) | uint64_t{1} << 63);
