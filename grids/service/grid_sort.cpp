@@ -110,113 +110,118 @@ uint64_t DoubleKey(double x) {
 
 uint64_t IntKey(int x) { return static_cast<uint64_t>(static_cast<uint32_t>(x) ^ 0x80000000u) << 32; }
 
-// The key of the entry at a position before the sort, read from the key's column: ascending, or in the
-// sort's direction.
+// The ascending key of the entry at a position before the sort, read from the key's column.
 struct ColumnKeys {
     const double* doubles = nullptr;  // the column, when it holds numbers;
     const int* ints = nullptr;        // or integers; neither when every row ties
     const int* from = nullptr;        // the permutation before the sort, null for the identity
-    uint64_t flip = 0;                // every bit for a descending key
-    uint64_t Ascending(size_t position) const {
+    uint64_t operator()(size_t position) const {
         const size_t at = from ? static_cast<size_t>(from[position]) : position;
         return doubles ? DoubleKey(doubles[at]) : ints ? IntKey(ints[at]) : 0;
     }
-    uint64_t operator()(size_t position) const { return Ascending(position) ^ flip; }
 };
 
-// A heap larger than this many words gains from fetching its lines ahead; a smaller one sits in the nearer
-// caches.
+// A heap larger than this many entries gains from fetching its lines ahead; a smaller one sits in the
+// nearer caches.
 constexpr size_t kFetchAheadRows = size_t{1} << 15;
 
-// A heap of one word per entry at positions 1..n: the entry's key with its low bits cleared, then a mark set
-// when those bits were not all clear, then its position before the sort in the low bits. Words compare on
-// what is left of their keys; two of them whose keys are equal there compare on their whole keys when either
-// is marked (kMarked), so every comparison answers as the whole keys would. The sift-down is the general
-// sort's, so the sort makes the same moves and leaves equal keys in the same order: the entry at i goes down
-// the path of the greater child (the left one when the two are equal) for as long as that child's key is
-// greater than its own. Written with a hole instead of swaps, and with the child picked without a branch.
-template <bool kMarked, bool kAhead>
-class PackedHeap {
+// Entries of the heap: one word, the key in its high bits and the position before the sort in its low bits,
+// when the key's low bits carry nothing; otherwise the whole key beside the position.
+struct NarrowOrder {
+    uint64_t low;  // the position bits and one more
+    bool Greater(uint64_t a, uint64_t b) const { return a > (b | low); }
+    size_t Position(uint64_t a) const { return static_cast<size_t>(a & (low >> 1)); }
+};
+
+struct alignas(16) WideEntry {
+    uint64_t key;
+    uint64_t position;
+};
+
+struct WideOrder {
+    bool Greater(const WideEntry& a, const WideEntry& b) const { return a.key > b.key; }
+    size_t Position(const WideEntry& a) const { return static_cast<size_t>(a.position); }
+};
+
+// Storage for entries at positions 1..n, position 0 on a cache-line boundary so that each line holds whole
+// groups of siblings. Entries are written before they are read: the storage starts uninitialised.
+template <class Entry>
+class HeapStorage {
 public:
-    // greatest: the greatest word with its mark and position bits set.
-    PackedHeap(uint64_t* words, size_t n, int position_bits, uint64_t greatest, const ColumnKeys& keys)
-        : h_(words), n_(n), position_bits_(position_bits), low_((uint64_t{2} << position_bits) - 1),
-          greatest_(greatest), keys_(keys) {}
+    explicit HeapStorage(size_t n) : storage_(new Entry[n + 1 + kPerLine]) {
+        const size_t misalign = reinterpret_cast<uintptr_t>(storage_.get()) % kLine / sizeof(Entry);
+        at_ = storage_.get() + (misalign ? kPerLine - misalign : 0);
+    }
+    Entry* get() { return at_; }
+
+private:
+    static constexpr size_t kLine = 64;
+    static constexpr size_t kPerLine = kLine / sizeof(Entry);
+    std::unique_ptr<Entry[]> storage_;
+    Entry* at_;
+};
+
+// The general sort's heap sort over entries at positions 1..n, making the same moves and so leaving equal
+// keys in the same order: the sift-down takes the entry at i down the path of the greater child (the left
+// one when the two are equal) for as long as that child's key is greater than its own. Written with a hole
+// instead of swaps, with the child picked without a branch, and leaving in place the entries that cannot
+// move: while the heap is built, those with the greatest key; while it is taken apart, one as great as the
+// root it replaces. With kAhead, while it compares two children it fetches the lines of their
+// grandchildren, three levels below i.
+template <class Entry, class Order, bool kAhead>
+class EntryHeap {
+public:
+    EntryHeap(Entry* h, size_t n, const Order& order, const Entry& greatest)
+        : h_(h), n_(n), order_(order), greatest_(greatest) {}
 
     void Sort() {
         const size_t n = n_;
-        const uint64_t low = low_;
-        // An entry with the greatest key has no child greater than it: it stays (unless marks may tell
-        // words with that key apart).
         for (size_t i = n / 2; i >= 1; --i)
-            if (kMarked || (h_[i] | low) < greatest_) SiftDown(i, n);
+            if (order_.Greater(greatest_, h_[i])) SiftDown(i, n);
         for (size_t m = n; m >= 2; --m) {
-            const uint64_t top = h_[1], moving = h_[m];
+            const Entry top = h_[1], moving = h_[m];
             h_[m] = top;
             h_[1] = moving;
-            // The root held a greatest key: an entry with a key as great stays at the root.
-            if (Greater(top, moving, low)) SiftDown(1, m - 1);
+            if (order_.Greater(top, moving)) SiftDown(1, m - 1);
         }
     }
 
 private:
-    // Whether a's key is greater than b's; low holds the mark and position bits (a copy of low_, which the
-    // stores into the heap could otherwise change as far as the compiler knows).
-    bool Greater(uint64_t a, uint64_t b, uint64_t low) const {
-        bool greater = a > (b | low);
-        if constexpr (kMarked) {
-            const uint64_t mark = uint64_t{1} << position_bits_;
-            if (((a ^ b) >> (position_bits_ + 1)) == 0 && ((a | b) & mark)) [[unlikely]]
-                greater = keys_(a & (mark - 1)) > keys_(b & (mark - 1));
-        }
-        return greater;
-    }
-
-    // With kAhead, while it compares two children it fetches the line of their grandchildren, three levels
-    // below i.
     void SiftDown(size_t i, size_t n) {
-        uint64_t* h = h_;
-        const uint64_t low = low_;
-        const uint64_t moving = h[i];
+        Entry* h = h_;
+        const Order order = order_;  // a copy the stores into the heap cannot change
+        const Entry moving = h[i];
         size_t c = 2 * i;
         for (; c < n; c = 2 * i) {
-            if (kAhead && 4 * c + 8 <= n + 1) __builtin_prefetch(&h[4 * c]);
-            const size_t pick = c + (Greater(h[c + 1], h[c], low) ? 1 : 0);
-            if (!Greater(h[pick], moving, low)) break;
+            if (kAhead && 4 * c + 8 <= n + 1)
+                for (size_t at = 0; at < 8 * sizeof(Entry); at += 64)
+                    __builtin_prefetch(reinterpret_cast<const char*>(&h[4 * c]) + at);
+            const size_t pick = c + (order.Greater(h[c + 1], h[c]) ? 1 : 0);
+            if (!order.Greater(h[pick], moving)) break;
             h[i] = h[pick];
             i = pick;
         }
-        if (c == n && Greater(h[c], moving, low)) {
+        if (c == n && order.Greater(h[c], moving)) {
             h[i] = h[c];
             i = c;
         }
         h[i] = moving;
     }
 
-    uint64_t* h_;
+    Entry* h_;
     size_t n_;
-    int position_bits_;
-    uint64_t low_;  // the mark and position bits
-    uint64_t greatest_;
-    const ColumnKeys& keys_;
+    Order order_;
+    Entry greatest_;  // an entry with the greatest key
 };
 
-// Words for n entries at positions 1..n, position 0 on a cache-line boundary so that each line holds whole
-// groups of siblings. Entries are written before they are read: the storage starts uninitialised.
-class HeapWords {
-public:
-    explicit HeapWords(size_t n) : storage_(new uint64_t[n + 1 + kPerLine]) {
-        const size_t misalign = reinterpret_cast<uintptr_t>(storage_.get()) % kLine / sizeof(uint64_t);
-        at_ = storage_.get() + (misalign ? kPerLine - misalign : 0);
-    }
-    uint64_t* get() { return at_; }
-
-private:
-    static constexpr size_t kLine = 64;
-    static constexpr size_t kPerLine = kLine / sizeof(uint64_t);
-    std::unique_ptr<uint64_t[]> storage_;
-    uint64_t* at_;
-};
+// Sorts entries h[1..n], `tied` of which have the greatest key, as `greatest` has. A large heap fetches ahead,
+// except when most entries tie at the greatest key: the entries that sink then run down the few paths those
+// fill, which stay cached.
+template <class Entry, class Order>
+void SortEntries(Entry* h, size_t n, const Order& order, const Entry& greatest, size_t tied) {
+    if (n > kFetchAheadRows && tied <= n / 2) EntryHeap<Entry, Order, true>(h, n, order, greatest).Sort();
+    else EntryHeap<Entry, Order, false>(h, n, order, greatest).Sort();
+}
 
 }  // namespace
 
@@ -236,70 +241,98 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
     // Before the first sort the permutation is the identity (and not yet written): positions read the
     // column directly.
     keys.from = sorted_ ? permutation_.data() : nullptr;
+    uint64_t flip = 0;  // every bit for a descending key
     if (key) {
-        keys.flip = key->ascending ? 0 : UINT64_MAX;
+        flip = key->ascending ? 0 : UINT64_MAX;
         if (key->type == CellType::Double) keys.doubles = key->doubles.data();
         else keys.ints = key->ints.data();
     }
-    // A word keeps all of a key but its low position_bits + 1 bits, which integers' keys and the keys of
-    // numbers with up to 20 significant bits (whole numbers, halves, quarters...) have clear; a NaN's key,
-    // the greatest word, keeps enough to stay above every number's.
+    // One word per entry when every number's mantissa has its low position_bits + 1 bits clear (integers,
+    // and numbers with up to 20 significant bits: whole numbers, halves, quarters...): a key's low bits are
+    // then all clear, or all set for a negative number, and the word keeps the rest. A NaN's key, the
+    // greatest word, keeps enough to stay above every number's. Meanwhile, whether the rows are consecutive
+    // numbers (a grid showing its whole collection in order): they then follow from the positions.
     const int position_bits = std::bit_width(n - 1);
-    const uint64_t low = (uint64_t{2} << position_bits) - 1;
-    HeapWords words(n);
+    const NarrowOrder narrow{(uint64_t{2} << position_bits) - 1};
+    HeapStorage<uint64_t> words(n);
     uint64_t* h = words.get();
-    uint64_t marked = 0, greatest = 0;
-    const int* from = keys.from;
-    // Whether the rows are consecutive numbers (a grid showing its whole collection in order): they then
-    // follow from the positions after the sort.
+    uint64_t lost = 0, greatest = 0, scattered = 0;
+    size_t tied = 0;  // entries with the greatest key so far
     const int64_t first = rows[0];
-    uint64_t scattered = 0;
-    auto fill = [&](auto ascending_key) {
-        for (size_t p = 0; p < n; ++p) {
+    // Keeps the greatest of the keys given so far (as `top`, with the low bits `low` set) and how many tie
+    // at it, without a branch.
+    auto count_greatest = [&tied](uint64_t key, uint64_t& top) {
+        const bool above = key > top;
+        tied = above ? 1 : tied + (key == top ? 1 : 0);
+        top = above ? key : top;
+    };
+    // Stops at the first key that loses bits: the entries are then built again, wide.
+    auto fill = [&](auto ascending_key, auto lost_bits) {
+        for (size_t p = 0; p < n && !lost; ++p) {
             const uint64_t k = ascending_key(p);
-            const uint64_t mark = (k & low) != 0 && k != UINT64_MAX ? 1 : 0;
-            const uint64_t word = ((k ^ keys.flip) & ~low) | mark << position_bits | p;
-            marked |= mark;
-            greatest = word > greatest ? word : greatest;
+            const uint64_t word = ((k ^ flip) & ~narrow.low) | p;
+            lost = lost_bits(k);
+            count_greatest(word | narrow.low, greatest);
             scattered |= static_cast<uint64_t>(rows[p] - first) ^ p;
             h[p + 1] = word;
         }
     };
-    if (!keys.doubles && !keys.ints) fill([](size_t) { return uint64_t{0}; });
-    else if (from) fill([&keys](size_t p) { return keys.Ascending(p); });
-    else if (keys.doubles) fill([d = keys.doubles](size_t p) { return DoubleKey(d[p]); });
-    else fill([v = keys.ints](size_t p) { return IntKey(v[p]); });
-    greatest |= low;
-    bool ahead = n > kFetchAheadRows;
-    if (ahead) {
-        // When most rows tie at the greatest key, the entries that sink run down the few paths those rows
-        // fill, which stay cached: fetching ahead would only cost.
-        size_t tied = 0;
-        for (size_t p = 1; p <= n; ++p) tied += (h[p] | low) == greatest ? 1 : 0;
-        ahead = tied <= n / 2;
+    // The low bits of a number's key that are not as they should be: clear for a positive number (the
+    // sign bit set in its key), set for a negative one.
+    auto number_lost = [low = narrow.low](uint64_t k) {
+        return k == UINT64_MAX ? 0 : (k & low) ^ (low & ((k >> 63) - 1));
+    };
+    auto none_lost = [](uint64_t) { return uint64_t{0}; };
+    if (keys.from || (!keys.doubles && !keys.ints))
+        fill(keys, [&](uint64_t k) { return keys.doubles ? number_lost(k) : 0; });
+    else if (keys.doubles) fill([d = keys.doubles](size_t p) { return DoubleKey(d[p]); }, number_lost);
+    else fill([v = keys.ints](size_t p) { return IntKey(v[p]); }, none_lost);
+    HeapStorage<WideEntry> wide(lost ? n : 0);
+    WideEntry* e = wide.get();
+    WideEntry most{0, 0};
+    if (lost) {
+        uint64_t top = 0;
+        tied = 0;
+        scattered = 0;
+        auto fill_wide = [&](auto ascending_key) {
+            for (size_t p = 0; p < n; ++p) {
+                const uint64_t k = ascending_key(p) ^ flip;
+                e[p + 1] = WideEntry{k, p};
+                count_greatest(k, top);
+                scattered |= static_cast<uint64_t>(rows[p] - first) ^ p;
+            }
+        };
+        if (keys.from) fill_wide(keys);
+        else fill_wide([d = keys.doubles](size_t p) { return DoubleKey(d[p]); });
+        most.key = top;
     }
-    if (marked && ahead) PackedHeap<true, true>(h, n, position_bits, greatest, keys).Sort();
-    else if (marked) PackedHeap<true, false>(h, n, position_bits, greatest, keys).Sort();
-    else if (ahead) PackedHeap<false, true>(h, n, position_bits, greatest, keys).Sort();
-    else PackedHeap<false, false>(h, n, position_bits, greatest, keys).Sort();
-    // Each position takes the permutation entry and row from the word's position before the sort.
+    // Each position takes the permutation entry and row from the entry's position before the sort.
     const std::vector<LONG> rows_from = scattered ? std::vector<LONG>(rows, rows + n) : std::vector<LONG>();
-    const std::vector<int> permutation_from = from ? permutation_ : std::vector<int>();
-    permutation_.resize(n);
-    const uint64_t positions = (uint64_t{1} << position_bits) - 1;
-    auto move_out = [&](auto permuted, auto scattered_rows) {
+    const std::vector<int> permutation_from = keys.from ? permutation_ : std::vector<int>();
+    auto move_out_as = [&](const auto* entries, const auto& order, auto permuted, auto scattered_rows) {
+        permutation_.resize(n);
         for (size_t i = 0; i < n; ++i) {
-            const size_t p = static_cast<size_t>(h[i + 1] & positions);
+            const size_t p = order.Position(entries[i + 1]);
             if constexpr (permuted) permutation_[i] = permutation_from[p];
             else permutation_[i] = static_cast<int>(p);
             if constexpr (scattered_rows) rows[i] = rows_from[p];
             else rows[i] = static_cast<LONG>(first + static_cast<int64_t>(p));
         }
     };
-    if (from && scattered) move_out(std::true_type(), std::true_type());
-    else if (from) move_out(std::true_type(), std::false_type());
-    else if (scattered) move_out(std::false_type(), std::true_type());
-    else move_out(std::false_type(), std::false_type());
+    auto move_out = [&](const auto* entries, const auto& order) {
+        if (keys.from && scattered) move_out_as(entries, order, std::true_type(), std::true_type());
+        else if (keys.from) move_out_as(entries, order, std::true_type(), std::false_type());
+        else if (scattered) move_out_as(entries, order, std::false_type(), std::true_type());
+        else move_out_as(entries, order, std::false_type(), std::false_type());
+    };
+    if (lost) {
+        const WideOrder order;
+        SortEntries(e, n, order, most, tied);
+        move_out(e, order);
+    } else {
+        SortEntries(h, n, narrow, greatest, tied);
+        move_out(h, narrow);
+    }
     return true;
 }
 

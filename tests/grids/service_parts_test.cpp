@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <functional>
@@ -167,18 +168,24 @@ TEST(GridSortTable, OneNumericKeyOrdersAsTheGeneralSort) {
 TEST(GridSortTable, OneNumericKeyOrdersAsTheGeneralSortOnEveryPath) {
     std::mt19937 random(4321);
     auto close_values = [&](int r) {
-        double x = static_cast<double>(random() % 7) / 3;  // thirds: every bit of the mantissa used
+        double x = static_cast<double>(static_cast<int>(random() % 7) - 3) / 3;  // thirds: every mantissa bit
         for (unsigned steps = random() % 4; steps > 0; --steps) x = std::nextafter(x, HUGE_VAL);
         return r % 97 == 0 ? std::nan("") : r % 89 == 0 ? -0.0 : x;
     };
+    // Numbers whose low mantissa bits (as many as 3000 rows' positions take, and one more) are all clear or
+    // all set: kept whole, a negative one of each would tie where they differ.
+    auto low_bit_ends = [&](int) {
+        const double x = std::bit_cast<double>(std::bit_cast<uint64_t>(1.0 + random() % 3) + (random() % 2 ? 8191 : 0));
+        return random() % 2 ? -x : x;
+    };
     auto mostly_top = [&](int r) { return r % 10 == 0 ? 1.0 + r / 10 : 0.0; };
-    auto varied = [&](int) { return static_cast<double>(random() % 50000) / 4; };
+    auto varied = [&](int) { return static_cast<double>(static_cast<int>(random() % 50000) - 20000) / 4; };
     auto wide_ints = [&](int r) { return r % 3 == 0 ? INT_MIN : r % 3 == 1 ? INT_MAX : static_cast<int>(random()); };
     const struct {
         const char* name;
         int rows;
         std::function<double(int)> value;  // null: integers from `wide_ints`
-    } cases[] = {{"close", 3000, close_values}, {"close, large", 40000, close_values},
+    } cases[] = {{"close", 3000, close_values}, {"close, large", 40000, close_values}, {"low bits", 3000, low_bit_ends},
                  {"mostly top", 40000, mostly_top}, {"varied", 40000, varied}, {"integers", 3000, nullptr}};
     for (const auto& c : cases) {
         for (bool ascending : {true, false}) {
