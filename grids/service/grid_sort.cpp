@@ -98,14 +98,16 @@ void GridSortTable::SiftDown(int i, int n, LONG* rows) {
 namespace {
 
 // A numeric cell as an unsigned key whose order is the cells' comparison: -0 and 0 are one value, every
-// NaN one value above every number (the greatest word, which no number's key is); an integer's key has its
-// low 32 bits clear. A descending key is the complement, so NaN comes before numbers. Written without
-// branches: adding 0 turns -0 into 0 and leaves every other number as it is; a negative number's bits are
-// all flipped, a positive one's sign bit only.
+// NaN one value above every number; an integer's key, and a NaN's, have their low 32 bits clear. A
+// descending key is the complement, so NaN comes before numbers. Written without branches: adding 0 turns
+// -0 into 0 and leaves every other number as it is; a negative number's bits are all flipped, a positive
+// one's sign bit only (the greatest number's key, +infinity's, is 0xfff0000000000000).
+constexpr uint64_t kNaNKey = 0xffffffff00000000;
+
 uint64_t DoubleKey(double x) {
     const uint64_t bits = std::bit_cast<uint64_t>(x + 0.0);
     const uint64_t k = bits ^ (static_cast<uint64_t>(static_cast<int64_t>(bits) >> 63) | uint64_t{1} << 63);
-    return x != x ? UINT64_MAX : k;
+    return x != x ? kNaNKey : k;
 }
 
 uint64_t IntKey(int x) { return static_cast<uint64_t>(static_cast<uint32_t>(x) ^ 0x80000000u) << 32; }
@@ -175,14 +177,17 @@ public:
         : h_(h), n_(n), order_(order), greatest_(greatest) {}
 
     void Sort() {
+        Entry* h = h_;
         const size_t n = n_;
+        const Order order = order_;  // copies the stores into the heap cannot change
+        const Entry greatest = greatest_;
         for (size_t i = n / 2; i >= 1; --i)
-            if (order_.Greater(greatest_, h_[i])) SiftDown(i, n);
+            if (order.Greater(greatest, h[i])) SiftDown(i, n);
         for (size_t m = n; m >= 2; --m) {
-            const Entry top = h_[1], moving = h_[m];
-            h_[m] = top;
-            h_[1] = moving;
-            if (order_.Greater(top, moving)) SiftDown(1, m - 1);
+            const Entry top = h[1], moving = h[m];
+            h[m] = top;
+            h[1] = moving;
+            if (order.Greater(top, moving)) SiftDown(1, m - 1);
         }
     }
 
@@ -214,12 +219,18 @@ private:
     Entry greatest_;  // an entry with the greatest key
 };
 
-// Sorts entries h[1..n], `tied` of which have the greatest key, as `greatest` has. A large heap fetches ahead,
-// except when most entries tie at the greatest key: the entries that sink then run down the few paths those
-// fill, which stay cached.
+// Sorts entries h[1..n] whose greatest key `greatest` has. A large heap fetches ahead, except when most
+// entries tie at the greatest key: the entries that sink then run down the few paths those fill, which
+// stay cached.
 template <class Entry, class Order>
-void SortEntries(Entry* h, size_t n, const Order& order, const Entry& greatest, size_t tied) {
-    if (n > kFetchAheadRows && tied <= n / 2) EntryHeap<Entry, Order, true>(h, n, order, greatest).Sort();
+void SortEntries(Entry* h, size_t n, const Order& order, const Entry& greatest) {
+    bool ahead = n > kFetchAheadRows;
+    if (ahead) {
+        size_t tied = 0;
+        for (size_t p = 1; p <= n; ++p) tied += order.Greater(greatest, h[p]) ? 0 : 1;
+        ahead = tied <= n / 2;
+    }
+    if (ahead) EntryHeap<Entry, Order, true>(h, n, order, greatest).Sort();
     else EntryHeap<Entry, Order, false>(h, n, order, greatest).Sort();
 }
 
@@ -249,62 +260,53 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
     }
     // One word per entry when every number's mantissa has its low position_bits + 1 bits clear (integers,
     // and numbers with up to 20 significant bits: whole numbers, halves, quarters...): a key's low bits are
-    // then all clear, or all set for a negative number, and the word keeps the rest. A NaN's key, the
-    // greatest word, keeps enough to stay above every number's. Meanwhile, whether the rows are consecutive
-    // numbers (a grid showing its whole collection in order): they then follow from the positions.
+    // then all clear, or all set for a negative number, and the word keeps the rest. Meanwhile, whether the
+    // rows are consecutive numbers (a grid showing its whole collection in order): they then follow from
+    // the positions.
     const int position_bits = std::bit_width(n - 1);
     const NarrowOrder narrow{(uint64_t{2} << position_bits) - 1};
     HeapStorage<uint64_t> words(n);
     uint64_t* h = words.get();
     uint64_t lost = 0, greatest = 0, scattered = 0;
-    size_t tied = 0;  // entries with the greatest key so far
     const int64_t first = rows[0];
-    // Keeps the greatest of the keys given so far (as `top`, with the low bits `low` set) and how many tie
-    // at it, without a branch.
-    auto count_greatest = [&tied](uint64_t key, uint64_t& top) {
-        const bool above = key > top;
-        tied = above ? 1 : tied + (key == top ? 1 : 0);
-        top = above ? key : top;
-    };
-    // Stops at the first key that loses bits: the entries are then built again, wide.
+    // Stops soon after a key that loses bits: the entries are then built again, wide.
     auto fill = [&](auto ascending_key, auto lost_bits) {
-        for (size_t p = 0; p < n && !lost; ++p) {
-            const uint64_t k = ascending_key(p);
-            const uint64_t word = ((k ^ flip) & ~narrow.low) | p;
-            lost = lost_bits(k);
-            count_greatest(word | narrow.low, greatest);
-            scattered |= static_cast<uint64_t>(rows[p] - first) ^ p;
-            h[p + 1] = word;
+        for (size_t block = 0; block < n && !lost; block += 256) {
+            const size_t end = n - block < 256 ? n : block + 256;
+            for (size_t p = block; p < end; ++p) {
+                const uint64_t k = ascending_key(p);
+                const uint64_t word = ((k ^ flip) & ~narrow.low) | p;
+                lost |= lost_bits(k);
+                greatest = word > greatest ? word : greatest;
+                scattered |= static_cast<uint64_t>(rows[p] - first) ^ p;
+                h[p + 1] = word;
+            }
         }
     };
     // The low bits of a number's key that are not as they should be: clear for a positive number (the
-    // sign bit set in its key), set for a negative one.
-    auto number_lost = [low = narrow.low](uint64_t k) {
-        return k == UINT64_MAX ? 0 : (k & low) ^ (low & ((k >> 63) - 1));
-    };
+    // sign bit set in its key) and for NaN, set for a negative number.
+    auto number_lost = [low = narrow.low](uint64_t k) { return (k & low) ^ (low & ((k >> 63) - 1)); };
     auto none_lost = [](uint64_t) { return uint64_t{0}; };
     if (keys.from || (!keys.doubles && !keys.ints))
         fill(keys, [&](uint64_t k) { return keys.doubles ? number_lost(k) : 0; });
     else if (keys.doubles) fill([d = keys.doubles](size_t p) { return DoubleKey(d[p]); }, number_lost);
     else fill([v = keys.ints](size_t p) { return IntKey(v[p]); }, none_lost);
+    greatest |= narrow.low;
     HeapStorage<WideEntry> wide(lost ? n : 0);
     WideEntry* e = wide.get();
     WideEntry most{0, 0};
     if (lost) {
-        uint64_t top = 0;
-        tied = 0;
         scattered = 0;
         auto fill_wide = [&](auto ascending_key) {
             for (size_t p = 0; p < n; ++p) {
                 const uint64_t k = ascending_key(p) ^ flip;
                 e[p + 1] = WideEntry{k, p};
-                count_greatest(k, top);
+                most.key = k > most.key ? k : most.key;
                 scattered |= static_cast<uint64_t>(rows[p] - first) ^ p;
             }
         };
         if (keys.from) fill_wide(keys);
         else fill_wide([d = keys.doubles](size_t p) { return DoubleKey(d[p]); });
-        most.key = top;
     }
     // Each position takes the permutation entry and row from the entry's position before the sort.
     const std::vector<LONG> rows_from = scattered ? std::vector<LONG>(rows, rows + n) : std::vector<LONG>();
@@ -327,10 +329,10 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
     };
     if (lost) {
         const WideOrder order;
-        SortEntries(e, n, order, most, tied);
+        SortEntries(e, n, order, most);
         move_out(e, order);
     } else {
-        SortEntries(h, n, narrow, greatest, tied);
+        SortEntries(h, n, narrow, greatest);
         move_out(h, narrow);
     }
     return true;

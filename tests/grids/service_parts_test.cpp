@@ -172,11 +172,14 @@ TEST(GridSortTable, OneNumericKeyOrdersAsTheGeneralSortOnEveryPath) {
         for (unsigned steps = random() % 4; steps > 0; --steps) x = std::nextafter(x, HUGE_VAL);
         return r % 97 == 0 ? std::nan("") : r % 89 == 0 ? -0.0 : x;
     };
-    // Numbers whose low mantissa bits (as many as 3000 rows' positions take, and one more) are all clear or
-    // all set: kept whole, a negative one of each would tie where they differ.
+    // Numbers whose low mantissa bits (as many as 3000 rows' positions take, and one more) are all clear, and
+    // negative ones with them all set: kept whole, two negative numbers, one of each, would tie where they
+    // differ.
     auto low_bit_ends = [&](int) {
-        const double x = std::bit_cast<double>(std::bit_cast<uint64_t>(1.0 + random() % 3) + (random() % 2 ? 8191 : 0));
-        return random() % 2 ? -x : x;
+        const bool negative = random() % 2;
+        const uint64_t low = negative && random() % 2 ? 8191 : 0;
+        const double x = std::bit_cast<double>(std::bit_cast<uint64_t>(1.0 + random() % 3) + low);
+        return negative ? -x : x;
     };
     auto mostly_top = [&](int r) { return r % 10 == 0 ? 1.0 + r / 10 : 0.0; };
     auto varied = [&](int) { return static_cast<double>(static_cast<int>(random() % 50000) - 20000) / 4; };
