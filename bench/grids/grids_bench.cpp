@@ -140,8 +140,8 @@ void BM_GridPrepareSort(benchmark::State& state) {
     state.counters["ratio_vs_std_sort"] = plain > 0 ? through_grid / plain : 0;
 }
 // Iterations enough for about a tenth of a second of sorting at each size: a few at 10^4 rows say little.
-BENCHMARK(BM_GridPrepareSort)->ArgsProduct({{10000}, {0, 1}})->ArgNames({"rows", "varied"})->Unit(benchmark::kMillisecond)->Iterations(100);
-BENCHMARK(BM_GridPrepareSort)->ArgsProduct({{100000}, {0, 1}})->ArgNames({"rows", "varied"})->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_GridPrepareSort)->ArgsProduct({{10000}, {0, 1}})->ArgNames({"rows", "varied"})->Unit(benchmark::kMillisecond)->Iterations(500);
+BENCHMARK(BM_GridPrepareSort)->ArgsProduct({{100000}, {0, 1}})->ArgNames({"rows", "varied"})->Unit(benchmark::kMillisecond)->Iterations(25);
 BENCHMARK(BM_GridPrepareSort)->ArgsProduct({{1000000}, {0, 1}})->ArgNames({"rows", "varied"})->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

@@ -207,6 +207,48 @@ inline bool variable_number(const zeq::Variable& v, int pos, int id, int& out) {
     }
 }
 
+// The variables a (container, block) pair numbers from 1: where they begin in the simulation's variables and
+// how many there are, as var_position resolves one index.
+struct VarScope {
+    const zeq::Variable* vars = nullptr;
+    int first = 0, count = 0;
+};
+
+VarScope var_scope(ZEQEOCntr* container, ZEQEOBlock* block) {
+    VarScope scope;
+    if (!container) return scope;
+    auto* c = static_cast<zeq::Container*>(container);
+    scope.vars = c->Sim()->Vars().data();
+    if (block) {
+        auto* b = static_cast<zeq::Block*>(block);
+        scope.first = b->first_;
+        scope.count = b->count_;
+    } else {
+        scope.first = c->first_;
+        scope.count = c->count_;
+    }
+    return scope;
+}
+
+// One number attribute, fixed at compile time, of the variables at `indexes`: each row then costs a bounds
+// check and a read, the attribute's case chosen once for the whole column.
+template <int kId, class T>
+void number_column(const VarScope& scope, const LONG* indexes, size_t count, T* out, unsigned char* got) {
+    for (size_t i = 0; i < count; ++i) {
+        const LONG index = indexes[i];
+        got[i] = 0;
+        if (!scope.vars || index < 1 || index > scope.count) continue;
+        const int pos = scope.first + static_cast<int>(index) - 1;
+        got[i] = variable_number(scope.vars[pos], pos, kId, out[i]) ? 1 : 0;
+    }
+}
+
+// number_column for whichever of kIds is id; false when id is none of them.
+template <int... kIds, class T>
+bool number_column_of(int id, const VarScope& scope, const LONG* indexes, size_t count, T* out, unsigned char* got) {
+    return ((id == kIds ? (number_column<kIds>(scope, indexes, count, out, got), true) : false) || ...);
+}
+
 }  // namespace
 
 // Fills a record from the variable at a position, under an engine call its caller holds.
@@ -240,6 +282,17 @@ void ZEQVariableLoader::Column(ZEQEOCntr* container, ZEQEOBlock* block, const LO
     const bool direct = std::is_same_v<T, double> ? type == ZEQ_TYPE_DOUBLE
                         : std::is_same_v<T, int>  ? type == ZEQ_TYPE_INT || type == ZEQ_TYPE_ENUM
                                                   : false;
+    if constexpr (std::is_same_v<T, double>) {
+        if (direct && number_column_of<VA_VALUE, VA_LOWER, VA_UPPER, VA_STEP, VA_INTSCALE, VA_SCALE, VA_SBWEIGHT,
+                                       VA_INITIAL, VA_SHADOW_PRICE, VA_HOMO_TARGET, VA_THRESHOLD, VA_CHANGE>(
+                          id, var_scope(container, block), indexes, count, out, got))
+            return;
+    } else if constexpr (std::is_same_v<T, int>) {
+        if (direct && number_column_of<VA_BOUND, VA_MARKED, VA_MODIFIED, VA_ACTIVE_BOUND, VA_QUALITY, VA_PTYPE_ID,
+                                       VA_HOMO_PARAM, VA_VARIABLE_TYPE, VA_RAMPED, VA_SPEC, VA_NUMBER, VA_CONN_TYPE,
+                                       VA_UNIT_ENTRY>(id, var_scope(container, block), indexes, count, out, got))
+            return;
+    }
     for (size_t i = 0; i < count; ++i) {
         zeq::Simulation* sim = nullptr;
         const int pos = var_position(container, block, static_cast<int>(indexes[i]), &sim);

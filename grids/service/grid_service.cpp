@@ -83,10 +83,20 @@ void SetMask(ZEQAttribMask& mask, const std::vector<int>& ids) {
 template <class Record, class T>
 void LoadKeyColumn(std::vector<T>& cells, ZEQEOCntr* container, ZEQEOBlock* block, const std::vector<LONG>& rows,
                    LONG count, int id, const T& missing) {
-    std::vector<unsigned char> got(rows.size());
-    Record::LoadColumn(container, block, rows.data(), rows.size(), id, cells.data(), got.data());
-    for (size_t r = 0; r < rows.size(); ++r)
-        if (!got[r] || rows[r] < 1 || rows[r] > count) cells[r] = missing;
+    const size_t n = rows.size();
+    std::vector<unsigned char> got(n);
+    Record::LoadColumn(container, block, rows.data(), n, id, cells.data(), got.data());
+    T* cell = cells.data();
+    if constexpr (std::is_arithmetic_v<T>) {
+        // Written to choose without a branch: most rows load.
+        for (size_t r = 0; r < n; ++r) {
+            const bool loaded = got[r] && rows[r] >= 1 && rows[r] <= count;
+            cell[r] = loaded ? cell[r] : missing;
+        }
+    } else {
+        for (size_t r = 0; r < n; ++r)
+            if (!got[r] || rows[r] < 1 || rows[r] > count) cell[r] = missing;
+    }
 }
 
 // What a row that does not load sorts with: a variable row takes the not-set value of the attribute (false
@@ -459,8 +469,9 @@ STDMETHODIMP CoNUVGrid<Kind>::Prepare() {
         rows_ = initial_;
     } else {
         const LONG n = CollectionCount();
-        rows_.resize(static_cast<size_t>(n));
-        for (LONG i = 0; i < n; ++i) rows_[static_cast<size_t>(i)] = i + 1;
+        rows_.resize(static_cast<size_t>(n > 0 ? n : 0));
+        LONG* row = rows_.data();
+        for (LONG i = 0; i < n; ++i) row[i] = i + 1;
     }
     prepared_ = true;
     return hr;

@@ -5,14 +5,13 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <utility>
 
 namespace nuv::grid {
 
 GridSortTable::GridSortTable(int rows, int keys)
-    : rows_(rows > 0 ? rows : 0), columns_(static_cast<size_t>(keys > 0 ? keys : 0)), permutation_(static_cast<size_t>(rows_)) {
-    for (int i = 0; i < rows_; ++i) permutation_[static_cast<size_t>(i)] = i;
-}
+    : rows_(rows > 0 ? rows : 0), columns_(static_cast<size_t>(keys > 0 ? keys : 0)) {}
 
 GridSortTable::Column& GridSortTable::Prepare(int key, CellType type) {
     Column& c = columns_[static_cast<size_t>(key)];
@@ -99,69 +98,141 @@ void GridSortTable::SiftDown(int i, int n, LONG* rows) {
 namespace {
 
 // A numeric cell as an unsigned key whose order is the cells' comparison: -0 and 0 are one value, every
-// NaN one value above every number; a descending key is the complement, so NaN comes before numbers.
-uint64_t DoubleKey(double x, bool ascending) {
-    uint64_t k = UINT64_MAX;
-    if (!std::isnan(x)) {
-        const uint64_t bits = std::bit_cast<uint64_t>(x == 0.0 ? 0.0 : x);
-        k = (bits >> 63) ? ~bits : bits | (uint64_t{1} << 63);
+// NaN one value above every number; an integer's key, and a NaN's, have their low 32 bits clear. A
+// descending key is the complement, so NaN comes before numbers. Written without branches: adding 0 turns
+// -0 into 0 and leaves every other number as it is; a negative number's bits are all flipped, a positive
+// one's sign bit only (the greatest number's key, +infinity's, is 0xfff0000000000000).
+constexpr uint64_t kNaNKey = 0xffffffff00000000;
+
+uint64_t DoubleKey(double x) {
+    const uint64_t bits = std::bit_cast<uint64_t>(x + 0.0);
+    const uint64_t k = bits ^ (static_cast<uint64_t>(static_cast<int64_t>(bits) >> 63) | uint64_t{1} << 63);
+    return x != x ? kNaNKey : k;
+}
+
+uint64_t IntKey(int x) { return static_cast<uint64_t>(static_cast<uint32_t>(x) ^ 0x80000000u) << 32; }
+
+// The ascending key of the entry at a position before the sort, read from the key's column.
+struct ColumnKeys {
+    const double* doubles = nullptr;  // the column, when it holds numbers;
+    const int* ints = nullptr;        // or integers; neither when every row ties
+    const int* from = nullptr;        // the permutation before the sort, null for the identity
+    uint64_t operator()(size_t position) const {
+        const size_t at = from ? static_cast<size_t>(from[position]) : position;
+        return doubles ? DoubleKey(doubles[at]) : ints ? IntKey(ints[at]) : 0;
     }
-    return ascending ? k : ~k;
-}
-
-uint64_t IntKey(int x, bool ascending) {
-    const uint64_t k = static_cast<uint64_t>(static_cast<int64_t>(x)) ^ (uint64_t{1} << 63);
-    return ascending ? k : ~k;
-}
-
-struct alignas(16) KeyedRow {
-    uint64_t key;
-    int from;  // the permutation entry it carries
-    LONG row;  // and the row
 };
 
-// A heap of keyed rows at positions 1..n, laid out so that the four grandchildren of a position share one
-// cache line: the sift-down fetches the lines three levels below where it stands while it compares.
-class KeyHeap {
+// A heap larger than this many entries gains from fetching its lines ahead; a smaller one sits in the
+// nearer caches.
+constexpr size_t kFetchAheadRows = size_t{1} << 15;
+
+// Entries of the heap: one word, the key in its high bits and the position before the sort in its low bits,
+// when the key's low bits carry nothing; otherwise the whole key beside the position.
+struct NarrowOrder {
+    uint64_t low;  // the position bits and one more
+    bool Greater(uint64_t a, uint64_t b) const { return a > (b | low); }
+    size_t Position(uint64_t a) const { return static_cast<size_t>(a & (low >> 1)); }
+};
+
+struct alignas(16) WideEntry {
+    uint64_t key;
+    uint64_t position;
+};
+
+struct WideOrder {
+    bool Greater(const WideEntry& a, const WideEntry& b) const { return a.key > b.key; }
+    size_t Position(const WideEntry& a) const { return static_cast<size_t>(a.position); }
+};
+
+// Storage for entries at positions 1..n, position 0 on a cache-line boundary so that each line holds whole
+// groups of siblings. Entries are written before they are read: the storage starts uninitialised.
+template <class Entry>
+class HeapStorage {
 public:
-    // Entries are written before they are read: the storage starts uninitialised.
-    explicit KeyHeap(size_t n) : storage_(new KeyedRow[n + 1 + kPerLine]) {
-        const size_t misalign = reinterpret_cast<uintptr_t>(storage_.get()) % kLine / sizeof(KeyedRow);
+    explicit HeapStorage(size_t n) : storage_(new Entry[n + 1 + kPerLine]) {
+        const size_t misalign = reinterpret_cast<uintptr_t>(storage_.get()) % kLine / sizeof(Entry);
         at_ = storage_.get() + (misalign ? kPerLine - misalign : 0);
     }
-    KeyedRow& operator[](size_t i) { return at_[i]; }
+    Entry* get() { return at_; }
 
-    // The general sort's sift-down over keys held next to their rows, so that it makes the same moves and
-    // leaves equal keys in the same order: the entry at i goes down the path of the greater child (the left
-    // one when the two are equal) for as long as that child's key is greater than its own. Written with a
-    // hole instead of swaps, and with the child picked without a branch.
+private:
+    static constexpr size_t kLine = 64;
+    static constexpr size_t kPerLine = kLine / sizeof(Entry);
+    std::unique_ptr<Entry[]> storage_;
+    Entry* at_;
+};
+
+// The general sort's heap sort over entries at positions 1..n, making the same moves and so leaving equal
+// keys in the same order: the sift-down takes the entry at i down the path of the greater child (the left
+// one when the two are equal) for as long as that child's key is greater than its own. Written with a hole
+// instead of swaps, with the child picked without a branch, and leaving in place the entries that cannot
+// move: while the heap is built, those with the greatest key; while it is taken apart, one as great as the
+// root it replaces. With kAhead, while it compares two children it fetches the lines of their
+// grandchildren, three levels below i.
+template <class Entry, class Order, bool kAhead>
+class EntryHeap {
+public:
+    EntryHeap(Entry* h, size_t n, const Order& order, const Entry& greatest)
+        : h_(h), n_(n), order_(order), greatest_(greatest) {}
+
+    void Sort() {
+        Entry* h = h_;
+        const size_t n = n_;
+        const Order order = order_;  // copies the stores into the heap cannot change
+        const Entry greatest = greatest_;
+        for (size_t i = n / 2; i >= 1; --i)
+            if (order.Greater(greatest, h[i])) SiftDown(i, n);
+        for (size_t m = n; m >= 2; --m) {
+            const Entry top = h[1], moving = h[m];
+            h[m] = top;
+            h[1] = moving;
+            if (order.Greater(top, moving)) SiftDown(1, m - 1);
+        }
+    }
+
+private:
     void SiftDown(size_t i, size_t n) {
-        KeyedRow* h = at_;
-        const KeyedRow moving = h[i];
+        Entry* h = h_;
+        const Order order = order_;  // a copy the stores into the heap cannot change
+        const Entry moving = h[i];
         size_t c = 2 * i;
         for (; c < n; c = 2 * i) {
-            if (4 * c + 4 <= n) {
-                __builtin_prefetch(&h[4 * c]);
-                __builtin_prefetch(&h[4 * c + 4]);
-            }
-            const size_t pick = c + (h[c + 1].key > h[c].key ? 1 : 0);
-            if (h[pick].key <= moving.key) break;
+            if (kAhead && 4 * c + 8 <= n + 1)
+                for (size_t at = 0; at < 8 * sizeof(Entry); at += 64)
+                    __builtin_prefetch(reinterpret_cast<const char*>(&h[4 * c]) + at);
+            const size_t pick = c + (order.Greater(h[c + 1], h[c]) ? 1 : 0);
+            if (!order.Greater(h[pick], moving)) break;
             h[i] = h[pick];
             i = pick;
         }
-        if (c == n && h[c].key > moving.key) {
+        if (c == n && order.Greater(h[c], moving)) {
             h[i] = h[c];
             i = c;
         }
         h[i] = moving;
     }
 
-private:
-    static constexpr size_t kLine = 64;
-    static constexpr size_t kPerLine = kLine / sizeof(KeyedRow);
-    std::unique_ptr<KeyedRow[]> storage_;
-    KeyedRow* at_;
+    Entry* h_;
+    size_t n_;
+    Order order_;
+    Entry greatest_;  // an entry with the greatest key
 };
+
+// Sorts entries h[1..n] whose greatest key `greatest` has. A large heap fetches ahead, except when most
+// entries tie at the greatest key: the entries that sink then run down the few paths those fill, which
+// stay cached.
+template <class Entry, class Order>
+void SortEntries(Entry* h, size_t n, const Order& order, const Entry& greatest) {
+    bool ahead = n > kFetchAheadRows;
+    if (ahead) {
+        size_t tied = 0;
+        for (size_t p = 1; p <= n; ++p) tied += order.Greater(greatest, h[p]) ? 0 : 1;
+        ahead = tied <= n / 2;
+    }
+    if (ahead) EntryHeap<Entry, Order, true>(h, n, order, greatest).Sort();
+    else EntryHeap<Entry, Order, false>(h, n, order, greatest).Sort();
+}
 
 }  // namespace
 
@@ -173,37 +244,114 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
         key = &c;
     }
     const size_t n = static_cast<size_t>(rows_);
-    KeyHeap heap(n);
-    for (size_t r = 0; r < n; ++r) {
-        const int from = permutation_[r];
-        const size_t at = static_cast<size_t>(from);
-        KeyedRow& entry = heap[r + 1];
-        entry.from = from;
-        entry.row = rows[r];
-        entry.key = !key ? 0
-                    : key->type == CellType::Double ? DoubleKey(key->doubles[at], key->ascending)
-                                                    : IntKey(key->ints[at], key->ascending);
+    if (n < 2) {
+        permutation_.assign(n, 0);
+        return true;
     }
-    for (size_t i = n / 2; i >= 1; --i) heap.SiftDown(i, n);
-    for (size_t m = n; m >= 2; --m) {
-        std::swap(heap[1], heap[m]);
-        heap.SiftDown(1, m - 1);
+    ColumnKeys keys;
+    // Before the first sort the permutation is the identity (and not yet written): positions read the
+    // column directly.
+    keys.from = sorted_ ? permutation_.data() : nullptr;
+    uint64_t flip = 0;  // every bit for a descending key
+    if (key) {
+        flip = key->ascending ? 0 : UINT64_MAX;
+        if (key->type == CellType::Double) keys.doubles = key->doubles.data();
+        else keys.ints = key->ints.data();
     }
-    for (size_t i = 0; i < n; ++i) {
-        permutation_[i] = heap[i + 1].from;
-        rows[i] = heap[i + 1].row;
+    // One word per entry when every number's mantissa has its low position_bits + 1 bits clear (integers,
+    // and numbers with up to 20 significant bits: whole numbers, halves, quarters...): a key's low bits are
+    // then all clear, or all set for a negative number, and the word keeps the rest. Meanwhile, whether the
+    // rows are consecutive numbers (a grid showing its whole collection in order): they then follow from
+    // the positions.
+    const int position_bits = std::bit_width(n - 1);
+    const NarrowOrder narrow{(uint64_t{2} << position_bits) - 1};
+    HeapStorage<uint64_t> words(n);
+    uint64_t* h = words.get();
+    uint64_t lost = 0, greatest = 0, scattered = 0;
+    const int64_t first = rows[0];
+    // Stops soon after a key that loses bits: the entries are then built again, wide.
+    auto fill = [&](auto ascending_key, auto lost_bits) {
+        for (size_t block = 0; block < n && !lost; block += 256) {
+            const size_t end = n - block < 256 ? n : block + 256;
+            for (size_t p = block; p < end; ++p) {
+                const uint64_t k = ascending_key(p);
+                const uint64_t word = ((k ^ flip) & ~narrow.low) | p;
+                lost |= lost_bits(k);
+                greatest = word > greatest ? word : greatest;
+                scattered |= static_cast<uint64_t>(rows[p] - first) ^ p;
+                h[p + 1] = word;
+            }
+        }
+    };
+    // The low bits of a number's key that are not as they should be: clear for a positive number (the
+    // sign bit set in its key) and for NaN, set for a negative number.
+    auto number_lost = [low = narrow.low](uint64_t k) { return (k & low) ^ (low & ((k >> 63) - 1)); };
+    auto none_lost = [](uint64_t) { return uint64_t{0}; };
+    if (keys.from || (!keys.doubles && !keys.ints))
+        fill(keys, [&](uint64_t k) { return keys.doubles ? number_lost(k) : 0; });
+    else if (keys.doubles) fill([d = keys.doubles](size_t p) { return DoubleKey(d[p]); }, number_lost);
+    else fill([v = keys.ints](size_t p) { return IntKey(v[p]); }, none_lost);
+    greatest |= narrow.low;
+    HeapStorage<WideEntry> wide(lost ? n : 0);
+    WideEntry* e = wide.get();
+    WideEntry most{0, 0};
+    if (lost) {
+        scattered = 0;
+        auto fill_wide = [&](auto ascending_key) {
+            for (size_t p = 0; p < n; ++p) {
+                const uint64_t k = ascending_key(p) ^ flip;
+                e[p + 1] = WideEntry{k, p};
+                most.key = k > most.key ? k : most.key;
+                scattered |= static_cast<uint64_t>(rows[p] - first) ^ p;
+            }
+        };
+        if (keys.from) fill_wide(keys);
+        else fill_wide([d = keys.doubles](size_t p) { return DoubleKey(d[p]); });
+    }
+    // Each position takes the permutation entry and row from the entry's position before the sort.
+    const std::vector<LONG> rows_from = scattered ? std::vector<LONG>(rows, rows + n) : std::vector<LONG>();
+    const std::vector<int> permutation_from = keys.from ? permutation_ : std::vector<int>();
+    auto move_out_as = [&](const auto* entries, const auto& order, auto permuted, auto scattered_rows) {
+        permutation_.resize(n);
+        for (size_t i = 0; i < n; ++i) {
+            const size_t p = order.Position(entries[i + 1]);
+            if constexpr (permuted) permutation_[i] = permutation_from[p];
+            else permutation_[i] = static_cast<int>(p);
+            if constexpr (scattered_rows) rows[i] = rows_from[p];
+            else rows[i] = static_cast<LONG>(first + static_cast<int64_t>(p));
+        }
+    };
+    auto move_out = [&](const auto* entries, const auto& order) {
+        if (keys.from && scattered) move_out_as(entries, order, std::true_type(), std::true_type());
+        else if (keys.from) move_out_as(entries, order, std::true_type(), std::false_type());
+        else if (scattered) move_out_as(entries, order, std::false_type(), std::true_type());
+        else move_out_as(entries, order, std::false_type(), std::false_type());
+    };
+    if (lost) {
+        const WideOrder order;
+        SortEntries(e, n, order, most);
+        move_out(e, order);
+    } else {
+        SortEntries(h, n, narrow, greatest);
+        move_out(h, narrow);
     }
     return true;
 }
 
 void GridSortTable::Sort(LONG* rows) {
     const int n = rows_;
-    if (SortOnOneNumber(rows)) return;
-    for (int i = n / 2; i >= 1; --i) SiftDown(i, n, rows);
-    for (int m = n; m >= 2; --m) {
-        Swap(1, m, rows);
-        SiftDown(1, m - 1, rows);
+    if (!SortOnOneNumber(rows)) {
+        if (!sorted_) {
+            permutation_.resize(static_cast<size_t>(n));
+            for (int i = 0; i < n; ++i) permutation_[static_cast<size_t>(i)] = i;
+        }
+        for (int i = n / 2; i >= 1; --i) SiftDown(i, n, rows);
+        for (int m = n; m >= 2; --m) {
+            Swap(1, m, rows);
+            SiftDown(1, m - 1, rows);
+        }
     }
+    sorted_ = true;
 }
 
 }  // namespace nuv::grid

@@ -36,7 +36,7 @@ public:
     // Sorts the permutation and `rows` (row count entries) together: afterwards rows are in ascending order
     // of the comparison, keys whose direction is descending reversed. Not stable.
     void Sort(LONG* rows);
-    // Row position before the sort at each position after it.
+    // Row position before the sort at each position after it (empty until the first sort).
     const std::vector<int>& Permutation() const { return permutation_; }
 
 private:
@@ -59,6 +59,7 @@ private:
     int rows_;
     std::vector<Column> columns_;
     std::vector<int> permutation_;
+    bool sorted_ = false;  // until the first sort the permutation is the identity, unwritten
 };
 
 }  // namespace nuv::grid

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <climits>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -152,6 +155,70 @@ TEST(GridSortTable, OneNumericKeyOrdersAsTheGeneralSort) {
                 general.Sort(general_rows.data());
                 EXPECT_EQ(fast.Permutation(), general.Permutation());
                 EXPECT_EQ(fast_rows, general_rows);
+            }
+        }
+    }
+}
+
+// The one-number sort against the general one (a second key on which every row ties) over values that take
+// each of its paths: numbers that differ only in their last bits (so that words tie where keys do not), most
+// rows equal to the greatest value, varied values in heaps large enough to fetch ahead, integers at their
+// limits; rows numbered consecutively or not; and a second sort of the same table, from the permutation the
+// first one left.
+TEST(GridSortTable, OneNumericKeyOrdersAsTheGeneralSortOnEveryPath) {
+    std::mt19937 random(4321);
+    auto close_values = [&](int r) {
+        double x = static_cast<double>(static_cast<int>(random() % 7) - 3) / 3;  // thirds: every mantissa bit
+        for (unsigned steps = random() % 4; steps > 0; --steps) x = std::nextafter(x, HUGE_VAL);
+        return r % 97 == 0 ? std::nan("") : r % 89 == 0 ? -0.0 : x;
+    };
+    // Numbers whose low mantissa bits (as many as 3000 rows' positions take, and one more) are all clear, and
+    // negative ones with them all set: kept whole, two negative numbers, one of each, would tie where they
+    // differ.
+    auto low_bit_ends = [&](int) {
+        const bool negative = random() % 2;
+        const uint64_t low = negative && random() % 2 ? 8191 : 0;
+        const double x = std::bit_cast<double>(std::bit_cast<uint64_t>(1.0 + random() % 3) + low);
+        return negative ? -x : x;
+    };
+    auto mostly_top = [&](int r) { return r % 10 == 0 ? 1.0 + r / 10 : 0.0; };
+    auto varied = [&](int) { return static_cast<double>(static_cast<int>(random() % 50000) - 20000) / 4; };
+    auto wide_ints = [&](int r) { return r % 3 == 0 ? INT_MIN : r % 3 == 1 ? INT_MAX : static_cast<int>(random()); };
+    const struct {
+        const char* name;
+        int rows;
+        std::function<double(int)> value;  // null: integers from `wide_ints`
+    } cases[] = {{"close", 3000, close_values}, {"close, large", 40000, close_values}, {"low bits", 3000, low_bit_ends},
+                 {"mostly top", 40000, mostly_top}, {"varied", 40000, varied}, {"integers", 3000, nullptr}};
+    for (const auto& c : cases) {
+        for (bool ascending : {true, false}) {
+            for (bool consecutive : {true, false}) {
+                SCOPED_TRACE(std::string(c.name) + (ascending ? " up" : " down") + (consecutive ? "" : " scattered"));
+                const int n = c.rows;
+                GridSortTable fast(n, 1), general(n, 2);
+                fast.SetAscending(0, ascending);
+                general.SetAscending(0, ascending);
+                std::vector<LONG> fast_rows(static_cast<size_t>(n));
+                for (int r = 0; r < n; ++r) {
+                    fast_rows[r] = consecutive ? 5 + r : static_cast<LONG>(random() % 1000000);
+                    if (c.value) {
+                        const double v = c.value(r);
+                        fast.SetDouble(0, r, v);
+                        general.SetDouble(0, r, v);
+                    } else {
+                        const int v = wide_ints(r);
+                        fast.SetInt(0, r, v);
+                        general.SetInt(0, r, v);
+                    }
+                    general.SetText(1, r, "same");
+                }
+                std::vector<LONG> general_rows = fast_rows;
+                for (int pass = 0; pass < 2; ++pass) {
+                    fast.Sort(fast_rows.data());
+                    general.Sort(general_rows.data());
+                    ASSERT_EQ(fast.Permutation(), general.Permutation()) << "pass " << pass;
+                    ASSERT_EQ(fast_rows, general_rows) << "pass " << pass;
+                }
             }
         }
     }
