@@ -222,10 +222,12 @@ bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     loaded_ = false;
     load_serial_ = 0;
     changed1_ = changed2_ = 0;
+    if (container) static_cast<zeq::Container*>(container)->Sim()->BeforeMemberLoad();
     zeq::Simulation* sim = nullptr;
     int pos = var_position(container, block, index, &sim);
     if (pos < 0) return false;
     ZEQVariableLoader::Fill(*this, sim, pos);
+    sim->AfterMemberLoad();
     return true;
 }
 
@@ -656,10 +658,12 @@ bool ZEQEquationData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     zeq::EngineCall call;
     loaded_ = false;
     changed_ = 0;
+    if (container) static_cast<zeq::Container*>(container)->Sim()->BeforeMemberLoad();
     zeq::Simulation* sim = nullptr;
     int pos = eqn_position(container, block, index, &sim);
     if (pos < 0) return false;
     ZEQEquationLoader::Fill(*this, sim, pos);
+    sim->AfterMemberLoad();
     return true;
 }
 
