@@ -7,6 +7,7 @@
 #include "block.h"
 #include "class_factory.h"
 #include "engine_text.h"
+#include "indexed_object.h"
 #include "parameter.h"
 #include "port.h"
 #include "rezoraruz.h"
@@ -176,6 +177,25 @@ LONG LeafPosition(CoNUVBlock* owner, const char* name, bool equations) {
     return 0;
 }
 
+// Variables and equations are made by index: an index found in one engine call (a name looked up, a
+// block's first member) names another member once blocks came or went before the next call. `make` runs
+// again until the numbering held from before it to after it; what an overtaken run made is let go.
+template <class Make>
+HRESULT MakeMemberSteadily(CoNUVBlock* owner, void** ppv, Make&& make) {
+    ZEQEOCntr* numbering = PlaceOf(owner).container;
+    if (!numbering) return make();
+    for (int attempt = 0; attempt < kNumberingAttempts; ++attempt) {
+        const unsigned generation = numbering->GetStructureGeneration();
+        const HRESULT hr = make();
+        if (numbering->GetStructureGeneration() == generation) return hr;
+        if (SUCCEEDED(hr) && *ppv) {
+            static_cast<IUnknown*>(*ppv)->Release();
+            *ppv = nullptr;
+        }
+    }
+    return E_FAIL;
+}
+
 }  // namespace
 
 int GridMode(MemberKind kind) {
@@ -254,9 +274,11 @@ HRESULT Item(CoNUVBlock* owner, MemberKind kind, LONG index, REFIID riid, void**
             } else {
                 ZEQEOCntr* parent = owner->GetParentContainer();
                 if (!parent || !block) return owner->GetEngineSimulation() ? kObjectNotFound : kInvalidObject;
-                const int first = equations ? block->GetFirstEquationIndex() : block->GetFirstIndex();
-                const int at = first + index - 1;
-                hr = equations ? parent->GetEquationItem(at, riid, ppv) : parent->GetItem(at, riid, ppv);
+                hr = MakeMemberSteadily(owner, ppv, [&] {
+                    const int first = equations ? block->GetFirstEquationIndex() : block->GetFirstIndex();
+                    const int at = first + index - 1;
+                    return equations ? parent->GetEquationItem(at, riid, ppv) : parent->GetItem(at, riid, ppv);
+                });
             }
             // The engine has no member there any more (another thread removed members since the count was
             // taken): the owner has gone, or has fewer members now.
@@ -312,9 +334,13 @@ HRESULT FindItem(CoNUVBlock* owner, MemberKind kind, const char* name, REFIID ri
         return NUVClassFactory::QueryCreateWrapper(sim, found, riid, ppv);
     }
     if (kind == MemberKind::Parameters) return owner->Parameters().Find(owner, name, riid, ppv);
-    LONG index = 0;
-    if (HRESULT hr = Name2Index(owner, kind, name, &index); FAILED(hr)) return hr;
-    return Item(owner, kind, index, riid, ppv);
+    const auto find = [&] {
+        LONG index = 0;
+        if (HRESULT hr = Name2Index(owner, kind, name, &index); FAILED(hr)) return hr;
+        return Item(owner, kind, index, riid, ppv);
+    };
+    if (kind != MemberKind::Variables && kind != MemberKind::Equations) return find();
+    return MakeMemberSteadily(owner, ppv, find);
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // stood at the wrapper's number for a moment, even when the wrapper's member moved away and back.
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -58,6 +59,31 @@ protected:
         return out;
     }
 
+    // Runs `ask` (its count of wrong answers) on three threads while this one adds and removes a block
+    // before PROD, each change falling among asks; the wrong answers of all.
+    int WrongAnswersWhileMoving(const std::function<int()>& ask) {
+        std::atomic<bool> stop{false};
+        std::atomic<int> wrong{0};
+        std::atomic<int> asked{0};
+        std::vector<std::thread> readers;
+        for (int t = 0; t < 3; ++t) {
+            readers.emplace_back([&] {
+                while (!stop.load()) {
+                    wrong.fetch_add(ask());
+                    asked.fetch_add(1);
+                }
+            });
+        }
+        for (int i = 0; i < 300; ++i) {
+            const int before = asked.load();
+            while (asked.load() < before + 2) std::this_thread::yield();
+            if (!AddHeater() || !RemoveHeater()) wrong.fetch_add(1);
+        }
+        stop = true;
+        for (std::thread& reader : readers) reader.join();
+        return wrong.load();
+    }
+
     ZEQEOCntr* section_ = nullptr;
     CComPtr<INUVVariable> variable_;
     CComPtr<INUVEquation> equation_;
@@ -88,32 +114,41 @@ TEST_F(RenumberedObjects, AWriteWhileTheVariableMovesAwayAndBackReachesItOnly) {
     EXPECT_EQ(before, after) << "no other variable changed";
 }
 
-// The parent of a variable and of an equation asked on three threads while this one adds and removes a
-// block before them: always their own block.
+
+// The parent of a variable and of an equation: always their own block.
 TEST_F(RenumberedObjects, ParentsAskedWhileAnotherThreadMovesTheMembersAreTheirOwnBlock) {
-    std::atomic<bool> stop{false};
-    std::atomic<int> wrong{0};
-    std::atomic<int> asked{0};
-    std::vector<std::thread> readers;
-    for (int t = 0; t < 3; ++t) {
-        readers.emplace_back([&] {
-            while (!stop.load()) {
-                CComPtr<INUVObject> parent;
-                if (variable_->get_Parent(&parent) != S_OK || objects_test::NameOf(parent) != "PROD") wrong.fetch_add(1);
-                parent.Release();
-                if (equation_->get_Parent(&parent) != S_OK || objects_test::NameOf(parent) != "PROD") wrong.fetch_add(1);
-                asked.fetch_add(1);
-            }
-        });
-    }
-    for (int i = 0; i < 300; ++i) {
-        const int before = asked.load();
-        while (asked.load() < before + 2) std::this_thread::yield();
-        if (!AddHeater() || !RemoveHeater()) wrong.fetch_add(1);
-    }
-    stop = true;
-    for (std::thread& reader : readers) reader.join();
-    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(WrongAnswersWhileMoving([&] {
+                  int wrong = 0;
+                  CComPtr<INUVObject> parent;
+                  wrong += variable_->get_Parent(&parent) != S_OK || objects_test::NameOf(parent) != "PROD";
+                  parent.Release();
+                  wrong += equation_->get_Parent(&parent) != S_OK || objects_test::NameOf(parent) != "PROD";
+                  return wrong;
+              }),
+              0);
+}
+
+// Members asked of collections by name and by position: always the member asked for.
+TEST_F(RenumberedObjects, MembersFoundWhileAnotherThreadMovesThemAreTheOnesAskedFor) {
+    CComPtr<INUVVariableCollection> all;
+    ASSERT_EQ(flowsheet_->get_Variables(&all), S_OK);
+    CComPtr<INUVVariableCollection> own;
+    ASSERT_EQ(Block("PROD")->get_Variables(&own), S_OK);
+    CComPtr<INUVEquationCollection> equations;
+    ASSERT_EQ(Block("PROD")->get_Equations(&equations), S_OK);
+    EXPECT_EQ(WrongAnswersWhileMoving([&] {
+                  int wrong = 0;
+                  for (const CComVariant& which : {Text("F"), objects_test::I4(1)}) {
+                      CComPtr<INUVVariable> v;
+                      wrong += own->get_Variable(which, &v) != S_OK || objects_test::NameOf(v) != "PROD.F";
+                  }
+                  CComPtr<INUVVariable> v;
+                  wrong += all->get_Variable(Text("PROD.F"), &v) != S_OK || objects_test::NameOf(v) != "PROD.F";
+                  CComPtr<INUVEquation> e;
+                  wrong += equations->get_Equation(Text("BAL"), &e) != S_OK || objects_test::NameOf(e) != "PROD.BAL";
+                  return wrong;
+              }),
+              0);
 }
 
 }  // namespace
