@@ -668,12 +668,21 @@ HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
     return result;
 }
 
-HRESULT SetVariableAttribute(CoNUVBlock* owner, const char* attribute, const VARIANT& value, LONG index) {
+HRESULT SetVariableAttribute(CoNUVBlock* owner, const char* attribute, const VARIANT& value, LONG index,
+                             const unsigned* generation) {
     int id = 0;
     if (!attribute || !ZEQVariableData::AttribId(attribute, &id)) return kBadAttribute;
-    ZEQVariableData record;
-    if (HRESULT hr = SetVariableCell(record, id, value); FAILED(hr)) return hr;
     const LoadPlace place = PlaceOf(owner);
+    // The record is loaded first (with no attribute: only what is set is written): the engine commits a
+    // loaded record only to the variable it was loaded from, which is the one at index while the
+    // numbering still is the given one. An index that names no variable leaves the record unloaded, and
+    // the commit refuses it.
+    ZEQVariableData record;
+    record.SetMask(0, 0);
+    record.Load(place.container, place.block, index, true);
+    if (generation && (!place.container || place.container->GetStructureGeneration() != *generation))
+        return kObjectNotFound;
+    if (HRESULT hr = SetVariableCell(record, id, value); FAILED(hr)) return hr;
     const int committed = record.Commit(place.container, place.block, index, true);
     return committed < 0 ? static_cast<HRESULT>(committed) : S_OK;
 }

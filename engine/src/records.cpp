@@ -235,6 +235,7 @@ template <class T>
 void ZEQVariableLoader::Column(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id,
                                T* out, unsigned char* got) {
     zeq::EngineCall call;
+    if (container) static_cast<zeq::Container*>(container)->Sim()->BeforeMemberLoad();
     ZEQVariableData record;
     record.mask.Add(id);
     // Numbers straight from the variables; texts through a record, which knows where each comes from.
@@ -634,6 +635,7 @@ struct ZEQEquationLoader {
     static void Column(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id, T* out,
                        unsigned char* got) {
         zeq::EngineCall call;
+        if (container) static_cast<zeq::Container*>(container)->Sim()->BeforeMemberLoad();
         ZEQEquationData record;
         record.mask.Add(id);
         for (size_t i = 0; i < count; ++i) {

@@ -89,7 +89,7 @@ inline void BeforeNextVariableCommit(Simulation& sim, std::function<void()> chan
     sim.hooks.before_variable_commit = std::move(change);
 }
 // Runs `change` (on the loading thread, inside the engine) when the next variable or equation record load
-// starts, before it finds its member: what another thread changing the model between a caller's finding a
+// (or column load) starts, before it finds its members: what another thread changing the model between a caller's finding a
 // member's index and its loading the record would do.
 inline void BeforeNextMemberLoad(Simulation& sim, std::function<void()> change) {
     sim.hooks.before_member_load = std::move(change);
