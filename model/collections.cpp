@@ -621,6 +621,7 @@ HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
                 name_column = c;
                 break;
             }
+    std::vector<std::string> row_names(name_column < columns ? value_rows : 0);
     if (name_column < columns) {
         ULONG matched = 0;
         for (ULONG r = 0; r < value_rows; ++r) {
@@ -628,8 +629,9 @@ HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
             if (FAILED(matrix.GetElement(name_column, r, &cell)) ||
                 FAILED(VariantChangeType(&text, &cell, 0, VT_BSTR)))
                 continue;
+            row_names[r] = EngineText(text.bstrVal).str();
             LONG index = 0;
-            if (SUCCEEDED(Name2Index(owner, kind, EngineText(text.bstrVal).c_str(), &index))) {
+            if (SUCCEEDED(Name2Index(owner, kind, row_names[r].c_str(), &index))) {
                 targets[r] = index;
                 ++matched;
             }
@@ -643,13 +645,8 @@ HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
 
     const LoadPlace place = PlaceOf(owner);
     ZEQEOBlock* block = owner->GetEngineBlock();
-    for (ULONG r = 0; r < value_rows; ++r) {
-        const LONG index = targets[r];
-        if (index < 1) continue;
-        ZEQVariableData record;
-        std::string parameter;
-        if (kind == MemberKind::Parameters)
-            if (HRESULT hr = IndexToName(owner, index, parameter); FAILED(hr)) return hr;
+    // The cells of values row r into a variable record or to the parameter's cells.
+    auto set_cells = [&](ULONG r, ZEQVariableData& record, const std::string& parameter) {
         for (ULONG c = 0; c < columns; ++c) {
             const int id = parsed.ids[c];
             if (id < 0) return E_INVALIDARG;
@@ -660,10 +657,41 @@ HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
                                                        : SetParameterCell(block, parameter.c_str(), id, cell);
             if (FAILED(hr)) return hr;
         }
-        if (kind == MemberKind::Variables) {
-            const int committed = record.Commit(place.container, place.block, index, true);
-            if (committed < 0) return static_cast<HRESULT>(committed);
+        return S_OK;
+    };
+    for (ULONG r = 0; r < value_rows; ++r) {
+        if (targets[r] < 1) continue;
+        if (kind == MemberKind::Parameters) {
+            std::string parameter;
+            if (HRESULT hr = IndexToName(owner, targets[r], parameter); FAILED(hr)) return hr;
+            ZEQVariableData unused;
+            if (HRESULT hr = set_cells(r, unused, parameter); FAILED(hr)) return hr;
+            continue;
         }
+        // A row matched by name goes to the variable of that name: its index is found again with the
+        // record's load, and both made again when blocks came or went in between. The record is loaded
+        // (with no attribute: only what is set is written) so that the engine commits it to the variable
+        // it was loaded from only.
+        HRESULT written = E_FAIL;  // the numbering moved during every attempt
+        for (int attempt = 0; attempt < kNumberingAttempts; ++attempt) {
+            const unsigned generation = place.container ? place.container->GetStructureGeneration() : 0;
+            const auto moved = [&] { return place.container && place.container->GetStructureGeneration() != generation; };
+            LONG index = targets[r];
+            if (!row_names.empty() && FAILED(Name2Index(owner, kind, row_names[r].c_str(), &index))) {
+                written = S_OK;  // gone since it was matched: as a row not found
+                result = S_FALSE;
+                break;
+            }
+            ZEQVariableData record;
+            record.SetMask(0, 0);
+            record.Load(place.container, place.block, index, true);
+            if (moved()) continue;
+            if (HRESULT hr = set_cells(r, record, std::string()); FAILED(hr)) return hr;
+            const int committed = record.Commit(place.container, place.block, index, true);
+            written = committed < 0 ? static_cast<HRESULT>(committed) : S_OK;
+            if (committed >= 0 || !moved()) break;
+        }
+        if (FAILED(written)) return written;
     }
     return result;
 }

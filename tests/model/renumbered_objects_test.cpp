@@ -115,6 +115,24 @@ TEST_F(RenumberedObjects, AWriteWhileTheVariableMovesAwayAndBackReachesItOnly) {
 }
 
 
+// A values row matched to its variable by name while a block before the variable goes between the
+// matching and the write: the write reaches the variable of that name only.
+TEST_F(RenumberedObjects, AValuesRowMatchedByNameReachesTheVariableOfThatName) {
+    CComPtr<INUVVariableCollection> all;
+    ASSERT_EQ(flowsheet_->get_Variables(&all), S_OK);
+    std::map<std::string, double> before = EngineValues();
+    // INNER holds one variable: PROD.F's old index then names the variable after it.
+    zeq::testing::BeforeNextVariableCommit(*sim_, [this] { ASSERT_EQ(section_->RemoveBlock(ZEQString("INNER")), 0); });
+    ASSERT_EQ(all->SetAttributes(objects_test::Names({"NAME", "VALUE"}),
+                                 objects_test::Matrix({{Text("PROD.F")}, {CComVariant(55.0)}}), 1),
+              S_OK);
+    std::map<std::string, double> after = EngineValues();
+    before.erase("SECTION.INNER.CORE.X");
+    EXPECT_EQ(after["PROD.F"], 55);
+    after["PROD.F"] = before["PROD.F"];
+    EXPECT_EQ(before, after) << "no other variable changed";
+}
+
 // The parent of a variable and of an equation: always their own block.
 TEST_F(RenumberedObjects, ParentsAskedWhileAnotherThreadMovesTheMembersAreTheirOwnBlock) {
     EXPECT_EQ(WrongAnswersWhileMoving([&] {
