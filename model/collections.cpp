@@ -511,17 +511,30 @@ HRESULT AttributeMatrix(CoNUVBlock* owner, MemberKind kind, SAFEARRAY* names, LO
 }
 
 HRESULT GetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, LONG first, LONG count, VARIANT* out) {
-    LONG total = 0;
-    Count(owner, kind, &total);
-    if (HRESULT hr = CheckIndex(first, total); FAILED(hr)) return hr;
-    const LONG remaining = total - first + 1;
-    if (count <= 0 || count > remaining) count = remaining;
-    SAFEARRAY* matrix = nullptr;
-    if (HRESULT hr = AttributeMatrix(owner, kind, ArrayOf(names), first, count, nullptr, &matrix); FAILED(hr))
-        return hr;
-    out->vt = VT_ARRAY | VT_VARIANT;
-    out->parray = matrix;
-    return S_OK;
+    // Each row loads in an engine call of its own: a matrix some of whose rows were read before blocks
+    // came or went and some after is read again, so that it shows the members at one numbering.
+    ZEQEOCntr* numbering = kind == MemberKind::Variables || kind == MemberKind::Equations ? PlaceOf(owner).container
+                                                                                           : nullptr;
+    const LONG asked = count;
+    for (int attempt = 0; attempt < kNumberingAttempts; ++attempt) {
+        const unsigned generation = numbering ? numbering->GetStructureGeneration() : 0;
+        LONG total = 0;
+        Count(owner, kind, &total);
+        if (HRESULT hr = CheckIndex(first, total); FAILED(hr)) return hr;
+        const LONG remaining = total - first + 1;
+        count = asked <= 0 || asked > remaining ? remaining : asked;
+        SAFEARRAY* matrix = nullptr;
+        if (HRESULT hr = AttributeMatrix(owner, kind, ArrayOf(names), first, count, nullptr, &matrix); FAILED(hr))
+            return hr;
+        if (numbering && numbering->GetStructureGeneration() != generation) {
+            SafeArrayDestroy(matrix);
+            continue;
+        }
+        out->vt = VT_ARRAY | VT_VARIANT;
+        out->parray = matrix;
+        return S_OK;
+    }
+    return E_FAIL;
 }
 
 namespace {

@@ -133,6 +133,31 @@ TEST_F(RenumberedObjects, AValuesRowMatchedByNameReachesTheVariableOfThatName) {
     EXPECT_EQ(before, after) << "no other variable changed";
 }
 
+// An attribute matrix of the flowsheet's variables while a block before them goes after its first row
+// was read: every row is of one numbering, the one after the change.
+TEST_F(RenumberedObjects, AnAttributeMatrixShowsTheVariablesOfOneNumbering) {
+    CComPtr<INUVVariableCollection> all;
+    ASSERT_EQ(flowsheet_->get_Variables(&all), S_OK);
+    auto names = [&](const VARIANT& matrix) {
+        std::vector<std::string> out;
+        for (LONG r = 1; matrix.vt & VT_ARRAY && r <= objects_test::Extent(matrix, 1); ++r) {
+            CComVariant name = objects_test::At(matrix, r, 1);
+            out.push_back(name.vt == VT_BSTR ? CComBSTR(name.bstrVal).ToUtf8() : "?");
+        }
+        return out;
+    };
+    // The second row's load removes INNER (one variable before PROD).
+    zeq::testing::BeforeNextMemberLoad(*sim_, [this] {
+        zeq::testing::BeforeNextMemberLoad(*sim_, [this] { ASSERT_EQ(section_->RemoveBlock(ZEQString("INNER")), 0); });
+    });
+    CComVariant during;
+    ASSERT_EQ(all->GetAttributes(objects_test::Names({"NAME"}), 6, 3, &during), S_OK);
+    CComVariant after;
+    ASSERT_EQ(all->GetAttributes(objects_test::Names({"NAME"}), 6, 3, &after), S_OK);
+    EXPECT_EQ(names(during), names(after));
+    EXPECT_EQ(names(after), (std::vector<std::string>{"SECTION.LOAD", "PROD.F", "TOTAL"}));
+}
+
 // The parent of a variable and of an equation: always their own block.
 TEST_F(RenumberedObjects, ParentsAskedWhileAnotherThreadMovesTheMembersAreTheirOwnBlock) {
     EXPECT_EQ(WrongAnswersWhileMoving([&] {
