@@ -688,7 +688,9 @@ HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
         HRESULT written = E_FAIL;  // the numbering moved during every attempt
         for (int attempt = 0; attempt < kNumberingAttempts; ++attempt) {
             const unsigned generation = place.container ? place.container->GetStructureGeneration() : 0;
-            const auto moved = [&] { return place.container && place.container->GetStructureGeneration() != generation; };
+            const auto moved = [&] {
+                return place.container && place.container->GetStructureGeneration() != generation;
+            };
             LONG index = targets[r];
             if (!row_names.empty() && FAILED(Name2Index(owner, kind, row_names[r].c_str(), &index))) {
                 written = S_OK;  // gone since it was matched: as a row not found

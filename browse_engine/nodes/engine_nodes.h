@@ -225,19 +225,14 @@ class MemberSource {
 public:
     MemberSource(FIHandle<FIVORNNodeBase> node, EngineAnchor block) : node_(std::move(node)), block_(std::move(block)) {}
     void NameAt(int32_t pos, FIValue& out) {
-        FIValue name;
         const bool found = UseSteadily([&](EngineAnchor::Place& place) {
             uint32_t index = 0;
             if (!Locate(pos, place, index)) return false;
-            name.Clear();
-            Members::BrowseName(place.container, place.block, index, name);
+            out.Clear();
+            Members::BrowseName(place.container, place.block, index, out);
             return true;
         });
-        if (found) {
-            out = std::move(name);
-        } else {
-            out.Clear();
-        }
+        if (!found) out.Clear();
     }
     void EntryAt(int32_t pos, EntryHandle& out) {
         FIValue name;

@@ -90,19 +90,14 @@ class PortVariableSource {
 public:
     explicit PortVariableSource(FIHandle<FIVORNPortNode> node) : node_(std::move(node)) {}
     void NameAt(int32_t pos, FIValue& out) {
-        FIValue name;
         const bool found = UseSteadily([&](EngineAnchor::Place& place) {
             uint32_t index = 0;
             if (!Locate(pos, place, index)) return false;
-            name.Clear();
-            VariableBrowseName(place.container, place.block, index, name);
+            out.Clear();
+            VariableBrowseName(place.container, place.block, index, out);
             return true;
         });
-        if (found) {
-            out = std::move(name);
-        } else {
-            out.Clear();
-        }
+        if (!found) out.Clear();
     }
     void EntryAt(int32_t pos, EntryHandle& out) {
         FIValue name;

@@ -259,8 +259,9 @@ bool FIVORNVariableNode::IsAttributeValid(const char* name, uint32_t id) {
 
 int FIVORNVariableNode::OwnPhysicalType() const {
     int ptype = 0;
-    return UseMember([&](ZEQEOCntr* container, uint32_t index) { ptype = PhysicalTypeId(container, index); }) ? ptype
-                                                                                                          : 0;
+    const bool found =
+        UseMember([&](ZEQEOCntr* container, uint32_t index) { ptype = PhysicalTypeId(container, index); });
+    return found ? ptype : 0;
 }
 
 void FIVORNVariableNode::GetAttribute(const char* name, uint32_t id, FIValue& out) {

@@ -220,8 +220,8 @@ TEST_F(RenumberedNodes, HeldNodesReadWhileAnotherThreadMovesTheirMembersAnswerFo
                     cursor.CurrentName(name);
                     FI::EntryHandle member;
                     cursor.CurrentEntry(member);
-                    if (i >= kVariables.size() || name.ToStdString() != kVariables[i] || Name(member) != kVariables[i] ||
-                        Number(member, kValue) != Own(kValue, i)) {
+                    if (i >= kVariables.size() || name.ToStdString() != kVariables[i] ||
+                        Name(member) != kVariables[i] || Number(member, kValue) != Own(kValue, i)) {
                         wrong.fetch_add(1);
                     }
                 }

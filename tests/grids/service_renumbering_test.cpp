@@ -79,7 +79,8 @@ TEST_F(OvertakenGrid, CallsOvertakenByAChangeToTheBlocksReportTheRowsStale) {
         std::map<std::string, double> before = EngineValues();
         c.arm();
         EXPECT_EQ(c.call(grid), nuv::grid::kStaleRows);
-        EXPECT_EQ(TakeError(), "NUVVariableGrid: The flowsheet changed since the grid was prepared; call Prepare again");
+        EXPECT_EQ(TakeError(),
+                  "NUVVariableGrid: The flowsheet changed since the grid was prepared; call Prepare again");
         for (const char* gone : {"TANK.LEVEL", "TANK.VOLUME", "TANK.TEMP"}) before.erase(gone);
         EXPECT_EQ(EngineValues(), before) << "no variable changed";
         // Prepared again, the rows are those of the flowsheet now.
