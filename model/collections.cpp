@@ -7,6 +7,7 @@
 #include "block.h"
 #include "class_factory.h"
 #include "engine_text.h"
+#include "indexed_object.h"
 #include "parameter.h"
 #include "port.h"
 #include "rezoraruz.h"
@@ -176,6 +177,25 @@ LONG LeafPosition(CoNUVBlock* owner, const char* name, bool equations) {
     return 0;
 }
 
+// Variables and equations are made by index: an index found in one engine call (a name looked up, a
+// block's first member) names another member once blocks came or went before the next call. `make` runs
+// again until the numbering held from before it to after it; what an overtaken run made is let go.
+template <class Make>
+HRESULT MakeMemberSteadily(CoNUVBlock* owner, void** ppv, Make&& make) {
+    ZEQEOCntr* numbering = PlaceOf(owner).container;
+    if (!numbering) return make();
+    for (int attempt = 0; attempt < kNumberingAttempts; ++attempt) {
+        const unsigned generation = numbering->GetStructureGeneration();
+        const HRESULT hr = make();
+        if (numbering->GetStructureGeneration() == generation) return hr;
+        if (SUCCEEDED(hr) && *ppv) {
+            static_cast<IUnknown*>(*ppv)->Release();
+            *ppv = nullptr;
+        }
+    }
+    return E_FAIL;
+}
+
 }  // namespace
 
 int GridMode(MemberKind kind) {
@@ -254,9 +274,11 @@ HRESULT Item(CoNUVBlock* owner, MemberKind kind, LONG index, REFIID riid, void**
             } else {
                 ZEQEOCntr* parent = owner->GetParentContainer();
                 if (!parent || !block) return owner->GetEngineSimulation() ? kObjectNotFound : kInvalidObject;
-                const int first = equations ? block->GetFirstEquationIndex() : block->GetFirstIndex();
-                const int at = first + index - 1;
-                hr = equations ? parent->GetEquationItem(at, riid, ppv) : parent->GetItem(at, riid, ppv);
+                hr = MakeMemberSteadily(owner, ppv, [&] {
+                    const int first = equations ? block->GetFirstEquationIndex() : block->GetFirstIndex();
+                    const int at = first + index - 1;
+                    return equations ? parent->GetEquationItem(at, riid, ppv) : parent->GetItem(at, riid, ppv);
+                });
             }
             // The engine has no member there any more (another thread removed members since the count was
             // taken): the owner has gone, or has fewer members now.
@@ -312,9 +334,13 @@ HRESULT FindItem(CoNUVBlock* owner, MemberKind kind, const char* name, REFIID ri
         return NUVClassFactory::QueryCreateWrapper(sim, found, riid, ppv);
     }
     if (kind == MemberKind::Parameters) return owner->Parameters().Find(owner, name, riid, ppv);
-    LONG index = 0;
-    if (HRESULT hr = Name2Index(owner, kind, name, &index); FAILED(hr)) return hr;
-    return Item(owner, kind, index, riid, ppv);
+    const auto find = [&] {
+        LONG index = 0;
+        if (HRESULT hr = Name2Index(owner, kind, name, &index); FAILED(hr)) return hr;
+        return Item(owner, kind, index, riid, ppv);
+    };
+    if (kind != MemberKind::Variables && kind != MemberKind::Equations) return find();
+    return MakeMemberSteadily(owner, ppv, find);
 }
 
 namespace {
@@ -485,17 +511,30 @@ HRESULT AttributeMatrix(CoNUVBlock* owner, MemberKind kind, SAFEARRAY* names, LO
 }
 
 HRESULT GetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, LONG first, LONG count, VARIANT* out) {
-    LONG total = 0;
-    Count(owner, kind, &total);
-    if (HRESULT hr = CheckIndex(first, total); FAILED(hr)) return hr;
-    const LONG remaining = total - first + 1;
-    if (count <= 0 || count > remaining) count = remaining;
-    SAFEARRAY* matrix = nullptr;
-    if (HRESULT hr = AttributeMatrix(owner, kind, ArrayOf(names), first, count, nullptr, &matrix); FAILED(hr))
-        return hr;
-    out->vt = VT_ARRAY | VT_VARIANT;
-    out->parray = matrix;
-    return S_OK;
+    // Each row loads in an engine call of its own: a matrix some of whose rows were read before blocks
+    // came or went and some after is read again, so that it shows the members at one numbering.
+    ZEQEOCntr* numbering = kind == MemberKind::Variables || kind == MemberKind::Equations ? PlaceOf(owner).container
+                                                                                           : nullptr;
+    const LONG asked = count;
+    for (int attempt = 0; attempt < kNumberingAttempts; ++attempt) {
+        const unsigned generation = numbering ? numbering->GetStructureGeneration() : 0;
+        LONG total = 0;
+        Count(owner, kind, &total);
+        if (HRESULT hr = CheckIndex(first, total); FAILED(hr)) return hr;
+        const LONG remaining = total - first + 1;
+        count = asked <= 0 || asked > remaining ? remaining : asked;
+        SAFEARRAY* matrix = nullptr;
+        if (HRESULT hr = AttributeMatrix(owner, kind, ArrayOf(names), first, count, nullptr, &matrix); FAILED(hr))
+            return hr;
+        if (numbering && numbering->GetStructureGeneration() != generation) {
+            SafeArrayDestroy(matrix);
+            continue;
+        }
+        out->vt = VT_ARRAY | VT_VARIANT;
+        out->parray = matrix;
+        return S_OK;
+    }
+    return E_FAIL;
 }
 
 namespace {
@@ -595,6 +634,7 @@ HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
                 name_column = c;
                 break;
             }
+    std::vector<std::string> row_names(name_column < columns ? value_rows : 0);
     if (name_column < columns) {
         ULONG matched = 0;
         for (ULONG r = 0; r < value_rows; ++r) {
@@ -602,8 +642,9 @@ HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
             if (FAILED(matrix.GetElement(name_column, r, &cell)) ||
                 FAILED(VariantChangeType(&text, &cell, 0, VT_BSTR)))
                 continue;
+            row_names[r] = EngineText(text.bstrVal).str();
             LONG index = 0;
-            if (SUCCEEDED(Name2Index(owner, kind, EngineText(text.bstrVal).c_str(), &index))) {
+            if (SUCCEEDED(Name2Index(owner, kind, row_names[r].c_str(), &index))) {
                 targets[r] = index;
                 ++matched;
             }
@@ -617,13 +658,8 @@ HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
 
     const LoadPlace place = PlaceOf(owner);
     ZEQEOBlock* block = owner->GetEngineBlock();
-    for (ULONG r = 0; r < value_rows; ++r) {
-        const LONG index = targets[r];
-        if (index < 1) continue;
-        ZEQVariableData record;
-        std::string parameter;
-        if (kind == MemberKind::Parameters)
-            if (HRESULT hr = IndexToName(owner, index, parameter); FAILED(hr)) return hr;
+    // The cells of values row r into a variable record or to the parameter's cells.
+    auto set_cells = [&](ULONG r, ZEQVariableData& record, const std::string& parameter) {
         for (ULONG c = 0; c < columns; ++c) {
             const int id = parsed.ids[c];
             if (id < 0) return E_INVALIDARG;
@@ -634,20 +670,62 @@ HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
                                                        : SetParameterCell(block, parameter.c_str(), id, cell);
             if (FAILED(hr)) return hr;
         }
-        if (kind == MemberKind::Variables) {
-            const int committed = record.Commit(place.container, place.block, index, true);
-            if (committed < 0) return static_cast<HRESULT>(committed);
+        return S_OK;
+    };
+    for (ULONG r = 0; r < value_rows; ++r) {
+        if (targets[r] < 1) continue;
+        if (kind == MemberKind::Parameters) {
+            std::string parameter;
+            if (HRESULT hr = IndexToName(owner, targets[r], parameter); FAILED(hr)) return hr;
+            ZEQVariableData unused;
+            if (HRESULT hr = set_cells(r, unused, parameter); FAILED(hr)) return hr;
+            continue;
         }
+        // A row matched by name goes to the variable of that name: its index is found again with the
+        // record's load, and both made again when blocks came or went in between. The record is loaded
+        // (with no attribute: only what is set is written) so that the engine commits it to the variable
+        // it was loaded from only.
+        HRESULT written = E_FAIL;  // the numbering moved during every attempt
+        for (int attempt = 0; attempt < kNumberingAttempts; ++attempt) {
+            const unsigned generation = place.container ? place.container->GetStructureGeneration() : 0;
+            const auto moved = [&] {
+                return place.container && place.container->GetStructureGeneration() != generation;
+            };
+            LONG index = targets[r];
+            if (!row_names.empty() && FAILED(Name2Index(owner, kind, row_names[r].c_str(), &index))) {
+                written = S_OK;  // gone since it was matched: as a row not found
+                result = S_FALSE;
+                break;
+            }
+            ZEQVariableData record;
+            record.SetMask(0, 0);
+            record.Load(place.container, place.block, index, true);
+            if (moved()) continue;
+            if (HRESULT hr = set_cells(r, record, std::string()); FAILED(hr)) return hr;
+            const int committed = record.Commit(place.container, place.block, index, true);
+            written = committed < 0 ? static_cast<HRESULT>(committed) : S_OK;
+            if (committed >= 0 || !moved()) break;
+        }
+        if (FAILED(written)) return written;
     }
     return result;
 }
 
-HRESULT SetVariableAttribute(CoNUVBlock* owner, const char* attribute, const VARIANT& value, LONG index) {
+HRESULT SetVariableAttribute(CoNUVBlock* owner, const char* attribute, const VARIANT& value, LONG index,
+                             const unsigned* generation) {
     int id = 0;
     if (!attribute || !ZEQVariableData::AttribId(attribute, &id)) return kBadAttribute;
-    ZEQVariableData record;
-    if (HRESULT hr = SetVariableCell(record, id, value); FAILED(hr)) return hr;
     const LoadPlace place = PlaceOf(owner);
+    // The record is loaded first (with no attribute: only what is set is written): the engine commits a
+    // loaded record only to the variable it was loaded from, which is the one at index while the
+    // numbering still is the given one. An index that names no variable leaves the record unloaded, and
+    // the commit refuses it.
+    ZEQVariableData record;
+    record.SetMask(0, 0);
+    record.Load(place.container, place.block, index, true);
+    if (generation && (!place.container || place.container->GetStructureGeneration() != *generation))
+        return kObjectNotFound;
+    if (HRESULT hr = SetVariableCell(record, id, value); FAILED(hr)) return hr;
     const int committed = record.Commit(place.container, place.block, index, true);
     return committed < 0 ? static_cast<HRESULT>(committed) : S_OK;
 }

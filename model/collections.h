@@ -74,8 +74,11 @@ HRESULT GetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
 HRESULT CheckFirst(CoNUVBlock* owner, MemberKind kind, LONG first);
 // Values is [attribute, row]; S_FALSE when rows matched by name were partly not found.
 HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, const VARIANT& values, LONG first);
-// One attribute of the variable at position `index`.
-HRESULT SetVariableAttribute(CoNUVBlock* owner, const char* attribute, const VARIANT& value, LONG index);
+// One attribute of the variable at position `index`. With `generation`, the index is one of the numbering
+// at that structure generation: the write reaches the variable that had it then, or, when blocks came or
+// went since, fails (kObjectNotFound, or the engine's refusal).
+HRESULT SetVariableAttribute(CoNUVBlock* owner, const char* attribute, const VARIANT& value, LONG index,
+                             const unsigned* generation = nullptr);
 // One attribute of a parameter by name.
 HRESULT GetParameterAttribute(CoNUVBlock* owner, const char* attribute, const char* parameter, VARIANT* out);
 HRESULT SetParameterAttribute(CoNUVBlock* owner, const char* attribute, const char* parameter, const VARIANT& value);

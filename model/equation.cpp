@@ -20,7 +20,7 @@ STDMETHODIMP CoNUVEquation::get_Parent(INUVObject** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
     ZEQEOSimulation* sim = m_sim.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    HRESULT hr = nuv::OwningBlockWrapper(sim, m_index.load(), nuv::MemberRange::Equations, out);
+    HRESULT hr = nuv::OwningBlockWrapper(*this, sim, nuv::MemberRange::Equations, out);
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
@@ -34,17 +34,18 @@ STDMETHODIMP CoNUVEquation::get_Simulation(INUVSimulation** out) {
 
 STDMETHODIMP CoNUVEquation::get_Name(BSTR* out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    // As the variables' reads: made again when the equations were renumbered during the load, and an
-    // equation no longer found at the wrapper's number has gone.
-    for (int attempt = 0; attempt < 8; ++attempt) {
+    // As the variables' reads: made again when the equation was renumbered during the load (even away and
+    // back), and an equation no longer found at the wrapper's number has gone.
+    for (int attempt = 0; attempt < nuv::kNumberingAttempts; ++attempt) {
         ZEQEOSimulation* sim = m_sim.load();
-        const int index = m_index.load();
+        const uint64_t numbering = Numbering();
+        const int index = IndexOf(numbering);
         if (!IsValid() || !sim || index == 0) return ReportError(nuv::kInvalidObject);
         ZEQEquationData record;
         record.mask.Set(EA_NAME);
         const char* name = nullptr;
         const bool loaded = record.Load(sim->GetFlowsheet(), nullptr, index) && record.GetValue(EA_NAME, name);
-        if (m_index.load() != index) continue;
+        if (Numbering() != numbering) continue;
         if (!loaded) return ReportError(nuv::kInvalidObject);
         *out = nuv::bstr_from_utf8(name ? name : "");
         return *out ? S_OK : ReportError(E_OUTOFMEMORY);

@@ -38,8 +38,16 @@ ZEQEOBlock* FindOwningBlock(ZEQEOSimulation* sim, int index, MemberRange range) 
     return candidate;
 }
 
-HRESULT OwningBlockWrapper(ZEQEOSimulation* sim, int index, MemberRange range, INUVObject** out) {
-    if (ZEQEOBlock* block = FindOwningBlock(sim, index, range))
+HRESULT OwningBlockWrapper(const IndexedEngineAddress& member, ZEQEOSimulation* sim, MemberRange range,
+                           INUVObject** out) {
+    ZEQEOBlock* block = nullptr;
+    for (int attempt = 0;; ++attempt) {
+        if (attempt == kNumberingAttempts) return E_FAIL;
+        const uint64_t numbering = member.Numbering();
+        block = FindOwningBlock(sim, IndexedEngineAddress::IndexOf(numbering), range);
+        if (member.Numbering() == numbering) break;
+    }
+    if (block)
         return NUVClassFactory::QueryCreateWrapper(sim, block, IID_INUVObject, reinterpret_cast<void**>(out));
     return NUVClassFactory::QueryCreateWrapper(sim, sim->GetFlowsheet(), IID_INUVObject, reinterpret_cast<void**>(out));
 }

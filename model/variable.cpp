@@ -11,7 +11,7 @@
 namespace {
 constexpr HRESULT kNoPhysicalType = static_cast<HRESULT>(0x80040901);
 // Loads and writes made again because the variables were renumbered meanwhile, at most.
-constexpr int kAttempts = 8;
+constexpr int kAttempts = nuv::kNumberingAttempts;
 
 // The factory creates variable wrappers through this class once the library is loaded.
 const bool g_installed = [] {
@@ -26,18 +26,20 @@ HRESULT CoNUVVariable::Create(ZEQEOSimulation* sim, int index, REFIID riid, void
 }
 
 // The engine renumbers a variable, and numbers it 0 when it goes, under its own lock: a load made while
-// that happened on another thread is made again with the new number. A load that finds nothing at a
+// that happened on another thread is made again with the new number, also when the variable was moved
+// away and back to the same number meanwhile (see IndexedEngineAddress). A load that finds nothing at a
 // number the wrapper still has means the variable has gone.
 template <class T>
 HRESULT CoNUVVariable::Read(int id, T& out) {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         ZEQEOSimulation* sim = m_sim.load();
-        const int index = m_index.load();
+        const uint64_t numbering = Numbering();
+        const int index = IndexOf(numbering);
         if (!IsValid() || !sim || index == 0) return nuv::kInvalidObject;
         ZEQVariableData record;
         record.mask.Set(id);
         const bool loaded = record.Load(sim->GetFlowsheet(), nullptr, index, true);
-        if (m_index.load() != index) continue;
+        if (Numbering() != numbering) continue;
         if (!loaded) return nuv::kInvalidObject;
         if constexpr (std::is_same_v<T, std::string>) {
             // Copied while the record lives: the texts it hands out are its own.
@@ -60,17 +62,18 @@ template <class T>
 HRESULT CoNUVVariable::Write(int id, T value) {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         ZEQEOSimulation* sim = m_sim.load();
-        const int index = m_index.load();
+        const uint64_t numbering = Numbering();
+        const int index = IndexOf(numbering);
         if (!IsValid() || !sim || index == 0) return nuv::kInvalidObject;
         ZEQEOCntr* flowsheet = sim->GetFlowsheet();
         ZEQVariableData record;
         record.mask.Set(id);
         const bool loaded = record.Load(flowsheet, nullptr, index, true);
-        if (m_index.load() != index) continue;
+        if (Numbering() != numbering) continue;
         if (!loaded) return nuv::kInvalidObject;
         if (!record.SetValue(id, value)) return E_FAIL;
         const int result = record.Commit(flowsheet, nullptr, index, true);
-        if (result < 0 && m_index.load() != index) continue;
+        if (result < 0 && Numbering() != numbering) continue;
         return result < 0 ? static_cast<HRESULT>(result) : S_OK;
     }
     return E_FAIL;
@@ -121,7 +124,7 @@ STDMETHODIMP CoNUVVariable::get_Parent(INUVObject** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
     ZEQEOSimulation* sim = m_sim.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return Done(nuv::OwningBlockWrapper(sim, m_index.load(), nuv::MemberRange::Variables, out));
+    return Done(nuv::OwningBlockWrapper(*this, sim, nuv::MemberRange::Variables, out));
 }
 
 STDMETHODIMP CoNUVVariable::get_Simulation(INUVSimulation** out) {
@@ -178,13 +181,14 @@ HRESULT CoNUVVariable::Modified(BSTR attribute, bool set, bool* flag) {
     if (!ZEQVariableData::AttribId(nuv::EngineText(attribute).c_str(), &id)) return ReportError(E_INVALIDARG);
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         ZEQEOSimulation* sim = m_sim.load();
-        const int index = m_index.load();
+        const uint64_t numbering = Numbering();
+        const int index = IndexOf(numbering);
         if (!IsValid() || !sim || index == 0) return ReportError(nuv::kInvalidObject);
         ZEQEOCntr* flowsheet = sim->GetFlowsheet();
         ZEQVariableData record;
         record.mask.Set(VA_MODIFIED);
         const bool loaded = record.Load(flowsheet, nullptr, index, true);
-        if (m_index.load() != index) continue;
+        if (Numbering() != numbering) continue;
         if (!loaded) return ReportError(nuv::kInvalidObject);
         if (!set) {
             *flag = record.IsModified(id);
@@ -192,7 +196,7 @@ HRESULT CoNUVVariable::Modified(BSTR attribute, bool set, bool* flag) {
         }
         if (!record.SetIsModified(id, *flag)) return ReportError(E_FAIL);
         const int result = record.Commit(flowsheet, nullptr, index, true);
-        if (result < 0 && m_index.load() != index) continue;
+        if (result < 0 && Numbering() != numbering) continue;
         return result < 0 ? ReportError(static_cast<HRESULT>(result)) : S_OK;
     }
     return ReportError(E_FAIL);

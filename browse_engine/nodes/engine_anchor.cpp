@@ -152,6 +152,7 @@ bool EngineAnchor::Resolve(Place& out) const {
     out = Place();
     ZEQEOCntr* container = Root(out.simulation);
     if (container == nullptr) return false;
+    out.generation = container->GetStructureGeneration();
     if (path_ != nullptr) {
         for (const Step& step : path_->path) {
             ZEQEOBlock* block = Find(container, step, nullptr);

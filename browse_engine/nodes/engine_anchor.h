@@ -8,14 +8,12 @@
 // block's object (with its address) for as long as the simulation lives, so an address found in the
 // container is the same block, and one no longer there is a block removed.
 #pragma once
+#include <zeq_objects.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-class ZEQEOSimulation;
-class ZEQEOCntr;
-class ZEQEOBlock;
 
 namespace FI {
 
@@ -29,6 +27,7 @@ public:
         ZEQEOCntr* container = nullptr;          // the anchored container, or the one that lists the block
         ZEQEOBlock* block = nullptr;             // the anchored block; null for a container anchor
         int32_t position = -1;                   // 0-based position of the block in its container
+        unsigned generation = 0;                 // the engine's structure generation before the objects were found
     };
 
     // Anchors nothing: never resolves.
@@ -51,6 +50,11 @@ public:
 
     // Finds the objects again; false when any of them is gone (or the anchor anchors nothing).
     bool Resolve(Place& out) const;
+    // True when no block came, went or was renamed since place was resolved: the member indexes found
+    // through it, and every member loaded by them since, are still those of the same members.
+    static bool Unmoved(const Place& place) {
+        return place.container != nullptr && place.container->GetStructureGeneration() == place.generation;
+    }
     // The root simulation now, null when there is none.
     ZEQEOSimulation* Simulation() const;
 
@@ -80,6 +84,25 @@ private:
     std::shared_ptr<const Steps> path_;  // null for an anchor at its root container
     std::string block_;  // the anchored block's local name; empty for a container anchor or a block without a name
 };
+
+// How many times a use of members by index is made, at most, while blocks keep coming or going.
+constexpr int kSteadyAttempts = 64;
+
+// Uses engine members by index. The engine renumbers the members whenever blocks come or go, so an index
+// found in one engine call may name another member by the time a later call loads by it. attempt(place)
+// resolves place, finds its members and uses them, and says false when they are gone; it is made again
+// until no block came or went from its resolving to the end of its use, so what it read is all of the
+// members it found. False when the members are gone, or the numbering moved during every attempt: what
+// an attempt left behind is then no answer.
+template <class Attempt>
+bool UseSteadily(Attempt&& attempt) {
+    for (int i = 0; i < kSteadyAttempts; ++i) {
+        EngineAnchor::Place place;
+        if (!attempt(place)) return false;
+        if (EngineAnchor::Unmoved(place)) return true;
+    }
+    return false;
+}
 
 // How an anchor rooted at a document finds the document's simulation now (null when it has none). The
 // engine document installs its lookup when the library loads; until then such anchors resolve nothing.

@@ -178,12 +178,12 @@ public:
 protected:
     // The member's full engine name; empty for a member that has none.
     const std::string& EngineName() const { return engineName_; }
-    // The member's container and index now; false when it has gone. A member without a name keeps the
-    // index it was made with, while that still lies in its block.
-    bool Locate(ZEQEOCntr*& container, uint32_t& index) const {
-        EngineAnchor::Place place;
+    // The member's place (place.container holds it) and index now; false when it has gone. A member
+    // without a name keeps the index it was made with, while that still lies in its block. The index
+    // holds only while EngineAnchor::Unmoved(place).
+    bool Locate(EngineAnchor::Place& place, uint32_t& index) const {
         if (!anchor_.Resolve(place)) return false;
-        container = place.container;
+        ZEQEOCntr* container = place.container;
         if (!engineName_.empty()) {
             const int32_t found = Members::FindEngineName(container, engineName_);
             if (found <= 0) return false;
@@ -199,6 +199,18 @@ protected:
         index = index_;
         return true;
     }
+    // Calls use(container, index) with this member's container and index now, again while blocks came or
+    // went meanwhile (see UseSteadily), so that it never loads the member that took this one's index.
+    // False when the member has gone.
+    template <class Use>
+    bool UseMember(Use&& use) const {
+        return UseSteadily([&](EngineAnchor::Place& place) {
+            uint32_t index = 0;
+            if (!Locate(place, index)) return false;
+            use(place.container, index);
+            return true;
+        });
+    }
 
 private:
     EngineAnchor anchor_;
@@ -213,42 +225,48 @@ class MemberSource {
 public:
     MemberSource(FIHandle<FIVORNNodeBase> node, EngineAnchor block) : node_(std::move(node)), block_(std::move(block)) {}
     void NameAt(int32_t pos, FIValue& out) {
-        ZEQEOCntr* container = nullptr;
-        ZEQEOBlock* block = nullptr;
-        uint32_t index = 0;
-        if (!Locate(pos, container, block, index)) {
+        const bool found = UseSteadily([&](EngineAnchor::Place& place) {
+            uint32_t index = 0;
+            if (!Locate(pos, place, index)) return false;
             out.Clear();
-            return;
-        }
-        Members::BrowseName(container, block, index, out);
+            Members::BrowseName(place.container, place.block, index, out);
+            return true;
+        });
+        if (!found) out.Clear();
     }
     void EntryAt(int32_t pos, EntryHandle& out) {
-        ZEQEOCntr* container = nullptr;
-        ZEQEOBlock* block = nullptr;
+        FIValue name;
+        std::string engineName;
         uint32_t index = 0;
-        if (!Locate(pos, container, block, index)) {
+        const bool found = UseSteadily([&](EngineAnchor::Place& place) {
+            if (!Locate(pos, place, index)) return false;
+            name.Clear();
+            Members::BrowseName(place.container, place.block, index, name);
+            engineName = Members::EngineName(place.container, index);
+            return true;
+        });
+        if (!found) {
             out.Reset();
             return;
         }
-        FIValue name;
-        Members::BrowseName(container, block, index, name);
-        out = EntryHandle(new Leaf(node_->document, name, block_, Members::EngineName(container, index), index));
+        out = EntryHandle(new Leaf(node_->document, name, block_, std::move(engineName), index));
     }
     int32_t Find(const char* name, int32_t first, int32_t end) {
-        EngineAnchor::Place place;
-        if (!block_.Resolve(place)) return end;
-        const int32_t index = Members::Find(place.container, place.block, name);
-        if (index <= 0) return end;
-        const int32_t pos = index - Members::First(place.block);
-        return pos >= first && pos < end ? pos : end;
+        int32_t pos = -1;
+        const bool found = UseSteadily([&](EngineAnchor::Place& place) {
+            if (!block_.Resolve(place)) return false;
+            const int32_t index = Members::Find(place.container, place.block, name);
+            pos = index > 0 ? index - Members::First(place.block) : -1;
+            return true;
+        });
+        return found && pos >= first && pos < end ? pos : end;
     }
 
 private:
-    bool Locate(int32_t pos, ZEQEOCntr*& container, ZEQEOBlock*& block, uint32_t& index) const {
-        EngineAnchor::Place place;
+    // The place of the block and the container index of its member at pos; the index holds only while
+    // EngineAnchor::Unmoved(place).
+    bool Locate(int32_t pos, EngineAnchor::Place& place, uint32_t& index) const {
         if (pos < 0 || !block_.Resolve(place) || pos >= Members::Count(place.block)) return false;
-        container = place.container;
-        block = place.block;
         index = static_cast<uint32_t>(Members::First(place.block) + pos);
         return true;
     }
@@ -280,11 +298,12 @@ public:
 
 private:
     void Read(ZEQEOCntr* container, uint32_t index, const char* name, uint32_t id, FIValue& out);
-    void Write(ZEQEOCntr* container, uint32_t index, const char* name, uint32_t id, const FIValue& value,
-               FIError& error);
+    void Write(const char* name, uint32_t id, const FIValue& value, FIError& error);
     // Writes the attributes `set` puts into a record (masked with word1 and word2) to this node's variable
     // and to no other; negative when the variable has gone or the engine refused.
     int CommitOwn(uint32_t word1, uint32_t word2, const std::function<bool(ZEQVariableData&)>& set);
+    // The variable's physical type now; 0 when it has none or has gone.
+    int OwnPhysicalType() const;
 };
 
 class FIVORNEquationNode : public FIVORNMemberLeafT<FIVORNEquationNode, EquationMembers> {

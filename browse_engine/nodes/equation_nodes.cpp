@@ -58,13 +58,14 @@ void FIVORNEquationNode::GetAttribute(const char* name, uint32_t id, FIValue& ou
         Entry::GetAttribute(name, id, out);
         return;
     }
-    ZEQEOCntr* container = nullptr;
-    uint32_t index = 0;
-    if (!Locate(container, index)) return;
-    ZEQEquationData record;
-    record.SetMask(static_cast<uint32_t>(mask), 0);
     double d = 0;
-    if (record.Load(container, nullptr, static_cast<int>(index)) && record.GetValue(mask, d)) out.SetDouble(d);
+    bool got = false;
+    const bool found = UseMember([&](ZEQEOCntr* container, uint32_t index) {
+        ZEQEquationData record;
+        record.SetMask(static_cast<uint32_t>(mask), 0);
+        got = record.Load(container, nullptr, static_cast<int>(index)) && record.GetValue(mask, d);
+    });
+    if (found && got) out.SetDouble(d);
 }
 
 void FIVORNEquationNode::SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) {

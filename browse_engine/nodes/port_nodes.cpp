@@ -84,50 +84,66 @@ private:
     EngineAnchor block_;
 };
 
-// The variables a port carries, by position among them, asked of the port again on every call.
+// The variables a port carries, by position among them, asked of the port again on every call. Their
+// container indexes are found and used with the numbering steady (see UseSteadily).
 class PortVariableSource {
 public:
     explicit PortVariableSource(FIHandle<FIVORNPortNode> node) : node_(std::move(node)) {}
     void NameAt(int32_t pos, FIValue& out) {
-        EngineAnchor::Place place;
-        uint32_t index = 0;
-        if (!Locate(pos, place, index)) {
+        const bool found = UseSteadily([&](EngineAnchor::Place& place) {
+            uint32_t index = 0;
+            if (!Locate(pos, place, index)) return false;
             out.Clear();
-            return;
-        }
-        VariableBrowseName(place.container, place.block, index, out);
+            VariableBrowseName(place.container, place.block, index, out);
+            return true;
+        });
+        if (!found) out.Clear();
     }
     void EntryAt(int32_t pos, EntryHandle& out) {
-        EngineAnchor::Place place;
+        FIValue name;
+        std::string engineName;
         uint32_t index = 0;
-        if (!Locate(pos, place, index)) {
+        const bool found = UseSteadily([&](EngineAnchor::Place& place) {
+            if (!Locate(pos, place, index)) return false;
+            name.Clear();
+            VariableBrowseName(place.container, place.block, index, name);
+            engineName = VariableEngineName(place.container, index);
+            return true;
+        });
+        if (!found) {
             out.Reset();
             return;
         }
-        FIValue name;
-        VariableBrowseName(place.container, place.block, index, name);
-        out = EntryHandle(new FIVORNVariableNode(node_->document, name, node_->Anchor(),
-                                                 VariableEngineName(place.container, index), index));
+        out = EntryHandle(new FIVORNVariableNode(node_->document, name, node_->Anchor(), std::move(engineName), index));
     }
     int32_t Find(const char* name, int32_t first, int32_t end) {
-        EngineAnchor::Place place;
-        uint32_t port = 0;
-        if (!node_->Locate(place, port)) return end;
-        const int32_t index = FindVariableIndex(place.container, place.block, name);
-        if (index <= 0) return end;
-        for (int32_t p = first; p < end; ++p) {
-            uint32_t at = 0;
-            if (Locate(p, place, at) && at == static_cast<uint32_t>(index)) return p;
-        }
-        return end;
+        int32_t found = end;
+        const bool steady = UseSteadily([&](EngineAnchor::Place& place) {
+            uint32_t port = 0;
+            if (!node_->Locate(place, port)) return false;
+            found = end;
+            const int32_t index = FindVariableIndex(place.container, place.block, name);
+            for (int32_t p = first; p < end && index > 0; ++p) {
+                uint32_t carried = 0;
+                if (Carried(place, port, p, carried) && carried == static_cast<uint32_t>(index)) {
+                    found = p;
+                    break;
+                }
+            }
+            return true;
+        });
+        return steady ? found : end;
     }
 
 private:
     // The container index of the port's variable at pos; false when the port or the variable is gone.
+    // The index holds only while EngineAnchor::Unmoved(place).
     bool Locate(int32_t pos, EngineAnchor::Place& place, uint32_t& index) const {
         uint32_t number = 0;
-        if (!node_->Locate(place, number)) return false;
-        return PortVariableAt(place, place.block->GetPort(static_cast<int>(number)), pos, index);
+        return node_->Locate(place, number) && Carried(place, number, pos, index);
+    }
+    static bool Carried(const EngineAnchor::Place& place, uint32_t port, int32_t pos, uint32_t& index) {
+        return PortVariableAt(place, place.block->GetPort(static_cast<int>(port)), pos, index);
     }
     FIHandle<FIVORNPortNode> node_;
 };

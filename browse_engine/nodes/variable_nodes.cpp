@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "browse/document.h"
@@ -249,29 +250,31 @@ bool FIVORNVariableNode::IsAttributeValid(const char* name, uint32_t id) {
         case attr::kLowerLimit:
         case attr::kStatus: return true;
         case attr::kUom:
-        case attr::kUomOptions: {
-            ZEQEOCntr* container = nullptr;
-            uint32_t index = 0;
-            return Locate(container, index) && UnitList(PhysicalTypeId(container, index), nullptr);
-        }
+        case attr::kUomOptions: return UnitList(OwnPhysicalType(), nullptr);
         default:
             if (id >= attr::kActiveBound && id <= attr::kQuality) return true;
             return Entry::IsAttributeValid(name, id);
     }
 }
 
+int FIVORNVariableNode::OwnPhysicalType() const {
+    int ptype = 0;
+    const bool found =
+        UseMember([&](ZEQEOCntr* container, uint32_t index) { ptype = PhysicalTypeId(container, index); });
+    return found ? ptype : 0;
+}
+
 void FIVORNVariableNode::GetAttribute(const char* name, uint32_t id, FIValue& out) {
-    ZEQEOCntr* container = nullptr;
-    uint32_t index = 0;
-    if (!Locate(container, index)) {
-        Entry::GetAttribute(name, id, out);
-        return;
-    }
-    Read(container, index, name, id, out);
-    if (CarriesQuantity(id) && out.IsNumber()) {
-        const DisplayUnitConversion units(*this, container, index);
-        out.SetDouble(units.ToWanted(id, out.ToDouble()));
-    }
+    const bool found = UseMember([&](ZEQEOCntr* container, uint32_t index) {
+        out.Clear();
+        Read(container, index, name, id, out);
+        if (CarriesQuantity(id) && out.IsNumber()) {
+            const DisplayUnitConversion units(*this, container, index);
+            out.SetDouble(units.ToWanted(id, out.ToDouble()));
+        }
+    });
+    // Nothing of an attempt made while the numbering moved is kept.
+    if (!found) Entry::GetAttribute(name, id, out);
 }
 
 void FIVORNVariableNode::Read(ZEQEOCntr* container, uint32_t index, const char* name, uint32_t id, FIValue& out) {
@@ -352,57 +355,55 @@ void FIVORNVariableNode::Read(ZEQEOCntr* container, uint32_t index, const char* 
 }
 
 void FIVORNVariableNode::SetAttribute(const char* name, uint32_t id, const FIValue& value, FIError& error) {
-    ZEQEOCntr* container = nullptr;
-    uint32_t index = 0;
-    if (!Locate(container, index)) {
+    // The units of a quantity are read with the numbering steady: those of this variable, not of the one
+    // that took its index meanwhile.
+    std::optional<DisplayUnitConversion> units;
+    const bool found = UseMember([&](ZEQEOCntr* container, uint32_t index) {
+        if (CarriesQuantity(id)) units.emplace(*this, container, index);
+    });
+    if (!found) {
         Entry::SetAttribute(name, id, value, error);
         return;
     }
-    if (CarriesQuantity(id)) {
-        const DisplayUnitConversion units(*this, container, index);
+    if (units) {
         // A quantity given in units the engine cannot convert from is refused, never stored as if it were
         // in the variable's own unit.
         const bool writable = std::any_of(std::begin(kRealWrites), std::end(kRealWrites),
                                           [id](const RealWrite& w) { return w.id == id; });
-        if (writable && !units.InWantedUnits()) {
-            error.SetMessage("Unable to convert from unit " + units.Wanted());
+        if (writable && !units->InWantedUnits()) {
+            error.SetMessage("Unable to convert from unit " + units->Wanted());
             return;
         }
         double d = 0;
         if (writable && ReadNumber(value, d)) {
-            Write(container, index, name, id, FIValue(units.FromWanted(id, d)), error);
+            Write(name, id, FIValue(units->FromWanted(id, d)), error);
             return;
         }
     }
-    Write(container, index, name, id, value, error);
+    Write(name, id, value, error);
 }
 
-// The record is loaded first, with the variable's name, at the index found for the node's name; the engine
+// The record is loaded at the index found for the node's variable, and committed only when no block came
+// or went from the finding to the end of the load: the record is then this variable's, and the engine
 // commits a loaded record only to the variable it was loaded from. When the variables were renumbered in
-// between (another thread removed a block), the variable is found again and the write made again, so a
-// write never lands on the variable that took this one's place.
+// between (another thread added or removed a block), the variable is found again and the write made
+// again, so a write never lands on the variable that took this one's place.
 int FIVORNVariableNode::CommitOwn(uint32_t word1, uint32_t word2, const std::function<bool(ZEQVariableData&)>& set) {
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        ZEQEOCntr* container = nullptr;
+    for (int attempt = 0; attempt < kSteadyAttempts; ++attempt) {
+        EngineAnchor::Place place;
         uint32_t index = 0;
-        if (!Locate(container, index)) return -1;
-        VarRecord r(word1 | VA_NAME, word2);
-        if (!r.Load(container, index, true)) return -1;
-        const char* loaded = nullptr;
-        if (!EngineName().empty() && (!r.data.GetValue(VA_NAME, loaded) || loaded == nullptr || EngineName() != loaded))
-            continue;
-        if (!set(r.data)) return -1;
-        const int result = r.Commit(container, index);
-        if (result >= 0) return result;
-        ZEQEOCntr* now = nullptr;
-        uint32_t moved = 0;
-        if (!Locate(now, moved) || (now == container && moved == index)) return result;
+        if (!Locate(place, index)) return -1;
+        VarRecord r(word1, word2);
+        const bool loaded = r.Load(place.container, index, true);
+        if (!EngineAnchor::Unmoved(place)) continue;
+        if (!loaded || !set(r.data)) return -1;
+        const int result = r.Commit(place.container, index);
+        if (result >= 0 || EngineAnchor::Unmoved(place)) return result;
     }
     return -1;
 }
 
-void FIVORNVariableNode::Write(ZEQEOCntr* container, uint32_t index, const char* name, uint32_t id,
-                               const FIValue& value, FIError& error) {
+void FIVORNVariableNode::Write(const char* name, uint32_t id, const FIValue& value, FIError& error) {
     for (const RealWrite& w : kRealWrites) {
         if (w.id != id) continue;
         double d = 0;
@@ -435,7 +436,7 @@ void FIVORNVariableNode::Write(ZEQEOCntr* container, uint32_t index, const char*
         }
         case attr::kUom: {
             // The variable's unit changes for good, whatever units the call's display carries.
-            const int ptype = PhysicalTypeId(container, index);
+            const int ptype = OwnPhysicalType();
             if (ptype < 1) {
                 error.SetMessage(kUomNoType);
                 return;

@@ -637,7 +637,18 @@ public:
         std::string throwing_command;  // ExecuteCommand throws on a command starting with it
         std::vector<std::string>* journal = nullptr;
         std::function<void()> before_variable_commit;  // runs once, at the start of the next variable commit
+        // Run once each, at the start and at the end of the next variable or equation load (of a record; a
+        // column load runs the first only).
+        std::function<void()> before_member_load;
+        std::function<void()> after_member_load;
     } hooks;
+    // Run the member load hooks once, if set (under the engine call of the load).
+    void BeforeMemberLoad() {
+        if (hooks.before_member_load) std::exchange(hooks.before_member_load, nullptr)();
+    }
+    void AfterMemberLoad() {
+        if (hooks.after_member_load) std::exchange(hooks.after_member_load, nullptr)();
+    }
     void Journal(const std::string& entry) {
         if (hooks.journal) hooks.journal->push_back(entry);
     }

@@ -264,10 +264,12 @@ bool ZEQVariableData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     loaded_ = false;
     load_serial_ = 0;
     changed1_ = changed2_ = 0;
+    if (container) static_cast<zeq::Container*>(container)->Sim()->BeforeMemberLoad();
     zeq::Simulation* sim = nullptr;
     int pos = var_position(container, block, index, &sim);
     if (pos < 0) return false;
     ZEQVariableLoader::Fill(*this, sim, pos);
+    sim->AfterMemberLoad();
     return true;
 }
 
@@ -275,6 +277,7 @@ template <class T>
 void ZEQVariableLoader::Column(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id,
                                T* out, unsigned char* got) {
     zeq::EngineCall call;
+    if (container) static_cast<zeq::Container*>(container)->Sim()->BeforeMemberLoad();
     ZEQVariableData record;
     record.mask.Add(id);
     // Numbers straight from the variables; texts through a record, which knows where each comes from.
@@ -685,6 +688,7 @@ struct ZEQEquationLoader {
     static void Column(ZEQEOCntr* container, ZEQEOBlock* block, const LONG* indexes, size_t count, int id, T* out,
                        unsigned char* got) {
         zeq::EngineCall call;
+        if (container) static_cast<zeq::Container*>(container)->Sim()->BeforeMemberLoad();
         ZEQEquationData record;
         record.mask.Add(id);
         for (size_t i = 0; i < count; ++i) {
@@ -709,10 +713,12 @@ bool ZEQEquationData::Load(ZEQEOCntr* container, ZEQEOBlock* block, int index, b
     zeq::EngineCall call;
     loaded_ = false;
     changed_ = 0;
+    if (container) static_cast<zeq::Container*>(container)->Sim()->BeforeMemberLoad();
     zeq::Simulation* sim = nullptr;
     int pos = eqn_position(container, block, index, &sim);
     if (pos < 0) return false;
     ZEQEquationLoader::Fill(*this, sim, pos);
+    sim->AfterMemberLoad();
     return true;
 }
 

@@ -88,6 +88,17 @@ inline void RefuseCommits(Simulation& sim, bool on) { sim.hooks.refuse_commits =
 inline void BeforeNextVariableCommit(Simulation& sim, std::function<void()> change) {
     sim.hooks.before_variable_commit = std::move(change);
 }
+// Runs `change` (on the loading thread, inside the engine) when the next variable or equation load (of a
+// record or a column) starts, before it finds its members: what another thread changing the model between
+// a caller's finding a member's index and its loading the member would do.
+inline void BeforeNextMemberLoad(Simulation& sim, std::function<void()> change) {
+    sim.hooks.before_member_load = std::move(change);
+}
+// Runs `change` when the next variable or equation record load has filled its record, before the load
+// returns: what another thread changing the model right after a caller's load would do.
+inline void AfterNextMemberLoad(Simulation& sim, std::function<void()> change) {
+    sim.hooks.after_member_load = std::move(change);
+}
 inline void ThrowOnCommand(Simulation& sim, const std::string& prefix) { sim.hooks.throwing_command = prefix; }
 
 // Raises an engine event directly, as the engine would.

@@ -168,7 +168,9 @@ public:
     virtual INUVWrapper* GetWrapper() = 0;
     virtual void SetWrapper(INUVWrapper* wrapper) = 0;
     // Changes whenever member indexes may have moved: blocks added, removed or renamed, or the model loaded
-    // anew. Equal counts mean the numbering seen earlier still holds.
+    // anew. Equal counts mean the numbering seen earlier still holds: read before finding a member's index
+    // and again after the calls that used it, equal counts mean every one of them saw the same numbering.
+    // Reading it takes no lock.
     virtual unsigned GetStructureGeneration() = 0;
 
 protected:

@@ -196,6 +196,15 @@ HRESULT CoNUVGrid<Kind>::CheckRows() const {
 }
 
 template <MemberKind Kind>
+template <class Answer>
+HRESULT CoNUVGrid<Kind>::Overtaken(Answer& answer) const {
+    if (!RowsStale()) return S_OK;
+    if (answer) answer->Release();
+    answer = nullptr;
+    return ReportError(kStaleRows);
+}
+
+template <MemberKind Kind>
 HRESULT CoNUVGrid<Kind>::ReportRefusedEdit(HRESULT hr, const std::string& attribute) const {
     if (LookupErrorMessage(hr).iid != GUID_NULL) return ReportError(hr);
     std::string text = "Unable to set attribute " + attribute;
@@ -221,6 +230,7 @@ STDMETHODIMP CoNUVGrid<Kind>::get_Item(LONG index, INUVObject** out) {
     if (index < 1 || index > RowCount()) return ReportError(kIndexOutOfRange);
     HRESULT hr = coll::Item(owner_, Kind, rows_[static_cast<size_t>(index - 1)], IID_INUVObject,
                             reinterpret_cast<void**>(out));
+    if (HRESULT stale = Overtaken(*out); FAILED(stale)) return stale;
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
@@ -236,6 +246,7 @@ STDMETHODIMP CoNUVGrid<Kind>::get__NewEnum(IUnknown** out) {
         v.pdispVal = nullptr;
         coll::Item(owner_, Kind, rows_[p], IID_IDispatch, reinterpret_cast<void**>(&v.pdispVal));
     }
+    if (RowsStale()) return ReportError(kStaleRows);
     static_assert(sizeof(CComVariant) == sizeof(VARIANT));
     HRESULT hr = CreateVariantEnumerator(items.data(), static_cast<ULONG>(items.size()), out);
     return FAILED(hr) ? ReportError(hr) : hr;
@@ -276,6 +287,7 @@ STDMETHODIMP CoNUVGrid<Kind>::Find(BSTR name, INUVObject** out) {
         if (!shown) return ReportError(kObjectNotFound);
     }
     HRESULT hr = coll::Item(owner_, Kind, index, IID_INUVObject, reinterpret_cast<void**>(out));
+    if (HRESULT stale = Overtaken(*out); FAILED(stale)) return stale;
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
@@ -313,6 +325,10 @@ STDMETHODIMP CoNUVGrid<Kind>::GetAttributes(VARIANT names, LONG first, LONG coun
         return ReportError(hr);
     if constexpr (Kind == MemberKind::Variables)
         if (alias_) FillAliasColumn(matrix, count);
+    if (RowsStale()) {
+        SafeArrayDestroy(matrix);
+        return ReportError(kStaleRows);
+    }
     out->vt = VT_ARRAY | VT_VARIANT;
     out->parray = matrix;
     return S_OK;
@@ -573,6 +589,10 @@ STDMETHODIMP CoNUVGrid<Kind>::Sort() {
     table_ = std::make_unique<GridSortTable>(RowCount(), static_cast<int>(keys_.size()));
     for (size_t k = 0; k < keys_.size(); ++k) table_->SetAscending(static_cast<int>(k), ascending_[k]);
     LoadCells(*table_, ids, types);
+    if (RowsStale()) {
+        table_.reset();
+        return ReportError(kStaleRows);
+    }
     table_->Sort(rows_.data());
     sorted_ = true;
     return S_OK;
@@ -643,7 +663,8 @@ STDMETHODIMP CoNUVGrid<Kind>::SetAttr(BSTR name, VARIANT value, LONG row) {
                 return S_OK;
             }
             if (target == coll::kEmptyRow) return ReportError(kEmptyRowEdit);
-            HRESULT hr = coll::SetVariableAttribute(owner_, attribute.c_str(), value, target);
+            HRESULT hr = coll::SetVariableAttribute(owner_, attribute.c_str(), value, target, &generation_);
+            if (FAILED(hr) && RowsStale()) return ReportError(kStaleRows);
             if (FAILED(hr)) return ReportRefusedEdit(hr, attribute.str());
             sorted_ = false;
             return hr;

@@ -97,6 +97,11 @@ private:
     // Valid owner and rows that still match its members; the failure code otherwise.
     HRESULT CheckRows() const;
     bool RowsStale() const { return taken_ && generation_ != StructureGeneration(); }
+    // Checked again once a call has read members by row: another thread may have moved the members after
+    // the call's CheckRows, and then what it read by row may be other members'. S_OK when the rows held;
+    // else answer is let go and the rows reported stale.
+    template <class Answer>
+    HRESULT Overtaken(Answer& answer) const;
     LONG RowCount() const { return static_cast<LONG>(rows_.size()); }
     LONG CollectionCount() const;
     HRESULT RunQueries();
