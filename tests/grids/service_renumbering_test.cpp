@@ -27,21 +27,7 @@ protected:
     }
     // Takes TANK (three variables before AREA's) away: TANK.LEVEL's row 13 then names AREA.CELL.X.
     void RemoveTank() { ASSERT_EQ(sim_->GetFlowsheet()->RemoveBlock(ZEQString("TANK")), 0); }
-    std::map<std::string, double> EngineValues() const {
-        std::map<std::string, double> out;
-        ZEQEOCntr* flowsheet = sim_->GetFlowsheet();
-        for (int i = 1; i <= flowsheet->GetCount(); ++i) {
-            ZEQVariableData record;
-            record.SetMask(VA_NAME | VA_VALUE, 0);
-            const char* name = nullptr;
-            double value = 0;
-            if (record.Load(flowsheet, nullptr, i, true) && record.GetValue(VA_NAME, name) &&
-                record.GetValue(VA_VALUE, value)) {
-                out[name] = value;
-            }
-        }
-        return out;
-    }
+    std::map<std::string, double> EngineValues() const { return objects_test::EngineVariableValues(sim_->GetFlowsheet()); }
 };
 
 TEST_F(OvertakenGrid, CallsOvertakenByAChangeToTheBlocksReportTheRowsStale) {

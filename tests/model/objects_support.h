@@ -3,6 +3,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,9 +14,25 @@
 #include "equation.h"
 #include "nuvclasslib.h"
 #include "variable.h"
+#include "zeq_records.h"
 #include "zeq_testing.h"
 
 namespace objects_test {
+
+// Every variable of `container` with its value, by full name, read straight from the engine.
+inline std::map<std::string, double> EngineVariableValues(ZEQEOCntr* container) {
+    std::map<std::string, double> out;
+    for (int i = 1; i <= container->GetCount(); ++i) {
+        ZEQVariableData record;
+        record.SetMask(VA_NAME | VA_VALUE, 0);
+        const char* name = nullptr;
+        double value = 0;
+        if (record.Load(container, nullptr, i, true) && record.GetValue(VA_NAME, name) && record.GetValue(VA_VALUE, value)) {
+            out[name] = value;
+        }
+    }
+    return out;
+}
 
 // FEED (plain: F, T, P; parameters; port OUT over F, T), SECTION (hierarchy: HTR with Q, TOUT and a port
 // OUT over TOUT, an inner hierarchy INNER holding CORE with X, a loose LOAD), PROD (plain: F with an

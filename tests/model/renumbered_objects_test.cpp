@@ -43,21 +43,7 @@ protected:
         zeq::testing::BeforeNextMemberLoad(*sim_, [this] { ASSERT_TRUE(AddHeater()); });
         zeq::testing::AfterNextMemberLoad(*sim_, [this] { ASSERT_TRUE(RemoveHeater()); });
     }
-    std::map<std::string, double> EngineValues() const {
-        std::map<std::string, double> out;
-        ZEQEOCntr* flowsheet = sim_->GetFlowsheet();
-        for (int i = 1; i <= flowsheet->GetCount(); ++i) {
-            ZEQVariableData record;
-            record.SetMask(VA_NAME | VA_VALUE, 0);
-            const char* name = nullptr;
-            double value = 0;
-            if (record.Load(flowsheet, nullptr, i, true) && record.GetValue(VA_NAME, name) &&
-                record.GetValue(VA_VALUE, value)) {
-                out[name] = value;
-            }
-        }
-        return out;
-    }
+    std::map<std::string, double> EngineValues() const { return objects_test::EngineVariableValues(sim_->GetFlowsheet()); }
 
     // Runs `ask` (its count of wrong answers) on three threads while this one adds and removes a block
     // before PROD, each change falling among asks; the wrong answers of all.
