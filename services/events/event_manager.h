@@ -106,8 +106,11 @@ private:
         explicit Subscription(INUVSimEventSink* s) : sink(s) {}
         CComPtr<INUVSimEventSink> sink;
         std::atomic<bool> active{true};
-        std::atomic<uint32_t> refs{1};  // the manager's, and one for each delivery collected and not yet made
+        // The manager's, and one for each delivery collected and not yet made; kUnadvising once UnAdvise
+        // waits for the count to come down to the manager's alone.
+        std::atomic<uint32_t> refs{1};
     };
+    static constexpr uint32_t kUnadvising = 0x80000000u;
     // A category's subscribers that may receive its events, oldest first, each with its filter.
     struct Target {
         const EventFilter* filter;

@@ -5,11 +5,15 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "capture.h"
+#include "engine_lock.h"
+#include "hang_guard.h"
+#include "sanitized.h"
 #include "zeq_testing.h"
 
 using zeq::testing::ModelBuilder;
@@ -100,6 +104,43 @@ TEST(EngineThreads, ReadsDuringSolvesCommitsAndEditsSeeWholeStates) {
     // Once the solves are done every Y is twice its X.
     for (int i = 1; i < kPairs; ++i) EXPECT_EQ(Load(fs, nullptr, y[static_cast<size_t>(i)]), 2.0 * i) << i;
     EXPECT_EQ(fs->FindBlockIndex("T"), 0);
+}
+
+// The engine lock fought over by many threads: calls, calls nested in calls and calls that let go of
+// the lock for a callout and take it back, a million times in all. A count changed only under the lock
+// comes out exact; a lost wake-up would leave a thread asleep on a free lock, which the guard reports
+// instead of hanging.
+TEST(EngineThreads, TheLockHandsOverUnderContentionWithoutLosingAWakeUp) {
+    constexpr int kThreads = 8;
+    const int callsPerThread = nuvtest::kSanitized ? 20000 : 125000;
+    uint64_t count = 0;  // changed only under the lock
+    std::atomic<int> ready{0};
+    {
+        nuvtest::HangGuard guard("threads calling the engine");
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([&] {
+                ready.fetch_add(1);
+                while (ready.load() < kThreads) std::this_thread::yield();
+                for (int i = 0; i < callsPerThread; ++i) {
+                    zeq::EngineCall call;
+                    if (i % 8 == 0) {
+                        zeq::EngineCall nested;
+                        ++count;
+                        // Now and then the holder lets its processor go: the others stop spinning and sleep.
+                        if (i % 64 == 0) std::this_thread::yield();
+                    } else {
+                        ++count;
+                    }
+                    if (i % 64 == 0) {
+                        zeq::Callout out;  // another thread may take the lock meanwhile
+                    }
+                    ++count;
+                }
+            });
+        for (auto& thread : threads) thread.join();
+    }
+    EXPECT_EQ(count, 2u * kThreads * static_cast<uint64_t>(callsPerThread));
 }
 
 }  // namespace
