@@ -13,6 +13,7 @@
 #include "capture.h"
 #include "engine_lock.h"
 #include "hang_guard.h"
+#include "rendezvous.h"
 #include "sanitized.h"
 #include "zeq_testing.h"
 
@@ -107,40 +108,42 @@ TEST(EngineThreads, ReadsDuringSolvesCommitsAndEditsSeeWholeStates) {
 }
 
 // The engine lock fought over by many threads: calls, calls nested in calls and calls that let go of
-// the lock for a callout and take it back, a million times in all. A count changed only under the lock
-// comes out exact; a lost wake-up would leave a thread asleep on a free lock, which the guard reports
-// instead of hanging.
+// the lock for a callout and take it back, a million times in all, in hundreds of rounds. A count changed
+// only under the lock comes out exact; a lost wake-up would leave a thread asleep on a free lock, which
+// the guard reports instead of hanging.
 TEST(EngineThreads, TheLockHandsOverUnderContentionWithoutLosingAWakeUp) {
     constexpr int kThreads = 8;
-    const int callsPerThread = nuvtest::kSanitized ? 20000 : 125000;
+    constexpr int kRounds = 250;
+    const int callsPerRound = nuvtest::kSanitized ? 100 : 500;
     uint64_t count = 0;  // changed only under the lock
-    std::atomic<int> ready{0};
+    nuvtest::Rendezvous rendezvous(kThreads);
     {
         nuvtest::HangGuard guard("threads calling the engine");
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t)
             threads.emplace_back([&] {
-                ready.fetch_add(1);
-                while (ready.load() < kThreads) std::this_thread::yield();
-                for (int i = 0; i < callsPerThread; ++i) {
-                    zeq::EngineCall call;
-                    if (i % 8 == 0) {
-                        zeq::EngineCall nested;
-                        ++count;
-                        // Now and then the holder lets its processor go: the others stop spinning and sleep.
-                        if (i % 64 == 0) std::this_thread::yield();
-                    } else {
+                for (int round = 0; round < kRounds; ++round) {
+                    rendezvous.Meet();
+                    for (int i = 0; i < callsPerRound; ++i) {
+                        zeq::EngineCall call;
+                        if (i % 8 == 0) {
+                            zeq::EngineCall nested;
+                            ++count;
+                            // Now and then the holder lets its processor go: the others stop spinning and sleep.
+                            if (i % 32 == 0) std::this_thread::yield();
+                        } else {
+                            ++count;
+                        }
+                        if (i % 64 == 0) {
+                            zeq::Callout out;  // another thread may take the lock meanwhile
+                        }
                         ++count;
                     }
-                    if (i % 64 == 0) {
-                        zeq::Callout out;  // another thread may take the lock meanwhile
-                    }
-                    ++count;
                 }
             });
         for (auto& thread : threads) thread.join();
     }
-    EXPECT_EQ(count, 2u * kThreads * static_cast<uint64_t>(callsPerThread));
+    EXPECT_EQ(count, uint64_t{2} * kThreads * kRounds * static_cast<uint64_t>(callsPerRound));
 }
 
 }  // namespace
