@@ -18,11 +18,10 @@ EngineLock& TheLock() {
 // changes (nuv_address_wait.h says why not on std::atomic::wait). A thread that took it after sleeping
 // keeps the mark, since others may still sleep on it.
 void EngineLock::Wait() {
-    uint32_t seen = 0;
-    if (nuv::SpinUntil([this, &seen] {
-            seen = 0;
+    if (nuv::SpinUntil([this] {
+            uint32_t free = 0;
             return state.load(std::memory_order_relaxed) == 0 &&
-                   state.compare_exchange_weak(seen, 1, std::memory_order_acquire, std::memory_order_relaxed);
+                   state.compare_exchange_weak(free, 1, std::memory_order_acquire, std::memory_order_relaxed);
         }))
         return;
     while (state.exchange(2, std::memory_order_acquire) != 0) nuv::WaitWhileEquals(state, 2);

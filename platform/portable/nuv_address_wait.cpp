@@ -8,8 +8,6 @@
 #include <unistd.h>
 #endif
 
-#include <climits>
-
 namespace nuv {
 
 static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) && std::atomic<uint32_t>::is_always_lock_free,
@@ -35,8 +33,6 @@ void WaitWhileEquals(const std::atomic<uint32_t>& word, uint32_t expected) noexc
 
 void WakeOne(const std::atomic<uint32_t>& word) noexcept { WakeByAddressSingle(Address(word)); }
 
-void WakeAll(const std::atomic<uint32_t>& word) noexcept { WakeByAddressAll(Address(word)); }
-
 #else
 
 // Private futexes: the words are never shared with another process.
@@ -45,8 +41,6 @@ void WaitWhileEquals(const std::atomic<uint32_t>& word, uint32_t expected) noexc
 }
 
 void WakeOne(const std::atomic<uint32_t>& word) noexcept { Futex(word, FUTEX_WAKE_PRIVATE, 1); }
-
-void WakeAll(const std::atomic<uint32_t>& word) noexcept { Futex(word, FUTEX_WAKE_PRIVATE, INT_MAX); }
 
 #endif
 

@@ -1,4 +1,4 @@
-// Sleeping until a 32-bit word changes: what every lock and wait of the library sleeps on.
+// Sleeping until a 32-bit word changes: what the library's locks, and its waits on a bare word, sleep on.
 //
 // The system compares the word with the value the caller saw and puts the thread to sleep as one step
 // (a futex on Linux, WaitOnAddress on Windows), keyed by the word's address across the whole process, so
@@ -17,14 +17,13 @@
 
 namespace nuv {
 
-// Sleeps while `word` holds `expected`. Returns once woken through WakeOne or WakeAll, at once when the
-// word holds another value, and now and then for no reason: callers check the word again.
+// Sleeps while `word` holds `expected`. Returns once woken through WakeOne, at once when the word holds
+// another value, and now and then for no reason: callers check the word again.
 void WaitWhileEquals(const std::atomic<uint32_t>& word, uint32_t expected) noexcept;
-// Wakes one thread (or every thread) sleeping in WaitWhileEquals on `word`. The word is named, never read:
-// a lock's release may wake after another thread has taken the lock, let it go and freed it; at worst a
-// thread waiting on a word now at that address wakes, finds its word unchanged and sleeps again.
+// Wakes one thread sleeping in WaitWhileEquals on `word`. The word is named, never read: a lock's release
+// may wake after another thread has taken the lock, let it go and freed it; at worst a thread waiting on
+// a word now at that address wakes, finds its word unchanged and sleeps again.
 void WakeOne(const std::atomic<uint32_t>& word) noexcept;
-void WakeAll(const std::atomic<uint32_t>& word) noexcept;
 
 // Tells the processor that this thread is spinning (a pause between two reads of a word another core
 // will change).
