@@ -435,14 +435,12 @@ void CoNUVSimEventMgr::PostCategory(const Targets& targets, uint32_t mode, const
     }
 }
 
-void CoNUVSimEventMgr::Drop(Subscription* subscription) {
-    const uint32_t before = subscription->refs.fetch_sub(1, std::memory_order_acq_rel);
-    const uint32_t left = (before & ~kUnadvising) - 1;
-    if (left == 0) {
+void CoNUVSimEventMgr::DroppedWhileUnadvising(Subscription* subscription, uint32_t before) {
+    if (before == (kUnadvising | 1)) {
         delete subscription;
-    } else if (left == 1 && (before & kUnadvising)) {
-        // The unadvising thread may free the subscription as soon as it sees the count: the wake-up only
-        // names the word, it does not read it.
+    } else if (before == (kUnadvising | 2)) {
+        // Only the manager's reference is left, which the unadvising thread waits for; it may free the
+        // subscription as soon as it sees the count: the wake-up only names the word, it does not read it.
         nuv::WakeOne(subscription->refs);
     }
 }

@@ -140,7 +140,16 @@ private:
     // Makes the deliveries, without the lock, in the order they were posted.
     static void Deliver(Outbox& outbox);
     // Gives up one reference to a subscription; the last one frees it and its sink reference.
-    static void Drop(Subscription* subscription);
+    static void Drop(Subscription* subscription) {
+        const uint32_t before = subscription->refs.fetch_sub(1, std::memory_order_acq_rel);
+        if (before == 1)
+            delete subscription;
+        else if (before & kUnadvising)
+            DroppedWhileUnadvising(subscription, before);
+    }
+    // The rest of Drop once UnAdvise has marked the count (`before` is the count Drop found): frees the
+    // subscription, or wakes UnAdvise when only the manager's reference is left.
+    static void DroppedWhileUnadvising(Subscription* subscription, uint32_t before);
 
     CallbackTableUse m_tableUse;
     mutable std::mutex m_lock;
