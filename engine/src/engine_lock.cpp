@@ -14,16 +14,10 @@ EngineLock& TheLock() {
     return *lock;
 }
 
-// A thread that finds the lock held spins a little, then marks it as waited for and sleeps until the word
-// changes (nuv_address_wait.h says why not on std::atomic::wait). A thread that took it after sleeping
-// keeps the mark, since others may still sleep on it.
+// A thread that finds the lock held marks it as waited for and sleeps until the word changes
+// (nuv_address_wait.h says why not on std::atomic::wait). A thread that took it after sleeping keeps the
+// mark, since others may still sleep on it.
 void EngineLock::Wait() {
-    if (nuv::SpinUntil([this] {
-            uint32_t free = 0;
-            return state.load(std::memory_order_relaxed) == 0 &&
-                   state.compare_exchange_weak(free, 1, std::memory_order_acquire, std::memory_order_relaxed);
-        }))
-        return;
     while (state.exchange(2, std::memory_order_acquire) != 0) nuv::WaitWhileEquals(state, 2);
 }
 

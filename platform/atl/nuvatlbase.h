@@ -287,17 +287,10 @@ public:
 private:
     static constexpr uint32_t kWaitedFor = 0x80000000u;
 
-    // Takes the lock held by another thread: spins a little, then sleeps until the holder lets go. A thread
-    // that took it after sleeping keeps the mark, since others may still sleep on it; at worst one release
-    // wakes nobody.
+    // Takes the lock held by another thread: sleeps until the holder lets go. A thread that took it after
+    // sleeping keeps the mark, since others may still sleep on it; at worst one release wakes nobody.
     [[gnu::noinline]] void LockContended() {
-        uint32_t seen = 0;
-        if (nuv::SpinUntil([&] {
-                seen = m_state.load(std::memory_order_relaxed);
-                return seen == 0 && m_state.compare_exchange_weak(seen, 1, std::memory_order_acquire,
-                                                                  std::memory_order_relaxed);
-            }))
-            return;
+        uint32_t seen = m_state.load(std::memory_order_relaxed);
         for (;;) {
             if (seen == 0) {
                 if (m_state.compare_exchange_weak(seen, kWaitedFor | 1, std::memory_order_acquire,

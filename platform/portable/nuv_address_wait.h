@@ -25,26 +25,4 @@ void WaitWhileEquals(const std::atomic<uint32_t>& word, uint32_t expected) noexc
 // a word now at that address wakes, finds its word unchanged and sleeps again.
 void WakeOne(const std::atomic<uint32_t>& word) noexcept;
 
-// Tells the processor that this thread is spinning (a pause between two reads of a word another core
-// will change).
-inline void CpuRelax() noexcept {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield" ::: "memory");
-#endif
-}
-
-// Spins a short while, a few microseconds at most, until `ready()` is true; false when it still is not.
-// A lock is mostly held briefly: a thread that spins this long before it sleeps spares itself the sleep
-// and the holder the wake-up call.
-template <class Ready>
-bool SpinUntil(Ready ready) noexcept {
-    for (int round = 0; round < 100; ++round) {
-        if (ready()) return true;
-        CpuRelax();
-    }
-    return ready();
-}
-
 }  // namespace nuv

@@ -129,7 +129,7 @@ TEST(EngineThreads, TheLockHandsOverUnderContentionWithoutLosingAWakeUp) {
                         if (i % 8 == 0) {
                             zeq::EngineCall nested;
                             ++count;
-                            // Now and then the holder lets its processor go: the others stop spinning and sleep.
+                            // Now and then the holder lets its processor go while it holds the lock.
                             if (i % 32 == 0) std::this_thread::yield();
                         } else {
                             ++count;

@@ -54,7 +54,7 @@ TEST(ObjectLockContention, EveryTakeIsExclusiveAndEveryReleaseWakesASleeper) {
                         const bool nested = (pick & 0x70) == 0;
                         if (nested) object.Lock();
                         ++object.count;
-                        // Now and then a holder lets its processor go: the others stop spinning and sleep.
+                        // Now and then a holder lets its processor go while it holds the lock.
                         if ((pick & 0x3f00) == 0) std::this_thread::yield();
                         if (nested) object.Unlock();
                         object.inside.fetch_sub(1);
