@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "nuv_address_wait.h"
+
 namespace zeq {
 
 namespace lock_detail {
@@ -12,22 +14,14 @@ EngineLock& TheLock() {
     return *lock;
 }
 
-// A waiter marks the lock as waited for and sleeps until the holder lets go. It sleeps on a condition
-// variable rather than std::atomic::wait, whose fallback outside Linux (the Windows build) can miss a
-// wake-up and leave a waiter asleep on a free lock. The holder clears the lock word before it takes
-// `sleepers`, and a waiter reads the word under `sleepers`, so a wake-up cannot fall between a waiter's
-// check and its sleep.
+// A thread that finds the lock held marks it as waited for and sleeps until the word changes
+// (nuv_address_wait.h says why not on std::atomic::wait). A thread that took it after sleeping keeps the
+// mark, since others may still sleep on it.
 void EngineLock::Wait() {
-    while (state.exchange(2, std::memory_order_acquire) != 0) {
-        std::unique_lock<std::mutex> hold(sleepers);
-        woken.wait(hold, [this] { return state.load(std::memory_order_relaxed) != 2; });
-    }
+    while (state.exchange(2, std::memory_order_acquire) != 0) nuv::WaitWhileEquals(state, 2);
 }
 
-void EngineLock::Wake() {
-    { std::lock_guard<std::mutex> hold(sleepers); }
-    woken.notify_one();
-}
+void EngineLock::Wake() { nuv::WakeOne(state); }
 
 void EngineLock::LeaveReleasing() {
     std::vector<INUVWrapper*> released;

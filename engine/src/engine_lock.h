@@ -10,9 +10,7 @@
 // the output devices, the active simulation), which are never held while anything else is taken.
 #pragma once
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -33,9 +31,6 @@ struct EngineLock {
     std::atomic<std::thread::id> owner{};
     int depth = 0;
     std::vector<INUVWrapper*> pending;
-    // Threads that find the lock held sleep here; only a contended take or leave touches them.
-    std::mutex sleepers;
-    std::condition_variable woken;
 
     bool HeldBy(std::thread::id self) const { return owner.load(std::memory_order_relaxed) == self; }
     bool HeldHere() const { return HeldBy(std::this_thread::get_id()); }

@@ -18,6 +18,7 @@
 #include <oleauto.h>
 
 #include "atl/nuvtypelib.h"
+#include "nuv_address_wait.h"
 #include "nuv_text.h"
 
 // ---------------------------------------------------------------------------------------------------
@@ -248,42 +249,82 @@ private:
 // Locks and thread models
 
 // A recursive lock, as the platform's critical sections are, in eight bytes: every object root carries
-// one, and a client may hold millions of objects. The owner word holds the owning thread's number (0:
-// free); a thread that finds it taken sleeps until it changes.
+// one, and a client may hold millions of objects. `m_owner` holds the owning thread's number (0: free);
+// only the holder writes its own number there, so a thread that reads it there holds the lock. `m_state`
+// counts the holder's takes (0: free) and, in its top bit, marks the lock as waited for: a thread that
+// finds it taken marks it and sleeps until the word changes, and a release that finds the mark wakes one
+// sleeper. An uncontended take and release cost one atomic read-modify-write each.
+//
+// The sleep is nuv::WaitWhileEquals, never std::atomic::wait: in the Windows build the standard library
+// has no system wait under it, and its fallback can lose a release that lands between a waiter's check and
+// its sleep, or hand the wake-up to a waiter of another lock, leaving a thread asleep on a free lock
+// (nuv_address_wait.h says how).
 class CComAutoCriticalSection {
 public:
     void Lock() {
         const uint32_t me = ThreadNumber();
-        // Only this thread stores its own number, so reading it means this thread holds the lock.
         if (m_owner.load(std::memory_order_relaxed) == me) {
-            ++m_depth;
+            // Read-modify-write even here: a waiter may be setting the mark at the same moment.
+            m_state.fetch_add(1, std::memory_order_relaxed);
             return;
         }
-        uint32_t seen = 0;
-        while (!m_owner.compare_exchange_weak(seen, me, std::memory_order_acquire, std::memory_order_relaxed)) {
-            if (seen != 0) m_owner.wait(seen, std::memory_order_relaxed);
-            seen = 0;
-        }
-        m_depth = 1;
+        uint32_t free = 0;
+        if (!m_state.compare_exchange_strong(free, 1, std::memory_order_acquire, std::memory_order_relaxed))
+            LockContended();
+        m_owner.store(me, std::memory_order_relaxed);
     }
     void Unlock() {
-        if (--m_depth != 0) return;
-        m_owner.store(0, std::memory_order_release);
-        m_owner.notify_one();
+        if ((m_state.load(std::memory_order_relaxed) & ~kWaitedFor) != 1) {
+            m_state.fetch_sub(1, std::memory_order_relaxed);
+            return;
+        }
+        m_owner.store(0, std::memory_order_relaxed);
+        if (m_state.exchange(0, std::memory_order_release) & kWaitedFor) nuv::WakeOne(m_state);
     }
     HRESULT Init() { return S_OK; }
     HRESULT Term() { return S_OK; }
 
 private:
-    // A number for the calling thread, never 0, distinct among the threads of the process.
+    static constexpr uint32_t kWaitedFor = 0x80000000u;
+
+    // Takes the lock held by another thread: sleeps until the holder lets go. A thread that took it after
+    // sleeping keeps the mark, since others may still sleep on it; at worst one release wakes nobody.
+    [[gnu::noinline]] void LockContended() {
+        uint32_t seen = m_state.load(std::memory_order_relaxed);
+        for (;;) {
+            if (seen == 0) {
+                if (m_state.compare_exchange_weak(seen, kWaitedFor | 1, std::memory_order_acquire,
+                                                  std::memory_order_relaxed))
+                    return;
+                continue;
+            }
+            if (!(seen & kWaitedFor) &&
+                !m_state.compare_exchange_weak(seen, seen | kWaitedFor, std::memory_order_relaxed))
+                continue;
+            nuv::WaitWhileEquals(m_state, seen | kWaitedFor);
+            seen = m_state.load(std::memory_order_relaxed);
+        }
+    }
+    // A number for the calling thread, never 0, distinct among the live threads of the process. On Windows
+    // the system's thread id: each DLL has its own copy of this header's statics, and a lock taken from two
+    // modules must see one number per thread.
     static uint32_t ThreadNumber() {
+#ifdef _WIN32
+        return GetCurrentThreadId();
+#else
         static std::atomic<uint32_t> next{1};
-        thread_local const uint32_t number = next.fetch_add(1, std::memory_order_relaxed);
+        thread_local const uint32_t number = [] {
+            uint32_t n = 0;
+            while (n == 0) n = next.fetch_add(1, std::memory_order_relaxed);
+            return n;
+        }();
         return number;
+#endif
     }
     std::atomic<uint32_t> m_owner{0};
-    uint32_t m_depth = 0;
+    std::atomic<uint32_t> m_state{0};
 };
+static_assert(sizeof(CComAutoCriticalSection) == 8);
 using CComCriticalSection = CComAutoCriticalSection;
 using CComAutoDeleteCriticalSection = CComAutoCriticalSection;
 

@@ -1,10 +1,9 @@
 #include "event_manager.h"
 
 #include <array>
-#include <chrono>
 #include <optional>
-#include <thread>
 
+#include "nuv_address_wait.h"
 #include "simulation.h"
 
 namespace nuv::events {
@@ -235,13 +234,13 @@ STDMETHODIMP CoNUVSimEventMgr::UnAdvise(LONG lAdviseId) {
     Deliver(outbox);
     if (subscription) {
         // A delivery to the sink under way on another thread ends before UnAdvise returns, unless this
-        // thread is itself inside a sink's callback.
+        // thread is itself inside a sink's callback. UnAdvise marks the count as waited for and sleeps on
+        // it until only the manager's reference is left; the delivery that leaves it so wakes it.
         if (t_delivering == 0) {
-            for (int round = 0; subscription->refs.load(std::memory_order_acquire) != 1; ++round) {
-                if (round < 64)
-                    std::this_thread::yield();
-                else
-                    std::this_thread::sleep_for(std::chrono::microseconds(50));
+            uint32_t refs = subscription->refs.fetch_or(kUnadvising, std::memory_order_acq_rel) | kUnadvising;
+            while (refs != (kUnadvising | 1)) {
+                nuv::WaitWhileEquals(subscription->refs, refs);
+                refs = subscription->refs.load(std::memory_order_acquire);
             }
         }
         Drop(subscription);
@@ -436,8 +435,14 @@ void CoNUVSimEventMgr::PostCategory(const Targets& targets, uint32_t mode, const
     }
 }
 
-void CoNUVSimEventMgr::Drop(Subscription* subscription) {
-    if (subscription->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete subscription;
+void CoNUVSimEventMgr::DroppedWhileUnadvising(Subscription* subscription, uint32_t before) {
+    if (before == (kUnadvising | 1)) {
+        delete subscription;
+    } else if (before == (kUnadvising | 2)) {
+        // Only the manager's reference is left, which the unadvising thread waits for; it may free the
+        // subscription as soon as it sees the count: the wake-up only names the word, it does not read it.
+        nuv::WakeOne(subscription->refs);
+    }
 }
 
 void CoNUVSimEventMgr::Deliver(Outbox& outbox) {

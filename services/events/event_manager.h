@@ -106,8 +106,11 @@ private:
         explicit Subscription(INUVSimEventSink* s) : sink(s) {}
         CComPtr<INUVSimEventSink> sink;
         std::atomic<bool> active{true};
-        std::atomic<uint32_t> refs{1};  // the manager's, and one for each delivery collected and not yet made
+        // The manager's, and one for each delivery collected and not yet made; kUnadvising once UnAdvise
+        // waits for the count to come down to the manager's alone.
+        std::atomic<uint32_t> refs{1};
     };
+    static constexpr uint32_t kUnadvising = 0x80000000u;
     // A category's subscribers that may receive its events, oldest first, each with its filter.
     struct Target {
         const EventFilter* filter;
@@ -137,7 +140,16 @@ private:
     // Makes the deliveries, without the lock, in the order they were posted.
     static void Deliver(Outbox& outbox);
     // Gives up one reference to a subscription; the last one frees it and its sink reference.
-    static void Drop(Subscription* subscription);
+    static void Drop(Subscription* subscription) {
+        const uint32_t before = subscription->refs.fetch_sub(1, std::memory_order_acq_rel);
+        if (before == 1)
+            delete subscription;
+        else if (before & kUnadvising)
+            DroppedWhileUnadvising(subscription, before);
+    }
+    // The rest of Drop once UnAdvise has marked the count (`before` is the count Drop found): frees the
+    // subscription, or wakes UnAdvise when only the manager's reference is left.
+    static void DroppedWhileUnadvising(Subscription* subscription, uint32_t before);
 
     CallbackTableUse m_tableUse;
     mutable std::mutex m_lock;

@@ -4,9 +4,12 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "events/run_receivers.h"
 #include "events_support.h"
+#include "hang_guard.h"
+#include "sanitized.h"
 #include "simulation.h"
 
 namespace {
@@ -285,6 +288,43 @@ TEST_F(EventsTest, NoSinkIsCalledOnceItsUnAdviseHasReturned) {
     EXPECT_EQ(inside, 2);
     EXPECT_EQ(left->Refs(), 1u);
     EXPECT_EQ(right->Refs(), 1u);
+}
+
+// UnAdvise while other threads keep delivering to the sink, many times over, the calls lasting more or
+// less long: once it returns no call to the sink is under way and none begins; and it always returns,
+// however the end of the last delivery falls against its sleep (a lost wake-up would leave it asleep,
+// which the guard reports).
+TEST_F(EventsTest, UnAdviseSleepsUntilTheDeliveriesUnderWayOnOtherThreadsEnd) {
+    const int rounds = nuvtest::kSanitized ? 40 : 200;
+    constexpr int kRaisers = 3;
+    std::atomic<int> late{0};
+    nuvtest::HangGuard guard("UnAdvise waiting for deliveries on other threads");
+    for (int round = 0; round < rounds; ++round) {
+        auto sink = RecordingSink::Make();
+        std::atomic<int> calls{0}, inside{0};
+        std::atomic<bool> returned{false}, stop{false};
+        sink->onEvent = [&, round](LONG) {
+            inside.fetch_add(1);
+            if (returned) late.fetch_add(1);
+            for (int i = 0; i < round % 8; ++i) std::this_thread::yield();
+            calls.fetch_add(1);
+            inside.fetch_sub(1);
+        };
+        const LONG id = Advise(8, sink);
+        std::vector<std::thread> raisers;
+        for (int r = 0; r < kRaisers; ++r)
+            raisers.emplace_back([&] {
+                while (!stop) Raise(12, "FEED", 3);
+            });
+        while (calls.load() < kRaisers) std::this_thread::yield();
+        EXPECT_EQ(manager_->UnAdvise(id), S_OK);
+        returned = true;
+        if (inside.load() != 0) late.fetch_add(1);
+        stop = true;
+        for (auto& raiser : raisers) raiser.join();
+        EXPECT_EQ(sink->Refs(), 1u);
+    }
+    EXPECT_EQ(late.load(), 0) << "a sink was called after its UnAdvise returned";
 }
 
 // ---- The shared callback table ----
