@@ -512,7 +512,9 @@ HRESULT AttributeMatrix(CoNUVBlock* owner, MemberKind kind, SAFEARRAY* names, LO
 
 HRESULT GetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, LONG first, LONG count, VARIANT* out) {
     // Each row loads in an engine call of its own: a matrix some of whose rows were read before blocks
-    // came or went and some after is read again, so that it shows the members at one numbering.
+    // came or went and some after is read again, so that it shows the members at one numbering. While
+    // another thread keeps adding and removing blocks no reading may see one numbering throughout: the
+    // last one is answered then, each row whole, rather than a failure the caller could do nothing about.
     ZEQEOCntr* numbering = kind == MemberKind::Variables || kind == MemberKind::Equations ? PlaceOf(owner).container
                                                                                            : nullptr;
     const LONG asked = count;
@@ -526,7 +528,7 @@ HRESULT GetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
         SAFEARRAY* matrix = nullptr;
         if (HRESULT hr = AttributeMatrix(owner, kind, ArrayOf(names), first, count, nullptr, &matrix); FAILED(hr))
             return hr;
-        if (numbering && numbering->GetStructureGeneration() != generation) {
+        if (numbering && numbering->GetStructureGeneration() != generation && attempt + 1 < kNumberingAttempts) {
             SafeArrayDestroy(matrix);
             continue;
         }
@@ -534,7 +536,7 @@ HRESULT GetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
         out->parray = matrix;
         return S_OK;
     }
-    return E_FAIL;
+    return E_UNEXPECTED;  // not reached: the last attempt answers
 }
 
 namespace {
