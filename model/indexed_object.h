@@ -25,8 +25,9 @@ class IndexedEngineAddress;
 HRESULT OwningBlockWrapper(const IndexedEngineAddress& member, ZEQEOSimulation* sim, MemberRange range,
                            INUVObject** out);
 
-// How many times a use by index is made, at most, while the member keeps being renumbered.
-constexpr int kNumberingAttempts = 8;
+// How many times a use by index is made, at most, while the member keeps being renumbered: enough that
+// another thread adding and removing blocks as fast as it can still leaves one attempt whole.
+constexpr int kNumberingAttempts = 64;
 
 // The engine address of a variable or equation wrapper: its simulation and flowsheet index. The engine's
 // notification renumbers it; the engine's last release clears it. A wrapper class names DetachEngine and
