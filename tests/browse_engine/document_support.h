@@ -21,13 +21,14 @@
 #include "nuvclasslib.h"
 #include "simulation.h"
 #include "support/error_info.h"
+#include "example_files.h"
 #include "wrapper_base.h"
 #include "zeq_testing.h"
 
 namespace bdoc_test {
 
 inline std::string PlantText() {
-    const auto path = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "examples" / "plant.model";
+    const auto path = ExampleModelPath("plant.model");
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();

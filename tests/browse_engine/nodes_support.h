@@ -10,12 +10,12 @@
 #include "browse/entry.h"
 #include "browse/value.h"
 #include "nodes/engine_nodes.h"
+#include "example_files.h"
 
 namespace nodes_test {
 
 inline std::string PlantPath() {
-    std::string here = __FILE__;
-    return here.substr(0, here.rfind('/')) + "/../../examples/plant.model";
+    return ExampleModelPath("plant.model");
 }
 
 // A display that carries units for one call, as the generic attribute reader installs.

@@ -18,6 +18,7 @@
 #include "channels/script_service.h"
 #include "class_factory.h"
 #include "equation.h"
+#include "example_files.h"
 #include "document/vorn_document.h"
 #include "hang_guard.h"
 #include "modelfile.h"
@@ -93,7 +94,7 @@ void CountNotice(FI::FIDocument*, void* context, FIDocumentNotifyList* records) 
 // go in reverse order: the engine simulation before its wrapper, as a host closing a simulation does.
 TEST(Stress, ClientThreadsShareOneSimulationWhileAnotherSolves) {
     std::string text, error;
-    ASSERT_TRUE(zeq::ReadFile((std::filesystem::path(__FILE__).parent_path() / "../../examples/plant.model").string(), text));
+    ASSERT_TRUE(zeq::ReadFile(ExampleModelPath("plant.model"), text));
     zeq::ModelDef def;
     ASSERT_TRUE(zeq::ParseModel(text, def, error)) << error;
     CComPtr<INUVSimulation2> sim;
