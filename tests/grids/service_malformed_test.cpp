@@ -91,16 +91,16 @@ TEST_F(GridTest, NamesHoldingANulFindNothingAndEditNothing) {
     ASSERT_EQ(variables->Prepare(), S_OK);
     CComPtr<INUVObject> found;
     EXPECT_TRUE(FAILED(parameters->Find(WithNul("RATE", "x"), &found)));
-    EXPECT_TRUE(FAILED(variables->Find(WithNul("LEVEL", ".x"), &found)));
+    EXPECT_TRUE(FAILED(variables->Find(WithNul("TANK.LEVEL", ".x"), &found)));
     EXPECT_EQ(found, nullptr);
     EXPECT_TRUE(FAILED(parameters->SetAttr(WithNul("VALUE", "x"), CComVariant(99.0), 1)));
     EXPECT_TRUE(FAILED(variables->SetAttr(WithNul("VALUE", "x"), CComVariant(99.0), 1)));
     CComVariant name;
     name.vt = VT_BSTR;
-    name.bstrVal = WithNul("VOLUME", "x").Detach();
+    name.bstrVal = WithNul("TANK.VOLUME", "x").Detach();
     EXPECT_TRUE(FAILED(variables->SetAttr(CComBSTR("NAME"), name, 1)));
     EXPECT_EQ(Column(Matrix(parameters, {"NAME", "VALUE"}), 2), (std::vector<std::string>{"12.5", "7", "0.5"}));
-    EXPECT_EQ(Column(Matrix(variables, {"NAME", "VALUE"}), 1), (std::vector<std::string>{"LEVEL", "VOLUME", "TEMP"}));
+    EXPECT_EQ(Column(Matrix(variables, {"NAME", "VALUE"}), 1), (std::vector<std::string>{"TANK.LEVEL", "TANK.VOLUME", "TANK.TEMP"}));
 }
 
 TEST_F(GridTest, ArraysWhoseElementsDoNotMatchTheirTypeAreRefused) {
