@@ -30,6 +30,7 @@ HRESULT CreateIndexed(std::atomic<nuv::IndexedWrapperMaker>& maker, ZEQEOSimulat
     *ppv = nullptr;
     *wrapper = nullptr;
     if (!sim) return E_INVALIDARG;
+    if (!nuv::IsClientInterface(riid)) return E_NOINTERFACE;
     nuv::IndexedWrapperMaker make = maker.load();
     if (!make) return E_NOTIMPL;
     return make(sim, index, riid, ppv, wrapper);
@@ -47,7 +48,13 @@ void SetVariableWrapperMaker(IndexedWrapperMaker maker) { g_variableMaker.store(
 void SetEquationWrapperMaker(IndexedWrapperMaker maker) { g_equationMaker.store(maker); }
 }  // namespace nuv
 
+// The all-zero interface id would answer a wrapper's implementation, uncounted (a new wrapper's freed at
+// once): the factory hands out counted interfaces only.
 HRESULT NUVClassFactory::QueryCreateWrapper(ZEQEOSimulation* sim, REFIID riid, void** ppv) {
+    if (ppv && !nuv::IsClientInterface(riid)) {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
     return CoNUVSimulation::CreateOrFind(sim, riid, ppv);
 }
 
@@ -55,6 +62,7 @@ HRESULT NUVClassFactory::QueryCreateWrapper(ZEQEOSimulation* sim, ZEQEOCntr* con
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (!sim || !container) return E_INVALIDARG;
+    if (!nuv::IsClientInterface(riid)) return E_NOINTERFACE;
     std::lock_guard lock(nuv::WrapperCreationLock());
     if (INUVWrapper* w = container->GetWrapper()) return w->QueryOuter(riid, ppv);
     return CreateBlockWrapper(sim, container->GetOwnerBlock(), container, riid, ppv);
@@ -64,6 +72,7 @@ HRESULT NUVClassFactory::QueryCreateWrapper(ZEQEOSimulation* sim, ZEQEOBlock* bl
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (!sim || !block) return E_INVALIDARG;
+    if (!nuv::IsClientInterface(riid)) return E_NOINTERFACE;
     std::lock_guard lock(nuv::WrapperCreationLock());
     if (INUVWrapper* w = block->GetWrapper()) return w->QueryOuter(riid, ppv);
     ZEQEOCntr* container = block->IsType("AGGREGATE") ? block->GetSubContainer(sim->GetFlowsheet()) : nullptr;

@@ -134,6 +134,34 @@ TEST(Factory, FailedQueryAfterCreationLeavesNothingBehind) {
               E_INVALIDARG);
 }
 
+// The all-zero id names a wrapper's implementation, which is never counted: asked of the factory, a new
+// wrapper would be freed as it is handed out, and a found one over-released by a client that releases it.
+TEST(Factory, AllZeroInterfaceIdIsRefusedForEveryWrapperKind) {
+    auto sim = model_test::BuildModel();
+    ZEQEOBlock* feed = sim->Flowsheet()->FindBlock("FEED");
+    for (int round = 0; round < 2; ++round) {  // before and after the wrappers exist
+        void* out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(NUVClassFactory::QueryCreateWrapper(sim.get(), GUID_NULL, &out), E_NOINTERFACE);
+        EXPECT_EQ(out, nullptr);
+        out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(NUVClassFactory::QueryCreateWrapper(sim.get(), feed, GUID_NULL, &out), E_NOINTERFACE);
+        EXPECT_EQ(out, nullptr);
+        out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(NUVClassFactory::QueryCreateWrapper(sim.get(), sim->Flowsheet(), GUID_NULL, &out), E_NOINTERFACE);
+        EXPECT_EQ(out, nullptr);
+        INUVWrapper* w = nullptr;
+        EXPECT_EQ(NUVClassFactory_QueryCreateVarWrapper(sim.get(), 1, GUID_NULL, &out, &w), E_NOINTERFACE);
+        EXPECT_EQ(NUVClassFactory_QueryCreateEqnWrapper(sim.get(), 1, GUID_NULL, &out, &w), E_NOINTERFACE);
+        CComPtr<INUVSimulation> made;
+        ASSERT_EQ(NUVClassFactory::QueryCreateWrapper(sim.get(), IID_INUVSimulation, reinterpret_cast<void**>(&made)), S_OK);
+        CComPtr<INUVBlock> block;
+        ASSERT_EQ(NUVClassFactory::QueryCreateWrapper(sim.get(), feed, IID_INUVBlock, reinterpret_cast<void**>(&block)), S_OK);
+        CComBSTR name;
+        EXPECT_EQ(block->get_Name(&name), S_OK) << "the wrapper a refused request left is whole";
+        EXPECT_EQ(name.ToUtf8(), "FEED");
+    }
+}
+
 TEST(Factory, VariableAndEquationWrappersComeFromTheirInstalledMakers) {
     auto sim = model_test::BuildModel();
     CComPtr<IUnknown> out;
