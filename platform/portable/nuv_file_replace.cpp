@@ -49,7 +49,9 @@ FileWrite WriteFileWhole(const std::string& path, std::string_view bytes) {
     if (path.empty()) return FileWrite::kRefused;
     const std::wstring target(to_utf16(path).c_str());
     const DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return FileWrite::kRefused;
+    // A read-only file is not replaced, as it could not be opened for writing.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
+        return FileWrite::kRefused;
     const std::wstring folder = FolderOf(target, L"\\/");
     std::wstring temp;
     HANDLE file = INVALID_HANDLE_VALUE;
@@ -116,7 +118,8 @@ FileWrite WriteFileWhole(const std::string& path, std::string_view bytes) {
     }
     struct stat old;
     const bool replacing = ::stat(target.c_str(), &old) == 0;
-    if (replacing && S_ISDIR(old.st_mode)) return FileWrite::kRefused;
+    // A file this process may not write is not replaced, as it could not be opened for writing.
+    if (replacing && (S_ISDIR(old.st_mode) || ::access(target.c_str(), W_OK) != 0)) return FileWrite::kRefused;
     const std::string folder = FolderOf(target, "/");
     std::string temp;
     int fd = -1;

@@ -14,8 +14,8 @@ namespace nuv {
 
 enum class FileWrite {
     kWritten,
-    // No file could be made or put at the target's place: a missing folder, no permission, a folder in
-    // the way, a target held open without sharing.
+    // No file could be made or put at the target's place: a missing folder, no permission, a read-only
+    // target, a folder in the way, a target held open without sharing.
     kRefused,
     // The bytes could not all be written and flushed: a full disk, a size limit, an I/O error.
     kIncomplete,
