@@ -1,5 +1,7 @@
 #include "browse/error.h"
 
+#include <nuv_file_replace.h>
+
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -30,8 +32,6 @@ void SetNameLocked(LogState& s, const char* name) {
 void StartLocked(LogState& s, const char* name) {
     s.started = true;
     if (name != nullptr && *name != '\0') SetNameLocked(s, name);
-    FILE* f = std::fopen(s.fileName.c_str(), "w");
-    if (f == nullptr) return;
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
@@ -39,8 +39,10 @@ void StartLocked(LogState& s, const char* name) {
     char date[16];
     std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
     std::strftime(date, sizeof date, "%m/%d/%y", &local);
-    std::fprintf(f, " FI Error Log, %s, %s\n\n", clock, date);
-    std::fclose(f);
+    // A new log replaces the old one whole; a log that cannot be written keeps the old one.
+    char header[64];
+    const int size = std::snprintf(header, sizeof header, " FI Error Log, %s, %s\n\n", clock, date);
+    nuv::WriteFileWhole(s.fileName, std::string_view(header, static_cast<size_t>(size)));
 }
 
 void ResetLocked(LogState& s) {

@@ -14,7 +14,9 @@
 #include <algorithm>
 
 #include "expr.h"
+#include "nuv_file_replace.h"
 #include "names.h"
+#include "number_text.h"
 #include "zeq_objects.h"
 #include "zeq_units.h"
 
@@ -98,22 +100,21 @@ std::string word(const std::string& s, bool colon_ends = false) {
     return bare ? s : quote(s);
 }
 
-std::string num(double d) {
-    if (d >= 1e20) return "inf";
-    if (d <= -1e20) return "-inf";
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.17g", d);
-    return buf;
+std::string num(double d) { return NumberText(d); }
+
+// Numbers are read exactly (see ReadNumber); "inf" and "-inf" give infinities, which only the values that
+// may be unbounded keep (see unbounded_variable_number).
+bool parse_double(const std::string& s, double& out) { return ReadNumber(s, out); }
+
+// A variable's quantities are finite: "inf" and "-inf" stand for +-1e20, the engine's "no bound".
+bool parse_variable_number(const std::string& s, double& out) {
+    if (!ReadNumber(s, out)) return false;
+    if (std::isinf(out)) out = out > 0 ? 1e20 : -1e20;
+    return true;
 }
 
-bool parse_double(const std::string& s, double& out) {
-    if (iequals(s, "inf")) { out = 1e20; return true; }
-    if (iequals(s, "-inf")) { out = -1e20; return true; }
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtod(s.c_str(), &end);
-    return !s.empty() && end && *end == 0 && std::isfinite(out);
-}
+// Whether two numbers differ in any bit (-0 from 0 included): what decides that a number is written.
+bool differs(double a, double b) { return std::memcmp(&a, &b, sizeof a) != 0; }
 
 bool parse_int(const std::string& s, long long& out) {
     char* end = nullptr;
@@ -185,7 +186,7 @@ size_t parse_value(const std::vector<std::string>& w, size_t at, Value& out, std
             out = Value::Int(i);
         } else {
             double d;
-            if (!parse_double(w[at + 1], d)) return error = "bad number " + w[at + 1], 0;
+            if (!parse_double(w[at + 1], d) || !std::isfinite(d)) return error = "bad number " + w[at + 1], 0;
             out = Value::Real(d);
         }
         return 2;
@@ -193,8 +194,9 @@ size_t parse_value(const std::vector<std::string>& w, size_t at, Value& out, std
     if (iequals(kind, "bounded") || iequals(kind, "boundedint")) {
         if (!need(3)) return 0;
         double d, lo, hi;
-        if (!parse_double(w[at + 1], d) || !parse_double(w[at + 2], lo) || !parse_double(w[at + 3], hi) || lo > hi ||
-            d < lo || d > hi)
+        // The number is finite; its bounds may be infinite (unbounded).
+        if (!parse_double(w[at + 1], d) || !std::isfinite(d) || !parse_double(w[at + 2], lo) ||
+            !parse_double(w[at + 3], hi) || lo > hi || d < lo || d > hi)
             return error = "bad bounded number", 0;
         value_assign_boundednum(out.get(), d, lo, hi, iequals(kind, "boundedint"));
         return 4;
@@ -245,8 +247,15 @@ std::string write_value(const Value& v) {
             char buf[1024];
             for (int p = gl_top(x->u.list); !gl_end(x->u.list, p); p = gl_next(x->u.list, p)) {
                 if (!items.empty() || p > 1) items += ",";
-                value_to_text(static_cast<value_t*>(gl_get(x->u.list, p)), buf, sizeof buf);
-                items += buf;
+                const auto* item = static_cast<const value_t*>(gl_get(x->u.list, p));
+                // Real items in full (value_to_text shortens them); the enumeration's choice is matched
+                // against its items' shortened texts when read, so it stays in that form.
+                if (item->kind == VALUE_NUMBER && !item->is_int) {
+                    items += num(item->u.d);
+                } else {
+                    value_to_text(item, buf, sizeof buf);
+                    items += buf;
+                }
             }
             if (x->kind == VALUE_LIST) return "list " + quote(items);
             value_to_text(x, buf, sizeof buf);
@@ -425,12 +434,12 @@ struct Parser {
         VarDef v;
         v.name = w[1];
         if (v.name.find('.') != std::string::npos) return Fail("variable names may not contain '.'");
-        if (!parse_double(w[2], v.value)) return Fail("bad value " + w[2]);
+        if (!parse_variable_number(w[2], v.value)) return Fail("bad value " + w[2]);
         for (size_t i = 3; i < w.size(); ++i) {
             std::string k, val;
             if (!split_key(w[i], k, val)) return Fail("expected key=value, got " + w[i]);
             double d = 0;
-            bool numeric = parse_double(val, d);
+            bool numeric = parse_variable_number(val, d);
             if (iequals(k, "spec")) {
                 v.spec = spec_from(val);
                 if (v.spec < 0) return Fail("unknown variable spec " + val);
@@ -764,17 +773,17 @@ void write_members(std::ostringstream& out, const BlockDef& b, int indent) {
     for (const VarDef& v : b.vars) {
         out << pad << "var " << word(v.name) << " " << num(v.value);
         if (v.spec) out << " spec=" << spec_name(v.spec);
-        if (v.lower > -1e20) out << " lower=" << num(v.lower);
-        if (v.upper < 1e20) out << " upper=" << num(v.upper);
+        if (differs(v.lower, -1e20)) out << " lower=" << num(v.lower);
+        if (differs(v.upper, 1e20)) out << " upper=" << num(v.upper);
         if (!v.ptype.empty() && !iequals(v.ptype, "UNTYPED")) out << " ptype=" << v.ptype;
         if (!v.uom.empty()) out << " uom=" << quote(v.uom);
-        if (v.step != 0) out << " step=" << num(v.step);
-        if (v.scale != 1) out << " scale=" << num(v.scale);
-        if (v.intscale != 1) out << " intscale=" << num(v.intscale);
-        if (v.sbweight != 0) out << " sbweight=" << num(v.sbweight);
+        if (differs(v.step, 0)) out << " step=" << num(v.step);
+        if (differs(v.scale, 1)) out << " scale=" << num(v.scale);
+        if (differs(v.intscale, 1)) out << " intscale=" << num(v.intscale);
+        if (differs(v.sbweight, 0)) out << " sbweight=" << num(v.sbweight);
         if (v.initial_set) out << " initial=" << num(v.initial);
-        if (v.threshold != 0) out << " threshold=" << num(v.threshold);
-        if (v.homo_target != 0) out << " homotarget=" << num(v.homo_target);
+        if (differs(v.threshold, 0)) out << " threshold=" << num(v.threshold);
+        if (differs(v.homo_target, 0)) out << " homotarget=" << num(v.homo_target);
         if (v.bound) out << " bound=" << v.bound;
         if (v.quality) out << " quality=" << v.quality;
         if (v.marked) out << " marked=" << v.marked;
@@ -1106,10 +1115,7 @@ bool ReadFile(const std::string& path, std::string& text, std::string* why) {
 }
 
 bool WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out << text;
-    return static_cast<bool>(out.flush());
+    return nuv::WriteFileWhole(path, text) == nuv::FileWrite::kWritten;
 }
 
 const char* StandardLibraryText() {

@@ -6,6 +6,7 @@
 
 #include "model.h"
 #include "modelfile.h"
+#include "number_text.h"
 #include "zeq_host.h"
 
 namespace zeq {
@@ -22,12 +23,13 @@ namespace {
 VarDef var_def(const Simulation& sim, const Variable& v, const std::string& prefix) {
     VarDef d;
     d.name = local_name(v.name, prefix);
-    auto shown = [&](double base) { return v.unit_entry ? rtouom_from_base(v.ptype, v.unit_entry, base) : base; };
+    // Written in the variable's unit, as numbers that convert back to the very quantities kept.
+    auto shown = [&](double base) { return v.unit_entry ? ShownExactly(v.ptype, v.unit_entry, base) : base; };
     d.value = shown(v.value);
     d.lower = v.lower <= -1e20 ? v.lower : shown(v.lower);
     d.upper = v.upper >= 1e20 ? v.upper : shown(v.upper);
     d.initial = shown(v.initial);
-    d.initial_set = v.initial != v.value;
+    d.initial_set = std::memcmp(&v.initial, &v.value, sizeof v.value) != 0;
     const VariableExtras& extras = v.Extras();
     d.step = extras.step;
     d.scale = extras.scale;

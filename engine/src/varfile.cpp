@@ -17,6 +17,8 @@
 #include <sstream>
 
 #include "model.h"
+#include "nuv_file_replace.h"
+#include "number_text.h"
 #include "zeq_host.h"
 
 namespace {
@@ -72,9 +74,8 @@ bool apply_attr(ZEQEOCntr* c, int index, unsigned bit, const std::string& text) 
     if (!rec.Load(c, nullptr, index, true)) return false;
     bool ok;
     if (type == ZEQ_TYPE_DOUBLE) {
-        char* end = nullptr;
-        double d = std::strtod(text.c_str(), &end);
-        ok = end && *end == 0 && !text.empty() && std::isfinite(d) && rec.SetValue(id, d);
+        double d = 0;
+        ok = zeq::ReadNumber(text, d) && std::isfinite(d) && rec.SetValue(id, d);
     } else if (type == ZEQ_TYPE_TEXT || type == ZEQ_TYPE_ENUM) {
         ok = rec.SetValue(id, text.c_str());
         if (!ok && type == ZEQ_TYPE_ENUM) ok = rec.SetValue(id, std::atoi(text.c_str()));
@@ -84,6 +85,19 @@ bool apply_attr(ZEQEOCntr* c, int index, unsigned bit, const std::string& text) 
         ok = end && *end == 0 && !text.empty() && rec.SetValue(id, static_cast<int>(v));
     }
     return ok && rec.Commit(c, nullptr, index, true) == 0;
+}
+
+// A quantity of v as a record shows it (`shown`, in the variable's unit), as the number that converts back
+// to exactly the quantity the variable keeps, so that the file read back restores it bit for bit.
+double exact_quantity(const zeq::Variable& v, int id, double shown) {
+    if (!v.unit_entry) return shown;
+    switch (id) {
+        case VA_VALUE: return zeq::ShownExactly(v.ptype, v.unit_entry, v.value);
+        case VA_INITIAL: return zeq::ShownExactly(v.ptype, v.unit_entry, v.initial);
+        case VA_LOWER: return v.lower <= -1e20 ? shown : zeq::ShownExactly(v.ptype, v.unit_entry, v.lower);
+        case VA_UPPER: return v.upper >= 1e20 ? shown : zeq::ShownExactly(v.ptype, v.unit_entry, v.upper);
+        default: return shown;
+    }
 }
 
 }  // namespace
@@ -356,8 +370,8 @@ void RTXFILE_CLOSE(rtxfile* file) { delete file; }
 
 int RTVARFILE_WRITE(ZEQEOCntr* container, const char* path, const int* attrs, int count) {
     if (!container || !path || count < 0 || (count > 0 && !attrs)) return E_INVALIDARG;
-    std::ofstream out(path, std::ios::trunc);
-    if (!out) return ZEQ_E_FILE;
+    // The file is made whole in memory and put in place in one step: a failed write keeps the old file.
+    std::ostringstream out;
     out << "ATTRIBUTES NAME";
     std::vector<int> cols;
     for (int i = 0; i < count; ++i)
@@ -372,22 +386,22 @@ int RTVARFILE_WRITE(ZEQEOCntr* container, const char* path, const int* attrs, in
         for (char c : s) q += c == '"' ? '\'' : c;
         return q + "\"";
     };
-    char buf[40];
+    auto* c = static_cast<zeq::Container*>(container);
     for (int index = 1; index <= container->GetCount(); ++index) {
         ZEQVariableData rec;
         rec.mask.Set(0x7fffffff);
         if (!rec.Load(container, nullptr, index, true)) return ZEQ_E_NOT_FOUND;
+        const zeq::Variable& v = c->Sim()->Vars()[static_cast<size_t>(c->ToGlobal(index))];
         const char* name = nullptr;
         rec.GetValue(VA_NAME, name);
         out << quoted(name ? name : "");
-        for (int c : cols) {
-            int id = static_cast<int>(kAttrBits[c]);
+        for (int col : cols) {
+            int id = static_cast<int>(kAttrBits[col]);
             double d;
             int i;
             const char* s = nullptr;
             if (rec.GetValue(id, d)) {
-                std::snprintf(buf, sizeof buf, "%.17g", d);
-                out << " " << buf;
+                out << " " << zeq::NumberText(exact_quantity(v, id, d));
             } else if (rec.GetValue(id, s)) {
                 out << " " << quoted(s ? s : "");
             } else if (rec.GetValue(id, i)) {
@@ -398,7 +412,7 @@ int RTVARFILE_WRITE(ZEQEOCntr* container, const char* path, const int* attrs, in
         }
         out << "\n";
     }
-    return out.flush() ? 0 : ZEQ_E_FILE;
+    return nuv::WriteFileWhole(path, out.str()) == nuv::FileWrite::kWritten ? 0 : ZEQ_E_FILE;
 }
 
 }  // extern "C"

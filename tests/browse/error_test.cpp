@@ -9,6 +9,7 @@
 #include <string>
 
 #include "browse/error.h"
+#include "file_size_limit.h"
 #include "browse/value.h"
 #include "support/error_info.h"
 
@@ -82,6 +83,20 @@ TEST_F(ErrorLogTest, FirstLineStartsTheDefaultFileWithHeader) {
     std::string text = ReadFile("NUIErrors.log");
     std::regex pattern(R"( FI Error Log, \d\d:\d\d:\d\d, \d\d/\d\d/\d\d\n\n first problem\n second\n)");
     EXPECT_TRUE(std::regex_match(text, pattern)) << text;
+}
+
+// A log started again over an older one replaces it whole or not at all: where the disk takes no more
+// than a few bytes, the older log stays as it was and nothing stays beside it.
+TEST_F(ErrorLogTest, ALogThatCannotBeStartedKeepsTheOlderOne) {
+    std::ofstream("old.log") << "an older log\n";
+    {
+        nuv::test::FileSizeLimit limit(8);
+        StartErrorLog("old.log");
+    }
+    EXPECT_EQ(ReadFile("old.log"), "an older log\n");
+    EXPECT_EQ(nuv::test::FolderEntries(dir_.string()), (std::set<std::string>{"old.log"}));
+    StartErrorLog("old.log");
+    EXPECT_EQ(ReadFile("old.log").rfind(" FI Error Log, ", 0), 0u);
 }
 
 TEST_F(ErrorLogTest, LevelsFilterLines) {

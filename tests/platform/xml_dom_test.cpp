@@ -4,7 +4,11 @@
 #include <msxml2.h>
 #include <windows.h>
 
+#include <fstream>
 #include <string>
+
+#include "file_size_limit.h"
+#include "temp_dir.h"
 
 #include "atl/nuvatlbase.h"
 
@@ -129,6 +133,29 @@ TEST_F(XmlDom, LoadFailuresAndBadDestinationsAreReported) {
     BSTR text = nullptr;
     doc->get_text(&text);
     EXPECT_EQ(take(text).find("root:"), std::string::npos);
+}
+
+// A save to a file replaces it whole or not at all: a write cut short (the disk takes 1 KB) fails as
+// before and leaves the older file byte for byte; a folder in the file's place refuses the save.
+TEST_F(XmlDom, AFailedSaveKeepsTheFileItWasSavingOver) {
+    nuv::test::TempDir dir("nuv-dom-save");
+    const std::string path = dir.File("doc.xml");
+    const std::string old = "<older/>\n" + std::string(3000, ' ');
+    std::ofstream(path, std::ios::binary) << old;
+    std::string big = "<Root>";
+    for (int i = 0; i < 200; ++i) big += "<Item n=\"" + std::to_string(i) + "\">text</Item>";
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    ASSERT_EQ(doc->loadXML(CComBSTR((big + "</Root>").c_str()), &loaded), S_OK);
+    {
+        nuv::test::FileSizeLimit limit(1024);
+        EXPECT_EQ(doc->save(CComVariant(path.c_str())), E_FAIL);
+    }
+    EXPECT_EQ(nuv::test::FileBytes(path), old);
+    EXPECT_EQ(doc->save(CComVariant(dir.Path().c_str())), E_ACCESSDENIED);
+    EXPECT_EQ(doc->save(CComVariant(dir.File("missing/doc.xml").c_str())), E_ACCESSDENIED);
+    EXPECT_EQ(nuv::test::FolderEntries(dir.Path()), (std::set<std::string>{"doc.xml"}));
+    ASSERT_EQ(doc->save(CComVariant(path.c_str())), S_OK);
+    EXPECT_NE(nuv::test::FileBytes(path).find("<Item n=\"199\">"), std::string::npos);
 }
 
 TEST_F(XmlDom, NodesOutliveTheirDocumentReference) {

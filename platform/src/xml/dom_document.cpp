@@ -1,6 +1,7 @@
 // The DOM document object and its creation through CoCreateInstance.
 #include <libxml/parser.h>
 #include <libxml/xmlsave.h>
+#include <nuv_file_replace.h>
 #include <nuv_text.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -333,11 +334,9 @@ HRESULT Document::save(VARIANT destination) {
     if (v->vt == (VT_VARIANT | VT_BYREF) && v->pvarVal) v = v->pvarVal;
     if (v->vt == VT_BSTR && v->bstrVal && SysStringLen(v->bstrVal)) {
         const std::string path = utf8_of(v->bstrVal);
-        std::FILE* file = std::fopen(path.c_str(), "wb");
-        if (!file) return E_ACCESSDENIED;
-        const bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-        const bool closed = std::fclose(file) == 0;
-        return ok && closed ? S_OK : E_FAIL;
+        // Written beside the file and put in its place whole: a failed save leaves the old file.
+        const FileWrite written = WriteFileWhole(path, text);
+        return written == FileWrite::kWritten ? S_OK : written == FileWrite::kRefused ? E_ACCESSDENIED : E_FAIL;
     }
     return E_INVALIDARG;
 }
