@@ -53,8 +53,9 @@ public:
                       UINT* arg_error) override {
         if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) return DISP_E_MEMBERNOTFOUND;
         if (params && params->cNamedArgs) return DISP_E_NONAMEDARGS;
-        std::vector<VARIANT*> args;
         const UINT n = params ? params->cArgs : 0;
+        if (n && !params->rgvarg) return E_INVALIDARG;
+        std::vector<VARIANT*> args;
         for (UINT i = 0; i < n; ++i) args.push_back(&params->rgvarg[n - 1 - i]);
         if (arg_error) *arg_error = 0;
         CComVariant value;
