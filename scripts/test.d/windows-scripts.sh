@@ -81,14 +81,16 @@ for script in tests/e2e/windows_host/*.vbs tests/e2e/windows_host/*.js; do
     if run_case examples/plant.model "$script" "$script.expected"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
   done
 done
-# Model and script names outside ASCII: the model's (which the engine opens by its name in the ANSI code
-# page) and the script's (which the host opens by its UTF-16 name).
+# Names outside ASCII: the model's (which the engine opens by its name in the ANSI code page), the
+# script's (which the host opens by its UTF-16 name) and the system library's in NUVCLASS_PATH.
 unicode="$out/host-cases/ünï Ω"
 rm -rf "$out/host-cases"
 mkdir -p "$unicode"
 cp examples/plant.model "$unicode/plänt Ω.model"
 cp tests/e2e/windows_host/arguments.vbs "$unicode/引数 ä.vbs"
-if run_case "$unicode/plänt Ω.model" "$unicode/引数 ä.vbs" tests/e2e/windows_host/arguments.vbs.expected; then
+cp "$out/bin/nuvclass.dll" "$unicode/nüvclass Ω.dll"
+if NUVCLASS_PATH="$unicode/nüvclass Ω.dll" run_case "$unicode/plänt Ω.model" "$unicode/引数 ä.vbs" \
+  tests/e2e/windows_host/arguments.vbs.expected; then
   passed=$((passed + 1))
 else
   failed=$((failed + 1))
