@@ -56,6 +56,25 @@ std::string ErrorText(HRESULT code, const std::string& source, const std::string
     return text;
 }
 
+// The error text of an exception the engine filled in (completing a deferred one first), which it frees;
+// `failed` stands for the code when the exception names none.
+std::string TakeException(EXCEPINFO& info, HRESULT failed) {
+    if (info.pfnDeferredFillIn) {
+        auto fill = info.pfnDeferredFillIn;
+        info.pfnDeferredFillIn = nullptr;
+        fill(&info);
+    }
+    const HRESULT code = info.scode   ? info.scode
+                         : info.wCode ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, info.wCode)
+                                      : failed;
+    std::string text = ErrorText(code, Utf8(info.bstrSource), Utf8(info.bstrDescription));
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrHelpFile);
+    info = EXCEPINFO{};
+    return text;
+}
+
 // Line `index` (counted from 0) of a text, without its line end; empty past the end.
 std::wstring LineOf(const std::wstring& text, ULONG index) {
     size_t begin = 0;
@@ -73,26 +92,14 @@ std::wstring LineOf(const std::wstring& text, ULONG index) {
 //     SCRIPT:LINE:COLUMN: Error 0x........: source: description
 //         the line's text
 //             ^
-// with the system's text for the code where the engine gives no description, and the line's text from
-// the script itself where the engine gives none. Any part the engine cannot give is left out.
+// with the line's text from the script itself where the engine gives none. Any part the engine cannot
+// give is left out.
 void PrintScriptError(IActiveScriptError& error, const std::string& script_name, const std::wstring& script,
                       std::ostream& out) {
     EXCEPINFO info{};
     // An engine that fails here promised nothing about the structure: use none of it.
     if (FAILED(error.GetExceptionInfo(&info))) info = EXCEPINFO{};
-    if (info.pfnDeferredFillIn) {
-        auto fill = info.pfnDeferredFillIn;
-        info.pfnDeferredFillIn = nullptr;
-        fill(&info);
-    }
-    const HRESULT code = info.scode   ? info.scode
-                         : info.wCode ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, info.wCode)
-                                      : E_FAIL;
-    const std::string source = Utf8(info.bstrSource);
-    const std::string description = Utf8(info.bstrDescription);
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrHelpFile);
+    const std::string what = TakeException(info, E_FAIL);
 
     DWORD context = 0;
     ULONG line = 0;
@@ -104,12 +111,13 @@ void PrintScriptError(IActiveScriptError& error, const std::string& script_name,
         if (SUCCEEDED(error.GetSourceLineText(&engine_text)) && engine_text)
             text.assign(engine_text, SysStringLen(engine_text));
         SysFreeString(engine_text);
+        if (!text.empty() && text.back() == L'\r') text.pop_back();
         if (text.empty()) text = LineOf(script, line);
     }
 
     out << script_name;
     if (placed) out << ':' << line + 1 << ':' << (column > 0 ? column : 0) + 1;
-    out << ": " << ErrorText(code, source, description) << '\n';
+    out << ": " << what << '\n';
     if (!text.empty()) {
         // The caret keeps the line's tabs, so it stands under the column wherever tab stops are.
         std::wstring caret;
@@ -269,19 +277,12 @@ int RunActiveScript(IDispatch* simulation, const std::string& path, const std::v
     }
     EXCEPINFO info{};
     hr = parse->ParseScriptText(text.c_str(), nullptr, nullptr, nullptr, 0, 0, 0, nullptr, &info);
-    if (info.pfnDeferredFillIn) {
-        auto fill = info.pfnDeferredFillIn;
-        info.pfnDeferredFillIn = nullptr;
-        fill(&info);
-    }
+    const std::string what = TakeException(info, hr);
     // A failure the engine did not report to the site is still the script's failure, and said.
     if (FAILED(hr) && !site->failed && !site->stopping) {
-        out << path << ": " << ErrorText(hr, Utf8(info.bstrSource), Utf8(info.bstrDescription)) << '\n';
+        out << path << ": " << what << '\n';
         site->failed = true;
     }
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrHelpFile);
     if (SUCCEEDED(hr) && !site->stopping) engine->SetScriptState(SCRIPTSTATE_CONNECTED);
     // No event may reach the script's procedures once the engine closes.
     events->Clear();
