@@ -37,10 +37,11 @@ for script in tests/e2e/*.vbs tests/e2e/*.js; do
 done
 
 # How the host treats scripts that fail or take arguments outside ASCII (tests/e2e/windows_host): each
-# NAME.vbs or NAME.js runs with the arguments its NAME.*.expected lists ("arg TEXT", one a line), and must
-# end with the status of its "exit N" line and print the lines of its "line TEXT" (exactly) and "like
-# PATTERN" (a shell pattern) in that order, none of its "absent TEXT" lines, and nothing of wine's own
-# crash report. NUV_HOST_CASE_RUNS=N runs each case N times, to catch a fault that shows once in many runs.
+# script (NAME.vbs, NAME.js) runs with the arguments its NAME.vbs.expected (NAME.js.expected) lists ("arg
+# TEXT", one a line), and must end with the status of its "exit N" line and print the lines of its "line
+# TEXT" (exactly) and "like PATTERN" (a shell pattern) in that order, none of its "absent TEXT" lines, and
+# nothing of wine's own crash report. NUV_HOST_CASE_RUNS=N runs each case N times, to catch a fault that
+# shows once in many runs.
 host="$PWD/$out/bin/nuvhost.exe"
 # run_case MODEL SCRIPT EXPECTED: checks one run; prints what went wrong and fails when it did.
 run_case() {
@@ -67,7 +68,7 @@ run_case() {
   done <<<"$report"
   ((i < ${#lines[@]})) && missing="did not print the expected ${lines[i]}"
   for line in "${absent[@]}" "Unhandled" "page fault"; do
-    grep -qF -- "$line" <<<"$report" && missing="${missing:+$missing; }printed $line"
+    grep -aqF -- "$line" <<<"$report" && missing="${missing:+$missing; }printed $line"
   done
   [ "$status" -eq "$want_exit" ] || missing="${missing:+$missing; }exit $status, expected $want_exit"
   [ -z "$missing" ] && return 0
