@@ -5,52 +5,128 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <ostream>
-#include <sstream>
 
 #include "atl/nuvatlbase.h"
 #include "atl/nuvatlcom.h"
+#include "dispatch_client.h"
+#include "windows_text.h"
 #include "wscript.h"
 
 namespace host {
 
 namespace {
 
-std::wstring Wide(const std::string& utf8, UINT code_page = CP_UTF8, DWORD flags = 0) {
-    if (utf8.empty()) return {};
-    const int n = MultiByteToWideChar(code_page, flags, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(code_page, flags, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
-
 // A script file's text: UTF-16 with its byte-order mark, else UTF-8 (with or without one), else the ANSI
-// code page, as files saved by Windows editors come.
-bool ReadScript(const std::string& path, std::wstring& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+// code page, as files saved by Windows editors come. Opened by its UTF-16 name, so any name serves. The
+// reason when it cannot be read.
+const char* ReadScript(const std::wstring& path, std::wstring& text) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return "no such file";
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "is a directory";
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    if (!file) return "cannot be opened";
+    std::string bytes;
+    char buffer[65536];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
+    const bool bad = std::ferror(file) != 0;
+    std::fclose(file);
+    if (bad) return "cannot be read";
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
         text.assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
-        return true;
+        return nullptr;
     }
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
     text = Wide(bytes, CP_UTF8, MB_ERR_INVALID_CHARS);
     if (text.empty() && !bytes.empty()) text = Wide(bytes, CP_ACP);
-    return true;
-}
-
-std::string Hex(HRESULT hr) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
-    return buf;
+    return nullptr;
 }
 
 std::string Utf8(BSTR text) { return text ? host::Utf8(text, SysStringLen(text)) : std::string(); }
+
+// "Error 0x........: source: description", leaving out what is not known. An engine that names neither
+// source nor description gets the system's text for the code.
+std::string ErrorText(HRESULT code, const std::string& source, const std::string& description) {
+    std::string text = "Error " + Hex(code);
+    const std::string said = source.empty() && description.empty() ? SystemMessage(code) : description;
+    for (const std::string* part : {&source, &said})
+        if (!part->empty()) text += ": " + *part;
+    return text;
+}
+
+// The error text of an exception the engine filled in (completing a deferred one first), which it frees;
+// `failed` stands for the code when the exception names none.
+std::string TakeException(EXCEPINFO& info, HRESULT failed) {
+    if (info.pfnDeferredFillIn) {
+        auto fill = info.pfnDeferredFillIn;
+        info.pfnDeferredFillIn = nullptr;
+        fill(&info);
+    }
+    const HRESULT code = info.scode   ? info.scode
+                         : info.wCode ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, info.wCode)
+                                      : failed;
+    std::string text = ErrorText(code, Utf8(info.bstrSource), Utf8(info.bstrDescription));
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrHelpFile);
+    info = EXCEPINFO{};
+    return text;
+}
+
+// Line `index` (counted from 0) of a text, without its line end; empty past the end.
+std::wstring LineOf(const std::wstring& text, ULONG index) {
+    size_t begin = 0;
+    for (ULONG i = 0; i < index; ++i) {
+        begin = text.find(L'\n', begin);
+        if (begin == std::wstring::npos) return {};
+        ++begin;
+    }
+    std::wstring line = text.substr(begin, text.find(L'\n', begin) - begin);
+    if (!line.empty() && line.back() == L'\r') line.pop_back();
+    return line;
+}
+
+// What an engine says of an error, printed as
+//     SCRIPT:LINE:COLUMN: Error 0x........: source: description
+//         the line's text
+//             ^
+// with the line's text from the script itself where the engine gives none. Any part the engine cannot
+// give is left out.
+void PrintScriptError(IActiveScriptError& error, const std::string& script_name, const std::wstring& script,
+                      std::ostream& out) {
+    EXCEPINFO info{};
+    // An engine that fails here promised nothing about the structure: use none of it.
+    if (FAILED(error.GetExceptionInfo(&info))) info = EXCEPINFO{};
+    const std::string what = TakeException(info, E_FAIL);
+
+    DWORD context = 0;
+    ULONG line = 0;
+    LONG column = 0;
+    const bool placed = SUCCEEDED(error.GetSourcePosition(&context, &line, &column));
+    std::wstring text;
+    if (placed) {
+        BSTR engine_text = nullptr;
+        if (SUCCEEDED(error.GetSourceLineText(&engine_text)) && engine_text)
+            text.assign(engine_text, SysStringLen(engine_text));
+        SysFreeString(engine_text);
+        if (!text.empty() && text.back() == L'\r') text.pop_back();
+        if (text.empty()) text = LineOf(script, line);
+    }
+
+    out << script_name;
+    if (placed) out << ':' << line + 1 << ':' << (column > 0 ? column : 0) + 1;
+    out << ": " << what << '\n';
+    if (!text.empty()) {
+        // The caret keeps the line's tabs, so it stands under the column wherever tab stops are.
+        std::wstring caret;
+        for (LONG i = 0; i < column && static_cast<size_t>(i) < text.size(); ++i)
+            caret += text[static_cast<size_t>(i)] == L'\t' ? L'\t' : L' ';
+        out << "    " << host::Utf8(text) << "\n    " << host::Utf8(caret) << "^\n";
+    }
+    out << std::flush;
+}
 
 // The engine's view of the host: the named items and where errors go.
 class ScriptSite : public CComObjectRootEx<CComSingleThreadModel>, public IActiveScriptSite {
@@ -59,9 +135,12 @@ public:
 
     std::ostream* out = nullptr;
     std::string script_name;
+    std::wstring script;  // the script's text, for the lines its errors name
     std::vector<std::pair<std::wstring, CComPtr<IUnknown>>> items;
     bool failed = false;
-    bool quitting = false;
+    // The host stopped the script (WScript.Quit, a failed event procedure): the engine's report of that
+    // interruption is no error of the script's.
+    bool stopping = false;
 
     STDMETHOD(GetLCID)(LCID*) override { return E_NOTIMPL; }
     STDMETHOD(GetItemInfo)(LPCOLESTR name, DWORD mask, IUnknown** unknown, ITypeInfo** info) override {
@@ -94,26 +173,9 @@ public:
     STDMETHOD(OnScriptTerminate)(const VARIANT*, const EXCEPINFO*) override { return S_OK; }
     STDMETHOD(OnStateChange)(SCRIPTSTATE) override { return S_OK; }
     STDMETHOD(OnScriptError)(IActiveScriptError* error) override {
-        // WScript.Quit stops the script by interrupting it; that interruption is no failure.
-        if (quitting || !error) return S_OK;
+        if (stopping || !error) return S_OK;
         failed = true;
-        EXCEPINFO info{};
-        error->GetExceptionInfo(&info);
-        if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
-        DWORD context = 0;
-        ULONG line = 0;
-        LONG column = 0;
-        error->GetSourcePosition(&context, &line, &column);
-        const HRESULT code = info.scode ? info.scode : MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, info.wCode);
-        std::string source = Utf8(info.bstrSource), description = Utf8(info.bstrDescription);
-        SysFreeString(info.bstrSource);
-        SysFreeString(info.bstrDescription);
-        SysFreeString(info.bstrHelpFile);
-        if (out) {
-            *out << script_name << ':' << line + 1 << ": Error " << Hex(code) << ": ";
-            if (!source.empty()) *out << source << ": ";
-            *out << description << '\n' << std::flush;
-        }
+        if (out) PrintScriptError(*error, script_name, script, *out);
         return S_OK;
     }
     STDMETHOD(OnEnterScript)() override { return S_OK; }
@@ -125,11 +187,12 @@ public:
 int RunActiveScript(IDispatch* simulation, const std::string& path, const std::vector<std::string>& arguments,
                     std::ostream& out) {
     std::wstring text;
-    if (!ReadScript(path, text)) {
-        out << "nuvhost: cannot read " << path << "\n";
+    if (const char* why = ReadScript(Wide(path), text)) {
+        out << "nuvhost: cannot read " << path << ": " << why << "\n";
         return 1;
     }
-    std::string ext = path.substr(path.find_last_of('.'));
+    const size_t dot = path.find_last_of('.');
+    std::string ext = dot == std::string::npos ? std::string() : path.substr(dot);
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
     const wchar_t* language = ext == ".vbs" ? L"VBScript" : L"JScript";
 
@@ -141,7 +204,7 @@ int RunActiveScript(IDispatch* simulation, const std::string& path, const std::v
         hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IActiveScript),
                               reinterpret_cast<void**>(&engine));
     if (SUCCEEDED(hr)) hr = engine->QueryInterface(__uuidof(IActiveScriptParse), reinterpret_cast<void**>(&parse));
-    if (FAILED(hr)) {
+    if (FAILED(hr) || !engine || !parse) {
         out << "nuvhost: no " << Utf8(language, wcslen(language)) << " engine (" << Hex(hr) << ")\n";
         return 1;
     }
@@ -152,30 +215,46 @@ int RunActiveScript(IDispatch* simulation, const std::string& path, const std::v
     CComPtr<IActiveScriptSite> site_ref(site);
     site->out = &out;
     site->script_name = path;
+    site->script = text;
 
-    int quit_code = 0;
-    WScriptSetup setup;
-    setup.out = &out;
-    setup.script_path = Wide(path);
-    for (const std::string& a : arguments) setup.arguments.push_back(Wide(a));
-    // Quit stops the script where it stands, whatever error handling the script has in place: the engine
-    // abandons the running code with an error that the site then ignores. An engine that cannot interrupt
-    // its own thread (Wine's) leaves only the way the command-line host takes: ending the process.
+    // Stops the script where it stands, whatever error handling the script has in place (WScript.Quit, a
+    // failed event procedure): the engine abandons the running code with an error that the site then
+    // ignores. An engine that cannot interrupt its own thread (Wine's) leaves only the way the command-line
+    // host takes: ending the process. The engine and the site outlive every caller: the WScript object and
+    // the event sinks go with the engine's named items, and no event is delivered once it closes.
+    int exit_code = 0;
     IActiveScript* raw_engine = engine;
-    setup.quit = [site, raw_engine, &quit_code, &out](int code) {
-        quit_code = code;
-        site->quitting = true;
+    auto stop = [site, raw_engine, &exit_code, &out](int code) {
+        exit_code = code;
+        site->stopping = true;
         if (FAILED(raw_engine->InterruptScriptThread(SCRIPTTHREADID_CURRENT, nullptr, 0))) {
             out.flush();
             std::fflush(nullptr);
             ExitProcess(static_cast<UINT>(code));
         }
     };
-    setup.script = [raw_engine]() -> IDispatch* {
-        IDispatch* procedures = nullptr;
-        return SUCCEEDED(raw_engine->GetScriptDispatch(nullptr, &procedures)) ? procedures : nullptr;
-    };
-    auto events = std::make_shared<EventConnections>();
+    WScriptSetup setup;
+    setup.out = &out;
+    setup.script_path = Wide(path);
+    for (const std::string& a : arguments) setup.arguments.push_back(Wide(a));
+    setup.quit = stop;
+    // An error inside an event procedure stops the script, as one outside does. The engine has reported
+    // an error raised in the procedure; a call it refused (a procedure with other parameters than the event
+    // has) it has not.
+    auto events = std::make_shared<EventConnections>(
+        [raw_engine]() -> IDispatch* {
+            IDispatch* procedures = nullptr;
+            return SUCCEEDED(raw_engine->GetScriptDispatch(nullptr, &procedures)) ? procedures : nullptr;
+        },
+        [site, stop, &out](const std::wstring& procedure, HRESULT hr) {
+            if (site->stopping) return;
+            if (!site->failed) {
+                out << site->script_name << ": " << ErrorText(hr, {}, {}) << " (calling the event procedure "
+                    << host::Utf8(procedure) << ")\n";
+            }
+            site->failed = true;
+            stop(1);
+        });
     setup.events = events;
     CComPtr<IDispatch> wscript;
     hr = CreateWScript(std::move(setup), &wscript);
@@ -198,15 +277,18 @@ int RunActiveScript(IDispatch* simulation, const std::string& path, const std::v
     }
     EXCEPINFO info{};
     hr = parse->ParseScriptText(text.c_str(), nullptr, nullptr, nullptr, 0, 0, 0, nullptr, &info);
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrHelpFile);
-    if (SUCCEEDED(hr) && !site->quitting) engine->SetScriptState(SCRIPTSTATE_CONNECTED);
+    const std::string what = TakeException(info, hr);
+    // A failure the engine did not report to the site is still the script's failure, and said.
+    if (FAILED(hr) && !site->failed && !site->stopping) {
+        out << path << ": " << what << '\n';
+        site->failed = true;
+    }
+    if (SUCCEEDED(hr) && !site->stopping) engine->SetScriptState(SCRIPTSTATE_CONNECTED);
     // No event may reach the script's procedures once the engine closes.
     events->Clear();
     engine->Close();
-    if (site->quitting) return quit_code;
-    return site->failed || (FAILED(hr) && !site->quitting) ? 1 : 0;
+    if (site->stopping) return exit_code;
+    return site->failed ? 1 : 0;
 }
 
 }  // namespace host

@@ -11,9 +11,11 @@
 
 namespace host {
 
-// Runs the script. Errors the script does not handle print as
-// "SCRIPT:LINE: Error 0x........: source: description" on `out` and stop it. Returns the exit status:
-// the code given to WScript.Quit, else 1 when the script stopped on an error or could not start, else 0.
+// Runs the script, whose path and arguments are UTF-8. An error the script does not handle, inside an
+// event procedure too, stops it and prints
+//     SCRIPT:LINE:COLUMN: Error 0x........: source: description
+// and the line's text with a caret under the column on `out`. Returns the exit status: the code given to
+// WScript.Quit, else 1 when the script stopped on an error or could not start, else 0.
 int RunActiveScript(IDispatch* simulation, const std::string& path, const std::vector<std::string>& arguments,
                     std::ostream& out);
 

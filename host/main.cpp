@@ -23,6 +23,7 @@
 #include "zeq_host.h"
 #ifdef _WIN32
 #include "active_script.h"
+#include "windows_text.h"
 #endif
 
 namespace {
@@ -69,12 +70,33 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return Usage();
-    const std::string model = argv[1];
-    const std::string script = argc > 2 ? argv[2] : "";
-    const std::vector<std::string> arguments(argv + std::min(argc, 3), argv + argc);
-    const bool active_script = !script.empty() && IsPlatformScript(script);
+    // The command line as UTF-8 (file names as given, for messages and the script engines).
+    std::vector<std::string> line(argv, argv + argc);
 #ifdef _WIN32
+    if (!host::CommandLineUtf8(line)) {
+        std::cerr << "nuvhost: cannot read the command line\n";
+        return 2;
+    }
+#endif
+    if (line.size() < 2) return Usage();
+    const std::string model = line[1];
+    const std::string script = line.size() > 2 ? line[2] : "";
+    const std::vector<std::string> arguments(line.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(line.size(), 3)),
+                                             line.end());
+    const bool active_script = !script.empty() && IsPlatformScript(script);
+    // The file names that the engine and the C runtime open, which Windows reads in the ANSI code page; the
+    // script engines' scripts are opened by their UTF-16 names.
+    std::string model_file = model, script_file = script;
+#ifdef _WIN32
+    for (auto [name, file] : {std::pair{&model, &model_file}, std::pair{&script, &script_file}}) {
+        if (name == &script && (script.empty() || active_script)) continue;
+        if (!host::AnsiPath(*name, *file)) {
+            std::cerr << "nuvhost: cannot open " << *name
+                      << ": the engine and the .nuv host open files by names in the ANSI code page, which has "
+                         "no place for a character of this one\n";
+            return 1;
+        }
+    }
     // The script engines and the objects they drive live in this thread's single-threaded apartment.
     struct Apartment {
         Apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
@@ -89,8 +111,8 @@ int main(int argc, char** argv) {
     // Only the platform's script engines take arguments of their own.
     if (!active_script && !arguments.empty()) return Usage();
     std::stringstream text;
-    if (!script.empty()) {
-        if (const char* why = ReadScript(script, text)) {
+    if (!script.empty() && !active_script) {
+        if (const char* why = ReadScript(script_file, text)) {
             std::cerr << "nuvhost: cannot read " << script << ": " << why << "\n";
             return 1;
         }
@@ -115,7 +137,7 @@ int main(int argc, char** argv) {
     // Declared after the library, so on every way out the engine lets go of its wrappers while their code
     // is still loaded.
     std::unique_ptr<ZEQEOSimulation, SimulationDeleter> sim;
-    sim.reset(zeq_open_simulation(model.c_str(), error, static_cast<int>(sizeof error)));
+    sim.reset(zeq_open_simulation(model_file.c_str(), error, static_cast<int>(sizeof error)));
     if (!sim) {
         std::cerr << "nuvhost: cannot open " << model << ": " << error << "\n";
         return 1;

@@ -4,6 +4,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "windows_text.h"
 #else
 #include <dlfcn.h>
 #include <limits.h>
@@ -14,27 +16,9 @@ namespace host {
 
 #ifdef _WIN32
 
-namespace {
-
-std::string Utf8(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-std::wstring Wide(const std::string& text) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
-
-}  // namespace
-
 std::string SystemLibraryPath() {
-    if (const char* env = std::getenv("NUVCLASS_PATH"); env && *env) return env;
+    // The variable read as UTF-16: the narrow environment has it in the ANSI code page.
+    if (const wchar_t* env = _wgetenv(L"NUVCLASS_PATH"); env && *env) return Utf8(env, wcslen(env));
     std::wstring self(32768, L'\0');
     const DWORD n = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
     self.resize(n);
@@ -44,7 +28,11 @@ std::string SystemLibraryPath() {
 
 SystemLibrary::SystemLibrary(const std::string& path) {
     handle_ = LoadLibraryW(Wide(path).c_str());
-    if (!handle_) error_ = "error " + std::to_string(GetLastError());
+    if (!handle_) {
+        const DWORD error = GetLastError();
+        error_ = "error " + std::to_string(error);
+        if (const std::string text = SystemMessage(HRESULT_FROM_WIN32(error)); !text.empty()) error_ += ": " + text;
+    }
 }
 
 SystemLibrary::~SystemLibrary() {

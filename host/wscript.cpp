@@ -7,6 +7,7 @@
 
 #include "atl/nuvatlbase.h"
 #include "atl/nuvatlcom.h"
+#include "windows_text.h"
 
 namespace host {
 
@@ -52,8 +53,9 @@ public:
                       UINT* arg_error) override {
         if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) return DISP_E_MEMBERNOTFOUND;
         if (params && params->cNamedArgs) return DISP_E_NONAMEDARGS;
-        std::vector<VARIANT*> args;
         const UINT n = params ? params->cArgs : 0;
+        if (n && !params->rgvarg) return E_INVALIDARG;
+        std::vector<VARIANT*> args;
         for (UINT i = 0; i < n; ++i) args.push_back(&params->rgvarg[n - 1 - i]);
         if (arg_error) *arg_error = 0;
         CComVariant value;
@@ -159,12 +161,23 @@ HRESULT DefaultSource(IUnknown* object, IID& iid, CComPtr<ITypeInfo>& events) {
     return CONNECT_E_NOCONNECTION;
 }
 
+}  // namespace
+
+struct EventConnections::Delivery {
+    std::function<IDispatch*()> script;
+    std::function<void(const std::wstring&, HRESULT)> failed;
+    bool stopped = false;
+};
+
+namespace {
+
 // Receives one object's events and calls the script's procedure PREFIX & event name, when there is one.
 // Its IUnknown is written out: it answers the event interface, whose id is known only at run time.
 class EventSink final : public IDispatch {
 public:
-    EventSink(const IID& events, CComPtr<ITypeInfo> info, std::wstring prefix, std::function<IDispatch*()> script)
-        : events_(events), info_(std::move(info)), prefix_(std::move(prefix)), script_(std::move(script)) {}
+    EventSink(const IID& events, CComPtr<ITypeInfo> info, std::wstring prefix,
+              std::shared_ptr<EventConnections::Delivery> delivery)
+        : events_(events), info_(std::move(info)), prefix_(std::move(prefix)), delivery_(std::move(delivery)) {}
 
     STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
@@ -192,20 +205,31 @@ public:
     STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHOD(Invoke)(DISPID id, REFIID, LCID lcid, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                       UINT* arg_error) override {
+        // Once a procedure failed, or the engine is closing, the script hears of nothing more.
+        if (delivery_->stopped) return S_OK;
         BSTR name = nullptr;
         UINT names = 0;
-        if (FAILED(info_->GetNames(id, &name, 1, &names)) || names == 0) return S_OK;
+        if (FAILED(info_->GetNames(id, &name, 1, &names)) || names == 0 || !name) {
+            SysFreeString(name);
+            return S_OK;
+        }
         std::wstring procedure = prefix_ + std::wstring(name, SysStringLen(name));
         SysFreeString(name);
         CComPtr<IDispatch> target;
-        target.Attach(script_ ? script_() : nullptr);
+        target.Attach(delivery_->script ? delivery_->script() : nullptr);
         DISPID target_id = DISPID_UNKNOWN;
         LPOLESTR member = procedure.data();
         // An event the script has no procedure for is ignored.
         if (!target || FAILED(target->GetIDsOfNames(IID_NULL, &member, 1, lcid, &target_id))) return S_OK;
         DISPPARAMS none{};
-        return target->Invoke(target_id, IID_NULL, lcid, DISPATCH_METHOD, params ? params : &none, result, exception,
-                              arg_error);
+        // The engine reports an error inside the procedure itself; the call answers that it failed.
+        const HRESULT hr = target->Invoke(target_id, IID_NULL, lcid, DISPATCH_METHOD, params ? params : &none, result,
+                                          exception, arg_error);
+        if (FAILED(hr) && !delivery_->stopped) {
+            delivery_->stopped = true;
+            if (delivery_->failed) delivery_->failed(procedure, hr);
+        }
+        return hr;
     }
 
 private:
@@ -213,7 +237,7 @@ private:
     IID events_;
     CComPtr<ITypeInfo> info_;
     std::wstring prefix_;
-    std::function<IDispatch*()> script_;
+    std::shared_ptr<EventConnections::Delivery> delivery_;
 };
 
 class WScript : public LateBound {
@@ -288,8 +312,8 @@ protected:
                 if (FAILED(hr)) return hr;
                 if ((object.vt != VT_DISPATCH && object.vt != VT_UNKNOWN) || !object.punkVal) return DISP_E_TYPEMISMATCH;
                 if (!setup.events) return E_NOTIMPL;
-                return setup.events->Connect(object.punkVal, std::wstring(prefix.bstrVal, SysStringLen(prefix.bstrVal)),
-                                             setup.script);
+                return setup.events->Connect(object.punkVal,
+                                             std::wstring(prefix.bstrVal, SysStringLen(prefix.bstrVal)));
             }
             case kDisconnectObject: {
                 if (args.size() != 1) return DISP_E_BADPARAMCOUNT;
@@ -312,10 +336,16 @@ struct EventConnections::Connection {
     DWORD cookie = 0;
 };
 
-EventConnections::EventConnections() = default;
+EventConnections::EventConnections(std::function<IDispatch*()> script,
+                                   std::function<void(const std::wstring&, HRESULT)> failed)
+    : delivery_(std::make_shared<Delivery>()) {
+    delivery_->script = std::move(script);
+    delivery_->failed = std::move(failed);
+}
+
 EventConnections::~EventConnections() { Clear(); }
 
-HRESULT EventConnections::Connect(IUnknown* source, const std::wstring& prefix, std::function<IDispatch*()> script) {
+HRESULT EventConnections::Connect(IUnknown* source, const std::wstring& prefix) {
     CComPtr<IUnknown> identity;
     CComPtr<IConnectionPointContainer> container;
     CComPtr<ITypeInfo> info;
@@ -326,7 +356,7 @@ HRESULT EventConnections::Connect(IUnknown* source, const std::wstring& prefix, 
     if (FAILED(hr)) return hr;
     auto connection = std::make_unique<Connection>();
     if (FAILED(hr = container->FindConnectionPoint(events, &connection->point))) return hr;
-    CComPtr<IDispatch> held(new (std::nothrow) EventSink(events, info, prefix, std::move(script)));
+    CComPtr<IDispatch> held(new (std::nothrow) EventSink(events, info, prefix, delivery_));
     if (!held) return E_OUTOFMEMORY;
     if (FAILED(hr = connection->point->Advise(held, &connection->cookie))) return hr;
     connection->identity = identity;
@@ -350,18 +380,11 @@ HRESULT EventConnections::Disconnect(IUnknown* source) {
 }
 
 void EventConnections::Clear() {
+    delivery_->stopped = true;
     // Unadvising may run the script's code no more; take the list first so nothing re-enters it.
     auto connections = std::move(connections_);
     connections_.clear();
     for (auto& c : connections) c->point->Unadvise(c->cookie);
-}
-
-std::string Utf8(const wchar_t* text, size_t length) {
-    if (!length) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), n, nullptr, nullptr);
-    return out;
 }
 
 HRESULT EchoText(const VARIANT& value, std::wstring& text) {
