@@ -4,6 +4,7 @@
 #include <browseface.h>
 #include <nuvclasslib.h>
 #include <objbase.h>
+#include <oleauto.h>
 
 #include <atomic>
 #include <mutex>
@@ -45,7 +46,7 @@ private:
 };
 
 // A dispatch sink for the document's notifications and the message service's output lines.
-class DispatchSink : public IDispatch, public CountingSink {
+class DispatchSink final : public IDispatch, public CountingSink {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (!out) return E_POINTER;
@@ -81,13 +82,18 @@ private:
 };
 
 // An engine event sink.
-class EventSink : public INUVSimEventSink, public CountingSink {
+class EventSink final : public INUVSimEventSink, public ISupportErrorInfo, public CountingSink {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (!out) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_INUVSimEventSink) {
             AddRef();
             *out = static_cast<INUVSimEventSink*>(this);
+            return S_OK;
+        }
+        if (riid == IID_ISupportErrorInfo) {
+            AddRef();
+            *out = static_cast<ISupportErrorInfo*>(this);
             return S_OK;
         }
         *out = nullptr;
@@ -99,9 +105,28 @@ public:
         if (left == 0) delete this;
         return left;
     }
-    HRESULT STDMETHODCALLTYPE OnNewEvent(LONG, VARIANT, VARIANT) override {
+    // An event id of -1 fails the call with error information, as the library's objects fail theirs: the
+    // platform's own object, to tell what the platform carries across apartments from what the library does.
+    HRESULT STDMETHODCALLTYPE OnNewEvent(LONG id, VARIANT, VARIANT) override {
+        if (id == -1) {
+            ICreateErrorInfo* create = nullptr;
+            if (SUCCEEDED(CreateErrorInfo(&create))) {
+                create->SetDescription(const_cast<LPOLESTR>(OLESTR("refused by the sink")));
+                IErrorInfo* info = nullptr;
+                if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
+                    SetErrorInfo(0, info);
+                    info->Release();
+                }
+                create->Release();
+            }
+            return E_INVALIDARG;
+        }
         Record(nullptr);
         return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override {
+        return riid == IID_INUVSimEventSink ? S_OK : S_FALSE;
     }
 
 private:
