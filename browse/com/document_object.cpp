@@ -502,18 +502,15 @@ HRESULT CPDXDocumentV22::Unadvise(DWORD cookie) {
         bool last = false;
         {
             std::lock_guard subscription(subscriptionLock_);
+            // Revoked outside the lock: the table releases the sink, which may call back into this object.
+            // While a sink is being taken from the table, the last taker revokes it instead.
+            std::vector<DWORD> revoke{cookie};
             {
                 CComCritSecLock<CComAutoCriticalSection> lock(m_critsec);
                 auto slot = std::find(sinks_.begin(), sinks_.end(), cookie);
                 if (slot == sinks_.end()) return CONNECT_E_NOCONNECTION;
                 *slot = 0;
                 last = std::none_of(sinks_.begin(), sinks_.end(), [](DWORD c) { return c != 0; });
-            }
-            // Revoked outside the lock: the table releases the sink, which may call back into this object.
-            // While a sink is being taken from the table, the last taker revokes it instead.
-            std::vector<DWORD> revoke{cookie};
-            {
-                CComCritSecLock<CComAutoCriticalSection> lock(m_critsec);
                 if (taking_ != 0) unrevoked_.push_back(std::exchange(revoke.back(), 0));
             }
             Revoke(revoke);
