@@ -264,6 +264,18 @@ TEST(Apartments, TheObjectModelCrossesToOtherApartmentsWithItsAnswersAndErrors) 
     EXPECT_EQ(expected.value, 3600);
     EXPECT_TRUE(FAILED(expected.missing));
     EXPECT_EQ(expected.missing_text, "Index is not in the range 1 to Count()");
+    // Two services: the script service, whose commands reach the engine from the other apartment too, and
+    // the message service.
+    CComPtr<IUnknown> service;
+    ASSERT_EQ(owned.sim->GetService(CComBSTR(OLESTR("EBScriptService")), &service), S_OK);
+    CComPtr<IEBScriptService> script;
+    ASSERT_EQ(service->QueryInterface(IID_IEBScriptService, reinterpret_cast<void**>(&script)), S_OK);
+    const HRESULT refused = script->Execute(CComBSTR(OLESTR("nosuchcommand")));
+    EXPECT_TRUE(FAILED(refused));
+    service.Release();
+    ASSERT_EQ(owned.sim->GetService(CComBSTR(OLESTR("NUVSimulationMsgs")), &service), S_OK);
+    CComPtr<INUVSimulationMsgs> messages;
+    ASSERT_EQ(service->QueryInterface(IID_INUVSimulationMsgs, reinterpret_cast<void**>(&messages)), S_OK);
     CComPtr<EventSink> control_object(new EventSink);
     EXPECT_EQ(ControlErrorText(control_object), "refused by the sink");
     for (Route route : {Route::GlobalTable, Route::Stream}) {
@@ -272,12 +284,15 @@ TEST(Apartments, TheObjectModelCrossesToOtherApartmentsWithItsAnswersAndErrors) 
                          (apartment == COINIT_MULTITHREADED ? "the MTA" : "a second STA"));
             Handover sim(route, IID_INUVSimulation, owned.sim), vars(route, IID_INUVVariableCollection, owned.vars),
                 var(route, IID_INUVVariable, owned.var), grid(route, IID_INUVGridService, owned.grid),
-                control(route, IID_INUVSimEventSink, static_cast<INUVSimEventSink*>(control_object.p));
+                control(route, IID_INUVSimEventSink, static_cast<INUVSimEventSink*>(control_object.p)),
+                scripts(route, IID_IEBScriptService, script), lines(route, IID_INUVSimulationMsgs, messages);
             ASSERT_EQ(sim.result(), S_OK);
             ASSERT_EQ(vars.result(), S_OK);
             ASSERT_EQ(var.result(), S_OK);
             ASSERT_EQ(grid.result(), S_OK);
             ASSERT_EQ(control.result(), S_OK);
+            ASSERT_EQ(scripts.result(), S_OK);
+            ASSERT_EQ(lines.result(), S_OK);
             RunOn(apartment, [&] {
                 Objects there{sim.Take<INUVSimulation>(), vars.Take<INUVVariableCollection>(),
                               var.Take<INUVVariable>(), grid.Take<INUVGridService>()};
@@ -290,6 +305,17 @@ TEST(Apartments, TheObjectModelCrossesToOtherApartmentsWithItsAnswersAndErrors) 
                 // object's: under wine it carries none, and the calling thread is left without.
                 const std::string carried = ControlErrorText(control.Take<INUVSimEventSink>());
                 EXPECT_EQ(got.missing_text, carried == "refused by the sink" ? expected.missing_text : carried);
+
+                CComPtr<IEBScriptService> commands = scripts.Take<IEBScriptService>();
+                EXPECT_EQ(commands->Execute(CComBSTR(OLESTR("set FEED.F 1234"))), S_OK);
+                double value = 0;
+                EXPECT_EQ(there.var->get_Value(&value), S_OK);
+                EXPECT_EQ(value, 1234);
+                EXPECT_EQ(there.var->put_Value(expected.value), S_OK);
+                EXPECT_EQ(commands->Execute(CComBSTR(OLESTR("nosuchcommand"))), refused);
+                CComPtr<INUVSimulationMsgs> output = lines.Take<INUVSimulationMsgs>();
+                LONG count = 0;
+                EXPECT_EQ(output->get_LineCount(&count), E_NOTIMPL);
             });
         }
     }
