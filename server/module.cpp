@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "atl/nuvatlcom.h"
+#include "neutral_locale.h"
 #include "nuv_export.h"
 #include "nuvclasslib.h"
 #include "process_singletons.h"
@@ -66,12 +67,22 @@ extern "C" NUV_EXPORT HRESULT DllCanUnloadNow() {
     return (!g_module || g_module->GetLockCount() == 0) ? S_OK : S_FALSE;
 }
 
+// The type library is registered for its own locale and for the neutral one, under which the type-library
+// marshaller looks it up: without that, none of the library's interfaces could cross apartments.
 extern "C" NUV_EXPORT HRESULT DllRegisterServer() {
-    return g_module ? g_module->RegisterServer(TRUE) : E_UNEXPECTED;
+    if (!g_module) return E_UNEXPECTED;
+    HRESULT hr = g_module->RegisterServer(TRUE);
+    if (SUCCEEDED(hr)) hr = nuv::RegisterNeutralLocale(g_module->ModuleFileName().c_str(), AtlPerUserRegistrationFlag());
+    return hr;
 }
 
+// The neutral-locale key goes first: the platform removes a library version's key only once no locale is
+// left under it.
 extern "C" NUV_EXPORT HRESULT DllUnregisterServer() {
-    return g_module ? g_module->UnregisterServer(TRUE) : E_UNEXPECTED;
+    if (!g_module) return E_UNEXPECTED;
+    HRESULT hr = nuv::UnregisterNeutralLocale(g_module->ModuleFileName().c_str(), AtlPerUserRegistrationFlag());
+    if (FAILED(hr)) return hr;
+    return g_module->UnregisterServer(TRUE);
 }
 
 #ifndef _WIN32

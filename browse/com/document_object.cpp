@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "browse/attributes.h"
 #include "browse/error.h"
@@ -168,10 +169,17 @@ void CPDXDocumentV22::FinalRelease() {
     {
         CComCritSecLock<CComAutoCriticalSection> lock(m_critsec);
         left.swap(sinks_);
+        left.insert(left.end(), unrevoked_.begin(), unrevoked_.end());
+        unrevoked_.clear();
     }
+    Revoke(left);
+}
+
+void CPDXDocumentV22::Revoke(const std::vector<DWORD>& cookies) {
+    if (std::all_of(cookies.begin(), cookies.end(), [](DWORD c) { return c == 0; })) return;
     IGlobalInterfaceTable* table = GlobalTable();
     if (table == nullptr) return;
-    for (DWORD cookie : left) {
+    for (DWORD cookie : cookies) {
         if (cookie != 0) table->RevokeInterfaceFromGlobal(cookie);
     }
     table->Release();
@@ -494,18 +502,18 @@ HRESULT CPDXDocumentV22::Unadvise(DWORD cookie) {
         bool last = false;
         {
             std::lock_guard subscription(subscriptionLock_);
+            // Revoked outside the lock: the table releases the sink, which may call back into this object.
+            // While a sink is being taken from the table, the last taker revokes it instead.
+            std::vector<DWORD> revoke{cookie};
             {
                 CComCritSecLock<CComAutoCriticalSection> lock(m_critsec);
                 auto slot = std::find(sinks_.begin(), sinks_.end(), cookie);
                 if (slot == sinks_.end()) return CONNECT_E_NOCONNECTION;
                 *slot = 0;
                 last = std::none_of(sinks_.begin(), sinks_.end(), [](DWORD c) { return c != 0; });
+                if (taking_ != 0) unrevoked_.push_back(std::exchange(revoke.back(), 0));
             }
-            // Revoked outside the lock: the table releases the sink, which may call back into this object.
-            if (IGlobalInterfaceTable* table = GlobalTable()) {
-                table->RevokeInterfaceFromGlobal(cookie);
-                table->Release();
-            }
+            Revoke(revoke);
         }
         if (last) Unsubscribe(true);
         return S_OK;
@@ -543,16 +551,35 @@ std::vector<DWORD> CPDXDocumentV22::Cookies() {
     return cookies;
 }
 
+// The sink is taken from the table with no lock held: taking a sink of another apartment may call into
+// that apartment, whose thread may be in Advise or Unadvise here, waiting for the lock. Meanwhile the
+// cookie counts as in use: one unadvised then is revoked by the last such taker, so that the table cannot
+// give its number to another sink first. A sink unadvised while it was being taken is not handed out.
 IDispatch* CPDXDocumentV22::SinkOf(DWORD cookie) {
-    CComCritSecLock<CComAutoCriticalSection> lock(m_critsec);
-    if (std::find(sinks_.begin(), sinks_.end(), cookie) == sinks_.end()) return nullptr;
-    IGlobalInterfaceTable* table = GlobalTable();
-    if (table == nullptr) return nullptr;
+    {
+        CComCritSecLock<CComAutoCriticalSection> lock(m_critsec);
+        if (std::find(sinks_.begin(), sinks_.end(), cookie) == sinks_.end()) return nullptr;
+        ++taking_;
+    }
     IDispatch* sink = nullptr;
-    if (FAILED(table->GetInterfaceFromGlobal(cookie, IID_IDispatch, reinterpret_cast<void**>(&sink)))) {
+    if (IGlobalInterfaceTable* table = GlobalTable()) {
+        if (FAILED(table->GetInterfaceFromGlobal(cookie, IID_IDispatch, reinterpret_cast<void**>(&sink)))) {
+            sink = nullptr;
+        }
+        table->Release();
+    }
+    bool advised = false;
+    std::vector<DWORD> unadvised;
+    {
+        CComCritSecLock<CComAutoCriticalSection> lock(m_critsec);
+        advised = std::find(sinks_.begin(), sinks_.end(), cookie) != sinks_.end();
+        if (--taking_ == 0) unadvised.swap(unrevoked_);
+    }
+    Revoke(unadvised);
+    if (!advised && sink != nullptr) {
+        sink->Release();
         sink = nullptr;
     }
-    table->Release();
     return sink;
 }
 

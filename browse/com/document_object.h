@@ -90,6 +90,8 @@ private:
                     VARIANT* values);
     // A counted pointer to the sink of a cookie still in the list; null otherwise.
     IDispatch* SinkOf(DWORD cookie);
+    // Takes the cookies' sinks out of the Global Interface Table (0 stands for none).
+    static void Revoke(const std::vector<DWORD>& cookies);
     std::vector<DWORD> Cookies();
 
     FIDocument* document_ = nullptr;
@@ -99,6 +101,8 @@ private:
     bool subscribed_ = false;
     uint32_t documentCookie_ = 0;
     std::vector<DWORD> sinks_;  // Global Interface Table cookies; 0 marks a free slot
+    int taking_ = 0;  // sinks being taken from the table now (SinkOf), with no lock held
+    std::vector<DWORD> unrevoked_;  // cookies unadvised meanwhile, for the last taker to revoke
 };
 
 // Makes the COM face of a document, with one reference on the document and one on the owner, and

@@ -8,6 +8,7 @@
 
 #include "attribute_ids.h"
 #include "browse/error.h"
+#include "nuv_apartment_wait.h"
 #include "nuv_arguments.h"
 #include "nuv_text.h"
 
@@ -265,7 +266,9 @@ uint32_t FIDocumentBase_::Advise(NotifyCallback callback, void* context) {
 
 // After the removal, waits for the deliveries to that subscriber on other threads; one under way on
 // this thread is the caller's own callback, which may unadvise itself. The wait holds neither lock,
-// so a callback being waited for may still advise or unadvise.
+// so a callback being waited for may still advise or unadvise. A delivery on another thread may be a
+// call into the caller's own single-threaded apartment (a sink of that apartment reached through the
+// Global Interface Table), so such a caller runs its apartment's calls while it waits.
 void FIDocumentBase_::Unadvise(uint32_t cookie) {
     {
         std::lock_guard<std::recursive_mutex> guard(lock_);
@@ -274,7 +277,7 @@ void FIDocumentBase_::Unadvise(uint32_t cookie) {
     SyncSubscriberHooks();
     const std::thread::id self = std::this_thread::get_id();
     std::unique_lock<std::recursive_mutex> guard(lock_);
-    delivered_.wait(guard, [&] {
+    nuv::WaitRunningApartment(delivered_, guard, [&] {
         for (const auto& [c, thread] : delivering_) {
             if (c == cookie && thread != self) return false;
         }

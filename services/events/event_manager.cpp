@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "nuv_address_wait.h"
+#include "nuv_apartment_wait.h"
 #include "simulation.h"
 
 namespace nuv::events {
@@ -235,11 +236,17 @@ STDMETHODIMP CoNUVSimEventMgr::UnAdvise(LONG lAdviseId) {
     if (subscription) {
         // A delivery to the sink under way on another thread ends before UnAdvise returns, unless this
         // thread is itself inside a sink's callback. UnAdvise marks the count as waited for and sleeps on
-        // it until only the manager's reference is left; the delivery that leaves it so wakes it.
+        // it until only the manager's reference is left; the delivery that leaves it so wakes it. A thread
+        // of a single-threaded apartment runs its apartment's calls instead of sleeping: the delivery may be
+        // a call into that apartment, through a sink that was marshalled to the manager.
         if (t_delivering == 0) {
             uint32_t refs = subscription->refs.fetch_or(kUnadvising, std::memory_order_acq_rel) | kUnadvising;
+            const bool pumping = nuv::InSingleThreadedApartment();
             while (refs != (kUnadvising | 1)) {
-                nuv::WaitWhileEquals(subscription->refs, refs);
+                if (pumping)
+                    nuv::RunApartmentCalls(nuv::kApartmentWaitSlice);
+                else
+                    nuv::WaitWhileEquals(subscription->refs, refs);
                 refs = subscription->refs.load(std::memory_order_acquire);
             }
         }

@@ -140,6 +140,40 @@ TEST_F(SystemLibrary, RegistrationWritesTheTypeLibraryAndNothingElse) {
     EXPECT_EQ(LoadRegTypeLib(LIBID_NUVClassLib380, 38, 0, 0x409, &gone), TYPE_E_LIBNOTREGISTERED);
 }
 
+// The type-library marshaller looks the library up for the neutral locale: registration makes that
+// look-up find the library's file too, while the library keeps its own locale, and takes it away again.
+TEST_F(SystemLibrary, RegistrationLetsANeutralLocaleLookUpFindTheLibrary) {
+    nuv::registry_clear();
+    ASSERT_EQ(register_server(), S_OK);
+    const std::string dump = nuv::registry_dump();
+    for (const char* locale : {"409", "0"})
+        EXPECT_NE(dump.find(std::string("HKEY_CLASSES_ROOT\\TypeLib\\{00380002-71C8-4F3D-A9E2-5B60D4F8A213}\\26.0\\") +
+                            locale + "\\win64"),
+                  std::string::npos)
+            << locale << "\n" << dump;
+    CComPtr<ITypeLib> lib;
+    ASSERT_EQ(LoadRegTypeLib(LIBID_NUVClassLib380, 38, 0, LOCALE_NEUTRAL, &lib), S_OK);
+    TLIBATTR* attr = nullptr;
+    ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
+    EXPECT_EQ(attr->lcid, 0x409u);
+    lib->ReleaseTLibAttr(attr);
+    CComBSTR path;
+    ASSERT_EQ(QueryPathOfRegTypeLib(LIBID_NUVClassLib380, 38, 0, LOCALE_NEUTRAL, &path), S_OK);
+    EXPECT_NE(path.ToUtf8().find("libnuvclass"), std::string::npos);
+
+    // Registering again changes nothing; unregistering leaves no key of the library, for either locale.
+    ASSERT_EQ(register_server(), S_OK);
+    EXPECT_EQ(nuv::registry_dump(), dump);
+    ASSERT_EQ(unregister_server(), S_OK);
+    EXPECT_EQ(nuv::registry_dump().find("{00380002-71C8-4F3D-A9E2-5B60D4F8A213}"), std::string::npos)
+        << nuv::registry_dump();
+    CComPtr<ITypeLib> gone;
+    EXPECT_EQ(LoadRegTypeLib(LIBID_NUVClassLib380, 38, 0, LOCALE_NEUTRAL, &gone), TYPE_E_LIBNOTREGISTERED);
+    // Unregistering what is not registered fails as the platform's unregistration does, and writes nothing.
+    EXPECT_EQ(unregister_server(), TYPE_E_REGISTRYACCESS);
+    EXPECT_EQ(nuv::registry_dump().find("{00380002-71C8-4F3D-A9E2-5B60D4F8A213}"), std::string::npos);
+}
+
 TEST_F(SystemLibrary, TypeLibraryLoadsFromTheLibraryFile) {
     const std::u16string path = nuv::to_utf16(NUVCLASS_PATH);
     CComPtr<ITypeLib> lib;

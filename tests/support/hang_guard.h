@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace nuvtest {
 
@@ -19,6 +22,11 @@ public:
                   std::fprintf(stderr, "%s: no progress in %lld s, taken for a deadlock\n", what,
                                static_cast<long long>(limit.count()));
                   std::fflush(stderr);
+#ifdef _WIN32
+                  // abort() may wait on a dialog under wine, and an exit would wait for the deadlocked
+                  // threads' module notifications: the process ends at once, failing.
+                  TerminateProcess(GetCurrentProcess(), 3);
+#endif
                   std::abort();
               }
           }) {}
