@@ -8,6 +8,7 @@
 
 #include "attribute_ids.h"
 #include "browse/error.h"
+#include "nuv_callback_scope.h"
 #include "nuv_text.h"
 
 namespace FI {
@@ -316,6 +317,7 @@ void FIDocumentBase_::Notify(FIDocumentNotifyList& records) {
                 document->delivered_.notify_all();
             }
         } done{this, cookie, self};
+        nuv::CallbackScope callback;
         subscriber.callback(this, subscriber.context, &records);
     }
 }

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "nuv_address_wait.h"
+#include "nuv_callback_scope.h"
 #include "simulation.h"
 
 namespace nuv::events {
@@ -27,9 +28,6 @@ void Clear(VARIANT& v) {
     if (v.vt == VT_BSTR) SysFreeString(v.bstrVal);
     v.vt = VT_EMPTY;
 }
-
-// Sink calls this thread is making now, of any manager: UnAdvise from inside one does not wait.
-thread_local int t_delivering = 0;
 
 // Up to N trivially copyable items inside the object, the rest on the heap.
 template <class T, size_t N>
@@ -234,9 +232,10 @@ STDMETHODIMP CoNUVSimEventMgr::UnAdvise(LONG lAdviseId) {
     Deliver(outbox);
     if (subscription) {
         // A delivery to the sink under way on another thread ends before UnAdvise returns, unless this
-        // thread is itself inside a sink's callback. UnAdvise marks the count as waited for and sleeps on
+        // thread is itself inside a callback of any kind (an event sink's, an output line's, a document
+        // notification's). UnAdvise marks the count as waited for and sleeps on
         // it until only the manager's reference is left; the delivery that leaves it so wakes it.
-        if (t_delivering == 0) {
+        if (!nuv::InsideCallback()) {
             uint32_t refs = subscription->refs.fetch_or(kUnadvising, std::memory_order_acq_rel) | kUnadvising;
             while (refs != (kUnadvising | 1)) {
                 nuv::WaitWhileEquals(subscription->refs, refs);
@@ -447,14 +446,12 @@ void CoNUVSimEventMgr::DroppedWhileUnadvising(Subscription* subscription, uint32
 
 void CoNUVSimEventMgr::Deliver(Outbox& outbox) {
     if (outbox.deliveries.size() == 0) return;
-    int& delivering = t_delivering;
     for (size_t i = 0; i < outbox.deliveries.size(); ++i) {
         const Delivery d = outbox.deliveries[i];
         if (d.subscription->active.load(std::memory_order_acquire)) {
             Hints& h = outbox.hints[d.hints];
-            ++delivering;
+            nuv::CallbackScope callback;
             d.subscription->sink->OnNewEvent(d.id, h.hint1, h.hint2);
-            --delivering;
         }
         outbox.delivered = i + 1;
         Drop(d.subscription);
