@@ -41,12 +41,13 @@ bool IsPlatformScript(const std::string& path) {
     return ext == ".vbs" || ext == ".js";
 }
 
-// Reads a script from a file, a pipe or any other stream (/dev/stdin); the reason when it cannot (a
-// directory opens as a stream that reads nothing).
+// Reads a script from a file or a pipe (/dev/stdin fed by one); the reason when it cannot. A directory
+// opens as a stream that reads nothing, and a device may never end (/dev/zero), so neither is read.
 const char* ReadScript(const std::string& path, std::stringstream& text) {
     struct stat info;
     if (::stat(path.c_str(), &info) != 0) return "no such file";
     if (S_ISDIR(info.st_mode)) return "is a directory";
+    if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode) && !S_ISSOCK(info.st_mode)) return "not a file or pipe";
     std::ifstream in(path, std::ios::binary);
     if (!in) return "cannot be opened";
     text << in.rdbuf();

@@ -152,6 +152,9 @@ TEST(HostCommandLine, RefusesWrongUseWithAReason) {
         {"/tmp", 1, "cannot open /tmp: cannot read /tmp: is a directory"},
         {plant + " /nonexistent/script.nuv", 1, "cannot read /nonexistent/script.nuv: no such file"},
         {plant + " /tmp", 1, "cannot read /tmp: is a directory"},
+        // A device may never end.
+        {plant + " /dev/zero", 1, "cannot read /dev/zero: not a file or pipe"},
+        {"/dev/zero", 1, "cannot open /dev/zero: cannot read /dev/zero: not a file or pipe"},
     };
     for (const Case& c : cases) {
         const HostRun run = Host(c.arguments);
@@ -280,12 +283,17 @@ TEST(HostScript, FailuresNamedOnlyByNumberCarryTheSystemsText) {
     }
 }
 
-// A script read from a pipe, and the arguments after it as the script's array Arguments.
+// A script or model read from a pipe, and the arguments after the script as its array Arguments.
 TEST(HostCommandLine, ScriptsComeFromPipesAndTakeArguments) {
     const HostRun piped = Shell("printf 'Print \"piped\", CountOf(Arguments)\\n' | " + std::string(NUVHOST_PATH) + " " +
                                 PLANT_MODEL + " /dev/stdin");
     EXPECT_EQ(piped.status, 0) << piped.output;
     EXPECT_NE(piped.output.find("piped 0\n"), std::string::npos) << piped.output;
+    // The model too.
+    ScriptFile script("Print Sim.Flowsheet.Blocks.Count\n");
+    const HostRun model = Shell("cat " + std::string(PLANT_MODEL) + " | " + NUVHOST_PATH + " /dev/stdin " + script.path());
+    EXPECT_EQ(model.status, 0) << model.output;
+    EXPECT_EQ(model.output, "4\n");
 
     const HostRun run = Script("Expect CountOf(Arguments), 2\nPrint Cell(Arguments, 1) & \"|\" & Cell(Arguments, 2)\n"
                                "ExpectError 0x8002000B Print Cell(Arguments, 3)\n",
