@@ -49,6 +49,13 @@ TEST(ReadmeExample, ReadsAnAttributeByPathThroughTheBrowsingDocument) {
             ASSERT_EQ(VariantChangeType(&text, &value, 0, VT_BSTR), S_OK);
             EXPECT_EQ(nuv::bstr_to_utf8(text.bstrVal), r.shown);
         }
+        // A node lists the attributes it answers, as the README says.
+        CComVariant valid;
+        ASSERT_EQ(ReadByPath(simulation, OLESTR("Blocks.FEED.Variables.T"), OLESTR("valid_attributes"), OLESTR(""), &valid),
+                  S_OK);
+        ASSERT_EQ(valid.vt, VT_BSTR);
+        const std::string names = nuv::bstr_to_utf8(valid.bstrVal);
+        for (const char* name : {"value", "uom", "spec"}) EXPECT_NE(names.find(name), std::string::npos) << names;
         // A path that names nothing reads as Empty.
         CComVariant none;
         EXPECT_EQ(ReadByPath(simulation, OLESTR("Blocks.NOPE"), OLESTR("value"), OLESTR(""), &none), S_OK);
