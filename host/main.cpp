@@ -47,7 +47,11 @@ const char* ReadScript(const std::string& path, std::stringstream& text) {
     struct stat info;
     if (::stat(path.c_str(), &info) != 0) return "no such file";
     if (S_ISDIR(info.st_mode)) return "is a directory";
-    if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode) && !S_ISSOCK(info.st_mode)) return "not a file or pipe";
+    bool stream = S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode);
+#ifdef S_ISSOCK
+    stream = stream || S_ISSOCK(info.st_mode);  // a socket where the system has them
+#endif
+    if (!stream) return "not a file or pipe";
     std::ifstream in(path, std::ios::binary);
     if (!in) return "cannot be opened";
     text << in.rdbuf();

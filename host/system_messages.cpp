@@ -21,13 +21,13 @@ bool SameText(std::string a, std::string b) {
     return a == b;
 }
 
-#ifndef _WIN32
 struct Message {
     HRESULT hr;
     const char* text;
 };
 
-// The texts the platform's message tables give for these codes.
+// The texts the platform's message tables give for these codes: the system's own on Linux, and on Windows
+// for a code its tables lack (wine's lack some of the dispatch codes').
 constexpr Message kMessages[] = {
     {E_UNEXPECTED, "Catastrophic failure"},
     {E_NOTIMPL, "Not implemented"},
@@ -36,7 +36,7 @@ constexpr Message kMessages[] = {
     {E_ABORT, "Operation aborted"},
     {E_FAIL, "Unspecified error"},
     {static_cast<HRESULT>(0x8000000AL), "The data necessary to complete this operation is not yet available."},
-    {E_BOUNDS, "The operation attempted to access data outside the valid range"},
+    {static_cast<HRESULT>(0x8000000BL), "The operation attempted to access data outside the valid range"},
     {static_cast<HRESULT>(0x80070002L), "The system cannot find the file specified."},
     {static_cast<HRESULT>(0x80070003L), "The system cannot find the path specified."},
     {E_ACCESSDENIED, "Access is denied."},
@@ -74,25 +74,25 @@ constexpr Message kMessages[] = {
     {static_cast<HRESULT>(0x8001010EL),
      "The application called an interface that was marshalled for a different thread."},
 };
-#endif
+
+std::string FromTable(HRESULT hr) {
+    const auto it = std::find_if(std::begin(kMessages), std::end(kMessages), [hr](const Message& m) { return m.hr == hr; });
+    return it == std::end(kMessages) ? std::string() : it->text;
+}
 
 }  // namespace
 
 std::string SystemMessage(HRESULT hr) {
     if (HRESULT_FACILITY(hr) == FACILITY_ITF) return {};
+    std::string text;
 #ifdef _WIN32
     wchar_t buffer[512];
     const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                    static_cast<DWORD>(hr), 0, buffer, sizeof buffer / sizeof buffer[0], nullptr);
-    if (n == 0) return {};
-    std::string text = nuv::to_utf8(reinterpret_cast<const OLECHAR*>(buffer));
-#else
-    const auto it = std::find_if(std::begin(kMessages), std::end(kMessages), [hr](const Message& m) { return m.hr == hr; });
-    if (it == std::end(kMessages)) return {};
-    std::string text = it->text;
+    if (n != 0) text = nuv::to_utf8(reinterpret_cast<const OLECHAR*>(buffer));
 #endif
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
-    return text;
+    return text.empty() ? FromTable(hr) : text;
 }
 
 std::string WithSystemMessage(HRESULT hr, const std::string& description) {

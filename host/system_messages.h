@@ -6,8 +6,8 @@
 
 namespace host {
 
-// The system's message for a code (Windows: FormatMessage; elsewhere the standard texts of the COM,
-// dispatch and common Win32 codes), without its line end; empty when the system has none. Codes of
+// The system's message for a code, without its line end: on Windows FormatMessage's, else (and on Linux
+// always) the standard text of the COM, dispatch and common Win32 codes; empty when neither has one. Codes of
 // FACILITY_ITF mean what the interface that answered them says, so none of them gets a system text.
 std::string SystemMessage(HRESULT hr);
 

@@ -1084,7 +1084,11 @@ bool ReadFile(const std::string& path, std::string& text, std::string* why) {
         problem = "no such file";
     else if (S_ISDIR(info.st_mode))
         problem = "is a directory";
-    else if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode) && !S_ISSOCK(info.st_mode))
+    else if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)
+#ifdef S_ISSOCK
+             && !S_ISSOCK(info.st_mode)
+#endif
+    )
         problem = "not a file or pipe";
     std::ifstream in;
     if (!problem) {
