@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "nuv_text.h"
+#include "system_messages.h"
 
 namespace host {
 
@@ -31,18 +32,7 @@ CallResult Failure(HRESULT hr, EXCEPINFO& info) {
     SysFreeString(info.bstrSource);
     SysFreeString(info.bstrDescription);
     SysFreeString(info.bstrHelpFile);
-    if (description.empty()) {
-        switch (r.hr) {
-            case DISP_E_UNKNOWNNAME: description = "Object doesn't support this property or method"; break;
-            case DISP_E_TYPEMISMATCH: description = "Type mismatch"; break;
-            case DISP_E_BADPARAMCOUNT: description = "Wrong number of arguments"; break;
-            case DISP_E_MEMBERNOTFOUND: description = "Member not found"; break;
-            case E_INVALIDARG: description = "Invalid argument"; break;
-            case E_NOTIMPL: description = "Not implemented"; break;
-            case E_POINTER: description = "Invalid pointer"; break;
-            default: description = "Unspecified error"; break;
-        }
-    }
+    description = WithSystemMessage(r.hr, description);
     r.error = source.empty() ? description : source + ": " + description;
     return r;
 }

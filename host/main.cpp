@@ -3,8 +3,9 @@
 //
 //   nuvhost MODEL [SCRIPT [ARGUMENT...]]
 //
-// Without a script it runs the main job (walk, solve, show the changes). On Windows a .vbs or .js script
-// runs in the platform's script engine; the arguments after it are the script's WScript.Arguments.
+// Without a script it runs the main job (walk, solve, show the changes). The arguments after a .nuv script
+// are its array Arguments; on Windows a .vbs or .js script runs in the platform's script engine and the
+// arguments after it are its WScript.Arguments.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -16,7 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "engine_output.h"
 #include "main_job.h"
+#include "nuv_text.h"
 #include "rezoraruz.h"
 #include "script.h"
 #include "system_library.h"
@@ -39,12 +42,17 @@ bool IsPlatformScript(const std::string& path) {
     return ext == ".vbs" || ext == ".js";
 }
 
-// Reads a script; the reason when it is not a readable regular file (a directory opens as a stream that
-// reads nothing).
+// Reads a script from a file or a pipe (/dev/stdin fed by one); the reason when it cannot. A directory
+// opens as a stream that reads nothing, and a device may never end (/dev/zero), so neither is read.
 const char* ReadScript(const std::string& path, std::stringstream& text) {
     struct stat info;
     if (::stat(path.c_str(), &info) != 0) return "no such file";
-    if (!S_ISREG(info.st_mode)) return S_ISDIR(info.st_mode) ? "is a directory" : "not a regular file";
+    if (S_ISDIR(info.st_mode)) return "is a directory";
+    bool stream = S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode);
+#ifdef S_ISSOCK
+    stream = stream || S_ISSOCK(info.st_mode);  // a socket where the system has them
+#endif
+    if (!stream) return "not a file or pipe";
     std::ifstream in(path, std::ios::binary);
     if (!in) return "cannot be opened";
     text << in.rdbuf();
@@ -59,6 +67,7 @@ int Usage() {
     std::cerr << "usage: nuvhost MODEL [SCRIPT [ARGUMENT...]]\n"
                  "  Loads MODEL into the engine and runs SCRIPT through the automation interfaces;\n"
                  "  without SCRIPT it walks the flowsheet, solves it and shows what changed.\n"
+                 "  A .nuv SCRIPT sees the ARGUMENTs as the array Arguments (counted from 1).\n"
 #ifdef _WIN32
                  "  A .vbs or .js SCRIPT runs in the VBScript or JScript engine with the ARGUMENTs as\n"
                  "  WScript.Arguments.\n"
@@ -108,8 +117,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 #endif
-    // Only the platform's script engines take arguments of their own.
-    if (!active_script && !arguments.empty()) return Usage();
+    if (script.empty() && argc > 3) return Usage();
     std::stringstream text;
     if (!script.empty() && !active_script) {
         if (const char* why = ReadScript(script_file, text)) {
@@ -152,6 +160,11 @@ int main(int argc, char** argv) {
             std::cerr << "nuvhost: no simulation wrapper (" << host::Hex(hr) << ")\n";
             return 1;
         }
+        // The engine's lines reach the host's output through its own sink, whatever the script does
+        // with the message service.
+        host::EngineOutput output(simulation, std::cout);
+        if (!output.error().empty())
+            std::cerr << "nuvhost: engine output may not be shown: " << output.error() << "\n";
         if (active_script) {
 #ifdef _WIN32
             status = host::RunActiveScript(simulation, script, arguments, std::cout);
@@ -161,6 +174,14 @@ int main(int argc, char** argv) {
             CComVariant value(static_cast<IDispatch*>(simulation));
             runner.Define("Simulation", value);
             runner.Define("Sim", value);
+            std::vector<CComVariant> texts;
+            for (const std::string& a : arguments) texts.emplace_back(nuv::to_utf16(a).c_str());
+            CComVariant list;
+            if (FAILED(host::MakeArray(texts, &list))) {
+                std::cerr << "nuvhost: out of memory\n";
+                return 1;
+            }
+            runner.Define("Arguments", list);
             const int failures = runner.Run(text.str(), script);
             if (failures) std::cout << failures << " failure(s)\n";
             status = failures ? 1 : 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <ostream>
@@ -426,6 +427,22 @@ size_t AssignmentAt(const std::string& s) {
     return std::string::npos;
 }
 
+// An error code as ExpectError takes it: hexadecimal, "0x" optional, at most eight digits, all of it read.
+bool ParseErrorCode(const std::string& text, HRESULT& code) {
+    std::string_view digits(text);
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits.remove_prefix(2);
+    if (digits.empty() || digits.size() > 8) return false;
+    unsigned long value = 0;
+    for (char c : digits) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        value = value * 16 + static_cast<unsigned long>(std::isdigit(static_cast<unsigned char>(c))
+                                                             ? c - '0'
+                                                             : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
+    }
+    code = static_cast<HRESULT>(static_cast<uint32_t>(value));
+    return true;
+}
+
 bool StartsWithWord(const std::string& s, const char* word, std::string* rest) {
     const size_t n = std::char_traits<char>::length(word);
     if (s.size() < n || !IsWord(std::string_view(s).substr(0, n), word)) return false;
@@ -549,9 +566,17 @@ void ScriptRunner::RunBlock(const std::vector<Line>& lines, size_t begin, size_t
             std::istringstream in(rest);
             std::string code;
             in >> code;
-            const HRESULT want = static_cast<HRESULT>(std::strtoul(code.c_str(), nullptr, 16));
             std::string statement;
             std::getline(in, statement);
+            HRESULT want = S_OK;
+            if (!ParseErrorCode(code, want)) {
+                Fail(line.number, "ExpectError needs an error code in hexadecimal (0x80040201), not '" + code + "'");
+                continue;
+            }
+            if (Trim(statement).empty()) {
+                Fail(line.number, "ExpectError needs a statement after its code");
+                continue;
+            }
             try {
                 Statement(Trim(statement), depth);
                 Fail(line.number, "Expected error " + Hex(want) + ", but the statement succeeded");

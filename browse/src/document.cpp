@@ -10,6 +10,7 @@
 #include "browse/error.h"
 #include "nuv_apartment_wait.h"
 #include "nuv_arguments.h"
+#include "nuv_callback_scope.h"
 #include "nuv_text.h"
 
 namespace FI {
@@ -322,6 +323,7 @@ void FIDocumentBase_::Notify(FIDocumentNotifyList& records) {
                 document->delivered_.notify_all();
             }
         } done{this, cookie, self};
+        nuv::CallbackScope callback;
         subscriber.callback(this, subscriber.context, &records);
     }
 }

@@ -1085,13 +1085,20 @@ std::string WriteBlockFile(const BlockDef& block) {
 }
 
 bool ReadFile(const std::string& path, std::string& text, std::string* why) {
-    // A directory opens as a stream that reads nothing: only regular files are read.
+    // Files and pipes are read (a pipe to its end). A directory opens as a stream that reads nothing, and
+    // a device may never end (/dev/zero), so neither is read.
     struct stat info;
     const char* problem = nullptr;
     if (::stat(path.c_str(), &info) != 0)
         problem = "no such file";
-    else if (!S_ISREG(info.st_mode))
-        problem = S_ISDIR(info.st_mode) ? "is a directory" : "not a regular file";
+    else if (S_ISDIR(info.st_mode))
+        problem = "is a directory";
+    else if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)
+#ifdef S_ISSOCK
+             && !S_ISSOCK(info.st_mode)
+#endif
+    )
+        problem = "not a file or pipe";
     std::ifstream in;
     if (!problem) {
         in.open(path, std::ios::binary);

@@ -5,6 +5,7 @@
 
 #include "nuv_address_wait.h"
 #include "nuv_apartment_wait.h"
+#include "nuv_callback_scope.h"
 #include "simulation.h"
 
 namespace nuv::events {
@@ -28,9 +29,6 @@ void Clear(VARIANT& v) {
     if (v.vt == VT_BSTR) SysFreeString(v.bstrVal);
     v.vt = VT_EMPTY;
 }
-
-// Sink calls this thread is making now, of any manager: UnAdvise from inside one does not wait.
-thread_local int t_delivering = 0;
 
 // Up to N trivially copyable items inside the object, the rest on the heap.
 template <class T, size_t N>
@@ -235,11 +233,12 @@ STDMETHODIMP CoNUVSimEventMgr::UnAdvise(LONG lAdviseId) {
     Deliver(outbox);
     if (subscription) {
         // A delivery to the sink under way on another thread ends before UnAdvise returns, unless this
-        // thread is itself inside a sink's callback. UnAdvise marks the count as waited for and sleeps on
-        // it until only the manager's reference is left; the delivery that leaves it so wakes it. A thread
-        // of a single-threaded apartment runs its apartment's calls instead of sleeping: the delivery may be
-        // a call into that apartment, through a sink that was marshalled to the manager.
-        if (t_delivering == 0) {
+        // thread is itself inside a callback of any kind (an event sink's, an output line's, a document
+        // notification's). UnAdvise marks the count as waited for and sleeps on it until only the manager's
+        // reference is left; the delivery that leaves it so wakes it. A thread of a single-threaded apartment
+        // runs its apartment's calls instead of sleeping: the delivery may be a call into that apartment,
+        // through a sink that was marshalled to the manager.
+        if (!nuv::InsideCallback()) {
             uint32_t refs = subscription->refs.fetch_or(kUnadvising, std::memory_order_acq_rel) | kUnadvising;
             const bool pumping = nuv::InSingleThreadedApartment();
             while (refs != (kUnadvising | 1)) {
@@ -454,14 +453,12 @@ void CoNUVSimEventMgr::DroppedWhileUnadvising(Subscription* subscription, uint32
 
 void CoNUVSimEventMgr::Deliver(Outbox& outbox) {
     if (outbox.deliveries.size() == 0) return;
-    int& delivering = t_delivering;
     for (size_t i = 0; i < outbox.deliveries.size(); ++i) {
         const Delivery d = outbox.deliveries[i];
         if (d.subscription->active.load(std::memory_order_acquire)) {
             Hints& h = outbox.hints[d.hints];
-            ++delivering;
+            nuv::CallbackScope callback;
             d.subscription->sink->OnNewEvent(d.id, h.hint1, h.hint2);
-            --delivering;
         }
         outbox.delivered = i + 1;
         Drop(d.subscription);

@@ -22,9 +22,10 @@ struct HostRun {
     std::string output;
 };
 
-HostRun Host(const std::string& arguments) {
+// A shell command line, its standard error joined to its output.
+HostRun Shell(const std::string& line) {
     HostRun r;
-    const std::string command = std::string(NUVHOST_PATH) + " " + arguments + " 2>&1";
+    const std::string command = line + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return r;
     char buf[4096];
@@ -34,6 +35,8 @@ HostRun Host(const std::string& arguments) {
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return r;
 }
+
+HostRun Host(const std::string& arguments) { return Shell(std::string(NUVHOST_PATH) + " " + arguments); }
 
 // A script in a temporary file, removed with the object.
 class ScriptFile {
@@ -55,9 +58,11 @@ private:
     std::string path_;
 };
 
-HostRun Script(const std::string& text) {
+HostRun Script(const std::string& text, const std::vector<std::string>& arguments = {}) {
     ScriptFile file(text);
-    return Host(std::string(PLANT_MODEL) + " " + file.path());
+    std::string command = std::string(PLANT_MODEL) + " " + file.path();
+    for (const std::string& a : arguments) command += " '" + a + "'";
+    return Host(command);
 }
 
 double EngineValue(ZEQEOSimulation* sim, int index) {
@@ -138,15 +143,18 @@ TEST(HostCommandLine, RefusesWrongUseWithAReason) {
         int status;
         const char* message;
     };
-    // Only the platform's script engines take arguments of their own, and they run on Windows only.
+    // The platform's script engines run on Windows only.
     const Case cases[] = {
         {"", 2, "usage: nuvhost MODEL [SCRIPT [ARGUMENT...]]"},
-        {plant + " script.nuv extra", 2, "usage: nuvhost"},
+        {plant + " /nonexistent/script.nuv extra", 1, "cannot read /nonexistent/script.nuv: no such file"},
         {plant + " walk.VBS", 2, "needs the VBScript or JScript engine"},
         {"/nonexistent/plant.model", 1, "cannot open /nonexistent/plant.model: cannot read /nonexistent/plant.model"},
         {"/tmp", 1, "cannot open /tmp: cannot read /tmp: is a directory"},
         {plant + " /nonexistent/script.nuv", 1, "cannot read /nonexistent/script.nuv: no such file"},
         {plant + " /tmp", 1, "cannot read /tmp: is a directory"},
+        // A device may never end.
+        {plant + " /dev/zero", 1, "cannot read /dev/zero: not a file or pipe"},
+        {"/dev/zero", 1, "cannot open /dev/zero: cannot read /dev/zero: not a file or pipe"},
     };
     for (const Case& c : cases) {
         const HostRun run = Host(c.arguments);
@@ -186,6 +194,12 @@ TEST(HostScript, FailuresAreCountedWithTheirLineAndErrorText) {
         {"Print 1 +\n", 1, "Expected a name"},
         {"Print Cell(Array(1), 2)\n", 1, "Subscript out of range"},
         {"Sim.Flowsheet = 1\n", 1, "Error 0x"},
+        // A code that does not parse is the script's fault, not an expectation of 0.
+        {"ExpectError zzz Sim.Flowsheet.Blocks(9)\n", 1, ":1: ExpectError needs an error code in hexadecimal"},
+        {"ExpectError 0x800402011 Sim.Flowsheet.Blocks(9)\n", 1, "not '0x800402011'"},
+        {"ExpectError 80040201g Sim.Flowsheet.Blocks(9)\n", 1, "not '80040201g'"},
+        {"ExpectError 0x80040201\n", 1, ":1: ExpectError needs a statement after its code"},
+        {"ExpectError 80040201 Sim.Flowsheet.Blocks(9)\n", 0, "Error 0x80040201"},
         // Literals past the 32-bit range stay numbers rather than wrapping.
         {"Print 2147483647, 2147483648, 3000000000 + 1\n", 0, "2147483647 2147483648 3000000001"},
     };
@@ -228,6 +242,64 @@ TEST(HostScript, LongChainsRunToTheirWholeResult) {
     const HostRun run = Script(join + "\n" + add + "\nExpect x, \"" + quoted + "\"\nExpect y, 150000\nPrint \"done\"\n");
     EXPECT_EQ(run.status, 0) << run.output.substr(0, 300);
     EXPECT_NE(run.output.find("done"), std::string::npos) << run.output.substr(0, 300);
+}
+
+// The host owns the simulation: the engine's lines reach its output whatever the script does with the
+// message service, and each line ends where the engine ended it (a command's echo included).
+TEST(HostScript, EngineLinesShowWhateverTheScriptTakes) {
+    const HostRun run = Script("Print \"before\"\n"
+                               "Set msgs = Sim.GetService(\"NUVSimulationMsgs\")\n"
+                               "Sim.Solve\n"
+                               "Set commands = Sim.GetService(\"EBScriptService\")\n"
+                               "commands.Execute(\"rename FEED SOURCE\")\n"
+                               "Print \"after\"\n"
+                               "Expect Sim.Flowsheet.Blocks.Block(\"SOURCE\").Name, \"SOURCE\"\n");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("before\nSolving Plant\nSolution converged"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("\n<rename FEED SOURCE>\nafter\n"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find_first_of(std::string("\x0E\x0F\0", 3)), std::string::npos) << run.output;
+}
+
+// Failures with a code that is not the library's own carry the system's text for it, alone or after the
+// library's "Unspecified Error"; the library's own codes keep their message alone.
+TEST(HostScript, FailuresNamedOnlyByNumberCarryTheSystemsText) {
+    struct Case {
+        const char* statement;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"Sim.Flowsheet.Blocks.Block(\"FEED\").Parameters.Item(1).Value = Array(1)",
+         "Error 0x80070057: NUVParameter: Unspecified Error (The parameter is incorrect.)"},
+        {"x = Sim.Flowsheet.Blocks.Block(1, 2, 3)", "Error 0x8002000E: Invalid number of parameters."},
+        {"x = Sim.Flowsheet.Blocks.Item(3000000000)", "Error 0x8002000A: Out of present range."},
+        {"x = Sim.Flowsheet.Blocks(\"FEED\")", "Error 0x80020005: Type mismatch."},
+        {"Sim.PushScope(\"NOPE\")", "Error 0x80004005: NUVSimulation: Unspecified Error\n"},
+        {"x = Sim.Flowsheet.Blocks(9)", "Error 0x80040201: NUVBlock: Index is not in the range 1 to Count()\n"},
+    };
+    for (const Case& c : cases) {
+        const HostRun run = Script(std::string(c.statement) + "\n");
+        EXPECT_EQ(run.status, 1) << c.statement;
+        EXPECT_NE(run.output.find(c.shown), std::string::npos) << c.statement << ": " << run.output;
+    }
+}
+
+// A script or model read from a pipe, and the arguments after the script as its array Arguments.
+TEST(HostCommandLine, ScriptsComeFromPipesAndTakeArguments) {
+    const HostRun piped = Shell("printf 'Print \"piped\", CountOf(Arguments)\\n' | " + std::string(NUVHOST_PATH) + " " +
+                                PLANT_MODEL + " /dev/stdin");
+    EXPECT_EQ(piped.status, 0) << piped.output;
+    EXPECT_NE(piped.output.find("piped 0\n"), std::string::npos) << piped.output;
+    // The model too.
+    ScriptFile script("Print Sim.Flowsheet.Blocks.Count\n");
+    const HostRun model = Shell("cat " + std::string(PLANT_MODEL) + " | " + NUVHOST_PATH + " /dev/stdin " + script.path());
+    EXPECT_EQ(model.status, 0) << model.output;
+    EXPECT_EQ(model.output, "4\n");
+
+    const HostRun run = Script("Expect CountOf(Arguments), 2\nPrint Cell(Arguments, 1) & \"|\" & Cell(Arguments, 2)\n"
+                               "ExpectError 0x8002000B Print Cell(Arguments, 3)\n",
+                               {"first", "two words"});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("first|two words\n"), std::string::npos) << run.output;
 }
 
 }  // namespace

@@ -3,14 +3,18 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
+#include "browse/document.h"
 #include "events/run_receivers.h"
 #include "events_support.h"
 #include "hang_guard.h"
 #include "sanitized.h"
+#include "process_singletons.h"
 #include "simulation.h"
+#include "zeq_pipe.h"
 
 namespace {
 
@@ -288,6 +292,123 @@ TEST_F(EventsTest, NoSinkIsCalledOnceItsUnAdviseHasReturned) {
     EXPECT_EQ(inside, 2);
     EXPECT_EQ(left->Refs(), 1u);
     EXPECT_EQ(right->Refs(), 1u);
+}
+
+// An output-line sink that runs a hook on every line it gets.
+class LineHook final : public IDispatch {
+public:
+    explicit LineHook(std::function<void()> hook) : hook_(std::move(hook)) {}
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IDispatch && riid != DIID_DNUVSimulationMsgsEvents) return E_NOINTERFACE;
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
+    STDMETHOD_(ULONG, Release)() override {
+        const ULONG n = --refs_;
+        if (n == 0) delete this;
+        return n;
+    }
+    STDMETHOD(GetTypeInfoCount)(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        if (id == 1) hook_();
+        return S_OK;
+    }
+
+private:
+    ~LineHook() = default;
+    std::function<void()> hook_;
+    std::atomic<ULONG> refs_{0};
+};
+
+// A browsing document with no entries, for its subscribers alone.
+class BareDocument final : public FI::FIDocumentBase_ {
+public:
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    FIValue GetFileName() override { return FIValue(""); }
+    FIValue GetAppName() override { return FIValue("test"); }
+    FIValue GetAppVersion() override { return FIValue("1"); }
+    bool GetDocumentFlag() override { return false; }
+    bool GetNamedFlag(const char*) override { return false; }
+    FI::EntryHandle GetRoot() override { return {}; }
+
+private:
+    ~BareDocument() override = default;
+    std::atomic<ULONG> refs_{1};
+};
+
+// Runs `inside` from inside an output-line callback on this thread.
+void FromInsideAnOutputLine(const std::function<void()>& inside) {
+    CComPtr<IUnknown> made;
+    ASSERT_EQ(CreateMessagesSingleton(&made), S_OK);
+    CComPtr<INUVSimulationMsgs2> messages;  // handed out, so installed as the engine's output
+    ASSERT_EQ(made->QueryInterface(IID_INUVSimulationMsgs2, reinterpret_cast<void**>(&messages)), S_OK);
+    CComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(messages->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+    CComPtr<IConnectionPoint> point;
+    ASSERT_EQ(container->FindConnectionPoint(DIID_DNUVSimulationMsgsEvents, &point), S_OK);
+    CComPtr<IDispatch> hook(new LineHook(inside));
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(hook, &cookie), S_OK);
+    rtowrite(rtostdout_current(), "a line\n", -1);
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+}
+
+// Runs `inside` from inside a document notification on this thread.
+void FromInsideADocumentNotification(const std::function<void()>& inside) {
+    BareDocument* document = new BareDocument;
+    auto call = [](FI::FIDocument*, void* context, FIDocumentNotifyList*) {
+        (*static_cast<const std::function<void()>*>(context))();
+    };
+    const uint32_t cookie = document->Advise(call, const_cast<std::function<void()>*>(&inside));
+    FIDocumentNotifyList records = {FIDocumentNotify(3, FIValue("note"))};
+    document->Notify(records);
+    document->Unadvise(cookie);
+    document->Release();
+}
+
+// Called from inside an output-line callback or a document notification, UnAdvise does not wait for a
+// delivery to the sink under way on another thread, as from inside an event sink's: that delivery may
+// itself be waiting for this thread (here it waits until UnAdvise has returned, which would never happen
+// if UnAdvise waited for it).
+TEST_F(EventsTest, UnAdviseFromInsideAnyCallbackDoesNotWaitForOtherThreads) {
+    using Inside = void (*)(const std::function<void()>&);
+    for (Inside fromInside : {&FromInsideAnOutputLine, &FromInsideADocumentNotification}) {
+        nuvtest::HangGuard guard("UnAdvise from inside a callback waiting for a delivery that waits for it",
+                                 std::chrono::seconds(60));
+        auto slow = RecordingSink::Make();
+        std::atomic<bool> entered{false}, unadvised{false}, called{false};
+        slow->onEvent = [&](LONG) {
+            entered = true;
+            while (!unadvised) std::this_thread::yield();
+        };
+        const LONG slowId = Advise(8, slow);
+        std::thread raiser([&] { Raise(12, "FEED", 3); });
+        while (!entered) std::this_thread::yield();
+        fromInside([&] {
+            called = true;
+            EXPECT_EQ(manager_->UnAdvise(slowId), S_OK);
+            unadvised = true;
+        });
+        unadvised = true;  // lets the raiser go should the callback not have come
+        raiser.join();
+        EXPECT_TRUE(called);
+        EXPECT_EQ(slow->Events().size(), 1u);
+        EXPECT_EQ(slow->Refs(), 1u);
+    }
 }
 
 // UnAdvise while other threads keep delivering to the sink, many times over, the calls lasting more or

@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "nuv_callback_scope.h"
 #include "nuv_static_mutex.h"
 #include "nuv_text.h"
 
@@ -312,6 +313,7 @@ public:
 
     // False when the object went during the line: nothing of it may be touched any more.
     bool Line(std::string_view line) {
+        nuv::CallbackScope callback;
         if (m_owner->m_receiverCount.load(std::memory_order_acquire) != 0) {
             nuv::AssignWithoutZeros(m_text, line);
             m_owner->DeliverToReceivers(m_text, m_held);
