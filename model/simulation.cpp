@@ -177,7 +177,8 @@ STDMETHODIMP CoNUVSimulation::get_IsValid(VARIANT_BOOL* out) {
 
 STDMETHODIMP CoNUVSimulation::GetService(BSTR name, IUnknown** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     nuv::EngineText text(name);
     INUVSimServiceProvider* provider = nullptr;
@@ -204,7 +205,8 @@ STDMETHODIMP CoNUVSimulation::get_BuildVersion(BSTR* out) {
 
 STDMETHODIMP CoNUVSimulation::get_Flowsheet(INUVBlock** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     return NUVClassFactory::QueryCreateWrapper(sim, sim->GetFlowsheet(), IID_INUVBlock, reinterpret_cast<void**>(out));
 }
@@ -218,7 +220,8 @@ STDMETHODIMP CoNUVSimulation::get_Solvers(INUVSolverCollection** out) {
 }
 
 STDMETHODIMP CoNUVSimulation::PushScope(BSTR path) {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     ZEQEOCntr* container = sim->GetFlowsheet();
     if (!container) return ReportError(E_FAIL);
@@ -245,38 +248,44 @@ STDMETHODIMP CoNUVSimulation::PushScope(BSTR path) {
 }
 
 STDMETHODIMP CoNUVSimulation::PopScope() {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     return nuv::EngineCall(kErrorSource, [&] { return sim->PopScope(); });
 }
 
 STDMETHODIMP CoNUVSimulation::ResetScope() {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     return nuv::EngineCall(kErrorSource, [&] { return sim->ResetScope(); });
 }
 
 STDMETHODIMP CoNUVSimulation::Solve() {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     return nuv::EngineCall(kErrorSource, [&] { return sim->Solve(); });
 }
 
 STDMETHODIMP CoNUVSimulation::SolveWithObjective(BSTR objective) {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     return nuv::EngineCall(kErrorSource, [&] { return sim->SolveWithObjective(nuv::EngineText(objective).get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::put_DefaultObjective(BSTR objective) {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     return nuv::EngineCall(kErrorSource, [&] { return sim->SetDefaultObjective(nuv::EngineText(objective).get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::get_DefaultObjective(BSTR* out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     const char* name = sim->GetDefaultObjective();
     *out = nuv::bstr_from_utf8(name ? name : "NONE");
@@ -293,31 +302,36 @@ STDMETHODIMP CoNUVSimulation::TriggerCancel(SHORT level) {
 // ---- INUVSimulation2 ----
 
 STDMETHODIMP CoNUVSimulation::SaveSimulation(BSTR path) {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     return nuv::EngineCall(kErrorSource, [&] { return sim->SaveSimulation(nuv::EngineText(path).get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::OpenSimulation(BSTR path) {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     return nuv::EngineCall(kErrorSource, [&] { return sim->OpenSimulation(nuv::EngineText(path).get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::AddSimulation(BSTR path) {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     return nuv::EngineCall(kErrorSource, [&] { return sim->AddSimulation(nuv::EngineText(path).get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::SaveBlock(BSTR path, BSTR block) {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     return nuv::EngineCall(kErrorSource, [&] { return sim->SaveBlock(nuv::EngineText(path).get(), nuv::EngineText(block).get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::LoadBlock(BSTR path) {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     return nuv::EngineCall(kErrorSource, [&] { return sim->LoadBlock(nuv::EngineText(path).get()); });
 }
@@ -331,7 +345,8 @@ STDMETHODIMP CoNUVSimulation::InterfaceSupportsErrorInfo(REFIID riid) {
 STDMETHODIMP CoNUVSimulation::QueryService(REFGUID service, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     if (FI::IsFIDocumentService(service)) {
         // The document is held uncounted; the lock keeps an engine detach from letting it go mid-call.
@@ -354,7 +369,8 @@ STDMETHODIMP CoNUVSimulation::QueryService(REFGUID service, REFIID riid, void** 
 // ---- Solver collection ----
 
 HRESULT SimulationSolverCollection::ItemAs(LONG index, REFIID riid, void** ppv) {
-    ZEQEOSimulation* sim = m_owner->GetEngineSimulation();
+    const nuv::SimulationUse use = m_owner->Use();
+    ZEQEOSimulation* sim = use.get();
     if (!sim) return nuv::kInvalidObject;
     if (index < 1 || index > sim->GetSolverCount()) return nuv::kIndexOutOfRange;
     EngineSolver* solver = sim->GetSolver(index);
@@ -363,7 +379,8 @@ HRESULT SimulationSolverCollection::ItemAs(LONG index, REFIID riid, void** ppv) 
 }
 
 HRESULT SimulationSolverCollection::FindAs(const char* name, REFIID riid, void** ppv) {
-    ZEQEOSimulation* sim = m_owner->GetEngineSimulation();
+    const nuv::SimulationUse use = m_owner->Use();
+    ZEQEOSimulation* sim = use.get();
     if (!sim) return nuv::kInvalidObject;
     EngineSolver* solver = sim->FindSolver(name);
     if (!solver) return nuv::kObjectNotFound;
@@ -379,7 +396,8 @@ STDMETHODIMP SimulationSolverCollection::get_Item(LONG index, INUVObject** out) 
 
 STDMETHODIMP SimulationSolverCollection::get__NewEnum(IUnknown** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_owner->GetEngineSimulation();
+    const nuv::SimulationUse use = m_owner->Use();
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     const int n = sim->GetSolverCount();
     std::vector<CComVariant> items(static_cast<size_t>(n > 0 ? n : 0));
@@ -397,7 +415,8 @@ STDMETHODIMP SimulationSolverCollection::get__NewEnum(IUnknown** out) {
 STDMETHODIMP SimulationSolverCollection::get_Count(LONG* out) {
     if (!out) return E_POINTER;
     *out = 0;
-    ZEQEOSimulation* sim = m_owner->GetEngineSimulation();
+    const nuv::SimulationUse use = m_owner->Use();
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     *out = sim->GetSolverCount();
     return S_OK;
