@@ -53,7 +53,8 @@ STDMETHODIMP CoEBScriptService::Execute(BSTR command) {
     if (!command) return E_POINTER;
     if (!m_binding.IsValid())
         return ReportErrorText(IID_IEBScriptService, kSource, "Simulation No Longer Valid", 0);
-    ZEQEOSimulation* simulation = m_binding.EngineSimulation();
+    const nuv::SimulationUse use = m_binding.Use();
+    ZEQEOSimulation* simulation = use.get();
     if (!simulation) return ReportErrorText(IID_IEBScriptService, kSource, "Simulation No Longer Valid", 0);
     const std::string text = nuv::bstr_to_utf8(command);
     // The echo and marks are this simulation's output, like the engine's own lines.

@@ -18,9 +18,10 @@ struct EngineErrorText {
 
 }  // namespace
 
-HRESULT CoNUVDynamicsService::TaskManager(BSTR scope, IZEQTaskManager** manager) {
+HRESULT CoNUVDynamicsService::TaskManager(BSTR scope, nuv::SimulationUse& use, IZEQTaskManager** manager) {
     *manager = nullptr;
-    ZEQEOSimulation* sim = binding_.EngineSimulation();
+    use = binding_.Use();
+    ZEQEOSimulation* sim = use.get();
     if (!binding_.IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     const nuv::EngineText name(scope);
     IZEQDynamicSolver* solver = sim->GetDynamicSolver(name.c_str());
@@ -48,8 +49,9 @@ STDMETHODIMP CoNUVDynamicsService::RemoveTask(BSTR taskName) {
 STDMETHODIMP CoNUVDynamicsService::AddTasks2(BSTR xml, BSTR scope, BSTR* error) {
     if (error) *error = nullptr;
     const nuv::EngineText description(xml);
+    nuv::SimulationUse use;
     IZEQTaskManager* manager = nullptr;
-    if (HRESULT hr = TaskManager(scope, &manager); FAILED(hr)) return hr;
+    if (HRESULT hr = TaskManager(scope, use, &manager); FAILED(hr)) return hr;
     EngineErrorText problem;
     const HRESULT hr = manager->AddTasks(description.get(), &problem.text);
     if (problem.text && error) *error = nuv::bstr_from_utf8(problem.text);
@@ -60,15 +62,17 @@ STDMETHODIMP CoNUVDynamicsService::AddTasks2(BSTR xml, BSTR scope, BSTR* error) 
 }
 
 STDMETHODIMP CoNUVDynamicsService::ActivateTask2(BSTR taskName, VARIANT_BOOL active, BSTR scope) {
+    nuv::SimulationUse use;
     IZEQTaskManager* manager = nullptr;
-    if (HRESULT hr = TaskManager(scope, &manager); FAILED(hr)) return hr;
+    if (HRESULT hr = TaskManager(scope, use, &manager); FAILED(hr)) return hr;
     const nuv::EngineText name(taskName);
     return nuv::EngineCall(kErrorSource, [&] { return manager->ActivateTask(name.get(), active != 0 ? 1 : 0); });
 }
 
 STDMETHODIMP CoNUVDynamicsService::RemoveTask2(BSTR taskName, BSTR scope) {
+    nuv::SimulationUse use;
     IZEQTaskManager* manager = nullptr;
-    if (HRESULT hr = TaskManager(scope, &manager); FAILED(hr)) return hr;
+    if (HRESULT hr = TaskManager(scope, use, &manager); FAILED(hr)) return hr;
     const nuv::EngineText name(taskName);
     return nuv::EngineCall(kErrorSource, [&] { return manager->RemoveTask(name.get()); });
 }

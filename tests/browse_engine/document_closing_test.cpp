@@ -1,5 +1,5 @@
 // The host destroys an engine simulation while other threads keep calling its objects: automation
-// wrappers of every kind, browsing nodes and attribute objects, and the document. The destruction waits
+// wrappers of every kind, services, browsing nodes and attribute objects, and the document. The destruction waits
 // for the calls under way; every object then answers as one whose engine object has gone (0x80040101
 // for the wrappers, no value for nodes and the document), and nothing reaches freed engine memory
 // (AddressSanitizer and ThreadSanitizer check that).
@@ -12,6 +12,8 @@
 #include "node_objects.h"
 #include "document_support.h"
 #include "equation.h"
+#include "service_providers.h"
+#include "tasks/edit_services.h"
 #include "variable.h"
 
 namespace {
@@ -38,6 +40,8 @@ protected:
         // The classes are linked statically: their factories are handed to the engine explicitly.
         nuv::SetVariableWrapperMaker(&CoNUVVariable::Create);
         nuv::SetEquationWrapperMaker(&CoNUVEquation::Create);
+        nuv::RegisterBlockServiceMaker(&CoNUVEditBlock::Make);
+        nuv::RegisterSimServiceMaker(IID_INUVEditLibraries, &CoNUVEditLibraries::Make);
         zeq_set_wrapper_factory(&NUVClassFactory_QueryCreateVarWrapper, &NUVClassFactory_QueryCreateEqnWrapper);
         DocumentTest::SetUp();
     }
@@ -152,6 +156,29 @@ protected:
         held.push_back({"solver", [solver] {
                             CComBSTR name;
                             return solver->get_Name(&name);
+                        },
+                        InvalidObject});
+        // Services: the block editing service of the hierarchy, and a simulation service.
+        CComPtr<IUnknown> unknown;
+        section->GetService(CComBSTR("NUVEditBlock"), &unknown);
+        CComPtr<INUVEditBlock> edit;
+        if (unknown) unknown->QueryInterface(IID_INUVEditBlock, reinterpret_cast<void**>(&edit));
+        Keep(edit.p);
+        held.push_back({"block editing", [edit] {
+                            // No block of that name: the engine's answer shows the service reached it.
+                            const HRESULT hr = edit->RemoveBlock(CComBSTR("NOSUCH"));
+                            return hr == static_cast<HRESULT>(ZEQ_E_NOT_FOUND) ? S_OK : hr;
+                        },
+                        InvalidObject});
+        unknown.Release();
+        wrapper_->GetService(CComBSTR("NUVEditLibraries"), &unknown);
+        CComPtr<INUVEditLibraries> libraries;
+        if (unknown) unknown->QueryInterface(IID_INUVEditLibraries, reinterpret_cast<void**>(&libraries));
+        Keep(libraries.p);
+        held.push_back({"simulation service", [libraries] {
+                            // The model's own library again: the engine answers that it has it already.
+                            const HRESULT hr = libraries->AddLibrary(CComBSTR("STANDARD"));
+                            return SUCCEEDED(hr) ? S_OK : hr;
                         },
                         InvalidObject});
         CComPtr<INUVSimulation2> simulation = wrapper_;
