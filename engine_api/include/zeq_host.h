@@ -29,7 +29,9 @@ ZEQEOSimulation* zeq_create_simulation(const char* name);
 // A simulation opened from a model file; null with a message in error (size bytes) when it cannot be read.
 ZEQEOSimulation* zeq_open_simulation(const char* path, char* error, int size);
 // Waits for the uses of the simulation under way on other threads (below), then empties it (every wrapper
-// it holds is let go of, and numbered 0) and frees it.
+// it holds is let go of, and numbered 0) and frees it. The caller holds no lock those uses may wait for
+// (the engine's, a wrapper's), and does not destroy a simulation from inside a call on its own objects
+// (an event sink): that call would go on in a simulation that is gone.
 void zeq_destroy_simulation(ZEQEOSimulation* sim);
 // A use of a simulation by the automation side: a call on one of its objects. zeq_begin_use answers false,
 // and counts nothing, when sim is not a simulation that lives (never made, destroyed or being destroyed);
