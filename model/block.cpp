@@ -17,8 +17,9 @@ void CoNUVBlock::Attach(ZEQEOSimulation* sim, ZEQEOBlock* block, ZEQEOCntr* cont
 }
 
 ZEQEOCntr* CoNUVBlock::GetParentContainer() const {
+    const nuv::SimulationUse use(m_sim);
+    ZEQEOSimulation* sim = use.get();
     ZEQEOBlock* block = m_block.load();
-    ZEQEOSimulation* sim = m_sim.load();
     if (!block || !sim) return nullptr;
     return block->GetParentContainer(sim->GetFlowsheet());
 }
@@ -29,7 +30,8 @@ ZEQEOCntr* CoNUVBlock::ServiceContainer() const {
 
 STDMETHODIMP CoNUVBlock::get_Parent(INUVObject** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_sim.load();
+    const nuv::SimulationUse use(m_sim);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     if (!m_block.load()) return ReportError(nuv::kNoParent);
     ZEQEOCntr* parent = GetParentContainer();
@@ -40,7 +42,8 @@ STDMETHODIMP CoNUVBlock::get_Parent(INUVObject** out) {
 
 STDMETHODIMP CoNUVBlock::get_Simulation(INUVSimulation** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_sim.load();
+    const nuv::SimulationUse use(m_sim);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     HRESULT hr = NUVClassFactory::QuerySimulationWrapper(sim, out);
     return FAILED(hr) ? ReportError(hr) : hr;
@@ -48,7 +51,8 @@ STDMETHODIMP CoNUVBlock::get_Simulation(INUVSimulation** out) {
 
 STDMETHODIMP CoNUVBlock::get_Name(BSTR* out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    if (!IsValid()) return ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use(m_sim);
+    if (!IsValid() || !use) return ReportError(nuv::kInvalidObject);
     ZEQEOBlock* block = m_block.load();
     const char* name = block ? block->GetName() : "";
     *out = nuv::bstr_from_utf8(name ? name : "");
@@ -59,7 +63,8 @@ STDMETHODIMP CoNUVBlock::get_IsValid(VARIANT_BOOL* out) { return nuv::AnswerIsVa
 
 STDMETHODIMP CoNUVBlock::GetService(BSTR name, IUnknown** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_sim.load();
+    const nuv::SimulationUse use(m_sim);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     GUID id = GUID_NULL;
     INUVBlockServiceProvider* provider = nullptr;
@@ -98,7 +103,8 @@ STDMETHODIMP CoNUVBlock::get_Equations(INUVEquationCollection** out) {
 STDMETHODIMP CoNUVBlock::get_Ports(INUVPortCollection** out) { return Collection(m_collections.ports, out); }
 
 STDMETHODIMP CoNUVBlock::get_Parameters(INUVParameterCollection** out) {
-    if (out && IsValid())
+    const nuv::SimulationUse use(m_sim);
+    if (out && IsValid() && use)
         if (ZEQEOBlock* block = m_block.load())
             if (m_parameterCache.Size() != static_cast<size_t>(block->GetParameterCount()))
                 m_parameterCache.Rebuild(this);
@@ -120,7 +126,8 @@ HRESULT CoNUVBlock::QueryHelper(MemberKind kind, REFIID riid, void** ppv) {
 STDMETHODIMP CoNUVBlock::get_IsIncluded(VARIANT_BOOL* out) {
     if (!out) return E_POINTER;
     *out = VARIANT_FALSE;
-    if (!IsValid()) return ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use(m_sim);
+    if (!IsValid() || !use) return ReportError(nuv::kInvalidObject);
     ZEQEOBlock* block = m_block.load();
     *out = (block && block->IsIncluded()) ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
@@ -132,7 +139,8 @@ STDMETHODIMP CoNUVBlock::InterfaceSupportsErrorInfo(REFIID riid) {
 
 STDMETHODIMP CoNUVBlock::QueryService(REFGUID service, REFIID riid, void** ppv) {
     if (HRESULT hr = nuv::ClearOut(ppv); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_sim.load();
+    const nuv::SimulationUse use(m_sim);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     if (!nuv::IsClientInterface(riid)) return ReportError(E_NOINTERFACE);
     INUVBlockServiceProvider* provider = nullptr;

@@ -8,6 +8,7 @@
 
 #include "collections.h"
 #include "parameter.h"
+#include "simulation_use.h"
 #include "wrapper_base.h"
 
 class ZEQEOSimulation;
@@ -31,6 +32,9 @@ public:
     void Attach(ZEQEOSimulation* sim, ZEQEOBlock* block, ZEQEOCntr* container);
 
     ZEQEOSimulation* GetEngineSimulation() const { return m_sim.load(); }
+    // A use of the engine simulation (see simulation_use.h): engine objects reached through this wrapper are
+    // used only while one is held.
+    nuv::SimulationUse Use() const { return nuv::SimulationUse(m_sim); }
     ZEQEOBlock* GetEngineBlock() const { return m_block.load(); }
     ZEQEOCntr* GetEngineContainer() const { return m_container.load(); }
     // The container that holds the block; null without an engine block.

@@ -386,8 +386,10 @@ public:
         if (fetched) *fetched = 0;
         if (!rgelt || (celt > 1 && !fetched)) return E_POINTER;
         CComCritSecLock<CComAutoCriticalSection> lock(this->m_critsec);
+        // Nothing is fetched once the owner's simulation has gone.
+        const SimulationUse use = m_owner->Use();
         ULONG n = 0;
-        for (; n < celt && m_pos < m_count; ++n, ++m_pos) {
+        for (; use && n < celt && m_pos < m_count; ++n, ++m_pos) {
             VARIANT& v = rgelt[n];
             VariantInit(&v);
             IDispatch* item = nullptr;
@@ -798,7 +800,8 @@ bool SameText(BSTR name, const char* text) {
 template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
 STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::get_Item(LONG index, INUVObject** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    if (!this->IsValid()) return this->ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = this->m_owner->Use();
+    if (!this->IsValid() || !use) return this->ReportError(nuv::kInvalidObject);
     HRESULT hr = nuv::coll::Item(this->m_owner, Kind, index, IID_INUVObject, reinterpret_cast<void**>(out));
     return FAILED(hr) ? this->ReportError(hr) : hr;
 }
@@ -806,7 +809,8 @@ STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::get_Item(LONG index
 template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
 STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::get__NewEnum(IUnknown** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    if (!this->IsValid()) return this->ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = this->m_owner->Use();
+    if (!this->IsValid() || !use) return this->ReportError(nuv::kInvalidObject);
     HRESULT hr = nuv::coll::NewEnum(this->m_owner, Kind, out);
     return FAILED(hr) ? this->ReportError(hr) : hr;
 }
@@ -815,14 +819,16 @@ template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
 STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::get_Count(LONG* out) {
     if (!out) return E_POINTER;
     *out = 0;
-    if (!this->IsValid()) return this->ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = this->m_owner->Use();
+    if (!this->IsValid() || !use) return this->ReportError(nuv::kInvalidObject);
     return nuv::coll::Count(this->m_owner, Kind, out);
 }
 
 template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
 STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::Find(BSTR name, INUVObject** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    if (!this->IsValid()) return this->ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = this->m_owner->Use();
+    if (!this->IsValid() || !use) return this->ReportError(nuv::kInvalidObject);
     const nuv::EngineText text(name);
     HRESULT hr = text.Check();
     if (SUCCEEDED(hr))
@@ -833,7 +839,8 @@ STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::Find(BSTR name, INU
 template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
 STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::GetService(BSTR name, IUnknown** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    if (!this->IsValid()) return this->ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = this->m_owner->Use();
+    if (!this->IsValid() || !use) return this->ReportError(nuv::kInvalidObject);
     if (Kind == MemberKind::Blocks) return this->ReportError(nuv::kNoService);
     HRESULT hr = nuv::kNoService;
     if (SameText(name, "GridService")) {
@@ -853,7 +860,8 @@ STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::GetAttributes(VARIA
                                                                            VARIANT* out) {
     if (!out) return E_POINTER;
     VariantInit(out);
-    if (!this->IsValid()) return this->ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = this->m_owner->Use();
+    if (!this->IsValid() || !use) return this->ReportError(nuv::kInvalidObject);
     if (Kind == MemberKind::Blocks) return this->ReportError(E_NOTIMPL);
     if (!nuv::coll::ArrayOf(names)) return E_INVALIDARG;
     HRESULT hr = nuv::coll::GetAttributes(this->m_owner, Kind, names, first, count, out);
@@ -863,7 +871,8 @@ STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::GetAttributes(VARIA
 template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
 STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::SetAttributes(VARIANT names, VARIANT values,
                                                                            LONG first) {
-    if (!this->IsValid()) return this->ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = this->m_owner->Use();
+    if (!this->IsValid() || !use) return this->ReportError(nuv::kInvalidObject);
     // Only the block collection refuses without error information.
     if (Kind == MemberKind::Blocks) return E_NOTIMPL;
     if (Kind != MemberKind::Variables && Kind != MemberKind::Parameters) return this->ReportError(E_NOTIMPL);
@@ -883,7 +892,8 @@ STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::InterfaceSupportsEr
 template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
 STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::QueryService(REFGUID service, REFIID riid, void** ppv) {
     if (HRESULT hr = nuv::ClearOut(ppv); FAILED(hr)) return hr;
-    if (!this->IsValid()) return this->ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = this->m_owner->Use();
+    if (!this->IsValid() || !use) return this->ReportError(nuv::kInvalidObject);
     if (Kind == MemberKind::Blocks) return this->ReportError(nuv::kNoService);
     if (!nuv::IsClientInterface(riid)) return this->ReportError(E_NOINTERFACE);
     HRESULT hr = E_NOINTERFACE;
@@ -900,7 +910,8 @@ template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
 HRESULT BlockCollectionIdent<Ident, Itf, pclsid, Kind>::Name2Index(BSTR name, LONG* index) {
     if (!index) return E_POINTER;
     *index = 0;
-    if (!this->IsValid()) return nuv::kInvalidObject;
+    const nuv::SimulationUse use = this->m_owner->Use();
+    if (!this->IsValid() || !use) return nuv::kInvalidObject;
     const nuv::EngineText text(name);
     if (HRESULT hr = text.Check(); FAILED(hr)) return hr;
     return nuv::coll::Name2Index(this->m_owner, Kind, text.c_str(), index);
@@ -910,7 +921,8 @@ template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
 template <class I>
 HRESULT BlockCollectionIdent<Ident, Itf, pclsid, Kind>::TypedItem(const VARIANT& item, REFIID riid, I** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    if (!this->IsValid()) return this->ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = this->m_owner->Use();
+    if (!this->IsValid() || !use) return this->ReportError(nuv::kInvalidObject);
     HRESULT hr = nuv::coll::TypedItem(this->m_owner, Kind, item, riid, reinterpret_cast<void**>(out));
     return FAILED(hr) ? this->ReportError(hr) : hr;
 }
@@ -919,7 +931,8 @@ template <MemberKind Kind, const CLSID* pclsid>
 STDMETHODIMP CollectionHelperIdent<Kind, pclsid>::Name2Index(BSTR name, LONG* index) {
     if (!index) return E_POINTER;
     *index = 0;
-    if (!this->IsValid()) return nuv::kInvalidObject;
+    const nuv::SimulationUse use = this->m_owner->Use();
+    if (!this->IsValid() || !use) return nuv::kInvalidObject;
     const nuv::EngineText text(name);
     if (HRESULT hr = text.Check(); FAILED(hr)) return hr;
     return nuv::coll::Name2Index(this->m_owner, Kind, text.c_str(), index);
@@ -933,7 +946,8 @@ STDMETHODIMP CollectionHelperIdent<Kind, pclsid>::InterfaceSupportsErrorInfo(REF
 template <MemberKind Kind, const CLSID* pclsid>
 STDMETHODIMP CollectionHelperIdent<Kind, pclsid>::QueryService(REFGUID service, REFIID riid, void** ppv) {
     if (HRESULT hr = nuv::ClearOut(ppv); FAILED(hr)) return hr;
-    if (!this->IsValid()) return this->ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = this->m_owner->Use();
+    if (!this->IsValid() || !use) return this->ReportError(nuv::kInvalidObject);
     if (!nuv::IsClientInterface(riid)) return this->ReportError(E_NOINTERFACE);
     HRESULT hr = E_NOINTERFACE;
     if (service == IID_INUVGridService) {

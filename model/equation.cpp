@@ -18,7 +18,8 @@ HRESULT CoNUVEquation::Create(ZEQEOSimulation* sim, int index, REFIID riid, void
 
 STDMETHODIMP CoNUVEquation::get_Parent(INUVObject** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_sim.load();
+    const nuv::SimulationUse use(m_sim);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     HRESULT hr = nuv::OwningBlockWrapper(*this, sim, nuv::MemberRange::Equations, out);
     return FAILED(hr) ? ReportError(hr) : hr;
@@ -26,7 +27,8 @@ STDMETHODIMP CoNUVEquation::get_Parent(INUVObject** out) {
 
 STDMETHODIMP CoNUVEquation::get_Simulation(INUVSimulation** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_sim.load();
+    const nuv::SimulationUse use(m_sim);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     HRESULT hr = NUVClassFactory::QuerySimulationWrapper(sim, out);
     return FAILED(hr) ? ReportError(hr) : hr;
@@ -37,7 +39,8 @@ STDMETHODIMP CoNUVEquation::get_Name(BSTR* out) {
     // As the variables' reads: made again when the equation was renumbered during the load (even away and
     // back), and an equation no longer found at the wrapper's number has gone.
     for (int attempt = 0; attempt < nuv::kNumberingAttempts; ++attempt) {
-        ZEQEOSimulation* sim = m_sim.load();
+        const nuv::SimulationUse use(m_sim);
+        ZEQEOSimulation* sim = use.get();
         const uint64_t numbering = Numbering();
         const int index = IndexOf(numbering);
         if (!IsValid() || !sim || index == 0) return ReportError(nuv::kInvalidObject);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "simulation_use.h"
 #include "wrapper_base.h"
 
 class ZEQEOSimulation;

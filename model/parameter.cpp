@@ -40,6 +40,8 @@ HRESULT CoNUVParameter::Create(ZEQEOSimulation* sim, CoNUVBlock* owner, const ch
 
 CoNUVParameter::~CoNUVParameter() = default;
 
+nuv::SimulationUse CoNUVParameter::Use() const { return m_owner ? m_owner->Use() : nuv::SimulationUse(); }
+
 bool CoNUVParameter::Valid() const { return m_owner && m_owner->IsValid() && m_owner->GetEngineBlock(); }
 
 // The owner's block is read once: the engine may let the owner go at any moment, and a record that could
@@ -62,7 +64,8 @@ STDMETHODIMP CoNUVParameter::get_Parent(INUVObject** out) {
 
 STDMETHODIMP CoNUVParameter::get_Simulation(INUVSimulation** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    if (!Valid()) return ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = Use();
+    if (!use || !Valid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr = NUVClassFactory::QuerySimulationWrapper(m_sim, out);
     return FAILED(hr) ? ReportError(hr) : hr;
 }
@@ -83,6 +86,8 @@ STDMETHODIMP CoNUVParameter::GetService(BSTR, IUnknown** out) {
 
 HRESULT CoNUVParameter::GetText(int id, BSTR* out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    const nuv::SimulationUse use = Use();
+    if (!use) return ReportError(nuv::kInvalidObject);
     ZEQParameterData record;
     if (HRESULT hr = Load(id, record); FAILED(hr)) return ReportError(hr);
     const char* text = nullptr;
@@ -94,6 +99,8 @@ HRESULT CoNUVParameter::GetText(int id, BSTR* out) {
 HRESULT CoNUVParameter::GetVariant(int id, VARIANT* out) {
     if (!out) return E_POINTER;
     VariantInit(out);
+    const nuv::SimulationUse use = Use();
+    if (!use) return ReportError(nuv::kInvalidObject);
     ZEQParameterData record;
     if (HRESULT hr = Load(id, record); FAILED(hr)) return ReportError(hr);
     if (!record.GetValue(id, out)) {
@@ -104,6 +111,8 @@ HRESULT CoNUVParameter::GetVariant(int id, VARIANT* out) {
 }
 
 HRESULT CoNUVParameter::PutVariant(int id, const VARIANT& value) {
+    const nuv::SimulationUse use = Use();
+    if (!use) return ReportError(nuv::kInvalidObject);
     ZEQParameterData record;
     ZEQEOBlock* block = nullptr;
     if (HRESULT hr = Load(id, record, &block); FAILED(hr)) return ReportError(hr);
@@ -125,6 +134,8 @@ STDMETHODIMP CoNUVParameter::get_Access(NUVParameterAccess* out) {
     if (!Valid()) return ReportError(nuv::kInvalidObject);
     if (!out) return E_POINTER;
     *out = static_cast<NUVParameterAccess>(0);
+    const nuv::SimulationUse use = Use();
+    if (!use) return ReportError(nuv::kInvalidObject);
     ZEQParameterData record;
     if (HRESULT hr = Load(PA_ACCESS, record); FAILED(hr)) return ReportError(hr);
     int access = 0;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "simulation_use.h"
 #include "wrapper_base.h"
 
 class CoNUVBlock;
@@ -49,6 +50,8 @@ public:
     STDMETHOD(InterfaceSupportsErrorInfo)(REFIID riid) override;
 
 private:
+    // A use of the owner's simulation, held while the owner's engine block is used.
+    nuv::SimulationUse Use() const;
     // Loads attribute id of the parameter into record (unreported); block gets the engine block it came from.
     HRESULT Load(int id, ZEQParameterData& record, ZEQEOBlock** block = nullptr) const;
     HRESULT GetText(int id, BSTR* out);

@@ -54,14 +54,16 @@ std::vector<LONG> CoNUVPort::BlockRows() const {
 
 STDMETHODIMP CoNUVPort::get_Parent(INUVObject** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    if (!Valid()) return ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = Use();
+    if (!use || !Valid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr = m_owner->OuterUnknown()->QueryInterface(IID_INUVObject, reinterpret_cast<void**>(out));
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
 STDMETHODIMP CoNUVPort::get_Simulation(INUVSimulation** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_sim.load();
+    const nuv::SimulationUse use(m_sim);
+    ZEQEOSimulation* sim = use.get();
     if (!Valid() || !sim) return ReportError(nuv::kInvalidObject);
     HRESULT hr = NUVClassFactory::QuerySimulationWrapper(sim, out);
     return FAILED(hr) ? ReportError(hr) : hr;
@@ -70,7 +72,8 @@ STDMETHODIMP CoNUVPort::get_Simulation(INUVSimulation** out) {
 STDMETHODIMP CoNUVPort::get_Name(BSTR* out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
     zeq_port* port = m_port.load();
-    if (!Valid() || !port) return ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = Use();
+    if (!use || !Valid() || !port) return ReportError(nuv::kInvalidObject);
     const char* name = port->GetName();
     *out = nuv::bstr_from_utf8(name ? name : "");
     return *out ? S_OK : ReportError(E_OUTOFMEMORY);
@@ -86,7 +89,8 @@ STDMETHODIMP CoNUVPort::GetService(BSTR, IUnknown** out) {
 // The engine port is read once: the engine may let the wrapper go at any moment, and a record that could
 // not be loaded from a port that has gone since means the port has gone (0x80040101).
 HRESULT CoNUVPort::Load(int id, ZEQPortData& record) const {
-    zeq_port* port = Valid() ? m_port.load() : nullptr;
+    const nuv::SimulationUse use = Use();
+    zeq_port* port = use && Valid() ? m_port.load() : nullptr;
     if (!port) return nuv::kInvalidObject;
     record.mask.Set(id);
     if (!record.Load(port)) return Valid() ? E_FAIL : nuv::kInvalidObject;
@@ -106,7 +110,8 @@ HRESULT CoNUVPort::ReadCode(int id, const char* const* names, int count, int* ou
 }
 
 STDMETHODIMP CoNUVPort::get_Direction(NUVPortDir* out) {
-    if (!Valid()) return ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = Use();
+    if (!use || !Valid()) return ReportError(nuv::kInvalidObject);
     if (!out) return E_POINTER;
     *out = NUVPortDir_Unspecified;
     static const char* const kNames[] = {nullptr, "IN", "OUT"};
@@ -121,7 +126,8 @@ STDMETHODIMP CoNUVPort::get_Direction(NUVPortDir* out) {
 }
 
 STDMETHODIMP CoNUVPort::get_Type(NUVPortType* out) {
-    if (!Valid()) return ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = Use();
+    if (!use || !Valid()) return ReportError(nuv::kInvalidObject);
     if (!out) return E_POINTER;
     *out = NUVPortType_Unspecified;
     static const char* const kNames[] = {nullptr, "MATERIAL", "INFORMATION", "SPECIAL_ORDERED_SET"};
@@ -143,7 +149,8 @@ STDMETHODIMP CoNUVPort::get_Stream(BSTR* out) {
 
 STDMETHODIMP CoNUVPort::get_Variables(INUVVariableCollection** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    if (!Valid()) return ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = Use();
+    if (!use || !Valid()) return ReportError(nuv::kInvalidObject);
     return m_variables.QueryInterface(IID_INUVVariableCollection, reinterpret_cast<void**>(out));
 }
 
@@ -183,14 +190,16 @@ HRESULT PortVariableColl::MakeGrid(REFIID riid, void** ppv) {
 
 STDMETHODIMP PortVariableColl::get_Item(LONG index, INUVObject** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    if (!m_owner->Valid()) return ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = m_owner->Use();
+    if (!use || !m_owner->Valid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr = ItemAs(index, IID_INUVObject, reinterpret_cast<void**>(out));
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
 STDMETHODIMP PortVariableColl::get__NewEnum(IUnknown** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    if (!m_owner->Valid()) return ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = m_owner->Use();
+    if (!use || !m_owner->Valid()) return ReportError(nuv::kInvalidObject);
     const LONG n = static_cast<LONG>(m_owner->BlockRows().size());
     std::vector<CComVariant> items(static_cast<size_t>(n));
     for (LONG i = 0; i < n; ++i) {
@@ -207,7 +216,8 @@ STDMETHODIMP PortVariableColl::get_Count(LONG* out) {
     if (!out) return E_POINTER;
     *out = 0;
     zeq_port* port = m_owner->GetEnginePort();
-    if (!m_owner->Valid() || !port) return ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = m_owner->Use();
+    if (!use || !m_owner->Valid() || !port) return ReportError(nuv::kInvalidObject);
     const int n = port->GetVariableCount();
     *out = n > 0 ? n : 0;
     return S_OK;
@@ -215,7 +225,8 @@ STDMETHODIMP PortVariableColl::get_Count(LONG* out) {
 
 STDMETHODIMP PortVariableColl::Find(BSTR name, INUVObject** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    if (!m_owner->Valid()) return ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = m_owner->Use();
+    if (!use || !m_owner->Valid()) return ReportError(nuv::kInvalidObject);
     const nuv::EngineText text(name);
     HRESULT hr = text.Check();
     if (SUCCEEDED(hr)) hr = FindAs(text.c_str(), IID_INUVObject, reinterpret_cast<void**>(out), nullptr);
@@ -224,7 +235,8 @@ STDMETHODIMP PortVariableColl::Find(BSTR name, INUVObject** out) {
 
 STDMETHODIMP PortVariableColl::GetService(BSTR name, IUnknown** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    if (!m_owner->Valid()) return ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = m_owner->Use();
+    if (!use || !m_owner->Valid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr = nuv::kNoService;
     const nuv::EngineText text(name);
     if (!text.Whole()) {
@@ -242,7 +254,8 @@ STDMETHODIMP PortVariableColl::GetService(BSTR name, IUnknown** out) {
 STDMETHODIMP PortVariableColl::GetAttributes(VARIANT names, LONG first, LONG count, VARIANT* out) {
     if (!out) return E_POINTER;
     VariantInit(out);
-    if (!m_owner->Valid()) return ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = m_owner->Use();
+    if (!use || !m_owner->Valid()) return ReportError(nuv::kInvalidObject);
     SAFEARRAY* array = nuv::coll::ArrayOf(names);
     if (!array) return E_INVALIDARG;
     const std::vector<LONG> rows = m_owner->BlockRows();
@@ -260,13 +273,15 @@ STDMETHODIMP PortVariableColl::GetAttributes(VARIANT names, LONG first, LONG cou
 }
 
 STDMETHODIMP PortVariableColl::SetAttributes(VARIANT, VARIANT, LONG) {
-    if (!m_owner->Valid()) return ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = m_owner->Use();
+    if (!use || !m_owner->Valid()) return ReportError(nuv::kInvalidObject);
     return E_NOTIMPL;
 }
 
 STDMETHODIMP PortVariableColl::get_Variable(VARIANT item, INUVVariable** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    if (!m_owner->Valid()) return ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = m_owner->Use();
+    if (!use || !m_owner->Valid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr;
     nuv::ItemKey key;  // read from a copy: the caller's VARIANT stays as it was
     if (FAILED(hr = nuv::ReadItemKey(item, key))) return ReportError(hr == E_INVALIDARG ? hr : nuv::kBadIndexType);
@@ -281,7 +296,8 @@ STDMETHODIMP PortVariableColl::InterfaceSupportsErrorInfo(REFIID riid) {
 
 STDMETHODIMP PortVariableColl::QueryService(REFGUID service, REFIID riid, void** ppv) {
     if (HRESULT hr = nuv::ClearOut(ppv); FAILED(hr)) return hr;
-    if (!m_owner->Valid()) return ReportError(nuv::kInvalidObject);
+    const nuv::SimulationUse use = m_owner->Use();
+    if (!use || !m_owner->Valid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr = service != IID_INUVGridService ? nuv::kNoService
                  : nuv::IsClientInterface(riid)   ? MakeGrid(riid, ppv)
                                                   : E_NOINTERFACE;
@@ -291,7 +307,8 @@ STDMETHODIMP PortVariableColl::QueryService(REFGUID service, REFIID riid, void**
 HRESULT PortVariableColl::Name2Index(BSTR name, LONG* index) {
     if (!index) return E_POINTER;
     *index = 0;
-    if (!m_owner->Valid()) return nuv::kInvalidObject;
+    const nuv::SimulationUse use = m_owner->Use();
+    if (!use || !m_owner->Valid()) return nuv::kInvalidObject;
     const nuv::EngineText text(name);
     if (HRESULT hr = text.Check(); FAILED(hr)) return hr;
     return FindAs(text.c_str(), IID_NULL, nullptr, index);

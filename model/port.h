@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "alt_ident.h"
+#include "simulation_use.h"
 #include "wrapper_base.h"
 
 class CoNUVBlock;
@@ -53,6 +54,9 @@ public:
     static HRESULT CreateOrFind(ZEQEOSimulation* sim, CoNUVBlock* owner, zeq_port* port, REFIID riid, void** ppv);
 
     ZEQEOSimulation* GetEngineSimulation() const { return m_sim.load(); }
+    // A use of the engine simulation (see simulation_use.h): engine objects reached through this wrapper are
+    // used only while one is held.
+    nuv::SimulationUse Use() const { return nuv::SimulationUse(m_sim); }
     zeq_port* GetEnginePort() const { return m_port.load(); }
     CoNUVBlock* GetOwner() const { return m_owner; }
     // Valid while the engine holds the wrapper and the owner is bound to its block.

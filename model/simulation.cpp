@@ -177,7 +177,8 @@ STDMETHODIMP CoNUVSimulation::get_IsValid(VARIANT_BOOL* out) {
 
 STDMETHODIMP CoNUVSimulation::GetService(BSTR name, IUnknown** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     const nuv::EngineText text(name);
     if (HRESULT hr = text.Check(); FAILED(hr)) return ReportError(hr);
@@ -205,7 +206,8 @@ STDMETHODIMP CoNUVSimulation::get_BuildVersion(BSTR* out) {
 
 STDMETHODIMP CoNUVSimulation::get_Flowsheet(INUVBlock** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     return NUVClassFactory::QueryCreateWrapper(sim, sim->GetFlowsheet(), IID_INUVBlock, reinterpret_cast<void**>(out));
 }
@@ -219,7 +221,8 @@ STDMETHODIMP CoNUVSimulation::get_Solvers(INUVSolverCollection** out) {
 }
 
 STDMETHODIMP CoNUVSimulation::PushScope(BSTR path) {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     ZEQEOCntr* container = sim->GetFlowsheet();
     if (!container) return ReportError(E_FAIL);
@@ -248,25 +251,29 @@ STDMETHODIMP CoNUVSimulation::PushScope(BSTR path) {
 }
 
 STDMETHODIMP CoNUVSimulation::PopScope() {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     return nuv::EngineCall(kErrorSource, [&] { return sim->PopScope(); });
 }
 
 STDMETHODIMP CoNUVSimulation::ResetScope() {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     return nuv::EngineCall(kErrorSource, [&] { return sim->ResetScope(); });
 }
 
 STDMETHODIMP CoNUVSimulation::Solve() {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     return nuv::EngineCall(kErrorSource, [&] { return sim->Solve(); });
 }
 
 STDMETHODIMP CoNUVSimulation::SolveWithObjective(BSTR objective) {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     const nuv::EngineText name(objective);
     if (HRESULT hr = name.Check(); FAILED(hr)) return ReportError(hr);
@@ -274,7 +281,8 @@ STDMETHODIMP CoNUVSimulation::SolveWithObjective(BSTR objective) {
 }
 
 STDMETHODIMP CoNUVSimulation::put_DefaultObjective(BSTR objective) {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     const nuv::EngineText name(objective);
     if (HRESULT hr = name.Check(); FAILED(hr)) return ReportError(hr);
@@ -283,7 +291,8 @@ STDMETHODIMP CoNUVSimulation::put_DefaultObjective(BSTR objective) {
 
 STDMETHODIMP CoNUVSimulation::get_DefaultObjective(BSTR* out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     const char* name = sim->GetDefaultObjective();
     *out = nuv::bstr_from_utf8(name ? name : "NONE");
@@ -300,7 +309,8 @@ STDMETHODIMP CoNUVSimulation::TriggerCancel(SHORT level) {
 // ---- INUVSimulation2 ----
 
 STDMETHODIMP CoNUVSimulation::SaveSimulation(BSTR path) {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     const nuv::EngineText file(path);
     if (HRESULT hr = file.Check(); FAILED(hr)) return ReportError(hr);
@@ -308,7 +318,8 @@ STDMETHODIMP CoNUVSimulation::SaveSimulation(BSTR path) {
 }
 
 STDMETHODIMP CoNUVSimulation::OpenSimulation(BSTR path) {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     const nuv::EngineText file(path);
     if (HRESULT hr = file.Check(); FAILED(hr)) return ReportError(hr);
@@ -316,7 +327,8 @@ STDMETHODIMP CoNUVSimulation::OpenSimulation(BSTR path) {
 }
 
 STDMETHODIMP CoNUVSimulation::AddSimulation(BSTR path) {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     const nuv::EngineText file(path);
     if (HRESULT hr = file.Check(); FAILED(hr)) return ReportError(hr);
@@ -324,7 +336,8 @@ STDMETHODIMP CoNUVSimulation::AddSimulation(BSTR path) {
 }
 
 STDMETHODIMP CoNUVSimulation::SaveBlock(BSTR path, BSTR block) {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     const nuv::EngineText file(path), name(block);
     if (!file.Whole() || !name.Whole()) return ReportError(E_INVALIDARG);
@@ -332,7 +345,8 @@ STDMETHODIMP CoNUVSimulation::SaveBlock(BSTR path, BSTR block) {
 }
 
 STDMETHODIMP CoNUVSimulation::LoadBlock(BSTR path) {
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     const nuv::EngineText file(path);
     if (HRESULT hr = file.Check(); FAILED(hr)) return ReportError(hr);
@@ -348,7 +362,8 @@ STDMETHODIMP CoNUVSimulation::InterfaceSupportsErrorInfo(REFIID riid) {
 STDMETHODIMP CoNUVSimulation::QueryService(REFGUID service, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    ZEQEOSimulation* sim = m_engine.load();
+    const nuv::SimulationUse use(m_engine);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     // Whichever provider serves it, no client is handed the uncounted implementation pointer.
     if (!nuv::IsClientInterface(riid)) return ReportError(E_NOINTERFACE);
@@ -373,7 +388,8 @@ STDMETHODIMP CoNUVSimulation::QueryService(REFGUID service, REFIID riid, void** 
 // ---- Solver collection ----
 
 HRESULT SimulationSolverCollection::ItemAs(LONG index, REFIID riid, void** ppv) {
-    ZEQEOSimulation* sim = m_owner->GetEngineSimulation();
+    const nuv::SimulationUse use = m_owner->Use();
+    ZEQEOSimulation* sim = use.get();
     if (!sim) return nuv::kInvalidObject;
     if (index < 1 || index > sim->GetSolverCount()) return nuv::kIndexOutOfRange;
     EngineSolver* solver = sim->GetSolver(index);
@@ -382,7 +398,8 @@ HRESULT SimulationSolverCollection::ItemAs(LONG index, REFIID riid, void** ppv) 
 }
 
 HRESULT SimulationSolverCollection::FindAs(const char* name, REFIID riid, void** ppv) {
-    ZEQEOSimulation* sim = m_owner->GetEngineSimulation();
+    const nuv::SimulationUse use = m_owner->Use();
+    ZEQEOSimulation* sim = use.get();
     if (!sim) return nuv::kInvalidObject;
     EngineSolver* solver = sim->FindSolver(name);
     if (!solver) return nuv::kObjectNotFound;
@@ -398,7 +415,8 @@ STDMETHODIMP SimulationSolverCollection::get_Item(LONG index, INUVObject** out) 
 
 STDMETHODIMP SimulationSolverCollection::get__NewEnum(IUnknown** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_owner->GetEngineSimulation();
+    const nuv::SimulationUse use = m_owner->Use();
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     const int n = sim->GetSolverCount();
     std::vector<CComVariant> items(static_cast<size_t>(n > 0 ? n : 0));
@@ -416,7 +434,8 @@ STDMETHODIMP SimulationSolverCollection::get__NewEnum(IUnknown** out) {
 STDMETHODIMP SimulationSolverCollection::get_Count(LONG* out) {
     if (!out) return E_POINTER;
     *out = 0;
-    ZEQEOSimulation* sim = m_owner->GetEngineSimulation();
+    const nuv::SimulationUse use = m_owner->Use();
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     *out = sim->GetSolverCount();
     return S_OK;

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "alt_ident.h"
+#include "simulation_use.h"
 #include "wrapper_base.h"
 
 class ZEQEOSimulation;
@@ -65,6 +66,9 @@ public:
     static HRESULT GetSimEventManager(CoNUVSimulation* simulation, REFIID riid, void** ppv);
 
     ZEQEOSimulation* GetEngineSimulation() const { return m_engine.load(); }
+    // A use of the engine simulation (see simulation_use.h): engine objects reached through this wrapper are
+    // used only while one is held.
+    nuv::SimulationUse Use() const { return nuv::SimulationUse(m_engine); }
     // The engine browsing document, null while none has been created. Not counted.
     FI::FIDocument* GetDocument() const;
     // Called by the document as it goes away: forgets it when it is still the one held.

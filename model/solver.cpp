@@ -38,7 +38,8 @@ void CoNUVSolver::Attach(ZEQEOSimulation* sim, EngineSolver* solver) {
 
 STDMETHODIMP CoNUVSolver::get_Parent(INUVObject** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_sim.load();
+    const nuv::SimulationUse use(m_sim);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     HRESULT hr = NUVClassFactory::QueryCreateWrapper(sim, IID_INUVObject, reinterpret_cast<void**>(out));
     return FAILED(hr) ? ReportError(hr) : hr;
@@ -46,7 +47,8 @@ STDMETHODIMP CoNUVSolver::get_Parent(INUVObject** out) {
 
 STDMETHODIMP CoNUVSolver::get_Simulation(INUVSimulation** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_sim.load();
+    const nuv::SimulationUse use(m_sim);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     HRESULT hr = NUVClassFactory::QuerySimulationWrapper(sim, out);
     return FAILED(hr) ? ReportError(hr) : hr;
@@ -54,8 +56,9 @@ STDMETHODIMP CoNUVSolver::get_Simulation(INUVSimulation** out) {
 
 STDMETHODIMP CoNUVSolver::get_Name(BSTR* out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    const nuv::SimulationUse use(m_sim);
     EngineSolver* solver = m_solver.load();
-    if (!IsValid() || !solver) return ReportError(nuv::kInvalidObject);
+    if (!use || !IsValid() || !solver) return ReportError(nuv::kInvalidObject);
     const char* name = solver->GetName();
     *out = nuv::bstr_from_utf8(name ? name : "");
     return *out ? S_OK : E_OUTOFMEMORY;
@@ -142,15 +145,17 @@ HRESULT SolverParameters::ReadItem(EngineSolver* solver, const VARIANT& index, V
 STDMETHODIMP SolverParameters::get_Item(VARIANT index, VARIANT* out) {
     if (!out) return E_POINTER;
     VariantInit(out);
+    const nuv::SimulationUse use = m_owner->Use();
     EngineSolver* solver = m_owner->GetEngineSolver();
-    if (!IsValid() || !solver) return ReportError(nuv::kInvalidObject);
+    if (!use || !IsValid() || !solver) return ReportError(nuv::kInvalidObject);
     HRESULT hr = ReadItem(solver, index, out);
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
 STDMETHODIMP SolverParameters::put_Item(VARIANT index, VARIANT value) {
+    const nuv::SimulationUse use = m_owner->Use();
     EngineSolver* solver = m_owner->GetEngineSolver();
-    if (!IsValid() || !solver) return ReportError(nuv::kInvalidObject);
+    if (!use || !IsValid() || !solver) return ReportError(nuv::kInvalidObject);
     std::string name;
     HRESULT hr = ResolveName(solver, index, name);
     if (FAILED(hr)) return ReportError(hr);
@@ -182,8 +187,9 @@ STDMETHODIMP SolverParameters::put_Item(VARIANT index, VARIANT value) {
 
 STDMETHODIMP SolverParameters::get__NewEnum(IUnknown** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    const nuv::SimulationUse use = m_owner->Use();
     EngineSolver* solver = m_owner->GetEngineSolver();
-    if (!IsValid() || !solver) return ReportError(nuv::kInvalidObject);
+    if (!use || !IsValid() || !solver) return ReportError(nuv::kInvalidObject);
     const int n = solver->GetIntParameterCount() + solver->GetRealParameterCount() + solver->GetTextParameterCount();
     std::vector<CComVariant> values(static_cast<size_t>(n > 0 ? n : 0));
     for (int i = 0; i < n; ++i) {
@@ -197,8 +203,9 @@ STDMETHODIMP SolverParameters::get__NewEnum(IUnknown** out) {
 STDMETHODIMP SolverParameters::get_Count(LONG* out) {
     if (!out) return E_POINTER;
     *out = 0;
+    const nuv::SimulationUse use = m_owner->Use();
     EngineSolver* solver = m_owner->GetEngineSolver();
-    if (!IsValid() || !solver) return ReportError(nuv::kInvalidObject);
+    if (!use || !IsValid() || !solver) return ReportError(nuv::kInvalidObject);
     *out = solver->GetIntParameterCount() + solver->GetRealParameterCount() + solver->GetTextParameterCount();
     return S_OK;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "alt_ident.h"
+#include "simulation_use.h"
 #include "wrapper_base.h"
 
 class ZEQEOSimulation;
@@ -50,6 +51,9 @@ public:
     static HRESULT CreateOrFind(ZEQEOSimulation* sim, EngineSolver* solver, REFIID riid, void** ppv);
 
     ZEQEOSimulation* GetEngineSimulation() const { return m_sim.load(); }
+    // A use of the engine simulation (see simulation_use.h): engine objects reached through this wrapper are
+    // used only while one is held.
+    nuv::SimulationUse Use() const { return nuv::SimulationUse(m_sim); }
     EngineSolver* GetEngineSolver() const { return m_solver.load(); }
 
     STDMETHOD(get_Parent)(INUVObject** out) override;

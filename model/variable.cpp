@@ -32,7 +32,8 @@ HRESULT CoNUVVariable::Create(ZEQEOSimulation* sim, int index, REFIID riid, void
 template <class T>
 HRESULT CoNUVVariable::Read(int id, T& out) {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        ZEQEOSimulation* sim = m_sim.load();
+        const nuv::SimulationUse use(m_sim);
+        ZEQEOSimulation* sim = use.get();
         const uint64_t numbering = Numbering();
         const int index = IndexOf(numbering);
         if (!IsValid() || !sim || index == 0) return nuv::kInvalidObject;
@@ -61,7 +62,8 @@ HRESULT CoNUVVariable::Read(int id, T& out) {
 template <class T>
 HRESULT CoNUVVariable::Write(int id, T value) {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        ZEQEOSimulation* sim = m_sim.load();
+        const nuv::SimulationUse use(m_sim);
+        ZEQEOSimulation* sim = use.get();
         const uint64_t numbering = Numbering();
         const int index = IndexOf(numbering);
         if (!IsValid() || !sim || index == 0) return nuv::kInvalidObject;
@@ -123,14 +125,16 @@ HRESULT CoNUVVariable::PutInt(int id, int value) { return Done(Write(id, value))
 
 STDMETHODIMP CoNUVVariable::get_Parent(INUVObject** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_sim.load();
+    const nuv::SimulationUse use(m_sim);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     return Done(nuv::OwningBlockWrapper(*this, sim, nuv::MemberRange::Variables, out));
 }
 
 STDMETHODIMP CoNUVVariable::get_Simulation(INUVSimulation** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
-    ZEQEOSimulation* sim = m_sim.load();
+    const nuv::SimulationUse use(m_sim);
+    ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     return Done(NUVClassFactory::QuerySimulationWrapper(sim, out));
 }
@@ -182,7 +186,8 @@ HRESULT CoNUVVariable::Modified(BSTR attribute, bool set, bool* flag) {
     const nuv::EngineText name(attribute);
     if (!name.Whole() || !ZEQVariableData::AttribId(name.c_str(), &id)) return ReportError(E_INVALIDARG);
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        ZEQEOSimulation* sim = m_sim.load();
+        const nuv::SimulationUse use(m_sim);
+        ZEQEOSimulation* sim = use.get();
         const uint64_t numbering = Numbering();
         const int index = IndexOf(numbering);
         if (!IsValid() || !sim || index == 0) return ReportError(nuv::kInvalidObject);

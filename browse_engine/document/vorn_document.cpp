@@ -361,14 +361,16 @@ void FIVORNDocument::SetEnvironment(const FIValue& value, FIError& error) {
 }
 
 void FIVORNDocument::GetObjective(FIValue& out) {
-    ZEQEOSimulation* sim = GetEngineSimulation();
+    const nuv::SimulationUse use = UseEngineSimulation();
+    ZEQEOSimulation* sim = use.get();
     if (sim == nullptr) return;
     const char* objective = sim->GetDefaultObjective();
     out.SetString(objective != nullptr ? objective : kNoObjective);
 }
 
 void FIVORNDocument::GetObjectiveList(FIValue& out) {
-    ZEQEOSimulation* sim = GetEngineSimulation();
+    const nuv::SimulationUse use = UseEngineSimulation();
+    ZEQEOSimulation* sim = use.get();
     if (sim == nullptr) return;
     out.SetString(kNoObjective);
     ZEQStringList names;
@@ -377,7 +379,8 @@ void FIVORNDocument::GetObjectiveList(FIValue& out) {
 }
 
 void FIVORNDocument::SetObjective(const FIValue& value, FIError& error) {
-    ZEQEOSimulation* sim = GetEngineSimulation();
+    const nuv::SimulationUse use = UseEngineSimulation();
+    ZEQEOSimulation* sim = use.get();
     if (sim == nullptr) {
         error.SetMessage(kNoSimulation);
         return;
@@ -398,7 +401,8 @@ void FIVORNDocument::SetObjective(const FIValue& value, FIError& error) {
 }
 
 void FIVORNDocument::GetSolverScope(FIValue& out) {
-    ZEQEOSimulation* sim = GetEngineSimulation();
+    const nuv::SimulationUse use = UseEngineSimulation();
+    ZEQEOSimulation* sim = use.get();
     if (sim == nullptr) return;
     char* scope = nullptr;
     sim->GetSolverScope(&scope, 0, 0);
@@ -409,7 +413,8 @@ void FIVORNDocument::GetSolverScope(FIValue& out) {
 }
 
 void FIVORNDocument::GetSolverScopeList(FIValue& out) {
-    ZEQEOSimulation* sim = GetEngineSimulation();
+    const nuv::SimulationUse use = UseEngineSimulation();
+    ZEQEOSimulation* sim = use.get();
     if (sim == nullptr) return;
     ZEQStringList scopes;
     sim->GetSolverScopeList(scopes, 0, 0);
@@ -418,7 +423,8 @@ void FIVORNDocument::GetSolverScopeList(FIValue& out) {
 }
 
 void FIVORNDocument::SetSolverScope(const FIValue& value, FIError& error) {
-    ZEQEOSimulation* sim = GetEngineSimulation();
+    const nuv::SimulationUse use = UseEngineSimulation();
+    ZEQEOSimulation* sim = use.get();
     if (sim == nullptr) {
         error.SetMessage(kNoSimulation);
         return;
@@ -535,7 +541,8 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
         path.Clear();
         return RaiseFIError(E_FAIL, "Empty moniker");
     }
-    ZEQEOSimulation* sim = GetEngineSimulation();
+    const nuv::SimulationUse use = UseEngineSimulation();
+    ZEQEOSimulation* sim = use.get();
     ZEQEOCntr* flowsheet = sim != nullptr ? sim->GetFlowsheet() : nullptr;
     // The path is written into the buffer `path` already has, when it has one; it holds what was built
     // whether or not the moniker resolves.

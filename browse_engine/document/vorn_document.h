@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 
+#include "simulation_use.h"
 #include "atl/nuvatlbase.h"
 #include "browse/document.h"
 #include "browse/entry.h"
@@ -67,6 +68,10 @@ public:
     void ReleaseOwner(CoNUVSimulation* owner);
     // The owner's engine simulation, null without owner.
     ZEQEOSimulation* GetEngineSimulation() const;
+    // A use of that simulation (see simulation_use.h): its objects are used only while one is held.
+    nuv::SimulationUse UseEngineSimulation() const {
+        return nuv::SimulationUse([this] { return GetEngineSimulation(); });
+    }
     CoNUVSimulation* GetOwner() const;
 
     // The "status" attribute of the upper nodes: always empty.

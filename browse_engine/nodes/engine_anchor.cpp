@@ -128,29 +128,28 @@ ZEQEOBlock* EngineAnchor::Find(ZEQEOCntr* container, const Step& step, int32_t* 
     return FindLocalBlock(container, step.name, position);
 }
 
-ZEQEOSimulation* EngineAnchor::Simulation() const {
+nuv::SimulationUse EngineAnchor::Simulation() const {
     switch (kind_) {
         case RootKind::Document: {
             DocumentSimulationLookup lookup = g_documentSimulation.load(std::memory_order_acquire);
-            return lookup != nullptr ? lookup(document_) : nullptr;
+            if (lookup == nullptr) return nuv::SimulationUse();
+            return nuv::SimulationUse([&] { return lookup(document_); });
         }
-        case RootKind::Simulation: return rootSimulation_;
-        default: return nullptr;
+        case RootKind::Simulation: return nuv::SimulationUse([&] { return rootSimulation_; });
+        default: return nuv::SimulationUse();
     }
 }
 
-ZEQEOCntr* EngineAnchor::Root(ZEQEOSimulation*& simulation) const {
-    if (kind_ == RootKind::Container) {
-        simulation = nullptr;
-        return rootContainer_;
-    }
-    simulation = Simulation();
-    return simulation != nullptr ? simulation->GetFlowsheet() : nullptr;
+ZEQEOCntr* EngineAnchor::Root(Place& place) const {
+    if (kind_ == RootKind::Container) return rootContainer_;
+    place.use = Simulation();
+    place.simulation = place.use.get();
+    return place.simulation != nullptr ? place.simulation->GetFlowsheet() : nullptr;
 }
 
 bool EngineAnchor::Resolve(Place& out) const {
     out = Place();
-    ZEQEOCntr* container = Root(out.simulation);
+    ZEQEOCntr* container = Root(out);
     if (container == nullptr) return false;
     out.generation = container->GetStructureGeneration();
     if (path_ != nullptr) {

@@ -10,6 +10,8 @@
 #pragma once
 #include <zeq_objects.h>
 
+#include "simulation_use.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -28,6 +30,7 @@ public:
         ZEQEOBlock* block = nullptr;             // the anchored block; null for a container anchor
         int32_t position = -1;                   // 0-based position of the block in its container
         unsigned generation = 0;                 // the engine's structure generation before the objects were found
+        nuv::SimulationUse use;                  // held while the objects are used (none over a bare container)
     };
 
     // Anchors nothing: never resolves.
@@ -55,8 +58,9 @@ public:
     static bool Unmoved(const Place& place) {
         return place.container != nullptr && place.container->GetStructureGeneration() == place.generation;
     }
-    // The root simulation now, null when there is none.
-    ZEQEOSimulation* Simulation() const;
+    // A use of the root simulation now (see simulation_use.h), empty when there is none: its objects are
+    // used only while it is held.
+    nuv::SimulationUse Simulation() const;
 
 private:
     class Unnamed;
@@ -73,7 +77,7 @@ private:
         std::vector<Step> path;
         std::shared_ptr<const Unnamed> unnamed;
     };
-    ZEQEOCntr* Root(ZEQEOSimulation*& simulation) const;
+    ZEQEOCntr* Root(Place& place) const;
     static ZEQEOBlock* Find(ZEQEOCntr* container, const Step& step, int32_t* position);
 
     enum class RootKind : uint8_t { None, Document, Container, Simulation };

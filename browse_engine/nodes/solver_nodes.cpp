@@ -45,12 +45,12 @@ bool IsRun(const char* action) { return action != nullptr && strcasecmp(action, 
 // The solvers of a simulation, by position.
 struct SolversSource {
     FIHandle<FIVORNSolversListNode> node;
-    EngineSolver* SolverAt(int32_t pos) const {
-        ZEQEOSimulation* sim = node->Simulation();
-        return sim != nullptr ? sim->GetSolver(pos + 1) : nullptr;
+    EngineSolver* SolverAt(const nuv::SimulationUse& use, int32_t pos) const {
+        return use ? use.get()->GetSolver(pos + 1) : nullptr;
     }
     void NameAt(int32_t pos, FIValue& out) {
-        if (EngineSolver* solver = SolverAt(pos)) out.SetString(solver->GetName());
+        const nuv::SimulationUse use = node->Simulation();
+        if (EngineSolver* solver = SolverAt(use, pos)) out.SetString(solver->GetName());
     }
     void EntryAt(int32_t pos, EntryHandle& out) {
         FIValue name;
@@ -72,7 +72,8 @@ struct ParametersSource {
     int32_t ints;
     int32_t reals;
     void NameAt(int32_t pos, FIValue& out) {
-        EngineSolver* solver = node->Solver();
+        nuv::SimulationUse use;
+        EngineSolver* solver = node->Solver(use);
         char name[kParameterNameSize] = {};
         if (solver != nullptr) {
             if (pos < ints) {
@@ -125,8 +126,9 @@ EntryHandle CreateSolversListNode(FIDocument* document, const FIValue& name, con
     return EntryHandle(new FIVORNSolversListNode(document, name, simulation));
 }
 
-EngineSolver* FindEngineSolver(const EngineAnchor& anchor, const std::string& name) {
-    ZEQEOSimulation* sim = anchor.Simulation();
+EngineSolver* FindEngineSolver(const EngineAnchor& anchor, const std::string& name, nuv::SimulationUse& use) {
+    use = anchor.Simulation();
+    ZEQEOSimulation* sim = use.get();
     return sim != nullptr && !name.empty() ? sim->FindSolver(name.c_str()) : nullptr;
 }
 
@@ -221,7 +223,8 @@ void FIVORNSolverPropertyNode::SetAttribute(const char* name, uint32_t id, const
 // ---- Solvers list ----
 
 void FIVORNSolversListNode::CreateCursor(CursorHandle& out) {
-    ZEQEOSimulation* sim = Simulation();
+    const nuv::SimulationUse use = Simulation();
+    ZEQEOSimulation* sim = use.get();
     const int32_t total = sim != nullptr ? NonNegative(sim->GetSolverCount()) : 0;
     out = CursorHandle(new RangeCursor<SolversSource>(SolversSource{FIHandle<FIVORNSolversListNode>(this)}, 0, total));
 }
@@ -230,7 +233,8 @@ void FIVORNSolversListNode::CreateCursor(CursorHandle& out) {
 
 void FIVORNSolverParamListNode::CreateCursor(CursorHandle& out) {
     int32_t ints = 0, reals = 0, texts = 0;
-    if (EngineSolver* solver = Solver()) {
+    nuv::SimulationUse use;
+    if (EngineSolver* solver = Solver(use)) {
         ints = NonNegative(solver->GetIntParameterCount());
         reals = NonNegative(solver->GetRealParameterCount());
         texts = NonNegative(solver->GetTextParameterCount());
@@ -246,7 +250,8 @@ int FIVORNSolverParameterNode::Kind(EngineSolver* solver) {
 }
 
 void FIVORNSolverParameterNode::GetTypeName(FIValue& out) {
-    switch (Kind(FindEngineSolver(anchor_, solver_))) {
+    nuv::SimulationUse use;
+    switch (Kind(FindEngineSolver(anchor_, solver_, use))) {
         case kIntParameter: out.SetString("Integer"); break;
         case kRealParameter: out.SetString("Real"); break;
         case kTextParameter: out.SetString("String"); break;
@@ -259,7 +264,8 @@ bool FIVORNSolverParameterNode::IsAttributeValid(const char* name, uint32_t id) 
 }
 
 void FIVORNSolverParameterNode::GetAttribute(const char* name, uint32_t id, FIValue& out) {
-    EngineSolver* solver = FindEngineSolver(anchor_, solver_);
+    nuv::SimulationUse use;
+    EngineSolver* solver = FindEngineSolver(anchor_, solver_, use);
     if (id == kCanEnterId) {
         out.SetInt(Kind(solver) != 0 ? 1 : 0);
         return;
@@ -286,7 +292,8 @@ void FIVORNSolverParameterNode::SetAttribute(const char* name, uint32_t id, cons
         Entry::SetAttribute(name, id, value, error);
         return;
     }
-    EngineSolver* solver = FindEngineSolver(anchor_, solver_);
+    nuv::SimulationUse use;
+    EngineSolver* solver = FindEngineSolver(anchor_, solver_, use);
     if (solver == nullptr) {
         Entry::SetAttribute(name, id, value, error);
         return;

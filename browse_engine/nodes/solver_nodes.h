@@ -64,11 +64,11 @@ public:
     using FIVORNAnchoredListNodeT::FIVORNAnchoredListNodeT;
     static constexpr const char* kTypeName = "Solvers List";
     void CreateCursor(CursorHandle& out) override;
-    ZEQEOSimulation* Simulation() const { return anchor_.Simulation(); }
+    nuv::SimulationUse Simulation() const { return anchor_.Simulation(); }
 };
 
 // A solver found by name in the anchor's simulation, null once it has gone.
-EngineSolver* FindEngineSolver(const EngineAnchor& anchor, const std::string& name);
+EngineSolver* FindEngineSolver(const EngineAnchor& anchor, const std::string& name, nuv::SimulationUse& use);
 
 class FIVORNSolverParamListNode final : public FIVORNAnchoredListNodeT<FIVORNSolverParamListNode> {
 public:
@@ -76,7 +76,7 @@ public:
         : FIVORNAnchoredListNodeT(doc, name, std::move(simulation)), solver_(std::move(solver)) {}
     static constexpr const char* kTypeName = "Solver Parameters List";
     void CreateCursor(CursorHandle& out) override;
-    EngineSolver* Solver() const { return FindEngineSolver(anchor_, solver_); }
+    EngineSolver* Solver(nuv::SimulationUse& use) const { return FindEngineSolver(anchor_, solver_, use); }
     const std::string& SolverName() const { return solver_; }
 
 private:

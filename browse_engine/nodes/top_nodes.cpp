@@ -94,7 +94,8 @@ void FIVORNAppModelNode::CreateCursor(CursorHandle& out) {
 
 void FIVORNAppModelNode::MakeChild(int32_t position, const FIValue& name, EntryHandle& out) {
     FIVORNDocument* vorn = AsVORNDocument(document);
-    ZEQEOSimulation* sim = vorn != nullptr ? vorn->GetEngineSimulation() : nullptr;
+    const nuv::SimulationUse use = vorn != nullptr ? vorn->UseEngineSimulation() : nuv::SimulationUse();
+    ZEQEOSimulation* sim = use.get();
     if (position == 2) {
         out = CreateSolversListNode(document, name, EngineAnchor::Flowsheet(document));
         return;

@@ -7,7 +7,8 @@
 // or after a change (a solve, a commit, a block added or removed), never one half-made.
 //
 // Lock order: automation-side locks, then the engine lock, then the engine's leaf locks (the event table,
-// the output devices, the active simulation), which are never held while anything else is taken.
+// the output devices, the active simulation, the simulations in use), which are never held while anything
+// else is taken.
 #pragma once
 #include <atomic>
 #include <cstdint>

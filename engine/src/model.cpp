@@ -1,6 +1,7 @@
 // Structure of the in-memory engine: building from a model definition, layout of the flat arrays,
 // lookups, block and container operations, services, scopes, objectives and solvers.
 #include "model.h"
+#include "sim_uses.h"
 
 #include <algorithm>
 #include <cctype>
@@ -547,10 +548,18 @@ Simulation::Simulation() : flowsheet_(std::make_unique<Container>(this, nullptr)
     solvers_.push_back(std::make_unique<Solver>(DefaultSolver()));
     Reindex();
     SetActiveSimulation(this);
+    SimulationOpened(this);
 }
 
+// Calls under way on the simulation's objects end first, and none begins after. Then every wrapper is let
+// go of under the engine lock (numbered 0 and detached as the lock is left), before anything is freed.
 Simulation::~Simulation() {
-    Clear();
+    SimulationClosing(this);
+    {
+        EngineCall call;
+        Clear();
+        wrapper_.Set(nullptr);
+    }
     for (auto& s : services_) s.provider->Release();
     for (auto& s : block_services_) s.provider->Release();
     services_.clear();

@@ -324,7 +324,7 @@ ZEQEOSimulation* zeq_open_simulation(const char* path, char* error, int size) {
     return nullptr;
 }
 
-// Not under the engine lock: the wrappers the simulation lets go of are released while it goes.
+// Not under the engine lock: the simulation waits for the calls on its objects under way.
 void zeq_destroy_simulation(ZEQEOSimulation* sim) { delete static_cast<zeq::Simulation*>(sim); }
 
 }  // extern "C"

@@ -28,7 +28,17 @@ extern "C" {
 ZEQEOSimulation* zeq_create_simulation(const char* name);
 // A simulation opened from a model file; null with a message in error (size bytes) when it cannot be read.
 ZEQEOSimulation* zeq_open_simulation(const char* path, char* error, int size);
+// Waits for the uses of the simulation under way on other threads (below), then empties it (every wrapper
+// it holds is let go of, and numbered 0) and frees it. The caller holds no lock those uses may wait for
+// (the engine's, a wrapper's), and does not destroy a simulation from inside a call on its own objects
+// (an event sink): that call would go on in a simulation that is gone.
 void zeq_destroy_simulation(ZEQEOSimulation* sim);
+// A use of a simulation by the automation side: a call on one of its objects. zeq_begin_use answers false,
+// and counts nothing, when sim is not a simulation that lives (never made, destroyed or being destroyed);
+// else the simulation stays until the matching zeq_end_use. A pointer that may be stale is safe to pass.
+// Never waits: a use begun while the simulation is being destroyed is refused.
+bool zeq_begin_use(ZEQEOSimulation* sim);
+void zeq_end_use(ZEQEOSimulation* sim);
 // The last line the engine printed on the calling thread since zeq_clear_message ("" when none): what a
 // caller shows with the failure of the engine call that printed it.
 const char* zeq_last_message(void);

@@ -180,6 +180,11 @@ bool CoNUVGrid<Kind>::OwnerValid() const {
 }
 
 template <MemberKind Kind>
+SimulationUse CoNUVGrid<Kind>::Use() const {
+    return owner_ ? owner_->Use() : SimulationUse();
+}
+
+template <MemberKind Kind>
 unsigned CoNUVGrid<Kind>::StructureGeneration() const {
     ZEQEOSimulation* sim = owner_ ? owner_->GetEngineSimulation() : nullptr;
     ZEQEOCntr* flowsheet = sim ? sim->GetFlowsheet() : nullptr;
@@ -226,6 +231,8 @@ template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::get_Item(LONG index, INUVObject** out) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
     if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
+    const SimulationUse use = Use();
+    if (!use) return ReportError(kInvalidObject);
     if (HRESULT hr = CheckRows(); FAILED(hr)) return ReportError(hr);
     if (index < 1 || index > RowCount()) return ReportError(kIndexOutOfRange);
     HRESULT hr = coll::Item(owner_, Kind, rows_[static_cast<size_t>(index - 1)], IID_INUVObject,
@@ -238,6 +245,8 @@ template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::get__NewEnum(IUnknown** out) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
     if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
+    const SimulationUse use = Use();
+    if (!use) return ReportError(kInvalidObject);
     if (HRESULT hr = CheckRows(); FAILED(hr)) return ReportError(hr);
     std::vector<CComVariant> items(rows_.size());
     for (size_t p = 0; p < rows_.size(); ++p) {
@@ -257,6 +266,8 @@ STDMETHODIMP CoNUVGrid<Kind>::get_Count(LONG* out) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
     if (!out) return E_POINTER;
     *out = 0;
+    const SimulationUse use = Use();
+    if (!use) return ReportError(kInvalidObject);
     if (HRESULT hr = CheckRows(); FAILED(hr)) return ReportError(hr);
     *out = RowCount();
     return S_OK;
@@ -266,6 +277,8 @@ template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::Find(BSTR name, INUVObject** out) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
     if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
+    const SimulationUse use = Use();
+    if (!use) return ReportError(kInvalidObject);
     if (HRESULT hr = CheckRows(); FAILED(hr)) return ReportError(hr);
     const EngineText text(name);
     if (!text.Whole()) return ReportError(kObjectNotFound);  // no member's name holds a NUL
@@ -314,6 +327,8 @@ STDMETHODIMP CoNUVGrid<Kind>::GetAttributes(VARIANT names, LONG first, LONG coun
     std::lock_guard<std::recursive_mutex> hold(lock_);
     if (!out) return E_POINTER;
     VariantInit(out);
+    const SimulationUse use = Use();
+    if (!use) return ReportError(kInvalidObject);
     if (HRESULT hr = CheckRows(); FAILED(hr)) return ReportError(hr);
     const LONG total = RowCount();
     if (first < 1 || first > total) return ReportError(kIndexOutOfRange);
@@ -414,7 +429,8 @@ STDMETHODIMP CoNUVGrid<Kind>::SetSortKeys(VARIANT keys, VARIANT orders) {
 template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::SetQueryStrings(VARIANT queries) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
-    if (!OwnerValid()) return ReportError(kInvalidObject);
+    const SimulationUse use = Use();
+    if (!use || !OwnerValid()) return ReportError(kInvalidObject);
     SAFEARRAY* array = coll::ArrayOf(queries);
     if (!array) return E_INVALIDARG;
     VariantVector view;
@@ -472,7 +488,8 @@ HRESULT CoNUVGrid<Kind>::RunQueries() {
 template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::Prepare() {
     std::lock_guard<std::recursive_mutex> hold(lock_);
-    if (!OwnerValid()) return ReportError(kInvalidObject);
+    const SimulationUse use = Use();
+    if (!use || !OwnerValid()) return ReportError(kInvalidObject);
     rows_.clear();
     table_.reset();
     sorted_ = false;
@@ -576,6 +593,8 @@ void CoNUVGrid<Kind>::LoadCells(GridSortTable& table, const std::vector<int>& id
 template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::Sort() {
     std::lock_guard<std::recursive_mutex> hold(lock_);
+    const SimulationUse use = Use();
+    if (!use) return ReportError(kInvalidObject);
     // A grid whose owner is gone has nothing to sort, whatever its keys and flags say.
     if (!OwnerValid()) return ReportError(kInvalidObject);
     if (!prepared_) Prepare();
@@ -607,6 +626,8 @@ STDMETHODIMP CoNUVGrid<Kind>::SetAttr(BSTR name, VARIANT given, LONG row) {
         return E_NOTIMPL;
     } else {
         std::lock_guard<std::recursive_mutex> hold(lock_);
+        const SimulationUse use = Use();
+        if (!use) return ReportError(kInvalidObject);
         // Rows of another numbering would send the edit to another member.
         if (RowsStale()) return ReportError(kStaleRows);
         if (row < 1 || row > RowCount()) return ReportError(kIndexOutOfRange);
@@ -672,6 +693,8 @@ HRESULT CoNUVGrid<Kind>::MapIntegers(const VARIANT& in, VARIANT* out, Map map) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
     if (!out) return E_POINTER;
     VariantInit(out);
+    const SimulationUse use = Use();
+    if (!use) return ReportError(kInvalidObject);
     if (HRESULT hr = CheckRows(); FAILED(hr)) return ReportError(hr);
     SAFEARRAY* array = coll::ArrayOf(in);
     if (!array) return E_INVALIDARG;

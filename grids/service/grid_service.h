@@ -15,6 +15,7 @@
 #include "error_table.h"
 #include "grid_sort.h"
 #include "nuvclasslib.h"
+#include "simulation_use.h"
 
 class CoNUVBlock;
 
@@ -92,6 +93,8 @@ private:
     // is reported with a text naming the attribute.
     HRESULT ReportRefusedEdit(HRESULT hr, const std::string& attribute) const;
     bool OwnerValid() const;
+    // A use of the owner's simulation (see simulation_use.h): held by every member that reaches the engine.
+    SimulationUse Use() const;
     // The owner's structure count: rows taken at one count name other members at another.
     unsigned StructureGeneration() const;
     // Valid owner and rows that still match its members; the failure code otherwise.

@@ -1,5 +1,5 @@
 // What every simulation service shares: the simulation wrapper it is bound to (a counted reference),
-// that wrapper's validity and its engine simulation.
+// that wrapper's validity and uses of its engine simulation.
 #pragma once
 #include "simulation.h"
 
@@ -20,7 +20,9 @@ public:
     CoNUVSimulation* Simulation() const { return simulation_; }
     // False when unbound or when the engine has let go of the simulation.
     bool IsValid() const { return simulation_ && simulation_->IsValid() == VARIANT_TRUE; }
-    ZEQEOSimulation* EngineSimulation() const { return simulation_ ? simulation_->GetEngineSimulation() : nullptr; }
+    // A use of the engine simulation (see simulation_use.h), empty once the engine has let go of it: the
+    // simulation's objects are used only while it is held.
+    SimulationUse Use() const { return simulation_ ? simulation_->Use() : SimulationUse(); }
 
 private:
     CoNUVSimulation* simulation_ = nullptr;

@@ -54,7 +54,8 @@ STDMETHODIMP CoEBScriptService::Execute(BSTR command) {
     if (!command) return E_POINTER;
     if (!m_binding.IsValid())
         return ReportErrorText(IID_IEBScriptService, kSource, "Simulation No Longer Valid", 0);
-    ZEQEOSimulation* simulation = m_binding.EngineSimulation();
+    const nuv::SimulationUse use = m_binding.Use();
+    ZEQEOSimulation* simulation = use.get();
     if (!simulation) return ReportErrorText(IID_IEBScriptService, kSource, "Simulation No Longer Valid", 0);
     const nuv::EngineText given(command);
     if (HRESULT hr = given.Check(); FAILED(hr))

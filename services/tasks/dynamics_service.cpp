@@ -18,9 +18,10 @@ struct EngineErrorText {
 
 }  // namespace
 
-HRESULT CoNUVDynamicsService::TaskManager(BSTR scope, IZEQTaskManager** manager) {
+HRESULT CoNUVDynamicsService::TaskManager(BSTR scope, nuv::SimulationUse& use, IZEQTaskManager** manager) {
     *manager = nullptr;
-    ZEQEOSimulation* sim = binding_.EngineSimulation();
+    use = binding_.Use();
+    ZEQEOSimulation* sim = use.get();
     if (!binding_.IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     const nuv::EngineText name(scope);
     if (HRESULT hr = name.Check(); FAILED(hr)) return ReportError(hr);
@@ -50,8 +51,9 @@ STDMETHODIMP CoNUVDynamicsService::AddTasks2(BSTR xml, BSTR scope, BSTR* error) 
     if (error) *error = nullptr;
     const nuv::EngineText description(xml);
     if (HRESULT hr = description.Check(); FAILED(hr)) return ReportError(hr);
+    nuv::SimulationUse use;
     IZEQTaskManager* manager = nullptr;
-    if (HRESULT hr = TaskManager(scope, &manager); FAILED(hr)) return hr;
+    if (HRESULT hr = TaskManager(scope, use, &manager); FAILED(hr)) return hr;
     EngineErrorText problem;
     const HRESULT hr = manager->AddTasks(description.get(), &problem.text);
     if (problem.text && error) *error = nuv::bstr_from_utf8(problem.text);
@@ -62,16 +64,18 @@ STDMETHODIMP CoNUVDynamicsService::AddTasks2(BSTR xml, BSTR scope, BSTR* error) 
 }
 
 STDMETHODIMP CoNUVDynamicsService::ActivateTask2(BSTR taskName, VARIANT_BOOL active, BSTR scope) {
+    nuv::SimulationUse use;
     IZEQTaskManager* manager = nullptr;
-    if (HRESULT hr = TaskManager(scope, &manager); FAILED(hr)) return hr;
+    if (HRESULT hr = TaskManager(scope, use, &manager); FAILED(hr)) return hr;
     const nuv::EngineText name(taskName);
     if (HRESULT hr = name.Check(); FAILED(hr)) return ReportError(hr);
     return nuv::EngineCall(kErrorSource, [&] { return manager->ActivateTask(name.get(), active != 0 ? 1 : 0); });
 }
 
 STDMETHODIMP CoNUVDynamicsService::RemoveTask2(BSTR taskName, BSTR scope) {
+    nuv::SimulationUse use;
     IZEQTaskManager* manager = nullptr;
-    if (HRESULT hr = TaskManager(scope, &manager); FAILED(hr)) return hr;
+    if (HRESULT hr = TaskManager(scope, use, &manager); FAILED(hr)) return hr;
     const nuv::EngineText name(taskName);
     if (HRESULT hr = name.Check(); FAILED(hr)) return ReportError(hr);
     return nuv::EngineCall(kErrorSource, [&] { return manager->RemoveTask(name.get()); });

@@ -23,5 +23,5 @@ public:
 
 private:
     // The task manager of the scope's dynamic solver; E_FAIL when there is none.
-    HRESULT TaskManager(BSTR scope, IZEQTaskManager** manager);
+    HRESULT TaskManager(BSTR scope, nuv::SimulationUse& use, IZEQTaskManager** manager);
 };

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "block.h"
+#include "class_factory.h"
+#include "simulation.h"
 #include "engine_text.h"
 #include "nuv_arguments.h"
 #include "rezoraruz.h"
@@ -31,7 +33,8 @@ STDMETHODIMP CoNUVEditLibraries::AddLibrary(BSTR name) { return Edit(name, true)
 STDMETHODIMP CoNUVEditLibraries::RemoveLibrary(BSTR name) { return Edit(name, false); }
 
 HRESULT CoNUVEditLibraries::Edit(BSTR name, bool add) {
-    ZEQEOSimulation* sim = binding_.EngineSimulation();
+    const nuv::SimulationUse use = binding_.Use();
+    ZEQEOSimulation* sim = use.get();
     if (!binding_.IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     const nuv::EngineText text(name);
     if (HRESULT hr = text.Check(); FAILED(hr)) return ReportComError(kErrorSource, hr);
@@ -56,13 +59,31 @@ HRESULT CoNUVEditBlock::Make(ZEQEOCntr* container, ZEQEOBlock* block, REFIID rii
     object->m_target = target;
     if (INUVWrapper* wrapper = target->GetWrapper())
         wrapper->QueryOuter(IID_IUnknown, reinterpret_cast<void**>(&object->m_targetWrapper));
+    // The simulation, through the wrapper of the target or of the block the service was asked of (one of
+    // them made the request and holds a use of it).
+    INUVWrapper* asking = target->GetWrapper();
+    if (!asking && block) asking = block->GetWrapper();
+    CComPtr<IUnknown> askingObject;
+    if (asking) asking->QueryOuter(IID_IUnknown, reinterpret_cast<void**>(&askingObject));
+    if (CoNUVBlock* owner = nuv::ImplementationOf<CoNUVBlock>(askingObject)) {
+        const nuv::SimulationUse use = owner->Use();
+        if (use) NUVClassFactory::QuerySimulationWrapper(use.get(), &object->m_simulation);
+    }
     hr = object->QueryInterface(riid, ppv);
     object->Release();
     return hr;
 }
 
-ZEQEOCntr* CoNUVEditBlock::Target(HRESULT* hr) const {
+ZEQEOCntr* CoNUVEditBlock::Target(HRESULT* hr, nuv::SimulationUse& use) const {
     *hr = S_OK;
+    if (m_simulation) {
+        CoNUVSimulation* simulation = nuv::ImplementationOf<CoNUVSimulation>(m_simulation);
+        use = simulation ? simulation->Use() : nuv::SimulationUse();
+        if (!use) {
+            *hr = ReportComError(kErrorSource, nuv::kInvalidObject);
+            return nullptr;
+        }
+    }
     if (m_targetWrapper) {
         CoNUVBlock* owner = nuv::ImplementationOf<CoNUVBlock>(m_targetWrapper);
         if (!owner || owner->IsValid() != VARIANT_TRUE) {
@@ -75,7 +96,8 @@ ZEQEOCntr* CoNUVEditBlock::Target(HRESULT* hr) const {
 
 STDMETHODIMP CoNUVEditBlock::AddBlock(BSTR name, BSTR type, VARIANT args) {
     HRESULT hr = S_OK;
-    ZEQEOCntr* target = Target(&hr);
+    nuv::SimulationUse use;
+    ZEQEOCntr* target = Target(&hr, use);
     if (!target) return hr;
     ZEQEOBlockEditor* editor = m_container->GetEditor();
     if (!editor) return ReportComError(kErrorSource, E_NOTIMPL);
@@ -101,7 +123,8 @@ STDMETHODIMP CoNUVEditBlock::AddBlock(BSTR name, BSTR type, VARIANT args) {
 
 STDMETHODIMP CoNUVEditBlock::RemoveBlock(BSTR name) {
     HRESULT hr = S_OK;
-    ZEQEOCntr* target = Target(&hr);
+    nuv::SimulationUse use;
+    ZEQEOCntr* target = Target(&hr, use);
     if (!target) return hr;
     std::string upperName;
     if (FAILED(hr = UpperName(name, upperName))) return hr;
@@ -113,7 +136,8 @@ STDMETHODIMP CoNUVEditBlock::RemoveBlock(BSTR name) {
 
 STDMETHODIMP CoNUVEditBlock::RemoveAllBlocks() {
     HRESULT hr = S_OK;
-    ZEQEOCntr* target = Target(&hr);
+    nuv::SimulationUse use;
+    ZEQEOCntr* target = Target(&hr, use);
     if (!target) return hr;
     return nuv::EngineCall(kErrorSource, [&] { return target->RemoveAllBlocks(0, true); });
 }

@@ -40,8 +40,9 @@ public:
     STDMETHOD(RemoveAllBlocks)() override;
 
 private:
-    // The container edited, or null (with the error reported in *hr) once the engine has let go of it.
-    ZEQEOCntr* Target(HRESULT* hr) const;
+    // The container edited, or null (with the error reported in *hr) once the engine has let go of it;
+    // `use` holds the simulation while the container is used.
+    ZEQEOCntr* Target(HRESULT* hr, nuv::SimulationUse& use) const;
 
     ZEQEOCntr* m_container = nullptr;
     ZEQEOBlock* m_block = nullptr;
@@ -49,4 +50,7 @@ private:
     // The automation object the engine keeps for the target container, when it has one: while it is
     // valid the engine pointers above are alive.
     CComPtr<IUnknown> m_targetWrapper;
+    // The simulation's wrapper, when the service was asked of a wrapper: the engine objects above are used
+    // only under a use of it (they go with the simulation).
+    CComPtr<INUVSimulation> m_simulation;
 };

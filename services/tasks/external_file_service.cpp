@@ -314,7 +314,8 @@ STDMETHODIMP CoNUVExternalFileService::QueryContents(BSTR filename, NUVExternalF
 
 STDMETHODIMP CoNUVExternalFileService::Import(BSTR filename, NUVExternalFileType type, LONG attributes, BSTR blockid,
                                               BSTR match, BSTR substitute, VARIANT_BOOL usescope) {
-    ZEQEOSimulation* sim = binding_.EngineSimulation();
+    const nuv::SimulationUse use = binding_.Use();
+    ZEQEOSimulation* sim = use.get();
     if (!binding_.IsValid() || !sim) return InvalidSimulation();
     ZEQEOCntr* flowsheet = sim->GetFlowsheet();
     if (!flowsheet) return InvalidSimulation();

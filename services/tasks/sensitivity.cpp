@@ -31,7 +31,8 @@ double UnitFactor(int ptype, int entry) {
 }  // namespace
 
 std::string CoNUVSensitivity::ScopePrefix() {
-    ZEQEOSimulation* sim = binding_.EngineSimulation();
+    const nuv::SimulationUse use = binding_.Use();
+    ZEQEOSimulation* sim = use.get();
     if (!sim) return {};
     char* scope = nullptr;
     sim->GetSolverScope(&scope, 0, 0);
@@ -42,7 +43,8 @@ std::string CoNUVSensitivity::ScopePrefix() {
 }
 
 int CoNUVSensitivity::QualifyVariableName(const std::string& prefix, const std::string& name) {
-    ZEQEOSimulation* sim = binding_.EngineSimulation();
+    const nuv::SimulationUse use = binding_.Use();
+    ZEQEOSimulation* sim = use.get();
     ZEQEOCntr* flowsheet = sim ? sim->GetFlowsheet() : nullptr;
     if (!flowsheet) return 0;
     const std::string full = prefix.empty() ? name : prefix + "." + name;
@@ -51,7 +53,8 @@ int CoNUVSensitivity::QualifyVariableName(const std::string& prefix, const std::
 }
 
 HRESULT CoNUVSensitivity::Examine(int index, Role role, double* factor) {
-    ZEQEOSimulation* sim = binding_.EngineSimulation();
+    const nuv::SimulationUse use = binding_.Use();
+    ZEQEOSimulation* sim = use.get();
     ZEQEOCntr* flowsheet = sim ? sim->GetFlowsheet() : nullptr;
     if (!flowsheet) return nuv::kInvalidObject;
     AttribIdMask mask;
@@ -128,7 +131,8 @@ HRESULT CoNUVSensitivity::GetList(const VariableList& list, VARIANT* out) {
     if (!out) return E_POINTER;
     VariantInit(out);
     if (!binding_.IsValid()) return ReportError(nuv::kInvalidObject);
-    ZEQEOSimulation* sim = binding_.EngineSimulation();
+    const nuv::SimulationUse use = binding_.Use();
+    ZEQEOSimulation* sim = use.get();
     ZEQEOCntr* flowsheet = sim ? sim->GetFlowsheet() : nullptr;
     if (!flowsheet) return ReportError(nuv::kInvalidObject);
     const ULONG count = static_cast<ULONG>(list.indices.size());
@@ -198,7 +202,8 @@ STDMETHODIMP CoNUVSensitivity::Calculate(VARIANT* differentiable, VARIANT* resul
     if (differentiable) VariantClear(differentiable);
     if (!results) return E_POINTER;
     VariantInit(results);
-    ZEQEOSimulation* sim = binding_.EngineSimulation();
+    const nuv::SimulationUse use = binding_.Use();
+    ZEQEOSimulation* sim = use.get();
     if (!binding_.IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     std::lock_guard lock(m_lock);
     if (m_dependent.count == 0) return ReportError(kNoDependent);

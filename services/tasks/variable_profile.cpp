@@ -36,7 +36,8 @@ STDMETHODIMP CoNUVVariableProfile::GetProfileByIndex(LONG varIndex, DOUBLE start
                                                      DOUBLE interval, VARIANT* values) {
     if (!values) return E_POINTER;
     VariantInit(values);
-    ZEQEOSimulation* sim = binding_.EngineSimulation();
+    const nuv::SimulationUse use = binding_.Use();
+    ZEQEOSimulation* sim = use.get();
     if (!binding_.IsValid() || !sim) return nuv::kInvalidObject;
     const long n = nuv::ProfileSampleCount(startTime, endTime, interval);
     if (n < 1) return ReportErrorText(IID_INUVVariableProfile, kErrorSource, "Bad time range or interval", E_FAIL);
@@ -76,7 +77,8 @@ STDMETHODIMP CoNUVVariableProfile::GetProfileByIndex(LONG varIndex, DOUBLE start
 
 STDMETHODIMP CoNUVVariableProfile::GetProfileByName(BSTR varName, DOUBLE startTime, DOUBLE endTime, DOUBLE interval,
                                                     VARIANT* values) {
-    ZEQEOSimulation* sim = binding_.EngineSimulation();
+    const nuv::SimulationUse use = binding_.Use();
+    ZEQEOSimulation* sim = use.get();
     if (!binding_.IsValid() || !sim) return nuv::kInvalidObject;
     if (!values) return E_POINTER;
     VariantInit(values);

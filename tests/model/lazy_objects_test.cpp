@@ -155,15 +155,15 @@ TEST_F(LazyObjectsTest, DocumentGoingAwayFirstIsForgotten) {
 TEST_F(LazyObjectsTest, ServiceBindingHoldsTheSimulationAndFollowsItsValidity) {
     nuv::SimulationBinding binding;
     EXPECT_FALSE(binding.IsValid());
-    EXPECT_EQ(binding.EngineSimulation(), nullptr);
+    EXPECT_EQ(binding.Use().get(), nullptr);
     const LONG before = Impl()->ComCount();
     binding.Bind(Impl());
     EXPECT_EQ(Impl()->ComCount(), before + 1);
     EXPECT_TRUE(binding.IsValid());
-    EXPECT_EQ(binding.EngineSimulation(), sim_.get());
+    EXPECT_EQ(binding.Use().get(), sim_.get());
     DetachEngine();
     EXPECT_FALSE(binding.IsValid());
-    EXPECT_EQ(binding.EngineSimulation(), nullptr);
+    EXPECT_EQ(binding.Use().get(), nullptr);
     binding.Bind(nullptr);
     EXPECT_EQ(Impl()->ComCount(), before - 1) << "the engine's reference went with the engine";
 }
