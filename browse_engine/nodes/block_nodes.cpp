@@ -43,23 +43,23 @@ public:
     explicit BlockSource(FIHandle<FIVORNBlocksNode> node) : node_(std::move(node)) {}
     void NameAt(int32_t pos, FIValue& out) {
         ZEQEOCntr* container = nullptr;
-        ZEQEOBlock* block = BlockAt(pos, container);
-        if (block == nullptr) {
+        const auto block = BlockAt(pos, container);
+        if (!block) {
             out.Clear();
             return;
         }
-        BlockBrowseName(container, block, pos, out);
+        BlockBrowseName(container, block.get(), pos, out);
     }
     void EntryAt(int32_t pos, EntryHandle& out) {
         ZEQEOCntr* container = nullptr;
-        ZEQEOBlock* block = BlockAt(pos, container);
-        const char* name = block != nullptr ? block->GetName() : nullptr;
+        const auto block = BlockAt(pos, container);
+        const char* name = block ? block->GetName() : nullptr;
         if (name == nullptr) {
             out.Reset();
             return;
         }
         EngineAnchor anchor = *name != '\0' ? node_->Anchor().Block(name)
-                                             : node_->Anchor().UnnamedBlock(container, block, pos);
+                                             : node_->Anchor().UnnamedBlock(container, block.get(), pos);
         if (block->GetSubContainer(container) != nullptr) {
             out = EntryHandle(new FIVORNEOCntrNode(node_->document, std::move(anchor)));
         } else {
@@ -106,26 +106,29 @@ private:
         return std::strchr(local, '.') != nullptr;
     }
 
-    ZEQEOBlock* BlockAt(int32_t pos, ZEQEOCntr*& container) {
+    // The block and its container stay usable while the answer is held.
+    EngineAnchor::Held<ZEQEOBlock> BlockAt(int32_t pos, ZEQEOCntr*& container) {
         EngineAnchor::Place place;
-        if (!node_->Anchor().Resolve(place)) return nullptr;
+        if (!node_->Anchor().Resolve(place)) return {};
         container = place.container;
-        return container->GetBlock(pos + 1);
+        return EngineAnchor::Hold(place, container->GetBlock(pos + 1));
     }
     FIHandle<FIVORNBlocksNode> node_;
 };
 
 // The parameters are those of the container's own table, so that each simulation lists its own.
-EngineParameterTable* TableOf(const EngineAnchor& anchor) {
+EngineAnchor::Held<EngineParameterTable> TableOf(const EngineAnchor& anchor) {
     EngineAnchor::Place place;
-    return anchor.Resolve(place) ? place.container->GetParameterTable() : nullptr;
+    if (!anchor.Resolve(place)) return {};
+    return EngineAnchor::Hold(place, place.container->GetParameterTable());
 }
 
 class GlobalParamSource {
 public:
     explicit GlobalParamSource(FIHandle<FIVORNEOCntrParamListNode> node) : node_(std::move(node)) {}
     void NameAt(int32_t pos, FIValue& out) {
-        EngineParameterTable* table = TableOf(node_->Anchor());
+        const auto held = TableOf(node_->Anchor());
+        EngineParameterTable* table = held.get();
         if (table == nullptr) {
             out.Clear();
             return;
@@ -237,8 +240,8 @@ void FIVORNEOCntrNode::MakeChild(int32_t position, const FIValue& name, EntryHan
 // ---- global parameter list ----
 
 void FIVORNEOCntrParamListNode::CreateCursor(CursorHandle& out) {
-    EngineParameterTable* table = TableOf(anchor_);
-    const int32_t count = table != nullptr ? Count(param_num_defined(table)) : 0;
+    const auto table = TableOf(anchor_);
+    const int32_t count = table ? Count(param_num_defined(table.get())) : 0;
     out = CursorHandle(new RangeCursor<GlobalParamSource>(
         GlobalParamSource(FIHandle<FIVORNEOCntrParamListNode>(this)), 0, count));
 }

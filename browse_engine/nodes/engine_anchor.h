@@ -62,6 +62,22 @@ public:
     // used only while it is held.
     nuv::SimulationUse Simulation() const;
 
+    // An engine object found through an anchor, together with the use that keeps its simulation alive:
+    // the object is used only while this is held (never copied out into a plain pointer that outlives it).
+    template <class T>
+    struct Held {
+        T* object = nullptr;
+        nuv::SimulationUse use;
+        T* get() const { return object; }
+        T* operator->() const { return object; }
+        explicit operator bool() const { return object != nullptr; }
+    };
+    // The objects of a resolved place, each held with the place's use.
+    template <class T>
+    static Held<T> Hold(Place& place, T* object) {
+        return Held<T>{object, std::move(place.use)};
+    }
+
 private:
     class Unnamed;
     // One step from a container to one of its blocks: by the block's local name, or for a block without

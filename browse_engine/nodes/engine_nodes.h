@@ -116,7 +116,8 @@ public:
 
 private:
     // The container whose parameter table holds the parameter now, null when it has gone.
-    ZEQEOCntr* Container() const;
+    // The container of the parameter, usable while the answer is held.
+    EngineAnchor::Held<ZEQEOCntr> Container() const;
     EngineAnchor anchor_;
     FIValue paramName_;
 };

@@ -50,14 +50,15 @@ void JoinList(gl_list* list, FIValue& out) {
 
 }  // namespace
 
-ZEQEOCntr* FIVORNEOCntrParameterNode::Container() const {
+EngineAnchor::Held<ZEQEOCntr> FIVORNEOCntrParameterNode::Container() const {
     EngineAnchor::Place place;
-    return anchor_.Resolve(place) ? place.container : nullptr;
+    if (!anchor_.Resolve(place)) return {};
+    return EngineAnchor::Hold(place, place.container);
 }
 
 void FIVORNEOCntrParameterNode::GetTypeName(FIValue& out) {
     ScopedValue v;
-    if (!ReadGlobal(Container(), paramName_, v.get())) {
+    if (!ReadGlobal(Container().get(), paramName_, v.get())) {
         out.SetString("Global Parameter");
         return;
     }
@@ -98,7 +99,7 @@ bool FIVORNEOCntrParameterNode::IsAttributeValid(const char* name, uint32_t id) 
     if (id == attr::kValue || id == attr::kCanEnter) return true;
     if (id == attr::kOptionList) {
         ScopedValue v;
-        return ReadGlobal(Container(), paramName_, v.get()) && v->kind == VALUE_LOGICAL;
+        return ReadGlobal(Container().get(), paramName_, v.get()) && v->kind == VALUE_LOGICAL;
     }
     return Entry::IsAttributeValid(name, id);
 }
@@ -107,7 +108,8 @@ void FIVORNEOCntrParameterNode::GetAttribute(const char* name, uint32_t id, FIVa
     switch (id) {
         case attr::kValue: {
             ScopedValue v;
-            ZEQEOCntr* container = Container();
+            const auto held = Container();
+            ZEQEOCntr* container = held.get();
             if (container == nullptr) {
                 // The simulation has gone: the node answers as a deleted entry.
                 Entry::GetAttribute(name, id, out);
@@ -139,7 +141,7 @@ void FIVORNEOCntrParameterNode::GetAttribute(const char* name, uint32_t id, FIVa
         case attr::kCanEnter:
             // The engine answers whether a parameter may change only for the process's current simulation:
             // a node whose simulation has gone answers nothing rather than another simulation's answer.
-            if (Container() == nullptr) {
+            if (!Container()) {
                 Entry::GetAttribute(name, id, out);
                 return;
             }
@@ -147,7 +149,7 @@ void FIVORNEOCntrParameterNode::GetAttribute(const char* name, uint32_t id, FIVa
             return;
         case attr::kOptionList: {
             ScopedValue v;
-            if (ReadGlobal(Container(), paramName_, v.get()) && v->kind == VALUE_LOGICAL) out.SetString("True\nFalse");
+            if (ReadGlobal(Container().get(), paramName_, v.get()) && v->kind == VALUE_LOGICAL) out.SetString("True\nFalse");
             return;
         }
         default: Entry::GetAttribute(name, id, out); return;
@@ -164,7 +166,7 @@ void FIVORNEOCntrParameterNode::SetAttribute(const char* name, uint32_t id, cons
         return;
     }
     ScopedValue current;
-    if (!ReadGlobal(Container(), paramName_, current.get())) {
+    if (!ReadGlobal(Container().get(), paramName_, current.get())) {
         error.SetMessage(kUnableToSet);
         return;
     }
@@ -208,7 +210,8 @@ void FIVORNEOCntrParameterNode::SetAttribute(const char* name, uint32_t id, cons
         }
         default: error.SetMessage(kUnableToSet); return;
     }
-    ZEQEOCntr* container = Container();
+    const auto held = Container();
+    ZEQEOCntr* container = held.get();
     EngineParameterTable* table = container != nullptr ? container->GetParameterTable() : nullptr;
     if (table == nullptr || param_set(paramName_.GetString(), next.get(), 0, table) < 0) {
         error.SetMessage(kUnableToSet);

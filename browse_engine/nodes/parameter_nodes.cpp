@@ -45,8 +45,8 @@ class ParameterSource {
 public:
     ParameterSource(FIHandle<FIVORNNodeBase> node, EngineAnchor block) : node_(std::move(node)), block_(std::move(block)) {}
     void NameAt(int32_t pos, FIValue& out) {
-        ZEQEOBlock* block = Block();
-        if (block == nullptr || pos >= block->GetParameterCount()) {
+        const auto block = Block();
+        if (!block || pos >= block->GetParameterCount()) {
             out.Clear();
             return;
         }
@@ -58,8 +58,8 @@ public:
         }
     }
     void EntryAt(int32_t pos, EntryHandle& out) {
-        ZEQEOBlock* block = Block();
-        if (block == nullptr || pos >= block->GetParameterCount()) {
+        const auto block = Block();
+        if (!block || pos >= block->GetParameterCount()) {
             out.Reset();
             return;
         }
@@ -74,9 +74,10 @@ public:
     }
 
 private:
-    ZEQEOBlock* Block() const {
+    EngineAnchor::Held<ZEQEOBlock> Block() const {
         EngineAnchor::Place place;
-        return block_.Resolve(place) ? place.block : nullptr;
+        if (!block_.Resolve(place)) return {};
+        return EngineAnchor::Hold(place, place.block);
     }
     FIHandle<FIVORNNodeBase> node_;
     EngineAnchor block_;

@@ -57,13 +57,13 @@ class PortSource {
 public:
     PortSource(FIHandle<FIVORNNodeBase> node, EngineAnchor block) : node_(std::move(node)), block_(std::move(block)) {}
     void NameAt(int32_t pos, FIValue& out) {
-        zeq_port* port = PortAt(pos);
-        const char* name = port != nullptr ? port->GetName() : nullptr;
-        if (port == nullptr) out.Clear();
+        const auto port = PortAt(pos);
+        const char* name = port ? port->GetName() : nullptr;
+        if (!port) out.Clear();
         else out.SetString(name != nullptr ? name : "");
     }
     void EntryAt(int32_t pos, EntryHandle& out) {
-        if (PortAt(pos) == nullptr) {
+        if (!PortAt(pos)) {
             out.Reset();
             return;
         }
@@ -76,9 +76,10 @@ public:
     }
 
 private:
-    zeq_port* PortAt(int32_t pos) const {
+    EngineAnchor::Held<zeq_port> PortAt(int32_t pos) const {
         EngineAnchor::Place place;
-        return block_.Resolve(place) ? place.block->GetPort(pos + 1) : nullptr;
+        if (!block_.Resolve(place)) return {};
+        return EngineAnchor::Hold(place, place.block->GetPort(pos + 1));
     }
     FIHandle<FIVORNNodeBase> node_;
     EngineAnchor block_;
