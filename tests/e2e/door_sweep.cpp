@@ -36,8 +36,10 @@ void Classify(ITypeInfo* owner, const TYPEDESC* type, Param& param) {
             Classify(target, &attr->tdescAlias, aliased);
             param.vt = aliased.vt;
             param.specific_interface = aliased.specific_interface;
+            param.enumeration = aliased.enumeration;
         } else if (attr->typekind == TKIND_ENUM) {
             param.vt = VT_I4;
+            param.enumeration = true;
         } else {
             param.vt = (attr->wTypeFlags & TYPEFLAG_FDISPATCHABLE) ? VT_DISPATCH : VT_UNKNOWN;
             param.specific_interface = true;

@@ -19,6 +19,7 @@ struct Param {
     VARTYPE vt = VT_EMPTY;
     bool pointer = false;
     bool specific_interface = false;  // an interface other than IDispatch/IUnknown
+    bool enumeration = false;
     USHORT flags = 0;
     bool retval() const { return flags & PARAMFLAG_FRETVAL; }
     bool out_only() const { return (flags & PARAMFLAG_FOUT) && !(flags & PARAMFLAG_FIN); }

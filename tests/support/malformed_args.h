@@ -106,7 +106,13 @@ public:
         }
     }
     ~Malformed() {
-        // A lie or a lock is taken back first: the array is then an ordinary one to free.
+        // A lie or a lock is taken back first: the array is then an ordinary one to free. A callee that took
+        // the argument by reference may have freed or replaced the array already.
+        const bool still_held = (value_.vt & VT_ARRAY) && !(value_.vt & VT_BYREF);
+        SAFEARRAY* held = still_held ? value_.parray : nullptr;
+        if (lied_ != held) lied_ = nullptr;
+        if (locked_ != held) locked_ = nullptr;
+        if (null_data_ != held) null_data_ = nullptr;
         if (lied_) {
             lied_->fFeatures = true_features_;
             lied_->cbElements = true_size_;
