@@ -63,7 +63,9 @@ STDMETHODIMP CoNUVBlock::GetService(BSTR name, IUnknown** out) {
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     GUID id = GUID_NULL;
     INUVBlockServiceProvider* provider = nullptr;
-    HRESULT hr = static_cast<HRESULT>(sim->FindBlockService(nuv::EngineText(name).c_str(), &id, &provider));
+    const nuv::EngineText text(name);
+    if (HRESULT hr = text.Check(); FAILED(hr)) return ReportError(hr);
+    HRESULT hr = static_cast<HRESULT>(sim->FindBlockService(text.c_str(), &id, &provider));
     if (hr < 0) return ReportError(hr);
     if (!provider) return ReportError(nuv::kNoService);
     hr = provider->CreateService(ServiceContainer(), m_block.load(), id, IID_IUnknown, reinterpret_cast<void**>(out));

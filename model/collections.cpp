@@ -445,13 +445,9 @@ HRESULT NewEnum(CoNUVBlock* owner, MemberKind kind, IUnknown** out) {
 }
 
 HRESULT TypedItem(CoNUVBlock* owner, MemberKind kind, const VARIANT& item, REFIID riid, void** ppv) {
-    if (item.vt == VT_BSTR || item.vt == (VT_BSTR | VT_BYREF)) {
-        BSTR name = item.vt == VT_BSTR ? item.bstrVal : (item.pbstrVal ? *item.pbstrVal : nullptr);
-        return FindItem(owner, kind, EngineText(name).c_str(), riid, ppv);
-    }
-    CComVariant index;
-    if (FAILED(VariantChangeType(&index, &item, 0, VT_I4))) return kBadIndexType;
-    return Item(owner, kind, index.lVal, riid, ppv);
+    ItemKey key;
+    if (HRESULT hr = ReadItemKey(item, key); FAILED(hr)) return hr == E_INVALIDARG ? hr : kBadIndexType;
+    return key.by_name ? FindItem(owner, kind, key.name.c_str(), riid, ppv) : Item(owner, kind, key.position, riid, ppv);
 }
 
 HRESULT AttributeMatrix(CoNUVBlock* owner, MemberKind kind, SAFEARRAY* names, LONG start, LONG count,
@@ -542,9 +538,10 @@ HRESULT GetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
 namespace {
 
 // A cell converted for a variable record and set; false results become E_INVALIDARG.
-HRESULT SetVariableCell(ZEQVariableData& record, int id, const VARIANT& cell) {
-    CComVariant v;
-    HRESULT hr = S_OK;
+HRESULT SetVariableCell(ZEQVariableData& record, int id, const VARIANT& given) {
+    CComVariant cell, v;
+    HRESULT hr = CopyInVariant(given, &cell);
+    if (FAILED(hr)) return hr;
     bool ok = false;
     switch (ZEQVariableData::BaseType(id)) {
         case ZEQ_TYPE_DOUBLE:
@@ -554,6 +551,7 @@ HRESULT SetVariableCell(ZEQVariableData& record, int id, const VARIANT& cell) {
         case ZEQ_TYPE_TEXT: {
             if (FAILED(hr = VariantChangeType(&v, &cell, 0, VT_BSTR))) return hr;
             const EngineText text(v.bstrVal);
+            if (FAILED(hr = text.Check())) return hr;
             if (id == VA_BASEUOM) {
                 // A base unit given as text names the unit the variable is shown in.
                 ok = record.SetValue(VA_UOM, text.c_str());
@@ -569,9 +567,10 @@ HRESULT SetVariableCell(ZEQVariableData& record, int id, const VARIANT& cell) {
             ok = record.SetValue(id, static_cast<int>(v.lVal));
             break;
         case ZEQ_TYPE_ENUM:
-            if (cell.vt == VT_BSTR || cell.vt == (VT_BSTR | VT_BYREF)) {
-                BSTR text = cell.vt == VT_BSTR ? cell.bstrVal : (cell.pbstrVal ? *cell.pbstrVal : nullptr);
-                ok = record.SetValue(id, EngineText(text).c_str());
+            if (cell.vt == VT_BSTR) {
+                const EngineText text(cell.bstrVal);
+                if (FAILED(hr = text.Check())) return hr;
+                ok = record.SetValue(id, text.c_str());
             } else {
                 if (FAILED(hr = VariantChangeType(&v, &cell, 0, VT_I4))) return hr;
                 ok = record.SetValue(id, static_cast<int>(v.lVal));
@@ -585,17 +584,19 @@ HRESULT SetVariableCell(ZEQVariableData& record, int id, const VARIANT& cell) {
 }
 
 HRESULT SetParameterCell(ZEQEOBlock* block, const char* parameter, int id, const VARIANT& cell) {
+    // The engine reads a copy with its references followed: a reference to nothing never reaches it.
+    CComVariant copy;
+    if (HRESULT hr = CopyInVariant(cell, &copy); FAILED(hr)) return hr;
     ZEQParameterData record;
     record.mask.Set(id);
     if (!record.Load(block, parameter, true)) return kObjectNotFound;
     bool ok = false;
     if (ZEQParameterData::BaseType(id) == ZEQ_TYPE_TEXT) {
-        CComVariant v;
-        if (HRESULT hr = VariantChangeType(&v, &cell, 0, VT_BSTR); FAILED(hr)) return hr;
-        ok = record.SetValue(id, EngineText(v.bstrVal).c_str());
+        if (HRESULT hr = copy.ChangeType(VT_BSTR); FAILED(hr)) return hr;
+        const EngineText text(copy.bstrVal);
+        if (HRESULT hr = text.Check(); FAILED(hr)) return hr;
+        ok = record.SetValue(id, text.c_str());
     } else {
-        CComVariant copy;
-        if (FAILED(copy.Copy(&cell))) return E_OUTOFMEMORY;
         ok = record.SetValue(id, static_cast<const VARIANT&>(copy));
     }
     if (!ok) return E_INVALIDARG;
@@ -644,7 +645,9 @@ HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
             if (FAILED(matrix.GetElement(name_column, r, &cell)) ||
                 FAILED(VariantChangeType(&text, &cell, 0, VT_BSTR)))
                 continue;
-            row_names[r] = EngineText(text.bstrVal).str();
+            const EngineText name(text.bstrVal);
+            if (!name.Whole()) continue;  // names no variable
+            row_names[r] = name.str();
             LONG index = 0;
             if (SUCCEEDED(Name2Index(owner, kind, row_names[r].c_str(), &index))) {
                 targets[r] = index;
@@ -764,7 +767,8 @@ HRESULT IndexToName(CoNUVBlock* owner, LONG position, std::string& name) {
 
 namespace {
 bool SameText(BSTR name, const char* text) {
-    return stred_caseless_cmp(nuv::EngineText(name).c_str(), text) == 0;
+    const nuv::EngineText given(name);
+    return given.Whole() && stred_caseless_cmp(given.c_str(), text) == 0;
 }
 }  // namespace
 
@@ -796,8 +800,10 @@ template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
 STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::Find(BSTR name, INUVObject** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
     if (!this->IsValid()) return this->ReportError(nuv::kInvalidObject);
-    HRESULT hr = nuv::coll::FindItem(this->m_owner, Kind, nuv::EngineText(name).c_str(), IID_INUVObject,
-                                     reinterpret_cast<void**>(out));
+    const nuv::EngineText text(name);
+    HRESULT hr = text.Check();
+    if (SUCCEEDED(hr))
+        hr = nuv::coll::FindItem(this->m_owner, Kind, text.c_str(), IID_INUVObject, reinterpret_cast<void**>(out));
     return FAILED(hr) ? this->ReportError(hr) : hr;
 }
 
@@ -869,7 +875,9 @@ HRESULT BlockCollectionIdent<Ident, Itf, pclsid, Kind>::Name2Index(BSTR name, LO
     if (!index) return E_POINTER;
     *index = 0;
     if (!this->IsValid()) return nuv::kInvalidObject;
-    return nuv::coll::Name2Index(this->m_owner, Kind, nuv::EngineText(name).c_str(), index);
+    const nuv::EngineText text(name);
+    if (HRESULT hr = text.Check(); FAILED(hr)) return hr;
+    return nuv::coll::Name2Index(this->m_owner, Kind, text.c_str(), index);
 }
 
 template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
@@ -886,7 +894,9 @@ STDMETHODIMP CollectionHelperIdent<Kind, pclsid>::Name2Index(BSTR name, LONG* in
     if (!index) return E_POINTER;
     *index = 0;
     if (!this->IsValid()) return nuv::kInvalidObject;
-    return nuv::coll::Name2Index(this->m_owner, Kind, nuv::EngineText(name).c_str(), index);
+    const nuv::EngineText text(name);
+    if (HRESULT hr = text.Check(); FAILED(hr)) return hr;
+    return nuv::coll::Name2Index(this->m_owner, Kind, text.c_str(), index);
 }
 
 template <MemberKind Kind, const CLSID* pclsid>

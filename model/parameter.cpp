@@ -5,6 +5,7 @@
 
 #include "block.h"
 #include "class_factory.h"
+#include "nuv_arguments.h"
 #include "rezoraruz.h"
 #include "valid_answer.h"
 
@@ -106,9 +107,10 @@ HRESULT CoNUVParameter::PutVariant(int id, const VARIANT& value) {
     ZEQParameterData record;
     ZEQEOBlock* block = nullptr;
     if (HRESULT hr = Load(id, record, &block); FAILED(hr)) return ReportError(hr);
-    // The engine reads the value from a copy: the caller's VARIANT is never changed.
+    // The engine reads the value from a copy with its references followed: the caller's VARIANT is never
+    // changed, and a reference to nothing never reaches the engine.
     CComVariant copy;
-    if (FAILED(copy.Copy(&value))) return ReportError(E_OUTOFMEMORY);
+    if (HRESULT hr = nuv::CopyInVariant(value, &copy); FAILED(hr)) return ReportError(hr);
     if (!record.SetValue(id, copy)) return ReportError(E_INVALIDARG);
     const int result = record.Commit(block, m_name.c_str(), true);
     if (result < 0 && !Valid()) return ReportError(nuv::kInvalidObject);

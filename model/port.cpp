@@ -216,7 +216,9 @@ STDMETHODIMP PortVariableColl::get_Count(LONG* out) {
 STDMETHODIMP PortVariableColl::Find(BSTR name, INUVObject** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
     if (!m_owner->Valid()) return ReportError(nuv::kInvalidObject);
-    HRESULT hr = FindAs(nuv::EngineText(name).c_str(), IID_INUVObject, reinterpret_cast<void**>(out), nullptr);
+    const nuv::EngineText text(name);
+    HRESULT hr = text.Check();
+    if (SUCCEEDED(hr)) hr = FindAs(text.c_str(), IID_INUVObject, reinterpret_cast<void**>(out), nullptr);
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
@@ -225,7 +227,9 @@ STDMETHODIMP PortVariableColl::GetService(BSTR name, IUnknown** out) {
     if (!m_owner->Valid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr = nuv::kNoService;
     const nuv::EngineText text(name);
-    if (stred_caseless_cmp(text.c_str(), "GridService") == 0) {
+    if (!text.Whole()) {
+        // names no service
+    } else if (stred_caseless_cmp(text.c_str(), "GridService") == 0) {
         hr = MakeGrid(IID_IUnknown, reinterpret_cast<void**>(out));
     } else if (stred_caseless_cmp(text.c_str(), "GridInfoService") == 0) {
         // The port's variables are shown by the variable grid: the same grid information serves them.
@@ -264,14 +268,10 @@ STDMETHODIMP PortVariableColl::get_Variable(VARIANT item, INUVVariable** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
     if (!m_owner->Valid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr;
-    if (item.vt == VT_BSTR || item.vt == (VT_BSTR | VT_BYREF)) {
-        BSTR name = item.vt == VT_BSTR ? item.bstrVal : (item.pbstrVal ? *item.pbstrVal : nullptr);
-        hr = FindAs(nuv::EngineText(name).c_str(), IID_INUVVariable, reinterpret_cast<void**>(out), nullptr);
-    } else {
-        CComVariant index;  // converted in a copy: the caller's VARIANT stays as it was
-        if (FAILED(VariantChangeType(&index, &item, 0, VT_I4))) return ReportError(nuv::kBadIndexType);
-        hr = ItemAs(index.lVal, IID_INUVVariable, reinterpret_cast<void**>(out));
-    }
+    nuv::ItemKey key;  // read from a copy: the caller's VARIANT stays as it was
+    if (FAILED(hr = nuv::ReadItemKey(item, key))) return ReportError(hr == E_INVALIDARG ? hr : nuv::kBadIndexType);
+    hr = key.by_name ? FindAs(key.name.c_str(), IID_INUVVariable, reinterpret_cast<void**>(out), nullptr)
+                     : ItemAs(key.position, IID_INUVVariable, reinterpret_cast<void**>(out));
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
@@ -290,5 +290,7 @@ HRESULT PortVariableColl::Name2Index(BSTR name, LONG* index) {
     if (!index) return E_POINTER;
     *index = 0;
     if (!m_owner->Valid()) return nuv::kInvalidObject;
-    return FindAs(nuv::EngineText(name).c_str(), IID_NULL, nullptr, index);
+    const nuv::EngineText text(name);
+    if (HRESULT hr = text.Check(); FAILED(hr)) return hr;
+    return FindAs(text.c_str(), IID_NULL, nullptr, index);
 }

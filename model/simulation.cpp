@@ -179,7 +179,8 @@ STDMETHODIMP CoNUVSimulation::GetService(BSTR name, IUnknown** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    nuv::EngineText text(name);
+    const nuv::EngineText text(name);
+    if (HRESULT hr = text.Check(); FAILED(hr)) return ReportError(hr);
     INUVSimServiceProvider* provider = nullptr;
     GUID id = GUID_NULL;
     HRESULT hr = static_cast<HRESULT>(sim->FindService(text.c_str(), &provider, &id));
@@ -222,7 +223,9 @@ STDMETHODIMP CoNUVSimulation::PushScope(BSTR path) {
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     ZEQEOCntr* container = sim->GetFlowsheet();
     if (!container) return ReportError(E_FAIL);
-    const std::string text = nuv::EngineText(path).str();  // a null path is the empty one
+    const nuv::EngineText scope(path);  // a null path is the empty one
+    if (HRESULT hr = scope.Check(); FAILED(hr)) return ReportError(hr);
+    const std::string& text = scope.str();
     size_t pos = 0;
     while (pos < text.size()) {
         size_t dot = text.find('.', pos);
@@ -265,13 +268,17 @@ STDMETHODIMP CoNUVSimulation::Solve() {
 STDMETHODIMP CoNUVSimulation::SolveWithObjective(BSTR objective) {
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return nuv::EngineCall(kErrorSource, [&] { return sim->SolveWithObjective(nuv::EngineText(objective).get()); });
+    const nuv::EngineText name(objective);
+    if (HRESULT hr = name.Check(); FAILED(hr)) return ReportError(hr);
+    return nuv::EngineCall(kErrorSource, [&] { return sim->SolveWithObjective(name.get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::put_DefaultObjective(BSTR objective) {
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return nuv::EngineCall(kErrorSource, [&] { return sim->SetDefaultObjective(nuv::EngineText(objective).get()); });
+    const nuv::EngineText name(objective);
+    if (HRESULT hr = name.Check(); FAILED(hr)) return ReportError(hr);
+    return nuv::EngineCall(kErrorSource, [&] { return sim->SetDefaultObjective(name.get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::get_DefaultObjective(BSTR* out) {
@@ -295,31 +302,41 @@ STDMETHODIMP CoNUVSimulation::TriggerCancel(SHORT level) {
 STDMETHODIMP CoNUVSimulation::SaveSimulation(BSTR path) {
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return nuv::EngineCall(kErrorSource, [&] { return sim->SaveSimulation(nuv::EngineText(path).get()); });
+    const nuv::EngineText file(path);
+    if (HRESULT hr = file.Check(); FAILED(hr)) return ReportError(hr);
+    return nuv::EngineCall(kErrorSource, [&] { return sim->SaveSimulation(file.get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::OpenSimulation(BSTR path) {
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return nuv::EngineCall(kErrorSource, [&] { return sim->OpenSimulation(nuv::EngineText(path).get()); });
+    const nuv::EngineText file(path);
+    if (HRESULT hr = file.Check(); FAILED(hr)) return ReportError(hr);
+    return nuv::EngineCall(kErrorSource, [&] { return sim->OpenSimulation(file.get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::AddSimulation(BSTR path) {
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return nuv::EngineCall(kErrorSource, [&] { return sim->AddSimulation(nuv::EngineText(path).get()); });
+    const nuv::EngineText file(path);
+    if (HRESULT hr = file.Check(); FAILED(hr)) return ReportError(hr);
+    return nuv::EngineCall(kErrorSource, [&] { return sim->AddSimulation(file.get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::SaveBlock(BSTR path, BSTR block) {
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return nuv::EngineCall(kErrorSource, [&] { return sim->SaveBlock(nuv::EngineText(path).get(), nuv::EngineText(block).get()); });
+    const nuv::EngineText file(path), name(block);
+    if (!file.Whole() || !name.Whole()) return ReportError(E_INVALIDARG);
+    return nuv::EngineCall(kErrorSource, [&] { return sim->SaveBlock(file.get(), name.get()); });
 }
 
 STDMETHODIMP CoNUVSimulation::LoadBlock(BSTR path) {
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    return nuv::EngineCall(kErrorSource, [&] { return sim->LoadBlock(nuv::EngineText(path).get()); });
+    const nuv::EngineText file(path);
+    if (HRESULT hr = file.Check(); FAILED(hr)) return ReportError(hr);
+    return nuv::EngineCall(kErrorSource, [&] { return sim->LoadBlock(file.get()); });
 }
 
 // ---- ISupportErrorInfo, IServiceProvider ----
@@ -406,7 +423,9 @@ STDMETHODIMP SimulationSolverCollection::get_Count(LONG* out) {
 STDMETHODIMP SimulationSolverCollection::Find(BSTR name, INUVObject** out) {
     if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
     if (!IsValid()) return ReportError(nuv::kInvalidObject);
-    HRESULT hr = FindAs(nuv::EngineText(name).c_str(), IID_INUVObject, reinterpret_cast<void**>(out));
+    const nuv::EngineText text(name);
+    HRESULT hr = text.Check();
+    if (SUCCEEDED(hr)) hr = FindAs(text.c_str(), IID_INUVObject, reinterpret_cast<void**>(out));
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
@@ -431,15 +450,10 @@ STDMETHODIMP SimulationSolverCollection::get_Solver(VARIANT item, INUVSolver** o
     if (!IsValid()) return ReportError(nuv::kInvalidObject);
     CComPtr<INUVObject> found;
     HRESULT hr;
-    if (item.vt == VT_BSTR || item.vt == (VT_BSTR | VT_BYREF)) {
-        BSTR name = item.vt == VT_BSTR ? item.bstrVal : (item.pbstrVal ? *item.pbstrVal : nullptr);
-        hr = FindAs(nuv::EngineText(name).c_str(), IID_INUVObject, reinterpret_cast<void**>(&found));
-    } else {
-        // Converted in a copy: the caller's VARIANT stays as it was.
-        CComVariant index;
-        if (FAILED(VariantChangeType(&index, &item, 0, VT_I4))) return ReportError(nuv::kBadIndexType);
-        hr = ItemAs(index.lVal, IID_INUVObject, reinterpret_cast<void**>(&found));
-    }
+    nuv::ItemKey key;  // read from a copy: the caller's VARIANT stays as it was
+    if (FAILED(hr = nuv::ReadItemKey(item, key))) return ReportError(hr == E_INVALIDARG ? hr : nuv::kBadIndexType);
+    hr = key.by_name ? FindAs(key.name.c_str(), IID_INUVObject, reinterpret_cast<void**>(&found))
+                     : ItemAs(key.position, IID_INUVObject, reinterpret_cast<void**>(&found));
     if (FAILED(hr)) return ReportError(hr);
     hr = found->QueryInterface(IID_INUVSolver, reinterpret_cast<void**>(out));
     return FAILED(hr) ? ReportError(hr) : hr;

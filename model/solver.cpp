@@ -88,15 +88,13 @@ STDMETHODIMP CoNUVSolver::QueryService(REFGUID, REFIID, void** ppv) {
 // ---- Parameters ----
 
 HRESULT SolverParameters::ResolveName(EngineSolver* solver, const VARIANT& index, std::string& name) {
-    if (index.vt == VT_BSTR || index.vt == (VT_BSTR | VT_BYREF)) {
-        BSTR text = index.vt == VT_BSTR ? index.bstrVal : (index.pbstrVal ? *index.pbstrVal : nullptr);
-        name = nuv::EngineText(text).str();
+    nuv::ItemKey key;  // read from a copy: the caller's VARIANT is untouched
+    if (HRESULT hr = nuv::ReadItemKey(index, key); FAILED(hr)) return hr;
+    if (key.by_name) {
+        name = key.name;
         return S_OK;
     }
-    CComVariant position;
-    HRESULT hr = VariantChangeType(&position, &index, 0, VT_I4);  // a copy: the caller's VARIANT is untouched
-    if (FAILED(hr)) return hr;
-    int i = position.lVal;
+    int i = key.position;
     if (i < 1) return nuv::kIndexOutOfRange;
     char buffer[kNameBufferSize] = {};
     bool found = false;
@@ -162,8 +160,9 @@ STDMETHODIMP SolverParameters::put_Item(VARIANT index, VARIANT value) {
     const int type = solver->GetParameterType(name.c_str());
     static constexpr VARTYPE kTypes[] = {VT_EMPTY, VT_I4, VT_R8, VT_BSTR};
     if (type < 1 || type > 3) return ReportError(nuv::kIndexOutOfRange);
-    CComVariant converted;
-    hr = VariantChangeType(&converted, &value, 0, kTypes[type]);
+    CComVariant converted;  // a copy with its references followed: the caller's VARIANT is untouched
+    hr = nuv::CopyInVariant(value, &converted);
+    if (SUCCEEDED(hr)) hr = converted.ChangeType(kTypes[type]);
     if (FAILED(hr)) return ReportError(hr);
     int result = 0;
     switch (type) {
@@ -173,9 +172,12 @@ STDMETHODIMP SolverParameters::put_Item(VARIANT index, VARIANT value) {
         case 2:
             result = solver->SetRealParameter(name.c_str(), converted.dblVal);
             break;
-        default:
-            result = solver->SetTextParameter(name.c_str(), nuv::EngineText(converted.bstrVal).c_str());
+        default: {
+            const nuv::EngineText text(converted.bstrVal);
+            if (FAILED(hr = text.Check())) return ReportError(hr);
+            result = solver->SetTextParameter(name.c_str(), text.c_str());
             break;
+        }
     }
     hr = static_cast<HRESULT>(result);
     return hr < 0 ? ReportError(hr) : hr;

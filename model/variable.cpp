@@ -101,7 +101,8 @@ HRESULT CoNUVVariable::GetText(int id, BSTR* out) {
 }
 
 HRESULT CoNUVVariable::PutText(int id, BSTR value) {
-    nuv::EngineText text(value);
+    const nuv::EngineText text(value);
+    if (HRESULT hr = text.Check(); FAILED(hr)) return Done(hr);
     return Done(Write(id, text.get()));
 }
 
@@ -178,7 +179,8 @@ STDMETHODIMP CoNUVVariable::put_Marked(VARIANT_BOOL value) { return PutInt(VA_MA
 HRESULT CoNUVVariable::Modified(BSTR attribute, bool set, bool* flag) {
     if (!IsValid() || !m_sim.load()) return ReportError(nuv::kInvalidObject);
     int id = 0;
-    if (!ZEQVariableData::AttribId(nuv::EngineText(attribute).c_str(), &id)) return ReportError(E_INVALIDARG);
+    const nuv::EngineText name(attribute);
+    if (!name.Whole() || !ZEQVariableData::AttribId(name.c_str(), &id)) return ReportError(E_INVALIDARG);
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         ZEQEOSimulation* sim = m_sim.load();
         const uint64_t numbering = Numbering();

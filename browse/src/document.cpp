@@ -8,6 +8,7 @@
 
 #include "attribute_ids.h"
 #include "browse/error.h"
+#include "nuv_arguments.h"
 #include "nuv_text.h"
 
 namespace FI {
@@ -80,7 +81,7 @@ bool DelegateCanonicalPath(IPDXDocumentV22* delegate, const char* path, std::str
     bool ok = false;
     LONG lower = 0;
     VARTYPE vt = VT_EMPTY;
-    if (SafeArrayGetDim(monikers) == 1 && SUCCEEDED(SafeArrayGetVartype(monikers, &vt)) &&
+    if (SafeArrayGetDim(monikers) == 1 && (vt = nuv::ArrayElementType(monikers)) != VT_EMPTY &&
         SUCCEEDED(SafeArrayGetLBound(monikers, 1, &lower))) {
         if (vt == VT_VARIANT && SUCCEEDED(SafeArrayGetElement(monikers, &lower, &v))) {
             if (v.vt == VT_BSTR || SUCCEEDED(VariantChangeType(&v, &v, 0, VT_BSTR))) out = nuv::bstr_to_utf8(v.bstrVal);

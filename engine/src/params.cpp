@@ -33,26 +33,35 @@ int type_of(const value_t& v) {
 
 double as_double(const value_t& v) { return v.is_int ? static_cast<double>(v.u.i) : v.u.d; }
 
-// A VARIANT's content as a double / text; false when it has neither form.
+// A VARIANT's content as a double / text; false when it has neither form. A reference is read only
+// after its pointer is tested: one to nothing has no content.
 const VARIANT* deref(const VARIANT& v) {
     const VARIANT* p = &v;
     for (int depth = 0; p && p->vt == (VT_BYREF | VT_VARIANT) && depth < 8; ++depth) p = p->pvarVal;
+    if (p && (p->vt & VT_BYREF) && !p->byref) return nullptr;
     return p;
+}
+
+// A text the engine keeps whole: one holding a NUL would be cut at it.
+bool engine_text(BSTR text, std::string& out) {
+    out = nuv::bstr_to_utf8(text);
+    return out.find('\0') == std::string::npos;
 }
 
 bool variant_number(const VARIANT& in, double& out) {
     const VARIANT* v = deref(in);
     if (!v) return false;
-    bool byref = (v->vt & VT_BYREF) != 0;
+    const bool byref = (v->vt & VT_BYREF) != 0;  // deref answers no reference to nothing
     switch (v->vt & ~VT_BYREF) {
-        case VT_R8: out = byref ? *v->pdblVal : v->dblVal; return !byref || v->pdblVal;
+        case VT_R8: out = byref ? *v->pdblVal : v->dblVal; return true;
         case VT_R4: out = byref ? *v->pfltVal : v->fltVal; return true;
         case VT_I4: out = byref ? *v->plVal : v->lVal; return true;
         case VT_I2: out = byref ? *v->piVal : v->iVal; return true;
         case VT_I8: out = static_cast<double>(byref ? *v->pllVal : v->llVal); return true;
         case VT_BOOL: out = (byref ? *v->pboolVal : v->boolVal) ? 1 : 0; return true;
         case VT_BSTR: {
-            std::string s = nuv::bstr_to_utf8(byref ? *v->pbstrVal : v->bstrVal);
+            std::string s;
+            if (!engine_text(byref ? *v->pbstrVal : v->bstrVal, s)) return false;
             char* end = nullptr;
             out = std::strtod(s.c_str(), &end);
             return !s.empty() && end && *end == 0;
@@ -64,10 +73,7 @@ bool variant_number(const VARIANT& in, double& out) {
 bool variant_text(const VARIANT& in, std::string& out) {
     const VARIANT* v = deref(in);
     if (!v) return false;
-    if ((v->vt & ~VT_BYREF) == VT_BSTR) {
-        out = nuv::bstr_to_utf8((v->vt & VT_BYREF) ? *v->pbstrVal : v->bstrVal);
-        return true;
-    }
+    if ((v->vt & ~VT_BYREF) == VT_BSTR) return engine_text((v->vt & VT_BYREF) ? *v->pbstrVal : v->bstrVal, out);
     double d;
     if (!variant_number(in, d)) return false;
     char buf[64];

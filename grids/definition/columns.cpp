@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "controls.h"
+#include "nuv_arguments.h"
 #include "zeq_lib.h"
 
 namespace nuv::griddef {
@@ -101,9 +102,9 @@ HRESULT CoNUVGridColumnCollection::NewColumn(int position, VARIANT* out) const {
 STDMETHODIMP CoNUVGridColumnCollection::Item(VARIANT index, VARIANT* out) {
     if (!out) return E_POINTER;
     VariantInit(out);
-    // A by-reference index (as scripts pass their variables) is read through.
+    // A by-reference index (as scripts pass their variables) is read through; one to nothing is refused.
     CComVariant local;
-    if (FAILED(VariantCopyInd(&local, &index))) return ReportError(E_FAIL);
+    if (FAILED(nuv::CopyInVariant(index, &local))) return ReportError(E_FAIL);
     // Script engines pass small whole numbers as VT_I2 or VT_UI1: every integer kind is a position.
     switch (V_VT(&local)) {
         case VT_I1:

@@ -4,6 +4,7 @@
 #include "collections.h"
 #include "columns.h"
 #include "controls.h"
+#include "engine_text.h"
 #include "zeq_lib.h"
 #include "zeq_units.h"
 
@@ -237,11 +238,11 @@ STDMETHODIMP CoNUVGridInfo::put_Mode(INT value) {
 STDMETHODIMP CoNUVGridInfo::get_PreSortedCols(BSTR name, VARIANT* out) {
     if (!out) return E_POINTER;
     VariantInit(out);
-    const std::string wanted = nuv::bstr_to_utf8(name);
+    const nuv::EngineText wanted(name);
     const int kind = m_kind.load(std::memory_order_relaxed);
     const PreSortedList* list = nullptr;
     for (const PreSortedList& candidate : PreSortedLists()) {
-        if (candidate.kind == kind && stred_caseless_cmp(candidate.name, wanted.c_str()) == 0) {
+        if (candidate.kind == kind && wanted.Whole() && stred_caseless_cmp(candidate.name, wanted.c_str()) == 0) {
             list = &candidate;
             break;
         }

@@ -268,6 +268,7 @@ STDMETHODIMP CoNUVGrid<Kind>::Find(BSTR name, INUVObject** out) {
     if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     if (HRESULT hr = CheckRows(); FAILED(hr)) return ReportError(hr);
     const EngineText text(name);
+    if (!text.Whole()) return ReportError(kObjectNotFound);  // no member's name holds a NUL
     LONG index = 0;
     if constexpr (Kind == MemberKind::Parameters) {
         // The rows in order, by the name each one's parameter has now; an unreadable one is passed over.
@@ -601,7 +602,7 @@ STDMETHODIMP CoNUVGrid<Kind>::Sort() {
 // ---- row edits and translations ----
 
 template <MemberKind Kind>
-STDMETHODIMP CoNUVGrid<Kind>::SetAttr(BSTR name, VARIANT value, LONG row) {
+STDMETHODIMP CoNUVGrid<Kind>::SetAttr(BSTR name, VARIANT given, LONG row) {
     if constexpr (Kind != MemberKind::Variables && Kind != MemberKind::Parameters) {
         return E_NOTIMPL;
     } else {
@@ -610,7 +611,10 @@ STDMETHODIMP CoNUVGrid<Kind>::SetAttr(BSTR name, VARIANT value, LONG row) {
         if (RowsStale()) return ReportError(kStaleRows);
         if (row < 1 || row > RowCount()) return ReportError(kIndexOutOfRange);
         const EngineText attribute(name);
-        if (attribute.str().empty()) return ReportError(kBadAttribute);
+        if (attribute.str().empty() || !attribute.Whole()) return ReportError(kBadAttribute);
+        // The value is read from a copy with its references followed: one to nothing is refused here.
+        CComVariant value;
+        if (HRESULT hr = CopyInVariant(given, &value); FAILED(hr)) return ReportRefusedEdit(hr, attribute.str());
         LONG& target = rows_[static_cast<size_t>(row - 1)];
         if constexpr (Kind == MemberKind::Parameters) {
             std::string parameter;
@@ -626,12 +630,10 @@ STDMETHODIMP CoNUVGrid<Kind>::SetAttr(BSTR name, VARIANT value, LONG row) {
                     sorted_ = false;
                     return S_OK;
                 }
-                BSTR text = value.vt == VT_BSTR ? value.bstrVal
-                            : value.vt == (VT_BSTR | VT_BYREF) && value.pbstrVal ? *value.pbstrVal
-                                                                                  : nullptr;
-                const EngineText variable(text);
+                const EngineText variable(value.vt == VT_BSTR ? value.bstrVal : nullptr);
                 LONG index = 0;
-                if (variable.str().empty() || FAILED(coll::Name2Index(owner_, Kind, variable.c_str(), &index)))
+                if (variable.str().empty() || !variable.Whole() ||
+                    FAILED(coll::Name2Index(owner_, Kind, variable.c_str(), &index)))
                     return ReportError(kBadNameValue);
                 target = index;
                 sorted_ = false;
@@ -647,14 +649,6 @@ STDMETHODIMP CoNUVGrid<Kind>::SetAttr(BSTR name, VARIANT value, LONG row) {
                 switch (value.vt) {
                     case VT_I2: n = value.iVal; break;
                     case VT_I4: n = value.lVal; break;
-                    case VT_I2 | VT_BYREF:
-                        if (!value.piVal) return ReportError(kBadNumberValue);
-                        n = *value.piVal;
-                        break;
-                    case VT_I4 | VT_BYREF:
-                        if (!value.plVal) return ReportError(kBadNumberValue);
-                        n = *value.plVal;
-                        break;
                     default: return ReportError(kBadNumberValue);
                 }
                 if (n < 1 || n > CollectionCount()) return ReportError(kBadNumberValue);

@@ -7,7 +7,12 @@ namespace nuv::grid {
 HRESULT ArrayView::AttachAs(SAFEARRAY* array, bool owns, const VARTYPE* accepted, int n_accepted) {
     Reset();
     if (!array) return E_POINTER;
-    if (HRESULT hr = SafeArrayLock(array); FAILED(hr)) return hr;
+    // An array given to own is the view's from the call on: one that is refused is destroyed.
+    const auto refuse = [&](HRESULT hr) {
+        if (owns) SafeArrayDestroy(array);
+        return hr;
+    };
+    if (HRESULT hr = SafeArrayLock(array); FAILED(hr)) return refuse(hr);
     const VARTYPE vt = ArrayElementType(array);
     bool ok = SafeArrayGetDim(array) == 1;
     if (ok) {
@@ -18,7 +23,7 @@ HRESULT ArrayView::AttachAs(SAFEARRAY* array, bool owns, const VARTYPE* accepted
     if (ok) ok = SUCCEEDED(SafeArrayGetLBound(array, 1, &lower)) && SUCCEEDED(SafeArrayGetUBound(array, 1, &upper));
     if (!ok) {
         SafeArrayUnlock(array);
-        return E_INVALIDARG;
+        return refuse(E_INVALIDARG);
     }
     array_ = array;
     lower_ = lower;
@@ -43,10 +48,13 @@ HRESULT ArrayView::ReadInteger(ULONG i, VARTYPE variant_target, LONG* out) const
         }
         case VT_I4: return SafeArrayGetElement(array_, &at, out);
         case VT_VARIANT: {
+            // The view keeps the array locked; the element is read through a copy with its references followed.
             VARIANT element, converted;
             VariantInit(&element);
             VariantInit(&converted);
-            HRESULT hr = SafeArrayGetElement(array_, &at, &element);
+            VARIANT* cell = nullptr;
+            HRESULT hr = SafeArrayPtrOfIndex(array_, &at, reinterpret_cast<void**>(&cell));
+            if (SUCCEEDED(hr)) hr = CopyInVariant(*cell, &element);
             if (SUCCEEDED(hr)) hr = VariantChangeType(&converted, &element, 0, variant_target);
             if (SUCCEEDED(hr)) *out = variant_target == VT_BOOL ? converted.boolVal : converted.lVal;
             VariantClear(&element);

@@ -21,7 +21,8 @@ public:
 
 protected:
     // E_POINTER for a null array; E_INVALIDARG (array left unlocked) for more than one dimension or an
-    // element type outside `accepted`.
+    // element type outside `accepted`. With `owns` the array is the view's from the call on: one that is
+    // refused is destroyed.
     HRESULT AttachAs(SAFEARRAY* array, bool owns, const VARTYPE* accepted, int n_accepted);
     // Element i read as a 32-bit integer (booleans as 0 or -1); E_FAIL for an element type it cannot read.
     HRESULT ReadInteger(ULONG i, VARTYPE variant_target, LONG* out) const;

@@ -3,30 +3,34 @@
 #include <vector>
 
 #include "atl/nuvatlcom.h"
+#include "engine_text.h"
 #include "nuv_text.h"
 
 namespace nuv {
 
 SAFEARRAY* ArrayIn(const VARIANT& value) {
     const VARIANT* v = &value;
-    for (int depth = 0; v && v->vt == (VT_VARIANT | VT_BYREF) && depth < 8; ++depth) v = v->pvarVal;
+    for (int depth = 0; v && v->vt == (VT_VARIANT | VT_BYREF) && depth < kVariantReferenceDepth; ++depth)
+        v = v->pvarVal;
     if (!v || !(v->vt & VT_ARRAY)) return nullptr;
     if (v->vt & VT_BYREF) return v->pparray ? *v->pparray : nullptr;
     return v->parray;
 }
 
-VARTYPE ArrayElementType(SAFEARRAY* array) {
-    if (!array) return VT_EMPTY;
-    if (array->fFeatures & FADF_HAVEVARTYPE) {
-        VARTYPE vt = VT_EMPTY;
-        if (SUCCEEDED(SafeArrayGetVartype(array, &vt))) return vt;
-        return VT_EMPTY;
+HRESULT ReadItemKey(const VARIANT& item, ItemKey& key) {
+    CComVariant local;
+    if (HRESULT hr = CopyInVariant(item, &local); FAILED(hr)) return hr;
+    key = ItemKey();
+    if (local.vt == VT_BSTR) {
+        const EngineText name(local.bstrVal);
+        if (HRESULT hr = name.Check(); FAILED(hr)) return hr;
+        key.by_name = true;
+        key.name = name.str();
+        return S_OK;
     }
-    if (array->fFeatures & FADF_BSTR) return VT_BSTR;
-    if (array->fFeatures & FADF_VARIANT) return VT_VARIANT;
-    if ((array->fFeatures & FADF_HAVEIID) && (array->fFeatures & FADF_UNKNOWN)) return VT_UNKNOWN;
-    if ((array->fFeatures & FADF_HAVEIID) && (array->fFeatures & FADF_DISPATCH)) return VT_DISPATCH;
-    return VT_EMPTY;
+    if (HRESULT hr = local.ChangeType(VT_I4); FAILED(hr)) return hr;
+    key.position = local.lVal;
+    return S_OK;
 }
 
 namespace {
@@ -75,18 +79,28 @@ void VariantMatrix::Reset() {
     owns_ = false;
 }
 
+namespace {
+
+// A view's refusal of `array`: one it was given to own is destroyed.
+HRESULT Refuse(SAFEARRAY* array, bool owns, HRESULT hr) {
+    if (owns) SafeArrayDestroy(array);
+    return hr;
+}
+
+}  // namespace
+
 HRESULT VariantMatrix::Attach(SAFEARRAY* array, bool owns) {
     Reset();
     if (!array) return E_POINTER;
     HRESULT hr = SafeArrayLock(array);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return Refuse(array, owns, hr);
     const VARTYPE vt = nuv::ArrayElementType(array);
     ULONG rows = 0, columns = 0;
     LONG row_lower = 0, column_lower = 0;
     if (vt == VT_EMPTY || SafeArrayGetDim(array) != 2 || FAILED(nuv::Bounds(array, 1, rows, row_lower)) ||
         FAILED(nuv::Bounds(array, 2, columns, column_lower))) {
         SafeArrayUnlock(array);
-        return E_INVALIDARG;
+        return Refuse(array, owns, E_INVALIDARG);
     }
     array_ = array;
     owns_ = owns;
@@ -122,7 +136,7 @@ HRESULT VariantMatrix::GetElement(ULONG i, ULONG j, VARIANT* out) const {
     VARIANT* cell = nullptr;
     hr = SafeArrayPtrOfIndex(array_, index, reinterpret_cast<void**>(&cell));
     if (FAILED(hr)) return hr;
-    return VariantCopy(out, cell);
+    return nuv::CopyInVariant(*cell, out);
 }
 
 HRESULT VariantMatrix::PutElement(ULONG i, ULONG j, const VARIANT& value) {
@@ -156,14 +170,14 @@ HRESULT VariantVector::Attach(SAFEARRAY* array, bool owns) {
     Reset();
     if (!array) return E_POINTER;
     HRESULT hr = SafeArrayLock(array);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return Refuse(array, owns, hr);
     const VARTYPE vt = nuv::ArrayElementType(array);
     ULONG count = 0;
     LONG lower = 0;
     if ((vt != VT_BSTR && vt != VT_VARIANT) || SafeArrayGetDim(array) != 1 ||
         FAILED(nuv::Bounds(array, 1, count, lower))) {
         SafeArrayUnlock(array);
-        return E_INVALIDARG;
+        return Refuse(array, owns, E_INVALIDARG);
     }
     array_ = array;
     owns_ = owns;
@@ -181,8 +195,12 @@ HRESULT VariantVector::GetElement(ULONG i, BSTR* out) const {
     LONG index = static_cast<LONG>(lower_ + static_cast<int64_t>(i));
     if (vt_ == VT_BSTR) return SafeArrayGetElement(array_, &index, out);
     if (vt_ != VT_VARIANT) return E_FAIL;
+    // The view keeps the array locked; the element is read through a copy with its references followed.
+    VARIANT* cell = nullptr;
+    HRESULT hr = SafeArrayPtrOfIndex(array_, &index, reinterpret_cast<void**>(&cell));
+    if (FAILED(hr)) return hr;
     CComVariant element;
-    HRESULT hr = SafeArrayGetElement(array_, &index, &element);
+    hr = nuv::CopyInVariant(*cell, &element);
     if (FAILED(hr)) return hr;
     hr = VariantChangeType(&element, &element, 0, VT_BSTR);
     if (FAILED(hr)) return hr;
@@ -194,7 +212,10 @@ HRESULT VariantVector::GetElement(ULONG i, BSTR* out) const {
 HRESULT VariantVector::GetElement(ULONG i, std::string& out) const {
     CComBSTR text;
     HRESULT hr = GetElement(i, &text);
-    if (SUCCEEDED(hr)) out = text.ToUtf8();
+    if (FAILED(hr)) return hr;
+    const nuv::EngineText engine(text);
+    if (HRESULT whole = engine.Check(); FAILED(whole)) return whole;
+    out = engine.str();
     return hr;
 }
 

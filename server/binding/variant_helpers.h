@@ -8,11 +8,19 @@
 #include <cstdint>
 #include <string>
 
+#include "nuv_arguments.h"
+
 namespace nuv {
 
-// The element type of an array: its own type when it carries one, else the one its feature bits imply;
-// VT_EMPTY when neither says.
-VARTYPE ArrayElementType(SAFEARRAY* array);
+// The item argument of a collection member: a name (a text, as engine text) or a position (anything else,
+// changed to VT_I4), read from a copy with its references followed. E_INVALIDARG for a reference to
+// nothing or a name holding a NUL; the conversion's failure for what is neither name nor position.
+struct ItemKey {
+    bool by_name = false;
+    std::string name;
+    LONG position = 0;
+};
+HRESULT ReadItemKey(const VARIANT& item, ItemKey& key);
 
 // The array a caller's VARIANT holds: by value, by reference, or through a reference to a VARIANT
 // that holds it (as script engines pass their variables); null when it holds none.
@@ -31,12 +39,14 @@ public:
     ~VariantMatrix() { Reset(); }
 
     // Views `array` (E_POINTER when null). Anything the view held and owned is released first; an array that
-    // is not two-dimensional or of no known element type is left unlocked and gives E_INVALIDARG.
+    // is not two-dimensional or of no known element type is left unlocked and gives E_INVALIDARG. With
+    // `owns` the array is the view's from the call on: one that is refused is destroyed.
     HRESULT Attach(SAFEARRAY* array, bool owns);
     // Unlocks the array and hands it over; the view becomes empty.
     SAFEARRAY* Detach();
 
-    // `out` is an initialised VARIANT; what it held is released before the cell is copied in.
+    // `out` is an initialised VARIANT; what it held is released before the cell is copied in, with its
+    // references followed (nuv::CopyInVariant): a cell that refers to nothing gives E_INVALIDARG.
     HRESULT GetElement(ULONG i, ULONG j, VARIANT* out) const;
     HRESULT PutElement(ULONG i, ULONG j, const VARIANT& value);
 
@@ -70,8 +80,10 @@ public:
     HRESULT Attach(SAFEARRAY* array, bool owns);
     ULONG GetCount() const { return count_; }
     VARTYPE ElementType() const { return vt_; }
-    // Element i as text: a VT_BSTR element itself, a VT_VARIANT element changed to text.
+    // Element i as text: a VT_BSTR element itself, a VT_VARIANT element (its references followed)
+    // changed to text.
     HRESULT GetElement(ULONG i, BSTR* out) const;
+    // As engine text (nuv::EngineText): a text holding a NUL gives E_INVALIDARG.
     HRESULT GetElement(ULONG i, std::string& out) const;
 
 private:

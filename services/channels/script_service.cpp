@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "engine_text.h"
 #include "nuv_text.h"
 #include "rezoraruz.h"
 #include "error_table.h"
@@ -55,7 +56,10 @@ STDMETHODIMP CoEBScriptService::Execute(BSTR command) {
         return ReportErrorText(IID_IEBScriptService, kSource, "Simulation No Longer Valid", 0);
     ZEQEOSimulation* simulation = m_binding.EngineSimulation();
     if (!simulation) return ReportErrorText(IID_IEBScriptService, kSource, "Simulation No Longer Valid", 0);
-    const std::string text = nuv::bstr_to_utf8(command);
+    const nuv::EngineText given(command);
+    if (HRESULT hr = given.Check(); FAILED(hr))
+        return ReportErrorText(IID_IEBScriptService, kSource, "The command holds a NUL character", hr);
+    const std::string& text = given.str();
     // The echo and marks are this simulation's output, like the engine's own lines.
     struct Origin {
         ZEQEOSimulation* previous;

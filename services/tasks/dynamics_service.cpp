@@ -23,6 +23,7 @@ HRESULT CoNUVDynamicsService::TaskManager(BSTR scope, IZEQTaskManager** manager)
     ZEQEOSimulation* sim = binding_.EngineSimulation();
     if (!binding_.IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     const nuv::EngineText name(scope);
+    if (HRESULT hr = name.Check(); FAILED(hr)) return ReportError(hr);
     IZEQDynamicSolver* solver = sim->GetDynamicSolver(name.c_str());
     *manager = dynamic_cast<IZEQTaskManager*>(solver);
     if (*manager) return S_OK;
@@ -48,6 +49,7 @@ STDMETHODIMP CoNUVDynamicsService::RemoveTask(BSTR taskName) {
 STDMETHODIMP CoNUVDynamicsService::AddTasks2(BSTR xml, BSTR scope, BSTR* error) {
     if (error) *error = nullptr;
     const nuv::EngineText description(xml);
+    if (HRESULT hr = description.Check(); FAILED(hr)) return ReportError(hr);
     IZEQTaskManager* manager = nullptr;
     if (HRESULT hr = TaskManager(scope, &manager); FAILED(hr)) return hr;
     EngineErrorText problem;
@@ -63,6 +65,7 @@ STDMETHODIMP CoNUVDynamicsService::ActivateTask2(BSTR taskName, VARIANT_BOOL act
     IZEQTaskManager* manager = nullptr;
     if (HRESULT hr = TaskManager(scope, &manager); FAILED(hr)) return hr;
     const nuv::EngineText name(taskName);
+    if (HRESULT hr = name.Check(); FAILED(hr)) return ReportError(hr);
     return nuv::EngineCall(kErrorSource, [&] { return manager->ActivateTask(name.get(), active != 0 ? 1 : 0); });
 }
 
@@ -70,5 +73,6 @@ STDMETHODIMP CoNUVDynamicsService::RemoveTask2(BSTR taskName, BSTR scope) {
     IZEQTaskManager* manager = nullptr;
     if (HRESULT hr = TaskManager(scope, &manager); FAILED(hr)) return hr;
     const nuv::EngineText name(taskName);
+    if (HRESULT hr = name.Check(); FAILED(hr)) return ReportError(hr);
     return nuv::EngineCall(kErrorSource, [&] { return manager->RemoveTask(name.get()); });
 }

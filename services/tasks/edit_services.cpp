@@ -6,6 +6,7 @@
 
 #include "block.h"
 #include "engine_text.h"
+#include "nuv_arguments.h"
 #include "rezoraruz.h"
 
 namespace {
@@ -13,11 +14,13 @@ namespace {
 const nuv::SimServiceRegistration kLibraries(IID_INUVEditLibraries, &CoNUVEditLibraries::Make);
 const bool kBlocks = (nuv::RegisterBlockServiceMaker(&CoNUVEditBlock::Make), true);
 
-// A name as the engine expects it: 8-bit text in upper case.
-std::string UpperName(BSTR name) {
-    std::string text = nuv::EngineText(name).str();
-    stred_upper_case(text.data());
-    return text;
+// A name as the engine expects it: 8-bit text in upper case. E_INVALIDARG for one holding a NUL.
+HRESULT UpperName(BSTR name, std::string& out) {
+    const nuv::EngineText text(name);
+    if (HRESULT hr = text.Check(); FAILED(hr)) return ReportComError(CoNUVEditBlock::kErrorSource, hr);
+    out = text.str();
+    stred_upper_case(out.data());
+    return S_OK;
 }
 
 }  // namespace
@@ -30,7 +33,8 @@ STDMETHODIMP CoNUVEditLibraries::RemoveLibrary(BSTR name) { return Edit(name, fa
 HRESULT CoNUVEditLibraries::Edit(BSTR name, bool add) {
     ZEQEOSimulation* sim = binding_.EngineSimulation();
     if (!binding_.IsValid() || !sim) return ReportError(nuv::kInvalidObject);
-    nuv::EngineText text(name);
+    const nuv::EngineText text(name);
+    if (HRESULT hr = text.Check(); FAILED(hr)) return ReportComError(kErrorSource, hr);
     return nuv::EngineCall(kErrorSource,
                            [&] { return add ? sim->AddLibrary(text.get()) : sim->RemoveLibrary(text.get()); });
 }
@@ -76,20 +80,19 @@ STDMETHODIMP CoNUVEditBlock::AddBlock(BSTR name, BSTR type, VARIANT args) {
     ZEQEOBlockEditor* editor = m_container->GetEditor();
     if (!editor) return ReportComError(kErrorSource, E_NOTIMPL);
 
+    std::string upperName, upperType;
+    if (FAILED(hr = UpperName(name, upperName)) || FAILED(hr = UpperName(type, upperType))) return hr;
+    // The arguments are read from a copy with its references followed; one to nothing is refused.
+    CComVariant local;
+    if (HRESULT copied = nuv::CopyInVariant(args, &local); FAILED(copied)) return ReportComError(kErrorSource, copied);
     value_t value;
     value_init(&value);
-    BSTR text = nullptr;
-    if (args.vt == VT_BSTR)
-        text = args.bstrVal;
-    else if (args.vt == (VT_BSTR | VT_BYREF) && args.pbstrVal)
-        text = *args.pbstrVal;
-    if (text) {
-        char* copy = strdup(nuv::EngineText(text).c_str());
-        if (!copy) return ReportComError(kErrorSource, E_OUTOFMEMORY);
+    if (local.vt == VT_BSTR && local.bstrVal) {
+        const nuv::EngineText text(local.bstrVal);
+        char* copy = text.Whole() ? strdup(text.c_str()) : nullptr;
+        if (!copy) return ReportComError(kErrorSource, text.Whole() ? E_OUTOFMEMORY : E_INVALIDARG);
         value_assign_string(&value, copy);
     }
-    const std::string upperName = UpperName(name);
-    const std::string upperType = UpperName(type);
     hr = nuv::EngineCall(kErrorSource,
                          [&] { return editor->AddBlock(target, upperName.c_str(), upperType.c_str(), &value); });
     value_destroy(&value);
@@ -100,7 +103,8 @@ STDMETHODIMP CoNUVEditBlock::RemoveBlock(BSTR name) {
     HRESULT hr = S_OK;
     ZEQEOCntr* target = Target(&hr);
     if (!target) return hr;
-    const std::string upperName = UpperName(name);
+    std::string upperName;
+    if (FAILED(hr = UpperName(name, upperName))) return hr;
     const auto removed = static_cast<HRESULT>(target->RemoveBlock(ZEQString(upperName.c_str())));
     if (FAILED(removed))
         return ReportErrorText(IID_INUVEditBlock, kErrorSource, ("Unknown block " + upperName).c_str(), removed);

@@ -269,7 +269,9 @@ STDMETHODIMP CoNUVExternalFileService::QueryContents(BSTR filename, NUVExternalF
     *blockIds = nullptr;
     *attributes = 0;
     if (!binding_.IsValid()) return InvalidSimulation();
-    const std::string file = nuv::EngineText(filename).str();
+    const nuv::EngineText name(filename);
+    if (!name.Whole()) return Fail(E_INVALIDARG, "A file name holds a NUL character");
+    const std::string& file = name.str();
     switch (type) {
     case NUVExternalFile_XFile: {
         rtovmask mask;
@@ -318,15 +320,18 @@ STDMETHODIMP CoNUVExternalFileService::Import(BSTR filename, NUVExternalFileType
     if (!flowsheet) return InvalidSimulation();
     // Only the two kinds of file hold variables to read.
     if (type != NUVExternalFile_XFile && type != NUVExternalFile_VarFile) return UnknownType(type);
-    const std::string file = nuv::EngineText(filename).str();
+    const nuv::EngineText name(filename), blockName(blockid), matchName(match), substituteName(substitute);
+    for (const nuv::EngineText* text : {&name, &blockName, &matchName, &substituteName})
+        if (!text->Whole()) return Fail(E_INVALIDARG, "A name holds a NUL character");
+    const std::string& file = name.str();
     if (file.empty()) return Fail(E_FAIL, "No file name given");
     const std::string line = "<Importing Variables from " + file + ">\n";
     rtowrite(rtostdout_current(), line.c_str(), static_cast<int>(line.size()));
     rtoflush(rtostdout_current());
 
-    const std::string block = nuv::EngineText(blockid).str();
-    const std::string matchText = nuv::EngineText(match).str();
-    const std::string substituteText = nuv::EngineText(substitute).str();
+    const std::string& block = blockName.str();
+    const std::string& matchText = matchName.str();
+    const std::string& substituteText = substituteName.str();
     const bool scoped = usescope != VARIANT_FALSE;
     return type == NUVExternalFile_XFile
                ? ImportBlockFile(file, flowsheet, attributes, block, matchText,

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "engine_text.h"
 #include "nuv_text.h"
 #include "rezoraruz.h"
 #include "variant_helpers.h"
@@ -179,9 +180,10 @@ STDMETHODIMP CoNUVSensitivity::get_NumIndependentVariables(INT* out) {
 }
 
 STDMETHODIMP CoNUVSensitivity::put_Objective(BSTR value) {
-    std::string text = value ? nuv::bstr_to_utf8(value) : std::string();
+    const nuv::EngineText text(value);
+    if (HRESULT hr = text.Check(); FAILED(hr)) return ReportError(hr);
     std::lock_guard lock(m_lock);
-    m_objective = std::move(text);
+    m_objective = text.str();
     return S_OK;
 }
 

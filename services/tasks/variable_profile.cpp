@@ -82,7 +82,9 @@ STDMETHODIMP CoNUVVariableProfile::GetProfileByName(BSTR varName, DOUBLE startTi
     VariantInit(values);
     ZEQEOCntr* flowsheet = sim->GetFlowsheet();
     if (!flowsheet) return E_POINTER;
-    std::string name = nuv::EngineText(varName).str();
+    const nuv::EngineText given(varName);
+    if (HRESULT hr = given.Check(); FAILED(hr)) return ReportError(hr);
+    std::string name = given.str();
     stred_upper_case(name.data());
     const int index = flowsheet->FindIndex(name.c_str());
     if (index < 1) {

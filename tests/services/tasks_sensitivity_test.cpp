@@ -227,3 +227,32 @@ TEST_F(SensitivityTest, OneServiceSharedBetweenThreads) {
 }
 
 }  // namespace
+
+namespace {
+
+// Arrays of another shape or element type than a vector of names: the list's copy of each is freed
+// (LeakSanitizer reports it otherwise) and the lists stay as they were.
+TEST_F(SensitivityTest, ListsOfAnotherShapeAreRefusedAndTheirCopiesFreed) {
+    ASSERT_EQ(service_->put_DependentVariables(Names({"A.Y"})), S_OK);
+    ASSERT_EQ(service_->put_IndependentVariables(Names({"A.X"})), S_OK);
+    SAFEARRAYBOUND square[2] = {{40, 0}, {30, 0}};
+    CComVariant matrix;
+    matrix.vt = VT_ARRAY | VT_BSTR;
+    matrix.parray = SafeArrayCreate(VT_BSTR, 2, square);
+    for (LONG i = 0; i < 40; ++i) {
+        LONG at[2] = {i, 0};
+        CComBSTR name("A.Y");
+        ASSERT_EQ(SafeArrayPutElement(matrix.parray, at, name.m_str), S_OK);
+    }
+    CComVariant numbers;
+    numbers.vt = VT_ARRAY | VT_I4;
+    numbers.parray = SafeArrayCreateVector(VT_I4, 0, 1000);
+    for (const CComVariant* refused : {&matrix, &numbers}) {
+        EXPECT_EQ(service_->put_DependentVariables(*refused), E_INVALIDARG);
+        EXPECT_EQ(service_->put_IndependentVariables(*refused), E_INVALIDARG);
+    }
+    EXPECT_EQ(Listed(true), std::vector<std::string>{"A.Y"});
+    EXPECT_EQ(Listed(false), std::vector<std::string>{"A.X"});
+}
+
+}  // namespace

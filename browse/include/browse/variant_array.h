@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "nuv_arguments.h"
+
 namespace FI {
 
 // Locks the array while it is read. Status() is E_POINTER for no array and E_INVALIDARG for one that
@@ -17,9 +19,8 @@ public:
             status_ = E_POINTER;
             return;
         }
-        VARTYPE vt = VT_EMPTY;
-        if (dims < 1 || dims > 2 || FAILED(SafeArrayGetVartype(array_, &vt)) || vt != VT_VARIANT ||
-            SafeArrayGetDim(array_) != dims) {
+        // The element type is taken only from a descriptor that matches the elements' size.
+        if (dims < 1 || dims > 2 || nuv::ArrayElementType(array_) != VT_VARIANT || SafeArrayGetDim(array_) != dims) {
             status_ = E_INVALIDARG;
             return;
         }
@@ -43,12 +44,16 @@ public:
 
     HRESULT Status() const { return status_; }
     LONG Extent(UINT d) const { return d < dims_ ? extent_[d] : 0; }
-    // Element i (of a vector) or (i, j) into out, which is cleared first.
+    // Element i (of a vector) or (i, j) into out, which is cleared first, with its references followed:
+    // an element that refers to nothing gives E_INVALIDARG.
     HRESULT Get(LONG i, VARIANT* out) { return Get(i, 0, out); }
     HRESULT Get(LONG i, LONG j, VARIANT* out) {
         VariantClear(out);
+        if (!locked_) return status_;
         LONG index[2] = {lower_[0] + i, lower_[1] + j};
-        return SafeArrayGetElement(array_, index, out);
+        VARIANT* element = nullptr;
+        if (HRESULT hr = SafeArrayPtrOfIndex(array_, index, reinterpret_cast<void**>(&element)); FAILED(hr)) return hr;
+        return nuv::CopyInVariant(*element, out);
     }
 
 private:
