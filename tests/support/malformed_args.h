@@ -112,15 +112,11 @@ public:
         SAFEARRAY* held = still_held ? value_.parray : nullptr;
         if (lied_ != held) lied_ = nullptr;
         if (locked_ != held) locked_ = nullptr;
-        if (null_data_ != held) null_data_ = nullptr;
         if (lied_) {
             lied_->fFeatures = true_features_;
             lied_->cbElements = true_size_;
         }
         if (locked_) SafeArrayUnlock(locked_);
-        if (null_data_) {
-            null_data_->pvData = saved_data_;
-        }
         VariantClear(&value_);
         VariantClear(&inner_);
         VariantClear(&inner2_);
@@ -283,10 +279,10 @@ private:
                 break;
             }
             case 4: {
+                // Three elements and no storage for them. The storage is freed, not hidden: a callee that
+                // takes the argument by reference and frees it frees all of it.
                 SAFEARRAY* a = TextVector(3);
-                null_data_ = a;
-                saved_data_ = a->pvData;
-                a->pvData = nullptr;
+                SafeArrayDestroyData(a);
                 Hold(a, VT_BSTR);
                 break;
             }
@@ -352,8 +348,6 @@ private:
     USHORT true_features_ = 0;
     ULONG true_size_ = 0;
     SAFEARRAY* locked_ = nullptr;
-    SAFEARRAY* null_data_ = nullptr;
-    void* saved_data_ = nullptr;
 };
 
 }  // namespace nuvtest
