@@ -28,7 +28,7 @@ ZEQEOCntr* CoNUVBlock::ServiceContainer() const {
 }
 
 STDMETHODIMP CoNUVBlock::get_Parent(INUVObject** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     ZEQEOSimulation* sim = m_sim.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     if (!m_block.load()) return ReportError(nuv::kNoParent);
@@ -39,7 +39,7 @@ STDMETHODIMP CoNUVBlock::get_Parent(INUVObject** out) {
 }
 
 STDMETHODIMP CoNUVBlock::get_Simulation(INUVSimulation** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     ZEQEOSimulation* sim = m_sim.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     HRESULT hr = NUVClassFactory::QuerySimulationWrapper(sim, out);
@@ -47,7 +47,7 @@ STDMETHODIMP CoNUVBlock::get_Simulation(INUVSimulation** out) {
 }
 
 STDMETHODIMP CoNUVBlock::get_Name(BSTR* out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     if (!IsValid()) return ReportError(nuv::kInvalidObject);
     ZEQEOBlock* block = m_block.load();
     const char* name = block ? block->GetName() : "";
@@ -55,10 +55,12 @@ STDMETHODIMP CoNUVBlock::get_Name(BSTR* out) {
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-STDMETHODIMP CoNUVBlock::get_IsValid(VARIANT_BOOL* out) { return nuv::AnswerIsValid(IsValid() != VARIANT_FALSE, out); }
+STDMETHODIMP CoNUVBlock::get_IsValid(VARIANT_BOOL* out) {
+    return out ? nuv::AnswerIsValid(IsValid() != VARIANT_FALSE, out) : ReportStandard(E_POINTER);
+}
 
 STDMETHODIMP CoNUVBlock::GetService(BSTR name, IUnknown** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     ZEQEOSimulation* sim = m_sim.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     GUID id = GUID_NULL;
@@ -73,7 +75,7 @@ STDMETHODIMP CoNUVBlock::GetService(BSTR name, IUnknown** out) {
 }
 
 STDMETHODIMP CoNUVBlock::get_IsBlockContainer(VARIANT_BOOL* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = VARIANT_FALSE;
     if (!IsValid()) return ReportError(nuv::kInvalidObject);
     *out = m_container.load() ? VARIANT_TRUE : VARIANT_FALSE;
@@ -82,7 +84,7 @@ STDMETHODIMP CoNUVBlock::get_IsBlockContainer(VARIANT_BOOL* out) {
 
 template <class Itf, class Ident>
 HRESULT CoNUVBlock::Collection(Ident& ident, Itf** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     if (!IsValid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr = ident.QueryInterface(__uuidof(Itf), reinterpret_cast<void**>(out));
     return FAILED(hr) ? ReportError(hr) : hr;
@@ -118,7 +120,7 @@ HRESULT CoNUVBlock::QueryHelper(MemberKind kind, REFIID riid, void** ppv) {
 }
 
 STDMETHODIMP CoNUVBlock::get_IsIncluded(VARIANT_BOOL* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = VARIANT_FALSE;
     if (!IsValid()) return ReportError(nuv::kInvalidObject);
     ZEQEOBlock* block = m_block.load();
@@ -131,7 +133,7 @@ STDMETHODIMP CoNUVBlock::InterfaceSupportsErrorInfo(REFIID riid) {
 }
 
 STDMETHODIMP CoNUVBlock::QueryService(REFGUID service, REFIID riid, void** ppv) {
-    if (HRESULT hr = nuv::ClearOut(ppv); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(ppv); FAILED(hr)) return hr;
     ZEQEOSimulation* sim = m_sim.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
     INUVBlockServiceProvider* provider = nullptr;
