@@ -142,6 +142,7 @@ public:
                 if (Skipped(face->name + "." + m.Label())) continue;
                 tally_.member_names.insert(face->name + "." + m.Label());
                 member_ = face->name + "." + m.Label();
+                reading_ = m.kind == INVOKE_PROPERTYGET;
                 where_ = family.key + " :: " + member_;
                 SweepMember(plant, itf, m);
             }
@@ -175,11 +176,16 @@ private:
             }
         }
         SetErrorInfo(0, nullptr);
+        if (refused && arg && arg->hostile() && arg->hostile()->refs() > 2)
+            Find(where_, call + " failed but kept a reference to the object it was given");
+        // The CI run compares the model after every call that succeeded and after the refused late-bound
+        // calls of members that may change it, which keeps it short (a refused property read is taken at
+        // its word, and the calls through the vtable carry the same kinds: a change one of them made shows
+        // at the next comparison); the long run compares after every call.
+        if (refused && (reading_ || !exception) && !LongRun()) return;
         const std::string after = plant.Snapshot();
         if (refused && after != before_) Find(where_, call + " failed " + Hex(hr) + " but changed the model");
         before_ = after;
-        if (refused && arg && arg->hostile() && arg->hostile()->refs() > 2)
-            Find(where_, call + " failed but kept a reference to the object it was given");
     }
 
     // A text holding a NUL names nothing the model holds. When the member accepts it but refuses the same
@@ -364,6 +370,7 @@ private:
     std::string member_;
     std::string faces_;
     bool reports_errors_ = false;
+    bool reading_ = false;
 };
 
 TEST(DoorSweep, EveryMemberRefusesMalformedArgumentsCleanly) {
@@ -402,6 +409,10 @@ TEST(DoorSweep, EveryMemberRefusesMalformedArgumentsCleanly) {
                 families.size(), tally.interface_names.size(), tally.member_names.size(), tally.members,
                 tally.kinds_used.size(), tally.invoke_calls, tally.vtable_calls, tally.null_out_calls, tally.refused,
                 tally.silent, findings.size(), seconds);
+    std::string unreached;
+    for (const Interface& itf : DualInterfaces())
+        if (!tally.interface_names.count(itf.name)) unreached += " " + itf.name;
+    std::printf("door sweep: dual interfaces not reached:%s\n", unreached.empty() ? " none" : unreached.c_str());
     EXPECT_GE(tally.interface_names.size(), 35u) << "the walk reaches too few interfaces";
     // One failure per member, with a few of its calls: a fault that every argument kind trips stays readable.
     std::map<std::string, std::vector<std::string>> by_member;
