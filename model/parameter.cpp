@@ -54,35 +54,37 @@ HRESULT CoNUVParameter::Load(int id, ZEQParameterData& record, ZEQEOBlock** bloc
 }
 
 STDMETHODIMP CoNUVParameter::get_Parent(INUVObject** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     if (!Valid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr = m_owner->OuterUnknown()->QueryInterface(IID_INUVObject, reinterpret_cast<void**>(out));
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
 STDMETHODIMP CoNUVParameter::get_Simulation(INUVSimulation** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     if (!Valid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr = NUVClassFactory::QuerySimulationWrapper(m_sim, out);
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
 STDMETHODIMP CoNUVParameter::get_Name(BSTR* out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     if (!Valid()) return ReportError(nuv::kInvalidObject);
     *out = nuv::bstr_from_utf8(m_name);
     return *out ? S_OK : ReportError(E_OUTOFMEMORY);
 }
 
-STDMETHODIMP CoNUVParameter::get_IsValid(VARIANT_BOOL* out) { return nuv::AnswerIsValid(Valid(), out); }
+STDMETHODIMP CoNUVParameter::get_IsValid(VARIANT_BOOL* out) {
+    return out ? nuv::AnswerIsValid(Valid(), out) : ReportStandard(E_POINTER);
+}
 
 STDMETHODIMP CoNUVParameter::GetService(BSTR, IUnknown** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     return ReportError(Valid() ? nuv::kNoService : nuv::kInvalidObject);
 }
 
 HRESULT CoNUVParameter::GetText(int id, BSTR* out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     ZEQParameterData record;
     if (HRESULT hr = Load(id, record); FAILED(hr)) return ReportError(hr);
     const char* text = nullptr;
@@ -92,7 +94,7 @@ HRESULT CoNUVParameter::GetText(int id, BSTR* out) {
 }
 
 HRESULT CoNUVParameter::GetVariant(int id, VARIANT* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     VariantInit(out);
     ZEQParameterData record;
     if (HRESULT hr = Load(id, record); FAILED(hr)) return ReportError(hr);
@@ -123,7 +125,7 @@ STDMETHODIMP CoNUVParameter::get_UOM(BSTR* out) { return GetText(PA_UOM, out); }
 
 STDMETHODIMP CoNUVParameter::get_Access(NUVParameterAccess* out) {
     if (!Valid()) return ReportError(nuv::kInvalidObject);
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = static_cast<NUVParameterAccess>(0);
     ZEQParameterData record;
     if (HRESULT hr = Load(PA_ACCESS, record); FAILED(hr)) return ReportError(hr);

@@ -53,14 +53,14 @@ std::vector<LONG> CoNUVPort::BlockRows() const {
 }
 
 STDMETHODIMP CoNUVPort::get_Parent(INUVObject** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     if (!Valid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr = m_owner->OuterUnknown()->QueryInterface(IID_INUVObject, reinterpret_cast<void**>(out));
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
 STDMETHODIMP CoNUVPort::get_Simulation(INUVSimulation** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     ZEQEOSimulation* sim = m_sim.load();
     if (!Valid() || !sim) return ReportError(nuv::kInvalidObject);
     HRESULT hr = NUVClassFactory::QuerySimulationWrapper(sim, out);
@@ -68,7 +68,7 @@ STDMETHODIMP CoNUVPort::get_Simulation(INUVSimulation** out) {
 }
 
 STDMETHODIMP CoNUVPort::get_Name(BSTR* out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     zeq_port* port = m_port.load();
     if (!Valid() || !port) return ReportError(nuv::kInvalidObject);
     const char* name = port->GetName();
@@ -76,10 +76,12 @@ STDMETHODIMP CoNUVPort::get_Name(BSTR* out) {
     return *out ? S_OK : ReportError(E_OUTOFMEMORY);
 }
 
-STDMETHODIMP CoNUVPort::get_IsValid(VARIANT_BOOL* out) { return nuv::AnswerIsValid(Valid(), out); }
+STDMETHODIMP CoNUVPort::get_IsValid(VARIANT_BOOL* out) {
+    return out ? nuv::AnswerIsValid(Valid(), out) : ReportStandard(E_POINTER);
+}
 
 STDMETHODIMP CoNUVPort::GetService(BSTR, IUnknown** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     return ReportError(Valid() ? nuv::kNoService : nuv::kInvalidObject);
 }
 
@@ -107,7 +109,7 @@ HRESULT CoNUVPort::ReadCode(int id, const char* const* names, int count, int* ou
 
 STDMETHODIMP CoNUVPort::get_Direction(NUVPortDir* out) {
     if (!Valid()) return ReportError(nuv::kInvalidObject);
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = NUVPortDir_Unspecified;
     static const char* const kNames[] = {nullptr, "IN", "OUT"};
     static const char* const kLongNames[] = {nullptr, "INPUT", "OUTPUT"};
@@ -122,7 +124,7 @@ STDMETHODIMP CoNUVPort::get_Direction(NUVPortDir* out) {
 
 STDMETHODIMP CoNUVPort::get_Type(NUVPortType* out) {
     if (!Valid()) return ReportError(nuv::kInvalidObject);
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = NUVPortType_Unspecified;
     static const char* const kNames[] = {nullptr, "MATERIAL", "INFORMATION", "SPECIAL_ORDERED_SET"};
     int code = 0;
@@ -132,7 +134,7 @@ STDMETHODIMP CoNUVPort::get_Type(NUVPortType* out) {
 }
 
 STDMETHODIMP CoNUVPort::get_Stream(BSTR* out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     ZEQPortData record;
     if (HRESULT hr = Load(PO_STREAM, record); FAILED(hr)) return ReportError(hr);
     const char* stream = nullptr;
@@ -142,7 +144,7 @@ STDMETHODIMP CoNUVPort::get_Stream(BSTR* out) {
 }
 
 STDMETHODIMP CoNUVPort::get_Variables(INUVVariableCollection** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     if (!Valid()) return ReportError(nuv::kInvalidObject);
     return m_variables.QueryInterface(IID_INUVVariableCollection, reinterpret_cast<void**>(out));
 }

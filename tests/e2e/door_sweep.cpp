@@ -95,6 +95,12 @@ Interface ReadInterface(ITypeInfo* dispatch_face, const nuv::typelib::TypeDesc& 
     return itf;
 }
 
+// A member without a result that hands its object out through an [out] VARIANT (a style's control).
+bool HandsOutThroughOutParam(const Member& m) {
+    return std::none_of(m.params.begin(), m.params.end(), [](const Param& p) { return p.retval(); }) &&
+           std::any_of(m.params.begin(), m.params.end(), [](const Param& p) { return p.out_only() && p.vt == VT_VARIANT; });
+}
+
 // Names GetService answers somewhere in the model.
 const char* const kServiceNames[] = {"EBScriptService",    "NUVSimulationMsgs",      "NUVEditLibraries",
                                      "NUVSensitivity",     "NUVInterfaceHolder",     "NUVExternalFileService",
@@ -109,7 +115,7 @@ bool SameName(const std::string& a, const char* b) {
 bool ReturnsObject(const Member& m) {
     for (const Param& p : m.params)
         if (p.retval()) return p.vt == VT_DISPATCH || p.vt == VT_UNKNOWN || p.vt == VT_VARIANT;
-    return false;
+    return HandsOutThroughOutParam(m);
 }
 
 // The calls that lead from an object to others without changing anything: property reads, first items,
@@ -121,6 +127,9 @@ std::vector<Step> WaysOn(const Interface& itf) {
         const int inputs = m.client_params();
         if (SameName(m.name, "GetService")) {
             for (const char* service : kServiceNames) steps.push_back({std::string("GetService(") + service + ")", itf.iid, &m, CComVariant(service)});
+        } else if (SameName(m.name, "Item") && !m.params.empty() && m.params[0].pointer && !m.params[0].retval()) {
+            // Items of different kinds by position (the control styles): each position is tried.
+            for (int i = 0; i < 16; ++i) steps.push_back({"Item(" + std::to_string(i) + ")", itf.iid, &m, CComVariant(i)});
         } else if (SameName(m.name, "Item") && inputs >= 1) {
             steps.push_back({"Item(1)", itf.iid, &m, CComVariant(1)});
         } else if (inputs == 0 && (m.kind == INVOKE_PROPERTYGET || SameName(m.name, "GetEnum") || SameName(m.name, "NewEnum"))) {
@@ -139,6 +148,20 @@ std::vector<const Interface*> FacesOf(IDispatch* object) {
     return faces;
 }
 
+// A collection that holds nothing: nothing is reached through it, so it is a family apart from those
+// that hold something.
+bool EmptyCollection(IDispatch* object) {
+    LPOLESTR name = const_cast<LPOLESTR>(OLESTR("Count"));
+    DISPID id = DISPID_UNKNOWN;
+    if (FAILED(object->GetIDsOfNames(IID_NULL, &name, 1, 0, &id))) return false;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    CComVariant count;
+    if (FAILED(object->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &none, &count, nullptr,
+                              nullptr)))
+        return false;
+    return SUCCEEDED(count.ChangeType(VT_I4)) && count.lVal == 0;
+}
+
 std::string Names(const std::vector<const Interface*>& faces) {
     std::string s;
     for (const Interface* f : faces) s += (s.empty() ? "" : ",") + f->name;
@@ -153,7 +176,8 @@ CComPtr<IDispatch> Follow(IDispatch* object, const Step& step, std::string* why)
     }
     CComVariant arg(step.arg);
     CComVariant result;
-    const HRESULT hr = CallWith(itf, *step.member, step.arg.vt == VT_EMPTY ? -1 : 0, &arg, &result, nullptr);
+    const HRESULT hr =
+        CallWith(itf, *step.member, step.arg.vt == VT_EMPTY ? -1 : 0, &arg, &result, nullptr, &result);
     CComPtr<IDispatch> next;
     if (SUCCEEDED(hr) && (result.vt == VT_DISPATCH || result.vt == VT_UNKNOWN) && result.punkVal)
         result.punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&next));
@@ -225,7 +249,7 @@ Plant::~Plant() {
 std::string Plant::Snapshot() const { return zeq::WriteModel(engine_->Export()); }
 
 HRESULT CallWith(IDispatch* object, const Member& member, int given, VARIANT* arg, VARIANT* result,
-                 EXCEPINFO* exception) {
+                 EXCEPINFO* exception, VARIANT* last_out) {
     // Plain values for the parameters not under test; out parameters get storage of their own.
     std::vector<CComVariant> plain;
     plain.reserve(member.params.size());  // args hold views of these: they must not move
@@ -280,7 +304,13 @@ HRESULT CallWith(IDispatch* object, const Member& member, int given, VARIANT* ar
     UINT bad = 0;
     const HRESULT hr =
         object->Invoke(member.id, IID_NULL, 0, member.dispatch_flags(), &params, result, exception, &bad);
-    for (VARIANT& v : outs) VariantClear(&v);
+    for (VARIANT& v : outs) {
+        if (last_out && last_out->vt == VT_EMPTY && v.vt != VT_EMPTY) {
+            *last_out = v;  // moved: the caller owns it now
+            VariantInit(&v);
+        }
+        VariantClear(&v);
+    }
     return hr;
 }
 
@@ -322,7 +352,9 @@ std::vector<Family> ReachableFamilies(Plant& plant, size_t depth) {
                 if (child.family.faces.empty()) continue;
                 // Objects of the same interfaces reached by the same call from the same kind of object are
                 // one family: the first found stands for them.
-                child.family.key = Names(node.family.faces) + " > " + step.label + " > " + Names(child.family.faces);
+                child.family.empty = EmptyCollection(next);
+                child.family.key = Names(node.family.faces) + " > " + step.label + " > " +
+                                   Names(child.family.faces) + (child.family.empty ? " (empty)" : "");
                 if (!seen.insert(child.family.key).second) continue;
                 child.family.path = node.family.path;
                 child.family.path.push_back(step);

@@ -76,6 +76,7 @@ struct Family {
     std::string key;
     std::vector<Step> path;
     std::vector<const Interface*> faces;
+    bool empty = false;  // a collection holding nothing
 };
 
 // The families reachable from a plant's simulation, breadth first, to `depth` calls.
@@ -83,8 +84,9 @@ std::vector<Family> ReachableFamilies(Plant& plant, size_t depth);
 // Walks `path` from the plant's simulation; null when a call on it fails.
 CComPtr<IDispatch> Reach(Plant& plant, const std::vector<Step>& path, std::string* why = nullptr);
 // Calls `member` late-bound with one argument given (index `given` of its client parameters, or -1 for
-// none) and the others filled with plain values.
+// none) and the others filled with plain values. When `last_out` is given and empty, the first [out]
+// parameter the member filled is moved there.
 HRESULT CallWith(IDispatch* object, const Member& member, int given, VARIANT* arg, VARIANT* result,
-                 EXCEPINFO* exception);
+                 EXCEPINFO* exception, VARIANT* last_out = nullptr);
 
 }  // namespace nuvtest::sweep
