@@ -136,6 +136,7 @@ STDMETHODIMP CoNUVBlock::QueryService(REFGUID service, REFIID riid, void** ppv) 
     if (HRESULT hr = ClearOut(ppv); FAILED(hr)) return hr;
     ZEQEOSimulation* sim = m_sim.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
+    if (!nuv::IsClientInterface(riid)) return ReportError(E_NOINTERFACE);
     INUVBlockServiceProvider* provider = nullptr;
     HRESULT hr = static_cast<HRESULT>(sim->FindBlockServiceById(service, &provider));
     if (hr < 0) return ReportError(hr);

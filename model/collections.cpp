@@ -304,11 +304,24 @@ HRESULT Name2Index(CoNUVBlock* owner, MemberKind kind, const char* name, LONG* i
     switch (kind) {
         case MemberKind::Blocks: return E_NOTIMPL;
         case MemberKind::Variables:
-            found = container ? container->FindIndex(name) : LeafPosition(owner, name, false);
+        case MemberKind::Equations: {
+            const bool equations = kind == MemberKind::Equations;
+            if (container) {
+                found = equations ? container->FindEquationIndex(name) : container->FindIndex(name);
+                break;
+            }
+            // A leaf's position takes several engine calls (its first index, its count, the name's index):
+            // read again until the numbering held throughout, so that a live member is never missed.
+            ZEQEOCntr* numbering = owner->GetParentContainer();
+            bool steady = false;
+            for (int attempt = 0; attempt < kNumberingAttempts && !steady; ++attempt) {
+                const unsigned generation = numbering ? numbering->GetStructureGeneration() : 0;
+                found = LeafPosition(owner, name, equations);
+                steady = !numbering || numbering->GetStructureGeneration() == generation;
+            }
+            if (!steady) return E_FAIL;  // the numbering moved during every attempt
             break;
-        case MemberKind::Equations:
-            found = container ? container->FindEquationIndex(name) : LeafPosition(owner, name, true);
-            break;
+        }
         case MemberKind::Parameters: {
             const int n = block ? block->GetParameterCount() : 0;
             for (int i = 0; i < n && !found; ++i) {
@@ -537,8 +550,12 @@ HRESULT GetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
 
 namespace {
 
+// How a base unit given as text is taken: a single attribute set names the unit the variable is shown in
+// with it; a values row only sets the attribute.
+enum class BaseUnitText { SetsShownUnit, AttributeOnly };
+
 // A cell converted for a variable record and set; false results become E_INVALIDARG.
-HRESULT SetVariableCell(ZEQVariableData& record, int id, const VARIANT& given) {
+HRESULT SetVariableCell(ZEQVariableData& record, int id, const VARIANT& given, BaseUnitText baseUnit) {
     CComVariant cell, v;
     HRESULT hr = CopyInVariant(given, &cell);
     if (FAILED(hr)) return hr;
@@ -552,8 +569,7 @@ HRESULT SetVariableCell(ZEQVariableData& record, int id, const VARIANT& given) {
             if (FAILED(hr = VariantChangeType(&v, &cell, 0, VT_BSTR))) return hr;
             const EngineText text(v.bstrVal);
             if (FAILED(hr = text.Check())) return hr;
-            if (id == VA_BASEUOM) {
-                // A base unit given as text names the unit the variable is shown in.
+            if (id == VA_BASEUOM && baseUnit == BaseUnitText::SetsShownUnit) {
                 ok = record.SetValue(VA_UOM, text.c_str());
                 if (ok) record.mask.Add(VA_UOM);
                 record.SetValue(id, text.c_str());
@@ -649,9 +665,12 @@ HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
             if (!name.Whole()) continue;  // names no variable
             row_names[r] = name.str();
             LONG index = 0;
-            if (SUCCEEDED(Name2Index(owner, kind, row_names[r].c_str(), &index))) {
+            const HRESULT hr = Name2Index(owner, kind, row_names[r].c_str(), &index);
+            if (SUCCEEDED(hr)) {
                 targets[r] = index;
                 ++matched;
+            } else if (hr != kObjectNotFound) {
+                return hr;  // not known to be missing: never answered as a row not found
             }
         }
         if (matched == 0 && value_rows > 0) return kObjectNotFound;
@@ -671,7 +690,7 @@ HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
             if (id == VA_NAME) continue;  // names are matched (variables) or fixed (parameters), never written
             CComVariant cell;
             if (HRESULT hr = matrix.GetElement(c, r, &cell); FAILED(hr)) return hr;
-            HRESULT hr = kind == MemberKind::Variables ? SetVariableCell(record, id, cell)
+            HRESULT hr = kind == MemberKind::Variables ? SetVariableCell(record, id, cell, BaseUnitText::AttributeOnly)
                                                        : SetParameterCell(block, parameter.c_str(), id, cell);
             if (FAILED(hr)) return hr;
         }
@@ -697,10 +716,14 @@ HRESULT SetAttributes(CoNUVBlock* owner, MemberKind kind, const VARIANT& names, 
                 return place.container && place.container->GetStructureGeneration() != generation;
             };
             LONG index = targets[r];
-            if (!row_names.empty() && FAILED(Name2Index(owner, kind, row_names[r].c_str(), &index))) {
-                written = S_OK;  // gone since it was matched: as a row not found
-                result = S_FALSE;
-                break;
+            if (!row_names.empty()) {
+                const HRESULT found = Name2Index(owner, kind, row_names[r].c_str(), &index);
+                if (found == kObjectNotFound) {
+                    written = S_OK;  // gone since it was matched: as a row not found
+                    result = S_FALSE;
+                    break;
+                }
+                if (FAILED(found)) return found;
             }
             ZEQVariableData record;
             record.SetMask(0, 0);
@@ -730,7 +753,7 @@ HRESULT SetVariableAttribute(CoNUVBlock* owner, const char* attribute, const VAR
     record.Load(place.container, place.block, index, true);
     if (generation && (!place.container || place.container->GetStructureGeneration() != *generation))
         return kObjectNotFound;
-    if (HRESULT hr = SetVariableCell(record, id, value); FAILED(hr)) return hr;
+    if (HRESULT hr = SetVariableCell(record, id, value, BaseUnitText::SetsShownUnit); FAILED(hr)) return hr;
     const int committed = record.Commit(place.container, place.block, index, true);
     return committed < 0 ? static_cast<HRESULT>(committed) : S_OK;
 }
@@ -841,7 +864,9 @@ template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
 STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::SetAttributes(VARIANT names, VARIANT values,
                                                                            LONG first) {
     if (!this->IsValid()) return this->ReportError(nuv::kInvalidObject);
-    if (Kind != MemberKind::Variables && Kind != MemberKind::Parameters) return E_NOTIMPL;
+    // Only the block collection refuses without error information.
+    if (Kind == MemberKind::Blocks) return E_NOTIMPL;
+    if (Kind != MemberKind::Variables && Kind != MemberKind::Parameters) return this->ReportError(E_NOTIMPL);
     // The first position before the arguments' shapes: a position out of range is reported even for
     // arguments that are no arrays, which are refused unreported.
     if (HRESULT hr = nuv::coll::CheckFirst(this->m_owner, Kind, first); FAILED(hr)) return this->ReportError(hr);
@@ -860,6 +885,7 @@ STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::QueryService(REFGUI
     if (HRESULT hr = nuv::ClearOut(ppv); FAILED(hr)) return hr;
     if (!this->IsValid()) return this->ReportError(nuv::kInvalidObject);
     if (Kind == MemberKind::Blocks) return this->ReportError(nuv::kNoService);
+    if (!nuv::IsClientInterface(riid)) return this->ReportError(E_NOINTERFACE);
     HRESULT hr = E_NOINTERFACE;
     if (service == IID_INUVGridService) {
         nuv::GridMaker make = nuv::CurrentGridMaker();
@@ -908,6 +934,7 @@ template <MemberKind Kind, const CLSID* pclsid>
 STDMETHODIMP CollectionHelperIdent<Kind, pclsid>::QueryService(REFGUID service, REFIID riid, void** ppv) {
     if (HRESULT hr = nuv::ClearOut(ppv); FAILED(hr)) return hr;
     if (!this->IsValid()) return this->ReportError(nuv::kInvalidObject);
+    if (!nuv::IsClientInterface(riid)) return this->ReportError(E_NOINTERFACE);
     HRESULT hr = E_NOINTERFACE;
     if (service == IID_INUVGridService) {
         nuv::GridMaker make = nuv::CurrentGridMaker();

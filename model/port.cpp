@@ -284,7 +284,9 @@ STDMETHODIMP PortVariableColl::InterfaceSupportsErrorInfo(REFIID riid) {
 STDMETHODIMP PortVariableColl::QueryService(REFGUID service, REFIID riid, void** ppv) {
     if (HRESULT hr = nuv::ClearOut(ppv); FAILED(hr)) return hr;
     if (!m_owner->Valid()) return ReportError(nuv::kInvalidObject);
-    HRESULT hr = service == IID_INUVGridService ? MakeGrid(riid, ppv) : nuv::kNoService;
+    HRESULT hr = service != IID_INUVGridService ? nuv::kNoService
+                 : nuv::IsClientInterface(riid)   ? MakeGrid(riid, ppv)
+                                                  : E_NOINTERFACE;
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 

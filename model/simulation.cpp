@@ -350,6 +350,8 @@ STDMETHODIMP CoNUVSimulation::QueryService(REFGUID service, REFIID riid, void** 
     *ppv = nullptr;
     ZEQEOSimulation* sim = m_engine.load();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
+    // Whichever provider serves it, no client is handed the uncounted implementation pointer.
+    if (!nuv::IsClientInterface(riid)) return ReportError(E_NOINTERFACE);
     if (FI::IsFIDocumentService(service)) {
         // The document is held uncounted; the lock keeps an engine detach from letting it go mid-call.
         std::lock_guard lock(m_lazyLock);

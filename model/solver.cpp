@@ -135,10 +135,7 @@ HRESULT SolverParameters::ReadItem(EngineSolver* solver, const VARIANT& index, V
             out->bstrVal = value;
             return S_OK;
         }
-        default:
-            out->vt = VT_I4;
-            out->lVal = 0;
-            return S_OK;
+        default: return nuv::kObjectNotFound;  // a name the engine does not know
     }
 }
 
@@ -159,7 +156,7 @@ STDMETHODIMP SolverParameters::put_Item(VARIANT index, VARIANT value) {
     if (FAILED(hr)) return ReportError(hr);
     const int type = solver->GetParameterType(name.c_str());
     static constexpr VARTYPE kTypes[] = {VT_EMPTY, VT_I4, VT_R8, VT_BSTR};
-    if (type < 1 || type > 3) return ReportError(nuv::kIndexOutOfRange);
+    if (type < 1 || type > 3) return ReportError(nuv::kObjectNotFound);
     CComVariant converted;  // a copy with its references followed: the caller's VARIANT is untouched
     hr = nuv::CopyInVariant(value, &converted);
     if (SUCCEEDED(hr)) hr = converted.ChangeType(kTypes[type]);

@@ -172,6 +172,9 @@ HRESULT Entry::ReadValue(FIDocument* document, const char* name, uint32_t id, co
         DisplayScope scope(*this, units, outer);
         try {
             GetAttribute(name, id, out);
+        } catch (const FIError& refusal) {
+            out.Clear();
+            return refusal.IsEmpty() ? E_FAIL : refusal.ToHRESULT();
         } catch (...) {
             out.Clear();
             return RaiseFIError(E_UNEXPECTED, "Unhandled exception in GetAttribute");

@@ -145,6 +145,8 @@ HRESULT FIDocument::QueryService(IUnknown* owner, REFGUID service, REFIID riid, 
     if (!IsFIDocumentService(service)) return E_NOINTERFACE;
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
+    // The all-zero id answers an object's implementation, uncounted: never a client's interface.
+    if (riid == GUID_NULL) return E_NOINTERFACE;
     DocumentObjectFactory factory = g_documentObjectFactory.load();
     if (factory == nullptr) return E_NOINTERFACE;
     return factory(this, owner, riid, out);

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "browse/attributes.h"
 #include "browse/document.h"
@@ -13,14 +15,39 @@ namespace FI {
 
 namespace {
 
-// True when the whole text (after leading blanks) reads as one number.
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The length of the decimal number text starts with (an optional sign, digits with an optional point, an
+// optional exponent), 0 when it starts with none. Hexadecimal, "inf" and "nan" are no decimal numbers.
+size_t DecimalLength(std::string_view text) {
+    auto digits = [&](size_t i) {
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+        return i;
+    };
+    size_t i = text.empty() || (text[0] != '+' && text[0] != '-') ? 0 : 1;
+    const size_t whole = digits(i);
+    size_t end = whole;
+    size_t fraction = whole;
+    if (end < text.size() && text[end] == '.') end = fraction = digits(end + 1);
+    if (whole == i && fraction <= whole + 1) return 0;  // no digit before or after the point
+    if (end < text.size() && (text[end] == 'e' || text[end] == 'E')) {
+        size_t e = end + 1;
+        if (e < text.size() && (text[e] == '+' || text[e] == '-')) ++e;
+        const size_t exponent = digits(e);
+        if (exponent > e) end = exponent;
+    }
+    return end;
+}
+
+// True when the whole text, blanks around it allowed, reads as one decimal number.
 bool IsWholeNumber(const std::string& text, double& value) {
-    const char* start = text.c_str();
-    while (*start == ' ' || *start == '\t') ++start;
-    if (*start == '\0') return false;
-    char* end = nullptr;
-    value = std::strtod(start, &end);
-    return end != start && *end == '\0';
+    std::string_view rest(text);
+    while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
+    while (!rest.empty() && IsBlank(rest.back())) rest.remove_suffix(1);
+    const size_t length = DecimalLength(rest);
+    if (length == 0 || length != rest.size()) return false;
+    value = std::strtod(std::string(rest).c_str(), nullptr);
+    return true;
 }
 
 // A predicate's compared text against the value read. A numeric value is compared as a number with a

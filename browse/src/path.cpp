@@ -140,12 +140,29 @@ public:
     PathArena() = default;
     PathArena(const PathArena&) = delete;
     PathArena& operator=(const PathArena&) = delete;
-    ~PathArena() {
-        while (blocks_ != nullptr) {
+    ~PathArena() { Rewind(Mark{}); }
+
+    // A point of the arena: what is placed after it can be freed again (Rewind).
+    struct Mark {
+        const void* block = nullptr;
+        char* cursor = nullptr;
+    };
+    Mark Here() const { return {blocks_, cursor_}; }
+    // Frees every block taken after mark and reuses the rest of the mark's block: everything placed after
+    // mark must be gone. The empty mark frees every block.
+    void Rewind(const Mark& mark) {
+        while (blocks_ != nullptr && blocks_ != mark.block) {
             Block* next = blocks_->next;
             ::operator delete(blocks_);
             blocks_ = next;
         }
+        nextSize_ = kFirstBlock;
+        if (blocks_ == nullptr) {
+            cursor_ = end_ = nullptr;
+            return;
+        }
+        cursor_ = mark.cursor;
+        end_ = blocks_->end;
     }
 
     void* Allocate(size_t size, size_t align) {
@@ -174,6 +191,7 @@ public:
 private:
     struct alignas(std::max_align_t) Block {
         Block* next;
+        char* end;
     };
     static constexpr size_t kFirstBlock = 256;
     static constexpr size_t kLargestBlock = 64 * 1024;
@@ -183,9 +201,10 @@ private:
         nextSize_ = std::min(nextSize_ * 2, kLargestBlock);
         auto* block = static_cast<Block*>(::operator new(size));
         block->next = blocks_;
+        block->end = reinterpret_cast<char*>(block) + size;
         blocks_ = block;
         cursor_ = reinterpret_cast<char*>(block + 1);
-        end_ = reinterpret_cast<char*>(block) + size;
+        end_ = block->end;
     }
 
     Block* blocks_ = nullptr;
@@ -196,8 +215,14 @@ private:
 
 struct FIPathBase::Extra {
     PathArena arena;
+    // Where a parse into the element starts again: after the element itself when it lives in this arena
+    // (a new path's first element), else at the start.
+    PathArena::Mark parseStart;
     FIValue selectedAttribute;
     std::string attributeLabel;
+    // While a chain of successors is destroyed: the extras of elements already destroyed, kept until the
+    // whole chain is gone, since successors of an element parsed into live in that element's arena.
+    std::unique_ptr<Extra> retired;
 };
 
 void FIPathDeleter::operator()(FIPathBase* p) const {
@@ -213,15 +238,28 @@ FIPathBase::~FIPathBase() {
 
 void FIPathBase::Reset() {
     // The successor chain can be as long as the path: destroy it without recursion, each element
-    // detached from its own successor before it goes.
+    // detached from its own successor before it goes. An element that was parsed into keeps its new
+    // successors in its own arena: the arenas of the destroyed elements are freed once the whole chain
+    // is gone, never while later elements that live in them are still to be destroyed.
+    std::unique_ptr<Extra> retired;
     FIPathBase* p = next_;
     next_ = nullptr;
     while (p != nullptr) {
         FIPathBase* next = p->next_;
         p->next_ = nullptr;
-        p->Release();
+        if (p->inArena_) {
+            std::unique_ptr<Extra> extra = std::move(p->extra_);
+            p->~FIPathBase();
+            if (extra) {
+                extra->retired = std::move(retired);
+                retired = std::move(extra);
+            }
+        } else {
+            delete p;
+        }
         p = next;
     }
+    while (retired) retired = std::move(retired->retired);
     // Predicates always live in an arena: destroyed here, their bytes freed with it.
     std::destroy_n(predicates_, predicateCount_);
     predicates_ = nullptr;
@@ -410,10 +448,14 @@ struct PathParser {
         return elements * (sizeof(FIPathBase) + kPad + 1) + opens * (sizeof(FIPathPredicate) + kPad) + n + 1 + kPad;
     }
 
-    // Parses into element (forgetting what it held) with the element's own arena.
+    // Parses into element (forgetting what it held) with the element's own arena, whose space for what
+    // the element held is taken again: parsing into one element again and again holds no more than the
+    // last parse needs.
     static void Run(FIPathBase* element, ValueList& list, FIValue& error) {
         element->Reset();
-        PathArena& arena = element->Extras().arena;
+        FIPathBase::Extra& extra = element->Extras();
+        PathArena& arena = extra.arena;
+        arena.Rewind(extra.parseStart);
         arena.Reserve(Budget(list));
         PathParser parser{list, error, arena, {}};
         parser.Parse(element, 0);
@@ -425,6 +467,7 @@ struct PathParser {
         extra->arena.Reserve(Budget(list) + sizeof(FIPathBase) + alignof(FIPathBase));
         auto* element = new (extra->arena.Allocate(sizeof(FIPathBase), alignof(FIPathBase))) FIPathBase;
         element->inArena_ = true;
+        extra->parseStart = extra->arena.Here();
         element->extra_ = std::move(extra);
         PathParser parser{list, error, element->extra_->arena, {}};
         parser.Parse(element, 0);

@@ -26,6 +26,21 @@ struct ParamRecord {
     }
 };
 
+// The units the call's display asks for when they are not the parameter's own: parameter quantities are
+// never converted, so a read or write in them fails. Empty when the call may go on: no units asked for,
+// the parameter's own, or a parameter without a unit.
+std::string ForeignUnits(Display* display, ZEQEOBlock* block, uint32_t position) {
+    if (display == nullptr) return {};
+    FIValue wanted;
+    display->GetUnits(wanted);
+    if (!wanted.IsText() || wanted.Length() == 0) return {};
+    ParamRecord unit(block, position, PA_UOM);
+    const char* own = nullptr;
+    if (!unit.loaded || !unit.data.GetValue(PA_UOM, own) || own == nullptr || *own == '\0') return {};
+    std::string text = wanted.ToStdString();
+    return text != own ? text : std::string();
+}
+
 class ParameterSource {
 public:
     ParameterSource(FIHandle<FIVORNNodeBase> node, EngineAnchor block) : node_(std::move(node)), block_(std::move(block)) {}
@@ -220,6 +235,10 @@ void FIVORNParameterNode::GetAttribute(const char* name, uint32_t id, FIValue& o
     uint32_t position = 0;
     const bool located = Locate(block, position);
     if (!located) block = nullptr;  // records of a null block load nothing
+    if (id == attr::kValue || id == attr::kUpperLimit || id == attr::kLowerLimit) {
+        const std::string foreign = ForeignUnits(GetDisplay(), block, position);
+        if (!foreign.empty()) throw FIError(("Unable to convert to unit " + foreign).c_str());
+    }
     switch (id) {
         case attr::kValue: {
             ParamRecord r(block, position, PA_VALUE | PA_TYPE);
@@ -287,16 +306,9 @@ void FIVORNParameterNode::SetAttribute(const char* name, uint32_t id, const FIVa
 void FIVORNParameterNode::WriteValue(ZEQEOBlock* block, uint32_t position, const FIValue& value, FIError& error) {
     // Parameter values are not converted: one given in units other than the parameter's own is refused
     // rather than stored as if it were in them.
-    if (Display* display = GetDisplay()) {
-        FIValue wanted;
-        display->GetUnits(wanted);
-        ParamRecord unit(block, position, PA_UOM);
-        const char* own = nullptr;
-        if (wanted.IsText() && wanted.Length() > 0 && unit.loaded && unit.data.GetValue(PA_UOM, own) &&
-            own != nullptr && *own != '\0' && wanted.ToStdString() != own) {
-            error.SetMessage("Unable to convert from unit " + wanted.ToStdString());
-            return;
-        }
+    if (const std::string foreign = ForeignUnits(GetDisplay(), block, position); !foreign.empty()) {
+        error.SetMessage("Unable to convert from unit " + foreign);
+        return;
     }
     ParamRecord r(block, position, PA_VALUE);
     ScopedValue current;

@@ -312,7 +312,10 @@ void FIVORNSolverParameterNode::SetAttribute(const char* name, uint32_t id, cons
             result = solver->SetTextParameter(param, text.GetString());
             break;
         }
-        default: break;
+        default:
+            // The solver no longer knows the parameter: nothing was written.
+            error.SetMessage(std::string("Unknown solver parameter ") + param);
+            return;
     }
     // The engine's refusal is reported rather than dropped.
     if (result < 0) error.SetMessage("Invalid solver parameter value specified");

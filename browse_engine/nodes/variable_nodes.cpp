@@ -265,16 +265,25 @@ int FIVORNVariableNode::OwnPhysicalType() const {
 }
 
 void FIVORNVariableNode::GetAttribute(const char* name, uint32_t id, FIValue& out) {
+    std::string unconvertible;  // the units asked for when the engine cannot convert to them
     const bool found = UseMember([&](ZEQEOCntr* container, uint32_t index) {
         out.Clear();
+        unconvertible.clear();
         Read(container, index, name, id, out);
         if (CarriesQuantity(id) && out.IsNumber()) {
             const DisplayUnitConversion units(*this, container, index);
-            out.SetDouble(units.ToWanted(id, out.ToDouble()));
+            if (units.InWantedUnits()) out.SetDouble(units.ToWanted(id, out.ToDouble()));
+            else unconvertible = units.Wanted();
         }
     });
     // Nothing of an attempt made while the numbering moved is kept.
-    if (!found) Entry::GetAttribute(name, id, out);
+    if (!found) {
+        Entry::GetAttribute(name, id, out);
+        return;
+    }
+    // A quantity is never answered in the variable's own unit as if it were in the units asked for: the
+    // read fails, as a write in those units does.
+    if (!unconvertible.empty()) throw FIError(("Unable to convert to unit " + unconvertible).c_str());
 }
 
 void FIVORNVariableNode::Read(ZEQEOCntr* container, uint32_t index, const char* name, uint32_t id, FIValue& out) {

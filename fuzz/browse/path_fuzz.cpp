@@ -70,6 +70,28 @@ void Walk(const std::string& text) {
     Document()->ResolvePath(text.c_str(), &rest);
 }
 
+// Parses the second half of the text into an element of the path the input chose (along successors and
+// into predicate paths), twice, as a client parsing again would; the caller then destroys the path.
+void ParseIntoAnElement(FI::FIPathBase* path, const std::string& text, size_t size) {
+    FI::FIPathBase* target = path;
+    for (size_t step = 0; step < 8 && target != nullptr; ++step) {
+        const unsigned char choice = size > step ? static_cast<unsigned char>(text[step]) : 0;
+        FI::FIPathBase* next = nullptr;
+        if (choice % 3 == 1) next = target->GetNext();
+        if (choice % 3 == 2 && !target->Predicates().empty())
+            next = target->Predicates()[choice % target->Predicates().size()].path.get();
+        if (next == nullptr) break;
+        target = next;
+    }
+    for (int again = 0; again < 2; ++again) {
+        ValueList list;
+        TokenizePath(list, FIValue(text.substr(size / (2 + again))));
+        FIValue error;
+        ParsePathElement(target, list, error);
+        if (!error.IsEmpty() && error.ToStdString().find("Parse error, ") != 0) std::abort();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -85,6 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (std::strlen(line) >= 100) std::abort();
         ++lines;
     });
+
+    ParseIntoAnElement(path.get(), text, size);
 
     std::string terminated = text.substr(0, text.find('\0'));
     FIValue element;

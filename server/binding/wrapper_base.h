@@ -35,6 +35,10 @@ HRESULT ClearOut(P** out) {
     return S_OK;
 }
 
+// Whether a client may be handed an interface pointer for riid: the all-zero id answers an object's
+// implementation (below), uncounted and no interface at all, so no service hands it out.
+inline bool IsClientInterface(REFIID riid) { return riid != GUID_NULL; }
+
 // The implementation object behind any interface of one of the library's own objects, reached through
 // the self entry of its COM map. Borrowed: never released.
 template <class T>

@@ -190,6 +190,13 @@ TEST(IteratorPredicates, NumbersCompareAsNumbersAndTextsAsTexts) {
         {"Codes.*[T=3]", "B"},        {"Codes.*[T=\"3.0\"]", "B"}, {"Codes.*[T=03]", "A"},
         {"Codes.A[T=3]", nullptr},    {"Codes.*[T=0]", "C"},       {"Codes.*[T=x]", "D"},
         {"Codes.*[T=3x]", nullptr},  // a text that is not a number is no number made of its leading digits
+        // Blanks around a decimal number are allowed; hexadecimal, infinities and not-a-number are no
+        // decimal numbers, nor is a sign or a point alone.
+        {"Codes.*[T=\"3 \"]", "B"},  {"Codes.*[T=\" 3\"]", "B"},  {"Codes.*[T=\"+3e0\"]", "B"},
+        {"Codes.*[T=\".3e1\"]", "B"}, {"Codes.*[T=\"3.\"]", "B"},   {"Codes.*[T=0x3]", nullptr},
+        {"Codes.*[T=\" 0x3 \"]", nullptr}, {"Codes.*[T=inf]", nullptr}, {"Codes.*[T=nan]", nullptr},
+        {"Codes.*[T=\"-\"]", nullptr}, {"Codes.*[T=\".\"]", nullptr}, {"Codes.*[T=\"3e\"]", nullptr},
+        {"Codes.*[T=\"0.0e-0\"]", "C"},
     };
     for (const auto& [path, name] : rows) {
         FI::FIIteratorBase it(doc.get());

@@ -320,6 +320,53 @@ TEST(ParsePathTest, ParsingAgainIntoAnElementReplacesIt) {
     EXPECT_STREQ(p.path->GetAttributeLabel(), "kept");
 }
 
+// The names along a path's successors, joined by ".".
+std::string Chain(FI::FIPathBase* e) {
+    std::string out;
+    for (; e != nullptr; e = e->GetNext()) out += (out.empty() ? "" : ".") + std::string(e->Name());
+    return out;
+}
+
+void ParseInto(FI::FIPathBase* element, const std::string& text) {
+    ValueList list;
+    TokenizePath(list, FIValue(text));
+    FIValue error;
+    ParsePathElement(element, list, error);
+    ASSERT_TRUE(error.IsEmpty()) << error.ToStdString();
+}
+
+// Parsing into any element of a path (a successor, a predicate path's successor, the root), again and
+// again, and then destroying the path: every part is destroyed once, while the memory it lives in is
+// still held (the sanitizer build checks the memory).
+TEST(ParsePathTest, ParsingIntoAnyElementThenDestroyingThePath) {
+    {
+        Parsed p = Parse("a.b.c");
+        FI::FIPathBase* b = p.path->GetNext();
+        ParseInto(b, "x.y");
+        EXPECT_EQ(Chain(p.path.get()), "a.x.y");
+    }
+    {
+        Parsed p = Parse("a[p.q.r].b");
+        FI::FIPathBase* q = p.path->Predicates()[0].path->GetNext();
+        ParseInto(q, "x.y[z.w].v");
+        EXPECT_EQ(Chain(p.path->Predicates()[0].path.get()), "p.x.y.v");
+        EXPECT_EQ(Chain(p.path.get()), "a.b");
+    }
+    {
+        // Nested: parse into an element, then into one of its new successors, then into the first again.
+        Parsed p = Parse("a.b.c.d");
+        FI::FIPathBase* b = p.path->GetNext();
+        for (int round = 0; round < 40; ++round) {
+            ParseInto(b, "x" + std::to_string(round) + ".y.z");
+            ParseInto(b->GetNext(), "m[n.o].k");
+            EXPECT_EQ(Chain(p.path.get()), (round == 0 ? "a.x" : "r.x") + std::to_string(round) + ".m.k");
+            ParseInto(p.path.get(), "r.s.t");
+            EXPECT_EQ(Chain(p.path.get()), "r.s.t");
+            b = p.path->GetNext();
+        }
+    }
+}
+
 TEST(ParsePathTest, DumpOutline) {
     Parsed p = Parse("A[B=1]|![C].D");
     ASSERT_TRUE(p.error.empty()) << p.error;

@@ -38,6 +38,23 @@ TEST_F(Answers, UnitWritesHoldForGoodAndUnknownUnitsAreRefused) {
     EXPECT_EQ(Attr(At((std::string("Top.appModel.") + pdrop).c_str()), 3), "kPa");
 }
 
+// A batch read in units the engine cannot convert the variable to leaves that item empty, as any read
+// that fails, while the other items of the batch are read.
+TEST_F(Answers, ReadsInUnknownUnitsLeaveTheirItemEmpty) {
+    ScopedArray paths(Texts({"Blocks.FEED.Variables.T"})), names(Texts({"value", "uom"}));
+    ScopedArray reads(Tuples(3, {{0, 0, CComVariant("F")},
+                                 {0, 0, CComVariant("furlongs")},
+                                 {0, 0, CComVariant("kg")},
+                                 {0, 1, CComVariant("furlongs")}}));
+    ScopedArray values;
+    ASSERT_EQ(face_->GetAttributes(CComBSTR("Top.appModel"), paths.get(), names.get(), reads.get(), values.Receive()),
+              S_OK);
+    EXPECT_NEAR(AsReal(values.At(0)), EngineVariable(*sim_, "FEED.T").first * 1.8 + 32, 1e-9);
+    EXPECT_EQ(values.At(1).vt, VT_EMPTY) << "furlongs";
+    EXPECT_EQ(values.At(2).vt, VT_EMPTY) << "kg is no temperature";
+    EXPECT_EQ(AsText(values.At(3)), "C") << "the unit of the values still reads";
+}
+
 TEST_F(Answers, ABasePathHoldingANulNamesNoEntry) {
     // The engine document's own batch members, as the face and other documents call them.
     const double before = EngineVariable(*sim_, "FEED.T").first;

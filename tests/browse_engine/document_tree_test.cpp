@@ -201,7 +201,8 @@ TEST_F(DocumentTest, SolverParametersReadTheEngine) {
     EXPECT_DOUBLE_EQ(real.ToDouble(), 1e-10);
     EXPECT_EQ(Attr(maxiter, kCanEnter), "1");
 
-    // A name the solver does not know: no type, not enterable, reads and writes change nothing.
+    // A name the solver does not know: no type, not enterable, reads change nothing, and a write is
+    // refused rather than answered as done.
     FI::EntryHandle unknown(new FI::FIVORNSolverParameterNode(doc_, FI::EngineAnchor::Flowsheet(doc_), solver->GetName(),
                                                                     FIValue("GHOST"), FIValue("GHOST")));
     FIValue type("as it was");
@@ -211,9 +212,9 @@ TEST_F(DocumentTest, SolverParametersReadTheEngine) {
     FIValue value(7);
     unknown->GetAttribute("value", kValue, value);
     EXPECT_EQ(value.ToInt(), 7);
-    FIError none;
-    unknown->SetAttribute("value", kValue, FIValue(3), none);
-    EXPECT_TRUE(none.Succeeded());
+    FIError refused;
+    unknown->SetAttribute("value", kValue, FIValue(3), refused);
+    EXPECT_EQ(refused.Message().ToStdString(), "Unknown solver parameter GHOST");
 }
 
 TEST_F(DocumentTest, ConnectionListsAndSwitching) {

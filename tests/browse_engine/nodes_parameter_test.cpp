@@ -64,6 +64,10 @@ TEST_F(PlantNodes, BlockParametersReadByKindAndTakeWritesOfTheHeldKind) {
     {
         DisplayScope scope(pdrop.Get(), &display);
         EXPECT_EQ(Set(pdrop, kValue, FIValue(3.0), "value"), "Unable to convert from unit psi");
+        // Nor is a value or bound read in them: it is in the parameter's own unit.
+        for (uint32_t id : {kValue, kUpperLimit, kLowerLimit})
+            EXPECT_EQ(ReadRefusal(pdrop, id), "Unable to convert to unit psi") << id;
+        EXPECT_EQ(ReadRefusal(pdrop, kDescription), "");
         EXPECT_EQ(Set(pdrop, kUom, FIValue("atm"), "uom"), "");
     }
     EXPECT_EQ(Text(pdrop, kUom), "atm");

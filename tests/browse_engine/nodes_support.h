@@ -87,6 +87,16 @@ public:
         return out;
     }
     static std::string Text(const FI::EntryHandle& entry, uint32_t id) { return Get(entry, id).ToStdString(); }
+    // The reason a read fails with, empty when it gives a value (or none).
+    static std::string ReadRefusal(const FI::EntryHandle& entry, uint32_t id, const char* name = "attr") {
+        FIValue out;
+        try {
+            entry->GetAttribute(name, id, out);
+        } catch (const FIError& refusal) {
+            return refusal.Message().ToStdString();
+        }
+        return {};
+    }
     static std::string TypeOf(const FI::EntryHandle& entry) {
         FIValue out;
         entry->GetTypeName(out);

@@ -65,21 +65,24 @@ TEST_F(VariableNodes, ValidityFollowsThePhysicalType) {
 }
 
 // Display units as the generic reader and writer install them: quantities converted on their way out and
-// in, refused for writes when the engine cannot convert, and never confused with the variable's own unit.
+// in, refused for reads and writes when the engine cannot convert, and never confused with the variable's
+// own unit.
 TEST_F(VariableNodes, DisplayUnitsAroundQuantities) {
     FI::EntryHandle t = At("FEED.Variables.T");
     struct Row {
         const char* units;
         double read;           // value read with the display, T being 25 C
+        const char* readError; // of that read
         const char* uomRead;   // the unit that value is in
         double written;        // written with the display
         const char* error;     // of that write
         double stored;         // in C afterwards
     } rows[] = {
-        {"F", 77.0, "F", 212.0, "", 100.0},
-        {"C", 25.0, "C", 30.0, "", 30.0},
-        {"K", 298.15, "K", 373.15, "", 100.0},
-        {"furlong", 25.0, "C", 1000.0, "Unable to convert from unit furlong", 25.0},
+        {"F", 77.0, "", "F", 212.0, "", 100.0},
+        {"C", 25.0, "", "C", 30.0, "", 30.0},
+        {"K", 298.15, "", "K", 373.15, "", 100.0},
+        {"furlong", 0, "Unable to convert to unit furlong", "C", 1000.0, "Unable to convert from unit furlong", 25.0},
+        {"kg", 0, "Unable to convert to unit kg", "C", 1000.0, "Unable to convert from unit kg", 25.0},
     };
     for (const Row& row : rows) {
         ASSERT_EQ(Set(t, kValue, FIValue(25.0), "value"), "");
@@ -89,7 +92,10 @@ TEST_F(VariableNodes, DisplayUnitsAroundQuantities) {
             {
                 // Reads convert; the variable stays as it is for the readers on other threads.
                 zeq::testing::CallJournal journal(Engine());
-                EXPECT_NEAR(Get(t, kValue).ToDouble(), row.read, 1e-9) << row.units;
+                EXPECT_EQ(ReadRefusal(t, kValue), row.readError) << row.units;
+                if (*row.readError == '\0') {
+                    EXPECT_NEAR(Get(t, kValue).ToDouble(), row.read, 1e-9) << row.units;
+                }
                 EXPECT_EQ(Text(t, kUom), row.uomRead) << row.units;
                 EXPECT_FALSE(journal.Contains("CommitVariable")) << row.units;
             }
@@ -99,6 +105,27 @@ TEST_F(VariableNodes, DisplayUnitsAroundQuantities) {
         }
         EXPECT_EQ(OwnUnit(t), "C") << row.units;
         EXPECT_NEAR(Get(t, kValue).ToDouble(), row.stored, 1e-9) << row.units;
+    }
+}
+
+// Every quantity of a variable, asked for in units the engine cannot convert its physical type to, fails
+// rather than answering the number in the variable's own unit; what carries no quantity still reads.
+TEST_F(VariableNodes, NoQuantityIsReadInUnitsTheEngineCannotConvertTo) {
+    const uint32_t quantities[] = {kValue, kUpperLimit, kLowerLimit, kInitial, kShadowPrice, kSolveScale, kStep, kChange};
+    for (const char* path : {"FEED.Variables.T", "FEED.Variables.F"}) {
+        FI::EntryHandle v = At(path);
+        ASSERT_FALSE(v.IsNull()) << path;
+        for (const char* units : {"furlongs", "kg"}) {
+            UnitsDisplay display(units);
+            DisplayScope scope(v.Get(), &display);
+            for (uint32_t id : quantities) {
+                EXPECT_EQ(ReadRefusal(v, id), std::string("Unable to convert to unit ") + units) << path << " " << id;
+            }
+            EXPECT_EQ(ReadRefusal(v, kSpec), "") << path;
+            EXPECT_FALSE(Get(v, kSpec).IsEmpty()) << path;
+            EXPECT_EQ(ReadRefusal(v, kUom), "") << path;
+            EXPECT_FALSE(Get(v, kUom).IsEmpty()) << path;
+        }
     }
 }
 

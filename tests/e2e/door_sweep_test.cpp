@@ -56,12 +56,9 @@ const Silent kSilentByContract[] = {
     // The attribute matrices refuse names or values that are not arrays with the bare code.
     {"INUVObjectCollection", "INUVGridService", "INUVObjectCollection.GetAttributes", E_INVALIDARG},
     {"INUVObjectCollection", "INUVGridService", "INUVObjectCollection.SetAttributes", E_INVALIDARG},
-    // Collections whose objects take no attribute matrix: the block collection's SetAttributes. (The
-    // equation and port collections report theirs once the change that does so lands.)
+    // The block and solver collections take no attribute matrix and say so with the bare code.
     {"INUVBlockCollection", nullptr, "INUVObjectCollection.SetAttributes", E_NOTIMPL},
     {"INUVSolverCollection", nullptr, "INUVObjectCollection.SetAttributes", E_NOTIMPL},
-    {"INUVEquationCollection", nullptr, "INUVObjectCollection.SetAttributes", E_NOTIMPL},
-    {"INUVPortCollection", nullptr, "INUVObjectCollection.SetAttributes", E_NOTIMPL},
     // The helper's name lookup answers "not found" for the caller to decide on.
     {"INUVObjectCollectionHelper", nullptr, "INUVObjectCollectionHelper.Name2Index", 0},
     // A grid's members that its kind does not implement, its arguments that are not arrays and its

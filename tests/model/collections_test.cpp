@@ -189,6 +189,25 @@ TEST_F(CollectionsTest, NameLookupsAnswerPositionsInTheirOwnCollection) {
             EXPECT_EQ(NameOf(item), NameOf(found));
         }
     }
+    // The helper is handed out counted or not at all: never as the collection's uncounted implementation.
+    for (MemberKind kind : {MemberKind::Variables, MemberKind::Equations, MemberKind::Parameters, MemberKind::Ports}) {
+        CComPtr<IServiceProvider> provider;
+        ASSERT_EQ(Collection(Block("PROD"), kind)->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&provider)),
+                  S_OK);
+        void* self = reinterpret_cast<void*>(1);
+        EXPECT_EQ(provider->QueryService(IID_INUVObjectCollectionHelper, GUID_NULL, &self), E_NOINTERFACE);
+        EXPECT_EQ(self, nullptr);
+        CComPtr<IServiceProvider> helperProvider;
+        CComPtr<IUnknown> helperUnknown;
+        ASSERT_EQ(provider->QueryService(IID_INUVObjectCollectionHelper, IID_IUnknown,
+                                         reinterpret_cast<void**>(&helperUnknown)),
+                  S_OK);
+        ASSERT_EQ(helperUnknown->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&helperProvider)), S_OK);
+        self = reinterpret_cast<void*>(1);
+        EXPECT_EQ(helperProvider->QueryService(IID_INUVObjectCollectionHelper, GUID_NULL, &self), E_NOINTERFACE);
+        EXPECT_EQ(self, nullptr);
+    }
+    SetErrorInfo(0, nullptr);
     LONG index = 0;
     CComPtr<INUVObjectCollectionHelper> helper;
     CComPtr<IServiceProvider> provider;
@@ -498,14 +517,21 @@ TEST_F(CollectionsTest, SetAttributesTakesAttributeByRowValues) {
     EXPECT_LT(vars->SetAttributes(Names({"VALUE"}), Matrix({{CComVariant(5.0)}}), 1), 0);
     zeq::testing::RefuseCommits(*sim_, false);
 
-    // Other kinds do not take values; non-arrays are refused unreported.
+    // Other kinds do not take values: the equation and port collections say so with error information,
+    // the block collection without; non-arrays are refused unreported.
+    SetErrorInfo(0, nullptr);
     CComPtr<INUVEquationCollection> eqns;
     Block("PROD")->get_Equations(&eqns);
     EXPECT_EQ(eqns->SetAttributes(Names({"SCALE"}), Matrix({{CComVariant(2.0)}}), 1), E_NOTIMPL);
+    EXPECT_EQ(TakeError(), "NUVBlock: Unspecified Error");
+    CComPtr<INUVPortCollection> ports;
+    Block("FEED")->get_Ports(&ports);
+    EXPECT_EQ(ports->SetAttributes(Names({"NAME"}), Matrix({{Text("x")}}), 1), E_NOTIMPL);
+    EXPECT_EQ(TakeError(), "NUVBlock: Unspecified Error");
     CComPtr<INUVBlockCollection> blocks;
     flowsheet_->get_Blocks(&blocks);
     EXPECT_EQ(blocks->SetAttributes(Names({"NAME"}), Matrix({{Text("x")}}), 1), E_NOTIMPL);
-    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(TakeError(), "");
     EXPECT_EQ(vars->SetAttributes(Text("VALUE"), Matrix({{CComVariant(1.0)}}), 1), E_INVALIDARG);
     EXPECT_EQ(TakeError(), "");
 
@@ -591,6 +617,12 @@ TEST_F(CollectionsTest, SingleAttributeBodiesForTheGrids) {
     double value = 0;
     f->get_Value(&value);
     EXPECT_NEAR(value, 12.5 / 3600, 1e-12) << "the value stays the same quantity in the new unit";
+    // A values row's base unit is only that attribute, which the engine does not take: the row is
+    // refused and the unit the variable is shown in stays.
+    EXPECT_EQ(vars->SetAttributes(Names({"NAME", "BASEUOM"}), Matrix({{Text("F")}, {Text("kg/h")}}), 1), E_INVALIDARG);
+    uom.Empty();
+    f->get_UOM(&uom);
+    EXPECT_EQ(uom.ToUtf8(), "kg/s");
 
     std::string name;
     ASSERT_EQ(nuv::coll::IndexToName(owner, 2, name), S_OK);

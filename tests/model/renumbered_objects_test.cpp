@@ -119,6 +119,48 @@ TEST_F(RenumberedObjects, AValuesRowMatchedByNameReachesTheVariableOfThatName) {
     EXPECT_EQ(before, after) << "no other variable changed";
 }
 
+// A block's values rows matched by name, and its names turned into positions, while another thread keeps
+// adding and removing a block inside another hierarchy: a live variable is never answered as missing (a
+// row dropped with S_FALSE, or "not found"), and every write reaches it.
+TEST_F(RenumberedObjects, NamesMatchedWhileAnotherHierarchyChangesAreNeverMissed) {
+    CComPtr<INUVVariableCollection> own;
+    ASSERT_EQ(Block("PROD")->get_Variables(&own), S_OK);
+    CComPtr<IServiceProvider> provider;
+    ASSERT_EQ(own->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&provider)), S_OK);
+    CComPtr<INUVObjectCollectionHelper> helper;
+    ASSERT_EQ(provider->QueryService(IID_INUVObjectCollectionHelper, IID_INUVObjectCollectionHelper,
+                                     reinterpret_cast<void**>(&helper)),
+              S_OK);
+    LONG expected = 0;
+    ASSERT_EQ(helper->Name2Index(CComBSTR("F"), &expected), S_OK);
+    const CComVariant names = objects_test::Names({"NAME", "VALUE"});
+
+    // The block comes and goes a fixed number of times; the names are matched all the while.
+    std::atomic<bool> moving{true};
+    int changeFailures = 0;
+    std::thread mover([&] {
+        for (int i = 0; i < 40000; ++i) changeFailures += !AddHeater() || !RemoveHeater();
+        moving = false;
+    });
+    std::map<HRESULT, int> answers;
+    int wrongPositions = 0;
+    int rounds = 0;
+    for (; moving.load() || rounds < 100; ++rounds) {
+        // Several rows of one name: each is matched, and found again for its write.
+        const CComVariant value(static_cast<double>(rounds));
+        ++answers[own->SetAttributes(
+            names, objects_test::Matrix({{Text("F"), Text("F"), Text("F"), Text("F")}, {value, value, value, value}}), 1)];
+        LONG position = 0;
+        const HRESULT found = helper->Name2Index(CComBSTR("F"), &position);
+        wrongPositions += found != S_OK || position != expected;
+    }
+    mover.join();
+    EXPECT_EQ(changeFailures, 0);
+    EXPECT_EQ(answers[S_OK], rounds) << "S_FALSE " << answers[S_FALSE] << ", not found " << answers[nuv::kObjectNotFound];
+    EXPECT_EQ(wrongPositions, 0);
+    EXPECT_EQ(EngineValues()["PROD.F"], rounds - 1);
+}
+
 // An attribute matrix of the flowsheet's variables while a block before them goes after its first row
 // was read: every row is of one numbering, the one after the change.
 TEST_F(RenumberedObjects, AnAttributeMatrixShowsTheVariablesOfOneNumbering) {

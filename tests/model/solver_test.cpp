@@ -81,13 +81,18 @@ TEST_F(SolverTest, RealIndexIsConvertedInACopyAndTextIndexIsAName) {
     EXPECT_EQ(value.vt, VT_R8);
     EXPECT_DOUBLE_EQ(value.dblVal, 1e-6);
 
-    // A text that looks like a number is still a name: no such parameter reads as VT_I4 0.
-    value.Clear();
-    ASSERT_EQ(params_->get_Item(CComVariant(OLESTR("3")), &value), S_OK);
-    EXPECT_EQ(value.vt, VT_I4);
-    EXPECT_EQ(value.lVal, 0);
-    EXPECT_EQ(params_->put_Item(CComVariant(OLESTR("3")), I4(1)), static_cast<HRESULT>(0x80040201))
-        << "a parameter the engine does not know cannot be written";
+    // A text that looks like a number is still a name; a name the engine does not know fails on read and
+    // on write, never reads as a value.
+    for (const OLECHAR* unknown : {OLESTR("3"), OLESTR("NOPE")}) {
+        value.Clear();
+        EXPECT_EQ(params_->get_Item(CComVariant(unknown), &value), nuv::kObjectNotFound);
+        EXPECT_EQ(value.vt, VT_EMPTY);
+        auto e = TakeError();
+        EXPECT_EQ(e.source, "NUVSolver");
+        EXPECT_EQ(e.description, "Failed to find requested object");
+        EXPECT_EQ(params_->put_Item(CComVariant(unknown), I4(1)), nuv::kObjectNotFound);
+        EXPECT_EQ(TakeError().description, "Failed to find requested object");
+    }
 
     CComVariant object;
     object.vt = VT_UNKNOWN;

@@ -349,6 +349,22 @@ TEST_F(MessageServiceTest, EveryInterfaceTheServiceIsHandedOutAsTakesTheEnginesO
     EXPECT_STRNE(rtodesc(stdoutPipe), "NUVSimulationMsgs");
 }
 
+// The all-zero interface id reaches an object's implementation, uncounted: a client that released what it
+// was handed would over-release the process-wide object. No service is handed out for it.
+TEST_F(MessageServiceTest, NoServiceIsHandedOutForTheAllZeroInterfaceId) {
+    CComQIPtr<IServiceProvider> provider(wrapper_.p);
+    ASSERT_TRUE(provider);
+    for (const GUID* service : {&IID_INUVSimulationMsgs, &IID_INUVSimEventMgr, &IID_INUVInterfaceHolder}) {
+        void* handed = reinterpret_cast<void*>(1);
+        EXPECT_EQ(provider->QueryService(*service, GUID_NULL, &handed), E_NOINTERFACE);
+        EXPECT_EQ(handed, nullptr);
+    }
+    // The object answered for its own interfaces is still counted as before.
+    CComPtr<IUnknown> counted;
+    ASSERT_EQ(provider->QueryService(IID_INUVSimulationMsgs, IID_IUnknown, reinterpret_cast<void**>(&counted)), S_OK);
+    EXPECT_TRUE(counted);
+}
+
 TEST_F(MessageDocumentsTest, ADocumentMayUnregisterItselfOrAnotherWhileALineIsDelivered) {
     FakeDocument first, second;
     first.hook = [&](const char*) {

@@ -97,6 +97,9 @@ public:
     virtual void GetTypeName(FIValue& out) = 0;
     virtual bool IsAttributeValid(const char* name, uint32_t id);
     virtual bool IsAttributeValid(FIDocument* document, const char* name, uint32_t id);
+    // Leaves out empty when the node has no value for the attribute. A read that cannot give the right
+    // value (a quantity asked for in units it cannot be converted to) throws an FIError with its reason;
+    // the generic reader answers that as the read's failure.
     virtual void GetAttribute(const char* name, uint32_t id, FIValue& out);
     // The generic reader: installs a display with the caller's units around GetAttribute, answers the
     // generic list attributes itself and converts the value to a VARIANT.
