@@ -54,6 +54,7 @@ public:
     Plant();
     ~Plant();
     INUVSimulation2* simulation() const { return sim_; }
+    zeq::Simulation& engine() const { return *engine_; }
     // The model as the engine would save it: names, values, specifications, parameters, connections.
     std::string Snapshot() const;
 
