@@ -33,7 +33,7 @@ USHORT CopyFeature(VARTYPE vt) {
 VARTYPE ClaimedElementType(SAFEARRAY* array) {
     if (array->fFeatures & FADF_HAVEVARTYPE) {
         VARTYPE vt = VT_EMPTY;
-        return SUCCEEDED(SafeArrayGetVartype(array, &vt)) ? vt : VT_EMPTY;
+        return SUCCEEDED(SafeArrayGetVartype(array, &vt)) ? vt : static_cast<VARTYPE>(VT_EMPTY);
     }
     if (array->fFeatures & FADF_BSTR) return VT_BSTR;
     if (array->fFeatures & FADF_VARIANT) return VT_VARIANT;

@@ -132,7 +132,9 @@ TEST(DoorBrowse, DocumentMembersRefuseMalformedArgumentsCleanly) {
     auto check = [&](const std::string& what, HRESULT hr) {
         ++calls;
         const std::string after = plant.Snapshot();
-        if (FAILED(hr)) EXPECT_EQ(after, before) << what << " failed but changed the model";
+        if (FAILED(hr)) {
+            EXPECT_EQ(after, before) << what << " failed but changed the model";
+        }
         before = after;
         SetErrorInfo(0, nullptr);
     };
@@ -195,7 +197,9 @@ TEST(DoorBrowse, NodeMembersRefuseMalformedTextsCleanly) {
                          +[](IKNVNode* n, const char* t, char** m) { return n->SetTextAttribute(t, t, m); },
                          +[](IKNVNode* n, const char* t, char** m) { return n->SetBoolAttribute(t, 1, m); }}) {
             char* message = nullptr;
-            if (FAILED(set(root, text, &message))) EXPECT_EQ(plant.Snapshot(), before) << (text ? text : "(null)");
+            if (FAILED(set(root, text, &message))) {
+                EXPECT_EQ(plant.Snapshot(), before) << (text ? text : "(null)");
+            }
             CoTaskMemFree(message);
             set(root, text, nullptr);
         }

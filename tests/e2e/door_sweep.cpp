@@ -47,7 +47,9 @@ void Classify(ITypeInfo* owner, const TYPEDESC* type, Param& param) {
         }
         target->ReleaseTypeAttr(attr);
     } else {
-        param.vt = type->vt == VT_INT ? VT_I4 : type->vt == VT_UINT ? VT_UI4 : type->vt;
+        param.vt = type->vt == VT_INT    ? static_cast<VARTYPE>(VT_I4)
+                   : type->vt == VT_UINT ? static_cast<VARTYPE>(VT_UI4)
+                                         : type->vt;
         if ((param.vt == VT_UNKNOWN || param.vt == VT_DISPATCH) && pointers > 0) --pointers;
     }
     param.pointer = pointers > 0;
