@@ -51,9 +51,14 @@ void Abuse(IEnumVARIANT* e, const std::string& what) {
     EXPECT_EQ(CountAll(clone), total);
 }
 
-CComPtr<IEnumVARIANT> EnumOf(IUnknown* unknown) {
-    CComPtr<IEnumVARIANT> e;
-    if (unknown) unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&e));
+// The enumerator a grid definition collection hands out as IDispatch.
+template <class Collection>
+IEnumVARIANT* EnumOf(Collection* collection) {
+    CComPtr<IDispatch> handed;
+    EXPECT_EQ(collection->NewEnum(&handed), S_OK);
+    IEnumVARIANT* e = nullptr;
+    if (handed) handed->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&e));
+    EXPECT_NE(e, nullptr);
     return e;
 }
 
@@ -65,10 +70,9 @@ TEST(DoorEnumerators, EnumeratorsTakeCarelessCallsWithoutHarm) {
     ASSERT_EQ(flowsheet->get_Blocks(&blocks), S_OK);
     CComPtr<IUnknown> unknown;
     ASSERT_EQ(blocks->get__NewEnum(&unknown), S_OK);
-    CComPtr<IEnumVARIANT> e = EnumOf(unknown);
-    ASSERT_TRUE(e);
-    unknown.Release();
-    Abuse(e.Detach(), "blocks");
+    IEnumVARIANT* blocks_enum = nullptr;
+    ASSERT_EQ(unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&blocks_enum)), S_OK);
+    Abuse(blocks_enum, "blocks");
 
     CComPtr<INUVVariableCollection> variables;
     ASSERT_EQ(flowsheet->get_Variables(&variables), S_OK);
@@ -78,21 +82,10 @@ TEST(DoorEnumerators, EnumeratorsTakeCarelessCallsWithoutHarm) {
     ASSERT_EQ(service->QueryInterface(IID_INUVGridInfo, reinterpret_cast<void**>(&info)), S_OK);
     CComPtr<INUVGridColumnCollection> columns;
     ASSERT_EQ(info->get_Columns(&columns), S_OK);
-    CComPtr<IDispatch> column_enum;
-    ASSERT_EQ(columns->NewEnum(&column_enum), S_OK);
-    e = EnumOf(column_enum);
-    ASSERT_TRUE(e);
-    column_enum.Release();
-    Abuse(e.Detach(), "grid columns");
-
+    if (IEnumVARIANT* e = EnumOf(columns.p)) Abuse(e, "grid columns");
     CComPtr<INUVGridStyleCollection> styles;
     ASSERT_EQ(info->get_ControlStyles(&styles), S_OK);
-    CComPtr<IDispatch> style_enum;
-    ASSERT_EQ(styles->NewEnum(&style_enum), S_OK);
-    e = EnumOf(style_enum);
-    ASSERT_TRUE(e);
-    style_enum.Release();
-    Abuse(e.Detach(), "control styles");
+    if (IEnumVARIANT* e = EnumOf(styles.p)) Abuse(e, "control styles");
 }
 
 }  // namespace

@@ -102,20 +102,19 @@ Source EngineEvents(Plant& plant) {
         [manager] { manager->Release(); }};
 }
 
-Source MessageEvents(Plant& plant) {
-    CComPtr<INUVObject> sim;
-    plant.simulation()->QueryInterface(IID_INUVObject, reinterpret_cast<void**>(&sim));
-    CComPtr<IUnknown> unknown;
-    sim->GetService(CComBSTR("NUVSimulationMsgs"), &unknown);
-    auto messages = std::make_shared<CComPtr<INUVSimulationMsgs2>>();
-    if (unknown) unknown->QueryInterface(IID_INUVSimulationMsgs2, reinterpret_cast<void**>(&messages->p));
-    EXPECT_TRUE(*messages);
+// A source whose sinks subscribe at the connection point for `events` of `owner`, held through `Itf`;
+// `fire` makes it call them.
+template <class Itf>
+Source ConnectionPointSource(IUnknown* owner, const IID& events, std::function<void(Itf*)> fire) {
+    auto held = std::make_shared<CComPtr<Itf>>();
+    if (owner) owner->QueryInterface(__uuidof(Itf), reinterpret_cast<void**>(&held->p));
+    EXPECT_TRUE(*held);
     CComPtr<IConnectionPointContainer> container;
-    if (*messages) messages->p->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
+    if (*held) held->p->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
     auto point = std::make_shared<CComPtr<IConnectionPoint>>();
-    if (container) container->FindConnectionPoint(DIID_DNUVSimulationMsgsEvents2, &point->p);
+    if (container) container->FindConnectionPoint(events, &point->p);
     EXPECT_TRUE(*point);
-    auto fire_through = std::make_shared<CComPtr<INUVSimulationMsgs2>>(*messages);
+    auto fire_through = std::make_shared<CComPtr<Itf>>(*held);
     return Source{
         [point](Sink* sink) {
             DWORD cookie = 0;
@@ -123,41 +122,35 @@ Source MessageEvents(Plant& plant) {
             return static_cast<LONG>(cookie);
         },
         [point](LONG cookie) { (*point)->Unadvise(static_cast<DWORD>(cookie)); },
-        [fire_through] { (*fire_through)->ResetSimulation(); },
-        [messages] { messages->Release(); }};
+        [fire_through, fire] { fire(*fire_through); },
+        [held] { held->Release(); }};
+}
+
+// The message object's events, fired by its ResetSimulation.
+Source MessageEvents(Plant& plant) {
+    CComPtr<INUVObject> sim;
+    plant.simulation()->QueryInterface(IID_INUVObject, reinterpret_cast<void**>(&sim));
+    CComPtr<IUnknown> messages;
+    sim->GetService(CComBSTR("NUVSimulationMsgs"), &messages);
+    return ConnectionPointSource<INUVSimulationMsgs2>(messages, DIID_DNUVSimulationMsgsEvents2,
+                                                      [](INUVSimulationMsgs2* m) { m->ResetSimulation(); });
 }
 
 // The browsing document's notifications, fired by an output line of a script it runs.
 Source DocumentNotifications(Plant& plant) {
     CComPtr<IServiceProvider> provider;
     plant.simulation()->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&provider));
-    auto face = std::make_shared<CComPtr<IPDXDocumentV22>>();
-    if (provider)
-        provider->QueryService(IID_IPDXDocumentV22, IID_IPDXDocumentV22, reinterpret_cast<void**>(&face->p));
-    EXPECT_TRUE(*face);
-    CComPtr<IConnectionPointContainer> container;
-    if (*face) face->p->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
-    auto point = std::make_shared<CComPtr<IConnectionPoint>>();
-    if (container) container->FindConnectionPoint(DIID__IPDXDocumentEventsV22, &point->p);
-    EXPECT_TRUE(*point);
-    auto fire_through = std::make_shared<CComPtr<IPDXDocumentV22>>(*face);
-    return Source{
-        [point](Sink* sink) {
-            DWORD cookie = 0;
-            EXPECT_EQ((*point)->Advise(static_cast<IDispatch*>(sink), &cookie), S_OK);
-            return static_cast<LONG>(cookie);
-        },
-        [point](LONG cookie) { (*point)->Unadvise(static_cast<DWORD>(cookie)); },
-        [fire_through] {
-            SAFEARRAY* script = SafeArrayCreateVector(VT_VARIANT, 0, 1);
-            LONG at = 0;
-            CComVariant line("echo a line for the subscribers");
-            SafeArrayPutElement(script, &at, &line);
-            short status = 0;
-            (*fire_through)->ExecuteAction(CComBSTR("Top.appModel"), CComBSTR("RunScript"), script, &status);
-            SafeArrayDestroy(script);
-        },
-        [face] { face->Release(); }};
+    CComPtr<IUnknown> face;
+    if (provider) provider->QueryService(IID_IPDXDocumentV22, IID_IUnknown, reinterpret_cast<void**>(&face));
+    return ConnectionPointSource<IPDXDocumentV22>(face, DIID__IPDXDocumentEventsV22, [](IPDXDocumentV22* d) {
+        SAFEARRAY* script = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+        LONG at = 0;
+        CComVariant line("echo a line for the subscribers");
+        SafeArrayPutElement(script, &at, &line);
+        short status = 0;
+        d->ExecuteAction(CComBSTR("Top.appModel"), CComBSTR("RunScript"), script, &status);
+        SafeArrayDestroy(script);
+    });
 }
 
 using SourceMaker = Source (*)(Plant&);
