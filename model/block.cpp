@@ -29,7 +29,7 @@ ZEQEOCntr* CoNUVBlock::ServiceContainer() const {
 }
 
 STDMETHODIMP CoNUVBlock::get_Parent(INUVObject** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     const nuv::SimulationUse use(m_sim);
     ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
@@ -41,7 +41,7 @@ STDMETHODIMP CoNUVBlock::get_Parent(INUVObject** out) {
 }
 
 STDMETHODIMP CoNUVBlock::get_Simulation(INUVSimulation** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     const nuv::SimulationUse use(m_sim);
     ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
@@ -50,7 +50,7 @@ STDMETHODIMP CoNUVBlock::get_Simulation(INUVSimulation** out) {
 }
 
 STDMETHODIMP CoNUVBlock::get_Name(BSTR* out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     const nuv::SimulationUse use(m_sim);
     if (!IsValid() || !use) return ReportError(nuv::kInvalidObject);
     ZEQEOBlock* block = m_block.load();
@@ -59,10 +59,12 @@ STDMETHODIMP CoNUVBlock::get_Name(BSTR* out) {
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-STDMETHODIMP CoNUVBlock::get_IsValid(VARIANT_BOOL* out) { return nuv::AnswerIsValid(IsValid() != VARIANT_FALSE, out); }
+STDMETHODIMP CoNUVBlock::get_IsValid(VARIANT_BOOL* out) {
+    return out ? nuv::AnswerIsValid(IsValid() != VARIANT_FALSE, out) : ReportStandard(E_POINTER);
+}
 
 STDMETHODIMP CoNUVBlock::GetService(BSTR name, IUnknown** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     const nuv::SimulationUse use(m_sim);
     ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
@@ -78,7 +80,7 @@ STDMETHODIMP CoNUVBlock::GetService(BSTR name, IUnknown** out) {
 }
 
 STDMETHODIMP CoNUVBlock::get_IsBlockContainer(VARIANT_BOOL* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = VARIANT_FALSE;
     if (!IsValid()) return ReportError(nuv::kInvalidObject);
     *out = m_container.load() ? VARIANT_TRUE : VARIANT_FALSE;
@@ -87,7 +89,7 @@ STDMETHODIMP CoNUVBlock::get_IsBlockContainer(VARIANT_BOOL* out) {
 
 template <class Itf, class Ident>
 HRESULT CoNUVBlock::Collection(Ident& ident, Itf** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     if (!IsValid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr = ident.QueryInterface(__uuidof(Itf), reinterpret_cast<void**>(out));
     return FAILED(hr) ? ReportError(hr) : hr;
@@ -124,7 +126,7 @@ HRESULT CoNUVBlock::QueryHelper(MemberKind kind, REFIID riid, void** ppv) {
 }
 
 STDMETHODIMP CoNUVBlock::get_IsIncluded(VARIANT_BOOL* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = VARIANT_FALSE;
     const nuv::SimulationUse use(m_sim);
     if (!IsValid() || !use) return ReportError(nuv::kInvalidObject);
@@ -138,7 +140,7 @@ STDMETHODIMP CoNUVBlock::InterfaceSupportsErrorInfo(REFIID riid) {
 }
 
 STDMETHODIMP CoNUVBlock::QueryService(REFGUID service, REFIID riid, void** ppv) {
-    if (HRESULT hr = nuv::ClearOut(ppv); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(ppv); FAILED(hr)) return hr;
     const nuv::SimulationUse use(m_sim);
     ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);

@@ -17,7 +17,7 @@ HRESULT CoNUVEquation::Create(ZEQEOSimulation* sim, int index, REFIID riid, void
 }
 
 STDMETHODIMP CoNUVEquation::get_Parent(INUVObject** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     const nuv::SimulationUse use(m_sim);
     ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
@@ -26,7 +26,7 @@ STDMETHODIMP CoNUVEquation::get_Parent(INUVObject** out) {
 }
 
 STDMETHODIMP CoNUVEquation::get_Simulation(INUVSimulation** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     const nuv::SimulationUse use(m_sim);
     ZEQEOSimulation* sim = use.get();
     if (!IsValid() || !sim) return ReportError(nuv::kInvalidObject);
@@ -35,7 +35,7 @@ STDMETHODIMP CoNUVEquation::get_Simulation(INUVSimulation** out) {
 }
 
 STDMETHODIMP CoNUVEquation::get_Name(BSTR* out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     // As the variables' reads: made again when the equation was renumbered during the load (even away and
     // back), and an equation no longer found at the wrapper's number has gone.
     for (int attempt = 0; attempt < nuv::kNumberingAttempts; ++attempt) {
@@ -57,11 +57,11 @@ STDMETHODIMP CoNUVEquation::get_Name(BSTR* out) {
 }
 
 STDMETHODIMP CoNUVEquation::get_IsValid(VARIANT_BOOL* out) {
-    return nuv::AnswerIsValid(IsValid() != VARIANT_FALSE, out);
+    return out ? nuv::AnswerIsValid(IsValid() != VARIANT_FALSE, out) : ReportStandard(E_POINTER);
 }
 
 STDMETHODIMP CoNUVEquation::GetService(BSTR, IUnknown** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     return ReportError(IsValid() ? nuv::kNoService : nuv::kInvalidObject);
 }
 

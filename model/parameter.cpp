@@ -56,14 +56,14 @@ HRESULT CoNUVParameter::Load(int id, ZEQParameterData& record, ZEQEOBlock** bloc
 }
 
 STDMETHODIMP CoNUVParameter::get_Parent(INUVObject** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     if (!Valid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr = m_owner->OuterUnknown()->QueryInterface(IID_INUVObject, reinterpret_cast<void**>(out));
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
 STDMETHODIMP CoNUVParameter::get_Simulation(INUVSimulation** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     const nuv::SimulationUse use = Use();
     if (!use || !Valid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr = NUVClassFactory::QuerySimulationWrapper(m_sim, out);
@@ -71,21 +71,23 @@ STDMETHODIMP CoNUVParameter::get_Simulation(INUVSimulation** out) {
 }
 
 STDMETHODIMP CoNUVParameter::get_Name(BSTR* out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     if (!Valid()) return ReportError(nuv::kInvalidObject);
     *out = nuv::bstr_from_utf8(m_name);
     return *out ? S_OK : ReportError(E_OUTOFMEMORY);
 }
 
-STDMETHODIMP CoNUVParameter::get_IsValid(VARIANT_BOOL* out) { return nuv::AnswerIsValid(Valid(), out); }
+STDMETHODIMP CoNUVParameter::get_IsValid(VARIANT_BOOL* out) {
+    return out ? nuv::AnswerIsValid(Valid(), out) : ReportStandard(E_POINTER);
+}
 
 STDMETHODIMP CoNUVParameter::GetService(BSTR, IUnknown** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     return ReportError(Valid() ? nuv::kNoService : nuv::kInvalidObject);
 }
 
 HRESULT CoNUVParameter::GetText(int id, BSTR* out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     const nuv::SimulationUse use = Use();
     if (!use) return ReportError(nuv::kInvalidObject);
     ZEQParameterData record;
@@ -97,7 +99,7 @@ HRESULT CoNUVParameter::GetText(int id, BSTR* out) {
 }
 
 HRESULT CoNUVParameter::GetVariant(int id, VARIANT* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     VariantInit(out);
     const nuv::SimulationUse use = Use();
     if (!use) return ReportError(nuv::kInvalidObject);
@@ -132,7 +134,7 @@ STDMETHODIMP CoNUVParameter::get_UOM(BSTR* out) { return GetText(PA_UOM, out); }
 
 STDMETHODIMP CoNUVParameter::get_Access(NUVParameterAccess* out) {
     if (!Valid()) return ReportError(nuv::kInvalidObject);
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = static_cast<NUVParameterAccess>(0);
     const nuv::SimulationUse use = Use();
     if (!use) return ReportError(nuv::kInvalidObject);

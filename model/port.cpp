@@ -53,7 +53,7 @@ std::vector<LONG> CoNUVPort::BlockRows() const {
 }
 
 STDMETHODIMP CoNUVPort::get_Parent(INUVObject** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     const nuv::SimulationUse use = Use();
     if (!use || !Valid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr = m_owner->OuterUnknown()->QueryInterface(IID_INUVObject, reinterpret_cast<void**>(out));
@@ -61,7 +61,7 @@ STDMETHODIMP CoNUVPort::get_Parent(INUVObject** out) {
 }
 
 STDMETHODIMP CoNUVPort::get_Simulation(INUVSimulation** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     const nuv::SimulationUse use(m_sim);
     ZEQEOSimulation* sim = use.get();
     if (!Valid() || !sim) return ReportError(nuv::kInvalidObject);
@@ -70,7 +70,7 @@ STDMETHODIMP CoNUVPort::get_Simulation(INUVSimulation** out) {
 }
 
 STDMETHODIMP CoNUVPort::get_Name(BSTR* out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     zeq_port* port = m_port.load();
     const nuv::SimulationUse use = Use();
     if (!use || !Valid() || !port) return ReportError(nuv::kInvalidObject);
@@ -79,10 +79,12 @@ STDMETHODIMP CoNUVPort::get_Name(BSTR* out) {
     return *out ? S_OK : ReportError(E_OUTOFMEMORY);
 }
 
-STDMETHODIMP CoNUVPort::get_IsValid(VARIANT_BOOL* out) { return nuv::AnswerIsValid(Valid(), out); }
+STDMETHODIMP CoNUVPort::get_IsValid(VARIANT_BOOL* out) {
+    return out ? nuv::AnswerIsValid(Valid(), out) : ReportStandard(E_POINTER);
+}
 
 STDMETHODIMP CoNUVPort::GetService(BSTR, IUnknown** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     return ReportError(Valid() ? nuv::kNoService : nuv::kInvalidObject);
 }
 
@@ -112,7 +114,7 @@ HRESULT CoNUVPort::ReadCode(int id, const char* const* names, int count, int* ou
 STDMETHODIMP CoNUVPort::get_Direction(NUVPortDir* out) {
     const nuv::SimulationUse use = Use();
     if (!use || !Valid()) return ReportError(nuv::kInvalidObject);
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = NUVPortDir_Unspecified;
     static const char* const kNames[] = {nullptr, "IN", "OUT"};
     static const char* const kLongNames[] = {nullptr, "INPUT", "OUTPUT"};
@@ -128,7 +130,7 @@ STDMETHODIMP CoNUVPort::get_Direction(NUVPortDir* out) {
 STDMETHODIMP CoNUVPort::get_Type(NUVPortType* out) {
     const nuv::SimulationUse use = Use();
     if (!use || !Valid()) return ReportError(nuv::kInvalidObject);
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = NUVPortType_Unspecified;
     static const char* const kNames[] = {nullptr, "MATERIAL", "INFORMATION", "SPECIAL_ORDERED_SET"};
     int code = 0;
@@ -138,7 +140,7 @@ STDMETHODIMP CoNUVPort::get_Type(NUVPortType* out) {
 }
 
 STDMETHODIMP CoNUVPort::get_Stream(BSTR* out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     ZEQPortData record;
     if (HRESULT hr = Load(PO_STREAM, record); FAILED(hr)) return ReportError(hr);
     const char* stream = nullptr;
@@ -148,7 +150,7 @@ STDMETHODIMP CoNUVPort::get_Stream(BSTR* out) {
 }
 
 STDMETHODIMP CoNUVPort::get_Variables(INUVVariableCollection** out) {
-    if (HRESULT hr = nuv::ClearOut(out); FAILED(hr)) return hr;
+    if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
     const nuv::SimulationUse use = Use();
     if (!use || !Valid()) return ReportError(nuv::kInvalidObject);
     return m_variables.QueryInterface(IID_INUVVariableCollection, reinterpret_cast<void**>(out));

@@ -1,6 +1,7 @@
 #include "error_table.h"
 
 #include "atl/nuvatlbase.h"
+#include "nuv_failure_text.h"
 #include "nuvclasslib.h"
 
 namespace nuv {
@@ -82,6 +83,11 @@ HRESULT ReportComError(const char* source, HRESULT hr) {
     if (hr != 0 && SUCCEEDED(hr)) return hr;
     const nuv::ErrorMessage m = nuv::LookupErrorMessage(hr);
     return ReportErrorText(m.iid, source, m.text, hr);
+}
+
+HRESULT ReportStandardError(const char* source, HRESULT hr) {
+    const char* text = nuv::StandardFailureText(hr);
+    return text ? ReportErrorText(GUID_NULL, source, text, hr) : ReportComError(source, hr);
 }
 
 HRESULT ReportEngineResult(const char* source, int result) {

@@ -33,6 +33,11 @@ HRESULT ReportComError(const char* source, HRESULT hr);
 // account: when no error object can be made the code is still returned.
 HRESULT ReportErrorText(REFIID iid, const char* source, const char* text, HRESULT hr);
 
+// Sets the thread's error object for one of the platform's own failure codes (a null pointer, a refused
+// argument, a member not implemented ...) with that code's plain text, the all-zero interface and the
+// given source, and returns hr. Any other failure is reported as ReportComError reports it.
+HRESULT ReportStandardError(const char* source, HRESULT hr);
+
 // Sets the thread's error object for a failing engine result: the code's message when the table has it,
 // else the line the engine printed for it (see nuv::EngineCall), else the engine's text for the code;
 // returns the result. Success codes pass.

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "browse/request.h"
+#include "nuv_failure_text.h"
 #include "nuv_text.h"
 
 namespace FI::com {
@@ -230,14 +231,8 @@ std::string FormatHResultMessage(HRESULT hr) {
         info->Release();
         if (!text.empty()) return text;
     }
-    switch (hr) {
-        case E_NOTIMPL: return "Not implemented";
-        case E_NOINTERFACE: return "No interface";
-        case E_POINTER: return "Bad pointer";
-        case E_OUTOFMEMORY: return "Out of Memory";
-        case E_INVALIDARG: return "Invalid argument";
-        default: return "Unspecified error";
-    }
+    const char* standard = nuv::StandardFailureText(hr);
+    return standard ? standard : "Unspecified error";
 }
 
 }  // namespace FI::com

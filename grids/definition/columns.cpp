@@ -48,27 +48,27 @@ MaskPair ParseMaskPair(const std::string& text) {
     return pair;
 }
 
-STDMETHODIMP CoNUVGridVarInfo::get_EngineName(BSTR* out) { return NarrowToBstr(m_column->use_name, out); }
-STDMETHODIMP CoNUVGridVarInfo::get_DisplayName(BSTR* out) { return NarrowToBstr(m_column->display_name, out); }
+STDMETHODIMP CoNUVGridVarInfo::get_EngineName(BSTR* out) { return Reported(NarrowToBstr(m_column->use_name, out)); }
+STDMETHODIMP CoNUVGridVarInfo::get_DisplayName(BSTR* out) { return Reported(NarrowToBstr(m_column->display_name, out)); }
 STDMETHODIMP CoNUVGridVarInfo::get_ColumnWidth(ULONG* out) {
-    return Give(static_cast<ULONG>(m_column->column_width), out);
+    return Reported(Give(static_cast<ULONG>(m_column->column_width), out));
 }
-STDMETHODIMP CoNUVGridVarInfo::get_Visible(VARIANT_BOOL* out) { return Give(Bool(m_column->visible), out); }
-STDMETHODIMP CoNUVGridVarInfo::get_ReadOnly(VARIANT_BOOL* out) { return Give(Bool(m_column->read_only), out); }
-STDMETHODIMP CoNUVGridVarInfo::get_Resize(VARIANT_BOOL* out) { return Give(Bool(m_column->can_resize), out); }
-STDMETHODIMP CoNUVGridVarInfo::CanQuery(VARIANT_BOOL* out) { return Give(Bool(m_column->can_query), out); }
+STDMETHODIMP CoNUVGridVarInfo::get_Visible(VARIANT_BOOL* out) { return Reported(Give(Bool(m_column->visible), out)); }
+STDMETHODIMP CoNUVGridVarInfo::get_ReadOnly(VARIANT_BOOL* out) { return Reported(Give(Bool(m_column->read_only), out)); }
+STDMETHODIMP CoNUVGridVarInfo::get_Resize(VARIANT_BOOL* out) { return Reported(Give(Bool(m_column->can_resize), out)); }
+STDMETHODIMP CoNUVGridVarInfo::CanQuery(VARIANT_BOOL* out) { return Reported(Give(Bool(m_column->can_query), out)); }
 STDMETHODIMP CoNUVGridVarInfo::get_DefaultControlStyle(LONG* out) {
-    return Give(static_cast<LONG>(m_column->default_control_style), out);
+    return Reported(Give(static_cast<LONG>(m_column->default_control_style), out));
 }
 STDMETHODIMP CoNUVGridVarInfo::get_DefaultControlType(NUVControlType* out) {
-    return Give(static_cast<NUVControlType>(m_column->default_control_type), out);
+    return Reported(Give(static_cast<NUVControlType>(m_column->default_control_type), out));
 }
 STDMETHODIMP CoNUVGridVarInfo::get_ModMask(ULONG* out) {
-    return Give(static_cast<ULONG>(static_cast<uint32_t>(m_column->mod_mask)), out);
+    return Reported(Give(static_cast<ULONG>(static_cast<uint32_t>(m_column->mod_mask)), out));
 }
 
 STDMETHODIMP CoNUVGridVarInfo::TestModMask(VARIANT mask, BSTR keyword, LONG* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = 0;
     if (V_VT(&mask) != VT_BSTR) return ReportError(E_FAIL);
     const MaskPair pair = ParseMaskPair(nuv::bstr_to_utf8(V_BSTR(&mask)));
@@ -100,7 +100,7 @@ HRESULT CoNUVGridColumnCollection::NewColumn(int position, VARIANT* out) const {
 }
 
 STDMETHODIMP CoNUVGridColumnCollection::Item(VARIANT index, VARIANT* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     VariantInit(out);
     // A by-reference index (as scripts pass their variables) is read through; one to nothing is refused.
     CComVariant local;
@@ -124,7 +124,7 @@ STDMETHODIMP CoNUVGridColumnCollection::Item(VARIANT index, VARIANT* out) {
     int position = -1;
     switch (V_VT(&local)) {
         case VT_EMPTY:
-            return E_POINTER;
+            return ReportStandard(E_POINTER);
         case VT_I4:
             if (V_I4(&local) < 0 || V_I4(&local) >= m_count)
                 return ReportText("The column position is out of range", E_INVALIDARG);
@@ -143,7 +143,7 @@ STDMETHODIMP CoNUVGridColumnCollection::Item(VARIANT index, VARIANT* out) {
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
-STDMETHODIMP CoNUVGridColumnCollection::Count(LONG* out) { return Give(static_cast<LONG>(m_count), out); }
+STDMETHODIMP CoNUVGridColumnCollection::Count(LONG* out) { return Reported(Give(static_cast<LONG>(m_count), out)); }
 
 STDMETHODIMP CoNUVGridColumnCollection::NewEnum(IDispatch** out) {
     if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
@@ -160,16 +160,16 @@ STDMETHODIMP CoNUVGridColumnCollection::NewEnum(IDispatch** out) {
 }
 
 STDMETHODIMP CoNUVGridStyleCollection::Item(LONG* index, NUVControlType* type, VARIANT* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     VariantInit(out);
-    if (!index) return E_POINTER;
+    if (!index) return ReportStandard(E_POINTER);
     const ControlStyle* style = FindStyle(static_cast<int>(*index));
     if (!style) return ReportError(E_FAIL);
     HRESULT hr = CreateStyleControl(*style, type, out);
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
-STDMETHODIMP CoNUVGridStyleCollection::Count(LONG* out) { return Give(static_cast<LONG>(kStyleCount), out); }
+STDMETHODIMP CoNUVGridStyleCollection::Count(LONG* out) { return Reported(Give(static_cast<LONG>(kStyleCount), out)); }
 
 STDMETHODIMP CoNUVGridStyleCollection::NewEnum(IDispatch** out) {
     if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;

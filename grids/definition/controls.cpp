@@ -87,57 +87,57 @@ HRESULT CreateStyleControl(const ControlStyle& style, NUVControlType* type, VARI
     return hr;
 }
 
-STDMETHODIMP CoNUVGridStaticControl::get_DefaultValue(BSTR* out) { return NarrowToBstr(m_record->text, out); }
+STDMETHODIMP CoNUVGridStaticControl::get_DefaultValue(BSTR* out) { return Reported(NarrowToBstr(m_record->text, out)); }
 
 STDMETHODIMP CoNUVGridTextBoxControl::get_DefaultValue(VARIANT* out) {
     HRESULT hr = ControlValueToVariant(m_record->value_code, m_record->default_value, out);
-    return FAILED(hr) && out ? ReportError(hr) : hr;
+    return Reported(hr);
 }
 STDMETHODIMP CoNUVGridTextBoxControl::get_MaxSize(ULONG* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = m_record->max_size;
     return S_OK;
 }
-STDMETHODIMP CoNUVGridTextBoxControl::get_VarType(VARIANT* out) { return CodeVariant(m_record->value_code, out); }
+STDMETHODIMP CoNUVGridTextBoxControl::get_VarType(VARIANT* out) { return Reported(CodeVariant(m_record->value_code, out)); }
 STDMETHODIMP CoNUVGridTextBoxControl::UseFormat(VARIANT_BOOL* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = m_record->format_type != 0 ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }
-STDMETHODIMP CoNUVGridTextBoxControl::get_FormatType(VARIANT* out) { return CodeVariant(m_record->format_type, out); }
+STDMETHODIMP CoNUVGridTextBoxControl::get_FormatType(VARIANT* out) { return Reported(CodeVariant(m_record->format_type, out)); }
 STDMETHODIMP CoNUVGridTextBoxControl::get_NumPlaces(INT* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = m_record->num_places;
     return S_OK;
 }
-STDMETHODIMP CoNUVGridTextBoxControl::get_MaskInc(BSTR* out) { return NarrowToBstr(m_record->mask_inc, out); }
+STDMETHODIMP CoNUVGridTextBoxControl::get_MaskInc(BSTR* out) { return Reported(NarrowToBstr(m_record->mask_inc, out)); }
 
 STDMETHODIMP CoNUVGridCheckBoxControl::get_DefaultState(NUVCheckBoxState* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = static_cast<NUVCheckBoxState>(m_record->default_state);
     return S_OK;
 }
-STDMETHODIMP CoNUVGridCheckBoxControl::get_Type(VARIANT* out) { return CodeVariant(m_record->value_code, out); }
+STDMETHODIMP CoNUVGridCheckBoxControl::get_Type(VARIANT* out) { return Reported(CodeVariant(m_record->value_code, out)); }
 STDMETHODIMP CoNUVGridCheckBoxControl::get_Checked(VARIANT* out) {
     HRESULT hr = ControlValueToVariant(m_record->value_code, m_record->checked, out);
-    return FAILED(hr) && out ? ReportError(hr) : hr;
+    return Reported(hr);
 }
 STDMETHODIMP CoNUVGridCheckBoxControl::get_UnChecked(VARIANT* out) {
     HRESULT hr = ControlValueToVariant(m_record->value_code, m_record->unchecked, out);
-    return FAILED(hr) && out ? ReportError(hr) : hr;
+    return Reported(hr);
 }
 STDMETHODIMP CoNUVGridCheckBoxControl::get_CheckDisplay(BSTR* out) {
-    return NarrowToBstr(m_record->checked_display, out);
+    return Reported(NarrowToBstr(m_record->checked_display, out));
 }
 STDMETHODIMP CoNUVGridCheckBoxControl::get_UnCheckedDisplay(BSTR* out) {
-    return NarrowToBstr(m_record->unchecked_display, out);
+    return Reported(NarrowToBstr(m_record->unchecked_display, out));
 }
 
 STDMETHODIMP CoNUVGridComboBoxControl::get_DefaultValue(VARIANT* out) {
     HRESULT hr = ControlValueToVariant(m_record->value_code, m_record->default_value, out);
-    return FAILED(hr) && out ? ReportError(hr) : hr;
+    return Reported(hr);
 }
-STDMETHODIMP CoNUVGridComboBoxControl::get_Type(VARIANT* out) { return CodeVariant(m_record->value_code, out); }
+STDMETHODIMP CoNUVGridComboBoxControl::get_Type(VARIANT* out) { return Reported(CodeVariant(m_record->value_code, out)); }
 
 HRESULT CoNUVGridComboBoxControl::NewItem(size_t position, VARIANT* out) const {
     const ComboItem* item = &m_record->items[position];
@@ -147,7 +147,7 @@ HRESULT CoNUVGridComboBoxControl::NewItem(size_t position, VARIANT* out) const {
 }
 
 STDMETHODIMP CoNUVGridComboBoxControl::Item(LONG* index, VARIANT* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     VariantInit(out);
     if (!index) return ReportError(E_FAIL);
     if (*index < 0 || static_cast<size_t>(*index) >= m_record->items.size())
@@ -157,7 +157,7 @@ STDMETHODIMP CoNUVGridComboBoxControl::Item(LONG* index, VARIANT* out) {
 }
 
 STDMETHODIMP CoNUVGridComboBoxControl::Count(LONG* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = static_cast<LONG>(m_record->items.size());
     return S_OK;
 }
@@ -178,9 +178,9 @@ STDMETHODIMP CoNUVGridComboBoxControl::GetEnum(IDispatch** out) {
 
 STDMETHODIMP CoNUVGridComboBoxItem::get_Value(VARIANT* out) {
     HRESULT hr = ControlValueToVariant(m_value_code, m_item->value, out);
-    return FAILED(hr) && out ? ReportError(hr) : hr;
+    return Reported(hr);
 }
-STDMETHODIMP CoNUVGridComboBoxItem::get_DisplayName(BSTR* out) { return NarrowToBstr(m_item->display_name, out); }
-STDMETHODIMP CoNUVGridComboBoxItem::get_QueryName(BSTR* out) { return NarrowToBstr(m_item->query_name, out); }
+STDMETHODIMP CoNUVGridComboBoxItem::get_DisplayName(BSTR* out) { return Reported(NarrowToBstr(m_item->display_name, out)); }
+STDMETHODIMP CoNUVGridComboBoxItem::get_QueryName(BSTR* out) { return Reported(NarrowToBstr(m_item->query_name, out)); }
 
 }  // namespace nuv::griddef

@@ -173,46 +173,46 @@ void WriteUnits(DomWriter& w, IXMLDOMElement* root) {
 }  // namespace
 
 STDMETHODIMP CoNUVGridInfo::get_ColHeaderHeight(INT* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = Record().col_header_height;
     return S_OK;
 }
 STDMETHODIMP CoNUVGridInfo::get_RowHeight(INT* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = Record().row_height;
     return S_OK;
 }
 STDMETHODIMP CoNUVGridInfo::get_FrozenCols(INT* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = Record().frozen_cols;
     return S_OK;
 }
 STDMETHODIMP CoNUVGridInfo::get_FrozenRows(INT* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = Record().frozen_rows;
     return S_OK;
 }
 STDMETHODIMP CoNUVGridInfo::get_ColCount(INT* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = static_cast<INT>(Record().columns.size());
     return S_OK;
 }
 STDMETHODIMP CoNUVGridInfo::get_PrimaryCol(INT* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = Record().primary_col;
     return S_OK;
 }
 STDMETHODIMP CoNUVGridInfo::get_ShowRowHdr(VARIANT_BOOL* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = Record().show_row_hdr ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }
 STDMETHODIMP CoNUVGridInfo::get_AllowQueries(VARIANT_BOOL* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = Record().allow_queries ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }
-STDMETHODIMP CoNUVGridInfo::get_HelpFile(BSTR* out) { return NarrowToBstr(Record().help_file, out); }
+STDMETHODIMP CoNUVGridInfo::get_HelpFile(BSTR* out) { return Reported(NarrowToBstr(Record().help_file, out)); }
 
 STDMETHODIMP CoNUVGridInfo::get_Columns(INUVGridColumnCollection** out) {
     if (HRESULT hr = ClearOut(out); FAILED(hr)) return hr;
@@ -236,7 +236,7 @@ STDMETHODIMP CoNUVGridInfo::put_Mode(INT value) {
 }
 
 STDMETHODIMP CoNUVGridInfo::get_PreSortedCols(BSTR name, VARIANT* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     VariantInit(out);
     const nuv::EngineText wanted(name);
     const int kind = m_kind.load(std::memory_order_relaxed);
@@ -265,13 +265,13 @@ STDMETHODIMP CoNUVGridInfo::get_PreSortedCols(BSTR name, VARIANT* out) {
 }
 
 STDMETHODIMP CoNUVGridInfo::GetClassID(CLSID* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = CLSID_NUVGridInfo;
     return S_OK;
 }
 
 HRESULT CoNUVGridInfo::BuildDocument(IXMLDOMDocument** out) const {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     *out = nullptr;
     CComPtr<IXMLDOMDocument> doc;
     HRESULT hr = CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument,

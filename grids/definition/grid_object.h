@@ -27,6 +27,19 @@ public:
     static HRESULT ReportText(const char* text, HRESULT hr) {
         return ReportErrorText(*pdispiid, T::kErrorSource, text, hr);
     }
+    // A failure the platform's own code names (a null pointer, a member not implemented), reported with
+    // that code's plain text.
+    static HRESULT ReportStandard(HRESULT hr) { return ReportStandardError(T::kErrorSource, hr); }
+    // hr, with a failure that is one of the platform's own codes reported with its plain text and any
+    // other as the error table gives it.
+    static HRESULT Reported(HRESULT hr) { return FAILED(hr) ? ReportStandard(hr) : hr; }
+    // Clears an out value; a null pointer is reported and answered E_POINTER.
+    template <class P>
+    static HRESULT ClearOut(P* out) {
+        if (!out) return ReportStandard(E_POINTER);
+        *out = P{};
+        return S_OK;
+    }
 
     // A new object, set up by init(T&), queried for riid.
     template <class Init>

@@ -264,7 +264,7 @@ STDMETHODIMP CoNUVGrid<Kind>::get__NewEnum(IUnknown** out) {
 template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::get_Count(LONG* out) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandardError(kErrorSource, E_POINTER);
     *out = 0;
     const SimulationUse use = Use();
     if (!use) return ReportError(kInvalidObject);
@@ -325,7 +325,7 @@ STDMETHODIMP CoNUVGrid<Kind>::SetGridColumns(VARIANT) {
 template <MemberKind Kind>
 STDMETHODIMP CoNUVGrid<Kind>::GetAttributes(VARIANT names, LONG first, LONG count, VARIANT* out) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandardError(kErrorSource, E_POINTER);
     VariantInit(out);
     const SimulationUse use = Use();
     if (!use) return ReportError(kInvalidObject);
@@ -691,7 +691,7 @@ template <MemberKind Kind>
 template <class Map>
 HRESULT CoNUVGrid<Kind>::MapIntegers(const VARIANT& in, VARIANT* out, Map map) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandardError(kErrorSource, E_POINTER);
     VariantInit(out);
     const SimulationUse use = Use();
     if (!use) return ReportError(kInvalidObject);

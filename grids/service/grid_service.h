@@ -89,6 +89,13 @@ public:
 
 private:
     HRESULT ReportError(HRESULT hr) const { return ReportComError(kErrorSource, hr); }
+    // Clears an out pointer; a null one is reported with its plain text and answered E_POINTER.
+    template <class P>
+    HRESULT ClearOut(P** out) const {
+        if (!out) return ReportStandardError(kErrorSource, E_POINTER);
+        *out = nullptr;
+        return S_OK;
+    }
     // A row edit the owner's collection refused: codes of the error table keep their text; any other code
     // is reported with a text naming the attribute.
     HRESULT ReportRefusedEdit(HRESULT hr, const std::string& attribute) const;

@@ -120,6 +120,16 @@ public:
     LONG ComCount() const { return this->m_dwRef.load(); }
 
     HRESULT ReportError(HRESULT hr) const { return ReportComError(T::kErrorSource, hr); }
+    // A failure the platform's own code names (a null pointer ...), reported with that code's plain text.
+    HRESULT ReportStandard(HRESULT hr) const { return ReportStandardError(T::kErrorSource, hr); }
+    // Clears an out pointer; a null one is reported and answered E_POINTER. (Objects whose null out
+    // pointers are answered with the bare code use nuv::ClearOut.)
+    template <class P>
+    HRESULT ClearOut(P** out) const {
+        if (!out) return ReportStandard(E_POINTER);
+        *out = nullptr;
+        return S_OK;
+    }
 
     // Called on every COM release: when the reference going away is the last one the engine does not hold
     // and the class does not keep its registration, the engine is asked to let go of the wrapper.

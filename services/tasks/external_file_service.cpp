@@ -265,7 +265,7 @@ HRESULT CoNUVExternalFileService::InvalidSimulation() const {
 
 STDMETHODIMP CoNUVExternalFileService::QueryContents(BSTR filename, NUVExternalFileType type, LONG* attributes,
                                                      SAFEARRAY** blockIds) {
-    if (!attributes || !blockIds) return E_POINTER;
+    if (!attributes || !blockIds) return ReportStandard(E_POINTER);
     *blockIds = nullptr;
     *attributes = 0;
     if (!binding_.IsValid()) return InvalidSimulation();
@@ -342,5 +342,5 @@ STDMETHODIMP CoNUVExternalFileService::Import(BSTR filename, NUVExternalFileType
 
 STDMETHODIMP CoNUVExternalFileService::Export(BSTR, NUVExternalFileType, LONG, SAFEARRAY*) {
     if (!binding_.IsValid()) return InvalidSimulation();
-    return E_NOTIMPL;
+    return ReportStandard(E_NOTIMPL);
 }

@@ -128,7 +128,7 @@ HRESULT CoNUVSensitivity::SetList(const VARIANT& value, Role role) {
 }
 
 HRESULT CoNUVSensitivity::GetList(const VariableList& list, VARIANT* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     VariantInit(out);
     if (!binding_.IsValid()) return ReportError(nuv::kInvalidObject);
     const nuv::SimulationUse use = binding_.Use();
@@ -170,14 +170,14 @@ STDMETHODIMP CoNUVSensitivity::get_IndependentVariables(VARIANT* out) {
 }
 
 STDMETHODIMP CoNUVSensitivity::get_NumDependentVariables(INT* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     std::lock_guard lock(m_lock);
     *out = m_dependent.count;
     return S_OK;
 }
 
 STDMETHODIMP CoNUVSensitivity::get_NumIndependentVariables(INT* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     std::lock_guard lock(m_lock);
     *out = m_independent.count;
     return S_OK;
@@ -192,7 +192,7 @@ STDMETHODIMP CoNUVSensitivity::put_Objective(BSTR value) {
 }
 
 STDMETHODIMP CoNUVSensitivity::get_Objective(BSTR* out) {
-    if (!out) return E_POINTER;
+    if (!out) return ReportStandard(E_POINTER);
     std::lock_guard lock(m_lock);
     *out = nuv::bstr_from_utf8(m_objective);
     return *out ? S_OK : E_OUTOFMEMORY;
@@ -200,7 +200,7 @@ STDMETHODIMP CoNUVSensitivity::get_Objective(BSTR* out) {
 
 STDMETHODIMP CoNUVSensitivity::Calculate(VARIANT* differentiable, VARIANT* results) {
     if (differentiable) VariantClear(differentiable);
-    if (!results) return E_POINTER;
+    if (!results) return ReportStandard(E_POINTER);
     VariantInit(results);
     const nuv::SimulationUse use = binding_.Use();
     ZEQEOSimulation* sim = use.get();

@@ -21,6 +21,9 @@ public:
     STDMETHOD(InterfaceSupportsErrorInfo)(REFIID riid) override { return riid == *errorIid ? S_OK : S_FALSE; }
 
     HRESULT ReportError(HRESULT hr) const { return ReportComError(T::kErrorSource, hr); }
+    // A failure the platform's own code names (a null pointer, a member not implemented), reported with
+    // that code's plain text.
+    HRESULT ReportStandard(HRESULT hr) const { return ReportStandardError(T::kErrorSource, hr); }
     const SimulationBinding& Binding() const { return binding_; }
 
     // A new service bound to `simulation`, queried for riid: the simulation service provider's maker.

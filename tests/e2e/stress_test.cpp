@@ -23,6 +23,7 @@
 #include "hang_guard.h"
 #include "modelfile.h"
 #include "nuvclasslib.h"
+#include "process_objects.h"
 #include "process_singletons.h"
 #include "safe_arrays.h"
 #include "service_providers.h"
@@ -30,10 +31,6 @@
 #include "variable.h"
 #include "wrapper_base.h"
 #include "zeq_testing.h"
-
-namespace FI::com {
-HRESULT CreateDocumentObject(FIDocument* document, IUnknown* owner, REFIID riid, void** out);
-}  // namespace FI::com
 
 namespace {
 
@@ -64,27 +61,6 @@ public:
 private:
     std::atomic<ULONG> refs_{1};
 };
-
-// What the system library's start-up does, for this binary that links the parts as archives: the message
-// object started, the document COM face and the script service installed, the wrapper factories handed
-// to the engine.
-class ProcessObjects : public ::testing::Environment {
-public:
-    void SetUp() override {
-        FI::SetDocumentObjectFactory(&FI::com::CreateDocumentObject);
-        nuv::RegisterSimServiceMaker(IID_IEBScriptService, &CoEBScriptService::Make);
-        nuv::SetVariableWrapperMaker(&CoNUVVariable::Create);
-        nuv::SetEquationWrapperMaker(&CoNUVEquation::Create);
-        zeq_set_wrapper_factory(&NUVClassFactory_QueryCreateVarWrapper, &NUVClassFactory_QueryCreateEqnWrapper);
-        MessagesObjectMain(true);
-    }
-    void TearDown() override {
-        MessagesObjectMain(false);
-        zeq_set_wrapper_factory(nullptr, nullptr);
-    }
-};
-
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new ProcessObjects);
 
 void CountNotice(FI::FIDocument*, void* context, FIDocumentNotifyList* records) {
     *static_cast<std::atomic<int>*>(context) += static_cast<int>(records->size());

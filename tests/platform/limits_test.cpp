@@ -44,3 +44,39 @@ TEST(Limits, SizesBeyondTheAddressableFailCleanly) {
     EXPECT_EQ(ub, 0);  // unchanged after the refusal
     SafeArrayDestroy(psa);
 }
+
+// An array whose feature flags claim elements larger than its element size (a client's hand-made
+// descriptor) is refused by every function that reads or writes elements by those flags, instead of being
+// read past its storage; destroying it frees its storage as plain bytes.
+TEST(SafeArrayDescriptor, FlagsThatDisagreeWithTheElementSizeAreRefused) {
+    struct Lie {
+        VARTYPE made_as;
+        USHORT claimed;
+    };
+    const Lie lies[] = {{VT_I4, FADF_VARIANT | FADF_HAVEVARTYPE},
+                        {VT_I2, FADF_BSTR | FADF_HAVEVARTYPE},
+                        {VT_UI1, FADF_UNKNOWN | FADF_HAVEIID},
+                        {VT_I4, FADF_DISPATCH}};
+    for (const Lie& lie : lies) {
+        SCOPED_TRACE(lie.claimed);
+        SAFEARRAY* psa = SafeArrayCreateVector(lie.made_as, 0, 4);
+        ASSERT_NE(psa, nullptr);
+        psa->fFeatures = lie.claimed;
+        SAFEARRAY* copy = nullptr;
+        EXPECT_EQ(SafeArrayCopy(psa, &copy), E_INVALIDARG);
+        EXPECT_EQ(copy, nullptr);
+        VARIANT element;
+        VariantInit(&element);
+        LONG at = 3;
+        EXPECT_EQ(SafeArrayGetElement(psa, &at, &element), E_INVALIDARG);
+        EXPECT_EQ(SafeArrayPutElement(psa, &at, &element), E_INVALIDARG);
+        VARIANT holder;
+        holder.vt = VT_ARRAY | VT_VARIANT;
+        holder.parray = psa;
+        VARIANT copied;
+        VariantInit(&copied);
+        EXPECT_EQ(VariantCopy(&copied, &holder), E_INVALIDARG);
+        EXPECT_EQ(copied.vt, VT_EMPTY);
+        EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+    }
+}

@@ -80,9 +80,20 @@ void init_type(SAFEARRAY* psa, VARTYPE vt) {
     }
 }
 
-// Releases what element i owns and zeroes it.
+// Whether the element kind the feature flags claim fits the element size. A hand-made descriptor may claim
+// VARIANTs over 4-byte elements; reading or clearing such elements by the flags would run past the storage.
+bool flags_fit_size(const SAFEARRAY* psa) {
+    const USHORT f = psa->fFeatures;
+    if (f & FADF_VARIANT) return psa->cbElements == sizeof(VARIANT);
+    if (f & (FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH)) return psa->cbElements == sizeof(void*);
+    return true;
+}
+
+// Releases what element i owns and zeroes it. Elements whose flags do not fit their size are plain bytes.
 void clear_element(SAFEARRAY* psa, void* element) {
-    if (psa->fFeatures & FADF_BSTR) {
+    if (!flags_fit_size(psa)) {
+        std::memset(element, 0, psa->cbElements);
+    } else if (psa->fFeatures & FADF_BSTR) {
         BSTR* b = static_cast<BSTR*>(element);
         SysFreeString(*b);
         *b = nullptr;
@@ -336,7 +347,7 @@ HRESULT SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData) {
 }
 
 HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
-    if (!psa || !rgIndices || !pv) return E_INVALIDARG;
+    if (!psa || !rgIndices || !pv || !flags_fit_size(psa)) return E_INVALIDARG;
     ScopedLock lock(psa);
     if (!lock.ok()) return E_UNEXPECTED;
     size_t offset = 0;
@@ -345,7 +356,7 @@ HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
 }
 
 HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
-    if (!psa || !rgIndices) return E_INVALIDARG;
+    if (!psa || !rgIndices || !flags_fit_size(psa)) return E_INVALIDARG;
     ScopedLock lock(psa);
     if (!lock.ok()) return E_UNEXPECTED;
     size_t offset = 0;
@@ -393,6 +404,7 @@ HRESULT SafeArrayUnaccessData(SAFEARRAY* psa) { return SafeArrayUnlock(psa); }
 
 HRESULT SafeArrayCopyData(SAFEARRAY* psaSource, SAFEARRAY* psaTarget) {
     if (!psaSource || !psaTarget || psaSource == psaTarget) return E_INVALIDARG;
+    if (!flags_fit_size(psaSource) || !flags_fit_size(psaTarget)) return E_INVALIDARG;
     if (psaSource->cDims != psaTarget->cDims || psaSource->cbElements != psaTarget->cbElements ||
         (psaSource->fFeatures & ~(FADF_AUTO | FADF_STATIC | FADF_EMBEDDED | FADF_FIXEDSIZE)) !=
             (psaTarget->fFeatures & ~(FADF_AUTO | FADF_STATIC | FADF_EMBEDDED | FADF_FIXEDSIZE)))
@@ -418,7 +430,7 @@ HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
     if (!ppsaOut) return E_INVALIDARG;
     *ppsaOut = nullptr;
     if (!psa) return S_OK;
-    if (psa->cbElements == 0) return E_INVALIDARG;
+    if (psa->cbElements == 0 || !flags_fit_size(psa)) return E_INVALIDARG;
     SAFEARRAY* copy = nullptr;
     if (HRESULT hr = SafeArrayAllocDescriptor(psa->cDims, &copy); FAILED(hr)) return hr;
     // Descriptor, prefix (interface id or VARTYPE) and bounds travel; the storage flags do not.

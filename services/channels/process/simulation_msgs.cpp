@@ -408,15 +408,15 @@ void CoNUVSimulationMsgs::RemoveReceiver(nuv::MessageLineReceiver* receiver) {
 }
 
 STDMETHODIMP CoNUVSimulationMsgs::get_GetLines(LONG, LONG, SAFEARRAY** out) {
-    if (!out) return E_POINTER;
+    if (!out) return Refuse(E_POINTER);
     *out = nullptr;
-    return E_NOTIMPL;
+    return Refuse(E_NOTIMPL);
 }
 
 STDMETHODIMP CoNUVSimulationMsgs::get_OutputFile(BSTR* out) {
-    if (!out) return E_POINTER;
+    if (!out) return Refuse(E_POINTER);
     *out = nullptr;
-    return E_NOTIMPL;
+    return Refuse(E_NOTIMPL);
 }
 
 namespace {

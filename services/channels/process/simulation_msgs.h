@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "atl/nuvatlcom.h"
+#include "error_table.h"
 #include "line_cutter.h"
 #include "live_count.h"
 #include "message_receivers.h"
@@ -42,15 +43,20 @@ public:
     HRESULT _InternalQueryInterface(REFIID riid, void** ppv);
     void FinalRelease();
 
-    STDMETHOD(put_BufferSize)(LONG) override { return E_NOTIMPL; }
-    STDMETHOD(get_BufferSize)(LONG* out) override { return out ? E_NOTIMPL : E_POINTER; }
-    STDMETHOD(get_LineCount)(LONG* out) override { return out ? E_NOTIMPL : E_POINTER; }
+    // The line buffer and the output file are not kept: these members say so in the error information.
+    STDMETHOD(put_BufferSize)(LONG) override { return Refuse(E_NOTIMPL); }
+    STDMETHOD(get_BufferSize)(LONG* out) override { return Refuse(out ? E_NOTIMPL : E_POINTER); }
+    STDMETHOD(get_LineCount)(LONG* out) override { return Refuse(out ? E_NOTIMPL : E_POINTER); }
     STDMETHOD(get_GetLines)(LONG, LONG, SAFEARRAY** out) override;
-    STDMETHOD(ClearBuffer)() override { return E_NOTIMPL; }
-    STDMETHOD(put_OutputFile)(BSTR) override { return E_NOTIMPL; }
+    STDMETHOD(ClearBuffer)() override { return Refuse(E_NOTIMPL); }
+    STDMETHOD(put_OutputFile)(BSTR) override { return Refuse(E_NOTIMPL); }
     STDMETHOD(get_OutputFile)(BSTR* out) override;
     STDMETHOD(UpdateProfiles)(SAFEARRAY* names, SAFEARRAY* values, SAFEARRAY* types, DOUBLE time) override;
     STDMETHOD(ResetSimulation)() override;
+
+    static constexpr const char* kErrorSource = "NUVSimulationMsgs";
+    // A failure the platform's own code names, reported with that code's plain text.
+    static HRESULT Refuse(HRESULT hr) { return ReportStandardError(kErrorSource, hr); }
 
     // Makes this object the engine's standard output, history and report pipe, unless it is already.
     void InstallPipe();
