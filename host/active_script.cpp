@@ -10,6 +10,7 @@
 #include "atl/nuvatlbase.h"
 #include "atl/nuvatlcom.h"
 #include "dispatch_client.h"
+#include "system_messages.h"
 #include "windows_text.h"
 #include "wscript.h"
 

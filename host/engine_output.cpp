@@ -6,6 +6,7 @@
 #include <mutex>
 #include <ostream>
 
+#include "event_sink.h"
 #include "nuv_text.h"
 #include "nuvclasslib.h"
 
@@ -20,35 +21,10 @@ constexpr DISPID kOnNewLine = 1;
 bool IsCommandMark(const std::string& line) { return line == "\x0F" || line == "\x0E"; }
 
 // Writes each OnNewLine to the host's output, whole, from whichever thread the engine wrote on.
-class LineSink final : public IDispatch {
+class LineSink final : public EventSink {
 public:
-    explicit LineSink(std::ostream& out) : out_(out) {}
+    explicit LineSink(std::ostream& out) : EventSink(DIID_DNUVSimulationMsgsEvents), out_(out) {}
 
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDispatch && riid != DIID_DNUVSimulationMsgsEvents)
-            return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override {
-        const ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
-    STDMETHOD(GetTypeInfoCount)(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
     STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
         // Other events of the service (profiles, a reset) are not output.
         if (id != kOnNewLine) return S_OK;
@@ -64,7 +40,6 @@ private:
     ~LineSink() = default;
     std::ostream& out_;
     std::mutex mutex_;
-    std::atomic<ULONG> refs_{0};
 };
 
 }  // namespace

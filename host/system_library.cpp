@@ -5,6 +5,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "system_messages.h"
 #include "windows_text.h"
 #else
 #include <dlfcn.h>

@@ -67,16 +67,4 @@ bool AnsiPath(const std::string& utf8, std::string& ansi) {
     return ToAnsi(short_name, ansi);
 }
 
-std::string SystemMessage(HRESULT code) {
-    LPWSTR text = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    std::wstring message(text ? text : L"", text ? n : 0);
-    if (text) LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
-        message.pop_back();
-    return Utf8(message);
-}
-
 }  // namespace host

@@ -23,8 +23,4 @@ bool CommandLineUtf8(std::vector<std::string>& arguments);
 // serves, so that no other file is opened in its stead.
 bool AnsiPath(const std::string& utf8, std::string& ansi);
 
-// The system's text for an error code ("Division by zero"), UTF-8 without the line end; empty when the
-// system has none.
-std::string SystemMessage(HRESULT code);
-
 }  // namespace host

@@ -7,6 +7,7 @@
 
 #include "atl/nuvatlbase.h"
 #include "atl/nuvatlcom.h"
+#include "event_sink.h"
 #include "windows_text.h"
 
 namespace host {
@@ -172,37 +173,12 @@ struct EventConnections::Delivery {
 namespace {
 
 // Receives one object's events and calls the script's procedure PREFIX & event name, when there is one.
-// Its IUnknown is written out: it answers the event interface, whose id is known only at run time.
-class EventSink final : public IDispatch {
+class ScriptEventSink final : public EventSink {
 public:
-    EventSink(const IID& events, CComPtr<ITypeInfo> info, std::wstring prefix,
-              std::shared_ptr<EventConnections::Delivery> delivery)
-        : events_(events), info_(std::move(info)), prefix_(std::move(prefix)), delivery_(std::move(delivery)) {}
+    ScriptEventSink(const IID& events, CComPtr<ITypeInfo> info, std::wstring prefix,
+                    std::shared_ptr<EventConnections::Delivery> delivery)
+        : EventSink(events), info_(std::move(info)), prefix_(std::move(prefix)), delivery_(std::move(delivery)) {}
 
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDispatch && riid != events_) return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override {
-        const ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
-    STDMETHOD(GetTypeInfoCount)(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return DISP_E_BADINDEX;
-    }
-    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHOD(Invoke)(DISPID id, REFIID, LCID lcid, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                       UINT* arg_error) override {
         // Once a procedure failed, or the engine is closing, the script hears of nothing more.
@@ -233,8 +209,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> refs_{0};
-    IID events_;
     CComPtr<ITypeInfo> info_;
     std::wstring prefix_;
     std::shared_ptr<EventConnections::Delivery> delivery_;
@@ -356,7 +330,7 @@ HRESULT EventConnections::Connect(IUnknown* source, const std::wstring& prefix) 
     if (FAILED(hr)) return hr;
     auto connection = std::make_unique<Connection>();
     if (FAILED(hr = container->FindConnectionPoint(events, &connection->point))) return hr;
-    CComPtr<IDispatch> held(new (std::nothrow) EventSink(events, info, prefix, delivery_));
+    CComPtr<IDispatch> held(new (std::nothrow) ScriptEventSink(events, info, prefix, delivery_));
     if (!held) return E_OUTOFMEMORY;
     if (FAILED(hr = connection->point->Advise(held, &connection->cookie))) return hr;
     connection->identity = identity;

@@ -1,26 +1,14 @@
 // Grid members given arguments no client should send: references to nothing, names holding a NUL and
 // arrays whose descriptor does not match their elements. Each is refused and changes nothing.
+#include "malformed_args.h"
 #include "service_support.h"
 
 namespace {
 
 using namespace grid_test;
 
-CComVariant NullReference(VARTYPE vt) {
-    CComVariant v;
-    v.vt = static_cast<VARTYPE>(VT_BYREF | vt);
-    v.byref = nullptr;
-    return v;
-}
-
-CComBSTR WithNul(const char* before, const char* after) {
-    nuv::OleString text = nuv::to_utf16(before);
-    text.push_back(0);
-    text += nuv::to_utf16(after);
-    CComBSTR out;
-    out.Attach(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
-    return out;
-}
+using nuvtest::NullReference;
+using nuvtest::WithNul;
 
 // A vector of four zeroed elements of `size` bytes whose features and type claim `vt`, lent in a VARIANT.
 class LyingVector {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "malformed_args.h"
 #include "objects_support.h"
 #include "temp_dir.h"
 
@@ -15,23 +16,8 @@ using objects_test::Names;
 using objects_test::NameOf;
 using objects_test::Text;
 
-// A VT_BYREF VARIANT of `vt` whose pointer is null.
-CComVariant NullReference(VARTYPE vt) {
-    CComVariant v;
-    v.vt = static_cast<VARTYPE>(VT_BYREF | vt);
-    v.byref = nullptr;
-    return v;
-}
-
-// A BSTR holding `before`, a NUL and `after`.
-CComBSTR WithNul(const char* before, const char* after) {
-    nuv::OleString text = nuv::to_utf16(before);
-    text.push_back(0);
-    text += nuv::to_utf16(after);
-    CComBSTR out;
-    out.Attach(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
-    return out;
-}
+using nuvtest::NullReference;
+using nuvtest::WithNul;
 
 // A one-dimensional array of `count` zeroed elements of `size` bytes whose features claim `features`:
 // elements of another size than the ones those features name. The destructor gives the array honest

@@ -18,6 +18,24 @@
 
 namespace nuvtest {
 
+// A VT_BYREF VARIANT of `vt` whose pointer is null.
+inline CComVariant NullReference(VARTYPE vt) {
+    CComVariant v;
+    v.vt = static_cast<VARTYPE>(VT_BYREF | vt);
+    v.byref = nullptr;
+    return v;
+}
+
+// A BSTR holding `before`, a NUL and `after`.
+inline CComBSTR WithNul(const char* before, const char* after) {
+    nuv::OleString text = nuv::to_utf16(before);
+    text.push_back(0);
+    text += nuv::to_utf16(after);
+    CComBSTR out;
+    out.Attach(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    return out;
+}
+
 // How an object misbehaves when it is handed to a member.
 enum class Misbehaviour {
     RefusesEverything,    // QueryInterface answers E_NOINTERFACE for all but IUnknown and IDispatch
