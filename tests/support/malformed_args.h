@@ -202,7 +202,7 @@ private:
                 return SysAllocStringLen(text, 3);
             }
             case 5: {
-                std::u16string big(1 << 20, u'A');
+                std::basic_string<OLECHAR> big(1 << 20, OLECHAR{u'A'});
                 return SysAllocStringLen(big.data(), static_cast<UINT>(big.size()));
             }
             default: {
