@@ -168,8 +168,15 @@ private:
 // one when the two are equal) for as long as that child's key is greater than its own. Written with a hole
 // instead of swaps, with the child picked without a branch, and leaving in place the entries that cannot
 // move: while the heap is built, those with the greatest key; while it is taken apart, one as great as the
-// root it replaces. With kAhead, while it compares two children it fetches the lines of their
-// grandchildren, three levels below i.
+// root it replaces.
+//
+// While the heap is taken apart, the entry moved to the root comes from the bottom and sinks nearly all
+// the way back. There the sift-down runs bottom-up: the hole goes down the path of greater children to
+// the bottom, with no comparison against the sinking entry, two levels a step (the four grandchildren read
+// with the two children, so one read's wait serves two levels), and the entry then rises from the bottom
+// to the first entry on the path greater than its own. Keys never increase down a path, so the entries
+// greater than the sinking one are the path's first ones: it ends where the sift-down from the top would.
+// With kAhead, each step fetches the lines that the step after it reads.
 template <class Entry, class Order, bool kAhead>
 class EntryHeap {
 public:
@@ -186,8 +193,8 @@ public:
         for (size_t m = n; m >= 2; --m) {
             const Entry top = h[1], moving = h[m];
             h[m] = top;
-            h[1] = moving;
-            if (order.Greater(top, moving)) SiftDown(1, m - 1);
+            if (order.Greater(top, moving)) SinkFromRoot(moving, m - 1);
+            else h[1] = moving;
         }
     }
 
@@ -209,6 +216,44 @@ private:
         if (c == n && order.Greater(h[c], moving)) {
             h[i] = h[c];
             i = c;
+        }
+        h[i] = moving;
+    }
+
+    // Places `moving` in h[1..n], whose root is the hole, as SiftDown(1, n) would.
+    void SinkFromRoot(const Entry& moving, size_t n) {
+        Entry* h = h_;
+        const Order order = order_;
+        size_t i = 1;
+        for (; 4 * i + 3 <= n; ) {
+            const size_t c = 2 * i, g = 4 * i;
+            if (kAhead && 16 * i + 16 <= n + 1) {
+                for (size_t at = 0; at < 8 * sizeof(Entry); at += 64)
+                    __builtin_prefetch(reinterpret_cast<const char*>(&h[8 * i]) + at);
+                for (size_t at = 0; at < 16 * sizeof(Entry); at += 64)
+                    __builtin_prefetch(reinterpret_cast<const char*>(&h[16 * i]) + at);
+            }
+            const size_t right = order.Greater(h[c + 1], h[c]) ? 1 : 0;
+            const size_t left_pair = order.Greater(h[g + 1], h[g]) ? 1 : 0;
+            const size_t right_pair = order.Greater(h[g + 3], h[g + 2]) ? 1 : 0;
+            const size_t child = c + right;
+            const size_t grandchild = g + 2 * right + ((right_pair & -right) | (left_pair & (right - 1)));
+            h[i] = h[child];
+            h[child] = h[grandchild];
+            i = grandchild;
+        }
+        for (size_t c = 2 * i; c < n; c = 2 * i) {
+            const size_t pick = c + (order.Greater(h[c + 1], h[c]) ? 1 : 0);
+            h[i] = h[pick];
+            i = pick;
+        }
+        if (2 * i == n) {
+            h[i] = h[n];
+            i = n;
+        }
+        for (size_t parent = i / 2; i > 1 && !order.Greater(h[parent], moving); parent = i / 2) {
+            h[i] = h[parent];
+            i = parent;
         }
         h[i] = moving;
     }
