@@ -12,6 +12,7 @@
 #include <utility>
 #include <unordered_set>
 #include <algorithm>
+#include <array>
 
 #include "expr.h"
 #include "names.h"
@@ -32,26 +33,44 @@ struct Span {
     bool quoted = false;
 };
 
-// Splits a line into words; double-quoted words may hold blanks and \" or \\ escapes.
+// What the tokenizer makes of each character: part of a word, a blank between words, a quote, or a comment
+// start (part of a word within one). Blanks and quotes, which end an unquoted run, have the low bit set.
+enum CharClass : unsigned char { kWordChar = 0, kBlank = 1, kHash = 2, kQuote = 3 };
+constexpr std::array<unsigned char, 256> kCharClasses = [] {
+    std::array<unsigned char, 256> t{};
+    t[static_cast<unsigned char>(' ')] = t[static_cast<unsigned char>('\t')] = t[static_cast<unsigned char>('\r')] = kBlank;
+    t[static_cast<unsigned char>('"')] = kQuote;
+    t[static_cast<unsigned char>('#')] = kHash;
+    return t;
+}();
+inline unsigned char ClassOf(char c) { return kCharClasses[static_cast<unsigned char>(c)]; }
+
+// Splits a line into words; double-quoted words may hold blanks and \" or \\ escapes. A '#' where a word
+// would start begins a comment. The words are written over the strings `out` holds from the line before, so
+// that their buffers serve again.
 bool tokenize(std::string_view line, std::vector<std::string>& out, std::string& error,
               std::vector<Span>* spans = nullptr) {
-    out.clear();
     if (spans) spans->clear();
+    size_t count = 0;
+    const char* const text = line.data();
+    const size_t n = line.size();
     size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
-        if (i >= line.size() || line[i] == '#') break;
-        std::string word;
+    for (;;) {
+        while (i < n && ClassOf(text[i]) == kBlank) ++i;
+        if (i >= n || text[i] == '#') break;
+        if (count == out.size()) out.emplace_back();
+        std::string& word = out[count++];
+        word.clear();
         Span span{i, i, false};
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') {
-            if (line[i] == '"') {
+        while (i < n && ClassOf(text[i]) != kBlank) {
+            if (text[i] == '"') {
                 span.quoted = true;
                 ++i;
                 bool closed = false;
-                while (i < line.size()) {
-                    char c = line[i++];
-                    if (c == '\\' && i < line.size()) {
-                        word += line[i++];
+                while (i < n) {
+                    char c = text[i++];
+                    if (c == '\\' && i < n) {
+                        word += text[i++];
                     } else if (c == '"') {
                         closed = true;
                         break;
@@ -60,21 +79,21 @@ bool tokenize(std::string_view line, std::vector<std::string>& out, std::string&
                     }
                 }
                 if (!closed) {
+                    out.resize(count - 1);
                     error = "unterminated quoted text";
                     return false;
                 }
             } else {
-                size_t run = i;
-                while (run < line.size() && line[run] != ' ' && line[run] != '\t' && line[run] != '\r' && line[run] != '"')
-                    ++run;
-                word.append(line.substr(i, run - i));
+                size_t run = i + 1;
+                while (run < n && (ClassOf(text[run]) & 1) == 0) ++run;
+                word.append(text + i, run - i);
                 i = run;
             }
         }
         span.end = i;
-        out.push_back(std::move(word));
         if (spans) spans->push_back(span);
     }
+    out.resize(count);
     return true;
 }
 
@@ -142,8 +161,8 @@ const char* const kConnKinds[] = {"spec-change", "equality", "measurement", "mea
 bool split_key(const std::string& w, std::string& key, std::string& value) {
     size_t eq = w.find('=');
     if (eq == std::string::npos || eq == 0) return false;
-    key = w.substr(0, eq);
-    value = w.substr(eq + 1);
+    key.assign(w, 0, eq);
+    value.assign(w, eq + 1);
     return true;
 }
 
@@ -412,6 +431,7 @@ struct Parser {
     ModelDef* model = nullptr;
     std::unordered_set<std::string> untyped;  // block types that named no type when the block was read
     ListIndex<ParamDef> globals;
+    std::string known_ptype_;  // a physical type name that Var found
 
     explicit Parser(ModelDef* m) : model(m), globals(m->globals) {}
 
@@ -426,24 +446,27 @@ struct Parser {
         v.name = w[1];
         if (v.name.find('.') != std::string::npos) return Fail("variable names may not contain '.'");
         if (!parse_double(w[2], v.value)) return Fail("bad value " + w[2]);
+        std::string k, val;
         for (size_t i = 3; i < w.size(); ++i) {
-            std::string k, val;
             if (!split_key(w[i], k, val)) return Fail("expected key=value, got " + w[i]);
             double d = 0;
-            bool numeric = parse_double(val, d);
             if (iequals(k, "spec")) {
                 v.spec = spec_from(val);
                 if (v.spec < 0) return Fail("unknown variable spec " + val);
             } else if (iequals(k, "uom")) {
                 v.uom = val;
             } else if (iequals(k, "ptype")) {
-                if (pt_lookup(val.c_str()) < 0) return Fail("unknown physical type " + val);
+                // Most variables of a model share a few physical types: the last one found needs no lookup.
+                if (val != known_ptype_) {
+                    if (pt_lookup(val.c_str()) < 0) return Fail("unknown physical type " + val);
+                    known_ptype_ = val;
+                }
                 v.ptype = val;
             } else if (iequals(k, "desc")) {
                 v.description = val;
             } else if (iequals(k, "profile")) {
                 v.profile = iequals(val, "on") || iequals(val, "true") || val == "1";
-            } else if (!numeric) {
+            } else if (!parse_double(val, d)) {
                 return Fail("bad number for " + k + ": " + val);
             } else if (double VarDef::*field = RealField(k)) {
                 v.*field = d;
@@ -1009,7 +1032,13 @@ bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int 
     out = ModelDef{};
     Parser p(&out);
     p.library_depth = library_depth;
-    p.lines.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    size_t newlines = 0;
+    for (size_t from = 0; from < text.size(); ++newlines) {
+        const void* nl = std::memchr(text.data() + from, '\n', text.size() - from);
+        if (!nl) break;
+        from = static_cast<size_t>(static_cast<const char*>(nl) - text.data()) + 1;
+    }
+    p.lines.reserve(newlines + 1);
     size_t start = 0;
     while (start <= text.size()) {
         size_t nl = text.find('\n', start);
