@@ -237,7 +237,7 @@ private:
             const size_t left_pair = order.Greater(h[g + 1], h[g]) ? 1 : 0;
             const size_t right_pair = order.Greater(h[g + 3], h[g + 2]) ? 1 : 0;
             const size_t child = c + right;
-            const size_t grandchild = g + 2 * right + ((right_pair & -right) | (left_pair & (right - 1)));
+            const size_t grandchild = 2 * child + (right ? right_pair : left_pair);
             h[i] = h[child];
             h[child] = h[grandchild];
             i = grandchild;
@@ -315,18 +315,24 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
     uint64_t lost = 0, greatest = 0, scattered = 0;
     const int64_t first = rows[0];
     // Stops soon after a key that loses bits: the entries are then built again, wide.
+    // The running results are kept in locals of the loop, which the stores into the heap cannot change.
     auto fill = [&](auto ascending_key, auto lost_bits) {
-        for (size_t block = 0; block < n && !lost; block += 256) {
+        uint64_t lost_here = 0, greatest_here = 0, scattered_here = 0;
+        const uint64_t clear = ~narrow.low;
+        for (size_t block = 0; block < n && !lost_here; block += 256) {
             const size_t end = n - block < 256 ? n : block + 256;
             for (size_t p = block; p < end; ++p) {
                 const uint64_t k = ascending_key(p);
-                const uint64_t word = ((k ^ flip) & ~narrow.low) | p;
-                lost |= lost_bits(k);
-                greatest = word > greatest ? word : greatest;
-                scattered |= static_cast<uint64_t>(rows[p] - first) ^ p;
+                const uint64_t word = ((k ^ flip) & clear) | p;
+                lost_here |= lost_bits(k);
+                greatest_here = word > greatest_here ? word : greatest_here;
+                scattered_here |= static_cast<uint64_t>(rows[p] - first) ^ p;
                 h[p + 1] = word;
             }
         }
+        lost = lost_here;
+        greatest = greatest_here;
+        scattered = scattered_here;
     };
     // The low bits of a number's key that are not as they should be: clear for a positive number (the
     // sign bit set in its key) and for NaN, set for a negative number.
