@@ -225,7 +225,8 @@ private:
         Entry* h = h_;
         const Order order = order_;
         size_t i = 1;
-        for (; 4 * i + 3 <= n; ) {
+        // Two levels a step while all four grandchildren are in the heap: 4i + 3 <= n.
+        for (const size_t last = n >= 3 ? (n - 3) / 4 : 0; i <= last;) {
             const size_t c = 2 * i, g = 4 * i;
             if (kAhead && 16 * i + 16 <= n + 1) {
                 for (size_t at = 0; at < 8 * sizeof(Entry); at += 64)
@@ -233,12 +234,16 @@ private:
                 for (size_t at = 0; at < 16 * sizeof(Entry); at += 64)
                     __builtin_prefetch(reinterpret_cast<const char*>(&h[16 * i]) + at);
             }
-            const size_t right = order.Greater(h[c + 1], h[c]) ? 1 : 0;
+            const Entry left = h[c], right_entry = h[c + 1];
+            const size_t right = order.Greater(right_entry, left) ? 1 : 0;
             const size_t left_pair = order.Greater(h[g + 1], h[g]) ? 1 : 0;
             const size_t right_pair = order.Greater(h[g + 3], h[g + 2]) ? 1 : 0;
             const size_t child = c + right;
             const size_t grandchild = 2 * child + (right ? right_pair : left_pair);
-            h[i] = h[child];
+            // A word is chosen with a conditional move; a wide entry is read again (choosing between two
+            // would take a branch).
+            if constexpr (std::is_integral_v<Entry>) h[i] = right ? right_entry : left;
+            else h[i] = h[child];
             h[child] = h[grandchild];
             i = grandchild;
         }
