@@ -440,25 +440,33 @@ struct Parser {
         return false;
     }
 
+    // The variable is read in its place at the end of the list, and taken off again when refused.
     bool Var(const std::vector<std::string>& w, ListIndex<VarDef>& vars) {
+        if (ReadVar(w, vars.list->emplace_back())) return true;
+        vars.list->pop_back();
+        return false;
+    }
+
+    bool ReadVar(const std::vector<std::string>& w, VarDef& v) {
         if (w.size() < 3) return Fail("var needs a name and a value");
-        VarDef v;
         v.name = w[1];
         if (v.name.find('.') != std::string::npos) return Fail("variable names may not contain '.'");
         if (!parse_double(w[2], v.value)) return Fail("bad value " + w[2]);
-        std::string k, val;
         for (size_t i = 3; i < w.size(); ++i) {
-            if (!split_key(w[i], k, val)) return Fail("expected key=value, got " + w[i]);
+            // key=value, read in place.
+            const size_t eq = w[i].find('=');
+            if (eq == std::string::npos || eq == 0) return Fail("expected key=value, got " + w[i]);
+            const std::string_view k = std::string_view(w[i]).substr(0, eq), val = std::string_view(w[i]).substr(eq + 1);
             double d = 0;
             if (iequals(k, "spec")) {
-                v.spec = spec_from(val);
-                if (v.spec < 0) return Fail("unknown variable spec " + val);
+                v.spec = spec_from(std::string(val));
+                if (v.spec < 0) return Fail("unknown variable spec " + std::string(val));
             } else if (iequals(k, "uom")) {
                 v.uom = val;
             } else if (iequals(k, "ptype")) {
                 // Most variables of a model share a few physical types: the last one found needs no lookup.
                 if (val != known_ptype_) {
-                    if (pt_lookup(val.c_str()) < 0) return Fail("unknown physical type " + val);
+                    if (pt_lookup(std::string(val).c_str()) < 0) return Fail("unknown physical type " + std::string(val));
                     known_ptype_ = val;
                 }
                 v.ptype = val;
@@ -466,20 +474,20 @@ struct Parser {
                 v.description = val;
             } else if (iequals(k, "profile")) {
                 v.profile = iequals(val, "on") || iequals(val, "true") || val == "1";
-            } else if (!parse_double(val, d)) {
-                return Fail("bad number for " + k + ": " + val);
+            } else if (!parse_double(std::string(val), d)) {
+                return Fail("bad number for " + std::string(k) + ": " + std::string(val));
             } else if (double VarDef::*field = RealField(k)) {
                 v.*field = d;
                 if (field == &VarDef::initial) v.initial_set = true;
             } else if (iequals(k, "bound") || iequals(k, "quality") || iequals(k, "marked") || iequals(k, "vtype") ||
                        iequals(k, "homo") || iequals(k, "ramped") || iequals(k, "conntype")) {
                 int n = static_cast<int>(d);
-                if (n != d || n < 0 || n > 255) return Fail("bad value for " + k);
+                if (n != d || n < 0 || n > 255) return Fail("bad value for " + std::string(k));
                 (iequals(k, "bound") ? v.bound : iequals(k, "quality") ? v.quality : iequals(k, "marked") ? v.marked
                  : iequals(k, "vtype") ? v.variable_type : iequals(k, "homo") ? v.homo_param
                  : iequals(k, "ramped") ? v.ramped : v.conn_type) = n;
             } else {
-                return Fail("unknown variable attribute " + k);
+                return Fail("unknown variable attribute " + std::string(k));
             }
         }
         if (!v.uom.empty()) {
@@ -495,7 +503,6 @@ struct Parser {
                     return Fail("value " + std::string(shown) + " " + v.uom + " is out of range in base units");
                 }
         }
-        vars.Append(std::move(v));
         return true;
     }
 
@@ -598,11 +605,14 @@ struct Parser {
     void ReserveMembers(MemberIndex& index) const {
         size_t vars = 0, eqns = 0;
         for (size_t i = at; i < lines.size(); ++i) {
-            std::string_view line = lines[i];
-            size_t from = line.find_first_not_of(" \t");
-            if (from == std::string_view::npos) continue;
-            line.remove_prefix(from);
-            std::string_view word = line.substr(0, line.find_first_of(" \t\r"));
+            const std::string_view line = lines[i];
+            size_t from = 0;
+            while (from < line.size() && (line[from] == ' ' || line[from] == '\t')) ++from;
+            size_t to = from;
+            while (to < line.size() && line[to] != ' ' && line[to] != '\t' && line[to] != '\r') ++to;
+            // Only the three-letter keywords count.
+            if (to - from != 3) continue;
+            const std::string_view word = line.substr(from, 3);
             if (iequals(word, "end")) break;
             vars += iequals(word, "var");
             eqns += iequals(word, "eqn");
