@@ -13,6 +13,7 @@
 #include <unordered_set>
 #include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "expr.h"
 #include "names.h"
@@ -47,9 +48,10 @@ inline unsigned char ClassOf(char c) { return kCharClasses[static_cast<unsigned 
 
 // Splits a line into words; double-quoted words may hold blanks and \" or \\ escapes. A '#' where a word
 // would start begins a comment. The words are written over the strings `out` holds from the line before, so
-// that their buffers serve again.
+// that their buffers serve again. Words after the first `kept` are read (their spans given, a quote left
+// open refused) but not kept.
 bool tokenize(std::string_view line, std::vector<std::string>& out, std::string& error,
-              std::vector<Span>* spans = nullptr) {
+              std::vector<Span>* spans = nullptr, size_t kept = SIZE_MAX) {
     if (spans) spans->clear();
     size_t count = 0;
     const char* const text = line.data();
@@ -58,6 +60,35 @@ bool tokenize(std::string_view line, std::vector<std::string>& out, std::string&
     for (;;) {
         while (i < n && ClassOf(text[i]) == kBlank) ++i;
         if (i >= n || text[i] == '#') break;
+        if (count == kept) {
+            // A word not kept: its end, and whether its quotes close, as a kept one's.
+            Span span{i, i, false};
+            while (i < n && ClassOf(text[i]) != kBlank) {
+                if (text[i] != '"') {
+                    ++i;
+                    continue;
+                }
+                span.quoted = true;
+                bool closed = false;
+                for (++i; i < n;) {
+                    const char c = text[i++];
+                    if (c == '\\' && i < n) {
+                        ++i;
+                    } else if (c == '"') {
+                        closed = true;
+                        break;
+                    }
+                }
+                if (!closed) {
+                    out.resize(count);
+                    error = "unterminated quoted text";
+                    return false;
+                }
+            }
+            span.end = i;
+            if (spans) spans->push_back(span);
+            continue;
+        }
         if (count == out.size()) out.emplace_back();
         std::string& word = out[count++];
         word.clear();
@@ -602,17 +633,22 @@ struct Parser {
     // Room for the variables and equations of the plain block whose body starts at the current line, so
     // that a block of millions of members is not copied at every doubling: counts the lines up to the
     // block's first "end" by their first word.
+    // A line's first word as the tokenizer splits it, when it has three letters (the keywords that
+    // ReserveMembers counts); else empty.
+    static std::string_view ThreeLetterKeyword(std::string_view line) {
+        size_t from = 0;
+        while (from < line.size() && (line[from] == ' ' || line[from] == '\t')) ++from;
+        size_t to = from;
+        while (to < line.size() && line[to] != ' ' && line[to] != '\t' && line[to] != '\r') ++to;
+        return to - from == 3 ? line.substr(from, 3) : std::string_view();
+    }
+    static bool StartsWithEqn(std::string_view line) { return iequals(ThreeLetterKeyword(line), "eqn"); }
+
     void ReserveMembers(MemberIndex& index) const {
         size_t vars = 0, eqns = 0;
         for (size_t i = at; i < lines.size(); ++i) {
-            const std::string_view line = lines[i];
-            size_t from = 0;
-            while (from < line.size() && (line[from] == ' ' || line[from] == '\t')) ++from;
-            size_t to = from;
-            while (to < line.size() && line[to] != ' ' && line[to] != '\t' && line[to] != '\r') ++to;
-            // Only the three-letter keywords count.
-            if (to - from != 3) continue;
-            const std::string_view word = line.substr(from, 3);
+            const std::string_view word = ThreeLetterKeyword(lines[i]);
+            if (word.empty()) continue;
             if (iequals(word, "end")) break;
             vars += iequals(word, "var");
             eqns += iequals(word, "eqn");
@@ -657,7 +693,8 @@ struct Parser {
         while (at < lines.size()) {
             std::string_view line = lines[at++];
             std::string terr;
-            if (!tokenize(line, w, terr, &spans)) return Fail(terr);
+            // An equation needs its first two words kept; the rest only spanned.
+            if (!tokenize(line, w, terr, &spans, StartsWithEqn(line) ? 2 : SIZE_MAX)) return Fail(terr);
             if (w.empty()) continue;
             const std::string& key = w[0];
             if (iequals(key, "end")) {

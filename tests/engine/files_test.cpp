@@ -186,6 +186,7 @@ TEST(ModelFile, MalformedTextIsRefusedWithItsLine) {
         {"solver S\n  real DAMPING 0\nend\n", "line 2: DAMPING must be above 0 and at most 1"},
         {"connection C sideways A.X B.Y\n", "unknown connection kind"},
         {"block A\n  var X 1 desc=\"open\nend\n", "unterminated"},
+        {"block A\n  var X 1\n  eqn E : X = 1 + \"open\nend\n", "line 3: unterminated"},
         {"frobnicate\n", "unknown or malformed"},
         {"block A\nend\nblock a\nend\n", "defined twice"},
         {"block A.B\nend\n", "may not contain '.'"},
