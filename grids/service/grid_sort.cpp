@@ -176,8 +176,9 @@ private:
 // with the two children, so one read's wait serves two levels), and the entry then rises from the bottom
 // to the first entry on the path greater than its own. Keys never increase down a path, so the entries
 // greater than the sinking one are the path's first ones: it ends where the sift-down from the top would.
-// With kAhead, each step fetches the lines that the step after it reads.
-template <class Entry, class Order, bool kAhead>
+// With kAhead, each step fetches the lines that the step after it reads; kTies picks the grandchild for a
+// heap where most entries tie (see SortEntries).
+template <class Entry, class Order, bool kAhead, bool kTies>
 class EntryHeap {
 public:
     EntryHeap(Entry* h, size_t n, const Order& order, const Entry& greatest)
@@ -239,7 +240,15 @@ private:
             const size_t left_pair = order.Greater(h[g + 1], h[g]) ? 1 : 0;
             const size_t right_pair = order.Greater(h[g + 3], h[g + 2]) ? 1 : 0;
             const size_t child = c + right;
-            const size_t grandchild = 2 * child + (right ? right_pair : left_pair);
+            size_t grandchild;
+            if constexpr (kTies) {
+                // Where most entries tie, the left child is nearly always taken: the compiler's branch on it
+                // is foreseen.
+                grandchild = 2 * child + (right ? right_pair : left_pair);
+            } else {
+                // Elsewhere either child is as likely: the choice is computed, without a branch.
+                grandchild = 2 * child + (((left_pair | right_pair << 1) >> right) & 1);
+            }
             // A word is chosen with a conditional move; a wide entry is read again (choosing between two
             // would take a branch).
             if constexpr (std::is_integral_v<Entry>) h[i] = right ? right_entry : left;
@@ -269,19 +278,19 @@ private:
     Entry greatest_;  // an entry with the greatest key
 };
 
-// Sorts entries h[1..n] whose greatest key `greatest` has. A large heap fetches ahead, except when most
-// entries tie at the greatest key: the entries that sink then run down the few paths those fill, which
-// stay cached.
+// Sorts entries h[1..n] whose greatest key `greatest` has. When most entries tie at the greatest key, the
+// entries that sink run down the few paths those fill, which stay cached, and the sink's choices are
+// foreseeable; otherwise a large heap fetches ahead.
 template <class Entry, class Order>
 void SortEntries(Entry* h, size_t n, const Order& order, const Entry& greatest) {
-    bool ahead = n > kFetchAheadRows;
-    if (ahead) {
-        size_t tied = 0;
-        for (size_t p = 1; p <= n; ++p) tied += order.Greater(greatest, h[p]) ? 0 : 1;
-        ahead = tied <= n / 2;
-    }
-    if (ahead) EntryHeap<Entry, Order, true>(h, n, order, greatest).Sort();
-    else EntryHeap<Entry, Order, false>(h, n, order, greatest).Sort();
+    // Whether most tie, judged on at most 1024 entries spread over the heap (the choice changes the speed
+    // only, never the order).
+    const size_t step = n > 1024 ? n / 1024 : 1;
+    size_t tied = 0, seen = 0;
+    for (size_t p = 1; p <= n; p += step, ++seen) tied += order.Greater(greatest, h[p]) ? 0 : 1;
+    if (tied > seen / 2) EntryHeap<Entry, Order, false, true>(h, n, order, greatest).Sort();
+    else if (n > kFetchAheadRows) EntryHeap<Entry, Order, true, false>(h, n, order, greatest).Sort();
+    else EntryHeap<Entry, Order, false, false>(h, n, order, greatest).Sort();
 }
 
 }  // namespace
