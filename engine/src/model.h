@@ -98,11 +98,13 @@ void SetExtraField(std::unique_ptr<Extras>& extras, const Extras& defaults, T Ex
 
 struct Variable {
     std::string name;  // full name
-    double value = 0, lower = -1e20, upper = 1e20, initial = 0, change = 0;  // base units
-    INUVWrapper* wrapper = nullptr;  // counted
-    uint32_t modified = 0;
+    // The unit fields sit just before the value, in its cache line: reading a value in its shown unit, as
+    // a column of many variables does, then touches one line per variable.
     int16_t ptype = 0;
     int16_t unit_entry = 0;  // 0: base units
+    uint32_t modified = 0;
+    double value = 0, lower = -1e20, upper = 1e20, initial = 0, change = 0;  // base units
+    INUVWrapper* wrapper = nullptr;  // counted
     uint8_t spec = 0, bound = 0, quality = 0, active_bound = 0, marked = 0, homo_param = 0, variable_type = 0,
             ramped = 0;
     uint32_t serial = NewVariableSerial();  // kept when the variable moves to another index

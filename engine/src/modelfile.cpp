@@ -12,6 +12,8 @@
 #include <utility>
 #include <unordered_set>
 #include <algorithm>
+#include <array>
+#include <cstdint>
 
 #include "expr.h"
 #include "nuv_file_replace.h"
@@ -34,26 +36,74 @@ struct Span {
     bool quoted = false;
 };
 
-// Splits a line into words; double-quoted words may hold blanks and \" or \\ escapes.
+// What the tokenizer makes of each character: part of a word, a blank between words, a quote, or a comment
+// start (part of a word within one). Blanks and quotes, which end an unquoted run, have the low bit set.
+enum CharClass : unsigned char { kWordChar = 0, kBlank = 1, kHash = 2, kQuote = 3 };
+constexpr std::array<unsigned char, 256> kCharClasses = [] {
+    std::array<unsigned char, 256> t{};
+    t[static_cast<unsigned char>(' ')] = t[static_cast<unsigned char>('\t')] = t[static_cast<unsigned char>('\r')] = kBlank;
+    t[static_cast<unsigned char>('"')] = kQuote;
+    t[static_cast<unsigned char>('#')] = kHash;
+    return t;
+}();
+inline unsigned char ClassOf(char c) { return kCharClasses[static_cast<unsigned char>(c)]; }
+
+// Splits a line into words; double-quoted words may hold blanks and \" or \\ escapes. A '#' where a word
+// would start begins a comment. The words are written over the strings `out` holds from the line before, so
+// that their buffers serve again. Words after the first `kept` are read (their spans given, a quote left
+// open refused) but not kept.
 bool tokenize(std::string_view line, std::vector<std::string>& out, std::string& error,
-              std::vector<Span>* spans = nullptr) {
-    out.clear();
+              std::vector<Span>* spans = nullptr, size_t kept = SIZE_MAX) {
     if (spans) spans->clear();
+    size_t count = 0;
+    const char* const text = line.data();
+    const size_t n = line.size();
     size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
-        if (i >= line.size() || line[i] == '#') break;
-        std::string word;
+    for (;;) {
+        while (i < n && ClassOf(text[i]) == kBlank) ++i;
+        if (i >= n || text[i] == '#') break;
+        if (count == kept) {
+            // A word not kept: its end, and whether its quotes close, as a kept one's.
+            Span span{i, i, false};
+            while (i < n && ClassOf(text[i]) != kBlank) {
+                if (text[i] != '"') {
+                    ++i;
+                    continue;
+                }
+                span.quoted = true;
+                bool closed = false;
+                for (++i; i < n;) {
+                    const char c = text[i++];
+                    if (c == '\\' && i < n) {
+                        ++i;
+                    } else if (c == '"') {
+                        closed = true;
+                        break;
+                    }
+                }
+                if (!closed) {
+                    out.resize(count);
+                    error = "unterminated quoted text";
+                    return false;
+                }
+            }
+            span.end = i;
+            if (spans) spans->push_back(span);
+            continue;
+        }
+        if (count == out.size()) out.emplace_back();
+        std::string& word = out[count++];
+        word.clear();
         Span span{i, i, false};
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') {
-            if (line[i] == '"') {
+        while (i < n && ClassOf(text[i]) != kBlank) {
+            if (text[i] == '"') {
                 span.quoted = true;
                 ++i;
                 bool closed = false;
-                while (i < line.size()) {
-                    char c = line[i++];
-                    if (c == '\\' && i < line.size()) {
-                        word += line[i++];
+                while (i < n) {
+                    char c = text[i++];
+                    if (c == '\\' && i < n) {
+                        word += text[i++];
                     } else if (c == '"') {
                         closed = true;
                         break;
@@ -62,21 +112,21 @@ bool tokenize(std::string_view line, std::vector<std::string>& out, std::string&
                     }
                 }
                 if (!closed) {
+                    out.resize(count - 1);
                     error = "unterminated quoted text";
                     return false;
                 }
             } else {
-                size_t run = i;
-                while (run < line.size() && line[run] != ' ' && line[run] != '\t' && line[run] != '\r' && line[run] != '"')
-                    ++run;
-                word.append(line.substr(i, run - i));
+                size_t run = i + 1;
+                while (run < n && (ClassOf(text[run]) & 1) == 0) ++run;
+                word.append(text + i, run - i);
                 i = run;
             }
         }
         span.end = i;
-        out.push_back(std::move(word));
         if (spans) spans->push_back(span);
     }
+    out.resize(count);
     return true;
 }
 
@@ -143,8 +193,8 @@ const char* const kConnKinds[] = {"spec-change", "equality", "measurement", "mea
 bool split_key(const std::string& w, std::string& key, std::string& value) {
     size_t eq = w.find('=');
     if (eq == std::string::npos || eq == 0) return false;
-    key = w.substr(0, eq);
-    value = w.substr(eq + 1);
+    key.assign(w, 0, eq);
+    value.assign(w, eq + 1);
     return true;
 }
 
@@ -421,6 +471,7 @@ struct Parser {
     ModelDef* model = nullptr;
     std::unordered_set<std::string> untyped;  // block types that named no type when the block was read
     ListIndex<ParamDef> globals;
+    std::string known_ptype_;  // a physical type name that Var found
 
     explicit Parser(ModelDef* m) : model(m), globals(m->globals) {}
 
@@ -429,43 +480,54 @@ struct Parser {
         return false;
     }
 
+    // The variable is read in its place at the end of the list, and taken off again when refused.
     bool Var(const std::vector<std::string>& w, ListIndex<VarDef>& vars) {
+        if (ReadVar(w, vars.list->emplace_back())) return true;
+        vars.list->pop_back();
+        return false;
+    }
+
+    bool ReadVar(const std::vector<std::string>& w, VarDef& v) {
         if (w.size() < 3) return Fail("var needs a name and a value");
-        VarDef v;
         v.name = w[1];
         if (v.name.find('.') != std::string::npos) return Fail("variable names may not contain '.'");
         if (!parse_variable_number(w[2], v.value)) return Fail("bad value " + w[2]);
         for (size_t i = 3; i < w.size(); ++i) {
-            std::string k, val;
-            if (!split_key(w[i], k, val)) return Fail("expected key=value, got " + w[i]);
+            // key=value, read in place.
+            const size_t eq = w[i].find('=');
+            if (eq == std::string::npos || eq == 0) return Fail("expected key=value, got " + w[i]);
+            const std::string_view k = std::string_view(w[i]).substr(0, eq), val = std::string_view(w[i]).substr(eq + 1);
             double d = 0;
-            bool numeric = parse_variable_number(val, d);
             if (iequals(k, "spec")) {
-                v.spec = spec_from(val);
-                if (v.spec < 0) return Fail("unknown variable spec " + val);
+                v.spec = spec_from(std::string(val));
+                if (v.spec < 0) return Fail("unknown variable spec " + std::string(val));
             } else if (iequals(k, "uom")) {
                 v.uom = val;
             } else if (iequals(k, "ptype")) {
-                if (pt_lookup(val.c_str()) < 0) return Fail("unknown physical type " + val);
+                // Most variables of a model share a few physical types: the last one found needs no lookup.
+                if (val != known_ptype_) {
+                    if (pt_lookup(std::string(val).c_str()) < 0) return Fail("unknown physical type " + std::string(val));
+                    known_ptype_ = val;
+                }
                 v.ptype = val;
             } else if (iequals(k, "desc")) {
                 v.description = val;
             } else if (iequals(k, "profile")) {
                 v.profile = iequals(val, "on") || iequals(val, "true") || val == "1";
-            } else if (!numeric) {
-                return Fail("bad number for " + k + ": " + val);
+            } else if (!parse_variable_number(std::string(val), d)) {
+                return Fail("bad number for " + std::string(k) + ": " + std::string(val));
             } else if (double VarDef::*field = RealField(k)) {
                 v.*field = d;
                 if (field == &VarDef::initial) v.initial_set = true;
             } else if (iequals(k, "bound") || iequals(k, "quality") || iequals(k, "marked") || iequals(k, "vtype") ||
                        iequals(k, "homo") || iequals(k, "ramped") || iequals(k, "conntype")) {
                 int n = static_cast<int>(d);
-                if (n != d || n < 0 || n > 255) return Fail("bad value for " + k);
+                if (n != d || n < 0 || n > 255) return Fail("bad value for " + std::string(k));
                 (iequals(k, "bound") ? v.bound : iequals(k, "quality") ? v.quality : iequals(k, "marked") ? v.marked
                  : iequals(k, "vtype") ? v.variable_type : iequals(k, "homo") ? v.homo_param
                  : iequals(k, "ramped") ? v.ramped : v.conn_type) = n;
             } else {
-                return Fail("unknown variable attribute " + k);
+                return Fail("unknown variable attribute " + std::string(k));
             }
         }
         if (!v.uom.empty()) {
@@ -481,7 +543,6 @@ struct Parser {
                     return Fail("value " + std::string(shown) + " " + v.uom + " is out of range in base units");
                 }
         }
-        vars.Append(std::move(v));
         return true;
     }
 
@@ -581,14 +642,22 @@ struct Parser {
     // Room for the variables and equations of the plain block whose body starts at the current line, so
     // that a block of millions of members is not copied at every doubling: counts the lines up to the
     // block's first "end" by their first word.
+    // A line's first word as the tokenizer splits it, when it has three letters (the keywords that
+    // ReserveMembers counts); else empty.
+    static std::string_view ThreeLetterKeyword(std::string_view line) {
+        size_t from = 0;
+        while (from < line.size() && (line[from] == ' ' || line[from] == '\t')) ++from;
+        size_t to = from;
+        while (to < line.size() && line[to] != ' ' && line[to] != '\t' && line[to] != '\r') ++to;
+        return to - from == 3 ? line.substr(from, 3) : std::string_view();
+    }
+    static bool StartsWithEqn(std::string_view line) { return iequals(ThreeLetterKeyword(line), "eqn"); }
+
     void ReserveMembers(MemberIndex& index) const {
         size_t vars = 0, eqns = 0;
         for (size_t i = at; i < lines.size(); ++i) {
-            std::string_view line = lines[i];
-            size_t from = line.find_first_not_of(" \t");
-            if (from == std::string_view::npos) continue;
-            line.remove_prefix(from);
-            std::string_view word = line.substr(0, line.find_first_of(" \t\r"));
+            const std::string_view word = ThreeLetterKeyword(lines[i]);
+            if (word.empty()) continue;
             if (iequals(word, "end")) break;
             vars += iequals(word, "var");
             eqns += iequals(word, "eqn");
@@ -633,7 +702,8 @@ struct Parser {
         while (at < lines.size()) {
             std::string_view line = lines[at++];
             std::string terr;
-            if (!tokenize(line, w, terr, &spans)) return Fail(terr);
+            // An equation needs its first two words kept; the rest only spanned.
+            if (!tokenize(line, w, terr, &spans, StartsWithEqn(line) ? 2 : SIZE_MAX)) return Fail(terr);
             if (w.empty()) continue;
             const std::string& key = w[0];
             if (iequals(key, "end")) {
@@ -1018,7 +1088,13 @@ bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int 
     out = ModelDef{};
     Parser p(&out);
     p.library_depth = library_depth;
-    p.lines.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    size_t newlines = 0;
+    for (size_t from = 0; from < text.size(); ++newlines) {
+        const void* nl = std::memchr(text.data() + from, '\n', text.size() - from);
+        if (!nl) break;
+        from = static_cast<size_t>(static_cast<const char*>(nl) - text.data()) + 1;
+    }
+    p.lines.reserve(newlines + 1);
     size_t start = 0;
     while (start <= text.size()) {
         size_t nl = text.find('\n', start);

@@ -232,14 +232,26 @@ VarScope var_scope(ZEQEOCntr* container, ZEQEOBlock* block) {
 
 // One number attribute, fixed at compile time, of the variables at `indexes`: each row then costs a bounds
 // check and a read, the attribute's case chosen once for the whole column.
+// The scope is copied into locals: a store through `got` (bytes) could otherwise change it for all the
+// compiler knows, and every row would read it again.
 template <int kId, class T>
 void number_column(const VarScope& scope, const LONG* indexes, size_t count, T* out, unsigned char* got) {
+    const zeq::Variable* const vars = scope.vars;
+    const int first = scope.first;
+    const uint32_t in_scope = scope.count > 0 ? static_cast<uint32_t>(scope.count) : 0;
+    if (!vars) {
+        std::fill(got, got + count, static_cast<unsigned char>(0));
+        return;
+    }
     for (size_t i = 0; i < count; ++i) {
         const LONG index = indexes[i];
-        got[i] = 0;
-        if (!scope.vars || index < 1 || index > scope.count) continue;
-        const int pos = scope.first + static_cast<int>(index) - 1;
-        got[i] = variable_number(scope.vars[pos], pos, kId, out[i]) ? 1 : 0;
+        // index - 1 taken unsigned is below the count only for 1..count.
+        if (static_cast<uint32_t>(index) - 1 >= in_scope) {
+            got[i] = 0;
+            continue;
+        }
+        const int pos = first + static_cast<int>(index) - 1;
+        got[i] = variable_number(vars[pos], pos, kId, out[i]) ? 1 : 0;
     }
 }
 

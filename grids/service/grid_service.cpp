@@ -88,9 +88,12 @@ void LoadKeyColumn(std::vector<T>& cells, ZEQEOCntr* container, ZEQEOBlock* bloc
     Record::LoadColumn(container, block, rows.data(), n, id, cells.data(), got.data());
     T* cell = cells.data();
     if constexpr (std::is_arithmetic_v<T>) {
-        // Written to choose without a branch: most rows load.
+        // Written to choose without a branch: most rows load. A row is in range when row - 1, taken unsigned,
+        // is below the count.
+        const LONG* row = rows.data();
+        const ULONG limit = count > 0 ? static_cast<ULONG>(count) : 0;
         for (size_t r = 0; r < n; ++r) {
-            const bool loaded = got[r] && rows[r] >= 1 && rows[r] <= count;
+            const bool loaded = (got[r] != 0) & (static_cast<ULONG>(row[r]) - 1 < limit);
             cell[r] = loaded ? cell[r] : missing;
         }
     } else {

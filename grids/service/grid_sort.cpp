@@ -168,9 +168,17 @@ private:
 // one when the two are equal) for as long as that child's key is greater than its own. Written with a hole
 // instead of swaps, with the child picked without a branch, and leaving in place the entries that cannot
 // move: while the heap is built, those with the greatest key; while it is taken apart, one as great as the
-// root it replaces. With kAhead, while it compares two children it fetches the lines of their
-// grandchildren, three levels below i.
-template <class Entry, class Order, bool kAhead>
+// root it replaces.
+//
+// While the heap is taken apart, the entry moved to the root comes from the bottom and sinks nearly all
+// the way back. There the sift-down runs bottom-up: the hole goes down the path of greater children to
+// the bottom, with no comparison against the sinking entry, two levels a step (the four grandchildren read
+// with the two children, so one read's wait serves two levels), and the entry then rises from the bottom
+// to the first entry on the path greater than its own. Keys never increase down a path, so the entries
+// greater than the sinking one are the path's first ones: it ends where the sift-down from the top would.
+// With kAhead, each step fetches the lines that the step after it reads; kTies picks the grandchild for a
+// heap where most entries tie (see SortEntries).
+template <class Entry, class Order, bool kAhead, bool kTies>
 class EntryHeap {
 public:
     EntryHeap(Entry* h, size_t n, const Order& order, const Entry& greatest)
@@ -186,8 +194,8 @@ public:
         for (size_t m = n; m >= 2; --m) {
             const Entry top = h[1], moving = h[m];
             h[m] = top;
-            h[1] = moving;
-            if (order.Greater(top, moving)) SiftDown(1, m - 1);
+            if (order.Greater(top, moving)) SinkFromRoot(moving, m - 1);
+            else h[1] = moving;
         }
     }
 
@@ -213,25 +221,76 @@ private:
         h[i] = moving;
     }
 
+    // Places `moving` in h[1..n], whose root is the hole, as SiftDown(1, n) would.
+    void SinkFromRoot(const Entry& moving, size_t n) {
+        Entry* h = h_;
+        const Order order = order_;
+        size_t i = 1;
+        // Two levels a step while all four grandchildren are in the heap: 4i + 3 <= n.
+        for (const size_t last = n >= 3 ? (n - 3) / 4 : 0; i <= last;) {
+            const size_t c = 2 * i, g = 4 * i;
+            if (kAhead && 16 * i + 16 <= n + 1) {
+                for (size_t at = 0; at < 8 * sizeof(Entry); at += 64)
+                    __builtin_prefetch(reinterpret_cast<const char*>(&h[8 * i]) + at);
+                for (size_t at = 0; at < 16 * sizeof(Entry); at += 64)
+                    __builtin_prefetch(reinterpret_cast<const char*>(&h[16 * i]) + at);
+            }
+            const Entry left = h[c], right_entry = h[c + 1];
+            const size_t right = order.Greater(right_entry, left) ? 1 : 0;
+            const size_t left_pair = order.Greater(h[g + 1], h[g]) ? 1 : 0;
+            const size_t right_pair = order.Greater(h[g + 3], h[g + 2]) ? 1 : 0;
+            const size_t child = c + right;
+            size_t grandchild;
+            if constexpr (kTies) {
+                // Where most entries tie, the left child is nearly always taken: the compiler's branch on it
+                // is foreseen.
+                grandchild = 2 * child + (right ? right_pair : left_pair);
+            } else {
+                // Elsewhere either child is as likely: the choice is computed, without a branch.
+                grandchild = 2 * child + (((left_pair | right_pair << 1) >> right) & 1);
+            }
+            // A word is chosen with a conditional move; a wide entry is read again (choosing between two
+            // would take a branch).
+            if constexpr (std::is_integral_v<Entry>) h[i] = right ? right_entry : left;
+            else h[i] = h[child];
+            h[child] = h[grandchild];
+            i = grandchild;
+        }
+        for (size_t c = 2 * i; c < n; c = 2 * i) {
+            const size_t pick = c + (order.Greater(h[c + 1], h[c]) ? 1 : 0);
+            h[i] = h[pick];
+            i = pick;
+        }
+        if (2 * i == n) {
+            h[i] = h[n];
+            i = n;
+        }
+        for (size_t parent = i / 2; i > 1 && !order.Greater(h[parent], moving); parent = i / 2) {
+            h[i] = h[parent];
+            i = parent;
+        }
+        h[i] = moving;
+    }
+
     Entry* h_;
     size_t n_;
     Order order_;
     Entry greatest_;  // an entry with the greatest key
 };
 
-// Sorts entries h[1..n] whose greatest key `greatest` has. A large heap fetches ahead, except when most
-// entries tie at the greatest key: the entries that sink then run down the few paths those fill, which
-// stay cached.
+// Sorts entries h[1..n] whose greatest key `greatest` has. When most entries tie at the greatest key, the
+// entries that sink run down the few paths those fill, which stay cached, and the sink's choices are
+// foreseeable; otherwise a large heap fetches ahead.
 template <class Entry, class Order>
 void SortEntries(Entry* h, size_t n, const Order& order, const Entry& greatest) {
-    bool ahead = n > kFetchAheadRows;
-    if (ahead) {
-        size_t tied = 0;
-        for (size_t p = 1; p <= n; ++p) tied += order.Greater(greatest, h[p]) ? 0 : 1;
-        ahead = tied <= n / 2;
-    }
-    if (ahead) EntryHeap<Entry, Order, true>(h, n, order, greatest).Sort();
-    else EntryHeap<Entry, Order, false>(h, n, order, greatest).Sort();
+    // Whether most tie, judged on at most 1024 entries spread over the heap (the choice changes the speed
+    // only, never the order).
+    const size_t step = n > 1024 ? n / 1024 : 1;
+    size_t tied = 0, seen = 0;
+    for (size_t p = 1; p <= n; p += step, ++seen) tied += order.Greater(greatest, h[p]) ? 0 : 1;
+    if (tied > seen / 2) EntryHeap<Entry, Order, false, true>(h, n, order, greatest).Sort();
+    else if (n > kFetchAheadRows) EntryHeap<Entry, Order, true, false>(h, n, order, greatest).Sort();
+    else EntryHeap<Entry, Order, false, false>(h, n, order, greatest).Sort();
 }
 
 }  // namespace
@@ -270,18 +329,24 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
     uint64_t lost = 0, greatest = 0, scattered = 0;
     const int64_t first = rows[0];
     // Stops soon after a key that loses bits: the entries are then built again, wide.
+    // The running results are kept in locals of the loop, which the stores into the heap cannot change.
     auto fill = [&](auto ascending_key, auto lost_bits) {
-        for (size_t block = 0; block < n && !lost; block += 256) {
+        uint64_t lost_here = 0, greatest_here = 0, scattered_here = 0;
+        const uint64_t clear = ~narrow.low;
+        for (size_t block = 0; block < n && !lost_here; block += 256) {
             const size_t end = n - block < 256 ? n : block + 256;
             for (size_t p = block; p < end; ++p) {
                 const uint64_t k = ascending_key(p);
-                const uint64_t word = ((k ^ flip) & ~narrow.low) | p;
-                lost |= lost_bits(k);
-                greatest = word > greatest ? word : greatest;
-                scattered |= static_cast<uint64_t>(rows[p] - first) ^ p;
+                const uint64_t word = ((k ^ flip) & clear) | p;
+                lost_here |= lost_bits(k);
+                greatest_here = word > greatest_here ? word : greatest_here;
+                scattered_here |= static_cast<uint64_t>(rows[p] - first) ^ p;
                 h[p + 1] = word;
             }
         }
+        lost = lost_here;
+        greatest = greatest_here;
+        scattered = scattered_here;
     };
     // The low bits of a number's key that are not as they should be: clear for a positive number (the
     // sign bit set in its key) and for NaN, set for a negative number.

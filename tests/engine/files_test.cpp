@@ -117,6 +117,41 @@ TEST(ModelFile, SaveOpenSaveGivesTheSameFile) {
     EXPECT_GE(names.FindEqn("H1.E:1"), 0);
 }
 
+// Words are split at blanks, tabs and carriage returns; a quoted word keeps its blanks, '#' and '=' and
+// takes \" and \\ as escapes, and may join unquoted text; '#' starts a comment only where a word would
+// start. Lines of more and fewer words follow one another, each read whole and alone.
+TEST(ModelFile, WordsSplitAtBlanksAndKeepWhatTheirQuotesHold) {
+    const std::string text =
+        "block \"A B\"\t# a comment\r\n"
+        "  var \"x y\" 1 desc=\"say \\\"hi\\\" \\\\ # not a comment\" spec=CONST\r\n"
+        "  var X#2 2\tptype=MASS-FLOW   \t desc=pre\"fix \"post\n"
+        "  var Z 3 desc=\"\"\n"
+        "  var W 4 desc=\"long words need more than the sixteen characters a short string holds\"\n"
+        "  eqn E1 : Z = V + 1   # trailing\n"
+        "  var V 5\n"
+        "end\n";
+    zeq::ModelDef def;
+    std::string error;
+    ASSERT_TRUE(zeq::ParseModel(text, def, error)) << error;
+    ASSERT_EQ(def.flowsheet.blocks.size(), 1u);
+    const zeq::BlockDef& b = def.flowsheet.blocks[0];
+    EXPECT_EQ(b.name, "A B");
+    ASSERT_EQ(b.vars.size(), 5u);
+    EXPECT_EQ(b.vars[0].name, "x y");
+    EXPECT_EQ(b.vars[0].description, "say \"hi\" \\ # not a comment");
+    EXPECT_EQ(b.vars[0].spec, 1);
+    EXPECT_EQ(b.vars[1].name, "X#2");
+    EXPECT_EQ(b.vars[1].ptype, "MASS-FLOW");
+    EXPECT_EQ(b.vars[1].description, "prefix post");
+    EXPECT_EQ(b.vars[2].description, "");
+    EXPECT_EQ(b.vars[3].description, "long words need more than the sixteen characters a short string holds");
+    EXPECT_EQ(b.vars[4].name, "V");
+    EXPECT_EQ(b.vars[4].value, 5);
+    EXPECT_EQ(b.vars[4].description, "");
+    ASSERT_EQ(b.eqns.size(), 1u);
+    EXPECT_EQ(b.eqns[0].text, "Z = V + 1");
+}
+
 TEST(ModelFile, MalformedTextIsRefusedWithItsLine) {
     std::string deep;
     for (int i = 0; i < 40; ++i) deep += "hierarchy H" + std::to_string(i) + "\n";
@@ -151,6 +186,7 @@ TEST(ModelFile, MalformedTextIsRefusedWithItsLine) {
         {"solver S\n  real DAMPING 0\nend\n", "line 2: DAMPING must be above 0 and at most 1"},
         {"connection C sideways A.X B.Y\n", "unknown connection kind"},
         {"block A\n  var X 1 desc=\"open\nend\n", "unterminated"},
+        {"block A\n  var X 1\n  eqn E : X = 1 + \"open\nend\n", "line 3: unterminated"},
         {"frobnicate\n", "unknown or malformed"},
         {"block A\nend\nblock a\nend\n", "defined twice"},
         {"block A.B\nend\n", "may not contain '.'"},
