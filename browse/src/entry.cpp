@@ -38,7 +38,10 @@ struct DisplayBinding {
     const Entry* entry;
     Display* display;
 };
-thread_local std::vector<DisplayBinding> t_displays;
+// Held through a plain pointer, made on the first binding and freed with the last: a thread-local with a
+// destructor of its own is destroyed, on some platforms' runtimes, after its storage is freed at thread
+// exit.
+thread_local std::vector<DisplayBinding>* t_displays = nullptr;
 }  // namespace
 
 // The innermost ScopedDisplay of this thread; each links to the one made before it.
@@ -50,20 +53,33 @@ void Entry::SetDisplay(Display* d) {
         s->display_ = d;
         return;
     }
-    for (auto it = t_displays.begin(); it != t_displays.end(); ++it) {
-        if (it->entry != this) continue;
-        if (d != nullptr) it->display = d;
-        else t_displays.erase(it);
-        return;
+    std::vector<DisplayBinding>*& bindings = t_displays;
+    if (bindings != nullptr) {
+        for (auto it = bindings->begin(); it != bindings->end(); ++it) {
+            if (it->entry != this) continue;
+            if (d != nullptr) {
+                it->display = d;
+            } else {
+                bindings->erase(it);
+                if (bindings->empty()) {
+                    delete bindings;
+                    bindings = nullptr;
+                }
+            }
+            return;
+        }
     }
-    if (d != nullptr) t_displays.push_back(DisplayBinding{this, d});
+    if (d == nullptr) return;
+    if (bindings == nullptr) bindings = new std::vector<DisplayBinding>;
+    bindings->push_back(DisplayBinding{this, d});
 }
 
 Display* Entry::GetDisplay() {
     for (const ScopedDisplay* s = ScopedDisplay::innermost_; s != nullptr; s = s->outer_) {
         if (s->entry_ == this) return s->display_;
     }
-    for (const DisplayBinding& binding : t_displays) {
+    if (t_displays == nullptr) return nullptr;
+    for (const DisplayBinding& binding : *t_displays) {
         if (binding.entry == this) return binding.display;
     }
     return nullptr;

@@ -34,8 +34,48 @@ Table& TheTable() {
     return *table;
 }
 
-// The uses this thread holds, innermost last: what a thread closing a simulation must not wait for.
-thread_local std::vector<const ZEQEOSimulation*> t_held;
+// The uses this thread holds, innermost last: what a thread closing a simulation must not wait for. Kept
+// trivially destructible (a few inline, any deeper ones in a vector made when needed and freed once
+// empty): a thread-local with a destructor of its own is destroyed, on some platforms' runtimes, after its
+// storage is freed at thread exit.
+struct HeldUses {
+    static constexpr size_t kInline = 16;
+    const ZEQEOSimulation* inline_uses[kInline];
+    size_t count;
+    std::vector<const ZEQEOSimulation*>* deeper;
+
+    const ZEQEOSimulation*& At(size_t i) { return i < kInline ? inline_uses[i] : (*deeper)[i - kInline]; }
+    void Push(const ZEQEOSimulation* sim) {
+        if (count < kInline) {
+            inline_uses[count] = sim;
+        } else {
+            if (deeper == nullptr) deeper = new std::vector<const ZEQEOSimulation*>;
+            deeper->push_back(sim);
+        }
+        ++count;
+    }
+    int Count(const ZEQEOSimulation* sim) {
+        int n = 0;
+        for (size_t i = 0; i < count; ++i) n += At(i) == sim ? 1 : 0;
+        return n;
+    }
+    // Takes off the innermost use of sim; false when this thread holds none.
+    bool Remove(const ZEQEOSimulation* sim) {
+        size_t i = count;
+        while (i > 0 && At(i - 1) != sim) --i;
+        if (i == 0) return false;
+        for (; i < count; ++i) At(i - 1) = At(i);
+        --count;
+        if (count > kInline) {
+            deeper->pop_back();
+        } else if (deeper != nullptr) {
+            delete deeper;
+            deeper = nullptr;
+        }
+        return true;
+    }
+};
+constinit thread_local HeldUses t_held{};
 
 }  // namespace
 
@@ -46,7 +86,7 @@ void SimulationOpened(const ZEQEOSimulation* sim) {
 }
 
 void SimulationClosing(const ZEQEOSimulation* sim) {
-    const int own = static_cast<int>(std::count(t_held.begin(), t_held.end(), sim));
+    const int own = t_held.Count(sim);
     Table& table = TheTable();
     std::unique_lock lock(table.lock);
     Uses* uses = table.Find(sim);
@@ -69,14 +109,12 @@ bool zeq_begin_use(ZEQEOSimulation* sim) {
         if (!uses || uses->closing) return false;
         ++uses->count;
     }
-    zeq::t_held.push_back(sim);
+    zeq::t_held.Push(sim);
     return true;
 }
 
 void zeq_end_use(ZEQEOSimulation* sim) {
-    auto it = std::find(zeq::t_held.rbegin(), zeq::t_held.rend(), sim);
-    if (it == zeq::t_held.rend()) return;  // not a use of this thread
-    zeq::t_held.erase(std::next(it).base());
+    if (!zeq::t_held.Remove(sim)) return;  // not a use of this thread
     zeq::Table& table = zeq::TheTable();
     std::lock_guard lock(table.lock);
     zeq::Uses* uses = table.Find(sim);

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -147,3 +148,36 @@ TEST(EngineThreads, TheLockHandsOverUnderContentionWithoutLosingAWakeUp) {
 }
 
 }  // namespace
+
+// Uses nest on one thread (a sink calling back in, calls inside calls), deeper than a handful: a thread
+// that destroys the simulation while holding them does not wait for its own, waits for another thread's,
+// and each of its uses ends whether or not the simulation is still there.
+TEST(EngineThreads, NestedUsesOfOneThreadAreCountedAtAnyDepth) {
+    constexpr int kDepth = 40;
+    auto sim = std::make_unique<zeq::Simulation>();
+    sim->Build(zeq::testing::GenerateModel(2, 2));
+    ZEQEOSimulation* engine = sim.get();
+    for (int i = 0; i < kDepth; ++i) ASSERT_TRUE(zeq_begin_use(engine));
+    for (int i = 0; i < kDepth / 2; ++i) zeq_end_use(engine);
+    std::atomic<bool> otherHolds{false}, destroying{false}, otherEnded{false};
+    std::thread other([&] {
+        const bool held = zeq_begin_use(engine);
+        otherHolds = true;
+        while (!destroying) std::this_thread::yield();
+        for (int i = 0; i < 1000; ++i) std::this_thread::yield();
+        otherEnded = true;
+        if (held) zeq_end_use(engine);
+    });
+    while (!otherHolds) std::this_thread::yield();
+    bool endedFirst = false;
+    {
+        nuvtest::HangGuard guard("destroying a simulation this thread uses");
+        destroying = true;
+        sim.reset();
+        endedFirst = otherEnded.load();
+    }
+    other.join();
+    EXPECT_TRUE(endedFirst) << "the other thread's use ended before the simulation went";
+    for (int i = 0; i < kDepth / 2; ++i) zeq_end_use(engine);  // this thread's own, after the simulation went
+    EXPECT_FALSE(zeq_begin_use(engine)) << "a gone simulation takes no use";
+}
