@@ -55,7 +55,7 @@ public:
     ~Plant();
     INUVSimulation2* simulation() const { return sim_; }
     zeq::Simulation& engine() const { return *engine_; }
-    // The model as the engine would save it: names, values, specifications, parameters, connections.
+    // The model as the engine would save it: names, values, variable specs, parameters, connections.
     std::string Snapshot() const;
 
 private:
