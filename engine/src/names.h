@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "nuv_huge_pages.h"
+
 namespace zeq {
 
 inline char upper_ascii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
@@ -44,10 +46,7 @@ struct CaselessEqual {
     bool operator()(std::string_view a, std::string_view b) const { return iequals(a, b); }
 };
 
-// Asks the system to back a large table, not yet written, with huge pages: lookups at random places in
-// it then do not each miss the address translation cache. Nothing for small tables, nor where the system
-// takes no such advice.
-void AdviseHugePages(const void* data, size_t bytes);
+using nuv::AdviseHugePages;
 
 // Open-addressing table of positions 0..n-1 whose names come from a caller's accessor; lookups allocate
 // nothing. Rebuilt after every structural change, or grown one position at a time with Add. A slot keeps

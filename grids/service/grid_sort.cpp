@@ -8,6 +8,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "nuv_huge_pages.h"
+
 namespace nuv::grid {
 
 GridSortTable::GridSortTable(int rows, int keys)
@@ -146,19 +148,24 @@ struct WideOrder {
 };
 
 // Storage for entries at positions 1..n, position 0 on a cache-line boundary so that each line holds whole
-// groups of siblings. Entries are written before they are read: the storage starts uninitialised.
+// groups of siblings. A heap of several huge pages starts on one and is backed by them where the system
+// can: the sift-downs read it at random places, which would otherwise miss the address translation cache
+// at nearly every level. Entries are written before they are read: the storage starts uninitialised.
 template <class Entry>
 class HeapStorage {
 public:
-    explicit HeapStorage(size_t n) : storage_(new Entry[n + 1 + kPerLine]) {
-        const size_t misalign = reinterpret_cast<uintptr_t>(storage_.get()) % kLine / sizeof(Entry);
-        at_ = storage_.get() + (misalign ? kPerLine - misalign : 0);
+    explicit HeapStorage(size_t n) {
+        const size_t bytes = (n + 1) * sizeof(Entry);
+        const size_t align = bytes >= 2 * nuv::kHugePageBytes ? nuv::kHugePageBytes : kLine;
+        storage_.reset(new Entry[n + 1 + align / sizeof(Entry)]);
+        const uintptr_t start = reinterpret_cast<uintptr_t>(storage_.get());
+        at_ = storage_.get() + ((align - start % align) % align) / sizeof(Entry);
+        if (align == nuv::kHugePageBytes) nuv::AdviseHugePages(at_, bytes);
     }
     Entry* get() { return at_; }
 
 private:
     static constexpr size_t kLine = 64;
-    static constexpr size_t kPerLine = kLine / sizeof(Entry);
     std::unique_ptr<Entry[]> storage_;
     Entry* at_;
 };
@@ -172,13 +179,17 @@ private:
 //
 // While the heap is taken apart, the entry moved to the root comes from the bottom and sinks nearly all
 // the way back. There the sift-down runs bottom-up: the hole goes down the path of greater children to
-// the bottom, with no comparison against the sinking entry, two levels a step (the four grandchildren read
-// with the two children, so one read's wait serves two levels), and the entry then rises from the bottom
-// to the first entry on the path greater than its own. Keys never increase down a path, so the entries
+// the bottom, with no comparison against the sinking entry, and the entry then rises from the bottom to
+// the first entry on the path greater than its own. Keys never increase down a path, so the entries
 // greater than the sinking one are the path's first ones: it ends where the sift-down from the top would.
-// With kAhead, each step fetches the lines that the step after it reads; kTies picks the grandchild for a
-// heap where most entries tie (see SortEntries).
-template <class Entry, class Order, bool kAhead, bool kTies>
+// The hole goes two levels a step (the four grandchildren read with the two children, so one read's wait
+// serves two levels); with kAhead, each step fetches the lines that the step after it reads.
+//
+// Entries with the greatest key leave the heap first. While they do, the root holds one and the paths run
+// through entries that tie with it, where the left child is taken: there the hole goes one level a step
+// and the pick is a branch, which the processor foresees and runs ahead of, instead of waiting at each
+// level for the comparison that computes it.
+template <class Entry, class Order, bool kAhead>
 class EntryHeap {
 public:
     EntryHeap(Entry* h, size_t n, const Order& order, const Entry& greatest)
@@ -194,8 +205,9 @@ public:
         for (size_t m = n; m >= 2; --m) {
             const Entry top = h[1], moving = h[m];
             h[m] = top;
-            if (order.Greater(top, moving)) SinkFromRoot(moving, m - 1);
-            else h[1] = moving;
+            if (!order.Greater(top, moving)) h[1] = moving;
+            else if (!order.Greater(greatest, top)) SinkAmongTies(moving, m - 1);
+            else SinkFromRoot(moving, m - 1);
         }
     }
 
@@ -229,33 +241,53 @@ private:
         // Two levels a step while all four grandchildren are in the heap: 4i + 3 <= n.
         for (const size_t last = n >= 3 ? (n - 3) / 4 : 0; i <= last;) {
             const size_t c = 2 * i, g = 4 * i;
-            if (kAhead && 16 * i + 16 <= n + 1) {
+            // The next step reads the children and grandchildren of one of the four grandchildren: all
+            // of their lines are fetched, the bottom level's alone where it is the last one.
+            if (kAhead && 8 * i + 8 <= n + 1) {
                 for (size_t at = 0; at < 8 * sizeof(Entry); at += 64)
                     __builtin_prefetch(reinterpret_cast<const char*>(&h[8 * i]) + at);
-                for (size_t at = 0; at < 16 * sizeof(Entry); at += 64)
-                    __builtin_prefetch(reinterpret_cast<const char*>(&h[16 * i]) + at);
+                if (16 * i + 16 <= n + 1)
+                    for (size_t at = 0; at < 16 * sizeof(Entry); at += 64)
+                        __builtin_prefetch(reinterpret_cast<const char*>(&h[16 * i]) + at);
             }
             const Entry left = h[c], right_entry = h[c + 1];
             const size_t right = order.Greater(right_entry, left) ? 1 : 0;
             const size_t left_pair = order.Greater(h[g + 1], h[g]) ? 1 : 0;
             const size_t right_pair = order.Greater(h[g + 3], h[g + 2]) ? 1 : 0;
             const size_t child = c + right;
-            size_t grandchild;
-            if constexpr (kTies) {
-                // Where most entries tie, the left child is nearly always taken: the compiler's branch on it
-                // is foreseen.
-                grandchild = 2 * child + (right ? right_pair : left_pair);
-            } else {
-                // Elsewhere either child is as likely: the choice is computed, without a branch.
-                grandchild = 2 * child + (((left_pair | right_pair << 1) >> right) & 1);
-            }
-            // A word is chosen with a conditional move; a wide entry is read again (choosing between two
-            // would take a branch).
+            // Either child is as likely: the grandchild is computed, without a branch. A word is chosen
+            // with a conditional move; a wide entry is read again (choosing between two would take a
+            // branch).
+            const size_t grandchild = 2 * child + (((left_pair | right_pair << 1) >> right) & 1);
             if constexpr (std::is_integral_v<Entry>) h[i] = right ? right_entry : left;
             else h[i] = h[child];
             h[child] = h[grandchild];
             i = grandchild;
         }
+        SinkFromLevel(moving, i, n);
+    }
+
+    // SinkFromRoot while the root holds an entry with the greatest key.
+    void SinkAmongTies(const Entry& moving, size_t n) {
+        Entry* h = h_;
+        const Order order = order_;
+        size_t i = 1;
+        for (size_t c = 2; c < n; c = 2 * i) {
+            if (order.Greater(h[c + 1], h[c])) {
+                ++c;
+                // Kept a branch: computing the pick would make every level wait for its comparison.
+                asm("");
+            }
+            h[i] = h[c];
+            i = c;
+        }
+        SinkFromLevel(moving, i, n);
+    }
+
+    // The hole at i goes on down to the bottom one level a step, and `moving` rises from there.
+    void SinkFromLevel(const Entry& moving, size_t i, size_t n) {
+        Entry* h = h_;
+        const Order order = order_;
         for (size_t c = 2 * i; c < n; c = 2 * i) {
             const size_t pick = c + (order.Greater(h[c + 1], h[c]) ? 1 : 0);
             h[i] = h[pick];
@@ -278,19 +310,11 @@ private:
     Entry greatest_;  // an entry with the greatest key
 };
 
-// Sorts entries h[1..n] whose greatest key `greatest` has. When most entries tie at the greatest key, the
-// entries that sink run down the few paths those fill, which stay cached, and the sink's choices are
-// foreseeable; otherwise a large heap fetches ahead.
+// Sorts entries h[1..n] whose greatest key `greatest` has; a large heap fetches ahead.
 template <class Entry, class Order>
 void SortEntries(Entry* h, size_t n, const Order& order, const Entry& greatest) {
-    // Whether most tie, judged on at most 1024 entries spread over the heap (the choice changes the speed
-    // only, never the order).
-    const size_t step = n > 1024 ? n / 1024 : 1;
-    size_t tied = 0, seen = 0;
-    for (size_t p = 1; p <= n; p += step, ++seen) tied += order.Greater(greatest, h[p]) ? 0 : 1;
-    if (tied > seen / 2) EntryHeap<Entry, Order, false, true>(h, n, order, greatest).Sort();
-    else if (n > kFetchAheadRows) EntryHeap<Entry, Order, true, false>(h, n, order, greatest).Sort();
-    else EntryHeap<Entry, Order, false, false>(h, n, order, greatest).Sort();
+    if (n > kFetchAheadRows) EntryHeap<Entry, Order, true>(h, n, order, greatest).Sort();
+    else EntryHeap<Entry, Order, false>(h, n, order, greatest).Sort();
 }
 
 }  // namespace
@@ -317,32 +341,29 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
         if (key->type == CellType::Double) keys.doubles = key->doubles.data();
         else keys.ints = key->ints.data();
     }
-    // One word per entry when every number's mantissa has its low position_bits + 1 bits clear (integers,
-    // and numbers with up to 20 significant bits: whole numbers, halves, quarters...): a key's low bits are
-    // then all clear, or all set for a negative number, and the word keeps the rest. Meanwhile, whether the
-    // rows are consecutive numbers (a grid showing its whole collection in order): they then follow from
-    // the positions.
+    // One word per entry: the key's high bits above position_bits + 1 low bits that hold the position. The
+    // words order as the keys do, except that keys which differ only in their low bits tie: integers, and
+    // numbers with up to 20 significant bits (whole numbers, halves, quarters...), lose nothing, since
+    // their keys' low bits are all clear, or all set for a negative number. Meanwhile, whether the rows are
+    // consecutive numbers (a grid showing its whole collection in order): they then follow from the
+    // positions. The running results are kept in locals of the loop, which the stores into the heap cannot
+    // change.
     const int position_bits = std::bit_width(n - 1);
     const NarrowOrder narrow{(uint64_t{2} << position_bits) - 1};
     HeapStorage<uint64_t> words(n);
     uint64_t* h = words.get();
     uint64_t lost = 0, greatest = 0, scattered = 0;
     const int64_t first = rows[0];
-    // Stops soon after a key that loses bits: the entries are then built again, wide.
-    // The running results are kept in locals of the loop, which the stores into the heap cannot change.
     auto fill = [&](auto ascending_key, auto lost_bits) {
         uint64_t lost_here = 0, greatest_here = 0, scattered_here = 0;
         const uint64_t clear = ~narrow.low;
-        for (size_t block = 0; block < n && !lost_here; block += 256) {
-            const size_t end = n - block < 256 ? n : block + 256;
-            for (size_t p = block; p < end; ++p) {
-                const uint64_t k = ascending_key(p);
-                const uint64_t word = ((k ^ flip) & clear) | p;
-                lost_here |= lost_bits(k);
-                greatest_here = word > greatest_here ? word : greatest_here;
-                scattered_here |= static_cast<uint64_t>(rows[p] - first) ^ p;
-                h[p + 1] = word;
-            }
+        for (size_t p = 0; p < n; ++p) {
+            const uint64_t k = ascending_key(p);
+            const uint64_t word = ((k ^ flip) & clear) | p;
+            lost_here |= lost_bits(k);
+            greatest_here = word > greatest_here ? word : greatest_here;
+            scattered_here |= static_cast<uint64_t>(rows[p] - first) ^ p;
+            h[p + 1] = word;
         }
         lost = lost_here;
         greatest = greatest_here;
@@ -357,21 +378,41 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
     else if (keys.doubles) fill([d = keys.doubles](size_t p) { return DoubleKey(d[p]); }, number_lost);
     else fill([v = keys.ints](size_t p) { return IntKey(v[p]); }, none_lost);
     greatest |= narrow.low;
-    HeapStorage<WideEntry> wide(lost ? n : 0);
+    SortEntries(h, n, narrow, greatest);
+    // Where keys lost bits, the words made the keys' moves unless two different keys had one word's key
+    // bits: words that tie sit side by side once sorted, and their keys are compared. Where two differ,
+    // the entries are built again with their whole keys and sorted again.
+    auto words_kept_keys = [&] {
+        uint64_t before = h[1] | narrow.low, key_before = 0;
+        bool known = false;  // whether key_before is the key of the entry before
+        for (size_t i = 2; i <= n; ++i) {
+            const uint64_t word = h[i] | narrow.low;
+            if (word != before) {
+                before = word;
+                known = false;
+                continue;
+            }
+            if (!known) key_before = keys(narrow.Position(h[i - 1]));
+            if (keys(narrow.Position(h[i])) != key_before) return false;
+            known = true;
+        }
+        return true;
+    };
+    const bool narrow_sorted = !lost || words_kept_keys();
+    HeapStorage<WideEntry> wide(narrow_sorted ? 0 : n);
     WideEntry* e = wide.get();
     WideEntry most{0, 0};
-    if (lost) {
-        scattered = 0;
+    if (!narrow_sorted) {
         auto fill_wide = [&](auto ascending_key) {
             for (size_t p = 0; p < n; ++p) {
                 const uint64_t k = ascending_key(p) ^ flip;
                 e[p + 1] = WideEntry{k, p};
                 most.key = k > most.key ? k : most.key;
-                scattered |= static_cast<uint64_t>(rows[p] - first) ^ p;
             }
         };
         if (keys.from) fill_wide(keys);
         else fill_wide([d = keys.doubles](size_t p) { return DoubleKey(d[p]); });
+        SortEntries(e, n, WideOrder(), most);
     }
     // Each position takes the permutation entry and row from the entry's position before the sort.
     const std::vector<LONG> rows_from = scattered ? std::vector<LONG>(rows, rows + n) : std::vector<LONG>();
@@ -392,14 +433,8 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
         else if (scattered) move_out_as(entries, order, std::false_type(), std::true_type());
         else move_out_as(entries, order, std::false_type(), std::false_type());
     };
-    if (lost) {
-        const WideOrder order;
-        SortEntries(e, n, order, most);
-        move_out(e, order);
-    } else {
-        SortEntries(h, n, narrow, greatest);
-        move_out(h, narrow);
-    }
+    if (narrow_sorted) move_out(h, narrow);
+    else move_out(e, WideOrder());
     return true;
 }
 
