@@ -494,7 +494,6 @@ STDMETHODIMP CoNUVGrid<Kind>::Prepare() {
     const SimulationUse use = Use();
     if (!use || !OwnerValid()) return ReportError(kInvalidObject);
     rows_.clear();
-    table_.reset();
     sorted_ = false;
     alias_ = false;
     generation_ = StructureGeneration();
@@ -608,8 +607,9 @@ STDMETHODIMP CoNUVGrid<Kind>::Sort() {
         if (!AttribIdOf<Kind>(keys_[k].c_str(), &ids[k])) return ReportError(E_INVALIDARG);
         types[k] = BaseTypeOf<Kind>(ids[k]);
     }
-    table_.reset();
-    table_ = std::make_unique<GridSortTable>(RowCount(), static_cast<int>(keys_.size()));
+    // The table of the sort before keeps its memory for this one.
+    if (table_) table_->Reset(RowCount(), static_cast<int>(keys_.size()));
+    else table_ = std::make_unique<GridSortTable>(RowCount(), static_cast<int>(keys_.size()));
     for (size_t k = 0; k < keys_.size(); ++k) table_->SetAscending(static_cast<int>(k), ascending_[k]);
     LoadCells(*table_, ids, types);
     if (RowsStale()) {

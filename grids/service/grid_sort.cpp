@@ -12,8 +12,18 @@
 
 namespace nuv::grid {
 
-GridSortTable::GridSortTable(int rows, int keys)
-    : rows_(rows > 0 ? rows : 0), columns_(static_cast<size_t>(keys > 0 ? keys : 0)) {}
+GridSortTable::GridSortTable(int rows, int keys) { Reset(rows, keys); }
+
+void GridSortTable::Reset(int rows, int keys) {
+    rows_ = rows > 0 ? rows : 0;
+    columns_.resize(static_cast<size_t>(keys > 0 ? keys : 0));
+    for (Column& c : columns_) {
+        c.type = CellType::None;
+        c.ascending = true;
+    }
+    permutation_.clear();
+    sorted_ = false;
+}
 
 GridSortTable::Column& GridSortTable::Prepare(int key, CellType type) {
     Column& c = columns_[static_cast<size_t>(key)];
@@ -124,6 +134,34 @@ struct ColumnKeys {
         return doubles ? DoubleKey(doubles[at]) : ints ? IntKey(ints[at]) : 0;
     }
 };
+
+// What building the words found: the greatest word, the low bits that some number has set (none when
+// every key fits beside the position), and whether the rows are other than consecutive numbers (a grid
+// showing its whole collection in order): they then follow from the positions.
+struct WordsBuilt {
+    uint64_t greatest = 0, lost = 0, scattered = 0;
+};
+
+// Writes at words[p] the word of position p: the ascending key `key_of(p)`, complemented by `flip` for a
+// descending one, with its low bits (`low`) replaced by p. `bits_of(p)` is the number's own bits, whose
+// low bits are clear exactly where its key's are all clear or all set (a negative number's key is its
+// bits complemented); a NaN may have some set, which costs a check only. A function of its own, whose
+// loop keeps all it uses in registers.
+template <class KeyOf, class BitsOf>
+WordsBuilt BuildWords(uint64_t* words, size_t n, KeyOf key_of, BitsOf bits_of, uint64_t flip, uint64_t low,
+                      const LONG* rows) {
+    uint64_t bits = 0, greatest = 0, scattered = 0;
+    const uint64_t clear = ~low;
+    const int64_t first = rows[0];
+    for (size_t p = 0; p < n; ++p) {
+        const uint64_t word = ((key_of(p) ^ flip) & clear) | p;
+        bits |= bits_of(p);
+        greatest = word > greatest ? word : greatest;
+        scattered |= static_cast<uint64_t>(rows[p] - first) ^ p;
+        words[p] = word;
+    }
+    return {greatest, bits & low, scattered};
+}
 
 // A heap larger than this many entries gains from fetching its lines ahead; a smaller one sits in the
 // nearer caches.
@@ -344,40 +382,26 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
     // One word per entry: the key's high bits above position_bits + 1 low bits that hold the position. The
     // words order as the keys do, except that keys which differ only in their low bits tie: integers, and
     // numbers with up to 20 significant bits (whole numbers, halves, quarters...), lose nothing, since
-    // their keys' low bits are all clear, or all set for a negative number. Meanwhile, whether the rows are
-    // consecutive numbers (a grid showing its whole collection in order): they then follow from the
-    // positions. The running results are kept in locals of the loop, which the stores into the heap cannot
-    // change.
+    // their keys' low bits are all clear, or all set for a negative number.
     const int position_bits = std::bit_width(n - 1);
     const NarrowOrder narrow{(uint64_t{2} << position_bits) - 1};
     HeapStorage<uint64_t> words(n);
     uint64_t* h = words.get();
-    uint64_t lost = 0, greatest = 0, scattered = 0;
+    WordsBuilt built;
+    auto no_bits = [](size_t) { return uint64_t{0}; };
+    if (keys.from && keys.doubles)
+        built = BuildWords(h + 1, n, keys, [d = keys.doubles, from = keys.from](size_t p) {
+            return std::bit_cast<uint64_t>(d[from[p]]);
+        }, flip, narrow.low, rows);
+    else if (keys.from || (!keys.doubles && !keys.ints))
+        built = BuildWords(h + 1, n, keys, no_bits, flip, narrow.low, rows);
+    else if (keys.doubles)
+        built = BuildWords(h + 1, n, [d = keys.doubles](size_t p) { return DoubleKey(d[p]); },
+                           [d = keys.doubles](size_t p) { return std::bit_cast<uint64_t>(d[p]); }, flip, narrow.low, rows);
+    else
+        built = BuildWords(h + 1, n, [v = keys.ints](size_t p) { return IntKey(v[p]); }, no_bits, flip, narrow.low, rows);
+    const uint64_t lost = built.lost, greatest = built.greatest | narrow.low, scattered = built.scattered;
     const int64_t first = rows[0];
-    auto fill = [&](auto ascending_key, auto lost_bits) {
-        uint64_t lost_here = 0, greatest_here = 0, scattered_here = 0;
-        const uint64_t clear = ~narrow.low;
-        for (size_t p = 0; p < n; ++p) {
-            const uint64_t k = ascending_key(p);
-            const uint64_t word = ((k ^ flip) & clear) | p;
-            lost_here |= lost_bits(k);
-            greatest_here = word > greatest_here ? word : greatest_here;
-            scattered_here |= static_cast<uint64_t>(rows[p] - first) ^ p;
-            h[p + 1] = word;
-        }
-        lost = lost_here;
-        greatest = greatest_here;
-        scattered = scattered_here;
-    };
-    // The low bits of a number's key that are not as they should be: clear for a positive number (the
-    // sign bit set in its key) and for NaN, set for a negative number.
-    auto number_lost = [low = narrow.low](uint64_t k) { return (k & low) ^ (low & ((k >> 63) - 1)); };
-    auto none_lost = [](uint64_t) { return uint64_t{0}; };
-    if (keys.from || (!keys.doubles && !keys.ints))
-        fill(keys, [&](uint64_t k) { return keys.doubles ? number_lost(k) : 0; });
-    else if (keys.doubles) fill([d = keys.doubles](size_t p) { return DoubleKey(d[p]); }, number_lost);
-    else fill([v = keys.ints](size_t p) { return IntKey(v[p]); }, none_lost);
-    greatest |= narrow.low;
     SortEntries(h, n, narrow, greatest);
     // Where keys lost bits, the words made the keys' moves unless two different keys had one word's key
     // bits: words that tie sit side by side once sorted, and their keys are compared. Where two differ,

@@ -18,6 +18,9 @@ public:
     static constexpr size_t kMaxText = 1024;
 
     GridSortTable(int rows, int keys);
+    // Makes the table one that the constructor would have made, keeping the memory its cells took: a grid
+    // sorted again and again allocates nothing after its first sort.
+    void Reset(int rows, int keys);
 
     int RowCount() const { return rows_; }
     int KeyCount() const { return static_cast<int>(columns_.size()); }
