@@ -297,6 +297,35 @@ TEST(GridSortTable, EqualKeysKeepTheHeapSortsOrder) {
     }
 }
 
+// A table reset for another sort keeps nothing of the one before but memory: not its columns' types, their
+// directions, nor the permutation it left (which a second sort of the same table starts from).
+TEST(GridSortTable, AResetTableSortsAsAFreshOne) {
+    GridSortTable table(6, 2);
+    table.SetAscending(0, false);
+    for (int r = 0; r < 6; ++r) {
+        table.SetText(0, r, r % 2 ? "odd" : "even");
+        table.SetInt(1, r, 6 - r);
+    }
+    std::vector<LONG> rows = {1, 2, 3, 4, 5, 6};
+    table.Sort(rows.data());
+    const double values[] = {2.5, -1, 2.5, 7, std::nan("")};
+    table.Reset(5, 1);
+    GridSortTable fresh(5, 1);
+    for (int r = 0; r < 5; ++r) {
+        table.SetDouble(0, r, values[r]);
+        fresh.SetDouble(0, r, values[r]);
+    }
+    std::vector<LONG> reset_rows = {10, 11, 12, 13, 14}, fresh_rows = reset_rows;
+    table.Sort(reset_rows.data());
+    fresh.Sort(fresh_rows.data());
+    EXPECT_EQ(table.KeyCount(), 1);
+    EXPECT_EQ(table.Permutation(), fresh.Permutation());
+    EXPECT_EQ(reset_rows, fresh_rows);
+    EXPECT_EQ(reset_rows[0], 11) << "ascending";
+    EXPECT_EQ(reset_rows[3], 13);
+    EXPECT_EQ(reset_rows[4], 14) << "NaN last";
+}
+
 TEST(GridSortTable, CellsFollowTheirColumnsType) {
     GridSortTable table(3, 1);
     table.SetDouble(0, 0, 5);
