@@ -135,32 +135,32 @@ struct ColumnKeys {
     }
 };
 
-// What building the words found: the greatest word, the low bits that some number has set (none when
-// every key fits beside the position), and whether the rows are other than consecutive numbers (a grid
-// showing its whole collection in order): they then follow from the positions.
-struct WordsBuilt {
-    uint64_t greatest = 0, lost = 0, scattered = 0;
-};
-
 // Writes at words[p] the word of position p: the ascending key `key_of(p)`, complemented by `flip` for a
-// descending one, with its low bits (`low`) replaced by p. `bits_of(p)` is the number's own bits, whose
-// low bits are clear exactly where its key's are all clear or all set (a negative number's key is its
-// bits complemented); a NaN may have some set, which costs a check only. A function of its own, whose
-// loop keeps all it uses in registers.
-template <class KeyOf, class BitsOf>
-WordsBuilt BuildWords(uint64_t* words, size_t n, KeyOf key_of, BitsOf bits_of, uint64_t flip, uint64_t low,
-                      const LONG* rows) {
-    uint64_t bits = 0, greatest = 0, scattered = 0;
+// descending one, with its low bits (`low`) replaced by p. A loop of its own, which the compiler makes
+// vector code.
+template <class KeyOf>
+void BuildWords(uint64_t* words, size_t n, KeyOf key_of, uint64_t flip, uint64_t low) {
     const uint64_t clear = ~low;
-    const int64_t first = rows[0];
-    for (size_t p = 0; p < n; ++p) {
-        const uint64_t word = ((key_of(p) ^ flip) & clear) | p;
-        bits |= bits_of(p);
-        greatest = word > greatest ? word : greatest;
-        scattered |= static_cast<uint64_t>(rows[p] - first) ^ p;
-        words[p] = word;
-    }
-    return {greatest, bits & low, scattered};
+    for (size_t p = 0; p < n; ++p) words[p] = ((key_of(p) ^ flip) & clear) | p;
+}
+
+// The bits that some of the numbers have set, -0 taken as 0: where none of `low` is among them, every
+// number's key has those bits all clear (or all set, a negative number's key being its bits complemented),
+// and the words lose nothing of the keys. A NaN may have some set, which costs a check only.
+uint64_t BitsSet(const double* numbers, size_t n) {
+    uint64_t bits = 0;
+    for (size_t p = 0; p < n; ++p) bits |= std::bit_cast<uint64_t>(numbers[p] + 0.0);
+    return bits;
+}
+
+// Whether the rows are other than consecutive numbers from rows[0] (a grid showing its whole collection in
+// order has them so: they then follow from the positions), counted modulo 2^32 as the rows that follow
+// from the positions are made. A loop of its own, which the compiler makes vector code.
+bool Scattered(const LONG* rows, size_t n) {
+    const uint32_t first = static_cast<uint32_t>(rows[0]);
+    uint32_t apart = 0;
+    for (size_t p = 0; p < n; ++p) apart |= static_cast<uint32_t>(rows[p]) - first - static_cast<uint32_t>(p);
+    return apart != 0;
 }
 
 // A heap larger than this many entries gains from fetching its lines ahead; a smaller one sits in the
@@ -212,8 +212,8 @@ private:
 // keys in the same order: the sift-down takes the entry at i down the path of the greater child (the left
 // one when the two are equal) for as long as that child's key is greater than its own. Written with a hole
 // instead of swaps, with the child picked without a branch, and leaving in place the entries that cannot
-// move: while the heap is built, those with the greatest key; while it is taken apart, one as great as the
-// root it replaces.
+// move: while the heap is built, those at least as great as their children; while it is taken apart, one
+// as great as the root it replaces.
 //
 // While the heap is taken apart, the entry moved to the root comes from the bottom and sinks nearly all
 // the way back. There the sift-down runs bottom-up: the hole goes down the path of greater children to
@@ -230,16 +230,19 @@ private:
 template <class Entry, class Order, bool kAhead>
 class EntryHeap {
 public:
-    EntryHeap(Entry* h, size_t n, const Order& order, const Entry& greatest)
-        : h_(h), n_(n), order_(order), greatest_(greatest) {}
+    EntryHeap(Entry* h, size_t n, const Order& order) : h_(h), n_(n), order_(order) {}
 
     void Sort() {
         Entry* h = h_;
         const size_t n = n_;
         const Order order = order_;  // copies the stores into the heap cannot change
-        const Entry greatest = greatest_;
-        for (size_t i = n / 2; i >= 1; --i)
-            if (order.Greater(greatest, h[i])) SiftDown(i, n);
+        // Where many tie, most entries are as great as their children.
+        for (size_t i = n / 2; i >= 1; --i) {
+            const size_t c = 2 * i;
+            const size_t pick = c + (c < n && order.Greater(h[c + 1], h[c]) ? 1 : 0);
+            if (order.Greater(h[pick], h[i])) SiftDown(i, n);
+        }
+        const Entry greatest = h[1];
         for (size_t m = n; m >= 2; --m) {
             const Entry top = h[1], moving = h[m];
             h[m] = top;
@@ -276,8 +279,9 @@ private:
         Entry* h = h_;
         const Order order = order_;
         size_t i = 1;
-        // Two levels a step while all four grandchildren are in the heap: 4i + 3 <= n.
-        for (const size_t last = n >= 3 ? (n - 3) / 4 : 0; i <= last;) {
+        // Two levels a step through the complete levels, then one where one remains.
+        int steps = CompleteSteps(n);
+        for (; steps >= 2; steps -= 2) {
             const size_t c = 2 * i, g = 4 * i;
             // The next step reads the children and grandchildren of one of the four grandchildren: all
             // of their lines are fetched, the bottom level's alone where it is the last one.
@@ -302,7 +306,12 @@ private:
             h[child] = h[grandchild];
             i = grandchild;
         }
-        SinkFromLevel(moving, i, n);
+        if (steps == 1) {
+            const size_t pick = 2 * i + (order.Greater(h[2 * i + 1], h[2 * i]) ? 1 : 0);
+            h[i] = h[pick];
+            i = pick;
+        }
+        SinkFromLastLevel(moving, i, n);
     }
 
     // SinkFromRoot while the root holds an entry with the greatest key.
@@ -310,7 +319,8 @@ private:
         Entry* h = h_;
         const Order order = order_;
         size_t i = 1;
-        for (size_t c = 2; c < n; c = 2 * i) {
+        for (int steps = CompleteSteps(n); steps > 0; --steps) {
+            size_t c = 2 * i;
             if (order.Greater(h[c + 1], h[c])) {
                 ++c;
                 // Kept a branch: computing the pick would make every level wait for its comparison.
@@ -319,22 +329,27 @@ private:
             h[i] = h[c];
             i = c;
         }
-        SinkFromLevel(moving, i, n);
+        SinkFromLastLevel(moving, i, n);
     }
 
-    // The hole at i goes on down to the bottom one level a step, and `moving` rises from there.
-    void SinkFromLevel(const Entry& moving, size_t i, size_t n) {
+    // The steps from the root down to the last complete level of h[1..n]: every entry above that level
+    // has both children, so the paths down to it are all as long, and the loops that take them end where
+    // the processor foresees.
+    static int CompleteSteps(size_t n) { return std::bit_width(n) - 2; }
+
+    // The hole at i, on the last complete level, takes the greater of its children on the level below if
+    // it has any, and `moving` rises from there. Whether it has two, one or none depends on the path
+    // taken, which the processor cannot foresee: the step is taken without a branch (a child past the
+    // heap reads its last entry and the hole stays where it is).
+    void SinkFromLastLevel(const Entry& moving, size_t i, size_t n) {
         Entry* h = h_;
         const Order order = order_;
-        for (size_t c = 2 * i; c < n; c = 2 * i) {
-            const size_t pick = c + (order.Greater(h[c + 1], h[c]) ? 1 : 0);
-            h[i] = h[pick];
-            i = pick;
-        }
-        if (2 * i == n) {
-            h[i] = h[n];
-            i = n;
-        }
+        const size_t c = 2 * i;
+        const size_t left = c < n ? c : n, right = c + 1 < n ? c + 1 : n;
+        const size_t pick = c + ((c < n) & order.Greater(h[right], h[left]) ? 1 : 0);
+        const size_t to = c <= n ? pick : i;
+        h[i] = h[to];
+        i = to;
         for (size_t parent = i / 2; i > 1 && !order.Greater(h[parent], moving); parent = i / 2) {
             h[i] = h[parent];
             i = parent;
@@ -345,14 +360,13 @@ private:
     Entry* h_;
     size_t n_;
     Order order_;
-    Entry greatest_;  // an entry with the greatest key
 };
 
-// Sorts entries h[1..n] whose greatest key `greatest` has; a large heap fetches ahead.
+// Sorts entries h[1..n]; a large heap fetches ahead.
 template <class Entry, class Order>
-void SortEntries(Entry* h, size_t n, const Order& order, const Entry& greatest) {
-    if (n > kFetchAheadRows) EntryHeap<Entry, Order, true>(h, n, order, greatest).Sort();
-    else EntryHeap<Entry, Order, false>(h, n, order, greatest).Sort();
+void SortEntries(Entry* h, size_t n, const Order& order) {
+    if (n > kFetchAheadRows) EntryHeap<Entry, Order, true>(h, n, order).Sort();
+    else EntryHeap<Entry, Order, false>(h, n, order).Sort();
 }
 
 }  // namespace
@@ -387,22 +401,13 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
     const NarrowOrder narrow{(uint64_t{2} << position_bits) - 1};
     HeapStorage<uint64_t> words(n);
     uint64_t* h = words.get();
-    WordsBuilt built;
-    auto no_bits = [](size_t) { return uint64_t{0}; };
-    if (keys.from && keys.doubles)
-        built = BuildWords(h + 1, n, keys, [d = keys.doubles, from = keys.from](size_t p) {
-            return std::bit_cast<uint64_t>(d[from[p]]);
-        }, flip, narrow.low, rows);
-    else if (keys.from || (!keys.doubles && !keys.ints))
-        built = BuildWords(h + 1, n, keys, no_bits, flip, narrow.low, rows);
-    else if (keys.doubles)
-        built = BuildWords(h + 1, n, [d = keys.doubles](size_t p) { return DoubleKey(d[p]); },
-                           [d = keys.doubles](size_t p) { return std::bit_cast<uint64_t>(d[p]); }, flip, narrow.low, rows);
-    else
-        built = BuildWords(h + 1, n, [v = keys.ints](size_t p) { return IntKey(v[p]); }, no_bits, flip, narrow.low, rows);
-    const uint64_t lost = built.lost, greatest = built.greatest | narrow.low, scattered = built.scattered;
+    if (keys.from || (!keys.doubles && !keys.ints)) BuildWords(h + 1, n, keys, flip, narrow.low);
+    else if (keys.doubles) BuildWords(h + 1, n, [d = keys.doubles](size_t p) { return DoubleKey(d[p]); }, flip, narrow.low);
+    else BuildWords(h + 1, n, [v = keys.ints](size_t p) { return IntKey(v[p]); }, flip, narrow.low);
+    const uint64_t lost = keys.doubles ? BitsSet(keys.doubles, n) & narrow.low : 0;
+    const bool scattered = Scattered(rows, n);
     const int64_t first = rows[0];
-    SortEntries(h, n, narrow, greatest);
+    SortEntries(h, n, narrow);
     // Where keys lost bits, the words made the keys' moves unless two different keys had one word's key
     // bits: words that tie sit side by side once sorted, and their keys are compared. Where two differ,
     // the entries are built again with their whole keys and sorted again.
@@ -425,18 +430,16 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
     const bool narrow_sorted = !lost || words_kept_keys();
     HeapStorage<WideEntry> wide(narrow_sorted ? 0 : n);
     WideEntry* e = wide.get();
-    WideEntry most{0, 0};
     if (!narrow_sorted) {
         auto fill_wide = [&](auto ascending_key) {
             for (size_t p = 0; p < n; ++p) {
                 const uint64_t k = ascending_key(p) ^ flip;
                 e[p + 1] = WideEntry{k, p};
-                most.key = k > most.key ? k : most.key;
             }
         };
         if (keys.from) fill_wide(keys);
         else fill_wide([d = keys.doubles](size_t p) { return DoubleKey(d[p]); });
-        SortEntries(e, n, WideOrder(), most);
+        SortEntries(e, n, WideOrder());
     }
     // Each position takes the permutation entry and row from the entry's position before the sort.
     const std::vector<LONG> rows_from = scattered ? std::vector<LONG>(rows, rows + n) : std::vector<LONG>();
