@@ -297,6 +297,42 @@ TEST(GridSortTable, EqualKeysKeepTheHeapSortsOrder) {
     }
 }
 
+// Tables of several huge pages' worth of rows, on distinct numbers (so that any right sort gives the one
+// order): numbers whose low bits the words drop but that never share a word, and numbers that do (each
+// beside its neighbour one unit in the last place away), which are sorted again whole.
+TEST(GridSortTable, LargeTablesSortOnTheirWholeKeys) {
+    const int n = 600000;
+    std::mt19937 random(77);
+    std::vector<int> order(static_cast<size_t>(n));
+    for (int r = 0; r < n; ++r) order[static_cast<size_t>(r)] = r;
+    std::shuffle(order.begin(), order.end(), random);
+    const struct {
+        const char* name;
+        std::function<double(int)> value;
+    } cases[] = {{"thirds", [](int k) { return static_cast<double>(k) / 3; }},
+                 {"neighbours", [](int k) { return k % 2 ? std::nextafter(1.0 + k / 2, HUGE_VAL) : 1.0 + k / 2; }}};
+    for (const auto& c : cases) {
+        for (bool ascending : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (ascending ? " up" : " down"));
+            GridSortTable table(n, 1);
+            table.SetAscending(0, ascending);
+            std::vector<double>& cells = table.Doubles(0);
+            for (int r = 0; r < n; ++r) cells[static_cast<size_t>(r)] = c.value(order[static_cast<size_t>(r)]);
+            std::vector<int> expected(static_cast<size_t>(n));
+            for (int r = 0; r < n; ++r) expected[static_cast<size_t>(r)] = r;
+            std::sort(expected.begin(), expected.end(), [&](int a, int b) {
+                return ascending ? cells[static_cast<size_t>(a)] < cells[static_cast<size_t>(b)]
+                                 : cells[static_cast<size_t>(a)] > cells[static_cast<size_t>(b)];
+            });
+            std::vector<LONG> rows(static_cast<size_t>(n));
+            for (int r = 0; r < n; ++r) rows[static_cast<size_t>(r)] = r + 1;
+            table.Sort(rows.data());
+            ASSERT_EQ(table.Permutation(), expected);
+            for (int r = 0; r < n; r += 997) ASSERT_EQ(rows[static_cast<size_t>(r)], expected[static_cast<size_t>(r)] + 1);
+        }
+    }
+}
+
 // A table reset for another sort keeps nothing of the one before but memory: not its columns' types, their
 // directions, nor the permutation it left (which a second sort of the same table starts from).
 TEST(GridSortTable, AResetTableSortsAsAFreshOne) {
