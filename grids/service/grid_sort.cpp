@@ -346,7 +346,7 @@ private:
         const Order order = order_;
         const size_t c = 2 * i;
         const size_t left = c < n ? c : n, right = c + 1 < n ? c + 1 : n;
-        const size_t pick = c + ((c < n) & order.Greater(h[right], h[left]) ? 1 : 0);
+        const size_t pick = c + static_cast<size_t>((c < n) & order.Greater(h[right], h[left]));
         const size_t to = c <= n ? pick : i;
         h[i] = h[to];
         i = to;
