@@ -705,14 +705,14 @@ void count_members(const BlockDef& b, size_t& vars, size_t& eqns, int depth = 0)
 }
 }  // namespace
 
-void Simulation::Build(const ModelDef& def) { BuildFrom(def, nullptr); }
+void Simulation::Build(const ModelDef& def) { BuildFrom(def, nullptr, nullptr); }
 
-void Simulation::Build(ModelDef&& def) {
+void Simulation::Build(ModelDef&& def, std::vector<ParsedEquation>&& parsed) {
     DefReleaser release;
-    BuildFrom(def, &release);
+    BuildFrom(def, &release, &parsed);
 }
 
-void Simulation::BuildFrom(const ModelDef& def, DefReleaser* release) {
+void Simulation::BuildFrom(const ModelDef& def, DefReleaser* release, std::vector<ParsedEquation>* parsed) {
     Clear();
     name_ = def.name;
     flowsheet_ = std::make_unique<Container>(this, nullptr);
@@ -733,7 +733,12 @@ void Simulation::BuildFrom(const ModelDef& def, DefReleaser* release) {
     if (def.mode >= 0) rto_set_mode_c(def.mode);
     Layout();
     Reindex();
-    CompileEquations();
+    if (parsed && parsed->size() == eqns_.size()) {
+        for (size_t i = 0; i < eqns_.size(); ++i) TakeParsed(eqns_[i], std::move((*parsed)[i]));
+        std::vector<ParsedEquation>().swap(*parsed);
+    } else {
+        CompileEquations();
+    }
     CompileObjectives();
     SetActiveSimulation(this);
 }
@@ -862,20 +867,20 @@ void Simulation::CompileEquation(Equation& eq, std::string& full, ExprScratch& l
         if (p >= 0) return p;
         return FindVar(n);
     };
-    std::string_view lhs, rhs;
-    std::string error;
-    Expr left;
-    if (!SplitEquation(eq.text, lhs, rhs)) {
-        error = "equation needs exactly one '='";
-    } else if (ParseExpr(lhs, resolve, left, error, &lists) && ParseExpr(rhs, resolve, eq.rhs, error, &lists)) {
-        if (left.Code().size() == 1 && left.Code()[0].kind == Op::Var)
-            eq.target = left.Code()[0].arg;
-        else
-            eq.lhs = std::make_unique<Expr>(std::move(left));
-        eq.compiled = true;
+    std::string error = "equation needs exactly one '='";
+    ParsedEquation parsed;
+    if (ParseEquation(eq.text, resolve, error, lists, &parsed)) {
+        TakeParsed(eq, std::move(parsed));
         return;
     }
     eq.SetExtra(&EquationExtras::error, std::move(error));
+}
+
+void Simulation::TakeParsed(Equation& eq, ParsedEquation&& parsed) {
+    eq.rhs = std::move(parsed.rhs);
+    eq.lhs = std::move(parsed.lhs);
+    eq.target = parsed.target;
+    eq.compiled = true;
 }
 
 void Simulation::CompileEquations() {
