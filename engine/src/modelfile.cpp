@@ -27,8 +27,10 @@ namespace zeq {
 namespace {
 
 constexpr int kMaxDepth = 32;
+// owned: the string that holds text, freed once the text is read.
 bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int library_depth,
-                  const MergeTarget* into = nullptr, std::vector<ParsedEquation>* parsed = nullptr);
+                  const MergeTarget* into = nullptr, std::vector<ParsedEquation>* parsed = nullptr,
+                  std::string* owned = nullptr);
 
 // Where a word stands in its line: [begin, end) and whether any of it was quoted.
 struct Span {
@@ -1128,7 +1130,7 @@ private:
 };
 
 bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int library_depth,
-                  const MergeTarget* into, std::vector<ParsedEquation>* parsed) {
+                  const MergeTarget* into, std::vector<ParsedEquation>* parsed, std::string* owned) {
     out = ModelDef{};
     if (parsed) parsed->clear();
     Parser p(&out);
@@ -1156,6 +1158,9 @@ bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int 
         error = p.error;
         return false;
     }
+    // The check reads only the model: the text goes before the check makes the equations' code.
+    std::vector<std::string_view>().swap(p.lines);
+    if (owned) std::string().swap(*owned);
     if (ModelCheck(out, names, into, parsed).Run(error)) return true;
     if (parsed) parsed->clear();
     return false;
@@ -1165,6 +1170,12 @@ bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int 
 bool ParseModel(std::string_view text, ModelDef& out, std::string& error, const MergeTarget* into,
                 std::vector<ParsedEquation>* parsed) {
     return ParseModelAt(text, out, error, 0, into, parsed);
+}
+
+bool ParseModelFile(std::string&& text, ModelDef& out, std::string& error, const MergeTarget* into,
+                    std::vector<ParsedEquation>* parsed) {
+    std::string owned = std::move(text);
+    return ParseModelAt(owned, out, error, 0, into, parsed, &owned);
 }
 
 std::string WriteModel(const ModelDef& def) {

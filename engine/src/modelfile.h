@@ -23,6 +23,10 @@ struct MergeTarget {
 // them again (left empty for a model whose names the build resolves otherwise, see ModelCheck).
 bool ParseModel(std::string_view text, ModelDef& out, std::string& error, const MergeTarget* into = nullptr,
                 std::vector<ParsedEquation>* parsed = nullptr);
+// ParseModel for the text of a model file, which it takes and frees once read: a model file may be hundreds
+// of megabytes, and the model read from it is checked and its equations compiled without it.
+bool ParseModelFile(std::string&& text, ModelDef& out, std::string& error, const MergeTarget* into = nullptr,
+                    std::vector<ParsedEquation>* parsed = nullptr);
 std::string WriteModel(const ModelDef& def);
 // A single block (as SaveBlock writes it).
 std::string WriteBlockFile(const BlockDef& block);

@@ -118,7 +118,7 @@ int Simulation::Load(const char* path, ModelDef& def, Container* joining, std::v
     // A model that joins this simulation may name its variables.
     MergeTarget into{joining ? joining->Prefix() : std::string(),
                      [this](std::string_view name) { return FindVar(name) >= 0; }};
-    if (!ParseModel(text, def, error, joining ? &into : nullptr, parsed)) {
+    if (!ParseModelFile(std::move(text), def, error, joining ? &into : nullptr, parsed)) {
         Print(std::string(path) + ": " + error);
         return ZEQ_E_SYNTAX;
     }
@@ -314,10 +314,9 @@ ZEQEOSimulation* zeq_open_simulation(const char* path, char* error, int size) {
     std::string why = "no path";
     if (!path || !zeq::ReadFile(path, text, &why)) {
         message = std::string("cannot read ") + (path ? path : "(null)") + ": " + why;
-    } else if (!zeq::ParseModel(text, def, message, nullptr, &parsed)) {
+    } else if (!zeq::ParseModelFile(std::move(text), def, message, nullptr, &parsed)) {
         message = std::string(path) + ": " + message;
     } else {
-        std::string().swap(text);  // the model's text is not needed while it is built
         auto* sim = new zeq::Simulation();
         sim->Build(std::move(def), std::move(parsed));
         return sim;
