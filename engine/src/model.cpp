@@ -648,9 +648,9 @@ void Simulation::FillBlock(Block* b, const BlockDef& def, std::vector<Variable>&
 // freed goes back to the system, so that a large model's definition and the simulation made from it are
 // not both held at full size. Only whole free pages go back: anything allocated between blocks' members
 // while the model was read, and alive while they are freed (or freed just before, leaving gaps the build's
-// own allocations fill), keeps its page. So the reader keeps nothing of its own per small block. What was
-// freed since the last 32 MB goes back when the build is done: the equations' code, compiled when the model
-// was read (ParseModel), does not fill those gaps as code compiled by the build would.
+// own allocations fill), keeps its page. So the reader keeps nothing of its own per small block. What a
+// large model freed after its last 32 MB goes back when the build is done: the equations' code, compiled
+// when the model was read (ParseModel), does not fill those gaps as code compiled by the build would.
 class Simulation::DefReleaser {
 public:
     // `def` is the model passed as an rvalue: its blocks are not const.
@@ -661,16 +661,21 @@ public:
         std::vector<EqnDef>().swap(b.eqns);
         if (freed_ >= (32u << 20)) Trim();
     }
-    void Done() { Trim(); }
+    // A model too small to give memory back while it was built keeps what it freed for what comes next.
+    void Done() {
+        if (trimmed_ && freed_ > 0) Trim();
+    }
 
 private:
     void Trim() {
         freed_ = 0;
+        trimmed_ = true;
 #ifdef __GLIBC__
         malloc_trim(0);
 #endif
     }
     size_t freed_ = 0;
+    bool trimmed_ = false;
 };
 
 void Simulation::BuildMembers(Container* c, const BlockDef& def, std::vector<Variable>& vars,
