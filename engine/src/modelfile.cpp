@@ -644,28 +644,36 @@ struct Parser {
         return true;
     }
 
-    // Room for the variables and equations of the plain block whose body starts at the current line, so
-    // that a block of millions of members is not copied at every doubling: counts the lines up to the
-    // block's first "end" by their first word.
-    // A line's first word as the tokenizer splits it, when it has three letters (the keywords that
-    // ReserveMembers counts); else empty.
-    static std::string_view ThreeLetterKeyword(std::string_view line) {
+    // A line's first word as the tokenizer splits it, when it has three characters (the keywords that
+    // ReserveMembers counts), packed with ASCII letters in lower case: equal to Keyword("var") for "var",
+    // "VAR", "Var" ... and for no other word; else 0.
+    static constexpr uint32_t Keyword(const char (&word)[4]) {
+        return uint32_t{static_cast<unsigned char>(word[0])} << 16 | uint32_t{static_cast<unsigned char>(word[1])} << 8 |
+               static_cast<unsigned char>(word[2]);
+    }
+    static uint32_t ThreeLetterKeyword(std::string_view line) {
         size_t from = 0;
         while (from < line.size() && (line[from] == ' ' || line[from] == '\t')) ++from;
         size_t to = from;
         while (to < line.size() && line[to] != ' ' && line[to] != '\t' && line[to] != '\r') ++to;
-        return to - from == 3 ? line.substr(from, 3) : std::string_view();
+        if (to - from != 3) return 0;
+        // Setting bit 5 turns an ASCII capital into its small letter, and no other byte into a small letter.
+        auto lower = [&](size_t i) { return uint32_t{static_cast<unsigned char>(line[from + i]) | 0x20u}; };
+        return lower(0) << 16 | lower(1) << 8 | lower(2);
     }
-    static bool StartsWithEqn(std::string_view line) { return iequals(ThreeLetterKeyword(line), "eqn"); }
+    static bool StartsWithEqn(std::string_view line) { return ThreeLetterKeyword(line) == Keyword("eqn"); }
 
+    // Room for the variables and equations of the plain block whose body starts at the current line, so
+    // that a block of millions of members is not copied at every doubling: counts the lines up to the
+    // block's first "end" by their first word.
     void ReserveMembers(MemberIndex& index) const {
         size_t vars = 0, eqns = 0;
         for (size_t i = at; i < lines.size(); ++i) {
-            const std::string_view word = ThreeLetterKeyword(lines[i]);
-            if (word.empty()) continue;
-            if (iequals(word, "end")) break;
-            vars += iequals(word, "var");
-            eqns += iequals(word, "eqn");
+            const uint32_t word = ThreeLetterKeyword(lines[i]);
+            if (word == 0) continue;
+            if (word == Keyword("end")) break;
+            vars += word == Keyword("var");
+            eqns += word == Keyword("eqn");
         }
         index.vars.Reserve(vars);
         index.eqns.Reserve(eqns);
