@@ -265,4 +265,25 @@ bool SplitEquation(std::string_view text, std::string_view& lhs, std::string_vie
     return true;
 }
 
+bool ParseEquation(std::string_view text, const Resolver& resolve, std::string& error, ExprScratch& scratch,
+                   ParsedEquation* out) {
+    std::string_view lhs, rhs;
+    if (!SplitEquation(text, lhs, rhs)) return false;
+    if (!out) return CheckExpr(lhs, resolve, error, &scratch) && CheckExpr(rhs, resolve, error, &scratch);
+    // A left side of one variable is kept as its position alone.
+    int target = -1;
+    std::unique_ptr<Expr> left;
+    if (!ParseWith(lhs, resolve, error, &scratch, [&](const ExprScratch& built) {
+            if (built.code.size() == 1 && built.code[0].kind == Op::Var)
+                target = built.code[0].arg;
+            else
+                left = std::make_unique<Expr>(built.code, built.nums, built.vars);
+        }))
+        return false;
+    if (!ParseExpr(rhs, resolve, out->rhs, error, &scratch)) return false;
+    out->lhs = std::move(left);
+    out->target = target;
+    return true;
+}
+
 }  // namespace zeq

@@ -68,6 +68,17 @@ bool CheckExpr(std::string_view text, const Resolver& resolve, std::string& erro
 // Splits "lhs = rhs" at the top-level '='; false when there is none.
 bool SplitEquation(std::string_view text, std::string_view& lhs, std::string_view& rhs);
 
+// An equation's two sides as compiled.
+struct ParsedEquation {
+    Expr rhs;
+    std::unique_ptr<Expr> lhs;  // null when the left side is the variable `target` alone
+    int target = -1;
+};
+// Splits an equation and parses both sides, into out when given (else for the errors only). False with the
+// parser's message in error, or with error as it was when the text has not exactly one '='.
+bool ParseEquation(std::string_view text, const Resolver& resolve, std::string& error, ExprScratch& scratch,
+                   ParsedEquation* out = nullptr);
+
 double ApplyFn1(int fn, double x);
 double ApplyFn2(int fn, double x, double y);
 

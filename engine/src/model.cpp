@@ -648,7 +648,9 @@ void Simulation::FillBlock(Block* b, const BlockDef& def, std::vector<Variable>&
 // freed goes back to the system, so that a large model's definition and the simulation made from it are
 // not both held at full size. Only whole free pages go back: anything allocated between blocks' members
 // while the model was read, and alive while they are freed (or freed just before, leaving gaps the build's
-// own allocations fill), keeps its page. So the reader keeps nothing of its own per small block.
+// own allocations fill), keeps its page. So the reader keeps nothing of its own per small block. What a
+// large model freed after its last 32 MB goes back when the build is done: the equations' code, compiled
+// when the model was read (ParseModel), does not fill those gaps as code compiled by the build would.
 class Simulation::DefReleaser {
 public:
     // `def` is the model passed as an rvalue: its blocks are not const.
@@ -657,15 +659,23 @@ public:
         freed_ += b.vars.capacity() * sizeof(VarDef) + b.eqns.capacity() * sizeof(EqnDef);
         std::vector<VarDef>().swap(b.vars);
         std::vector<EqnDef>().swap(b.eqns);
-        if (freed_ < (32u << 20)) return;
+        if (freed_ >= (32u << 20)) Trim();
+    }
+    // A model too small to give memory back while it was built keeps what it freed for what comes next.
+    void Done() {
+        if (trimmed_ && freed_ > 0) Trim();
+    }
+
+private:
+    void Trim() {
         freed_ = 0;
+        trimmed_ = true;
 #ifdef __GLIBC__
         malloc_trim(0);
 #endif
     }
-
-private:
     size_t freed_ = 0;
+    bool trimmed_ = false;
 };
 
 void Simulation::BuildMembers(Container* c, const BlockDef& def, std::vector<Variable>& vars,
@@ -705,14 +715,14 @@ void count_members(const BlockDef& b, size_t& vars, size_t& eqns, int depth = 0)
 }
 }  // namespace
 
-void Simulation::Build(const ModelDef& def) { BuildFrom(def, nullptr); }
+void Simulation::Build(const ModelDef& def) { BuildFrom(def, nullptr, nullptr); }
 
-void Simulation::Build(ModelDef&& def) {
+void Simulation::Build(ModelDef&& def, std::vector<ParsedEquation>&& parsed) {
     DefReleaser release;
-    BuildFrom(def, &release);
+    BuildFrom(def, &release, &parsed);
 }
 
-void Simulation::BuildFrom(const ModelDef& def, DefReleaser* release) {
+void Simulation::BuildFrom(const ModelDef& def, DefReleaser* release, std::vector<ParsedEquation>* parsed) {
     Clear();
     name_ = def.name;
     flowsheet_ = std::make_unique<Container>(this, nullptr);
@@ -733,7 +743,13 @@ void Simulation::BuildFrom(const ModelDef& def, DefReleaser* release) {
     if (def.mode >= 0) rto_set_mode_c(def.mode);
     Layout();
     Reindex();
-    CompileEquations();
+    if (parsed && parsed->size() == eqns_.size()) {
+        for (size_t i = 0; i < eqns_.size(); ++i) TakeParsed(eqns_[i], std::move((*parsed)[i]));
+        std::vector<ParsedEquation>().swap(*parsed);
+    } else {
+        CompileEquations();
+    }
+    if (release) release->Done();
     CompileObjectives();
     SetActiveSimulation(this);
 }
@@ -862,20 +878,20 @@ void Simulation::CompileEquation(Equation& eq, std::string& full, ExprScratch& l
         if (p >= 0) return p;
         return FindVar(n);
     };
-    std::string_view lhs, rhs;
-    std::string error;
-    Expr left;
-    if (!SplitEquation(eq.text, lhs, rhs)) {
-        error = "equation needs exactly one '='";
-    } else if (ParseExpr(lhs, resolve, left, error, &lists) && ParseExpr(rhs, resolve, eq.rhs, error, &lists)) {
-        if (left.Code().size() == 1 && left.Code()[0].kind == Op::Var)
-            eq.target = left.Code()[0].arg;
-        else
-            eq.lhs = std::make_unique<Expr>(std::move(left));
-        eq.compiled = true;
+    std::string error = "equation needs exactly one '='";
+    ParsedEquation parsed;
+    if (ParseEquation(eq.text, resolve, error, lists, &parsed)) {
+        TakeParsed(eq, std::move(parsed));
         return;
     }
     eq.SetExtra(&EquationExtras::error, std::move(error));
+}
+
+void Simulation::TakeParsed(Equation& eq, ParsedEquation&& parsed) {
+    eq.rhs = std::move(parsed.rhs);
+    eq.lhs = std::move(parsed.lhs);
+    eq.target = parsed.target;
+    eq.compiled = true;
 }
 
 void Simulation::CompileEquations() {

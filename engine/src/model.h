@@ -588,7 +588,9 @@ public:
     // Engine internals.
     void Build(const ModelDef& def);
     // Builds from a model it may consume: each block's definition is freed once its members are built.
-    void Build(ModelDef&& def);
+    // `parsed`, when not empty, holds the model's equations as ParseModel compiled them with it (in the
+    // order and against the positions of the build) and is taken instead of compiling them again.
+    void Build(ModelDef&& def, std::vector<ParsedEquation>&& parsed = {});
     ModelDef Export() const;
     BlockDef ExportBlock(Block* block) const;
     std::vector<Variable>& Vars() { return vars_; }
@@ -670,10 +672,11 @@ private:
     unsigned StructureGeneration() const { return structure_generation_.load(std::memory_order_acquire); }
     void CompileEquations();
     void CompileEquation(Equation& eq, std::string& full, ExprScratch& lists);
+    static void TakeParsed(Equation& eq, ParsedEquation&& parsed);
     void CompileObjectives();
     void FillBlock(Block* b, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns);
     class DefReleaser;
-    void BuildFrom(const ModelDef& def, DefReleaser* release);
+    void BuildFrom(const ModelDef& def, DefReleaser* release, std::vector<ParsedEquation>* parsed);
     void BuildMembers(Container* c, const BlockDef& def, std::vector<Variable>& vars, std::vector<Equation>& eqns,
                       DefReleaser* release = nullptr);
     void NotifyMoved(int from_var, int from_eqn);
@@ -683,7 +686,8 @@ private:
     int RunSolve(const std::string& objective_name, bool quiet = false);
     Container* SolveScope();
     // Reads a model file; joining: the container its blocks will join (null: it replaces the simulation).
-    int Load(const char* path, ModelDef& def, Container* joining = nullptr);
+    // parsed: where to keep its equations compiled for the build (see ParseModel).
+    int Load(const char* path, ModelDef& def, Container* joining = nullptr, std::vector<ParsedEquation>* parsed = nullptr);
 
     std::unique_ptr<Container> flowsheet_;
     std::vector<Variable> vars_;

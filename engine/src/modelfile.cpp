@@ -27,8 +27,10 @@ namespace zeq {
 namespace {
 
 constexpr int kMaxDepth = 32;
+// owned: the string that holds text, freed once the text is read.
 bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int library_depth,
-                  const MergeTarget* into = nullptr);
+                  const MergeTarget* into = nullptr, std::vector<ParsedEquation>* parsed = nullptr,
+                  std::string* owned = nullptr);
 
 // Where a word stands in its line: [begin, end) and whether any of it was quoted.
 struct Span {
@@ -415,6 +417,9 @@ struct ListIndex {
 struct NameTree {
     NameIndex vars, blocks;
     std::vector<NameTree> kids;
+    // Where the build puts the block's members (see ModelCheck::Place): its variables from var_first, its
+    // equations from eqn_first, and the variables of all it holds in [var_begin, var_end).
+    int var_begin = 0, var_first = 0, var_end = 0, eqn_first = 0;
 
     // For a block the parse did not index (the members a hierarchy block takes from its type).
     static NameTree Of(const BlockDef& b) {
@@ -639,28 +644,36 @@ struct Parser {
         return true;
     }
 
-    // Room for the variables and equations of the plain block whose body starts at the current line, so
-    // that a block of millions of members is not copied at every doubling: counts the lines up to the
-    // block's first "end" by their first word.
-    // A line's first word as the tokenizer splits it, when it has three letters (the keywords that
-    // ReserveMembers counts); else empty.
-    static std::string_view ThreeLetterKeyword(std::string_view line) {
+    // A line's first word as the tokenizer splits it, when it has three characters (the keywords that
+    // ReserveMembers counts), packed with ASCII letters in lower case: equal to Keyword("var") for "var",
+    // "VAR", "Var" ... and for no other word; else 0.
+    static constexpr uint32_t Keyword(const char (&word)[4]) {
+        return uint32_t{static_cast<unsigned char>(word[0])} << 16 | uint32_t{static_cast<unsigned char>(word[1])} << 8 |
+               static_cast<unsigned char>(word[2]);
+    }
+    static uint32_t ThreeLetterKeyword(std::string_view line) {
         size_t from = 0;
         while (from < line.size() && (line[from] == ' ' || line[from] == '\t')) ++from;
         size_t to = from;
         while (to < line.size() && line[to] != ' ' && line[to] != '\t' && line[to] != '\r') ++to;
-        return to - from == 3 ? line.substr(from, 3) : std::string_view();
+        if (to - from != 3) return 0;
+        // Setting bit 5 turns an ASCII capital into its small letter, and no other byte into a small letter.
+        auto lower = [&](size_t i) { return uint32_t{static_cast<unsigned char>(line[from + i]) | 0x20u}; };
+        return lower(0) << 16 | lower(1) << 8 | lower(2);
     }
-    static bool StartsWithEqn(std::string_view line) { return iequals(ThreeLetterKeyword(line), "eqn"); }
+    static bool StartsWithEqn(std::string_view line) { return ThreeLetterKeyword(line) == Keyword("eqn"); }
 
+    // Room for the variables and equations of the plain block whose body starts at the current line, so
+    // that a block of millions of members is not copied at every doubling: counts the lines up to the
+    // block's first "end" by their first word.
     void ReserveMembers(MemberIndex& index) const {
         size_t vars = 0, eqns = 0;
         for (size_t i = at; i < lines.size(); ++i) {
-            const std::string_view word = ThreeLetterKeyword(lines[i]);
-            if (word.empty()) continue;
-            if (iequals(word, "end")) break;
-            vars += iequals(word, "var");
-            eqns += iequals(word, "eqn");
+            const uint32_t word = ThreeLetterKeyword(lines[i]);
+            if (word == 0) continue;
+            if (word == Keyword("end")) break;
+            vars += word == Keyword("var");
+            eqns += word == Keyword("eqn");
         }
         index.vars.Reserve(vars);
         index.eqns.Reserve(eqns);
@@ -939,12 +952,20 @@ namespace {
 // flowsheet's own, so its full names are collected into a set instead.
 class ModelCheck {
 public:
-    ModelCheck(const ModelDef& def, const NameTree& tree, const MergeTarget* into)
+    // With `parsed`, the equations are kept there compiled, unless the model joins a simulation or is flat:
+    // then the build resolves its names against more than the model.
+    ModelCheck(const ModelDef& def, NameTree& tree, const MergeTarget* into, std::vector<ParsedEquation>* parsed)
         : def_(def), into_(into), root_prefix_(into ? into->prefix : std::string()), root_{&def.flowsheet, &tree} {
         CollectScopes(def.flowsheet, root_prefix_);
         flat_ = root_prefix_.empty() && std::any_of(def.flowsheet.blocks.begin(), def.flowsheet.blocks.end(),
                                                     [](const BlockDef& b) { return b.name.empty(); });
         if (flat_) CollectNames(def.flowsheet, root_prefix_);
+        if (parsed && !flat_ && !into_) {
+            int vars = 0, eqns = 0;
+            Place(def.flowsheet, tree, true, vars, eqns);
+            parsed_ = parsed;
+            parsed_->resize(static_cast<size_t>(eqns));
+        }
     }
 
     bool Run(std::string& error) {
@@ -982,6 +1003,18 @@ private:
         error = line > 0 ? "line " + std::to_string(line) + ": " + m : m;
         return false;
     }
+    // The positions the build gives the members of a block (or of a container, with its blocks' members
+    // first and its own after them), counted on from vars and eqns.
+    static void Place(const BlockDef& b, NameTree& t, bool container, int& vars, int& eqns) {
+        t.var_begin = vars;
+        if (container)
+            for (size_t i = 0; i < b.blocks.size(); ++i) Place(b.blocks[i], t.kids[i], b.blocks[i].aggregate, vars, eqns);
+        t.var_first = vars;
+        t.eqn_first = eqns;
+        vars += static_cast<int>(b.vars.size());
+        eqns += static_cast<int>(b.eqns.size());
+        t.var_end = vars;
+    }
     static std::string Join(const std::string& prefix, std::string_view name) {
         return prefix.empty() ? std::string(name) : prefix + "." + std::string(name);
     }
@@ -997,18 +1030,23 @@ private:
         for (const VarDef& v : b.vars) names_.insert(Join(prefix, v.name));
         for (const BlockDef& c : b.blocks) CollectNames(c, Join(prefix, c.name));
     }
-    // Whether the model has a variable whose name relative to the block of `node` is `rel`.
-    static bool Under(Node node, std::string_view rel) {
+    // The variable whose name relative to the block of `node` is `rel`: its position in the build (when
+    // placed), -1 when the model has none.
+    static int Find(Node node, std::string_view rel) {
         for (;;) {
             const BlockDef& b = *node.def;
             size_t dot = rel.find('.');
-            if (dot == std::string_view::npos) return FindMember(node.names->vars, b.vars, rel) >= 0;
+            if (dot == std::string_view::npos) {
+                const int p = FindMember(node.names->vars, b.vars, rel);
+                return p < 0 ? -1 : node.names->var_first + p;
+            }
             int k = FindMember(node.names->blocks, b.blocks, rel.substr(0, dot));
-            if (k < 0) return false;
+            if (k < 0) return -1;
             node = node.Kid(static_cast<size_t>(k));
             rel.remove_prefix(dot + 1);
         }
     }
+    static bool Under(Node node, std::string_view rel) { return Find(node, rel) >= 0; }
     bool Joining(const std::string& full) const { return into_ && into_->has_variable && into_->has_variable(full); }
     // A full name: of the model's variables, or of the simulation the model joins.
     bool Known(std::string_view name) const {
@@ -1030,11 +1068,9 @@ private:
         std::string full = Join(prefix, name);
         return (flat_ && names_.count(full) > 0) || Joining(full);
     }
-    bool Equation(const EqnDef& e, const Resolver& resolve, std::string& error) {
-        std::string_view lhs, rhs;
+    bool Equation(const EqnDef& e, const Resolver& resolve, std::string& error, ParsedEquation* out = nullptr) {
         std::string why = "needs exactly one '='";
-        if (SplitEquation(e.text, lhs, rhs) && CheckExpr(lhs, resolve, why, &lists_) && CheckExpr(rhs, resolve, why, &lists_))
-            return true;
+        if (ParseEquation(e.text, resolve, why, lists_, out)) return true;
         return Fail(error, e.line, "equation " + e.name + ": " + why);
     }
     // Block types not placed in the model: their equations need only parse.
@@ -1050,13 +1086,30 @@ private:
     // own first.
     bool Members(const BlockDef& b, const Node& node, const std::string& prefix, const Node* outer_node,
                  const std::string& outer, bool container, std::string& error) {
-        Resolver resolve = [&](std::string_view n) {
+        auto known = [&](std::string_view n) {
             if (!prefix.empty() && KnownAt(node, prefix, n)) return 0;
             if (!container && !outer.empty() && KnownAt(*outer_node, outer, n)) return 0;
             return Known(n) ? 0 : -1;
         };
-        for (const EqnDef& e : b.eqns)
-            if (!Equation(e, resolve, error)) return false;
+        // The same names found as the build finds them (Simulation::CompileEquation), in the order it looks:
+        // a block's own variable, a full name of its container's, one relative to the container, any full
+        // name. Full names are unique in a model that is not flat, so each lookup is one walk of the tree.
+        const Node& within = container ? node : *outer_node;
+        const std::string& within_prefix = container ? prefix : outer;
+        auto place = [&](std::string_view n) {
+            if (!container && !prefix.empty())
+                if (int p = Find(node, n); p >= 0) return p;
+            const int full = Find(root_, n);
+            if (full >= within.names->var_begin && full < within.names->var_end) return full;
+            if (!within_prefix.empty())
+                if (int p = Find(within, n); p >= 0) return p;
+            return full;
+        };
+        const Resolver resolve = parsed_ ? Resolver(place) : Resolver(known);
+        for (size_t i = 0; i < b.eqns.size(); ++i) {
+            ParsedEquation* out = parsed_ ? &(*parsed_)[static_cast<size_t>(node.names->eqn_first) + i] : nullptr;
+            if (!Equation(b.eqns[i], resolve, error, out)) return false;
+        }
         auto joins = [&](const std::string& end) {
             if (prefix.empty() ? Known(end) : KnownAt(node, prefix, end)) return true;
             return Known(end) && (prefix.empty() || (end.size() > prefix.size() && iequals(end.substr(0, prefix.size()), prefix) &&
@@ -1081,11 +1134,13 @@ private:
     std::unordered_set<std::string, CaselessHash, CaselessEqual> names_;  // full names, for a flat model only
     std::unordered_set<std::string, CaselessHash, CaselessEqual> scopes_;
     ExprScratch lists_;  // reused by every equation's parse
+    std::vector<ParsedEquation>* parsed_ = nullptr;  // the equations compiled, in the build's order
 };
 
 bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int library_depth,
-                  const MergeTarget* into) {
+                  const MergeTarget* into, std::vector<ParsedEquation>* parsed, std::string* owned) {
     out = ModelDef{};
+    if (parsed) parsed->clear();
     Parser p(&out);
     p.library_depth = library_depth;
     size_t newlines = 0;
@@ -1111,12 +1166,24 @@ bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int 
         error = p.error;
         return false;
     }
-    return ModelCheck(out, names, into).Run(error);
+    // The check reads only the model: the text goes before the check makes the equations' code.
+    std::vector<std::string_view>().swap(p.lines);
+    if (owned) std::string().swap(*owned);
+    if (ModelCheck(out, names, into, parsed).Run(error)) return true;
+    if (parsed) parsed->clear();
+    return false;
 }
 }  // namespace
 
-bool ParseModel(std::string_view text, ModelDef& out, std::string& error, const MergeTarget* into) {
-    return ParseModelAt(text, out, error, 0, into);
+bool ParseModel(std::string_view text, ModelDef& out, std::string& error, const MergeTarget* into,
+                std::vector<ParsedEquation>* parsed) {
+    return ParseModelAt(text, out, error, 0, into, parsed);
+}
+
+bool ParseModelFile(std::string&& text, ModelDef& out, std::string& error, const MergeTarget* into,
+                    std::vector<ParsedEquation>* parsed) {
+    std::string owned = std::move(text);
+    return ParseModelAt(owned, out, error, 0, into, parsed, &owned);
 }
 
 std::string WriteModel(const ModelDef& def) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "expr.h"
 #include "modeldef.h"
 
 namespace zeq {
@@ -17,7 +18,15 @@ struct MergeTarget {
 
 // false with "line N: message" in error. Nesting deeper than 32 blocks is refused. Everything the model
 // names must exist in it (or, with a merge target, in the simulation it joins).
-bool ParseModel(std::string_view text, ModelDef& out, std::string& error, const MergeTarget* into = nullptr);
+// The check parses every equation: with `parsed` and no merge target, it keeps them there compiled as
+// Simulation::Build(ModelDef&&, ...) would compile them from this model, so that the build need not parse
+// them again (left empty for a model whose names the build resolves otherwise, see ModelCheck).
+bool ParseModel(std::string_view text, ModelDef& out, std::string& error, const MergeTarget* into = nullptr,
+                std::vector<ParsedEquation>* parsed = nullptr);
+// ParseModel for the text of a model file, which it takes and frees once read: a model file may be hundreds
+// of megabytes, and the model read from it is checked and its equations compiled without it.
+bool ParseModelFile(std::string&& text, ModelDef& out, std::string& error, const MergeTarget* into = nullptr,
+                    std::vector<ParsedEquation>* parsed = nullptr);
 std::string WriteModel(const ModelDef& def);
 // A single block (as SaveBlock writes it).
 std::string WriteBlockFile(const BlockDef& block);

@@ -108,7 +108,7 @@ ModelDef Simulation::Export() const {
     return m;
 }
 
-int Simulation::Load(const char* path, ModelDef& def, Container* joining) {
+int Simulation::Load(const char* path, ModelDef& def, Container* joining, std::vector<ParsedEquation>* parsed) {
     if (!path || !*path) return E_INVALIDARG;
     std::string text, error;
     if (!ReadFile(path, text, &error)) {
@@ -118,7 +118,7 @@ int Simulation::Load(const char* path, ModelDef& def, Container* joining) {
     // A model that joins this simulation may name its variables.
     MergeTarget into{joining ? joining->Prefix() : std::string(),
                      [this](std::string_view name) { return FindVar(name) >= 0; }};
-    if (!ParseModel(text, def, error, joining ? &into : nullptr)) {
+    if (!ParseModelFile(std::move(text), def, error, joining ? &into : nullptr, parsed)) {
         Print(std::string(path) + ": " + error);
         return ZEQ_E_SYNTAX;
     }
@@ -142,8 +142,9 @@ int Simulation::OpenSimulation(const char* path) {
     Journal(std::string("OpenSimulation ") + (path ? path : "(null)"));
     if (int r = TakeInjectedResult()) return r;
     ModelDef def;
-    if (int r = Load(path, def)) return r;
-    Build(std::move(def));
+    std::vector<ParsedEquation> parsed;
+    if (int r = Load(path, def, nullptr, &parsed)) return r;
+    Build(std::move(def), std::move(parsed));
     Raise(ZEQ_EVT_FLOWSHEET, reinterpret_cast<intptr_t>(name_.c_str()), ZEQ_HINT_STRUCTURE);
     return 0;
 }
@@ -309,15 +310,15 @@ ZEQEOSimulation* zeq_open_simulation(const char* path, char* error, int size) {
     zeq::EngineCall call;
     std::string text, message;
     zeq::ModelDef def;
+    std::vector<zeq::ParsedEquation> parsed;
     std::string why = "no path";
     if (!path || !zeq::ReadFile(path, text, &why)) {
         message = std::string("cannot read ") + (path ? path : "(null)") + ": " + why;
-    } else if (!zeq::ParseModel(text, def, message)) {
+    } else if (!zeq::ParseModelFile(std::move(text), def, message, nullptr, &parsed)) {
         message = std::string(path) + ": " + message;
     } else {
-        std::string().swap(text);  // the model's text is not needed while it is built
         auto* sim = new zeq::Simulation();
-        sim->Build(std::move(def));
+        sim->Build(std::move(def), std::move(parsed));
         return sim;
     }
     if (error && size > 0) std::snprintf(error, static_cast<size_t>(size), "%s", message.c_str());
