@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <numeric>
 #include <type_traits>
 #include <unordered_map>
 
@@ -506,8 +507,7 @@ STDMETHODIMP CoNUVGrid<Kind>::Prepare() {
     } else {
         const LONG n = CollectionCount();
         rows_.resize(static_cast<size_t>(n > 0 ? n : 0));
-        LONG* row = rows_.data();
-        for (LONG i = 0; i < n; ++i) row[i] = i + 1;
+        std::iota(rows_.begin(), rows_.end(), 1);
     }
     prepared_ = true;
     return hr;

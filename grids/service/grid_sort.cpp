@@ -319,11 +319,28 @@ private:
         Entry* h = h_;
         const Order order = order_;
         size_t i = 1;
-        for (int steps = CompleteSteps(n); steps > 0; --steps) {
+        // Two levels a step, each pick kept a branch: computing it would make every level wait for its
+        // comparison.
+        int steps = CompleteSteps(n);
+        for (; steps >= 2; steps -= 2) {
             size_t c = 2 * i;
             if (order.Greater(h[c + 1], h[c])) {
                 ++c;
-                // Kept a branch: computing the pick would make every level wait for its comparison.
+                asm("");
+            }
+            size_t g = 2 * c;
+            if (order.Greater(h[g + 1], h[g])) {
+                ++g;
+                asm("");
+            }
+            h[i] = h[c];
+            h[c] = h[g];
+            i = g;
+        }
+        if (steps == 1) {
+            size_t c = 2 * i;
+            if (order.Greater(h[c + 1], h[c])) {
+                ++c;
                 asm("");
             }
             h[i] = h[c];
