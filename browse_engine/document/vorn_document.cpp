@@ -14,6 +14,7 @@
 
 #include "browse/error.h"
 #include "browse/variant_array.h"
+#include "document/block_facts.h"
 #include "events/callbacks_helper.h"
 #include "events/run_receivers.h"
 #include "nodes/engine_anchor.h"
@@ -180,7 +181,7 @@ FIVORNDocument* AsVORNDocument(FIDocument* document) { return dynamic_cast<FIVOR
 
 // ---- Lifetime ----
 
-FIVORNDocument::FIVORNDocument(CoNUVSimulation* owner) : owner_(owner) {
+FIVORNDocument::FIVORNDocument(CoNUVSimulation* owner) : owner_(owner), factsReader_(NewBlockFactsReader()) {
     if (owner_ != nullptr) static_cast<INUVSimulation2*>(owner_)->AddRef();
     for (const EngineAttribute& a : kEngineAttributes) RegisterAttribute(a.name, a.id);
     SetEmptyEntryFactory(&FIVORNDocument::GetEmptyNode);
@@ -254,6 +255,14 @@ CoNUVSimulation* FIVORNDocument::GetOwner() const {
 ZEQEOSimulation* FIVORNDocument::GetEngineSimulation() const {
     std::lock_guard lock(ownerLock_);
     return owner_ != nullptr ? owner_->GetEngineSimulation() : nullptr;
+}
+
+nuv::SimulationUse FIVORNDocument::UseEngineSimulation() const {
+    // The owner stays while its lock is held: its slot is read before and after the use is counted
+    // under one taking of the lock (counting a use takes only the engine's own table lock, which is
+    // never held while this one is taken).
+    std::lock_guard lock(ownerLock_);
+    return owner_ != nullptr ? owner_->Use() : nuv::SimulationUse();
 }
 
 // ---- Document slots ----
@@ -562,17 +571,21 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
     bool named = true;
     ZEQEOCntr* owner = nullptr;
     ZEQEOBlock* reached = nullptr;
+    // The facts of `reached` when the one lookup below found it (and the walk went no further).
+    const BlockFacts* reachedFacts = nullptr;
     const char* reachedPrefix = nullptr;
     size_t reachedPrefixLength = 0;
     bool overlong = false;
     const char* p = moniker;
 
     // A block found in `container`, known there by `known`: the path names it so, and goes on into its
-    // own container while the moniker goes on and it has one. False when the walk ends on it.
-    const auto reach = [&](ZEQEOBlock* block, const char* known, size_t knownLength) {
+    // own container while the moniker goes on and it has one. False when the walk ends on it. `facts`
+    // are the block's when they were read already.
+    const auto reach = [&](ZEQEOBlock* block, const char* known, size_t knownLength, const BlockFacts* facts) {
         named = named && knownLength > 0;
         owner = container;
         reached = block;
+        reachedFacts = facts;
         reachedPrefix = known;
         reachedPrefixLength = knownLength;
         built.Add(".");
@@ -585,7 +598,7 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
         found = true;
         endedOnBlock = true;
         if (*p == '\0') return false;
-        ZEQEOCntr* sub = block->GetSubContainer(container);
+        ZEQEOCntr* sub = facts != nullptr ? facts->sub : block->GetSubContainer(container);
         if (sub == nullptr) return false;
         built.Add(".Blocks");
         container = sub;
@@ -598,6 +611,7 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
     // prefix is the prefix of the block around it, a dot and its own name: the innermost's prefix, read up
     // to each dot, names the blocks on the way as the walk would. Anything else (a name on the way that is
     // no block, a prefix of another shape) is left to the walk, from the start.
+    BlockFacts innermostFacts;
     const char* lastDot = std::strrchr(moniker, '.');
     const size_t blocksLength = lastDot != nullptr ? static_cast<size_t>(lastDot - moniker) : 0;
     const char* firstDot = std::strchr(moniker, '.');
@@ -607,18 +621,20 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
         std::search_n(moniker, lastDot, 2, '.') == lastDot) {
         std::memcpy(name, moniker, blocksLength);
         name[blocksLength] = '\0';
+        const unsigned generation = flowsheet->GetStructureGeneration();
         ZEQEOBlock* innermost = flowsheet->FindBlock(name);
-        ZEQEOCntr* listing = innermost != nullptr ? innermost->GetParentContainer(flowsheet) : nullptr;
-        const char* known = listing != nullptr ? listing->GetBlockPrefix(innermost) : nullptr;
-        if (known != nullptr && std::strlen(known) == blocksLength && strncasecmp(known, name, blocksLength) == 0) {
+        if (innermost != nullptr) innermostFacts = FactsOfBlock(factsReader_, flowsheet, innermost, generation);
+        const char* known = innermostFacts.prefix;
+        if (known != nullptr && innermostFacts.prefixLength == blocksLength &&
+            strncasecmp(known, name, blocksLength) == 0) {
             for (const char* dot = std::strchr(known, '.'); dot != nullptr; dot = std::strchr(dot + 1, '.')) {
                 built.Add(".");
                 built.AddName(known, static_cast<size_t>(dot - known));
                 built.Add(".Blocks");
             }
-            container = listing;
+            container = innermostFacts.listing;
             p = lastDot + 1;
-            more = reach(innermost, known, blocksLength);
+            more = reach(innermost, known, blocksLength, &innermostFacts);
         }
     }
     while (more && *p != '\0') {
@@ -653,7 +669,7 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
         // The path names the block as the tree does: by the name its container knows it by, or for a
         // block without a name by the position name the moniker gave.
         const char* known = container->GetBlockPrefix(block);
-        more = reach(block, known, ownName && known != nullptr ? std::strlen(known) : 0);
+        more = reach(block, known, ownName && known != nullptr ? std::strlen(known) : 0, nullptr);
     }
     if (!found || (*p == '\0' && !endedOnBlock)) return RaiseFIError(E_FAIL, "Unable to resolve moniker");
     const size_t restLength = std::strlen(p);
@@ -666,20 +682,28 @@ HRESULT FIVORNDocument::ResolveMoniker(const char* moniker, FIValue& path) {
         // variable list finds it (by the block's prefix and the variable's name below it): without
         // walking the tree again from the top.
         if (restLength == 0) return S_OK;
-        // That full name, in the candidate's buffer while it fits.
+        // That full name, in the candidate's buffer while it fits. When the one lookup found the block,
+        // its prefix is the moniker up to the variable's name but for case, which names do not heed:
+        // the moniker is that name.
         std::string spill;
-        char* full = name;
-        const size_t fullLength = reachedPrefixLength + 1 + restLength;
-        if (fullLength >= sizeof name) {
-            spill.resize(fullLength + 1);
-            full = spill.data();
+        const char* full = moniker;
+        if (reachedFacts == nullptr) {
+            char* written = name;
+            const size_t fullLength = reachedPrefixLength + 1 + restLength;
+            if (fullLength >= sizeof name) {
+                spill.resize(fullLength + 1);
+                written = spill.data();
+            }
+            std::memcpy(written, reachedPrefix, reachedPrefixLength);
+            written[reachedPrefixLength] = '.';
+            std::memcpy(written + reachedPrefixLength + 1, p, restLength + 1);
+            full = written;
         }
-        std::memcpy(full, reachedPrefix, reachedPrefixLength);
-        full[reachedPrefixLength] = '.';
-        std::memcpy(full + reachedPrefixLength + 1, p, restLength + 1);
         const int32_t index = owner->FindIndex(full) - 1;
-        const int32_t first = std::max(reached->GetFirstIndex() - 1, 0);
-        const int32_t end = first + std::max(reached->GetCount(), 0);
+        const int32_t firstIndex = reachedFacts != nullptr ? reachedFacts->first : reached->GetFirstIndex();
+        const int32_t count = reachedFacts != nullptr ? reachedFacts->count : reached->GetCount();
+        const int32_t first = std::max(firstIndex - 1, 0);
+        const int32_t end = first + std::max(count, 0);
         if (index >= first && index < end) return S_OK;
         return RaiseFIError(E_FAIL, "Unable to resolve moniker");
     }

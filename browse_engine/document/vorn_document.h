@@ -69,9 +69,7 @@ public:
     // The owner's engine simulation, null without owner.
     ZEQEOSimulation* GetEngineSimulation() const;
     // A use of that simulation (see simulation_use.h): its objects are used only while one is held.
-    nuv::SimulationUse UseEngineSimulation() const {
-        return nuv::SimulationUse([this] { return GetEngineSimulation(); });
-    }
+    nuv::SimulationUse UseEngineSimulation() const;
     CoNUVSimulation* GetOwner() const;
 
     // The "status" attribute of the upper nodes: always empty.
@@ -125,6 +123,8 @@ private:
     std::atomic<uint32_t> refCount_{0};
     mutable std::mutex ownerLock_;
     CoNUVSimulation* owner_ = nullptr;
+    // Keeps this document's block facts apart from other documents' on a thread (see block_facts.h).
+    const uint64_t factsReader_;
     EntryHandle root_;
     mutable std::mutex subscribeLock_;
     bool subscribed_ = false;
