@@ -314,39 +314,36 @@ private:
         SinkFromLastLevel(moving, i, n);
     }
 
-    // SinkFromRoot while the root holds an entry with the greatest key.
+    // SinkFromRoot while the root holds an entry with the greatest key: two levels a step.
     void SinkAmongTies(const Entry& moving, size_t n) {
         Entry* h = h_;
         const Order order = order_;
         size_t i = 1;
-        // Two levels a step, each pick kept a branch: computing it would make every level wait for its
-        // comparison.
         int steps = CompleteSteps(n);
         for (; steps >= 2; steps -= 2) {
-            size_t c = 2 * i;
-            if (order.Greater(h[c + 1], h[c])) {
-                ++c;
-                asm("");
-            }
-            size_t g = 2 * c;
-            if (order.Greater(h[g + 1], h[g])) {
-                ++g;
-                asm("");
-            }
+            const size_t c = ForeseenPick(h, order, i), g = ForeseenPick(h, order, c);
             h[i] = h[c];
             h[c] = h[g];
             i = g;
         }
         if (steps == 1) {
-            size_t c = 2 * i;
-            if (order.Greater(h[c + 1], h[c])) {
-                ++c;
-                asm("");
-            }
+            const size_t c = ForeseenPick(h, order, i);
             h[i] = h[c];
             i = c;
         }
         SinkFromLastLevel(moving, i, n);
+    }
+
+    // The greater child of i (the left one when the two are equal), picked with a branch: where the paths
+    // run through ties, the processor foresees it and reads on down the path, where computing the pick
+    // would make every level wait for its comparison.
+    static size_t ForeseenPick(const Entry* h, const Order& order, size_t i) {
+        size_t c = 2 * i;
+        if (order.Greater(h[c + 1], h[c])) {
+            ++c;
+            asm("");  // keeps the branch: the compiler would otherwise compute the pick
+        }
+        return c;
     }
 
     // The steps from the root down to the last complete level of h[1..n]: every entry above that level
