@@ -7,42 +7,9 @@ namespace {
 
 using namespace grid_test;
 
+using nuvtest::LyingArray;
 using nuvtest::NullReference;
 using nuvtest::WithNul;
-
-// A vector of four zeroed elements of `size` bytes whose features and type claim `vt`, lent in a VARIANT.
-class LyingVector {
-public:
-    LyingVector(ULONG size, VARTYPE vt) {
-        if (FAILED(SafeArrayAllocDescriptorEx(vt, 1, &array_))) return;
-        array_->cbElements = size;
-        array_->rgsabound[0] = {4, 0};
-        if (FAILED(SafeArrayAllocData(array_))) {
-            SafeArrayDestroyDescriptor(array_);
-            array_ = nullptr;
-        }
-    }
-    ~LyingVector() {
-        if (!array_) return;
-        // Destroyed as plain bytes: the platform would clear its elements as what the features claim.
-        array_->fFeatures = static_cast<USHORT>(array_->fFeatures & ~(FADF_VARIANT | FADF_BSTR | FADF_UNKNOWN |
-                                                                       FADF_DISPATCH | FADF_HAVEIID));
-        SafeArrayDestroy(array_);
-    }
-    LyingVector(const LyingVector&) = delete;
-    LyingVector& operator=(const LyingVector&) = delete;
-    VARIANT Lent() const {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_ARRAY | VT_VARIANT;
-        v.parray = array_;
-        return v;
-    }
-    explicit operator bool() const { return array_ != nullptr; }
-
-private:
-    SAFEARRAY* array_ = nullptr;
-};
 
 TEST_F(GridTest, EditsWithAReferenceToNothingAreRefusedAndChangeNothing) {
     CComPtr<INUVGridService> parameters = Grid("TANK", MemberKind::Parameters);
@@ -100,7 +67,7 @@ TEST_F(GridTest, ArraysWhoseElementsDoNotMatchTheirTypeAreRefused) {
     } lies[] = {{4, VT_VARIANT}, {2, VT_BSTR}, {2, VT_I4}, {1, VT_I2}, {16, VT_I4}};
     for (const auto& lie : lies) {
         SCOPED_TRACE(lie.vt);
-        LyingVector array(lie.size, lie.vt);
+        LyingArray array(lie.size, LyingArray::OfType{lie.vt});
         ASSERT_TRUE(array);
         CComVariant out;
         EXPECT_TRUE(FAILED(variables->GetAttributes(array.Lent(), 1, 0, &out)));

@@ -16,41 +16,9 @@ using objects_test::Names;
 using objects_test::NameOf;
 using objects_test::Text;
 
+using nuvtest::LyingArray;
 using nuvtest::NullReference;
 using nuvtest::WithNul;
-
-// A one-dimensional array of `count` zeroed elements of `size` bytes whose features claim `features`:
-// elements of another size than the ones those features name. The destructor gives the array honest
-// features before destroying it.
-class LyingArray {
-public:
-    LyingArray(ULONG size, USHORT features, ULONG count = 4, UINT dims = 1) {
-        if (FAILED(SafeArrayAllocDescriptor(dims, &array_))) return;
-        array_->cbElements = size;
-        for (UINT d = 0; d < dims; ++d) array_->rgsabound[d] = {count, 0};
-        if (FAILED(SafeArrayAllocData(array_))) return;
-        array_->fFeatures = static_cast<USHORT>(array_->fFeatures | features);
-    }
-    ~LyingArray() {
-        if (!array_) return;
-        array_->fFeatures = static_cast<USHORT>(array_->fFeatures & ~(FADF_VARIANT | FADF_BSTR | FADF_UNKNOWN |
-                                                                       FADF_DISPATCH | FADF_HAVEIID));
-        SafeArrayDestroy(array_);
-    }
-    LyingArray(const LyingArray&) = delete;
-    LyingArray& operator=(const LyingArray&) = delete;
-    // The array lent in a VARIANT (no copy, no ownership).
-    VARIANT Lent() const {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_ARRAY | VT_VARIANT;
-        v.parray = array_;
-        return v;
-    }
-
-private:
-    SAFEARRAY* array_ = nullptr;
-};
 
 class MalformedArgumentsTest : public objects_test::ObjectsTest {
 protected:

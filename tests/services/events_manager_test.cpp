@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "browse/document.h"
+#include "channels_support.h"
 #include "events/run_receivers.h"
 #include "events_support.h"
 #include "hang_guard.h"
@@ -294,41 +295,6 @@ TEST_F(EventsTest, NoSinkIsCalledOnceItsUnAdviseHasReturned) {
     EXPECT_EQ(right->Refs(), 1u);
 }
 
-// An output-line sink that runs a hook on every line it gets.
-class LineHook final : public IDispatch {
-public:
-    explicit LineHook(std::function<void()> hook) : hook_(std::move(hook)) {}
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDispatch && riid != DIID_DNUVSimulationMsgsEvents) return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override {
-        const ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
-    STDMETHOD(GetTypeInfoCount)(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        if (id == 1) hook_();
-        return S_OK;
-    }
-
-private:
-    ~LineHook() = default;
-    std::function<void()> hook_;
-    std::atomic<ULONG> refs_{0};
-};
-
 // A browsing document with no entries, for its subscribers alone.
 class BareDocument final : public FI::FIDocumentBase_ {
 public:
@@ -360,7 +326,10 @@ void FromInsideAnOutputLine(const std::function<void()>& inside) {
     ASSERT_EQ(messages->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
     CComPtr<IConnectionPoint> point;
     ASSERT_EQ(container->FindConnectionPoint(DIID_DNUVSimulationMsgsEvents, &point), S_OK);
-    CComPtr<IDispatch> hook(new LineHook(inside));
+    CComPtr<channels_test::EventSink> hook(new channels_test::EventSink(DIID_DNUVSimulationMsgsEvents));
+    hook->OnCall([&](const channels_test::SinkCall& call) {
+        if (call.id == 1) inside();
+    });
     DWORD cookie = 0;
     ASSERT_EQ(point->Advise(hook, &cookie), S_OK);
     rtowrite(rtostdout_current(), "a line\n", -1);

@@ -36,6 +36,55 @@ inline CComBSTR WithNul(const char* before, const char* after) {
     return out;
 }
 
+// An array of zeroed elements of `size` bytes whose descriptor claims otherwise: the element features in
+// `features`, or those of the type in `OfType` (a vector of four, its type recorded), lent in VARIANTs. A
+// member handed one must refuse it rather than read or clear its elements as what they claim to be.
+class LyingArray {
+public:
+    struct OfType {
+        VARTYPE vt;
+    };
+    LyingArray(ULONG size, USHORT features, ULONG count = 4, UINT dims = 1) {
+        if (FAILED(SafeArrayAllocDescriptor(dims, &array_))) return;
+        for (UINT d = 0; d < dims; ++d) array_->rgsabound[d] = {count, 0};
+        Fill(size);
+        if (array_) array_->fFeatures = static_cast<USHORT>(array_->fFeatures | features);
+    }
+    LyingArray(ULONG size, OfType type) {
+        if (FAILED(SafeArrayAllocDescriptorEx(type.vt, 1, &array_))) return;
+        array_->rgsabound[0] = {4, 0};
+        Fill(size);
+    }
+    ~LyingArray() {
+        if (!array_) return;
+        // Destroyed as plain bytes: the platform would clear its elements as what the features claim.
+        array_->fFeatures = static_cast<USHORT>(array_->fFeatures & ~(FADF_VARIANT | FADF_BSTR | FADF_UNKNOWN |
+                                                                       FADF_DISPATCH | FADF_HAVEIID));
+        SafeArrayDestroy(array_);
+    }
+    LyingArray(const LyingArray&) = delete;
+    LyingArray& operator=(const LyingArray&) = delete;
+    // The array lent in a VARIANT (no copy, no ownership).
+    VARIANT Lent() const {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_ARRAY | VT_VARIANT;
+        v.parray = array_;
+        return v;
+    }
+    explicit operator bool() const { return array_ != nullptr; }
+
+private:
+    void Fill(ULONG size) {
+        array_->cbElements = size;
+        if (FAILED(SafeArrayAllocData(array_))) {
+            SafeArrayDestroyDescriptor(array_);
+            array_ = nullptr;
+        }
+    }
+    SAFEARRAY* array_ = nullptr;
+};
+
 // How an object misbehaves when it is handed to a member.
 enum class Misbehaviour {
     RefusesEverything,    // QueryInterface answers E_NOINTERFACE for all but IUnknown and IDispatch
