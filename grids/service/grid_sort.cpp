@@ -167,8 +167,8 @@ bool Scattered(const LONG* rows, size_t n) {
 // nearer caches.
 constexpr size_t kFetchAheadRows = size_t{1} << 15;
 
-// Entries of the heap: one word, the key in its high bits and the position before the sort in its low bits,
-// when the key's low bits carry nothing; otherwise the whole key beside the position.
+// Entries of the heap: one word, the key's high bits above the position before the sort; or, where two
+// different keys share those high bits, the whole key beside the position.
 struct NarrowOrder {
     uint64_t low;  // the position bits and one more
     bool Greater(uint64_t a, uint64_t b) const { return a > (b | low); }
