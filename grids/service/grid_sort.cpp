@@ -116,11 +116,13 @@ namespace {
 // one's sign bit only (the greatest number's key, +infinity's, is 0xfff0000000000000).
 constexpr uint64_t kNaNKey = 0xffffffff00000000;
 
-uint64_t DoubleKey(double x) {
-    const uint64_t bits = std::bit_cast<uint64_t>(x + 0.0);
-    const uint64_t k = bits ^ (static_cast<uint64_t>(static_cast<int64_t>(bits) >> 63) | uint64_t{1} << 63);
-    return x != x ? kNaNKey : k;
+// The key of a number whose bits, with -0 made 0, are `bits`.
+uint64_t NumberKey(uint64_t bits, bool nan) {
+    const uint64_t k = bits ^ ((uint64_t{0} - (bits >> 63)) | uint64_t{1} << 63);
+    return nan ? kNaNKey : k;
 }
+
+uint64_t DoubleKey(double x) { return NumberKey(std::bit_cast<uint64_t>(x + 0.0), x != x); }
 
 uint64_t IntKey(int x) { return static_cast<uint64_t>(static_cast<uint32_t>(x) ^ 0x80000000u) << 32; }
 
@@ -151,6 +153,19 @@ uint64_t BitsSet(const double* numbers, size_t n) {
     uint64_t bits = 0;
     for (size_t p = 0; p < n; ++p) bits |= std::bit_cast<uint64_t>(numbers[p] + 0.0);
     return bits;
+}
+
+// BuildWords over the numbers in place, returning BitsSet of them from the same pass.
+uint64_t BuildNumberWords(uint64_t* words, size_t n, const double* numbers, uint64_t flip, uint64_t low) {
+    const uint64_t clear = ~low;
+    uint64_t bits_set = 0;
+    for (size_t p = 0; p < n; ++p) {
+        const double x = numbers[p];
+        const uint64_t bits = std::bit_cast<uint64_t>(x + 0.0);
+        bits_set |= bits;
+        words[p] = ((NumberKey(bits, x != x) ^ flip) & clear) | p;
+    }
+    return bits_set;
 }
 
 // Whether the rows are other than consecutive numbers from rows[0] (a grid showing its whole collection in
@@ -415,10 +430,16 @@ bool GridSortTable::SortOnOneNumber(LONG* rows) {
     const NarrowOrder narrow{(uint64_t{2} << position_bits) - 1};
     HeapStorage<uint64_t> words(n);
     uint64_t* h = words.get();
-    if (keys.from || (!keys.doubles && !keys.ints)) BuildWords(h + 1, n, keys, flip, narrow.low);
-    else if (keys.doubles) BuildWords(h + 1, n, [d = keys.doubles](size_t p) { return DoubleKey(d[p]); }, flip, narrow.low);
-    else BuildWords(h + 1, n, [v = keys.ints](size_t p) { return IntKey(v[p]); }, flip, narrow.low);
-    const uint64_t lost = keys.doubles ? BitsSet(keys.doubles, n) & narrow.low : 0;
+    uint64_t bits_set = 0;  // of the numbers, where the key holds numbers
+    if (keys.from || (!keys.doubles && !keys.ints)) {
+        BuildWords(h + 1, n, keys, flip, narrow.low);
+        if (keys.doubles) bits_set = BitsSet(keys.doubles, n);
+    } else if (keys.doubles) {
+        bits_set = BuildNumberWords(h + 1, n, keys.doubles, flip, narrow.low);
+    } else {
+        BuildWords(h + 1, n, [v = keys.ints](size_t p) { return IntKey(v[p]); }, flip, narrow.low);
+    }
+    const uint64_t lost = bits_set & narrow.low;
     const bool scattered = Scattered(rows, n);
     const int64_t first = rows[0];
     SortEntries(h, n, narrow);
