@@ -89,10 +89,13 @@ void LoadKeyColumn(std::vector<T>& cells, ZEQEOCntr* container, ZEQEOBlock* bloc
     Record::LoadColumn(container, block, rows.data(), n, id, cells.data(), got.data());
     T* cell = cells.data();
     if constexpr (std::is_arithmetic_v<T>) {
-        // Written to choose without a branch: most rows load. A row is in range when row - 1, taken unsigned,
-        // is below the count.
+        // A row is in range when row - 1, taken unsigned, is below the count. Nearly always every row
+        // loads, which two quick passes tell; otherwise the cells are chosen without a branch.
         const LONG* row = rows.data();
         const ULONG limit = count > 0 ? static_cast<ULONG>(count) : 0;
+        ULONG outside = 0;
+        for (size_t r = 0; r < n; ++r) outside |= static_cast<ULONG>(static_cast<ULONG>(row[r]) - 1 >= limit);
+        if (!outside && std::memchr(got.data(), 0, n) == nullptr) return;
         for (size_t r = 0; r < n; ++r) {
             const bool loaded = (got[r] != 0) & (static_cast<ULONG>(row[r]) - 1 < limit);
             cell[r] = loaded ? cell[r] : missing;
