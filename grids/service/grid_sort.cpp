@@ -239,9 +239,9 @@ private:
 // serves two levels); with kAhead, each step fetches the lines that the step after it reads.
 //
 // Entries with the greatest key leave the heap first. While they do, the root holds one and the paths run
-// through entries that tie with it, where the left child is taken: there the hole goes one level a step
-// and the pick is a branch, which the processor foresees and runs ahead of, instead of waiting at each
-// level for the comparison that computes it.
+// through entries that tie with it, where the left child is taken: there the pick at each level is a
+// branch, which the processor foresees and runs ahead of, instead of waiting at each level for the
+// comparison that computes it.
 template <class Entry, class Order, bool kAhead>
 class EntryHeap {
 public:
