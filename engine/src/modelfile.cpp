@@ -132,6 +132,18 @@ bool tokenize(std::string_view line, std::vector<std::string>& out, std::string&
     return true;
 }
 
+// Where the first ':' outside quotes stands in a word (whose quotes close), or npos.
+size_t ColonOutsideQuotes(std::string_view word) {
+    bool quoted = false;
+    for (size_t i = 0; i < word.size(); ++i) {
+        const char c = word[i];
+        if (quoted && c == '\\') ++i;
+        else if (c == '"') quoted = !quoted;
+        else if (!quoted && c == ':') return i;
+    }
+    return std::string_view::npos;
+}
+
 std::string quote(const std::string& s) {
     std::string out = "\"";
     for (char c : s) {
@@ -551,18 +563,29 @@ struct Parser {
         return true;
     }
 
-    // "eqn NAME : TEXT" (or "NAME: TEXT"); an unquoted name ends at its first ':'. The text runs to the end
-    // of the line's last word, so a trailing comment is not part of it.
+    // "eqn NAME : TEXT" (or "NAME: TEXT"); a name ends at its first ':' outside quotes. The text runs to the
+    // end of the line's last word, so a trailing comment is not part of it.
     bool Eqn(std::string_view line, const std::vector<std::string>& w, const std::vector<Span>& spans,
              ListIndex<EqnDef>& eqns) {
         if (w.size() < 2) return Fail("eqn needs a name, ':' and an equation");
         EqnDef e;
         e.line = static_cast<int>(at);
         size_t after = spans[1].end;
+        const std::string_view raw = line.substr(spans[1].begin, spans[1].end - spans[1].begin);
         if (spans[1].quoted) {
-            e.name = w[1];
+            const size_t colon = ColonOutsideQuotes(raw);
+            if (colon == std::string_view::npos) {
+                e.name = w[1];
+            } else {
+                // The word up to the colon, its quotes read as the tokenizer reads them (they close: the
+                // whole word's did).
+                std::vector<std::string> name;
+                std::string unused;
+                tokenize(raw.substr(0, colon), name, unused);
+                if (name.size() == 1) e.name = std::move(name[0]);
+                after = spans[1].begin + colon;
+            }
         } else {
-            std::string_view raw = line.substr(spans[1].begin, spans[1].end - spans[1].begin);
             size_t colon = raw.find(':');
             e.name = std::string(raw.substr(0, colon));
             if (colon != std::string_view::npos) after = spans[1].begin + colon;

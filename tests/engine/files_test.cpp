@@ -128,6 +128,8 @@ TEST(ModelFile, WordsSplitAtBlanksAndKeepWhatTheirQuotesHold) {
         "  var Z 3 desc=\"\"\n"
         "  var W 4 desc=\"long words need more than the sixteen characters a short string holds\"\n"
         "  eqn E1 : Z = V + 1   # trailing\n"
+        "  eqn \"E 2\": Z = V\n"
+        "  eqn \"E:3\"x:V = Z\n"
         "  var V 5\n"
         "end\n";
     zeq::ModelDef def;
@@ -148,8 +150,13 @@ TEST(ModelFile, WordsSplitAtBlanksAndKeepWhatTheirQuotesHold) {
     EXPECT_EQ(b.vars[4].name, "V");
     EXPECT_EQ(b.vars[4].value, 5);
     EXPECT_EQ(b.vars[4].description, "");
-    ASSERT_EQ(b.eqns.size(), 1u);
+    // A quoted name, as an unquoted one, ends at its first ':' outside quotes.
+    ASSERT_EQ(b.eqns.size(), 3u);
     EXPECT_EQ(b.eqns[0].text, "Z = V + 1");
+    EXPECT_EQ(b.eqns[1].name, "E 2");
+    EXPECT_EQ(b.eqns[1].text, "Z = V");
+    EXPECT_EQ(b.eqns[2].name, "E:3x");
+    EXPECT_EQ(b.eqns[2].text, "V = Z");
 }
 
 TEST(ModelFile, MalformedTextIsRefusedWithItsLine) {
