@@ -572,24 +572,20 @@ struct Parser {
         e.line = static_cast<int>(at);
         size_t after = spans[1].end;
         const std::string_view raw = line.substr(spans[1].begin, spans[1].end - spans[1].begin);
-        if (spans[1].quoted) {
-            const size_t colon = ColonOutsideQuotes(raw);
-            if (colon == std::string_view::npos) {
-                e.name = w[1];
-            } else {
-                // The word up to the colon, its quotes read as the tokenizer reads them (they close: the
-                // whole word's did).
-                std::vector<std::string> name;
-                std::string unused;
-                tokenize(raw.substr(0, colon), name, unused);
-                if (name.size() == 1) e.name = std::move(name[0]);
-                after = spans[1].begin + colon;
-            }
-        } else {
-            size_t colon = raw.find(':');
+        const size_t colon = spans[1].quoted ? ColonOutsideQuotes(raw) : raw.find(':');
+        if (colon == std::string_view::npos) {
+            e.name = w[1];
+        } else if (!spans[1].quoted) {
             e.name = std::string(raw.substr(0, colon));
-            if (colon != std::string_view::npos) after = spans[1].begin + colon;
+        } else {
+            // The word up to the colon, its quotes read as the tokenizer reads them (they close: the whole
+            // word's did).
+            std::vector<std::string> name;
+            std::string unused;
+            tokenize(raw.substr(0, colon), name, unused);
+            if (name.size() == 1) e.name = std::move(name[0]);
         }
+        if (colon != std::string_view::npos) after = spans[1].begin + colon;
         while (after < line.size() && (line[after] == ' ' || line[after] == '\t')) ++after;
         if (e.name.empty() || after >= line.size() || line[after] != ':')
             return Fail("eqn needs a name, ':' and an equation");
