@@ -393,6 +393,12 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
                       " decision variables, " + std::to_string(evaluations) + " evaluations");
             }
         }
+        // A variable's quantities are finite: one that the solve took to an infinity or NaN (the solve has
+        // then failed) keeps its value from before, which a save writes and an open reads back as it is.
+        for (int i = vfirst; i < vfirst + vcount; ++i) {
+            double& value = vars_[static_cast<size_t>(i)].value;
+            if (!std::isfinite(value)) value = before[static_cast<size_t>(i - vfirst)];
+        }
         for (int i = vfirst; i < vfirst + vcount && !quiet; ++i) {
             Variable& v = vars_[static_cast<size_t>(i)];
             v.active_bound = v.value <= v.lower ? ACTIVE_LOWER : v.value >= v.upper ? ACTIVE_UPPER : ACTIVE_NONE;

@@ -9,6 +9,7 @@
 
 #include "capture.h"
 #include "expr.h"
+#include "modelfile.h"
 #include "zeq_testing.h"
 
 using zeq::testing::ModelBuilder;
@@ -134,6 +135,37 @@ TEST(Solve, StatusesOfEveryOutcome) {
         EXPECT_EQ(events.events.back().event, ZEQ_EVT_RUN_FINISHED) << c.what;
         EXPECT_EQ(events.events.back().b, c.status) << c.what;
         EXPECT_EQ(events.events.back().text, "Plant") << c.what;
+    }
+}
+
+// A variable's quantities are finite. A solve that runs away to an infinity or NaN fails, and each
+// variable that ran away keeps its value from before; the others keep what the solve gave them, and the
+// model saves and opens again as it is.
+TEST(Solve, ARunawaySolveLeavesEveryVariableFinite) {
+    const zeq::SolverDef many{"MAIN", {{"MAXITER", 50}}, {{"TOLERANCE", 1e-8}}, {}};
+    struct Case {
+        const char* what;
+        const char* equation;
+    };
+    const Case cases[] = {
+        {"an assignment overflows", "Z = 1e200 * 1e200 * Y"},
+        {"an assignment gives NaN", "Z = 1e200 * 1e200 * Y - 1e200 * 1e200 * Y"},
+        {"a loop grows without end", "Z = 1e300 * W + 1"},
+    };
+    for (const Case& c : cases) {
+        ModelBuilder m;
+        m.Block("A").Var("Y", 1, SPEC_CONST).Var("X", 0).Var("Z", 7).Var("W", 8).Eqn("E", c.equation).Eqn("F", "W = Z").Eqn("G", "X = Y + 1").Solver(many);
+        auto sim = m.Create();
+        OutputCapture out;
+        EXPECT_EQ(sim->Solve(), ZEQ_E_NOT_CONVERGED) << c.what;
+        EXPECT_EQ(Value(*sim, "A.X"), 2) << c.what;
+        EXPECT_EQ(Value(*sim, "A.Z"), 7) << c.what;
+        for (const zeq::Variable& v : sim->Vars()) EXPECT_TRUE(std::isfinite(v.value)) << c.what << ": " << v.name;
+        const std::string saved = zeq::WriteModel(sim->Export());
+        zeq::ModelDef again;
+        std::string error;
+        ASSERT_TRUE(zeq::ParseModel(saved, again, error)) << c.what << ": " << error;
+        EXPECT_EQ(zeq::WriteModel(again), saved) << c.what;
     }
 }
 
