@@ -14,9 +14,7 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)" --target nuvhost >build/logs/windows-host-build.log 2>&1 ||
   { tail -n 60 build/logs/windows-host-build.log; exit 1; }
 
-export WINEPREFIX="$PWD/$out/wine"
-# The first start of a prefix sets it up (slow); a failure here means wine cannot run in this environment.
-timeout 300 "$wine" cmd /c exit >/dev/null 2>&1 || wine_fails "start a prefix"
+wine_prefix "$PWD/$out/wine"
 
 
 failed=0

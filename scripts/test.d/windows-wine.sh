@@ -22,8 +22,7 @@ cmake --preset windows >/dev/null
 cmake --build "$out" -j "$jobs" --target nuvclass rezoraruz nuvhost typelib_walk apartment_tests $tests >"$out/build.log" 2>&1 ||
   { tail -n 60 "$out/build.log"; exit 1; }
 
-export WINEPREFIX="$PWD/$out/wine"
-timeout 300 "$wine" wineboot -i >/dev/null 2>&1 || wine_fails "start a prefix"
+wine_prefix "$PWD/$out/wine"
 
 
 cd "$out/bin"
