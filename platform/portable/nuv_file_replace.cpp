@@ -45,9 +45,34 @@ String TemporaryName(const String& folder, unsigned long process) {
 
 #ifdef _WIN32
 
+namespace {
+
+bool WriteAll(HANDLE file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        DWORD written = 0;
+        const DWORD chunk = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
+        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+}  // namespace
+
 FileWrite WriteFileWhole(const std::string& path, std::string_view bytes) {
     if (path.empty()) return FileWrite::kRefused;
     const std::wstring target(to_utf16(path).c_str());
+    // A device (NUL, a port) or a named pipe holds no file to keep, and a file put in its place would not
+    // reach it: the bytes are written to it as it is.
+    HANDLE existing = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (existing != INVALID_HANDLE_VALUE) {
+        if (GetFileType(existing) != FILE_TYPE_DISK) {
+            const bool ok = WriteAll(existing, bytes);
+            return CloseHandle(existing) && ok ? FileWrite::kWritten : FileWrite::kIncomplete;
+        }
+        CloseHandle(existing);
+    }
     const DWORD attributes = GetFileAttributesW(target.c_str());
     // A read-only file is not replaced, as it could not be opened for writing.
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
@@ -61,14 +86,7 @@ FileWrite WriteFileWhole(const std::string& path, std::string_view bytes) {
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return FileWrite::kRefused;
     }
     if (file == INVALID_HANDLE_VALUE) return FileWrite::kRefused;
-    bool ok = true;
-    while (ok && !bytes.empty()) {
-        DWORD written = 0;
-        const DWORD chunk = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
-        ok = WriteFile(file, bytes.data(), chunk, &written, nullptr) && written > 0;
-        bytes.remove_prefix(written);
-    }
-    ok = ok && FlushFileBuffers(file);
+    bool ok = WriteAll(file, bytes) && FlushFileBuffers(file);
     ok = CloseHandle(file) && ok;
     if (!ok) {
         DeleteFileW(temp.c_str());
@@ -103,6 +121,19 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
+// Writes to a target that is no regular file (a device such as /dev/null, a named pipe) as it is: it holds
+// no file to keep, and renaming a file over it would put a plain file in its place, for every program
+// that uses it after. A pipe with no reader is refused at once rather than waited on; the writes
+// themselves block as writes to a pipe do.
+FileWrite WriteInPlace(const std::string& target, std::string_view bytes) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return FileWrite::kRefused;
+    const int flags = ::fcntl(fd, F_GETFL);
+    bool ok = flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 && WriteAll(fd, bytes);
+    ok = ::close(fd) == 0 && ok;
+    return ok ? FileWrite::kWritten : FileWrite::kIncomplete;
+}
+
 }  // namespace
 
 FileWrite WriteFileWhole(const std::string& path, std::string_view bytes) {
@@ -120,6 +151,7 @@ FileWrite WriteFileWhole(const std::string& path, std::string_view bytes) {
     const bool replacing = ::stat(target.c_str(), &old) == 0;
     // A file this process may not write is not replaced, as it could not be opened for writing.
     if (replacing && (S_ISDIR(old.st_mode) || ::access(target.c_str(), W_OK) != 0)) return FileWrite::kRefused;
+    if (replacing && !S_ISREG(old.st_mode)) return WriteInPlace(target, bytes);
     const std::string folder = FolderOf(target, "/");
     std::string temp;
     int fd = -1;

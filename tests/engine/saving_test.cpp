@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "capture.h"
 #include "file_size_limit.h"
@@ -15,6 +16,7 @@
 #include "zeq_testing.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -87,6 +89,26 @@ TEST(FileReplace, ATargetHeldOpenWithoutSharingIsKept) {
     EXPECT_EQ(FolderEntries(dir.Path()), (std::set<std::string>{"held.txt"}));
 }
 
+// NUL and a named pipe are written to as they are: no file can take their place.
+TEST(FileReplace, ADeviceOrPipeIsWrittenToAsItIs) {
+    EXPECT_EQ(WriteFileWhole("NUL", "discarded"), FileWrite::kWritten);
+    zeq::Simulation sim;
+    ASSERT_EQ(sim.OpenSimulation(NUV_EXAMPLES_DIR "/plant.model"), 0);
+    EXPECT_EQ(sim.SaveSimulation("NUL"), 0);
+    // The pipe's buffer holds the bytes until its server reads them, after the writer has closed it.
+    const std::string name = "\\\\.\\pipe\\nuv-replace-" + std::to_string(GetCurrentProcessId());
+    HANDLE server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 1 << 16, 0,
+                                     nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(WriteFileWhole(name, "through the pipe"), FileWrite::kWritten);
+    std::string got;
+    char buffer[256];
+    DWORD n = 0;
+    while (ReadFile(server, buffer, sizeof buffer, &n, nullptr) && n > 0) got.append(buffer, n);
+    CloseHandle(server);
+    EXPECT_EQ(got, "through the pipe");
+}
+
 #else
 
 TEST(FileReplace, AWriteCutShortKeepsTheOldFile) {
@@ -118,6 +140,66 @@ TEST(FileReplace, KeepsPermissionsAndFollowsLinks) {
     EXPECT_EQ(FileBytes(path), "through the link");
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(FolderEntries(dir.Path()), (std::set<std::string>{"target.txt", "link.txt"}));
+}
+
+// A device or a named pipe is written to as it is: a file renamed over it would take its place for every
+// program that uses it after (/dev/null itself, for a save made as root).
+TEST(FileReplace, ADeviceOrPipeIsWrittenToAndStaysWhatItWas) {
+    nuv::test::TempDir dir("nuv-replace");
+    const std::string pipe = dir.File("pipe");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const auto kind = [](const std::string& path) {
+        struct stat info {};
+        return stat(path.c_str(), &info) == 0 ? info.st_mode & S_IFMT : 0u;
+    };
+    // Nothing reads the pipe: refused at once rather than waited on.
+    EXPECT_EQ(WriteFileWhole(pipe, "unread"), FileWrite::kRefused);
+    ASSERT_EQ(kind(pipe), static_cast<unsigned>(S_IFIFO));
+
+    // What a reader of the pipe gets is what each writer puts in a file.
+    zeq::Simulation sim;
+    ASSERT_EQ(sim.OpenSimulation(NUV_EXAMPLES_DIR "/plant.model"), 0);
+    ZEQEOCntr* fs = sim.GetFlowsheet();
+    const int attrs[] = {7, 19};  // VALUE, UOM
+    const std::pair<const char*, std::function<bool(const std::string&)>> writers[] = {
+        {"shared writer", [](const std::string& path) { return WriteFileWhole(path, "shared\n") == FileWrite::kWritten; }},
+        {"simulation", [&](const std::string& path) { return sim.SaveSimulation(path.c_str()) == 0; }},
+        {"block", [&](const std::string& path) { return sim.SaveBlock(path.c_str(), "SECTION") == 0; }},
+        {"variable file", [&](const std::string& path) { return RTVARFILE_WRITE(fs, path.c_str(), attrs, 2) == 0; }},
+    };
+    for (const auto& [what, save] : writers) {
+        const std::string file = dir.File("file");
+        ASSERT_TRUE(save(file)) << what;
+        const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reader, 0);
+        // A second writer of our own keeps the reader from seeing the end before the save has opened it.
+        const int keeper = ::open(pipe.c_str(), O_WRONLY);
+        ASSERT_GE(keeper, 0);
+        ASSERT_EQ(fcntl(reader, F_SETFL, 0), 0);
+        std::string got;
+        std::thread drain([&] {
+            char buffer[4096];
+            ssize_t n;
+            while ((n = ::read(reader, buffer, sizeof buffer)) > 0) got.append(buffer, static_cast<size_t>(n));
+        });
+        const bool saved = save(pipe);
+        ::close(keeper);
+        drain.join();
+        ::close(reader);
+        EXPECT_TRUE(saved) << what;
+        EXPECT_EQ(got, FileBytes(file)) << what;
+        ASSERT_EQ(kind(pipe), static_cast<unsigned>(S_IFIFO)) << what;
+        EXPECT_EQ(FolderEntries(dir.Path()), (std::set<std::string>{"pipe", "file"})) << what;
+    }
+
+    // Devices stay devices: /dev/null takes every byte, /dev/full none.
+    EXPECT_EQ(WriteFileWhole("/dev/null", "discarded"), FileWrite::kWritten);
+    EXPECT_EQ(sim.SaveSimulation("/dev/null"), 0);
+    EXPECT_EQ(kind("/dev/null"), static_cast<unsigned>(S_IFCHR));
+    if (kind("/dev/full") == S_IFCHR) {
+        EXPECT_EQ(WriteFileWhole("/dev/full", "no room"), FileWrite::kIncomplete);
+        EXPECT_EQ(kind("/dev/full"), static_cast<unsigned>(S_IFCHR));
+    }
 }
 
 // Every engine writer, saving over an older file while the disk takes only 1 KB of it, reports the
