@@ -33,7 +33,8 @@ for tool in cmake ninja g++ clang++ python3 pkg-config x86_64-w64-mingw32-g++-po
 done
 for file in /usr/include/gtest/gtest.h /usr/include/gmock/gmock.h /usr/include/benchmark/benchmark.h \
             /usr/include/libxml2/libxml/parser.h /usr/include/wine/wine/windows/oaidl.idl \
-            /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/stdole2.tlb /usr/lib/wine/wine64; do
+            /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/stdole2.tlb /usr/lib/wine/wine64 \
+            /usr/lib/wine/wineserver; do
   [ -e "$file" ] || absent+=("$file")
 done
 if ((${#absent[@]})); then
