@@ -965,7 +965,7 @@ int Simulation::AddBlockDefs(Container* target, const BlockDef* defs, size_t n) 
     CompileEquations();
     CompileObjectives();
     NotifyMoved(vpos + nv, epos + ne);
-    for (const std::string& name : names) Raise(ZEQ_EVT_BLOCK_ADDED, reinterpret_cast<intptr_t>(name.c_str()), ZEQ_HINT_STRUCTURE);
+    for (std::string& name : names) RaiseText(ZEQ_EVT_BLOCK_ADDED, std::move(name), ZEQ_HINT_STRUCTURE);
     return 0;
 }
 
@@ -1013,7 +1013,7 @@ int Simulation::RemoveBlocks(Container* c, int position, int n) {
     CompileEquations();
     CompileObjectives();
     NotifyMoved(vpos, epos);
-    for (const std::string& name : names) RaiseText(ZEQ_EVT_BLOCK_REMOVED, name, ZEQ_HINT_STRUCTURE);
+    for (std::string& name : names) RaiseText(ZEQ_EVT_BLOCK_REMOVED, std::move(name), ZEQ_HINT_STRUCTURE);
     return 0;
 }
 
@@ -1138,7 +1138,7 @@ int Simulation::RenameBlock(Block* b, const std::string& name) {
     Reindex();
     CompileEquations();
     CompileObjectives();
-    Raise(ZEQ_EVT_BLOCK_RENAMED, reinterpret_cast<intptr_t>(new_prefix.c_str()), ZEQ_HINT_STRUCTURE);
+    RaiseText(ZEQ_EVT_BLOCK_RENAMED, std::move(new_prefix), ZEQ_HINT_STRUCTURE);
     return 0;
 }
 

@@ -619,8 +619,13 @@ public:
     const BlockDef* FindType(std::string_view type) const;
     // Marks a variable changed and raises event 18.
     void VariableChanged(int pos, intptr_t hints);
+    // Raises an event with the engine lock let go for the callback, so that another thread may change the
+    // simulation meanwhile: the arguments must stay as they are until it returns, never point into the
+    // simulation. The engine raises through RaiseText; this raw form is for tests raising events directly.
     intptr_t Raise(int event, intptr_t a, intptr_t b);
-    // Raises with a copy of text as first argument: the callback may free the object the text came from.
+    // Raises with text of its own as first argument, a copy taken under the lock (or a string the caller
+    // moves in): neither the callback nor another thread's change of the simulation can alter or free it
+    // before the event is done.
     intptr_t RaiseText(int event, std::string text, intptr_t b) {
         return Raise(event, reinterpret_cast<intptr_t>(text.c_str()), b);
     }

@@ -145,7 +145,7 @@ int Simulation::OpenSimulation(const char* path) {
     std::vector<ParsedEquation> parsed;
     if (int r = Load(path, def, nullptr, &parsed)) return r;
     Build(std::move(def), std::move(parsed));
-    Raise(ZEQ_EVT_FLOWSHEET, reinterpret_cast<intptr_t>(name_.c_str()), ZEQ_HINT_STRUCTURE);
+    RaiseText(ZEQ_EVT_FLOWSHEET, name_, ZEQ_HINT_STRUCTURE);
     return 0;
 }
 

@@ -155,7 +155,7 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
     // A cancel asks to stop a running solve or calculation: one requested before it began has nothing to
     // stop. Quiet solves are steps of a calculation, which clears it once at its start.
     if (!quiet) rtosignal_clear_ctrlc();
-    if (!quiet) Raise(ZEQ_EVT_RUN_STARTED, reinterpret_cast<intptr_t>(scope_name.c_str()), 0);
+    if (!quiet) RaiseText(ZEQ_EVT_RUN_STARTED, scope_name, 0);
     // The callback may have changed the model: everything below is looked up afresh, and nothing reaches
     // client code (events, output) until the numbers are done.
     Container* scope = SolveScope();
@@ -452,17 +452,17 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
     if (status == ZEQ_RUN_COMPLETED || status == ZEQ_RUN_NOT_CONVERGED || status == ZEQ_RUN_OBJECTIVE_ERROR) {
         // Variable events bracketed as one block category.
         if (!names.empty()) {
-            Raise(ZEQ_EVT_BLOCKCAT1_BEGIN, reinterpret_cast<intptr_t>(scope_name.c_str()), 0);
-            for (const std::string& n : names) Raise(ZEQ_EVT_VARIABLE, reinterpret_cast<intptr_t>(n.c_str()), ZEQ_HINT_VALUE);
-            Raise(ZEQ_EVT_BLOCKCAT1_END, reinterpret_cast<intptr_t>(scope_name.c_str()), 0);
+            RaiseText(ZEQ_EVT_BLOCKCAT1_BEGIN, scope_name, 0);
+            for (std::string& n : names) RaiseText(ZEQ_EVT_VARIABLE, std::move(n), ZEQ_HINT_VALUE);
+            RaiseText(ZEQ_EVT_BLOCKCAT1_END, scope_name, 0);
         }
-        Raise(ZEQ_EVT_FLOWSHEET, reinterpret_cast<intptr_t>(scope_name.c_str()), ZEQ_HINT_VALUE);
+        RaiseText(ZEQ_EVT_FLOWSHEET, scope_name, ZEQ_HINT_VALUE);
     }
     {
         WriteOrigin origin(this);
         rtoflush(rtostdout_current());
     }
-    Raise(ZEQ_EVT_RUN_FINISHED, reinterpret_cast<intptr_t>(scope_name.c_str()), status);
+    RaiseText(ZEQ_EVT_RUN_FINISHED, std::move(scope_name), status);
     return result;
 }
 
@@ -534,7 +534,7 @@ int Simulation::ExecuteCommand(const char* text) {
     Journal("ExecuteCommand " + line);
     if (!hooks.throwing_command.empty() && line.compare(0, hooks.throwing_command.size(), hooks.throwing_command) == 0)
         throw std::runtime_error("command failed: " + line);
-    Raise(ZEQ_EVT_COMMAND_START, reinterpret_cast<intptr_t>(line.c_str()), 0);
+    RaiseText(ZEQ_EVT_COMMAND_START, line, 0);
     std::vector<std::string> w = split_words(line);
     int result = 0;
     auto find_var = [&](const std::string& name) {
@@ -623,7 +623,7 @@ int Simulation::ExecuteCommand(const char* text) {
         Print("Unknown command: " + w[0]);
         result = ZEQ_E_SYNTAX;
     }
-    Raise(ZEQ_EVT_COMMAND_END, reinterpret_cast<intptr_t>(line.c_str()), 0);
+    RaiseText(ZEQ_EVT_COMMAND_END, std::move(line), 0);
     return result;
 }
 
