@@ -459,7 +459,9 @@ int Simulation::RunSolve(const std::string& objective_name, bool quiet) {
         RaiseText(ZEQ_EVT_FLOWSHEET, scope_name, ZEQ_HINT_VALUE);
     }
     {
+        // The flush may hand a line to client code: with the lock let go, as every write.
         WriteOrigin origin(this);
+        Callout out;
         rtoflush(rtostdout_current());
     }
     RaiseText(ZEQ_EVT_RUN_FINISHED, std::move(scope_name), status);

@@ -147,6 +147,71 @@ TEST(EngineThreads, TheLockHandsOverUnderContentionWithoutLosingAWakeUp) {
     EXPECT_EQ(count, uint64_t{2} * kThreads * kRounds * static_cast<uint64_t>(callsPerRound));
 }
 
+// Client code that the engine calls (output writes and flushes, event callbacks) runs with the engine lock
+// let go, so that it may wait for another thread that uses the engine. Every such call of a solve and of
+// commands that print records whether this thread held the lock.
+class LockWitness {
+public:
+    LockWitness() {
+        self() = this;
+        pipe_ = rtopipe{Write, nullptr, Other, Flush, Name, this, 1, 0};
+        saved_ = rtostdout_current();
+        rtostdout_install(copyPipe(&pipe_));
+        rtoevent_create_callbacks(29);
+        for (int n : {ZEQ_EVT_COMMAND_START, ZEQ_EVT_COMMAND_END, ZEQ_EVT_FLOWSHEET, ZEQ_EVT_RUN_STARTED,
+                      ZEQ_EVT_RUN_FINISHED, ZEQ_EVT_VARIABLE})
+            rtoevent_set_callback(n, Event);
+    }
+    ~LockWitness() {
+        rtoevent_destroy_callbacks();
+        rtopipe* mine = rtostdout_current();
+        rtostdout_install(saved_);
+        rtodestroy(mine);
+        self() = nullptr;
+    }
+    std::vector<std::string> heldIn;  // the kinds of call that found the lock held
+    int writes = 0, flushes = 0, events = 0;
+
+private:
+    static LockWitness*& self() {
+        static LockWitness* witness = nullptr;
+        return witness;
+    }
+    void Saw(const char* what, int& count) {
+        ++count;
+        if (zeq::lock_detail::TheLock().HeldHere()) heldIn.push_back(what);
+    }
+    static int Write(rtopipe* p, const char*, int) {
+        static_cast<LockWitness*>(p->owner)->Saw("write", static_cast<LockWitness*>(p->owner)->writes);
+        return 1;
+    }
+    static int Flush(rtopipe* p) {
+        static_cast<LockWitness*>(p->owner)->Saw("flush", static_cast<LockWitness*>(p->owner)->flushes);
+        return 1;
+    }
+    static int Other(rtopipe*) { return 1; }
+    static const char* Name(rtopipe*) { return "witness"; }
+    static intptr_t Event(intptr_t, intptr_t, ZEQEOSimulation*) {
+        if (LockWitness* w = self()) w->Saw("event", w->events);
+        return 0;
+    }
+    rtopipe pipe_;
+    rtopipe* saved_;
+};
+
+TEST(EngineThreads, OutputAndEventsReachClientCodeWithTheLockLetGo) {
+    auto sim = PairModel();
+    LockWitness witness;
+    EXPECT_EQ(sim->ExecuteCommand("set A.X1 5"), 0);
+    EXPECT_EQ(sim->Solve(), 0);
+    EXPECT_EQ(sim->ExecuteCommand("echo solved"), 0);
+    EXPECT_NE(sim->ExecuteCommand("print A.NOTHING"), 0);
+    EXPECT_GT(witness.writes, 0);
+    EXPECT_GT(witness.flushes, 0);
+    EXPECT_GT(witness.events, 0);
+    EXPECT_EQ(witness.heldIn, std::vector<std::string>{});
+}
+
 }  // namespace
 
 // Uses nest on one thread (a sink calling back in, calls inside calls), deeper than a handful: a thread
