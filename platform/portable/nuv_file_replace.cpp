@@ -62,6 +62,12 @@ struct Outcome {
 
 namespace {
 
+// ERROR_DISK_QUOTA_EXCEEDED, which not every SDK names.
+constexpr DWORD kDiskQuotaExceeded = 1295;
+// The attributes a file's owner sets, which the new file is given before it takes the old one's place.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_TEMPORARY;
+
 Outcome Written() { return {FileWrite::kWritten, 0}; }
 Outcome Failed(FileWrite write) { return {write, GetLastError()}; }
 
@@ -103,8 +109,9 @@ Outcome WriteIntoFile(HANDLE file, std::string_view bytes) {
         room.AllocationSize.QuadPart = static_cast<LONGLONG>(bytes.size());
         if (!SetFileInformationByHandle(file, FileAllocationInfo, &room, sizeof room)) {
             const DWORD error = GetLastError();
+            // Only a lack of room fails here: a file system that cannot reserve answers other codes.
             if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == ERROR_FILE_TOO_LARGE ||
-                error == ERROR_DISK_QUOTA_EXCEEDED)
+                error == kDiskQuotaExceeded)
                 return {FileWrite::kIncomplete, error};
         }
     }
@@ -116,9 +123,15 @@ Outcome WriteIntoFile(HANDLE file, std::string_view bytes) {
 }
 
 // Puts the temporary file, written whole, in the existing target's place. ReplaceFileW gives it the
-// target's security, attributes and creation time; the old file goes to `backup` first, so that a
-// replacement that fails halfway can put it back, and is deleted once the new one is in place.
-Outcome PutInPlace(const std::wstring& temp, const std::wstring& target, const std::wstring& backup) {
+// target's security, attributes and creation time; the attributes are also given first, for a
+// ReplaceFileW that does not merge them (wine's). The old file goes to `backup`, so that a replacement
+// that fails halfway can put it back, and is deleted once the new one is in place.
+Outcome PutInPlace(const std::wstring& temp, const std::wstring& target, DWORD attributes, const std::wstring& backup) {
+    if ((attributes & kKeptAttributes) && !SetFileAttributesW(temp.c_str(), attributes & kKeptAttributes)) {
+        const Outcome failed = Failed(FileWrite::kRefused);
+        DeleteFileW(temp.c_str());
+        return failed;
+    }
     if (ReplaceFileW(target.c_str(), temp.c_str(), backup.c_str(), 0, nullptr, nullptr)) {
         DeleteFileW(backup.c_str());
         return Written();
@@ -139,6 +152,7 @@ Outcome Save(const std::wstring& target, std::string_view bytes) {
     // A folder, a read-only file and a file held open without sharing cannot be written.
     if (existing == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND) return Failed(FileWrite::kRefused);
     const bool replacing = existing != INVALID_HANDLE_VALUE;
+    DWORD attributes = 0;
     if (replacing) {
         // A device (NUL, a port) or a named pipe holds no file to keep, and a file put in its place would
         // not reach it: the bytes are written to it as it is.
@@ -151,6 +165,7 @@ Outcome Save(const std::wstring& target, std::string_view bytes) {
         } else if (info.nNumberOfLinks > 1) {
             outcome = WriteIntoFile(existing, bytes);
         } else {
+            attributes = info.dwFileAttributes;
             CloseHandle(existing);
             existing = INVALID_HANDLE_VALUE;
         }
@@ -188,7 +203,7 @@ Outcome Save(const std::wstring& target, std::string_view bytes) {
         std::wstring backup = TemporaryName(folder, GetCurrentProcessId());
         while (GetFileAttributesW(backup.c_str()) != INVALID_FILE_ATTRIBUTES)
             backup = TemporaryName(folder, GetCurrentProcessId());
-        return PutInPlace(temp, target, backup);
+        return PutInPlace(temp, target, attributes, backup);
     }
     if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
         const Outcome failed = Failed(FileWrite::kRefused);
