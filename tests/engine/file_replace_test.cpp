@@ -82,28 +82,9 @@ void Make(const std::string& path, const std::string& text, uid_t uid, gid_t gid
 #define NUV_NEEDS_ROOT() \
     if (::geteuid() != 0) GTEST_SKIP() << "becoming another user and owning files for it needs root"
 
-TEST(FileReplace, RootKeepsAnotherUsersOwnerGroupModeAndAttributes) {
-    NUV_NEEDS_ROOT();
-    nuv::test::TempDir dir("nuv-replace");
-    const std::string path = dir.File("plant.model");
-    for (const mode_t mode : {0640, 06755}) {
-        Make(path, "old", kNobody, kNobody, mode);
-        const bool attributes = ::setxattr(path.c_str(), "user.origin", "kept", 4, 0) == 0;
-        ASSERT_EQ(WriteFileWhole(path, "new"), FileWrite::kWritten);
-        EXPECT_EQ(FileBytes(path), "new");
-        const struct stat info = Stat(path);
-        EXPECT_EQ(info.st_uid, kNobody);
-        EXPECT_EQ(info.st_gid, kNobody);
-        EXPECT_EQ(info.st_mode & 07777, mode);
-        char value[8] = {};
-        if (attributes) {
-            EXPECT_EQ(::getxattr(path.c_str(), "user.origin", value, sizeof value), 4);
-        }
-        EXPECT_EQ(FolderEntries(dir.Path()), Names{"plant.model"});
-    }
-}
-
-TEST(FileReplace, AnOrdinaryUserKeepsTheFileAndItsFolderAsTheyWere) {
+// Whichever way a save goes (a new file renamed over the old one, or the bytes written into it), the file
+// keeps its owner, group, mode (set-ID bits included) and attributes, and its folder gains nothing.
+TEST(FileReplace, AFileKeepsItsOwnerModeAndAttributesAndItsFolderGainsNothing) {
     NUV_NEEDS_ROOT();
     nuv::test::TempDir dir("nuv-replace");
     const auto folder = [&](const char* name, mode_t mode) {
@@ -112,8 +93,10 @@ TEST(FileReplace, AnOrdinaryUserKeepsTheFileAndItsFolderAsTheyWere) {
         return dir.File(name);
     };
     ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+    const std::string open = folder("open", 0777);
     struct Case {
         const char* what;
+        As who;
         std::string path;
         uid_t uid;
         gid_t gid;
@@ -121,22 +104,29 @@ TEST(FileReplace, AnOrdinaryUserKeepsTheFileAndItsFolderAsTheyWere) {
         FileWrite expected;
     };
     const Case cases[] = {
-        {"a group member's save", folder("open", 0777) + "/group.model", 0, kOtherGroup, 0664, FileWrite::kWritten},
-        {"its own set-ID file", dir.File("open/setid.model"), kNobody, kNobody, 06755, FileWrite::kWritten},
-        {"a folder it may not write", folder("ro", 0555) + "/f.model", kNobody, kNobody, 0644, FileWrite::kWritten},
-        {"another's file in a sticky folder", folder("sticky", 01777) + "/f.model", 0, 0, 0666, FileWrite::kWritten},
-        {"a file it may not write", dir.File("open/root.model"), 0, 0, 0644, FileWrite::kRefused},
+        {"root saves another's file", As::kRoot, open + "/other.model", kNobody, kNobody, 0640, FileWrite::kWritten},
+        {"root saves a set-ID file", As::kRoot, open + "/setid.model", kNobody, kNobody, 06755, FileWrite::kWritten},
+        {"a group member's save", As::kNobody, open + "/group.model", 0, kOtherGroup, 0664, FileWrite::kWritten},
+        {"its own set-ID file", As::kNobody, open + "/own.model", kNobody, kNobody, 06755, FileWrite::kWritten},
+        {"a folder it may not write", As::kNobody, folder("ro", 0555) + "/f.model", kNobody, kNobody, 0644,
+         FileWrite::kWritten},
+        {"another's file in a sticky folder", As::kNobody, folder("sticky", 01777) + "/f.model", 0, 0, 0666,
+         FileWrite::kWritten},
+        {"a file it may not write", As::kNobody, open + "/root.model", 0, 0, 0644, FileWrite::kRefused},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Make(c.path, "old bytes", c.uid, c.gid, c.mode);
+        const bool attributes = ::setxattr(c.path.c_str(), "user.origin", "kept", 4, 0) == 0;
         const Names before = FolderEntries(c.path.substr(0, c.path.rfind('/')));
-        EXPECT_EQ(Save(As::kNobody, c.path, "new"), c.expected);
+        EXPECT_EQ(Save(c.who, c.path, "new"), c.expected);
         EXPECT_EQ(FileBytes(c.path), c.expected == FileWrite::kWritten ? "new" : "old bytes");
         const struct stat info = Stat(c.path);
         EXPECT_EQ(info.st_uid, c.uid);
         EXPECT_EQ(info.st_gid, c.gid);
         EXPECT_EQ(info.st_mode & 07777, c.mode);
+        char value[8] = {};
+        EXPECT_EQ(attributes ? ::getxattr(c.path.c_str(), "user.origin", value, sizeof value) : 4, 4);
         EXPECT_EQ(FolderEntries(c.path.substr(0, c.path.rfind('/'))), before);
     }
 }
