@@ -473,16 +473,16 @@ std::optional<Outcome> ReplaceByRename(const std::string& target, int old_fd, co
         discard();
         return std::nullopt;
     }
-    if (!WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) {
+    if (!WriteAll(fd.get(), bytes)) {
         const Outcome failed = Failed(FileWrite::kIncomplete);
         discard();
         return failed;
     }
-    if (!GiveOwnerAndMode(fd.get(), old) || !CopyAttributes(old_fd, fd.get()) || ::fsync(fd.get()) != 0) {
+    if (!GiveOwnerAndMode(fd.get(), old) || !CopyAttributes(old_fd, fd.get())) {
         discard();
         return std::nullopt;
     }
-    if (!fd.Close()) {
+    if (::fsync(fd.get()) != 0 || !fd.Close()) {
         const Outcome failed = Failed(FileWrite::kIncomplete);
         ::unlink(temp.c_str());
         return failed;
@@ -507,8 +507,12 @@ Outcome WriteIntoFile(int fd, const struct stat& old, std::string_view bytes) {
         if (::fallocate(fd, 0, 0, size) != 0) {
             const int error = errno;
             if (error != EOPNOTSUPP && error != ENOSYS && error != EINVAL) {
+                // A reservation cut short may have lengthened the file: its old bytes are untouched, and
+                // its old length is given back.
                 struct stat now {};
-                if (::fstat(fd, &now) == 0 && now.st_size != old.st_size) (void)::ftruncate(fd, old.st_size);
+                if (::fstat(fd, &now) == 0 && now.st_size != old.st_size) {
+                    [[maybe_unused]] const int undone = ::ftruncate(fd, old.st_size);
+                }
                 return Failed(FileWrite::kIncomplete, error);
             }
             rlimit limit{};
