@@ -1283,8 +1283,8 @@ bool ReadFile(const std::string& path, std::string& text, std::string* why) {
     return !problem;
 }
 
-bool WriteFile(const std::string& path, const std::string& text) {
-    return nuv::WriteFileWhole(path, text) == nuv::FileWrite::kWritten;
+bool WriteFile(const std::string& path, const std::string& text, std::string* why) {
+    return nuv::WriteFileWhole(path, text, why) == nuv::FileWrite::kWritten;
 }
 
 const char* StandardLibraryText() {

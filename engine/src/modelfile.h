@@ -32,8 +32,9 @@ std::string WriteModel(const ModelDef& def);
 std::string WriteBlockFile(const BlockDef& block);
 // False, nothing read and the reason in why for anything but a readable regular file.
 bool ReadFile(const std::string& path, std::string& text, std::string* why = nullptr);
-// Replaces the file at path with text whole, or leaves it as it was (nuv::WriteFileWhole).
-bool WriteFile(const std::string& path, const std::string& text);
+// Replaces the bytes of the file at path with text, or leaves it as it was and gives the system's reason in
+// why (nuv::WriteFileWhole).
+bool WriteFile(const std::string& path, const std::string& text, std::string* why = nullptr);
 // Adds the block types of a library ("STANDARD" or a model file's path) to types.
 bool LoadLibraryTypes(const std::string& name, std::vector<BlockDef>& types, std::string& error, int depth = 0);
 // The built-in library "STANDARD" of block types.

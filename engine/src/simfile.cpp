@@ -130,8 +130,8 @@ int Simulation::SaveSimulation(const char* path) {
     Journal(std::string("SaveSimulation ") + (path ? path : "(null)"));
     if (int r = TakeInjectedResult()) return r;
     if (!path || !*path) return E_INVALIDARG;
-    if (!WriteFile(path, WriteModel(Export()))) {
-        Print(std::string("Cannot write ") + path);
+    if (std::string why; !WriteFile(path, WriteModel(Export()), &why)) {
+        Print(std::string("Cannot write ") + path + ": " + why);
         return ZEQ_E_FILE;
     }
     return 0;
@@ -184,8 +184,8 @@ int Simulation::SaveBlock(const char* path, const char* blockName) {
         Print(std::string("Unknown block ") + blockName);
         return ZEQ_E_NOT_FOUND;
     }
-    if (!WriteFile(path, WriteBlockFile(ExportBlock(b)))) {
-        Print(std::string("Cannot write ") + path);
+    if (std::string why; !WriteFile(path, WriteBlockFile(ExportBlock(b)), &why)) {
+        Print(std::string("Cannot write ") + path + ": " + why);
         return ZEQ_E_FILE;
     }
     return 0;

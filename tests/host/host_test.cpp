@@ -302,4 +302,21 @@ TEST(HostCommandLine, ScriptsComeFromPipesAndTakeArguments) {
     EXPECT_NE(run.output.find("first|two words\n"), std::string::npos) << run.output;
 }
 
+// A script run with its output appended to a log saves to /dev/stdout: the model lands in the log after
+// what was printed before, and what is printed after follows it.
+TEST(HostScript, ASaveToStandardOutputLandsBetweenItsLines) {
+    ScriptFile log("earlier\n");
+    ScriptFile copy("");
+    ScriptFile script("Print \"before\"\nSim.SaveSimulation(\"/dev/stdout\")\nSim.SaveSimulation(\"" + copy.path() +
+                      "\")\nPrint \"after\"\n");
+    const HostRun run = Shell(std::string(NUVHOST_PATH) + " " + PLANT_MODEL + " " + script.path() + " >> " + log.path());
+    EXPECT_EQ(run.status, 0) << run.output;
+    std::ifstream saved(copy.path()), logged(log.path());
+    std::stringstream model, all;
+    model << saved.rdbuf();
+    all << logged.rdbuf();
+    EXPECT_GT(model.str().size(), 100u);
+    EXPECT_EQ(all.str(), "earlier\nbefore\n" + model.str() + "after\n");
+}
+
 }  // namespace
