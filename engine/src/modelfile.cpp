@@ -262,6 +262,9 @@ size_t parse_value(const std::vector<std::string>& w, size_t at, Value& out, std
         if (!parse_double(w[at + 1], d) || !std::isfinite(d) || !parse_double(w[at + 2], lo) ||
             !parse_double(w[at + 3], hi) || lo > hi || d < lo || d > hi)
             return error = "bad bounded number", 0;
+        // A bounded integer is a whole number that a double holds exactly.
+        if (iequals(kind, "boundedint") && (d != std::floor(d) || std::fabs(d) > 9.0e15))
+            return error = "bad bounded integer " + w[at + 1], 0;
         value_assign_boundednum(out.get(), d, lo, hi, iequals(kind, "boundedint"));
         return 4;
     }
@@ -538,8 +541,9 @@ struct Parser {
                 if (field == &VarDef::initial) v.initial_set = true;
             } else if (iequals(k, "bound") || iequals(k, "quality") || iequals(k, "marked") || iequals(k, "vtype") ||
                        iequals(k, "homo") || iequals(k, "ramped") || iequals(k, "conntype")) {
-                int n = static_cast<int>(d);
-                if (n != d || n < 0 || n > 255) return Fail("bad value for " + std::string(k));
+                // The range is checked on the number itself: converting one outside int's range is undefined.
+                if (!(d >= 0 && d <= 255) || d != std::floor(d)) return Fail("bad value for " + std::string(k));
+                const int n = static_cast<int>(d);
                 (iequals(k, "bound") ? v.bound : iequals(k, "quality") ? v.quality : iequals(k, "marked") ? v.marked
                  : iequals(k, "vtype") ? v.variable_type : iequals(k, "homo") ? v.homo_param
                  : iequals(k, "ramped") ? v.ramped : v.conn_type) = n;

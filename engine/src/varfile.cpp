@@ -7,6 +7,8 @@
 //                               FEED.F 10 0
 // Words are separated by blanks; double quotes keep blanks; '#' starts a comment line.
 
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +66,16 @@ bool words(const std::string& line, std::vector<std::string>& out) {
     return true;
 }
 
+// A whole word as a decimal int; a number beyond int's range is refused rather than cut to it.
+bool read_int(const std::string& text, int& out) {
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != 0 || errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
 // Applies one attribute given as text to a variable through a record. Returns false when refused.
 bool apply_attr(ZEQEOCntr* c, int index, unsigned bit, const std::string& text) {
     int id = static_cast<int>(bit);
@@ -77,12 +89,12 @@ bool apply_attr(ZEQEOCntr* c, int index, unsigned bit, const std::string& text) 
         double d = 0;
         ok = zeq::ReadNumber(text, d) && std::isfinite(d) && rec.SetValue(id, d);
     } else if (type == ZEQ_TYPE_TEXT || type == ZEQ_TYPE_ENUM) {
+        int n = 0;
         ok = rec.SetValue(id, text.c_str());
-        if (!ok && type == ZEQ_TYPE_ENUM) ok = rec.SetValue(id, std::atoi(text.c_str()));
+        if (!ok && type == ZEQ_TYPE_ENUM) ok = read_int(text, n) && rec.SetValue(id, n);
     } else {
-        char* end = nullptr;
-        long v = std::strtol(text.c_str(), &end, 10);
-        ok = end && *end == 0 && !text.empty() && rec.SetValue(id, static_cast<int>(v));
+        int n = 0;
+        ok = read_int(text, n) && rec.SetValue(id, n);
     }
     return ok && rec.Commit(c, nullptr, index, true) == 0;
 }
