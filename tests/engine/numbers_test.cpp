@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <string>
@@ -16,9 +17,11 @@
 
 #include "atl/nuvatlbase.h"
 #include "capture.h"
+#include "modelfile.h"
 #include "number_text.h"
 #include "temp_dir.h"
 #include "zeq_testing.h"
+#include "zeq_units.h"
 
 namespace {
 
@@ -233,6 +236,138 @@ TEST(NumbersSaved, VariableFilesCarryQuantitiesBitForBit) {
     delete io;
     rtodestroy(pipe);
     ExpectSameBits(Quantities(*into), before, "variable file");
+}
+
+// A quantity a solve computes in base units need not be any number of its unit converted: 0.2777... kg/s
+// per t/h takes many a base value to no number in t/h at all. The save carries such a quantity itself,
+// and only such a one.
+TEST(NumbersSaved, AQuantityNoNumberInItsUnitConvertsToComesBackFromASolve) {
+    nuv::test::TempDir dir("zeq-numbers");
+    const std::string path = dir.File("solved.model");
+    std::ofstream(path) << "solver MAIN\nend\nblock B\n  var S 1.2345678901234567 spec=CONST\n"
+                           "  var R 0 ptype=MASS-FLOW uom=t/h\n  var Q 3.6 spec=CONST ptype=MASS-FLOW uom=t/h\n"
+                           "  eqn E : R = S * -8973.319513954591 / 3.0000001 + 0\nend\n";
+    zeq::Simulation sim;
+    OutputCapture out;
+    ASSERT_EQ(sim.OpenSimulation(path.c_str()), 0) << out.text;
+    ASSERT_EQ(sim.Solve(), 0) << out.text;
+    const zeq::Variable& r = sim.Vars()[static_cast<size_t>(sim.FindVar("B.R"))];
+    ASSERT_EQ(Bits(r.value), 0xc0acd972a61990a8u);
+    ASSERT_EQ(sim.SaveSimulation(dir.File("saved.model").c_str()), 0);
+    std::ifstream saved(dir.File("saved.model"));
+    const std::string text((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+    auto line_of = [&](const std::string& start) {
+        const size_t at = text.find(start);
+        return at == std::string::npos ? std::string() : text.substr(at, text.find('\n', at) - at);
+    };
+    EXPECT_NE(line_of("var R ").find(" basevalue=" + zeq::NumberText(r.value)), std::string::npos) << text;
+    EXPECT_EQ(line_of("var Q ").find("base"), std::string::npos) << "3.6 t/h converts back exactly: " << text;
+    zeq::Simulation opened;
+    ASSERT_EQ(opened.OpenSimulation(dir.File("saved.model").c_str()), 0) << out.text;
+    EXPECT_EQ(Bits(opened.Vars()[static_cast<size_t>(opened.FindVar("B.R"))].value), 0xc0acd972a61990a8u);
+}
+
+// Every unit of every physical type, with quantities drawn at random in base units as a solve or another
+// unit may leave them (a fixed seed): each value, bound and initial value comes back bit for bit from a
+// save and open of the simulation and of its block.
+TEST(NumbersSaved, EveryQuantityInEveryUnitComesBackBitForBit) {
+    zeq::testing::ModelBuilder b;
+    b.Block("U");
+    std::vector<std::pair<int, int>> units;
+    for (int pt = 0; pt < RTOUOM_PTYPE_COUNT; ++pt)
+        for (int entry = 1; entry <= rtouom_get_uomlist(pt, nullptr); ++entry) {
+            rtouom_info info{};
+            ASSERT_EQ(rtouom_uom_info(pt, entry, &info), 0);
+            for (int k = 0; k < 8; ++k) {
+                const std::string name = "V" + std::to_string(units.size());
+                b.Var(name, 0, 0, pt ? rtouom_ptype_name(pt) : "", info.name);
+                units.emplace_back(pt, entry);
+            }
+        }
+    auto sim = b.Create();
+    std::mt19937_64 random(0x0b17f0b1);
+    std::uniform_real_distribution<double> everyday(-1e4, 1e4);
+    const std::vector<double> edges = Samples();
+    auto draw = [&]() {
+        switch (random() % 4) {
+            case 0: return edges[random() % edges.size()];
+            case 1: return everyday(random);
+            case 2: return everyday(random) * 1e-6;
+            default: {
+                double d = NAN;
+                while (!std::isfinite(d)) {
+                    const uint64_t bits = random();
+                    std::memcpy(&d, &bits, sizeof d);
+                }
+                return d;
+            }
+        }
+    };
+    for (zeq::Variable& v : sim->Vars()) {
+        v.value = draw();
+        v.lower = draw();
+        v.upper = draw();
+        v.initial = random() % 4 ? draw() : v.value;
+    }
+    nuv::test::TempDir dir("zeq-numbers");
+    ASSERT_EQ(sim->SaveSimulation(dir.File("u.model").c_str()), 0);
+    ASSERT_EQ(sim->SaveBlock(dir.File("u.blk").c_str(), "U"), 0);
+    zeq::Simulation opened, loaded;
+    OutputCapture out;
+    ASSERT_EQ(opened.OpenSimulation(dir.File("u.model").c_str()), 0) << out.text;
+    ASSERT_EQ(loaded.LoadBlock(dir.File("u.blk").c_str()), 0) << out.text;
+    for (zeq::Simulation* back : {&opened, &loaded}) {
+        ASSERT_EQ(back->Vars().size(), sim->Vars().size());
+        int differing = 0;
+        for (size_t i = 0; i < sim->Vars().size(); ++i) {
+            const zeq::Variable& want = sim->Vars()[i];
+            const zeq::Variable& got = back->Vars()[i];
+            EXPECT_EQ(got.unit_entry ? got.unit_entry : 1, units[i].second);
+            const double pairs[4][2] = {{got.value, want.value}, {got.lower, want.lower},
+                                        {got.upper, want.upper}, {got.initial, want.initial}};
+            for (const auto& [g, w] : pairs)
+                if (Bits(g) != Bits(w) && ++differing <= 5)
+                    ADD_FAILURE() << want.name << " in " << rtouom_ptype_name(units[i].first) << " unit "
+                                  << units[i].second << ": " << zeq::NumberText(g) << " for " << zeq::NumberText(w);
+        }
+        EXPECT_EQ(differing, 0);
+    }
+}
+
+// A line's base quantities replace the numbers shown for them only together with the very numbers a save
+// shows for them; an edited number with its stale base quantity, and a base quantity that is no finite
+// number, are refused with the line.
+TEST(NumbersSaved, BaseQuantitiesCountOnlyWithTheNumbersShownForThem) {
+    // -3692.7239234913905 kg/s is no number of t/h converted; -13293.806124569004 t/h is the nearest.
+    const std::string r = "var R -13293.806124569004 ptype=MASS-FLOW uom=t/h ";
+    struct Case { std::string line; const char* message; };
+    const Case refused[] = {
+        {r + "basevalue=-3600", "line 2: basevalue=-3600 is not the quantity -13293.806124569004 t/h stands for"},
+        {"var R -13293.8 ptype=MASS-FLOW uom=t/h basevalue=-3692.7239234913905", "remove it when the number"},
+        {r + "basevalue=inf", "line 2: bad number for basevalue: inf"},
+        {r + "basevalue=nan", "line 2: bad number for basevalue: nan"},
+        {r + "baselower=-3692.7239234913905", "line 2: baselower=-3692.7239234913905 is not the quantity -1e+20"},
+        {"var R 2 baseinitial=3", "line 2: baseinitial=3 is not the quantity 0 stands for"},
+    };
+    for (const Case& c : refused) {
+        zeq::ModelDef def;
+        std::string error;
+        EXPECT_FALSE(zeq::ParseModel("block B\n  " + c.line + "\nend\n", def, error)) << c.line;
+        EXPECT_NE(error.find(c.message), std::string::npos) << c.line << " -> " << error;
+    }
+    nuv::test::TempDir dir("zeq-numbers");
+    const std::string path = dir.File("base.model");
+    std::ofstream(path) << "block B\n  " << r << "basevalue=-3692.7239234913905 lower=-13293.806124569004"
+                        << " baselower=-3692.7239234913905 initial=-1e20 baseinitial=-2.7777777777777777e19\n"
+                        << "  var X 2 basevalue=2 BASEUPPER=1e19 upper=1e19\nend\n";
+    zeq::Simulation sim;
+    OutputCapture out;
+    ASSERT_EQ(sim.OpenSimulation(path.c_str()), 0) << out.text;
+    const zeq::Variable& got = sim.Vars()[0];
+    EXPECT_EQ(Bits(got.value), 0xc0acd972a61990a8u);
+    EXPECT_EQ(Bits(got.lower), 0xc0acd972a61990a8u);
+    EXPECT_EQ(got.initial, -2.7777777777777777e19);
+    EXPECT_EQ(sim.Vars()[1].upper, 1e19) << "in base units a base quantity is the number itself";
 }
 
 // What a model file says about numbers that are not finite: a variable's "inf" is the engine's "no
