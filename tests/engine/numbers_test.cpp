@@ -267,24 +267,25 @@ TEST(NumbersSaved, AQuantityNoNumberInItsUnitConvertsToComesBackFromASolve) {
     EXPECT_EQ(Bits(opened.Vars()[static_cast<size_t>(opened.FindVar("B.R"))].value), 0xc0acd972a61990a8u);
 }
 
-// Every unit of every physical type, with quantities drawn at random in base units as a solve or another
-// unit may leave them (a fixed seed): each value, bound and initial value comes back bit for bit from a
-// save and open of the simulation and of its block.
-TEST(NumbersSaved, EveryQuantityInEveryUnitComesBackBitForBit) {
+// Eight variables in every unit of every physical type; `units` gets each one's (physical type, entry).
+std::unique_ptr<zeq::Simulation> EveryUnit(std::vector<std::pair<int, int>>& units) {
     zeq::testing::ModelBuilder b;
     b.Block("U");
-    std::vector<std::pair<int, int>> units;
     for (int pt = 0; pt < RTOUOM_PTYPE_COUNT; ++pt)
         for (int entry = 1; entry <= rtouom_get_uomlist(pt, nullptr); ++entry) {
             rtouom_info info{};
-            ASSERT_EQ(rtouom_uom_info(pt, entry, &info), 0);
+            EXPECT_EQ(rtouom_uom_info(pt, entry, &info), 0);
             for (int k = 0; k < 8; ++k) {
-                const std::string name = "V" + std::to_string(units.size());
-                b.Var(name, 0, 0, pt ? rtouom_ptype_name(pt) : "", info.name);
+                b.Var("V" + std::to_string(units.size()), 0, 0, pt ? rtouom_ptype_name(pt) : "", info.name);
                 units.emplace_back(pt, entry);
             }
         }
-    auto sim = b.Create();
+    return b.Create();
+}
+
+// Sets every variable's quantities in base units as a solve or another unit may leave them, drawn at
+// random (a fixed seed): the edges of Samples, numbers of everyday size and small ones, random bit patterns.
+void DrawQuantities(zeq::Simulation& sim) {
     std::mt19937_64 random(0x0b17f0b1);
     std::uniform_real_distribution<double> everyday(-1e4, 1e4);
     const std::vector<double> edges = Samples();
@@ -303,12 +304,38 @@ TEST(NumbersSaved, EveryQuantityInEveryUnitComesBackBitForBit) {
             }
         }
     };
-    for (zeq::Variable& v : sim->Vars()) {
+    for (zeq::Variable& v : sim.Vars()) {
         v.value = draw();
         v.lower = draw();
         v.upper = draw();
         v.initial = random() % 4 ? draw() : v.value;
     }
+}
+
+// Each variable's value, bounds and initial value in `got` are those of `want`, bit for bit.
+void ExpectSameQuantities(zeq::Simulation& got, zeq::Simulation& want,
+                          const std::vector<std::pair<int, int>>& units, const char* what) {
+    ASSERT_EQ(got.Vars().size(), want.Vars().size()) << what;
+    int differing = 0;
+    for (size_t i = 0; i < want.Vars().size(); ++i) {
+        const zeq::Variable& w = want.Vars()[i];
+        const zeq::Variable& g = got.Vars()[i];
+        EXPECT_EQ(g.unit_entry ? g.unit_entry : 1, units[i].second) << what;
+        const double pairs[4][2] = {{g.value, w.value}, {g.lower, w.lower}, {g.upper, w.upper}, {g.initial, w.initial}};
+        for (const auto& [x, y] : pairs)
+            if (Bits(x) != Bits(y) && ++differing <= 5)
+                ADD_FAILURE() << what << ": " << w.name << " in " << rtouom_ptype_name(units[i].first) << " unit "
+                              << units[i].second << ": " << zeq::NumberText(x) << " for " << zeq::NumberText(y);
+    }
+    EXPECT_EQ(differing, 0) << what;
+}
+
+// Every unit of every physical type, with quantities drawn at random in base units: each value, bound and
+// initial value comes back bit for bit from a save and open of the simulation and of its block.
+TEST(NumbersSaved, EveryQuantityInEveryUnitComesBackBitForBit) {
+    std::vector<std::pair<int, int>> units;
+    auto sim = EveryUnit(units);
+    DrawQuantities(*sim);
     nuv::test::TempDir dir("zeq-numbers");
     ASSERT_EQ(sim->SaveSimulation(dir.File("u.model").c_str()), 0);
     ASSERT_EQ(sim->SaveBlock(dir.File("u.blk").c_str(), "U"), 0);
@@ -316,22 +343,60 @@ TEST(NumbersSaved, EveryQuantityInEveryUnitComesBackBitForBit) {
     OutputCapture out;
     ASSERT_EQ(opened.OpenSimulation(dir.File("u.model").c_str()), 0) << out.text;
     ASSERT_EQ(loaded.LoadBlock(dir.File("u.blk").c_str()), 0) << out.text;
-    for (zeq::Simulation* back : {&opened, &loaded}) {
-        ASSERT_EQ(back->Vars().size(), sim->Vars().size());
-        int differing = 0;
-        for (size_t i = 0; i < sim->Vars().size(); ++i) {
-            const zeq::Variable& want = sim->Vars()[i];
-            const zeq::Variable& got = back->Vars()[i];
-            EXPECT_EQ(got.unit_entry ? got.unit_entry : 1, units[i].second);
-            const double pairs[4][2] = {{got.value, want.value}, {got.lower, want.lower},
-                                        {got.upper, want.upper}, {got.initial, want.initial}};
-            for (const auto& [g, w] : pairs)
-                if (Bits(g) != Bits(w) && ++differing <= 5)
-                    ADD_FAILURE() << want.name << " in " << rtouom_ptype_name(units[i].first) << " unit "
-                                  << units[i].second << ": " << zeq::NumberText(g) << " for " << zeq::NumberText(w);
+    ExpectSameQuantities(opened, *sim, units, "save and open");
+    ExpectSameQuantities(loaded, *sim, units, "block saved and loaded");
+}
+
+// The same through a variable file: a quantity no number of its unit stands for is given in a BASE_ column
+// too, which a file has only when some variable needs it; a number changed beside its stale base quantity
+// refuses the line.
+TEST(NumbersSaved, VariableFilesCarryEveryQuantityInEveryUnitBitForBit) {
+    std::vector<std::pair<int, int>> units, same_units;
+    auto from = EveryUnit(units);
+    auto into = EveryUnit(same_units);
+    DrawQuantities(*from);
+    nuv::test::TempDir dir("zeq-numbers");
+    const int attrs[] = {7, 4, 8, 18};  // VALUE, LOWER, UPPER, INITIAL
+    auto read = [&](zeq::Simulation& sim, const std::string& file) {
+        FILE* f = std::fopen(dir.File(file).c_str(), "r");
+        EXPECT_NE(f, nullptr);
+        rtopipe* pipe = create_ascii_stream_rtopipe(f, file.c_str(), 1);
+        std::unique_ptr<RTVarFileIO> io(sim.GetFlowsheet()->CreateVarFileImporter(pipe, nullptr, nullptr));
+        const int set = io->Run();
+        const int errors = io->ErrorCount();
+        io.reset();
+        rtodestroy(pipe);
+        return std::make_pair(set, errors);
+    };
+    ASSERT_EQ(RTVARFILE_WRITE(from->GetFlowsheet(), dir.File("v.txt").c_str(), attrs, 4), 0);
+    EXPECT_EQ(read(*into, "v.txt"), std::make_pair(static_cast<int>(units.size()), 0));
+    ExpectSameQuantities(*into, *from, units, "variable file");
+
+    std::ifstream in(dir.File("v.txt"));
+    std::string header, row;
+    std::getline(in, header);
+    EXPECT_EQ(header, "ATTRIBUTES NAME VALUE LOWER UPPER INITIAL BASE_VALUE BASE_LOWER BASE_UPPER BASE_INITIAL");
+    // The first row with a base value, its number in the unit changed.
+    std::vector<std::string> words;
+    while (std::getline(in, row)) {
+        words.clear();
+        for (size_t at = 0, end = 0; at <= row.size(); at = end + 1) {
+            end = std::min(row.find(' ', at), row.size());
+            words.push_back(row.substr(at, end - at));
         }
-        EXPECT_EQ(differing, 0);
+        ASSERT_EQ(words.size(), 9u) << row;
+        if (words[5] != "-") break;
     }
+    ASSERT_NE(words[5], "-") << "no row has a base value";
+    std::ofstream(dir.File("edited.txt")) << header << "\n" << words[0] << " 12345 - - - " << words[5] << " - - -\n";
+    EXPECT_EQ(read(*into, "edited.txt"), std::make_pair(0, 1)) << row;
+
+    // Quantities every unit shows exactly need no BASE_ column.
+    auto plain = Numbers(4);
+    ASSERT_EQ(RTVARFILE_WRITE(plain->GetFlowsheet(), dir.File("plain.txt").c_str(), attrs, 4), 0);
+    std::ifstream plain_in(dir.File("plain.txt"));
+    std::getline(plain_in, header);
+    EXPECT_EQ(header, "ATTRIBUTES NAME VALUE LOWER UPPER INITIAL");
 }
 
 // A line's base quantities replace the numbers shown for them only together with the very numbers a save
