@@ -568,12 +568,6 @@ struct Parser {
             } else if (double VarDef::*field = RealField(k)) {
                 v.*field = d;
                 if (field == &VarDef::initial) v.initial_set = true;
-            } else if (const int q = BaseQuantityOf(k); q >= 0) {
-                // A quantity in base units is finite, as every quantity the engine keeps.
-                if (!ReadNumber(val, d) || !std::isfinite(d))
-                    return Fail("bad number for " + std::string(k) + ": " + std::string(val));
-                base[q] = d;
-                in_base |= static_cast<unsigned char>(1 << q);
             } else if (iequals(k, "bound") || iequals(k, "quality") || iequals(k, "marked") || iequals(k, "vtype") ||
                        iequals(k, "homo") || iequals(k, "ramped") || iequals(k, "conntype")) {
                 // The range is checked on the number itself: converting one outside int's range is undefined.
@@ -582,6 +576,12 @@ struct Parser {
                 (iequals(k, "bound") ? v.bound : iequals(k, "quality") ? v.quality : iequals(k, "marked") ? v.marked
                  : iequals(k, "vtype") ? v.variable_type : iequals(k, "homo") ? v.homo_param
                  : iequals(k, "ramped") ? v.ramped : v.conn_type) = n;
+            } else if (const int q = BaseQuantityOf(k); q >= 0) {
+                // A quantity in base units is finite, as every quantity the engine keeps.
+                if (!ReadNumber(val, d) || !std::isfinite(d))
+                    return Fail("bad number for " + std::string(k) + ": " + std::string(val));
+                base[q] = d;
+                in_base |= static_cast<unsigned char>(1 << q);
             } else {
                 return Fail("unknown variable attribute " + std::string(k));
             }
