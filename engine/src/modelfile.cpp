@@ -257,15 +257,23 @@ size_t parse_value(const std::vector<std::string>& w, size_t at, Value& out, std
     }
     if (iequals(kind, "bounded") || iequals(kind, "boundedint")) {
         if (!need(3)) return 0;
+        const bool whole = iequals(kind, "boundedint");
         double d, lo, hi;
+        // A bounded integer written as one is read exactly, as a save writes it; otherwise it must be a whole
+        // number within int64_t's range (checked before converting, which is undefined beyond it).
+        long long i = 0;
+        const bool integer_text = whole && parse_int(w[at + 1], i);
+        if (integer_text) {
+            d = static_cast<double>(i);
+        } else if (whole && parse_double(w[at + 1], d) && !(d == std::floor(d) && std::fabs(d) < 0x1p63)) {
+            return error = "bad bounded integer " + w[at + 1], 0;
+        }
         // The number is finite; its bounds may be infinite (unbounded).
-        if (!parse_double(w[at + 1], d) || !std::isfinite(d) || !parse_double(w[at + 2], lo) ||
+        if (!(integer_text || parse_double(w[at + 1], d)) || !std::isfinite(d) || !parse_double(w[at + 2], lo) ||
             !parse_double(w[at + 3], hi) || lo > hi || d < lo || d > hi)
             return error = "bad bounded number", 0;
-        // A bounded integer is a whole number that a double holds exactly.
-        if (iequals(kind, "boundedint") && (d != std::floor(d) || std::fabs(d) > 9.0e15))
-            return error = "bad bounded integer " + w[at + 1], 0;
-        value_assign_boundednum(out.get(), d, lo, hi, iequals(kind, "boundedint"));
+        value_assign_boundednum(out.get(), d, lo, hi, whole);
+        if (integer_text) out.get()->u.i = i;
         return 4;
     }
     if (iequals(kind, "text") || iequals(kind, "id")) {

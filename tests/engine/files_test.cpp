@@ -207,8 +207,9 @@ TEST(ModelFile, MalformedTextIsRefusedWithItsLine) {
     }
 }
 
-// A variable's integer keys take whole numbers 0..255 and a bounded integer a whole number a double holds
-// exactly; numbers beyond any integer's range, infinities and fractions are refused with their line.
+// A variable's integer keys take whole numbers 0..255 and a bounded integer a whole number of int64_t's
+// range, read exactly; numbers beyond any integer's range, infinities and fractions are refused with their
+// line.
 TEST(ModelFile, IntegerKeysOutsideTheirRangeAreRefusedWithTheLine) {
     struct Case { const char* line; const char* message; };
     const Case refused[] = {
@@ -225,6 +226,7 @@ TEST(ModelFile, IntegerKeysOutsideTheirRangeAreRefusedWithTheLine) {
         {"param P boundedint 1e300 -inf inf", "line 2: bad bounded integer 1e300"},
         {"param P boundedint -1e19 -inf inf", "line 2: bad bounded integer -1e19"},
         {"param P boundedint 2.5 1 8", "line 2: bad bounded integer 2.5"},
+        {"param P boundedint 9223372036854775808 -inf inf", "line 2: bad bounded integer 9223372036854775808"},
     };
     for (const Case& c : refused) {
         zeq::ModelDef def;
@@ -235,18 +237,19 @@ TEST(ModelFile, IntegerKeysOutsideTheirRangeAreRefusedWithTheLine) {
     zeq::ModelDef def;
     std::string error;
     ASSERT_TRUE(zeq::ParseModel("block A\n  var X 1 bound=255 quality=0 ramped=1e0\n"
-                                "  param P boundedint 9e15 -inf inf\nend\n",
+                                "  param P boundedint 9007199254740993 -inf inf\n  param Q boundedint -1e3 -1e3 0\nend\n",
                                 def, error))
         << error;
     ASSERT_EQ(def.flowsheet.blocks.size(), 1u);
     const zeq::BlockDef& a = def.flowsheet.blocks[0];
     ASSERT_EQ(a.vars.size(), 1u);
-    ASSERT_EQ(a.params.size(), 1u);
+    ASSERT_EQ(a.params.size(), 2u);
     const zeq::VarDef& x = a.vars[0];
     EXPECT_EQ(x.bound, 255);
     EXPECT_EQ(x.quality, 0);
     EXPECT_EQ(x.ramped, 1);
-    EXPECT_EQ(a.params[0].value.get()->u.i, 9000000000000000);
+    EXPECT_EQ(a.params[0].value.get()->u.i, 9007199254740993) << "a whole number no double holds";
+    EXPECT_EQ(a.params[1].value.get()->u.i, -1000);
 }
 
 // Equations name variables relative to their block, then to the container holding it, then by full name
