@@ -237,7 +237,8 @@ TEST(ModelFile, IntegerKeysOutsideTheirRangeAreRefusedWithTheLine) {
     zeq::ModelDef def;
     std::string error;
     ASSERT_TRUE(zeq::ParseModel("block A\n  var X 1 bound=255 quality=0 ramped=1e0\n"
-                                "  param P boundedint 9007199254740993 -inf inf\n  param Q boundedint -1e3 -1e3 0\nend\n",
+                                "  param P boundedint 9007199254740993 -inf inf\n"
+                                "  param Q boundedint -1e3 -1e3 0\nend\n",
                                 def, error))
         << error;
     ASSERT_EQ(def.flowsheet.blocks.size(), 1u);
