@@ -2,9 +2,12 @@ set(NUV_SANITIZE_THREAD OFF CACHE BOOL "Build with ThreadSanitizer")
 if(NUV_SANITIZE AND NUV_SANITIZE_THREAD)
   message(FATAL_ERROR "NUV_SANITIZE and NUV_SANITIZE_THREAD exclude each other")
 endif()
+# The undefined-behaviour checks of the sanitizer and fuzz builds alike: "undefined" leaves out
+# float-cast-overflow (a number converted to an integer type that cannot hold it), which is named too.
+set(NUV_UBSAN_CHECKS undefined,float-cast-overflow)
 if(NUV_SANITIZE)
-  add_compile_options(-fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=undefined,float-cast-overflow -fno-omit-frame-pointer -g)
-  add_link_options(-fsanitize=address,undefined,float-cast-overflow)
+  add_compile_options(-fsanitize=address,${NUV_UBSAN_CHECKS} -fno-sanitize-recover=${NUV_UBSAN_CHECKS} -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=address,${NUV_UBSAN_CHECKS})
 endif()
 if(NUV_SANITIZE_THREAD)
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer -g)
@@ -14,9 +17,9 @@ endif()
 # Fuzz builds instrument every library for coverage and sanitizers, not only the harnesses, so the
 # fuzzer is guided by (and checks) all the code a harness reaches. UBSan stops on its first report.
 if(NUV_BUILD_FUZZ)
-  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+  add_compile_options(-fsanitize=fuzzer-no-link,address,${NUV_UBSAN_CHECKS} -fno-sanitize-recover=${NUV_UBSAN_CHECKS}
                       -fno-omit-frame-pointer -g)
-  add_link_options(-fsanitize=address,undefined)
+  add_link_options(-fsanitize=address,${NUV_UBSAN_CHECKS})
 endif()
 
 # Helper for unit-test executables: one binary per folder, registered with CTest. THREADS marks a binary

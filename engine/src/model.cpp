@@ -16,6 +16,7 @@
 
 #include "zeq_host.h"
 #include "messages.h"
+#include "number_text.h"
 
 namespace zeq {
 
@@ -601,11 +602,13 @@ Variable make_variable(const VarDef& d, std::string name) {
     if (!d.uom.empty() && rtouom_ptype_locate(d.uom.c_str(), v.ptype, &entry) != 0) entry = 0;
     if (entry == rtouom_get_default(v.ptype)) entry = 0;  // 0 stands for the base unit
     v.unit_entry = static_cast<int16_t>(entry);
-    auto to_base = [&](double x) { return entry ? rtouom_to_base(v.ptype, entry, x) : x; };
-    v.value = to_base(d.value);
-    v.lower = d.lower <= -1e20 ? d.lower : to_base(d.lower);
-    v.upper = d.upper >= 1e20 ? d.upper : to_base(d.upper);
-    v.initial = d.initial_set ? to_base(d.initial) : v.value;
+    auto to_base = [&](double x, unsigned char given_in_base, Quantity kind) {
+        return d.in_base & given_in_base ? x : QuantityFromShown(v.ptype, entry, x, kind);
+    };
+    v.value = to_base(d.value, VarDef::kBaseValue, Quantity::kValue);
+    v.lower = to_base(d.lower, VarDef::kBaseLower, Quantity::kLower);
+    v.upper = to_base(d.upper, VarDef::kBaseUpper, Quantity::kUpper);
+    v.initial = d.initial_set ? to_base(d.initial, VarDef::kBaseInitial, Quantity::kValue) : v.value;
     v.SetExtra(&VariableExtras::scale, d.scale);
     v.SetExtra(&VariableExtras::step, d.step);
     v.SetExtra(&VariableExtras::intscale, d.intscale);

@@ -44,6 +44,10 @@ struct VarDef {
     std::string description;
     bool initial_set = false;
     bool profile = false;  // records its history at every solve
+    // Quantities given in base units rather than in uom, because no number of the unit stands for them
+    // (a model file's basevalue=, baselower=, baseupper=, baseinitial=).
+    enum : unsigned char { kBaseValue = 1, kBaseLower = 2, kBaseUpper = 4, kBaseInitial = 8 };
+    unsigned char in_base = 0;
 };
 
 struct EqnDef {

@@ -257,12 +257,23 @@ size_t parse_value(const std::vector<std::string>& w, size_t at, Value& out, std
     }
     if (iequals(kind, "bounded") || iequals(kind, "boundedint")) {
         if (!need(3)) return 0;
+        const bool whole = iequals(kind, "boundedint");
         double d, lo, hi;
+        // A bounded integer written as one is read exactly, as a save writes it; otherwise it must be a whole
+        // number within int64_t's range (checked before converting, which is undefined beyond it).
+        long long i = 0;
+        const bool integer_text = whole && parse_int(w[at + 1], i);
+        if (integer_text) {
+            d = static_cast<double>(i);
+        } else if (whole && parse_double(w[at + 1], d) && !(d == std::floor(d) && std::fabs(d) < 0x1p63)) {
+            return error = "bad bounded integer " + w[at + 1], 0;
+        }
         // The number is finite; its bounds may be infinite (unbounded).
-        if (!parse_double(w[at + 1], d) || !std::isfinite(d) || !parse_double(w[at + 2], lo) ||
+        if (!(integer_text || parse_double(w[at + 1], d)) || !std::isfinite(d) || !parse_double(w[at + 2], lo) ||
             !parse_double(w[at + 3], hi) || lo > hi || d < lo || d > hi)
             return error = "bad bounded number", 0;
-        value_assign_boundednum(out.get(), d, lo, hi, iequals(kind, "boundedint"));
+        value_assign_boundednum(out.get(), d, lo, hi, whole);
+        if (integer_text) out.get()->u.i = i;
         return 4;
     }
     if (iequals(kind, "text") || iequals(kind, "id")) {
@@ -469,6 +480,33 @@ double VarDef::*RealField(std::string_view key) {
     return nullptr;
 }
 
+// A variable's quantities that a line can give in base units (VarDef::in_base, bit q for entry q): the
+// key, where the quantity is kept and how a number of its unit stands for it.
+struct BaseQuantity {
+    const char* key;
+    double VarDef::*field;
+    Quantity kind;
+};
+constexpr BaseQuantity kBaseQuantities[] = {{"basevalue", &VarDef::value, Quantity::kValue},
+                                            {"baselower", &VarDef::lower, Quantity::kLower},
+                                            {"baseupper", &VarDef::upper, Quantity::kUpper},
+                                            {"baseinitial", &VarDef::initial, Quantity::kValue}};
+
+int BaseQuantityOf(std::string_view key) {
+    for (int q = 0; q < 4; ++q)
+        if (iequals(key, kBaseQuantities[q].key)) return q;
+    return -1;
+}
+
+// The unit a variable line's numbers are in, as the engine keeps it: entry 0 is the base unit.
+void UnitOf(const VarDef& v, int& ptype, int& entry) {
+    ptype = v.ptype.empty() ? 0 : pt_lookup(v.ptype.c_str());
+    if (ptype < 0) ptype = 0;
+    if (v.uom.empty() || rtouom_ptype_locate(v.uom.c_str(), ptype, &entry) != 0 ||
+        entry == rtouom_get_default(ptype))
+        entry = 0;
+}
+
 // Adds block types to a list; a type named exactly like one already there replaces it.
 void MergeTypes(std::vector<BlockDef>& types, std::vector<BlockDef> added) {
     for (BlockDef& t : added) {
@@ -509,6 +547,8 @@ struct Parser {
         v.name = w[1];
         if (v.name.find('.') != std::string::npos) return Fail("variable names may not contain '.'");
         if (!parse_variable_number(w[2], v.value)) return Fail("bad value " + w[2]);
+        double base[4] = {};
+        unsigned char in_base = 0;
         for (size_t i = 3; i < w.size(); ++i) {
             // key=value, read in place.
             const size_t eq = w[i].find('=');
@@ -538,11 +578,18 @@ struct Parser {
                 if (field == &VarDef::initial) v.initial_set = true;
             } else if (iequals(k, "bound") || iequals(k, "quality") || iequals(k, "marked") || iequals(k, "vtype") ||
                        iequals(k, "homo") || iequals(k, "ramped") || iequals(k, "conntype")) {
-                int n = static_cast<int>(d);
-                if (n != d || n < 0 || n > 255) return Fail("bad value for " + std::string(k));
+                // The range is checked on the number itself: converting one outside int's range is undefined.
+                if (!(d >= 0 && d <= 255) || d != std::floor(d)) return Fail("bad value for " + std::string(k));
+                const int n = static_cast<int>(d);
                 (iequals(k, "bound") ? v.bound : iequals(k, "quality") ? v.quality : iequals(k, "marked") ? v.marked
                  : iequals(k, "vtype") ? v.variable_type : iequals(k, "homo") ? v.homo_param
                  : iequals(k, "ramped") ? v.ramped : v.conn_type) = n;
+            } else if (const int q = BaseQuantityOf(k); q >= 0) {
+                // A quantity in base units is finite, as every quantity the engine keeps.
+                if (!ReadNumber(val, d) || !std::isfinite(d))
+                    return Fail("bad number for " + std::string(k) + ": " + std::string(val));
+                base[q] = d;
+                in_base |= static_cast<unsigned char>(1 << q);
             } else {
                 return Fail("unknown variable attribute " + std::string(k));
             }
@@ -553,13 +600,34 @@ struct Parser {
             if (rtouom_ptype_locate(v.uom.c_str(), pt, &entry) != 0)
                 return Fail("unit " + v.uom + " does not belong to physical type " + (v.ptype.empty() ? "UNTYPED" : v.ptype));
             // Quantities are kept in base units: one that overflows there is refused.
-            for (double x : {v.value, v.initial, v.lower > -1e20 ? v.lower : 0.0, v.upper < 1e20 ? v.upper : 0.0})
-                if (!std::isfinite(rtouom_to_base(pt, entry, x))) {
+            const double in_unit[] = {v.value, v.lower > -1e20 ? v.lower : 0.0, v.upper < 1e20 ? v.upper : 0.0,
+                                      v.initial};
+            for (int q = 0; q < 4; ++q)
+                if (!(in_base & (1 << q)) && !std::isfinite(rtouom_to_base(pt, entry, in_unit[q]))) {
                     char shown[32];
-                    std::snprintf(shown, sizeof shown, "%g", x);
+                    std::snprintf(shown, sizeof shown, "%g", in_unit[q]);
                     return Fail("value " + std::string(shown) + " " + v.uom + " is out of range in base units");
                 }
         }
+        return !in_base || TakeBaseQuantities(v, base, in_base);
+    }
+
+    // Quantities the line gives in base units replace the numbers shown for them, which must be the numbers
+    // a save shows for them in the unit: a number changed in the unit and its stale base quantity are refused.
+    bool TakeBaseQuantities(VarDef& v, const double (&base)[4], unsigned char in_base) {
+        int pt = 0, entry = 0;
+        UnitOf(v, pt, entry);
+        for (int q = 0; q < 4; ++q) {
+            if (!(in_base & (1 << q))) continue;
+            const BaseQuantity& b = kBaseQuantities[q];
+            bool exact = true;
+            if (differs(ShownQuantity(pt, entry, base[q], b.kind, exact), v.*b.field))
+                return Fail(std::string(b.key) + "=" + num(base[q]) + " is not the quantity " + num(v.*b.field) +
+                            (v.uom.empty() ? "" : " " + v.uom) + " stands for; remove it when the number is changed");
+            v.*b.field = base[q];
+        }
+        v.in_base = in_base;
+        if (in_base & VarDef::kBaseInitial) v.initial_set = true;
         return true;
     }
 
@@ -873,17 +941,28 @@ void write_block(std::ostringstream& out, const BlockDef& b, int indent, const c
 void write_members(std::ostringstream& out, const BlockDef& b, int indent) {
     std::string pad(static_cast<size_t>(indent), ' ');
     for (const VarDef& v : b.vars) {
-        out << pad << "var " << word(v.name) << " " << num(v.value);
+        // A quantity given in base units is shown as the number of its unit that stands nearest to it, and
+        // given itself after the unit.
+        int pt = 0, entry = 0;
+        if (v.in_base) UnitOf(v, pt, entry);
+        auto shown = [&](int q) {
+            const BaseQuantity& b = kBaseQuantities[q];
+            bool exact = true;
+            return v.in_base & (1 << q) ? ShownQuantity(pt, entry, v.*b.field, b.kind, exact) : v.*b.field;
+        };
+        out << pad << "var " << word(v.name) << " " << num(shown(0));
         if (v.spec) out << " spec=" << spec_name(v.spec);
-        if (differs(v.lower, -1e20)) out << " lower=" << num(v.lower);
-        if (differs(v.upper, 1e20)) out << " upper=" << num(v.upper);
+        if (differs(v.lower, -1e20)) out << " lower=" << num(shown(1));
+        if (differs(v.upper, 1e20)) out << " upper=" << num(shown(2));
         if (!v.ptype.empty() && !iequals(v.ptype, "UNTYPED")) out << " ptype=" << v.ptype;
         if (!v.uom.empty()) out << " uom=" << quote(v.uom);
+        for (int q = 0; q < 4; ++q)
+            if (v.in_base & (1 << q)) out << " " << kBaseQuantities[q].key << "=" << num(v.*kBaseQuantities[q].field);
         if (differs(v.step, 0)) out << " step=" << num(v.step);
         if (differs(v.scale, 1)) out << " scale=" << num(v.scale);
         if (differs(v.intscale, 1)) out << " intscale=" << num(v.intscale);
         if (differs(v.sbweight, 0)) out << " sbweight=" << num(v.sbweight);
-        if (v.initial_set) out << " initial=" << num(v.initial);
+        if (v.initial_set) out << " initial=" << num(shown(3));
         if (differs(v.threshold, 0)) out << " threshold=" << num(v.threshold);
         if (differs(v.homo_target, 0)) out << " homotarget=" << num(v.homo_target);
         if (v.bound) out << " bound=" << v.bound;

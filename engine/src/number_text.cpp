@@ -35,9 +35,12 @@ bool ReadNumber(std::string_view text, double& out) {
     return true;
 }
 
+namespace {
+bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+}  // namespace
+
 double ShownExactly(int ptype, int entry, double base) {
     const double shown = rtouom_from_base(ptype, entry, base);
-    auto same = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
     if (!std::isfinite(shown) || same(rtouom_to_base(ptype, entry, shown), base)) return shown;
     // A conversion and its inverse each round once: the number that converts back exactly lies a few
     // units in the last place away when there is one.
@@ -49,6 +52,22 @@ double ShownExactly(int ptype, int entry, double base) {
         if (same(rtouom_to_base(ptype, entry, above), base)) return above;
         if (same(rtouom_to_base(ptype, entry, below), base)) return below;
     }
+    return shown;
+}
+
+double QuantityFromShown(int ptype, int entry, double shown, Quantity kind) {
+    if (!entry || (kind == Quantity::kLower && shown <= -1e20) || (kind == Quantity::kUpper && shown >= 1e20))
+        return shown;
+    return rtouom_to_base(ptype, entry, shown);
+}
+
+double ShownQuantity(int ptype, int entry, double base, Quantity kind, bool& exact) {
+    exact = true;
+    if (!entry || (kind == Quantity::kLower && base <= -1e20) || (kind == Quantity::kUpper && base >= 1e20))
+        return base;
+    double shown = ShownExactly(ptype, entry, base);
+    if (std::isinf(shown)) shown = std::copysign(1e20, shown);
+    exact = same(QuantityFromShown(ptype, entry, shown, kind), base);
     return shown;
 }
 

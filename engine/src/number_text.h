@@ -20,4 +20,17 @@ bool ReadNumber(std::string_view text, double& out);
 // back unchanged; the converted value itself when no nearby number does.
 double ShownExactly(int ptype, int entry, double base);
 
+// Which of a variable's quantities a number stands for: a bound at or beyond the engine's +-1e20 is no
+// bound and is kept as it is in any unit; a value, an initial value or a nearer bound converts.
+enum class Quantity { kValue, kLower, kUpper };
+
+// The quantity in base units that `shown`, a number in unit (ptype, entry), is read as; entry 0 is the
+// base unit itself.
+double QuantityFromShown(int ptype, int entry, double shown, Quantity kind);
+
+// The number a file writes in unit (ptype, entry) for a quantity kept in base units. `exact` tells
+// whether it reads back (QuantityFromShown) as the very quantity; when no number of the unit does, the
+// answer is the quantity converted (an infinity there as +-1e20, what a file's "inf" means).
+double ShownQuantity(int ptype, int entry, double base, Quantity kind, bool& exact);
+
 }  // namespace zeq

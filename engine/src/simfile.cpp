@@ -23,13 +23,19 @@ namespace {
 VarDef var_def(const Simulation& sim, const Variable& v, const std::string& prefix) {
     VarDef d;
     d.name = local_name(v.name, prefix);
-    // Written in the variable's unit, as numbers that convert back to the very quantities kept.
-    auto shown = [&](double base) { return v.unit_entry ? ShownExactly(v.ptype, v.unit_entry, base) : base; };
-    d.value = shown(v.value);
-    d.lower = v.lower <= -1e20 ? v.lower : shown(v.lower);
-    d.upper = v.upper >= 1e20 ? v.upper : shown(v.upper);
-    d.initial = shown(v.initial);
+    // Written in the variable's unit, as numbers that convert back to the very quantities kept; a quantity
+    // that no number of the unit stands for is given in base units.
+    auto put = [&](double base, double VarDef::*field, unsigned char in_base, Quantity kind) {
+        bool exact = true;
+        const double shown = ShownQuantity(v.ptype, v.unit_entry, base, kind, exact);
+        d.*field = exact ? shown : base;
+        if (!exact) d.in_base |= in_base;
+    };
+    put(v.value, &VarDef::value, VarDef::kBaseValue, Quantity::kValue);
+    put(v.lower, &VarDef::lower, VarDef::kBaseLower, Quantity::kLower);
+    put(v.upper, &VarDef::upper, VarDef::kBaseUpper, Quantity::kUpper);
     d.initial_set = std::memcmp(&v.initial, &v.value, sizeof v.value) != 0;
+    if (d.initial_set) put(v.initial, &VarDef::initial, VarDef::kBaseInitial, Quantity::kValue);
     const VariableExtras& extras = v.Extras();
     d.step = extras.step;
     d.scale = extras.scale;

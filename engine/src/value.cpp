@@ -141,7 +141,9 @@ void value_assign_boundednum(value_t* v, double d, double lower, double upper, i
     v->kind = VALUE_BOUNDEDNUM;
     v->is_int = is_int ? 1 : 0;
     if (is_int)
-        v->u.i = static_cast<int64_t>(d);
+        // Truncated toward zero; a number beyond int64_t's range saturates (NaN is 0) rather than converting
+        // out of range, which is undefined.
+        v->u.i = std::isnan(d) ? 0 : d >= 0x1p63 ? INT64_MAX : d < -0x1p63 ? INT64_MIN : static_cast<int64_t>(d);
     else
         v->u.d = d;
     v->lower = lower;

@@ -7,6 +7,8 @@
 //                               FEED.F 10 0
 // Words are separated by blanks; double quotes keep blanks; '#' starts a comment line.
 
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +66,16 @@ bool words(const std::string& line, std::vector<std::string>& out) {
     return true;
 }
 
+// A whole word as a decimal int; a number beyond int's range is refused rather than cut to it.
+bool read_int(const std::string& text, int& out) {
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != 0 || errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
 // Applies one attribute given as text to a variable through a record. Returns false when refused.
 bool apply_attr(ZEQEOCntr* c, int index, unsigned bit, const std::string& text) {
     int id = static_cast<int>(bit);
@@ -77,27 +89,57 @@ bool apply_attr(ZEQEOCntr* c, int index, unsigned bit, const std::string& text) 
         double d = 0;
         ok = zeq::ReadNumber(text, d) && std::isfinite(d) && rec.SetValue(id, d);
     } else if (type == ZEQ_TYPE_TEXT || type == ZEQ_TYPE_ENUM) {
+        int n = 0;
         ok = rec.SetValue(id, text.c_str());
-        if (!ok && type == ZEQ_TYPE_ENUM) ok = rec.SetValue(id, std::atoi(text.c_str()));
+        if (!ok && type == ZEQ_TYPE_ENUM) ok = read_int(text, n) && rec.SetValue(id, n);
     } else {
-        char* end = nullptr;
-        long v = std::strtol(text.c_str(), &end, 10);
-        ok = end && *end == 0 && !text.empty() && rec.SetValue(id, static_cast<int>(v));
+        int n = 0;
+        ok = read_int(text, n) && rec.SetValue(id, n);
     }
     return ok && rec.Commit(c, nullptr, index, true) == 0;
 }
 
-// A quantity of v as a record shows it (`shown`, in the variable's unit), as the number that converts back
-// to exactly the quantity the variable keeps, so that the file read back restores it bit for bit.
-double exact_quantity(const zeq::Variable& v, int id, double shown) {
-    if (!v.unit_entry) return shown;
-    switch (id) {
-        case VA_VALUE: return zeq::ShownExactly(v.ptype, v.unit_entry, v.value);
-        case VA_INITIAL: return zeq::ShownExactly(v.ptype, v.unit_entry, v.initial);
-        case VA_LOWER: return v.lower <= -1e20 ? shown : zeq::ShownExactly(v.ptype, v.unit_entry, v.lower);
-        case VA_UPPER: return v.upper >= 1e20 ? shown : zeq::ShownExactly(v.ptype, v.unit_entry, v.upper);
-        default: return shown;
-    }
+// The quantity columns: what a record shows of a variable's quantity in its unit, and the column that gives
+// the quantity itself in base units when no number of the unit stands for it.
+struct QuantityColumn {
+    unsigned bit;
+    const char* base_name;
+    double zeq::Variable::*field;
+    zeq::Quantity kind;
+};
+constexpr QuantityColumn kQuantityColumns[] = {{VA_VALUE, "BASE_VALUE", &zeq::Variable::value, zeq::Quantity::kValue},
+                                               {VA_LOWER, "BASE_LOWER", &zeq::Variable::lower, zeq::Quantity::kLower},
+                                               {VA_UPPER, "BASE_UPPER", &zeq::Variable::upper, zeq::Quantity::kUpper},
+                                               {VA_INITIAL, "BASE_INITIAL", &zeq::Variable::initial,
+                                                zeq::Quantity::kValue}};
+
+int quantity_of_bit(unsigned bit) {
+    for (int q = 0; q < 4; ++q)
+        if (kQuantityColumns[q].bit == bit) return q;
+    return -1;
+}
+
+int quantity_of_base_name(const std::string& name) {
+    for (int q = 0; q < 4; ++q)
+        if (zeq::iequals(name, kQuantityColumns[q].base_name)) return q;
+    return -1;
+}
+
+// Sets quantity q of the variable at `index` to `base` (text, in base units), when `shown` (text, in the
+// variable's unit) is the number a write shows for it. False when either is no number, the base quantity is
+// not finite, or the two do not go together (a number changed in the unit beside a stale base quantity).
+bool take_base_quantity(ZEQEOCntr* container, int index, int q, const std::string& base, const std::string& shown) {
+    double b = 0, s = 0;
+    if (!zeq::ReadNumber(base, b) || !std::isfinite(b) || !zeq::ReadNumber(shown, s)) return false;
+    zeq::EngineCall call;
+    auto* c = static_cast<zeq::Container*>(container);
+    zeq::Variable& v = c->Sim()->Vars()[static_cast<size_t>(c->ToGlobal(index))];
+    const QuantityColumn& quantity = kQuantityColumns[q];
+    bool exact = true;
+    const double expected = zeq::ShownQuantity(v.ptype, v.unit_entry, b, quantity.kind, exact);
+    if (std::memcmp(&expected, &s, sizeof s) != 0) return false;
+    v.*quantity.field = b;
+    return true;
 }
 
 }  // namespace
@@ -172,6 +214,7 @@ bool RTVarFileIO::ReadAll() {
     if (read_) return true;
     read_ = true;
     columns_.clear();
+    base_columns_.clear();
     lines_.clear();
     if (!pipe_) return false;
     std::vector<char> buf(65536);
@@ -186,7 +229,10 @@ bool RTVarFileIO::ReadAll() {
         if (w.empty() || w[0][0] == '#') continue;
         if (!header) {
             if (!zeq::iequals(w[0], "ATTRIBUTES") || w.size() < 2 || !zeq::iequals(w[1], "NAME")) return false;
-            for (size_t i = 2; i < w.size(); ++i) columns_.push_back(rtovarfile_attr_index(w[i].c_str()));
+            for (size_t i = 2; i < w.size(); ++i) {
+                columns_.push_back(rtovarfile_attr_index(w[i].c_str()));
+                base_columns_.push_back(quantity_of_base_name(w[i]));
+            }
             header = true;
             continue;
         }
@@ -240,6 +286,22 @@ int RTVarFileIO::Run() {
                 if ((pass == 0) != is_unit || l.fields[col] == "-") continue;
                 ok = apply_attr(c, index, kAttrBits[ai], l.fields[col]) && ok;
             }
+        // A quantity given in base units too replaces what its number in the unit was read as.
+        for (size_t col = 0; ok && col < base_columns_.size() && col < l.fields.size(); ++col) {
+            const int q = base_columns_[col];
+            if (q < 0 || l.fields[col] == "-") continue;
+            const std::string* shown = nullptr;
+            bool present = false;
+            for (size_t at = 0; at < columns_.size() && at < l.fields.size(); ++at) {
+                const int ai = columns_[at];
+                if (ai < 1 || kAttrBits[ai] != kQuantityColumns[q].bit) continue;
+                present = true;
+                if ((all_attribs_ || attrib_selected_[static_cast<size_t>(ai)]) && l.fields[at] != "-")
+                    shown = &l.fields[at];
+            }
+            if (!present) ok = false;
+            else if (shown) ok = take_base_quantity(c, index, q, l.fields[col], *shown);
+        }
         if (ok)
             ++set;
         else
@@ -371,21 +433,25 @@ void RTXFILE_CLOSE(rtxfile* file) { delete file; }
 int RTVARFILE_WRITE(ZEQEOCntr* container, const char* path, const int* attrs, int count) {
     if (!container || !path || count < 0 || (count > 0 && !attrs)) return E_INVALIDARG;
     // The file is made whole in memory and put in place in one step: a failed write keeps the old file.
-    std::ostringstream out;
-    out << "ATTRIBUTES NAME";
     std::vector<int> cols;
     for (int i = 0; i < count; ++i)
-        if (attrs[i] >= 2 && attrs[i] <= 27 && kAttrBits[attrs[i]] != VA_NAME) {
-            cols.push_back(attrs[i]);
-            out << " " << attr_name(attrs[i]);
-        }
-    out << "\n";
+        if (attrs[i] >= 2 && attrs[i] <= 27 && kAttrBits[attrs[i]] != VA_NAME) cols.push_back(attrs[i]);
     auto quoted = [](const std::string& s) {
         if (!s.empty() && s.find_first_of(" \t\"") == std::string::npos) return s;
         std::string q = "\"";
         for (char c : s) q += c == '"' ? '\'' : c;
         return q + "\"";
     };
+    // Quantities are written in the variable's unit, as the numbers that read back as the very quantities
+    // kept. One that no number of the unit stands for is given in base units too, in a BASE_ column of its
+    // own after the others ("-" in the rows that need none), which a file has only when some row needs it.
+    struct Row {
+        std::string text;
+        double base[4] = {};
+        unsigned char in_base = 0;  // bit q: base[q] is given
+    };
+    std::vector<Row> rows;
+    unsigned char needed = 0;
     auto* c = static_cast<zeq::Container*>(container);
     for (int index = 1; index <= container->GetCount(); ++index) {
         ZEQVariableData rec;
@@ -394,14 +460,25 @@ int RTVARFILE_WRITE(ZEQEOCntr* container, const char* path, const int* attrs, in
         const zeq::Variable& v = c->Sim()->Vars()[static_cast<size_t>(c->ToGlobal(index))];
         const char* name = nullptr;
         rec.GetValue(VA_NAME, name);
+        Row& row = rows.emplace_back();
+        std::ostringstream out;
         out << quoted(name ? name : "");
         for (int col : cols) {
             int id = static_cast<int>(kAttrBits[col]);
             double d;
             int i;
             const char* s = nullptr;
-            if (rec.GetValue(id, d)) {
-                out << " " << zeq::NumberText(exact_quantity(v, id, d));
+            if (const int q = quantity_of_bit(kAttrBits[col]); q >= 0) {
+                const QuantityColumn& quantity = kQuantityColumns[q];
+                bool exact = true;
+                out << " " << zeq::NumberText(zeq::ShownQuantity(v.ptype, v.unit_entry, v.*quantity.field,
+                                                                 quantity.kind, exact));
+                if (!exact) {
+                    row.base[q] = v.*quantity.field;
+                    row.in_base |= static_cast<unsigned char>(1 << q);
+                }
+            } else if (rec.GetValue(id, d)) {
+                out << " " << zeq::NumberText(d);
             } else if (rec.GetValue(id, s)) {
                 out << " " << quoted(s ? s : "");
             } else if (rec.GetValue(id, i)) {
@@ -410,6 +487,19 @@ int RTVARFILE_WRITE(ZEQEOCntr* container, const char* path, const int* attrs, in
                 out << " -";
             }
         }
+        row.text = out.str();
+        needed |= row.in_base;
+    }
+    std::ostringstream out;
+    out << "ATTRIBUTES NAME";
+    for (int col : cols) out << " " << attr_name(col);
+    for (int q = 0; q < 4; ++q)
+        if (needed & (1 << q)) out << " " << kQuantityColumns[q].base_name;
+    out << "\n";
+    for (const Row& row : rows) {
+        out << row.text;
+        for (int q = 0; q < 4; ++q)
+            if (needed & (1 << q)) out << " " << (row.in_base & (1 << q) ? zeq::NumberText(row.base[q]) : "-");
         out << "\n";
     }
     return nuv::WriteFileWhole(path, out.str()) == nuv::FileWrite::kWritten ? 0 : ZEQ_E_FILE;

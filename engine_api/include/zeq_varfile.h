@@ -71,6 +71,8 @@ protected:
     ZEQEOCntr* target_;
     std::string match_, substitute_;
     std::vector<int> columns_;  // attribute index per column (-1 unknown)
+    // Per column, the quantity it gives in base units (0 value, 1 lower, 2 upper, 3 initial; -1 none).
+    std::vector<int> base_columns_;
     std::vector<Line> lines_;
     std::vector<bool> attrib_selected_;  // by index 1..27
     bool all_attribs_ = true;

@@ -85,6 +85,8 @@ template <class Record, class T>
 void LoadKeyColumn(std::vector<T>& cells, ZEQEOCntr* container, ZEQEOBlock* block, const std::vector<LONG>& rows,
                    LONG count, int id, const T& missing) {
     const size_t n = rows.size();
+    // No rows, nothing to load: the empty vectors' data() may be null, which memchr must not be given.
+    if (n == 0) return;
     std::vector<unsigned char> got(n);
     Record::LoadColumn(container, block, rows.data(), n, id, cells.data(), got.data());
     T* cell = cells.data();

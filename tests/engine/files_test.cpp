@@ -207,6 +207,52 @@ TEST(ModelFile, MalformedTextIsRefusedWithItsLine) {
     }
 }
 
+// A variable's integer keys take whole numbers 0..255 and a bounded integer a whole number of int64_t's
+// range, read exactly; numbers beyond any integer's range, infinities and fractions are refused with their
+// line.
+TEST(ModelFile, IntegerKeysOutsideTheirRangeAreRefusedWithTheLine) {
+    struct Case { const char* line; const char* message; };
+    const Case refused[] = {
+        {"var X 1 bound=inf", "line 2: bad value for bound"},
+        {"var X 1 bound=-inf", "line 2: bad value for bound"},
+        {"var X 1 bound=1e300", "line 2: bad value for bound"},
+        {"var X 1 quality=1e20", "line 2: bad value for quality"},
+        {"var X 1 ramped=1e10", "line 2: bad value for ramped"},
+        {"var X 1 bound=2147483648", "line 2: bad value for bound"},
+        {"var X 1 marked=-2147483649", "line 2: bad value for marked"},
+        {"var X 1 homo=256", "line 2: bad value for homo"},
+        {"var X 1 vtype=-1", "line 2: bad value for vtype"},
+        {"var X 1 conntype=1.5", "line 2: bad value for conntype"},
+        {"param P boundedint 1e300 -inf inf", "line 2: bad bounded integer 1e300"},
+        {"param P boundedint -1e19 -inf inf", "line 2: bad bounded integer -1e19"},
+        {"param P boundedint 2.5 1 8", "line 2: bad bounded integer 2.5"},
+        {"param P boundedint 9223372036854775808 -inf inf", "line 2: bad bounded integer 9223372036854775808"},
+    };
+    for (const Case& c : refused) {
+        zeq::ModelDef def;
+        std::string error;
+        EXPECT_FALSE(zeq::ParseModel(std::string("block A\n  ") + c.line + "\nend\n", def, error)) << c.line;
+        EXPECT_NE(error.find(c.message), std::string::npos) << c.line << " -> " << error;
+    }
+    zeq::ModelDef def;
+    std::string error;
+    ASSERT_TRUE(zeq::ParseModel("block A\n  var X 1 bound=255 quality=0 ramped=1e0\n"
+                                "  param P boundedint 9007199254740993 -inf inf\n"
+                                "  param Q boundedint -1e3 -1e3 0\nend\n",
+                                def, error))
+        << error;
+    ASSERT_EQ(def.flowsheet.blocks.size(), 1u);
+    const zeq::BlockDef& a = def.flowsheet.blocks[0];
+    ASSERT_EQ(a.vars.size(), 1u);
+    ASSERT_EQ(a.params.size(), 2u);
+    const zeq::VarDef& x = a.vars[0];
+    EXPECT_EQ(x.bound, 255);
+    EXPECT_EQ(x.quality, 0);
+    EXPECT_EQ(x.ramped, 1);
+    EXPECT_EQ(a.params[0].value.get()->u.i, 9007199254740993) << "a whole number no double holds";
+    EXPECT_EQ(a.params[1].value.get()->u.i, -1000);
+}
+
 // Equations name variables relative to their block, then to the container holding it, then by full name
 // (a container's own equations skip the middle step); connections join variables of their container. The
 // check that reads a model resolves names as the engine compiles them: what it accepts compiles.
@@ -512,6 +558,33 @@ TEST(VariableFile, SelectionsRenamingAndQuery) {
     EXPECT_EQ(alone.Run(), 1);
     rtodestroy(pipe);
     EXPECT_DOUBLE_EQ(sim->Vars()[static_cast<size_t>(sim->FindVar("MIX.F1"))].value, 0.5);
+}
+
+// Integer and enumeration columns take whole decimal numbers within int's range (or an enumeration's
+// name); anything else refuses the line rather than setting a number cut to fit.
+TEST(VariableFile, IntegersOutsideTheirRangeRefuseTheLine) {
+    TempDir dir;
+    dir.Write("v.txt",
+              "ATTRIBUTES NAME MARKED BOUND\nFEED.F 4294967297 -\nFEED.T -1e3 -\nMIX.F1 - xyz\n"
+              "MIX.F2 - 9999999999999999999999\nMIX.F 1 SOFT\n");
+    auto sim = Plant();
+    ZEQEOCntr* fs = sim->GetFlowsheet();
+    rtopipe* pipe = create_ascii_stream_rtopipe(std::fopen(dir.File("v.txt").c_str(), "r"), "v.txt", 1);
+    RTVarFileIO* io = fs->CreateVarFileImporter(pipe, nullptr, nullptr);
+    OutputCapture out;
+    EXPECT_EQ(io->Run(), 1);
+    EXPECT_EQ(io->ErrorCount(), 4);
+    delete io;
+    rtodestroy(pipe);
+    const auto var = [&](const char* name) -> const zeq::Variable& {
+        return sim->Vars()[static_cast<size_t>(sim->FindVar(name))];
+    };
+    EXPECT_EQ(var("FEED.F").marked, 0);
+    EXPECT_EQ(var("FEED.T").marked, 0);
+    EXPECT_EQ(var("MIX.F1").bound, 0);
+    EXPECT_EQ(var("MIX.F2").bound, 0);
+    EXPECT_EQ(var("MIX.F").marked, 1);
+    EXPECT_NE(var("MIX.F").bound, 0);
 }
 
 TEST(BlockFile, QueryMembersAndImportWithMaskAndPatterns) {

@@ -754,6 +754,31 @@ TEST_F(GridTest, KeyColumnsOrderRowsAsRecordsLoadedRowByRow) {
     }
 }
 
+// A grid whose query keeps no row, and one over a block of no members, sort on number, integer and text
+// keys of variables and equations alike: nothing to load, no row shown, and the grid still answers.
+TEST_F(GridTest, AGridWithNoRowsSortsOnEveryKindOfKey) {
+    zeq::testing::ModelBuilder m;
+    m.Block("EMPTY");
+    m.Block("FULL").Var("X", 1).Var("Y", 2).Eqn("E", "X = 1");
+    Open(m.Create());
+    const std::vector<std::vector<std::string>> keys = {{"VALUE"}, {"BOUND"}, {"NAME"}, {"VALUE", "NUMBER"}};
+    for (const char* owner : {"EMPTY", "FULL"})
+        for (MemberKind kind : {MemberKind::Variables, MemberKind::Equations}) {
+            SCOPED_TRACE(std::string(owner) + (kind == MemberKind::Variables ? " variables" : " equations"));
+            CComPtr<INUVGridService> grid = Grid(owner, kind);
+            ASSERT_TRUE(grid);
+            ASSERT_EQ(grid->SetQueryStrings(Names({"VALUE > 100"})), S_OK);
+            for (const auto& key : keys) {
+                if (kind == MemberKind::Equations && key[0] == "BOUND") continue;
+                ASSERT_EQ(grid->Prepare(), S_OK);
+                SortOn(grid, key, {1, 0});
+                EXPECT_EQ(CountOf(grid), 0) << key[0];
+            }
+            CComPtr<INUVObject> item;
+            EXPECT_EQ(grid->get_Item(1, &item), nuv::kIndexOutOfRange);
+        }
+}
+
 TEST(GridSystemLibrary, ACollectionOfTheLoadedLibraryHandsOutAWorkingGrid) {
     void* library = nuv::test::OpenLibrary(NUVCLASS_PATH);
     ASSERT_NE(library, nullptr) << nuv::test::LibraryError();
