@@ -338,10 +338,10 @@ private:
         for (int i = 0; i < n; ++i) out += Eqn(depth, names);
         return out;
     }
-    // A block line, its body and its end; adds what it holds to `refs` (relative to its container). `top`
-    // for a block of the flowsheet.
+    // A block line, its body and its end; adds what it holds to `refs` (relative to its container), its name
+    // to `names` (of its container's blocks). `replacing`: the name of the type's block it takes the place of.
     std::string Block(int depth, std::vector<Ref>& refs, std::vector<std::string>& names, const std::string& prefix,
-                      bool top, const std::string& replacing = std::string()) {
+                      const std::string& replacing = std::string()) {
         // An unnamed block (at most one a container) is placed, its members are not named from outside.
         std::string name = replacing;
         if (name.empty()) {
@@ -373,7 +373,6 @@ private:
             out += PlainBody(depth + 1, own, !type_word.empty());
         }
         out += Indent(depth) + Key("end") + End();
-        (void)top;
         if (!name.empty())
             for (Ref& r : own) {
                 r.path.insert(r.path.begin(), name);
@@ -393,10 +392,10 @@ private:
             // The type's block of that name gives way to this one.
             std::erase_if(refs, [&](const Ref& r) { return r.path.size() > 1 && r.path[0] == replaced; });
             names.erase(std::find(names.begin(), names.end(), replaced));
-            out += Block(depth, refs, names, full, false, replaced);
+            out += Block(depth, refs, names, full, replaced);
         }
         top_named_ = named && !full.empty() && full.back() != '.';
-        for (int i = Pick(3); i > 0; --i) out += Block(depth, refs, names, full, false);
+        for (int i = Pick(3); i > 0; --i) out += Block(depth, refs, names, full);
         top_named_ = named;
         for (int i = Pick(3); i > 0; --i) {
             std::string name = Name("L", true, false, false, false);
@@ -431,7 +430,7 @@ private:
             std::vector<std::string> names;
             const bool named = top_named_;
             top_named_ = false;
-            for (int i = 1 + Pick(2); i > 0; --i) out += Block(1, inner, names, t.name, false);
+            for (int i = 1 + Pick(2); i > 0; --i) out += Block(1, inner, names, t.name);
             top_named_ = named;
             t.blocks = names;
             std::vector<Ref> own;
@@ -493,7 +492,7 @@ private:
         std::vector<Ref> refs;
         std::vector<std::string> names;
         top_named_ = true;
-        for (int i = 1 + Pick(5); i > 0; --i) out += Block(0, refs, names, "", true);
+        for (int i = 1 + Pick(5); i > 0; --i) out += Block(0, refs, names, "");
         for (int i = Pick(3); i > 0; --i) {
             std::string name = Name("V", true, false, false, false);
             refs.push_back(Ref{{name}, IsIdent(name)});
