@@ -241,6 +241,7 @@ bool ReadsAsInteger(const std::string& text) {
 
 // An item of a list or enumeration: a number, a logical, "quoted" text or an identifier. A negative zero
 // ("-0"), which an integer cannot hold, is kept as the real number it is.
+// A not-a-number keeps its sign and no payload, which no text would give back.
 value_t* ReadListItem(const std::string& text) {
     if (ReadsAsInteger(text) && text.find('-') != std::string::npos && std::strtoll(text.c_str(), nullptr, 10) == 0) {
         auto* v = static_cast<value_t*>(std::malloc(sizeof(value_t)));
@@ -248,7 +249,9 @@ value_t* ReadListItem(const std::string& text) {
         value_assign_double(v, -0.0);
         return v;
     }
-    return value_create_from_string(text.c_str(), 1);
+    value_t* v = value_create_from_string(text.c_str(), 1);
+    if (v->kind == VALUE_NUMBER && !v->is_int && std::isnan(v->u.d)) v->u.d = std::copysign(NAN, v->u.d);
+    return v;
 }
 
 // A list item's text that ReadListItem reads back as the same item: a real number that its shortest text
@@ -980,9 +983,11 @@ void write_members(std::ostringstream& out, const BlockDef& b, int indent) {
 void write_block(std::ostringstream& out, const BlockDef& b, int indent, const char* keyword) {
     std::string pad(static_cast<size_t>(indent), ' ');
     out << pad << keyword << " " << word(b.name);
-    bool plain_type = iequals(b.type, "BLOCK") || iequals(b.type, "HIERARCHY") || b.type.empty();
+    // The type a block without one reads as goes unwritten; any other is written as it is spelt, even one
+    // named like the other keyword's (so that a file's own type "BLOCK" or "block" is not lost).
+    const bool plain_type = b.type.empty() || b.type == (b.aggregate ? "HIERARCHY" : "BLOCK");
     if (!plain_type) out << " " << word(b.type);
-    if (!b.included) out << (plain_type ? " " + std::string(b.aggregate ? "HIERARCHY" : "BLOCK") : "") << " excluded";
+    if (!b.included) out << " excluded";
     out << "\n";
     write_members(out, b, indent + 2);
     out << pad << "end\n";

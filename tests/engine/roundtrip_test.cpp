@@ -152,15 +152,16 @@ TEST(RoundTrip, QuotedTextKeepsEveryCharacter) {
     EXPECT_EQ(from_setter.first.Vars()[0].Extras().description, "line one\nline two\r");
 }
 
-// A list's items keep their kind and sign: -0 and 1.0 are real numbers, "t" is text, x an identifier.
+// A list's items keep their kind and sign: -0 and 1.0 are real numbers, "t" is text, x an identifier; a
+// not-a-number keeps its sign.
 TEST(RoundTrip, ListItemsKeepTheirKindAndSign) {
     TempDir dir("zeq-roundtrip");
-    Trip trip(dir, "block B\n  param L list \"-0,1.0,\\\"t\\\",x,2,,true\"\n  param E enum 4 \"3,4.0,\\\"t\\\"\"\nend\n");
+    Trip trip(dir, "block B\n  param L list \"-0,1.0,\\\"t\\\",x,2,,true,-nan(7)\"\n  param E enum 4 \"3,4.0,\\\"t\\\"\"\nend\n");
     EXPECT_EQ(trip.Difference(), "") << trip.saved;
     const zeq::ModelDef def = trip.first.Export();
     const value_t* list = def.flowsheet.blocks[0].params[0].value.get();
     ASSERT_EQ(list->kind, VALUE_LIST);
-    ASSERT_EQ(gl_length(list->u.list), 7);
+    ASSERT_EQ(gl_length(list->u.list), 8);
     auto item = [&](int p) { return static_cast<const value_t*>(gl_get(list->u.list, p)); };
     EXPECT_TRUE(item(1)->kind == VALUE_NUMBER && !item(1)->is_int && item(1)->u.d == 0 && std::signbit(item(1)->u.d));
     EXPECT_TRUE(item(2)->kind == VALUE_NUMBER && !item(2)->is_int && item(2)->u.d == 1);
@@ -169,7 +170,25 @@ TEST(RoundTrip, ListItemsKeepTheirKindAndSign) {
     EXPECT_TRUE(item(5)->kind == VALUE_NUMBER && item(5)->is_int);
     EXPECT_EQ(item(6)->kind, VALUE_ID);
     EXPECT_EQ(item(7)->kind, VALUE_LOGICAL);
+    EXPECT_TRUE(std::isnan(item(8)->u.d) && std::signbit(item(8)->u.d));
     EXPECT_EQ(def.flowsheet.blocks[0].params[1].value.get()->enum_index, 1);
+}
+
+// A block's type is written unless it is the one a block without a type reads as, spelt so: the file's own
+// types named BLOCK or HIERARCHY give their members only to blocks of theirs, excluded ones among them, and a
+// type named "block" stays that type.
+TEST(RoundTrip, TypesNamedLikeTheKeywordsStayWithTheirBlocks) {
+    TempDir dir("zeq-roundtrip");
+    Trip trip(dir, "type BLOCK\n  var Z 1\nend\ntype HIERARCHY hierarchy\n  block K\n    var Y 1\n  end\nend\n"
+                   "type block\n  var W 1\nend\nblock A excluded\n  var X 1\nend\nhierarchy H excluded\nend\n"
+                   "block C BLOCK\nend\nblock D block\nend\nhierarchy E BLOCK\nend\n");
+    EXPECT_EQ(trip.Difference(), "") << trip.saved;
+    EXPECT_LT(trip.second.FindVar("A.Z"), 0);
+    EXPECT_LT(trip.second.FindVar("H.K.Y"), 0);
+    EXPECT_GE(trip.second.FindVar("C.Z"), 0);
+    EXPECT_GE(trip.second.FindVar("D.W"), 0);
+    EXPECT_STREQ(trip.second.GetFlowsheet()->FindBlock("D")->GetTypeName(), "block");
+    EXPECT_STREQ(trip.second.GetFlowsheet()->FindBlock("E")->GetTypeName(), "BLOCK");
 }
 
 // A port's vars="" names no variable; an unnamed one is named among others.
