@@ -579,8 +579,9 @@ struct Parser {
                 if (field == &VarDef::initial) v.initial_set = true;
             } else if (iequals(k, "bound") || iequals(k, "quality") || iequals(k, "marked") || iequals(k, "vtype") ||
                        iequals(k, "homo") || iequals(k, "ramped") || iequals(k, "conntype")) {
-                int n = static_cast<int>(d);
-                if (n != d || n < 0 || n > 255) return Fail("bad value for " + std::string(k));
+                // Checked as a double first: converting one beyond the range of int is undefined.
+                if (!(d >= 0 && d <= 255) || d != std::trunc(d)) return Fail("bad value for " + std::string(k));
+                const int n = static_cast<int>(d);
                 (iequals(k, "bound") ? v.bound : iequals(k, "quality") ? v.quality : iequals(k, "marked") ? v.marked
                  : iequals(k, "vtype") ? v.variable_type : iequals(k, "homo") ? v.homo_param
                  : iequals(k, "ramped") ? v.ramped : v.conn_type) = n;
