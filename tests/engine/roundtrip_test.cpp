@@ -99,6 +99,15 @@ TEST(RoundTrip, AHierarchyOfAHierarchyTypeOpensAgain) {
     EXPECT_GE(trip.second.FindVar("H1.K.DUTY"), 0);
     EXPECT_LT(trip.second.FindVar("H1.K.DUTY"), trip.second.FindVar("H1.J.Z"));
     EXPECT_LT(trip.second.FindVar("H1.J.Z"), trip.second.FindVar("H1.N.W"));
+    // So in a type of more blocks than a short list holds (those the reader indexes by name).
+    std::string many = "type TM hierarchy\n";
+    for (int i = 0; i < 20; ++i) many += "  block K" + std::to_string(i) + "\n    var Y 1\n  end\n";
+    Trip long_trip(dir, many + "end\nhierarchy H TM\n  block k5\n    var Z 2\n  end\n  block N\n  end\nend\n");
+    EXPECT_EQ(long_trip.Difference(), "") << long_trip.saved;
+    EXPECT_GE(long_trip.second.FindVar("H.k5.Z"), 0);
+    EXPECT_LT(long_trip.second.FindVar("H.K5.Y"), 0);
+    EXPECT_LT(long_trip.second.FindVar("H.K4.Y"), long_trip.second.FindVar("H.k5.Z"));
+    EXPECT_LT(long_trip.second.FindVar("H.k5.Z"), long_trip.second.FindVar("H.K6.Y"));
     // A body that names a block twice is still refused.
     zeq::ModelDef def;
     std::string error;
