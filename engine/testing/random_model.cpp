@@ -241,7 +241,7 @@ private:
         }
         return items;
     }
-    std::string Value() {
+    std::string ParamValue() {
         switch (Pick(10)) {
             case 0: return Key("real") + " " + Number(Chance(10));
             case 1: return Key("int") + " " + Integer();
@@ -275,7 +275,7 @@ private:
     }
     // A parameter or global line after its keyword.
     std::string ParamRest(const std::string& name) {
-        std::string out = Blank() + Word(name) + Blank() + Value();
+        std::string out = Blank() + Word(name) + Blank() + ParamValue();
         if (Chance(20)) out += Blank() + Key("lower") + "=" + Number(true);
         if (Chance(20)) out += Blank() + Key("upper") + "=" + Number(true);
         if (Chance(20)) out += Blank() + Key("uom") + "=" + Word(OneOf(kUnits[2].second));
