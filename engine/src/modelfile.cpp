@@ -56,8 +56,8 @@ inline char Escaped(char c) { return c == 'n' ? '\n' : c == 'r' ? '\r' : c; }
 
 // Splits a line into words; double-quoted words may hold blanks and \" or \\ escapes (\n and \r stand for a
 // line feed and a carriage return). A '#' where a word would start begins a comment. The words are written
-// over the strings `out` holds from the line before, so that their buffers serve again. Words after the first `kept` are read (their spans given, a quote left
-// open refused) but not kept.
+// over the strings `out` holds from the line before, so that their buffers serve again. Words after the
+// first `kept` are read (their spans given, a quote left open refused) but not kept.
 bool tokenize(std::string_view line, std::vector<std::string>& out, std::string& error,
               std::vector<Span>* spans = nullptr, size_t kept = SIZE_MAX) {
     if (spans) spans->clear();
@@ -240,8 +240,8 @@ bool ReadsAsInteger(const std::string& text) {
 }
 
 // An item of a list or enumeration: a number, a logical, "quoted" text or an identifier. A negative zero
-// ("-0"), which an integer cannot hold, is kept as the real number it is.
-// A not-a-number keeps its sign and no payload, which no text would give back.
+// ("-0"), which an integer cannot hold, is kept as the real number it is; a not-a-number keeps its sign and
+// no payload, which no text would give back.
 value_t* ReadListItem(const std::string& text) {
     if (ReadsAsInteger(text) && text.find('-') != std::string::npos && std::strtoll(text.c_str(), nullptr, 10) == 0) {
         auto* v = static_cast<value_t*>(std::malloc(sizeof(value_t)));
