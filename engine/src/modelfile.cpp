@@ -50,10 +50,14 @@ constexpr std::array<unsigned char, 256> kCharClasses = [] {
 }();
 inline unsigned char ClassOf(char c) { return kCharClasses[static_cast<unsigned char>(c)]; }
 
-// Splits a line into words; double-quoted words may hold blanks and \" or \\ escapes. A '#' where a word
-// would start begins a comment. The words are written over the strings `out` holds from the line before, so
-// that their buffers serve again. Words after the first `kept` are read (their spans given, a quote left
-// open refused) but not kept.
+// The character that a backslash and c stand for in quoted text: a line feed for n, a carriage return for r
+// (which a line cannot hold, or which would end a word), else c itself.
+inline char Escaped(char c) { return c == 'n' ? '\n' : c == 'r' ? '\r' : c; }
+
+// Splits a line into words; double-quoted words may hold blanks and \" or \\ escapes (\n and \r stand for a
+// line feed and a carriage return). A '#' where a word would start begins a comment. The words are written
+// over the strings `out` holds from the line before, so that their buffers serve again. Words after the
+// first `kept` are read (their spans given, a quote left open refused) but not kept.
 bool tokenize(std::string_view line, std::vector<std::string>& out, std::string& error,
               std::vector<Span>* spans = nullptr, size_t kept = SIZE_MAX) {
     if (spans) spans->clear();
@@ -105,7 +109,7 @@ bool tokenize(std::string_view line, std::vector<std::string>& out, std::string&
                 while (i < n) {
                     char c = text[i++];
                     if (c == '\\' && i < n) {
-                        word += text[i++];
+                        word += Escaped(text[i++]);
                     } else if (c == '"') {
                         closed = true;
                         break;
@@ -144,12 +148,12 @@ size_t ColonOutsideQuotes(std::string_view word) {
     return std::string_view::npos;
 }
 
+// Quoted text that the tokenizer reads back as s, line feeds and carriage returns included.
 std::string quote(const std::string& s) {
     std::string out = "\"";
     for (char c : s) {
-        if (c == '"' || c == '\\') out += '\\';
-        if (c == '\n' || c == '\r') c = ' ';
-        out += c;
+        if (c == '"' || c == '\\' || c == '\n' || c == '\r') out += '\\';
+        out += c == '\n' ? 'n' : c == '\r' ? 'r' : c;
     }
     return out + "\"";
 }
@@ -167,11 +171,13 @@ std::string word(const std::string& s, bool colon_ends = false) {
 std::string num(double d) { return NumberText(d); }
 
 // Numbers are read exactly (see ReadNumber); "inf" and "-inf" give infinities, which only the values that
-// may be unbounded keep (see unbounded_variable_number).
+// may be unbounded keep (see parse_finite_number).
 bool parse_double(const std::string& s, double& out) { return ReadNumber(s, out); }
 
-// A variable's quantities are finite: "inf" and "-inf" stand for +-1e20, the engine's "no bound".
-bool parse_variable_number(const std::string& s, double& out) {
+// A number that is finite: a variable's quantities, a real parameter's value, a solver setting. "inf" and
+// "-inf" stand for +-1e20, the engine's "no bound": an earlier writer wrote every number at or beyond +-1e20
+// so, and its files keep opening as its reader took them.
+bool parse_finite_number(const std::string& s, double& out) {
     if (!ReadNumber(s, out)) return false;
     if (std::isinf(out)) out = out > 0 ? 1e20 : -1e20;
     return true;
@@ -224,6 +230,44 @@ std::vector<std::string> split_commas(const std::string& s) {
     return out;
 }
 
+// Whether a list item's text reads as an integer (value_create_from_string takes it so).
+bool ReadsAsInteger(const std::string& text) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    std::strtoll(text.c_str(), &end, 10);
+    return *end == 0 && errno == 0;
+}
+
+// An item of a list or enumeration: a number, a logical, "quoted" text or an identifier. A negative zero
+// ("-0"), which an integer cannot hold, is kept as the real number it is; a not-a-number keeps its sign and
+// no payload, which no text would give back.
+value_t* ReadListItem(const std::string& text) {
+    if (ReadsAsInteger(text) && text.find('-') != std::string::npos && std::strtoll(text.c_str(), nullptr, 10) == 0) {
+        auto* v = static_cast<value_t*>(std::malloc(sizeof(value_t)));
+        value_init(v);
+        value_assign_double(v, -0.0);
+        return v;
+    }
+    value_t* v = value_create_from_string(text.c_str(), 1);
+    if (v->kind == VALUE_NUMBER && !v->is_int && std::isnan(v->u.d)) v->u.d = std::copysign(NAN, v->u.d);
+    return v;
+}
+
+// A list item's text that ReadListItem reads back as the same item: a real number that its shortest text
+// would give back as an integer gets a decimal point, and text is quoted (bare, it would read as an
+// identifier).
+std::string ListItemText(const value_t* item) {
+    if (item->kind == VALUE_NUMBER && !item->is_int) {
+        std::string text = num(item->u.d);
+        return ReadsAsInteger(text) ? text + ".0" : text;
+    }
+    if (item->kind == VALUE_STRING) return std::string("\"") + (item->u.s ? item->u.s : "") + "\"";
+    char buf[1024];
+    value_to_text(item, buf, sizeof buf);
+    return buf;
+}
+
 // A parameter value: kind word, then its data from w[at]. Returns words used, 0 on error.
 size_t parse_value(const std::vector<std::string>& w, size_t at, Value& out, std::string& error) {
     if (at >= w.size()) {
@@ -250,7 +294,7 @@ size_t parse_value(const std::vector<std::string>& w, size_t at, Value& out, std
             out = Value::Int(i);
         } else {
             double d;
-            if (!parse_double(w[at + 1], d) || !std::isfinite(d)) return error = "bad number " + w[at + 1], 0;
+            if (!parse_finite_number(w[at + 1], d)) return error = "bad number " + w[at + 1], 0;
             out = Value::Real(d);
         }
         return 2;
@@ -269,8 +313,9 @@ size_t parse_value(const std::vector<std::string>& w, size_t at, Value& out, std
             return error = "bad bounded integer " + w[at + 1], 0;
         }
         // The number is finite; its bounds may be infinite (unbounded).
-        if (!(integer_text || parse_double(w[at + 1], d)) || !std::isfinite(d) || !parse_double(w[at + 2], lo) ||
-            !parse_double(w[at + 3], hi) || lo > hi || d < lo || d > hi)
+        if (!(integer_text || (whole ? parse_double(w[at + 1], d) : parse_finite_number(w[at + 1], d))) ||
+            !std::isfinite(d) || !parse_double(w[at + 2], lo) || !parse_double(w[at + 3], hi) || lo > hi || d < lo ||
+            d > hi)
             return error = "bad bounded number", 0;
         value_assign_boundednum(out.get(), d, lo, hi, whole);
         if (integer_text) out.get()->u.i = i;
@@ -292,7 +337,7 @@ size_t parse_value(const std::vector<std::string>& w, size_t at, Value& out, std
         if (!need(is_enum ? 2 : 1)) return 0;
         gl_list* list = gl_create(0);
         for (const std::string& item : split_commas(w[at + (is_enum ? 2 : 1)]))
-            gl_addtoend(list, value_create_from_string(item.c_str(), 1));
+            gl_addtoend(list, ReadListItem(item));
         if (is_enum) {
             value_assign_enum(out.get(), list);
             if (value_enum_setvalue_asString(out.get(), strdup(w[at + 1].c_str())) != 0)
@@ -320,17 +365,11 @@ std::string write_value(const Value& v) {
         case VALUE_ENUM: {
             std::string items;
             char buf[1024];
+            // Real items in full (value_to_text shortens them); the enumeration's choice is matched against its
+            // items' shortened texts when read, so it stays in that form.
             for (int p = gl_top(x->u.list); !gl_end(x->u.list, p); p = gl_next(x->u.list, p)) {
                 if (!items.empty() || p > 1) items += ",";
-                const auto* item = static_cast<const value_t*>(gl_get(x->u.list, p));
-                // Real items in full (value_to_text shortens them); the enumeration's choice is matched
-                // against its items' shortened texts when read, so it stays in that form.
-                if (item->kind == VALUE_NUMBER && !item->is_int) {
-                    items += num(item->u.d);
-                } else {
-                    value_to_text(item, buf, sizeof buf);
-                    items += buf;
-                }
+                items += ListItemText(static_cast<const value_t*>(gl_get(x->u.list, p)));
             }
             if (x->kind == VALUE_LIST) return "list " + quote(items);
             value_to_text(x, buf, sizeof buf);
@@ -546,7 +585,7 @@ struct Parser {
         if (w.size() < 3) return Fail("var needs a name and a value");
         v.name = w[1];
         if (v.name.find('.') != std::string::npos) return Fail("variable names may not contain '.'");
-        if (!parse_variable_number(w[2], v.value)) return Fail("bad value " + w[2]);
+        if (!parse_finite_number(w[2], v.value)) return Fail("bad value " + w[2]);
         double base[4] = {};
         unsigned char in_base = 0;
         for (size_t i = 3; i < w.size(); ++i) {
@@ -562,7 +601,8 @@ struct Parser {
                 v.uom = val;
             } else if (iequals(k, "ptype")) {
                 // Most variables of a model share a few physical types: the last one found needs no lookup.
-                if (val != known_ptype_) {
+                // An empty one is none (UNTYPED), as an empty unit is none.
+                if (!val.empty() && val != known_ptype_) {
                     if (pt_lookup(std::string(val).c_str()) < 0) return Fail("unknown physical type " + std::string(val));
                     known_ptype_ = val;
                 }
@@ -571,7 +611,7 @@ struct Parser {
                 v.description = val;
             } else if (iequals(k, "profile")) {
                 v.profile = iequals(val, "on") || iequals(val, "true") || val == "1";
-            } else if (!parse_variable_number(std::string(val), d)) {
+            } else if (!parse_finite_number(std::string(val), d)) {
                 return Fail("bad number for " + std::string(k) + ": " + std::string(val));
             } else if (double VarDef::*field = RealField(k)) {
                 v.*field = d;
@@ -655,7 +695,8 @@ struct Parser {
         }
         if (colon != std::string_view::npos) after = spans[1].begin + colon;
         while (after < line.size() && (line[after] == ' ' || line[after] == '\t')) ++after;
-        if (e.name.empty() || after >= line.size() || line[after] != ':')
+        // An unnamed equation's name is written "".
+        if ((e.name.empty() && !spans[1].quoted) || after >= line.size() || line[after] != ':')
             return Fail("eqn needs a name, ':' and an equation");
         size_t last = std::max(spans.back().end, after + 1);
         std::string_view text = line.substr(after + 1, last - after - 1);
@@ -705,7 +746,12 @@ struct Parser {
             else if (iequals(k, "basis")) p.basis = val;
             else if (iequals(k, "phase")) p.phase = val;
             else if (iequals(k, "stream")) p.stream = val;
-            else if (iequals(k, "vars")) p.vars = split_commas(val);
+            else if (iequals(k, "vars")) {
+                // The names of variables, separated by commas; vars="" names none (an unnamed variable
+                // is named among others: vars=",A").
+                p.vars.clear();
+                if (!val.empty()) p.vars = split_commas(val);
+            }
             else return Fail("unknown port attribute " + k);
         }
         ports.Put(std::move(p));
@@ -791,6 +837,9 @@ struct Parser {
         MemberIndex index(b);
         if (tree)
             for (const BlockDef& c : b.blocks) tree->kids.push_back(NameTree::Of(c));
+        // The blocks a hierarchy block takes from its type, which a block of the same name in its body
+        // replaces in place (as a saved model writes them), each once.
+        std::vector<bool> from_type(b.blocks.size(), true);
         auto keep = [&] {
             index.vars.Finish();
             index.eqns.Finish();
@@ -844,11 +893,19 @@ struct Parser {
                 child.aggregate = child.aggregate || iequals(key, "hierarchy");
                 child.included = !(w.size() >= 3 && iequals(w.back(), "excluded"));
                 if (child.name.find('.') != std::string::npos) return Fail("block names may not contain '.'");
-                if (index.blocks.Has(child.name)) return Fail("block " + child.name + " is defined twice");
+                const int replaced = FindMember(index.blocks.index, b.blocks, child.name);
+                if (replaced >= 0 && !from_type[static_cast<size_t>(replaced)])
+                    return Fail("block " + child.name + " is defined twice");
                 NameTree kid;
                 if (!Body(child, depth + 1, false, tree ? &kid : nullptr)) return false;
                 index.blocks.Put(std::move(child));
-                if (tree) tree->kids.push_back(std::move(kid));
+                if (replaced >= 0) {
+                    from_type[static_cast<size_t>(replaced)] = false;
+                    if (tree) tree->kids[static_cast<size_t>(replaced)] = std::move(kid);
+                } else {
+                    from_type.push_back(false);
+                    if (tree) tree->kids.push_back(std::move(kid));
+                }
             } else if (!top) {
                 return Fail("unexpected " + key + " inside a block");
             } else if (iequals(key, "model") && w.size() == 2) {
@@ -923,7 +980,7 @@ struct Parser {
                 s.ints.emplace_back(w[1], static_cast<int>(i));
             } else if (iequals(w[0], "real")) {
                 double d;
-                if (!parse_double(w[2], d)) return Fail("bad number " + w[2]);
+                if (!parse_finite_number(w[2], d)) return Fail("bad number " + w[2]);
                 if (const char* problem = SolverSettingProblem(w[1], d)) return Fail(w[1] + " " + problem);
                 s.reals.emplace_back(w[1], d);
             } else if (iequals(w[0], "text")) {
@@ -1004,9 +1061,11 @@ void write_members(std::ostringstream& out, const BlockDef& b, int indent) {
 void write_block(std::ostringstream& out, const BlockDef& b, int indent, const char* keyword) {
     std::string pad(static_cast<size_t>(indent), ' ');
     out << pad << keyword << " " << word(b.name);
-    bool plain_type = iequals(b.type, "BLOCK") || iequals(b.type, "HIERARCHY") || b.type.empty();
+    // The type a block without one reads as goes unwritten; any other is written as it is spelt, even one
+    // named like the other keyword's (so that a file's own type "BLOCK" or "block" is not lost).
+    const bool plain_type = b.type.empty() || b.type == (b.aggregate ? "HIERARCHY" : "BLOCK");
     if (!plain_type) out << " " << word(b.type);
-    if (!b.included) out << (plain_type ? " " + std::string(b.aggregate ? "HIERARCHY" : "BLOCK") : "") << " excluded";
+    if (!b.included) out << " excluded";
     out << "\n";
     write_members(out, b, indent + 2);
     out << pad << "end\n";

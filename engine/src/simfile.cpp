@@ -12,17 +12,21 @@
 namespace zeq {
 
 namespace {
-std::string local_name(const std::string& full, const std::string& prefix) {
-    if (!prefix.empty() && full.size() > prefix.size() + 1 && full.compare(0, prefix.size(), prefix) == 0)
-        return full.substr(prefix.size() + 1);
+// A member's name within its block: its full name after the block's prefix and the '.' that follows it. A
+// plain block's members take the '.' after any prefix, an empty one (an unnamed block at the top) included,
+// a container's own members only after one that is not empty; either's own name may be empty.
+std::string local_name(const std::string& full, const std::string& prefix, bool plain_block) {
+    const size_t cut = prefix.size() + (plain_block || !prefix.empty() ? 1 : 0);
+    if (full.size() >= cut && full.compare(0, prefix.size(), prefix) == 0 && (cut == prefix.size() || full[prefix.size()] == '.'))
+        return full.substr(cut);
     return full;
 }
 }  // namespace
 
 namespace {
-VarDef var_def(const Simulation& sim, const Variable& v, const std::string& prefix) {
+VarDef var_def(const Simulation& sim, const Variable& v, const std::string& prefix, bool plain_block) {
     VarDef d;
-    d.name = local_name(v.name, prefix);
+    d.name = local_name(v.name, prefix, plain_block);
     // Written in the variable's unit, as numbers that convert back to the very quantities kept; a quantity
     // that no number of the unit stands for is given in base units.
     auto put = [&](double base, double VarDef::*field, unsigned char in_base, Quantity kind) {
@@ -75,17 +79,17 @@ BlockDef Simulation::ExportBlock(Block* b) const {
         for (auto& child : c->Blocks()) d.blocks.push_back(ExportBlock(child.get()));
         int loose_first = c->first_ + c->count_ - c->loose_vars_;
         for (int i = loose_first; i < c->first_ + c->count_; ++i)
-            d.vars.push_back(var_def(*this, vars_[static_cast<size_t>(i)], b->Prefix()));
+            d.vars.push_back(var_def(*this, vars_[static_cast<size_t>(i)], b->Prefix(), false));
         int eq_loose = c->eq_first_ + c->eq_count_ - c->loose_eqns_;
         for (int i = eq_loose; i < c->eq_first_ + c->eq_count_; ++i)
-            d.eqns.push_back(EqnDef{local_name(eqns_[static_cast<size_t>(i)].name, b->Prefix()),
+            d.eqns.push_back(EqnDef{local_name(eqns_[static_cast<size_t>(i)].name, b->Prefix(), false),
                                     eqns_[static_cast<size_t>(i)].text, eqns_[static_cast<size_t>(i)].Extras().scale});
         for (auto& cn : c->Connections()) d.conns.push_back(cn->Def());
     } else {
         for (int i = b->first_; i < b->first_ + b->count_; ++i)
-            d.vars.push_back(var_def(*this, vars_[static_cast<size_t>(i)], b->Prefix()));
+            d.vars.push_back(var_def(*this, vars_[static_cast<size_t>(i)], b->Prefix(), true));
         for (int i = b->eq_first_; i < b->eq_first_ + b->eq_count_; ++i)
-            d.eqns.push_back(EqnDef{local_name(eqns_[static_cast<size_t>(i)].name, b->Prefix()),
+            d.eqns.push_back(EqnDef{local_name(eqns_[static_cast<size_t>(i)].name, b->Prefix(), true),
                                     eqns_[static_cast<size_t>(i)].text, eqns_[static_cast<size_t>(i)].Extras().scale});
     }
     return d;
@@ -97,7 +101,7 @@ ModelDef Simulation::Export() const {
     Container* f = flowsheet_.get();
     for (auto& b : f->Blocks()) m.flowsheet.blocks.push_back(ExportBlock(b.get()));
     for (int i = f->first_ + f->count_ - f->loose_vars_; i < f->first_ + f->count_; ++i)
-        m.flowsheet.vars.push_back(var_def(*this, vars_[static_cast<size_t>(i)], ""));
+        m.flowsheet.vars.push_back(var_def(*this, vars_[static_cast<size_t>(i)], "", false));
     for (int i = f->eq_first_ + f->eq_count_ - f->loose_eqns_; i < f->eq_first_ + f->eq_count_; ++i)
         m.flowsheet.eqns.push_back(EqnDef{eqns_[static_cast<size_t>(i)].name, eqns_[static_cast<size_t>(i)].text,
                                           eqns_[static_cast<size_t>(i)].Extras().scale});

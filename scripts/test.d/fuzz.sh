@@ -35,10 +35,11 @@ browse_path_fuzz:fuzz/browse/corpus:512:
 dispatch_invoke_fuzz::256:
 engine_model_fuzz:fuzz/engine/corpus:4096:
 engine_input_fuzz:fuzz/engine/inputs:2048:
+engine_roundtrip_fuzz:fuzz/engine/roundtrip:4096:
 grids_ops_fuzz:fuzz/grids/corpus:512:
 host_script_fuzz:fuzz/host/corpus:1024:-timeout=10
 platform_change_type_fuzz:fuzz/platform/corpus/change_type:512:
 platform_dom_ops_fuzz:fuzz/platform/corpus/dom_ops:512:
 LIST
 [ "$failed" -eq 0 ] || { echo "a fuzzer found a fault"; exit 1; }
-echo "fuzzers: 10 ran ${seconds}s each, no findings"
+echo "fuzzers: 11 ran ${seconds}s each, no findings"

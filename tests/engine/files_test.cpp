@@ -171,6 +171,8 @@ TEST(ModelFile, MalformedTextIsRefusedWithItsLine) {
         {"block A\n  var X 1e309\nend\n", "line 2: bad value 1e309"},
         {"block A\n  var Q 1e308 ptype=POWER uom=kW\nend\n", "line 2: value 1e+308 kW is out of range in base units"},
         {"block A\n  var X 1 spec=WHAT\nend\n", "unknown variable spec"},
+        {"block A\n  var X 1 vtype=1e30\nend\n", "line 2: bad value for vtype"},
+        {"block A\n  var X 1 bound=2.5\nend\n", "line 2: bad value for bound"},
         {"block A\n  var X 1 ptype=TEMPERATURE uom=kg\nend\n", "does not belong"},
         {"block A\n  block B\n  end\nend\n", "only be placed in a hierarchy"},
         {"block A\n  eqn E : X + 1\nend\n", "has no '='"},

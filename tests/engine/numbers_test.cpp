@@ -461,8 +461,10 @@ TEST(NumbersSaved, InfinitiesInModelFilesMeanNoBound) {
     double lower = 0;
     ASSERT_TRUE(p.GetValue(PA_LOWER, lower));
     EXPECT_EQ(lower, -std::numeric_limits<double>::infinity());
-    for (const char* bad : {"block B\n  var F nan\nend\n", "block B\n  param P real inf\nend\n",
-                            "block B\n  param P bounded inf 0 inf\nend\n", "solver S\n  real TOLERANCE inf\nend\n"}) {
+    // A parameter value or solver setting written inf reads as +-1e20 (see RoundTrip.FilesOfTheEarlierWriterOpen);
+    // nan is refused everywhere.
+    for (const char* bad : {"block B\n  var F nan\nend\n", "block B\n  param P real nan\nend\n",
+                            "block B\n  param P bounded nan 0 inf\nend\n", "solver S\n  real TOLERANCE nan\nend\n"}) {
         std::ofstream(path) << bad;
         EXPECT_EQ(sim.OpenSimulation(path.c_str()), ZEQ_E_SYNTAX) << bad;
     }
