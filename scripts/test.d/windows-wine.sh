@@ -2,7 +2,8 @@
 # The system on its real platform: builds nuvclass.dll, rezoraruz.dll and the test programs that drive
 # the system through COM with mingw-w64 (the windows preset), registers the library with regsvr32 under
 # wine, checks the keys it writes and hands the library's objects across apartments (apartment_tests)
-# before unregistering it, then runs the test programs under wine. Fails with the reason
+# before unregistering it, reports whether the faults of wine's COM that tests/wine_faults shows still show,
+# then runs the test programs under wine. Fails with the reason
 # when the cross compiler, widl or wine is missing or wine cannot start here; NUV_SKIP_WINDOWS=1 skips it.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
