@@ -4,7 +4,8 @@
 //
 // Under wine (seen with 8.0) a proxy is handed out while another thread's release of it is destroying it:
 // the apartment's proxy list still holds it with no reference left, and taking a reference from zero is
-// taken for a live one. The taker then calls through freed memory: the process faults (now and then in a
+// taken for a live one (later wine takes a reference only from a live count). The taker then calls through
+// freed memory: the process faults (now and then in a
 // call through a null pointer) or hangs. A third thread holds proxies of many other objects of the same
 // apartment, as a busy client does, so that a taker spends longer searching the list: the fault then shows
 // in most runs instead of a few in a hundred. tests/apartments/apartment_test.cpp has one thread raise
