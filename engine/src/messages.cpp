@@ -2,22 +2,30 @@
 // calling thread, and a fixed text for each result code of the engine's own.
 #include "messages.h"
 
+#include <nuv_thread_string.h>
+
 #include "zeq_host.h"
 
 namespace zeq {
 namespace {
-thread_local std::string t_lastMessage;
+// Not a thread_local std::string: nuv_thread_string.h says why.
+nuv::ThreadString g_lastMessage;
 }  // namespace
 
-void RecordMessage(const std::string& line) { t_lastMessage = line; }
+void RecordMessage(const std::string& line) { g_lastMessage.Mine() = line; }
 
 }  // namespace zeq
 
 extern "C" {
 
-const char* zeq_last_message(void) { return zeq::t_lastMessage.c_str(); }
+const char* zeq_last_message(void) {
+    const std::string* line = zeq::g_lastMessage.Find();
+    return line != nullptr ? line->c_str() : "";
+}
 
-void zeq_clear_message(void) { zeq::t_lastMessage.clear(); }
+void zeq_clear_message(void) {
+    if (std::string* line = zeq::g_lastMessage.Find()) line->clear();
+}
 
 const char* zeq_result_text(int result) {
     switch (result) {

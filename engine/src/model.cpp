@@ -846,9 +846,22 @@ int Simulation::FindVarIn(Container* c, std::string_view name) const {
     if (pos >= c->first_ && pos < c->first_ + c->count_) return pos;
     const std::string& prefix = c->Prefix();
     if (!prefix.empty()) {
-        // A reused buffer keeps lookups in sub-containers free of allocations.
-        thread_local std::string full;
-        full.assign(prefix).append(".").append(name);
+        // The full name is joined on the stack, which keeps lookups in sub-containers free of allocations;
+        // only a name too long for it is joined on the heap. (No thread_local buffer: nuv_thread_string.h
+        // says why.)
+        char joined[256];
+        const size_t length = prefix.size() + 1 + name.size();
+        std::string longer;
+        std::string_view full;
+        if (length <= sizeof joined) {
+            std::memcpy(joined, prefix.data(), prefix.size());
+            joined[prefix.size()] = '.';
+            std::memcpy(joined + prefix.size() + 1, name.data(), name.size());
+            full = std::string_view(joined, length);
+        } else {
+            longer.assign(prefix).append(".").append(name);
+            full = longer;
+        }
         pos = FindVar(full);
         if (pos >= c->first_ && pos < c->first_ + c->count_) return pos;
     }

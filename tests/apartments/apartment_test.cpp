@@ -431,8 +431,10 @@ TEST(Apartments, AnApartmentUnadvisesItsDocumentSinkWhileOtherThreadsNotify) {
         DWORD cookie = 0;
         ASSERT_EQ(point->Advise(static_cast<IDispatch*>(sink.p), &cookie), S_OK);
         std::atomic<bool> stop{false};
-        // One thread raises: wine's Global Interface Table is not safe for two threads taking one sink at
-        // once (platform/README.md), and one delivery under way is what the wait is about.
+        // One thread raises: under wine, a proxy that one thread of an apartment releases last can be handed
+        // to another thread taking the same sink from the Global Interface Table while it is being destroyed
+        // (tests/wine_faults/global_table_proxy_race.cpp shows it without the library; platform/README.md),
+        // and one delivery under way is what the wait is about.
         std::vector<std::thread> solvers;
         for (int i = 0; i < 1; ++i)
             solvers.emplace_back([&] {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -28,8 +29,11 @@ public:
     int closes = 0;
 
 private:
+    // The engine writes its output outside its lock: threads printing at once take turns here.
     static int Write(rtopipe* p, const char* bytes, int n) {
-        static_cast<OutputCapture*>(p->owner)->text.append(bytes, static_cast<size_t>(n));
+        auto* self = static_cast<OutputCapture*>(p->owner);
+        std::lock_guard one(self->writing_);
+        self->text.append(bytes, static_cast<size_t>(n));
         return 1;
     }
     static int Flush(rtopipe* p) { return ++static_cast<OutputCapture*>(p->owner)->flushes; }
@@ -37,6 +41,7 @@ private:
     static const char* Name(rtopipe*) { return "capture"; }
     rtopipe record_;
     rtopipe* saved_;
+    std::mutex writing_;
 };
 
 struct EventRecord {
