@@ -40,7 +40,7 @@ std::atomic<bool> g_attached{false};
 
 }  // namespace
 
-extern "C" NUV_EXPORT BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" NUV_EXPORT BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         if (g_attached.exchange(true)) return TRUE;
         g_module = new CComModule();
@@ -49,6 +49,10 @@ extern "C" NUV_EXPORT BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVO
         DisableThreadLibraryCalls(instance);
     } else if (reason == DLL_PROCESS_DETACH) {
         if (!g_attached.exchange(false)) return TRUE;
+        // A process that is ending (reserved set) has already stopped its other threads, wherever they were:
+        // the module's teardown, which waits for calls of other threads to leave the singletons and calls
+        // client sinks, could wait for ever under the loader lock. The system takes the memory back.
+        if (reserved) return TRUE;
         g_module->Term();
         _pAtlModule = nullptr;
         delete std::exchange(g_module, nullptr);
