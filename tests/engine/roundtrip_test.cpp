@@ -95,7 +95,8 @@ TEST(RoundTrip, RandomModelsCoverTheFormat) {
                              " ENUM ", " MISSING", "ACCESS=RO", "PTYPE= ", "UOM=", "DESC=", "STEP=", "SCALE=", "INTSCALE=",
                              "SBWEIGHT=", "INITIAL=", "THRESHOLD=", "HOMOTARGET=", "BOUND=", "QUALITY=", "MARKED=", "VTYPE=",
                              "HOMO=", "RAMPED=", "CONNTYPE=", "PROFILE=ON", "SPEC=", "DISABLED", "\\\"", "\\\\", "\t", "\r",
-                             "\\N", "\\R", "-0", "INF"})
+                             "\\N", "\\R", "-0", "INF", " OWN-MEMBERS", "CHOICE=", " \"EXCLUDED\"\n", " \"OWN-MEMBERS\"",
+                             "A,B\\\\\\\"C", "X\\\\,Y", "\\\\12"})
         EXPECT_NE(all.find(word), std::string::npos) << word;
 }
 
