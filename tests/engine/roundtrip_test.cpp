@@ -431,4 +431,20 @@ TEST(RoundTrip, EnumerationChoicesThatReadAlikeStayChosen) {
     EXPECT_EQ(error, "line 1: choice=1 is not an option named b");
 }
 
+// The block types that a model added to a simulation brings from a library the simulation does not load
+// become the simulation's own, which a save writes.
+TEST(RoundTrip, TypesOfAnAddedModelsLibrariesAreSaved) {
+    TempDir dir("zeq-roundtrip");
+    Put(dir.File("lib.model"), "type SEC\n  var Y 1\nend\n");
+    Put(dir.File("added.model"), "library \"" + dir.File("lib.model") + "\"\nblock X SEC\nend\n");
+    Trip trip(dir, "block A\n  var Z 1\nend\n");
+    ASSERT_EQ(trip.Difference(), "") << trip.saved;
+    ASSERT_EQ(trip.first.AddSimulation(dir.File("added.model").c_str()), 0);
+    Reopened reopened(dir, trip.first);
+    EXPECT_EQ(reopened.failure, "") << reopened.saved;
+    EXPECT_NE(reopened.saved.find("type SEC\n"), std::string::npos) << reopened.saved;
+    ZEQEOBlockEditor* editor = reopened.second.GetFlowsheet()->GetEditor();
+    EXPECT_EQ(editor->AddBlock(nullptr, "W", "SEC", nullptr), 0);
+}
+
 }  // namespace
