@@ -854,13 +854,11 @@ struct Parser {
                 // The position of the chosen option, from 1, when an earlier option's text reads alike: it
                 // must be one of that text.
                 value_t* e = p.value.get();
+                auto option = [e](long long at) { return static_cast<const value_t*>(gl_get(e->u.list, static_cast<int>(at))); };
+                const std::string choice = ItemText(option(e->enum_index + 1));
                 long long at = 0;
-                const value_t* option = parse_int(val, at) && at >= 1 && at <= gl_length(e->u.list)
-                                            ? static_cast<const value_t*>(gl_get(e->u.list, static_cast<int>(at)))
-                                            : nullptr;
-                if (!option || !iequals(ItemText(option), ItemText(static_cast<const value_t*>(gl_get(e->u.list, e->enum_index + 1)))))
-                    return Fail("choice=" + val + " is not an option named " +
-                                ItemText(static_cast<const value_t*>(gl_get(e->u.list, e->enum_index + 1))));
+                if (!parse_int(val, at) || at < 1 || at > gl_length(e->u.list) || !iequals(ItemText(option(at)), choice))
+                    return Fail("choice=" + val + " is not an option named " + choice);
                 e->enum_index = static_cast<int32_t>(at - 1);
             }
             else if ((iequals(k, "lower") || iequals(k, "upper")) && parse_double(val, d))
@@ -1028,12 +1026,9 @@ struct Parser {
                 BlockDef child;
                 if (typed) {
                     // A block of its own members takes none from its type, whenever that is defined.
-                    if (own_members) {
-                    } else if (const BlockDef* t = FindType(w[2])) {
-                        child = *t;
-                    } else {
-                        untyped.insert(w[2]);
-                    }
+                    const BlockDef* t = own_members ? nullptr : FindType(w[2]);
+                    if (t) child = *t;
+                    else if (!own_members) untyped.insert(w[2]);
                     child.type = w[2];
                 }
                 child.name = w[1];
