@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -27,6 +28,8 @@ namespace zeq {
 namespace {
 
 constexpr int kMaxDepth = 32;
+// The word of a block line after which the block holds only the members its body lists, none of its type's.
+constexpr const char* kOwnMembers = "own-members";
 // owned: the string that holds text, freed once the text is read.
 bool ParseModelAt(std::string_view text, ModelDef& out, std::string& error, int library_depth,
                   const MergeTarget* into = nullptr, std::vector<ParsedEquation>* parsed = nullptr,
@@ -239,33 +242,139 @@ bool ReadsAsInteger(const std::string& text) {
     return *end == 0 && errno == 0;
 }
 
-// An item of a list or enumeration: a number, a logical, "quoted" text or an identifier. A negative zero
-// ("-0"), which an integer cannot hold, is kept as the real number it is; a not-a-number keeps its sign and
-// no payload, which no text would give back.
-value_t* ReadListItem(const std::string& text) {
-    if (ReadsAsInteger(text) && text.find('-') != std::string::npos && std::strtoll(text.c_str(), nullptr, 10) == 0) {
+// Whether a bare list item's text is meant as a number: all of it reads as one to the C library, which also
+// takes hexadecimal numbers, not-a-numbers and numbers beyond a double's range (that a file refuses).
+bool LooksLikeNumber(const std::string& text) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    std::strtod(text.c_str(), &end);
+    return end != text.c_str() && *end == 0;
+}
+
+// The characters that a backslash escapes within a list's text; before any other one it stands for itself.
+bool ListEscaped(char c) { return c == '\\' || c == '"' || c == ','; }
+
+// A bare list item without escapes: a number (read as every number of a file is, after any leading blanks),
+// a logical or an identifier. A negative zero ("-0"), which an integer cannot hold, is kept as the real
+// number it is. Null, with the reason in error, for a number that a file refuses.
+value_t* ReadBareListItem(const std::string& text, std::string& error) {
+    const bool integer = ReadsAsInteger(text);
+    if (!integer && LooksLikeNumber(text)) {
+        size_t from = 0;
+        while (from < text.size() && std::isspace(static_cast<unsigned char>(text[from]))) ++from;
+        double unused;
+        if (!ReadNumber(std::string_view(text).substr(from), unused)) {
+            error = "bad number " + text + " in list";
+            return nullptr;
+        }
+    }
+    if (integer && text.find('-') != std::string::npos && std::strtoll(text.c_str(), nullptr, 10) == 0) {
         auto* v = static_cast<value_t*>(std::malloc(sizeof(value_t)));
         value_init(v);
         value_assign_double(v, -0.0);
         return v;
     }
-    value_t* v = value_create_from_string(text.c_str(), 1);
-    if (v->kind == VALUE_NUMBER && !v->is_int && std::isnan(v->u.d)) v->u.d = std::copysign(NAN, v->u.d);
+    return value_create_from_string(text.c_str(), 1);
+}
+
+value_t* NewTextItem(const std::string& text, bool id) {
+    auto* v = static_cast<value_t*>(std::malloc(sizeof(value_t)));
+    value_init(v);
+    char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+    std::memcpy(copy, text.c_str(), text.size() + 1);
+    if (id) value_assign_id(v, copy);
+    else value_assign_string(v, copy);
     return v;
 }
 
-// A list item's text that ReadListItem reads back as the same item: a real number that its shortest text
-// would give back as an integer gets a decimal point, and text is quoted (bare, it would read as an
-// identifier).
-std::string ListItemText(const value_t* item) {
+// Adds the items of a list's or an enumeration's text to list; false with the reason in error. Items are
+// separated by commas. A quoted item is text, which ends at the first unescaped quote that a comma or the
+// end follows. In any item a backslash takes a backslash, a quote or a comma after it as it is; a bare item
+// with such an escape, or one that starts with a backslash that escapes nothing (which is dropped), is an
+// identifier. No text at all is a list of no items.
+bool ReadListItems(const std::string& text, gl_list* list, std::string& error) {
+    const size_t n = text.size();
+    if (n == 0) return true;
+    for (size_t i = 0;;) {
+        std::string item;
+        value_t* v = nullptr;
+        if (i < n && text[i] == '"') {
+            bool closed = false;
+            for (++i; i < n;) {
+                const char c = text[i++];
+                if (c == '\\' && i < n && ListEscaped(text[i])) {
+                    item += text[i++];
+                } else if (c == '"' && (i == n || text[i] == ',')) {
+                    closed = true;
+                    break;
+                } else {
+                    item += c;
+                }
+            }
+            if (!closed) {
+                error = "unterminated text in list";
+                return false;
+            }
+            v = NewTextItem(item, false);
+        } else {
+            bool identifier = false;
+            if (i < n && text[i] == '\\' && (i + 1 == n || !ListEscaped(text[i + 1]))) {
+                identifier = true;
+                ++i;
+            }
+            while (i < n && text[i] != ',') {
+                if (text[i] == '\\' && i + 1 < n && ListEscaped(text[i + 1])) {
+                    item += text[i + 1];
+                    i += 2;
+                    identifier = true;
+                } else {
+                    item += text[i++];
+                }
+            }
+            v = identifier ? NewTextItem(item, true) : ReadBareListItem(item, error);
+            if (!v) return false;
+        }
+        gl_addtoend(list, v);
+        if (i >= n) return true;
+        ++i;  // the comma
+    }
+}
+
+// A list or enumeration item as text, in full (value_to_text shortens real numbers).
+std::string ItemText(const value_t* item) {
+    char buf[256];
+    const int n = value_to_text(item, buf, sizeof buf);
+    if (n < static_cast<int>(sizeof buf)) return buf;
+    std::string text(static_cast<size_t>(n) + 1, '\0');
+    value_to_text(item, text.data(), n + 1);
+    text.resize(static_cast<size_t>(n));
+    return text;
+}
+
+// A list item's text that ReadListItems reads back as the same item: a real number that its shortest text
+// would give back as an integer gets a decimal point; text is quoted, its quotes and backslashes escaped;
+// an identifier has its backslashes, quotes and commas escaped, and a leading backslash when it would read
+// as something else (a number, a logical, or nothing when it is the list's only item). Items of other kinds
+// are written as the identifiers of their text.
+std::string ListItemText(const value_t* item, bool only) {
     if (item->kind == VALUE_NUMBER && !item->is_int) {
         std::string text = num(item->u.d);
         return ReadsAsInteger(text) ? text + ".0" : text;
     }
-    if (item->kind == VALUE_STRING) return std::string("\"") + (item->u.s ? item->u.s : "") + "\"";
-    char buf[1024];
-    value_to_text(item, buf, sizeof buf);
-    return buf;
+    if (item->kind == VALUE_NUMBER || item->kind == VALUE_LOGICAL) return ItemText(item);
+    const std::string text = item->kind == VALUE_STRING || item->kind == VALUE_ID ? (item->u.s ? item->u.s : "") : ItemText(item);
+    std::string out = item->kind == VALUE_STRING ? "\"" : "";
+    bool escaped = false;
+    for (char c : text) {
+        if (c == '\\' || c == '"' || (c == ',' && item->kind != VALUE_STRING)) {
+            out += '\\';
+            escaped = true;
+        }
+        out += c;
+    }
+    if (item->kind == VALUE_STRING) return out + "\"";
+    const bool plain = text.empty() ? !only : !LooksLikeNumber(text) && !ReadsAsInteger(text) && !iequals(text, "true") && !iequals(text, "false");
+    return escaped || plain ? out : "\\" + out;
 }
 
 // A parameter value: kind word, then its data from w[at]. Returns words used, 0 on error.
@@ -336,12 +445,21 @@ size_t parse_value(const std::vector<std::string>& w, size_t at, Value& out, std
         bool is_enum = iequals(kind, "enum");
         if (!need(is_enum ? 2 : 1)) return 0;
         gl_list* list = gl_create(0);
-        for (const std::string& item : split_commas(w[at + (is_enum ? 2 : 1)]))
-            gl_addtoend(list, ReadListItem(item));
+        if (!ReadListItems(w[at + (is_enum ? 2 : 1)], list, error)) {
+            gl_destroy(list, gl_value_free);
+            return 0;
+        }
         if (is_enum) {
+            // The first option of the choice's text (in any case); a parameter's choice= key may name a later
+            // one. An enumeration of no options has the choice "".
             value_assign_enum(out.get(), list);
-            if (value_enum_setvalue_asString(out.get(), strdup(w[at + 1].c_str())) != 0)
+            const int count = gl_length(list);
+            int chosen = -1;
+            for (int p = 1; p <= count && chosen < 0; ++p)
+                if (iequals(ItemText(static_cast<const value_t*>(gl_get(list, p))), w[at + 1])) chosen = p - 1;
+            if (chosen < 0 && !(count == 0 && w[at + 1].empty()))
                 return error = "enumeration choice " + w[at + 1] + " is not among its options", 0;
+            out.get()->enum_index = std::max(chosen, 0);
             return 3;
         }
         value_assign_list(out.get(), list);
@@ -364,16 +482,22 @@ std::string write_value(const Value& v) {
         case VALUE_LIST:
         case VALUE_ENUM: {
             std::string items;
-            char buf[1024];
             // Real items in full (value_to_text shortens them); the enumeration's choice is matched against its
-            // items' shortened texts when read, so it stays in that form.
-            for (int p = gl_top(x->u.list); !gl_end(x->u.list, p); p = gl_next(x->u.list, p)) {
-                if (!items.empty() || p > 1) items += ",";
-                items += ListItemText(static_cast<const value_t*>(gl_get(x->u.list, p)));
+            // items' shortened texts when read, so it stays in that form, and its position is given too when
+            // an earlier item reads alike.
+            const int count = gl_length(x->u.list);
+            for (int p = 1; p <= count; ++p) {
+                if (p > 1) items += ",";
+                items += ListItemText(static_cast<const value_t*>(gl_get(x->u.list, p)), count == 1);
             }
             if (x->kind == VALUE_LIST) return "list " + quote(items);
-            value_to_text(x, buf, sizeof buf);
-            return "enum " + quote(buf) + " " + quote(items);
+            const int index = x->enum_index;
+            const std::string choice = index >= 0 && index < count ? ItemText(static_cast<const value_t*>(gl_get(x->u.list, index + 1))) : "";
+            std::string text = "enum " + quote(choice) + " " + quote(items);
+            for (int p = 1; p <= index; ++p)
+                if (iequals(ItemText(static_cast<const value_t*>(gl_get(x->u.list, p))), choice))
+                    return text + " choice=" + std::to_string(index + 1);
+            return text;
         }
         default: return "missing";
     }
@@ -726,6 +850,17 @@ struct Parser {
             else if (iequals(k, "desc")) p.description = val;
             else if (iequals(k, "ptype")) p.ptype = val;
             else if (iequals(k, "access")) p.access = iequals(val, "ro") ? 0 : 1;
+            else if (iequals(k, "choice") && p.value.kind() == VALUE_ENUM) {
+                // The position of the chosen option, from 1, when an earlier option's text reads alike: it
+                // must be one of that text.
+                value_t* e = p.value.get();
+                auto option = [e](long long at) { return static_cast<const value_t*>(gl_get(e->u.list, static_cast<int>(at))); };
+                const std::string choice = ItemText(option(e->enum_index + 1));
+                long long at = 0;
+                if (!parse_int(val, at) || at < 1 || at > gl_length(e->u.list) || !iequals(ItemText(option(at)), choice))
+                    return Fail("choice=" + val + " is not an option named " + choice);
+                e->enum_index = static_cast<int32_t>(at - 1);
+            }
             else if ((iequals(k, "lower") || iequals(k, "upper")) && parse_double(val, d))
                 (iequals(k, "lower") ? p.lower : p.upper) = Value::Real(d);
             else return Fail("unknown parameter attribute " + k);
@@ -878,20 +1013,29 @@ struct Parser {
                 if (!Connection(w, index.conns)) return false;
             } else if (iequals(key, "block") || iequals(key, "hierarchy")) {
                 if (!top && !b.aggregate) return Fail("blocks can only be placed in a hierarchy block");
-                if (w.size() < 2 || w.size() > 4) return Fail(key + " needs a name and an optional type");
+                if (w.size() < 2) return Fail(key + " needs a name and an optional type");
+                // After the name: the type, unless the word is one of the line's own unquoted, then those.
+                bool excluded = false, own_members = false, typed = false;
+                for (size_t i = 2; i < w.size(); ++i) {
+                    const bool bare = !spans[i].quoted;
+                    if (bare && !excluded && iequals(w[i], "excluded")) excluded = true;
+                    else if (bare && !own_members && iequals(w[i], kOwnMembers)) own_members = true;
+                    else if (i == 2) typed = true;
+                    else return Fail("unexpected " + w[i] + " after " + key + " " + w[1]);
+                }
                 BlockDef child;
-                if (w.size() >= 3 && !iequals(w[2], "excluded")) {
-                    if (const BlockDef* t = FindType(w[2]))
-                        child = *t;
-                    else
-                        untyped.insert(w[2]);
+                if (typed) {
+                    // A block of its own members takes none from its type, whenever that is defined.
+                    const BlockDef* t = own_members ? nullptr : FindType(w[2]);
+                    if (t) child = *t;
+                    else if (!own_members) untyped.insert(w[2]);
                     child.type = w[2];
                 }
                 child.name = w[1];
                 child.library.clear();
                 if (child.type.empty()) child.type = iequals(key, "hierarchy") ? "HIERARCHY" : "BLOCK";
                 child.aggregate = child.aggregate || iequals(key, "hierarchy");
-                child.included = !(w.size() >= 3 && iequals(w.back(), "excluded"));
+                child.included = !excluded;
                 if (child.name.find('.') != std::string::npos) return Fail("block names may not contain '.'");
                 const int replaced = FindMember(index.blocks.index, b.blocks, child.name);
                 if (replaced >= 0 && !from_type[static_cast<size_t>(replaced)])
@@ -924,6 +1068,7 @@ struct Parser {
                 if (!DefineTypes(types)) return false;
                 model->libraries.push_back(w[1]);
             } else if (iequals(key, "type") && (w.size() == 2 || w.size() == 3)) {
+                if (w.size() == 3 && !iequals(w[2], "hierarchy")) return Fail("unexpected " + w[2] + " after type " + w[1]);
                 if (untyped.count(w[1])) return Fail("type " + w[1] + " is defined after a block of that type");
                 BlockDef t;
                 t.name = w[1];
@@ -993,9 +1138,11 @@ struct Parser {
     }
 };
 
-void write_block(std::ostringstream& out, const BlockDef& b, int indent, const char* keyword);
+void write_block(std::ostringstream& out, const BlockDef& b, int indent, const char* keyword,
+                 const std::vector<BlockDef>* types);
 
-void write_members(std::ostringstream& out, const BlockDef& b, int indent) {
+// types: the block types that a reader of the file may know where the members stand (null: none).
+void write_members(std::ostringstream& out, const BlockDef& b, int indent, const std::vector<BlockDef>* types = nullptr) {
     std::string pad(static_cast<size_t>(indent), ' ');
     for (const VarDef& v : b.vars) {
         // A quantity given in base units is shown as the number of its unit that stands nearest to it, and
@@ -1052,22 +1199,45 @@ void write_members(std::ostringstream& out, const BlockDef& b, int indent) {
         for (size_t i = 0; i < p.vars.size(); ++i) vars += (i ? "," : "") + p.vars[i];
         out << " vars=" << quote(vars) << "\n";
     }
-    for (const BlockDef& c : b.blocks) write_block(out, c, indent, c.aggregate ? "hierarchy" : "block");
+    for (const BlockDef& c : b.blocks) write_block(out, c, indent, c.aggregate ? "hierarchy" : "block", types);
     for (const ConnDef& c : b.conns)
         out << pad << "connection " << word(c.name) << " " << kConnKinds[c.kind >= 0 && c.kind < 5 ? c.kind : 1] << " "
             << word(c.from) << " " << word(c.to) << (c.enabled ? "" : " disabled") << "\n";
 }
 
-void write_block(std::ostringstream& out, const BlockDef& b, int indent, const char* keyword) {
+// Whether a block read from its line and body, which lists all it holds, gets back the members it has when
+// it starts from those of its type t: a member of the body takes the place of the type's of its name, the
+// others follow. So the block must hold every member of its type first, in the type's order (a block
+// removed or renamed since, or added again, or a type that came after the block, would change it).
+bool TypeGivesItsMembers(const BlockDef& b, const BlockDef& t) {
+    auto leads = [](const auto& held, const auto& from_type) {
+        if (held.size() < from_type.size()) return false;
+        for (size_t i = 0; i < from_type.size(); ++i)
+            if (!iequals(held[i].name, from_type[i].name)) return false;
+        return true;
+    };
+    return (b.aggregate || !t.aggregate) && leads(b.vars, t.vars) && leads(b.eqns, t.eqns) && leads(b.params, t.params) &&
+           leads(b.ports, t.ports) && leads(b.blocks, t.blocks) && leads(b.conns, t.conns);
+}
+
+void write_block(std::ostringstream& out, const BlockDef& b, int indent, const char* keyword,
+                 const std::vector<BlockDef>* types) {
     std::string pad(static_cast<size_t>(indent), ' ');
     out << pad << keyword << " " << word(b.name);
     // The type a block without one reads as goes unwritten; any other is written as it is spelt, even one
-    // named like the other keyword's (so that a file's own type "BLOCK" or "block" is not lost).
+    // named like the other keyword's (so that a file's own type "BLOCK" or "block" is not lost), and quoted
+    // when it is named like a word of the line.
     const bool plain_type = b.type.empty() || b.type == (b.aggregate ? "HIERARCHY" : "BLOCK");
-    if (!plain_type) out << " " << word(b.type);
+    if (!plain_type) out << " " << (iequals(b.type, "excluded") || iequals(b.type, kOwnMembers) ? quote(b.type) : word(b.type));
     if (!b.included) out << " excluded";
+    // A block that its type would give other members says that it holds only its own. Taking a type the
+    // reader does not know for one it knows costs no more than the word.
+    if (!plain_type && types) {
+        auto t = std::find_if(types->begin(), types->end(), [&](const BlockDef& k) { return k.name == b.type; });
+        if (t != types->end() && !TypeGivesItsMembers(b, *t)) out << " " << kOwnMembers;
+    }
     out << "\n";
-    write_members(out, b, indent + 2);
+    write_members(out, b, indent + 2, types);
     out << pad << "end\n";
 }
 
@@ -1352,7 +1522,7 @@ std::string WriteModel(const ModelDef& def) {
     for (const BlockDef& t : def.types) {
         if (!t.library.empty()) continue;  // types of loaded libraries come back with the library
         out << "type " << word(t.name) << (t.aggregate ? " hierarchy" : "") << "\n";
-        write_members(out, t, 2);
+        write_members(out, t, 2, &def.types);
         out << "end\n";
     }
     for (const SolverDef& s : def.solvers) {
@@ -1369,7 +1539,7 @@ std::string WriteModel(const ModelDef& def) {
         write_members(tmp, holder, 0);
         out << "global" << tmp.str().substr(5);
     }
-    write_members(out, def.flowsheet, 0);
+    write_members(out, def.flowsheet, 0, &def.types);
     for (const ObjectiveDef& o : def.objectives)
         out << "objective " << word(o.name) << (o.maximize ? " maximize " : " minimize ") << o.expr << "\n";
     if (!def.default_objective.empty()) out << "default-objective " << word(def.default_objective) << "\n";
@@ -1380,7 +1550,7 @@ std::string WriteModel(const ModelDef& def) {
 std::string WriteBlockFile(const BlockDef& block) {
     std::ostringstream out;
     out << "# block file\n";
-    write_block(out, block, 0, block.aggregate ? "hierarchy" : "block");
+    write_block(out, block, 0, block.aggregate ? "hierarchy" : "block", nullptr);
     return out.str();
 }
 

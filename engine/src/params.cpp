@@ -167,6 +167,20 @@ bool to_variant(const value_t& v, VARIANT* out) {
     }
 }
 
+// Whether a value is or holds a not-a-number, which no model file keeps (a save could not give it back).
+bool holds_not_a_number(const value_t& v) {
+    switch (v.kind) {
+        case VALUE_NUMBER:
+        case VALUE_BOUNDEDNUM: return !v.is_int && std::isnan(v.u.d);
+        case VALUE_LIST:
+        case VALUE_ENUM:
+            for (int p = 1; p <= gl_length(v.u.list); ++p)
+                if (holds_not_a_number(*static_cast<const value_t*>(gl_get(v.u.list, p)))) return true;
+            return false;
+        default: return false;
+    }
+}
+
 zeq::Block* as_block(ZEQEOBlock* b) { return static_cast<zeq::Block*>(b); }
 
 }  // namespace
@@ -390,7 +404,7 @@ bool ZEQParameterData::SetValue(int id, const VARIANT& in) {
 }
 
 bool ZEQParameterData::SetValue(int id, const value_t* value) {
-    if (!loaded_ || !value) return false;
+    if (!loaded_ || !value || holds_not_a_number(*value)) return false;
     value_t* target = id == PA_VALUE ? &value_ : id == PA_LOWER ? &lower_ : id == PA_UPPER ? &upper_ : nullptr;
     if (!target) return false;
     value_copy(target, value);

@@ -171,8 +171,13 @@ int Simulation::AddSimulation(const char* path) {
             Print("Block " + b.name + " already exists");
             return ZEQ_E_BAD_NAME;
         }
+    // A type of a library that this simulation does not load becomes one of its own, which a save writes.
     for (const BlockDef& t : def.types)
-        if (!FindType(t.name)) types_.push_back(t);
+        if (!FindType(t.name)) {
+            types_.push_back(t);
+            if (std::none_of(libraries_.begin(), libraries_.end(), [&](const std::string& l) { return iequals(l, t.library); }))
+                types_.back().library.clear();
+        }
     const std::vector<BlockDef>& blocks = def.flowsheet.blocks;
     if (int r = AddBlockDefs(flowsheet_.get(), blocks.data(), blocks.size())) return r;
     for (const ConnDef& c : def.flowsheet.conns) flowsheet_->Connections().push_back(std::make_unique<Connection>(flowsheet_.get(), c));

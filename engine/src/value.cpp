@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "names.h"
+#include "number_text.h"
 #include "zeq_pipe.h"
 #include "zeq_value.h"
 
@@ -162,8 +163,11 @@ value_t* value_create_from_string(const char* text, int as_id) {
             value_assign_int(v, i);
             return v;
         }
-        double d = std::strtod(t.c_str(), &end);
-        if (*end == 0) {
+        // Read as the engine's files read numbers (after leading blanks, as the integer): hexadecimal
+        // numbers, not-a-numbers and numbers beyond a double's range are no numbers.
+        size_t from = 0;
+        while (from < t.size() && std::isspace(static_cast<unsigned char>(t[from]))) ++from;
+        if (double d; zeq::ReadNumber(std::string_view(t).substr(from), d)) {
             value_assign_double(v, d);
             return v;
         }

@@ -228,7 +228,7 @@ private:
         std::vector<std::string> items;
         const int n = Pick(5);
         for (int i = 0; i < n; ++i) {
-            switch (Pick(8)) {
+            switch (Pick(9)) {
                 case 0: items.push_back(std::to_string(Pick(100) - 50)); break;
                 case 1: items.push_back("-0"); break;
                 case 2: items.push_back(std::to_string(Pick(10)) + ".0"); break;
@@ -236,6 +236,14 @@ private:
                 case 4: items.push_back(Chance(50) ? "true" : "FALSE"); break;
                 case 5: items.push_back("\"t" + std::to_string(Pick(100)) + " x\""); break;
                 case 6: items.push_back("ID" + std::to_string(Pick(100))); break;
+                case 7: {
+                    // Text holding commas, quotes and backslashes; identifiers that hold them or that would
+                    // read as something else.
+                    static const char* const escaped[] = {"\"a,b\\\"c\\\\d\"", "\",\"", "x\\,y", "\\12", "\\TRUE", "\\\"q",
+                                                          "\\\\", "C:\\dir", "\\-0"};
+                    items.push_back(escaped[Pick(9)]);
+                    break;
+                }
                 default: items.push_back(""); break;
             }
         }
@@ -268,6 +276,14 @@ private:
                 for (int i = 0; i < n; ++i) items.push_back(Chance(50) ? "C" + std::to_string(i) : std::to_string(i * 7));
                 std::string text;
                 for (const std::string& item : items) text += (text.empty() ? "" : ",") + item;
+                if (Chance(30)) {
+                    // An option that reads like an earlier one, chosen by its position.
+                    const int at = Pick(n);
+                    std::string alike = items[static_cast<size_t>(at)];
+                    for (char& c : alike) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                    return Key("enum") + " " + Word(alike) + " " + Quote(text + "," + alike) + " " + Key("choice") + "=" +
+                           std::to_string(n + 1);
+                }
                 return Key("enum") + " " + Word(OneOf(items)) + " " + Quote(text);
             }
             default: return Key("missing");
@@ -356,15 +372,23 @@ private:
         std::vector<const TypeInfo*> fits;
         for (const TypeInfo& t : types_)
             if (t.hierarchy == hierarchy) fits.push_back(&t);
+        bool own_members = false;
         if (!fits.empty() && Chance(50)) {
             const TypeInfo& t = *fits[static_cast<size_t>(Pick(static_cast<int>(fits.size())))];
-            type_word = Blank() + Word(t.name);
-            own = t.refs;
-            from_type = t.blocks;
+            // A type named like a word of the line is quoted there.
+            type_word = Blank() + (IsLineWord(t.name) ? Quote(t.name) : Word(t.name));
+            // A block of its own members takes none from its type.
+            own_members = Chance(15);
+            if (!own_members) {
+                own = t.refs;
+                from_type = t.blocks;
+            }
         }
         const bool excluded = Chance(10);
+        std::string flags = (excluded ? Blank() + Key("excluded") : "");
+        if (own_members) flags = Chance(50) ? flags + Blank() + Key("own-members") : Blank() + Key("own-members") + flags;
         std::string out = Indent(depth) + Key(hierarchy ? "hierarchy" : "block") + Blank() + (name.empty() ? "\"\"" : Word(name)) +
-                          type_word + (excluded ? Blank() + Key("excluded") : "") + End();
+                          type_word + flags + End();
         const std::string full = prefix.empty() ? name : prefix + "." + name;
         if (hierarchy) {
             if (!name.empty() && top_named_) scopes_.push_back(full);
@@ -417,10 +441,23 @@ private:
         return out;
     }
 
-    // A type definition; the type joins those blocks may take.
+    static bool IsLineWord(const std::string& s) {
+        std::string upper = s;
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return upper == "EXCLUDED" || upper == "OWN-MEMBERS";
+    }
+    // A type definition; the type joins those blocks may take. A type of the file's own is now and then named
+    // like a word of the block line, each at most once.
     std::string Type(bool hierarchy) {
         TypeInfo t;
         t.name = Name("T", true);
+        if (Chance(10) && !named_excluded_) {
+            t.name = Key("excluded");
+            named_excluded_ = true;
+        } else if (Chance(10) && !named_own_) {
+            t.name = Key("own-members");
+            named_own_ = true;
+        }
         t.hierarchy = hierarchy;
         std::string out = Key("type") + Blank() + Word(t.name) + (hierarchy ? Blank() + Key("hierarchy") : "") + End();
         if (hierarchy) {
@@ -523,6 +560,7 @@ private:
     std::vector<TypeInfo> types_;
     std::vector<std::string> scopes_;  // full names of hierarchy blocks reached through named blocks
     bool top_named_ = true;            // whether the blocks being made are reached through named blocks
+    bool named_excluded_ = false, named_own_ = false;  // types named like the block line's words
 };
 
 // ---- comparison ----

@@ -49,6 +49,23 @@ struct Trip {
     }
 };
 
+// A simulation changed after it was opened, saved, opened from what was saved and saved again.
+struct Reopened {
+    zeq::Simulation second;
+    std::string saved, failure;
+    Reopened(const TempDir& dir, const zeq::Simulation& first) {
+        OutputCapture out;
+        saved = zeq::WriteModel(first.Export());
+        Put(dir.File("changed.model"), saved);
+        if (second.OpenSimulation(dir.File("changed.model").c_str()) != 0) {
+            failure = "saved model refused: " + out.text;
+            return;
+        }
+        if (zeq::WriteModel(second.Export()) != saved) failure = "the second save wrote other text";
+        else failure = zeq::testing::ModelDifference(first.Export(), second.Export());
+    }
+};
+
 TEST(RoundTrip, RandomModelsSaveAndOpenAsTheyWere) {
     TempDir dir("zeq-roundtrip");
     const std::string library = dir.File("types of mine.model");
@@ -78,7 +95,8 @@ TEST(RoundTrip, RandomModelsCoverTheFormat) {
                              " ENUM ", " MISSING", "ACCESS=RO", "PTYPE= ", "UOM=", "DESC=", "STEP=", "SCALE=", "INTSCALE=",
                              "SBWEIGHT=", "INITIAL=", "THRESHOLD=", "HOMOTARGET=", "BOUND=", "QUALITY=", "MARKED=", "VTYPE=",
                              "HOMO=", "RAMPED=", "CONNTYPE=", "PROFILE=ON", "SPEC=", "DISABLED", "\\\"", "\\\\", "\t", "\r",
-                             "\\N", "\\R", "-0", "INF"})
+                             "\\N", "\\R", "-0", "INF", " OWN-MEMBERS", "CHOICE=", " \"EXCLUDED\"\n", " \"OWN-MEMBERS\"",
+                             "A,B\\\\\\\"C", "X\\\\,Y", "\\\\12"})
         EXPECT_NE(all.find(word), std::string::npos) << word;
 }
 
@@ -151,11 +169,11 @@ TEST(RoundTrip, QuotedTextKeepsEveryCharacter) {
     EXPECT_EQ(from_setter.first.Vars()[0].Extras().description, "line one\nline two\r");
 }
 
-// A list's items keep their kind and sign: -0 and 1.0 are real numbers, "t" is text, x an identifier; a
-// not-a-number keeps its sign.
+// A list's items keep their kind and sign: -0 and 1.0 are real numbers, "t" is text, x an identifier; an
+// infinity keeps its sign (a not-a-number is refused, see ListNumbersReadAsOtherNumbers).
 TEST(RoundTrip, ListItemsKeepTheirKindAndSign) {
     TempDir dir("zeq-roundtrip");
-    Trip trip(dir, "block B\n  param L list \"-0,1.0,\\\"t\\\",x,2,,true,-nan(7)\"\n  param E enum 4 \"3,4.0,\\\"t\\\"\"\nend\n");
+    Trip trip(dir, "block B\n  param L list \"-0,1.0,\\\"t\\\",x,2,,true,-inf\"\n  param E enum 4 \"3,4.0,\\\"t\\\"\"\nend\n");
     EXPECT_EQ(trip.Difference(), "") << trip.saved;
     const zeq::ModelDef def = trip.first.Export();
     const value_t* list = def.flowsheet.blocks[0].params[0].value.get();
@@ -169,7 +187,7 @@ TEST(RoundTrip, ListItemsKeepTheirKindAndSign) {
     EXPECT_TRUE(item(5)->kind == VALUE_NUMBER && item(5)->is_int);
     EXPECT_EQ(item(6)->kind, VALUE_ID);
     EXPECT_EQ(item(7)->kind, VALUE_LOGICAL);
-    EXPECT_TRUE(std::isnan(item(8)->u.d) && std::signbit(item(8)->u.d));
+    EXPECT_TRUE(std::isinf(item(8)->u.d) && std::signbit(item(8)->u.d));
     EXPECT_EQ(def.flowsheet.blocks[0].params[1].value.get()->enum_index, 1);
 }
 
@@ -238,6 +256,195 @@ TEST(RoundTrip, FilesOfTheEarlierWriterOpen) {
     EXPECT_FALSE(zeq::ParseModel("block B\n  param Q bounded inf 0 10\nend\n", refused, error));
     EXPECT_FALSE(zeq::ParseModel("solver S\n  real DAMPING inf\nend\n", refused, error));
     EXPECT_EQ(error, "line 2: DAMPING must be above 0 and at most 1");
+}
+
+// A hierarchy block of a hierarchy type keeps the blocks it has: one removed, renamed or removed and added
+// again (so that it comes after the others) does not come back from the type in its old place.
+TEST(RoundTrip, BlocksRemovedFromATypedHierarchyStayRemoved) {
+    TempDir dir("zeq-roundtrip");
+    Trip trip(dir, "type TH hierarchy\n  block K\n    var Y 1\n  end\n  block J\n    var Z 2\n  end\n  block M\n  end\n"
+                   "  var L 3\nend\nhierarchy H TH\nend\nhierarchy G TH\nend\n");
+    ASSERT_EQ(trip.Difference(), "") << trip.saved;
+    zeq::Simulation& sim = trip.first;
+    auto* h = static_cast<zeq::Container*>(sim.GetFlowsheet()->FindBlock("H")->GetSubContainer(nullptr));
+    ASSERT_EQ(h->RemoveBlock(ZEQString("J")), 0);
+    ASSERT_EQ(sim.ExecuteCommand("rename H.K K2"), 0);
+    auto* g = static_cast<zeq::Container*>(sim.GetFlowsheet()->FindBlock("G")->GetSubContainer(nullptr));
+    ASSERT_EQ(sim.RemoveBlockAt(g, 0), 0);
+    zeq::BlockDef again;
+    again.name = "K";
+    again.type = "BLOCK";
+    ASSERT_EQ(sim.AddBlockDef(g, again), 0);
+    Reopened reopened(dir, sim);
+    EXPECT_EQ(reopened.failure, "") << reopened.saved;
+    EXPECT_LT(reopened.second.FindVar("H.J.Z"), 0);
+    EXPECT_LT(reopened.second.FindVar("H.K.Y"), 0);
+    EXPECT_GE(reopened.second.FindVar("H.K2.Y"), 0);
+    EXPECT_LT(reopened.second.FindVar("G.K.Y"), 0);
+    EXPECT_LT(reopened.second.FindVar("G.J.Z"), reopened.second.FindVar("G.L"));
+    // A block that still holds its type's members in their order is written as before.
+    EXPECT_NE(reopened.saved.find("\nhierarchy G TH own-members\n"), std::string::npos) << reopened.saved;
+    EXPECT_EQ(trip.saved.find("own-members"), std::string::npos) << trip.saved;
+}
+
+// A library added after blocks named its types (when they were unknown) gives those blocks nothing when the
+// saved model opens: a plain block stays plain and keeps only the members it had.
+TEST(RoundTrip, ALibraryAddedLaterGivesEarlierBlocksNothing) {
+    TempDir dir("zeq-roundtrip");
+    Put(dir.File("lib.model"), "type SEC hierarchy\n  block K\n    var Y 1\n  end\nend\n");
+    Trip trip(dir, "block X HEATER\n  var A 1\nend\nblock S SEC\n  var B 2\nend\n");
+    ASSERT_EQ(trip.Difference(), "") << trip.saved;
+    ASSERT_EQ(trip.first.AddLibrary("STANDARD"), 0);
+    ASSERT_EQ(trip.first.AddLibrary(dir.File("lib.model").c_str()), 0);
+    Reopened reopened(dir, trip.first);
+    EXPECT_EQ(reopened.failure, "") << reopened.saved;
+    EXPECT_LT(reopened.second.FindVar("X.DUTY"), 0);
+    EXPECT_LT(reopened.second.FindVar("S.K.Y"), 0);
+    EXPECT_STREQ(reopened.second.GetFlowsheet()->FindBlock("X")->GetTypeName(), "HEATER");
+    // A block added since, of the library's type, takes its members from the type as before.
+    ASSERT_EQ(trip.first.GetFlowsheet()->GetEditor()->AddBlock(nullptr, "Y", "HEATER", nullptr), 0);
+    Reopened added(dir, trip.first);
+    EXPECT_EQ(added.failure, "") << added.saved;
+    EXPECT_NE(added.saved.find("block Y HEATER\n"), std::string::npos) << added.saved;
+}
+
+// A type named like a word of the block line (excluded, own-members) is written quoted and read as the type;
+// a quoted word there is always a type, and a word the line does not know is refused.
+TEST(RoundTrip, TypesNamedLikeBlockLineWordsStayTypes) {
+    TempDir dir("zeq-roundtrip");
+    Trip trip(dir, "type EXCLUDED\n  var Z 1\nend\ntype own-members hierarchy\n  block K\n  end\nend\n"
+                   "block A \"excluded\"\nend\n");
+    ASSERT_EQ(trip.Difference(), "") << trip.saved;
+    EXPECT_STREQ(trip.first.GetFlowsheet()->FindBlock("A")->GetTypeName(), "excluded");
+    EXPECT_TRUE(trip.first.GetFlowsheet()->FindBlock("A")->IsIncluded());
+    ZEQEOBlockEditor* editor = trip.first.GetFlowsheet()->GetEditor();
+    ASSERT_EQ(editor->AddBlock(nullptr, "X", "EXCLUDED", nullptr), 0);
+    ASSERT_EQ(editor->AddBlock(nullptr, "H", "own-members", nullptr), 0);
+    Reopened reopened(dir, trip.first);
+    EXPECT_EQ(reopened.failure, "") << reopened.saved;
+    ZEQEOBlock* x = reopened.second.GetFlowsheet()->FindBlock("X");
+    ASSERT_NE(x, nullptr);
+    EXPECT_TRUE(x->IsIncluded());
+    EXPECT_STREQ(x->GetTypeName(), "EXCLUDED");
+    EXPECT_GE(reopened.second.FindVar("X.Z"), 0);
+    EXPECT_NE(reopened.second.Flowsheet()->FindBlockPath("H.K"), nullptr);
+    zeq::ModelDef def;
+    std::string error;
+    EXPECT_FALSE(zeq::ParseModel("block A T surplus\nend\n", def, error));
+    EXPECT_EQ(error, "line 1: unexpected surplus after block A");
+    EXPECT_FALSE(zeq::ParseModel("type T plain\nend\n", def, error));
+    EXPECT_EQ(error, "line 1: unexpected plain after type T");
+}
+
+// List items that a setter puts in a list come back as they were: text and identifiers holding commas,
+// quotes and backslashes, identifiers that read as numbers or logicals, an empty list and a list of one
+// empty identifier.
+TEST(RoundTrip, ListItemsOfSettersComeBack) {
+    TempDir dir("zeq-roundtrip");
+    Trip trip(dir, "block B\n  param L list \"1\"\n  param E list \"1\"\n  param O list \"1\"\nend\n");
+    ASSERT_EQ(trip.Difference(), "") << trip.saved;
+    zeq::Block* b = trip.first.Flowsheet()->FindBlockPath("B");
+    auto set = [&](int position, std::vector<value_t*> items) {
+        gl_list* list = gl_create(0);
+        for (value_t* item : items) gl_addtoend(list, item);
+        zeq::Value v;
+        value_assign_list(v.get(), list);
+        ZEQParameterData data;
+        data.SetMask(PA_VALUE, 0);
+        ASSERT_TRUE(data.Load(b, position, true));
+        ASSERT_TRUE(data.SetValue(PA_VALUE, v.get()));
+        ASSERT_EQ(data.Commit(b, position, true), 0);
+    };
+    auto text = [](const char* s, bool id) {
+        value_t* v = static_cast<value_t*>(std::malloc(sizeof(value_t)));
+        value_init(v);
+        if (id) value_assign_id(v, strdup(s));
+        else value_assign_string(v, strdup(s));
+        return v;
+    };
+    set(0, {text("a,b", false), text("c,d", true), text("12", true), text("true", true), text("\"q\"", true),
+            text("x\\", false), text("y\\", true), text("\\\"", false), text("", true), text(" -5", true), text("nan", true),
+            text("0x1p3", true)});
+    set(1, {});
+    set(2, {text("", true)});
+    Reopened reopened(dir, trip.first);
+    EXPECT_EQ(reopened.failure, "") << reopened.saved;
+    const zeq::ModelDef def = reopened.second.Export();
+    ASSERT_EQ(gl_length(def.flowsheet.blocks[0].params[0].value.get()->u.list), 12);
+    EXPECT_STREQ(static_cast<const value_t*>(gl_get(def.flowsheet.blocks[0].params[0].value.get()->u.list, 1))->u.s, "a,b");
+    EXPECT_EQ(gl_length(def.flowsheet.blocks[0].params[1].value.get()->u.list), 0);
+    EXPECT_EQ(gl_length(def.flowsheet.blocks[0].params[2].value.get()->u.list), 1);
+    // A not-a-number, which a file cannot hold in a list, is refused by the setter.
+    value_t* nan_item = static_cast<value_t*>(std::malloc(sizeof(value_t)));
+    value_init(nan_item);
+    value_assign_double(nan_item, std::nan(""));
+    gl_list* list = gl_create(0);
+    gl_addtoend(list, nan_item);
+    zeq::Value v;
+    value_assign_list(v.get(), list);
+    ZEQParameterData data;
+    data.SetMask(PA_VALUE, 0);
+    ASSERT_TRUE(data.Load(b, 0, true));
+    EXPECT_FALSE(data.SetValue(PA_VALUE, v.get()));
+}
+
+// A list's numbers are read as every other number of a file: hexadecimal numbers, not-a-numbers and
+// numbers beyond a double's range are refused; an item with a backslash is an identifier.
+TEST(RoundTrip, ListNumbersReadAsOtherNumbers) {
+    for (const char* item : {"0x10", "nan", "-nan(7)", "1e999", "infinity"}) {
+        zeq::ModelDef def;
+        std::string error;
+        EXPECT_FALSE(zeq::ParseModel(std::string("global G list \"1,") + item + "\"\n", def, error)) << item;
+        EXPECT_EQ(error, std::string("line 1: bad number ") + item + " in list") << item;
+    }
+    zeq::ModelDef def;
+    std::string error;
+    ASSERT_TRUE(zeq::ParseModel(R"(global G list "\\nan, 2.5,inf,,\\\\")" "\n", def, error)) << error;
+    const value_t* list = def.globals[0].value.get();
+    ASSERT_EQ(gl_length(list->u.list), 5);
+    auto item = [&](int p) { return static_cast<const value_t*>(gl_get(list->u.list, p)); };
+    EXPECT_EQ(item(1)->kind, VALUE_ID);
+    EXPECT_STREQ(item(1)->u.s, "nan");
+    EXPECT_TRUE(item(2)->kind == VALUE_NUMBER && item(2)->u.d == 2.5);
+    EXPECT_TRUE(item(3)->kind == VALUE_NUMBER && std::isinf(item(3)->u.d));
+    EXPECT_STREQ(item(4)->u.s, "");
+    EXPECT_STREQ(item(5)->u.s, "\\");
+    EXPECT_FALSE(zeq::ParseModel(R"(global G list "1,\"open")" "\n", def, error));
+    EXPECT_EQ(error, "line 1: unterminated text in list");
+}
+
+// An enumeration whose chosen option reads like an earlier one (case, a shortened real number) keeps its
+// choice.
+TEST(RoundTrip, EnumerationChoicesThatReadAlikeStayChosen) {
+    TempDir dir("zeq-roundtrip");
+    Trip trip(dir, "block B\n  param E enum b \"a,A,b,B\"\n  param R enum 0.1 \"0.1,0.2,0.1000000000001\"\nend\n");
+    ASSERT_EQ(trip.Difference(), "") << trip.saved;
+    zeq::Block* b = trip.first.Flowsheet()->FindBlockPath("B");
+    b->Params()[0].value.get()->enum_index = 3;
+    b->Params()[1].value.get()->enum_index = 2;
+    Reopened reopened(dir, trip.first);
+    EXPECT_EQ(reopened.failure, "") << reopened.saved;
+    EXPECT_EQ(reopened.second.Export().flowsheet.blocks[0].params[0].value.get()->enum_index, 3);
+    zeq::ModelDef def;
+    std::string error;
+    EXPECT_FALSE(zeq::ParseModel("global G enum b \"a,b\" choice=1\n", def, error));
+    EXPECT_EQ(error, "line 1: choice=1 is not an option named b");
+}
+
+// The block types that a model added to a simulation brings from a library the simulation does not load
+// become the simulation's own, which a save writes.
+TEST(RoundTrip, TypesOfAnAddedModelsLibrariesAreSaved) {
+    TempDir dir("zeq-roundtrip");
+    Put(dir.File("lib.model"), "type SEC\n  var Y 1\nend\n");
+    Put(dir.File("added.model"), "library \"" + dir.File("lib.model") + "\"\nblock X SEC\nend\n");
+    Trip trip(dir, "block A\n  var Z 1\nend\n");
+    ASSERT_EQ(trip.Difference(), "") << trip.saved;
+    ASSERT_EQ(trip.first.AddSimulation(dir.File("added.model").c_str()), 0);
+    Reopened reopened(dir, trip.first);
+    EXPECT_EQ(reopened.failure, "") << reopened.saved;
+    EXPECT_NE(reopened.saved.find("type SEC\n"), std::string::npos) << reopened.saved;
+    ZEQEOBlockEditor* editor = reopened.second.GetFlowsheet()->GetEditor();
+    EXPECT_EQ(editor->AddBlock(nullptr, "W", "SEC", nullptr), 0);
 }
 
 }  // namespace
