@@ -436,7 +436,10 @@ TEST(RoundTrip, EnumerationChoicesThatReadAlikeStayChosen) {
 TEST(RoundTrip, TypesOfAnAddedModelsLibrariesAreSaved) {
     TempDir dir("zeq-roundtrip");
     Put(dir.File("lib.model"), "type SEC\n  var Y 1\nend\n");
-    Put(dir.File("added.model"), "library \"" + dir.File("lib.model") + "\"\nblock X SEC\nend\n");
+    // The path is quoted text of the file, where a backslash (a Windows path's separator) escapes.
+    std::string library;
+    for (char c : dir.File("lib.model")) library += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    Put(dir.File("added.model"), "library \"" + library + "\"\nblock X SEC\nend\n");
     Trip trip(dir, "block A\n  var Z 1\nend\n");
     ASSERT_EQ(trip.Difference(), "") << trip.saved;
     ASSERT_EQ(trip.first.AddSimulation(dir.File("added.model").c_str()), 0);
