@@ -4,9 +4,10 @@
 // whose objects are gone finds nothing and answers as a node whose entry was deleted.
 //
 // A block without a name has nothing to be found by, so its step is the engine's block object instead,
-// looked for among its container's blocks on each use and never followed: the engine keeps a removed
-// block's object (with its address) for as long as the simulation lives, so an address found in the
-// container is the same block, and one no longer there is a block removed.
+// looked for among its container's blocks on each use and never followed (never read: the engine frees a
+// removed block once no use can reach it). An address no longer in the container is a block removed. A
+// block without a name comes only with a model read from a file, never from the edit services, so an
+// address found again is the same block, or one of a model opened since that took its place there.
 #pragma once
 #include <zeq_objects.h>
 
