@@ -569,6 +569,8 @@ Simulation::~Simulation() {
 
 void Simulation::Clear() {
     scopes_.clear();
+    // The dynamic solvers are handed out by pointer, and a call may be between finding one and using it.
+    for (auto& d : dynamic_) RetireLater(std::move(d));
     dynamic_.clear();
     for (auto& v : vars_) Forget(v.wrapper);
     for (auto& e : eqns_) Forget(e.wrapper);

@@ -722,9 +722,9 @@ private:
     std::string name_;
     double time_ = 0;
     uint64_t generation_ = 0;
-    // Removed blocks, replaced flowsheets and solvers, and replaced texts handed out by pointer (blocks
-    // renamed, the default objective changed, the tag list rebuilt) go to RetireLater: the automation
-    // side holds their addresses and may be using them on another thread while they are retired.
+    // Removed blocks, replaced flowsheets, solvers and dynamic solvers, and replaced texts handed out by
+    // pointer (blocks renamed, the default objective changed, the tag list rebuilt) go to RetireLater: the
+    // automation side holds their addresses and may be using them on another thread while they are retired.
     void RetireTagList();
 };
 

@@ -76,7 +76,8 @@ TEST_P(RetiredObjects, AUseBegunBeforeTheChangesKeepsWhatTheyRetiredReadable) {
     const char* sectionPrefix = sim_->GetFlowsheet()->GetBlockPrefix(htr);
     const char* method = sim_->GetSolver(1)->GetTextParameter("METHOD");
     const rtotag* tag = rtotaglst_inq_tag(sim_->GetTagList(), 1);
-    ASSERT_TRUE(method && tag);
+    IZEQDynamicSolver* dynamics = sim_->GetDynamicSolver("Plant");
+    ASSERT_TRUE(method && tag && dynamics);
     const std::string methodWas = method, aliasWas = tag->alias, prefixWas = sectionPrefix;
     for (int i = 1; i <= 30; ++i) Change(i);
     EXPECT_GT(RetiredObjectsWaiting(), 0u);
@@ -86,6 +87,7 @@ TEST_P(RetiredObjects, AUseBegunBeforeTheChangesKeepsWhatTheyRetiredReadable) {
     EXPECT_EQ(prefixWas, sectionPrefix);
     EXPECT_EQ(methodWas, method);
     EXPECT_EQ(aliasWas, tag->alias);
+    EXPECT_STREQ(dynamics->GetScopeName(), "");
     if (GetParam() != Churn::Rename) {
         EXPECT_EQ(mix->GetCount(), 0) << "a retired block shows no members";
     }
