@@ -39,7 +39,9 @@ public:
     // The flowsheet of the engine document's simulation, whichever simulation that is at the time of use.
     static EngineAnchor Flowsheet(FIDocument* document);
     // Roots for nodes made outside an engine document: the caller keeps the object alive for as long as
-    // the nodes are used. Null gives an anchor that never resolves.
+    // the nodes are used. Null gives an anchor that never resolves. A bare container gives no use of its
+    // simulation (nothing names it): what the engine retires may be freed under such nodes, so they are
+    // for callers that make no change to the model while they read; a simulation root holds a use.
     static EngineAnchor OverContainer(ZEQEOCntr* container);
     static EngineAnchor OverSimulation(ZEQEOSimulation* simulation);
 
