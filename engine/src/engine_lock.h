@@ -28,9 +28,9 @@ namespace lock_detail {
 // of its calls are inside, and the work left for when it is let go: the wrappers let go of meanwhile, the
 // objects retired meanwhile, and the reclaimer epochs its frames joined when they called out (they still
 // hold what they read before, until the outermost call ends). Only the holder reads or writes `depth`,
-// `deferred` and the lists; another thread reads `owner` only to learn that it is not the holder (a thread finds its
-// own id there only after storing it itself). `state` is the lock word: 0 free, 1 held, 2 held with
-// threads waiting. An engine call costs one atomic exchange in and one out, taken inline, and no
+// `deferred` and the lists; another thread reads `owner` only to learn that it is not the holder (a thread
+// finds its own id there only after storing it itself). `state` is the lock word: 0 free, 1 held, 2 held
+// with threads waiting. An engine call costs one atomic exchange in and one out, taken inline, and no
 // thread-local lookup.
 struct EngineLock {
     std::atomic<uint32_t> state{0};
@@ -90,9 +90,9 @@ private:
 };
 
 // Releases every level of the engine lock this thread holds, and takes them back when it goes. Anything
-// read under the lock before may have changed after it.
-// While it is out, the thread's frames are readers of the reclaimer: what they read before stays readable
-// (though it may have been retired) until the outermost engine call ends.
+// read under the lock before may have changed after it, though it stays readable (it may have been
+// retired meanwhile, not freed) until the outermost engine call ends: the suspended frames are readers of
+// the reclaimer.
 class Callout {
 public:
     Callout();

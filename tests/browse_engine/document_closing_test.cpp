@@ -327,7 +327,8 @@ TEST_F(ClosingSimulation, ReopeningTheModelWhileThreadsCallItsObjectsLeavesTheOl
                         if (stays(h.what)) {
                             // A read by path made while the model was replaced may find no value; the
                             // wrappers of the simulation always answer.
-                            const bool byPath = h.what == "node" || h.what == "attribute object" || h.what == "document";
+                            const bool byPath =
+                                h.what == "node" || h.what == "attribute object" || h.what == "document";
                             if (hr != S_OK && (!byPath || after)) problem = "failed";
                         } else if (h.gone(hr)) {
                             gone[i] = true;

@@ -257,7 +257,9 @@ TEST(Stress, HeldObjectsAnswerGoneFromTheMomentTheModelIsReplaced) {
     ASSERT_EQ(engine->SaveSimulation(files[1].c_str()), 0);
     NUVClassFactory::RegisterSimulationServices(engine.get());
     CComPtr<INUVSimulation2> sim;
-    ASSERT_EQ(NUVClassFactory::QueryCreateWrapper(engine.get(), IID_INUVSimulation2, reinterpret_cast<void**>(&sim)), S_OK);
+    ASSERT_EQ(
+        NUVClassFactory::QueryCreateWrapper(engine.get(), IID_INUVSimulation2, reinterpret_cast<void**>(&sim)),
+        S_OK);
     CComPtr<IServiceProvider> provider;
     CComPtr<IPDXDocumentV22> face;
     ASSERT_EQ(sim.QueryInterface(&provider), S_OK);
