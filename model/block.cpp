@@ -37,6 +37,7 @@ STDMETHODIMP CoNUVBlock::get_Parent(INUVObject** out) {
     ZEQEOCntr* parent = GetParentContainer();
     if (!parent) return ReportError(E_NOTIMPL);
     HRESULT hr = NUVClassFactory::QueryCreateWrapper(sim, parent, IID_INUVObject, reinterpret_cast<void**>(out));
+    hr = nuv::AnswerRead(IsValid() != VARIANT_FALSE, hr, out);
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
@@ -56,7 +57,8 @@ STDMETHODIMP CoNUVBlock::get_Name(BSTR* out) {
     ZEQEOBlock* block = m_block.load();
     const char* name = block ? block->GetName() : "";
     *out = nuv::bstr_from_utf8(name ? name : "");
-    return *out ? S_OK : E_OUTOFMEMORY;
+    const HRESULT hr = nuv::AnswerRead(IsValid() != VARIANT_FALSE, *out ? S_OK : E_OUTOFMEMORY, out);
+    return hr == nuv::kInvalidObject ? ReportError(hr) : hr;
 }
 
 STDMETHODIMP CoNUVBlock::get_IsValid(VARIANT_BOOL* out) {
@@ -76,6 +78,7 @@ STDMETHODIMP CoNUVBlock::GetService(BSTR name, IUnknown** out) {
     if (hr < 0) return ReportError(hr);
     if (!provider) return ReportError(nuv::kNoService);
     hr = provider->CreateService(ServiceContainer(), m_block.load(), id, IID_IUnknown, reinterpret_cast<void**>(out));
+    hr = nuv::AnswerRead(IsValid() != VARIANT_FALSE, hr, out);
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
@@ -84,7 +87,8 @@ STDMETHODIMP CoNUVBlock::get_IsBlockContainer(VARIANT_BOOL* out) {
     *out = VARIANT_FALSE;
     if (!IsValid()) return ReportError(nuv::kInvalidObject);
     *out = m_container.load() ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
+    const HRESULT hr = nuv::AnswerRead(IsValid() != VARIANT_FALSE, S_OK, out);
+    return FAILED(hr) ? ReportError(hr) : hr;
 }
 
 template <class Itf, class Ident>
@@ -132,7 +136,8 @@ STDMETHODIMP CoNUVBlock::get_IsIncluded(VARIANT_BOOL* out) {
     if (!IsValid() || !use) return ReportError(nuv::kInvalidObject);
     ZEQEOBlock* block = m_block.load();
     *out = (block && block->IsIncluded()) ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
+    const HRESULT hr = nuv::AnswerRead(IsValid() != VARIANT_FALSE, S_OK, out);
+    return FAILED(hr) ? ReportError(hr) : hr;
 }
 
 STDMETHODIMP CoNUVBlock::InterfaceSupportsErrorInfo(REFIID riid) {
@@ -150,5 +155,6 @@ STDMETHODIMP CoNUVBlock::QueryService(REFGUID service, REFIID riid, void** ppv) 
     if (hr < 0) return ReportError(hr);
     if (!provider) return ReportError(nuv::kNoService);
     hr = provider->CreateService(ServiceContainer(), m_block.load(), service, riid, ppv);
+    hr = nuv::AnswerRead(IsValid() != VARIANT_FALSE, hr, ppv);
     return FAILED(hr) ? ReportError(hr) : hr;
 }

@@ -63,6 +63,17 @@ public:
     STDMETHOD(InterfaceSupportsErrorInfo)(REFIID riid) override;
     STDMETHOD(QueryService)(REFGUID service, REFIID riid, void** ppv) override;
 
+    // The engine object retired: the wrapper is invalid at once (see MarkRetired); what it caches goes when
+    // the engine lets go.
+    HRESULT OnNotify(LONG value) {
+        if (value == 0) {
+            MarkRetired();
+            m_sim.store(nullptr);
+            m_block.store(nullptr);
+            m_container.store(nullptr);
+        }
+        return S_OK;
+    }
     // The engine let go: the cached parameter wrappers, which hold this wrapper, go too.
     void DetachEngine() {
         m_sim.store(nullptr);

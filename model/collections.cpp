@@ -395,7 +395,9 @@ public:
             IDispatch* item = nullptr;
             // The collection ends where its members end now: its owner has gone, or members were removed
             // since the count was taken. No empty object is handed out.
-            if (FAILED(Item(m_owner, m_kind, m_pos + 1, IID_IDispatch, reinterpret_cast<void**>(&item))) || !item) {
+            // An owner that retired during the fetch may have answered from its retired engine object.
+            const HRESULT hr = Item(m_owner, m_kind, m_pos + 1, IID_IDispatch, reinterpret_cast<void**>(&item));
+            if (FAILED(AnswerRead(m_owner->IsValid() != VARIANT_FALSE, hr, &item)) || !item) {
                 m_pos = m_count;
                 break;
             }
@@ -803,7 +805,7 @@ STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::get_Item(LONG index
     const nuv::SimulationUse use = this->m_owner->Use();
     if (!this->IsValid() || !use) return this->ReportError(nuv::kInvalidObject);
     HRESULT hr = nuv::coll::Item(this->m_owner, Kind, index, IID_INUVObject, reinterpret_cast<void**>(out));
-    return FAILED(hr) ? this->ReportError(hr) : hr;
+    return this->Answer(hr, out);
 }
 
 template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
@@ -812,7 +814,7 @@ STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::get__NewEnum(IUnkno
     const nuv::SimulationUse use = this->m_owner->Use();
     if (!this->IsValid() || !use) return this->ReportError(nuv::kInvalidObject);
     HRESULT hr = nuv::coll::NewEnum(this->m_owner, Kind, out);
-    return FAILED(hr) ? this->ReportError(hr) : hr;
+    return this->Answer(hr, out);
 }
 
 template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
@@ -821,7 +823,7 @@ STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::get_Count(LONG* out
     *out = 0;
     const nuv::SimulationUse use = this->m_owner->Use();
     if (!this->IsValid() || !use) return this->ReportError(nuv::kInvalidObject);
-    return nuv::coll::Count(this->m_owner, Kind, out);
+    return this->Answer(nuv::coll::Count(this->m_owner, Kind, out), out);
 }
 
 template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
@@ -833,7 +835,7 @@ STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::Find(BSTR name, INU
     HRESULT hr = text.Check();
     if (SUCCEEDED(hr))
         hr = nuv::coll::FindItem(this->m_owner, Kind, text.c_str(), IID_INUVObject, reinterpret_cast<void**>(out));
-    return FAILED(hr) ? this->ReportError(hr) : hr;
+    return this->Answer(hr, out);
 }
 
 template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
@@ -852,7 +854,7 @@ STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::GetService(BSTR nam
     } else if (SameText(name, "NUVObjectCollectionHelper")) {
         hr = this->m_owner->QueryHelper(Kind, IID_IUnknown, reinterpret_cast<void**>(out));
     }
-    return FAILED(hr) ? this->ReportError(hr) : hr;
+    return this->Answer(hr, out);
 }
 
 template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
@@ -865,7 +867,7 @@ STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::GetAttributes(VARIA
     if (Kind == MemberKind::Blocks) return this->ReportError(E_NOTIMPL);
     if (!nuv::coll::ArrayOf(names)) return E_INVALIDARG;
     HRESULT hr = nuv::coll::GetAttributes(this->m_owner, Kind, names, first, count, out);
-    return FAILED(hr) ? this->ReportError(hr) : hr;
+    return this->Answer(hr, out);
 }
 
 template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
@@ -878,10 +880,10 @@ STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::SetAttributes(VARIA
     if (Kind != MemberKind::Variables && Kind != MemberKind::Parameters) return this->ReportError(E_NOTIMPL);
     // The first position before the arguments' shapes: a position out of range is reported even for
     // arguments that are no arrays, which are refused unreported.
-    if (HRESULT hr = nuv::coll::CheckFirst(this->m_owner, Kind, first); FAILED(hr)) return this->ReportError(hr);
+    if (HRESULT hr = nuv::coll::CheckFirst(this->m_owner, Kind, first); FAILED(hr)) return this->Answer(hr);
     if (!nuv::coll::ArrayOf(names) || !nuv::coll::ArrayOf(values)) return E_INVALIDARG;
     HRESULT hr = nuv::coll::SetAttributes(this->m_owner, Kind, names, values, first);
-    return FAILED(hr) ? this->ReportError(hr) : hr;
+    return this->Answer(hr);
 }
 
 template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
@@ -903,7 +905,7 @@ STDMETHODIMP BlockCollectionIdent<Ident, Itf, pclsid, Kind>::QueryService(REFGUI
     } else if (service == IID_INUVObjectCollectionHelper) {
         hr = this->m_owner->QueryHelper(Kind, riid, ppv);
     }
-    return FAILED(hr) ? this->ReportError(hr) : hr;
+    return this->Answer(hr, ppv);
 }
 
 template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
@@ -914,7 +916,7 @@ HRESULT BlockCollectionIdent<Ident, Itf, pclsid, Kind>::Name2Index(BSTR name, LO
     if (!this->IsValid() || !use) return nuv::kInvalidObject;
     const nuv::EngineText text(name);
     if (HRESULT hr = text.Check(); FAILED(hr)) return hr;
-    return nuv::coll::Name2Index(this->m_owner, Kind, text.c_str(), index);
+    return nuv::AnswerRead(this->IsValid(), nuv::coll::Name2Index(this->m_owner, Kind, text.c_str(), index), index);
 }
 
 template <class Ident, class Itf, const CLSID* pclsid, MemberKind Kind>
@@ -924,7 +926,7 @@ HRESULT BlockCollectionIdent<Ident, Itf, pclsid, Kind>::TypedItem(const VARIANT&
     const nuv::SimulationUse use = this->m_owner->Use();
     if (!this->IsValid() || !use) return this->ReportError(nuv::kInvalidObject);
     HRESULT hr = nuv::coll::TypedItem(this->m_owner, Kind, item, riid, reinterpret_cast<void**>(out));
-    return FAILED(hr) ? this->ReportError(hr) : hr;
+    return this->Answer(hr, out);
 }
 
 template <MemberKind Kind, const CLSID* pclsid>
@@ -935,7 +937,7 @@ STDMETHODIMP CollectionHelperIdent<Kind, pclsid>::Name2Index(BSTR name, LONG* in
     if (!this->IsValid() || !use) return nuv::kInvalidObject;
     const nuv::EngineText text(name);
     if (HRESULT hr = text.Check(); FAILED(hr)) return hr;
-    return nuv::coll::Name2Index(this->m_owner, Kind, text.c_str(), index);
+    return nuv::AnswerRead(this->IsValid(), nuv::coll::Name2Index(this->m_owner, Kind, text.c_str(), index), index);
 }
 
 template <MemberKind Kind, const CLSID* pclsid>
@@ -956,7 +958,7 @@ STDMETHODIMP CollectionHelperIdent<Kind, pclsid>::QueryService(REFGUID service, 
     } else if (service == IID_INUVObjectCollectionHelper) {
         hr = this->m_owner->QueryHelper(Kind, riid, ppv);
     }
-    return FAILED(hr) ? this->ReportError(hr) : hr;
+    return this->Answer(hr, ppv);
 }
 
 template class BlockCollectionIdent<D_AltIdentBlockColl, INUVBlockCollection, &CLSID_NUVBlockCollection,

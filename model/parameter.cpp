@@ -44,13 +44,14 @@ nuv::SimulationUse CoNUVParameter::Use() const { return m_owner ? m_owner->Use()
 
 bool CoNUVParameter::Valid() const { return m_owner && m_owner->IsValid() && m_owner->GetEngineBlock(); }
 
-// The owner's block is read once: the engine may let the owner go at any moment, and a record that could
-// not be loaded from a block that has gone since means the parameter has gone (0x80040101).
+// The owner's block is read once: the engine may retire it at any moment, and a record loaded from a block
+// that has retired since means the parameter has gone (0x80040101), whatever the record holds.
 HRESULT CoNUVParameter::Load(int id, ZEQParameterData& record, ZEQEOBlock** block) const {
     ZEQEOBlock* engineBlock = m_owner && m_owner->IsValid() ? m_owner->GetEngineBlock() : nullptr;
     if (!engineBlock) return nuv::kInvalidObject;
     record.mask.Set(id);
-    if (!record.Load(engineBlock, m_name.c_str(), true)) return Valid() ? E_FAIL : nuv::kInvalidObject;
+    const bool loaded = record.Load(engineBlock, m_name.c_str(), true);
+    if (HRESULT hr = nuv::AnswerRead(Valid(), loaded ? S_OK : E_FAIL); FAILED(hr)) return hr;
     if (block) *block = engineBlock;
     return S_OK;
 }
@@ -124,7 +125,7 @@ HRESULT CoNUVParameter::PutVariant(int id, const VARIANT& value) {
     if (HRESULT hr = nuv::CopyInVariant(value, &copy); FAILED(hr)) return ReportError(hr);
     if (!record.SetValue(id, copy)) return ReportError(E_INVALIDARG);
     const int result = record.Commit(block, m_name.c_str(), true);
-    if (result < 0 && !Valid()) return ReportError(nuv::kInvalidObject);
+    if (!Valid()) return ReportError(nuv::kInvalidObject);
     return result < 0 ? ReportError(static_cast<HRESULT>(result)) : S_OK;
 }
 

@@ -57,6 +57,7 @@ STDMETHODIMP CoNUVPort::get_Parent(INUVObject** out) {
     const nuv::SimulationUse use = Use();
     if (!use || !Valid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr = m_owner->OuterUnknown()->QueryInterface(IID_INUVObject, reinterpret_cast<void**>(out));
+    hr = nuv::AnswerRead(Valid(), hr, out);
     return FAILED(hr) ? ReportError(hr) : hr;
 }
 
@@ -76,7 +77,8 @@ STDMETHODIMP CoNUVPort::get_Name(BSTR* out) {
     if (!use || !Valid() || !port) return ReportError(nuv::kInvalidObject);
     const char* name = port->GetName();
     *out = nuv::bstr_from_utf8(name ? name : "");
-    return *out ? S_OK : ReportError(E_OUTOFMEMORY);
+    const HRESULT hr = nuv::AnswerRead(Valid(), *out ? S_OK : E_OUTOFMEMORY, out);
+    return FAILED(hr) ? ReportError(hr) : hr;
 }
 
 STDMETHODIMP CoNUVPort::get_IsValid(VARIANT_BOOL* out) {
@@ -95,8 +97,7 @@ HRESULT CoNUVPort::Load(int id, ZEQPortData& record) const {
     zeq_port* port = use && Valid() ? m_port.load() : nullptr;
     if (!port) return nuv::kInvalidObject;
     record.mask.Set(id);
-    if (!record.Load(port)) return Valid() ? E_FAIL : nuv::kInvalidObject;
-    return S_OK;
+    return nuv::AnswerRead(Valid(), record.Load(port) ? S_OK : E_FAIL);
 }
 
 HRESULT CoNUVPort::ReadCode(int id, const char* const* names, int count, int* out) {
@@ -195,7 +196,7 @@ STDMETHODIMP PortVariableColl::get_Item(LONG index, INUVObject** out) {
     const nuv::SimulationUse use = m_owner->Use();
     if (!use || !m_owner->Valid()) return ReportError(nuv::kInvalidObject);
     HRESULT hr = ItemAs(index, IID_INUVObject, reinterpret_cast<void**>(out));
-    return FAILED(hr) ? ReportError(hr) : hr;
+    return Answer(hr, out);
 }
 
 STDMETHODIMP PortVariableColl::get__NewEnum(IUnknown** out) {
@@ -211,7 +212,7 @@ STDMETHODIMP PortVariableColl::get__NewEnum(IUnknown** out) {
         ItemAs(i + 1, IID_IDispatch, reinterpret_cast<void**>(&v.pdispVal));
     }
     HRESULT hr = CreateVariantEnumerator(items.data(), static_cast<ULONG>(items.size()), out);
-    return FAILED(hr) ? ReportError(hr) : hr;
+    return Answer(hr, out);
 }
 
 STDMETHODIMP PortVariableColl::get_Count(LONG* out) {
@@ -222,7 +223,7 @@ STDMETHODIMP PortVariableColl::get_Count(LONG* out) {
     if (!use || !m_owner->Valid() || !port) return ReportError(nuv::kInvalidObject);
     const int n = port->GetVariableCount();
     *out = n > 0 ? n : 0;
-    return S_OK;
+    return Answer(S_OK, out);
 }
 
 STDMETHODIMP PortVariableColl::Find(BSTR name, INUVObject** out) {
@@ -232,7 +233,7 @@ STDMETHODIMP PortVariableColl::Find(BSTR name, INUVObject** out) {
     const nuv::EngineText text(name);
     HRESULT hr = text.Check();
     if (SUCCEEDED(hr)) hr = FindAs(text.c_str(), IID_INUVObject, reinterpret_cast<void**>(out), nullptr);
-    return FAILED(hr) ? ReportError(hr) : hr;
+    return Answer(hr, out);
 }
 
 STDMETHODIMP PortVariableColl::GetService(BSTR name, IUnknown** out) {
@@ -250,7 +251,7 @@ STDMETHODIMP PortVariableColl::GetService(BSTR name, IUnknown** out) {
         if (nuv::GridInfoMaker make = nuv::CurrentGridInfoMaker())
             hr = make(nuv::coll::GridMode(MemberKind::Variables), IID_IUnknown, reinterpret_cast<void**>(out));
     }
-    return FAILED(hr) ? ReportError(hr) : hr;
+    return Answer(hr, out);
 }
 
 STDMETHODIMP PortVariableColl::GetAttributes(VARIANT names, LONG first, LONG count, VARIANT* out) {
@@ -268,10 +269,10 @@ STDMETHODIMP PortVariableColl::GetAttributes(VARIANT names, LONG first, LONG cou
     SAFEARRAY* matrix = nullptr;
     HRESULT hr = nuv::coll::AttributeMatrix(m_owner->GetOwner(), MemberKind::Variables, array, first, count, &rows,
                                             &matrix);
-    if (FAILED(hr)) return ReportError(hr);
+    if (FAILED(hr)) return Answer(hr);
     out->vt = VT_ARRAY | VT_VARIANT;
     out->parray = matrix;
-    return S_OK;
+    return Answer(S_OK, out);
 }
 
 STDMETHODIMP PortVariableColl::SetAttributes(VARIANT, VARIANT, LONG) {
@@ -289,7 +290,7 @@ STDMETHODIMP PortVariableColl::get_Variable(VARIANT item, INUVVariable** out) {
     if (FAILED(hr = nuv::ReadItemKey(item, key))) return ReportError(hr == E_INVALIDARG ? hr : nuv::kBadIndexType);
     hr = key.by_name ? FindAs(key.name.c_str(), IID_INUVVariable, reinterpret_cast<void**>(out), nullptr)
                      : ItemAs(key.position, IID_INUVVariable, reinterpret_cast<void**>(out));
-    return FAILED(hr) ? ReportError(hr) : hr;
+    return Answer(hr, out);
 }
 
 STDMETHODIMP PortVariableColl::InterfaceSupportsErrorInfo(REFIID riid) {
@@ -303,7 +304,7 @@ STDMETHODIMP PortVariableColl::QueryService(REFGUID service, REFIID riid, void**
     HRESULT hr = service != IID_INUVGridService ? nuv::kNoService
                  : nuv::IsClientInterface(riid)   ? MakeGrid(riid, ppv)
                                                   : E_NOINTERFACE;
-    return FAILED(hr) ? ReportError(hr) : hr;
+    return Answer(hr, ppv);
 }
 
 HRESULT PortVariableColl::Name2Index(BSTR name, LONG* index) {
@@ -313,5 +314,5 @@ HRESULT PortVariableColl::Name2Index(BSTR name, LONG* index) {
     if (!use || !m_owner->Valid()) return nuv::kInvalidObject;
     const nuv::EngineText text(name);
     if (HRESULT hr = text.Check(); FAILED(hr)) return hr;
-    return FindAs(text.c_str(), IID_NULL, nullptr, index);
+    return nuv::AnswerRead(IsValid() != VARIANT_FALSE, FindAs(text.c_str(), IID_NULL, nullptr, index), index);
 }

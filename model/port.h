@@ -76,6 +76,14 @@ public:
     STDMETHOD(get_Variables)(INUVVariableCollection** out) override;
     STDMETHOD(InterfaceSupportsErrorInfo)(REFIID riid) override;
 
+    // The owner block retired: the wrapper is invalid at once (see MarkRetired).
+    HRESULT OnNotify(LONG value) {
+        if (value == 0) {
+            MarkRetired();
+            DetachEngine();
+        }
+        return S_OK;
+    }
     void DetachEngine() {
         m_port.store(nullptr);
         m_sim.store(nullptr);

@@ -61,7 +61,8 @@ STDMETHODIMP CoNUVSolver::get_Name(BSTR* out) {
     if (!use || !IsValid() || !solver) return ReportError(nuv::kInvalidObject);
     const char* name = solver->GetName();
     *out = nuv::bstr_from_utf8(name ? name : "");
-    return *out ? S_OK : E_OUTOFMEMORY;
+    const HRESULT hr = nuv::AnswerRead(IsValid() != VARIANT_FALSE, *out ? S_OK : E_OUTOFMEMORY, out);
+    return hr == nuv::kInvalidObject ? ReportError(hr) : hr;
 }
 
 STDMETHODIMP CoNUVSolver::get_IsValid(VARIANT_BOOL* out) { return nuv::AnswerIsValid(IsValid() != VARIANT_FALSE, out); }
@@ -149,7 +150,7 @@ STDMETHODIMP SolverParameters::get_Item(VARIANT index, VARIANT* out) {
     EngineSolver* solver = m_owner->GetEngineSolver();
     if (!use || !IsValid() || !solver) return ReportError(nuv::kInvalidObject);
     HRESULT hr = ReadItem(solver, index, out);
-    return FAILED(hr) ? ReportError(hr) : hr;
+    return Answer(hr, out);
 }
 
 STDMETHODIMP SolverParameters::put_Item(VARIANT index, VARIANT value) {
@@ -182,7 +183,7 @@ STDMETHODIMP SolverParameters::put_Item(VARIANT index, VARIANT value) {
         }
     }
     hr = static_cast<HRESULT>(result);
-    return hr < 0 ? ReportError(hr) : hr;
+    return Answer(hr);
 }
 
 STDMETHODIMP SolverParameters::get__NewEnum(IUnknown** out) {
@@ -197,7 +198,7 @@ STDMETHODIMP SolverParameters::get__NewEnum(IUnknown** out) {
         if (FAILED(ReadItem(solver, index, &values[static_cast<size_t>(i)]))) break;
     }
     HRESULT hr = CreateVariantEnumerator(values.data(), static_cast<ULONG>(values.size()), out);
-    return FAILED(hr) ? ReportError(hr) : hr;
+    return Answer(hr, out);
 }
 
 STDMETHODIMP SolverParameters::get_Count(LONG* out) {
@@ -207,7 +208,7 @@ STDMETHODIMP SolverParameters::get_Count(LONG* out) {
     EngineSolver* solver = m_owner->GetEngineSolver();
     if (!use || !IsValid() || !solver) return ReportError(nuv::kInvalidObject);
     *out = solver->GetIntParameterCount() + solver->GetRealParameterCount() + solver->GetTextParameterCount();
-    return S_OK;
+    return Answer(S_OK, out);
 }
 
 STDMETHODIMP SolverParameters::get_Description(VARIANT, BSTR* out) {

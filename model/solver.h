@@ -65,6 +65,14 @@ public:
     STDMETHOD(InterfaceSupportsErrorInfo)(REFIID riid) override;
     STDMETHOD(QueryService)(REFGUID service, REFIID riid, void** ppv) override;
 
+    // The model was replaced: the wrapper is invalid at once (see MarkRetired).
+    HRESULT OnNotify(LONG value) {
+        if (value == 0) {
+            MarkRetired();
+            DetachEngine();
+        }
+        return S_OK;
+    }
     void DetachEngine() {
         m_solver.store(nullptr);
         m_sim.store(nullptr);

@@ -4,9 +4,10 @@
 // whose objects are gone finds nothing and answers as a node whose entry was deleted.
 //
 // A block without a name has nothing to be found by, so its step is the engine's block object instead,
-// looked for among its container's blocks on each use and never followed: the engine keeps a removed
-// block's object (with its address) for as long as the simulation lives, so an address found in the
-// container is the same block, and one no longer there is a block removed.
+// looked for among its container's blocks on each use and never followed (never read: the engine frees a
+// removed block once no use can reach it). An address no longer in the container is a block removed. A
+// block without a name comes only with a model read from a file, never from the edit services, so an
+// address found again is the same block, or one of a model opened since that took its place there.
 #pragma once
 #include <zeq_objects.h>
 
@@ -38,7 +39,9 @@ public:
     // The flowsheet of the engine document's simulation, whichever simulation that is at the time of use.
     static EngineAnchor Flowsheet(FIDocument* document);
     // Roots for nodes made outside an engine document: the caller keeps the object alive for as long as
-    // the nodes are used. Null gives an anchor that never resolves.
+    // the nodes are used. Null gives an anchor that never resolves. A bare container gives no use of its
+    // simulation (nothing names it): what the engine retires may be freed under such nodes, so they are
+    // for callers that make no change to the model while they read; a simulation root holds a use.
     static EngineAnchor OverContainer(ZEQEOCntr* container);
     static EngineAnchor OverSimulation(ZEQEOSimulation* simulation);
 

@@ -166,7 +166,7 @@ int Solver::SetTextParameter(const char* name, const char* value) {
     int i = find_param(def_.texts, name);
     if (i < 0) return ZEQ_E_NOT_FOUND;
     def_.texts[static_cast<size_t>(i)].second = value ? value : "";
-    texts_[static_cast<size_t>(i)].Set(def_.texts[static_cast<size_t>(i)].second, retired_);
+    texts_[static_cast<size_t>(i)].Set(def_.texts[static_cast<size_t>(i)].second);
     return 0;
 }
 
@@ -196,7 +196,7 @@ void Block::SetFullName(std::string_view parent_prefix, std::string_view name) {
     if (!parent_prefix.empty()) full.append(parent_prefix).append(1, '.');
     full.append(name);
     // The prefix (and the name in it) handed out before stays readable: another thread may be reading it.
-    prefix_.Set(std::move(full), sim_->retired_texts_);
+    prefix_.Set(std::move(full));
     name_at_ = static_cast<uint32_t>(prefix_.Get().size() - name.size());
 }
 
@@ -211,7 +211,7 @@ void Block::Retire() {
     retired_ = true;
     first_ = count_ = eq_first_ = eq_count_ = 0;
     own_vars_ = own_eqns_ = 0;
-    wrapper_.Set(nullptr);
+    wrapper_.Retire();
     for (auto& port : ports_) port->Retire();
     if (sub_) sub_->Retire();
 }
@@ -286,7 +286,7 @@ void Container::Retire() {
     retired_ = true;
     first_ = count_ = eq_first_ = eq_count_ = 0;
     loose_vars_ = loose_eqns_ = 0;
-    wrapper_.Set(nullptr);
+    wrapper_.Retire();
     for (auto& b : blocks_) b->Retire();
 }
 
@@ -570,25 +570,34 @@ Simulation::~Simulation() {
 
 void Simulation::Clear() {
     scopes_.clear();
+    // The dynamic solvers are handed out by pointer, and a call may be between finding one and using it.
+    for (auto& d : dynamic_) RetireLater(std::move(d));
     dynamic_.clear();
     for (auto& v : vars_) Forget(v.wrapper);
     for (auto& e : eqns_) Forget(e.wrapper);
     if (flowsheet_) {
         flowsheet_->Retire();
-        retired_containers_.push_back(std::move(flowsheet_));
+        RetireLater(std::move(flowsheet_));
     }
     ++generation_;
     vars_.clear();
     eqns_.clear();
-    // Solver wrappers may be using their solvers on other threads: the solvers live on, without wrappers.
+    // Solver wrappers may be using their solvers on other threads: the solvers are retired, without wrappers.
     for (auto& solver : solvers_) {
-        solver->Wrapper().Set(nullptr);
-        retired_solvers_.push_back(std::move(solver));
+        solver->Wrapper().Retire();
+        RetireLater(std::move(solver));
     }
     solvers_.clear();
     objectives_.clear();
     globals_.params.clear();
     tags_.clear();
+    RetireTagList();
+}
+
+// The tag list's entries and texts are handed out by pointer: a rebuilt list retires the old ones.
+void Simulation::RetireTagList() {
+    if (taglist_.tags.empty() && taglist_.texts.empty()) return;
+    RetireLater(std::make_unique<TagList>(std::move(taglist_)));
     taglist_ = TagList{};
 }
 
@@ -737,7 +746,7 @@ void Simulation::BuildFrom(const ModelDef& def, DefReleaser* release, std::vecto
     BuildMembers(flowsheet_.get(), def.flowsheet, vars_, eqns_, release);
     for (const SolverDef& s : def.solvers) solvers_.push_back(std::make_unique<Solver>(s));
     for (const ObjectiveDef& o : def.objectives) objectives_.push_back(Objective{o, {}, false, {}});
-    default_objective_.Set(def.default_objective, retired_texts_);
+    default_objective_.Set(def.default_objective);
     tags_ = def.tags;
     for (const ParamDef& p : def.globals) globals_.params.push_back(CopyParameter<Parameter>(p));
     types_ = def.types;
@@ -829,7 +838,7 @@ void Simulation::Reindex() {
                        [this](int p) { return std::string_view(vars_[static_cast<size_t>(p)].name); });
     eqn_index_.Rebuild(static_cast<int>(eqns_.size()),
                        [this](int p) { return std::string_view(eqns_[static_cast<size_t>(p)].name); });
-    taglist_ = TagList{};
+    RetireTagList();
 }
 
 int Simulation::FindVar(std::string_view name) const {
@@ -1020,7 +1029,7 @@ int Simulation::RemoveBlocks(Container* c, int position, int n) {
     eqns_.erase(eqns_.begin() + epos, eqns_.begin() + epos + ne);
     for (int k = position; k < position + n; ++k) {
         blocks[static_cast<size_t>(k)]->Retire();
-        retired_blocks_.push_back(std::move(blocks[static_cast<size_t>(k)]));
+        RetireLater(std::move(blocks[static_cast<size_t>(k)]));
     }
     blocks.erase(blocks.begin() + position, blocks.begin() + position + n);
     ++generation_;
@@ -1348,12 +1357,12 @@ int Simulation::SetDefaultObjective(const char* name) {
     Journal(std::string("SetDefaultObjective ") + (name ? name : "(null)"));
     if (int r = TakeInjectedResult()) return r;
     if (!name || !*name || iequals(name, "NONE")) {
-        default_objective_.Set("", retired_texts_);
+        default_objective_.Set("");
         return 0;
     }
     for (auto& o : objectives_)
         if (iequals(o.def.name, name)) {
-            default_objective_.Set(o.def.name, retired_texts_);
+            default_objective_.Set(o.def.name);
             return 0;
         }
     return ZEQ_E_UNKNOWN_OBJECTIVE;
@@ -1398,7 +1407,7 @@ Solver* Simulation::ActiveSolver() { return solvers_.empty() ? nullptr : solvers
 const rtotaglst* Simulation::GetTagList() {
     zeq::EngineCall call;
     if (taglist_.tags.size() != tags_.size()) {
-        taglist_ = TagList{};
+        RetireTagList();
         for (auto& t : tags_) {
             taglist_.texts.push_back(std::make_unique<std::string>(t.alias));
             char* alias = taglist_.texts.back()->data();

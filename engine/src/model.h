@@ -39,16 +39,16 @@ private:
 };
 
 // A text the engine hands out by pointer (a block's name and prefix). A change puts a new text in place
-// and gives the old one to `retired`, which the simulation keeps until it goes: a pointer taken before the
-// change, on any thread, still reads the whole old text.
+// and retires the old one (RetireLater): a pointer taken before the change, by a call still under way on
+// any thread, still reads the whole old text.
 class HandedText {
 public:
     explicit HandedText(std::string text = {}) : text_(std::make_unique<const std::string>(std::move(text))) {}
     const std::string& Get() const { return *text_; }
     const char* c_str() const { return text_->c_str(); }
-    void Set(std::string text, std::vector<std::unique_ptr<const std::string>>& retired) {
+    void Set(std::string text) {
         if (text == *text_) return;
-        retired.push_back(std::exchange(text_, std::make_unique<const std::string>(std::move(text))));
+        RetireLater(std::exchange(text_, std::make_unique<const std::string>(std::move(text))));
     }
 
 private:
@@ -68,6 +68,14 @@ public:
     void Set(INUVWrapper* w) {
         if (w) w->AddRef();
         ReleaseLater(std::exchange(w_, w));
+    }
+    // The engine object retired: its wrapper is numbered 0 at once, under the engine lock, so that a call on
+    // it from any thread finds it gone from now on; its release follows once the engine call has ended.
+    void Retire() {
+        if (INUVWrapper* w = std::exchange(w_, nullptr)) {
+            w->Notify(0);
+            ReleaseLater(w);
+        }
     }
 
 private:
@@ -202,7 +210,7 @@ public:
     // The owner block was removed: the port lets go of its wrapper and takes no other.
     void Retire() {
         retired_ = true;
-        wrapper_.Set(nullptr);
+        wrapper_.Retire();
     }
     const PortDef& Def() const { return def_; }
     PortDef& MutableDef() { return def_; }
@@ -276,10 +284,8 @@ public:
 
 private:
     SolverDef def_;
-    // The text parameters' values as handed out, by position in def_.texts; replaced ones are kept in
-    // retired_ for the solver's life.
+    // The text parameters' values as handed out, by position in def_.texts.
     std::vector<HandedText> texts_;
-    std::vector<std::unique_ptr<const std::string>> retired_;
     WrapperSlot wrapper_;
 };
 
@@ -357,8 +363,8 @@ public:
     void Rename(const std::string& name);
     // The prefix under `parent_prefix`, keeping the local name.
     void SetPrefix(const std::string& parent_prefix);
-    // The block was removed from its container. It is kept (see Simulation::retired_blocks_) with an empty
-    // layout, without wrappers, and takes no wrapper again; so are its ports and sub-container.
+    // The block was removed from its container: it is given to RetireLater with an empty layout, without
+    // wrappers (numbered 0), and takes no wrapper again; so are its ports and sub-container.
     void Retire();
     bool Retired() const { return retired_; }
 
@@ -721,14 +727,10 @@ private:
     std::string name_;
     double time_ = 0;
     uint64_t generation_ = 0;
-    // Removed blocks and replaced flowsheets live on (retired) until the simulation goes: the automation
-    // side holds their addresses and may be using them on another thread while they are removed.
-    std::vector<std::unique_ptr<Block>> retired_blocks_;
-    std::vector<std::unique_ptr<Container>> retired_containers_;
-    // Texts handed out by pointer and since replaced (blocks renamed, the default objective changed), and
-    // the solvers of a model replaced by another: kept for the same reason.
-    std::vector<std::unique_ptr<const std::string>> retired_texts_;
-    std::vector<std::unique_ptr<Solver>> retired_solvers_;
+    // Removed blocks, replaced flowsheets, solvers and dynamic solvers, and replaced texts handed out by
+    // pointer (blocks renamed, the default objective changed, the tag list rebuilt) go to RetireLater: the
+    // automation side holds their addresses and may be using them on another thread while they are retired.
+    void RetireTagList();
 };
 
 // Sets the process's active simulation (global parameters with a null table, var* functions).

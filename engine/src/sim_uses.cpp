@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "reclaim.h"
 #include "zeq_host.h"
 
 namespace zeq {
@@ -34,36 +35,42 @@ Table& TheTable() {
     return *table;
 }
 
-// The uses this thread holds, innermost last: what a thread closing a simulation must not wait for. Kept
-// trivially destructible (a few inline, any deeper ones in a vector made when needed and freed once
-// empty): a thread-local with a destructor of its own is destroyed, on some platforms' runtimes, after its
-// storage is freed at thread exit.
+// The uses this thread holds, innermost last, each with the reclaimer epoch it joined (its parity, which
+// is what leaving takes): what a thread closing a simulation must not wait for. Kept trivially
+// destructible (a few inline, any deeper ones in a vector made when needed and freed once empty): a
+// thread-local with a destructor of its own is destroyed, on some platforms' runtimes, after its storage
+// is freed at thread exit.
+struct HeldUse {
+    const ZEQEOSimulation* sim;
+    unsigned parity;
+};
 struct HeldUses {
     static constexpr size_t kInline = 16;
-    const ZEQEOSimulation* inline_uses[kInline];
+    HeldUse inline_uses[kInline];
     size_t count;
-    std::vector<const ZEQEOSimulation*>* deeper;
+    std::vector<HeldUse>* deeper;
 
-    const ZEQEOSimulation*& At(size_t i) { return i < kInline ? inline_uses[i] : (*deeper)[i - kInline]; }
-    void Push(const ZEQEOSimulation* sim) {
+    HeldUse& At(size_t i) { return i < kInline ? inline_uses[i] : (*deeper)[i - kInline]; }
+    void Push(HeldUse use) {
         if (count < kInline) {
-            inline_uses[count] = sim;
+            inline_uses[count] = use;
         } else {
-            if (deeper == nullptr) deeper = new std::vector<const ZEQEOSimulation*>;
-            deeper->push_back(sim);
+            if (deeper == nullptr) deeper = new std::vector<HeldUse>;
+            deeper->push_back(use);
         }
         ++count;
     }
     int Count(const ZEQEOSimulation* sim) {
         int n = 0;
-        for (size_t i = 0; i < count; ++i) n += At(i) == sim ? 1 : 0;
+        for (size_t i = 0; i < count; ++i) n += At(i).sim == sim ? 1 : 0;
         return n;
     }
-    // Takes off the innermost use of sim; false when this thread holds none.
-    bool Remove(const ZEQEOSimulation* sim) {
+    // Takes off the innermost use of sim and gives its parity; false when this thread holds none.
+    bool Remove(const ZEQEOSimulation* sim, unsigned* parity) {
         size_t i = count;
-        while (i > 0 && At(i - 1) != sim) --i;
+        while (i > 0 && At(i - 1).sim != sim) --i;
         if (i == 0) return false;
+        *parity = At(i - 1).parity;
         for (; i < count; ++i) At(i - 1) = At(i);
         --count;
         if (count > kInline) {
@@ -109,16 +116,21 @@ bool zeq_begin_use(ZEQEOSimulation* sim) {
         if (!uses || uses->closing) return false;
         ++uses->count;
     }
-    zeq::t_held.Push(sim);
+    // A use reads engine objects: retired ones stay until it ends (reclaim.h).
+    zeq::t_held.Push(zeq::HeldUse{sim, zeq::reclaim::Enter()});
     return true;
 }
 
 void zeq_end_use(ZEQEOSimulation* sim) {
-    if (!zeq::t_held.Remove(sim)) return;  // not a use of this thread
-    zeq::Table& table = zeq::TheTable();
-    std::lock_guard lock(table.lock);
-    zeq::Uses* uses = table.Find(sim);
-    if (uses && --uses->count >= 0 && uses->closing) table.ended.notify_all();
+    unsigned parity = 0;
+    if (!zeq::t_held.Remove(sim, &parity)) return;  // not a use of this thread
+    {
+        zeq::Table& table = zeq::TheTable();
+        std::lock_guard lock(table.lock);
+        zeq::Uses* uses = table.Find(sim);
+        if (uses && --uses->count >= 0 && uses->closing) table.ended.notify_all();
+    }
+    zeq::reclaim::Exit(parity);
 }
 
 }  // extern "C"

@@ -184,7 +184,7 @@ int Simulation::AddSimulation(const char* path) {
     for (const ObjectiveDef& o : def.objectives)
         if (!IsValidObjective(o.name.c_str())) objectives_.push_back(Objective{o, {}, false, {}});
     for (const TagDef& t : def.tags) tags_.push_back(t);
-    taglist_ = TagList{};
+    RetireTagList();
     CompileObjectives();
     return 0;
 }

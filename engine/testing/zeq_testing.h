@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model.h"
+#include "reclaim.h"
 #include "modeldef.h"
 #include "zeq_host.h"
 
@@ -100,6 +101,10 @@ inline void AfterNextMemberLoad(Simulation& sim, std::function<void()> change) {
     sim.hooks.after_member_load = std::move(change);
 }
 inline void ThrowOnCommand(Simulation& sim, const std::string& prefix) { sim.hooks.throwing_command = prefix; }
+
+// How many retired engine objects (blocks, containers, solvers, replaced texts) wait to be freed: they
+// go once no call that could have found them is under way.
+inline size_t RetiredObjectsWaiting() { return zeq::reclaim::Waiting(); }
 
 // Raises an engine event directly, as the engine would.
 inline intptr_t RaiseEvent(Simulation& sim, int event, intptr_t a, intptr_t b) { return sim.Raise(event, a, b); }

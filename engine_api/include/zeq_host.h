@@ -36,7 +36,10 @@ void zeq_destroy_simulation(ZEQEOSimulation* sim);
 // A use of a simulation by the automation side: a call on one of its objects. zeq_begin_use answers false,
 // and counts nothing, when sim is not a simulation that lives (never made, destroyed or being destroyed);
 // else the simulation stays until the matching zeq_end_use. A pointer that may be stale is safe to pass.
-// Never waits: a use begun while the simulation is being destroyed is refused.
+// Never waits: a use begun while the simulation is being destroyed is refused. What the engine retires
+// meanwhile (removed blocks, a replaced model, texts a rename replaced) stays readable until the use ends,
+// and is freed once no use that could have reached it remains: an engine object or text is held across
+// calls only under a use.
 bool zeq_begin_use(ZEQEOSimulation* sim);
 void zeq_end_use(ZEQEOSimulation* sim);
 // The last line the engine printed on the calling thread since zeq_clear_message ("" when none): what a

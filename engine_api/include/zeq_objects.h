@@ -106,7 +106,7 @@ protected:
 class ZEQEOBlock {
 public:
     // The block's local name. A rename does not change the text handed out: it stays readable, with the
-    // old name, until the simulation goes (so does GetBlockPrefix's).
+    // old name, while a use of the simulation begun before the rename lasts (so does GetBlockPrefix's).
     virtual const char* GetName() = 0;
     virtual const char* GetTypeName() = 0;
     // "AGGREGATE" for hierarchy blocks; otherwise compares with the block's type name.

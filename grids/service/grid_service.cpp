@@ -210,12 +210,19 @@ HRESULT CoNUVGrid<Kind>::CheckRows() const {
 }
 
 template <MemberKind Kind>
+HRESULT CoNUVGrid<Kind>::ReadStillHolds() const {
+    if (!OwnerValid()) return kInvalidObject;
+    return RowsStale() ? kStaleRows : S_OK;
+}
+
+template <MemberKind Kind>
 template <class Answer>
 HRESULT CoNUVGrid<Kind>::Overtaken(Answer& answer) const {
-    if (!RowsStale()) return S_OK;
+    const HRESULT held = ReadStillHolds();
+    if (SUCCEEDED(held)) return S_OK;
     if (answer) answer->Release();
     answer = nullptr;
-    return ReportError(kStaleRows);
+    return ReportError(held);
 }
 
 template <MemberKind Kind>
@@ -264,7 +271,7 @@ STDMETHODIMP CoNUVGrid<Kind>::get__NewEnum(IUnknown** out) {
         v.pdispVal = nullptr;
         coll::Item(owner_, Kind, rows_[p], IID_IDispatch, reinterpret_cast<void**>(&v.pdispVal));
     }
-    if (RowsStale()) return ReportError(kStaleRows);
+    if (HRESULT held = ReadStillHolds(); FAILED(held)) return ReportError(held);
     static_assert(sizeof(CComVariant) == sizeof(VARIANT));
     HRESULT hr = CreateVariantEnumerator(items.data(), static_cast<ULONG>(items.size()), out);
     return FAILED(hr) ? ReportError(hr) : hr;
@@ -350,9 +357,9 @@ STDMETHODIMP CoNUVGrid<Kind>::GetAttributes(VARIANT names, LONG first, LONG coun
         return ReportError(hr);
     if constexpr (Kind == MemberKind::Variables)
         if (alias_) FillAliasColumn(matrix, count);
-    if (RowsStale()) {
+    if (HRESULT held = ReadStillHolds(); FAILED(held)) {
         SafeArrayDestroy(matrix);
-        return ReportError(kStaleRows);
+        return ReportError(held);
     }
     out->vt = VT_ARRAY | VT_VARIANT;
     out->parray = matrix;
@@ -617,9 +624,9 @@ STDMETHODIMP CoNUVGrid<Kind>::Sort() {
     else table_ = std::make_unique<GridSortTable>(RowCount(), static_cast<int>(keys_.size()));
     for (size_t k = 0; k < keys_.size(); ++k) table_->SetAscending(static_cast<int>(k), ascending_[k]);
     LoadCells(*table_, ids, types);
-    if (RowsStale()) {
+    if (HRESULT held = ReadStillHolds(); FAILED(held)) {
         table_.reset();
-        return ReportError(kStaleRows);
+        return ReportError(held);
     }
     table_->Sort(rows_.data());
     sorted_ = true;

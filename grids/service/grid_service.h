@@ -108,8 +108,11 @@ private:
     HRESULT CheckRows() const;
     bool RowsStale() const { return taken_ && generation_ != StructureGeneration(); }
     // Checked again once a call has read members by row: another thread may have moved the members after
-    // the call's CheckRows, and then what it read by row may be other members'. S_OK when the rows held;
-    // else answer is let go and the rows reported stale.
+    // the call's CheckRows, and then what it read by row may be other members'; or the owner may have
+    // retired, and then what it read came from a retired engine object (see nuv::AnswerRead). S_OK when
+    // both held; else kInvalidObject or kStaleRows.
+    HRESULT ReadStillHolds() const;
+    // The same, with answer let go and the failure reported.
     template <class Answer>
     HRESULT Overtaken(Answer& answer) const;
     LONG RowCount() const { return static_cast<LONG>(rows_.size()); }

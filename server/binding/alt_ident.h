@@ -26,6 +26,13 @@ public:
 
     VARIANT_BOOL IsValid() const { return m_owner->IsValid(); }
     HRESULT ReportError(HRESULT hr) const { return m_owner->ReportError(hr); }
+    // What a member read through the owner's engine object, answered (and reported when it failed) only
+    // while the owner is still valid after the read (see nuv::AnswerRead).
+    template <class... Outs>
+    HRESULT Answer(HRESULT hr, Outs*... outs) const {
+        hr = nuv::AnswerRead(IsValid() != VARIANT_FALSE, hr, outs...);
+        return FAILED(hr) ? ReportError(hr) : hr;
+    }
 
     Owner* m_owner = nullptr;
 

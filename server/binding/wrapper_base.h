@@ -39,6 +39,36 @@ HRESULT ClearOut(P** out) {
 // implementation (below), uncounted and no interface at all, so no service hands it out.
 inline bool IsClientInterface(REFIID riid) { return riid != GUID_NULL; }
 
+// What a member made for its caller, let go of and cleared (see AnswerRead).
+inline void DiscardOut(LONG* out) { *out = 0; }
+inline void DiscardOut(VARIANT_BOOL* out) { *out = VARIANT_FALSE; }
+inline void DiscardOut(BSTR* out) {
+    SysFreeString(*out);
+    *out = nullptr;
+}
+inline void DiscardOut(VARIANT* out) { VariantClear(out); }
+inline void DiscardOut(void** out) {
+    if (*out) static_cast<IUnknown*>(*out)->Release();
+    *out = nullptr;
+}
+template <class Itf>
+void DiscardOut(Itf** out) {
+    if (*out) (*out)->Release();
+    *out = nullptr;
+}
+
+// The answer of a member that read engine state through a wrapper it had found valid. The engine retires
+// an object under its lock and numbers the object's wrappers 0 there and then, for good; the read itself
+// takes that lock. So a wrapper still valid after the read proves the read saw a live engine object, and
+// a wrapper found retired means the read may have seen a retired one (no members, a stale place): the
+// member then answers 0x80040101 and lets go of what it made. `still_valid` is read after the read.
+template <class... Outs>
+HRESULT AnswerRead(bool still_valid, HRESULT hr, Outs*... outs) {
+    if (still_valid) return hr;
+    (DiscardOut(outs), ...);
+    return kInvalidObject;
+}
+
 // The implementation object behind any interface of one of the library's own objects, reached through
 // the self entry of its COM map. Borrowed: never released.
 template <class T>
@@ -53,7 +83,7 @@ T* ImplementationOf(IUnknown* unk) {
 // T is the wrapper class; it declares `using ComMap = CComMap<...>` ending in ComSelfEntry and
 // `static constexpr const char* kErrorSource`. It may provide:
 //   void DetachEngine()             clears its engine pointers at the engine's last release
-//   HRESULT OnNotify(LONG)          the engine renumbered the object
+//   HRESULT OnNotify(LONG)          the engine renumbered the object (0: it retired, see MarkRetired)
 //   static constexpr bool kKeepRegistration   false: the clients' last release asks the engine to let go
 //   void DropRegistration()         clears the wrapper holder (only when kKeepRegistration is false)
 template <class T, class Itf, const CLSID* pclsid, int Reserved = 0, class ThreadModel = CComMultiThreadModel>
@@ -115,7 +145,9 @@ public:
     IUnknown* OuterUnknown() { return T::ComMap::Identity(static_cast<T*>(this)); }
     INUVWrapper* GetWrapperInterface() { return &m_wrapper; }
 
-    VARIANT_BOOL IsValid() const { return m_engineRef.load() >= 1 ? VARIANT_TRUE : VARIANT_FALSE; }
+    VARIANT_BOOL IsValid() const {
+        return m_engineRef.load() >= 1 && !m_retired.load() ? VARIANT_TRUE : VARIANT_FALSE;
+    }
     LONG EngineCount() const { return m_engineRef.load(); }
     LONG ComCount() const { return this->m_dwRef.load(); }
 
@@ -146,6 +178,12 @@ public:
     void DropRegistration() {}
 
 protected:
+    // The engine retired the object (it numbers the wrapper 0, under its lock, before it lets go of it): the
+    // wrapper is invalid from now on, on every thread, though the engine's release is still to come.
+    // Atomics only: no lock, no release, no call out.
+    void MarkRetired() { m_retired.store(true); }
+
     std::atomic<LONG> m_engineRef{0};
+    std::atomic<bool> m_retired{false};
     INUVWrapperImpl m_wrapper{this};
 };

@@ -12,7 +12,9 @@
 #include "node_objects.h"
 #include "document_support.h"
 #include "equation.h"
+#include "sanitized.h"
 #include "service_providers.h"
+#include "temp_dir.h"
 #include "tasks/edit_services.h"
 #include "variable.h"
 
@@ -278,6 +280,84 @@ TEST_F(ClosingSimulation, DestroyingItWhileThreadsCallItsObjectsLeavesEveryObjec
         EXPECT_EQ(afterwards.load(), kThreads);
         EXPECT_EQ(wrong.load(), 0) << wrongWhat[0] << wrongWhat[1] << wrongWhat[2] << wrongWhat[3];
         for (const Held& h : held) EXPECT_TRUE(h.gone(h.call())) << h.what;
+    }
+}
+
+// The model reopened while threads keep calling the objects held from before: the objects of the old
+// model (wrappers of blocks, members, ports, the solver, the hierarchy's edit service) answer 0x80040101
+// from the moment it is replaced, never a count or a value read from it; the simulation, its services,
+// the nodes (found again by their paths) and the document go on answering (while the model is being
+// replaced a read by path may find no value). What the reopen retired is
+// freed once the calls that could reach it have ended.
+TEST_F(ClosingSimulation, ReopeningTheModelWhileThreadsCallItsObjectsLeavesTheOldModelsObjectsGone) {
+    const nuv::test::TempDir dir("nuv_reopen_under_calls");
+    const std::string file = dir.File("plant.model");
+    ASSERT_EQ(wrapper_->SaveSimulation(CComBSTR(file.c_str())), S_OK);
+    const auto stays = [](const std::string& what) {
+        return what == "simulation service" || what == "simulation" || what == "node" || what == "attribute object" ||
+               what == "document";
+    };
+    const int rounds = nuvtest::kSanitized ? 4 : 12;
+    constexpr int kThreads = 4, kCallsBefore = 20, kCallsAfter = 10;
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        kept_.clear();
+        const std::vector<Held> held = HoldEverything();
+        for (const Held& h : held) ASSERT_EQ(h.call(), S_OK) << h.what << " answers before the reopen";
+        std::atomic<int> started{0};
+        std::atomic<bool> reopened{false};
+        std::atomic<int> wrong{0};
+        std::vector<std::string> wrongWhat(kThreads);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                std::vector<bool> gone(held.size(), false);
+                int calls = 0, callsAfter = 0;
+                for (;;) {
+                    const bool after = reopened.load();
+                    for (size_t i = 0; i < held.size(); ++i) {
+                        const Held& h = held[i];
+                        const HRESULT hr = h.call();
+                        const char* problem = nullptr;
+                        if (stays(h.what)) {
+                            // A read by path made while the model was replaced may find no value; the
+                            // wrappers of the simulation always answer.
+                            const bool byPath =
+                                h.what == "node" || h.what == "attribute object" || h.what == "document";
+                            if (hr != S_OK && (!byPath || after)) problem = "failed";
+                        } else if (h.gone(hr)) {
+                            gone[i] = true;
+                        } else if (hr != S_OK) {
+                            problem = "failed";
+                        } else if (gone[i]) {
+                            problem = "answered after it had gone";
+                        } else if (after) {
+                            problem = "answered after the reopen";
+                        }
+                        if (problem != nullptr) {
+                            wrong.fetch_add(1);
+                            wrongWhat[static_cast<size_t>(t)] = h.what + " " + problem + ": " + std::to_string(hr);
+                        }
+                    }
+                    if (++calls == kCallsBefore) started.fetch_add(1);
+                    if (after && ++callsAfter == kCallsAfter) break;
+                }
+            });
+        }
+        while (started.load() < kThreads) std::this_thread::yield();
+        EXPECT_EQ(wrapper_->OpenSimulation(CComBSTR(file.c_str())), S_OK);
+        reopened.store(true);
+        for (std::thread& t : threads) t.join();
+        EXPECT_EQ(wrong.load(), 0) << wrongWhat[0] << wrongWhat[1] << wrongWhat[2] << wrongWhat[3];
+        for (const Held& h : held) {
+            const HRESULT hr = h.call();
+            if (stays(h.what)) {
+                EXPECT_EQ(hr, S_OK) << h.what;
+            } else {
+                EXPECT_TRUE(h.gone(hr)) << h.what;
+            }
+        }
+        EXPECT_EQ(zeq::testing::RetiredObjectsWaiting(), 0u);
     }
 }
 

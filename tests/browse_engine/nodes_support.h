@@ -50,8 +50,11 @@ public:
         sim = zeq_open_simulation(PlantPath().c_str(), error, sizeof error);
         ASSERT_NE(sim, nullptr) << error;
         flowsheet = sim->GetFlowsheet();
-        blocks = FI::CreateBlocksNode(nullptr, FIValue("Blocks"), flowsheet);
-        globals = FI::CreateGlobalParamListNode(nullptr, FIValue("Parameters"), flowsheet);
+        // Rooted at the simulation, as a document's nodes are: every use of the nodes holds a use of it, so
+        // that another thread may change the model while they are read.
+        const FI::EngineAnchor root = FI::EngineAnchor::OverSimulation(sim);
+        blocks = FI::CreateBlocksNode(nullptr, FIValue("Blocks"), root);
+        globals = FI::CreateGlobalParamListNode(nullptr, FIValue("Parameters"), root);
     }
     void TearDown() override {
         blocks.Reset();

@@ -91,7 +91,9 @@ TEST(EngineThreads, ReadsDuringSolvesCommitsAndEditsSeeWholeStates) {
                 }
                 const double x0 = Load(fs, nullptr, x[0]);
                 if (x0 != 0 && x0 != 10) ++wrong;
-                // The block T, when it is there, reads whole; when it went meanwhile, it reads as empty.
+                // The block T, when it is there, reads whole; when it went meanwhile, it reads as empty. The
+                // block is held across calls: a use of the simulation keeps it from being freed meanwhile.
+                const bool used = zeq_begin_use(sim.get());
                 if (const int at = fs->FindBlockIndex("T")) {
                     if (ZEQEOBlock* t = fs->GetBlock(at)) {
                         if (std::string(t->GetName()) != "T") ++wrong;
@@ -102,6 +104,7 @@ TEST(EngineThreads, ReadsDuringSolvesCommitsAndEditsSeeWholeStates) {
                         }
                     }
                 }
+                if (used) zeq_end_use(sim.get());
                 ++reads;
             }
         });
